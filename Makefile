@@ -1,0 +1,39 @@
+# The front door. Every target first installs what is missing (apt-get), so
+# each works from a clean clone on a fresh Debian machine.
+SHELL := /bin/bash
+JOBS ?= 2
+FUZZ_SECONDS ?= 20
+
+.PHONY: deps build test test-asan fuzz bench demo screenshot clean
+
+deps:
+	@bash scripts/install-deps.sh
+
+build: deps
+	cmake --preset release
+	cmake --build --preset release -j $(JOBS)
+
+test: build
+	ctest --preset release
+
+test-asan: deps
+	cmake --preset asan
+	cmake --build --preset asan -j $(JOBS)
+	ctest --preset asan
+
+fuzz: deps
+	cmake --preset fuzz
+	cmake --build --preset fuzz -j $(JOBS)
+	bash scripts/run-fuzzers.sh build-fuzz/bin $(FUZZ_SECONDS)
+
+bench: build
+	bash scripts/run-benches.sh build/bin
+
+demo: build
+	bash scripts/demo.sh build/bin
+
+screenshot: build
+	bash scripts/screenshot.sh build/bin
+
+clean:
+	rm -rf build build-debug build-asan build-fuzz

@@ -1,0 +1,42 @@
+#pragma once
+// The run state of one program run: the chosen seller account, its
+// credentials, the standing comment, the rating lead time and the platform
+// endpoints. One record per process (Session()); every window, timer and the
+// headless runner read and write it on the UI thread. Texts are UTF-8.
+#include <cstdint>
+#include <string>
+
+namespace qm {
+
+// Where the marketplace's services live. By default the public hosts;
+// `--platform URL` points every one of them at one base URL (the sandbox).
+struct Endpoints {
+  std::string gateway = "http://gw.api.taobao.com";        // + "/router/rest?sign=..."
+  std::string apitools = "http://api.taobao.com";          // + "/apitools/getResult.do"
+  std::string oauth = "https://oauth.taobao.com";          // + "/authorize?..." and "/oauth2?..."
+  std::string rating = "http://rate.taobao.com";           // + "/myRate.htm"
+
+  // All four at one base ("http://127.0.0.1:PORT"); a trailing '/' is dropped.
+  static Endpoints AtBase(const std::string& base);
+};
+
+struct AppSession {
+  std::string sellerNick;   // section of Config.ini, stem of the per-seller files
+  std::string AppKey;
+  std::string AppSecret;
+  std::string SessionKey;
+  std::string autoContent;  // the standing comment
+  std::int32_t pageEdited = 0;
+  float ratingHours = 24.0f;
+  std::uint32_t loadLock = 0;  // a lock handle from CreateLock; 0 until start-up makes it
+  std::string programDir;      // the program directory, no trailing separator
+  Endpoints endpoints;
+
+  // programDir joined with a file name by the platform's separator.
+  std::string PathOf(const std::string& fileName) const;
+};
+
+// The process-wide run state.
+AppSession& Session();
+
+}  // namespace qm
