@@ -1,6 +1,3 @@
-// quillmere-headless: the runner without windows (being built).
-#include <cstdio>
-int main() {
-  std::puts("quillmere-headless: not yet available");
-  return 1;
-}
+#include "headless/runner.h"
+
+int main(int argc, char** argv) { return qm::RunHeadless(argc, argv); }

@@ -3,6 +3,7 @@
 // app/ implements them with Qt widgets; the headless runner and the tests
 // implement them in memory. Every call is made on the UI thread.
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -66,4 +67,27 @@ class Clipboard {
   virtual std::vector<std::uint8_t> Picture() const = 0;
 };
 
+// What the core touches of the main window. The desktop fills it with adapters
+// of its widgets, the headless runner and the tests with in-memory ones. A
+// missing member means "nothing to show"; callers check before use.
+struct MainView {
+  OrderList* unrated = nullptr;     // 超级列表框1: 订单编号, 买家旺旺, 确认时间 (hidden), 到期
+  OrderList* buyerRated = nullptr;  // 超级列表框2: 订单编号, 买家旺旺
+  Timer* autoTimer = nullptr;       // 时钟1: the automatic rating pass, every 5000 ms
+  Timer* refreshTimer = nullptr;    // 时钟2: the buyer-rated refresh, every 600000 ms
+  Prompts* prompts = nullptr;
+  std::function<void(const std::string&)> setStatus;  // the status line 标签3
+  std::function<void(bool)> showBusy;                 // the busy picture 图片框2
+  std::function<void()> clearWebCache;                // the embedded browser's HTTP cache
+  // Ends the program with the code (the desktop quits at once; tests record it).
+  std::function<void(int)> exitProgram;
+  // One line per event for the headless runner's output; may be empty.
+  std::function<void(const std::string&)> log;
+};
+
+// The view the running program uses; nullptr until the desktop or the runner sets it.
+void SetMainView(MainView* view);
+MainView* CurrentMainView();
+
 }  // namespace qm
+
