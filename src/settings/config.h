@@ -1,0 +1,36 @@
+#pragma once
+// Config.ini beside the program: one section per seller account (the seller's
+// account name), with the keys "appkey", "AppSecret", "SessionKey" and
+// "评价时间" (the rating lead time in hours, as text). Texts are UTF-8.
+#include <string>
+#include <vector>
+
+namespace qm {
+
+inline constexpr const char* kConfigFileName = "Config.ini";
+inline constexpr const char* kKeyAppKey = "appkey";
+inline constexpr const char* kKeyAppSecret = "AppSecret";
+inline constexpr const char* kKeySessionKey = "SessionKey";
+inline constexpr const char* kKeyRatingHours = "评价时间";
+
+// Session().PathOf("Config.ini").
+std::string ConfigPath();
+
+// The seller accounts: the section names of Config.ini in file order.
+std::vector<std::string> AccountNames();
+
+// Each read gives the empty text when the file, the section or the key is missing.
+std::string ReadAppKey(const std::string& nick);
+std::string ReadAppSecret(const std::string& nick);
+std::string ReadSessionKey(const std::string& nick);
+// The raw text of "评价时间"; the caller decides what a missing or odd value means.
+std::string ReadRatingHoursSetting(const std::string& nick);
+
+// Each write creates the file and the section when missing; false when the
+// write was refused (see WriteProfileString) or failed.
+bool WriteAppKey(const std::string& nick, const std::string& value);
+bool WriteAppSecret(const std::string& nick, const std::string& value);
+bool WriteSessionKey(const std::string& nick, const std::string& value);
+bool WriteRatingHoursSetting(const std::string& nick, const std::string& value);
+
+}  // namespace qm
