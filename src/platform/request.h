@@ -1,0 +1,46 @@
+#pragma once
+// Building and signing the gateway's requests. Every gateway call is a plain
+// HTTP GET to Session().endpoints.gateway + "/router/rest?sign=..." whose query
+// carries the call's parameters and an MD5 signature over the application
+// secret followed by every parameter name and value in ascending name order.
+// Credentials come from Session() (AppKey, AppSecret, SessionKey).
+#include <ctime>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace qm {
+
+// The (key, value) pairs of one gateway call, without "sign".
+using RequestParams = std::vector<std::pair<std::string, std::string>>;
+
+// The local time as "YYYY-MM-DD hh:mm:ss".
+std::string make_timestamp();
+// The same layout for a given broken-down local time.
+std::string FormatTimestamp(const std::tm& local);
+
+// The 32-character upper-case hexadecimal MD5 of AppSecret + k1 v1 k2 v2 ...
+// (keys sorted ascending by bytes). The secret is taken from Session().
+std::string sign_request(const RequestParams& params);
+// The same with an explicit secret.
+std::string sign_request(const RequestParams& params, const std::string& secret);
+
+// The common parameters of a gateway call (app_key, format, method,
+// partner_id, session, timestamp, v) with the method's own parameters appended.
+RequestParams GatewayParams(const std::string& method, const std::string& timestamp,
+                            const RequestParams& own = {});
+
+// The complete signed URL of a call whose params came from GatewayParams: the
+// fixed pieces in the gateway's order, then the method's own parameters in the
+// order given.
+std::string build_gateway_url(const RequestParams& params);
+
+// Ready-made URLs of the four gateway methods, each with its own timestamp.
+std::string TimeGetUrl();
+std::string SellerGetUrl();
+std::string TradeRatesGetUrl(const std::string& tid);
+// One page of finished trades with the given rate status ("RATE_UNBUYER",
+// "RATE_UNSELLER", "RATE_BUYER_UNSELLER"); page numbers start at 1.
+std::string TradesSoldGetUrl(const std::string& rateStatus, int pageNo, const std::string& fields);
+
+}  // namespace qm

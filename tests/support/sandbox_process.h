@@ -1,0 +1,68 @@
+#pragma once
+// Starts build/bin/quillmere-sandbox on a free loopback port for one test (or
+// one benchmark) and talks to its admin interface under "/__sandbox/".
+//
+// The admin interface (JSON in, JSON out):
+//   GET  /__sandbox/seller        {"nick","user_id","avatar","app_key","app_secret","password","session"}
+//   GET  /__sandbox/trades        every trade: [{"tid","buyer_nick","status","end_time",
+//                                  "buyer_rate","buyer_comment","seller_rate","seller_comment"}]
+//                                  (?rate_status=RATE_UNBUYER|RATE_UNSELLER|RATE_BUYER_UNSELLER filters)
+//   POST /__sandbox/reset         {"seed":S,"trades":N}  a fresh marketplace (N may be 0)
+//   POST /__sandbox/trades        {"trades":[{"tid"?,"buyer_nick"?,"status"?,"end_time"? | "ended_hours_ago"?,
+//                                  "buyer_rate"?,"buyer_comment"?,"seller_rate"?}]} adds trades of the seller;
+//                                  answers {"tids":[...]}; rates are "none","good","neutral","bad"
+//   POST /__sandbox/buyer-rate    {"tid","result","content"}  the buyer rates an order
+//   GET  /__sandbox/ratings       the seller's ratings given: [{"tid","result","content","time"}]
+//   GET  /__sandbox/log           the request log: [{"method","path","query","body","api_method","status"}]
+//   POST /__sandbox/log/clear
+//   POST /__sandbox/faults        {"path":"/router/rest","latency_ms":L,"error_rate":p,"reset_rate":p,
+//                                  "truncate_rate":p,"stall_ms":S,"first_n":N}; {} clears every fault.
+//                                  Rates are shares 0..1 drawn from a seeded generator; first_n > 0
+//                                  limits the fault to the next N matching requests.
+//   POST /__sandbox/quirks        {"has_next":"true"|"True"|"" (the text sent while pages follow),
+//                                  "pretty":bool (line breaks and indentation inside every element)}
+//   POST /__sandbox/clock         {"offset_seconds":N}  shifts the sandbox's clock
+#include <string>
+#include <vector>
+
+namespace qm::test {
+
+struct SandboxSeller {
+  std::string nick, userId, avatar, appKey, appSecret, password, session;
+};
+
+class Sandbox {
+ public:
+  struct Options {
+    unsigned seed = 1;
+    int trades = 0;       // seeded trades besides those a test adds
+    int latencyMs = 0;
+    std::vector<std::string> extraArgs;
+  };
+  Sandbox();
+  explicit Sandbox(const Options& options);
+  ~Sandbox();  // SIGTERM, then waits for the process
+  Sandbox(const Sandbox&) = delete;
+  Sandbox& operator=(const Sandbox&) = delete;
+
+  bool Ok() const { return port_ > 0; }
+  int Port() const { return port_; }
+  std::string BaseUrl() const;  // "http://127.0.0.1:PORT"
+  const SandboxSeller& Seller() const { return seller_; }
+
+  // Body of the admin reply; empty on failure.
+  std::string AdminGet(const std::string& path) const;   // path below "/__sandbox/"
+  std::string AdminPost(const std::string& path, const std::string& json) const;
+
+  // Writes the seller's section (appkey, AppSecret, SessionKey) into an INI file.
+  bool WriteConfig(const std::string& iniPath) const;
+  // Points Session() at this sandbox with the seller's credentials.
+  void UseInSession() const;
+
+ private:
+  int pid_ = -1;
+  int port_ = 0;
+  SandboxSeller seller_;
+};
+
+}  // namespace qm::test
