@@ -1,6 +1,7 @@
 #include "rating/schedule.h"
 
 #include <charconv>
+#include <functional>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -19,6 +20,7 @@
 namespace qm {
 // Until the synchronisation's header lands.
 void RefreshBuyerRatedList();
+void SetFirstLoadDoneHandler(std::function<void()> handler);
 
 namespace {
 
@@ -306,6 +308,8 @@ void refresh_cycle() {
                 " platform=ok");
   if (view->refreshTimer) view->refreshTimer->SetInterval(kRefreshIntervalMs);
 }
+
+void InstallSchedule() { SetFirstLoadDoneHandler([] { RunFirstLoadFollowUp(); }); }
 
 void RunFirstLoadFollowUp() {
   EventPump* pump = CurrentEventPump();
