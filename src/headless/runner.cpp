@@ -3,33 +3,29 @@
 #include <pthread.h>
 #include <signal.h>
 
-#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <system_error>
 #include <thread>
 
+#include "orders/order_db.h"
+#include "orders/sync.h"
 #include "platform/session_check.h"
 #include "rating/comments.h"
 #include "rating/schedule.h"
 #include "settings/app_session.h"
 #include "settings/config.h"
 #include "util/event_loop.h"
-#include "util/locks.h"
 #include "util/memory_ports.h"
 #include "util/ports.h"
-#include "util/threads.h"
 
 namespace qm {
-// Until the synchronisation's header lands.
-void SyncUnratedOrders();
-void SetFirstLoadDoneHandler(std::function<void()> handler);
-bool PrepareOrderDatabase(const std::string& nick, std::string* error);
-
 namespace {
 
 constexpr const char* kUsage =
@@ -249,19 +245,28 @@ int RunHeadless(int argc, char** argv) {
   if (started != kExitOk) return finish(started);
 
   const bool once = options->once;
-  SetFirstLoadDoneHandler([&loop, once] {
-    loop.Post([&loop, once] {
-      RunFirstLoadFollowUp();
-      if (once && !ScheduleStopped()) loop.Quit(kExitOk);
-    });
+  // The first load runs this on the UI thread once 超级列表框1 is filled.
+  bool loaded = false;
+  SetFirstLoadDoneHandler([&loop, &loaded, once] {
+    loaded = true;
+    RunFirstLoadFollowUp();
+    if (once && !ScheduleStopped()) loop.Quit(kExitOk);
   });
+  // A first load that ends without filling the list (its database failed)
+  // ends the run; two looks in a row, so a handler still queued gets its turn.
+  int endedUnloaded = 0;
+  Timer* watch = loop.NewTimer([&] {
+    endedUnloaded = (!loaded && !FirstLoadRunning()) ? endedUnloaded + 1 : 0;
+    if (endedUnloaded >= 2) {
+      PrintLine("start: the first load ended without orders: " + LastSyncResult().error);
+      exitCode = kExitDatabase;
+      loop.Quit(kExitDatabase);
+    }
+    if (loaded) watch->SetInterval(0);
+  });
+  watch->SetInterval(250);
 
-  s.loadLock = CreateLock();
-  std::uint32_t syncThread = 0;
-  if (!StartThread([](std::uint32_t) -> std::uint32_t {
-        SyncUnratedOrders();
-        return 0;
-      }, 0, &syncThread)) {
+  if (!StartFirstLoad()) {
     PrintLine("start: the first load could not be started");
     return finish(kExitDatabase);
   }
@@ -271,9 +276,7 @@ int RunHeadless(int argc, char** argv) {
 
   // The first load may still be finishing (a stop signal during the load):
   // let it end while its queued list updates still have somewhere to go.
-  ThreadUtil threads;
-  threads.WaitFor(syncThread, 30000);
-  threads.Close(syncThread);
+  while (FirstLoadRunning()) loop.WaitAndRun(std::chrono::milliseconds(50));
   SetFirstLoadDoneHandler(nullptr);
   PrintLine("end: exit code " + std::to_string(exitCode));
   return finish(exitCode);

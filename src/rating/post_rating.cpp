@@ -85,10 +85,12 @@ std::string BuildRatingForm(const std::string& appKey, const std::string& appSec
 
 bool post_rating(const std::string& tid, const std::string& result, const std::string& role,
                  const std::string& comment) {
-  PumpEvents();
   if (!IsOrderNumber(tid)) return false;
+  // The order counts as in flight from here on, so that a handler running in
+  // any of the waits below leaves it alone.
   InFlightClaim claim(tid);
   if (!claim.Claimed()) return false;
+  PumpEvents();
 
   // Copies: handlers that run during the wait must not change what this call sends.
   const AppSession& s = Session();

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "orders/sync.h"
 #include "platform/reply.h"
 #include "platform/request.h"
 #include "platform/transport.h"
@@ -18,10 +19,6 @@
 #include "util/ports.h"
 
 namespace qm {
-// Until the synchronisation's header lands.
-void RefreshBuyerRatedList();
-void SetFirstLoadDoneHandler(std::function<void()> handler);
-
 namespace {
 
 // Set once the program has been told to end; a pass or refresh that is still
