@@ -98,7 +98,7 @@ class AutoPass : public ::testing::Test {
   }
 };
 
-TEST_F(AutoPass, RatesDueOrdersBottomUpAndShowsTheTimeLeftOfTheOthers) {
+TEST_F(AutoPass, PostsDueOrdersBottomUpAndShowsTheTimeLeftOfTheOthers) {
   ASSERT_TRUE(world.Market().Ok());
   // Hours left: 360 - ended - 0.5 rounded toward zero.
   const auto tids = world.AddTrades({{300, "早"}, {337, "到期甲"}, {100, "晚"}, {363, "过期三小时"}, {334, "差一点"}});
@@ -119,21 +119,25 @@ TEST_F(AutoPass, RatesDueOrdersBottomUpAndShowsTheTimeLeftOfTheOthers) {
   EXPECT_EQ(world.autoTimer.Interval(), kAutoPassIntervalMs);
   EXPECT_GT(world.unrated.Repaints(), repaints1);
   EXPECT_GT(world.buyerRated.Repaints(), repaints2);
-  // The deadline-passed order (lower row) goes before the 23-hour one.
-  EXPECT_EQ(RatedTids(), (std::vector<std::string>{tids[3], tids[1]}));
+  // The deadline-passed order (lower row) is posted first, then the 22-hour
+  // one; the platform refuses the late one, so its row stays for the next pass.
+  EXPECT_EQ(RatedTids(), (std::vector<std::string>{tids[1]}));
+  EXPECT_EQ(world.RatingPosts(tids[3]), 1);
   for (const auto& r : world.Ratings()) {
     EXPECT_EQ(r.result, "good");
     EXPECT_EQ(r.content, "欢迎再次光临！");
   }
-  EXPECT_EQ(ListedTids(), (std::vector<std::string>{tids[0], tids[2], tids[4], "555", "556"}));
+  EXPECT_EQ(ListedTids(), (std::vector<std::string>{tids[0], tids[2], tids[3], tids[4], "555", "556"}));
   EXPECT_EQ(world.unrated.Cell(0, 3), FormatTimeLeft(59));
   EXPECT_EQ(world.unrated.Cell(1, 3), FormatTimeLeft(259));
-  EXPECT_EQ(world.unrated.Cell(2, 3), "01天01小时");
-  EXPECT_EQ(world.unrated.Cell(3, 3), "");
+  EXPECT_EQ(world.unrated.Cell(2, 3), "");
+  EXPECT_EQ(world.unrated.Cell(3, 3), "01天01小时");
   EXPECT_EQ(world.unrated.Cell(4, 3), "");
+  EXPECT_EQ(world.unrated.Cell(5, 3), "");
   ASSERT_EQ(world.log.size(), 2u);
-  EXPECT_NE(world.log[0].find("order=" + tids[3] + " buyer=过期三小时"), std::string::npos);
-  EXPECT_NE(world.log[0].find("outcome=rated"), std::string::npos);
+  EXPECT_NE(world.log[0].find("order=" + tids[3] + " buyer=过期三小时 result=good outcome=refused"),
+            std::string::npos);
+  EXPECT_NE(world.log[1].find("order=" + tids[1] + " buyer=到期甲 result=good outcome=rated"), std::string::npos);
 }
 
 TEST_F(AutoPass, FractionalLeadTimeRatesTwentyFourHoursAndShowsTwentyFive) {
