@@ -278,6 +278,15 @@ int RunHeadless(int argc, char** argv) {
   // let it end while its queued list updates still have somewhere to go.
   while (FirstLoadRunning()) loop.WaitAndRun(std::chrono::milliseconds(50));
   SetFirstLoadDoneHandler(nullptr);
+  // What is left waiting: the unrated orders with their time left, and the
+  // buyer-rated ones that wait for the seller's answer by hand.
+  if (once && exitCode == kExitOk) {
+    for (int i = 0; i < unrated.RowCount(); ++i)
+      PrintLine("waiting: order=" + unrated.Cell(i, 0) + " buyer=" + unrated.Cell(i, 1) +
+                " 到期=" + unrated.Cell(i, 3));
+    for (int i = 0; i < buyerRated.RowCount(); ++i)
+      PrintLine("buyer-rated: order=" + buyerRated.Cell(i, 0) + " buyer=" + buyerRated.Cell(i, 1));
+  }
   PrintLine("end: exit code " + std::to_string(exitCode));
   return finish(exitCode);
 }

@@ -12,6 +12,7 @@
 
 #include "headless/runner.h"
 #include "rating/comments.h"
+#include "rating/schedule.h"
 #include "settings/app_session.h"
 #include "support/rating_world.h"
 
@@ -102,7 +103,10 @@ TEST_F(Runner, OnceLoadsRefreshesRatesWhatIsDueAndExits) {
   EXPECT_NE(o.output.find("rating order=" + due[0] + " buyer=到期甲 result=good outcome=rated"), std::string::npos)
       << o.output;
   EXPECT_NE(o.output.find("rating order=" + due[1] + " buyer=到期乙 result=good outcome=rated"), std::string::npos);
-  EXPECT_EQ(o.output.find("order=" + later[0]), std::string::npos);
+  EXPECT_EQ(o.output.find("rating order=" + later[0]), std::string::npos);
+  EXPECT_NE(o.output.find("waiting: order=" + later[0] + " buyer=未到期 到期=" + FormatTimeLeft(259)),
+            std::string::npos)
+      << o.output;
   std::set<std::string> rated;
   for (const auto& r : world.Ratings()) {
     rated.insert(r.tid);

@@ -53,7 +53,6 @@ TEST_F(Refresh, TimeCheckPassesOnlyWithATimeReply) {
 TEST_F(Refresh, FailedTimeCheckEndsTheProgramAfterTheMessage) {
   const std::string tid = world.AddTrade(340, "到期");
   world.AddUnratedRow(tid, "到期", 340);
-  world.prompts.QueueQuestionAnswer(true);
   ASSERT_TRUE(world.Faults(R"({"path":"/router/rest","error_rate":1})"));
   // The box is answered before the exit is asked for.
   auto* prompts = &world.prompts;
