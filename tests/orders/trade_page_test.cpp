@@ -99,7 +99,7 @@ TEST(TradePage, ElementTextDecodesCharacterReferencesAndKeepsTheRest) {
   // Not references: kept as they are.
   for (const char* kept : {"a & b", "&nbsp;", "&#0;", "&#xD800;", "&#x110000;", "&#12a;", "&;", "&#;",
                                    "tail &amp"})
-    EXPECT_EQ(ElementText(kept), kept);
+    EXPECT_EQ(ElementText(kept), std::string(kept));
   EXPECT_EQ(ElementText(" \t\r\n 淘宝 买家 \n"), "淘宝 买家");
   EXPECT_EQ(ElementText("&#32;"), " ");
 }
