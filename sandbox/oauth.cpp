@@ -1,0 +1,4 @@
+#include "context.h"
+namespace qm::sandbox {
+void RegisterOAuth(httplib::Server&, Context&) {}
+}  // namespace qm::sandbox

@@ -1,0 +1,4 @@
+#include "context.h"
+namespace qm::sandbox {
+void RegisterRatePage(httplib::Server&, Context&) {}
+}  // namespace qm::sandbox
