@@ -7,7 +7,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "sandbox_calls.h"
+#include "support/sandbox_calls.h"
 #include "support/temp_dir.h"
 
 namespace qm::test {

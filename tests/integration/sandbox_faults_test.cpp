@@ -7,7 +7,7 @@
 #include <chrono>
 #include <nlohmann/json.hpp>
 
-#include "sandbox_calls.h"
+#include "support/sandbox_calls.h"
 
 namespace qm::test {
 namespace {
