@@ -1,17 +1,17 @@
 #pragma once
 // The desktop program's entry: the command line, the run state, the Qt
 // application and the main window.
-#include <optional>
 #include <string>
 
 namespace qm {
 
 struct CommandLine {
   bool headless = false;
-  std::string dataDir;         // --data-dir DIR
-  std::string platform;        // --platform URL
-  std::string screenshotDir;   // --screenshot-dir DIR: save a picture of each window there
-  std::string error;           // set when the line cannot be used
+  std::string dataDir;        // --data-dir DIR: the program directory
+  std::string platform;       // --platform URL: every platform service at this base
+  std::string screenshotDir;  // --screenshot-dir DIR: save a picture of each window there, then end
+  std::string account;        // --account NICK: the account box starts with this text
+  std::string error;          // set when the line cannot be used
 };
 
 // Reads the options the desktop knows; others are left for Qt.
