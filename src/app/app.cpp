@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QTimer>
 #include <cstdio>
@@ -26,7 +27,8 @@ namespace {
 // benchmark (QM_STARTUP_MARK) and the screenshot run.
 class StartupObserver : public QObject {
  public:
-  StartupObserver(const CommandLine& line, const QElapsedTimer& clock) : line_(line), clock_(clock) {}
+  StartupObserver(const CommandLine& line, const QElapsedTimer& clock)
+      : line_(line), clock_(clock), marks_(std::getenv("QM_STARTUP_MARK") != nullptr) {}
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override {
@@ -34,28 +36,38 @@ class StartupObserver : public QObject {
         watched->isWidgetType() && static_cast<QWidget*>(watched)->isWindow()) {
       seen_ = true;
       auto* dialog = static_cast<QWidget*>(watched);
-      if (std::getenv("QM_STARTUP_MARK") != nullptr) {
-        std::printf("QM_STARTUP_MARK account-dialog-shown %lld ms\n", static_cast<long long>(clock_.elapsed()));
-        std::fflush(stdout);
-      }
+      if (marks_) Mark("account-dialog-shown");
       if (auto* box = Control<QComboBox>(dialog, "组合框1"); box != nullptr && !line_.account.empty()) {
         box->setEditText(Q(line_.account));
       }
-      if (!line_.screenshotDir.empty()) {
-        QTimer::singleShot(300, dialog, [this, dialog] {
-          SaveWindowPicture(dialog, line_.screenshotDir);
-          if (!line_.account.empty()) {
-            if (auto* login = Control<QPushButton>(dialog, "超级按钮2")) login->click();
-          }
-        });
+      // With --account the choice is made at once, as if "登  录" was pressed
+      // (after the dialog's picture when one is asked for).
+      const int delay = line_.screenshotDir.empty() ? 0 : 300;
+      QTimer::singleShot(delay, dialog, [this, dialog] {
+        if (!line_.screenshotDir.empty()) SaveWindowPicture(dialog, line_.screenshotDir);
+        if (!line_.account.empty()) {
+          if (auto* login = Control<QPushButton>(dialog, "超级按钮2")) login->click();
+        }
+      });
+    } else if (event->type() == QEvent::Show && marks_ && watched->isWidgetType()) {
+      auto* w = static_cast<QWidget*>(watched);
+      if (w->isWindow() && (qobject_cast<QMessageBox*>(w) != nullptr || w->objectName() == "MainWindow")) {
+        Mark(qobject_cast<QMessageBox*>(w) != nullptr ? "message-box" : "main-window-shown");
       }
     }
     return QObject::eventFilter(watched, event);
   }
 
  private:
+  // With QM_STARTUP_MARK set, one line on standard output per milestone.
+  void Mark(const char* what) const {
+    std::printf("QM_STARTUP_MARK %s %lld ms\n", what, static_cast<long long>(clock_.elapsed()));
+    std::fflush(stdout);
+  }
+
   const CommandLine& line_;
   const QElapsedTimer& clock_;
+  bool marks_ = false;
   bool seen_ = false;
 };
 

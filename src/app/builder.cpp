@@ -229,6 +229,10 @@ void BuildWindow(QWidget* window, const WindowLayout& layout) {
     w->setVisible(c.shown);
   }
 
+  // Buttons stay clickable where a frame box is laid over them (系统设置 lies
+  // on the corner of the right list frame).
+  for (QPushButton* button : window->findChildren<QPushButton*>()) button->raise();
+
   for (const MenuLayout& m : layout.menus) {
     auto* menu = new QMenu(window);
     menu->setObjectName(Q(m.name));
