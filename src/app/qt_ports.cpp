@@ -78,6 +78,18 @@ void QtOrderList::DeleteRow(int row) {
   delete list_->takeTopLevelItem(row);
 }
 
+void QtOrderList::DeleteRows(const std::vector<int>& rows) {
+  if (!list_ || rows.empty()) return;
+  std::vector<int> order(rows);
+  std::sort(order.begin(), order.end(), [](int a, int b) { return a > b; });
+  order.erase(std::unique(order.begin(), order.end()), order.end());
+  list_->setUpdatesEnabled(false);
+  for (int row : order) {
+    if (row >= 0 && row < list_->topLevelItemCount()) delete list_->takeTopLevelItem(row);
+  }
+  list_->setUpdatesEnabled(true);
+}
+
 void QtOrderList::DeleteAllRows() {
   if (list_) list_->clear();
 }
