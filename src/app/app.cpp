@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "app/builder.h"
 #include "app/icons.h"
@@ -112,7 +113,21 @@ int RunApp(int argc, char** argv) {
 
   // The embedded browsers share one GL context; this must precede the application.
   QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
-  QApplication app(argc, argv);
+  // Qt reads "-platform" and "--platform" itself: it gets only the options
+  // that are not ours.
+  std::vector<char*> qtArgs{argv[0]};
+  for (int i = 1; i < argc; ++i) {
+    const bool ours = std::strcmp(argv[i], "--data-dir") == 0 || std::strcmp(argv[i], "--platform") == 0 ||
+                      std::strcmp(argv[i], "--screenshot-dir") == 0 || std::strcmp(argv[i], "--account") == 0;
+    if (ours) {
+      ++i;  // and its value
+      continue;
+    }
+    qtArgs.push_back(argv[i]);
+  }
+  qtArgs.push_back(nullptr);
+  int qtArgc = int(qtArgs.size()) - 1;
+  QApplication app(qtArgc, qtArgs.data());
   QApplication::setQuitOnLastWindowClosed(false);  // the main window hides into the tray
   QApplication::setApplicationName("Quillmere");
   QApplication::setWindowIcon(ProgramIcon());
