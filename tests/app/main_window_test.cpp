@@ -11,6 +11,8 @@
 #include "app/builder.h"
 #include "app/main_window.h"
 #include "app_test_support.h"
+#include "orders/sync.h"
+#include "support/sandbox_process.h"
 #include "util/ports.h"
 
 using namespace qm;
@@ -230,6 +232,36 @@ class MainWindowTest : public QObject {
     QCOMPARE(boxes.boxes.size(), size_t(1));
     QCOMPARE(boxes.boxes[0].title, QString(kSessionFailedTitle));
     QVERIFY(!w.Tray()->isVisible());
+  }
+
+  void startUpAgainstTheMarketplaceReachesTheFirstLoad() {
+    Sandbox::Options options;
+    options.trades = 20;
+    Sandbox sandbox(options);
+    QVERIFY(sandbox.Ok());
+    ProgramDir dir;
+    QVERIFY(sandbox.WriteConfig(dir.File("Config.ini")));
+    Session().endpoints = Endpoints::AtBase(sandbox.BaseUrl());
+    // The first load's worker hands its list work to the UI thread through the pump.
+    QtEventPump pump;
+    SetEventPump(&pump);
+    EndRecorder ends;
+    BoxAnswerer boxes;
+    MainWindow w;
+    ChooseAccountWhenAsked(QString::fromStdString(sandbox.Seller().nick));
+    QVERIFY(w.RunStartup());
+    QVERIFY(ends.codes.empty());
+    QVERIFY(boxes.boxes.empty());
+    QCOMPARE(Session().SessionKey, sandbox.Seller().session);
+    QVERIFY(Control<QLabel>(&w, "标签3")->text().startsWith("已成功获取Session授权 V"));
+    QVERIFY(Control<QLabel>(&w, "标签5")->text().contains(QString::fromStdString(sandbox.Seller().nick)));
+    QVERIFY(w.Tray()->isVisible());
+    // The first load fills the left list and puts the busy picture away.
+    QTRY_VERIFY_WITH_TIMEOUT(w.View().unrated->RowCount() > 0, 15000);
+    QTRY_VERIFY_WITH_TIMEOUT(!FindControl(&w, "图片框2")->isVisibleTo(&w), 15000);
+    QTRY_VERIFY_WITH_TIMEOUT(!FirstLoadRunning(), 15000);
+    QCoreApplication::processEvents();
+    SetEventPump(nullptr);
   }
 
   void closingTheAccountDialogEndsTheStartUp() {

@@ -20,7 +20,9 @@ QProcess* StartProgram(const ProgramDir& dir, const QString& nick, QObject* pare
   env.insert("QM_STARTUP_MARK", "1");
   p->setProcessEnvironment(env);
   p->setProcessChannelMode(QProcess::SeparateChannels);
-  p->start(QM_DESKTOP_BIN, {"--data-dir", QString::fromStdString(dir.dir.str()), "--account", nick});
+  // --platform must reach the program, not Qt (which has an option of that name).
+  p->start(QM_DESKTOP_BIN, {"--data-dir", QString::fromStdString(dir.dir.str()), "--platform",
+                            "http://127.0.0.1:1", "--account", nick});
   return p;
 }
 
