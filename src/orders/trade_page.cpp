@@ -1,7 +1,9 @@
 #include "orders/trade_page.h"
 
 #include <chrono>
+#include <cstring>
 #include <ctime>
+#include <unordered_map>
 
 #include "platform/reply.h"
 #include "util/text_codec.h"
@@ -15,6 +17,32 @@ constexpr double kRatingPeriodDays = 15.0;
 constexpr double kMargin = 0.0000001;
 
 bool IsLayoutSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
+// The first `tag` (ASCII, starting with '<') at or after `from`, letter case
+// ignored; npos when there is none. Jumps from '<' to '<', so linear.
+std::size_t FindTagNoCase(std::string_view text, std::string_view tag, std::size_t from) {
+  while (from < text.size()) {
+    const void* hit = std::memchr(text.data() + from, '<', text.size() - from);
+    if (hit == nullptr) break;
+    const auto at = static_cast<std::size_t>(static_cast<const char*>(hit) - text.data());
+    if (text.size() - at >= tag.size() && EqualsNoCase(text.substr(at, tag.size()), tag)) return at;
+    from = at + 1;
+  }
+  return std::string_view::npos;
+}
+
+// ElementText for a text extract_between has just made: without references
+// it is trimmed in place instead of copied.
+std::string TakeElementText(std::string raw) {
+  if (raw.find('&') != std::string::npos) return ElementText(raw);
+  std::size_t e = raw.size();
+  while (e > 0 && IsLayoutSpace(raw[e - 1])) --e;
+  raw.resize(e);
+  std::size_t b = 0;
+  while (b < raw.size() && IsLayoutSpace(raw[b])) ++b;
+  if (b > 0) raw.erase(0, b);
+  return raw;
+}
 
 void AppendUtf8(std::string& out, unsigned long cp) {
   if (cp < 0x80) {
@@ -74,15 +102,13 @@ int DaysInMonth(int y, int m) {
   return m == 2 && IsLeap(y) ? 29 : kDays[m - 1];
 }
 
-// Local start of an hour, remembered for the last hour asked: the trades of a
-// page mostly share their hours, and the time-zone rules are the costly part.
+// Local start of an hour. The C library's conversion consults the time-zone
+// rules on every call (microseconds each), and the trades of a load share a
+// few hundred hours, so every hour asked is remembered per thread.
 std::optional<double> LocalHourStart(int y, int mo, int d, int h) {
-  struct Cached {
-    int y = -1, mo = -1, d = -1, h = -1;
-    std::optional<double> value;
-  };
-  thread_local Cached cache;
-  if (cache.y == y && cache.mo == mo && cache.d == d && cache.h == h) return cache.value;
+  thread_local std::unordered_map<long long, std::optional<double>> cache;
+  const long long key = ((static_cast<long long>(y) * 100 + mo) * 100 + d) * 100 + h;
+  if (auto it = cache.find(key); it != cache.end()) return it->second;
   std::tm tm{};
   tm.tm_year = y - 1900;
   tm.tm_mon = mo - 1;
@@ -92,7 +118,9 @@ std::optional<double> LocalHourStart(int y, int mo, int d, int h) {
   const std::time_t t = std::mktime(&tm);
   std::optional<double> value;
   if (t != static_cast<std::time_t>(-1)) value = static_cast<double>(t);
-  cache = {y, mo, d, h, value};
+  // Bounded: a hostile reply with endless distinct hours cannot grow it forever.
+  if (cache.size() >= 8192) cache.clear();
+  cache.emplace(key, value);
   return value;
 }
 
@@ -139,27 +167,23 @@ std::string ElementText(std::string_view raw) {
 
 TradePage ReadTradePage(std::string_view reply, bool withEndTime) {
   TradePage page;
-  // The element name is matched in any letter case; folding ASCII keeps every
-  // offset, so the positions found in the folded copy hold in the reply.
-  const std::string folded = AsciiLower(reply);
-  const std::string_view low(folded);
   std::size_t pos = 0;
   for (;;) {
-    const std::size_t open = low.find(kTradeOpen, pos);
+    const std::size_t open = FindTagNoCase(reply, kTradeOpen, pos);
     if (open == std::string_view::npos) break;
-    const std::size_t close = low.find(kTradeClose, open + kTradeOpen.size());
+    const std::size_t close = FindTagNoCase(reply, kTradeClose, open + kTradeOpen.size());
     if (close == std::string_view::npos) break;
     pos = close + kTradeClose.size();
     const std::string_view match = reply.substr(open, pos - open);
     SoldTrade trade;
-    trade.tid = ElementText(extract_between(match, "<tid>", "<"));
+    trade.tid = TakeElementText(extract_between(match, "<tid>", "<"));
     // A trade without an order number cannot be rated or listed.
     if (trade.tid.empty()) continue;
-    trade.buyerNick = ElementText(extract_between(match, "<buyer_nick>", "<"));
-    if (withEndTime) trade.endTime = ElementText(extract_between(match, "<end_time>", "<"));
+    trade.buyerNick = TakeElementText(extract_between(match, "<buyer_nick>", "<"));
+    if (withEndTime) trade.endTime = TakeElementText(extract_between(match, "<end_time>", "<"));
     page.trades.push_back(std::move(trade));
   }
-  page.hasNext = ElementText(extract_between(reply, "<has_next>", "<")) == "true";
+  page.hasNext = TakeElementText(extract_between(reply, "<has_next>", "<")) == "true";
   return page;
 }
 

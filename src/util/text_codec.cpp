@@ -200,6 +200,14 @@ std::string SanitizeUtf8(std::string_view text) {
   out.reserve(text.size());
   std::size_t i = 0;
   while (i < text.size()) {
+    // Runs of ASCII (most of every platform reply) go over in one piece.
+    std::size_t run = i;
+    while (run < text.size() && static_cast<unsigned char>(text[run]) < 0x80) ++run;
+    if (run > i) {
+      out.append(text.substr(i, run - i));
+      i = run;
+      continue;
+    }
     std::size_t length = 1;
     if (DecodeUtf8(text, i, length) < 0) {
       out += kReplacementUtf8;

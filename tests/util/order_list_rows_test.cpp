@@ -7,7 +7,7 @@ namespace {
 
 MemoryOrderList ListOf(int n) {
   MemoryOrderList list(2);
-  for (int i = 0; i < n; ++i) list.AppendRow({std::to_string(i), "n" + std::to_string(i)});
+  for (int i = 0; i < n; ++i) list.AppendRow({std::to_string(i), std::to_string(i * 10)});
   return list;
 }
 
@@ -28,7 +28,7 @@ TEST(OrderListRows, DeletingManyRowsAtOnceMatchesDeletingThemOneByOne) {
   const std::vector<int> doomed = {7, 0, 3, 3, 9, -1, 10, 42};
   MemoryOrderList fast = ListOf(10);
   DefaultDeletes slow;
-  for (int i = 0; i < 10; ++i) slow.AppendRow({std::to_string(i), "n" + std::to_string(i)});
+  for (int i = 0; i < 10; ++i) slow.AppendRow({std::to_string(i), std::to_string(i * 10)});
   fast.SetCurrentRow(5);
   slow.SetCurrentRow(5);
   fast.DeleteRows(doomed);
@@ -39,7 +39,7 @@ TEST(OrderListRows, DeletingManyRowsAtOnceMatchesDeletingThemOneByOne) {
   // The focused row follows its order.
   EXPECT_EQ(fast.Cell(fast.CurrentRow(), 0), "5");
   EXPECT_EQ(slow.Cell(slow.CurrentRow(), 0), "5");
-  EXPECT_EQ(fast.Cell(1, 1), "n2");
+  EXPECT_EQ(fast.Cell(1, 1), "20");
 
   // Deleting the focused row leaves no focus; nothing valid deletes nothing.
   fast.SetCurrentRow(0);
