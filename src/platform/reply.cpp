@@ -1,0 +1,91 @@
+#include "platform/reply.h"
+
+#include "util/event_pump.h"
+#include "util/text_codec.h"
+
+namespace qm {
+namespace {
+
+// Text up to (not including) its first NUL.
+std::string_view UpToNul(std::string_view text) {
+  std::size_t nul = text.find('\0');
+  return nul == std::string_view::npos ? text : text.substr(0, nul);
+}
+
+bool IsUnreserved(unsigned char c) {
+  return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '.' ||
+         c == '-' || c == '_';
+}
+
+void AppendEscape(std::string& out, unsigned char c) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  out += '%';
+  out += kHex[c >> 4];
+  out += kHex[c & 0x0F];
+}
+
+}  // namespace
+
+std::string decode_reply(std::string_view bytes) {
+  // A zero byte is always the character U+0000 in UTF-8 (never part of a longer
+  // sequence), so cutting at the first zero byte is cutting at the first NUL
+  // character of the decoded text.
+  return SanitizeUtf8(UpToNul(bytes));
+}
+
+std::string extract_between_from(std::string_view text, std::string_view open, std::string_view close,
+                                 std::size_t* pos) {
+  // The reading runs on the UI thread over replies of up to a hundred trades,
+  // many times per reply: let the windows answer once per field.
+  PumpEvents();
+  std::size_t from = pos != nullptr ? *pos : 0;
+  auto fail = [pos] {
+    if (pos != nullptr) *pos = std::string_view::npos;
+    return std::string();
+  };
+  if (from > text.size()) return fail();
+  // The markers are ASCII and the text UTF-8: a byte search can only match at
+  // character boundaries, since no byte of a multi-byte sequence is ASCII.
+  std::size_t start = text.find(open, from);
+  if (start == std::string_view::npos) return fail();
+  start += open.size();
+  std::size_t end = text.find(close, start);
+  if (end == std::string_view::npos) return fail();
+  if (pos != nullptr) *pos = end + close.size();
+  return std::string(text.substr(start, end - start));
+}
+
+std::string extract_between(std::string_view text, std::string_view open, std::string_view close) {
+  return extract_between_from(text, open, close, nullptr);
+}
+
+std::string to_utf8(std::string_view text) {
+  // Program text is UTF-8 already; whatever is not well-formed becomes U+FFFD
+  // rather than going out as stray bytes.
+  return SanitizeUtf8(UpToNul(text));
+}
+
+std::string percent_encode(std::string_view text) {
+  const std::string bytes = to_utf8(text);
+  std::string out;
+  out.reserve(bytes.size() * 3);
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    const auto c = static_cast<unsigned char>(bytes[i]);
+    if (c > 126) {
+      // A byte above 126 takes the byte after it along, whatever that byte is:
+      // the decoded text is the same, and the receiving form expects it so.
+      AppendEscape(out, c);
+      if (i + 1 < bytes.size()) {
+        AppendEscape(out, static_cast<unsigned char>(bytes[i + 1]));
+        ++i;
+      }
+    } else if (IsUnreserved(c)) {
+      out += static_cast<char>(c);
+    } else {
+      AppendEscape(out, c);
+    }
+  }
+  return out;
+}
+
+}  // namespace qm

@@ -1,0 +1,200 @@
+#include "platform/request.h"
+
+#include <openssl/evp.h>
+
+#include <algorithm>
+#include <string_view>
+
+#include "settings/app_session.h"
+
+namespace qm {
+namespace {
+
+// Fixed values that every gateway call writes.
+constexpr std::string_view kVersion = "2.0";
+constexpr std::string_view kFormat = "xml";
+constexpr std::string_view kPartner = "top-apitools";
+
+// Where the query of every gateway call starts.
+constexpr std::string_view kRestPath = "/router/rest?sign=";
+
+// The paging parameter of "taobao.trades.sold.get": the gateway's paged calls
+// write it right after the method name, ahead of the fixed partner and session.
+constexpr std::string_view kPageNo = "page_no";
+
+void AppendTwoDigits(std::string& out, int value) {
+  if (value < 10) out += '0';
+  out += std::to_string(value);
+}
+
+// The value of `key` in `params`, empty when missing.
+const std::string& ValueOf(const RequestParams& params, std::string_view key) {
+  static const std::string kEmpty;
+  for (const auto& [k, v] : params) {
+    if (k == key) return v;
+  }
+  return kEmpty;
+}
+
+bool IsCommonKey(std::string_view key) {
+  return key == "app_key" || key == "format" || key == "method" || key == "partner_id" ||
+         key == "session" || key == "timestamp" || key == "v";
+}
+
+std::string Md5UpperHex(std::string_view bytes) {
+  unsigned char digest[EVP_MAX_MD_SIZE];
+  unsigned int length = 0;
+  EVP_MD_CTX* ctx = EVP_MD_CTX_new();
+  bool ok = ctx != nullptr && EVP_DigestInit_ex(ctx, EVP_md5(), nullptr) == 1 &&
+            EVP_DigestUpdate(ctx, bytes.data(), bytes.size()) == 1 &&
+            EVP_DigestFinal_ex(ctx, digest, &length) == 1;
+  EVP_MD_CTX_free(ctx);
+  if (!ok) return std::string();
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  out.reserve(2 * length);
+  for (unsigned int i = 0; i < length; ++i) {
+    out += kHex[digest[i] >> 4];
+    out += kHex[digest[i] & 0x0F];
+  }
+  return out;
+}
+
+}  // namespace
+
+std::string FormatTimestamp(const std::tm& local) {
+  std::string out = std::to_string(local.tm_year + 1900);
+  out += '-';
+  AppendTwoDigits(out, local.tm_mon + 1);
+  out += '-';
+  AppendTwoDigits(out, local.tm_mday);
+  out += ' ';
+  AppendTwoDigits(out, local.tm_hour);
+  out += ':';
+  AppendTwoDigits(out, local.tm_min);
+  out += ':';
+  AppendTwoDigits(out, local.tm_sec);
+  return out;
+}
+
+std::string make_timestamp() {
+  // The local clock as it is: the gateway's own time is only ever checked for
+  // an answer, never used to correct ours.
+  std::time_t now = std::time(nullptr);
+  std::tm local{};
+#ifdef _WIN32
+  localtime_s(&local, &now);
+#else
+  localtime_r(&now, &local);
+#endif
+  return FormatTimestamp(local);
+}
+
+std::string sign_request(const RequestParams& params) {
+  return sign_request(params, Session().AppSecret);
+}
+
+std::string sign_request(const RequestParams& params, const std::string& secret) {
+  // Sorted by key in ascending byte order (std::string compares bytes as
+  // unsigned char). A stable sort keeps a repeated key in the order given.
+  std::vector<const std::pair<std::string, std::string>*> sorted;
+  sorted.reserve(params.size());
+  for (const auto& p : params) sorted.push_back(&p);
+  std::stable_sort(sorted.begin(), sorted.end(),
+                   [](const auto* a, const auto* b) { return a->first < b->first; });
+
+  // The secret stands only at the front; each key is followed directly by its
+  // value, with no separators and nothing after the last value.
+  std::string base = secret;
+  for (const auto* p : sorted) {
+    base += p->first;
+    base += p->second;
+  }
+  // The base is digested as bytes of the local code page. Every value of the
+  // gateway calls (keys, secrets, session keys, method names, digits, the
+  // timestamp, field lists) is ASCII, and ASCII has the same bytes in GBK and
+  // in UTF-8, so the UTF-8 bytes held here are exactly the bytes to digest.
+  return Md5UpperHex(base);
+}
+
+RequestParams GatewayParams(const std::string& method, const std::string& timestamp,
+                            const RequestParams& own) {
+  const AppSession& s = Session();
+  RequestParams params = {
+      {"app_key", s.AppKey},
+      {"format", std::string(kFormat)},
+      {"method", method},
+      {"partner_id", std::string(kPartner)},
+      {"session", s.SessionKey},
+      {"timestamp", timestamp},
+      {"v", std::string(kVersion)},
+  };
+  params.insert(params.end(), own.begin(), own.end());
+  return params;
+}
+
+std::string build_gateway_url(const RequestParams& params) {
+  // Values go in as they are, without percent-encoding: every value of these
+  // calls is ASCII. The timestamp's one space is turned into %20 by the
+  // transport when it sends the URL.
+  const std::string& pageNo = ValueOf(params, kPageNo);
+  bool paged = std::any_of(params.begin(), params.end(),
+                           [](const auto& p) { return p.first == kPageNo; });
+
+  std::string url = Session().endpoints.gateway;
+  url += kRestPath;
+  url += sign_request(params);
+  url += "&timestamp=";
+  url += ValueOf(params, "timestamp");
+  url += "&v=";
+  url += ValueOf(params, "v");
+  url += "&app_key=";
+  url += ValueOf(params, "app_key");
+  url += "&method=";
+  url += ValueOf(params, "method");
+  if (paged) {
+    url += "&page_no=";
+    url += pageNo;
+  }
+  url += "&partner_id=";
+  url += ValueOf(params, "partner_id");
+  url += "&session=";
+  url += ValueOf(params, "session");
+  url += "&format=";
+  url += ValueOf(params, "format");
+  for (const auto& [key, value] : params) {
+    if (IsCommonKey(key) || key == kPageNo) continue;
+    url += '&';
+    url += key;
+    url += '=';
+    url += value;
+  }
+  return url;
+}
+
+std::string TimeGetUrl() { return build_gateway_url(GatewayParams("taobao.time.get", make_timestamp())); }
+
+std::string SellerGetUrl() {
+  return build_gateway_url(GatewayParams("taobao.user.seller.get", make_timestamp(),
+                                         {{"fields", "user_id,nick,avatar"}}));
+}
+
+std::string TradeRatesGetUrl(const std::string& tid) {
+  return build_gateway_url(GatewayParams("taobao.traderates.get", make_timestamp(),
+                                         {{"rate_type", "get"},
+                                          {"role", "buyer"},
+                                          {"tid", tid},
+                                          {"fields", "tid,content,result"}}));
+}
+
+std::string TradesSoldGetUrl(const std::string& rateStatus, int pageNo, const std::string& fields) {
+  return build_gateway_url(GatewayParams("taobao.trades.sold.get", make_timestamp(),
+                                         {{"page_no", std::to_string(pageNo)},
+                                          {"page_size", "100"},
+                                          {"rate_status", rateStatus},
+                                          {"status", "TRADE_FINISHED"},
+                                          {"use_has_next", "true"},
+                                          {"fields", fields}}));
+}
+
+}  // namespace qm

@@ -1,0 +1,128 @@
+// Reading replies and encoding form text.
+#include "platform/reply.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "util/event_loop.h"
+#include "util/event_pump.h"
+
+namespace qm {
+namespace {
+
+const std::string kReplacement = "\xEF\xBF\xBD";  // U+FFFD
+
+TEST(DecodeReply, KeepsWellFormedUtf8) {
+  EXPECT_EQ(decode_reply(""), "");
+  const std::string xml = "<user_seller_get_response><nick>好店铺</nick></user_seller_get_response>";
+  EXPECT_EQ(decode_reply(xml), xml);
+  // A character far outside the old local code page is kept as it is.
+  EXPECT_EQ(decode_reply("a\xF0\x9F\x98\x80" "b"), "a\xF0\x9F\x98\x80" "b");
+}
+
+TEST(DecodeReply, ReplacesInvalidSequencesAndKeepsTheRest) {
+  // A reply in GBK (好 is B A C 3 there) is not UTF-8: no crash, the ASCII survives.
+  const std::string gbk = "<nick>\xBA\xC3</nick>";
+  const std::string decoded = decode_reply(gbk);
+  EXPECT_EQ(decoded.rfind("<nick>", 0), 0u);
+  EXPECT_NE(decoded.find(kReplacement), std::string::npos);
+  EXPECT_EQ(decoded.substr(decoded.size() - 7), "</nick>");
+  // A sequence cut short at the end, a stray continuation byte, an overlong form.
+  EXPECT_EQ(decode_reply("ok\xE5\xA5"), "ok" + kReplacement);
+  EXPECT_EQ(decode_reply("\x80x"), kReplacement + "x");
+  EXPECT_EQ(decode_reply("\xC0\xAF").find('/'), std::string::npos);
+}
+
+TEST(DecodeReply, EndsAtTheFirstNul) {
+  EXPECT_EQ(decode_reply(std::string("<tid>1</tid>\0<tid>2</tid>", 25)), "<tid>1</tid>");
+  EXPECT_EQ(decode_reply(std::string("\0abc", 4)), "");
+}
+
+TEST(DecodeReply, HugeReplyComesThroughWhole) {
+  std::string big;
+  for (int i = 0; i < 200000; ++i) big += "<trade><tid>" + std::to_string(i) + "</tid></trade>";
+  ASSERT_GT(big.size(), 4u << 20);
+  EXPECT_EQ(decode_reply(big), big);
+}
+
+TEST(ExtractBetween, ReadsTheFirstValueUpToTheNextMarker) {
+  EXPECT_EQ(extract_between("<a><tid>456</tid></a>", "<tid>", "<"), "456");
+  EXPECT_EQ(extract_between("<a><tid>1</tid><tid>2</tid></a>", "<tid>", "<"), "1");
+  EXPECT_EQ(extract_between("<a><nick>x</nick></a>", "<tid>", "<"), "");
+  EXPECT_EQ(extract_between("<a><tid>456", "<tid>", "<"), "");
+  EXPECT_EQ(extract_between("", "<tid>", "<"), "");
+  // No entity decoding, no trimming, letter case matters.
+  EXPECT_EQ(extract_between("<content>a&amp;b</content>", "<content>", "<"), "a&amp;b");
+  EXPECT_EQ(extract_between("<content>\n  padded \r\n</content>", "<content>", "<"), "\n  padded \r\n");
+  EXPECT_EQ(extract_between("<TID>9</TID>", "<tid>", "<"), "");
+  // Multi-byte text on either side of the markers.
+  EXPECT_EQ(extract_between("前<buyer_nick>买家甲</buyer_nick>后", "<buyer_nick>", "<"), "买家甲");
+  // The closing marker is looked for after the opening one only.
+  EXPECT_EQ(extract_between("</x><has_next>true</has_next>", "<has_next>", "</"), "true");
+}
+
+TEST(ExtractBetween, WalksRepeatedElementsFromAPosition) {
+  std::string page = "<trades>";
+  for (int i = 0; i < 1000; ++i) page += "<tid>" + std::to_string(i) + "</tid><x/>";
+  page += "</trades><tid>";  // an opening marker that never closes
+  std::size_t pos = 0;
+  int count = 0;
+  for (std::string v = extract_between_from(page, "<tid>", "<", &pos); pos != std::string::npos;
+       v = extract_between_from(page, "<tid>", "<", &pos)) {
+    ASSERT_EQ(v, std::to_string(count));
+    ++count;
+  }
+  EXPECT_EQ(count, 1000);
+  // A position past the end, or npos, finds nothing and stays at npos.
+  pos = page.size() + 5;
+  EXPECT_EQ(extract_between_from(page, "<tid>", "<", &pos), "");
+  EXPECT_EQ(pos, std::string::npos);
+  EXPECT_EQ(extract_between_from(page, "<tid>", "<", &pos), "");
+  EXPECT_EQ(pos, std::string::npos);
+}
+
+TEST(ExtractBetween, LetsPendingEventsRunOncePerCall) {
+  EventLoop loop;
+  SetEventPump(&loop);
+  int ran = 0;
+  loop.Post([&] { ++ran; });
+  EXPECT_EQ(extract_between("<tid>1<", "<tid>", "<"), "1");
+  EXPECT_EQ(ran, 1);
+  // Events queued meanwhile wait for the next call.
+  loop.Post([&] { ++ran; });
+  std::size_t pos = 0;
+  extract_between_from("nothing here", "<tid>", "<", &pos);
+  EXPECT_EQ(ran, 2);
+  SetEventPump(nullptr);
+}
+
+TEST(ToUtf8, CopiesProgramTextUpToTheFirstNul) {
+  EXPECT_EQ(to_utf8(""), "");
+  EXPECT_EQ(to_utf8("欢迎再次光临！"), "欢迎再次光临！");
+  EXPECT_EQ(to_utf8(std::string("ab\0cd", 5)), "ab");
+  EXPECT_EQ(to_utf8("x\xFFy"), "x" + kReplacement + "y");
+}
+
+TEST(PercentEncode, DocumentedExamples) {
+  EXPECT_EQ(percent_encode("a b&c"), "a%20b%26c");
+  EXPECT_EQ(percent_encode("x.y-z_1"), "x.y-z_1");
+  EXPECT_EQ(percent_encode("~"), "%7E");
+  EXPECT_EQ(percent_encode(""), "");
+  EXPECT_EQ(percent_encode("\n"), "%0A");
+  EXPECT_EQ(percent_encode("=+%"), "%3D%2B%25");
+  EXPECT_EQ(percent_encode("AZaz09"), "AZaz09");
+}
+
+TEST(PercentEncode, ByteAbove126TakesTheNextByteAlong) {
+  // 好 is E5 A5 BD: E5 pairs with A5, then BD pairs with the following 'a'.
+  EXPECT_EQ(percent_encode("好a"), "%E5%A5%BD%61");
+  EXPECT_EQ(percent_encode("好"), "%E5%A5%BD");
+  EXPECT_EQ(percent_encode("好评a"), "%E5%A5%BD%E8%AF%84a");
+  // A lone byte above 126 at the end is written alone (DEL itself is 127).
+  EXPECT_EQ(percent_encode("\x7F"), "%7F");
+  EXPECT_EQ(percent_encode("a\x7F" "b"), "a%7F%62");
+}
+
+}  // namespace
+}  // namespace qm
