@@ -116,23 +116,23 @@ void SetFaults(Context& ctx, const httplib::Request& req, httplib::Response& res
     ctx.faults.Clear();
     return Reply(res, json{{"ok", true}});
   }
-  FaultSpec spec;
+  FaultRule rule;
   auto number = [&](const char* key, double def) {
     auto it = body->find(key);
     return it != body->end() && it->is_number() ? it->get<double>() : def;
   };
-  spec.latencyMs = static_cast<int>(number("latency_ms", 0));
-  spec.stallMs = static_cast<int>(number("stall_ms", 0));
-  spec.errorRate = number("error_rate", 0);
-  spec.resetRate = number("reset_rate", 0);
-  spec.truncateRate = number("truncate_rate", 0);
-  spec.firstN = static_cast<long>(number("first_n", 0));
-  for (double r : {spec.errorRate, spec.resetRate, spec.truncateRate}) {
+  rule.latencyMs = static_cast<int>(number("latency_ms", 0));
+  rule.stallMs = static_cast<int>(number("stall_ms", 0));
+  rule.errorRate = number("error_rate", 0);
+  rule.resetRate = number("reset_rate", 0);
+  rule.truncateRate = number("truncate_rate", 0);
+  rule.firstN = static_cast<long>(number("first_n", 0));
+  for (double r : {rule.errorRate, rule.resetRate, rule.truncateRate}) {
     if (r < 0 || r > 1) return Fail(res, "rates are shares from 0 to 1");
   }
-  if (spec.latencyMs < 0 || spec.stallMs < 0 || spec.firstN < 0) return Fail(res, "negative values are refused");
+  if (rule.latencyMs < 0 || rule.stallMs < 0 || rule.firstN < 0) return Fail(res, "negative values are refused");
   std::string path = Text(*body, "path");
-  ctx.faults.Set(path.empty() ? "*" : path, spec);
+  ctx.faults.Set(path.empty() ? "*" : path, rule);
   Reply(res, json{{"ok", true}});
 }
 

@@ -34,7 +34,7 @@ struct Quirks {
   bool pretty = false;               // line breaks and indentation inside every element
 };
 
-struct FaultSpec {
+struct FaultRule {
   int latencyMs = 0;
   double errorRate = 0, resetRate = 0, truncateRate = 0;
   int stallMs = 0;
@@ -52,14 +52,14 @@ class FaultTable {
  public:
   explicit FaultTable(unsigned seed) : rng_(seed * 2654435761u + 1) {}
   // path "" or "*" applies to every non-admin path; an exact path wins over it.
-  void Set(const std::string& path, const FaultSpec& spec);
+  void Set(const std::string& path, const FaultRule& rule);
   void Clear();
   FaultPlan Draw(const std::string& path);
 
  private:
   double Uniform();
   std::mutex mutex_;
-  std::map<std::string, FaultSpec> specs_;
+  std::map<std::string, FaultRule> rules_;
   std::uint64_t rng_;
 };
 

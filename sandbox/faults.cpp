@@ -13,14 +13,14 @@
 
 namespace qm::sandbox {
 
-void FaultTable::Set(const std::string& path, const FaultSpec& spec) {
+void FaultTable::Set(const std::string& path, const FaultRule& rule) {
   std::lock_guard lock(mutex_);
-  specs_[path == "*" ? std::string() : path] = spec;
+  rules_[path == "*" ? std::string() : path] = rule;
 }
 
 void FaultTable::Clear() {
   std::lock_guard lock(mutex_);
-  specs_.clear();
+  rules_.clear();
 }
 
 double FaultTable::Uniform() {
@@ -34,23 +34,23 @@ double FaultTable::Uniform() {
 FaultPlan FaultTable::Draw(const std::string& path) {
   FaultPlan plan;
   std::lock_guard lock(mutex_);
-  auto it = specs_.find(path);
-  if (it == specs_.end()) it = specs_.find(std::string());
-  if (it == specs_.end()) return plan;
-  FaultSpec& spec = it->second;
-  if (spec.firstN < 0) return plan;  // used up
-  plan.delayMs = spec.latencyMs;
-  plan.stallMs = spec.stallMs;
+  auto it = rules_.find(path);
+  if (it == rules_.end()) it = rules_.find(std::string());
+  if (it == rules_.end()) return plan;
+  FaultRule& rule = it->second;
+  if (rule.firstN < 0) return plan;  // used up
+  plan.delayMs = rule.latencyMs;
+  plan.stallMs = rule.stallMs;
   // One draw decides between the kinds, so their shares add up.
   const double u = Uniform();
-  if (u < spec.errorRate) {
+  if (u < rule.errorRate) {
     plan.kind = FaultPlan::Kind::Error;
-  } else if (u < spec.errorRate + spec.resetRate) {
+  } else if (u < rule.errorRate + rule.resetRate) {
     plan.kind = FaultPlan::Kind::Reset;
-  } else if (u < spec.errorRate + spec.resetRate + spec.truncateRate) {
+  } else if (u < rule.errorRate + rule.resetRate + rule.truncateRate) {
     plan.kind = FaultPlan::Kind::Truncate;
   }
-  if (spec.firstN > 0 && --spec.firstN == 0) spec.firstN = -1;
+  if (rule.firstN > 0 && --rule.firstN == 0) rule.firstN = -1;
   return plan;
 }
 

@@ -12,8 +12,8 @@
 namespace qm::test {
 namespace {
 
-bool SetFaults(const Sandbox& sandbox, const nlohmann::json& spec) {
-  return !sandbox.AdminPost("faults", spec.dump()).empty();
+bool SetFaults(const Sandbox& sandbox, const nlohmann::json& rule) {
+  return !sandbox.AdminPost("faults", rule.dump()).empty();
 }
 
 HttpResult TimeGet(const Sandbox& sandbox, int timeoutMs = 10000) {
