@@ -161,7 +161,11 @@ httplib::Server::Handler Served(Context& ctx, httplib::Server::Handler handler) 
       default:
         break;
     }
+    const auto started = std::chrono::steady_clock::now();
     handler(req, res);
+    const auto spent = std::chrono::steady_clock::now() - started;
+    res.set_header("X-Sandbox-Handler-Us",
+                   std::to_string(std::chrono::duration_cast<std::chrono::microseconds>(spent).count()));
     if (res.status == -1) res.status = 200;
     entry.status = res.status;
     ctx.log.Add(std::move(entry));

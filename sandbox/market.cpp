@@ -1,6 +1,7 @@
 #include "market.h"
 
 #include <algorithm>
+#include <iterator>
 #include <mutex>
 
 #include "text.h"
@@ -36,8 +37,10 @@ std::optional<RateStatus> ParseRateStatus(std::string_view text) {
 }
 
 bool MatchesRateStatus(const Trade& trade, RateStatus status) {
-  const bool buyerRated = trade.buyer.result != Rate::None;
-  const bool sellerRated = trade.sellerRating.result != Rate::None;
+  return MatchesRateStatus(trade.buyer.result != Rate::None, trade.sellerRating.result != Rate::None, status);
+}
+
+bool MatchesRateStatus(bool buyerRated, bool sellerRated, RateStatus status) {
   switch (status) {
     case RateStatus::Any: return true;
     case RateStatus::UnBuyer: return !buyerRated;
@@ -49,15 +52,21 @@ bool MatchesRateStatus(const Trade& trade, RateStatus status) {
   return false;
 }
 
-bool IsKnownTradeStatus(std::string_view status) {
+namespace {
+
+int StatusId(std::string_view status) {
   static const char* const kKnown[] = {"TRADE_NO_CREATE_PAY", "WAIT_BUYER_PAY", "WAIT_SELLER_SEND_GOODS",
                                        "WAIT_BUYER_CONFIRM_GOODS", "TRADE_BUYER_SIGNED", "TRADE_FINISHED",
                                        "TRADE_CLOSED", "TRADE_CLOSED_BY_TAOBAO"};
-  for (const char* k : kKnown) {
-    if (status == k) return true;
+  for (std::size_t i = 0; i < std::size(kKnown); ++i) {
+    if (status == kKnown[i]) return static_cast<int>(i);
   }
-  return false;
+  return -1;
 }
+
+}  // namespace
+
+bool IsKnownTradeStatus(std::string_view status) { return StatusId(status) >= 0; }
 
 const char* OutcomeText(RateOutcome outcome) {
   switch (outcome) {
@@ -94,7 +103,14 @@ void Market::SortLocked() {
   });
   byTid_.clear();
   byTid_.reserve(trades_.size() * 2);
-  for (std::size_t i = 0; i < trades_.size(); ++i) byTid_[trades_[i].tid] = i;
+  keys_.clear();
+  keys_.reserve(trades_.size());
+  for (std::size_t i = 0; i < trades_.size(); ++i) {
+    const Trade& t = trades_[i];
+    byTid_[t.tid] = i;
+    keys_.push_back(ScanKey{t.seller, static_cast<std::int8_t>(StatusId(t.status)), t.buyer.result != Rate::None,
+                            t.sellerRating.result != Rate::None});
+  }
 }
 
 std::string Market::FreshTidLocked() {
@@ -145,16 +161,19 @@ TradePage Market::SoldTrades(int seller, std::string_view status, RateStatus rat
                              std::size_t pageSize, bool countTotal) const {
   TradePage page;
   if (pageNo == 0 || pageSize == 0) return page;
+  const int statusId = status.empty() ? -2 : StatusId(status);
+  if (statusId == -1) return page;
   std::shared_lock lock(mutex_);
   const std::size_t skip = (pageNo - 1) * pageSize;
   std::size_t seen = 0;
   page.trades.reserve(pageSize);
-  for (const Trade& t : trades_) {
-    if (t.seller != seller) continue;
-    if (!status.empty() && t.status != status) continue;
-    if (!MatchesRateStatus(t, rateStatus)) continue;
+  for (std::size_t i = 0; i < keys_.size(); ++i) {
+    const ScanKey& k = keys_[i];
+    if (k.seller != seller) continue;
+    if (statusId != -2 && k.status != statusId) continue;
+    if (!MatchesRateStatus(k.buyerRated, k.sellerRated, rateStatus)) continue;
     if (seen >= skip && page.trades.size() < pageSize) {
-      page.trades.push_back(t);
+      page.trades.push_back(trades_[i]);
     } else if (seen >= skip + pageSize) {
       page.hasNext = true;
       if (!countTotal) break;
@@ -197,6 +216,7 @@ RateOutcome Market::RateAsSeller(int seller, std::string_view tid, Rate result, 
   if (now - t.endTime > kRatingPeriodSeconds) return RateOutcome::PeriodOver;
   if (t.sellerRating.result != Rate::None) return RateOutcome::AlreadyRated;
   t.sellerRating = Rating{result, std::string(content), now};
+  keys_[it->second].sellerRated = true;
   givenOrder_.push_back(t.tid);
   return RateOutcome::Ok;
 }
@@ -209,6 +229,7 @@ RateOutcome Market::RateAsBuyer(std::string_view tid, Rate result, std::string_v
   if (t.status != "TRADE_FINISHED") return RateOutcome::NotFinished;
   if (t.buyer.result != Rate::None) return RateOutcome::AlreadyRated;
   t.buyer = Rating{result, std::string(content), now};
+  keys_[it->second].buyerRated = true;
   return RateOutcome::Ok;
 }
 

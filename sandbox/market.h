@@ -42,6 +42,7 @@ struct Trade {
 // The rate-status filter of the trade listing.
 enum class RateStatus { Any, UnBuyer, UnSeller, BuyerUnSeller, UnBuyerSeller, BuyerSeller };
 std::optional<RateStatus> ParseRateStatus(std::string_view text);  // "" is Any
+bool MatchesRateStatus(bool buyerRated, bool sellerRated, RateStatus status);
 bool MatchesRateStatus(const Trade& trade, RateStatus status);
 bool IsKnownTradeStatus(std::string_view status);
 
@@ -120,6 +121,14 @@ class Market {
   std::vector<Seller> sellers_;
   std::vector<std::string> buyerPool_;
   std::vector<Trade> trades_;  // newest end first
+  // What the listing filters on, one compact entry per trade in the same
+  // order, so that a page deep in 100000 trades is found by a short scan.
+  struct ScanKey {
+    std::int32_t seller;
+    std::int8_t status;  // index of the status name, -1 for an unknown one
+    bool buyerRated, sellerRated;
+  };
+  std::vector<ScanKey> keys_;
   std::unordered_map<std::string, std::size_t> byTid_;
   std::vector<std::string> givenOrder_;  // tids in the order the seller rated them
 };

@@ -59,6 +59,7 @@ void Market::SeedLocked(unsigned seed, int tradeCount, std::time_t now, bool kee
   sellers_.clear();
   buyerPool_.clear();
   trades_.clear();
+  keys_.clear();
   byTid_.clear();
   givenOrder_.clear();
 

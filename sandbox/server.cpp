@@ -1,5 +1,7 @@
 #include "server.h"
 
+#include <sys/socket.h>
+
 namespace qm::sandbox {
 
 namespace {
@@ -12,12 +14,18 @@ const char* const kAvatarSvg =
 
 }  // namespace
 
+void WideServer::WidenBacklog(int backlog) {
+  // Listening again on a listening socket only changes its backlog.
+  ::listen(svr_sock_, backlog);
+}
+
 SandboxServer::SandboxServer(const ServerOptions& options)
     : options_(options), ctx_(std::make_unique<Context>(options.seed, options.trades)) {
   ctx_->baseLatencyMs = options.latencyMs;
   const int threads = options.threads > 0 ? options.threads : 64;
   server_.new_task_queue = [threads] { return new httplib::ThreadPool(static_cast<std::size_t>(threads)); };
   server_.set_keep_alive_max_count(1000);
+  server_.set_tcp_nodelay(true);
   server_.set_read_timeout(30);
   server_.set_write_timeout(30);
   server_.set_payload_max_length(8 * 1024 * 1024);
@@ -46,6 +54,7 @@ int SandboxServer::Bind() {
     port = 0;
   }
   if (port < 0) port = 0;
+  if (port > 0) server_.WidenBacklog(1024);
   ctx_->port = port;
   return port;
 }

@@ -17,6 +17,14 @@ struct ServerOptions {
   int threads = 64;
 };
 
+// The HTTP library listens with a backlog of five, so that a burst of new
+// connections loses SYNs and waits a second for the retry; this one listens
+// again with room for many.
+class WideServer : public httplib::Server {
+ public:
+  void WidenBacklog(int backlog);
+};
+
 class SandboxServer {
  public:
   explicit SandboxServer(const ServerOptions& options);
@@ -36,7 +44,7 @@ class SandboxServer {
  private:
   ServerOptions options_;
   std::unique_ptr<Context> ctx_;
-  httplib::Server server_;
+  WideServer server_;
 };
 
 }  // namespace qm::sandbox

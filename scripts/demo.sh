@@ -87,3 +87,25 @@ if [ -z "${DISPLAY:-}" ] || [ ! -x "$bin/quillmere" ]; then
   fi
   echo "demo: the 3 due orders were rated, the others are waiting"
 fi
+
+# Without a display: the desktop program once more under a virtual display,
+# choosing the demo seller by itself, saving a picture of each window into the
+# data directory and ending.
+if [ -z "${DISPLAY:-}" ] && [ -x "$bin/quillmere" ]; then
+  shots="$demo/screenshots"
+  export QTWEBENGINE_DISABLE_SANDBOX=1 QTWEBENGINE_CHROMIUM_FLAGS="--disable-gpu --no-sandbox"
+  if command -v xvfb-run >/dev/null; then
+    echo "desktop program under a virtual display, pictures into $shots"
+    xvfb-run -a -s "-screen 0 1280x800x24" "$bin/quillmere" --data-dir "$demo" --platform "$base" \
+      --account "$nick" --screenshot-dir "$shots" || status=$?
+  else
+    echo "desktop program on the offscreen platform, pictures into $shots"
+    QT_QPA_PLATFORM=offscreen "$bin/quillmere" --data-dir "$demo" --platform "$base" \
+      --account "$nick" --screenshot-dir "$shots" || status=$?
+  fi
+  if [ "$status" -ne 0 ] || ! ls "$shots"/MainWindow.png >/dev/null 2>&1; then
+    echo "demo: the desktop program did not save its pictures (exit code $status)" >&2
+    exit 1
+  fi
+  ls "$shots"
+fi

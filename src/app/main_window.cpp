@@ -91,7 +91,10 @@ MainWindow::MainWindow()
   view_.autoTimer = &autoTimer_;
   view_.refreshTimer = &refreshTimer_;
   view_.prompts = &prompts_;
-  view_.setStatus = [this](const std::string& text) { status_->setText(Q(text)); };
+  view_.setStatus = [this](const std::string& text) {
+    status_->setText(Q(text));
+    status_->setToolTip(Q(text));  // the line is narrow; the whole text on hover
+  };
   view_.showBusy = [this](bool shown) { busy_->setVisible(shown); };
   view_.clearWebCache = [] { QWebEngineProfile::defaultProfile()->clearHttpCache(); };
   view_.exitProgram = [](int code) { EndProgram(code); };

@@ -4,7 +4,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "sandbox_calls.h"
+#include "support/sandbox_calls.h"
 
 namespace qm::test {
 namespace {

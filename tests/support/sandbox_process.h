@@ -27,6 +27,9 @@
 //                                  (POST /trades takes "seller":1 or "other" per trade for those;
 //                                  GET /trades takes ?seller=1)
 //   POST /__sandbox/write-config  {"path":FILE}  writes the demo seller's Config.ini section (WriteConfig)
+//
+// Every answer of the public routes carries "X-Sandbox-Handler-Us": the
+// server time its handler took, in microseconds (the benchmarks read it).
 #include <string>
 #include <vector>
 

@@ -1,4 +1,4 @@
-#include "sandbox_calls.h"
+#include "support/sandbox_calls.h"
 
 #include <httplib.h>
 #include <openssl/evp.h>
