@@ -7,7 +7,8 @@
 //   GET  /__sandbox/trades        every trade: [{"tid","buyer_nick","status","end_time",
 //                                  "buyer_rate","buyer_comment","seller_rate","seller_comment"}]
 //                                  (?rate_status=RATE_UNBUYER|RATE_UNSELLER|RATE_BUYER_UNSELLER filters)
-//   POST /__sandbox/reset         {"seed":S,"trades":N}  a fresh marketplace (N may be 0)
+//   POST /__sandbox/reset         {"seed":S,"trades":N}  a fresh marketplace (N may be 0); the sellers
+//                                  and their credentials stay as they were
 //   POST /__sandbox/trades        {"trades":[{"tid"?,"buyer_nick"?,"status"?,"end_time"? | "ended_hours_ago"?,
 //                                  "buyer_rate"?,"buyer_comment"?,"seller_rate"?}]} adds trades of the seller;
 //                                  answers {"tids":[...]}; rates are "none","good","neutral","bad"
@@ -22,6 +23,13 @@
 //   POST /__sandbox/quirks        {"has_next":"true"|"True"|"" (the text sent while pages follow),
 //                                  "pretty":bool (line breaks and indentation inside every element)}
 //   POST /__sandbox/clock         {"offset_seconds":N}  shifts the sandbox's clock
+//   GET  /__sandbox/sellers       every seller, as /seller; the second owns a few trades of its own
+//                                  (POST /trades takes "seller":1 or "other" per trade for those;
+//                                  GET /trades takes ?seller=1)
+//   POST /__sandbox/write-config  {"path":FILE}  writes the demo seller's Config.ini section (WriteConfig)
+//
+// Every answer of the public routes carries "X-Sandbox-Handler-Us": the
+// server time its handler took, in microseconds (the benchmarks read it).
 #include <string>
 #include <vector>
 

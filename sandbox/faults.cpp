@@ -1,0 +1,189 @@
+// Fault injection and the request log of the public routes.
+#include <dirent.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <memory>
+
+#include "context.h"
+#include "text.h"
+
+namespace qm::sandbox {
+
+void FaultTable::Set(const std::string& path, const FaultSpec& spec) {
+  std::lock_guard lock(mutex_);
+  specs_[path == "*" ? std::string() : path] = spec;
+}
+
+void FaultTable::Clear() {
+  std::lock_guard lock(mutex_);
+  specs_.clear();
+}
+
+double FaultTable::Uniform() {
+  std::uint64_t z = (rng_ += 0x9E3779B97F4A7C15ull);
+  z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+  z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+  z ^= z >> 31;
+  return static_cast<double>(z >> 11) / 9007199254740992.0;
+}
+
+FaultPlan FaultTable::Draw(const std::string& path) {
+  FaultPlan plan;
+  std::lock_guard lock(mutex_);
+  auto it = specs_.find(path);
+  if (it == specs_.end()) it = specs_.find(std::string());
+  if (it == specs_.end()) return plan;
+  FaultSpec& spec = it->second;
+  if (spec.firstN < 0) return plan;  // used up
+  plan.delayMs = spec.latencyMs;
+  plan.stallMs = spec.stallMs;
+  // One draw decides between the kinds, so their shares add up.
+  const double u = Uniform();
+  if (u < spec.errorRate) {
+    plan.kind = FaultPlan::Kind::Error;
+  } else if (u < spec.errorRate + spec.resetRate) {
+    plan.kind = FaultPlan::Kind::Reset;
+  } else if (u < spec.errorRate + spec.resetRate + spec.truncateRate) {
+    plan.kind = FaultPlan::Kind::Truncate;
+  }
+  if (spec.firstN > 0 && --spec.firstN == 0) spec.firstN = -1;
+  return plan;
+}
+
+void RequestLog::Add(LogEntry entry) {
+  std::lock_guard lock(mutex_);
+  if (entries_.size() >= kLimit) entries_.pop_front();
+  entries_.push_back(std::move(entry));
+}
+
+std::deque<LogEntry> RequestLog::Snapshot() const {
+  std::lock_guard lock(mutex_);
+  return entries_;
+}
+
+void RequestLog::Clear() {
+  std::lock_guard lock(mutex_);
+  entries_.clear();
+}
+
+bool Context::Sleep(int ms) {
+  if (ms <= 0) return true;
+  std::unique_lock lock(stopMutex);
+  stopCv.wait_for(lock, std::chrono::milliseconds(ms), [this] { return stopping; });
+  return !stopping;
+}
+
+void Context::Stop() {
+  {
+    std::lock_guard lock(stopMutex);
+    stopping = true;
+  }
+  stopCv.notify_all();
+}
+
+bool ResetConnection(const httplib::Request& req) {
+  // The server library does not hand out the socket, so find it among the
+  // process's descriptors by its two ports.
+  DIR* dir = opendir("/proc/self/fd");
+  if (!dir) return false;
+  int found = -1;
+  while (dirent* e = readdir(dir)) {
+    char* end = nullptr;
+    long fd = std::strtol(e->d_name, &end, 10);
+    if (end == e->d_name || *end != '\0' || fd == dirfd(dir)) continue;
+    sockaddr_in local{}, peer{};
+    socklen_t llen = sizeof local, plen = sizeof peer;
+    if (getsockname(static_cast<int>(fd), reinterpret_cast<sockaddr*>(&local), &llen) != 0) continue;
+    if (local.sin_family != AF_INET || ntohs(local.sin_port) != req.local_port) continue;
+    if (getpeername(static_cast<int>(fd), reinterpret_cast<sockaddr*>(&peer), &plen) != 0) continue;
+    if (ntohs(peer.sin_port) != req.remote_port) continue;
+    found = static_cast<int>(fd);
+    break;
+  }
+  closedir(dir);
+  if (found < 0) return false;
+  // Zero linger turns the close into a reset. The descriptor number stays
+  // taken by an unconnected socket, which the server then fails to write to
+  // and closes as usual.
+  linger lg{1, 0};
+  setsockopt(found, SOL_SOCKET, SO_LINGER, &lg, sizeof lg);
+  int placeholder = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (placeholder < 0) return false;
+  dup2(placeholder, found);
+  close(placeholder);
+  return true;
+}
+
+namespace {
+
+std::string QueryOf(const httplib::Request& req) {
+  std::size_t q = req.target.find('?');
+  return q == std::string::npos ? std::string() : req.target.substr(q + 1);
+}
+
+std::string ApiMethodOf(const httplib::Request& req) {
+  if (req.has_param("method")) return req.get_param_value("method");
+  if (!req.body.empty()) {
+    if (auto m = FormValue(ParseForm(req.body), "method")) return *m;
+  }
+  return {};
+}
+
+}  // namespace
+
+httplib::Server::Handler Served(Context& ctx, httplib::Server::Handler handler) {
+  return [&ctx, handler = std::move(handler)](const httplib::Request& req, httplib::Response& res) {
+    const FaultPlan plan = ctx.faults.Draw(req.path);
+    LogEntry entry{req.method, req.path, QueryOf(req), req.body.substr(0, 65536), ApiMethodOf(req), 0,
+                   ctx.clock.Now()};
+    if (!ctx.Sleep(ctx.baseLatencyMs + plan.delayMs) || !ctx.Sleep(plan.stallMs)) {
+      res.status = 503;
+      return;
+    }
+    switch (plan.kind) {
+      case FaultPlan::Kind::Error:
+        res.status = 500;
+        res.set_content("<html><body><h1>500 Internal Server Error</h1><p>sandbox fault</p></body></html>",
+                        "text/html; charset=utf-8");
+        entry.status = 500;
+        ctx.log.Add(std::move(entry));
+        return;
+      case FaultPlan::Kind::Reset:
+        ResetConnection(req);
+        res.status = 500;
+        entry.status = 0;
+        ctx.log.Add(std::move(entry));
+        return;
+      default:
+        break;
+    }
+    const auto started = std::chrono::steady_clock::now();
+    handler(req, res);
+    const auto spent = std::chrono::steady_clock::now() - started;
+    res.set_header("X-Sandbox-Handler-Us",
+                   std::to_string(std::chrono::duration_cast<std::chrono::microseconds>(spent).count()));
+    if (res.status == -1) res.status = 200;
+    entry.status = res.status;
+    ctx.log.Add(std::move(entry));
+    if (plan.kind == FaultPlan::Kind::Truncate && !res.body.empty()) {
+      // The full length is announced; half of the body is sent, then the
+      // connection closes.
+      auto full = std::make_shared<std::string>(std::move(res.body));
+      std::string type = res.get_header_value("Content-Type");
+      res.body.clear();
+      res.headers.erase("Content-Type");
+      res.set_content_provider(full->size(), type,
+                               [full](std::size_t offset, std::size_t, httplib::DataSink& sink) {
+                                 const std::size_t half = full->size() / 2;
+                                 if (offset < half) sink.write(full->data() + offset, half - offset);
+                                 return false;
+                               });
+    }
+  };
+}
+
+}  // namespace qm::sandbox

@@ -1,0 +1,211 @@
+#include "text.h"
+
+#include <openssl/evp.h>
+
+#include <cstdio>
+
+namespace qm::sandbox {
+
+void AppendXmlEscaped(std::string& out, std::string_view text) {
+  for (char c : text) {
+    switch (c) {
+      case '&': out += "&amp;"; break;
+      case '<': out += "&lt;"; break;
+      case '>': out += "&gt;"; break;
+      case '"': out += "&quot;"; break;
+      case '\'': out += "&#39;"; break;
+      default: out += c;
+    }
+  }
+}
+
+std::string XmlEscape(std::string_view text) {
+  std::string out;
+  out.reserve(text.size() + 8);
+  AppendXmlEscaped(out, text);
+  return out;
+}
+
+namespace {
+int HexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+}  // namespace
+
+std::string PercentDecode(std::string_view text, bool plusIsSpace) {
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    char c = text[i];
+    if (c == '%' && i + 2 < text.size()) {
+      int hi = HexValue(text[i + 1]);
+      int lo = HexValue(text[i + 2]);
+      if (hi >= 0 && lo >= 0) {
+        out += static_cast<char>(hi * 16 + lo);
+        i += 2;
+        continue;
+      }
+    }
+    out += (plusIsSpace && c == '+') ? ' ' : c;
+  }
+  return out;
+}
+
+std::string PercentEncode(std::string_view text) {
+  static const char* kHex = "0123456789ABCDEF";
+  std::string out;
+  for (unsigned char c : text) {
+    if ((c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '-' ||
+        c == '.' || c == '_' || c == '~') {
+      out += static_cast<char>(c);
+    } else {
+      out += '%';
+      out += kHex[c >> 4];
+      out += kHex[c & 15];
+    }
+  }
+  return out;
+}
+
+FormFields ParseForm(std::string_view body) {
+  FormFields fields;
+  std::size_t pos = 0;
+  while (pos <= body.size()) {
+    std::size_t amp = body.find('&', pos);
+    if (amp == std::string_view::npos) amp = body.size();
+    std::string_view pair = body.substr(pos, amp - pos);
+    if (!pair.empty()) {
+      std::size_t eq = pair.find('=');
+      std::string_view name = pair.substr(0, eq);
+      std::string_view value = eq == std::string_view::npos ? std::string_view() : pair.substr(eq + 1);
+      fields.emplace_back(PercentDecode(name, true), PercentDecode(value, true));
+    }
+    pos = amp + 1;
+  }
+  return fields;
+}
+
+std::optional<std::string> FormValue(const FormFields& fields, std::string_view name) {
+  for (const auto& [k, v] : fields) {
+    if (k == name) return v;
+  }
+  return std::nullopt;
+}
+
+std::string Md5UpperHex(std::string_view bytes) {
+  unsigned char digest[EVP_MAX_MD_SIZE];
+  unsigned int len = 0;
+  if (EVP_Digest(bytes.data(), bytes.size(), digest, &len, EVP_md5(), nullptr) != 1) return {};
+  static const char* kHex = "0123456789ABCDEF";
+  std::string out;
+  for (unsigned int i = 0; i < len; ++i) {
+    out += kHex[digest[i] >> 4];
+    out += kHex[digest[i] & 15];
+  }
+  return out;
+}
+
+bool IsValidUtf8(std::string_view text) {
+  std::size_t i = 0;
+  const std::size_t n = text.size();
+  while (i < n) {
+    unsigned char c = static_cast<unsigned char>(text[i]);
+    if (c < 0x80) {
+      ++i;
+      continue;
+    }
+    int extra;
+    std::uint32_t cp;
+    if (c >= 0xC2 && c <= 0xDF) {
+      extra = 1;
+      cp = c & 0x1F;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+      extra = 2;
+      cp = c & 0x0F;
+    } else if (c >= 0xF0 && c <= 0xF4) {
+      extra = 3;
+      cp = c & 0x07;
+    } else {
+      return false;
+    }
+    if (i + extra >= n) return false;
+    for (int k = 1; k <= extra; ++k) {
+      unsigned char cc = static_cast<unsigned char>(text[i + k]);
+      if ((cc & 0xC0) != 0x80) return false;
+      cp = (cp << 6) | (cc & 0x3F);
+    }
+    if ((extra == 2 && cp < 0x800) || (extra == 3 && (cp < 0x10000 || cp > 0x10FFFF)) ||
+        (cp >= 0xD800 && cp <= 0xDFFF))
+      return false;
+    i += extra + 1;
+  }
+  return true;
+}
+
+std::size_t Utf8Length(std::string_view text) {
+  std::size_t count = 0;
+  for (unsigned char c : text) {
+    if ((c & 0xC0) != 0x80) ++count;
+  }
+  return count;
+}
+
+std::string FormatLocalTime(std::time_t t) {
+  std::tm tm{};
+  localtime_r(&t, &tm);
+  char buf[96];
+  std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d", tm.tm_year + 1900, tm.tm_mon + 1,
+                tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec);
+  return buf;
+}
+
+std::optional<std::time_t> ParseLocalTime(std::string_view text) {
+  if (text.size() != 19) return std::nullopt;
+  static const char kShape[] = "dddd-dd-dd dd:dd:dd";
+  for (std::size_t i = 0; i < 19; ++i) {
+    char want = kShape[i];
+    char c = text[i];
+    if (want == 'd' ? (c < '0' || c > '9') : c != want) return std::nullopt;
+  }
+  auto num = [&](std::size_t pos, std::size_t len) {
+    int v = 0;
+    for (std::size_t i = pos; i < pos + len; ++i) v = v * 10 + (text[i] - '0');
+    return v;
+  };
+  std::tm tm{};
+  tm.tm_year = num(0, 4) - 1900;
+  tm.tm_mon = num(5, 2) - 1;
+  tm.tm_mday = num(8, 2);
+  tm.tm_hour = num(11, 2);
+  tm.tm_min = num(14, 2);
+  tm.tm_sec = num(17, 2);
+  tm.tm_isdst = -1;
+  const std::tm asked = tm;
+  std::time_t t = std::mktime(&tm);
+  if (t == static_cast<std::time_t>(-1)) return std::nullopt;
+  // mktime normalises 31 February and friends: refuse dates that moved.
+  if (tm.tm_year != asked.tm_year || tm.tm_mon != asked.tm_mon || tm.tm_mday != asked.tm_mday)
+    return std::nullopt;
+  return t;
+}
+
+bool IsDigits(std::string_view text) {
+  if (text.empty()) return false;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+  }
+  return true;
+}
+
+std::string AsciiLower(std::string_view text) {
+  std::string out(text);
+  for (char& c : out) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return out;
+}
+
+}  // namespace qm::sandbox

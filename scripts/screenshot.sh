@@ -1,0 +1,42 @@
+#!/usr/bin/env bash
+# Pictures of the desktop program: starts the sandbox marketplace, writes its
+# demo seller into a fresh data directory, runs Quillmere against it on the
+# offscreen platform with --screenshot-dir, and copies the main window's
+# picture to docs/main-window.png. Usage: scripts/screenshot.sh [BIN_DIR] [OUT_DIR]
+set -euo pipefail
+bin=${1:-build/bin}
+out=${2:-docs}
+root=$(cd "$(dirname "$0")/.." && pwd)
+data=$(mktemp -d /tmp/quillmere-shots.XXXXXX)
+sandbox_pid=
+cleanup() {
+  if [ -n "$sandbox_pid" ]; then kill "$sandbox_pid" 2>/dev/null || true; wait "$sandbox_pid" 2>/dev/null || true; fi
+  rm -rf "$data"
+}
+trap cleanup EXIT
+
+"$bin/quillmere-sandbox" --port 0 --seed 7 --trades 40 --write-config "$data/Config.ini" >"$data/sandbox.out" 2>&1 &
+sandbox_pid=$!
+for _ in $(seq 100); do
+  grep -q "^config written" "$data/sandbox.out" 2>/dev/null && break
+  sleep 0.1
+done
+url=$(sed -n 's/^listening on //p' "$data/sandbox.out")
+nick=$(sed -n 's/^seller nick: //p' "$data/sandbox.out")
+if [ -z "$url" ] || [ -z "$nick" ]; then
+  echo "screenshot: the sandbox did not start" >&2
+  cat "$data/sandbox.out" >&2
+  exit 1
+fi
+
+export QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen}
+export QTWEBENGINE_DISABLE_SANDBOX=1
+export QTWEBENGINE_CHROMIUM_FLAGS="--disable-gpu --no-sandbox"
+timeout 60 "$bin/quillmere" --data-dir "$data" --platform "$url" --account "$nick" --screenshot-dir "$data/shots"
+
+mkdir -p "$root/$out"
+cp "$data/shots/MainWindow.png" "$root/$out/main-window.png"
+for f in "$data"/shots/*.png; do
+  echo "screenshot: $(basename "$f")"
+done
+echo "screenshot: saved $out/main-window.png"

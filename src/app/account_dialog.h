@@ -1,0 +1,47 @@
+#pragma once
+// The seller-account choice shown at start: the sections of Config.ini in an
+// editable account box, "登  录" to go on, "×" to end the program.
+#include <QColor>
+#include <QDialog>
+#include <string>
+
+class QComboBox;
+class QPushButton;
+
+namespace qm {
+
+// The account box's text colour before a choice and after one.
+inline const QColor kAccountIdleColour{0, 136, 255};
+inline const QColor kAccountChosenColour{0, 96, 192};
+
+// Why an account name cannot be used, or the empty text when it can. The name
+// becomes part of file names beside the program, so path separators, "..",
+// control characters, the characters Windows file names cannot hold and
+// characters outside GBK are refused.
+std::string AccountNameProblem(const std::string& nick);
+
+inline constexpr const char* kBadAccountTitle = "帐号名称无效";
+
+class AccountDialog : public QDialog {
+  Q_OBJECT
+ public:
+  explicit AccountDialog(QWidget* owner = nullptr);
+
+  QComboBox* AccountBox() const { return box_; }
+  QPushButton* LoginButton() const { return login_; }
+  // The account box's text colour.
+  QColor AccountColour() const;
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  void SetAccountColour(const QColor& colour);
+  void OnLogin();
+
+  QComboBox* box_ = nullptr;
+  QPushButton* login_ = nullptr;
+  QPushButton* close_ = nullptr;
+};
+
+}  // namespace qm

@@ -1,0 +1,162 @@
+#include "app/app.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTimer>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "app/builder.h"
+#include "app/icons.h"
+#include "app/main_window.h"
+#include "app/qt_ports.h"
+#include "app/screenshots.h"
+#include "headless/runner.h"
+#include "settings/app_session.h"
+
+namespace qm {
+namespace {
+
+// Watches for the account dialog's first appearance: the start-up mark for the
+// benchmark (QM_STARTUP_MARK) and the screenshot run.
+class StartupObserver : public QObject {
+ public:
+  StartupObserver(const CommandLine& line, const QElapsedTimer& clock)
+      : line_(line), clock_(clock), marks_(std::getenv("QM_STARTUP_MARK") != nullptr) {}
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() == QEvent::Show && !seen_ && watched->objectName() == "AccountDialog" &&
+        watched->isWidgetType() && static_cast<QWidget*>(watched)->isWindow()) {
+      seen_ = true;
+      auto* dialog = static_cast<QWidget*>(watched);
+      if (marks_) Mark("account-dialog-shown");
+      if (auto* box = Control<QComboBox>(dialog, "组合框1"); box != nullptr && !line_.account.empty()) {
+        box->setEditText(Q(line_.account));
+      }
+      // With --account the choice is made at once, as if "登  录" was pressed
+      // (after the dialog's picture when one is asked for).
+      const int delay = line_.screenshotDir.empty() ? 0 : 300;
+      QTimer::singleShot(delay, dialog, [this, dialog] {
+        if (!line_.screenshotDir.empty()) SaveWindowPicture(dialog, line_.screenshotDir);
+        if (!line_.account.empty()) {
+          if (auto* login = Control<QPushButton>(dialog, "超级按钮2")) login->click();
+        }
+      });
+    } else if (event->type() == QEvent::Show && marks_ && watched->isWidgetType()) {
+      auto* w = static_cast<QWidget*>(watched);
+      if (w->isWindow() && (qobject_cast<QMessageBox*>(w) != nullptr || w->objectName() == "MainWindow")) {
+        Mark(qobject_cast<QMessageBox*>(w) != nullptr ? "message-box" : "main-window-shown");
+      }
+    }
+    return QObject::eventFilter(watched, event);
+  }
+
+ private:
+  // With QM_STARTUP_MARK set, one line on standard output per milestone.
+  void Mark(const char* what) const {
+    std::printf("QM_STARTUP_MARK %s %lld ms\n", what, static_cast<long long>(clock_.elapsed()));
+    std::fflush(stdout);
+  }
+
+  const CommandLine& line_;
+  const QElapsedTimer& clock_;
+  bool marks_ = false;
+  bool seen_ = false;
+};
+
+}  // namespace
+
+CommandLine ParseCommandLine(int argc, char** argv) {
+  CommandLine line;
+  for (int i = 1; i < argc; ++i) {
+    const char* a = argv[i];
+    auto value = [&](const char* option) -> std::string {
+      if (i + 1 >= argc) {
+        line.error = std::string(option) + " needs a value";
+        return {};
+      }
+      return argv[++i];
+    };
+    if (std::strcmp(a, "--headless") == 0) {
+      line.headless = true;
+    } else if (std::strcmp(a, "--data-dir") == 0) {
+      line.dataDir = value(a);
+    } else if (std::strcmp(a, "--platform") == 0) {
+      line.platform = value(a);
+    } else if (std::strcmp(a, "--screenshot-dir") == 0) {
+      line.screenshotDir = value(a);
+    } else if (std::strcmp(a, "--account") == 0) {
+      line.account = value(a);
+    }
+  }
+  return line;
+}
+
+int RunApp(int argc, char** argv) {
+  QElapsedTimer clock;
+  clock.start();
+  const CommandLine line = ParseCommandLine(argc, argv);
+  if (line.headless) return RunHeadless(argc, argv);
+  if (!line.error.empty()) {
+    std::fprintf(stderr, "quillmere: %s\nusage: quillmere [--data-dir DIR] [--platform URL] [--headless ...]\n",
+                 line.error.c_str());
+    return 2;
+  }
+
+  // The embedded browsers share one GL context; this must precede the application.
+  QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+  // Qt reads "-platform" and "--platform" itself: it gets only the options
+  // that are not ours.
+  std::vector<char*> qtArgs{argv[0]};
+  for (int i = 1; i < argc; ++i) {
+    const bool ours = std::strcmp(argv[i], "--data-dir") == 0 || std::strcmp(argv[i], "--platform") == 0 ||
+                      std::strcmp(argv[i], "--screenshot-dir") == 0 || std::strcmp(argv[i], "--account") == 0;
+    if (ours) {
+      ++i;  // and its value
+      continue;
+    }
+    qtArgs.push_back(argv[i]);
+  }
+  qtArgs.push_back(nullptr);
+  int qtArgc = int(qtArgs.size()) - 1;
+  QApplication app(qtArgc, qtArgs.data());
+  QApplication::setQuitOnLastWindowClosed(false);  // the main window hides into the tray
+  QApplication::setApplicationName("Quillmere");
+  QApplication::setWindowIcon(ProgramIcon());
+
+  AppSession& s = Session();
+  if (!line.dataDir.empty()) {
+    QDir dir(QString::fromLocal8Bit(line.dataDir.c_str()));
+    if (!dir.exists() && !QDir().mkpath(dir.absolutePath())) {
+      std::fprintf(stderr, "quillmere: cannot make the data directory %s\n", line.dataDir.c_str());
+      return 2;
+    }
+    s.programDir = S(QDir::cleanPath(dir.absolutePath()));
+  } else {
+    s.programDir = S(QDir::cleanPath(QCoreApplication::applicationDirPath()));
+  }
+  if (!line.platform.empty()) s.endpoints = Endpoints::AtBase(line.platform);
+
+  QtEventPump pump;
+  SetEventPump(&pump);
+  StartupObserver observer(line, clock);
+  app.installEventFilter(&observer);
+
+  MainWindow window;
+  if (!window.RunStartup()) return 0;
+  window.show();
+  if (!line.screenshotDir.empty()) ScheduleWindowPictures(&window, line.screenshotDir);
+  const int code = app.exec();
+  SetEventPump(nullptr);
+  return code;
+}
+
+}  // namespace qm

@@ -1,0 +1,24 @@
+#pragma once
+// The desktop program's entry: the command line, the run state, the Qt
+// application and the main window.
+#include <string>
+
+namespace qm {
+
+struct CommandLine {
+  bool headless = false;
+  std::string dataDir;        // --data-dir DIR: the program directory
+  std::string platform;       // --platform URL: every platform service at this base
+  std::string screenshotDir;  // --screenshot-dir DIR: save a picture of each window there, then end
+  std::string account;        // --account NICK: the account dialog chooses NICK at once
+  std::string error;          // set when the line cannot be used
+};
+
+// Reads the options the desktop knows; others are left for Qt.
+CommandLine ParseCommandLine(int argc, char** argv);
+
+// The whole program: with --headless the runner without windows, otherwise
+// the desktop. Returns the exit code.
+int RunApp(int argc, char** argv);
+
+}  // namespace qm

@@ -1,0 +1,237 @@
+#include "app/main_window.h"
+
+#include <QCloseEvent>
+#include <QCursor>
+#include <QLabel>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QTimer>
+#include <QTreeWidget>
+#include <QWebEngineProfile>
+
+#include "app/account_dialog.h"
+#include "app/builder.h"
+#include "app/icons.h"
+#include "app/shutdown.h"
+#include "platform/session_check.h"
+#include "settings/app_session.h"
+#include "settings/config.h"
+
+#if __has_include("app/settings_window.h")
+#include "app/settings_window.h"
+#define QM_HAVE_SETTINGS_WINDOW 1
+#endif
+#if __has_include("rating/schedule.h")
+#include "rating/schedule.h"
+#define QM_HAVE_SCHEDULE 1
+#endif
+#if __has_include("orders/sync.h")
+#include "orders/sync.h"
+#define QM_HAVE_FIRST_LOAD 1
+#endif
+
+namespace qm {
+
+MainWindow::MainWindow()
+    : unrated_(nullptr), buyerRated_(nullptr), autoTimer_(nullptr), refreshTimer_(nullptr) {
+  BuildWindow(this, MainWindowLayout());
+  unrated_ = QtOrderList(Control<QTreeWidget>(this, "超级列表框1"));
+  buyerRated_ = QtOrderList(Control<QTreeWidget>(this, "超级列表框2"));
+  QTimer* timer1 = FindTimer(this, "时钟1");
+  QTimer* timer2 = FindTimer(this, "时钟2");
+  autoTimer_ = QtTimer(timer1);
+  refreshTimer_ = QtTimer(timer2);
+  title_ = Control<QLabel>(this, "标签5");
+  status_ = Control<QLabel>(this, "标签3");
+  notice_ = FindControl(this, "外形框3");
+  noticeTitle_ = Control<QLabel>(this, "标签6");
+  noticeBody_ = Control<QLabel>(this, "标签7");
+  noticeClose_ = Control<QLabel>(this, "标签8");
+  busy_ = FindControl(this, "图片框2");
+
+  title_->setText("Quillmere 淘宝自动评价");
+  title_->setStyleSheet("color: #ffffff;");
+  status_->setStyleSheet("color: #e8f2ff;");
+  for (const char* name : {"超级按钮1", "超级按钮2"}) Control<QPushButton>(this, name)->setStyleSheet("color: #ffffff;");
+  noticeTitle_->setAlignment(Qt::AlignCenter);
+  noticeBody_->setAlignment(Qt::AlignCenter);
+  noticeBody_->setWordWrap(true);
+  noticeClose_->setAlignment(Qt::AlignCenter);
+
+  connect(Control<QPushButton>(this, "超级按钮2"), &QPushButton::clicked, this, &MainWindow::HideToTray);
+  connect(Control<QPushButton>(this, "超级按钮1"), &QPushButton::clicked, this, &MainWindow::HideToTray);
+  connect(Control<QPushButton>(this, "超级按钮4"), &QPushButton::clicked, this, &MainWindow::OpenSettings);
+
+  // The notice box: its title and body drag it, "×" closes it.
+  MakeDragHandle(noticeTitle_, notice_);
+  MakeDragHandle(noticeBody_, notice_);
+  noticeClose_->installEventFilter(this);
+
+  QMenu* trayMenu = Menu("托盘右键");
+  connect(FindMenuItem(trayMenu, "显示"), &QAction::triggered, this, [this] {
+    showNormal();
+    raise();
+    activateWindow();
+  });
+  connect(FindMenuItem(trayMenu, "隐藏"), &QAction::triggered, this, &MainWindow::HideToTray);
+  connect(FindMenuItem(trayMenu, "退出"), &QAction::triggered, this, &MainWindow::ConfirmExit);
+  // The items of 表一鼠标右键, 表二鼠标右键 and 空白右键 belong to the order lists' actions.
+
+#ifdef QM_HAVE_SCHEDULE
+  connect(timer1, &QTimer::timeout, this, [] { RunAutoRatingPass(); });
+  connect(timer2, &QTimer::timeout, this, [] { refresh_cycle(); });
+#endif
+
+  tray_ = new QSystemTrayIcon(TrayIcon(), this);
+  connect(tray_, &QSystemTrayIcon::activated, this, &MainWindow::OnTrayActivated);
+
+  view_.unrated = &unrated_;
+  view_.buyerRated = &buyerRated_;
+  view_.autoTimer = &autoTimer_;
+  view_.refreshTimer = &refreshTimer_;
+  view_.prompts = &prompts_;
+  view_.setStatus = [this](const std::string& text) {
+    status_->setText(Q(text));
+    status_->setToolTip(Q(text));  // the line is narrow; the whole text on hover
+  };
+  view_.showBusy = [this](bool shown) { busy_->setVisible(shown); };
+  view_.clearWebCache = [] { QWebEngineProfile::defaultProfile()->clearHttpCache(); };
+  view_.exitProgram = [](int code) { EndProgram(code); };
+  SetMainView(&view_);
+  SetBeforeEnd([this] {
+    if (tray_ != nullptr) tray_->hide();
+  });
+}
+
+MainWindow::~MainWindow() {
+  SetBeforeEnd(nullptr);
+  if (CurrentMainView() == &view_) SetMainView(nullptr);
+}
+
+QMenu* MainWindow::Menu(const char* name) const { return FindMenu(const_cast<MainWindow*>(this), name); }
+
+bool MainWindow::TrayUsable() const { return tray_ != nullptr && tray_->isVisible() && QSystemTrayIcon::isSystemTrayAvailable(); }
+
+bool MainWindow::RunStartup() {
+  AppSession& s = Session();
+  {
+    AccountDialog dialog(this);
+    if (dialog.exec() != QDialog::Accepted) return false;
+  }
+  title_->setText(Q("Quillmere 淘宝自动评价 — " + s.sellerNick));
+
+  if (s.AppKey.empty() || s.AppSecret.empty()) {
+    prompts_.Information(kEmptyKeyTitle, kEmptyKeyText);
+    EndProgram(0);
+    return false;
+  }
+
+  // The authorization window stores the session key in Config.ini; the one
+  // stored there is what this run uses.
+  s.SessionKey = ReadSessionKey(s.sellerNick);
+  if (s.SessionKey.empty()) {
+    prompts_.Information(kNoSessionTitle, "卖家帐号‘" + s.sellerNick +
+                                              "’没有已保存的Session授权（SessionKey），请先授权后再启动。程序将退出。");
+    EndProgram(0);
+    return false;
+  }
+
+  status_->setText("正在确认Session授权…");
+  if (!confirm_session()) {
+    prompts_.Information(kSessionFailedTitle, "卖家帐号‘" + s.sellerNick +
+                                                  "’的Session授权未能通过淘宝的确认（已过期或网络不通）。程序将退出。");
+    EndProgram(0);
+    return false;
+  }
+
+  ShowTray();
+  StartFirstLoadWhenReady();
+  return true;
+}
+
+void MainWindow::StartFirstLoadWhenReady() {
+#ifdef QM_HAVE_SCHEDULE
+  LoadRatingHours(Session().sellerNick);
+  InstallSchedule();
+#endif
+  // The first load: it empties and refills the seller's database, fills the
+  // left list and at its end runs the two timer handlers once, which arms them.
+  busy_->setVisible(true);
+#ifdef QM_HAVE_FIRST_LOAD
+  StartFirstLoad();
+#endif
+}
+
+void MainWindow::ShowTray() {
+  tray_->setToolTip(Q("Quillmere — " + Session().sellerNick));
+  tray_->show();
+}
+
+void MainWindow::OnTrayActivated(QSystemTrayIcon::ActivationReason reason) {
+  switch (reason) {
+    case QSystemTrayIcon::DoubleClick:
+      if (isVisible()) {
+        hide();
+      } else {
+        showNormal();
+        raise();
+        activateWindow();
+      }
+      break;
+    case QSystemTrayIcon::Context:
+      Menu("托盘右键")->popup(QCursor::pos());
+      break;
+    default:  // a single click does nothing
+      break;
+  }
+}
+
+void MainWindow::HideToTray() {
+  if (TrayUsable()) {
+    hide();
+  } else {
+    // Without a notification area a hidden window could not be brought back.
+    showMinimized();
+  }
+}
+
+void MainWindow::ConfirmExit() {
+  showNormal();
+  raise();
+  if (!prompts_.Question(kExitTitle, "要退出‘" + Session().sellerNick + "’吗?")) return;
+  tray_->hide();
+  EndProgram(0);
+}
+
+void MainWindow::OpenSettings() {
+#ifdef QM_HAVE_SETTINGS_WINDOW
+  SettingsWindow settings(this);
+  settings.exec();
+#else
+  // The settings window (app/settings_window.h) opens here, modal and owned by this window.
+#endif
+}
+
+void MainWindow::CloseNotice() {
+  notice_->hide();
+  noticeTitle_->setText(QString());
+  noticeBody_->setText(QString());
+}
+
+bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == noticeClose_ && event->type() == QEvent::MouseButtonPress &&
+      static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
+    CloseNotice();
+    return true;
+  }
+  return QWidget::eventFilter(watched, event);
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+  // Closing the window only puts it away; "退出" in the tray menu ends the program.
+  event->ignore();
+  HideToTray();
+}
+
+}  // namespace qm

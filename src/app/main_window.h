@@ -1,0 +1,77 @@
+#pragma once
+// The main window: the two order lists, the title and status lines, the
+// notice box, the busy picture, the tray icon with its menu, the two timers,
+// and the start-up sequence that runs before the window is first shown.
+#include <QSystemTrayIcon>
+#include <QWidget>
+#include <memory>
+
+#include "app/qt_ports.h"
+#include "util/ports.h"
+
+class QLabel;
+class QMenu;
+
+namespace qm {
+
+inline constexpr const char* kExitTitle = "退出评价软件";
+inline constexpr const char* kEmptyKeyText = "‘AppKey’或‘AppSecret’为空，请检查！";
+inline constexpr const char* kEmptyKeyTitle = "程序获取授权出错，将退出。";
+inline constexpr const char* kNoSessionTitle = "没有Session授权";
+inline constexpr const char* kSessionFailedTitle = "Session授权失败";
+
+class MainWindow : public QWidget {
+  Q_OBJECT
+ public:
+  MainWindow();
+  ~MainWindow() override;
+
+  // The start-up sequence: the account choice, the key and secret check, the
+  // session key, the seller check, the tray icon and the first load. False
+  // when the program was ended on the way (EndProgram has been called).
+  bool RunStartup();
+
+  // The window's tray events (double-click toggles, the right button opens
+  // 托盘右键, a single click does nothing).
+  void OnTrayActivated(QSystemTrayIcon::ActivationReason reason);
+  // "─", "×" and a close through the window system: into the tray, or
+  // minimised where the desktop has no notification area.
+  void HideToTray();
+  // 托盘右键 "退出": the question, then the end of the program.
+  void ConfirmExit();
+  // 超级按钮4: the settings window, modal.
+  void OpenSettings();
+
+  MainView& View() { return view_; }
+  QSystemTrayIcon* Tray() const { return tray_; }
+  QMenu* Menu(const char* name) const;
+  // True when the tray can hold the window; false on a desktop without a
+  // notification area (and on the offscreen platform).
+  bool TrayUsable() const;
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  void ShowTray();
+  void CloseNotice();
+  void StartFirstLoadWhenReady();
+
+  QtOrderList unrated_;
+  QtOrderList buyerRated_;
+  QtTimer autoTimer_;
+  QtTimer refreshTimer_;
+  QtPrompts prompts_;
+  MainView view_;
+  QSystemTrayIcon* tray_ = nullptr;
+  QLabel* title_ = nullptr;
+  QLabel* status_ = nullptr;
+  QWidget* notice_ = nullptr;
+  QLabel* noticeTitle_ = nullptr;
+  QLabel* noticeBody_ = nullptr;
+  QLabel* noticeClose_ = nullptr;
+  QWidget* busy_ = nullptr;
+};
+
+}  // namespace qm

@@ -1,0 +1,282 @@
+// The main window: tray events, hiding, the exit question, the notice box and
+// the start-up sequence up to the seller check.
+#include <QLabel>
+#include <QMenu>
+#include <QPushButton>
+#include <QTimer>
+#include <QComboBox>
+#include <QtTest>
+
+#include "app/account_dialog.h"
+#include "app/builder.h"
+#include "app/main_window.h"
+#include "app_test_support.h"
+#include "orders/sync.h"
+#include "support/sandbox_process.h"
+#include "util/ports.h"
+
+using namespace qm;
+using namespace qm::test;
+
+namespace {
+
+// Chooses `nick` in the account dialog as soon as it is open.
+void ChooseAccountWhenAsked(const QString& nick) {
+  auto* poll = new QTimer();
+  QObject::connect(poll, &QTimer::timeout, poll, [poll, nick] {
+    for (QWidget* w : QApplication::topLevelWidgets()) {
+      if (w->objectName() == "AccountDialog" && w->isVisible()) {
+        poll->stop();
+        poll->deleteLater();
+        Control<QComboBox>(w, "组合框1")->setEditText(nick);
+        Control<QPushButton>(w, "超级按钮2")->click();
+        return;
+      }
+    }
+  });
+  poll->start(10);
+}
+
+}  // namespace
+
+class MainWindowTest : public QObject {
+  Q_OBJECT
+ private slots:
+  void startsWithTimersStoppedAndPartsHidden() {
+    ProgramDir dir;
+    MainWindow w;
+    QCOMPARE(w.objectName(), QString("MainWindow"));
+    QCOMPARE(CurrentMainView(), &w.View());
+    QCOMPARE(w.View().autoTimer->Interval(), 0);
+    QCOMPARE(w.View().refreshTimer->Interval(), 0);
+    QVERIFY(!FindControl(&w, "图片框2")->isVisibleTo(&w));
+    QVERIFY(!FindControl(&w, "外形框3")->isVisibleTo(&w));
+    QCOMPARE(w.View().unrated->ColumnCount(), 4);
+    QCOMPARE(w.View().buyerRated->ColumnCount(), 2);
+    // The view reaches the widgets.
+    w.View().setStatus("已成功获取Session授权 V测试");
+    QCOMPARE(Control<QLabel>(&w, "标签3")->text(), QString("已成功获取Session授权 V测试"));
+    w.View().showBusy(true);
+    QVERIFY(FindControl(&w, "图片框2")->isVisibleTo(&w));
+    w.View().autoTimer->SetInterval(5000);
+    QCOMPARE(FindTimer(&w, "时钟1")->interval(), 5000);
+    QVERIFY(FindTimer(&w, "时钟1")->isActive());
+    w.View().autoTimer->SetInterval(0);
+    QVERIFY(!FindTimer(&w, "时钟1")->isActive());
+  }
+
+  void trayDoubleClickTogglesTheWindow() {
+    ProgramDir dir;
+    MainWindow w;
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    emit w.Tray()->activated(QSystemTrayIcon::DoubleClick);
+    QVERIFY(!w.isVisible());
+    emit w.Tray()->activated(QSystemTrayIcon::Trigger);  // a single click does nothing
+    QVERIFY(!w.isVisible());
+    emit w.Tray()->activated(QSystemTrayIcon::DoubleClick);
+    QVERIFY(w.isVisible());
+    emit w.Tray()->activated(QSystemTrayIcon::Trigger);
+    QVERIFY(w.isVisible());
+    emit w.Tray()->activated(QSystemTrayIcon::DoubleClick);
+    QVERIFY(!w.isVisible());
+  }
+
+  void trayRightButtonOpensTheTrayMenu() {
+    ProgramDir dir;
+    MainWindow w;
+    QMenu* menu = w.Menu("托盘右键");
+    QVERIFY(!menu->isVisible());
+    emit w.Tray()->activated(QSystemTrayIcon::Context);
+    QTRY_VERIFY(menu->isVisible());
+    menu->hide();
+  }
+
+  void trayMenuShowsAndHides() {
+    ProgramDir dir;
+    MainWindow w;
+    FindMenuItem(w.Menu("托盘右键"), "显示")->trigger();
+    QVERIFY(w.isVisible());
+    // Without a notification area (offscreen) "隐藏" minimises instead of losing the window.
+    FindMenuItem(w.Menu("托盘右键"), "隐藏")->trigger();
+    QVERIFY(w.isVisible());
+    QTRY_VERIFY(w.isMinimized());
+  }
+
+  void hideButtonsMinimiseWithoutATray() {
+    ProgramDir dir;
+    QVERIFY(!QSystemTrayIcon::isSystemTrayAvailable());
+    for (const char* name : {"超级按钮1", "超级按钮2"}) {
+      MainWindow w;
+      w.show();
+      QVERIFY(QTest::qWaitForWindowExposed(&w));
+      QVERIFY(!w.TrayUsable());
+      Control<QPushButton>(&w, name)->click();
+      QTRY_VERIFY(w.isMinimized());
+      QVERIFY(w.isVisible());
+    }
+  }
+
+  void closingTheWindowDoesNotEndIt() {
+    ProgramDir dir;
+    EndRecorder ends;
+    MainWindow w;
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    QVERIFY(!w.close());
+    QVERIFY(w.isVisible());
+    QVERIFY(ends.codes.empty());
+  }
+
+  void cancelInTheExitQuestionKeepsRunning() {
+    ProgramDir dir;
+    Session().sellerNick = "卖家甲";
+    EndRecorder ends;
+    BoxAnswerer boxes(QMessageBox::Cancel);
+    MainWindow w;
+    w.Tray()->show();
+    w.hide();
+    FindMenuItem(w.Menu("托盘右键"), "退出")->trigger();
+    QCOMPARE(boxes.boxes.size(), size_t(1));
+    QCOMPARE(boxes.boxes[0].title, QString("退出评价软件"));
+    QCOMPARE(boxes.boxes[0].text, QString("要退出‘卖家甲’吗?"));
+    QCOMPARE(boxes.boxes[0].icon, QMessageBox::Information);
+    QCOMPARE(boxes.boxes[0].buttons, QMessageBox::Ok | QMessageBox::Cancel);
+    QVERIFY(ends.codes.empty());
+    QVERIFY(w.isVisible());  // made visible before the question
+    QVERIFY(w.Tray()->isVisible());
+  }
+
+  void okInTheExitQuestionEndsWithZero() {
+    ProgramDir dir;
+    Session().sellerNick = "卖家乙";
+    EndRecorder ends;
+    BoxAnswerer boxes(QMessageBox::Ok);
+    MainWindow w;
+    w.Tray()->show();
+    FindMenuItem(w.Menu("托盘右键"), "退出")->trigger();
+    QCOMPARE(ends.codes, std::vector<int>({0}));
+    QVERIFY(!w.Tray()->isVisible());  // removed before the end
+  }
+
+  void noticeBoxDragsAndCloses() {
+    ProgramDir dir;
+    MainWindow w;
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    QWidget* box = FindControl(&w, "外形框3");
+    auto* title = Control<QLabel>(&w, "标签6");
+    auto* body = Control<QLabel>(&w, "标签7");
+    title->setText("中评");
+    body->setText("买家给了中评");
+    box->show();
+    const QPoint start = box->pos();
+    QTest::mousePress(body, Qt::LeftButton, Qt::NoModifier, QPoint(20, 20));
+    QMouseEvent move(QEvent::MouseMove, QPointF(25, 60), body->mapToGlobal(QPointF(25, 60)), Qt::NoButton,
+                     Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(body, &move);
+    QTest::mouseRelease(body, Qt::LeftButton, Qt::NoModifier, QPoint(25, 60));
+    QCOMPARE(box->pos(), start + QPoint(5, 40));
+
+    QTest::mousePress(Control<QLabel>(&w, "标签8"), Qt::LeftButton);
+    QVERIFY(!box->isVisible());
+    QCOMPARE(title->text(), QString());
+    QCOMPARE(body->text(), QString());
+  }
+
+  void emptyKeyOrSecretEndsAfterTheMessage_data() {
+    QTest::addColumn<QString>("config");
+    QTest::newRow("no key") << "[卖家]\r\nAppSecret=s\r\nSessionKey=x\r\n";
+    QTest::newRow("no secret") << "[卖家]\r\nappkey=k\r\nSessionKey=x\r\n";
+    QTest::newRow("blank key") << "[卖家]\r\nappkey=  \r\nAppSecret=s\r\n";
+    QTest::newRow("no section") << "[别人]\r\nappkey=k\r\nAppSecret=s\r\n";
+  }
+  void emptyKeyOrSecretEndsAfterTheMessage() {
+    QFETCH(QString, config);
+    ProgramDir dir(config.toStdString());
+    EndRecorder ends;
+    BoxAnswerer boxes;
+    MainWindow w;
+    ChooseAccountWhenAsked("卖家");
+    QVERIFY(!w.RunStartup());
+    QCOMPARE(ends.codes, std::vector<int>({0}));
+    QCOMPARE(boxes.boxes.size(), size_t(1));
+    QCOMPARE(boxes.boxes[0].text, QString("‘AppKey’或‘AppSecret’为空，请检查！"));
+    QCOMPARE(boxes.boxes[0].title, QString("程序获取授权出错，将退出。"));
+    QCOMPARE(boxes.boxes[0].icon, QMessageBox::Information);
+    QVERIFY(!w.Tray()->isVisible());
+  }
+
+  void withoutAStoredSessionKeyEndsAfterAMessage() {
+    ProgramDir dir("[卖家]\r\nappkey=k\r\nAppSecret=s\r\n");
+    EndRecorder ends;
+    BoxAnswerer boxes;
+    MainWindow w;
+    ChooseAccountWhenAsked("卖家");
+    QVERIFY(!w.RunStartup());
+    QCOMPARE(ends.codes, std::vector<int>({0}));
+    QCOMPARE(boxes.boxes.size(), size_t(1));
+    QCOMPARE(boxes.boxes[0].title, QString(kNoSessionTitle));
+    QVERIFY(boxes.boxes[0].text.contains("卖家"));
+  }
+
+  void failedSellerCheckEndsAfterAMessage() {
+    ProgramDir dir("[卖家]\r\nappkey=k\r\nAppSecret=s\r\nSessionKey=bad\r\n");
+    Session().endpoints = Endpoints::AtBase("http://127.0.0.1:1");  // nothing answers there
+    EndRecorder ends;
+    BoxAnswerer boxes;
+    MainWindow w;
+    ChooseAccountWhenAsked("卖家");
+    QVERIFY(!w.RunStartup());
+    QCOMPARE(ends.codes, std::vector<int>({0}));
+    QCOMPARE(boxes.boxes.size(), size_t(1));
+    QCOMPARE(boxes.boxes[0].title, QString(kSessionFailedTitle));
+    QVERIFY(!w.Tray()->isVisible());
+  }
+
+  void startUpAgainstTheMarketplaceReachesTheFirstLoad() {
+    Sandbox::Options options;
+    options.trades = 20;
+    Sandbox sandbox(options);
+    QVERIFY(sandbox.Ok());
+    ProgramDir dir;
+    QVERIFY(sandbox.WriteConfig(dir.File("Config.ini")));
+    Session().endpoints = Endpoints::AtBase(sandbox.BaseUrl());
+    // The first load's worker hands its list work to the UI thread through the pump.
+    QtEventPump pump;
+    SetEventPump(&pump);
+    EndRecorder ends;
+    BoxAnswerer boxes;
+    MainWindow w;
+    ChooseAccountWhenAsked(QString::fromStdString(sandbox.Seller().nick));
+    QVERIFY(w.RunStartup());
+    QVERIFY(ends.codes.empty());
+    QVERIFY(boxes.boxes.empty());
+    QCOMPARE(Session().SessionKey, sandbox.Seller().session);
+    QVERIFY(Control<QLabel>(&w, "标签3")->text().startsWith("已成功获取Session授权 V"));
+    QVERIFY(Control<QLabel>(&w, "标签5")->text().contains(QString::fromStdString(sandbox.Seller().nick)));
+    QVERIFY(w.Tray()->isVisible());
+    // The first load fills the left list and puts the busy picture away.
+    QTRY_VERIFY_WITH_TIMEOUT(w.View().unrated->RowCount() > 0, 15000);
+    QTRY_VERIFY_WITH_TIMEOUT(!FindControl(&w, "图片框2")->isVisibleTo(&w), 15000);
+    QTRY_VERIFY_WITH_TIMEOUT(!FirstLoadRunning(), 15000);
+    QCoreApplication::processEvents();
+    SetEventPump(nullptr);
+  }
+
+  void closingTheAccountDialogEndsTheStartUp() {
+    ProgramDir dir("[卖家]\r\n");
+    EndRecorder ends;
+    MainWindow w;
+    QTimer::singleShot(0, [] {
+      for (QWidget* t : QApplication::topLevelWidgets()) {
+        if (t->objectName() == "AccountDialog" && t->isVisible()) Control<QPushButton>(t, "超级按钮1")->click();
+      }
+    });
+    QVERIFY(!w.RunStartup());
+    QCOMPARE(ends.codes, std::vector<int>({0}));
+  }
+};
+
+QTEST_MAIN(MainWindowTest)
+#include "main_window_test.moc"

@@ -1,0 +1,107 @@
+// Two runs of the program: a second run for a seller that is already running
+// ends silently with code 0 at the account choice, while a run for another
+// seller goes on. The running ones wait on their "no session key" message,
+// holding their comment files, until the test ends them.
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QtTest>
+
+#include "app_test_support.h"
+
+using namespace qm;
+using namespace qm::test;
+
+namespace {
+
+QProcess* StartProgram(const ProgramDir& dir, const QString& nick, QObject* parent) {
+  auto* p = new QProcess(parent);
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  env.insert("QT_QPA_PLATFORM", "offscreen");
+  env.insert("QM_STARTUP_MARK", "1");
+  p->setProcessEnvironment(env);
+  p->setProcessChannelMode(QProcess::SeparateChannels);
+  // --platform must reach the program, not Qt (which has an option of that name).
+  p->start(QM_DESKTOP_BIN, {"--data-dir", QString::fromStdString(dir.dir.str()), "--platform",
+                            "http://127.0.0.1:1", "--account", nick});
+  return p;
+}
+
+// Waits until the program has printed `mark` (or ended).
+bool WaitForMark(QProcess* p, const QByteArray& mark, QByteArray* out, int ms = 15000) {
+  QElapsedTimer t;
+  t.start();
+  while (t.elapsed() < ms) {
+    p->waitForReadyRead(100);
+    *out += p->readAllStandardOutput();
+    if (out->contains(mark)) return true;
+    if (p->state() == QProcess::NotRunning) return false;
+  }
+  return false;
+}
+
+void Stop(QProcess* p) {
+  if (p->state() != QProcess::NotRunning) {
+    p->kill();
+    p->waitForFinished(5000);
+  }
+}
+
+}  // namespace
+
+class SecondInstanceTest : public QObject {
+  Q_OBJECT
+ private slots:
+  void sameSellerEndsSilentlyOtherSellerRuns() {
+    ProgramDir dir("[卖家甲]\r\nappkey=k1\r\nAppSecret=s1\r\n[卖家乙]\r\nappkey=k2\r\nAppSecret=s2\r\n");
+    QByteArray outFirst, outSecond, outOther;
+
+    QProcess* first = StartProgram(dir, "卖家甲", this);
+    // Past the account choice: its message box is up and it holds 卖家甲's file.
+    QVERIFY2(WaitForMark(first, "message-box", &outFirst), outFirst.constData());
+    QCOMPARE(ReadFileBytes(dir.File("卖家甲的自动评价内容.txt")).size(), size_t(14));
+
+    QProcess* second = StartProgram(dir, "卖家甲", this);
+    QVERIFY(second->waitForFinished(15000));
+    outSecond = second->readAllStandardOutput();
+    QCOMPARE(second->exitStatus(), QProcess::NormalExit);
+    QCOMPARE(second->exitCode(), 0);
+    QVERIFY(outSecond.contains("account-dialog-shown"));
+    QVERIFY2(!outSecond.contains("message-box"), outSecond.constData());  // silently
+    QVERIFY(!outSecond.contains("main-window-shown"));
+
+    QProcess* other = StartProgram(dir, "卖家乙", this);
+    QVERIFY2(WaitForMark(other, "message-box", &outOther), outOther.constData());
+    QCOMPARE(other->state(), QProcess::Running);
+    QCOMPARE(first->state(), QProcess::Running);
+    QCOMPARE(ReadFileBytes(dir.File("卖家乙的自动评价内容.txt")).size(), size_t(14));
+
+    Stop(first);
+    Stop(other);
+  }
+
+  void firstRunEndsThenTheSellerCanStartAgain() {
+    ProgramDir dir("[卖家丙]\r\nappkey=k\r\nAppSecret=s\r\n");
+    QByteArray out1, out2;
+    QProcess* first = StartProgram(dir, "卖家丙", this);
+    QVERIFY(WaitForMark(first, "message-box", &out1));
+    Stop(first);
+    // The lock went with the process.
+    QProcess* again = StartProgram(dir, "卖家丙", this);
+    QVERIFY2(WaitForMark(again, "message-box", &out2), out2.constData());
+    Stop(again);
+  }
+
+  void badCommandLineIsRefused() {
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    p.setProcessEnvironment(env);
+    p.start(QM_DESKTOP_BIN, {"--data-dir"});
+    QVERIFY(p.waitForFinished(10000));
+    QCOMPARE(p.exitCode(), 2);
+    QVERIFY(p.readAllStandardError().contains("--data-dir needs a value"));
+  }
+};
+
+QTEST_GUILESS_MAIN(SecondInstanceTest)
+#include "second_instance_test.moc"
