@@ -1,6 +1,89 @@
 #!/usr/bin/env bash
-# The demo: starts the sandbox marketplace and runs Quillmere against it.
+# The demo: starts the sandbox marketplace with orders already due, orders not
+# yet due and orders the buyer has rated, writes its demo seller into a demo
+# data directory and runs Quillmere against it: the desktop program when a
+# display is present, otherwise the headless runner once. Ends the sandbox
+# afterwards.
+#
+#   bash scripts/demo.sh [BIN_DIR]      (make demo: BIN_DIR = build/bin)
+#
+# DEMO_DIR (default build/demo-data) is the program directory the demo uses.
 set -euo pipefail
 bin=${1:-build/bin}
-echo "Quillmere demo: the pieces are being assembled."
-ls "$bin"
+demo=${DEMO_DIR:-build/demo-data}
+
+for program in quillmere-sandbox quillmere-headless; do
+  if [ ! -x "$bin/$program" ]; then
+    echo "demo: $bin/$program is missing (run make build first)" >&2
+    exit 1
+  fi
+done
+command -v curl >/dev/null || { echo "demo: curl is needed" >&2; exit 1; }
+
+rm -rf "$demo"
+mkdir -p "$demo"
+sandbox_out="$demo/sandbox.out"
+
+"$bin/quillmere-sandbox" --port 0 --trades 0 --write-config "$demo/Config.ini" >"$sandbox_out" 2>&1 &
+sandbox_pid=$!
+stop_sandbox() {
+  if kill -0 "$sandbox_pid" 2>/dev/null; then
+    kill -TERM "$sandbox_pid" 2>/dev/null || true
+    wait "$sandbox_pid" 2>/dev/null || true
+  fi
+}
+trap stop_sandbox EXIT
+
+base=
+for _ in $(seq 1 100); do
+  base=$(sed -n 's/^listening on //p' "$sandbox_out" | head -n 1)
+  [ -n "$base" ] && break
+  kill -0 "$sandbox_pid" 2>/dev/null || break
+  sleep 0.1
+done
+if [ -z "$base" ]; then
+  echo "demo: the sandbox did not start:" >&2
+  cat "$sandbox_out" >&2
+  exit 1
+fi
+nick=$(sed -n 's/^seller nick: //p' "$sandbox_out" | head -n 1)
+echo "sandbox marketplace at $base, demo seller '$nick', data in $demo"
+
+# A trade that ended H hours (and half an hour) ago, as the platform writes times.
+ended() { date -d "-$1 hours -30 minutes" '+%Y-%m-%d %H:%M:%S'; }
+trade() {  # hours-ago buyer [buyer-rate]
+  local rate=${3:-none}
+  printf '{"buyer_nick":"%s","end_time":"%s","buyer_rate":"%s"}' "$2" "$(ended "$1")" "$rate"
+}
+seed=$(printf '{"trades":[%s,%s,%s,%s,%s,%s,%s,%s,%s]}' \
+  "$(trade 340 due_alice)" "$(trade 352 due_bob)" "$(trade 358 due_carol)" \
+  "$(trade 12 fresh_dave)" "$(trade 120 fresh_erin)" "$(trade 250 fresh_frank)" "$(trade 333 soon_grace)" \
+  "$(trade 90 rated_heidi good)" "$(trade 200 rated_ivan bad)")
+reply=$(curl -fsS -X POST -H 'Content-Type: application/json' --data "$seed" "$base/__sandbox/trades")
+echo "seeded: 3 orders due (rating deadline within 24 hours), 4 not yet due, 2 rated by their buyers"
+echo "  $reply"
+
+status=0
+if [ -n "${DISPLAY:-}" ] && [ -x "$bin/quillmere" ]; then
+  echo "display $DISPLAY present: starting the desktop program (choose '$nick', close it from the tray menu)"
+  "$bin/quillmere" --data-dir "$demo" --platform "$base" || status=$?
+else
+  echo "no display: running the headless runner once"
+  "$bin/quillmere-headless" --account "$nick" --data-dir "$demo" --platform "$base" --once || status=$?
+fi
+
+ratings=$(curl -fsS "$base/__sandbox/ratings")
+echo "ratings the seller gave on the marketplace:"
+echo "  $ratings"
+if [ "$status" -ne 0 ]; then
+  echo "demo: Quillmere ended with exit code $status" >&2
+  exit "$status"
+fi
+if [ -z "${DISPLAY:-}" ] || [ ! -x "$bin/quillmere" ]; then
+  rated=$(grep -o '"tid"' <<<"$ratings" | wc -l)
+  if [ "$rated" -ne 3 ]; then
+    echo "demo: expected the 3 due orders to be rated, the marketplace holds $rated ratings" >&2
+    exit 1
+  fi
+  echo "demo: the 3 due orders were rated, the others are waiting"
+fi

@@ -1,11 +1,294 @@
 #include "headless/runner.h"
 
+#include <pthread.h>
+#include <signal.h>
+
+#include <chrono>
 #include <cstdio>
+#include <ctime>
+#include <filesystem>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <system_error>
+#include <thread>
+
+#include "orders/order_db.h"
+#include "orders/sync.h"
+#include "platform/session_check.h"
+#include "rating/comments.h"
+#include "rating/schedule.h"
+#include "settings/app_session.h"
+#include "settings/config.h"
+#include "util/event_loop.h"
+#include "util/memory_ports.h"
+#include "util/ports.h"
 
 namespace qm {
-// Replaced by the real runner as the synchronisation and the timed work land.
-int RunHeadless(int, char**) {
-  std::fputs("quillmere: the headless runner is not available in this build\n", stderr);
-  return 2;
+namespace {
+
+constexpr const char* kUsage =
+    "usage: quillmere-headless --account NICK [--data-dir DIR] [--platform URL] [--once]\n"
+    "  --account NICK   the seller account (a section of Config.ini)\n"
+    "  --data-dir DIR   the program directory (Config.ini, comment files, database);\n"
+    "                   default: the directory of the executable\n"
+    "  --platform URL   one base URL for every platform service (the sandbox)\n"
+    "  --once           one first load, one refresh and one pass, then exit\n";
+
+struct Options {
+  std::string account;
+  std::string dataDir;
+  std::string platform;
+  bool once = false;
+};
+
+// Parses the command line; nullopt (after a message) when it is not usable.
+std::optional<Options> ParseOptions(int argc, char** argv) {
+  Options o;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    auto value = [&](std::string* out) {
+      if (i + 1 >= argc) return false;
+      *out = argv[++i];
+      return true;
+    };
+    bool ok = true;
+    if (arg == "--headless") {
+      continue;
+    } else if (arg == "--once") {
+      o.once = true;
+    } else if (arg == "--account") {
+      ok = value(&o.account);
+    } else if (arg == "--data-dir") {
+      ok = value(&o.dataDir);
+    } else if (arg == "--platform") {
+      ok = value(&o.platform);
+    } else if (arg == "--help" || arg == "-h") {
+      std::fputs(kUsage, stdout);
+      return std::nullopt;
+    } else {
+      std::fprintf(stderr, "quillmere: unknown argument '%s'\n", arg.c_str());
+      ok = false;
+    }
+    if (!ok) {
+      std::fputs(kUsage, stderr);
+      return std::nullopt;
+    }
+  }
+  if (o.account.empty()) {
+    std::fputs("quillmere: --account is required\n", stderr);
+    std::fputs(kUsage, stderr);
+    return std::nullopt;
+  }
+  return o;
 }
+
+// The executable's directory, the default program directory.
+std::string ExecutableDir(const char* argv0) {
+  std::error_code ec;
+  auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
+  if (ec || exe.empty()) exe = std::filesystem::absolute(argv0 ? argv0 : ".", ec);
+  return exe.parent_path().string();
+}
+
+// One line per event on standard output, with the local time in front.
+void PrintLine(const std::string& line) {
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  char stamp[16];
+  std::strftime(stamp, sizeof stamp, "%H:%M:%S", &local);
+  std::printf("%s %s\n", stamp, line.c_str());
+  std::fflush(stdout);
+}
+
+// Boxes become lines; questions are answered OK and input boxes keep their text.
+class PrintingPrompts : public Prompts {
+ public:
+  void Information(const std::string& title, const std::string& text) override {
+    PrintLine("message: " + title + ": " + text);
+  }
+  bool Question(const std::string& title, const std::string& text) override {
+    PrintLine("question: " + title + ": " + text + " -> OK");
+    return true;
+  }
+  std::optional<std::string> Input(const std::string& title, const std::string& label,
+                                   const std::string& initial) override {
+    PrintLine("input: " + title + ": " + label + " -> " + initial);
+    return initial;
+  }
+};
+
+// SIGINT and SIGTERM end the loop. They are blocked in every thread and taken
+// by one waiting thread, which may then call into the loop safely.
+std::mutex g_signalMutex;
+EventLoop* g_signalLoop = nullptr;
+
+void WatchSignals(sigset_t set) {
+  for (;;) {
+    int sig = 0;
+    if (sigwait(&set, &sig) != 0) continue;
+    std::lock_guard<std::mutex> lock(g_signalMutex);
+    if (!g_signalLoop) continue;
+    PrintLine(std::string("stopping on ") + (sig == SIGINT ? "SIGINT" : "SIGTERM"));
+    g_signalLoop->Quit(kExitOk);
+  }
+}
+
+void StartSignalWatch(EventLoop* loop) {
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, SIGINT);
+  sigaddset(&set, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &set, nullptr);
+  {
+    std::lock_guard<std::mutex> lock(g_signalMutex);
+    g_signalLoop = loop;
+  }
+  static bool started = false;
+  if (!started) {
+    started = true;
+    std::thread(WatchSignals, set).detach();
+  }
+}
+
+void StopSignalWatch() {
+  std::lock_guard<std::mutex> lock(g_signalMutex);
+  g_signalLoop = nullptr;
+}
+
+// The start-up of the desktop without windows; kExitOk when the first load may start.
+int StartUp(const Options& o) {
+  AppSession& s = Session();
+  // The standing comment file is held for the whole run; a second run for the
+  // same seller stops here.
+  if (!LoadAutoComment(o.account)) {
+    PrintLine("start: the standing comment file " + AutoCommentFileName(o.account) +
+              " cannot be opened (is another run using this account?)");
+    return kExitCommentFile;
+  }
+  s.sellerNick = o.account;
+  s.AppKey = ReadAppKey(o.account);
+  s.AppSecret = ReadAppSecret(o.account);
+  if (s.AppKey.empty() || s.AppSecret.empty()) {
+    PrintLine("message: 程序获取授权出错，将退出。: ‘AppKey’或‘AppSecret’为空，请检查！");
+    return kExitNoCredentials;
+  }
+  s.SessionKey = ReadSessionKey(o.account);
+  if (s.SessionKey.empty()) {
+    PrintLine("start: no stored SessionKey for " + o.account +
+              "; authorise once with the desktop program");
+    return kExitNoSessionKey;
+  }
+  SellerIdentity who;
+  if (!confirm_session(&who)) {
+    PrintLine("start: the platform did not confirm the session of " + o.account);
+    return kExitSessionRefused;
+  }
+  LoadRatingHours(o.account);
+  std::string error;
+  if (!PrepareOrderDatabase(o.account, &error)) {
+    PrintLine("start: the order database cannot be used: " + error);
+    return kExitDatabase;
+  }
+  char hours[32];
+  std::snprintf(hours, sizeof hours, "%g", static_cast<double>(s.ratingHours));
+  PrintLine("start: seller " + (who.nick.empty() ? o.account : who.nick) + ", rating " + hours +
+            " hours before the deadline");
+  return kExitOk;
+}
+
+}  // namespace
+
+int RunHeadless(int argc, char** argv) {
+  const auto options = ParseOptions(argc, argv);
+  if (!options) return kExitUsage;
+
+  AppSession& s = Session();
+  s.programDir = options->dataDir.empty() ? ExecutableDir(argc > 0 ? argv[0] : nullptr) : options->dataDir;
+  if (!options->platform.empty()) s.endpoints = Endpoints::AtBase(options->platform);
+
+  EventLoop loop;
+  SetEventPump(&loop);
+  StartSignalWatch(&loop);
+
+  MemoryOrderList unrated(4);     // 订单编号, 买家旺旺, 确认时间, 到期
+  MemoryOrderList buyerRated(2);  // 订单编号, 买家旺旺
+  PrintingPrompts prompts;
+  int exitCode = kExitOk;
+
+  MainView view;
+  view.unrated = &unrated;
+  view.buyerRated = &buyerRated;
+  view.autoTimer = loop.NewTimer([] { RunAutoRatingPass(); });
+  view.refreshTimer = loop.NewTimer([] { refresh_cycle(); });
+  view.prompts = &prompts;
+  view.setStatus = [](const std::string& text) { PrintLine("status: " + text); };
+  view.showBusy = [](bool) {};
+  view.log = PrintLine;
+  view.exitProgram = [&](int code) {
+    exitCode = ScheduleStopped() ? kExitPlatformDown : code;
+    loop.Quit(exitCode);
+  };
+  SetMainView(&view);
+
+  auto finish = [&](int code) {
+    StopSignalWatch();
+    SetMainView(nullptr);
+    SetEventPump(nullptr);
+    std::fflush(stdout);
+    return code;
+  };
+
+  const int started = StartUp(*options);
+  if (started != kExitOk) return finish(started);
+
+  const bool once = options->once;
+  // The first load runs this on the UI thread once 超级列表框1 is filled.
+  bool loaded = false;
+  SetFirstLoadDoneHandler([&loop, &loaded, once] {
+    loaded = true;
+    RunFirstLoadFollowUp();
+    if (once && !ScheduleStopped()) loop.Quit(kExitOk);
+  });
+  // A first load that ends without filling the list (its database failed)
+  // ends the run; two looks in a row, so a handler still queued gets its turn.
+  int endedUnloaded = 0;
+  Timer* watch = loop.NewTimer([&] {
+    endedUnloaded = (!loaded && !FirstLoadRunning()) ? endedUnloaded + 1 : 0;
+    if (endedUnloaded >= 2) {
+      PrintLine("start: the first load ended without orders: " + LastSyncResult().error);
+      exitCode = kExitDatabase;
+      loop.Quit(kExitDatabase);
+    }
+    if (loaded) watch->SetInterval(0);
+  });
+  watch->SetInterval(250);
+
+  if (!StartFirstLoad()) {
+    PrintLine("start: the first load could not be started");
+    return finish(kExitDatabase);
+  }
+  PrintLine(once ? "start: loading orders (one load, one refresh, one pass)" : "start: loading orders");
+  const int code = loop.Run();
+  if (exitCode == kExitOk) exitCode = code;
+
+  // The first load may still be finishing (a stop signal during the load):
+  // let it end while its queued list updates still have somewhere to go.
+  while (FirstLoadRunning()) loop.WaitAndRun(std::chrono::milliseconds(50));
+  SetFirstLoadDoneHandler(nullptr);
+  // What is left waiting: the unrated orders with their time left, and the
+  // buyer-rated ones that wait for the seller's answer by hand.
+  if (once && exitCode == kExitOk) {
+    for (int i = 0; i < unrated.RowCount(); ++i)
+      PrintLine("waiting: order=" + unrated.Cell(i, 0) + " buyer=" + unrated.Cell(i, 1) +
+                " 到期=" + unrated.Cell(i, 3));
+    for (int i = 0; i < buyerRated.RowCount(); ++i)
+      PrintLine("buyer-rated: order=" + buyerRated.Cell(i, 0) + " buyer=" + buyerRated.Cell(i, 1));
+  }
+  PrintLine("end: exit code " + std::to_string(exitCode));
+  return finish(exitCode);
+}
+
 }  // namespace qm

@@ -33,8 +33,9 @@ std::string ReadProfileString(const std::string& file, std::string_view section,
 // False, and the file untouched, when the write cannot be made or would corrupt
 // the file: an empty file name, section or key; a section or key holding "]",
 // "=", a line break or a NUL, or starting with "[" or ";"; a value holding a
-// line break or a NUL; text that is not valid UTF-8; an unreadable or
-// unwritable file. A value with surrounding blanks or quotes is written quoted
+// line break or a NUL; text that is not valid UTF-8 or that the file's
+// encoding cannot hold (GBK has no emoji: storing '?' instead would change the
+// value); an unreadable or unwritable file. Names are trimmed as on a read. A value with surrounding blanks or quotes is written quoted
 // so that it reads back as written.
 bool WriteProfileString(const std::string& file, std::string_view section, std::string_view key,
                         std::string_view value);

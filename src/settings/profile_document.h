@@ -2,6 +2,15 @@
 // The in-memory form of one profile file, as read from its bytes: the parser
 // and editor behind profile.h (which adds the file handling). Unchanged lines
 // keep their bytes exactly; only the lines a write touches are rebuilt.
+//
+// The bytes are GBK; a file that starts with the UTF-8 byte order mark is read
+// and written as UTF-8 instead (it keeps its mark). A file that starts with a
+// UTF-16 byte order mark is not understood: it reads as empty and CanStore
+// refuses every write, so it is never overwritten with GBK.
+//
+// The scan for "[", "]", ";" and "=" steps over whole GBK characters, so a
+// trail byte that happens to be 0x5D (']') does not end a section name. Names
+// in lookups are trimmed like the names in the file.
 #include <cstddef>
 #include <optional>
 #include <string>
@@ -31,8 +40,16 @@ class ProfileDocument {
   std::string Serialize() const;
   bool UsesCrLf() const { return crlf_; }
 
+  // True when `text` (UTF-8) can be stored in this file's encoding exactly: a
+  // GBK file cannot hold characters outside code page 936, and a file in an
+  // encoding this layer does not write holds nothing.
+  bool CanStore(std::string_view text) const;
+  // Bytes `text` (UTF-8) takes in this file's encoding.
+  std::size_t StoredLength(std::string_view text) const { return Encode(text).size(); }
+
  private:
   enum class Kind { Other, Section, Entry };
+  enum class Encoding { Gbk, Utf8, Foreign };
   struct Line {
     std::string raw;   // the bytes of the line, without its line break
     std::string eol;   // "\r\n", "\n" or "" (last line without a break)
@@ -41,7 +58,13 @@ class ProfileDocument {
     std::string folded;  // name in ASCII lower case, for comparison
   };
 
-  static Line ParseLine(std::string raw, std::string eol);
+  Line ParseLine(std::string raw, std::string eol) const;
+  // Bytes of the character starting at raw[i] (1 or 2 in GBK).
+  std::size_t CharLength(std::string_view raw, std::size_t i) const;
+  std::string Decode(std::string_view bytes) const;
+  std::string Encode(std::string_view utf8) const;
+  // The value part of an entry line (trimmed, one pair of quotes dropped), in file bytes.
+  std::string_view RawValue(const Line& line) const;
   // Index of the first section line named `section`, or npos.
   std::size_t FindSection(std::string_view foldedSection) const;
   // Index of the first entry `key` of the section starting at `start`, or npos.
@@ -52,6 +75,8 @@ class ProfileDocument {
 
   std::vector<Line> lines_;
   bool crlf_ = true;
+  Encoding encoding_ = Encoding::Gbk;
+  std::string bom_;  // the byte order mark the file starts with, if any
 };
 
 // True when a section or key name can be stored without breaking the file.

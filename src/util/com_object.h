@@ -11,6 +11,7 @@
 #include <string>
 #include <string_view>
 #include <type_traits>
+#include <utility>
 #include <variant>
 #include <vector>
 
@@ -101,6 +102,22 @@ class Dispatch {
   virtual ~Dispatch() = default;
   virtual int Invoke(const std::string& name, CallKind kind, const std::vector<Variant>& args,
                      Variant* result) = 0;
+};
+
+// A Dispatch made of named members, for objects built in C++ (factories,
+// tests): each member is a function that gets the call kind and the arguments.
+// Member names are compared without regard to case, as late-bound names are.
+// An unknown name gives kCallUnknownName.
+class MemberDispatch : public Dispatch {
+ public:
+  using Member = std::function<int(CallKind kind, const std::vector<Variant>& args, Variant* result)>;
+  // Adds or replaces a member.
+  void Add(const std::string& name, Member member);
+  int Invoke(const std::string& name, CallKind kind, const std::vector<Variant>& args,
+             Variant* result) override;
+
+ private:
+  std::vector<std::pair<std::string, Member>> members_;  // folded name, member
 };
 
 // A reference to a late-bound object, or none. Copies share the object; the

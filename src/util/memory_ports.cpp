@@ -42,6 +42,27 @@ void MemoryOrderList::DeleteRow(int row) {
   }
 }
 
+void MemoryOrderList::DeleteRows(const std::vector<int>& rows) {
+  std::vector<bool> doomed(rows_.size(), false);
+  bool any = false;
+  for (int row : rows) {
+    if (row < 0 || row >= RowCount()) continue;
+    doomed[static_cast<size_t>(row)] = true;
+    any = true;
+  }
+  if (!any) return;
+  size_t kept = 0;
+  int currentAfter = -1;
+  for (size_t i = 0; i < rows_.size(); ++i) {
+    if (doomed[i]) continue;
+    if (static_cast<int>(i) == current_) currentAfter = static_cast<int>(kept);
+    if (kept != i) rows_[kept] = std::move(rows_[i]);
+    ++kept;
+  }
+  rows_.resize(kept);
+  current_ = currentAfter;
+}
+
 void MemoryOrderList::DeleteAllRows() {
   rows_.clear();
   current_ = -1;

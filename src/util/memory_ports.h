@@ -24,6 +24,7 @@ class MemoryOrderList : public OrderList {
   void AppendRows(const std::vector<std::vector<std::string>>& rows) override;
   void SetCell(int row, int column, const std::string& text) override;
   void DeleteRow(int row) override;
+  void DeleteRows(const std::vector<int>& rows) override;  // one pass
   void DeleteAllRows() override;
   void Repaint() override { ++repaints_; }
   void SetColours(std::uint32_t text, std::uint32_t background) override {

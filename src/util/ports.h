@@ -2,6 +2,7 @@
 // The small interfaces through which the core reaches the user interface.
 // app/ implements them with Qt widgets; the headless runner and the tests
 // implement them in memory. Every call is made on the UI thread.
+#include <algorithm>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -37,6 +38,15 @@ class OrderList {
   virtual void SetCell(int row, int column, const std::string& text) = 0;
   // Out-of-range rows are ignored.
   virtual void DeleteRow(int row) = 0;
+  // Deletes several rows at once (indices as they are before the call; repeated
+  // and out-of-range ones are ignored). The default deletes them one by one from
+  // the last; lists that can drop many rows in one pass override it.
+  virtual void DeleteRows(const std::vector<int>& rows) {
+    std::vector<int> order(rows);
+    std::sort(order.begin(), order.end(), [](int a, int b) { return a > b; });
+    order.erase(std::unique(order.begin(), order.end()), order.end());
+    for (int row : order) DeleteRow(row);
+  }
   virtual void DeleteAllRows() = 0;
   virtual void Repaint() = 0;
   // Colours as 0xRRGGBB.

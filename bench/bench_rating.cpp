@@ -1,0 +1,96 @@
+// The automatic pass: a pass over 20000 rows of which none is due (target at
+// most 5 ms), and a pass over 1000 due orders against the sandbox with 20 ms
+// added to every answer: its wall time against 1000 single round trips
+// (target at most 1.05 times) and the longest the event loop went without
+// running its events meanwhile (target at most 50 ms).
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <chrono>
+#include <vector>
+
+#include "platform/transport.h"
+#include "rating/post_rating.h"
+#include "rating/schedule.h"
+#include "settings/app_session.h"
+#include "support/rating_world.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+void BM_PassNoneDue(benchmark::State& state) {
+  qm::MemoryOrderList unrated(4), buyerRated(2);
+  qm::MemoryTimer autoTimer;
+  qm::MainView view;
+  view.unrated = &unrated;
+  view.buyerRated = &buyerRated;
+  view.autoTimer = &autoTimer;
+  qm::SetMainView(&view);
+  qm::Session().ratingHours = 24.0f;
+  const int rows = static_cast<int>(state.range(0));
+  for (int i = 0; i < rows; ++i)
+    unrated.AppendRow({std::to_string(4000000000000000 + i), "买家" + std::to_string(i),
+                       qm::test::LocalTimeAgo(static_cast<std::int64_t>(i % 330) * 3600 + 1800), ""});
+  qm::RunAutoRatingPass();  // the first pass writes every "到期"
+  for (auto _ : state) qm::RunAutoRatingPass();
+  if (unrated.RowCount() != rows) state.SkipWithError("a row was rated");
+  qm::SetMainView(nullptr);
+}
+BENCHMARK(BM_PassNoneDue)->Arg(20000)->Unit(benchmark::kMillisecond);
+
+void BM_PassThousandDue(benchmark::State& state) {
+  qm::test::Sandbox::Options options;
+  options.latencyMs = 20;
+  for (auto _ : state) {
+    qm::test::RatingWorld world(options);
+    if (!world.Market().Ok()) {
+      state.SkipWithError("the sandbox did not start");
+      return;
+    }
+    // One round trip: the same form for an order the platform does not know.
+    const std::string url = qm::Session().endpoints.apitools + qm::kRatingPath;
+    std::vector<double> trips;
+    for (int i = 0; i < 30; ++i) {
+      const auto body = qm::BuildRatingForm(qm::Session().AppKey, qm::Session().AppSecret, "1", "good",
+                                            "seller", qm::Session().autoContent, qm::Session().SessionKey);
+      const auto t0 = Clock::now();
+      qm::web_request(url, "POST", "", "", "", "", body);
+      trips.push_back(std::chrono::duration<double>(Clock::now() - t0).count());
+    }
+    std::sort(trips.begin(), trips.end());
+    const double trip = trips[trips.size() / 2];
+
+    std::vector<std::pair<int, std::string>> trades;
+    for (int i = 0; i < 1000; ++i) trades.push_back({337 + i % 20, "买家" + std::to_string(i)});
+    const auto tids = world.AddTrades(trades);
+    for (std::size_t i = 0; i < tids.size(); ++i) world.AddUnratedRow(tids[i], trades[i].second, trades[i].first);
+
+    // A 1 ms timer: the longest gap between its ticks is the longest stall.
+    auto last = Clock::now();
+    double longest = 0;
+    qm::Timer* probe = world.Loop().NewTimer([&] {
+      const auto now = Clock::now();
+      longest = std::max(longest, std::chrono::duration<double>(now - last).count());
+      last = now;
+    });
+    probe->SetInterval(1);
+    const auto t0 = Clock::now();
+    last = t0;
+    qm::RunAutoRatingPass();
+    const double wall = std::chrono::duration<double>(Clock::now() - t0).count();
+    longest = std::max(longest, std::chrono::duration<double>(Clock::now() - last).count());
+    probe->SetInterval(0);
+
+    state.SetIterationTime(wall);
+    state.counters["rated"] = static_cast<double>(1000 - world.unrated.RowCount());
+    state.counters["round_trip_ms"] = trip * 1000;
+    state.counters["ratio_to_1000_trips"] = wall / (1000 * trip);
+    state.counters["longest_stall_ms"] = longest * 1000;
+  }
+}
+BENCHMARK(BM_PassThousandDue)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();

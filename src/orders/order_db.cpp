@@ -1,0 +1,392 @@
+#include "orders/order_db.h"
+
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <system_error>
+#include <thread>
+
+#include "settings/app_session.h"
+
+namespace qm {
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr const char* kProbeBuyerSql = "select 订单ID,旺旺ID,确认时间 from 买家未评价 limit 0";
+constexpr const char* kProbeSellerSql = "select 订单ID,旺旺ID,确认时间 from 卖家未评价 limit 0";
+
+// File names are UTF-8 inside the program; std::filesystem wants them as such.
+fs::path PathFromUtf8(const std::string& utf8) {
+  return fs::path(std::u8string(utf8.begin(), utf8.end()));
+}
+
+void SetError(std::string* error, const std::string& text) {
+  if (error != nullptr) *error = text;
+}
+
+std::string SqliteMessage(sqlite3* db, int rc) {
+  if (db != nullptr && sqlite3_errcode(db) != SQLITE_OK) return sqlite3_errmsg(db);
+  return sqlite3_errstr(rc);
+}
+
+// A name beside `target` that no other writer uses.
+std::string TemporaryNameFor(const std::string& target) {
+  static std::atomic<unsigned> counter{0};
+  auto ticks = std::chrono::steady_clock::now().time_since_epoch().count();
+  auto thread = std::hash<std::thread::id>{}(std::this_thread::get_id());
+  return target + ".part-" + std::to_string(static_cast<unsigned long long>(ticks) ^ thread) + "-" +
+         std::to_string(counter++);
+}
+
+void RemoveQuietly(const std::string& path) {
+  std::error_code ec;
+  fs::remove(PathFromUtf8(path), ec);
+}
+
+enum class Placed { Done, TargetExists, Failed };
+
+// Gives the finished file `tmp` the name `target` unless `target` exists by
+// then; a file that is already there is never replaced.
+Placed PlaceWithoutReplacing(const std::string& tmp, const std::string& target, std::string* error) {
+  const fs::path from = PathFromUtf8(tmp), to = PathFromUtf8(target);
+  std::error_code ec;
+  fs::create_hard_link(from, to, ec);
+  if (!ec) {
+    RemoveQuietly(tmp);
+    return Placed::Done;
+  }
+  std::error_code ec2;
+  if (fs::exists(to, ec2)) {
+    RemoveQuietly(tmp);
+    return Placed::TargetExists;
+  }
+  // Filesystems without hard links: a rename while the name is still free.
+  fs::rename(from, to, ec);
+  if (!ec) return Placed::Done;
+  RemoveQuietly(tmp);
+  SetError(error, "无法创建文件 " + target + "：" + ec.message());
+  return Placed::Failed;
+}
+
+bool HasOrderTables(sqlite3* db, std::string* error) {
+  for (const char* probe : {kProbeBuyerSql, kProbeSellerSql}) {
+    sqlite3_stmt* stmt = nullptr;
+    int rc = sqlite3_prepare_v2(db, probe, -1, &stmt, nullptr);
+    sqlite3_finalize(stmt);
+    if (rc != SQLITE_OK) {
+      SetError(error, SqliteMessage(db, rc));
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+const char* OrderTableName(OrderTable table) {
+  return table == OrderTable::BuyerUnrated ? "买家未评价" : "卖家未评价";
+}
+
+std::string OrderDbFileName(const std::string& nick) {
+  if (nick.empty()) return {};
+  for (char c : nick)
+    if (c == '/' || c == '\\' || c == '\0') return {};
+  return nick + kOrderDbSuffix;
+}
+
+bool IsOrderDatabase(const std::string& path, std::string* error) {
+  std::error_code ec;
+  if (!fs::is_regular_file(PathFromUtf8(path), ec)) {
+    SetError(error, "文件不存在：" + path);
+    return false;
+  }
+  sqlite3* db = nullptr;
+  int rc = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
+  bool ok = rc == SQLITE_OK;
+  std::string why;
+  if (!ok) {
+    why = SqliteMessage(db, rc);
+  } else {
+    ok = HasOrderTables(db, &why);
+  }
+  sqlite3_close(db);
+  if (!ok) SetError(error, path + " 不是订单数据库：" + why);
+  return ok;
+}
+
+bool MakeOrderDbTemplate(const std::string& path, std::string* error) {
+  std::error_code ec;
+  if (fs::exists(PathFromUtf8(path), ec)) return IsOrderDatabase(path, error);
+
+  const std::string tmp = TemporaryNameFor(path);
+  sqlite3* db = nullptr;
+  int rc = sqlite3_open_v2(tmp.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+  if (rc == SQLITE_OK) rc = sqlite3_exec(db, kOrderDbSchemaSql, nullptr, nullptr, nullptr);
+  std::string why = rc == SQLITE_OK ? std::string() : SqliteMessage(db, rc);
+  if (sqlite3_close(db) != SQLITE_OK && rc == SQLITE_OK) {
+    rc = SQLITE_ERROR;
+    why = "close failed";
+  }
+  if (rc != SQLITE_OK) {
+    RemoveQuietly(tmp);
+    SetError(error, "无法创建 " + path + "：" + why);
+    return false;
+  }
+  switch (PlaceWithoutReplacing(tmp, path, error)) {
+    case Placed::Done: return true;
+    case Placed::TargetExists: return IsOrderDatabase(path, error);
+    case Placed::Failed: break;
+  }
+  return false;
+}
+
+bool PrepareOrderDatabase(const std::string& nick, std::string* error) {
+  const std::string name = OrderDbFileName(nick);
+  if (name.empty()) {
+    SetError(error, "账户名“" + nick + "”不能用作文件名");
+    return false;
+  }
+  const std::string dbPath = Session().PathOf(name);
+  std::error_code ec;
+  if (fs::exists(PathFromUtf8(dbPath), ec)) return IsOrderDatabase(dbPath, error);
+
+  const std::string templatePath = Session().PathOf(kOrderDbTemplateName);
+  if (!MakeOrderDbTemplate(templatePath, error)) return false;
+
+  // Copy through SQLite rather than byte by byte, so a template in any
+  // journal mode gives a complete database.
+  const std::string tmp = TemporaryNameFor(dbPath);
+  sqlite3* source = nullptr;
+  sqlite3* target = nullptr;
+  std::string why;
+  int rc = sqlite3_open_v2(templatePath.c_str(), &source, SQLITE_OPEN_READONLY, nullptr);
+  if (rc != SQLITE_OK) why = SqliteMessage(source, rc);
+  if (rc == SQLITE_OK) {
+    rc = sqlite3_open_v2(tmp.c_str(), &target, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+    if (rc != SQLITE_OK) why = SqliteMessage(target, rc);
+  }
+  if (rc == SQLITE_OK) {
+    sqlite3_backup* backup = sqlite3_backup_init(target, "main", source, "main");
+    if (backup == nullptr) {
+      rc = SQLITE_ERROR;
+      why = sqlite3_errmsg(target);
+    } else {
+      rc = sqlite3_backup_step(backup, -1);
+      int finish = sqlite3_backup_finish(backup);
+      rc = (rc == SQLITE_DONE && finish == SQLITE_OK) ? SQLITE_OK : SQLITE_ERROR;
+      if (rc != SQLITE_OK) why = sqlite3_errmsg(target);
+    }
+  }
+  sqlite3_close(source);
+  if (sqlite3_close(target) != SQLITE_OK && rc == SQLITE_OK) {
+    rc = SQLITE_ERROR;
+    why = "close failed";
+  }
+  if (rc != SQLITE_OK) {
+    RemoveQuietly(tmp);
+    SetError(error, "无法创建 " + dbPath + "：" + why);
+    return false;
+  }
+  switch (PlaceWithoutReplacing(tmp, dbPath, error)) {
+    case Placed::Done: return true;
+    case Placed::TargetExists: return IsOrderDatabase(dbPath, error);
+    case Placed::Failed: break;
+  }
+  return false;
+}
+
+// --- RecordSet ---
+
+RecordSet::~RecordSet() { sqlite3_finalize(stmt_); }
+
+RecordSet::RecordSet(RecordSet&& other) noexcept : stmt_(other.stmt_), atEnd_(other.atEnd_) {
+  other.stmt_ = nullptr;
+  other.atEnd_ = true;
+}
+
+RecordSet& RecordSet::operator=(RecordSet&& other) noexcept {
+  if (this != &other) {
+    sqlite3_finalize(stmt_);
+    stmt_ = other.stmt_;
+    atEnd_ = other.atEnd_;
+    other.stmt_ = nullptr;
+    other.atEnd_ = true;
+  }
+  return *this;
+}
+
+bool RecordSet::Step() {
+  if (stmt_ == nullptr) return false;
+  int rc = sqlite3_step(stmt_);
+  atEnd_ = rc != SQLITE_ROW;
+  return rc == SQLITE_ROW || rc == SQLITE_DONE;
+}
+
+bool RecordSet::MoveFirst() {
+  if (stmt_ == nullptr) return false;
+  sqlite3_reset(stmt_);
+  return Step();
+}
+
+bool RecordSet::MoveNext() {
+  if (stmt_ == nullptr || atEnd_) return false;
+  return Step();
+}
+
+std::string RecordSet::Read(int position) const {
+  if (stmt_ == nullptr || atEnd_ || position < 1 || position > sqlite3_column_count(stmt_)) return {};
+  const int column = position - 1;
+  const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(stmt_, column));
+  if (text == nullptr) return {};
+  return std::string(text, static_cast<size_t>(sqlite3_column_bytes(stmt_, column)));
+}
+
+// --- OrderDatabase ---
+
+OrderDatabase::~OrderDatabase() { Close(); }
+
+bool OrderDatabase::Fail(const std::string& what) {
+  error_ = what;
+  if (db_ != nullptr && sqlite3_errcode(db_) != SQLITE_OK) error_ += "：" + std::string(sqlite3_errmsg(db_));
+  return false;
+}
+
+void OrderDatabase::Close() {
+  sqlite3_finalize(insertBuyer_);
+  sqlite3_finalize(insertSeller_);
+  insertBuyer_ = insertSeller_ = nullptr;
+  if (db_ != nullptr) sqlite3_close(db_);
+  db_ = nullptr;
+  path_.clear();
+}
+
+bool OrderDatabase::Open(const std::string& path) {
+  Close();
+  error_.clear();
+  std::error_code ec;
+  if (!fs::is_regular_file(PathFromUtf8(path), ec)) {
+    error_ = "订单数据库不存在：" + path;
+    return false;
+  }
+  int rc = sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE, nullptr);
+  if (rc != SQLITE_OK) {
+    Fail("无法打开订单数据库 " + path);
+    Close();
+    return false;
+  }
+  std::string why;
+  if (!HasOrderTables(db_, &why)) {
+    error_ = path + " 不是订单数据库：" + why;
+    Close();
+    return false;
+  }
+  if (sqlite3_db_readonly(db_, "main") == 1) {
+    error_ = "订单数据库是只读的：" + path;
+    Close();
+    return false;
+  }
+  sqlite3_busy_timeout(db_, 5000);
+  // The tables are scratch data rebuilt on every run: commits need not wait
+  // for the disk, but the file must stay consistent if the program is killed.
+  // The write-ahead log gives both; where it is unavailable the default
+  // journal stays.
+  sqlite3_exec(db_, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr);
+  sqlite3_exec(db_, "PRAGMA synchronous=NORMAL", nullptr, nullptr, nullptr);
+  path_ = path;
+  return true;
+}
+
+bool OrderDatabase::Execute(const std::string& sql) {
+  if (db_ == nullptr) return Fail("订单数据库未打开");
+  char* message = nullptr;
+  int rc = sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, &message);
+  if (rc == SQLITE_OK) return true;
+  error_ = message != nullptr ? message : sqlite3_errstr(rc);
+  sqlite3_free(message);
+  return false;
+}
+
+bool OrderDatabase::BeginTransaction() { return Execute("BEGIN"); }
+
+bool OrderDatabase::CommitTransaction() {
+  if (Execute("COMMIT")) return true;
+  std::string why = error_;
+  if (db_ != nullptr && !sqlite3_get_autocommit(db_)) RollbackTransaction();
+  error_ = why;
+  return false;
+}
+
+bool OrderDatabase::RollbackTransaction() { return Execute("ROLLBACK"); }
+
+RecordSet OrderDatabase::Query(const std::string& sql) {
+  if (db_ == nullptr) {
+    Fail("订单数据库未打开");
+    return RecordSet();
+  }
+  sqlite3_stmt* stmt = nullptr;
+  if (sqlite3_prepare_v2(db_, sql.c_str(), static_cast<int>(sql.size()), &stmt, nullptr) != SQLITE_OK) {
+    Fail("查询失败");
+    sqlite3_finalize(stmt);
+    return RecordSet();
+  }
+  RecordSet rows(stmt);
+  if (!rows.MoveFirst()) Fail("查询失败");
+  return rows;
+}
+
+bool OrderDatabase::ClearTables() {
+  if (!BeginTransaction()) return false;
+  bool ok = Execute(kDeleteBuyerUnratedSql);
+  ok = Execute(kDeleteSellerUnratedSql) && ok;
+  if (!ok) {
+    std::string why = error_;
+    RollbackTransaction();
+    error_ = why;
+    return false;
+  }
+  return CommitTransaction();
+}
+
+sqlite3_stmt* OrderDatabase::InsertStatement(OrderTable table) {
+  sqlite3_stmt*& slot = table == OrderTable::BuyerUnrated ? insertBuyer_ : insertSeller_;
+  if (slot == nullptr && db_ != nullptr) {
+    const char* sql = table == OrderTable::BuyerUnrated ? kInsertBuyerUnratedSql : kInsertSellerUnratedSql;
+    if (sqlite3_prepare_v2(db_, sql, -1, &slot, nullptr) != SQLITE_OK) {
+      sqlite3_finalize(slot);
+      slot = nullptr;
+    }
+  }
+  return slot;
+}
+
+bool OrderDatabase::Insert(OrderTable table, const std::string& tid, const std::string& buyerNick,
+                           const std::string& endTime) {
+  if (db_ == nullptr) return Fail("订单数据库未打开");
+  sqlite3_stmt* stmt = InsertStatement(table);
+  if (stmt == nullptr) return Fail("无法准备插入语句");
+  sqlite3_reset(stmt);
+  const std::string* values[] = {&tid, &buyerNick, &endTime};
+  for (int i = 0; i < 3; ++i) {
+    const std::string& v = *values[i];
+    sqlite3_bind_text(stmt, i + 1, v.data(), static_cast<int>(v.size()), SQLITE_STATIC);
+  }
+  int rc = sqlite3_step(stmt);
+  sqlite3_reset(stmt);
+  sqlite3_clear_bindings(stmt);
+  if (rc != SQLITE_DONE) return Fail("插入失败");
+  return true;
+}
+
+std::vector<StoredOrder> OrderDatabase::UnratedOrders() {
+  std::vector<StoredOrder> out;
+  RecordSet rows = Query(kUnratedJoinSql);
+  while (rows.Valid() && !rows.IsAtEnd()) {
+    out.push_back({rows.Read(1), rows.Read(2), rows.Read(3)});
+    rows.MoveNext();
+  }
+  return out;
+}
+
+}  // namespace qm

@@ -1,0 +1,277 @@
+#include "orders/sync.h"
+
+#include <atomic>
+#include <chrono>
+#include <future>
+#include <memory>
+#include <mutex>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+#include "orders/trade_page.h"
+#include "platform/reply.h"
+#include "platform/request.h"
+#include "platform/transport.h"
+#include "settings/app_session.h"
+#include "util/event_pump.h"
+#include "util/locks.h"
+#include "util/ports.h"
+#include "util/threads.h"
+
+namespace qm {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using Rows = std::vector<std::vector<std::string>>;
+
+double SecondsSince(Clock::time_point start) {
+  return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+std::mutex g_mutex;  // guards the three below
+std::function<void()> g_doneHandler;
+SyncResult g_lastSync;
+FetchStats g_lastRefresh;
+std::atomic<bool> g_firstLoadRunning{false};
+
+bool OnUiThread() {
+  EventPump* pump = CurrentEventPump();
+  return pump == nullptr || pump->OnOwnerThread();
+}
+
+// Runs `fn` on the UI thread: at once when called there, queued otherwise.
+void RunOnUi(std::function<void()> fn) {
+  if (OnUiThread()) {
+    fn();
+  } else {
+    PostToUi(std::move(fn));
+  }
+}
+
+// Runs `fn` on the UI thread and waits until it has run. When the UI drops the
+// queued call without running it (its loop went away), the wait ends too.
+void RunOnUiAndWait(std::function<void()> fn) {
+  if (OnUiThread()) {
+    fn();
+    return;
+  }
+  struct Signal {
+    std::promise<void> promise;
+    std::once_flag once;
+    void Fire() {
+      std::call_once(once, [this] { promise.set_value(); });
+    }
+    ~Signal() { Fire(); }
+  };
+  auto signal = std::make_shared<Signal>();
+  std::future<void> done = signal->promise.get_future();
+  PostToUi([signal, fn = std::move(fn)] {
+    fn();
+    signal->Fire();
+  });
+  signal.reset();
+  done.wait();
+}
+
+void ShowStatus(std::string text) {
+  RunOnUi([text = std::move(text)] {
+    MainView* view = CurrentMainView();
+    if (view != nullptr && view->setStatus) view->setStatus(text);
+  });
+}
+
+// Pages through one rate status: every page is requested with its own
+// timestamp and signature, read, and handed to `onPage`. Paging goes on while
+// a page says has_next "true"; a page without trades ends it as well, so a
+// platform that keeps saying "true" cannot hold the load forever.
+template <class OnPage>
+void PageThrough(const std::string& rateStatus, const char* fields, bool withEndTime, FetchStats& stats,
+                 OnPage&& onPage) {
+  for (int page = 1;; ++page) {
+    const std::string url = TradesSoldGetUrl(rateStatus, page, fields);
+    const auto sent = Clock::now();
+    const std::string bytes = web_request(url);
+    stats.networkSeconds += SecondsSince(sent);
+    ++stats.pages;
+    TradePage read = ReadTradePage(decode_reply(bytes), withEndTime);
+    stats.tradesRead += static_cast<int>(read.trades.size());
+    if (!read.trades.empty()) onPage(read.trades);
+    if (!read.hasNext || read.trades.empty()) break;
+  }
+}
+
+// Deletes from `list` the first row with each order number of `tids` (an
+// order number given twice takes two rows). One pass over the list against an
+// index of the wanted numbers, then one batch deletion.
+void RemoveOrders(OrderList& list, const std::vector<std::string>& tids) {
+  const int n = list.RowCount();
+  if (tids.empty() || n == 0) return;
+  std::unordered_map<std::string, int> wanted;
+  wanted.reserve(tids.size());
+  for (const auto& tid : tids) ++wanted[tid];
+  std::vector<int> doomed;
+  for (int row = 0; row < n && !wanted.empty(); ++row) {
+    auto it = wanted.find(list.Cell(row, 0));
+    if (it == wanted.end()) continue;
+    doomed.push_back(row);
+    if (--it->second == 0) wanted.erase(it);
+  }
+  if (!doomed.empty()) list.DeleteRows(doomed);
+}
+
+std::string LoadingText(int read) { return "正在读取订单，已读取 " + std::to_string(read) + " 笔"; }
+
+}  // namespace
+
+FetchStats FetchUnratedTrades(OrderDatabase& db, const std::string& rateStatus, OrderTable table,
+                              const std::function<void(int)>& onPage) {
+  FetchStats stats;
+  const auto start = Clock::now();
+  PageThrough(rateStatus, kUnratedFields, true, stats, [&](const std::vector<SoldTrade>& trades) {
+    const double now = NowSeconds();
+    int stored = 0;
+    const bool inTransaction = db.BeginTransaction();
+    for (const auto& t : trades) {
+      if (!WithinRatingPeriod(t.endTime, now)) continue;
+      if (db.Insert(table, t.tid, t.buyerNick, t.endTime)) ++stored;
+    }
+    if (!inTransaction || db.CommitTransaction()) stats.kept += stored;
+    if (onPage) onPage(stats.tradesRead);
+  });
+  stats.localSeconds = SecondsSince(start) - stats.networkSeconds;
+  return stats;
+}
+
+void SyncUnratedOrders() {
+  const AppSession& session = Session();
+  LockGuard hold(session.loadLock);
+  const auto start = Clock::now();
+  SyncResult result;
+
+  OrderDatabase db;
+  std::string error;
+  const std::string name = OrderDbFileName(session.sellerNick);
+  if (!PrepareOrderDatabase(session.sellerNick, &error)) {
+    result.error = error;
+  } else if (!db.Open(session.PathOf(name)) || !db.ClearTables()) {
+    // A database whose old rows cannot be cleared would list stale orders.
+    result.error = db.LastError();
+    db.Close();
+  } else {
+    result.databaseOk = true;
+  }
+
+  Rows rows;
+  if (result.databaseOk) {
+    ShowStatus(LoadingText(0));
+    int before = 0;
+    auto progress = [&before](int read) { ShowStatus(LoadingText(before + read)); };
+    result.buyerSide = FetchUnratedTrades(db, kRateUnbuyer, OrderTable::BuyerUnrated, progress);
+    before = result.buyerSide.tradesRead;
+    result.sellerSide = FetchUnratedTrades(db, kRateUnseller, OrderTable::SellerUnrated, progress);
+
+    const auto joinStart = Clock::now();
+    std::vector<StoredOrder> orders = db.UnratedOrders();
+    rows.reserve(orders.size());
+    for (auto& o : orders)
+      rows.push_back({std::move(o.tid), std::move(o.buyerNick), std::move(o.endTime), std::string()});
+    result.joinSeconds = SecondsSince(joinStart);
+    result.listed = static_cast<int>(rows.size());
+  }
+  db.Close();
+  result.totalSeconds = SecondsSince(start);
+
+  RunOnUiAndWait([&] {
+    MainView* view = CurrentMainView();
+    if (view != nullptr && view->unrated != nullptr && !rows.empty()) {
+      const auto fillStart = Clock::now();
+      view->unrated->AppendRows(rows);
+      result.fillSeconds = SecondsSince(fillStart);
+    }
+    const int read = result.buyerSide.tradesRead + result.sellerSide.tradesRead;
+    ShowStatus(result.databaseOk ? "订单读取完成，共读取 " + std::to_string(read) + " 笔，双方未评价 " +
+                                       std::to_string(result.listed) + " 笔"
+                                 : "订单数据库无法使用：" + result.error);
+    std::function<void()> handler;
+    {
+      std::lock_guard<std::mutex> lock(g_mutex);
+      g_lastSync = result;
+      handler = g_doneHandler;
+    }
+    if (handler) handler();
+    view = CurrentMainView();
+    if (view != nullptr) {
+      if (view->showBusy) view->showBusy(false);
+      for (OrderList* list : {view->unrated, view->buyerRated})
+        if (list != nullptr) list->SetColours(kLoadedTextColour, kLoadedBackgroundColour);
+    }
+    std::lock_guard<std::mutex> lock(g_mutex);
+    g_lastSync.finished = true;
+  });
+}
+
+SyncResult LastSyncResult() {
+  std::lock_guard<std::mutex> lock(g_mutex);
+  return g_lastSync;
+}
+
+void RefreshBuyerRatedList() {
+  FetchStats stats;
+  const auto start = Clock::now();
+  std::vector<std::string> rated;
+  PageThrough(kRateBuyerUnseller, kBuyerRatedFields, false, stats, [&](const std::vector<SoldTrade>& trades) {
+    Rows rows;
+    rows.reserve(trades.size());
+    for (const auto& t : trades) {
+      rows.push_back({t.tid, t.buyerNick});
+      rated.push_back(t.tid);
+    }
+    RunOnUi([rows = std::move(rows)] {
+      MainView* view = CurrentMainView();
+      if (view != nullptr && view->buyerRated != nullptr) view->buyerRated->AppendRows(rows);
+    });
+  });
+  stats.kept = static_cast<int>(rated.size());
+  // Taken out of 超级列表框1 once every page is in, in one step between waits,
+  // so that no handler can change the list half-way through.
+  RunOnUi([rated = std::move(rated)] {
+    MainView* view = CurrentMainView();
+    if (view != nullptr && view->unrated != nullptr) RemoveOrders(*view->unrated, rated);
+  });
+  stats.localSeconds = SecondsSince(start) - stats.networkSeconds;
+  std::lock_guard<std::mutex> lock(g_mutex);
+  g_lastRefresh = stats;
+}
+
+FetchStats LastRefreshStats() {
+  std::lock_guard<std::mutex> lock(g_mutex);
+  return g_lastRefresh;
+}
+
+bool StartFirstLoad() {
+  if (g_firstLoadRunning.exchange(true)) return false;
+  AppSession& session = Session();
+  if (session.loadLock == 0) session.loadLock = CreateLock();
+  MainView* view = CurrentMainView();
+  if (view != nullptr && view->showBusy) view->showBusy(true);
+  const bool started = StartThread([](std::uint32_t) -> std::uint32_t {
+    SyncUnratedOrders();
+    g_firstLoadRunning = false;
+    return 0;
+  });
+  if (!started) {
+    g_firstLoadRunning = false;
+    if (view != nullptr && view->showBusy) view->showBusy(false);
+  }
+  return started;
+}
+
+bool FirstLoadRunning() { return g_firstLoadRunning.load(); }
+
+void SetFirstLoadDoneHandler(std::function<void()> handler) {
+  std::lock_guard<std::mutex> lock(g_mutex);
+  g_doneHandler = std::move(handler);
+}
+
+}  // namespace qm

@@ -1,0 +1,89 @@
+#pragma once
+// The first load and the buyer-rated refresh.
+//
+// The first load (SyncUnratedOrders) runs once per program run on a worker
+// thread of its own, holding Session().loadLock throughout: it empties the
+// account's two tables, pages through the seller's finished trades that the
+// buyer has not rated and those the seller has not rated (a transaction per
+// page, trades older than fifteen days left out), and fills 超级列表框1 with
+// the orders on both sides, oldest end time first. The worker does the network
+// and database work; everything that touches a list, the status line or the
+// busy picture is handed to the UI thread (PostToUi). At its end the first
+// load runs the first-load-done handler on the UI thread (the ten-minute
+// refresh and the automatic pass start the timers from there), hides the busy
+// picture and gives both lists their colours.
+//
+// RefreshBuyerRatedList pages through the orders the buyer has rated and the
+// seller has not, appends them to 超级列表框2 and takes the same orders out of
+// 超级列表框1. It runs on the UI thread (its network waits keep the windows
+// answering); from another thread its list work is handed to the UI thread.
+#include <functional>
+#include <string>
+
+#include "orders/order_db.h"
+
+namespace qm {
+
+inline constexpr const char* kRateUnbuyer = "RATE_UNBUYER";
+inline constexpr const char* kRateUnseller = "RATE_UNSELLER";
+inline constexpr const char* kRateBuyerUnseller = "RATE_BUYER_UNSELLER";
+inline constexpr const char* kUnratedFields = "tid,buyer_nick,end_time";
+inline constexpr const char* kBuyerRatedFields = "tid,buyer_nick";
+
+// The lists' colours once loaded (0xRRGGBB): text red 0, green 96, blue 192.
+inline constexpr unsigned kLoadedTextColour = 0x0060C0;
+inline constexpr unsigned kLoadedBackgroundColour = 0xFFFFFF;
+
+// What one paging run did. Seconds are wall time: `networkSeconds` inside the
+// requests, `localSeconds` everything else of the run.
+struct FetchStats {
+  int pages = 0;
+  int tradesRead = 0;
+  int kept = 0;  // stored (table fetches) or listed (the buyer-rated list)
+  double networkSeconds = 0;
+  double localSeconds = 0;
+};
+
+struct SyncResult {
+  bool databaseOk = false;
+  std::string error;  // why the database could not be used; empty when it could
+  FetchStats buyerSide;
+  FetchStats sellerSide;
+  int listed = 0;            // rows given to 超级列表框1
+  double joinSeconds = 0;    // the join, read into rows
+  double fillSeconds = 0;    // appending the rows on the UI thread
+  double totalSeconds = 0;   // from taking the lock to handing over the rows
+  bool finished = false;
+};
+
+// Pages through one rate status ("RATE_UNBUYER" or "RATE_UNSELLER") and
+// stores every trade of the last fifteen days in `table`, one transaction per
+// page. `onPage` (may be empty) hears the number of trades read so far.
+FetchStats FetchUnratedTrades(OrderDatabase& db, const std::string& rateStatus, OrderTable table,
+                              const std::function<void(int)>& onPage = {});
+
+// The whole first load; see above. Called on the worker thread (from
+// StartFirstLoad, or by a runner that starts its own thread).
+void SyncUnratedOrders();
+// What the last SyncUnratedOrders did (for the runner and the benchmarks).
+SyncResult LastSyncResult();
+
+// Appends the buyer-rated orders to 超级列表框2 (reply order) and deletes the
+// same orders from 超级列表框1: for each one the first row with that order
+// number, found through an index of order numbers built once per refresh.
+void RefreshBuyerRatedList();
+// What the last RefreshBuyerRatedList did.
+FetchStats LastRefreshStats();
+
+// Start-up: makes the account's database when it is missing, creates
+// Session().loadLock when it has none, shows the busy picture and starts
+// SyncUnratedOrders on its worker thread. False when a first load is already
+// running or the thread cannot start (the busy picture is hidden again).
+bool StartFirstLoad();
+// True from StartFirstLoad until its worker has finished.
+bool FirstLoadRunning();
+// What runs on the UI thread when the first load has filled 超级列表框1, before
+// the busy picture goes: the rating engine installs its refresh and first pass.
+void SetFirstLoadDoneHandler(std::function<void()> handler);
+
+}  // namespace qm

@@ -1,0 +1,216 @@
+#include "orders/trade_page.h"
+
+#include <chrono>
+#include <cstring>
+#include <ctime>
+#include <unordered_map>
+
+#include "platform/reply.h"
+#include "util/text_codec.h"
+
+namespace qm {
+namespace {
+
+constexpr std::string_view kTradeOpen = "<trade>";
+constexpr std::string_view kTradeClose = "</trade>";
+constexpr double kRatingPeriodDays = 15.0;
+constexpr double kMargin = 0.0000001;
+
+bool IsLayoutSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
+// The first `tag` (ASCII, starting with '<') at or after `from`, letter case
+// ignored; npos when there is none. Jumps from '<' to '<', so linear.
+std::size_t FindTagNoCase(std::string_view text, std::string_view tag, std::size_t from) {
+  while (from < text.size()) {
+    const void* hit = std::memchr(text.data() + from, '<', text.size() - from);
+    if (hit == nullptr) break;
+    const auto at = static_cast<std::size_t>(static_cast<const char*>(hit) - text.data());
+    if (text.size() - at >= tag.size() && EqualsNoCase(text.substr(at, tag.size()), tag)) return at;
+    from = at + 1;
+  }
+  return std::string_view::npos;
+}
+
+// ElementText for a text extract_between has just made: without references
+// it is trimmed in place instead of copied.
+std::string TakeElementText(std::string raw) {
+  if (raw.find('&') != std::string::npos) return ElementText(raw);
+  std::size_t e = raw.size();
+  while (e > 0 && IsLayoutSpace(raw[e - 1])) --e;
+  raw.resize(e);
+  std::size_t b = 0;
+  while (b < raw.size() && IsLayoutSpace(raw[b])) ++b;
+  if (b > 0) raw.erase(0, b);
+  return raw;
+}
+
+void AppendUtf8(std::string& out, unsigned long cp) {
+  if (cp < 0x80) {
+    out += static_cast<char>(cp);
+  } else if (cp < 0x800) {
+    out += static_cast<char>(0xC0 | (cp >> 6));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  } else if (cp < 0x10000) {
+    out += static_cast<char>(0xE0 | (cp >> 12));
+    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (cp >> 18));
+    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  }
+}
+
+// The character of a numeric reference body ("#39", "#x27"); 0 when it is not one.
+unsigned long NumericReference(std::string_view body) {
+  if (body.size() < 2 || body[0] != '#') return 0;
+  const bool hex = body[1] == 'x' || body[1] == 'X';
+  std::string_view digits = body.substr(hex ? 2 : 1);
+  if (digits.empty() || digits.size() > 8) return 0;
+  unsigned long cp = 0;
+  for (char c : digits) {
+    int d;
+    if (c >= '0' && c <= '9') {
+      d = c - '0';
+    } else if (hex && c >= 'a' && c <= 'f') {
+      d = c - 'a' + 10;
+    } else if (hex && c >= 'A' && c <= 'F') {
+      d = c - 'A' + 10;
+    } else {
+      return 0;
+    }
+    cp = cp * (hex ? 16 : 10) + static_cast<unsigned long>(d);
+  }
+  if (cp == 0 || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
+  return cp;
+}
+
+int Digits(std::string_view s, std::size_t at, std::size_t n, bool* ok) {
+  int v = 0;
+  for (std::size_t i = at; i < at + n; ++i) {
+    if (s[i] < '0' || s[i] > '9') *ok = false;
+    v = v * 10 + (s[i] - '0');
+  }
+  return v;
+}
+
+bool IsLeap(int y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
+
+int DaysInMonth(int y, int m) {
+  static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  return m == 2 && IsLeap(y) ? 29 : kDays[m - 1];
+}
+
+// Local start of an hour. The C library's conversion consults the time-zone
+// rules on every call (microseconds each), and the trades of a load share a
+// few hundred hours, so every hour asked is remembered per thread.
+std::optional<double> LocalHourStart(int y, int mo, int d, int h) {
+  thread_local std::unordered_map<long long, std::optional<double>> cache;
+  const long long key = ((static_cast<long long>(y) * 100 + mo) * 100 + d) * 100 + h;
+  if (auto it = cache.find(key); it != cache.end()) return it->second;
+  std::tm tm{};
+  tm.tm_year = y - 1900;
+  tm.tm_mon = mo - 1;
+  tm.tm_mday = d;
+  tm.tm_hour = h;
+  tm.tm_isdst = -1;
+  const std::time_t t = std::mktime(&tm);
+  std::optional<double> value;
+  if (t != static_cast<std::time_t>(-1)) value = static_cast<double>(t);
+  // Bounded: a hostile reply with endless distinct hours cannot grow it forever.
+  if (cache.size() >= 8192) cache.clear();
+  cache.emplace(key, value);
+  return value;
+}
+
+}  // namespace
+
+std::string ElementText(std::string_view raw) {
+  std::size_t b = 0, e = raw.size();
+  while (b < e && IsLayoutSpace(raw[b])) ++b;
+  while (e > b && IsLayoutSpace(raw[e - 1])) --e;
+  std::string_view text = raw.substr(b, e - b);
+  if (text.find('&') == std::string_view::npos) return std::string(text);
+
+  std::string out;
+  out.reserve(text.size());
+  std::size_t i = 0;
+  while (i < text.size()) {
+    if (text[i] != '&') {
+      out += text[i++];
+      continue;
+    }
+    const std::size_t semi = text.find(';', i + 1);
+    if (semi == std::string_view::npos || semi - i > 12) {
+      out += text[i++];
+      continue;
+    }
+    const std::string_view body = text.substr(i + 1, semi - i - 1);
+    char named = 0;
+    if (body == "lt") named = '<';
+    else if (body == "gt") named = '>';
+    else if (body == "amp") named = '&';
+    else if (body == "quot") named = '"';
+    else if (body == "apos") named = '\'';
+    if (named != 0) {
+      out += named;
+    } else if (unsigned long cp = NumericReference(body); cp != 0) {
+      AppendUtf8(out, cp);
+    } else {
+      out.append(text.substr(i, semi - i + 1));
+    }
+    i = semi + 1;
+  }
+  return out;
+}
+
+TradePage ReadTradePage(std::string_view reply, bool withEndTime) {
+  TradePage page;
+  std::size_t pos = 0;
+  for (;;) {
+    const std::size_t open = FindTagNoCase(reply, kTradeOpen, pos);
+    if (open == std::string_view::npos) break;
+    const std::size_t close = FindTagNoCase(reply, kTradeClose, open + kTradeOpen.size());
+    if (close == std::string_view::npos) break;
+    pos = close + kTradeClose.size();
+    const std::string_view match = reply.substr(open, pos - open);
+    SoldTrade trade;
+    trade.tid = TakeElementText(extract_between(match, "<tid>", "<"));
+    // A trade without an order number cannot be rated or listed.
+    if (trade.tid.empty()) continue;
+    trade.buyerNick = TakeElementText(extract_between(match, "<buyer_nick>", "<"));
+    if (withEndTime) trade.endTime = TakeElementText(extract_between(match, "<end_time>", "<"));
+    page.trades.push_back(std::move(trade));
+  }
+  page.hasNext = TakeElementText(extract_between(reply, "<has_next>", "<")) == "true";
+  return page;
+}
+
+std::optional<double> ParsePlatformTime(std::string_view s) {
+  if (s.size() != 19 || s[4] != '-' || s[7] != '-' || s[10] != ' ' || s[13] != ':' || s[16] != ':')
+    return std::nullopt;
+  bool ok = true;
+  const int y = Digits(s, 0, 4, &ok), mo = Digits(s, 5, 2, &ok), d = Digits(s, 8, 2, &ok);
+  const int h = Digits(s, 11, 2, &ok), mi = Digits(s, 14, 2, &ok), se = Digits(s, 17, 2, &ok);
+  if (!ok || y < 1900 || mo < 1 || mo > 12 || d < 1 || d > DaysInMonth(y, mo) || h > 23 || mi > 59 ||
+      se > 59)
+    return std::nullopt;
+  const auto hourStart = LocalHourStart(y, mo, d, h);
+  if (!hourStart) return std::nullopt;
+  return *hourStart + mi * 60 + se;
+}
+
+bool WithinRatingPeriod(std::string_view endTime, double nowSeconds) {
+  const auto end = ParsePlatformTime(endTime);
+  if (!end) return false;
+  const double days = (nowSeconds - *end) / 86400.0;
+  return !(days - kRatingPeriodDays > kMargin);
+}
+
+double NowSeconds() {
+  using namespace std::chrono;
+  return duration<double>(system_clock::now().time_since_epoch()).count();
+}
+
+}  // namespace qm

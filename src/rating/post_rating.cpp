@@ -1,0 +1,105 @@
+#include "rating/post_rating.h"
+
+#include <mutex>
+#include <set>
+
+#include "platform/reply.h"
+#include "platform/transport.h"
+#include "settings/app_session.h"
+#include "util/event_pump.h"
+
+namespace qm {
+namespace {
+
+// The orders whose rating is being posted right now, process-wide. Every
+// rating runs on the UI thread, but the lock keeps the set sound should a
+// worker ever ask.
+std::mutex& InFlightMutex() {
+  static std::mutex m;
+  return m;
+}
+std::set<std::string>& InFlight() {
+  static std::set<std::string> s;
+  return s;
+}
+
+// Claims an order for the length of one post; empty claim when already taken.
+class InFlightClaim {
+ public:
+  explicit InFlightClaim(const std::string& tid) {
+    std::lock_guard<std::mutex> lock(InFlightMutex());
+    claimed_ = InFlight().insert(tid).second;
+    if (claimed_) tid_ = tid;
+  }
+  ~InFlightClaim() {
+    if (!claimed_) return;
+    std::lock_guard<std::mutex> lock(InFlightMutex());
+    InFlight().erase(tid_);
+  }
+  InFlightClaim(const InFlightClaim&) = delete;
+  InFlightClaim& operator=(const InFlightClaim&) = delete;
+  bool Claimed() const { return claimed_; }
+
+ private:
+  bool claimed_ = false;
+  std::string tid_;
+};
+
+}  // namespace
+
+bool IsOrderNumber(const std::string& tid) {
+  if (tid.empty()) return false;
+  for (char c : tid)
+    if (c < '0' || c > '9') return false;
+  return true;
+}
+
+bool RatingInFlight(const std::string& tid) {
+  std::lock_guard<std::mutex> lock(InFlightMutex());
+  return InFlight().count(tid) != 0;
+}
+
+std::string BuildRatingForm(const std::string& appKey, const std::string& appSecret,
+                            const std::string& tid, const std::string& result,
+                            const std::string& role, const std::string& comment,
+                            const std::string& sessionKey) {
+  std::string body;
+  body.reserve(200 + appKey.size() + appSecret.size() + tid.size() + comment.size() * 3);
+  body += "format=xml&method=taobao.traderate.list.add&restId=2&api_soure=1&app_key=";
+  body += appKey;
+  body += "&app_secret=";
+  body += appSecret;
+  body += "&sip_http_method=POST&codeType=JAVA&tid=";
+  body += tid;
+  body += "&result=";
+  body += result;
+  body += "&role=";
+  body += role;
+  body += "&content=";
+  body += percent_encode(to_utf8(comment));
+  body += "&anony=&session=";
+  body += sessionKey;
+  body += "&ua=";
+  return body;
+}
+
+bool post_rating(const std::string& tid, const std::string& result, const std::string& role,
+                 const std::string& comment) {
+  if (!IsOrderNumber(tid)) return false;
+  // The order counts as in flight from here on, so that a handler running in
+  // any of the waits below leaves it alone.
+  InFlightClaim claim(tid);
+  if (!claim.Claimed()) return false;
+  PumpEvents();
+
+  // Copies: handlers that run during the wait must not change what this call sends.
+  const AppSession& s = Session();
+  const std::string url = s.endpoints.apitools + kRatingPath;
+  const std::string body = BuildRatingForm(s.AppKey, s.AppSecret, tid, result, role, comment,
+                                           s.SessionKey);
+  const std::string reply = decode_reply(web_request(url, "POST", "", "", "", "", body));
+  PumpEvents();
+  return extract_between(reply, "<tid>", "<") == tid;
+}
+
+}  // namespace qm

@@ -1,0 +1,44 @@
+#pragma once
+// The one rating call of the program: the seller's rating of one order's buyer,
+// posted as a form to the marketplace's API test tool, which performs
+// "taobao.traderate.list.add" with the key, secret and session key given in
+// the form. Every rating (automatic or by hand, good or bad) goes through here.
+#include <string>
+
+namespace qm {
+
+inline constexpr const char* kRatingPath = "/apitools/getResult.do";
+inline constexpr const char* kResultGood = "good";
+inline constexpr const char* kResultBad = "bad";
+inline constexpr const char* kRoleSeller = "seller";
+
+// The form body for one rating, literal by literal. Only the comment is
+// encoded (UTF-8, percent-encoded); every other value is inserted as it is.
+std::string BuildRatingForm(const std::string& appKey, const std::string& appSecret,
+                            const std::string& tid, const std::string& result,
+                            const std::string& role, const std::string& comment,
+                            const std::string& sessionKey);
+
+// Posts the rating with the credentials of Session() to
+// Session().endpoints.apitools + kRatingPath and waits for the reply while the
+// UI keeps running. True only when the reply's "<tid>" element holds exactly
+// this order number.
+//
+// Two guards the bare form lacks:
+// - an order number that is empty or not all decimal digits is refused
+//   (false, nothing sent): an empty one would match a reply without "<tid>",
+//   and one holding '&' or '=' would rewrite the form;
+// - one order is never posted twice at once: while a rating of an order is in
+//   flight (another handler runs inside its network wait), a second call for
+//   the same order returns false at once without sending.
+bool post_rating(const std::string& tid, const std::string& result, const std::string& role,
+                 const std::string& comment);
+
+// True while a post_rating call for this order waits for its reply, so that
+// callers can leave the order alone instead of treating it as refused.
+bool RatingInFlight(const std::string& tid);
+
+// True when `tid` is a non-empty text of decimal digits.
+bool IsOrderNumber(const std::string& tid);
+
+}  // namespace qm

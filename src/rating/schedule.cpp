@@ -1,0 +1,323 @@
+#include "rating/schedule.h"
+
+#include <charconv>
+#include <functional>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "orders/sync.h"
+#include "platform/reply.h"
+#include "platform/request.h"
+#include "platform/transport.h"
+#include "rating/post_rating.h"
+#include "settings/app_session.h"
+#include "settings/config.h"
+#include "util/event_pump.h"
+#include "util/ports.h"
+
+namespace qm {
+namespace {
+
+// Set once the program has been told to end; a pass or refresh that is still
+// unwinding (the runner's loop ends after the handler returns) does no more.
+bool g_ending = false;
+
+// Days since 1970-01-01 of a civil date (proleptic Gregorian).
+std::int64_t DaysFromCivil(std::int64_t y, unsigned m, unsigned d) {
+  y -= m <= 2;
+  const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
+  const unsigned yoe = static_cast<unsigned>(y - era * 400);
+  const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  return era * 146097 + static_cast<std::int64_t>(doe) - 719468;
+}
+
+bool IsLeap(int y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
+
+int Digits(std::string_view s, std::size_t pos, std::size_t count) {
+  int v = 0;
+  for (std::size_t i = pos; i < pos + count; ++i) {
+    if (s[i] < '0' || s[i] > '9') return -1;
+    v = v * 10 + (s[i] - '0');
+  }
+  return v;
+}
+
+// A local date-time "YYYY-MM-DD hh:mm:ss" as seconds of the local wall clock
+// counted from 1970-01-01 00:00:00 (no time zone applied: both sides of every
+// difference are local, as the platform's texts and the local clock are).
+std::optional<std::int64_t> WallSeconds(std::string_view t) {
+  if (t.size() != 19 || t[4] != '-' || t[7] != '-' || t[10] != ' ' || t[13] != ':' || t[16] != ':')
+    return std::nullopt;
+  const int y = Digits(t, 0, 4), mo = Digits(t, 5, 2), d = Digits(t, 8, 2);
+  const int h = Digits(t, 11, 2), mi = Digits(t, 14, 2), s = Digits(t, 17, 2);
+  if (y < 0 || mo < 1 || mo > 12 || d < 1 || h < 0 || h > 23 || mi < 0 || mi > 59 || s < 0 || s > 60)
+    return std::nullopt;
+  static constexpr int kMonthDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  const int dim = kMonthDays[mo - 1] + (mo == 2 && IsLeap(y) ? 1 : 0);
+  if (d > dim) return std::nullopt;
+  return DaysFromCivil(y, static_cast<unsigned>(mo), static_cast<unsigned>(d)) * 86400 + h * 3600 +
+         mi * 60 + s;
+}
+
+std::int64_t NowWallSeconds(std::time_t now) {
+  std::tm local{};
+  localtime_r(&now, &local);
+  return DaysFromCivil(local.tm_year + 1900, static_cast<unsigned>(local.tm_mon + 1),
+                       static_cast<unsigned>(local.tm_mday)) *
+             86400 +
+         local.tm_hour * 3600 + local.tm_min * 60 + local.tm_sec;
+}
+
+std::optional<std::int64_t> HoursLeftFromWall(std::string_view endTime, std::int64_t nowWall) {
+  auto end = WallSeconds(endTime);
+  if (!end) return std::nullopt;
+  const std::int64_t deadline = *end + std::int64_t{kRatingPeriodDays} * 86400;
+  return (deadline - nowWall) / 3600;  // integer division drops the fraction toward zero
+}
+
+void Log(MainView* view, const std::string& line) {
+  if (view && view->log) view->log(line);
+}
+
+std::size_t CodePoints(const std::string& s) {
+  std::size_t n = 0;
+  for (unsigned char c : s)
+    if ((c & 0xC0) != 0x80) ++n;
+  return n;
+}
+
+// The time-left texts of one pass, by hours (most rows share a few hundred values).
+class TimeLeftTexts {
+ public:
+  const std::string& For(std::int64_t hours) {
+    if (hours >= 0 && hours < kCached) {
+      auto& slot = cache_[static_cast<std::size_t>(hours)];
+      if (slot.empty()) slot = FormatTimeLeft(static_cast<std::int32_t>(hours));
+      return slot;
+    }
+    other_ = FormatTimeLeft(Clamp(hours));
+    return other_;
+  }
+
+ private:
+  static constexpr std::int64_t kCached = 24 * 400;
+  static std::int32_t Clamp(std::int64_t h) {
+    if (h > INT32_MAX) return INT32_MAX;
+    if (h < INT32_MIN) return INT32_MIN;
+    return static_cast<std::int32_t>(h);
+  }
+  std::vector<std::string> cache_ = std::vector<std::string>(static_cast<std::size_t>(kCached));
+  std::string other_;
+};
+
+// The walk of one pass over 超级列表框1, from the last row to the first.
+//
+// Rows are only ever removed from this list after the first load (by a
+// rating, or by the refresh when the buyer has rated), and removal keeps the
+// order of the rest. So at every moment the rows this pass has visited form
+// the bottom of the list and the rows still to visit form the top. A rating
+// call waits for the network while other handlers run, and they may delete
+// rows; after each wait the walk finds its place again by order number: it
+// keeps the order numbers of the visited rows (bottom up) and matches them
+// against the bottom of the list. The numbers are recorded only when a rating
+// is about to wait, so a pass without due orders copies nothing.
+class PassWalk {
+ public:
+  PassWalk(OrderList& list, MainView* view) : list_(list), view_(view) {}
+
+  void Run() {
+    recordedFrom_ = list_.RowCount();
+    nowWall_ = NowWallSeconds(std::time(nullptr));
+    int i = list_.RowCount() - 1;
+    while (i >= 0 && !g_ending) {
+      if (i >= list_.RowCount()) i = list_.RowCount() - 1;
+      if (i < 0) break;
+      i = Visit(i);
+    }
+  }
+
+ private:
+  // Handles row i; returns the next row to visit.
+  int Visit(int i) {
+    const std::string end = list_.Cell(i, 2);
+    if (end.empty()) return i - 1;
+    const auto hours = HoursLeftFromWall(end, nowWall_);
+    // An end time that is not a time gives no deadline: the row is left alone
+    // rather than rated at once.
+    if (!hours) return i - 1;
+    const float lead = Session().ratingHours;
+    if (static_cast<double>(*hours) - static_cast<double>(lead) > 0.0000001) {
+      const std::string& text = texts_.For(*hours);
+      if (list_.Cell(i, 3) != text) list_.SetCell(i, 3, text);
+      return i - 1;
+    }
+    return Rate(i);
+  }
+
+  int Rate(int i) {
+    const std::string tid = list_.Cell(i, 0);
+    // Another handler is posting this very order (this pass runs inside its
+    // wait): leave the row to that handler.
+    if (RatingInFlight(tid)) return i - 1;
+    const std::string buyer = list_.Cell(i, 1);
+    Record(i, tid);
+    const int countBefore = list_.RowCount();
+
+    const bool ok = post_rating(tid, kResultGood, kRoleSeller, Session().autoContent);
+
+    nowWall_ = NowWallSeconds(std::time(nullptr));
+    int row = -1;  // where the rated order is now; -1 when another handler removed it
+    if (list_.RowCount() == countBefore && list_.Cell(i, 0) == tid) {
+      row = i;
+    } else {
+      row = Realign();
+    }
+    if (ok && row >= 0) {
+      list_.DeleteRow(row);
+      visited_.pop_back();
+      recordedFrom_ = row;
+    }
+    Log(view_, std::string("rating order=") + tid + " buyer=" + buyer + " result=good outcome=" +
+                   (ok ? "rated" : "refused") + (ok || row >= 0 ? "" : " (row already removed)"));
+    return recordedFrom_ - 1;
+  }
+
+  // Records the order numbers of rows visited since the last wait, then row i.
+  void Record(int i, const std::string& tid) {
+    for (int r = recordedFrom_ - 1; r > i; --r) visited_.push_back(list_.Cell(r, 0));
+    visited_.push_back(tid);
+    recordedFrom_ = i;
+  }
+
+  // After rows went missing during a wait: matches the recorded visited rows
+  // (bottom up) against the bottom of the list, drops those that are gone,
+  // and sets recordedFrom_ to the topmost surviving one. Returns the row of
+  // the order being rated (the last recorded), or -1 when it is gone.
+  int Realign() {
+    std::vector<std::string> survivors;
+    survivors.reserve(visited_.size());
+    int j = list_.RowCount() - 1;
+    int current = -1;
+    for (std::size_t k = 0; k < visited_.size(); ++k) {
+      if (j >= 0 && list_.Cell(j, 0) == visited_[k]) {
+        if (k + 1 == visited_.size()) current = j;
+        survivors.push_back(std::move(visited_[k]));
+        --j;
+      }
+    }
+    visited_.swap(survivors);
+    recordedFrom_ = j + 1;
+    return current;
+  }
+
+  OrderList& list_;
+  MainView* view_;
+  std::vector<std::string> visited_;  // order numbers of visited rows, bottom up
+  int recordedFrom_ = 0;              // rows [recordedFrom_, end) are recorded in visited_
+  std::int64_t nowWall_ = 0;
+  TimeLeftTexts texts_;
+};
+
+}  // namespace
+
+std::string FormatTimeLeft(std::int32_t hours) {
+  const float days = static_cast<float>(hours) / 24.0f;
+  // Two decimals, rounded half away from zero.
+  const double scaled = std::round(static_cast<double>(days) * 100.0);
+  const bool negative = scaled < 0 || (scaled == 0 && days < 0);
+  const double magnitude = std::fabs(scaled);
+  const long long whole = static_cast<long long>(magnitude / 100.0);
+  const int fraction = static_cast<int>(magnitude - static_cast<double>(whole) * 100.0);
+
+  const long long hoursPart = std::llround(fraction / 100.0 * 24.0);
+  // Each part at least two digits.
+  char buffer[64];
+  std::snprintf(buffer, sizeof buffer, negative ? "-%lld天%02lld小时" : "%02lld天%02lld小时", whole,
+                hoursPart);
+  return buffer;
+}
+
+std::optional<std::int64_t> HoursLeft(std::string_view endTime, std::time_t now) {
+  return HoursLeftFromWall(endTime, NowWallSeconds(now));
+}
+
+float ParseRatingHours(std::string_view text) {
+  auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
+  while (!text.empty() && blank(text.front())) text.remove_prefix(1);
+  while (!text.empty() && blank(text.back())) text.remove_suffix(1);
+  if (!text.empty() && text.front() == '+') text.remove_prefix(1);
+  if (text.empty()) return kDefaultRatingHours;
+  double value = 0;
+  auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (ec != std::errc() || end != text.data() + text.size()) return kDefaultRatingHours;
+  if (!std::isfinite(value) || value < 0 || value > 1e6) return kDefaultRatingHours;
+  return static_cast<float>(value);
+}
+
+void LoadRatingHours(const std::string& nick) {
+  Session().ratingHours = ParseRatingHours(ReadRatingHoursSetting(nick));
+}
+
+bool ScheduleStopped() { return g_ending; }
+void ResumeSchedule() { g_ending = false; }
+
+void RunAutoRatingPass() {
+  MainView* view = CurrentMainView();
+  if (!view || g_ending) return;
+  if (view->autoTimer) view->autoTimer->SetInterval(0);
+  if (view->unrated) PassWalk(*view->unrated, view).Run();
+  if (g_ending) return;
+  if (view->unrated) view->unrated->Repaint();
+  if (view->buyerRated) view->buyerRated->Repaint();
+  if (view->autoTimer) view->autoTimer->SetInterval(kAutoPassIntervalMs);
+}
+
+bool check_platform_time() {
+  const std::string reply = decode_reply(web_get_simple(TimeGetUrl()));
+  return CodePoints(extract_between(reply, "<time>", "<")) == 19;
+}
+
+void refresh_cycle() {
+  MainView* view = CurrentMainView();
+  if (!view || g_ending) return;
+  if (view->refreshTimer) view->refreshTimer->SetInterval(0);
+  if (view->buyerRated) view->buyerRated->DeleteAllRows();
+  RefreshBuyerRatedList();
+  if (g_ending) return;
+  if (!check_platform_time()) {
+    Log(view, "refresh: the platform did not answer taobao.time.get; ending");
+    if (view->prompts) view->prompts->Information(kPlatformDownTitle, kPlatformDownText);
+    g_ending = true;
+    if (view->exitProgram) {
+      view->exitProgram(kPlatformDownExitCode);
+    } else {
+      std::exit(kPlatformDownExitCode);
+    }
+    return;
+  }
+  if (view->clearWebCache) view->clearWebCache();
+  Log(view, "refresh: buyer-rated=" + std::to_string(view->buyerRated ? view->buyerRated->RowCount() : 0) +
+                " unrated=" + std::to_string(view->unrated ? view->unrated->RowCount() : 0) +
+                " platform=ok");
+  if (view->refreshTimer) view->refreshTimer->SetInterval(kRefreshIntervalMs);
+}
+
+void InstallSchedule() { SetFirstLoadDoneHandler([] { RunFirstLoadFollowUp(); }); }
+
+void RunFirstLoadFollowUp() {
+  EventPump* pump = CurrentEventPump();
+  if (pump && !pump->OnOwnerThread()) {
+    pump->Post([] { RunFirstLoadFollowUp(); });
+    return;
+  }
+  MainView* view = CurrentMainView();
+  Log(view, "orders loaded: unrated=" + std::to_string(view && view->unrated ? view->unrated->RowCount() : 0));
+  refresh_cycle();
+  RunAutoRatingPass();
+}
+
+}  // namespace qm

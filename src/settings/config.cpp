@@ -1,0 +1,36 @@
+#include "settings/config.h"
+
+#include "settings/app_session.h"
+#include "settings/profile.h"
+
+namespace qm {
+
+std::string ConfigPath() { return Session().PathOf(kConfigFileName); }
+
+std::vector<std::string> AccountNames() { return ProfileSectionNames(ConfigPath()); }
+
+std::string ReadAppKey(const std::string& nick) { return ReadProfileString(ConfigPath(), nick, kKeyAppKey); }
+std::string ReadAppSecret(const std::string& nick) {
+  return ReadProfileString(ConfigPath(), nick, kKeyAppSecret);
+}
+std::string ReadSessionKey(const std::string& nick) {
+  return ReadProfileString(ConfigPath(), nick, kKeySessionKey);
+}
+std::string ReadRatingHoursSetting(const std::string& nick) {
+  return ReadProfileString(ConfigPath(), nick, kKeyRatingHours);
+}
+
+bool WriteAppKey(const std::string& nick, const std::string& value) {
+  return WriteProfileString(ConfigPath(), nick, kKeyAppKey, value);
+}
+bool WriteAppSecret(const std::string& nick, const std::string& value) {
+  return WriteProfileString(ConfigPath(), nick, kKeyAppSecret, value);
+}
+bool WriteSessionKey(const std::string& nick, const std::string& value) {
+  return WriteProfileString(ConfigPath(), nick, kKeySessionKey, value);
+}
+bool WriteRatingHoursSetting(const std::string& nick, const std::string& value) {
+  return WriteProfileString(ConfigPath(), nick, kKeyRatingHours, value);
+}
+
+}  // namespace qm

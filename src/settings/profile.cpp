@@ -1,0 +1,89 @@
+#include "settings/profile.h"
+
+#include <mutex>
+
+#include "settings/profile_document.h"
+#include "util/file_io.h"
+
+namespace qm {
+namespace {
+
+// Read-modify-write of a profile file happens under one process-wide lock, so
+// two threads writing keys of the same file cannot lose each other's change.
+std::mutex& ProfileMutex() {
+  static std::mutex m;
+  return m;
+}
+
+// Loads the document; false when the file exists but cannot be read.
+bool Load(const std::string& file, std::string* bytes, ProfileDocument* doc) {
+  const FileReadStatus status = ReadWholeFile(file, bytes);
+  if (status == FileReadStatus::Failed) return false;
+  *doc = ProfileDocument::Parse(*bytes);
+  return true;
+}
+
+}  // namespace
+
+std::string ReadProfileString(const std::string& file, std::string_view section, std::string_view key) {
+  if (file.empty() || section.empty() || key.empty()) return {};
+  std::lock_guard<std::mutex> lock(ProfileMutex());
+  std::string bytes;
+  ProfileDocument doc;
+  if (!Load(file, &bytes, &doc)) return {};
+  return doc.Get(section, key, kProfileValueLimit).value_or(std::string());
+}
+
+bool WriteProfileString(const std::string& file, std::string_view section, std::string_view key,
+                        std::string_view value) {
+  if (file.empty() || !IsStorableProfileName(section) || !IsStorableProfileName(key) ||
+      !IsStorableProfileValue(value)) {
+    return false;
+  }
+  std::lock_guard<std::mutex> lock(ProfileMutex());
+  std::string bytes;
+  ProfileDocument doc;
+  if (!Load(file, &bytes, &doc)) return false;
+  if (!doc.CanStore(section) || !doc.CanStore(key) || !doc.CanStore(value)) return false;
+  doc.Set(section, key, value);
+  std::string updated = doc.Serialize();
+  if (updated == bytes && !bytes.empty()) return true;  // already as asked
+  return ReplaceFileAtomically(file, updated);
+}
+
+bool DeleteProfileKey(const std::string& file, std::string_view section, std::string_view key) {
+  if (file.empty() || section.empty() || key.empty()) return false;
+  std::lock_guard<std::mutex> lock(ProfileMutex());
+  std::string bytes;
+  ProfileDocument doc;
+  const FileReadStatus status = ReadWholeFile(file, &bytes);
+  if (status == FileReadStatus::Missing) return true;
+  if (status == FileReadStatus::Failed) return false;
+  doc = ProfileDocument::Parse(bytes);
+  if (!doc.Remove(section, key)) return true;
+  return ReplaceFileAtomically(file, doc.Serialize());
+}
+
+std::vector<std::string> ProfileSectionNames(const std::string& file) {
+  if (file.empty()) return {};
+  std::string bytes;
+  ProfileDocument doc;
+  {
+    std::lock_guard<std::mutex> lock(ProfileMutex());
+    if (!Load(file, &bytes, &doc)) return {};
+  }
+  std::vector<std::string> names = doc.SectionNames();
+  // The names as the system hands them over: each with a terminating zero in
+  // the file's encoding, then a final zero, in a buffer of fixed size.
+  std::size_t used = 1;
+  std::size_t kept = 0;
+  for (; kept < names.size(); ++kept) {
+    const std::size_t need = doc.StoredLength(names[kept]) + 1;
+    if (used + need > kProfileSectionListLimit) break;
+    used += need;
+  }
+  names.resize(kept);
+  return names;
+}
+
+}  // namespace qm

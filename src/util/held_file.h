@@ -1,0 +1,22 @@
+#pragma once
+// A file that the process keeps open and exclusively locked until it ends:
+// the seller's standing comment file, which marks the seller as in use, so
+// that a second running copy for the same seller cannot start.
+#include <string>
+
+namespace qm {
+
+enum class HeldFileStatus {
+  Ok,      // the file is held; its bytes were read
+  Busy,    // another process (or another open file) holds the lock
+  Failed,  // the file cannot be made, opened or read (a directory, no permission)
+};
+
+// Opens the file for reading and writing, creating it first with `initial`
+// when it does not exist (the new file appears with its whole content at
+// once), takes an exclusive non-blocking lock and keeps the file open and
+// locked for the rest of the process. *bytes receives its whole content.
+// Holding the same path again in this process re-reads the file already held.
+HeldFileStatus HoldFileExclusively(const std::string& path, const std::string& initial, std::string* bytes);
+
+}  // namespace qm

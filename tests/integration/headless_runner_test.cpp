@@ -1,0 +1,154 @@
+// The headless runner as a process against the sandbox marketplace.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "headless/runner.h"
+#include "rating/comments.h"
+#include "rating/schedule.h"
+#include "settings/app_session.h"
+#include "support/rating_world.h"
+
+namespace qm {
+namespace {
+
+struct Outcome {
+  int exitCode = -1;
+  std::string output;
+};
+
+// Runs the runner with `args`; with `stopWhen` it sends SIGTERM once that text
+// has appeared in the output. Gives up after 60 seconds.
+Outcome RunRunner(const std::vector<std::string>& args, const std::string& stopWhen = "") {
+  int out[2];
+  if (pipe(out) != 0) return {};
+  const pid_t pid = fork();
+  if (pid == 0) {
+    dup2(out[1], 1);
+    dup2(out[1], 2);
+    close(out[0]);
+    close(out[1]);
+    std::vector<char*> argv;
+    argv.push_back(const_cast<char*>(QM_HEADLESS_BIN));
+    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    execv(QM_HEADLESS_BIN, argv.data());
+    _exit(127);
+  }
+  close(out[1]);
+  Outcome o;
+  bool stopped = false;
+  const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  fcntl(out[0], F_SETFL, O_NONBLOCK);
+  for (;;) {
+    char buf[4096];
+    const ssize_t n = read(out[0], buf, sizeof buf);
+    if (n > 0) {
+      o.output.append(buf, static_cast<size_t>(n));
+    } else if (n == 0) {
+      break;
+    } else {
+      usleep(10000);
+    }
+    if (!stopWhen.empty() && !stopped && o.output.find(stopWhen) != std::string::npos) {
+      kill(pid, SIGTERM);
+      stopped = true;
+    }
+    if (std::chrono::steady_clock::now() > limit) {
+      kill(pid, SIGKILL);
+      break;
+    }
+  }
+  close(out[0]);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  o.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return o;
+}
+
+class Runner : public ::testing::Test {
+ protected:
+  test::RatingWorld world;
+  std::string nick;
+  void SetUp() override {
+    ASSERT_TRUE(world.Market().Ok());
+    nick = world.Market().Seller().nick;
+    ASSERT_TRUE(world.Market().WriteConfig(world.Dir().File("Config.ini")));
+  }
+  std::vector<std::string> Args(bool once) {
+    std::vector<std::string> a = {"--account", nick, "--data-dir", world.Dir().str(), "--platform",
+                                  world.Market().BaseUrl()};
+    if (once) a.push_back("--once");
+    return a;
+  }
+};
+
+TEST_F(Runner, OnceLoadsRefreshesRatesWhatIsDueAndExits) {
+  const auto due = world.AddTrades({{340, "到期甲"}, {350, "到期乙"}});
+  const auto later = world.AddTrades({{100, "未到期"}});
+  world.AddTrade(200, "已评买家", "good");
+
+  const Outcome o = RunRunner(Args(true));
+
+  EXPECT_EQ(o.exitCode, kExitOk) << o.output;
+  EXPECT_NE(o.output.find("orders loaded: unrated=3"), std::string::npos) << o.output;
+  EXPECT_NE(o.output.find("refresh: buyer-rated=1"), std::string::npos) << o.output;
+  EXPECT_NE(o.output.find("rating order=" + due[0] + " buyer=到期甲 result=good outcome=rated"), std::string::npos)
+      << o.output;
+  EXPECT_NE(o.output.find("rating order=" + due[1] + " buyer=到期乙 result=good outcome=rated"), std::string::npos);
+  EXPECT_EQ(o.output.find("rating order=" + later[0]), std::string::npos);
+  EXPECT_NE(o.output.find("waiting: order=" + later[0] + " buyer=未到期 到期=" + FormatTimeLeft(259)),
+            std::string::npos)
+      << o.output;
+  std::set<std::string> rated;
+  for (const auto& r : world.Ratings()) {
+    rated.insert(r.tid);
+    EXPECT_EQ(r.content, kDefaultAutoComment);  // the new standing comment file's text
+  }
+  EXPECT_EQ(rated, std::set<std::string>(due.begin(), due.end()));
+}
+
+TEST_F(Runner, RunsUntilSigterm) {
+  world.AddTrades({{100, "未到期"}});
+  const Outcome o = RunRunner(Args(false), "orders loaded");
+  EXPECT_EQ(o.exitCode, kExitOk) << o.output;
+  EXPECT_NE(o.output.find("stopping on SIGTERM"), std::string::npos) << o.output;
+}
+
+TEST_F(Runner, ExitCodesSayWhatStoppedTheStartUp) {
+  EXPECT_EQ(RunRunner({"--once"}).exitCode, kExitUsage);
+  EXPECT_EQ(RunRunner({"--account"}).exitCode, kExitUsage);
+  EXPECT_EQ(RunRunner({"--account", "x", "--bogus"}).exitCode, kExitUsage);
+
+  auto args = Args(true);
+  args[1] = "没有这个卖家";
+  EXPECT_EQ(RunRunner(args).exitCode, kExitNoCredentials);
+
+  // Key and secret but no stored session key.
+  ASSERT_TRUE(test::WriteFileBytes(world.Dir().File("Config.ini"),
+                                   "[nosession]\r\nappkey=k\r\nAppSecret=s\r\n"));
+  args[1] = "nosession";
+  EXPECT_EQ(RunRunner(args).exitCode, kExitNoSessionKey);
+
+  // A session key the platform does not know.
+  ASSERT_TRUE(test::WriteFileBytes(world.Dir().File("Config.ini"),
+                                   "[badsession]\r\nappkey=k\r\nAppSecret=s\r\nSessionKey=nope\r\n"));
+  args[1] = "badsession";
+  EXPECT_EQ(RunRunner(args).exitCode, kExitSessionRefused);
+
+  // Another run holds the seller's standing comment file.
+  ASSERT_TRUE(world.Market().WriteConfig(world.Dir().File("Config.ini")));
+  Session().programDir = world.Dir().str();
+  ASSERT_TRUE(LoadAutoComment(nick));
+  EXPECT_EQ(RunRunner(Args(true)).exitCode, kExitCommentFile);
+}
+
+}  // namespace
+}  // namespace qm

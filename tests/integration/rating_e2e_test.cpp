@@ -1,0 +1,123 @@
+// The main job end to end against the sandbox marketplace: the first load,
+// its refresh and first pass, later passes, with and without faults.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <map>
+#include <set>
+
+#include "orders/order_db.h"
+#include "orders/sync.h"
+#include "rating/schedule.h"
+#include "settings/app_session.h"
+#include "support/rating_world.h"
+
+namespace qm {
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr const char* kStanding = "好评！感谢 & 再见 100% <b>";
+
+class FirstLoad : public ::testing::Test {
+ protected:
+  test::RatingWorld world;
+
+  void SetUp() override {
+    ASSERT_TRUE(world.Market().Ok());
+    Session().autoContent = kStanding;
+  }
+  void TearDown() override { SetFirstLoadDoneHandler(nullptr); }
+
+  // The start-up's last steps, then events until the first pass has armed 时钟1.
+  void Load() {
+    std::string error;
+    ASSERT_TRUE(PrepareOrderDatabase(Session().sellerNick, &error)) << error;
+    InstallSchedule();
+    ASSERT_TRUE(StartFirstLoad());
+    const auto limit = std::chrono::steady_clock::now() + 60s;
+    while ((world.autoTimer.Interval() == 0 || FirstLoadRunning()) && std::chrono::steady_clock::now() < limit)
+      world.Loop().WaitAndRun(50ms);
+    ASSERT_EQ(world.autoTimer.Interval(), kAutoPassIntervalMs);
+    ASSERT_FALSE(FirstLoadRunning());
+  }
+  std::set<std::string> RatedSet() {
+    std::set<std::string> s;
+    for (const auto& r : world.Ratings()) s.insert(r.tid);
+    return s;
+  }
+  std::vector<std::string> Column(const MemoryOrderList& list, int column) {
+    std::vector<std::string> out;
+    for (int i = 0; i < list.RowCount(); ++i) out.push_back(list.Cell(i, column));
+    return out;
+  }
+};
+
+TEST_F(FirstLoad, RatesExactlyTheOrdersWithinTheLeadTimeAndShowsTheRest) {
+  const auto due = world.AddTrades({{340, "到期一"}, {359, "到期二"}, {345, "到期三"}});
+  const auto later = world.AddTrades({{10, "新单"}, {200, "中间"}, {330, "快到期"}});
+  const std::string buyerGood = world.AddTrade(340, "买家好评", "good");
+  const std::string buyerBad = world.AddTrade(100, "买家差评", "bad");
+  const auto old = world.AddTrades({{370, "过期"}});
+  ASSERT_EQ(due.size() + later.size() + old.size(), 7u);
+
+  Load();
+
+  EXPECT_EQ(RatedSet(), std::set<std::string>(due.begin(), due.end()));
+  for (const auto& r : world.Ratings()) {
+    EXPECT_EQ(r.result, "good");
+    EXPECT_EQ(r.content, kStanding);
+  }
+  // Oldest end time first; "到期" shows 359 - hours ago whole hours.
+  EXPECT_EQ(Column(world.unrated, 0), (std::vector<std::string>{later[2], later[1], later[0]}));
+  EXPECT_EQ(Column(world.unrated, 3), (std::vector<std::string>{"01天05小时", "06天15小时", "14天13小时"}));
+  const auto buyerRated = Column(world.buyerRated, 0);
+  EXPECT_EQ(std::set<std::string>({buyerGood, buyerBad}),
+            std::set<std::string>(buyerRated.begin(), buyerRated.end()));
+  EXPECT_EQ(world.refreshTimer.Interval(), kRefreshIntervalMs);
+  for (const auto& tid : later) EXPECT_EQ(world.RatingPosts(tid), 0);
+  EXPECT_EQ(world.RatingPosts(buyerGood), 0);
+
+  // The next pass posts nothing more.
+  RunAutoRatingPass();
+  EXPECT_EQ(RatedSet().size(), due.size());
+  for (const auto& tid : due) EXPECT_EQ(world.RatingPosts(tid), 1);
+}
+
+TEST_F(FirstLoad, FaultsNeverRateAnOrderTwiceNorLoseOne) {
+  std::vector<std::pair<int, std::string>> trades;
+  for (int i = 0; i < 30; ++i) trades.push_back({337 + i % 20, "到期买家" + std::to_string(i)});
+  const auto due = world.AddTrades(trades);
+  const auto later = world.AddTrades({{20, "不到期"}, {300, "也不到期"}});
+  ASSERT_EQ(due.size(), 30u);
+  ASSERT_TRUE(world.Faults(R"({"path":"/apitools/getResult.do","reset_rate":0.2,"error_rate":0.2,"truncate_rate":0.2})"));
+
+  Load();
+  for (int pass = 0; pass < 25; ++pass) RunAutoRatingPass();
+
+  std::map<std::string, int> timesRated;
+  for (const auto& r : world.Ratings()) ++timesRated[r.tid];
+  const auto listed = Column(world.unrated, 0);
+  for (const auto& tid : due) {
+    EXPECT_LE(timesRated[tid], 1) << tid;
+    const bool stillListed = std::find(listed.begin(), listed.end(), tid) != listed.end();
+    EXPECT_TRUE(timesRated[tid] == 1 || stillListed) << tid << " is neither rated nor listed";
+  }
+  // The faults did strike: some orders needed more than one post.
+  int posts = 0;
+  for (const auto& tid : due) posts += world.RatingPosts(tid);
+  EXPECT_GT(posts, static_cast<int>(due.size()));
+  for (const auto& tid : later) {
+    EXPECT_EQ(timesRated[tid], 0);
+    EXPECT_NE(std::find(listed.begin(), listed.end(), tid), listed.end());
+  }
+  // Faults cleared, what is still unrated goes at the next pass.
+  world.Faults("{}");
+  RunAutoRatingPass();
+  const auto rated = RatedSet();
+  for (const auto& tid : due) EXPECT_EQ(rated.count(tid), 1u) << tid;
+}
+
+}  // namespace
+}  // namespace qm

@@ -1,0 +1,358 @@
+// The first load and the buyer-rated refresh against the sandbox marketplace,
+// with the in-memory event loop and lists standing in for the main window.
+#include "orders/sync.h"
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <map>
+#include <memory>
+#include <thread>
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include "orders/order_db.h"
+#include "settings/app_session.h"
+#include "support/sandbox_process.h"
+#include "support/temp_dir.h"
+#include "util/event_loop.h"
+#include "util/locks.h"
+#include "util/memory_ports.h"
+#include "util/ports.h"
+
+namespace qm {
+namespace {
+
+using nlohmann::json;
+using namespace std::chrono_literals;
+
+struct GatewayCall {
+  std::map<std::string, std::string> query;  // values as sent (still percent-encoded)
+  int status = 0;
+};
+
+std::map<std::string, std::string> SplitQuery(const std::string& query) {
+  std::map<std::string, std::string> out;
+  std::size_t pos = 0;
+  while (pos <= query.size()) {
+    std::size_t amp = query.find('&', pos);
+    if (amp == std::string::npos) amp = query.size();
+    const std::string pair = query.substr(pos, amp - pos);
+    const std::size_t eq = pair.find('=');
+    if (eq != std::string::npos) out[pair.substr(0, eq)] = pair.substr(eq + 1);
+    pos = amp + 1;
+  }
+  return out;
+}
+
+class SyncTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    sandbox_ = std::make_unique<test::Sandbox>();
+    ASSERT_TRUE(sandbox_->Ok()) << "the sandbox marketplace did not start";
+    ASSERT_FALSE(Admin("reset", json{{"seed", 1}, {"trades", 0}}).empty());
+    sandbox_->UseInSession();
+    Session().programDir = dir_.str();
+    Session().sellerNick = sandbox_->Seller().nick;
+
+    SetEventPump(&loop_);
+    view_.unrated = &unrated_;
+    view_.buyerRated = &buyerRated_;
+    view_.setStatus = [this](const std::string& text) {
+      EXPECT_TRUE(loop_.OnOwnerThread());
+      statuses_.push_back(text);
+    };
+    view_.showBusy = [this](bool shown) {
+      EXPECT_TRUE(loop_.OnOwnerThread());
+      busy_.push_back(shown);
+    };
+    SetMainView(&view_);
+  }
+
+  void TearDown() override {
+    SetFirstLoadDoneHandler(nullptr);
+    SetMainView(nullptr);
+    SetEventPump(nullptr);
+  }
+
+  std::string Admin(const std::string& path, const json& body) { return sandbox_->AdminPost(path, body.dump()); }
+
+  // Adds unrated finished trades; each entry is {"tid", ...} overrides.
+  void AddTrades(json trades) {
+    for (auto& t : trades) {
+      if (!t.contains("status")) t["status"] = "TRADE_FINISHED";
+      if (!t.contains("buyer_rate")) t["buyer_rate"] = "none";
+      if (!t.contains("seller_rate")) t["seller_rate"] = "none";
+    }
+    ASSERT_FALSE(Admin("trades", json{{"trades", trades}}).empty());
+  }
+  void AddUnrated(int n, int endedHoursAgo = 24, const std::string& prefix = "9") {
+    json trades = json::array();
+    for (int i = 0; i < n; ++i)
+      trades.push_back({{"tid", prefix + std::to_string(100000 + i)},
+                        {"buyer_nick", "buyer" + std::to_string(i)},
+                        {"ended_hours_ago", endedHoursAgo}});
+    AddTrades(trades);
+  }
+
+  // Starts the first load and runs the loop until it has finished.
+  void RunFirstLoad() {
+    Admin("log/clear", json::object());
+    ASSERT_TRUE(StartFirstLoad());
+    const auto deadline = std::chrono::steady_clock::now() + 90s;
+    while (FirstLoadRunning() && std::chrono::steady_clock::now() < deadline) loop_.WaitAndRun(20ms);
+    ASSERT_FALSE(FirstLoadRunning()) << "the first load did not finish";
+    loop_.RunPending();
+  }
+
+  // The trades.sold.get calls of the log for one rate status, in order.
+  std::vector<GatewayCall> PageCalls(const std::string& rateStatus) {
+    std::vector<GatewayCall> out;
+    const json log = json::parse(sandbox_->AdminGet("log"), nullptr, false);
+    if (!log.is_array()) return out;
+    for (const auto& entry : log) {
+      if (entry.value("api_method", "") != "taobao.trades.sold.get") continue;
+      GatewayCall call{SplitQuery(entry.value("query", "")), entry.value("status", 0)};
+      if (call.query["rate_status"] == rateStatus) out.push_back(call);
+    }
+    return out;
+  }
+
+  std::vector<std::string> UnratedTids() const {
+    std::vector<std::string> out;
+    for (int i = 0; i < unrated_.RowCount(); ++i) out.push_back(unrated_.Cell(i, 0));
+    return out;
+  }
+
+  test::TempDir dir_;
+  std::unique_ptr<test::Sandbox> sandbox_;
+  EventLoop loop_;
+  MemoryOrderList unrated_{4};
+  MemoryOrderList buyerRated_{2};
+  MainView view_;
+  std::vector<std::string> statuses_;
+  std::vector<bool> busy_;
+};
+
+TEST_F(SyncTest, AFullPageSayingFalseIsTheLastPage) {
+  AddUnrated(100);
+  RunFirstLoad();
+  for (const char* side : {kRateUnbuyer, kRateUnseller}) {
+    const auto calls = PageCalls(side);
+    ASSERT_EQ(calls.size(), 1u) << side;
+    EXPECT_EQ(calls[0].query.at("page_no"), "1");
+    EXPECT_EQ(calls[0].query.at("page_size"), "100");
+    EXPECT_EQ(calls[0].query.at("fields"), "tid,buyer_nick,end_time");
+    EXPECT_EQ(calls[0].status, 200);
+  }
+  EXPECT_EQ(unrated_.RowCount(), 100);
+  const SyncResult r = LastSyncResult();
+  EXPECT_TRUE(r.databaseOk) << r.error;
+  EXPECT_EQ(r.buyerSide.kept, 100);
+  EXPECT_EQ(r.sellerSide.kept, 100);
+}
+
+TEST_F(SyncTest, TrueFetchesTheNextPageWithItsOwnTimestampAndSignature) {
+  AddUnrated(150);
+  // Over a second per request, so that a timestamp taken anew must differ.
+  Admin("faults", json{{"path", "/router/rest"}, {"latency_ms", 1100}});
+  // The window stays responsive: a 20 ms timer keeps ticking during the load.
+  std::atomic<int> ticks{0};
+  loop_.NewTimer([&] { ++ticks; })->SetInterval(20);
+  const auto start = std::chrono::steady_clock::now();
+  RunFirstLoad();
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  Admin("faults", json::object());
+
+  for (const char* side : {kRateUnbuyer, kRateUnseller}) {
+    const auto calls = PageCalls(side);
+    ASSERT_EQ(calls.size(), 2u) << side;
+    EXPECT_EQ(calls[0].query.at("page_no"), "1");
+    EXPECT_EQ(calls[1].query.at("page_no"), "2");
+    EXPECT_NE(calls[0].query.at("timestamp"), calls[1].query.at("timestamp"));
+    EXPECT_NE(calls[0].query.at("sign"), calls[1].query.at("sign"));
+    // The sandbox checked both signatures.
+    EXPECT_EQ(calls[0].status, 200);
+    EXPECT_EQ(calls[1].status, 200);
+  }
+  EXPECT_EQ(unrated_.RowCount(), 150);
+  EXPECT_GT(ticks.load(), static_cast<int>(seconds * 1000 / 20 / 4)) << "the loop stalled during the load";
+  // The status line counted the orders read as the pages came in.
+  auto said = [this](const std::string& text) {
+    return std::find(statuses_.begin(), statuses_.end(), text) != statuses_.end();
+  };
+  EXPECT_TRUE(said("正在读取订单，已读取 100 笔"));
+  EXPECT_TRUE(said("正在读取订单，已读取 150 笔"));
+  EXPECT_TRUE(said("正在读取订单，已读取 250 笔"));
+  EXPECT_TRUE(said("正在读取订单，已读取 300 笔"));
+}
+
+TEST_F(SyncTest, ACapitalisedOrEmptyHasNextEndsThePaging) {
+  AddUnrated(150);
+  for (const std::string& text : {std::string("True"), std::string()}) {
+    ASSERT_FALSE(Admin("quirks", json{{"has_next", text}}).empty());
+    unrated_.DeleteAllRows();
+    RunFirstLoad();
+    for (const char* side : {kRateUnbuyer, kRateUnseller}) EXPECT_EQ(PageCalls(side).size(), 1u) << side;
+    EXPECT_EQ(LastSyncResult().buyerSide.kept, 100) << "has_next \"" << text << "\"";
+  }
+}
+
+TEST_F(SyncTest, OnlyTradesOfTheLastFifteenDaysAreStored) {
+  AddTrades(json::array({{{"tid", "361"}, {"buyer_nick", "old"}, {"ended_hours_ago", 15 * 24 + 1}},
+                         {{"tid", "359"}, {"buyer_nick", "young"}, {"ended_hours_ago", 14 * 24 + 23}}}));
+  RunFirstLoad();
+  EXPECT_EQ(UnratedTids(), std::vector<std::string>{"359"});
+  OrderDatabase db;
+  ASSERT_TRUE(db.Open(dir_.File(Session().sellerNick + ".MDB"))) << db.LastError();
+  for (const char* table : {"买家未评价", "卖家未评价"}) {
+    RecordSet rows = db.Query(std::string("select 订单ID from ") + table);
+    ASSERT_TRUE(rows.Valid());
+    EXPECT_EQ(rows.Read(1), "359") << table;
+    rows.MoveNext();
+    EXPECT_TRUE(rows.IsAtEnd()) << table;
+  }
+}
+
+TEST_F(SyncTest, TheLeftListHoldsOrdersUnratedOnBothSidesOldestFirst) {
+  AddTrades(json::array({
+      {{"tid", "2001"}, {"buyer_nick", "middle"}, {"ended_hours_ago", 100}},
+      {{"tid", "2002"}, {"buyer_nick", "rated-by-buyer"}, {"ended_hours_ago", 50}, {"buyer_rate", "good"}},
+      {{"tid", "2003"}, {"buyer_nick", "rated-by-seller"}, {"ended_hours_ago", 60}, {"seller_rate", "good"}},
+      {{"tid", "2004"}, {"buyer_nick", "oldest"}, {"ended_hours_ago", 300}},
+      {{"tid", "2005"}, {"buyer_nick", "newest"}, {"ended_hours_ago", 5}},
+  }));
+  // A stale row from an earlier run must not survive the emptying.
+  ASSERT_TRUE(PrepareOrderDatabase(Session().sellerNick));
+  {
+    OrderDatabase db;
+    ASSERT_TRUE(db.Open(dir_.File(Session().sellerNick + ".MDB")));
+    ASSERT_TRUE(db.Insert(OrderTable::BuyerUnrated, "7777", "stale", "2026-01-01 00:00:00"));
+    ASSERT_TRUE(db.Insert(OrderTable::SellerUnrated, "7777", "stale", "2026-01-01 00:00:00"));
+  }
+
+  std::vector<std::string> seenByHandler;
+  bool lockHeldDuringHandler = false;
+  int handlerRuns = 0;
+  SetFirstLoadDoneHandler([&] {
+    ++handlerRuns;
+    EXPECT_TRUE(loop_.OnOwnerThread());
+    seenByHandler = UnratedTids();
+    // The worker still holds the load lock while the handler runs.
+    lockHeldDuringHandler = !TryEnterLock(Session().loadLock);
+    if (!lockHeldDuringHandler) LeaveLock(Session().loadLock);
+    // The busy picture is still up.
+    EXPECT_EQ(busy_, std::vector<bool>{true});
+  });
+  RunFirstLoad();
+
+  const std::vector<std::string> expected = {"2004", "2001", "2005"};
+  EXPECT_EQ(UnratedTids(), expected);
+  EXPECT_EQ(unrated_.Cell(0, 1), "oldest");
+  EXPECT_EQ(unrated_.Cell(0, 2).size(), 19u);
+  EXPECT_LT(unrated_.Cell(0, 2), unrated_.Cell(1, 2));
+  EXPECT_EQ(unrated_.Cell(0, 3), "");
+  EXPECT_EQ(handlerRuns, 1);
+  EXPECT_EQ(seenByHandler, expected);
+  EXPECT_TRUE(lockHeldDuringHandler);
+  EXPECT_EQ(busy_, (std::vector<bool>{true, false}));
+  EXPECT_EQ(unrated_.TextColour(), 0x0060C0u);
+  EXPECT_EQ(buyerRated_.TextColour(), 0x0060C0u);
+  EXPECT_EQ(unrated_.BackgroundColour(), 0xFFFFFFu);
+  EXPECT_EQ(buyerRated_.RowCount(), 0);
+  ASSERT_FALSE(statuses_.empty());
+  EXPECT_NE(statuses_.back().find("双方未评价 3 笔"), std::string::npos) << statuses_.back();
+  EXPECT_EQ(LastSyncResult().listed, 3);
+}
+
+TEST_F(SyncTest, QuotedNicksAndPrettyPrintedRepliesArriveIntact) {
+  ASSERT_FALSE(Admin("quirks", json{{"pretty", true}}).empty());
+  const std::string quoted = "O'Brien \"Bob\" & <Co>";
+  AddTrades(json::array({{{"tid", "3001"}, {"buyer_nick", quoted}, {"ended_hours_ago", 10}},
+                         {{"tid", "3002"}, {"buyer_nick", "买家'旺旺'"}, {"ended_hours_ago", 20}}}));
+  AddUnrated(120, 30, "8");  // two pages, in pretty form
+  RunFirstLoad();
+  ASSERT_EQ(unrated_.RowCount(), 122);
+  const int a = unrated_.FindRow(0, "3001"), b = unrated_.FindRow(0, "3002");
+  ASSERT_GE(a, 0);
+  ASSERT_GE(b, 0);
+  EXPECT_EQ(unrated_.Cell(a, 1), quoted);
+  EXPECT_EQ(unrated_.Cell(b, 1), "买家'旺旺'");
+  EXPECT_EQ(unrated_.Cell(a, 2).size(), 19u);
+  EXPECT_EQ(PageCalls(kRateUnbuyer).size(), 2u);
+
+  // The same nicks through the buyer-rated list.
+  Admin("buyer-rate", json{{"tid", "3001"}, {"result", "good"}, {"content", "ok"}});
+  RefreshBuyerRatedList();
+  ASSERT_EQ(buyerRated_.RowCount(), 1);
+  EXPECT_EQ(buyerRated_.Cell(0, 0), "3001");
+  EXPECT_EQ(buyerRated_.Cell(0, 1), quoted);
+}
+
+TEST_F(SyncTest, AnErrorReplyAddsNothing) {
+  AddUnrated(30);
+  Session().SessionKey = "not-a-session";
+  RunFirstLoad();
+  EXPECT_EQ(unrated_.RowCount(), 0);
+  EXPECT_EQ(PageCalls(kRateUnbuyer).size(), 1u);
+  EXPECT_EQ(PageCalls(kRateUnbuyer)[0].query.at("page_no"), "1");
+  RefreshBuyerRatedList();
+  EXPECT_EQ(buyerRated_.RowCount(), 0);
+
+  // Failed requests (connections reset, server errors) are the same.
+  sandbox_->UseInSession();
+  Admin("faults", json{{"path", "/router/rest"}, {"reset_rate", 1.0}});
+  RunFirstLoad();
+  EXPECT_EQ(unrated_.RowCount(), 0);
+  Admin("faults", json{{"path", "/router/rest"}, {"error_rate", 1.0}});
+  RunFirstLoad();
+  EXPECT_EQ(unrated_.RowCount(), 0);
+  EXPECT_TRUE(LastSyncResult().databaseOk);
+  Admin("faults", json::object());
+  RunFirstLoad();
+  EXPECT_EQ(unrated_.RowCount(), 30);
+}
+
+TEST_F(SyncTest, TheRefreshMovesBuyerRatedOrdersFromTheLeftListToTheRight) {
+  AddUnrated(5, 40, "5");
+  AddTrades(json::array({{{"tid", "6001"}, {"buyer_nick", "only-right"}, {"ended_hours_ago", 40},
+                          {"buyer_rate", "good"}}}));
+  RunFirstLoad();
+  ASSERT_EQ(unrated_.RowCount(), 5);
+  const std::string moved = unrated_.Cell(2, 0), movedNick = unrated_.Cell(2, 1);
+  unrated_.SetCurrentRow(4);
+  const std::string focused = unrated_.Cell(4, 0);
+  ASSERT_FALSE(Admin("buyer-rate", json{{"tid", moved}, {"result", "good"}, {"content", "好"}}).empty());
+
+  RefreshBuyerRatedList();
+  EXPECT_EQ(unrated_.RowCount(), 4);
+  EXPECT_EQ(unrated_.FindRow(0, moved), -1);
+  ASSERT_EQ(buyerRated_.RowCount(), 2);
+  const int row = buyerRated_.FindRow(0, moved);
+  ASSERT_GE(row, 0);
+  EXPECT_EQ(buyerRated_.Cell(row, 1), movedNick);
+  EXPECT_GE(buyerRated_.FindRow(0, "6001"), 0);
+  EXPECT_EQ(unrated_.Cell(unrated_.CurrentRow(), 0), focused);
+  EXPECT_EQ(LastRefreshStats().kept, 2);
+  const auto calls = PageCalls(kRateBuyerUnseller);
+  ASSERT_FALSE(calls.empty());
+  EXPECT_EQ(calls.back().query.at("fields"), "tid,buyer_nick");
+
+  // From another thread the list work still happens on the UI thread.
+  buyerRated_.DeleteAllRows();
+  std::atomic<bool> done{false};
+  std::thread worker([&] {
+    RefreshBuyerRatedList();
+    done = true;
+  });
+  const auto deadline = std::chrono::steady_clock::now() + 30s;
+  while (!done && std::chrono::steady_clock::now() < deadline) loop_.WaitAndRun(20ms);
+  worker.join();
+  loop_.RunPending();
+  EXPECT_EQ(buyerRated_.RowCount(), 2);
+  EXPECT_EQ(unrated_.RowCount(), 4);
+}
+
+}  // namespace
+}  // namespace qm

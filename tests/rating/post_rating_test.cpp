@@ -1,0 +1,84 @@
+// The rating form and the rating call against the sandbox marketplace.
+#include "rating/post_rating.h"
+
+#include <gtest/gtest.h>
+
+#include "settings/app_session.h"
+#include "support/rating_world.h"
+
+namespace qm {
+namespace {
+
+TEST(RatingForm, IsTheEightLiteralsWithTheValuesInOrder) {
+  EXPECT_EQ(BuildRatingForm("K", "S", "123", "good", "seller", "好评", "T"),
+            "format=xml&method=taobao.traderate.list.add&restId=2&api_soure=1&app_key=K"
+            "&app_secret=S&sip_http_method=POST&codeType=JAVA&tid=123&result=good&role=seller"
+            "&content=%E5%A5%BD%E8%AF%84&anony=&session=T&ua=");
+}
+
+TEST(RatingForm, EncodesOnlyTheComment) {
+  const std::string form = BuildRatingForm("K+1", "S=2", "9", "bad", "seller", "a&b=c+d\r\ne", "T&");
+  EXPECT_NE(form.find("&content=a%26b%3Dc%2Bd%0D%0Ae&anony="), std::string::npos);
+  EXPECT_NE(form.find("&app_key=K+1&app_secret=S=2&"), std::string::npos);
+  EXPECT_NE(form.find("&session=T&&ua="), std::string::npos);
+  EXPECT_NE(BuildRatingForm("K", "S", "9", "good", "seller", "", "T").find("&content=&anony=&session=T&ua="),
+            std::string::npos);
+}
+
+class PostRating : public ::testing::Test {
+ protected:
+  test::RatingWorld world;
+};
+
+TEST_F(PostRating, RatesTheOrderWithTheCommentAsWritten) {
+  ASSERT_TRUE(world.Market().Ok());
+  const std::string tid = world.AddTrade(100, "买家");
+  const std::string comment = "谢谢 & 再见 = 100% <b>\"好\"</b>\n第二行";
+  EXPECT_TRUE(post_rating(tid, "good", "seller", comment));
+  const auto ratings = world.Ratings();
+  ASSERT_EQ(ratings.size(), 1u);
+  EXPECT_EQ(ratings[0].tid, tid);
+  EXPECT_EQ(ratings[0].result, "good");
+  EXPECT_EQ(ratings[0].content, comment);
+  EXPECT_EQ(world.RatingPosts(tid), 1);
+}
+
+TEST_F(PostRating, IsFalseWhenThePlatformDoesNotEchoTheOrder) {
+  const std::string tid = world.AddTrade(100, "买家");
+  EXPECT_FALSE(post_rating("999999999999", "good", "seller", "x"));  // no such trade
+  EXPECT_TRUE(post_rating(tid, "bad", "seller", "x"));
+  EXPECT_FALSE(post_rating(tid, "bad", "seller", "x"));  // rated already
+  Session().SessionKey = "not-a-session";
+  const std::string other = world.AddTrade(100, "买家");
+  EXPECT_FALSE(post_rating(other, "good", "seller", "x"));
+  ASSERT_TRUE(world.Faults(R"({"path":"/apitools/getResult.do","reset_rate":1})"));
+  world.Market().UseInSession();
+  EXPECT_FALSE(post_rating(other, "good", "seller", "x"));
+}
+
+TEST_F(PostRating, SendsNothingForATextThatIsNotAnOrderNumber) {
+  ASSERT_FALSE(world.Market().AdminPost("log/clear", "{}").empty());
+  for (const char* bad : {"", "12a", "1&result=bad", " 12", "１２"}) EXPECT_FALSE(post_rating(bad, "good", "seller", "x"));
+  EXPECT_EQ(world.RequestsTo("/apitools/getResult.do"), 0);
+}
+
+TEST_F(PostRating, NeverPostsOneOrderTwiceAtOnce) {
+  const std::string tid = world.AddTrade(100, "买家");
+  ASSERT_TRUE(world.Faults(R"({"path":"/apitools/getResult.do","latency_ms":200})"));
+  // A second handler asks for the same order while the first waits for its reply.
+  bool inner = true, inFlightSeen = false;
+  world.Loop().Post([&] {
+    inFlightSeen = RatingInFlight(tid);
+    inner = post_rating(tid, "good", "seller", "second");
+  });
+  EXPECT_TRUE(post_rating(tid, "good", "seller", "first"));
+  EXPECT_TRUE(inFlightSeen);
+  EXPECT_FALSE(inner);
+  EXPECT_FALSE(RatingInFlight(tid));
+  EXPECT_EQ(world.RatingPosts(tid), 1);
+  ASSERT_EQ(world.Ratings().size(), 1u);
+  EXPECT_EQ(world.Ratings()[0].content, "first");
+}
+
+}  // namespace
+}  // namespace qm

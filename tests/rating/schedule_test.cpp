@@ -1,0 +1,212 @@
+// The time-left texts, the deadline arithmetic, the lead-time setting and the
+// automatic pass against the sandbox marketplace.
+#include "rating/schedule.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "rating/post_rating.h"
+#include "settings/app_session.h"
+#include "settings/config.h"
+#include "support/rating_world.h"
+
+namespace qm {
+namespace {
+
+using test::RatingWorld;
+
+std::string LocalText(std::time_t t) {
+  std::tm local{};
+  localtime_r(&t, &local);
+  char text[32];
+  std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
+  return text;
+}
+
+TEST(FormatTimeLeft, ShowsTheTableTexts) {
+  EXPECT_EQ(FormatTimeLeft(1), "00天01小时");
+  EXPECT_EQ(FormatTimeLeft(25), "01天01小时");
+  EXPECT_EQ(FormatTimeLeft(47), "01天23小时");
+  EXPECT_EQ(FormatTimeLeft(100), "04天04小时");
+  EXPECT_EQ(FormatTimeLeft(240), "10天00小时");
+  EXPECT_EQ(FormatTimeLeft(2400), "100天00小时");
+  EXPECT_EQ(FormatTimeLeft(0), "00天00小时");
+}
+
+TEST(FormatTimeLeft, GivesWholeDaysAndRemainingHoursForEveryHourCount) {
+  for (int h = 0; h <= 24 * 1000; ++h) {
+    char expected[48];
+    std::snprintf(expected, sizeof expected, "%02d天%02d小时", h / 24, h % 24);
+    ASSERT_EQ(FormatTimeLeft(h), expected) << "hours " << h;
+  }
+}
+
+TEST(HoursLeft, CountsWholeHoursToFifteenDaysAfterTheEnd) {
+  const std::time_t now = std::time(nullptr);
+  const std::int64_t hour = 3600;
+  EXPECT_EQ(HoursLeft(LocalText(now - (13 * 24 + 23) * hour), now), 25);
+  EXPECT_EQ(HoursLeft(LocalText(now - 14 * 24 * hour), now), 24);
+  // 24 hours and a minute left count as 24; half an hour past the deadline as 0.
+  EXPECT_EQ(HoursLeft(LocalText(now - 14 * 24 * hour + 60), now), 24);
+  EXPECT_EQ(HoursLeft(LocalText(now - 15 * 24 * hour - 1800), now), 0);
+  EXPECT_EQ(HoursLeft(LocalText(now - (15 * 24 + 3) * hour), now), -3);
+  EXPECT_EQ(HoursLeft(LocalText(now), now), 360);
+}
+
+TEST(HoursLeft, RefusesTextsThatAreNotTimes) {
+  const std::time_t now = std::time(nullptr);
+  for (const char* bad : {"", "2014-13-01 00:00:00", "2014-02-30 10:00:00", "2015-02-29 10:00:00",
+                          "2014-09-19T12:00:00", "2014-09-19 12:00", "2014-09-19 24:00:00",
+                          "abcd-ef-gh ij:kl:mn", "2014-09-19 12:00:00 ", "\xff\xfe\x00"})
+    EXPECT_FALSE(HoursLeft(bad, now).has_value()) << bad;
+  EXPECT_TRUE(HoursLeft("2016-02-29 10:00:00", now).has_value());
+}
+
+TEST(RatingHoursSetting, ReadsNumbersAndFallsBackOtherwise) {
+  EXPECT_FLOAT_EQ(ParseRatingHours("24"), 24.0f);
+  EXPECT_FLOAT_EQ(ParseRatingHours(" 24.5 "), 24.5f);
+  EXPECT_FLOAT_EQ(ParseRatingHours("0"), 0.0f);
+  EXPECT_FLOAT_EQ(ParseRatingHours("+6"), 6.0f);
+  for (const char* odd : {"", "  ", "abc", "-5", "1e400", "nan", "inf", "24小时", "24,5", "2 4"})
+    EXPECT_FLOAT_EQ(ParseRatingHours(odd), kDefaultRatingHours) << odd;
+}
+
+TEST(RatingHoursSetting, ComesFromTheSellersSection) {
+  test::TempDir dir;
+  Session() = AppSession();
+  Session().programDir = dir.str();
+  ASSERT_TRUE(WriteRatingHoursSetting("卖家甲", "36.5"));
+  LoadRatingHours("卖家甲");
+  EXPECT_FLOAT_EQ(Session().ratingHours, 36.5f);
+  LoadRatingHours("卖家乙");  // no such section
+  EXPECT_FLOAT_EQ(Session().ratingHours, kDefaultRatingHours);
+}
+
+class AutoPass : public ::testing::Test {
+ protected:
+  RatingWorld world;
+  std::vector<std::string> RatedTids() {
+    std::vector<std::string> tids;
+    for (const auto& r : world.Ratings()) tids.push_back(r.tid);
+    return tids;
+  }
+  std::vector<std::string> ListedTids() {
+    std::vector<std::string> tids;
+    for (int i = 0; i < world.unrated.RowCount(); ++i) tids.push_back(world.unrated.Cell(i, 0));
+    return tids;
+  }
+};
+
+TEST_F(AutoPass, PostsDueOrdersBottomUpAndShowsTheTimeLeftOfTheOthers) {
+  ASSERT_TRUE(world.Market().Ok());
+  // Hours left: 360 - ended - 0.5 rounded toward zero.
+  const auto tids = world.AddTrades({{300, "早"}, {337, "到期甲"}, {100, "晚"}, {363, "过期三小时"}, {334, "差一点"}});
+  ASSERT_EQ(tids.size(), 5u);
+  const int ago[] = {300, 337, 100, 363, 334};
+  const char* buyers[] = {"早", "到期甲", "晚", "过期三小时", "差一点"};
+  for (int i = 0; i < 5; ++i) world.AddUnratedRow(tids[i], buyers[i], ago[i]);
+  world.unrated.AppendRow({"555", "无时间", "", ""});
+  world.unrated.AppendRow({"556", "坏时间", "yesterday", ""});
+
+  int intervalDuringPass = -1;
+  world.Loop().Post([&] { intervalDuringPass = world.autoTimer.Interval(); });
+  world.autoTimer.SetInterval(5000);
+  const int repaints1 = world.unrated.Repaints(), repaints2 = world.buyerRated.Repaints();
+  RunAutoRatingPass();
+
+  EXPECT_EQ(intervalDuringPass, 0);
+  EXPECT_EQ(world.autoTimer.Interval(), kAutoPassIntervalMs);
+  EXPECT_GT(world.unrated.Repaints(), repaints1);
+  EXPECT_GT(world.buyerRated.Repaints(), repaints2);
+  // The deadline-passed order (lower row) is posted first, then the 22-hour
+  // one; the platform refuses the late one, so its row stays for the next pass.
+  EXPECT_EQ(RatedTids(), (std::vector<std::string>{tids[1]}));
+  EXPECT_EQ(world.RatingPosts(tids[3]), 1);
+  for (const auto& r : world.Ratings()) {
+    EXPECT_EQ(r.result, "good");
+    EXPECT_EQ(r.content, "欢迎再次光临！");
+  }
+  EXPECT_EQ(ListedTids(), (std::vector<std::string>{tids[0], tids[2], tids[3], tids[4], "555", "556"}));
+  EXPECT_EQ(world.unrated.Cell(0, 3), FormatTimeLeft(59));
+  EXPECT_EQ(world.unrated.Cell(1, 3), FormatTimeLeft(259));
+  EXPECT_EQ(world.unrated.Cell(2, 3), "");
+  EXPECT_EQ(world.unrated.Cell(3, 3), "01天01小时");
+  EXPECT_EQ(world.unrated.Cell(4, 3), "");
+  EXPECT_EQ(world.unrated.Cell(5, 3), "");
+  ASSERT_EQ(world.log.size(), 2u);
+  EXPECT_NE(world.log[0].find("order=" + tids[3] + " buyer=过期三小时 result=good outcome=refused"),
+            std::string::npos);
+  EXPECT_NE(world.log[1].find("order=" + tids[1] + " buyer=到期甲 result=good outcome=rated"), std::string::npos);
+}
+
+TEST_F(AutoPass, FractionalLeadTimeRatesTwentyFourHoursAndShowsTwentyFive) {
+  Session().ratingHours = 24.5f;
+  const auto tids = world.AddTrades({{335, "a"}, {334, "b"}});  // 24 and 25 whole hours left
+  world.AddUnratedRow(tids[0], "a", 335);
+  world.AddUnratedRow(tids[1], "b", 334);
+  RunAutoRatingPass();
+  EXPECT_EQ(RatedTids(), (std::vector<std::string>{tids[0]}));
+  EXPECT_EQ(ListedTids(), (std::vector<std::string>{tids[1]}));
+  EXPECT_EQ(world.unrated.Cell(0, 3), "01天01小时");
+}
+
+TEST_F(AutoPass, EmptyListOnlyRepaintsAndRearms) {
+  RunAutoRatingPass();
+  EXPECT_EQ(world.autoTimer.Interval(), kAutoPassIntervalMs);
+  EXPECT_EQ(world.unrated.Repaints(), 1);
+  EXPECT_TRUE(world.Ratings().empty());
+}
+
+TEST_F(AutoPass, RefusedRatingKeepsItsRowAndIsPostedAgainNextPass) {
+  const std::string tid = world.AddTrade(340, "拒绝");
+  world.AddUnratedRow(tid, "拒绝", 340);
+  ASSERT_TRUE(world.Faults(R"({"path":"/apitools/getResult.do","error_rate":1,"first_n":1})"));
+  RunAutoRatingPass();
+  EXPECT_EQ(ListedTids(), (std::vector<std::string>{tid}));
+  EXPECT_TRUE(world.Ratings().empty());
+  EXPECT_NE(world.log.back().find("outcome=refused"), std::string::npos);
+  RunAutoRatingPass();
+  EXPECT_TRUE(ListedTids().empty());
+  EXPECT_EQ(RatedTids(), (std::vector<std::string>{tid}));
+  EXPECT_EQ(world.RatingPosts(tid), 2);
+}
+
+TEST_F(AutoPass, RefreshInsideARatingCallRemovesRowsWithoutMisplacingThePass) {
+  // Top to bottom: A due, B buyer-rated, C due, D buyer-rated, E due.
+  const auto tids = world.AddTrades({{340, "A"}, {200, "B"}, {341, "C"}, {100, "D"}, {342, "E"}});
+  ASSERT_EQ(tids.size(), 5u);
+  const int ago[] = {340, 200, 341, 100, 342};
+  for (int i = 0; i < 5; ++i) world.AddUnratedRow(tids[i], std::string(1, static_cast<char>('A' + i)), ago[i]);
+  // The buyers of B and D rate; the refresh then runs inside the first rating call.
+  for (int i : {1, 3})
+    ASSERT_FALSE(world.Market().AdminPost("buyer-rate", R"({"tid":")" + tids[i] + R"(","result":"good","content":"ok"})").empty());
+  bool refreshed = false;
+  world.Loop().Post([&] {
+    refresh_cycle();
+    refreshed = true;
+  });
+  RunAutoRatingPass();
+  ASSERT_TRUE(refreshed);
+  EXPECT_TRUE(ListedTids().empty());
+  EXPECT_EQ(RatedTids(), (std::vector<std::string>{tids[4], tids[2], tids[0]}));
+  for (int i : {0, 2, 4}) EXPECT_EQ(world.RatingPosts(tids[i]), 1);
+  ASSERT_EQ(world.buyerRated.RowCount(), 2);
+  EXPECT_EQ(world.refreshTimer.Interval(), kRefreshIntervalMs);
+}
+
+TEST_F(AutoPass, LeavesAnOrderThatAnotherHandlerIsPostingAlone) {
+  const auto tids = world.AddTrades({{340, "手动"}, {341, "自动"}});
+  world.AddUnratedRow(tids[0], "手动", 340);
+  world.AddUnratedRow(tids[1], "自动", 341);
+  // A manual rating of the first order is waiting for its reply when the pass runs.
+  world.Loop().Post([] { RunAutoRatingPass(); });
+  EXPECT_TRUE(post_rating(tids[0], "good", "seller", "手动评价"));
+  EXPECT_EQ(world.RatingPosts(tids[0]), 1);
+  EXPECT_EQ(world.RatingPosts(tids[1]), 1);
+  // The manual handler removes its own row; the pass removed only its own.
+  EXPECT_EQ(ListedTids(), (std::vector<std::string>{tids[0]}));
+}
+
+}  // namespace
+}  // namespace qm

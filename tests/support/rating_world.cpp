@@ -1,0 +1,111 @@
+#include "support/rating_world.h"
+
+#include <nlohmann/json.hpp>
+
+#include "rating/schedule.h"
+#include "settings/app_session.h"
+#include "util/event_pump.h"
+
+namespace qm::test {
+
+std::string LocalTimeAgo(std::int64_t secondsAgo) {
+  const std::time_t t = std::time(nullptr) - static_cast<std::time_t>(secondsAgo);
+  std::tm local{};
+  localtime_r(&t, &local);
+  char text[32];
+  std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
+  return text;
+}
+
+std::string RatingWorld::EndTimeHoursAgo(int hoursAgo) {
+  return LocalTimeAgo(static_cast<std::int64_t>(hoursAgo) * 3600 + 1800);
+}
+
+RatingWorld::RatingWorld(const Sandbox::Options& options) : sandbox_(options) {
+  SetEventPump(&loop_);
+  AppSession& s = Session();
+  s = AppSession();
+  s.programDir = dir_.str();
+  sandbox_.UseInSession();
+  s.autoContent = "欢迎再次光临！";
+  s.ratingHours = 24.0f;
+  ResumeSchedule();
+
+  view_.unrated = &unrated;
+  view_.buyerRated = &buyerRated;
+  view_.autoTimer = &autoTimer;
+  view_.refreshTimer = &refreshTimer;
+  view_.prompts = &prompts;
+  view_.log = [this](const std::string& line) { log.push_back(line); };
+  view_.exitProgram = [this](int code) {
+    events.push_back("exit:" + std::to_string(code));
+    exitCode = code;
+  };
+  SetMainView(&view_);
+}
+
+RatingWorld::~RatingWorld() {
+  SetMainView(nullptr);
+  SetEventPump(nullptr);
+  ResumeSchedule();
+}
+
+std::vector<std::string> RatingWorld::AddTrades(const std::vector<std::pair<int, std::string>>& trades) {
+  nlohmann::json body;
+  body["trades"] = nlohmann::json::array();
+  for (const auto& [hoursAgo, buyer] : trades)
+    body["trades"].push_back({{"buyer_nick", buyer}, {"end_time", EndTimeHoursAgo(hoursAgo)}});
+  std::vector<std::string> tids;
+  const auto reply = nlohmann::json::parse(sandbox_.AdminPost("trades", body.dump()), nullptr, false);
+  if (reply.is_discarded() || !reply.contains("tids")) return tids;
+  for (const auto& tid : reply["tids"]) tids.push_back(tid.is_string() ? tid.get<std::string>() : tid.dump());
+  return tids;
+}
+
+std::string RatingWorld::AddTrade(int hoursAgo, const std::string& buyer, const std::string& buyerRate) {
+  nlohmann::json trade = {{"buyer_nick", buyer}, {"end_time", EndTimeHoursAgo(hoursAgo)}};
+  if (buyerRate != "none") trade["buyer_rate"] = buyerRate;
+  nlohmann::json body;
+  body["trades"] = nlohmann::json::array({trade});
+  const auto reply = nlohmann::json::parse(sandbox_.AdminPost("trades", body.dump()), nullptr, false);
+  if (reply.is_discarded() || !reply.contains("tids") || reply["tids"].empty()) return {};
+  const auto& tid = reply["tids"][0];
+  return tid.is_string() ? tid.get<std::string>() : tid.dump();
+}
+
+void RatingWorld::AddUnratedRow(const std::string& tid, const std::string& buyer, int hoursAgo) {
+  unrated.AppendRow({tid, buyer, EndTimeHoursAgo(hoursAgo), ""});
+}
+
+std::vector<SandboxRating> RatingWorld::Ratings() const {
+  std::vector<SandboxRating> out;
+  const auto reply = nlohmann::json::parse(sandbox_.AdminGet("ratings"), nullptr, false);
+  if (!reply.is_array()) return out;
+  for (const auto& r : reply)
+    out.push_back({r.value("tid", ""), r.value("result", ""), r.value("content", "")});
+  return out;
+}
+
+int RatingWorld::RatingPosts(const std::string& tid) const {
+  const auto reply = nlohmann::json::parse(sandbox_.AdminGet("log"), nullptr, false);
+  if (!reply.is_array()) return -1;
+  int n = 0;
+  const std::string marker = "&tid=" + tid + "&";
+  for (const auto& e : reply)
+    if (e.value("path", "") == "/apitools/getResult.do" && e.value("body", "").find(marker) != std::string::npos)
+      ++n;
+  return n;
+}
+
+int RatingWorld::RequestsTo(const std::string& path) const {
+  const auto reply = nlohmann::json::parse(sandbox_.AdminGet("log"), nullptr, false);
+  if (!reply.is_array()) return -1;
+  int n = 0;
+  for (const auto& e : reply)
+    if (e.value("path", "") == path) ++n;
+  return n;
+}
+
+bool RatingWorld::Faults(const std::string& json) { return !sandbox_.AdminPost("faults", json).empty(); }
+
+}  // namespace qm::test

@@ -1,0 +1,101 @@
+#include <atomic>
+#include <chrono>
+#include <future>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "util/clipboard.h"
+#include "util/delay.h"
+#include "util/event_loop.h"
+#include "util/memory_ports.h"
+
+namespace qm {
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+TEST(Delay, NothingHappensForZeroOrLess) {
+  EventLoop loop;
+  SetEventPump(&loop);
+  bool ran = false;
+  loop.Post([&] { ran = true; });
+  DelayWithEvents(0);
+  DelayWithEvents(-5);
+  EXPECT_FALSE(ran);
+  SetEventPump(nullptr);
+}
+
+TEST(Delay, RunsEventsThroughoutAndLastsAtLeastTheTime) {
+  EventLoop loop;
+  SetEventPump(&loop);
+  int ticks = 0;
+  Timer* timer = loop.NewTimer([&] { ++ticks; });
+  timer->SetInterval(10);
+  bool posted = false;
+  std::thread poster([&] {
+    std::this_thread::sleep_for(30ms);
+    loop.Post([&] { posted = true; });
+  });
+  const auto start = Clock::now();
+  DelayWithEvents(150);
+  EXPECT_GE(Clock::now() - start, 150ms);
+  poster.join();
+  EXPECT_TRUE(posted);
+  EXPECT_GE(ticks, 5);
+  // A handler that delays in turn runs inside the outer delay.
+  int inner = 0;
+  loop.Post([&] {
+    DelayWithEvents(20);
+    ++inner;
+  });
+  DelayWithEvents(60);
+  EXPECT_EQ(inner, 1);
+  timer->SetInterval(0);
+  SetEventPump(nullptr);
+}
+
+TEST(Delay, OffTheUiThreadItSleepsAndLeavesTheEventsAlone) {
+  EventLoop loop;
+  SetEventPump(&loop);
+  bool ran = false;
+  loop.Post([&] { ran = true; });
+  const auto took = std::async(std::launch::async, [] {
+                      const auto start = Clock::now();
+                      DelayWithEvents(40);
+                      return Clock::now() - start;
+                    }).get();
+  EXPECT_GE(took, 40ms);
+  EXPECT_FALSE(ran);
+  SetEventPump(nullptr);
+  const auto start = Clock::now();
+  DelayWithEvents(30);  // no pump at all
+  EXPECT_GE(Clock::now() - start, 30ms);
+}
+
+TEST(ClipboardPort, WithoutAnAdapterNothingIsPlaced) {
+  SetClipboard(nullptr);
+  EXPECT_FALSE(SetClipboardText("x"));
+  EXPECT_EQ(GetClipboardText(), "");
+  EXPECT_FALSE(SetClipboardPicture({1, 2, 3}));
+  EXPECT_TRUE(GetClipboardPicture().empty());
+}
+
+TEST(ClipboardPort, TextAndPicturesGoThroughTheAdapter) {
+  MemoryClipboard clipboard;
+  SetClipboard(&clipboard);
+  EXPECT_EQ(CurrentClipboard(), &clipboard);
+  EXPECT_TRUE(SetClipboardText("订单 123\r\n"));
+  EXPECT_EQ(GetClipboardText(), "订单 123\r\n");
+  EXPECT_TRUE(SetClipboardText(""));  // an empty text replaces the old one
+  EXPECT_EQ(GetClipboardText(), "");
+  const std::vector<std::uint8_t> png = {0x89, 'P', 'N', 'G', 0, 1};
+  EXPECT_TRUE(SetClipboardPicture(png));
+  EXPECT_EQ(GetClipboardPicture(), png);
+  EXPECT_FALSE(SetClipboardPicture({}));
+  SetClipboard(nullptr);
+}
+
+}  // namespace
+}  // namespace qm
