@@ -18,18 +18,9 @@
 #include "settings/app_session.h"
 #include "settings/config.h"
 
-#if __has_include("app/settings_window.h")
 #include "app/settings_window.h"
-#define QM_HAVE_SETTINGS_WINDOW 1
-#endif
-#if __has_include("rating/schedule.h")
 #include "rating/schedule.h"
-#define QM_HAVE_SCHEDULE 1
-#endif
-#if __has_include("orders/sync.h")
 #include "orders/sync.h"
-#define QM_HAVE_FIRST_LOAD 1
-#endif
 
 namespace qm {
 
@@ -78,10 +69,8 @@ MainWindow::MainWindow()
   connect(FindMenuItem(trayMenu, "退出"), &QAction::triggered, this, &MainWindow::ConfirmExit);
   // The items of 表一鼠标右键, 表二鼠标右键 and 空白右键 belong to the order lists' actions.
 
-#ifdef QM_HAVE_SCHEDULE
   connect(timer1, &QTimer::timeout, this, [] { RunAutoRatingPass(); });
   connect(timer2, &QTimer::timeout, this, [] { refresh_cycle(); });
-#endif
 
   tray_ = new QSystemTrayIcon(TrayIcon(), this);
   connect(tray_, &QSystemTrayIcon::activated, this, &MainWindow::OnTrayActivated);
@@ -151,16 +140,12 @@ bool MainWindow::RunStartup() {
 }
 
 void MainWindow::StartFirstLoadWhenReady() {
-#ifdef QM_HAVE_SCHEDULE
   LoadRatingHours(Session().sellerNick);
   InstallSchedule();
-#endif
   // The first load: it empties and refills the seller's database, fills the
   // left list and at its end runs the two timer handlers once, which arms them.
   busy_->setVisible(true);
-#ifdef QM_HAVE_FIRST_LOAD
   StartFirstLoad();
-#endif
 }
 
 void MainWindow::ShowTray() {
@@ -205,12 +190,8 @@ void MainWindow::ConfirmExit() {
 }
 
 void MainWindow::OpenSettings() {
-#ifdef QM_HAVE_SETTINGS_WINDOW
   SettingsWindow settings(this);
   settings.exec();
-#else
-  // The settings window (app/settings_window.h) opens here, modal and owned by this window.
-#endif
 }
 
 void MainWindow::CloseNotice() {

@@ -9,14 +9,8 @@
 #include "app/builder.h"
 #include "app/shutdown.h"
 
-#if __has_include("app/settings_window.h")
 #include "app/settings_window.h"
-#define QM_HAVE_SETTINGS_WINDOW 1
-#endif
-#if __has_include("app/rating_page_window.h")
 #include "app/rating_page_window.h"
-#define QM_HAVE_RATING_PAGE_WINDOW 1
-#endif
 
 namespace qm {
 namespace {
@@ -45,16 +39,12 @@ bool SaveWindowPicture(QWidget* window, const std::string& dir) {
 void ScheduleWindowPictures(QWidget* mainWindow, const std::string& dir, int settleMs) {
   int at = settleMs;
   QTimer::singleShot(at, mainWindow, [mainWindow, dir] { SaveWindowPicture(mainWindow, dir); });
-#ifdef QM_HAVE_SETTINGS_WINDOW
   at += 200;
   QTimer::singleShot(at, mainWindow, [mainWindow, dir] { PictureOwnedWindow<SettingsWindow>(mainWindow, dir); });
   at += 1200;
-#endif
-#ifdef QM_HAVE_RATING_PAGE_WINDOW
   at += 200;
   QTimer::singleShot(at, mainWindow, [mainWindow, dir] { PictureOwnedWindow<RatingPageWindow>(mainWindow, dir); });
   at += 2500;
-#endif
   QTimer::singleShot(at + 200, mainWindow, [] { EndProgram(0); });
 }
 
