@@ -122,13 +122,13 @@ std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* user
   return length;
 }
 
-Outcome Perform(const RequestSpec& spec) {
+Outcome Perform(const RequestSpec& request) {
   GlobalInit();
   Outcome outcome;
   CURL* curl = curl_easy_init();
   if (curl == nullptr) return outcome;
 
-  const std::string url = UrlForCurl(spec.url);
+  const std::string url = UrlForCurl(request.url);
   Sink sink;
   std::string headers;
   curl_slist* requestHeaders = nullptr;
@@ -147,11 +147,11 @@ Outcome Perform(const RequestSpec& spec) {
   curl_easy_setopt(curl, CURLOPT_WRITEDATA, &sink);
   curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, OnHeader);
   curl_easy_setopt(curl, CURLOPT_HEADERDATA, &headers);
-  if (spec.limitMs > 0) {
+  if (request.limitMs > 0) {
     // The whole exchange, connection included, ends at the caller's wait
     // limit: no exchange outlives the wait that started it.
-    curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, static_cast<long>(spec.limitMs));
-    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(spec.limitMs));
+    curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, static_cast<long>(request.limitMs));
+    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(request.limitMs));
   } else {
     // The blocking GET: a connection must be made within 30 seconds, and a
     // reply that stops moving for 30 seconds counts as failed.
@@ -159,23 +159,23 @@ Outcome Perform(const RequestSpec& spec) {
     curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
     curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, 30L);
   }
-  if (!spec.proxy.empty()) {
-    curl_easy_setopt(curl, CURLOPT_PROXY, spec.proxy.c_str());
-    if (!spec.proxyUser.empty()) {
-      curl_easy_setopt(curl, CURLOPT_PROXYUSERNAME, spec.proxyUser.c_str());
-      curl_easy_setopt(curl, CURLOPT_PROXYPASSWORD, spec.proxyPassword.c_str());
+  if (!request.proxy.empty()) {
+    curl_easy_setopt(curl, CURLOPT_PROXY, request.proxy.c_str());
+    if (!request.proxyUser.empty()) {
+      curl_easy_setopt(curl, CURLOPT_PROXYUSERNAME, request.proxyUser.c_str());
+      curl_easy_setopt(curl, CURLOPT_PROXYPASSWORD, request.proxyPassword.c_str());
       curl_easy_setopt(curl, CURLOPT_PROXYAUTH, CURLAUTH_ANY);
     }
   }
   curl_easy_setopt(curl, CURLOPT_USERNAME, kOpenCredential);
   curl_easy_setopt(curl, CURLOPT_PASSWORD, kOpenCredential);
   curl_easy_setopt(curl, CURLOPT_HTTPAUTH, CURLAUTH_ANY);
-  if (!spec.referrer.empty()) curl_easy_setopt(curl, CURLOPT_REFERER, spec.referrer.c_str());
-  if (spec.post) {
+  if (!request.referrer.empty()) curl_easy_setopt(curl, CURLOPT_REFERER, request.referrer.c_str());
+  if (request.post) {
     requestHeaders = curl_slist_append(requestHeaders, "Content-Type: application/x-www-form-urlencoded");
     curl_easy_setopt(curl, CURLOPT_POST, 1L);
-    curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(spec.body.size()));
-    curl_easy_setopt(curl, CURLOPT_POSTFIELDS, spec.body.data());
+    curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(request.body.size()));
+    curl_easy_setopt(curl, CURLOPT_POSTFIELDS, request.body.data());
   } else {
     curl_easy_setopt(curl, CURLOPT_HTTPGET, 1L);
   }
@@ -199,26 +199,26 @@ Outcome Perform(const RequestSpec& spec) {
 // exchange, and write the reply record only for a non-empty body whose caller
 // is still waiting.
 void Work(const std::shared_ptr<Exchange>& exchange, long long limitMs) {
-  RequestSpec spec;
+  RequestSpec request;
   bool valid = false;
   {
     std::lock_guard<std::mutex> lock(exchange->mutex);
     auto& b = exchange->buffer;
     if (b.size() == kRequestItems && b[0] == kRequestMarker) {
-      spec.url = std::move(b[1]);
-      spec.post = b[2] == "POST";
-      spec.proxy = std::move(b[3]);
-      spec.proxyUser = std::move(b[4]);
-      spec.proxyPassword = std::move(b[5]);
-      spec.referrer = std::move(b[6]);
-      spec.body = std::move(b[7]);
-      spec.limitMs = limitMs;
+      request.url = std::move(b[1]);
+      request.post = b[2] == "POST";
+      request.proxy = std::move(b[3]);
+      request.proxyUser = std::move(b[4]);
+      request.proxyPassword = std::move(b[5]);
+      request.referrer = std::move(b[6]);
+      request.body = std::move(b[7]);
+      request.limitMs = limitMs;
       valid = true;
     }
     b.clear();
   }
   Outcome outcome;
-  if (valid) outcome = Perform(spec);
+  if (valid) outcome = Perform(request);
 
   std::lock_guard<std::mutex> lock(exchange->mutex);
   if (!exchange->abandoned && outcome.ok && !outcome.body.empty()) {
@@ -362,9 +362,9 @@ std::string web_request(const std::string& url, const std::string& method, const
 }
 
 std::string web_get_simple(const std::string& url) {
-  RequestSpec spec;
-  spec.url = url;
-  Outcome outcome = Perform(spec);
+  RequestSpec request;
+  request.url = url;
+  Outcome outcome = Perform(request);
   return outcome.ok ? std::move(outcome.body) : std::string();
 }
 
