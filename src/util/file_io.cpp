@@ -10,7 +10,6 @@
 #include <unistd.h>
 
 namespace qm {
-namespace {
 
 bool WriteAll(int fd, const std::string& bytes) {
   std::size_t done = 0;
@@ -24,6 +23,8 @@ bool WriteAll(int fd, const std::string& bytes) {
   }
   return true;
 }
+
+namespace {
 
 std::string DirectoryOf(const std::string& path) {
   const std::size_t slash = path.find_last_of('/');

@@ -5,6 +5,9 @@
 
 namespace qm {
 
+// Writes every byte to the descriptor, retrying after interruptions.
+bool WriteAll(int fd, const std::string& bytes);
+
 enum class FileReadStatus { Ok, Missing, Failed };
 
 // Reads the whole file into *bytes. Missing when there is no such file,

@@ -1,5 +1,7 @@
 #include "util/held_file.h"
 
+#include "util/file_io.h"
+
 #include <cerrno>
 #include <map>
 #include <mutex>
@@ -27,19 +29,6 @@ std::mutex& HeldMutex() {
 std::map<std::string, Held>& HeldFiles() {
   static auto* files = new std::map<std::string, Held>();
   return *files;
-}
-
-bool WriteAll(int fd, const std::string& bytes) {
-  std::size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    done += static_cast<std::size_t>(n);
-  }
-  return true;
 }
 
 bool ReadAll(int fd, std::string* bytes) {
