@@ -92,6 +92,10 @@ int main(int argc, char** argv) {
 
   // A reader that went away must not end the server.
   signal(SIGPIPE, SIG_IGN);
+  // A shell starts background jobs with SIGINT ignored, and an ignored signal
+  // never reaches sigwait: take the default disposition back first.
+  signal(SIGINT, SIG_DFL);
+  signal(SIGTERM, SIG_DFL);
   sigset_t stopSignals;
   sigemptyset(&stopSignals);
   sigaddset(&stopSignals, SIGINT);

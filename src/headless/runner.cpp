@@ -137,6 +137,10 @@ void WatchSignals(sigset_t set) {
 }
 
 void StartSignalWatch(EventLoop* loop) {
+  // A shell starts background jobs with SIGINT ignored, and an ignored signal
+  // never reaches sigwait: take the default disposition back first.
+  signal(SIGINT, SIG_DFL);
+  signal(SIGTERM, SIG_DFL);
   sigset_t set;
   sigemptyset(&set);
   sigaddset(&set, SIGINT);

@@ -172,10 +172,10 @@ void SyncUnratedOrders() {
     result.sellerSide = FetchUnratedTrades(db, kRateUnseller, OrderTable::SellerUnrated, progress);
 
     const auto joinStart = Clock::now();
-    std::vector<StoredOrder> orders = db.UnratedOrders();
-    rows.reserve(orders.size());
-    for (auto& o : orders)
-      rows.push_back({std::move(o.tid), std::move(o.buyerNick), std::move(o.endTime), std::string()});
+    // Positions 1, 2 and 3 of each row: the buyer-side 订单ID, 旺旺ID, 确认时间.
+    RecordSet joined = db.Query(kUnratedJoinSql);
+    for (; joined.Valid() && !joined.IsAtEnd(); joined.MoveNext())
+      rows.push_back({joined.Read(1), joined.Read(2), joined.Read(3), std::string()});
     result.joinSeconds = SecondsSince(joinStart);
     result.listed = static_cast<int>(rows.size());
   }

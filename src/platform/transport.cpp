@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
+#include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string_view>
@@ -140,7 +142,6 @@ Outcome Perform(const RequestSpec& spec) {
   curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
   curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
   curl_easy_setopt(curl, CURLOPT_MAXREDIRS, 10L);
-  curl_easy_setopt(curl, CURLOPT_ACCEPT_ENCODING, "");
   curl_easy_setopt(curl, CURLOPT_USERAGENT, kUserAgent);
   curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, OnBody);
   curl_easy_setopt(curl, CURLOPT_WRITEDATA, &sink);
@@ -230,6 +231,63 @@ void Work(const std::shared_ptr<Exchange>& exchange, long long limitMs) {
   if (exchange->wake != nullptr) exchange->wake->Post([] {});
 }
 
+// Worker threads. Each exchange runs on a worker thread of its own; a worker
+// that has finished stays ready for the next exchange for a few seconds, so
+// that a run of requests (the pages of a download, the ratings of many orders)
+// does not pay for a new thread each time. A worker carries nothing from one
+// exchange to the next: every exchange has its own buffer and its own handle.
+class Workers {
+ public:
+  static Workers& Get() {
+    // Never destroyed: idle workers may still wait on it while the process ends.
+    static Workers* workers = new Workers;
+    return *workers;
+  }
+
+  // Runs `job` on an idle worker, or on a new thread; false when no thread
+  // could be had.
+  bool Run(std::function<void()> job) {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (idle_ > 0) {
+        --idle_;
+        jobs_.push_back(std::move(job));
+        ready_.notify_one();
+        return true;
+      }
+    }
+    try {
+      std::thread([this, first = std::move(job)]() mutable { Serve(std::move(first)); }).detach();
+    } catch (const std::system_error&) {
+      return false;
+    }
+    return true;
+  }
+
+ private:
+  static constexpr std::chrono::seconds kLinger{5};
+
+  void Serve(std::function<void()> job) {
+    for (;;) {
+      job();
+      job = nullptr;
+      std::unique_lock<std::mutex> lock(mutex_);
+      ++idle_;
+      if (!ready_.wait_for(lock, kLinger, [this] { return !jobs_.empty(); })) {
+        --idle_;
+        return;
+      }
+      job = std::move(jobs_.front());
+      jobs_.pop_front();
+    }
+  }
+
+  std::mutex mutex_;
+  std::condition_variable ready_;
+  std::deque<std::function<void()>> jobs_;
+  int idle_ = 0;  // waiting workers not yet handed a job
+};
+
 // The caller's wait on the UI thread: every event restarts the limit, and a
 // full limit without an event ends the wait. libcurl ends the exchange at the
 // limit, so the worker reports by then however busy the windows are; the hard
@@ -277,9 +335,8 @@ std::string web_request(const std::string& url, const std::string& method, const
   const bool pumping = pump != nullptr && pump->OnOwnerThread();
   exchange->wake = pumping ? pump : nullptr;
 
-  try {
-    std::thread(Work, exchange, static_cast<long long>(limit.count())).detach();
-  } catch (const std::system_error&) {
+  const long long limitMs = limit.count();
+  if (!Workers::Get().Run([exchange, limitMs] { Work(exchange, limitMs); })) {
     if (want_headers && response_headers != nullptr) response_headers->clear();
     return std::string();
   }

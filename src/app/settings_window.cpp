@@ -1,0 +1,92 @@
+#include "app/settings_window.h"
+
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+
+#include "app/builder.h"
+#include "app/qt_ports.h"
+#include "rating/comments.h"
+#include "settings/app_session.h"
+#include "settings/config.h"
+#include "settings/profile_document.h"
+#include "util/text_codec.h"
+
+namespace qm {
+namespace {
+
+// True when the settings files (GBK, one value per line) can hold `text` as it is.
+bool Storable(const std::string& text) {
+  return IsValidUtf8(text) && IsStorableProfileValue(text) && GbkToUtf8(Utf8ToGbk(text)) == text;
+}
+
+bool HasLineBreak(const std::string& text) { return text.find_first_of("\r\n") != std::string::npos; }
+
+}  // namespace
+
+SettingsWindow::SettingsWindow(QWidget* owner) : QDialog(owner) {
+  BuildWindow(this, SettingsWindowLayout());
+  setModal(true);
+  appKey_ = Control<QLineEdit>(this, "AppKey编辑框");
+  appSecret_ = Control<QLineEdit>(this, "AppSecret编辑框");
+  seller_ = Control<QLineEdit>(this, "旺旺ID编辑框1");
+  order_ = Control<QLineEdit>(this, "订单ID编辑框");
+  comment_ = Control<QPlainTextEdit>(this, "评价内容编辑框");
+
+  const std::string& nick = Session().sellerNick;
+  appKey_->setText(Q(ReadAppKey(nick)));
+  appSecret_->setText(Q(ReadAppSecret(nick)));
+  seller_->setText(Q(nick));
+
+  // Enter in an edit box presses no button: a plain dialog would press its
+  // first button, which here may be "×".
+  for (QPushButton* button : findChildren<QPushButton*>()) {
+    button->setAutoDefault(false);
+    button->setDefault(false);
+  }
+  connect(Control<QPushButton>(this, "超级按钮1"), &QPushButton::clicked, this, &SettingsWindow::SaveApiSettings);
+  connect(Control<QPushButton>(this, "超级按钮3"), &QPushButton::clicked, this, &SettingsWindow::AddOrder);
+  connect(Control<QPushButton>(this, "超级按钮2"), &QPushButton::clicked, this, &QDialog::reject);
+  appKey_->setFocus(Qt::OtherFocusReason);
+}
+
+void SettingsWindow::SaveApiSettings() {
+  const std::string key = S(appKey_->text());
+  const std::string secret = S(appSecret_->text());
+  if (key.empty() || secret.empty()) return;
+  // The section is always the running seller's; 旺旺ID编辑框1 only shows it.
+  const std::string& nick = Session().sellerNick;
+  // Both values are checked before either is written, so the file never
+  // pairs a new key with the old secret.
+  if (!Storable(key) || !Storable(secret)) {
+    QtPrompts().Information(kSettingsTitle, "AppKey或AppSecret含有无法保存的字符，没有保存。");
+    return;
+  }
+  if (!WriteAppKey(nick, key) || !WriteAppSecret(nick, secret)) {
+    QtPrompts().Information(kSettingsTitle, "API信息无法写入Config.ini，没有保存。");
+  }
+}
+
+void SettingsWindow::AddOrder() {
+  const std::string tid = S(order_->text());
+  const std::string text = S(comment_->toPlainText());
+  if (tid.empty() || text.empty()) return;
+  if (!AddOrderComment(tid, text)) {
+    // The boxes keep what the user typed, so nothing is lost.
+    if (HasLineBreak(text)) {
+      QtPrompts().Information(kSettingsTitle, "评价内容请不要换行，没有保存。");
+    } else {
+      QtPrompts().Information(kSettingsTitle, "订单ID或评价内容含有无法保存的字符，没有保存。");
+    }
+    return;
+  }
+  order_->clear();
+  comment_->clear();
+}
+
+void OpenSettingsWindow(QWidget* owner) {
+  SettingsWindow window(owner);
+  window.exec();
+}
+
+}  // namespace qm

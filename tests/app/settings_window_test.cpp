@@ -1,0 +1,274 @@
+// The settings window: what it shows, the saving rules of "设置API信息"
+// (an empty box writes nothing, the running session keeps its values), the
+// close button, and "添加订单" storing and replacing an order's comment.
+#include <QApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QtTest>
+#include <filesystem>
+#include <functional>
+
+#include "app/builder.h"
+#include "app/main_window.h"
+#include "app/settings_window.h"
+#include "app_test_support.h"
+#include "rating/comments.h"
+#include "settings/config.h"
+
+using namespace qm;
+using namespace qm::test;
+
+namespace {
+
+const char* kConfig =
+    "[卖家甲]\r\nappkey=oldkey\r\nAppSecret=oldsecret\r\n"
+    "[卖家乙]\r\nSessionKey=tok\r\n";
+
+// Opens the window the way the main window does; `act` runs inside its modal
+// loop with the window. Returns whether the window was still open after `act`.
+bool WithSettings(QWidget* owner, const std::function<void(SettingsWindow*)>& act) {
+  bool open = false;
+  QTimer::singleShot(0, owner, [&] {
+    auto* window = qobject_cast<SettingsWindow*>(QApplication::activeModalWidget());
+    QVERIFY(window != nullptr);
+    act(window);
+    open = window->isVisible();
+    if (open) window->done(QDialog::Rejected);
+  });
+  QTimer::singleShot(5000, owner, [] {  // never hang a test
+    if (QWidget* w = QApplication::activeModalWidget()) w->close();
+  });
+  OpenSettingsWindow(owner);
+  return open;
+}
+
+QPushButton* Button(SettingsWindow* w, const char* name) { return Control<QPushButton>(w, QString::fromUtf8(name)); }
+
+void UseSeller(const std::string& nick) {
+  Session().sellerNick = nick;
+  Session().AppKey = ReadAppKey(nick);
+  Session().AppSecret = ReadAppSecret(nick);
+}
+
+}  // namespace
+
+class SettingsWindowTest : public QObject {
+  Q_OBJECT
+ private slots:
+  void showsTheRunningSellersKeyAndSecret() {
+    ProgramDir dir(kConfig);
+    UseSeller("卖家甲");
+    QWidget owner;
+    WithSettings(&owner, [&](SettingsWindow* w) {
+      QCOMPARE(w->objectName(), QString("SettingsWindow"));
+      QVERIFY(w->isModal());
+      QCOMPARE(w->parentWidget(), &owner);
+      QCOMPARE(w->AppKeyBox()->text(), QString("oldkey"));
+      QCOMPARE(w->AppSecretBox()->text(), QString("oldsecret"));
+      QCOMPARE(w->SellerBox()->text(), QString("卖家甲"));
+      QCOMPARE(Control<QLabel>(w, "标签5")->text(), QString("               系统设置"));
+    });
+    // A section without the keys shows empty boxes.
+    UseSeller("卖家乙");
+    WithSettings(&owner, [&](SettingsWindow* w) {
+      QCOMPARE(w->AppKeyBox()->text(), QString());
+      QCOMPARE(w->AppSecretBox()->text(), QString());
+      QCOMPARE(w->SellerBox()->text(), QString("卖家乙"));
+    });
+  }
+
+  void mainWindowButtonOpensAFreshModalWindowEachTime() {
+    ProgramDir dir(kConfig);
+    UseSeller("卖家甲");
+    MainWindow main;
+    std::vector<SettingsWindow*> seen;
+    for (int i = 0; i < 2; ++i) {
+      QTimer::singleShot(0, &main, [&] {
+        auto* w = qobject_cast<SettingsWindow*>(QApplication::activeModalWidget());
+        QVERIFY(w != nullptr);
+        QCOMPARE(w->parentWidget(), static_cast<QWidget*>(&main));
+        seen.push_back(w);
+        Button(w, "超级按钮2")->click();
+      });
+      Control<QPushButton>(&main, "超级按钮4")->click();
+    }
+    QCOMPARE(seen.size(), size_t(2));
+    // Each window is gone once closed.
+    QVERIFY(main.findChildren<SettingsWindow*>().isEmpty());
+  }
+
+  void savingWritesTheSellersSectionAndLeavesTheSessionAlone() {
+    ProgramDir dir(kConfig);
+    UseSeller("卖家乙");
+    QWidget owner;
+    const bool open = WithSettings(&owner, [&](SettingsWindow* w) {
+      w->AppKeyBox()->setText("newkey");
+      w->AppSecretBox()->setText("newsecret");
+      w->SellerBox()->setText("卖家甲");  // only shown: the section stays the running seller's
+      Button(w, "超级按钮1")->click();
+    });
+    QVERIFY(open);
+    QCOMPARE(ReadAppKey("卖家乙"), std::string("newkey"));
+    QCOMPARE(ReadAppSecret("卖家乙"), std::string("newsecret"));
+    QCOMPARE(ReadSessionKey("卖家乙"), std::string("tok"));
+    QCOMPARE(ReadAppKey("卖家甲"), std::string("oldkey"));
+    QVERIFY(Session().AppKey.empty());
+    QVERIFY(Session().AppSecret.empty());
+    // The next opening reads the file again.
+    WithSettings(&owner, [&](SettingsWindow* w) { QCOMPARE(w->AppKeyBox()->text(), QString("newkey")); });
+  }
+
+  void runningSessionKeepsItsOldValues() {
+    ProgramDir dir(kConfig);
+    UseSeller("卖家甲");
+    QWidget owner;
+    WithSettings(&owner, [&](SettingsWindow* w) {
+      w->AppKeyBox()->setText("k2");
+      w->AppSecretBox()->setText("s2");
+      Button(w, "超级按钮1")->click();
+    });
+    QCOMPARE(ReadAppKey("卖家甲"), std::string("k2"));
+    QCOMPARE(Session().AppKey, std::string("oldkey"));
+    QCOMPARE(Session().AppSecret, std::string("oldsecret"));
+  }
+
+  void anEmptyBoxWritesNothing() {
+    ProgramDir dir(kConfig);
+    UseSeller("卖家乙");
+    const std::string before = ReadFileBytes(dir.File("Config.ini"));
+    BoxAnswerer boxes;
+    QWidget owner;
+    WithSettings(&owner, [&](SettingsWindow* w) {
+      w->AppKeyBox()->setText("onlykey");
+      w->AppSecretBox()->clear();
+      Button(w, "超级按钮1")->click();
+      w->AppKeyBox()->clear();
+      w->AppSecretBox()->setText("onlysecret");
+      Button(w, "超级按钮1")->click();
+    });
+    QCOMPARE(ReadFileBytes(dir.File("Config.ini")), before);
+    QVERIFY(boxes.boxes.empty());
+
+    // Without any Config.ini, nothing is created either.
+    std::filesystem::remove(dir.File("Config.ini"));
+    WithSettings(&owner, [&](SettingsWindow* w) {
+      w->AppKeyBox()->setText("k");
+      Button(w, "超级按钮1")->click();
+    });
+    QVERIFY(!std::filesystem::exists(dir.File("Config.ini")));
+  }
+
+  void savingCreatesFileAndKeysWhenMissing() {
+    ProgramDir dir;
+    UseSeller("新卖家");
+    QWidget owner;
+    WithSettings(&owner, [&](SettingsWindow* w) {
+      w->AppKeyBox()->setText("12345678");
+      w->AppSecretBox()->setText("abc def");
+      Button(w, "超级按钮1")->click();
+    });
+    const std::string bytes = ReadFileBytes(dir.File("Config.ini"));
+    QVERIFY(bytes.find(Utf8ToGbk("[新卖家]")) != std::string::npos);
+    QCOMPARE(ReadAppKey("新卖家"), std::string("12345678"));
+    QCOMPARE(ReadAppSecret("新卖家"), std::string("abc def"));
+  }
+
+  void anUnstorableValueIsRefusedWithAMessageAndWritesNeitherKey() {
+    ProgramDir dir(kConfig);
+    UseSeller("卖家甲");
+    const std::string before = ReadFileBytes(dir.File("Config.ini"));
+    BoxAnswerer boxes;
+    QWidget owner;
+    WithSettings(&owner, [&](SettingsWindow* w) {
+      w->AppKeyBox()->setText("fine");
+      w->AppSecretBox()->setText("emoji 😀");
+      Button(w, "超级按钮1")->click();
+      QCOMPARE(w->AppSecretBox()->text(), QString("emoji 😀"));
+    });
+    QCOMPARE(ReadFileBytes(dir.File("Config.ini")), before);
+    QCOMPARE(boxes.boxes.size(), size_t(1));
+    QCOMPARE(boxes.boxes[0].title, QString("系统设置"));
+  }
+
+  void closeButtonSavesNothing() {
+    ProgramDir dir(kConfig);
+    UseSeller("卖家甲");
+    const std::string before = ReadFileBytes(dir.File("Config.ini"));
+    QWidget owner;
+    const bool open = WithSettings(&owner, [&](SettingsWindow* w) {
+      w->AppKeyBox()->setText("typed");
+      w->AppSecretBox()->setText("typed");
+      w->OrderBox()->setText("9001");
+      w->CommentBox()->setPlainText("typed");
+      Button(w, "超级按钮2")->click();
+    });
+    QVERIFY(!open);
+    QCOMPARE(ReadFileBytes(dir.File("Config.ini")), before);
+    QVERIFY(!std::filesystem::exists(dir.File(kManualCommentFile)));
+  }
+
+  void addOrderStoresAndReplacesTheComment() {
+    ProgramDir dir(kConfig);
+    UseSeller("卖家甲");
+    QWidget owner;
+    const bool open = WithSettings(&owner, [&](SettingsWindow* w) {
+      w->OrderBox()->setText("5551");
+      w->CommentBox()->setPlainText("亲，有话好好说");
+      Button(w, "超级按钮3")->click();
+      QCOMPARE(w->OrderBox()->text(), QString());
+      QCOMPARE(w->CommentBox()->toPlainText(), QString());
+      QCOMPARE(ReadManualComment("5551"), std::string("亲，有话好好说"));
+
+      w->OrderBox()->setText("5551");
+      w->CommentBox()->setPlainText("换一条评价");
+      Button(w, "超级按钮3")->click();
+    });
+    QVERIFY(open);
+    QCOMPARE(ReadManualComment("5551"), std::string("换一条评价"));
+    QCOMPARE(ReadManualComment("5552"), std::string(kDefaultManualComment));
+    const std::string bytes = ReadFileBytes(dir.File(kManualCommentFile));
+    QVERIFY(bytes.find(Utf8ToGbk("换一条评价")) != std::string::npos);
+    QVERIFY(bytes.find(Utf8ToGbk("有话好好说")) == std::string::npos);
+  }
+
+  void addOrderWithAnEmptyBoxStoresNothing() {
+    ProgramDir dir(kConfig);
+    UseSeller("卖家甲");
+    BoxAnswerer boxes;
+    QWidget owner;
+    WithSettings(&owner, [&](SettingsWindow* w) {
+      w->OrderBox()->setText("6001");
+      Button(w, "超级按钮3")->click();
+      QCOMPARE(w->OrderBox()->text(), QString("6001"));
+      w->OrderBox()->clear();
+      w->CommentBox()->setPlainText("no order");
+      Button(w, "超级按钮3")->click();
+      QCOMPARE(w->CommentBox()->toPlainText(), QString("no order"));
+    });
+    QVERIFY(!std::filesystem::exists(dir.File(kManualCommentFile)));
+    QVERIFY(boxes.boxes.empty());
+  }
+
+  void aCommentWithALineBreakIsRefusedAndKept() {
+    ProgramDir dir(kConfig);
+    UseSeller("卖家甲");
+    BoxAnswerer boxes;
+    QWidget owner;
+    WithSettings(&owner, [&](SettingsWindow* w) {
+      w->OrderBox()->setText("7001");
+      w->CommentBox()->setPlainText("第一行\n[7002]\n评价内容=injected");
+      Button(w, "超级按钮3")->click();
+      QCOMPARE(w->OrderBox()->text(), QString("7001"));
+      QCOMPARE(w->CommentBox()->toPlainText(), QString("第一行\n[7002]\n评价内容=injected"));
+    });
+    QVERIFY(!std::filesystem::exists(dir.File(kManualCommentFile)));
+    QCOMPARE(ReadManualComment("7002"), std::string(kDefaultManualComment));
+    QCOMPARE(boxes.boxes.size(), size_t(1));
+    QVERIFY(boxes.boxes[0].text.contains("请不要换行"));
+  }
+};
+
+QTEST_MAIN(SettingsWindowTest)
+#include "settings_window_test.moc"

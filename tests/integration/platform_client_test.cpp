@@ -1,0 +1,154 @@
+// The platform client against the sandbox marketplace, which checks every
+// signature with its own code: the four gateway calls are accepted, the
+// transport's rules hold against its stalls and faults, and the start-up
+// session check reads the seller.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+
+#include "platform/reply.h"
+#include "platform/request.h"
+#include "platform/session_check.h"
+#include "platform/transport.h"
+#include "settings/app_session.h"
+#include "support/sandbox_process.h"
+#include "util/event_loop.h"
+#include "util/event_pump.h"
+#include "util/ports.h"
+
+namespace qm {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double SecondsSince(Clock::time_point start) {
+  return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+// The first "tid" of an admin answer such as {"tids":["123"]}.
+std::string FirstTid(const std::string& json) {
+  const auto open = json.find("[\"");
+  if (open == std::string::npos) return "";
+  const auto close = json.find('"', open + 2);
+  return close == std::string::npos ? "" : json.substr(open + 2, close - open - 2);
+}
+
+class PlatformClient : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(sandbox_.Ok());
+    saved_ = Session();
+    sandbox_.UseInSession();
+    SetEventPump(&loop_);
+    view_.setStatus = [this](const std::string& text) { status_ = text; };
+    SetMainView(&view_);
+  }
+  void TearDown() override {
+    SetMainView(nullptr);
+    SetEventPump(nullptr);
+    Session() = saved_;
+  }
+
+  std::string Call(const std::string& url, int timeout = 0) {
+    return decode_reply(web_request(url, "GET", "", "", "", "", "", timeout));
+  }
+
+  test::Sandbox sandbox_;
+  EventLoop loop_;
+  MainView view_;
+  std::string status_;
+  AppSession saved_;
+};
+
+TEST_F(PlatformClient, EveryGatewayCallIsAcceptedWithItsSignature) {
+  const std::string time = extract_between(Call(TimeGetUrl()), "<time>", "<");
+  EXPECT_EQ(time.size(), 19u) << time;
+
+  const std::string seller = Call(SellerGetUrl());
+  EXPECT_EQ(extract_between(seller, "<nick>", "<"), sandbox_.Seller().nick) << seller;
+
+  const std::string added = sandbox_.AdminPost(
+      "trades", R"({"trades":[{"ended_hours_ago":30,"buyer_rate":"neutral","buyer_comment":"还行 & 一般"}]})");
+  const std::string tid = FirstTid(added);
+  ASSERT_FALSE(tid.empty()) << added;
+  const std::string rates = Call(TradeRatesGetUrl(tid));
+  EXPECT_EQ(extract_between(rates, "<result>", "<"), "neutral") << rates;
+
+  const std::string page = Call(TradesSoldGetUrl("RATE_BUYER_UNSELLER", 1, "tid,buyer_nick"));
+  EXPECT_NE(page.find("<tid>" + tid + "<"), std::string::npos) << page;
+  EXPECT_NE(page.find("<has_next>"), std::string::npos) << page;
+}
+
+TEST_F(PlatformClient, WrongSecretIsRefusedByTheGateway) {
+  Session().AppSecret += "x";
+  const std::string reply = Call(SellerGetUrl());
+  EXPECT_EQ(reply.find("<nick>"), std::string::npos) << reply;
+}
+
+TEST_F(PlatformClient, UrlWithoutSchemeReachesTheGateway) {
+  std::string url = TimeGetUrl();
+  ASSERT_EQ(url.rfind("http://", 0), 0u);
+  url.erase(0, 7);
+  sandbox_.AdminPost("log/clear", "{}");
+  EXPECT_EQ(extract_between(Call(url), "<time>", "<").size(), 19u);
+  const std::string log = sandbox_.AdminGet("log");
+  EXPECT_NE(log.find("taobao.time.get"), std::string::npos) << log;
+}
+
+TEST_F(PlatformClient, StallTimesOutAtThreeSecondsAndTheNextCallGetsItsOwnReply) {
+  sandbox_.AdminPost("faults", R"({"path":"/router/rest","stall_ms":5000,"first_n":1})");
+  const auto start = Clock::now();
+  EXPECT_EQ(web_request(SellerGetUrl(), "GET", "", "", "", "", "", 3), "");
+  const double waited = SecondsSince(start);
+  EXPECT_GE(waited, 2.9);
+  EXPECT_LT(waited, 3.9);
+  // The fault was for one request only: the next call is answered at once,
+  // and with its own reply.
+  const std::string reply = Call(TimeGetUrl());
+  EXPECT_EQ(extract_between(reply, "<time>", "<").size(), 19u) << reply;
+  EXPECT_EQ(reply.find("<nick>"), std::string::npos);
+}
+
+TEST_F(PlatformClient, CutAndResetRepliesGiveEmptyBytes) {
+  for (const char* fault : {R"({"path":"/router/rest","truncate_rate":1,"first_n":1})",
+                            R"({"path":"/router/rest","reset_rate":1,"first_n":1})"}) {
+    sandbox_.AdminPost("faults", fault);
+    EXPECT_EQ(web_request(SellerGetUrl()), "") << fault;
+  }
+}
+
+TEST_F(PlatformClient, SimpleGetFetchesTheTime) {
+  const std::string reply = decode_reply(web_get_simple(TimeGetUrl()));
+  EXPECT_EQ(extract_between(reply, "<time>", "<").size(), 19u) << reply;
+}
+
+TEST_F(PlatformClient, SessionCheckReadsTheSellerAndSetsTheStatusLine) {
+  SellerIdentity who;
+  ASSERT_TRUE(confirm_session(&who));
+  EXPECT_EQ(who.nick, sandbox_.Seller().nick);
+  EXPECT_EQ(who.userId, sandbox_.Seller().userId);
+  EXPECT_EQ(who.avatar, sandbox_.Seller().avatar);
+  EXPECT_EQ(status_.rfind("已成功获取Session授权 V", 0), 0u) << status_;
+  EXPECT_NE(status_.find(who.nick), std::string::npos) << status_;
+}
+
+TEST_F(PlatformClient, SessionCheckFailsWithoutANick) {
+  Session().SessionKey = "not-a-session";
+  SellerIdentity who;
+  who.nick = "unchanged";
+  EXPECT_FALSE(confirm_session(&who));
+  EXPECT_EQ(who.nick, "unchanged");
+  EXPECT_TRUE(status_.empty());
+
+  // A gateway that answers with an error page, or not at all.
+  sandbox_.UseInSession();
+  sandbox_.AdminPost("faults", R"({"path":"/router/rest","error_rate":1,"first_n":1})");
+  EXPECT_FALSE(confirm_session());
+  Session().endpoints = Endpoints::AtBase("http://127.0.0.1:1");
+  EXPECT_FALSE(confirm_session());
+  EXPECT_TRUE(status_.empty());
+}
+
+}  // namespace
+}  // namespace qm
