@@ -8,6 +8,8 @@
 #include <pthread.h>
 #include <signal.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -124,12 +126,19 @@ int main(int argc, char** argv) {
   if (!configPath.empty()) std::printf("config written: %s\n", configPath.c_str());
   std::fflush(stdout);
 
-  std::thread waiter([&server, stopSignals] {
+  std::atomic<bool> finished{false};
+  std::thread waiter([&server, &finished, stopSignals] {
     int sig = 0;
     sigwait(&stopSignals, &sig);
-    server.Stop();
+    // A signal can come before the server has started listening, when a
+    // stop would be lost: repeat it until the server has ended.
+    while (!finished.load()) {
+      server.Stop();
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
   });
   const bool ran = server.Run();
+  finished = true;
   // Wake the waiter when the server ended by itself.
   pthread_kill(waiter.native_handle(), SIGTERM);
   waiter.join();
