@@ -118,6 +118,8 @@ httplib::Server::Handler Served(Context& ctx, httplib::Server::Handler handler);
 
 // Closes the request's connection with a TCP reset, from inside its handler.
 bool ResetConnection(const httplib::Request& req);
+// Ends every open connection of the server on `localPort` (used when it stops).
+void EndIdleConnections(int localPort);
 
 void RegisterGateway(httplib::Server& server, Context& ctx);
 void RegisterApiTool(httplib::Server& server, Context& ctx);

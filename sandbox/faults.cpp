@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <memory>
+#include <thread>
 
 #include "context.h"
 #include "text.h"
@@ -72,8 +73,18 @@ void RequestLog::Clear() {
 
 bool Context::Sleep(int ms) {
   if (ms <= 0) return true;
-  std::unique_lock lock(stopMutex);
-  stopCv.wait_for(lock, std::chrono::milliseconds(ms), [this] { return stopping; });
+  // A timed wait ends a few hundred microseconds late on a busy or virtual
+  // machine; added latency is meant to be exact, so the wait ends a little
+  // early and the rest is spent yielding until the moment has come.
+  using Clock = std::chrono::steady_clock;
+  const auto until = Clock::now() + std::chrono::milliseconds(ms);
+  constexpr auto kEarly = std::chrono::microseconds(600);
+  {
+    std::unique_lock lock(stopMutex);
+    if (stopCv.wait_until(lock, until - kEarly, [this] { return stopping; })) return false;
+  }
+  while (Clock::now() < until) std::this_thread::yield();
+  std::lock_guard lock(stopMutex);
   return !stopping;
 }
 
@@ -85,12 +96,15 @@ void Context::Stop() {
   stopCv.notify_all();
 }
 
-bool ResetConnection(const httplib::Request& req) {
-  // The server library does not hand out the socket, so find it among the
-  // process's descriptors by its two ports.
+namespace {
+
+// The server library does not hand out its sockets, so they are found among
+// the process's descriptors: `visit(fd, peerPort)` for every connected IPv4
+// socket whose own port is `localPort`, until it returns false.
+template <class Visit>
+void ForEachConnection(int localPort, Visit&& visit) {
   DIR* dir = opendir("/proc/self/fd");
-  if (!dir) return false;
-  int found = -1;
+  if (!dir) return;
   while (dirent* e = readdir(dir)) {
     char* end = nullptr;
     long fd = std::strtol(e->d_name, &end, 10);
@@ -98,13 +112,22 @@ bool ResetConnection(const httplib::Request& req) {
     sockaddr_in local{}, peer{};
     socklen_t llen = sizeof local, plen = sizeof peer;
     if (getsockname(static_cast<int>(fd), reinterpret_cast<sockaddr*>(&local), &llen) != 0) continue;
-    if (local.sin_family != AF_INET || ntohs(local.sin_port) != req.local_port) continue;
+    if (local.sin_family != AF_INET || ntohs(local.sin_port) != localPort) continue;
     if (getpeername(static_cast<int>(fd), reinterpret_cast<sockaddr*>(&peer), &plen) != 0) continue;
-    if (ntohs(peer.sin_port) != req.remote_port) continue;
-    found = static_cast<int>(fd);
-    break;
+    if (!visit(static_cast<int>(fd), static_cast<int>(ntohs(peer.sin_port)))) break;
   }
   closedir(dir);
+}
+
+}  // namespace
+
+bool ResetConnection(const httplib::Request& req) {
+  int found = -1;
+  ForEachConnection(req.local_port, [&](int fd, int peerPort) {
+    if (peerPort != req.remote_port) return true;
+    found = fd;
+    return false;
+  });
   if (found < 0) return false;
   // Zero linger turns the close into a reset. The descriptor number stays
   // taken by an unconnected socket, which the server then fails to write to
@@ -116,6 +139,15 @@ bool ResetConnection(const httplib::Request& req) {
   dup2(placeholder, found);
   close(placeholder);
   return true;
+}
+
+void EndIdleConnections(int localPort) {
+  // A shut socket reads as ended, so a connection waiting for its client's
+  // next request is closed at once instead of after the keep-alive time.
+  ForEachConnection(localPort, [](int fd, int) {
+    shutdown(fd, SHUT_RDWR);
+    return true;
+  });
 }
 
 namespace {

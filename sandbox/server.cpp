@@ -64,6 +64,9 @@ bool SandboxServer::Run() { return server_.listen_after_bind(); }
 void SandboxServer::Stop() {
   ctx_->Stop();
   server_.stop();
+  // Clients keep their connections open between requests; without this the
+  // server would wait out each one's keep-alive time before it ends.
+  if (ctx_->port > 0) EndIdleConnections(ctx_->port);
 }
 
 }  // namespace qm::sandbox

@@ -270,7 +270,8 @@ bool OrderDatabase::Open(const std::string& path) {
     error_ = "订单数据库不存在：" + path;
     return false;
   }
-  int rc = sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE, nullptr);
+  // One thread at a time uses a connection, so SQLite need not lock it.
+  int rc = sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
   if (rc != SQLITE_OK) {
     Fail("无法打开订单数据库 " + path);
     Close();

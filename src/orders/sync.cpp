@@ -84,20 +84,24 @@ void ShowStatus(std::string text) {
 // Pages through one rate status: every page is requested with its own
 // timestamp and signature, read, and handed to `onPage`. Paging goes on while
 // a page says has_next "true"; a page without trades ends it as well, so a
-// platform that keeps saying "true" cannot hold the load forever.
+// platform that keeps saying "true" cannot hold the load forever. The next
+// page is asked for as soon as a page has been read, so that storing one page
+// happens while the next one travels.
 template <class OnPage>
 void PageThrough(const std::string& rateStatus, const char* fields, bool withEndTime, FetchStats& stats,
                  OnPage&& onPage) {
+  PendingRequest next = start_web_request(TradesSoldGetUrl(rateStatus, 1, fields));
   for (int page = 1;; ++page) {
-    const std::string url = TradesSoldGetUrl(rateStatus, page, fields);
-    const auto sent = Clock::now();
-    const std::string bytes = web_request(url);
-    stats.networkSeconds += SecondsSince(sent);
+    const auto waited = Clock::now();
+    const std::string bytes = next.Take();
+    stats.networkSeconds += SecondsSince(waited);
     ++stats.pages;
     TradePage read = ReadTradePage(decode_reply(bytes), withEndTime);
     stats.tradesRead += static_cast<int>(read.trades.size());
+    const bool more = read.hasNext && !read.trades.empty();
+    if (more) next = start_web_request(TradesSoldGetUrl(rateStatus, page + 1, fields));
     if (!read.trades.empty()) onPage(read.trades);
-    if (!read.hasNext || read.trades.empty()) break;
+    if (!more) break;
   }
 }
 

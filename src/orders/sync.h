@@ -34,8 +34,9 @@ inline constexpr const char* kBuyerRatedFields = "tid,buyer_nick";
 inline constexpr unsigned kLoadedTextColour = 0x0060C0;
 inline constexpr unsigned kLoadedBackgroundColour = 0xFFFFFF;
 
-// What one paging run did. Seconds are wall time: `networkSeconds` inside the
-// requests, `localSeconds` everything else of the run.
+// What one paging run did. Seconds are wall time: `networkSeconds` waiting
+// for replies (the next page travels while a page is stored, so only the wait
+// beyond that work counts), `localSeconds` everything else of the run.
 struct FetchStats {
   int pages = 0;
   int tradesRead = 0;

@@ -3,6 +3,7 @@
 #include <curl/curl.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
@@ -18,8 +19,26 @@
 #include "util/text_codec.h"
 
 namespace qm {
+
+// The private buffer of one web_request and what the caller and the worker
+// say to each other about it. Held by shared_ptr: a worker that outlives its
+// caller's wait keeps it alive by itself and writes nowhere else.
+struct WebExchange {
+  std::mutex mutex;
+  std::condition_variable ended;
+  std::vector<std::string> buffer;
+  // Set under `mutex`; also read without it by a caller that polls briefly
+  // before it sleeps.
+  std::atomic<bool> finished{false};
+  bool abandoned = false;      // the caller stopped waiting; the reply is never read
+  EventPump* wake = nullptr;   // the pump the caller waits on; null once it stopped
+  std::chrono::steady_clock::time_point started;
+  std::chrono::milliseconds limit{0};
+};
+
 namespace {
 
+using Exchange = WebExchange;
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
@@ -54,22 +73,71 @@ struct Outcome {
   std::string headers;
 };
 
-// The private buffer of one web_request and what the caller and the worker
-// say to each other about it. Held by shared_ptr: a worker that outlives its
-// caller's wait keeps it alive by itself and writes nowhere else.
-struct Exchange {
-  std::mutex mutex;
-  std::condition_variable ended;
-  std::vector<std::string> buffer;
-  bool finished = false;
-  bool abandoned = false;      // the caller stopped waiting; the reply is never read
-  EventPump* wake = nullptr;   // the pump the caller waits on; null once it stopped
-};
-
 void GlobalInit() {
   static std::once_flag once;
   std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
 }
+
+// How long a thread handing work to another polls for the answer before it
+// goes to sleep. Waking a sleeping thread costs tens of microseconds on a
+// virtual machine, as much as a whole exchange on loopback; a short poll
+// catches the quick answers and costs little when the answer is slow.
+constexpr std::chrono::microseconds kHandOffPoll{400};
+
+// Polls `ready` for at most `limit`; true as soon as it holds.
+template <class Ready>
+bool PollBriefly(Ready&& ready, std::chrono::microseconds limit) {
+  const Clock::time_point end = Clock::now() + limit;
+  for (unsigned spin = 0;; ++spin) {
+    if (ready()) return true;
+    if ((spin & 63) == 63) {
+      if (Clock::now() >= end) return false;
+      std::this_thread::yield();  // leaves the core to a thread with real work
+    }
+  }
+}
+
+// The connections of finished GET exchanges stay open for the next GET to the
+// same server: the pages of a download then share one connection instead of
+// opening one each. A POST never uses them and leaves none behind, so a form
+// is never sent again by libcurl's retry on a connection that died under it.
+// Nothing else is shared: every exchange has its own handle and options.
+class ConnectionShare {
+ public:
+  static CURLSH* Get() {
+    // Never destroyed: a worker may still use it while the process ends.
+    static ConnectionShare* share = new ConnectionShare;
+    return share->handle_;
+  }
+
+ private:
+  ConnectionShare() : handle_(curl_share_init()) {
+    if (handle_ == nullptr) return;
+    curl_share_setopt(handle_, CURLSHOPT_LOCKFUNC, Lock);
+    curl_share_setopt(handle_, CURLSHOPT_UNLOCKFUNC, Unlock);
+    curl_share_setopt(handle_, CURLSHOPT_USERDATA, this);
+    if (curl_share_setopt(handle_, CURLSHOPT_SHARE, CURL_LOCK_DATA_CONNECT) != CURLSHE_OK ||
+        curl_share_setopt(handle_, CURLSHOPT_SHARE, CURL_LOCK_DATA_DNS) != CURLSHE_OK) {
+      curl_share_cleanup(handle_);
+      handle_ = nullptr;
+    }
+  }
+
+  std::mutex& MutexFor(curl_lock_data data) {
+    const auto i = static_cast<std::size_t>(data);
+    return mutexes_[i < kKinds ? i : 0];
+  }
+  static void Lock(CURL*, curl_lock_data data, curl_lock_access, void* self) {
+    static_cast<ConnectionShare*>(self)->MutexFor(data).lock();
+  }
+  static void Unlock(CURL*, curl_lock_data data, void* self) {
+    static_cast<ConnectionShare*>(self)->MutexFor(data).unlock();
+  }
+
+  static constexpr std::size_t kKinds = CURL_LOCK_DATA_LAST;
+  CURLSH* handle_ = nullptr;
+  std::mutex mutexes_[kKinds];
+};
 
 // libcurl refuses a URL holding a space or a control byte; the gateway's
 // timestamp carries one space. Those bytes, and any byte outside ASCII, go
@@ -122,10 +190,30 @@ std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* user
   return length;
 }
 
+// The easy handle of the calling thread, with every option back at its
+// default. Making a handle costs more than a loopback exchange, so each thread
+// keeps one for all of its exchanges; nothing of one exchange's options
+// reaches the next.
+CURL* ThreadHandle() {
+  struct Holder {
+    CURL* handle = nullptr;
+    ~Holder() {
+      if (handle != nullptr) curl_easy_cleanup(handle);
+    }
+  };
+  thread_local Holder holder;
+  if (holder.handle == nullptr) {
+    holder.handle = curl_easy_init();
+  } else {
+    curl_easy_reset(holder.handle);
+  }
+  return holder.handle;
+}
+
 Outcome Perform(const RequestSpec& request) {
   GlobalInit();
   Outcome outcome;
-  CURL* curl = curl_easy_init();
+  CURL* curl = ThreadHandle();
   if (curl == nullptr) return outcome;
 
   const std::string url = UrlForCurl(request.url);
@@ -172,17 +260,23 @@ Outcome Perform(const RequestSpec& request) {
   curl_easy_setopt(curl, CURLOPT_HTTPAUTH, CURLAUTH_ANY);
   if (!request.referrer.empty()) curl_easy_setopt(curl, CURLOPT_REFERER, request.referrer.c_str());
   if (request.post) {
+    curl_easy_setopt(curl, CURLOPT_FRESH_CONNECT, 1L);
+    curl_easy_setopt(curl, CURLOPT_FORBID_REUSE, 1L);
     requestHeaders = curl_slist_append(requestHeaders, "Content-Type: application/x-www-form-urlencoded");
     curl_easy_setopt(curl, CURLOPT_POST, 1L);
     curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(request.body.size()));
     curl_easy_setopt(curl, CURLOPT_POSTFIELDS, request.body.data());
   } else {
     curl_easy_setopt(curl, CURLOPT_HTTPGET, 1L);
+    if (CURLSH* share = ConnectionShare::Get()) curl_easy_setopt(curl, CURLOPT_SHARE, share);
   }
   curl_easy_setopt(curl, CURLOPT_HTTPHEADER, requestHeaders);
 
   const CURLcode result = curl_easy_perform(curl);
-  curl_easy_cleanup(curl);
+  // The handle keeps pointers to these; none of them may outlive this call.
+  curl_easy_setopt(curl, CURLOPT_HTTPHEADER, nullptr);
+  curl_easy_setopt(curl, CURLOPT_WRITEDATA, nullptr);
+  curl_easy_setopt(curl, CURLOPT_HEADERDATA, nullptr);
   curl_slist_free_all(requestHeaders);
 
   // Any failure of the exchange (refused, reset, cut short, timed out, too
@@ -235,7 +329,8 @@ void Work(const std::shared_ptr<Exchange>& exchange, long long limitMs) {
 // that has finished stays ready for the next exchange for a few seconds, so
 // that a run of requests (the pages of a download, the ratings of many orders)
 // does not pay for a new thread each time. A worker carries nothing from one
-// exchange to the next: every exchange has its own buffer and its own handle.
+// exchange to the next but its libcurl handle, which is reset before each use
+// (and, for GETs, the open connections): every exchange has its own buffer.
 class Workers {
  public:
   static Workers& Get() {
@@ -252,6 +347,7 @@ class Workers {
       if (idle_ > 0) {
         --idle_;
         jobs_.push_back(std::move(job));
+        queued_.store(true, std::memory_order_release);
         ready_.notify_one();
         return true;
       }
@@ -271,20 +367,28 @@ class Workers {
     for (;;) {
       job();
       job = nullptr;
+      {
+        std::lock_guard<std::mutex> lock(mutex_);
+        ++idle_;
+      }
+      // A caller that sends request after request hands the next one over
+      // within microseconds; catch it before going to sleep.
+      PollBriefly([this] { return queued_.load(std::memory_order_acquire); }, kHandOffPoll);
       std::unique_lock<std::mutex> lock(mutex_);
-      ++idle_;
       if (!ready_.wait_for(lock, kLinger, [this] { return !jobs_.empty(); })) {
         --idle_;
         return;
       }
       job = std::move(jobs_.front());
       jobs_.pop_front();
+      queued_.store(!jobs_.empty(), std::memory_order_release);
     }
   }
 
   std::mutex mutex_;
   std::condition_variable ready_;
   std::deque<std::function<void()>> jobs_;
+  std::atomic<bool> queued_{false};  // jobs_ is not empty (a hint for the poll)
   int idle_ = 0;  // waiting workers not yet handed a job
 };
 
@@ -292,8 +396,10 @@ class Workers {
 // full limit without an event ends the wait. libcurl ends the exchange at the
 // limit, so the worker reports by then however busy the windows are; the hard
 // end stops the wait even if it does not.
-bool WaitPumping(EventPump& pump, Exchange& exchange, milliseconds limit) {
-  const Clock::time_point hardEnd = Clock::now() + limit + kReportGrace;
+bool WaitPumping(EventPump& pump, Exchange& exchange) {
+  const milliseconds limit = exchange.limit;
+  const Clock::time_point hardEnd = exchange.started + limit + kReportGrace;
+  if (PollBriefly([&] { return exchange.finished.load(); }, kHandOffPoll)) return true;
   for (;;) {
     {
       std::lock_guard<std::mutex> lock(exchange.mutex);
@@ -308,9 +414,11 @@ bool WaitPumping(EventPump& pump, Exchange& exchange, milliseconds limit) {
 }
 
 // Off the UI thread (the first load's worker) or without a pump: a plain wait.
-bool WaitPlainly(Exchange& exchange, milliseconds limit) {
+bool WaitPlainly(Exchange& exchange) {
+  if (PollBriefly([&] { return exchange.finished.load(); }, kHandOffPoll)) return true;
   std::unique_lock<std::mutex> lock(exchange.mutex);
-  return exchange.ended.wait_for(lock, limit + kReportGrace, [&] { return exchange.finished; });
+  return exchange.ended.wait_until(lock, exchange.started + exchange.limit + kReportGrace,
+                                   [&] { return exchange.finished.load(); });
 }
 
 std::string NormaliseUrl(const std::string& url) {
@@ -320,28 +428,57 @@ std::string NormaliseUrl(const std::string& url) {
 
 }  // namespace
 
-std::string web_request(const std::string& url, const std::string& method, const std::string& proxy,
-                        const std::string& proxy_user, const std::string& proxy_password,
-                        const std::string& referrer, const std::string& body, int timeout_seconds,
-                        std::string* response_headers, bool want_headers) {
+PendingRequest start_web_request(const std::string& url, const std::string& method, const std::string& proxy,
+                                 const std::string& proxy_user, const std::string& proxy_password,
+                                 const std::string& referrer, const std::string& body, int timeout_seconds) {
   const bool post = EqualsNoCase(method, "POST");
   const long long seconds = timeout_seconds > 0 ? timeout_seconds : kDefaultTimeoutSeconds;
-  const milliseconds limit{seconds * 1000};
 
   auto exchange = std::make_shared<Exchange>();
   exchange->buffer = {std::string(kRequestMarker), NormaliseUrl(url), post ? "POST" : "GET",
                       proxy, proxy_user, proxy_password, referrer, post ? body : std::string()};
+  exchange->limit = milliseconds{seconds * 1000};
+  exchange->started = Clock::now();
+  const long long limitMs = exchange->limit.count();
+  if (!Workers::Get().Run([exchange, limitMs] { Work(exchange, limitMs); })) return PendingRequest();
+  return PendingRequest(std::move(exchange));
+}
+
+PendingRequest::PendingRequest(std::shared_ptr<WebExchange> exchange) : exchange_(std::move(exchange)) {}
+PendingRequest::PendingRequest(PendingRequest&&) noexcept = default;
+
+PendingRequest& PendingRequest::operator=(PendingRequest&& other) noexcept {
+  if (this != &other) {
+    Abandon();
+    exchange_ = std::move(other.exchange_);
+  }
+  return *this;
+}
+
+PendingRequest::~PendingRequest() { Abandon(); }
+
+void PendingRequest::Abandon() {
+  if (exchange_ == nullptr) return;
+  // The request still goes out as sent; only its reply is never read.
+  std::lock_guard<std::mutex> lock(exchange_->mutex);
+  exchange_->wake = nullptr;
+  exchange_->abandoned = true;
+}
+
+std::string PendingRequest::Take(std::string* response_headers, bool want_headers) {
+  std::shared_ptr<Exchange> exchange = std::move(exchange_);
+  exchange_ = nullptr;
+  if (want_headers && response_headers != nullptr) response_headers->clear();
+  if (exchange == nullptr) return std::string();
+
   EventPump* pump = CurrentEventPump();
   const bool pumping = pump != nullptr && pump->OnOwnerThread();
-  exchange->wake = pumping ? pump : nullptr;
-
-  const long long limitMs = limit.count();
-  if (!Workers::Get().Run([exchange, limitMs] { Work(exchange, limitMs); })) {
-    if (want_headers && response_headers != nullptr) response_headers->clear();
-    return std::string();
+  if (pumping) {
+    // From here on the worker wakes this thread's pump when it is done.
+    std::lock_guard<std::mutex> lock(exchange->mutex);
+    exchange->wake = pump;
   }
-
-  const bool finished = pumping ? WaitPumping(*pump, *exchange, limit) : WaitPlainly(*exchange, limit);
+  const bool finished = pumping ? WaitPumping(*pump, *exchange) : WaitPlainly(*exchange);
 
   std::string reply, headers;
   {
@@ -359,6 +496,14 @@ std::string web_request(const std::string& url, const std::string& method, const
   }
   if (want_headers && response_headers != nullptr) *response_headers = std::move(headers);
   return reply;
+}
+
+std::string web_request(const std::string& url, const std::string& method, const std::string& proxy,
+                        const std::string& proxy_user, const std::string& proxy_password,
+                        const std::string& referrer, const std::string& body, int timeout_seconds,
+                        std::string* response_headers, bool want_headers) {
+  return start_web_request(url, method, proxy, proxy_user, proxy_password, referrer, body, timeout_seconds)
+      .Take(response_headers, want_headers);
 }
 
 std::string web_get_simple(const std::string& url) {

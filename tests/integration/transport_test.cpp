@@ -34,15 +34,21 @@ double SecondsSince(Clock::time_point start) {
 // What the server saw of the last request.
 struct Seen {
   int count = 0;
+  int remotePort = 0;  // tells connections apart
   std::string method, target, body, contentType, referer, proxyAuth, authorization;
 };
 
 class LocalServer {
  public:
   LocalServer() {
+    server_.set_tcp_nodelay(true);
+    // The transport keeps GET connections open; the server's stop waits for
+    // them to go idle this long.
+    server_.set_keep_alive_timeout(1);
     auto record = [this](const httplib::Request& req) {
       std::lock_guard<std::mutex> lock(mutex_);
       ++seen_.count;
+      seen_.remotePort = req.remote_port;
       seen_.method = req.method;
       seen_.target = req.target;
       seen_.body = req.body;
@@ -389,6 +395,52 @@ TEST_F(Transport, SimpleGetReturnsTheWholeBody) {
   EXPECT_EQ(server_.Last().method, "GET");
   EXPECT_EQ(web_get_simple(server_.Base() + "/empty"), "");
   EXPECT_EQ(web_get_simple(server_.Base() + "/error"), "<error_response><code>27</code></error_response>");
+}
+
+TEST_F(Transport, GetsKeepTheirConnectionAndPostsNeverShareOne) {
+  auto portOf = [&](const std::string& method) {
+    web_request(server_.Base() + "/echo", method, "", "", "", "", "x=1");
+    return server_.Last().remotePort;
+  };
+  const int get = portOf("GET");
+  EXPECT_EQ(portOf("GET"), get) << "the second GET uses the first one's connection";
+  const int post = portOf("POST");
+  EXPECT_NE(post, get) << "a form never goes out on a kept connection";
+  EXPECT_NE(portOf("POST"), post) << "nor on the connection of an earlier form";
+  EXPECT_EQ(portOf("GET"), get) << "the forms left the GETs' connection alone";
+}
+
+TEST_F(Transport, PendingRequestGivesItsReplyWhenTaken) {
+  PendingRequest first = start_web_request(server_.Base() + "/echo?n=1");
+  PendingRequest second = start_web_request(server_.Base() + "/echo?n=2", "POST", "", "", "", "", "b=2");
+  EXPECT_EQ(second.Take(), "POST /echo?n=2\nb=2");
+  EXPECT_EQ(first.Take(), "GET /echo?n=1\n");
+  EXPECT_FALSE(first.Valid());
+  EXPECT_EQ(first.Take(), "") << "a reply is given once";
+  EXPECT_EQ(PendingRequest().Take(), "");
+}
+
+TEST_F(Transport, PendingRequestCountsItsLimitFromTheStart) {
+  server_.SetStall(4000);
+  PendingRequest stalled = start_web_request(server_.Base() + "/stall", "GET", "", "", "", "", "", 2);
+  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+  const auto taken = Clock::now();
+  EXPECT_EQ(stalled.Take(), "");
+  EXPECT_LT(SecondsSince(taken), 1.3) << "the wait ends two seconds after the start, not after the Take";
+}
+
+TEST_F(Transport, DroppedPendingRequestIsNeverRead) {
+  server_.SetStall(200);
+  {
+    PendingRequest dropped = start_web_request(server_.Base() + "/stall");
+    PendingRequest replaced = start_web_request(server_.Base() + "/stall");
+    replaced = start_web_request(server_.Base() + "/echo?after=1");
+    EXPECT_EQ(replaced.Take(), "GET /echo?after=1\n");
+  }
+  // The abandoned workers finish on their own; the transport stays usable.
+  std::this_thread::sleep_for(std::chrono::milliseconds(400));
+  EXPECT_EQ(server_.StalledAnswers(), 2);
+  EXPECT_EQ(web_request(server_.Base() + "/echo?n=3"), "GET /echo?n=3\n");
 }
 
 }  // namespace
