@@ -295,6 +295,11 @@ bool OrderDatabase::Open(const std::string& path) {
   // journal stays.
   sqlite3_exec(db_, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr);
   sqlite3_exec(db_, "PRAGMA synchronous=NORMAL", nullptr, nullptr, nullptr);
+  // A load writes a few thousand pages; the log is copied back into the file
+  // once, when the connection closes, rather than in the middle of the load.
+  sqlite3_exec(db_, "PRAGMA wal_autocheckpoint=20000", nullptr, nullptr, nullptr);
+  // Room for the whole of a large load, so that the join reads no page twice.
+  sqlite3_exec(db_, "PRAGMA cache_size=-16384", nullptr, nullptr, nullptr);
   path_ = path;
   return true;
 }

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <ctime>
 #include <future>
 #include <memory>
 #include <mutex>
@@ -27,6 +28,13 @@ using Rows = std::vector<std::vector<std::string>>;
 
 double SecondsSince(Clock::time_point start) {
   return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+// Processor time the calling thread has used.
+double ThreadCpuSeconds() {
+  timespec ts{};
+  if (clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts) != 0) return 0;
+  return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
 }
 
 std::mutex g_mutex;  // guards the three below
@@ -90,10 +98,14 @@ void ShowStatus(std::string text) {
 template <class OnPage>
 void PageThrough(const std::string& rateStatus, const char* fields, bool withEndTime, FetchStats& stats,
                  OnPage&& onPage) {
+  const double cpuStart = ThreadCpuSeconds();
+  double cpuWaiting = 0;
   PendingRequest next = start_web_request(TradesSoldGetUrl(rateStatus, 1, fields));
   for (int page = 1;; ++page) {
     const auto waited = Clock::now();
+    const double cpuBefore = ThreadCpuSeconds();
     const std::string bytes = next.Take();
+    cpuWaiting += ThreadCpuSeconds() - cpuBefore;
     stats.networkSeconds += SecondsSince(waited);
     ++stats.pages;
     TradePage read = ReadTradePage(decode_reply(bytes), withEndTime);
@@ -103,6 +115,7 @@ void PageThrough(const std::string& rateStatus, const char* fields, bool withEnd
     if (!read.trades.empty()) onPage(read.trades);
     if (!more) break;
   }
+  stats.localCpuSeconds = ThreadCpuSeconds() - cpuStart - cpuWaiting;
 }
 
 // Deletes from `list` the first row with each order number of `tids` (an
@@ -176,14 +189,15 @@ void SyncUnratedOrders() {
     result.sellerSide = FetchUnratedTrades(db, kRateUnseller, OrderTable::SellerUnrated, progress);
 
     const auto joinStart = Clock::now();
+    const double joinCpuStart = ThreadCpuSeconds();
     // Positions 1, 2 and 3 of each row: the buyer-side 订单ID, 旺旺ID, 确认时间.
     RecordSet joined = db.Query(kUnratedJoinSql);
     for (; joined.Valid() && !joined.IsAtEnd(); joined.MoveNext())
       rows.push_back({joined.Read(1), joined.Read(2), joined.Read(3), std::string()});
     result.joinSeconds = SecondsSince(joinStart);
+    result.joinCpuSeconds = ThreadCpuSeconds() - joinCpuStart;
     result.listed = static_cast<int>(rows.size());
   }
-  db.Close();
   result.totalSeconds = SecondsSince(start);
 
   RunOnUiAndWait([&] {
@@ -213,6 +227,8 @@ void SyncUnratedOrders() {
     std::lock_guard<std::mutex> lock(g_mutex);
     g_lastSync.finished = true;
   });
+  // Closing copies the log back into the file; the lists need not wait for it.
+  db.Close();
 }
 
 SyncResult LastSyncResult() {

@@ -43,6 +43,9 @@ struct FetchStats {
   int kept = 0;  // stored (table fetches) or listed (the buyer-rated list)
   double networkSeconds = 0;
   double localSeconds = 0;
+  // Processor time of the run's own work (waiting excluded), which does not
+  // depend on what else the machine is doing.
+  double localCpuSeconds = 0;
 };
 
 struct SyncResult {
@@ -52,6 +55,7 @@ struct SyncResult {
   FetchStats sellerSide;
   int listed = 0;            // rows given to 超级列表框1
   double joinSeconds = 0;    // the join, read into rows
+  double joinCpuSeconds = 0; // processor time of the same
   double fillSeconds = 0;    // appending the rows on the UI thread
   double totalSeconds = 0;   // from taking the lock to handing over the rows
   bool finished = false;
