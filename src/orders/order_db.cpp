@@ -4,6 +4,7 @@
 #include <chrono>
 #include <filesystem>
 #include <functional>
+#include <mutex>
 #include <system_error>
 #include <thread>
 
@@ -70,6 +71,13 @@ Placed PlaceWithoutReplacing(const std::string& tmp, const std::string& target, 
   return Placed::Failed;
 }
 
+// SQLite keeps a count of its memory under a global lock on every allocation
+// unless told otherwise before its first use; nothing here reads the count.
+void ConfigureSqlite() {
+  static std::once_flag once;
+  std::call_once(once, [] { sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0); });
+}
+
 bool HasOrderTables(sqlite3* db, std::string* error) {
   for (const char* probe : {kProbeBuyerSql, kProbeSellerSql}) {
     sqlite3_stmt* stmt = nullptr;
@@ -97,6 +105,7 @@ std::string OrderDbFileName(const std::string& nick) {
 }
 
 bool IsOrderDatabase(const std::string& path, std::string* error) {
+  ConfigureSqlite();
   std::error_code ec;
   if (!fs::is_regular_file(PathFromUtf8(path), ec)) {
     SetError(error, "文件不存在：" + path);
@@ -117,6 +126,7 @@ bool IsOrderDatabase(const std::string& path, std::string* error) {
 }
 
 bool MakeOrderDbTemplate(const std::string& path, std::string* error) {
+  ConfigureSqlite();
   std::error_code ec;
   if (fs::exists(PathFromUtf8(path), ec)) return IsOrderDatabase(path, error);
 
@@ -263,6 +273,7 @@ void OrderDatabase::Close() {
 }
 
 bool OrderDatabase::Open(const std::string& path) {
+  ConfigureSqlite();
   Close();
   error_.clear();
   std::error_code ec;
@@ -372,7 +383,8 @@ bool OrderDatabase::Insert(OrderTable table, const std::string& tid, const std::
   if (db_ == nullptr) return Fail("订单数据库未打开");
   sqlite3_stmt* stmt = InsertStatement(table);
   if (stmt == nullptr) return Fail("无法准备插入语句");
-  sqlite3_reset(stmt);
+  // The statement is reset after every step, so it is ready here; all three
+  // values are bound anew each time.
   const std::string* values[] = {&tid, &buyerNick, &endTime};
   for (int i = 0; i < 3; ++i) {
     const std::string& v = *values[i];
@@ -380,7 +392,6 @@ bool OrderDatabase::Insert(OrderTable table, const std::string& tid, const std::
   }
   int rc = sqlite3_step(stmt);
   sqlite3_reset(stmt);
-  sqlite3_clear_bindings(stmt);
   if (rc != SQLITE_DONE) return Fail("插入失败");
   return true;
 }

@@ -196,6 +196,24 @@ bool IsValidUtf8(std::string_view text) {
 }
 
 std::string SanitizeUtf8(std::string_view text) {
+  // Most texts are well-formed already: check first, copy once.
+  {
+    std::size_t i = 0;
+    bool clean = true;
+    while (i < text.size()) {
+      if (static_cast<unsigned char>(text[i]) < 0x80) {
+        ++i;
+        continue;
+      }
+      std::size_t length = 1;
+      if (DecodeUtf8(text, i, length) < 0) {
+        clean = false;
+        break;
+      }
+      i += length;
+    }
+    if (clean) return std::string(text);
+  }
   std::string out;
   out.reserve(text.size());
   std::size_t i = 0;
