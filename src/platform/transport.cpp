@@ -101,7 +101,7 @@ bool PollBriefly(Ready&& ready, std::chrono::microseconds limit) {
 // same server: the pages of a download then share one connection instead of
 // opening one each. A POST never uses them and leaves none behind, so a form
 // is never sent again by libcurl's retry on a connection that died under it.
-// Nothing else is shared: every exchange has its own handle and options.
+// Nothing else is shared: every exchange sets all of its options anew.
 class ConnectionShare {
  public:
   static CURLSH* Get() {
