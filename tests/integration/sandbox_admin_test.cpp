@@ -7,6 +7,9 @@
 
 #include <nlohmann/json.hpp>
 
+#include <chrono>
+
+#include "platform/transport.h"
 #include "support/sandbox_calls.h"
 #include "support/temp_dir.h"
 
@@ -162,6 +165,20 @@ TEST(SandboxAdmin, ResetKeepsCredentialsAndRefusesBadInput) {
   EXPECT_EQ(tid, "123456789012345");
   EXPECT_TRUE(AddTrade(sandbox, "{\"tid\":\"123456789012345\"}").empty());
   EXPECT_TRUE(sandbox.AdminPost("buyer-rate", "{\"tid\":\"999\",\"result\":\"good\"}").empty());
+}
+
+TEST(SandboxAdmin, StopsAtOnceWhileAClientKeepsItsConnection) {
+  using Clock = std::chrono::steady_clock;
+  Clock::time_point stopping;
+  {
+    Sandbox sandbox;
+    ASSERT_TRUE(sandbox.Ok());
+    // The transport keeps a GET's connection open for the next request.
+    ASSERT_FALSE(web_request(sandbox.BaseUrl() + "/myRate.htm").empty());
+    stopping = Clock::now();
+  }
+  EXPECT_LT(std::chrono::duration<double>(Clock::now() - stopping).count(), 2.0)
+      << "the stop does not wait out the kept connection";
 }
 
 TEST(SandboxAdmin, StopsCleanlyOnSigintAndSigterm) {
