@@ -16,6 +16,8 @@ constexpr std::string_view kTradeClose = "</trade>";
 constexpr double kRatingPeriodDays = 15.0;
 constexpr double kMargin = 0.0000001;
 
+char AsciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
 bool IsLayoutSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
 // The first `tag` (ASCII, starting with '<') at or after `from`, letter case
@@ -25,7 +27,10 @@ std::size_t FindTagNoCase(std::string_view text, std::string_view tag, std::size
     const void* hit = std::memchr(text.data() + from, '<', text.size() - from);
     if (hit == nullptr) break;
     const auto at = static_cast<std::size_t>(static_cast<const char*>(hit) - text.data());
-    if (text.size() - at >= tag.size() && EqualsNoCase(text.substr(at, tag.size()), tag)) return at;
+    // Most tags differ from `tag` in the byte after '<'; look at it first.
+    if (text.size() - at >= tag.size() && AsciiLower(text[at + 1]) == AsciiLower(tag[1]) &&
+        EqualsNoCase(text.substr(at, tag.size()), tag))
+      return at;
     from = at + 1;
   }
   return std::string_view::npos;
@@ -167,6 +172,7 @@ std::string ElementText(std::string_view raw) {
 
 TradePage ReadTradePage(std::string_view reply, bool withEndTime) {
   TradePage page;
+  page.trades.reserve(100);  // a full page
   std::size_t pos = 0;
   for (;;) {
     const std::size_t open = FindTagNoCase(reply, kTradeOpen, pos);
