@@ -20,6 +20,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "orders/order_book.h"
 #include "orders/sync.h"
 #include "settings/app_session.h"
 #include "support/sandbox_process.h"
@@ -65,10 +66,10 @@ struct LoadFigures {
   double LocalCpu() const { return pagesCpu + joinCpu + fill; }
 };
 
-LoadFigures TimeFirstLoad(qm::test::Sandbox& sb, qm::EventLoop& loop, qm::MemoryOrderList& unrated, int latencyMs) {
+LoadFigures TimeFirstLoad(qm::test::Sandbox& sb, qm::EventLoop& loop, qm::OrderRows& unrated, int latencyMs) {
   LoadFigures f;
   sb.AdminPost("faults", json{{"path", "/router/rest"}, {"latency_ms", latencyMs}}.dump());
-  unrated.DeleteAllRows();
+  unrated.Clear();
   Clock::time_point finished{};
   qm::SetFirstLoadDoneHandler([&] { finished = Clock::now(); });
   const auto start = Clock::now();
@@ -96,7 +97,7 @@ LoadFigures TimeFirstLoad(qm::test::Sandbox& sb, qm::EventLoop& loop, qm::Memory
   return f;
 }
 
-int RunFirstLoadBench(qm::test::Sandbox& sb, qm::EventLoop& loop, qm::MemoryOrderList& unrated, int latencyMs) {
+int RunFirstLoadBench(qm::test::Sandbox& sb, qm::EventLoop& loop, qm::OrderRows& unrated, int latencyMs) {
   LoadFigures best;
   const int runs = latencyMs > 0 ? 3 : 9;  // runs without latency are short
   for (int run = 0; run < runs; ++run) {
@@ -130,17 +131,17 @@ int RunFirstLoadBench(qm::test::Sandbox& sb, qm::EventLoop& loop, qm::MemoryOrde
   return 0;
 }
 
-int TimeRefresh(qm::test::Sandbox& sb, qm::MemoryOrderList& unrated, qm::MemoryOrderList& buyerRated,
+int TimeRefresh(qm::test::Sandbox& sb, qm::OrderRows& unrated, qm::OrderRows& buyerRated,
                 int latencyMs, double* local) {
   // 20000 rows: the 10000 buyer-rated orders interleaved with 10000 others.
-  unrated.DeleteAllRows();
-  buyerRated.DeleteAllRows();
-  std::vector<std::vector<std::string>> rows;
+  unrated.Clear();
+  buyerRated.Clear();
+  std::vector<qm::Order> rows;
   for (int i = 0; i < kTrades; ++i) {
-    rows.push_back({"7" + std::to_string(1000000 + i), "x", "2026-01-01 00:00:00", ""});
-    rows.push_back({"3" + std::to_string(1000000 + i), "y", "2026-01-01 00:00:00", ""});
+    rows.push_back({"7" + std::to_string(1000000 + i), "x", "2026-01-01 00:00:00"});
+    rows.push_back({"3" + std::to_string(1000000 + i), "y", "2026-01-01 00:00:00"});
   }
-  unrated.AppendRows(rows);
+  unrated.Fill(std::move(rows));
   sb.AdminPost("faults", json{{"path", "/router/rest"}, {"latency_ms", latencyMs}}.dump());
   const auto start = Clock::now();
   qm::RefreshBuyerRatedList();
@@ -157,7 +158,7 @@ int TimeRefresh(qm::test::Sandbox& sb, qm::MemoryOrderList& unrated, qm::MemoryO
   return 0;
 }
 
-int RunRefreshBench(qm::test::Sandbox& sb, qm::MemoryOrderList& unrated, qm::MemoryOrderList& buyerRated,
+int RunRefreshBench(qm::test::Sandbox& sb, qm::OrderRows& unrated, qm::OrderRows& buyerRated,
                     int latencyMs) {
   double best = 1e9;
   for (int run = 0; run < 3; ++run) {
@@ -185,10 +186,14 @@ int main() {
 
   qm::EventLoop loop;
   qm::SetEventPump(&loop);
-  qm::MemoryOrderList unrated(4), buyerRated(2);
+  qm::OrderBook book;
+  qm::MemoryOrderList unratedView, buyerRatedView;
+  book.Unrated().AttachView(&unratedView);
+  book.BuyerRated().AttachView(&buyerRatedView);
+  qm::OrderRows& unrated = book.Unrated();
+  qm::OrderRows& buyerRated = book.BuyerRated();
+  qm::SetOrderBook(&book);
   qm::MainView view;
-  view.unrated = &unrated;
-  view.buyerRated = &buyerRated;
   qm::SetMainView(&view);
 
   int failures = 0;

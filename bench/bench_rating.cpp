@@ -20,22 +20,28 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 void BM_PassNoneDue(benchmark::State& state) {
-  qm::MemoryOrderList unrated(4), buyerRated(2);
+  qm::OrderBook book;
+  qm::MemoryOrderList unratedView, buyerRatedView;
+  book.Unrated().AttachView(&unratedView);
+  book.BuyerRated().AttachView(&buyerRatedView);
+  qm::OrderRows& unrated = book.Unrated();
+  qm::SetOrderBook(&book);
   qm::MemoryTimer autoTimer;
   qm::MainView view;
-  view.unrated = &unrated;
-  view.buyerRated = &buyerRated;
   view.autoTimer = &autoTimer;
   qm::SetMainView(&view);
   qm::Session().ratingHours = 24.0f;
   const int rows = static_cast<int>(state.range(0));
+  std::vector<qm::Order> orders;
   for (int i = 0; i < rows; ++i)
-    unrated.AppendRow({std::to_string(4000000000000000 + i), "买家" + std::to_string(i),
-                       qm::test::LocalTimeAgo(static_cast<std::int64_t>(i % 330) * 3600 + 1800), ""});
+    orders.push_back({std::to_string(4000000000000000 + i), "买家" + std::to_string(i),
+                      qm::test::LocalTimeAgo(static_cast<std::int64_t>(i % 330) * 3600 + 1800)});
+  unrated.Fill(std::move(orders));
   qm::RunAutoRatingPass();  // the first pass writes every "到期"
   for (auto _ : state) qm::RunAutoRatingPass();
   if (unrated.RowCount() != rows) state.SkipWithError("a row was rated");
   qm::SetMainView(nullptr);
+  qm::SetOrderBook(nullptr);
 }
 BENCHMARK(BM_PassNoneDue)->Arg(20000)->Unit(benchmark::kMillisecond);
 

@@ -9,7 +9,8 @@
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QPushButton>
-#include <QTreeWidget>
+#include <QStandardItemModel>
+#include <QTreeView>
 #include <QWebEngineView>
 #include <QWindow>
 #include <map>
@@ -80,7 +81,7 @@ QPushButton[qmKind="flat"] {
 QPushButton[qmKind="flat"]:hover { background: rgba(255,255,255,150); border-color: #7fa9d6; }
 QPushButton[qmKind="flat"]:pressed { background: rgba(160,196,236,200); }
 QFrame[qmKind="frame"] { border: 1px solid #9bb8d8; border-radius: 4px; background: #f7fbff; }
-QTreeWidget { border: 1px solid #b7cde6; background: #ffffff; alternate-background-color: #f1f6fc; }
+QTreeView { border: 1px solid #b7cde6; background: #ffffff; alternate-background-color: #f1f6fc; }
 QHeaderView::section { background: #e4eef9; border: 0px; border-right: 1px solid #c5d7ec; border-bottom: 1px solid #c5d7ec; padding: 2px 4px; }
 )";
 
@@ -106,7 +107,7 @@ QWidget* MakeControl(const ControlLayout& c, QWidget* parent) {
       return frame;
     }
     case ControlKind::ListView: {
-      auto* list = new QTreeWidget(parent);
+      auto* list = new QTreeView(parent);
       list->setRootIsDecorated(false);
       list->setItemsExpandable(false);
       list->setUniformRowHeights(true);
@@ -117,10 +118,13 @@ QWidget* MakeControl(const ControlLayout& c, QWidget* parent) {
                                            : QAbstractItemView::SingleSelection);
       list->setEditTriggers(QAbstractItemView::NoEditTriggers);
       list->setContextMenuPolicy(Qt::CustomContextMenu);
+      // Column titles only; the order list that shows a book's list puts its
+      // own model in place with the same titles and widths.
       QStringList titles;
       for (const auto& col : c.columns) titles << Q(col.title);
-      list->setColumnCount(int(c.columns.size()));
-      list->setHeaderLabels(titles);
+      auto* columns = new QStandardItemModel(0, int(c.columns.size()), list);
+      columns->setHorizontalHeaderLabels(titles);
+      list->setModel(columns);
       QHeaderView* header = list->header();
       header->setFont(LayoutFont(FontFace::YaHei, 9));
       header->setStretchLastSection(false);

@@ -10,7 +10,7 @@
 //
 // Kinds and the classes built for them:
 //   Label -> QLabel, FlatButton -> QPushButton (flat), Frame -> QFrame,
-//   ListView -> QTreeWidget (report style), Edit -> QLineEdit (QPlainTextEdit
+//   ListView -> QTreeView (report style), Edit -> QLineEdit (QPlainTextEdit
 //   when multiLine), Combo -> QComboBox (editable), Browser -> QWebEngineView,
 //   Picture -> QLabel (BusyPicture for the busy picture), Timer -> QTimer.
 #include <QFont>

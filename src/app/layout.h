@@ -12,7 +12,7 @@ enum class ControlKind {
   Label,       // QLabel
   FlatButton,  // QPushButton, flat
   Frame,       // QFrame with a border; children are placed relative to it
-  ListView,    // QTreeWidget in report style (no tree decoration)
+  ListView,    // QTreeView in report style (no tree decoration)
   Edit,        // QLineEdit, or QPlainTextEdit when multiLine is set
   Combo,       // QComboBox with an editable text
   Browser,     // QWebEngineView

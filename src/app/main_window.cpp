@@ -7,7 +7,7 @@
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QTimer>
-#include <QTreeWidget>
+#include <QTreeView>
 #include <QWebEngineProfile>
 
 #include "app/account_dialog.h"
@@ -24,11 +24,10 @@
 
 namespace qm {
 
-MainWindow::MainWindow()
-    : unrated_(nullptr), buyerRated_(nullptr), autoTimer_(nullptr), refreshTimer_(nullptr) {
+MainWindow::MainWindow() : autoTimer_(nullptr), refreshTimer_(nullptr) {
   BuildWindow(this, MainWindowLayout());
-  unrated_ = QtOrderList(Control<QTreeWidget>(this, "超级列表框1"));
-  buyerRated_ = QtOrderList(Control<QTreeWidget>(this, "超级列表框2"));
+  unratedList_ = std::make_unique<QtOrderList>(Control<QTreeView>(this, "超级列表框1"), book_.Unrated());
+  buyerRatedList_ = std::make_unique<QtOrderList>(Control<QTreeView>(this, "超级列表框2"), book_.BuyerRated());
   QTimer* timer1 = FindTimer(this, "时钟1");
   QTimer* timer2 = FindTimer(this, "时钟2");
   autoTimer_ = QtTimer(timer1);
@@ -75,8 +74,6 @@ MainWindow::MainWindow()
   tray_ = new QSystemTrayIcon(TrayIcon(), this);
   connect(tray_, &QSystemTrayIcon::activated, this, &MainWindow::OnTrayActivated);
 
-  view_.unrated = &unrated_;
-  view_.buyerRated = &buyerRated_;
   view_.autoTimer = &autoTimer_;
   view_.refreshTimer = &refreshTimer_;
   view_.prompts = &prompts_;
@@ -88,6 +85,7 @@ MainWindow::MainWindow()
   view_.clearWebCache = [] { QWebEngineProfile::defaultProfile()->clearHttpCache(); };
   view_.exitProgram = [](int code) { EndProgram(code); };
   SetMainView(&view_);
+  SetOrderBook(&book_);
   SetBeforeEnd([this] {
     if (tray_ != nullptr) tray_->hide();
   });
@@ -96,6 +94,7 @@ MainWindow::MainWindow()
 MainWindow::~MainWindow() {
   SetBeforeEnd(nullptr);
   if (CurrentMainView() == &view_) SetMainView(nullptr);
+  if (CurrentOrderBook() == &book_) SetOrderBook(nullptr);
 }
 
 QMenu* MainWindow::Menu(const char* name) const { return FindMenu(const_cast<MainWindow*>(this), name); }

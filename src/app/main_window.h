@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "app/qt_ports.h"
+#include "orders/order_book.h"
 #include "util/ports.h"
 
 class QLabel;
@@ -43,6 +44,10 @@ class MainWindow : public QWidget {
   void OpenSettings();
 
   MainView& View() { return view_; }
+  // The two lists: the book the core works on and their views in the window.
+  OrderBook& Book() { return book_; }
+  QtOrderList& UnratedList() { return *unratedList_; }
+  QtOrderList& BuyerRatedList() { return *buyerRatedList_; }
   QSystemTrayIcon* Tray() const { return tray_; }
   QMenu* Menu(const char* name) const;
   // True when the tray can hold the window; false on a desktop without a
@@ -58,8 +63,9 @@ class MainWindow : public QWidget {
   void CloseNotice();
   void StartFirstLoadWhenReady();
 
-  QtOrderList unrated_;
-  QtOrderList buyerRated_;
+  OrderBook book_;
+  std::unique_ptr<QtOrderList> unratedList_;     // 超级列表框1
+  std::unique_ptr<QtOrderList> buyerRatedList_;  // 超级列表框2
   QtTimer autoTimer_;
   QtTimer refreshTimer_;
   QtPrompts prompts_;

@@ -7,6 +7,8 @@
 #include <QInputDialog>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QHeaderView>
+#include <QItemSelectionModel>
 #include <QThread>
 #include <algorithm>
 
@@ -16,91 +18,98 @@ namespace qm {
 
 // ---- the order lists ----
 
-int QtOrderList::RowCount() const { return list_ ? list_->topLevelItemCount() : 0; }
+OrderTableModel::OrderTableModel(const OrderRows& rows, QStringList titles, QObject* parent)
+    : QAbstractTableModel(parent), rows_(rows), titles_(std::move(titles)) {}
 
-int QtOrderList::ColumnCount() const { return list_ ? list_->columnCount() : 0; }
+int OrderTableModel::rowCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : rows_.RowCount(); }
 
-std::string QtOrderList::Cell(int row, int column) const {
-  if (!list_ || column < 0 || column >= list_->columnCount()) return {};
-  QTreeWidgetItem* item = list_->topLevelItem(row);
-  return item ? S(item->text(column)) : std::string();
+int OrderTableModel::columnCount(const QModelIndex& parent) const {
+  return parent.isValid() ? 0 : int(titles_.size());
+}
+
+QVariant OrderTableModel::data(const QModelIndex& index, int role) const {
+  if (role != Qt::DisplayRole || !index.isValid()) return {};
+  const std::string_view text = rows_.Cell(index.row(), index.column());
+  return QString::fromUtf8(text.data(), qsizetype(text.size()));
+}
+
+QVariant OrderTableModel::headerData(int section, Qt::Orientation orientation, int role) const {
+  if (orientation != Qt::Horizontal || role != Qt::DisplayRole || section < 0 || section >= titles_.size()) {
+    return QAbstractTableModel::headerData(section, orientation, role);
+  }
+  return titles_[section];
+}
+
+QtOrderList::QtOrderList(QTreeView* view, OrderRows& rows) : view_(view), rows_(rows) {
+  if (view_ == nullptr) return;
+  // The layout gave the view a model of column titles only; the book's list
+  // takes its place with the same titles and widths.
+  QAbstractItemModel* placeholder = view_->model();
+  QItemSelectionModel* oldSelection = view_->selectionModel();
+  QStringList titles;
+  QList<int> widths;
+  for (int c = 0; placeholder != nullptr && c < placeholder->columnCount(); ++c) {
+    titles << placeholder->headerData(c, Qt::Horizontal).toString();
+    widths << view_->header()->sectionSize(c);
+  }
+  model_ = new OrderTableModel(rows_, titles, view_);
+  view_->setModel(model_);
+  for (int c = 0; c < widths.size(); ++c) view_->header()->resizeSection(c, widths[c]);
+  delete oldSelection;
+  if (placeholder != nullptr && placeholder->parent() == view_) delete placeholder;
+  rows_.AttachView(this);
+}
+
+QtOrderList::~QtOrderList() {
+  if (rows_.View() == this) rows_.AttachView(nullptr);
+}
+
+void QtOrderList::BeginReset() {
+  if (model_) model_->beginResetModel();
+}
+void QtOrderList::EndReset(int) {
+  if (model_) model_->endResetModel();
+}
+void QtOrderList::BeginInsert(int first, int last) {
+  if (model_) model_->beginInsertRows(QModelIndex(), first, last);
+}
+void QtOrderList::EndInsert() {
+  if (model_) model_->endInsertRows();
+}
+void QtOrderList::BeginRemove(int first, int last) {
+  if (model_) model_->beginRemoveRows(QModelIndex(), first, last);
+}
+void QtOrderList::EndRemove() {
+  if (model_) model_->endRemoveRows();
+}
+void QtOrderList::RowsChanged(int first, int last, int column) {
+  if (model_) emit model_->dataChanged(model_->index(first, column), model_->index(last, column), {Qt::DisplayRole});
 }
 
 int QtOrderList::CurrentRow() const {
-  if (!list_) return -1;
-  QTreeWidgetItem* current = list_->currentItem();
-  if (current != nullptr && current->isSelected()) return list_->indexOfTopLevelItem(current);
+  if (!view_ || view_->selectionModel() == nullptr) return -1;
+  QItemSelectionModel* selection = view_->selectionModel();
+  const QModelIndex current = selection->currentIndex();
+  if (current.isValid() && selection->isRowSelected(current.row(), QModelIndex())) return current.row();
   std::vector<int> selected = SelectedRows();
   return selected.empty() ? -1 : selected.front();
 }
 
 std::vector<int> QtOrderList::SelectedRows() const {
   std::vector<int> rows;
-  if (!list_) return rows;
-  for (QTreeWidgetItem* item : list_->selectedItems()) {
-    int index = list_->indexOfTopLevelItem(item);
-    if (index >= 0) rows.push_back(index);
-  }
+  if (!view_ || view_->selectionModel() == nullptr) return rows;
+  for (const QModelIndex& index : view_->selectionModel()->selectedRows()) rows.push_back(index.row());
   std::sort(rows.begin(), rows.end());
   return rows;
 }
 
-QTreeWidgetItem* QtOrderList::MakeItem(const std::vector<std::string>& cells) const {
-  auto* item = new QTreeWidgetItem();
-  const int columns = list_->columnCount();
-  for (int c = 0; c < columns && c < int(cells.size()); ++c) item->setText(c, Q(cells[size_t(c)]));
-  return item;
-}
-
-int QtOrderList::AppendRow(const std::vector<std::string>& cells) {
-  if (!list_) return -1;
-  list_->addTopLevelItem(MakeItem(cells));
-  return list_->topLevelItemCount() - 1;
-}
-
-void QtOrderList::AppendRows(const std::vector<std::vector<std::string>>& rows) {
-  if (!list_ || rows.empty()) return;
-  QList<QTreeWidgetItem*> items;
-  items.reserve(qsizetype(rows.size()));
-  for (const auto& cells : rows) items.append(MakeItem(cells));
-  list_->setUpdatesEnabled(false);
-  list_->addTopLevelItems(items);
-  list_->setUpdatesEnabled(true);
-}
-
-void QtOrderList::SetCell(int row, int column, const std::string& text) {
-  if (!list_ || column < 0 || column >= list_->columnCount()) return;
-  if (QTreeWidgetItem* item = list_->topLevelItem(row)) item->setText(column, Q(text));
-}
-
-void QtOrderList::DeleteRow(int row) {
-  if (!list_ || row < 0 || row >= list_->topLevelItemCount()) return;
-  delete list_->takeTopLevelItem(row);
-}
-
-void QtOrderList::DeleteRows(const std::vector<int>& rows) {
-  if (!list_ || rows.empty()) return;
-  std::vector<int> order(rows);
-  std::sort(order.begin(), order.end(), [](int a, int b) { return a > b; });
-  order.erase(std::unique(order.begin(), order.end()), order.end());
-  list_->setUpdatesEnabled(false);
-  for (int row : order) {
-    if (row >= 0 && row < list_->topLevelItemCount()) delete list_->takeTopLevelItem(row);
-  }
-  list_->setUpdatesEnabled(true);
-}
-
-void QtOrderList::DeleteAllRows() {
-  if (list_) list_->clear();
-}
-
 void QtOrderList::Repaint() {
-  if (list_) list_->viewport()->update();
+  if (view_) view_->viewport()->update();
 }
 
 void QtOrderList::SetColours(std::uint32_t text, std::uint32_t background) {
-  if (!list_) return;
-  list_->setStyleSheet(QString("QTreeWidget { color: #%1; background: #%2; }")
+  if (!view_) return;
+  view_->setStyleSheet(QString("QTreeView { color: #%1; background: #%2; }")
                            .arg(text & 0xFFFFFF, 6, 16, QChar('0'))
                            .arg(background & 0xFFFFFF, 6, 16, QChar('0')));
 }

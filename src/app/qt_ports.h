@@ -1,14 +1,17 @@
 #pragma once
 // The Qt forms of the user-interface ports (util/ports.h, util/event_pump.h):
-// the order lists over the report-style list views, the timers over QTimer,
+// the order book's lists as item models under report-style list views, the timers over QTimer,
 // the boxes over QMessageBox and QInputDialog, the clipboard over QClipboard
 // and the event pump over the Qt event loop.
 #include <QObject>
 #include <QPointer>
 #include <QTimer>
-#include <QTreeWidget>
+#include <QAbstractTableModel>
+#include <QStringList>
+#include <QTreeView>
 #include <functional>
 
+#include "orders/order_book.h"
 #include "util/event_pump.h"
 #include "util/ports.h"
 
@@ -16,30 +19,54 @@ class QMessageBox;
 
 namespace qm {
 
+// A list of the order book as a Qt item model: it reads the book's rows and
+// passes on the book's announcements of change. Cells are plain text.
+class OrderTableModel : public QAbstractTableModel {
+  Q_OBJECT
+ public:
+  OrderTableModel(const OrderRows& rows, QStringList titles, QObject* parent = nullptr);
+
+  int rowCount(const QModelIndex& parent = QModelIndex()) const override;
+  int columnCount(const QModelIndex& parent = QModelIndex()) const override;
+  QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+  QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
+
+ private:
+  friend class QtOrderList;
+  const OrderRows& rows_;
+  QStringList titles_;
+};
+
+// The view of one list of the book over a report-style QTreeView. Attaching
+// gives the view a model over the book's list and keeps the column titles and
+// widths the window's layout gave it.
 class QtOrderList : public OrderList {
  public:
-  explicit QtOrderList(QTreeWidget* list) : list_(list) {}
+  QtOrderList(QTreeView* view, OrderRows& rows);
+  ~QtOrderList() override;
+  QtOrderList(const QtOrderList&) = delete;
+  QtOrderList& operator=(const QtOrderList&) = delete;
 
-  int RowCount() const override;
-  int ColumnCount() const override;
-  std::string Cell(int row, int column) const override;
+  void BeginReset() override;
+  void EndReset(int rows) override;
+  void BeginInsert(int first, int last) override;
+  void EndInsert() override;
+  void BeginRemove(int first, int last) override;
+  void EndRemove() override;
+  void RowsChanged(int first, int last, int column) override;
   // The focused row when it is selected, else the first selected row, else -1.
   int CurrentRow() const override;
   std::vector<int> SelectedRows() const override;
-  int AppendRow(const std::vector<std::string>& cells) override;
-  void AppendRows(const std::vector<std::vector<std::string>>& rows) override;
-  void SetCell(int row, int column, const std::string& text) override;
-  void DeleteRow(int row) override;
-  void DeleteRows(const std::vector<int>& rows) override;
-  void DeleteAllRows() override;
   void Repaint() override;
   void SetColours(std::uint32_t text, std::uint32_t background) override;
 
-  QTreeWidget* Widget() const { return list_; }
+  QTreeView* Widget() const { return view_; }
+  OrderTableModel* Model() const { return model_; }
 
  private:
-  QTreeWidgetItem* MakeItem(const std::vector<std::string>& cells) const;
-  QPointer<QTreeWidget> list_;
+  QPointer<QTreeView> view_;
+  OrderRows& rows_;
+  QPointer<OrderTableModel> model_;
 };
 
 // 0 stops the timer; a positive interval (re)starts it with that period.

@@ -14,6 +14,7 @@
 #include <system_error>
 #include <thread>
 
+#include "orders/order_book.h"
 #include "orders/order_db.h"
 #include "orders/sync.h"
 #include "platform/session_check.h"
@@ -217,14 +218,17 @@ int RunHeadless(int argc, char** argv) {
   SetEventPump(&loop);
   StartSignalWatch(&loop);
 
-  MemoryOrderList unrated(4);     // 订单编号, 买家旺旺, 确认时间, 到期
-  MemoryOrderList buyerRated(2);  // 订单编号, 买家旺旺
+  // The run's objects, released in reverse at the end.
+  OrderBook book;
+  MemoryOrderList unratedView;
+  MemoryOrderList buyerRatedView;
+  book.Unrated().AttachView(&unratedView);
+  book.BuyerRated().AttachView(&buyerRatedView);
+  SetOrderBook(&book);
   PrintingPrompts prompts;
   int exitCode = kExitOk;
 
   MainView view;
-  view.unrated = &unrated;
-  view.buyerRated = &buyerRated;
   view.autoTimer = loop.NewTimer([] { RunAutoRatingPass(); });
   view.refreshTimer = loop.NewTimer([] { refresh_cycle(); });
   view.prompts = &prompts;
@@ -240,6 +244,7 @@ int RunHeadless(int argc, char** argv) {
   auto finish = [&](int code) {
     StopSignalWatch();
     SetMainView(nullptr);
+    SetOrderBook(nullptr);
     SetEventPump(nullptr);
     std::fflush(stdout);
     return code;
@@ -285,11 +290,16 @@ int RunHeadless(int argc, char** argv) {
   // What is left waiting: the unrated orders with their time left, and the
   // buyer-rated ones that wait for the seller's answer by hand.
   if (once && exitCode == kExitOk) {
-    for (int i = 0; i < unrated.RowCount(); ++i)
-      PrintLine("waiting: order=" + unrated.Cell(i, 0) + " buyer=" + unrated.Cell(i, 1) +
-                " 到期=" + unrated.Cell(i, 3));
-    for (int i = 0; i < buyerRated.RowCount(); ++i)
-      PrintLine("buyer-rated: order=" + buyerRated.Cell(i, 0) + " buyer=" + buyerRated.Cell(i, 1));
+    const OrderRows& unrated = book.Unrated();
+    for (int i = 0; i < unrated.RowCount(); ++i) {
+      const OrderRow& row = unrated.Row(i);
+      PrintLine("waiting: order=" + row.order.tid + " buyer=" + row.order.buyerNick + " 到期=" + row.timeLeft);
+    }
+    const OrderRows& buyerRated = book.BuyerRated();
+    for (int i = 0; i < buyerRated.RowCount(); ++i) {
+      const Order& order = buyerRated.Row(i).order;
+      PrintLine("buyer-rated: order=" + order.tid + " buyer=" + order.buyerNick);
+    }
   }
   PrintLine("end: exit code " + std::to_string(exitCode));
   return finish(exitCode);

@@ -396,8 +396,8 @@ bool OrderDatabase::Insert(OrderTable table, const std::string& tid, const std::
   return true;
 }
 
-std::vector<StoredOrder> OrderDatabase::UnratedOrders() {
-  std::vector<StoredOrder> out;
+std::vector<Order> OrderDatabase::UnratedOrders() {
+  std::vector<Order> out;
   RecordSet rows = Query(kUnratedJoinSql);
   while (rows.Valid() && !rows.IsAtEnd()) {
     out.push_back({rows.Read(1), rows.Read(2), rows.Read(3)});

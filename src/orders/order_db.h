@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "orders/order.h"
+
 namespace qm {
 
 inline constexpr const char* kOrderDbTemplateName = "模板.MDB";
@@ -60,13 +62,6 @@ bool IsOrderDatabase(const std::string& path, std::string* error = nullptr);
 // is an order database and refused (false) when it is not. False with a reason
 // in *error on a bad nick, a bad template or a directory that cannot be written.
 bool PrepareOrderDatabase(const std::string& nick, std::string* error = nullptr);
-
-// A row of the join as the order list wants it.
-struct StoredOrder {
-  std::string tid;
-  std::string buyerNick;
-  std::string endTime;
-};
 
 // The rows of one query, walked like a record set. Move-only; it must not
 // outlive the database that made it.
@@ -130,7 +125,7 @@ class OrderDatabase {
               const std::string& endTime);
   // The orders in both tables, oldest end time first: positions 1, 2 and 3 of
   // every row of the join (one row per matching pair).
-  std::vector<StoredOrder> UnratedOrders();
+  std::vector<Order> UnratedOrders();
 
  private:
   bool Fail(const std::string& what);

@@ -6,10 +6,10 @@
 #include <future>
 #include <memory>
 #include <mutex>
-#include <unordered_map>
 #include <utility>
 #include <vector>
 
+#include "orders/order_book.h"
 #include "orders/trade_page.h"
 #include "platform/reply.h"
 #include "platform/request.h"
@@ -24,7 +24,6 @@ namespace qm {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-using Rows = std::vector<std::vector<std::string>>;
 
 double SecondsSince(Clock::time_point start) {
   return std::chrono::duration<double>(Clock::now() - start).count();
@@ -112,29 +111,10 @@ void PageThrough(const std::string& rateStatus, const char* fields, bool withEnd
     stats.tradesRead += static_cast<int>(read.trades.size());
     const bool more = read.hasNext && !read.trades.empty();
     if (more) next = start_web_request(TradesSoldGetUrl(rateStatus, page + 1, fields));
-    if (!read.trades.empty()) onPage(read.trades);
+    if (!read.trades.empty()) onPage(std::move(read.trades));
     if (!more) break;
   }
   stats.localCpuSeconds = ThreadCpuSeconds() - cpuStart - cpuWaiting;
-}
-
-// Deletes from `list` the first row with each order number of `tids` (an
-// order number given twice takes two rows). One pass over the list against an
-// index of the wanted numbers, then one batch deletion.
-void RemoveOrders(OrderList& list, const std::vector<std::string>& tids) {
-  const int n = list.RowCount();
-  if (tids.empty() || n == 0) return;
-  std::unordered_map<std::string, int> wanted;
-  wanted.reserve(tids.size());
-  for (const auto& tid : tids) ++wanted[tid];
-  std::vector<int> doomed;
-  for (int row = 0; row < n && !wanted.empty(); ++row) {
-    auto it = wanted.find(list.Cell(row, 0));
-    if (it == wanted.end()) continue;
-    doomed.push_back(row);
-    if (--it->second == 0) wanted.erase(it);
-  }
-  if (!doomed.empty()) list.DeleteRows(doomed);
 }
 
 std::string LoadingText(int read) { return "正在读取订单，已读取 " + std::to_string(read) + " 笔"; }
@@ -145,7 +125,7 @@ FetchStats FetchUnratedTrades(OrderDatabase& db, const std::string& rateStatus, 
                               const std::function<void(int)>& onPage) {
   FetchStats stats;
   const auto start = Clock::now();
-  PageThrough(rateStatus, kUnratedFields, true, stats, [&](const std::vector<SoldTrade>& trades) {
+  PageThrough(rateStatus, kUnratedFields, true, stats, [&](std::vector<Order>&& trades) {
     const double now = NowSeconds();
     int stored = 0;
     const bool inTransaction = db.BeginTransaction();
@@ -179,7 +159,7 @@ void SyncUnratedOrders() {
     result.databaseOk = true;
   }
 
-  Rows rows;
+  OrderRows::Contents listed;
   if (result.databaseOk) {
     ShowStatus(LoadingText(0));
     int before = 0;
@@ -190,21 +170,19 @@ void SyncUnratedOrders() {
 
     const auto joinStart = Clock::now();
     const double joinCpuStart = ThreadCpuSeconds();
-    // Positions 1, 2 and 3 of each row: the buyer-side 订单ID, 旺旺ID, 确认时间.
-    RecordSet joined = db.Query(kUnratedJoinSql);
-    for (; joined.Valid() && !joined.IsAtEnd(); joined.MoveNext())
-      rows.push_back({joined.Read(1), joined.Read(2), joined.Read(3), std::string()});
+    // The list and its index are made here, so the UI thread only takes them over.
+    listed = OrderRows::Prepare(db.UnratedOrders());
     result.joinSeconds = SecondsSince(joinStart);
     result.joinCpuSeconds = ThreadCpuSeconds() - joinCpuStart;
-    result.listed = static_cast<int>(rows.size());
+    result.listed = static_cast<int>(listed.rows.size());
   }
   result.totalSeconds = SecondsSince(start);
 
   RunOnUiAndWait([&] {
-    MainView* view = CurrentMainView();
-    if (view != nullptr && view->unrated != nullptr && !rows.empty()) {
+    OrderBook* book = CurrentOrderBook();
+    if (book != nullptr) {
       const auto fillStart = Clock::now();
-      view->unrated->AppendRows(rows);
+      book->Unrated().Fill(std::move(listed));
       result.fillSeconds = SecondsSince(fillStart);
     }
     const int read = result.buyerSide.tradesRead + result.sellerSide.tradesRead;
@@ -218,11 +196,12 @@ void SyncUnratedOrders() {
       handler = g_doneHandler;
     }
     if (handler) handler();
-    view = CurrentMainView();
-    if (view != nullptr) {
-      if (view->showBusy) view->showBusy(false);
-      for (OrderList* list : {view->unrated, view->buyerRated})
-        if (list != nullptr) list->SetColours(kLoadedTextColour, kLoadedBackgroundColour);
+    MainView* view = CurrentMainView();
+    if (view != nullptr && view->showBusy) view->showBusy(false);
+    book = CurrentOrderBook();
+    if (book != nullptr) {
+      for (OrderRows* list : {&book->Unrated(), &book->BuyerRated()})
+        list->SetColours(kLoadedTextColour, kLoadedBackgroundColour);
     }
     std::lock_guard<std::mutex> lock(g_mutex);
     g_lastSync.finished = true;
@@ -240,24 +219,17 @@ void RefreshBuyerRatedList() {
   FetchStats stats;
   const auto start = Clock::now();
   std::vector<std::string> rated;
-  PageThrough(kRateBuyerUnseller, kBuyerRatedFields, false, stats, [&](const std::vector<SoldTrade>& trades) {
-    Rows rows;
-    rows.reserve(trades.size());
-    for (const auto& t : trades) {
-      rows.push_back({t.tid, t.buyerNick});
-      rated.push_back(t.tid);
-    }
-    RunOnUi([rows = std::move(rows)] {
-      MainView* view = CurrentMainView();
-      if (view != nullptr && view->buyerRated != nullptr) view->buyerRated->AppendRows(rows);
+  PageThrough(kRateBuyerUnseller, kBuyerRatedFields, false, stats, [&](std::vector<Order>&& trades) {
+    for (const auto& t : trades) rated.push_back(t.tid);
+    RunOnUi([page = std::move(trades)]() mutable {
+      if (OrderBook* book = CurrentOrderBook()) book->BuyerRated().Append(std::move(page));
     });
   });
   stats.kept = static_cast<int>(rated.size());
   // Taken out of 超级列表框1 once every page is in, in one step between waits,
   // so that no handler can change the list half-way through.
   RunOnUi([rated = std::move(rated)] {
-    MainView* view = CurrentMainView();
-    if (view != nullptr && view->unrated != nullptr) RemoveOrders(*view->unrated, rated);
+    if (OrderBook* book = CurrentOrderBook()) book->Unrated().RemoveAll(rated);
   });
   stats.localSeconds = SecondsSince(start) - stats.networkSeconds;
   std::lock_guard<std::mutex> lock(g_mutex);

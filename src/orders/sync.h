@@ -5,17 +5,18 @@
 // thread of its own, holding Session().loadLock throughout: it empties the
 // account's two tables, pages through the seller's finished trades that the
 // buyer has not rated and those the seller has not rated (a transaction per
-// page, trades older than fifteen days left out), and fills 超级列表框1 with
-// the orders on both sides, oldest end time first. The worker does the network
-// and database work; everything that touches a list, the status line or the
-// busy picture is handed to the UI thread (PostToUi). At its end the first
+// page, trades older than fifteen days left out), and fills the book's
+// unrated list (超级列表框1) with the orders on both sides, oldest end time
+// first. The worker does the network and database work and makes the list
+// ready; everything that touches the book, the status line or the busy
+// picture is handed to the UI thread (PostToUi). At its end the first
 // load runs the first-load-done handler on the UI thread (the ten-minute
 // refresh and the automatic pass start the timers from there), hides the busy
 // picture and gives both lists their colours.
 //
 // RefreshBuyerRatedList pages through the orders the buyer has rated and the
-// seller has not, appends them to 超级列表框2 and takes the same orders out of
-// 超级列表框1. It runs on the UI thread (its network waits keep the windows
+// seller has not, appends them to the book's buyer-rated list (超级列表框2)
+// and takes the same orders out of the unrated one. It runs on the UI thread (its network waits keep the windows
 // answering); from another thread its list work is handed to the UI thread.
 #include <functional>
 #include <string>
@@ -53,10 +54,10 @@ struct SyncResult {
   std::string error;  // why the database could not be used; empty when it could
   FetchStats buyerSide;
   FetchStats sellerSide;
-  int listed = 0;            // rows given to 超级列表框1
+  int listed = 0;            // orders given to the unrated list
   double joinSeconds = 0;    // the join, read into rows
   double joinCpuSeconds = 0; // processor time of the same
-  double fillSeconds = 0;    // appending the rows on the UI thread
+  double fillSeconds = 0;    // handing the list to the book on the UI thread
   double totalSeconds = 0;   // from taking the lock to handing over the rows
   bool finished = false;
 };
@@ -73,9 +74,9 @@ void SyncUnratedOrders();
 // What the last SyncUnratedOrders did (for the runner and the benchmarks).
 SyncResult LastSyncResult();
 
-// Appends the buyer-rated orders to 超级列表框2 (reply order) and deletes the
-// same orders from 超级列表框1: for each one the first row with that order
-// number, found through an index of order numbers built once per refresh.
+// Appends the buyer-rated orders to the buyer-rated list (reply order, each
+// order number once) and removes the same orders from the unrated list by
+// their numbers.
 void RefreshBuyerRatedList();
 // What the last RefreshBuyerRatedList did.
 FetchStats LastRefreshStats();

@@ -181,7 +181,7 @@ TradePage ReadTradePage(std::string_view reply, bool withEndTime) {
     if (close == std::string_view::npos) break;
     pos = close + kTradeClose.size();
     const std::string_view match = reply.substr(open, pos - open);
-    SoldTrade trade;
+    Order trade;
     trade.tid = TakeElementText(extract_between(match, "<tid>", "<"));
     // A trade without an order number cannot be rated or listed.
     if (trade.tid.empty()) continue;

@@ -5,17 +5,12 @@
 #include <string_view>
 #include <vector>
 
+#include "orders/order.h"
+
 namespace qm {
 
-// A finished trade as a page lists it. All three stay text.
-struct SoldTrade {
-  std::string tid;
-  std::string buyerNick;
-  std::string endTime;  // "YYYY-MM-DD hh:mm:ss"; empty when not asked for
-};
-
 struct TradePage {
-  std::vector<SoldTrade> trades;
+  std::vector<Order> trades;
   bool hasNext = false;  // the page's has_next holds exactly "true"
 };
 

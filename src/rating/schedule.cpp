@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "orders/order_book.h"
 #include "orders/sync.h"
 #include "platform/reply.h"
 #include "platform/request.h"
@@ -114,110 +115,56 @@ class TimeLeftTexts {
   std::string other_;
 };
 
-// The walk of one pass over 超级列表框1, from the last row to the first.
-//
-// Rows are only ever removed from this list after the first load (by a
-// rating, or by the refresh when the buyer has rated), and removal keeps the
-// order of the rest. So at every moment the rows this pass has visited form
-// the bottom of the list and the rows still to visit form the top. A rating
-// call waits for the network while other handlers run, and they may delete
-// rows; after each wait the walk finds its place again by order number: it
-// keeps the order numbers of the visited rows (bottom up) and matches them
-// against the bottom of the list. The numbers are recorded only when a rating
-// is about to wait, so a pass without due orders copies nothing.
+// The walk of one pass over the unrated list, from the last row to the first.
+// A rating call waits for the network while other handlers run, and they may
+// remove orders meanwhile; after each wait the walk finds its place again by
+// the rated row's serial (rows keep their order, so the rows still to visit
+// are those that came before it) and removes the rated order by its number.
 class PassWalk {
  public:
-  PassWalk(OrderList& list, MainView* view) : list_(list), view_(view) {}
+  PassWalk(OrderRows& list, MainView* view) : list_(list), view_(view) {}
 
   void Run() {
-    recordedFrom_ = list_.RowCount();
     nowWall_ = NowWallSeconds(std::time(nullptr));
     int i = list_.RowCount() - 1;
-    while (i >= 0 && !g_ending) {
-      if (i >= list_.RowCount()) i = list_.RowCount() - 1;
-      if (i < 0) break;
-      i = Visit(i);
-    }
+    while (i >= 0 && !g_ending) i = Visit(i);
   }
 
  private:
   // Handles row i; returns the next row to visit.
   int Visit(int i) {
-    const std::string end = list_.Cell(i, 2);
-    if (end.empty()) return i - 1;
-    const auto hours = HoursLeftFromWall(end, nowWall_);
+    const OrderRow& row = list_.Row(i);
+    if (row.order.endTime.empty()) return i - 1;
+    const auto hours = HoursLeftFromWall(row.order.endTime, nowWall_);
     // An end time that is not a time gives no deadline: the row is left alone
     // rather than rated at once.
     if (!hours) return i - 1;
     const float lead = Session().ratingHours;
     if (static_cast<double>(*hours) - static_cast<double>(lead) > 0.0000001) {
-      const std::string& text = texts_.For(*hours);
-      if (list_.Cell(i, 3) != text) list_.SetCell(i, 3, text);
+      list_.SetTimeLeft(i, texts_.For(*hours));
       return i - 1;
     }
-    return Rate(i);
-  }
-
-  int Rate(int i) {
-    const std::string tid = list_.Cell(i, 0);
     // Another handler is posting this very order (this pass runs inside its
     // wait): leave the row to that handler.
-    if (RatingInFlight(tid)) return i - 1;
-    const std::string buyer = list_.Cell(i, 1);
-    Record(i, tid);
-    const int countBefore = list_.RowCount();
+    if (RatingInFlight(row.order.tid)) return i - 1;
+    return Rate(row);
+  }
 
-    const bool ok = post_rating(tid, kResultGood, kRoleSeller, Session().autoContent);
+  int Rate(const OrderRow& row) {
+    const Order order = row.order;  // the row may be gone after the wait
+    const std::uint64_t serial = row.serial;
+
+    const bool ok = post_rating(order.tid, kResultGood, kRoleSeller, Session().autoContent);
 
     nowWall_ = NowWallSeconds(std::time(nullptr));
-    int row = -1;  // where the rated order is now; -1 when another handler removed it
-    if (list_.RowCount() == countBefore && list_.Cell(i, 0) == tid) {
-      row = i;
-    } else {
-      row = Realign();
-    }
-    if (ok && row >= 0) {
-      list_.DeleteRow(row);
-      visited_.pop_back();
-      recordedFrom_ = row;
-    }
-    Log(view_, std::string("rating order=") + tid + " buyer=" + buyer + " result=good outcome=" +
-                   (ok ? "rated" : "refused") + (ok || row >= 0 ? "" : " (row already removed)"));
-    return recordedFrom_ - 1;
+    const bool removed = ok && list_.Remove(order.tid);
+    Log(view_, "rating order=" + order.tid + " buyer=" + order.buyerNick + " result=good outcome=" +
+                   (ok ? "rated" : "refused") + (ok && !removed ? " (row already removed)" : ""));
+    return list_.RowsBefore(serial) - 1;
   }
 
-  // Records the order numbers of rows visited since the last wait, then row i.
-  void Record(int i, const std::string& tid) {
-    for (int r = recordedFrom_ - 1; r > i; --r) visited_.push_back(list_.Cell(r, 0));
-    visited_.push_back(tid);
-    recordedFrom_ = i;
-  }
-
-  // After rows went missing during a wait: matches the recorded visited rows
-  // (bottom up) against the bottom of the list, drops those that are gone,
-  // and sets recordedFrom_ to the topmost surviving one. Returns the row of
-  // the order being rated (the last recorded), or -1 when it is gone.
-  int Realign() {
-    std::vector<std::string> survivors;
-    survivors.reserve(visited_.size());
-    int j = list_.RowCount() - 1;
-    int current = -1;
-    for (std::size_t k = 0; k < visited_.size(); ++k) {
-      if (j >= 0 && list_.Cell(j, 0) == visited_[k]) {
-        if (k + 1 == visited_.size()) current = j;
-        survivors.push_back(std::move(visited_[k]));
-        --j;
-      }
-    }
-    visited_.swap(survivors);
-    recordedFrom_ = j + 1;
-    return current;
-  }
-
-  OrderList& list_;
+  OrderRows& list_;
   MainView* view_;
-  std::vector<std::string> visited_;  // order numbers of visited rows, bottom up
-  int recordedFrom_ = 0;              // rows [recordedFrom_, end) are recorded in visited_
   std::int64_t nowWall_ = 0;
   TimeLeftTexts texts_;
 };
@@ -269,10 +216,14 @@ void RunAutoRatingPass() {
   MainView* view = CurrentMainView();
   if (!view || g_ending) return;
   if (view->autoTimer) view->autoTimer->SetInterval(0);
-  if (view->unrated) PassWalk(*view->unrated, view).Run();
+  OrderBook* book = CurrentOrderBook();
+  if (book != nullptr) PassWalk(book->Unrated(), view).Run();
   if (g_ending) return;
-  if (view->unrated) view->unrated->Repaint();
-  if (view->buyerRated) view->buyerRated->Repaint();
+  book = CurrentOrderBook();
+  if (book != nullptr) {
+    book->Unrated().Repaint();
+    book->BuyerRated().Repaint();
+  }
   if (view->autoTimer) view->autoTimer->SetInterval(kAutoPassIntervalMs);
 }
 
@@ -285,7 +236,7 @@ void refresh_cycle() {
   MainView* view = CurrentMainView();
   if (!view || g_ending) return;
   if (view->refreshTimer) view->refreshTimer->SetInterval(0);
-  if (view->buyerRated) view->buyerRated->DeleteAllRows();
+  if (OrderBook* book = CurrentOrderBook()) book->BuyerRated().Clear();
   RefreshBuyerRatedList();
   if (g_ending) return;
   if (!check_platform_time()) {
@@ -300,9 +251,9 @@ void refresh_cycle() {
     return;
   }
   if (view->clearWebCache) view->clearWebCache();
-  Log(view, "refresh: buyer-rated=" + std::to_string(view->buyerRated ? view->buyerRated->RowCount() : 0) +
-                " unrated=" + std::to_string(view->unrated ? view->unrated->RowCount() : 0) +
-                " platform=ok");
+  const OrderBook* book = CurrentOrderBook();
+  Log(view, "refresh: buyer-rated=" + std::to_string(book ? book->BuyerRated().RowCount() : 0) +
+                " unrated=" + std::to_string(book ? book->Unrated().RowCount() : 0) + " platform=ok");
   if (view->refreshTimer) view->refreshTimer->SetInterval(kRefreshIntervalMs);
 }
 
@@ -315,7 +266,8 @@ void RunFirstLoadFollowUp() {
     return;
   }
   MainView* view = CurrentMainView();
-  Log(view, "orders loaded: unrated=" + std::to_string(view && view->unrated ? view->unrated->RowCount() : 0));
+  const OrderBook* book = CurrentOrderBook();
+  Log(view, "orders loaded: unrated=" + std::to_string(book ? book->Unrated().RowCount() : 0));
   refresh_cycle();
   RunAutoRatingPass();
 }

@@ -1,82 +1,50 @@
 #include "util/memory_ports.h"
 
+#include <algorithm>
+
 namespace qm {
 
-std::string MemoryOrderList::Cell(int row, int column) const {
-  if (row < 0 || row >= RowCount() || column < 0 || column >= columns_) return {};
-  return rows_[static_cast<size_t>(row)].cells[static_cast<size_t>(column)];
+void MemoryOrderList::BeginReset() {
+  rows_ = 0;
+  current_ = -1;
+  selected_.clear();
+  ++resets_;
+}
+
+void MemoryOrderList::BeginInsert(int first, int last) {
+  const int n = last - first + 1;
+  if (n <= 0) return;
+  rows_ += n;
+  selected_.insert(selected_.begin() + std::min<std::size_t>(selected_.size(), static_cast<std::size_t>(first)),
+                   static_cast<std::size_t>(n), false);
+  if (current_ >= first) current_ += n;
+}
+
+void MemoryOrderList::BeginRemove(int first, int last) {
+  const int n = last - first + 1;
+  if (n <= 0) return;
+  rows_ -= n;
+  if (static_cast<std::size_t>(first) < selected_.size())
+    selected_.erase(selected_.begin() + first,
+                    selected_.begin() + std::min<std::size_t>(selected_.size(), static_cast<std::size_t>(last) + 1));
+  if (current_ > last) {
+    current_ -= n;
+  } else if (current_ >= first) {
+    current_ = -1;
+  }
 }
 
 std::vector<int> MemoryOrderList::SelectedRows() const {
   std::vector<int> out;
-  for (int i = 0; i < RowCount(); ++i)
-    if (rows_[static_cast<size_t>(i)].selected) out.push_back(i);
+  for (std::size_t i = 0; i < selected_.size(); ++i)
+    if (selected_[i]) out.push_back(static_cast<int>(i));
   return out;
 }
 
-int MemoryOrderList::AppendRow(const std::vector<std::string>& cells) {
-  Row row;
-  row.cells.assign(static_cast<size_t>(columns_), std::string());
-  for (size_t i = 0; i < cells.size() && i < row.cells.size(); ++i) row.cells[i] = cells[i];
-  rows_.push_back(std::move(row));
-  return RowCount() - 1;
-}
-
-void MemoryOrderList::AppendRows(const std::vector<std::vector<std::string>>& rows) {
-  rows_.reserve(rows_.size() + rows.size());
-  for (const auto& cells : rows) AppendRow(cells);
-}
-
-void MemoryOrderList::SetCell(int row, int column, const std::string& text) {
-  if (row < 0 || row >= RowCount() || column < 0 || column >= columns_) return;
-  rows_[static_cast<size_t>(row)].cells[static_cast<size_t>(column)] = text;
-}
-
-void MemoryOrderList::DeleteRow(int row) {
-  if (row < 0 || row >= RowCount()) return;
-  rows_.erase(rows_.begin() + row);
-  if (current_ == row) {
-    current_ = -1;
-  } else if (current_ > row) {
-    --current_;
-  }
-}
-
-void MemoryOrderList::DeleteRows(const std::vector<int>& rows) {
-  std::vector<bool> doomed(rows_.size(), false);
-  bool any = false;
-  for (int row : rows) {
-    if (row < 0 || row >= RowCount()) continue;
-    doomed[static_cast<size_t>(row)] = true;
-    any = true;
-  }
-  if (!any) return;
-  size_t kept = 0;
-  int currentAfter = -1;
-  for (size_t i = 0; i < rows_.size(); ++i) {
-    if (doomed[i]) continue;
-    if (static_cast<int>(i) == current_) currentAfter = static_cast<int>(kept);
-    if (kept != i) rows_[kept] = std::move(rows_[i]);
-    ++kept;
-  }
-  rows_.resize(kept);
-  current_ = currentAfter;
-}
-
-void MemoryOrderList::DeleteAllRows() {
-  rows_.clear();
-  current_ = -1;
-}
-
 void MemoryOrderList::SetSelected(int row, bool selected) {
-  if (row < 0 || row >= RowCount()) return;
-  rows_[static_cast<size_t>(row)].selected = selected;
-}
-
-int MemoryOrderList::FindRow(int column, const std::string& text) const {
-  for (int i = 0; i < RowCount(); ++i)
-    if (Cell(i, column) == text) return i;
-  return -1;
+  if (row < 0 || row >= rows_) return;
+  if (selected_.size() < static_cast<std::size_t>(rows_)) selected_.resize(static_cast<std::size_t>(rows_), false);
+  selected_[static_cast<std::size_t>(row)] = selected;
 }
 
 void ScriptedPrompts::Information(const std::string& title, const std::string& text) {

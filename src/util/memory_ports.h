@@ -1,6 +1,6 @@
 #pragma once
 // In-memory forms of the user-interface ports, for the headless runner and
-// the tests: a list of rows, a timer that only keeps its interval, boxes that
+// the tests: a view of an order list, a timer that only keeps its interval, boxes that
 // answer from a script and remember what they showed, and a clipboard.
 #include <deque>
 #include <optional>
@@ -11,21 +11,19 @@
 
 namespace qm {
 
+// A view of one list of the order book that keeps what a list view keeps of
+// its own: the rows' count, the focus and the selection (moved along when rows
+// go, as a list view moves them), repaints and colours.
 class MemoryOrderList : public OrderList {
  public:
-  explicit MemoryOrderList(int columns) : columns_(columns > 0 ? columns : 1) {}
-
-  int RowCount() const override { return static_cast<int>(rows_.size()); }
-  int ColumnCount() const override { return columns_; }
-  std::string Cell(int row, int column) const override;
+  void BeginReset() override;
+  void EndReset(int rows) override { rows_ = rows; }
+  void BeginInsert(int first, int last) override;
+  void EndInsert() override {}
+  void BeginRemove(int first, int last) override;
+  void EndRemove() override {}
   int CurrentRow() const override { return current_; }
   std::vector<int> SelectedRows() const override;
-  int AppendRow(const std::vector<std::string>& cells) override;
-  void AppendRows(const std::vector<std::vector<std::string>>& rows) override;
-  void SetCell(int row, int column, const std::string& text) override;
-  void DeleteRow(int row) override;
-  void DeleteRows(const std::vector<int>& rows) override;  // one pass
-  void DeleteAllRows() override;
   void Repaint() override { ++repaints_; }
   void SetColours(std::uint32_t text, std::uint32_t background) override {
     textColour_ = text;
@@ -33,24 +31,21 @@ class MemoryOrderList : public OrderList {
   }
 
   // What a user does: focus a row (-1 for none) and select rows.
-  void SetCurrentRow(int row) { current_ = (row >= 0 && row < RowCount()) ? row : -1; }
+  void SetCurrentRow(int row) { current_ = (row >= 0 && row < rows_) ? row : -1; }
   void SetSelected(int row, bool selected);
 
-  // The row holding `text` in `column`, -1 when none does.
-  int FindRow(int column, const std::string& text) const;
+  int Rows() const { return rows_; }
   int Repaints() const { return repaints_; }
+  int Resets() const { return resets_; }
   std::uint32_t TextColour() const { return textColour_; }
   std::uint32_t BackgroundColour() const { return backgroundColour_; }
 
  private:
-  struct Row {
-    std::vector<std::string> cells;
-    bool selected = false;
-  };
-  int columns_;
-  std::vector<Row> rows_;
+  int rows_ = 0;
   int current_ = -1;
+  std::vector<bool> selected_;
   int repaints_ = 0;
+  int resets_ = 0;
   std::uint32_t textColour_ = 0x000000;
   std::uint32_t backgroundColour_ = 0xFFFFFF;
 };

@@ -2,7 +2,6 @@
 // The small interfaces through which the core reaches the user interface.
 // app/ implements them with Qt widgets; the headless runner and the tests
 // implement them in memory. Every call is made on the UI thread.
-#include <algorithm>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -19,35 +18,30 @@ class Timer {
   virtual int Interval() const = 0;
 };
 
-// A report-style list of rows of text cells (UTF-8).
+// What shows one list of the order book (orders/order_book.h). The book owns
+// the rows; it tells its view of every change, before and after, the way a Qt
+// item model announces its changes, and asks it for the user's choice. Rows
+// are 0-based positions in the book's list at the moment of the call; they are
+// a view detail and never kept across a wait.
 class OrderList {
  public:
   virtual ~OrderList() = default;
-  virtual int RowCount() const = 0;
-  virtual int ColumnCount() const = 0;
-  // Empty text for a row or column out of range.
-  virtual std::string Cell(int row, int column) const = 0;
-  // The row with the focus, -1 when there is none.
+  virtual void BeginReset() {}
+  // Every row was replaced; the list now holds `rows` rows.
+  virtual void EndReset(int /*rows*/) {}
+  // Rows [first, last] are about to appear / have appeared.
+  virtual void BeginInsert(int /*first*/, int /*last*/) {}
+  virtual void EndInsert() {}
+  // Rows [first, last] are about to go / have gone.
+  virtual void BeginRemove(int /*first*/, int /*last*/) {}
+  virtual void EndRemove() {}
+  // The texts of rows [first, last] in `column` changed.
+  virtual void RowsChanged(int /*first*/, int /*last*/, int /*column*/) {}
+  // The row with the focus when it is selected, else the first selected row;
+  // -1 when there is none.
   virtual int CurrentRow() const = 0;
   // The selected rows, ascending.
   virtual std::vector<int> SelectedRows() const = 0;
-  // Appends a row; missing cells are empty, extra cells are dropped. Returns its index.
-  virtual int AppendRow(const std::vector<std::string>& cells) = 0;
-  // Appends many rows at once (one repaint).
-  virtual void AppendRows(const std::vector<std::vector<std::string>>& rows) = 0;
-  virtual void SetCell(int row, int column, const std::string& text) = 0;
-  // Out-of-range rows are ignored.
-  virtual void DeleteRow(int row) = 0;
-  // Deletes several rows at once (indices as they are before the call; repeated
-  // and out-of-range ones are ignored). The default deletes them one by one from
-  // the last; lists that can drop many rows in one pass override it.
-  virtual void DeleteRows(const std::vector<int>& rows) {
-    std::vector<int> order(rows);
-    std::sort(order.begin(), order.end(), [](int a, int b) { return a > b; });
-    order.erase(std::unique(order.begin(), order.end()), order.end());
-    for (int row : order) DeleteRow(row);
-  }
-  virtual void DeleteAllRows() = 0;
   virtual void Repaint() = 0;
   // Colours as 0xRRGGBB.
   virtual void SetColours(std::uint32_t text, std::uint32_t background) = 0;
@@ -77,12 +71,11 @@ class Clipboard {
   virtual std::vector<std::uint8_t> Picture() const = 0;
 };
 
-// What the core touches of the main window. The desktop fills it with adapters
-// of its widgets, the headless runner and the tests with in-memory ones. A
-// missing member means "nothing to show"; callers check before use.
+// What the core touches of the main window besides the order lists (those are
+// views of the order book). The desktop fills it with adapters of its
+// widgets, the headless runner and the tests with in-memory ones. A missing
+// member means "nothing to show"; callers check before use.
 struct MainView {
-  OrderList* unrated = nullptr;     // 超级列表框1: 订单编号, 买家旺旺, 确认时间 (hidden), 到期
-  OrderList* buyerRated = nullptr;  // 超级列表框2: 订单编号, 买家旺旺
   Timer* autoTimer = nullptr;       // 时钟1: the automatic rating pass, every 5000 ms
   Timer* refreshTimer = nullptr;    // 时钟2: the buyer-rated refresh, every 600000 ms
   Prompts* prompts = nullptr;

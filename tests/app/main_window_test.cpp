@@ -51,8 +51,9 @@ class MainWindowTest : public QObject {
     QCOMPARE(w.View().refreshTimer->Interval(), 0);
     QVERIFY(!FindControl(&w, "图片框2")->isVisibleTo(&w));
     QVERIFY(!FindControl(&w, "外形框3")->isVisibleTo(&w));
-    QCOMPARE(w.View().unrated->ColumnCount(), 4);
-    QCOMPARE(w.View().buyerRated->ColumnCount(), 2);
+    QCOMPARE(CurrentOrderBook(), &w.Book());
+    QCOMPARE(w.UnratedList().Widget()->model()->columnCount(), 4);
+    QCOMPARE(w.BuyerRatedList().Widget()->model()->columnCount(), 2);
     // The view reaches the widgets.
     w.View().setStatus("已成功获取Session授权 V测试");
     QCOMPARE(Control<QLabel>(&w, "标签3")->text(), QString("已成功获取Session授权 V测试"));
@@ -257,7 +258,8 @@ class MainWindowTest : public QObject {
     QVERIFY(Control<QLabel>(&w, "标签5")->text().contains(QString::fromStdString(sandbox.Seller().nick)));
     QVERIFY(w.Tray()->isVisible());
     // The first load fills the left list and puts the busy picture away.
-    QTRY_VERIFY_WITH_TIMEOUT(w.View().unrated->RowCount() > 0, 15000);
+    QTRY_VERIFY_WITH_TIMEOUT(w.Book().Unrated().RowCount() > 0, 15000);
+    QCOMPARE(w.UnratedList().Widget()->model()->rowCount(), w.Book().Unrated().RowCount());
     QTRY_VERIFY_WITH_TIMEOUT(!FindControl(&w, "图片框2")->isVisibleTo(&w), 15000);
     QTRY_VERIFY_WITH_TIMEOUT(!FirstLoadRunning(), 15000);
     QCoreApplication::processEvents();

@@ -1,7 +1,9 @@
 // The Qt adapters of the ports: lists over the list views, timers, the event
 // pump's waits and posts from worker threads, the busy picture.
 #include <QApplication>
-#include <QTreeWidget>
+#include <QHeaderView>
+#include <QSignalSpy>
+#include <QTreeView>
 #include <QtTest>
 #include <atomic>
 #include <chrono>
@@ -17,57 +19,64 @@ using namespace std::chrono_literals;
 class QtPortsTest : public QObject {
   Q_OBJECT
  private slots:
-  void listRowsAndCells() {
+  void listsShowTheBookAndFollowItsChanges() {
     QWidget w;
     BuildWindow(&w, MainWindowLayout());
-    QtOrderList list(Control<QTreeWidget>(&w, "超级列表框1"));
-    QCOMPARE(list.ColumnCount(), 4);
-    QCOMPARE(list.AppendRow({"1001", "买家甲", "2026-01-02 03:04:05"}), 0);
-    list.AppendRows({{"1002", "买家乙", "t", "x", "dropped"}, {"1003"}});
-    QCOMPARE(list.RowCount(), 3);
-    QCOMPARE(list.Cell(0, 1), std::string("买家甲"));
-    QCOMPARE(list.Cell(0, 3), std::string());
-    QCOMPARE(list.Cell(1, 3), std::string("x"));
-    QCOMPARE(list.Cell(2, 1), std::string());
-    QCOMPARE(list.Cell(9, 0), std::string());
-    QCOMPARE(list.Cell(0, 4), std::string());
-    list.SetCell(2, 3, "01天02小时");
-    QCOMPARE(list.Cell(2, 3), std::string("01天02小时"));
-    list.SetCell(7, 0, "ignored");
-    list.DeleteRow(5);
-    QCOMPARE(list.RowCount(), 3);
-    list.DeleteRow(0);
-    QCOMPARE(list.Cell(0, 0), std::string("1002"));
-    list.DeleteAllRows();
-    QCOMPARE(list.RowCount(), 0);
-  }
+    auto* view = Control<QTreeView>(&w, "超级列表框1");
+    OrderBook book;
+    QtOrderList list(view, book.Unrated());
+    QAbstractItemModel* model = view->model();
+    // The layout's titles and widths survive the change of model.
+    QCOMPARE(model->columnCount(), 4);
+    QCOMPARE(model->headerData(2, Qt::Horizontal).toString(), QString("确认时间"));
+    QCOMPARE(view->header()->sectionSize(1), 150);
+    QCOMPARE(view->header()->sectionSize(2), 0);
+    auto cell = [&](int row, int column) { return model->index(row, column).data().toString(); };
 
-  void deleteManyRowsAtOnce() {
-    QWidget w;
-    BuildWindow(&w, MainWindowLayout());
-    QtOrderList list(Control<QTreeWidget>(&w, "超级列表框2"));
-    for (int i = 0; i < 6; ++i) list.AppendRow({std::to_string(i)});
-    list.DeleteRows({4, 1, 4, 99, -1, 0});
-    QCOMPARE(list.RowCount(), 3);
-    QCOMPARE(list.Cell(0, 0), std::string("2"));
-    QCOMPARE(list.Cell(1, 0), std::string("3"));
-    QCOMPARE(list.Cell(2, 0), std::string("5"));
+    book.Unrated().Fill({{"1001", "<b>买家甲</b>", "2026-01-02 03:04:05"}, {"1002", "买家乙", ""}, {"1003", "c", ""}});
+    QCOMPARE(model->rowCount(), 3);
+    QCOMPARE(cell(0, 1), QString("<b>买家甲</b>"));
+    QCOMPARE(cell(0, 2), QString("2026-01-02 03:04:05"));
+    QCOMPARE(cell(0, 3), QString());
+    QSignalSpy changed(model, &QAbstractItemModel::dataChanged);
+    book.Unrated().SetTimeLeft(2, "01天02小时");
+    QCOMPARE(changed.count(), 1);
+    QCOMPARE(cell(2, 3), QString("01天02小时"));
+    book.Unrated().Append({{"1004", "d", ""}});
+    QCOMPARE(model->rowCount(), 4);
+
+    // The user's choice comes back as order numbers and follows its order.
+    view->setCurrentIndex(model->index(2, 0));
+    QCOMPARE(list.CurrentRow(), 2);
+    QCOMPARE(book.Unrated().CurrentOrder(), std::string("1003"));
+    book.Unrated().Remove("1001");
+    QCOMPARE(model->rowCount(), 3);
+    QCOMPARE(book.Unrated().CurrentOrder(), std::string("1003"));
+    QCOMPARE(cell(0, 0), QString("1002"));
+    book.Unrated().Clear();
+    QCOMPARE(model->rowCount(), 0);
+    QCOMPARE(list.CurrentRow(), -1);
   }
 
   void currentRowFollowsTheSelection() {
     QWidget w;
     BuildWindow(&w, MainWindowLayout());
-    auto* tree = Control<QTreeWidget>(&w, "超级列表框2");
-    QtOrderList list(tree);
-    for (int i = 0; i < 5; ++i) list.AppendRow({std::to_string(i), "b"});
+    auto* view = Control<QTreeView>(&w, "超级列表框2");
+    OrderBook book;
+    QtOrderList list(view, book.BuyerRated());
+    std::vector<Order> orders;
+    for (int i = 0; i < 5; ++i) orders.push_back({std::to_string(i), "b", ""});
+    book.BuyerRated().Fill(orders);
     QCOMPARE(list.CurrentRow(), -1);
-    tree->setCurrentItem(tree->topLevelItem(3));
+    view->setCurrentIndex(view->model()->index(3, 0));
     QCOMPARE(list.CurrentRow(), 3);
-    tree->topLevelItem(1)->setSelected(true);
+    view->selectionModel()->select(view->model()->index(1, 0),
+                                   QItemSelectionModel::Select | QItemSelectionModel::Rows);
     QCOMPARE(list.SelectedRows(), std::vector<int>({1, 3}));
+    QCOMPARE(book.BuyerRated().SelectedOrders(), std::vector<std::string>({"1", "3"}));
     QCOMPARE(list.CurrentRow(), 3);
     // A click on empty space clears the selection: no current row, whatever has the focus.
-    tree->clearSelection();
+    view->clearSelection();
     QCOMPARE(list.CurrentRow(), -1);
     QVERIFY(list.SelectedRows().empty());
   }

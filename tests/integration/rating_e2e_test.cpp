@@ -47,11 +47,7 @@ class FirstLoad : public ::testing::Test {
     for (const auto& r : world.Ratings()) s.insert(r.tid);
     return s;
   }
-  std::vector<std::string> Column(const MemoryOrderList& list, int column) {
-    std::vector<std::string> out;
-    for (int i = 0; i < list.RowCount(); ++i) out.push_back(list.Cell(i, column));
-    return out;
-  }
+  static std::vector<std::string> Column(const OrderRows& list, int column) { return test::RatingWorld::Column(list, column); }
 };
 
 TEST_F(FirstLoad, RatesExactlyTheOrdersWithinTheLeadTimeAndShowsTheRest) {

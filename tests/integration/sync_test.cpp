@@ -1,5 +1,6 @@
 // The first load and the buyer-rated refresh against the sandbox marketplace,
 // with the in-memory event loop and lists standing in for the main window.
+#include "orders/order_book.h"
 #include "orders/sync.h"
 
 #include <algorithm>
@@ -57,8 +58,9 @@ class SyncTest : public ::testing::Test {
     Session().sellerNick = sandbox_->Seller().nick;
 
     SetEventPump(&loop_);
-    view_.unrated = &unrated_;
-    view_.buyerRated = &buyerRated_;
+    unrated_.AttachView(&unratedView_);
+    buyerRated_.AttachView(&buyerRatedView_);
+    SetOrderBook(&book_);
     view_.setStatus = [this](const std::string& text) {
       EXPECT_TRUE(loop_.OnOwnerThread());
       statuses_.push_back(text);
@@ -73,6 +75,7 @@ class SyncTest : public ::testing::Test {
   void TearDown() override {
     SetFirstLoadDoneHandler(nullptr);
     SetMainView(nullptr);
+    SetOrderBook(nullptr);
     SetEventPump(nullptr);
   }
 
@@ -121,15 +124,18 @@ class SyncTest : public ::testing::Test {
 
   std::vector<std::string> UnratedTids() const {
     std::vector<std::string> out;
-    for (int i = 0; i < unrated_.RowCount(); ++i) out.push_back(unrated_.Cell(i, 0));
+    for (int i = 0; i < unrated_.RowCount(); ++i) out.emplace_back(unrated_.Cell(i, 0));
     return out;
   }
 
   test::TempDir dir_;
   std::unique_ptr<test::Sandbox> sandbox_;
   EventLoop loop_;
-  MemoryOrderList unrated_{4};
-  MemoryOrderList buyerRated_{2};
+  OrderBook book_;
+  OrderRows& unrated_ = book_.Unrated();
+  OrderRows& buyerRated_ = book_.BuyerRated();
+  MemoryOrderList unratedView_;
+  MemoryOrderList buyerRatedView_;
   MainView view_;
   std::vector<std::string> statuses_;
   std::vector<bool> busy_;
@@ -192,7 +198,7 @@ TEST_F(SyncTest, ACapitalisedOrEmptyHasNextEndsThePaging) {
   AddUnrated(150);
   for (const std::string& text : {std::string("True"), std::string()}) {
     ASSERT_FALSE(Admin("quirks", json{{"has_next", text}}).empty());
-    unrated_.DeleteAllRows();
+    unrated_.Clear();
     RunFirstLoad();
     for (const char* side : {kRateUnbuyer, kRateUnseller}) EXPECT_EQ(PageCalls(side).size(), 1u) << side;
     EXPECT_EQ(LastSyncResult().buyerSide.kept, 100) << "has_next \"" << text << "\"";
@@ -257,9 +263,9 @@ TEST_F(SyncTest, TheLeftListHoldsOrdersUnratedOnBothSidesOldestFirst) {
   EXPECT_EQ(seenByHandler, expected);
   EXPECT_TRUE(lockHeldDuringHandler);
   EXPECT_EQ(busy_, (std::vector<bool>{true, false}));
-  EXPECT_EQ(unrated_.TextColour(), 0x0060C0u);
-  EXPECT_EQ(buyerRated_.TextColour(), 0x0060C0u);
-  EXPECT_EQ(unrated_.BackgroundColour(), 0xFFFFFFu);
+  EXPECT_EQ(unratedView_.TextColour(), 0x0060C0u);
+  EXPECT_EQ(buyerRatedView_.TextColour(), 0x0060C0u);
+  EXPECT_EQ(unratedView_.BackgroundColour(), 0xFFFFFFu);
   EXPECT_EQ(buyerRated_.RowCount(), 0);
   ASSERT_FALSE(statuses_.empty());
   EXPECT_NE(statuses_.back().find("双方未评价 3 笔"), std::string::npos) << statuses_.back();
@@ -274,7 +280,7 @@ TEST_F(SyncTest, QuotedNicksAndPrettyPrintedRepliesArriveIntact) {
   AddUnrated(120, 30, "8");  // two pages, in pretty form
   RunFirstLoad();
   ASSERT_EQ(unrated_.RowCount(), 122);
-  const int a = unrated_.FindRow(0, "3001"), b = unrated_.FindRow(0, "3002");
+  const int a = unrated_.Find("3001"), b = unrated_.Find("3002");
   ASSERT_GE(a, 0);
   ASSERT_GE(b, 0);
   EXPECT_EQ(unrated_.Cell(a, 1), quoted);
@@ -320,27 +326,27 @@ TEST_F(SyncTest, TheRefreshMovesBuyerRatedOrdersFromTheLeftListToTheRight) {
                           {"buyer_rate", "good"}}}));
   RunFirstLoad();
   ASSERT_EQ(unrated_.RowCount(), 5);
-  const std::string moved = unrated_.Cell(2, 0), movedNick = unrated_.Cell(2, 1);
-  unrated_.SetCurrentRow(4);
-  const std::string focused = unrated_.Cell(4, 0);
+  const std::string moved(unrated_.Cell(2, 0)), movedNick(unrated_.Cell(2, 1));
+  unratedView_.SetCurrentRow(4);
+  const std::string focused(unrated_.Cell(4, 0));
   ASSERT_FALSE(Admin("buyer-rate", json{{"tid", moved}, {"result", "good"}, {"content", "好"}}).empty());
 
   RefreshBuyerRatedList();
   EXPECT_EQ(unrated_.RowCount(), 4);
-  EXPECT_EQ(unrated_.FindRow(0, moved), -1);
+  EXPECT_EQ(unrated_.Find(moved), -1);
   ASSERT_EQ(buyerRated_.RowCount(), 2);
-  const int row = buyerRated_.FindRow(0, moved);
+  const int row = buyerRated_.Find(moved);
   ASSERT_GE(row, 0);
   EXPECT_EQ(buyerRated_.Cell(row, 1), movedNick);
-  EXPECT_GE(buyerRated_.FindRow(0, "6001"), 0);
-  EXPECT_EQ(unrated_.Cell(unrated_.CurrentRow(), 0), focused);
+  EXPECT_GE(buyerRated_.Find("6001"), 0);
+  EXPECT_EQ(unrated_.CurrentOrder(), focused);
   EXPECT_EQ(LastRefreshStats().kept, 2);
   const auto calls = PageCalls(kRateBuyerUnseller);
   ASSERT_FALSE(calls.empty());
   EXPECT_EQ(calls.back().query.at("fields"), "tid,buyer_nick");
 
   // From another thread the list work still happens on the UI thread.
-  buyerRated_.DeleteAllRows();
+  buyerRated_.Clear();
   std::atomic<bool> done{false};
   std::thread worker([&] {
     RefreshBuyerRatedList();

@@ -23,7 +23,7 @@ TEST_F(Refresh, RebuildsTheBuyerRatedListAndRearmsAfterTenMinutes) {
   const std::string open = world.AddTrade(60, "未评");
   world.AddUnratedRow(rated, "已评", 50);  // listed at the first load, rated by its buyer since
   world.AddUnratedRow(open, "未评", 60);
-  world.buyerRated.AppendRow({"stale", "old"});
+  world.buyerRated.Append({{"stale", "old", ""}});
   int intervalDuring = -1;
   world.refreshTimer.SetInterval(kRefreshIntervalMs);
   world.Loop().Post([&] { intervalDuring = world.refreshTimer.Interval(); });

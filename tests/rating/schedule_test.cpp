@@ -91,11 +91,7 @@ class AutoPass : public ::testing::Test {
     for (const auto& r : world.Ratings()) tids.push_back(r.tid);
     return tids;
   }
-  std::vector<std::string> ListedTids() {
-    std::vector<std::string> tids;
-    for (int i = 0; i < world.unrated.RowCount(); ++i) tids.push_back(world.unrated.Cell(i, 0));
-    return tids;
-  }
+  std::vector<std::string> ListedTids() { return RatingWorld::Column(world.unrated, kColumnOrderNumber); }
 };
 
 TEST_F(AutoPass, PostsDueOrdersBottomUpAndShowsTheTimeLeftOfTheOthers) {
@@ -106,19 +102,18 @@ TEST_F(AutoPass, PostsDueOrdersBottomUpAndShowsTheTimeLeftOfTheOthers) {
   const int ago[] = {300, 337, 100, 363, 334};
   const char* buyers[] = {"早", "到期甲", "晚", "过期三小时", "差一点"};
   for (int i = 0; i < 5; ++i) world.AddUnratedRow(tids[i], buyers[i], ago[i]);
-  world.unrated.AppendRow({"555", "无时间", "", ""});
-  world.unrated.AppendRow({"556", "坏时间", "yesterday", ""});
+  world.unrated.Append({{"555", "无时间", ""}, {"556", "坏时间", "yesterday"}});
 
   int intervalDuringPass = -1;
   world.Loop().Post([&] { intervalDuringPass = world.autoTimer.Interval(); });
   world.autoTimer.SetInterval(5000);
-  const int repaints1 = world.unrated.Repaints(), repaints2 = world.buyerRated.Repaints();
+  const int repaints1 = world.unratedView.Repaints(), repaints2 = world.buyerRatedView.Repaints();
   RunAutoRatingPass();
 
   EXPECT_EQ(intervalDuringPass, 0);
   EXPECT_EQ(world.autoTimer.Interval(), kAutoPassIntervalMs);
-  EXPECT_GT(world.unrated.Repaints(), repaints1);
-  EXPECT_GT(world.buyerRated.Repaints(), repaints2);
+  EXPECT_GT(world.unratedView.Repaints(), repaints1);
+  EXPECT_GT(world.buyerRatedView.Repaints(), repaints2);
   // The deadline-passed order (lower row) is posted first, then the 22-hour
   // one; the platform refuses the late one, so its row stays for the next pass.
   EXPECT_EQ(RatedTids(), (std::vector<std::string>{tids[1]}));
@@ -154,7 +149,7 @@ TEST_F(AutoPass, FractionalLeadTimeRatesTwentyFourHoursAndShowsTwentyFive) {
 TEST_F(AutoPass, EmptyListOnlyRepaintsAndRearms) {
   RunAutoRatingPass();
   EXPECT_EQ(world.autoTimer.Interval(), kAutoPassIntervalMs);
-  EXPECT_EQ(world.unrated.Repaints(), 1);
+  EXPECT_EQ(world.unratedView.Repaints(), 1);
   EXPECT_TRUE(world.Ratings().empty());
 }
 

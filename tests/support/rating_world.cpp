@@ -31,8 +31,9 @@ RatingWorld::RatingWorld(const Sandbox::Options& options) : sandbox_(options) {
   s.ratingHours = 24.0f;
   ResumeSchedule();
 
-  view_.unrated = &unrated;
-  view_.buyerRated = &buyerRated;
+  unrated.AttachView(&unratedView);
+  buyerRated.AttachView(&buyerRatedView);
+  SetOrderBook(&book);
   view_.autoTimer = &autoTimer;
   view_.refreshTimer = &refreshTimer;
   view_.prompts = &prompts;
@@ -46,6 +47,7 @@ RatingWorld::RatingWorld(const Sandbox::Options& options) : sandbox_(options) {
 
 RatingWorld::~RatingWorld() {
   SetMainView(nullptr);
+  SetOrderBook(nullptr);
   SetEventPump(nullptr);
   ResumeSchedule();
 }
@@ -74,7 +76,13 @@ std::string RatingWorld::AddTrade(int hoursAgo, const std::string& buyer, const 
 }
 
 void RatingWorld::AddUnratedRow(const std::string& tid, const std::string& buyer, int hoursAgo) {
-  unrated.AppendRow({tid, buyer, EndTimeHoursAgo(hoursAgo), ""});
+  unrated.Append({{tid, buyer, EndTimeHoursAgo(hoursAgo)}});
+}
+
+std::vector<std::string> RatingWorld::Column(const OrderRows& list, int column) {
+  std::vector<std::string> out;
+  for (int i = 0; i < list.RowCount(); ++i) out.emplace_back(list.Cell(i, column));
+  return out;
 }
 
 std::vector<SandboxRating> RatingWorld::Ratings() const {

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "orders/order_book.h"
 #include "support/sandbox_process.h"
 #include "support/temp_dir.h"
 #include "util/event_loop.h"
@@ -34,8 +35,13 @@ class RatingWorld {
   EventLoop& Loop() { return loop_; }
   TempDir& Dir() { return dir_; }
   MainView& View() { return view_; }
-  MemoryOrderList unrated{4};
-  MemoryOrderList buyerRated{2};
+  // The run's book (the program's current one while the world lives) and
+  // the views of its two lists.
+  OrderBook book;
+  OrderRows& unrated = book.Unrated();
+  OrderRows& buyerRated = book.BuyerRated();
+  MemoryOrderList unratedView;
+  MemoryOrderList buyerRatedView;
   MemoryTimer autoTimer;
   MemoryTimer refreshTimer;
   ScriptedPrompts prompts;
@@ -50,7 +56,7 @@ class RatingWorld {
   std::string AddTrade(int hoursAgo, const std::string& buyer, const std::string& buyerRate = "none");
   // Many at once: (hoursAgo, buyer) pairs; their tids in the same order.
   std::vector<std::string> AddTrades(const std::vector<std::pair<int, std::string>>& trades);
-  // A row of 超级列表框1 as the first load writes it.
+  // An order of the unrated list as the first load gives it.
   void AddUnratedRow(const std::string& tid, const std::string& buyer, int hoursAgo);
 
   // The seller's ratings the sandbox holds.
@@ -64,6 +70,8 @@ class RatingWorld {
 
   // The end time text of a trade that ended `hoursAgo` hours and a half ago.
   static std::string EndTimeHoursAgo(int hoursAgo);
+  // The texts of one column of a list, top to bottom.
+  static std::vector<std::string> Column(const OrderRows& list, int column);
 
  private:
   Sandbox sandbox_;
