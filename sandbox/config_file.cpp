@@ -1,5 +1,6 @@
 #include "config_file.h"
 
+#include <fcntl.h>
 #include <iconv.h>
 #include <unistd.h>
 
@@ -124,12 +125,22 @@ bool WriteSellerConfig(const std::string& path, const Seller& seller, std::strin
   std::string out;
   for (const std::string& line : lines) out += line + nl;
 
+  // The section holds the demo seller's secret and session key: the
+  // temporary file is the owner's alone from its first byte.
   const std::string temp = path + ".tmp" + std::to_string(getpid());
   {
-    std::ofstream f(temp, std::ios::binary | std::ios::trunc);
-    f << out;
-    f.flush();
-    if (!f) {
+    std::remove(temp.c_str());
+    const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    std::size_t done = 0;
+    while (fd >= 0 && done < out.size()) {
+      const ssize_t n = ::write(fd, out.data() + done, out.size() - done);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) break;
+      done += static_cast<std::size_t>(n);
+    }
+    const bool written = fd >= 0 && done == out.size() && ::fsync(fd) == 0;
+    if (fd >= 0) ::close(fd);
+    if (!written) {
       *error = "cannot write " + temp;
       std::remove(temp.c_str());
       return false;

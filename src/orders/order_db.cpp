@@ -1,14 +1,15 @@
 #include "orders/order_db.h"
 
-#include <atomic>
-#include <chrono>
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
-#include <functional>
 #include <mutex>
 #include <system_error>
-#include <thread>
 
 #include "settings/app_session.h"
+#include "util/file_io.h"
+
+#include <unistd.h>
 
 namespace qm {
 namespace fs = std::filesystem;
@@ -32,14 +33,19 @@ std::string SqliteMessage(sqlite3* db, int rc) {
   return sqlite3_errstr(rc);
 }
 
-// A name beside `target` that no other writer uses.
-std::string TemporaryNameFor(const std::string& target) {
-  static std::atomic<unsigned> counter{0};
-  auto ticks = std::chrono::steady_clock::now().time_since_epoch().count();
-  auto thread = std::hash<std::thread::id>{}(std::this_thread::get_id());
-  return target + ".part-" + std::to_string(static_cast<unsigned long long>(ticks) ^ thread) + "-" +
-         std::to_string(counter++);
-}
+// A fresh, empty file beside `target` for SQLite to build in (an empty file
+// is an empty database): owner-only, and locked while it is being built so
+// that the next start can tell one left by a killed run (file_io.h).
+struct BuildFile {
+  std::string path;  // before fd: the constructor fills it
+  int fd = -1;
+  explicit BuildFile(const std::string& target) : fd(MakeTemporaryBeside(target, &path)) {}
+  ~BuildFile() {
+    if (fd >= 0) ::close(fd);
+  }
+  BuildFile(const BuildFile&) = delete;
+  BuildFile& operator=(const BuildFile&) = delete;
+};
 
 void RemoveQuietly(const std::string& path) {
   std::error_code ec;
@@ -111,8 +117,12 @@ bool IsOrderDatabase(const std::string& path, std::string* error) {
     SetError(error, "文件不存在：" + path);
     return false;
   }
+  // A run killed in the middle of a write leaves a hot journal, which only a
+  // connection that may write can roll back; a read-only look would refuse
+  // the database for good ("attempt to write a readonly database").
+  const bool hotJournal = fs::exists(PathFromUtf8(path + "-journal"), ec);
   sqlite3* db = nullptr;
-  int rc = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
+  int rc = sqlite3_open_v2(path.c_str(), &db, hotJournal ? SQLITE_OPEN_READWRITE : SQLITE_OPEN_READONLY, nullptr);
   bool ok = rc == SQLITE_OK;
   std::string why;
   if (!ok) {
@@ -130,9 +140,14 @@ bool MakeOrderDbTemplate(const std::string& path, std::string* error) {
   std::error_code ec;
   if (fs::exists(PathFromUtf8(path), ec)) return IsOrderDatabase(path, error);
 
-  const std::string tmp = TemporaryNameFor(path);
+  const BuildFile build(path);
+  if (build.fd < 0) {
+    SetError(error, "无法创建 " + path + "：" + std::strerror(errno));
+    return false;
+  }
+  const std::string& tmp = build.path;
   sqlite3* db = nullptr;
-  int rc = sqlite3_open_v2(tmp.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+  int rc = sqlite3_open_v2(tmp.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr);
   if (rc == SQLITE_OK) rc = sqlite3_exec(db, kOrderDbSchemaSql, nullptr, nullptr, nullptr);
   std::string why = rc == SQLITE_OK ? std::string() : SqliteMessage(db, rc);
   if (sqlite3_close(db) != SQLITE_OK && rc == SQLITE_OK) {
@@ -167,14 +182,19 @@ bool PrepareOrderDatabase(const std::string& nick, std::string* error) {
 
   // Copy through SQLite rather than byte by byte, so a template in any
   // journal mode gives a complete database.
-  const std::string tmp = TemporaryNameFor(dbPath);
+  const BuildFile build(dbPath);
+  if (build.fd < 0) {
+    SetError(error, "无法创建 " + dbPath + "：" + std::strerror(errno));
+    return false;
+  }
+  const std::string& tmp = build.path;
   sqlite3* source = nullptr;
   sqlite3* target = nullptr;
   std::string why;
   int rc = sqlite3_open_v2(templatePath.c_str(), &source, SQLITE_OPEN_READONLY, nullptr);
   if (rc != SQLITE_OK) why = SqliteMessage(source, rc);
   if (rc == SQLITE_OK) {
-    rc = sqlite3_open_v2(tmp.c_str(), &target, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+    rc = sqlite3_open_v2(tmp.c_str(), &target, SQLITE_OPEN_READWRITE, nullptr);
     if (rc != SQLITE_OK) why = SqliteMessage(target, rc);
   }
   if (rc == SQLITE_OK) {
@@ -299,6 +319,9 @@ bool OrderDatabase::Open(const std::string& path) {
     Close();
     return false;
   }
+  // It lists the seller's buyers: the owner's alone, as the settings are.
+  // (SQLite gives its journal and log files the database's mode.)
+  fs::permissions(PathFromUtf8(path), fs::perms::owner_read | fs::perms::owner_write, ec);
   sqlite3_busy_timeout(db_, 5000);
   // The tables are scratch data rebuilt on every run: commits need not wait
   // for the disk, but the file must stay consistent if the program is killed.

@@ -55,19 +55,17 @@ bool CreateWithContent(const std::string& path, const std::string& initial) {
   struct stat st {};
   if (::lstat(path.c_str(), &st) == 0) return true;
   if (errno != ENOENT) return true;  // let the open report what is wrong
-  std::string pattern = path + ".new-XXXXXX";
-  std::vector<char> name(pattern.begin(), pattern.end());
-  name.push_back('\0');
-  const int fd = ::mkostemp(name.data(), O_CLOEXEC);
+  std::string temp;
+  const int fd = MakeTemporaryBeside(path, &temp);
   if (fd >= 0) {
-    bool ok = WriteAll(fd, initial) && ::fchmod(fd, 0644) == 0 && ::fsync(fd) == 0;
-    if (::close(fd) != 0) ok = false;
-    if (ok && ::link(name.data(), path.c_str()) != 0 && errno != EEXIST) ok = false;
-    ::unlink(name.data());
+    bool ok = WriteAll(fd, initial) && ::fsync(fd) == 0;
+    if (ok && ::link(temp.c_str(), path.c_str()) != 0 && errno != EEXIST) ok = false;
+    ::unlink(temp.c_str());
+    ::close(fd);
     if (ok) return true;
   }
   // Where no temporary file or hard link can be made, create it in place.
-  const int direct = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+  const int direct = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
   if (direct < 0) return errno == EEXIST;
   const bool ok = WriteAll(direct, initial);
   ::close(direct);

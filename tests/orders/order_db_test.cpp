@@ -4,6 +4,7 @@
 #include <filesystem>
 
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -88,7 +89,40 @@ TEST_F(OrderDbTest, StartUpMakesTheTemplateAndOneDatabasePerAccount) {
   EXPECT_TRUE(b.UnratedOrders().empty());
   // No half-made files are left behind.
   for (const auto& entry : std::filesystem::directory_iterator(dir_.path()))
-    EXPECT_EQ(entry.path().string().find(".part-"), std::string::npos) << entry.path();
+    EXPECT_EQ(entry.path().string().find(".tmp-"), std::string::npos) << entry.path();
+  // The files list the seller's buyers: the owner's alone.
+  struct stat st {};
+  ASSERT_EQ(::stat(DbPath("店铺甲").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+}
+
+TEST_F(OrderDbTest, ARunKilledInTheMiddleOfAWriteLeavesADatabaseTheNextRunCanUse) {
+  ASSERT_TRUE(PrepareOrderDatabase("killed"));
+  const std::string path = DbPath("killed");
+  // A child writes more than its page cache holds inside a transaction in
+  // the rollback journal's mode, and dies without a commit or a close: the
+  // journal stays hot beside a half-written file.
+  const pid_t child = ::fork();
+  if (child == 0) {
+    sqlite3* db = nullptr;
+    sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr);
+    sqlite3_exec(db, "PRAGMA cache_size=1; BEGIN", nullptr, nullptr, nullptr);
+    for (int i = 0; i < 2000; ++i)
+      sqlite3_exec(db, "INSERT INTO 买家未评价 VALUES('1','一个很长的买家名字用来填满页面','2026-01-01 00:00:00')",
+                   nullptr, nullptr, nullptr);
+    ::_exit(0);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(std::filesystem::exists(path + "-journal")) << "the child left no journal";
+
+  std::string error;
+  EXPECT_TRUE(PrepareOrderDatabase("killed", &error)) << error;
+  OrderDatabase db;
+  ASSERT_TRUE(db.Open(path)) << db.LastError();
+  RecordSet rows = db.Query("select count(*) from 买家未评价");
+  EXPECT_EQ(rows.Read(1), "0");  // rolled back
+  EXPECT_TRUE(db.ClearTables()) << db.LastError();
 }
 
 TEST_F(OrderDbTest, ExistingFilesAreKeptAsTheyAre) {

@@ -116,7 +116,7 @@ TEST_F(ProfileFiles, NewFileIsCrLfAndPrivateToItsOwner) {
   EXPECT_EQ(st.st_mode & 0777, 0600u);
 }
 
-TEST_F(ProfileFiles, ExistingPermissionsAndSymbolicLinksSurviveAReplace) {
+TEST_F(ProfileFiles, SymbolicLinksSurviveAReplaceAndAnOpenModeIsTightened) {
   const std::string real = dir.File("real.ini");
   ASSERT_TRUE(WriteFileBytes(real, "[s]\r\nk=1\r\n"));
   ASSERT_EQ(::chmod(real.c_str(), 0644), 0);
@@ -126,7 +126,7 @@ TEST_F(ProfileFiles, ExistingPermissionsAndSymbolicLinksSurviveAReplace) {
   EXPECT_EQ(ReadFileBytes(real), "[s]\r\nk=2\r\n");
   struct stat st {};
   ASSERT_EQ(::stat(real.c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 0777, 0644u);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);  // it holds the seller's secrets
   // Nothing is left beside the file.
   int entries = 0;
   for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(dir.path())) ++entries;
