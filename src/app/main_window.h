@@ -19,6 +19,7 @@ inline constexpr const char* kEmptyKeyText = "‘AppKey’或‘AppSecret’为�
 inline constexpr const char* kEmptyKeyTitle = "程序获取授权出错，将退出。";
 inline constexpr const char* kNoSessionTitle = "没有Session授权";
 inline constexpr const char* kSessionFailedTitle = "Session授权失败";
+inline constexpr const char* kDatabaseFailedTitle = "订单数据库无法使用";
 
 class MainWindow : public QWidget {
   Q_OBJECT
