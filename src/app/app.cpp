@@ -141,7 +141,7 @@ int RunApp(int argc, char** argv) {
   QApplication::setApplicationName("Quillmere");
   QApplication::setWindowIcon(ProgramIcon());
 
-  if (!UseProgramDirOrSay(line.dataDir)) return 2;
+  if (!UseProgramDirOrSay(line.dataDir)) return kExitUsage;
   AppSession& s = Session();
   if (!line.platform.empty()) s.endpoints = Endpoints::AtBase(line.platform);
 

@@ -15,8 +15,6 @@ class QMenu;
 namespace qm {
 
 inline constexpr const char* kExitTitle = "退出评价软件";
-inline constexpr const char* kEmptyKeyText = "‘AppKey’或‘AppSecret’为空，请检查！";
-inline constexpr const char* kEmptyKeyTitle = "程序获取授权出错，将退出。";
 inline constexpr const char* kNoSessionTitle = "没有Session授权";
 inline constexpr const char* kSessionFailedTitle = "Session授权失败";
 inline constexpr const char* kDatabaseFailedTitle = "订单数据库无法使用";

@@ -184,7 +184,7 @@ std::string StartupStopLine(const StartupStep& step, const std::string& nick) {
       return "start: the standing comment file " + step.reason +
              " cannot be opened (is another run using this account?)";
     case StartupOutcome::NoCredentials:
-      return "message: 程序获取授权出错，将退出。: ‘AppKey’或‘AppSecret’为空，请检查！";
+      return std::string("message: ") + kEmptyKeyTitle + ": " + kEmptyKeyText;
     case StartupOutcome::NoSessionKey:
       return "start: no stored SessionKey for " + nick + "; authorise once with the desktop program";
     case StartupOutcome::SessionRefused: return "start: the platform did not confirm the session of " + nick;

@@ -19,6 +19,10 @@ enum class StartupOutcome {
   DatabaseUnusable,  // the order database cannot be made or opened
 };
 
+// What the desktop's box and the runner's line say about an empty key or secret.
+inline constexpr const char* kEmptyKeyTitle = "程序获取授权出错，将退出。";
+inline constexpr const char* kEmptyKeyText = "‘AppKey’或‘AppSecret’为空，请检查！";
+
 struct StartupStep {
   StartupOutcome outcome = StartupOutcome::Ready;
   std::string reason;  // why, for the outcomes that have more to say than their name
