@@ -25,8 +25,9 @@ class MainWindow : public QWidget {
   MainWindow();
   ~MainWindow() override;
 
-  // The start-up sequence: the account choice, the key and secret check, the
-  // session key, the seller check, the tray icon and the first load. False
+  // The start-up sequence: the account choice, then the rest of the core's
+  // start-up (key and secret, session key, seller check, order database) with
+  // a box for each refusal, then the tray icon and the first load. False
   // when the program was ended on the way (EndProgram has been called).
   bool RunStartup();
 
