@@ -122,7 +122,7 @@ void BM_WebRequest(benchmark::State& state) {
   const std::string url = Server().Url();
   qm::EventLoop loop;
   qm::SetEventPump(&loop);
-  for (auto _ : state) benchmark::DoNotOptimize(qm::web_request(url));
+  for (auto _ : state) benchmark::DoNotOptimize(qm::web_request(qm::WebRequest::Get(url)).body);
   qm::SetEventPump(nullptr);
 }
 BENCHMARK(BM_WebRequest)->Unit(benchmark::kMicrosecond);
@@ -147,7 +147,7 @@ void BM_WebRequestOverhead(benchmark::State& state) {
   for (auto _ : state) {
     const double f = timed([&] { return BareGet(url); });
     const double k = timed([&] { return BareGetKeepAlive(url); });
-    const double w = timed([&] { return qm::web_request(url); });
+    const double w = timed([&] { return qm::web_request(qm::WebRequest::Get(url)).body; });
     fresh += f;
     kept += k;
     web += w;

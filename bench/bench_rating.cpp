@@ -61,7 +61,7 @@ void BM_PassThousandDue(benchmark::State& state) {
       const auto body = qm::BuildRatingForm(qm::Session().AppKey, qm::Session().AppSecret, "1", "good",
                                             "seller", qm::Session().autoContent, qm::Session().SessionKey);
       const auto t0 = Clock::now();
-      qm::web_request(url, "POST", "", "", "", "", body);
+      qm::web_request(qm::WebRequest::Post(url, body));
       trips.push_back(std::chrono::duration<double>(Clock::now() - t0).count());
     }
     std::sort(trips.begin(), trips.end());

@@ -9,33 +9,10 @@
 #include "app/builder.h"
 #include "app/qt_ports.h"
 #include "app/shutdown.h"
-#include "rating/comments.h"
-#include "settings/app_session.h"
+#include "rating/startup.h"
 #include "settings/config.h"
-#include "util/text_codec.h"
 
 namespace qm {
-
-std::string AccountNameProblem(const std::string& nick) {
-  if (nick.find('/') != std::string::npos || nick.find('\\') != std::string::npos) {
-    return "帐号名称不能包含路径分隔符（“/”或“\\”）。";
-  }
-  if (nick.find("..") != std::string::npos) return "帐号名称不能包含“..”。";
-  for (unsigned char ch : nick) {
-    if (ch < 0x20 || ch == 0x7F) return "帐号名称不能包含控制字符（如换行或制表符）。";
-  }
-  const std::u16string wide = Utf8ToUtf16(nick);
-  for (char16_t ch : wide) {
-    if (ch >= 0x80 && ch <= 0x9F) return "帐号名称不能包含控制字符（如换行或制表符）。";
-    if (std::u16string_view(u"<>:\"|?*").find(ch) != std::u16string_view::npos) {
-      return "帐号名称不能包含文件名不允许的字符 < > : \" | ? *。";
-    }
-  }
-  if (!IsValidUtf8(nick) || GbkToUtf8(Utf8ToGbk(nick)) != nick) {
-    return "帐号名称含有GBK编码无法表示的字符，无法用作文件名。";
-  }
-  return {};
-}
 
 AccountDialog::AccountDialog(QWidget* owner) : QDialog(owner) {
   BuildWindow(this, AccountDialogLayout());
@@ -89,23 +66,22 @@ bool AccountDialog::eventFilter(QObject* watched, QEvent* event) {
 void AccountDialog::OnLogin() {
   const std::string nick = S(box_->currentText());
   if (nick.empty()) return;
-  const std::string problem = AccountNameProblem(nick);
-  if (!problem.empty()) {
-    QtPrompts().Information(kBadAccountTitle, problem + "\n请重新选择或输入卖家帐号。");
-    box_->setFocus(Qt::OtherFocusReason);
-    return;
+  const StartupStep step = OpenAccount(nick);
+  switch (step.outcome) {
+    case StartupOutcome::Ready:
+      accept();
+      return;
+    case StartupOutcome::BadAccountName:
+      QtPrompts().Information(kBadAccountTitle, step.reason + "\n请重新选择或输入卖家帐号。");
+      box_->setFocus(Qt::OtherFocusReason);
+      return;
+    default:
+      // The comment file is held by another run of the program for this
+      // seller: this one ends without a word.
+      EndProgram(0);
+      reject();
+      return;
   }
-  if (!LoadAutoComment(nick)) {
-    // Most often another run of the program holds this seller's comment file.
-    EndProgram(0);
-    reject();
-    return;
-  }
-  AppSession& s = Session();
-  s.AppKey = ReadAppKey(nick);
-  s.AppSecret = ReadAppSecret(nick);
-  s.sellerNick = nick;
-  accept();
 }
 
 }  // namespace qm

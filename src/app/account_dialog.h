@@ -14,12 +14,6 @@ namespace qm {
 inline const QColor kAccountIdleColour{0, 136, 255};
 inline const QColor kAccountChosenColour{0, 96, 192};
 
-// Why an account name cannot be used, or the empty text when it can. The name
-// becomes part of file names beside the program, so path separators, "..",
-// control characters, the characters Windows file names cannot hold and
-// characters outside GBK are refused.
-std::string AccountNameProblem(const std::string& nick);
-
 inline constexpr const char* kBadAccountTitle = "帐号名称无效";
 
 class AccountDialog : public QDialog {

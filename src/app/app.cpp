@@ -19,6 +19,7 @@
 #include "app/qt_ports.h"
 #include "app/screenshots.h"
 #include "headless/runner.h"
+#include "rating/startup.h"
 #include "settings/app_session.h"
 
 namespace qm {
@@ -73,6 +74,14 @@ class StartupObserver : public QObject {
 };
 
 }  // namespace
+
+bool UseProgramDirOrSay(const std::string& dataDir) {
+  const std::string executableDir = S(QDir::cleanPath(QCoreApplication::applicationDirPath()));
+  const StartupStep step = UseProgramDir(dataDir, executableDir);
+  if (step.Ready()) return true;
+  QtPrompts().Information(kBadDataDirTitle, step.reason + "\n程序将退出。");
+  return false;
+}
 
 CommandLine ParseCommandLine(int argc, char** argv) {
   CommandLine line;
@@ -132,17 +141,8 @@ int RunApp(int argc, char** argv) {
   QApplication::setApplicationName("Quillmere");
   QApplication::setWindowIcon(ProgramIcon());
 
+  if (!UseProgramDirOrSay(line.dataDir)) return kExitUsage;
   AppSession& s = Session();
-  if (!line.dataDir.empty()) {
-    QDir dir(QString::fromLocal8Bit(line.dataDir.c_str()));
-    if (!dir.exists() && !QDir().mkpath(dir.absolutePath())) {
-      std::fprintf(stderr, "quillmere: cannot make the data directory %s\n", line.dataDir.c_str());
-      return 2;
-    }
-    s.programDir = S(QDir::cleanPath(dir.absolutePath()));
-  } else {
-    s.programDir = S(QDir::cleanPath(QCoreApplication::applicationDirPath()));
-  }
   if (!line.platform.empty()) s.endpoints = Endpoints::AtBase(line.platform);
 
   QtEventPump pump;

@@ -17,6 +17,13 @@ struct CommandLine {
 // Reads the options the desktop knows; others are left for Qt.
 CommandLine ParseCommandLine(int argc, char** argv);
 
+inline constexpr const char* kBadDataDirTitle = "数据目录无效";
+
+// Sets the program directory: the one given with --data-dir, or the
+// executable's. False after a box naming a given directory that is missing or
+// not a directory (it is never made).
+bool UseProgramDirOrSay(const std::string& dataDir);
+
 // The whole program: with --headless the runner without windows, otherwise
 // the desktop. Returns the exit code.
 int RunApp(int argc, char** argv);

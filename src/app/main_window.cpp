@@ -14,7 +14,7 @@
 #include "app/builder.h"
 #include "app/icons.h"
 #include "app/shutdown.h"
-#include "platform/session_check.h"
+#include "rating/startup.h"
 #include "settings/app_session.h"
 #include "settings/config.h"
 
@@ -109,37 +109,34 @@ bool MainWindow::RunStartup() {
   }
   title_->setText(Q("Quillmere 淘宝自动评价 — " + s.sellerNick));
 
-  if (s.AppKey.empty() || s.AppSecret.empty()) {
-    prompts_.Information(kEmptyKeyTitle, kEmptyKeyText);
-    EndProgram(0);
-    return false;
-  }
-
-  // The authorization window stores the session key in Config.ini; the one
-  // stored there is what this run uses.
-  s.SessionKey = ReadSessionKey(s.sellerNick);
-  if (s.SessionKey.empty()) {
-    prompts_.Information(kNoSessionTitle, "卖家帐号‘" + s.sellerNick +
-                                              "’没有已保存的Session授权（SessionKey），请先授权后再启动。程序将退出。");
-    EndProgram(0);
-    return false;
-  }
-
   status_->setText("正在确认Session授权…");
-  if (!confirm_session()) {
-    prompts_.Information(kSessionFailedTitle, "卖家帐号‘" + s.sellerNick +
-                                                  "’的Session授权未能通过淘宝的确认（已过期或网络不通）。程序将退出。");
-    EndProgram(0);
-    return false;
+  const StartupStep step = ConfirmAccount();
+  switch (step.outcome) {
+    case StartupOutcome::Ready:
+      ShowTray();
+      StartFirstLoadWhenReady();
+      return true;
+    case StartupOutcome::NoCredentials:
+      prompts_.Information(kEmptyKeyTitle, kEmptyKeyText);
+      break;
+    case StartupOutcome::NoSessionKey:
+      prompts_.Information(kNoSessionTitle, "卖家帐号‘" + s.sellerNick +
+                                                "’没有已保存的Session授权（SessionKey），请先授权后再启动。程序将退出。");
+      break;
+    case StartupOutcome::SessionRefused:
+      prompts_.Information(kSessionFailedTitle, "卖家帐号‘" + s.sellerNick +
+                                                    "’的Session授权未能通过淘宝的确认（已过期或网络不通）。程序将退出。");
+      break;
+    case StartupOutcome::DatabaseUnusable:
+    default:
+      prompts_.Information(kDatabaseFailedTitle, step.reason + "\n程序将退出。");
+      break;
   }
-
-  ShowTray();
-  StartFirstLoadWhenReady();
-  return true;
+  EndProgram(0);
+  return false;
 }
 
 void MainWindow::StartFirstLoadWhenReady() {
-  LoadRatingHours(Session().sellerNick);
   InstallSchedule();
   // The first load: it empties and refills the seller's database, fills the
   // left list and at its end runs the two timer handlers once, which arms them.

@@ -16,10 +16,9 @@ class QMenu;
 namespace qm {
 
 inline constexpr const char* kExitTitle = "退出评价软件";
-inline constexpr const char* kEmptyKeyText = "‘AppKey’或‘AppSecret’为空，请检查！";
-inline constexpr const char* kEmptyKeyTitle = "程序获取授权出错，将退出。";
 inline constexpr const char* kNoSessionTitle = "没有Session授权";
 inline constexpr const char* kSessionFailedTitle = "Session授权失败";
+inline constexpr const char* kDatabaseFailedTitle = "订单数据库无法使用";
 
 class MainWindow : public QWidget {
   Q_OBJECT
@@ -27,8 +26,9 @@ class MainWindow : public QWidget {
   MainWindow();
   ~MainWindow() override;
 
-  // The start-up sequence: the account choice, the key and secret check, the
-  // session key, the seller check, the tray icon and the first load. False
+  // The start-up sequence: the account choice, then the rest of the core's
+  // start-up (key and secret, session key, seller check, order database) with
+  // a box for each refusal, then the tray icon and the first load. False
   // when the program was ended on the way (EndProgram has been called).
   bool RunStartup();
 

@@ -17,7 +17,7 @@ namespace {
 
 // True when the settings files (GBK, one value per line) can hold `text` as it is.
 bool Storable(const std::string& text) {
-  return IsValidUtf8(text) && IsStorableProfileValue(text) && GbkToUtf8(Utf8ToGbk(text)) == text;
+  return IsStorableProfileValue(text) && GbkCanHold(text);
 }
 
 bool HasLineBreak(const std::string& text) { return text.find_first_of("\r\n") != std::string::npos; }

@@ -15,13 +15,10 @@
 #include <thread>
 
 #include "orders/order_book.h"
-#include "orders/order_db.h"
 #include "orders/sync.h"
-#include "platform/session_check.h"
-#include "rating/comments.h"
 #include "rating/schedule.h"
+#include "rating/startup.h"
 #include "settings/app_session.h"
-#include "settings/config.h"
 #include "util/event_loop.h"
 #include "util/memory_ports.h"
 #include "util/ports.h"
@@ -163,43 +160,51 @@ void StopSignalWatch() {
   g_signalLoop = nullptr;
 }
 
-// The start-up of the desktop without windows; kExitOk when the first load may start.
+// What each refused start-up step ends the run with.
+int ExitCodeFor(StartupOutcome outcome) {
+  switch (outcome) {
+    case StartupOutcome::Ready: return kExitOk;
+    case StartupOutcome::BadDataDir:
+    case StartupOutcome::BadAccountName: return kExitUsage;
+    case StartupOutcome::CommentFileHeld: return kExitCommentFile;
+    case StartupOutcome::NoCredentials: return kExitNoCredentials;
+    case StartupOutcome::NoSessionKey: return kExitNoSessionKey;
+    case StartupOutcome::SessionRefused: return kExitSessionRefused;
+    case StartupOutcome::DatabaseUnusable: return kExitDatabase;
+  }
+  return kExitUsage;
+}
+
+// The line that says why the start-up stopped.
+std::string StartupStopLine(const StartupStep& step, const std::string& nick) {
+  switch (step.outcome) {
+    case StartupOutcome::Ready: break;
+    case StartupOutcome::BadDataDir: return "start: the data directory cannot be used: " + step.reason;
+    case StartupOutcome::BadAccountName: return "start: the account name cannot be used: " + step.reason;
+    case StartupOutcome::CommentFileHeld:
+      return "start: the standing comment file " + step.reason +
+             " cannot be opened (is another run using this account?)";
+    case StartupOutcome::NoCredentials:
+      return std::string("message: ") + kEmptyKeyTitle + ": " + kEmptyKeyText;
+    case StartupOutcome::NoSessionKey:
+      return "start: no stored SessionKey for " + nick + "; authorise once with the desktop program";
+    case StartupOutcome::SessionRefused: return "start: the platform did not confirm the session of " + nick;
+    case StartupOutcome::DatabaseUnusable: return "start: the order database cannot be used: " + step.reason;
+  }
+  return {};
+}
+
+// The desktop's start-up without windows; kExitOk when the first load may start.
 int StartUp(const Options& o) {
-  AppSession& s = Session();
-  // The standing comment file is held for the whole run; a second run for the
-  // same seller stops here.
-  if (!LoadAutoComment(o.account)) {
-    PrintLine("start: the standing comment file " + AutoCommentFileName(o.account) +
-              " cannot be opened (is another run using this account?)");
-    return kExitCommentFile;
-  }
-  s.sellerNick = o.account;
-  s.AppKey = ReadAppKey(o.account);
-  s.AppSecret = ReadAppSecret(o.account);
-  if (s.AppKey.empty() || s.AppSecret.empty()) {
-    PrintLine("message: 程序获取授权出错，将退出。: ‘AppKey’或‘AppSecret’为空，请检查！");
-    return kExitNoCredentials;
-  }
-  s.SessionKey = ReadSessionKey(o.account);
-  if (s.SessionKey.empty()) {
-    PrintLine("start: no stored SessionKey for " + o.account +
-              "; authorise once with the desktop program");
-    return kExitNoSessionKey;
-  }
-  SellerIdentity who;
-  if (!confirm_session(&who)) {
-    PrintLine("start: the platform did not confirm the session of " + o.account);
-    return kExitSessionRefused;
-  }
-  LoadRatingHours(o.account);
-  std::string error;
-  if (!PrepareOrderDatabase(o.account, &error)) {
-    PrintLine("start: the order database cannot be used: " + error);
-    return kExitDatabase;
+  StartupStep step = OpenAccount(o.account);
+  if (step.Ready()) step = ConfirmAccount();
+  if (!step.Ready()) {
+    PrintLine(StartupStopLine(step, o.account));
+    return ExitCodeFor(step.outcome);
   }
   char hours[32];
-  std::snprintf(hours, sizeof hours, "%g", static_cast<double>(s.ratingHours));
-  PrintLine("start: seller " + (who.nick.empty() ? o.account : who.nick) + ", rating " + hours +
+  std::snprintf(hours, sizeof hours, "%g", static_cast<double>(Session().ratingHours));
+  PrintLine("start: seller " + (step.seller.empty() ? o.account : step.seller) + ", rating " + hours +
             " hours before the deadline");
   return kExitOk;
 }
@@ -211,7 +216,11 @@ int RunHeadless(int argc, char** argv) {
   if (!options) return kExitUsage;
 
   AppSession& s = Session();
-  s.programDir = options->dataDir.empty() ? ExecutableDir(argc > 0 ? argv[0] : nullptr) : options->dataDir;
+  if (const StartupStep dir = UseProgramDir(options->dataDir, ExecutableDir(argc > 0 ? argv[0] : nullptr));
+      !dir.Ready()) {
+    PrintLine(StartupStopLine(dir, options->account));
+    return ExitCodeFor(dir.outcome);
+  }
   if (!options->platform.empty()) s.endpoints = Endpoints::AtBase(options->platform);
 
   EventLoop loop;

@@ -11,25 +11,31 @@
 // SIGINT or SIGTERM. With --once it does one first load (with its refresh and
 // pass) and exits.
 //
-// Exit codes (kExit* below):
+// Exit codes, the one table of the whole project (also in README.md):
 //   0  finished: --once done, or stopped by SIGINT/SIGTERM
-//   2  bad command line
-//   3  the standing comment file cannot be opened (another run holds it)
-//   4  empty "appkey" or "AppSecret" for the account
-//   5  no stored "SessionKey" for the account (authorise once with the desktop)
+//   2  bad command line, account name or data directory
+//   3  the standing comment file is held by another run
+//   4  empty "appkey" or "AppSecret" for the account, or a standing comment
+//      the platform cannot take
+//   5  no stored "SessionKey" for the account
 //   6  the platform did not confirm the session (seller check failed)
-//   7  the order database cannot be made or opened
+//   7  the order database cannot be used, or the first load failed or gave up
 //   8  the platform stopped answering "taobao.time.get" (the refresh ended the run)
+//   9  --authorize got no token
+//  10  a settings file was refused (too large, not a regular file)
 namespace qm {
 
 inline constexpr int kExitOk = 0;
 inline constexpr int kExitUsage = 2;
 inline constexpr int kExitCommentFile = 3;
 inline constexpr int kExitNoCredentials = 4;
+inline constexpr int kExitUnsendableComment = 4;
 inline constexpr int kExitNoSessionKey = 5;
 inline constexpr int kExitSessionRefused = 6;
 inline constexpr int kExitDatabase = 7;
 inline constexpr int kExitPlatformDown = 8;
+inline constexpr int kExitNoToken = 9;
+inline constexpr int kExitSettingsFile = 10;
 
 int RunHeadless(int argc, char** argv);
 

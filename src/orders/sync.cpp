@@ -99,18 +99,18 @@ void PageThrough(const std::string& rateStatus, const char* fields, bool withEnd
                  OnPage&& onPage) {
   const double cpuStart = ThreadCpuSeconds();
   double cpuWaiting = 0;
-  PendingRequest next = start_web_request(TradesSoldGetUrl(rateStatus, 1, fields));
+  PendingRequest next = start_web_request(WebRequest::Get(TradesSoldGetUrl(rateStatus, 1, fields)));
   for (int page = 1;; ++page) {
     const auto waited = Clock::now();
     const double cpuBefore = ThreadCpuSeconds();
-    const std::string bytes = next.Take();
+    const std::string bytes = next.Take().body;
     cpuWaiting += ThreadCpuSeconds() - cpuBefore;
     stats.networkSeconds += SecondsSince(waited);
     ++stats.pages;
     TradePage read = ReadTradePage(decode_reply(bytes), withEndTime);
     stats.tradesRead += static_cast<int>(read.trades.size());
     const bool more = read.hasNext && !read.trades.empty();
-    if (more) next = start_web_request(TradesSoldGetUrl(rateStatus, page + 1, fields));
+    if (more) next = start_web_request(WebRequest::Get(TradesSoldGetUrl(rateStatus, page + 1, fields)));
     if (!read.trades.empty()) onPage(std::move(read.trades));
     if (!more) break;
   }

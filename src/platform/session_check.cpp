@@ -15,7 +15,7 @@ constexpr const char* kVersion = "1.0";
 
 bool confirm_session(SellerIdentity* who) {
   // The network wait keeps the windows answering, as every gateway call does.
-  const std::string reply = decode_reply(web_request(SellerGetUrl()));
+  const std::string reply = decode_reply(web_request(WebRequest::Get(SellerGetUrl())).body);
   // A reply without the seller's nick is a refused key (or no answer at all).
   // An empty nick names no seller either, so it fails the check as well.
   if (reply.find("<nick>") == std::string::npos) return false;

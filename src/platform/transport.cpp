@@ -32,6 +32,7 @@ struct WebExchange {
   std::atomic<bool> finished{false};
   bool abandoned = false;      // the caller stopped waiting; the reply is never read
   EventPump* wake = nullptr;   // the pump the caller waits on; null once it stopped
+  bool wantHeaders = false;    // the caller reads the reply's header text
   std::chrono::steady_clock::time_point started;
   std::chrono::milliseconds limit{0};
 };
@@ -428,15 +429,51 @@ std::string NormaliseUrl(const std::string& url) {
 
 }  // namespace
 
-PendingRequest start_web_request(const std::string& url, const std::string& method, const std::string& proxy,
-                                 const std::string& proxy_user, const std::string& proxy_password,
-                                 const std::string& referrer, const std::string& body, int timeout_seconds) {
-  const bool post = EqualsNoCase(method, "POST");
-  const long long seconds = timeout_seconds > 0 ? timeout_seconds : kDefaultTimeoutSeconds;
+WebRequest WebRequest::Get(std::string url) {
+  WebRequest request;
+  request.url = std::move(url);
+  return request;
+}
+
+WebRequest WebRequest::Post(std::string url, std::string form) {
+  WebRequest request;
+  request.url = std::move(url);
+  request.method = "POST";
+  request.body = std::move(form);
+  return request;
+}
+
+WebRequest& WebRequest::timeout(int seconds) {
+  timeoutSeconds = seconds;
+  return *this;
+}
+
+WebRequest& WebRequest::viaProxy(std::string address, std::string user, std::string password) {
+  proxy = std::move(address);
+  proxyUser = std::move(user);
+  proxyPassword = std::move(password);
+  return *this;
+}
+
+WebRequest& WebRequest::withReferrer(std::string page) {
+  referrer = std::move(page);
+  return *this;
+}
+
+WebRequest& WebRequest::withHeaders() {
+  wantHeaders = true;
+  return *this;
+}
+
+PendingRequest start_web_request(const WebRequest& request) {
+  const bool post = EqualsNoCase(request.method, "POST");
+  const long long seconds = request.timeoutSeconds > 0 ? request.timeoutSeconds : kDefaultTimeoutSeconds;
 
   auto exchange = std::make_shared<Exchange>();
-  exchange->buffer = {std::string(kRequestMarker), NormaliseUrl(url), post ? "POST" : "GET",
-                      proxy, proxy_user, proxy_password, referrer, post ? body : std::string()};
+  exchange->buffer = {std::string(kRequestMarker), NormaliseUrl(request.url), post ? "POST" : "GET",
+                      request.proxy, request.proxyUser, request.proxyPassword, request.referrer,
+                      post ? request.body : std::string()};
+  exchange->wantHeaders = request.wantHeaders;
   exchange->limit = milliseconds{seconds * 1000};
   exchange->started = Clock::now();
   const long long limitMs = exchange->limit.count();
@@ -465,11 +502,11 @@ void PendingRequest::Abandon() {
   exchange_->abandoned = true;
 }
 
-std::string PendingRequest::Take(std::string* response_headers, bool want_headers) {
+WebReply PendingRequest::Take() {
   std::shared_ptr<Exchange> exchange = std::move(exchange_);
   exchange_ = nullptr;
-  if (want_headers && response_headers != nullptr) response_headers->clear();
-  if (exchange == nullptr) return std::string();
+  WebReply reply;
+  if (exchange == nullptr) return reply;
 
   EventPump* pump = CurrentEventPump();
   const bool pumping = pump != nullptr && pump->OnOwnerThread();
@@ -480,31 +517,22 @@ std::string PendingRequest::Take(std::string* response_headers, bool want_header
   }
   const bool finished = pumping ? WaitPumping(*pump, *exchange) : WaitPlainly(*exchange);
 
-  std::string reply, headers;
-  {
-    std::lock_guard<std::mutex> lock(exchange->mutex);
-    exchange->wake = nullptr;
-    if (!finished) {
-      // Time-out: whatever the worker gets later is never read, and it no
-      // longer writes the reply record.
-      exchange->abandoned = true;
-    } else if (exchange->buffer.size() == 3 && exchange->buffer[0] == kReplyMarker) {
-      headers = std::move(exchange->buffer[1]);
-      reply = std::move(exchange->buffer[2]);
-    }
-    exchange->buffer.clear();
+  std::lock_guard<std::mutex> lock(exchange->mutex);
+  exchange->wake = nullptr;
+  if (!finished) {
+    // Time-out: whatever the worker gets later is never read, and it no
+    // longer writes the reply record.
+    exchange->abandoned = true;
+  } else if (exchange->buffer.size() == 3 && exchange->buffer[0] == kReplyMarker) {
+    if (exchange->wantHeaders) reply.headers = std::move(exchange->buffer[1]);
+    reply.body = std::move(exchange->buffer[2]);
+    reply.arrived = true;
   }
-  if (want_headers && response_headers != nullptr) *response_headers = std::move(headers);
+  exchange->buffer.clear();
   return reply;
 }
 
-std::string web_request(const std::string& url, const std::string& method, const std::string& proxy,
-                        const std::string& proxy_user, const std::string& proxy_password,
-                        const std::string& referrer, const std::string& body, int timeout_seconds,
-                        std::string* response_headers, bool want_headers) {
-  return start_web_request(url, method, proxy, proxy_user, proxy_password, referrer, body, timeout_seconds)
-      .Take(response_headers, want_headers);
-}
+WebReply web_request(const WebRequest& request) { return start_web_request(request).Take(); }
 
 std::string web_get_simple(const std::string& url) {
   RequestSpec request;

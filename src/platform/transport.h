@@ -7,14 +7,51 @@ namespace qm {
 
 struct WebExchange;
 
+// One request as the caller states it. Built with the named setters, e.g.
+//   WebRequest::Post(url, form).timeout(5)
+// - url without "http://" or "https://" gets "http://" in front;
+// - method "POST" in any case is a POST with the form content type, anything
+//   else a GET without content type and without body;
+// - timeoutSeconds 0 means 10 seconds;
+// - proxy, proxy user/password and referrer: empty when not wanted;
+// - wantHeaders: the reply carries the header text of the response.
+struct WebRequest {
+  std::string url;
+  std::string method = "GET";
+  std::string body;
+  int timeoutSeconds = 0;
+  std::string proxy, proxyUser, proxyPassword;
+  std::string referrer;
+  bool wantHeaders = false;
+
+  static WebRequest Get(std::string url);
+  static WebRequest Post(std::string url, std::string form);
+  WebRequest& timeout(int seconds);
+  WebRequest& viaProxy(std::string address, std::string user = {}, std::string password = {});
+  WebRequest& withReferrer(std::string page);
+  WebRequest& withHeaders();
+};
+
+// What came back. `arrived` is true when a reply with a body came back within
+// the limit; a time-out, any failure of the exchange and an empty body all
+// give arrived false with empty body and headers (no page of the platform is
+// empty, so an empty body says nothing). There is no status check: an error
+// page with a body is a body. `headers` holds the response's header lines
+// ("Name: value\r\n" each, no status line) only when they were wanted.
+struct WebReply {
+  std::string body;
+  std::string headers;
+  bool arrived = false;
+};
+
 // A web_request under way, split in two so that the caller can do other work
 // while the reply travels. Take() waits exactly as web_request does (the limit
-// counts from the start) and gives the body once; take it on the thread that
+// counts from the start) and gives the reply once; take it on the thread that
 // should do the waiting. One that is dropped untaken is abandoned: its reply
 // is never read.
 class PendingRequest {
  public:
-  PendingRequest() = default;  // nothing under way: Take() gives empty bytes
+  PendingRequest() = default;  // nothing under way: Take() gives no reply
   explicit PendingRequest(std::shared_ptr<WebExchange> exchange);
   ~PendingRequest();
   PendingRequest(PendingRequest&&) noexcept;
@@ -23,7 +60,7 @@ class PendingRequest {
   PendingRequest& operator=(const PendingRequest&) = delete;
 
   bool Valid() const { return exchange_ != nullptr; }
-  std::string Take(std::string* response_headers = nullptr, bool want_headers = false);
+  WebReply Take();
 
  private:
   void Abandon();
@@ -32,27 +69,11 @@ class PendingRequest {
 
 // One HTTP exchange on a worker thread while the calling (UI) thread waits
 // through the event pump, so the windows keep answering.
-// - url without "http://" or "https://" gets "http://" in front;
-// - method "POST" in any case is a POST with the form content type, anything
-//   else a GET without content type;
-// - timeout_seconds 0 means 10 seconds;
-// - proxy, proxy user/password, referrer and body: empty when not wanted;
-// - when want_headers is true and the reply had a body, *response_headers gets
-//   the reply's header text.
-// Returns the body bytes, or empty bytes on time-out or any failure. There is
-// no status check: an error page with a body is a body.
-std::string web_request(const std::string& url, const std::string& method = "GET",
-                        const std::string& proxy = "", const std::string& proxy_user = "",
-                        const std::string& proxy_password = "", const std::string& referrer = "",
-                        const std::string& body = "", int timeout_seconds = 0,
-                        std::string* response_headers = nullptr, bool want_headers = false);
+WebReply web_request(const WebRequest& request);
 
 // The first half of web_request: the exchange starts on a worker thread and
 // the caller goes on at once.
-PendingRequest start_web_request(const std::string& url, const std::string& method = "GET",
-                                 const std::string& proxy = "", const std::string& proxy_user = "",
-                                 const std::string& proxy_password = "", const std::string& referrer = "",
-                                 const std::string& body = "", int timeout_seconds = 0);
+PendingRequest start_web_request(const WebRequest& request);
 
 // A blocking GET on the calling thread: the whole body, or empty bytes.
 std::string web_get_simple(const std::string& url);

@@ -95,9 +95,9 @@ bool post_rating(const std::string& tid, const std::string& result, const std::s
   // Copies: handlers that run during the wait must not change what this call sends.
   const AppSession& s = Session();
   const std::string url = s.endpoints.apitools + kRatingPath;
-  const std::string body = BuildRatingForm(s.AppKey, s.AppSecret, tid, result, role, comment,
+  const std::string form = BuildRatingForm(s.AppKey, s.AppSecret, tid, result, role, comment,
                                            s.SessionKey);
-  const std::string reply = decode_reply(web_request(url, "POST", "", "", "", "", body));
+  const std::string reply = decode_reply(web_request(WebRequest::Post(url, form)).body);
   PumpEvents();
   return extract_between(reply, "<tid>", "<") == tid;
 }

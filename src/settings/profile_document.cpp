@@ -64,7 +64,7 @@ std::string ProfileDocument::Encode(std::string_view utf8) const {
 bool ProfileDocument::CanStore(std::string_view text) const {
   switch (encoding_) {
     case Encoding::Gbk:
-      return IsValidUtf8(text) && GbkToUtf8(Utf8ToGbk(text)) == text;
+      return GbkCanHold(text);
     case Encoding::Utf8:
       return IsValidUtf8(text);
     case Encoding::Foreign:

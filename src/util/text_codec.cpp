@@ -195,6 +195,8 @@ bool IsValidUtf8(std::string_view text) {
   return true;
 }
 
+bool GbkCanHold(std::string_view text) { return IsValidUtf8(text) && GbkToUtf8(Utf8ToGbk(text)) == text; }
+
 std::string SanitizeUtf8(std::string_view text) {
   // Most texts are well-formed already: check first, copy once.
   {

@@ -17,6 +17,9 @@ std::string Utf8ToGbk(std::string_view utf8);
 
 // True when `text` is well-formed UTF-8 (no overlongs, surrogates or values past U+10FFFF).
 bool IsValidUtf8(std::string_view text);
+// True when `text` is valid UTF-8 that GBK holds as it is: converted there and
+// back it comes out unchanged. What the GBK files and file names can take.
+bool GbkCanHold(std::string_view text);
 // `text` with every invalid UTF-8 sequence replaced by U+FFFD.
 std::string SanitizeUtf8(std::string_view text);
 

@@ -138,13 +138,6 @@ class AccountDialogTest : public QObject {
     QVERIFY(!std::filesystem::exists(dir.dir.path().parent_path() / "evil的自动评价内容.txt"));
   }
 
-  void acceptsOrdinaryNames() {
-    QCOMPARE(AccountNameProblem("淘宝卖家_01"), std::string());
-    QCOMPARE(AccountNameProblem("tb 123-abc.shop"), std::string());
-    QCOMPARE(AccountNameProblem("繁體也行"), std::string());
-    QVERIFY(!AccountNameProblem("a..b").empty());
-  }
-
   void colourAndFocusFollowTheDropDown() {
     ProgramDir dir("[one]\r\n[two]\r\n");
     AccountDialog dialog;

@@ -7,7 +7,10 @@
 #include <QComboBox>
 #include <QtTest>
 
+#include <filesystem>
+
 #include "app/account_dialog.h"
+#include "app/app.h"
 #include "app/builder.h"
 #include "app/main_window.h"
 #include "app_test_support.h"
@@ -264,6 +267,23 @@ class MainWindowTest : public QObject {
     QTRY_VERIFY_WITH_TIMEOUT(!FirstLoadRunning(), 15000);
     QCoreApplication::processEvents();
     SetEventPump(nullptr);
+  }
+
+  void givenDataDirThatIsNoDirectoryIsNamedInABox() {
+    ProgramDir dir;
+    WriteFileBytes(dir.File("plain"), "x");
+    for (const std::string& bad : {dir.File("missing"), dir.File("plain")}) {
+      BoxAnswerer boxes;
+      QVERIFY(!UseProgramDirOrSay(bad));
+      QCOMPARE(boxes.boxes.size(), size_t(1));
+      QCOMPARE(boxes.boxes[0].title, QString(kBadDataDirTitle));
+      QVERIFY2(boxes.boxes[0].text.contains(QString::fromStdString(bad)), qPrintable(boxes.boxes[0].text));
+    }
+    QVERIFY(!std::filesystem::exists(dir.File("missing")));
+    BoxAnswerer none;
+    QVERIFY(UseProgramDirOrSay(dir.dir.str()));
+    QCOMPARE(Session().programDir, dir.dir.str());
+    QVERIFY(none.boxes.empty());
   }
 
   void closingTheAccountDialogEndsTheStartUp() {

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <filesystem>
 #include <set>
 #include <string>
 #include <vector>
@@ -13,6 +14,7 @@
 #include "headless/runner.h"
 #include "rating/comments.h"
 #include "rating/schedule.h"
+#include "rating/startup.h"
 #include "settings/app_session.h"
 #include "support/rating_world.h"
 
@@ -148,6 +150,36 @@ TEST_F(Runner, ExitCodesSayWhatStoppedTheStartUp) {
   Session().programDir = world.Dir().str();
   ASSERT_TRUE(LoadAutoComment(nick));
   EXPECT_EQ(RunRunner(Args(true)).exitCode, kExitCommentFile);
+}
+
+// Refused before anything is made: names that cannot name the seller's files,
+// with the desktop's reason, and a data directory that is not there.
+TEST_F(Runner, RefusesBadAccountNamesAndDataDirectories) {
+  const auto before = std::distance(std::filesystem::directory_iterator(world.Dir().str()), {});
+  for (const std::string name : {"a..b", "x<y|z", "../x"}) {
+    auto args = Args(true);
+    args[1] = name;
+    const Outcome o = RunRunner(args);
+    EXPECT_EQ(o.exitCode, kExitUsage) << name << ": " << o.output;
+    EXPECT_NE(o.output.find("start: the account name cannot be used: " + AccountNameProblem(name)),
+              std::string::npos)
+        << o.output;
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(world.Dir().str()), {}), before) << name;
+  }
+  EXPECT_FALSE(std::filesystem::exists(world.Dir().path().parent_path() / "x的自动评价内容.txt"));
+
+  const std::string missing = world.Dir().File("nowhere");
+  const std::string regular = world.Dir().File("Config.ini");
+  for (const std::string& dir : {missing, regular}) {
+    auto args = Args(true);
+    args[3] = dir;
+    const Outcome o = RunRunner(args);
+    EXPECT_EQ(o.exitCode, kExitUsage) << o.output;
+    EXPECT_NE(o.output.find("start: the data directory cannot be used: 数据目录“" + dir + "”"), std::string::npos)
+        << o.output;
+    EXPECT_EQ(o.output.find("another run"), std::string::npos) << o.output;
+  }
+  EXPECT_FALSE(std::filesystem::exists(missing)) << "a given data directory is never made";
 }
 
 }  // namespace

@@ -51,7 +51,7 @@ class PlatformClient : public ::testing::Test {
   }
 
   std::string Call(const std::string& url, int timeout = 0) {
-    return decode_reply(web_request(url, "GET", "", "", "", "", "", timeout));
+    return decode_reply(web_request(WebRequest::Get(url).timeout(timeout)).body);
   }
 
   test::Sandbox sandbox_;
@@ -99,7 +99,7 @@ TEST_F(PlatformClient, UrlWithoutSchemeReachesTheGateway) {
 TEST_F(PlatformClient, StallTimesOutAtThreeSecondsAndTheNextCallGetsItsOwnReply) {
   sandbox_.AdminPost("faults", R"({"path":"/router/rest","stall_ms":5000,"first_n":1})");
   const auto start = Clock::now();
-  EXPECT_EQ(web_request(SellerGetUrl(), "GET", "", "", "", "", "", 3), "");
+  EXPECT_FALSE(web_request(WebRequest::Get(SellerGetUrl()).timeout(3)).arrived);
   const double waited = SecondsSince(start);
   EXPECT_GE(waited, 2.9);
   EXPECT_LT(waited, 3.9);
@@ -114,7 +114,9 @@ TEST_F(PlatformClient, CutAndResetRepliesGiveEmptyBytes) {
   for (const char* fault : {R"({"path":"/router/rest","truncate_rate":1,"first_n":1})",
                             R"({"path":"/router/rest","reset_rate":1,"first_n":1})"}) {
     sandbox_.AdminPost("faults", fault);
-    EXPECT_EQ(web_request(SellerGetUrl()), "") << fault;
+    const WebReply reply = web_request(WebRequest::Get(SellerGetUrl()));
+    EXPECT_FALSE(reply.arrived) << fault;
+    EXPECT_EQ(reply.body, "") << fault;
   }
 }
 

@@ -208,8 +208,9 @@ class Transport : public ::testing::Test {
 
 TEST_F(Transport, PostInAnyCaseSendsTheFormContentType) {
   for (const std::string method : {"POST", "post", "PoSt"}) {
-    const std::string reply = web_request(server_.Base() + "/echo", method, "", "", "", "", "a=1&b=%20");
-    EXPECT_EQ(reply, "POST /echo\na=1&b=%20") << method;
+    const WebReply reply = web_request({.url = server_.Base() + "/echo", .method = method, .body = "a=1&b=%20"});
+    EXPECT_EQ(reply.body, "POST /echo\na=1&b=%20") << method;
+    EXPECT_TRUE(reply.arrived);
     const Seen seen = server_.Last();
     EXPECT_EQ(seen.method, "POST");
     EXPECT_EQ(seen.contentType, "application/x-www-form-urlencoded");
@@ -220,8 +221,8 @@ TEST_F(Transport, PostInAnyCaseSendsTheFormContentType) {
 
 TEST_F(Transport, AnyOtherMethodIsAGetWithoutContentTypeOrBody) {
   for (const std::string method : {"GET", "PUT", "", "get"}) {
-    const std::string reply = web_request(server_.Base() + "/echo", method, "", "", "", "", "ignored=1");
-    EXPECT_EQ(reply, "GET /echo\n") << "method '" << method << "'";
+    const WebReply reply = web_request({.url = server_.Base() + "/echo", .method = method, .body = "ignored=1"});
+    EXPECT_EQ(reply.body, "GET /echo\n") << "method '" << method << "'";
     const Seen seen = server_.Last();
     EXPECT_EQ(seen.method, "GET");
     EXPECT_TRUE(seen.contentType.empty());
@@ -230,44 +231,45 @@ TEST_F(Transport, AnyOtherMethodIsAGetWithoutContentTypeOrBody) {
 }
 
 TEST_F(Transport, SchemeIsAddedOnlyWhenMissing) {
-  EXPECT_EQ(web_request(server_.HostPort() + "/echo?x=1"), "GET /echo?x=1\n");
+  EXPECT_EQ(web_request(WebRequest::Get(server_.HostPort() + "/echo?x=1")).body, "GET /echo?x=1\n");
   EXPECT_EQ(server_.Last().count, 1);
   // "https://" stays: TLS against this plain server fails, and no HTTP request arrives.
-  EXPECT_EQ(web_request("https://" + server_.HostPort() + "/echo", "GET", "", "", "", "", "", 3), "");
+  EXPECT_FALSE(web_request(WebRequest::Get("https://" + server_.HostPort() + "/echo").timeout(3)).arrived);
   EXPECT_EQ(server_.Last().count, 1);
 }
 
 TEST_F(Transport, SpaceInTheQueryGoesOutAsPercent20) {
-  const std::string reply = web_request(server_.Base() + "/echo?timestamp=2014-09-19 09:05:03&v=2.0");
-  EXPECT_EQ(reply, "GET /echo?timestamp=2014-09-19%2009:05:03&v=2.0\n");
+  const WebReply reply = web_request(WebRequest::Get(server_.Base() + "/echo?timestamp=2014-09-19 09:05:03&v=2.0"));
+  EXPECT_EQ(reply.body, "GET /echo?timestamp=2014-09-19%2009:05:03&v=2.0\n");
 }
 
 TEST_F(Transport, ReferrerIsSentOnlyWhenGiven) {
-  web_request(server_.Base() + "/echo", "GET", "", "", "", "http://rate.example/myRate.htm");
+  web_request(WebRequest::Get(server_.Base() + "/echo").withReferrer("http://rate.example/myRate.htm"));
   EXPECT_EQ(server_.Last().referer, "http://rate.example/myRate.htm");
-  web_request(server_.Base() + "/echo");
+  web_request(WebRequest::Get(server_.Base() + "/echo"));
   EXPECT_TRUE(server_.Last().referer.empty());
 }
 
 TEST_F(Transport, HeadersAreHandedOverOnlyWhenWanted) {
-  std::string headers = "untouched";
-  web_request(server_.Base() + "/echo", "GET", "", "", "", "", "", 0, &headers, false);
-  EXPECT_EQ(headers, "untouched");
-  web_request(server_.Base() + "/echo", "GET", "", "", "", "", "", 0, &headers, true);
+  EXPECT_EQ(web_request(WebRequest::Get(server_.Base() + "/echo")).headers, "");
+  const std::string headers = web_request(WebRequest::Get(server_.Base() + "/echo").withHeaders()).headers;
   EXPECT_NE(headers.find("X-Quill: echo\r\n"), std::string::npos) << headers;
   EXPECT_NE(headers.find("Content-Type: text/plain; charset=utf-8\r\n"), std::string::npos) << headers;
   EXPECT_EQ(headers.find("HTTP/1.1"), std::string::npos) << "no status line";
 }
 
-TEST_F(Transport, EmptyBodyGivesEmptyBytesAndNoHeaders) {
-  std::string headers = "stale";
-  EXPECT_EQ(web_request(server_.Base() + "/empty", "GET", "", "", "", "", "", 0, &headers, true), "");
-  EXPECT_EQ(headers, "");
+TEST_F(Transport, EmptyBodyIsNoReply) {
+  const WebReply reply = web_request(WebRequest::Get(server_.Base() + "/empty").withHeaders());
+  EXPECT_FALSE(reply.arrived);
+  EXPECT_EQ(reply.body, "");
+  EXPECT_EQ(reply.headers, "");
   EXPECT_EQ(server_.Last().target, "/empty");
 }
 
 TEST_F(Transport, ErrorStatusWithABodyIsStillTheBody) {
-  EXPECT_EQ(web_request(server_.Base() + "/error"), "<error_response><code>27</code></error_response>");
+  const WebReply reply = web_request(WebRequest::Get(server_.Base() + "/error"));
+  EXPECT_TRUE(reply.arrived);
+  EXPECT_EQ(reply.body, "<error_response><code>27</code></error_response>");
 }
 
 TEST_F(Transport, RefusedConnectionGivesEmptyBytes) {
@@ -287,33 +289,35 @@ TEST_F(Transport, RefusedConnectionGivesEmptyBytes) {
   }
   ASSERT_GT(port, 0);
   const auto start = Clock::now();
-  EXPECT_EQ(web_request("http://127.0.0.1:" + std::to_string(port) + "/echo"), "");
+  const WebReply reply = web_request(WebRequest::Get("http://127.0.0.1:" + std::to_string(port) + "/echo"));
+  EXPECT_FALSE(reply.arrived);
+  EXPECT_EQ(reply.body, "");
   EXPECT_EQ(web_get_simple("http://127.0.0.1:" + std::to_string(port) + "/echo"), "");
   EXPECT_LT(SecondsSince(start), 2.0) << "a refused connection is not waited out";
 }
 
 TEST_F(Transport, ProxyGetsTheWholeUrlAndTheCredentialsWhenAsked) {
   server_.RequireProxyUser("puser");
-  const std::string reply =
-      web_request("http://origin.quillmere.test/router/rest?x=1", "GET", server_.Base(), "puser", "ppass");
-  EXPECT_EQ(reply, "proxied http://origin.quillmere.test/router/rest?x=1");
+  const WebReply reply = web_request(
+      WebRequest::Get("http://origin.quillmere.test/router/rest?x=1").viaProxy(server_.Base(), "puser", "ppass"));
+  EXPECT_EQ(reply.body, "proxied http://origin.quillmere.test/router/rest?x=1");
   EXPECT_EQ(server_.Last().proxyAuth, "Basic cHVzZXI6cHBhc3M=");  // base64 of "puser:ppass"
 }
 
 TEST_F(Transport, ProxyWithoutUserSendsNoCredentials) {
-  const std::string reply = web_request("origin.quillmere.test/a", "GET", server_.HostPort());
-  EXPECT_EQ(reply, "proxied http://origin.quillmere.test/a");
+  const WebReply reply = web_request(WebRequest::Get("origin.quillmere.test/a").viaProxy(server_.HostPort()));
+  EXPECT_EQ(reply.body, "proxied http://origin.quillmere.test/a");
   EXPECT_TRUE(server_.Last().proxyAuth.empty());
 }
 
 TEST_F(Transport, StalledServerTimesOutAtTheLimitAndTheLateReplyIsNeverRead) {
   server_.SetStall(4000);
-  std::string headers = "stale";
   const auto start = Clock::now();
-  const std::string reply = web_request(server_.Base() + "/stall", "GET", "", "", "", "", "", 3, &headers, true);
+  const WebReply reply = web_request(WebRequest::Get(server_.Base() + "/stall").timeout(3).withHeaders());
   const double waited = SecondsSince(start);
-  EXPECT_EQ(reply, "");
-  EXPECT_EQ(headers, "");
+  EXPECT_FALSE(reply.arrived);
+  EXPECT_EQ(reply.body, "");
+  EXPECT_EQ(reply.headers, "");
   EXPECT_GE(waited, 2.9);
   EXPECT_LT(waited, 3.9);
   // The server still answers the abandoned request after the wait ended; the
@@ -322,9 +326,9 @@ TEST_F(Transport, StalledServerTimesOutAtTheLimitAndTheLateReplyIsNeverRead) {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   EXPECT_EQ(server_.StalledAnswers(), 1);
-  std::string fresh;
-  EXPECT_EQ(web_request(server_.Base() + "/echo", "GET", "", "", "", "", "", 0, &fresh, true), "GET /echo\n");
-  EXPECT_EQ(fresh.find("late"), std::string::npos);
+  const WebReply fresh = web_request(WebRequest::Get(server_.Base() + "/echo").withHeaders());
+  EXPECT_EQ(fresh.body, "GET /echo\n");
+  EXPECT_EQ(fresh.headers.find("late"), std::string::npos);
 }
 
 TEST_F(Transport, BusyEventLoopCannotStretchTheWaitPastTheLimit) {
@@ -339,11 +343,11 @@ TEST_F(Transport, BusyEventLoopCannotStretchTheWaitPastTheLimit) {
     }
   });
   const auto start = Clock::now();
-  const std::string reply = web_request(server_.Base() + "/stall", "GET", "", "", "", "", "", 2);
+  const WebReply reply = web_request(WebRequest::Get(server_.Base() + "/stall").timeout(2));
   const double waited = SecondsSince(start);
   stop = true;
   ticker.join();
-  EXPECT_EQ(reply, "");
+  EXPECT_FALSE(reply.arrived);
   EXPECT_LT(waited, 2.8) << "libcurl ends the exchange at the limit";
   EXPECT_GE(waited, 1.9);
   EXPECT_GE(handled.load(), 10) << "the windows kept answering during the wait";
@@ -360,7 +364,7 @@ TEST_F(Transport, ExchangeEndsWithTheWaitAndLeavesNoConnectionOpen) {
     }
   });
   const auto start = Clock::now();
-  EXPECT_EQ(web_request(silent.Base() + "/router/rest?sign=X", "GET", "", "", "", "", "", 2), "");
+  EXPECT_FALSE(web_request(WebRequest::Get(silent.Base() + "/router/rest?sign=X").timeout(2)).arrived);
   const double waited = SecondsSince(start);
   stop = true;
   ticker.join();
@@ -377,17 +381,17 @@ TEST_F(Transport, EventsRunWhileTheRequestIsUnderWay) {
   server_.SetStall(300);
   int ran = 0;
   loop_.Post([&] { ++ran; });
-  EXPECT_EQ(web_request(server_.Base() + "/stall"), "late");
+  EXPECT_EQ(web_request(WebRequest::Get(server_.Base() + "/stall")).body, "late");
   EXPECT_EQ(ran, 1);
 }
 
 TEST_F(Transport, WorksFromAWorkerThreadAndWithoutAPump) {
   std::string fromWorker;
-  std::thread worker([&] { fromWorker = web_request(server_.Base() + "/echo?w=1"); });
+  std::thread worker([&] { fromWorker = web_request(WebRequest::Get(server_.Base() + "/echo?w=1")).body; });
   worker.join();
   EXPECT_EQ(fromWorker, "GET /echo?w=1\n");
   SetEventPump(nullptr);
-  EXPECT_EQ(web_request(server_.Base() + "/echo?w=2"), "GET /echo?w=2\n");
+  EXPECT_EQ(web_request(WebRequest::Get(server_.Base() + "/echo?w=2")).body, "GET /echo?w=2\n");
 }
 
 TEST_F(Transport, SimpleGetReturnsTheWholeBody) {
@@ -399,7 +403,7 @@ TEST_F(Transport, SimpleGetReturnsTheWholeBody) {
 
 TEST_F(Transport, GetsKeepTheirConnectionAndPostsNeverShareOne) {
   auto portOf = [&](const std::string& method) {
-    web_request(server_.Base() + "/echo", method, "", "", "", "", "x=1");
+    web_request({.url = server_.Base() + "/echo", .method = method, .body = "x=1"});
     return server_.Last().remotePort;
   };
   const int get = portOf("GET");
@@ -411,36 +415,40 @@ TEST_F(Transport, GetsKeepTheirConnectionAndPostsNeverShareOne) {
 }
 
 TEST_F(Transport, PendingRequestGivesItsReplyWhenTaken) {
-  PendingRequest first = start_web_request(server_.Base() + "/echo?n=1");
-  PendingRequest second = start_web_request(server_.Base() + "/echo?n=2", "POST", "", "", "", "", "b=2");
-  EXPECT_EQ(second.Take(), "POST /echo?n=2\nb=2");
-  EXPECT_EQ(first.Take(), "GET /echo?n=1\n");
+  PendingRequest first = start_web_request(WebRequest::Get(server_.Base() + "/echo?n=1").withHeaders());
+  PendingRequest second = start_web_request(WebRequest::Post(server_.Base() + "/echo?n=2", "b=2"));
+  const WebReply secondReply = second.Take();
+  EXPECT_EQ(secondReply.body, "POST /echo?n=2\nb=2");
+  EXPECT_EQ(secondReply.headers, "") << "headers only when wanted";
+  const WebReply firstReply = first.Take();
+  EXPECT_EQ(firstReply.body, "GET /echo?n=1\n");
+  EXPECT_NE(firstReply.headers.find("X-Quill: echo\r\n"), std::string::npos) << firstReply.headers;
   EXPECT_FALSE(first.Valid());
-  EXPECT_EQ(first.Take(), "") << "a reply is given once";
-  EXPECT_EQ(PendingRequest().Take(), "");
+  EXPECT_FALSE(first.Take().arrived) << "a reply is given once";
+  EXPECT_FALSE(PendingRequest().Take().arrived);
 }
 
 TEST_F(Transport, PendingRequestCountsItsLimitFromTheStart) {
   server_.SetStall(4000);
-  PendingRequest stalled = start_web_request(server_.Base() + "/stall", "GET", "", "", "", "", "", 2);
+  PendingRequest stalled = start_web_request(WebRequest::Get(server_.Base() + "/stall").timeout(2));
   std::this_thread::sleep_for(std::chrono::milliseconds(1500));
   const auto taken = Clock::now();
-  EXPECT_EQ(stalled.Take(), "");
+  EXPECT_FALSE(stalled.Take().arrived);
   EXPECT_LT(SecondsSince(taken), 1.3) << "the wait ends two seconds after the start, not after the Take";
 }
 
 TEST_F(Transport, DroppedPendingRequestIsNeverRead) {
   server_.SetStall(200);
   {
-    PendingRequest dropped = start_web_request(server_.Base() + "/stall");
-    PendingRequest replaced = start_web_request(server_.Base() + "/stall");
-    replaced = start_web_request(server_.Base() + "/echo?after=1");
-    EXPECT_EQ(replaced.Take(), "GET /echo?after=1\n");
+    PendingRequest dropped = start_web_request(WebRequest::Get(server_.Base() + "/stall"));
+    PendingRequest replaced = start_web_request(WebRequest::Get(server_.Base() + "/stall"));
+    replaced = start_web_request(WebRequest::Get(server_.Base() + "/echo?after=1"));
+    EXPECT_EQ(replaced.Take().body, "GET /echo?after=1\n");
   }
   // The abandoned workers finish on their own; the transport stays usable.
   std::this_thread::sleep_for(std::chrono::milliseconds(400));
   EXPECT_EQ(server_.StalledAnswers(), 2);
-  EXPECT_EQ(web_request(server_.Base() + "/echo?n=3"), "GET /echo?n=3\n");
+  EXPECT_EQ(web_request(WebRequest::Get(server_.Base() + "/echo?n=3")).body, "GET /echo?n=3\n");
 }
 
 }  // namespace

@@ -1,0 +1,99 @@
+#include "rating/startup.h"
+
+#include <filesystem>
+#include <string_view>
+#include <system_error>
+
+#include "orders/order_db.h"
+#include "platform/session_check.h"
+#include "rating/comments.h"
+#include "rating/schedule.h"
+#include "settings/app_session.h"
+#include "settings/config.h"
+#include "util/text_codec.h"
+
+namespace qm {
+namespace {
+
+namespace fs = std::filesystem;
+
+StartupStep Stop(StartupOutcome outcome, std::string reason = {}) {
+  StartupStep step;
+  step.outcome = outcome;
+  step.reason = std::move(reason);
+  return step;
+}
+
+}  // namespace
+
+std::string AccountNameProblem(const std::string& nick) {
+  if (nick.empty()) return "帐号名称不能为空。";
+  if (nick.find('/') != std::string::npos || nick.find('\\') != std::string::npos) {
+    return "帐号名称不能包含路径分隔符（“/”或“\\”）。";
+  }
+  if (nick.find("..") != std::string::npos) return "帐号名称不能包含“..”。";
+  for (unsigned char ch : nick) {
+    if (ch < 0x20 || ch == 0x7F) return "帐号名称不能包含控制字符（如换行或制表符）。";
+  }
+  const std::u16string wide = Utf8ToUtf16(nick);
+  for (char16_t ch : wide) {
+    if (ch >= 0x80 && ch <= 0x9F) return "帐号名称不能包含控制字符（如换行或制表符）。";
+    if (std::u16string_view(u"<>:\"|?*").find(ch) != std::u16string_view::npos) {
+      return "帐号名称不能包含文件名不允许的字符 < > : \" | ? *。";
+    }
+  }
+  if (!GbkCanHold(nick)) return "帐号名称含有GBK编码无法表示的字符，无法用作文件名。";
+  return {};
+}
+
+StartupStep UseProgramDir(const std::string& given, const std::string& fallback) {
+  AppSession& s = Session();
+  if (given.empty()) {
+    s.programDir = fallback;
+    return {};
+  }
+  const fs::path path(std::u8string(given.begin(), given.end()));
+  std::error_code ec;
+  const fs::file_status status = fs::status(path, ec);
+  if (!fs::exists(status)) return Stop(StartupOutcome::BadDataDir, "数据目录“" + given + "”不存在。");
+  if (!fs::is_directory(status)) return Stop(StartupOutcome::BadDataDir, "数据目录“" + given + "”不是目录。");
+  const fs::path absolute = fs::absolute(path, ec).lexically_normal();
+  std::u8string text = (ec ? path : absolute).u8string();
+  // "DIR/" normalises to "DIR/"; the program directory has no trailing separator.
+  while (text.size() > 1 && (text.back() == u8'/' || text.back() == u8'\\')) text.pop_back();
+  s.programDir.assign(text.begin(), text.end());
+  return {};
+}
+
+StartupStep OpenAccount(const std::string& nick) {
+  if (std::string problem = AccountNameProblem(nick); !problem.empty()) {
+    return Stop(StartupOutcome::BadAccountName, std::move(problem));
+  }
+  // The file stays open and locked for the whole run; with a good name, not
+  // getting it means another run holds it.
+  if (!LoadAutoComment(nick)) return Stop(StartupOutcome::CommentFileHeld, AutoCommentFileName(nick));
+  AppSession& s = Session();
+  s.sellerNick = nick;
+  s.AppKey = ReadAppKey(nick);
+  s.AppSecret = ReadAppSecret(nick);
+  return {};
+}
+
+StartupStep ConfirmAccount() {
+  AppSession& s = Session();
+  if (s.AppKey.empty() || s.AppSecret.empty()) return Stop(StartupOutcome::NoCredentials);
+  // The authorization stores the session key in Config.ini; the one stored
+  // there is what this run uses.
+  s.SessionKey = ReadSessionKey(s.sellerNick);
+  if (s.SessionKey.empty()) return Stop(StartupOutcome::NoSessionKey);
+  SellerIdentity who;
+  if (!confirm_session(&who)) return Stop(StartupOutcome::SessionRefused);
+  LoadRatingHours(s.sellerNick);
+  std::string error;
+  if (!PrepareOrderDatabase(s.sellerNick, &error)) return Stop(StartupOutcome::DatabaseUnusable, error);
+  StartupStep ready;
+  ready.seller = who.nick;
+  return ready;
+}
+
+}  // namespace qm
