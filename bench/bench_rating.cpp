@@ -31,7 +31,7 @@ void BM_PassNoneDue(benchmark::State& state) {
   const int rows = static_cast<int>(state.range(0));
   for (int i = 0; i < rows; ++i)
     unrated.AppendRow({std::to_string(4000000000000000 + i), "买家" + std::to_string(i),
-                       qm::test::LocalTimeAgo(static_cast<std::int64_t>(i % 330) * 3600 + 1800), ""});
+                       qm::test::PlatformTimeAgo(static_cast<std::int64_t>(i % 330) * 3600 + 1800), ""});
   qm::RunAutoRatingPass();  // the first pass writes every "到期"
   for (auto _ : state) qm::RunAutoRatingPass();
   if (unrated.RowCount() != rows) state.SkipWithError("a row was rated");

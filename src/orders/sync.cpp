@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "orders/trade_page.h"
+#include "platform/platform_time.h"
 #include "platform/reply.h"
 #include "platform/request.h"
 #include "platform/transport.h"
@@ -146,7 +147,7 @@ FetchStats FetchUnratedTrades(OrderDatabase& db, const std::string& rateStatus, 
   FetchStats stats;
   const auto start = Clock::now();
   PageThrough(rateStatus, kUnratedFields, true, stats, [&](const std::vector<SoldTrade>& trades) {
-    const double now = NowSeconds();
+    const double now = PlatformNow();
     int stored = 0;
     const bool inTransaction = db.BeginTransaction();
     for (const auto& t : trades) {
