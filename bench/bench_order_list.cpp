@@ -8,7 +8,6 @@
 #include <QTreeView>
 #include <cstdio>
 #include <cstdlib>
-#include <ctime>
 #include <fstream>
 #include <future>
 #include <string>
@@ -16,6 +15,7 @@
 
 #include "app/main_window.h"
 #include "orders/order_book.h"
+#include "platform/platform_time.h"
 #include "rating/schedule.h"
 #include "settings/app_session.h"
 
@@ -33,14 +33,10 @@ double ResidentMegabytes() {
 std::vector<qm::Order> MakeOrders() {
   std::vector<qm::Order> orders;
   orders.reserve(kOrders);
-  const std::time_t now = std::time(nullptr);
+  const auto now = static_cast<std::int64_t>(qm::PlatformNow());
   for (int i = 0; i < kOrders; ++i) {
     // Ended up to 300 hours ago: none is due, every row gets its "到期".
-    const std::time_t t = now - static_cast<std::time_t>(i % 300) * 3600 - 1800;
-    std::tm local{};
-    localtime_r(&t, &local);
-    char end[32];
-    std::strftime(end, sizeof end, "%Y-%m-%d %H:%M:%S", &local);
+    const std::string end = qm::FormatPlatformTime(now - static_cast<std::int64_t>(i % 300) * 3600 - 1800);
     orders.push_back({std::to_string(4100000000000000LL + i), "买家旺旺" + std::to_string(i), end});
   }
   return orders;

@@ -35,7 +35,7 @@ void BM_PassNoneDue(benchmark::State& state) {
   std::vector<qm::Order> orders;
   for (int i = 0; i < rows; ++i)
     orders.push_back({std::to_string(4000000000000000 + i), "买家" + std::to_string(i),
-                      qm::test::LocalTimeAgo(static_cast<std::int64_t>(i % 330) * 3600 + 1800)});
+                      qm::test::PlatformTimeAgo(static_cast<std::int64_t>(i % 330) * 3600 + 1800)});
   unrated.Fill(std::move(orders));
   qm::RunAutoRatingPass();  // the first pass writes every "到期"
   for (auto _ : state) qm::RunAutoRatingPass();

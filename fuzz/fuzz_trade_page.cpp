@@ -1,8 +1,7 @@
 // Feeds arbitrary bytes to the reader of trade pages and the platform-time
 // reader: no crash, every trade has an order number without layout space
-// around it, never more trades than opening tags, and a time that reads back
-// lies on a whole second.
-#include <cmath>
+// around it, never more trades than opening tags, and a time that reads at
+// all writes back as the very same text.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -10,6 +9,7 @@
 #include <string_view>
 
 #include "orders/trade_page.h"
+#include "platform/platform_time.h"
 #include "platform/reply.h"
 #include "util/text_codec.h"
 
@@ -40,11 +40,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       Check(!t.tid.empty());
       Check(!Space(t.tid.front()) && !Space(t.tid.back()));
       Check(withEnd || t.endTime.empty());
-      if (auto when = qm::ParsePlatformTime(t.endTime)) Check(std::floor(*when) == *when);
+      if (auto when = qm::ParsePlatformTime(t.endTime)) Check(qm::FormatPlatformTime(*when) == t.endTime);
       (void)qm::WithinRatingPeriod(t.endTime, 1.8e9);
+      (void)qm::HoursLeft(t.endTime, 1.8e9);
     }
   }
   (void)qm::ElementText(bytes);
-  (void)qm::ParsePlatformTime(bytes);
+  if (auto when = qm::ParsePlatformTime(bytes)) Check(qm::FormatPlatformTime(*when) == bytes);
   return 0;
 }

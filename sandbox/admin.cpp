@@ -87,7 +87,7 @@ void AddTrades(Context& ctx, const httplib::Request& req, httplib::Response& res
     t.status = Text(item, "status");
     t.seller = SellerIndex(ctx, item);
     if (item.contains("end_time")) {
-      auto end = ParseLocalTime(Text(item, "end_time"));
+      auto end = ParseBeijingTime(Text(item, "end_time"));
       if (!end) return Fail(res, "end_time must be yyyy-MM-dd HH:mm:ss");
       t.endTime = *end;
     } else if (item.contains("ended_hours_ago")) {
@@ -185,7 +185,7 @@ void RegisterAdmin(httplib::Server& server, Context& ctx) {
                          {"buyer_nick", t.buyerNick},
                          {"result", RateName(t.sellerRating.result)},
                          {"content", t.sellerRating.content},
-                         {"time", FormatLocalTime(t.sellerRating.time)}});
+                         {"time", FormatBeijingTime(t.sellerRating.time)}});
     }
     Reply(res, all);
   });
@@ -198,7 +198,7 @@ void RegisterAdmin(httplib::Server& server, Context& ctx) {
                          {"body", e.body},
                          {"api_method", e.apiMethod},
                          {"status", e.status},
-                         {"time", FormatLocalTime(e.time)}});
+                         {"time", FormatBeijingTime(e.time)}});
     }
     Reply(res, all);
   });
@@ -224,7 +224,7 @@ void RegisterAdmin(httplib::Server& server, Context& ctx) {
     auto it = body->find("offset_seconds");
     if (it == body->end() || !it->is_number_integer()) return Fail(res, "offset_seconds must be an integer");
     ctx.clock.SetOffset(it->get<long long>());
-    Reply(res, json{{"ok", true}, {"now", FormatLocalTime(ctx.clock.Now())}});
+    Reply(res, json{{"ok", true}, {"now", FormatBeijingTime(ctx.clock.Now())}});
   });
   server.Post("/__sandbox/write-config", [&ctx](const httplib::Request& req, httplib::Response& res) {
     auto body = Body(req, res);

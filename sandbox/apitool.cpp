@@ -71,7 +71,7 @@ std::string RateAdd(Context& ctx, const std::string& body, bool pretty) {
   XmlWriter w(pretty);
   w.Open("traderate_list_add_response");
   w.Open("trade_rate");
-  w.Element("created", FormatLocalTime(now));
+  w.Element("created", FormatBeijingTime(now));
   w.Element("tid", tid);
   w.Close("trade_rate");
   w.Close("traderate_list_add_response");

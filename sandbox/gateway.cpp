@@ -78,11 +78,11 @@ std::optional<Failure> Check(Context& ctx, const httplib::Request& req, Call& ca
   if (call.seller < 0) return Failure{kInvalidAppKey, "Invalid app Key", "", ""};
   const std::string* timestamp = call.Get("timestamp");
   if (!timestamp || timestamp->empty()) return Failure{kMissingTimestamp, "Missing timestamp", "", ""};
-  auto ts = ParseLocalTime(*timestamp);
+  auto ts = ParseBeijingTime(*timestamp);
   if (!ts) return Failure{kInvalidTimestamp, "Invalid timestamp", "", "timestamp must be yyyy-MM-dd HH:mm:ss"};
   if (std::llabs(static_cast<long long>(*ts - call.now)) > kTimestampTolerance)
     return Failure{kInvalidTimestamp, "Invalid timestamp", "",
-                   "timestamp is more than ten minutes away from the server time " + FormatLocalTime(call.now)};
+                   "timestamp is more than ten minutes away from the server time " + FormatBeijingTime(call.now)};
   const std::string* sign = call.Get("sign");
   if (!sign || sign->empty()) return Failure{kMissingSignature, "Missing signature", "", ""};
   auto seller = ctx.market.SellerAt(call.seller);
@@ -110,7 +110,7 @@ std::optional<Failure> Check(Context& ctx, const httplib::Request& req, Call& ca
 std::string TimeGet(const Call& call) {
   XmlWriter w(call.pretty);
   w.Open("time_get_response");
-  w.Element("time", FormatLocalTime(call.now));
+  w.Element("time", FormatBeijingTime(call.now));
   w.Close("time_get_response");
   return w.Text();
 }
@@ -229,7 +229,7 @@ std::variant<std::string, Failure> TradeRatesGet(Context& ctx, const Call& call)
     }
     w.Open("trade_rate");
     if (wanted.count("content")) w.Element("content", r.content);
-    if (wanted.count("created")) w.Element("created", FormatLocalTime(r.time));
+    if (wanted.count("created")) w.Element("created", FormatBeijingTime(r.time));
     if (wanted.count("nick")) w.Element("nick", received ? t.buyerNick : seller->nick);
     if (wanted.count("rated_nick")) w.Element("rated_nick", received ? seller->nick : t.buyerNick);
     if (wanted.count("result")) w.Element("result", RateName(r.result));

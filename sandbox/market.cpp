@@ -305,7 +305,7 @@ std::vector<std::string> Market::AddTrades(const std::vector<NewTrade>& trades, 
       return {};
     }
     t.endTime = n.endTime.value_or(now - 24 * 3600);
-    t.endTimeText = FormatLocalTime(t.endTime);
+    t.endTimeText = FormatBeijingTime(t.endTime);
     if (n.buyerRate != Rate::None) t.buyer = Rating{n.buyerRate, n.buyerComment, std::min(now, t.endTime + 60)};
     if (n.sellerRate != Rate::None)
       t.sellerRating = Rating{n.sellerRate, n.sellerComment, std::min(now, t.endTime + 120)};

@@ -52,7 +52,7 @@ std::string RatePageHtml(Context& ctx, int seller, const std::string& message) {
     const Rating& r = t.sellerRating;
     b += "<tr data-tid=\"" + t.tid + "\"><td>" + t.tid + "</td><td>" + XmlEscape(t.buyerNick) + "</td><td class=\"" +
          RateName(r.result) + "\">" + RateLabel(r.result) + "</td><td>" + XmlEscape(r.content) + "</td><td>" +
-         FormatLocalTime(r.time) + "</td><td><form method=\"post\" action=\"/myRate.htm\">"
+         FormatBeijingTime(r.time) + "</td><td><form method=\"post\" action=\"/myRate.htm\">"
          "<input type=\"hidden\" name=\"tid\" value=\"" + t.tid + "\"><select name=\"result\">";
     for (Rate option : {Rate::Good, Rate::Neutral, Rate::Bad}) {
       b += std::string("<option value=\"") + RateName(option) + "\"" + (option == r.result ? " selected" : "") + ">" +
@@ -69,7 +69,7 @@ std::string RatePageHtml(Context& ctx, int seller, const std::string& message) {
   for (const Trade& t : received) {
     b += "<tr data-tid=\"" + t.tid + "\"><td>" + t.tid + "</td><td>" + XmlEscape(t.buyerNick) + "</td><td class=\"" +
          RateName(t.buyer.result) + "\">" + RateLabel(t.buyer.result) + "</td><td>" + XmlEscape(t.buyer.content) +
-         "</td><td>" + FormatLocalTime(t.buyer.time) + "</td></tr>\n";
+         "</td><td>" + FormatBeijingTime(t.buyer.time) + "</td></tr>\n";
   }
   b += "</table></div>";
   return HtmlPage("评价管理", b);

@@ -129,7 +129,7 @@ void Market::SeedLocked(unsigned seed, int tradeCount, std::time_t now, bool kee
     if (t.status == "WAIT_BUYER_CONFIRM_GOODS") {
       t.endTime = now;  // still open: listed first, without an end time
     } else {
-      t.endTimeText = FormatLocalTime(t.endTime);
+      t.endTimeText = FormatBeijingTime(t.endTime);
     }
     if (t.status == "TRADE_FINISHED") {
       const std::time_t elapsed = now - t.endTime;

@@ -6,6 +6,10 @@
 
 namespace qm::sandbox {
 
+// The platform keeps Beijing time (UTC+8, no daylight saving), whatever the
+// zone of the machine the sandbox runs on.
+constexpr std::time_t kBeijingOffset = 8 * 3600;
+
 void AppendXmlEscaped(std::string& out, std::string_view text) {
   for (char c : text) {
     switch (c) {
@@ -153,16 +157,17 @@ std::size_t Utf8Length(std::string_view text) {
   return count;
 }
 
-std::string FormatLocalTime(std::time_t t) {
+std::string FormatBeijingTime(std::time_t t) {
+  const std::time_t shifted = t + kBeijingOffset;
   std::tm tm{};
-  localtime_r(&t, &tm);
+  gmtime_r(&shifted, &tm);
   char buf[96];
   std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d", tm.tm_year + 1900, tm.tm_mon + 1,
                 tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec);
   return buf;
 }
 
-std::optional<std::time_t> ParseLocalTime(std::string_view text) {
+std::optional<std::time_t> ParseBeijingTime(std::string_view text) {
   if (text.size() != 19) return std::nullopt;
   static const char kShape[] = "dddd-dd-dd dd:dd:dd";
   for (std::size_t i = 0; i < 19; ++i) {
@@ -175,21 +180,21 @@ std::optional<std::time_t> ParseLocalTime(std::string_view text) {
     for (std::size_t i = pos; i < pos + len; ++i) v = v * 10 + (text[i] - '0');
     return v;
   };
-  std::tm tm{};
-  tm.tm_year = num(0, 4) - 1900;
-  tm.tm_mon = num(5, 2) - 1;
-  tm.tm_mday = num(8, 2);
-  tm.tm_hour = num(11, 2);
-  tm.tm_min = num(14, 2);
-  tm.tm_sec = num(17, 2);
-  tm.tm_isdst = -1;
-  const std::tm asked = tm;
-  std::time_t t = std::mktime(&tm);
-  if (t == static_cast<std::time_t>(-1)) return std::nullopt;
-  // mktime normalises 31 February and friends: refuse dates that moved.
-  if (tm.tm_year != asked.tm_year || tm.tm_mon != asked.tm_mon || tm.tm_mday != asked.tm_mday)
+  const int y = num(0, 4), mo = num(5, 2), d = num(8, 2);
+  const int h = num(11, 2), mi = num(14, 2), sec = num(17, 2);
+  static constexpr int kMonthDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  const bool leap = (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
+  if (y < 1900 || mo < 1 || mo > 12 || d < 1 || d > kMonthDays[mo - 1] + (mo == 2 && leap) || h > 23 ||
+      mi > 59 || sec > 59)
     return std::nullopt;
-  return t;
+  // Days since 1970-01-01 of the civil date, March-based years.
+  const int yy = mo <= 2 ? y - 1 : y;
+  const int era = yy / 400;
+  const int yoe = yy - era * 400;
+  const int doy = (153 * (mo > 2 ? mo - 3 : mo + 9) + 2) / 5 + d - 1;
+  const int doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  const std::int64_t days = std::int64_t{era} * 146097 + doe - 719468;
+  return static_cast<std::time_t>(days * 86400 + h * 3600 + mi * 60 + sec - kBeijingOffset);
 }
 
 bool IsDigits(std::string_view text) {

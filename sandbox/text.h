@@ -1,7 +1,7 @@
 #pragma once
 // Small text helpers of the sandbox marketplace: escaping for XML and HTML,
 // form and URL decoding as a browser does it, the MD5 of the signature check,
-// and the platform's 19-character local time texts. The sandbox keeps its
+// and the platform's 19-character Beijing time texts. The sandbox keeps its
 // own copies on purpose: it shares no code with the client it answers.
 #include <cstdint>
 #include <ctime>
@@ -38,10 +38,11 @@ bool IsValidUtf8(std::string_view text);
 // Number of code points of valid UTF-8 text.
 std::size_t Utf8Length(std::string_view text);
 
-// "YYYY-MM-DD hh:mm:ss" in local time.
-std::string FormatLocalTime(std::time_t t);
-// The reverse; nothing unless the text has exactly that form and is a real date.
-std::optional<std::time_t> ParseLocalTime(std::string_view text);
+// "YYYY-MM-DD hh:mm:ss" in Beijing time, as the platform writes its times.
+std::string FormatBeijingTime(std::time_t t);
+// The reverse; nothing unless the text has exactly that form and is a real
+// date and time (years from 1900, seconds up to 59).
+std::optional<std::time_t> ParseBeijingTime(std::string_view text);
 
 // Decimal digits only, at least one.
 bool IsDigits(std::string_view text);

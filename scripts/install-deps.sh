@@ -9,7 +9,7 @@ pkgs=(
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth fonts-noto-cjk
   clang-14 libclang-rt-14-dev
-  nlohmann-json3-dev python3 curl
+  nlohmann-json3-dev python3 curl tzdata
 )
 missing=()
 for p in "${pkgs[@]}"; do

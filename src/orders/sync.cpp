@@ -11,6 +11,7 @@
 
 #include "orders/order_book.h"
 #include "orders/trade_page.h"
+#include "platform/platform_time.h"
 #include "platform/reply.h"
 #include "platform/request.h"
 #include "platform/transport.h"
@@ -126,7 +127,7 @@ FetchStats FetchUnratedTrades(OrderDatabase& db, const std::string& rateStatus, 
   FetchStats stats;
   const auto start = Clock::now();
   PageThrough(rateStatus, kUnratedFields, true, stats, [&](std::vector<Order>&& trades) {
-    const double now = NowSeconds();
+    const double now = PlatformNow();
     int stored = 0;
     const bool inTransaction = db.BeginTransaction();
     for (const auto& t : trades) {

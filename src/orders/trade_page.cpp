@@ -1,9 +1,6 @@
 #include "orders/trade_page.h"
 
-#include <chrono>
 #include <cstring>
-#include <ctime>
-#include <unordered_map>
 
 #include "platform/reply.h"
 #include "util/text_codec.h"
@@ -13,8 +10,6 @@ namespace {
 
 constexpr std::string_view kTradeOpen = "<trade>";
 constexpr std::string_view kTradeClose = "</trade>";
-constexpr double kRatingPeriodDays = 15.0;
-constexpr double kMargin = 0.0000001;
 
 char AsciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
@@ -91,44 +86,6 @@ unsigned long NumericReference(std::string_view body) {
   return cp;
 }
 
-int Digits(std::string_view s, std::size_t at, std::size_t n, bool* ok) {
-  int v = 0;
-  for (std::size_t i = at; i < at + n; ++i) {
-    if (s[i] < '0' || s[i] > '9') *ok = false;
-    v = v * 10 + (s[i] - '0');
-  }
-  return v;
-}
-
-bool IsLeap(int y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
-
-int DaysInMonth(int y, int m) {
-  static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  return m == 2 && IsLeap(y) ? 29 : kDays[m - 1];
-}
-
-// Local start of an hour. The C library's conversion consults the time-zone
-// rules on every call (microseconds each), and the trades of a load share a
-// few hundred hours, so every hour asked is remembered per thread.
-std::optional<double> LocalHourStart(int y, int mo, int d, int h) {
-  thread_local std::unordered_map<long long, std::optional<double>> cache;
-  const long long key = ((static_cast<long long>(y) * 100 + mo) * 100 + d) * 100 + h;
-  if (auto it = cache.find(key); it != cache.end()) return it->second;
-  std::tm tm{};
-  tm.tm_year = y - 1900;
-  tm.tm_mon = mo - 1;
-  tm.tm_mday = d;
-  tm.tm_hour = h;
-  tm.tm_isdst = -1;
-  const std::time_t t = std::mktime(&tm);
-  std::optional<double> value;
-  if (t != static_cast<std::time_t>(-1)) value = static_cast<double>(t);
-  // Bounded: a hostile reply with endless distinct hours cannot grow it forever.
-  if (cache.size() >= 8192) cache.clear();
-  cache.emplace(key, value);
-  return value;
-}
-
 }  // namespace
 
 std::string ElementText(std::string_view raw) {
@@ -191,32 +148,6 @@ TradePage ReadTradePage(std::string_view reply, bool withEndTime) {
   }
   page.hasNext = TakeElementText(extract_between(reply, "<has_next>", "<")) == "true";
   return page;
-}
-
-std::optional<double> ParsePlatformTime(std::string_view s) {
-  if (s.size() != 19 || s[4] != '-' || s[7] != '-' || s[10] != ' ' || s[13] != ':' || s[16] != ':')
-    return std::nullopt;
-  bool ok = true;
-  const int y = Digits(s, 0, 4, &ok), mo = Digits(s, 5, 2, &ok), d = Digits(s, 8, 2, &ok);
-  const int h = Digits(s, 11, 2, &ok), mi = Digits(s, 14, 2, &ok), se = Digits(s, 17, 2, &ok);
-  if (!ok || y < 1900 || mo < 1 || mo > 12 || d < 1 || d > DaysInMonth(y, mo) || h > 23 || mi > 59 ||
-      se > 59)
-    return std::nullopt;
-  const auto hourStart = LocalHourStart(y, mo, d, h);
-  if (!hourStart) return std::nullopt;
-  return *hourStart + mi * 60 + se;
-}
-
-bool WithinRatingPeriod(std::string_view endTime, double nowSeconds) {
-  const auto end = ParsePlatformTime(endTime);
-  if (!end) return false;
-  const double days = (nowSeconds - *end) / 86400.0;
-  return !(days - kRatingPeriodDays > kMargin);
-}
-
-double NowSeconds() {
-  using namespace std::chrono;
-  return duration<double>(system_clock::now().time_since_epoch()).count();
 }
 
 }  // namespace qm

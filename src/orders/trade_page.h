@@ -1,6 +1,5 @@
 #pragma once
-// Reading one page of "taobao.trades.sold.get" and the platform's times.
-#include <optional>
+// Reading one page of "taobao.trades.sold.get".
 #include <string>
 #include <string_view>
 #include <vector>
@@ -27,19 +26,5 @@ TradePage ReadTradePage(std::string_view reply, bool withEndTime);
 // tabs and line breaks dropped, then &lt; &gt; &amp; &quot; &apos; and numeric
 // references (&#39; &#x27;) decoded. Anything else is kept as it is.
 std::string ElementText(std::string_view raw);
-
-// A platform time "YYYY-MM-DD hh:mm:ss" read as a local date-time, in seconds
-// since the epoch; nullopt when the text is not such a time (wrong length or
-// layout, month 13, 30 February, hour 24...).
-std::optional<double> ParsePlatformTime(std::string_view text);
-
-// Whether a trade that ended at `endTime` is still inside its fifteen-day
-// rating period at `nowSeconds` (seconds since the epoch): the days since the
-// end, as a fraction, minus 15 must not exceed 0.0000001. An unreadable end
-// time counts as outside.
-bool WithinRatingPeriod(std::string_view endTime, double nowSeconds);
-
-// The local clock in seconds since the epoch, with fractions.
-double NowSeconds();
 
 }  // namespace qm

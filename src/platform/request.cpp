@@ -3,8 +3,11 @@
 #include <openssl/evp.h>
 
 #include <algorithm>
+#include <cmath>
+#include <cstdint>
 #include <string_view>
 
+#include "platform/platform_time.h"
 #include "settings/app_session.h"
 
 namespace qm {
@@ -21,11 +24,6 @@ constexpr std::string_view kRestPath = "/router/rest?sign=";
 // The paging parameter of "taobao.trades.sold.get": the gateway's paged calls
 // write it right after the method name, ahead of the fixed partner and session.
 constexpr std::string_view kPageNo = "page_no";
-
-void AppendTwoDigits(std::string& out, int value) {
-  if (value < 10) out += '0';
-  out += std::to_string(value);
-}
 
 // The value of `key` in `params`, empty when missing.
 const std::string& ValueOf(const RequestParams& params, std::string_view key) {
@@ -62,32 +60,10 @@ std::string Md5UpperHex(std::string_view bytes) {
 
 }  // namespace
 
-std::string FormatTimestamp(const std::tm& local) {
-  std::string out = std::to_string(local.tm_year + 1900);
-  out += '-';
-  AppendTwoDigits(out, local.tm_mon + 1);
-  out += '-';
-  AppendTwoDigits(out, local.tm_mday);
-  out += ' ';
-  AppendTwoDigits(out, local.tm_hour);
-  out += ':';
-  AppendTwoDigits(out, local.tm_min);
-  out += ':';
-  AppendTwoDigits(out, local.tm_sec);
-  return out;
-}
-
 std::string make_timestamp() {
-  // The local clock as it is: the gateway's own time is only ever checked for
-  // an answer, never used to correct ours.
-  std::time_t now = std::time(nullptr);
-  std::tm local{};
-#ifdef _WIN32
-  localtime_s(&local, &now);
-#else
-  localtime_r(&now, &local);
-#endif
-  return FormatTimestamp(local);
+  // The platform's clock as it is: the gateway's own time is only ever checked
+  // for an answer, never used to correct ours.
+  return FormatPlatformTime(static_cast<std::int64_t>(std::floor(PlatformNow())));
 }
 
 std::string sign_request(const RequestParams& params) {

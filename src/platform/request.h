@@ -4,7 +4,6 @@
 // carries the call's parameters and an MD5 signature over the application
 // secret followed by every parameter name and value in ascending name order.
 // Credentials come from Session() (AppKey, AppSecret, SessionKey).
-#include <ctime>
 #include <string>
 #include <utility>
 #include <vector>
@@ -14,10 +13,8 @@ namespace qm {
 // The (key, value) pairs of one gateway call, without "sign".
 using RequestParams = std::vector<std::pair<std::string, std::string>>;
 
-// The local time as "YYYY-MM-DD hh:mm:ss".
+// PlatformNow() as the platform writes it (Beijing time, "YYYY-MM-DD hh:mm:ss").
 std::string make_timestamp();
-// The same layout for a given broken-down local time.
-std::string FormatTimestamp(const std::tm& local);
 
 // The 32-character upper-case hexadecimal MD5 of AppSecret + k1 v1 k2 v2 ...
 // (keys sorted ascending by bytes). The secret is taken from Session().

@@ -10,6 +10,7 @@
 
 #include "orders/order_book.h"
 #include "orders/sync.h"
+#include "platform/platform_time.h"
 #include "platform/reply.h"
 #include "platform/request.h"
 #include "platform/transport.h"
@@ -25,60 +26,6 @@ namespace {
 // Set once the program has been told to end; a pass or refresh that is still
 // unwinding (the runner's loop ends after the handler returns) does no more.
 bool g_ending = false;
-
-// Days since 1970-01-01 of a civil date (proleptic Gregorian).
-std::int64_t DaysFromCivil(std::int64_t y, unsigned m, unsigned d) {
-  y -= m <= 2;
-  const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
-  const unsigned yoe = static_cast<unsigned>(y - era * 400);
-  const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + static_cast<std::int64_t>(doe) - 719468;
-}
-
-bool IsLeap(int y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
-
-int Digits(std::string_view s, std::size_t pos, std::size_t count) {
-  int v = 0;
-  for (std::size_t i = pos; i < pos + count; ++i) {
-    if (s[i] < '0' || s[i] > '9') return -1;
-    v = v * 10 + (s[i] - '0');
-  }
-  return v;
-}
-
-// A local date-time "YYYY-MM-DD hh:mm:ss" as seconds of the local wall clock
-// counted from 1970-01-01 00:00:00 (no time zone applied: both sides of every
-// difference are local, as the platform's texts and the local clock are).
-std::optional<std::int64_t> WallSeconds(std::string_view t) {
-  if (t.size() != 19 || t[4] != '-' || t[7] != '-' || t[10] != ' ' || t[13] != ':' || t[16] != ':')
-    return std::nullopt;
-  const int y = Digits(t, 0, 4), mo = Digits(t, 5, 2), d = Digits(t, 8, 2);
-  const int h = Digits(t, 11, 2), mi = Digits(t, 14, 2), s = Digits(t, 17, 2);
-  if (y < 0 || mo < 1 || mo > 12 || d < 1 || h < 0 || h > 23 || mi < 0 || mi > 59 || s < 0 || s > 60)
-    return std::nullopt;
-  static constexpr int kMonthDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  const int dim = kMonthDays[mo - 1] + (mo == 2 && IsLeap(y) ? 1 : 0);
-  if (d > dim) return std::nullopt;
-  return DaysFromCivil(y, static_cast<unsigned>(mo), static_cast<unsigned>(d)) * 86400 + h * 3600 +
-         mi * 60 + s;
-}
-
-std::int64_t NowWallSeconds(std::time_t now) {
-  std::tm local{};
-  localtime_r(&now, &local);
-  return DaysFromCivil(local.tm_year + 1900, static_cast<unsigned>(local.tm_mon + 1),
-                       static_cast<unsigned>(local.tm_mday)) *
-             86400 +
-         local.tm_hour * 3600 + local.tm_min * 60 + local.tm_sec;
-}
-
-std::optional<std::int64_t> HoursLeftFromWall(std::string_view endTime, std::int64_t nowWall) {
-  auto end = WallSeconds(endTime);
-  if (!end) return std::nullopt;
-  const std::int64_t deadline = *end + std::int64_t{kRatingPeriodDays} * 86400;
-  return (deadline - nowWall) / 3600;  // integer division drops the fraction toward zero
-}
 
 void Log(MainView* view, const std::string& line) {
   if (view && view->log) view->log(line);
@@ -125,7 +72,7 @@ class PassWalk {
   PassWalk(OrderRows& list, MainView* view) : list_(list), view_(view) {}
 
   void Run() {
-    nowWall_ = NowWallSeconds(std::time(nullptr));
+    now_ = PlatformNow();
     int i = list_.RowCount() - 1;
     while (i >= 0 && !g_ending) i = Visit(i);
   }
@@ -135,7 +82,7 @@ class PassWalk {
   int Visit(int i) {
     const OrderRow& row = list_.Row(i);
     if (row.order.endTime.empty()) return i - 1;
-    const auto hours = HoursLeftFromWall(row.order.endTime, nowWall_);
+    const auto hours = HoursLeft(row.order.endTime, now_);
     // An end time that is not a time gives no deadline: the row is left alone
     // rather than rated at once.
     if (!hours) return i - 1;
@@ -156,7 +103,7 @@ class PassWalk {
 
     const bool ok = post_rating(order.tid, kResultGood, kRoleSeller, Session().autoContent);
 
-    nowWall_ = NowWallSeconds(std::time(nullptr));
+    now_ = PlatformNow();
     const bool removed = ok && list_.Remove(order.tid);
     Log(view_, "rating order=" + order.tid + " buyer=" + order.buyerNick + " result=good outcome=" +
                    (ok ? "rated" : "refused") + (ok && !removed ? " (row already removed)" : ""));
@@ -165,7 +112,7 @@ class PassWalk {
 
   OrderRows& list_;
   MainView* view_;
-  std::int64_t nowWall_ = 0;
+  double now_ = 0;
   TimeLeftTexts texts_;
 };
 
@@ -186,10 +133,6 @@ std::string FormatTimeLeft(std::int32_t hours) {
   std::snprintf(buffer, sizeof buffer, negative ? "-%lld天%02lld小时" : "%02lld天%02lld小时", whole,
                 hoursPart);
   return buffer;
-}
-
-std::optional<std::int64_t> HoursLeft(std::string_view endTime, std::time_t now) {
-  return HoursLeftFromWall(endTime, NowWallSeconds(now));
 }
 
 float ParseRatingHours(std::string_view text) {

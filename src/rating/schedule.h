@@ -13,8 +13,6 @@
 // Everything here runs on the UI thread and reaches the windows through
 // CurrentMainView().
 #include <cstdint>
-#include <ctime>
-#include <optional>
 #include <string>
 #include <string_view>
 
@@ -22,7 +20,6 @@ namespace qm {
 
 inline constexpr int kAutoPassIntervalMs = 5000;    // 时钟1
 inline constexpr int kRefreshIntervalMs = 600000;   // 时钟2
-inline constexpr int kRatingPeriodDays = 15;
 
 // Used when "评价时间" is missing, empty, not a number, negative or not finite.
 inline constexpr float kDefaultRatingHours = 24.0f;
@@ -35,12 +32,6 @@ inline constexpr int kPlatformDownExitCode = 0;
 // The text shown in "到期" for a number of whole hours: days and hours, each
 // at least two digits ("00天01小时", "100天00小时").
 std::string FormatTimeLeft(std::int32_t hours);
-
-// The number of whole hours from `now` to the rating deadline of an order that
-// ended at `endTime` (the platform's "YYYY-MM-DD hh:mm:ss", local time),
-// fractions dropped toward zero; negative once the deadline has passed.
-// nullopt when the text is not such a time.
-std::optional<std::int64_t> HoursLeft(std::string_view endTime, std::time_t now);
 
 // The lead time from a "评价时间" text: a decimal number of hours (fractions
 // allowed, surrounding blanks ignored); kDefaultRatingHours otherwise.

@@ -9,6 +9,7 @@
 
 #include <chrono>
 
+#include "platform/platform_time.h"
 #include "platform/transport.h"
 #include "support/sandbox_calls.h"
 #include "support/temp_dir.h"
@@ -68,11 +69,9 @@ TEST(SandboxAdmin, SeededDataHasTheAwkwardCases) {
     space |= nick.find(' ') != std::string::npos;
     unfinished |= t["status"] != "TRADE_FINISHED";
     if (!end.empty()) {
-      ASSERT_EQ(end.size(), 19u);
-      std::tm tm{};
-      strptime(end.c_str(), "%Y-%m-%d %H:%M:%S", &tm);
-      tm.tm_isdst = -1;
-      const double days = std::difftime(now, std::mktime(&tm)) / 86400.0;
+      const auto ended = ParsePlatformTime(end);
+      ASSERT_TRUE(ended.has_value()) << end;
+      const double days = static_cast<double>(now - *ended) / 86400.0;
       EXPECT_GE(days, -0.01);
       EXPECT_LE(days, 20.01);
       old |= days > 15;

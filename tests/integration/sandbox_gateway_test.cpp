@@ -4,7 +4,9 @@
 
 #include <nlohmann/json.hpp>
 
+#include "platform/platform_time.h"
 #include "support/sandbox_calls.h"
+#include "support/time_zone.h"
 
 namespace qm::test {
 namespace {
@@ -88,6 +90,34 @@ TEST(SandboxGateway, RefusesBadSignaturesCredentialsAndTimes) {
                                               "&timestamp=" + UrlEncode(TimestampAt(std::time(nullptr))) + "&v=2.0");
   EXPECT_EQ(ErrorCode(unsigned_), "24");
   EXPECT_EQ(ErrorCode(Gateway(sandbox, "taobao.no.such.method", {})), "22");
+}
+
+TEST(SandboxGateway, KeepsBeijingTimeWhateverTheMachinesZone) {
+  for (const auto& zone : kZoneCases) {
+    ScopedTimeZone scoped(zone.zone);  // the sandbox inherits it
+    ASSERT_EQ(ScopedTimeZone::LocalOffsetHours(kZoneProbeInstant), zone.offsetHours) << zone.zone;
+    Sandbox::Options options;
+    options.trades = 0;
+    Sandbox sandbox(options);
+    ASSERT_TRUE(sandbox.Ok());
+    const auto now = static_cast<double>(std::time(nullptr));
+    // A Beijing timestamp is inside the window, and the answer is Beijing time.
+    const HttpResult r = Gateway(sandbox, "taobao.time.get", {});
+    EXPECT_EQ(ErrorCode(r), "") << zone.zone << r.body;
+    const auto answered = ParsePlatformTime(FirstValue(r.body, "<time>"));
+    ASSERT_TRUE(answered.has_value()) << r.body;
+    EXPECT_NEAR(static_cast<double>(*answered), now, 5.0) << zone.zone;
+    const std::string tid = AddTrade(sandbox, "{\"ended_hours_ago\":100}");
+    int listed = 0;
+    for (const auto& t : nlohmann::json::parse(sandbox.AdminGet("trades"))) {
+      if (t["tid"] != tid) continue;
+      ++listed;
+      const auto end = ParsePlatformTime(t["end_time"].get<std::string>());
+      ASSERT_TRUE(end.has_value()) << t.dump();
+      EXPECT_NEAR(static_cast<double>(*end), now - 100 * 3600, 5.0) << zone.zone;
+    }
+    EXPECT_EQ(listed, 1) << zone.zone;
+  }
 }
 
 TEST(SandboxGateway, TheSignedTextCoversEveryParameter) {

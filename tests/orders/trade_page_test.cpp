@@ -1,7 +1,5 @@
 #include "orders/trade_page.h"
 
-#include <ctime>
-
 #include <gtest/gtest.h>
 
 namespace qm {
@@ -15,14 +13,6 @@ std::string Trade(const std::string& tid, const std::string& nick, const std::st
 std::string Reply(const std::string& trades, const std::string& hasNext) {
   return "<?xml version=\"1.0\" encoding=\"utf-8\" ?><trades_sold_get_response><has_next>" + hasNext +
          "</has_next><trades list=\"true\">" + trades + "</trades></trades_sold_get_response>";
-}
-
-std::string LocalText(std::time_t t) {
-  std::tm tm{};
-  localtime_r(&t, &tm);
-  char buf[32];
-  std::strftime(buf, sizeof buf, "%Y-%m-%d %H:%M:%S", &tm);
-  return buf;
 }
 
 TEST(TradePage, ReadsEveryTradeInReplyOrderWithItsFields) {
@@ -102,33 +92,6 @@ TEST(TradePage, ElementTextDecodesCharacterReferencesAndKeepsTheRest) {
     EXPECT_EQ(ElementText(kept), std::string(kept));
   EXPECT_EQ(ElementText(" \t\r\n 淘宝 买家 \n"), "淘宝 买家");
   EXPECT_EQ(ElementText("&#32;"), " ");
-}
-
-TEST(TradeTime, ReadsThePlatformFormOnlyAsLocalTime) {
-  const std::time_t t = 1780000000;  // some moment in 2026
-  auto parsed = ParsePlatformTime(LocalText(t));
-  ASSERT_TRUE(parsed.has_value());
-  EXPECT_DOUBLE_EQ(*parsed, static_cast<double>(t));
-  EXPECT_TRUE(ParsePlatformTime("2024-02-29 23:59:59").has_value());
-  for (const char* bad : {"", "2026-02-29 00:00:00", "2026-04-31 00:00:00", "2026-13-01 00:00:00",
-                          "2026-00-10 00:00:00", "2026-01-01 24:00:00", "2026-01-01 00:60:00",
-                          "2026-01-01 00:00:60", "2026-01-01T00:00:00", "2026/01/01 00:00:00",
-                          "2026-01-01 00:00", "2026-01-01 00:00:00.5", " 2026-01-01 00:00:0",
-                          "２０２６-01-01 00:00:00", "abcd-ef-gh ij:kl:mn", "1899-12-31 23:59:59"})
-    EXPECT_FALSE(ParsePlatformTime(bad).has_value()) << bad;
-}
-
-TEST(TradeTime, FifteenDaysWithItsMargin) {
-  const double now = static_cast<double>(std::time(nullptr));
-  const auto ago = [now](double seconds) { return LocalText(static_cast<std::time_t>(now - seconds)); };
-  const double day = 86400, hour = 3600;
-  EXPECT_TRUE(WithinRatingPeriod(ago(14 * day + 23 * hour), now));
-  EXPECT_FALSE(WithinRatingPeriod(ago(15 * day + hour), now));
-  EXPECT_TRUE(WithinRatingPeriod(ago(15 * day), now));
-  EXPECT_FALSE(WithinRatingPeriod(ago(15 * day + 1), now));
-  EXPECT_TRUE(WithinRatingPeriod(ago(-day), now));  // ends tomorrow
-  EXPECT_FALSE(WithinRatingPeriod("", now));
-  EXPECT_FALSE(WithinRatingPeriod("not a time at all", now));
 }
 
 }  // namespace

@@ -7,8 +7,6 @@
 
 #include <cctype>
 #include <cstdio>
-#include <ctime>
-#include <regex>
 #include <string>
 
 #include "settings/app_session.h"
@@ -59,42 +57,6 @@ class GatewayUrls : public ::testing::Test {
 
   AppSession saved_;
 };
-
-TEST(Timestamp, PadsEveryFieldButTheYear) {
-  std::tm t{};
-  t.tm_year = 2014 - 1900;
-  t.tm_mon = 0;
-  t.tm_mday = 2;
-  t.tm_hour = 3;
-  t.tm_min = 4;
-  t.tm_sec = 5;
-  EXPECT_EQ(FormatTimestamp(t), "2014-01-02 03:04:05");
-  t.tm_mon = 11;
-  t.tm_mday = 31;
-  t.tm_hour = 23;
-  t.tm_min = 59;
-  t.tm_sec = 59;
-  EXPECT_EQ(FormatTimestamp(t), "2014-12-31 23:59:59");
-  t.tm_mon = 8;
-  t.tm_mday = 19;
-  t.tm_hour = 9;
-  t.tm_min = 5;
-  t.tm_sec = 3;
-  EXPECT_EQ(FormatTimestamp(t), "2014-09-19 09:05:03");
-}
-
-TEST(Timestamp, IsTheLocalClockNow) {
-  const std::time_t before = std::time(nullptr);
-  const std::string ts = make_timestamp();
-  const std::time_t after = std::time(nullptr);
-  ASSERT_TRUE(std::regex_match(ts, std::regex(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d)"))) << ts;
-  std::tm parsed{};
-  ASSERT_NE(::strptime(ts.c_str(), "%Y-%m-%d %H:%M:%S", &parsed), nullptr);
-  parsed.tm_isdst = -1;
-  const std::time_t back = std::mktime(&parsed);
-  EXPECT_GE(back, before - 1);
-  EXPECT_LE(back, after + 1);
-}
 
 TEST(Signature, IsTheUpperCaseMd5OfSecretThenSortedPairs) {
   // Published MD5 values: "" and "abc".

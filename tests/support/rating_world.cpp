@@ -2,23 +2,21 @@
 
 #include <nlohmann/json.hpp>
 
+#include <cmath>
+
+#include "platform/platform_time.h"
 #include "rating/schedule.h"
 #include "settings/app_session.h"
 #include "util/event_pump.h"
 
 namespace qm::test {
 
-std::string LocalTimeAgo(std::int64_t secondsAgo) {
-  const std::time_t t = std::time(nullptr) - static_cast<std::time_t>(secondsAgo);
-  std::tm local{};
-  localtime_r(&t, &local);
-  char text[32];
-  std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
-  return text;
+std::string PlatformTimeAgo(std::int64_t secondsAgo) {
+  return FormatPlatformTime(static_cast<std::int64_t>(std::floor(PlatformNow())) - secondsAgo);
 }
 
 std::string RatingWorld::EndTimeHoursAgo(int hoursAgo) {
-  return LocalTimeAgo(static_cast<std::int64_t>(hoursAgo) * 3600 + 1800);
+  return PlatformTimeAgo(static_cast<std::int64_t>(hoursAgo) * 3600 + 1800);
 }
 
 RatingWorld::RatingWorld(const Sandbox::Options& options) : sandbox_(options) {

@@ -21,8 +21,8 @@ struct SandboxRating {
   std::string tid, result, content;
 };
 
-// The local time `secondsAgo` seconds before now, as the platform writes it.
-std::string LocalTimeAgo(std::int64_t secondsAgo);
+// The platform's time `secondsAgo` seconds before PlatformNow(), as it writes it.
+std::string PlatformTimeAgo(std::int64_t secondsAgo);
 
 class RatingWorld {
  public:

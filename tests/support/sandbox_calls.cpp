@@ -59,8 +59,10 @@ std::string Md5UpperHexForTest(const std::string& bytes) {
 }
 
 std::string TimestampAt(std::time_t t) {
+  // Beijing time (UTC+8, no daylight saving), as the gateway expects it.
+  const std::time_t beijing = t + 8 * 3600;
   std::tm tm{};
-  localtime_r(&t, &tm);
+  gmtime_r(&beijing, &tm);
   char buf[64];
   std::strftime(buf, sizeof buf, "%Y-%m-%d %H:%M:%S", &tm);
   return buf;

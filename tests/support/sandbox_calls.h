@@ -29,6 +29,7 @@ HttpResult HttpPost(const Sandbox& sandbox, const std::string& target, const std
                     const std::string& contentType = "application/x-www-form-urlencoded");
 
 std::string Md5UpperHexForTest(const std::string& bytes);
+// The gateway's timestamp text of `t`: Beijing time, built without the client's code.
 std::string TimestampAt(std::time_t t);
 std::string UrlEncode(const std::string& text);
 

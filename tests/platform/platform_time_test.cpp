@@ -1,0 +1,123 @@
+// The platform's clock and time texts: Beijing time whatever the machine's zone.
+#include "platform/platform_time.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cmath>
+#include <string>
+
+#include "platform/request.h"
+#include "support/time_zone.h"
+
+namespace qm {
+namespace {
+
+constexpr std::int64_t kHour = 3600, kDay = 86400;
+// 2024-03-10 12:00:00 in Beijing.
+constexpr std::int64_t kNoonBeijing = 1710043200;
+
+class PlatformClockSet : public ::testing::Test {
+ protected:
+  void SetNow(double now) {
+    SetPlatformClock([now] { return now; });
+  }
+  void TearDown() override { SetPlatformClock(nullptr); }
+  static std::string Ago(std::int64_t seconds) { return FormatPlatformTime(kNoonBeijing - seconds); }
+};
+
+TEST(PlatformTimeText, ReadsOnlyRealBeijingTimes) {
+  EXPECT_EQ(ParsePlatformTime("1970-01-01 08:00:00"), 0);
+  EXPECT_EQ(ParsePlatformTime("2024-03-10 12:00:00"), kNoonBeijing);
+  EXPECT_EQ(ParsePlatformTime("2024-02-29 23:59:59"), kNoonBeijing - 9 * kDay - 12 * kHour - 1);
+  for (const char* good : {"2000-02-29 00:00:00", "1900-01-01 00:00:00", "9999-12-31 23:59:59"})
+    EXPECT_TRUE(ParsePlatformTime(good).has_value()) << good;
+  for (const char* bad : {"", "2026-02-29 00:00:00", "1900-02-29 00:00:00", "2024-02-30 00:00:00",
+                          "2026-04-31 00:00:00", "2026-13-01 00:00:00", "2026-00-10 00:00:00",
+                          "2026-01-00 00:00:00", "2026-01-01 24:00:00", "2026-01-01 00:60:00",
+                          "2026-01-01 00:00:60", "2026-01-01T00:00:00", "2026/01/01 00:00:00",
+                          "2026-01-01 00:00", "2026-01-01 00:00:00.5", " 2026-01-01 00:00:0",
+                          "2026-01-01 00:00:00 ", "+026-01-01 00:00:00", "2026-01-01 -1:00:00",
+                          "２０２６-01-01 00:00:00", "abcd-ef-gh ij:kl:mn", "1899-12-31 23:59:59"})
+    EXPECT_FALSE(ParsePlatformTime(bad).has_value()) << bad;
+}
+
+TEST(PlatformTimeText, WritesWhatItReads) {
+  EXPECT_EQ(FormatPlatformTime(0), "1970-01-01 08:00:00");
+  EXPECT_EQ(FormatPlatformTime(-8 * kHour - 1), "1969-12-31 23:59:59");
+  for (const char* text : {"2014-01-02 03:04:05", "2014-12-31 23:59:59", "2015-01-01 07:59:59",
+                           "2014-09-19 09:05:03", "2024-02-29 00:00:00", "1900-01-01 00:00:00",
+                           "9999-12-31 23:59:59"})
+    EXPECT_EQ(FormatPlatformTime(ParsePlatformTime(text).value()), text);
+  // Every 3599th second across a leap year and its neighbours.
+  for (std::int64_t t = 1672531200; t < 1735689600; t += 3599)
+    ASSERT_EQ(ParsePlatformTime(FormatPlatformTime(t)), t) << t;
+}
+
+TEST_F(PlatformClockSet, HoursLeftDropsTheFractionTowardZero) {
+  SetNow(kNoonBeijing);
+  const double now = PlatformNow();
+  EXPECT_EQ(HoursLeft(Ago(0), now), 360);
+  EXPECT_EQ(HoursLeft(Ago((13 * 24 + 23) * kHour), now), 25);
+  EXPECT_EQ(HoursLeft(Ago(14 * kDay - 60), now), 24);
+  EXPECT_EQ(HoursLeft(Ago(15 * kDay + 1800), now), 0);
+  EXPECT_EQ(HoursLeft(Ago((15 * 24 + 3) * kHour), now), -3);
+  // Half a second after now the 24 hours left are 23 and a fraction.
+  EXPECT_EQ(HoursLeft(Ago(14 * kDay), now), 24);
+  EXPECT_EQ(HoursLeft(Ago(14 * kDay), now + 0.5), 23);
+  for (const char* bad : {"", "2014-02-30 10:00:00", "2014-09-19 12:00:00 ", "\xff\xfe"})
+    EXPECT_FALSE(HoursLeft(bad, now).has_value()) << bad;
+  EXPECT_FALSE(HoursLeft(Ago(0), std::nan("")).has_value());
+  EXPECT_FALSE(HoursLeft(Ago(0), 1e300).has_value());
+}
+
+TEST_F(PlatformClockSet, FifteenDaysWithTheirMargin) {
+  const double now = kNoonBeijing;
+  EXPECT_TRUE(WithinRatingPeriod(Ago(14 * kDay + 23 * kHour), now));
+  EXPECT_TRUE(WithinRatingPeriod(Ago(15 * kDay), now));
+  EXPECT_FALSE(WithinRatingPeriod(Ago(15 * kDay + 1), now));
+  EXPECT_TRUE(WithinRatingPeriod(Ago(-kDay), now));  // ends tomorrow
+  // The margin is a ten-millionth of a day (8.64 ms).
+  EXPECT_TRUE(WithinRatingPeriod(Ago(15 * kDay), now + 0.005));
+  EXPECT_FALSE(WithinRatingPeriod(Ago(15 * kDay), now + 0.010));
+  EXPECT_FALSE(WithinRatingPeriod("", now));
+  EXPECT_FALSE(WithinRatingPeriod("not a time at all", now));
+}
+
+TEST_F(PlatformClockSet, TimestampsComeFromTheSetClockAndNullptrRestoresTheSystemOne) {
+  SetNow(1500000000.999);
+  EXPECT_EQ(PlatformNow(), 1500000000.999);
+  EXPECT_EQ(make_timestamp(), "2017-07-14 10:40:00");
+  SetPlatformClock(nullptr);
+  const double system =
+      std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
+  EXPECT_NEAR(PlatformNow(), system, 5.0);
+  EXPECT_NEAR(static_cast<double>(ParsePlatformTime(make_timestamp()).value()), system, 5.0);
+}
+
+// The machine's zone must change nothing: the same results under each zone,
+// around the night New York's clocks go forward.
+TEST_F(PlatformClockSet, EveryMachineZoneGivesTheSameResults) {
+  SetNow(kNoonBeijing + 0.25);
+  std::string first;
+  for (const auto& zone : test::kZoneCases) {
+    test::ScopedTimeZone scoped(zone.zone);
+    ASSERT_EQ(test::ScopedTimeZone::LocalOffsetHours(test::kZoneProbeInstant), zone.offsetHours)
+        << zone.zone << " did not take effect (tzdata missing?)";
+    EXPECT_EQ(make_timestamp(), "2024-03-10 12:00:00") << zone.zone;
+    EXPECT_EQ(HoursLeft("2024-02-24 13:00:00", PlatformNow()), 0) << zone.zone;
+    EXPECT_TRUE(WithinRatingPeriod("2024-02-24 12:00:00", PlatformNow() - 0.25)) << zone.zone;
+    EXPECT_FALSE(WithinRatingPeriod("2024-02-24 11:59:59", PlatformNow())) << zone.zone;
+    std::string all;
+    for (std::int64_t ago = -2 * kDay; ago <= 17 * kDay; ago += 1799) {
+      const std::string end = Ago(ago);
+      all += end + (WithinRatingPeriod(end, PlatformNow()) ? " in " : " out ") +
+             std::to_string(HoursLeft(end, PlatformNow()).value()) + "\n";
+    }
+    if (first.empty()) first = all;
+    EXPECT_EQ(all, first) << zone.zone;
+  }
+}
+
+}  // namespace
+}  // namespace qm
