@@ -75,6 +75,11 @@ void AccountDialog::OnLogin() {
       QtPrompts().Information(kBadAccountTitle, step.reason + "\n请重新选择或输入卖家帐号。");
       box_->setFocus(Qt::OtherFocusReason);
       return;
+    case StartupOutcome::SettingsRefused:
+      QtPrompts().Information(kBadSettingsTitle, step.reason + "\n程序将退出。");
+      EndProgram(0);
+      reject();
+      return;
     default:
       // The comment file is held by another run of the program for this
       // seller: this one ends without a word.

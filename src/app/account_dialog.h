@@ -15,6 +15,7 @@ inline const QColor kAccountIdleColour{0, 136, 255};
 inline const QColor kAccountChosenColour{0, 96, 192};
 
 inline constexpr const char* kBadAccountTitle = "帐号名称无效";
+inline constexpr const char* kBadSettingsTitle = "设置文件无法使用";
 
 class AccountDialog : public QDialog {
   Q_OBJECT

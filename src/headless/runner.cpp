@@ -166,6 +166,7 @@ int ExitCodeFor(StartupOutcome outcome) {
     case StartupOutcome::Ready: return kExitOk;
     case StartupOutcome::BadDataDir:
     case StartupOutcome::BadAccountName: return kExitUsage;
+    case StartupOutcome::SettingsRefused: return kExitSettingsFile;
     case StartupOutcome::CommentFileHeld: return kExitCommentFile;
     case StartupOutcome::NoCredentials: return kExitNoCredentials;
     case StartupOutcome::NoSessionKey: return kExitNoSessionKey;
@@ -181,6 +182,7 @@ std::string StartupStopLine(const StartupStep& step, const std::string& nick) {
     case StartupOutcome::Ready: break;
     case StartupOutcome::BadDataDir: return "start: the data directory cannot be used: " + step.reason;
     case StartupOutcome::BadAccountName: return "start: the account name cannot be used: " + step.reason;
+    case StartupOutcome::SettingsRefused: return "start: a settings file cannot be used: " + step.reason;
     case StartupOutcome::CommentFileHeld:
       return "start: the standing comment file " + step.reason +
              " cannot be opened (is another run using this account?)";

@@ -10,6 +10,7 @@
 #include "rating/schedule.h"
 #include "settings/app_session.h"
 #include "settings/config.h"
+#include "util/file_io.h"
 #include "util/text_codec.h"
 
 namespace qm {
@@ -50,6 +51,7 @@ StartupStep UseProgramDir(const std::string& given, const std::string& fallback)
   AppSession& s = Session();
   if (given.empty()) {
     s.programDir = fallback;
+    RemoveStrayTemporaries(s.programDir);
     return {};
   }
   const fs::path path(std::u8string(given.begin(), given.end()));
@@ -62,12 +64,32 @@ StartupStep UseProgramDir(const std::string& given, const std::string& fallback)
   // "DIR/" normalises to "DIR/"; the program directory has no trailing separator.
   while (text.size() > 1 && (text.back() == u8'/' || text.back() == u8'\\')) text.pop_back();
   s.programDir.assign(text.begin(), text.end());
+  RemoveStrayTemporaries(s.programDir);
   return {};
+}
+
+// Why a settings file beside the program will not be read, or empty. A
+// missing file is fine: it is made when first written.
+static std::string SettingsFileProblem(const std::string& name) {
+  switch (CheckReadableFile(Session().PathOf(name))) {
+    case FileReadStatus::Ok:
+    case FileReadStatus::Missing: return {};
+    case FileReadStatus::NotRegular: return "“" + name + "”不是普通文件。";
+    case FileReadStatus::TooLarge:
+      return "“" + name + "”超过 " + std::to_string(kSettingsFileLimit >> 20) + " MB，不是本程序的设置文件。";
+    case FileReadStatus::Failed: break;
+  }
+  return "“" + name + "”无法读取。";
 }
 
 StartupStep OpenAccount(const std::string& nick) {
   if (std::string problem = AccountNameProblem(nick); !problem.empty()) {
     return Stop(StartupOutcome::BadAccountName, std::move(problem));
+  }
+  for (const char* name : {kConfigFileName, kManualCommentFile}) {
+    if (std::string problem = SettingsFileProblem(name); !problem.empty()) {
+      return Stop(StartupOutcome::SettingsRefused, std::move(problem));
+    }
   }
   // The file stays open and locked for the whole run; with a good name, not
   // getting it means another run holds it.

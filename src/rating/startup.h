@@ -12,6 +12,7 @@ enum class StartupOutcome {
   Ready,             // go on
   BadDataDir,        // the given program directory is missing or not a directory
   BadAccountName,    // the name cannot name the seller's files; nothing was made
+  SettingsRefused,   // Config.ini or 手动评价内容.ini is not a file the program reads (too large, not a regular file)
   CommentFileHeld,   // the standing comment file cannot be had: another run holds it
   NoCredentials,     // empty "appkey" or "AppSecret"
   NoSessionKey,      // no stored "SessionKey"
@@ -39,11 +40,12 @@ std::string AccountNameProblem(const std::string& nick);
 
 // Sets Session().programDir. A directory given on the command line must exist
 // and be a directory (it is never made); without one, `fallback` (the
-// executable's directory) is used as it is.
+// executable's directory) is used as it is. The temporary files that killed
+// runs left there are removed.
 StartupStep UseProgramDir(const std::string& given, const std::string& fallback);
 
-// The account name check, then the standing comment file (held for the rest
-// of the run), then the key and secret: sets Session().sellerNick, AppKey,
+// The account name check, the settings files, then the standing comment file
+// (held for the rest of the run), then the key and secret: sets Session().sellerNick, AppKey,
 // AppSecret and autoContent. An empty key or secret is ConfirmAccount's to
 // report.
 StartupStep OpenAccount(const std::string& nick);

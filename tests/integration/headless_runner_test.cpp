@@ -2,6 +2,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -16,6 +17,7 @@
 #include "rating/schedule.h"
 #include "rating/startup.h"
 #include "settings/app_session.h"
+#include "util/file_io.h"
 #include "support/rating_world.h"
 
 namespace qm {
@@ -180,6 +182,40 @@ TEST_F(Runner, RefusesBadAccountNamesAndDataDirectories) {
     EXPECT_EQ(o.output.find("another run"), std::string::npos) << o.output;
   }
   EXPECT_FALSE(std::filesystem::exists(missing)) << "a given data directory is never made";
+}
+
+}  // namespace
+}  // namespace qm
+
+namespace qm {
+namespace {
+
+// A Config.ini that is a FIFO or far too large is refused at once (a FIFO
+// would hold the read for ever), and temporaries of killed writers go at the
+// next start while the settings stay as they were.
+TEST_F(Runner, StrangeSettingsFilesAreRefusedAndStrayTemporariesRemoved) {
+  const std::string config = world.Dir().File("Config.ini");
+  const std::string saved = test::ReadFileBytes(config);
+  ASSERT_TRUE(std::filesystem::remove(config));
+  ASSERT_EQ(::mkfifo(config.c_str(), 0600), 0);
+  Outcome o = RunRunner(Args(true));
+  EXPECT_EQ(o.exitCode, kExitSettingsFile) << o.output;
+  EXPECT_NE(o.output.find("start: a settings file cannot be used: “Config.ini”不是普通文件。"), std::string::npos)
+      << o.output;
+  ASSERT_TRUE(std::filesystem::remove(config));
+
+  ASSERT_TRUE(test::WriteFileBytes(config, saved + std::string(kSettingsFileLimit, ';')));
+  o = RunRunner(Args(true));
+  EXPECT_EQ(o.exitCode, kExitSettingsFile) << o.output;
+  EXPECT_FALSE(std::filesystem::exists(world.Dir().File(nick + "的自动评价内容.txt")));
+
+  ASSERT_TRUE(test::WriteFileBytes(config, saved));
+  const std::string stray = world.Dir().File(".Config.ini.tmp-AbC123");
+  ASSERT_TRUE(test::WriteFileBytes(stray, "[half"));
+  o = RunRunner(Args(true));
+  EXPECT_EQ(o.exitCode, kExitOk) << o.output;
+  EXPECT_FALSE(std::filesystem::exists(stray));
+  EXPECT_EQ(test::ReadFileBytes(config), saved);
 }
 
 }  // namespace
