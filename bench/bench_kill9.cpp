@@ -1,0 +1,155 @@
+// kill -9 at random moments: the headless runner against the sandbox (its
+// start-up, first load, refresh and passes) together with a process that keeps
+// rewriting Config.ini, both killed at once, 200 times. After each kill the
+// next start must find a usable order database, a whole Config.ini (the
+// seller's section as it was, the writer's value one it wrote) and, once it
+// has started, no temporary file left beside them.
+//
+//   bench_kill9 [ROUNDS]
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "orders/order_db.h"
+#include "settings/app_session.h"
+#include "settings/config.h"
+#include "settings/profile.h"
+#include "support/sandbox_process.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+pid_t StartRunner(const std::vector<std::string>& args) {
+  const pid_t pid = fork();
+  if (pid == 0) {
+    const int devnull = open("/dev/null", O_WRONLY);
+    dup2(devnull, 1);
+    dup2(devnull, 2);
+    std::vector<char*> argv{const_cast<char*>(QM_HEADLESS_BIN)};
+    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    execv(QM_HEADLESS_BIN, argv.data());
+    _exit(127);
+  }
+  return pid;
+}
+
+// A process that rewrites one key of another section of Config.ini for ever.
+pid_t StartWriter(const std::string& dir) {
+  const pid_t pid = fork();
+  if (pid == 0) {
+    qm::Session().programDir = dir;
+    for (unsigned i = 0;; ++i) qm::WriteRatingHoursSetting("写入者", std::to_string(i % 1000));
+  }
+  return pid;
+}
+
+int ExitCode(pid_t pid) {
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+std::vector<std::string> Strays(const std::string& dir) {
+  std::vector<std::string> out;
+  for (const auto& e : fs::directory_iterator(dir)) {
+    const std::string n = e.path().filename().string();
+    if (n.find(".tmp-") != std::string::npos || n.find(".part") != std::string::npos) out.push_back(n);
+  }
+  return out;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const int rounds = argc > 1 ? std::atoi(argv[1]) : 200;
+  qm::test::Sandbox::Options options;
+  options.trades = 0;
+  options.latencyMs = 2;
+  qm::test::Sandbox sb(options);
+  if (!sb.Ok()) {
+    std::puts("the sandbox marketplace did not start");
+    return 1;
+  }
+  // Enough trades that the first load takes a while; some due, so passes post.
+  std::string trades = R"({"trades":[)";
+  for (int i = 0; i < 3000; ++i) {
+    if (i > 0) trades += ",";
+    trades += R"({"buyer_nick":"买家)" + std::to_string(i) + R"(","ended_hours_ago":)" + std::to_string(i % 359) + "}";
+  }
+  trades += "]}";
+  sb.AdminPost("trades", trades);
+
+  qm::test::TempDir dir;
+  const std::string config = dir.File("Config.ini");
+  if (!sb.WriteConfig(config)) return 1;
+  qm::Session().programDir = dir.str();
+  const std::string nick = sb.Seller().nick;
+  const std::string key = qm::ReadAppKey(nick), secret = qm::ReadAppSecret(nick);
+  const std::vector<std::string> run = {"--account", nick, "--data-dir", dir.str(), "--platform", sb.BaseUrl()};
+  std::vector<std::string> once = run;
+  once.push_back("--once");
+
+  std::mt19937 random(12345);
+  std::uniform_int_distribution<int> moment(0, 2500);
+  int leftByKills = 0, hotJournals = 0;
+  int unusableDatabases = 0, tornConfigs = 0, strayAfterStart = 0, failedStarts = 0;
+  for (int round = 0; round < rounds; ++round) {
+    // Every tenth round starts from nothing, so the first moments of a first
+    // run (the template and the database being made) are hit too.
+    if (round % 10 == 0) {
+      for (const char* f : {"模板.MDB", "模板.MDB-journal"}) fs::remove(dir.File(f));
+      for (const std::string suffix : {".MDB", ".MDB-journal", ".MDB-wal", ".MDB-shm"}) fs::remove(dir.File(nick + suffix));
+    }
+    const pid_t runner = StartRunner(run);
+    const pid_t writer = StartWriter(dir.str());
+    std::this_thread::sleep_for(std::chrono::milliseconds(moment(random)));
+    kill(runner, SIGKILL);
+    kill(writer, SIGKILL);
+    ExitCode(runner);
+    ExitCode(writer);
+
+    leftByKills += static_cast<int>(Strays(dir.str()).size());
+    if (fs::exists(dir.File(nick + ".MDB-journal"))) ++hotJournals;
+    if (qm::ReadAppKey(nick) != key || qm::ReadAppSecret(nick) != secret) ++tornConfigs;
+    const std::string written = qm::ReadRatingHoursSetting("写入者");
+    if (!written.empty() && written.find_first_not_of("0123456789") != std::string::npos) ++tornConfigs;
+
+    // The next start.
+    const int code = ExitCode(StartRunner(once));
+    if (code != 0) {
+      ++failedStarts;
+      std::printf("round %d: the next start ended with %d\n", round, code);
+    }
+    const std::string db = dir.File(nick + ".MDB");
+    std::string why;
+    if (fs::exists(db) && !qm::IsOrderDatabase(db, &why)) {
+      ++unusableDatabases;
+      std::printf("round %d: %s\n", round, why.c_str());
+    }
+    const auto strays = Strays(dir.str());
+    if (!strays.empty()) {
+      ++strayAfterStart;
+      std::printf("round %d: left after the next start: %s\n", round, strays.front().c_str());
+    }
+  }
+  std::printf("kill -9 rounds: %d\n", rounds);
+  std::printf("  temporaries left by the kills: %d, journals left: %d\n", leftByKills, hotJournals);
+  std::printf("  next start failed:            %d\n", failedStarts);
+  std::printf("  unusable databases:           %d\n", unusableDatabases);
+  std::printf("  torn Config.ini:              %d\n", tornConfigs);
+  std::printf("  stray files after next start: %d\n", strayAfterStart);
+  return failedStarts + unusableDatabases + tornConfigs + strayAfterStart == 0 ? 0 : 1;
+}
