@@ -24,27 +24,13 @@
 #include "settings/app_session.h"
 #include "settings/config.h"
 #include "settings/profile.h"
+#include "support/headless_process.h"
 #include "support/sandbox_process.h"
 #include "support/temp_dir.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-
-pid_t StartRunner(const std::vector<std::string>& args) {
-  const pid_t pid = fork();
-  if (pid == 0) {
-    const int devnull = open("/dev/null", O_WRONLY);
-    dup2(devnull, 1);
-    dup2(devnull, 2);
-    std::vector<char*> argv{const_cast<char*>(QM_HEADLESS_BIN)};
-    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    execv(QM_HEADLESS_BIN, argv.data());
-    _exit(127);
-  }
-  return pid;
-}
 
 // A process that rewrites one key of another section of Config.ini for ever.
 pid_t StartWriter(const std::string& dir) {
@@ -54,12 +40,6 @@ pid_t StartWriter(const std::string& dir) {
     for (unsigned i = 0;; ++i) qm::WriteRatingHoursSetting("写入者", std::to_string(i % 1000));
   }
   return pid;
-}
-
-int ExitCode(pid_t pid) {
-  int status = 0;
-  waitpid(pid, &status, 0);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 std::vector<std::string> Strays(const std::string& dir) {
@@ -113,13 +93,13 @@ int main(int argc, char** argv) {
       for (const char* f : {"模板.MDB", "模板.MDB-journal"}) fs::remove(dir.File(f));
       for (const std::string suffix : {".MDB", ".MDB-journal", ".MDB-wal", ".MDB-shm"}) fs::remove(dir.File(nick + suffix));
     }
-    const pid_t runner = StartRunner(run);
+    const pid_t runner = qm::test::StartHeadless(run);
     const pid_t writer = StartWriter(dir.str());
     std::this_thread::sleep_for(std::chrono::milliseconds(moment(random)));
     kill(runner, SIGKILL);
     kill(writer, SIGKILL);
-    ExitCode(runner);
-    ExitCode(writer);
+    qm::test::WaitForExit(runner);
+    qm::test::WaitForExit(writer);
 
     leftByKills += static_cast<int>(Strays(dir.str()).size());
     if (fs::exists(dir.File(nick + ".MDB-journal"))) ++hotJournals;
@@ -128,7 +108,7 @@ int main(int argc, char** argv) {
     if (!written.empty() && written.find_first_not_of("0123456789") != std::string::npos) ++tornConfigs;
 
     // The next start.
-    const int code = ExitCode(StartRunner(once));
+    const int code = qm::test::WaitForExit(qm::test::StartHeadless(once));
     if (code != 0) {
       ++failedStarts;
       std::printf("round %d: the next start ended with %d\n", round, code);

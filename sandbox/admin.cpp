@@ -202,6 +202,9 @@ void RegisterAdmin(httplib::Server& server, Context& ctx) {
     }
     Reply(res, all);
   });
+  server.Get("/__sandbox/stats", [&ctx](const httplib::Request&, httplib::Response& res) {
+    Reply(res, json{{"rating_forms", ctx.ratingForms.load()}, {"repeated_ratings", ctx.repeatedRatings.load()}});
+  });
   server.Post("/__sandbox/log/clear", [&ctx](const httplib::Request&, httplib::Response& res) {
     ctx.log.Clear();
     Reply(res, json{{"ok", true}});

@@ -63,7 +63,10 @@ std::string RateAdd(Context& ctx, const std::string& body, bool pretty) {
       case RateOutcome::NotYourTrade: subCode = "isv.trade-not-belong-to-seller"; break;
       case RateOutcome::NotFinished: subCode = "isv.trade-status-error"; break;
       case RateOutcome::PeriodOver: subCode = "isv.rate-period-expired"; break;
-      case RateOutcome::AlreadyRated: subCode = "isv.trade-rate-exist"; break;
+      case RateOutcome::AlreadyRated:
+        subCode = "isv.trade-rate-exist";
+        ++ctx.repeatedRatings;
+        break;
       default: break;
     }
     return Refusal(15, "Remote service error", subCode, OutcomeText(outcome), pretty);

@@ -90,6 +90,9 @@ struct Context {
   RequestLog log;
   int baseLatencyMs = 0;  // --latency-ms, on every non-admin request
   int port = 0;
+  // Counted apart from the log, which keeps only its latest entries.
+  std::atomic<long> ratingForms{0};       // every request to the rating form, faults included
+  std::atomic<long> repeatedRatings{0};   // forms for an order the seller had rated already
 
   Quirks GetQuirks() const {
     std::lock_guard lock(quirkMutex);

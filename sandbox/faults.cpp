@@ -170,6 +170,7 @@ std::string ApiMethodOf(const httplib::Request& req) {
 httplib::Server::Handler Served(Context& ctx, httplib::Server::Handler handler) {
   return [&ctx, handler = std::move(handler)](const httplib::Request& req, httplib::Response& res) {
     const FaultPlan plan = ctx.faults.Draw(req.path);
+    if (req.path == "/apitools/getResult.do") ++ctx.ratingForms;
     LogEntry entry{req.method, req.path, QueryOf(req), req.body.substr(0, 65536), ApiMethodOf(req), 0,
                    ctx.clock.Now()};
     if (!ctx.Sleep(ctx.baseLatencyMs + plan.delayMs) || !ctx.Sleep(plan.stallMs)) {

@@ -15,6 +15,8 @@
 //   POST /__sandbox/buyer-rate    {"tid","result","content"}  the buyer rates an order
 //   GET  /__sandbox/ratings       the seller's ratings given: [{"tid","result","content","time"}]
 //   GET  /__sandbox/log           the request log: [{"method","path","query","body","api_method","status"}]
+//   GET  /__sandbox/stats         {"rating_forms":N (every request to the rating form, faults included),
+//                                  "repeated_ratings":M (forms for orders the seller had rated already)}
 //   POST /__sandbox/log/clear
 //   POST /__sandbox/faults        {"path":"/router/rest","latency_ms":L,"error_rate":p,"reset_rate":p,
 //                                  "truncate_rate":p,"stall_ms":S,"first_n":N}; {} clears every fault.

@@ -1,0 +1,16 @@
+#pragma once
+// Starts build/bin/quillmere-headless as a process of its own, its output
+// thrown away, for the benchmarks that kill or restart it.
+#include <sys/types.h>
+
+#include <string>
+#include <vector>
+
+namespace qm::test {
+
+// The runner's pid, -1 when it could not be started.
+pid_t StartHeadless(const std::vector<std::string>& args);
+// Waits for the process; its exit code, -1 when a signal ended it.
+int WaitForExit(pid_t pid);
+
+}  // namespace qm::test
