@@ -63,18 +63,21 @@ void OrderRows::Fill(Contents contents) {
 }
 
 int OrderRows::Append(std::vector<Order> orders) {
-  std::vector<Order> fresh;
+  // The index may learn of the new rows first: the view reads only the rows.
+  std::uint64_t serial = g_nextSerial.fetch_add(orders.size());
+  std::vector<OrderRow> fresh;
   fresh.reserve(orders.size());
-  for (Order& o : orders)
-    if (!contents_.serials.contains(std::string_view(o.tid))) fresh.push_back(std::move(o));
-  Contents added = Prepare(std::move(fresh));
-  if (added.rows.empty()) return 0;
+  for (Order& o : orders) {
+    if (!contents_.serials.emplace(o.tid, serial).second) continue;
+    fresh.push_back(OrderRow{std::move(o), std::string(), serial++});
+  }
+  if (fresh.empty()) return 0;
   const int first = RowCount();
-  const int count = static_cast<int>(added.rows.size());
+  const int count = static_cast<int>(fresh.size());
   if (view_ != nullptr) view_->BeginInsert(first, first + count - 1);
-  contents_.rows.reserve(contents_.rows.size() + added.rows.size());
-  for (OrderRow& r : added.rows) contents_.rows.push_back(std::move(r));
-  contents_.serials.merge(added.serials);
+  // No reserve to the exact size here: page after page, that would copy the
+  // whole list on every append.
+  for (OrderRow& r : fresh) contents_.rows.push_back(std::move(r));
   if (view_ != nullptr) view_->EndInsert();
   return count;
 }
@@ -90,14 +93,28 @@ bool OrderRows::Remove(std::string_view tid) {
 }
 
 int OrderRows::RemoveAll(const std::vector<std::string>& tids) {
-  std::vector<bool> doomed;
-  int count = 0;
+  // The serials of the listed ones, then one walk down the rows (which stand
+  // in serial order) instead of a search per order.
+  std::vector<std::uint64_t> gone;
+  gone.reserve(tids.size());
   for (const std::string& tid : tids) {
-    const int row = Find(tid);
-    if (row < 0) continue;
-    if (doomed.empty()) doomed.assign(contents_.rows.size(), false);
-    if (!doomed[static_cast<std::size_t>(row)]) ++count;
-    doomed[static_cast<std::size_t>(row)] = true;
+    auto it = contents_.serials.find(tid);
+    if (it != contents_.serials.end()) gone.push_back(it->second);
+  }
+  if (gone.empty()) return 0;
+  std::sort(gone.begin(), gone.end());
+  gone.erase(std::unique(gone.begin(), gone.end()), gone.end());
+  std::vector<bool> doomed(contents_.rows.size(), false);
+  std::size_t next = 0;
+  int count = 0;
+  for (std::size_t i = 0; i < contents_.rows.size() && next < gone.size(); ++i) {
+    const std::uint64_t serial = contents_.rows[i].serial;
+    while (next < gone.size() && gone[next] < serial) ++next;
+    if (next < gone.size() && gone[next] == serial) {
+      doomed[i] = true;
+      ++count;
+      ++next;
+    }
   }
   return count == 0 ? 0 : RemoveMarked(doomed, count);
 }
