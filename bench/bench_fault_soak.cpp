@@ -130,7 +130,8 @@ int Soak(double share) {
 
 int main(int argc, char** argv) {
   std::vector<double> shares;
-  for (int i = 1; i < argc; ++i) shares.push_back(std::atof(argv[i]));
+  for (int i = 1; i < argc; ++i)
+    if (argv[i][0] != '-') shares.push_back(std::atof(argv[i]));  // --benchmark_* are not ours
   if (shares.empty()) shares = {0.05, 0.2, 0.5};
   int failures = 0;
   for (double share : shares) failures += Soak(share);

@@ -54,7 +54,8 @@ std::vector<std::string> Strays(const std::string& dir) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  const int rounds = argc > 1 ? std::atoi(argv[1]) : 200;
+  // Options of the benchmark runner (--benchmark_*) are not ours.
+  const int rounds = argc > 1 && argv[1][0] != '-' ? std::atoi(argv[1]) : 200;
   qm::test::Sandbox::Options options;
   options.trades = 0;
   options.latencyMs = 2;
