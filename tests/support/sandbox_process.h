@@ -17,7 +17,10 @@
 //   GET  /__sandbox/log           the request log: [{"method","path","query","body","api_method","status"}]
 //   POST /__sandbox/log/clear
 //   POST /__sandbox/faults        {"path":"/router/rest","latency_ms":L,"error_rate":p,"reset_rate":p,
-//                                  "truncate_rate":p,"stall_ms":S,"first_n":N}; {} clears every fault.
+//                                  "truncate_rate":p,"stall_ms":S,"stall_after_ms":A,"first_n":N}; {} clears
+//                                  every fault. stall_ms holds the request before it is handled,
+//                                  stall_after_ms holds the answer after (a rating is then recorded);
+//                                  a truncated body is also cut after the handler ran.
 //                                  Rates are shares 0..1 drawn from a seeded generator; first_n > 0
 //                                  limits the fault to the next N matching requests.
 //   POST /__sandbox/quirks        {"has_next":"true"|"True"|"" (the text sent while pages follow),
