@@ -3,6 +3,7 @@
 #include <mutex>
 #include <set>
 
+#include "orders/trade_page.h"
 #include "platform/reply.h"
 #include "platform/request.h"
 #include "platform/transport.h"
@@ -111,7 +112,7 @@ RatingOutcome PostRating(const std::string& tid, const std::string& result, cons
                                            s.SessionKey);
   const std::string reply = decode_reply(web_request(WebRequest::Post(url, form)).body);
   PumpEvents();
-  if (extract_between(reply, "<tid>", "<") == tid) return RatingOutcome::Rated;
+  if (ElementText(extract_between(reply, "<tid>", "<")) == tid) return RatingOutcome::Rated;
   // Only a whole error reply says the rating was not taken; half of one, an
   // error page of a proxy or nothing at all say nothing.
   if (CompleteElement(reply, "error_response")) return RatingOutcome::Refused;
@@ -127,8 +128,12 @@ SellerRatingCheck CheckSellerRating(const std::string& tid) {
   PumpEvents();
   if (!CompleteElement(reply, "traderates_get_response")) return SellerRatingCheck::Unknown;
   // The answer may list other orders as well; only this one's counts.
-  return reply.find("<tid>" + tid + "<") != std::string::npos ? SellerRatingCheck::Exists
-                                                               : SellerRatingCheck::Missing;
+  std::size_t pos = 0;
+  while (pos != std::string::npos) {
+    const std::string found = extract_between_from(reply, "<tid>", "<", &pos);
+    if (pos != std::string::npos && ElementText(found) == tid) return SellerRatingCheck::Exists;
+  }
+  return SellerRatingCheck::Missing;
 }
 
 }  // namespace qm

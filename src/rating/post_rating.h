@@ -22,7 +22,7 @@ std::string BuildRatingForm(const std::string& appKey, const std::string& appSec
 // Posts the rating with the credentials of Session() to
 // Session().endpoints.apitools + kRatingPath and waits for the reply while the
 // UI keeps running. True only when the reply's "<tid>" element holds exactly
-// this order number.
+// this order number (blanks and line breaks around it aside).
 //
 // Two guards the bare form lacks:
 // - an order number that is empty or not all decimal digits is refused
