@@ -123,6 +123,7 @@ void SetFaults(Context& ctx, const httplib::Request& req, httplib::Response& res
   };
   rule.latencyMs = static_cast<int>(number("latency_ms", 0));
   rule.stallMs = static_cast<int>(number("stall_ms", 0));
+  rule.stallAfterMs = static_cast<int>(number("stall_after_ms", 0));
   rule.errorRate = number("error_rate", 0);
   rule.resetRate = number("reset_rate", 0);
   rule.truncateRate = number("truncate_rate", 0);
@@ -130,7 +131,7 @@ void SetFaults(Context& ctx, const httplib::Request& req, httplib::Response& res
   for (double r : {rule.errorRate, rule.resetRate, rule.truncateRate}) {
     if (r < 0 || r > 1) return Fail(res, "rates are shares from 0 to 1");
   }
-  if (rule.latencyMs < 0 || rule.stallMs < 0 || rule.firstN < 0) return Fail(res, "negative values are refused");
+  if (rule.latencyMs < 0 || rule.stallMs < 0 || rule.stallAfterMs < 0 || rule.firstN < 0) return Fail(res, "negative values are refused");
   std::string path = Text(*body, "path");
   ctx.faults.Set(path.empty() ? "*" : path, rule);
   Reply(res, json{{"ok", true}});

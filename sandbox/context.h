@@ -37,7 +37,8 @@ struct Quirks {
 struct FaultRule {
   int latencyMs = 0;
   double errorRate = 0, resetRate = 0, truncateRate = 0;
-  int stallMs = 0;
+  int stallMs = 0;       // before the handler: nothing is done until it ends
+  int stallAfterMs = 0;  // after the handler: the work is done, the answer is late
   long firstN = 0;  // > 0: only the next N matching requests
 };
 
@@ -45,6 +46,7 @@ struct FaultRule {
 struct FaultPlan {
   int delayMs = 0;
   int stallMs = 0;
+  int stallAfterMs = 0;
   enum class Kind { None, Error, Reset, Truncate } kind = Kind::None;
 };
 

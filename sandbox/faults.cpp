@@ -42,6 +42,7 @@ FaultPlan FaultTable::Draw(const std::string& path) {
   if (rule.firstN < 0) return plan;  // used up
   plan.delayMs = rule.latencyMs;
   plan.stallMs = rule.stallMs;
+  plan.stallAfterMs = rule.stallAfterMs;
   // One draw decides between the kinds, so their shares add up.
   const double u = Uniform();
   if (u < rule.errorRate) {
@@ -202,6 +203,12 @@ httplib::Server::Handler Served(Context& ctx, httplib::Server::Handler handler) 
     if (res.status == -1) res.status = 200;
     entry.status = res.status;
     ctx.log.Add(std::move(entry));
+    // What the handler did stands (a rating is recorded); only its answer is late.
+    if (!ctx.Sleep(plan.stallAfterMs)) {
+      res.status = 503;
+      res.body.clear();
+      return;
+    }
     if (plan.kind == FaultPlan::Kind::Truncate && !res.body.empty()) {
       // The full length is announced; half of the body is sent, then the
       // connection closes.

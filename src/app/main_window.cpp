@@ -119,6 +119,9 @@ bool MainWindow::RunStartup() {
     case StartupOutcome::NoCredentials:
       prompts_.Information(kEmptyKeyTitle, kEmptyKeyText);
       break;
+    case StartupOutcome::CommentTooLong:
+      prompts_.Information(kCommentTooLongTitle, step.reason + "\n程序将退出。");
+      break;
     case StartupOutcome::NoSessionKey:
       prompts_.Information(kNoSessionTitle, "卖家帐号‘" + s.sellerNick +
                                                 "’没有已保存的Session授权（SessionKey），请先授权后再启动。程序将退出。");

@@ -169,6 +169,7 @@ int ExitCodeFor(StartupOutcome outcome) {
     case StartupOutcome::SettingsRefused: return kExitSettingsFile;
     case StartupOutcome::CommentFileHeld: return kExitCommentFile;
     case StartupOutcome::NoCredentials: return kExitNoCredentials;
+    case StartupOutcome::CommentTooLong: return kExitUnsendableComment;
     case StartupOutcome::NoSessionKey: return kExitNoSessionKey;
     case StartupOutcome::SessionRefused: return kExitSessionRefused;
     case StartupOutcome::DatabaseUnusable: return kExitDatabase;
@@ -188,6 +189,8 @@ std::string StartupStopLine(const StartupStep& step, const std::string& nick) {
              " cannot be opened (is another run using this account?)";
     case StartupOutcome::NoCredentials:
       return std::string("message: ") + kEmptyKeyTitle + ": " + kEmptyKeyText;
+    case StartupOutcome::CommentTooLong:
+      return std::string("message: ") + kCommentTooLongTitle + ": " + step.reason;
     case StartupOutcome::NoSessionKey:
       return "start: no stored SessionKey for " + nick + "; authorise once with the desktop program";
     case StartupOutcome::SessionRefused: return "start: the platform did not confirm the session of " + nick;

@@ -156,11 +156,13 @@ std::string SellerGetUrl() {
 }
 
 std::string TradeRatesGetUrl(const std::string& tid) {
+  return TradeRatesGetUrl(tid, "get", "buyer", "tid,content,result");
+}
+
+std::string TradeRatesGetUrl(const std::string& tid, const std::string& rateType, const std::string& role,
+                             const std::string& fields) {
   return build_gateway_url(GatewayParams("taobao.traderates.get", make_timestamp(),
-                                         {{"rate_type", "get"},
-                                          {"role", "buyer"},
-                                          {"tid", tid},
-                                          {"fields", "tid,content,result"}}));
+                                         {{"rate_type", rateType}, {"role", role}, {"tid", tid}, {"fields", fields}}));
 }
 
 std::string TradesSoldGetUrl(const std::string& rateStatus, int pageNo, const std::string& fields) {

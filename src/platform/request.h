@@ -36,6 +36,10 @@ std::string build_gateway_url(const RequestParams& params);
 std::string TimeGetUrl();
 std::string SellerGetUrl();
 std::string TradeRatesGetUrl(const std::string& tid);
+// The same call with its own rate type ("get", "give"), role ("buyer",
+// "seller") and fields; the one above is ("get", "buyer", "tid,content,result").
+std::string TradeRatesGetUrl(const std::string& tid, const std::string& rateType, const std::string& role,
+                             const std::string& fields);
 // One page of finished trades with the given rate status ("RATE_UNBUYER",
 // "RATE_UNSELLER", "RATE_BUYER_UNSELLER"); page numbers start at 1.
 std::string TradesSoldGetUrl(const std::string& rateStatus, int pageNo, const std::string& fields);

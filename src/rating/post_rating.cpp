@@ -3,7 +3,9 @@
 #include <mutex>
 #include <set>
 
+#include "orders/trade_page.h"
 #include "platform/reply.h"
+#include "platform/request.h"
 #include "platform/transport.h"
 #include "settings/app_session.h"
 #include "util/event_pump.h"
@@ -45,6 +47,12 @@ class InFlightClaim {
   std::string tid_;
 };
 
+// True when the text holds the element's opening tag and, after it, its closing tag.
+bool CompleteElement(const std::string& text, const std::string& name) {
+  const std::size_t open = text.find("<" + name);
+  return open != std::string::npos && text.find("</" + name + ">", open) != std::string::npos;
+}
+
 }  // namespace
 
 bool IsOrderNumber(const std::string& tid) {
@@ -85,11 +93,16 @@ std::string BuildRatingForm(const std::string& appKey, const std::string& appSec
 
 bool post_rating(const std::string& tid, const std::string& result, const std::string& role,
                  const std::string& comment) {
-  if (!IsOrderNumber(tid)) return false;
+  return PostRating(tid, result, role, comment) == RatingOutcome::Rated;
+}
+
+RatingOutcome PostRating(const std::string& tid, const std::string& result, const std::string& role,
+                         const std::string& comment) {
+  if (!IsOrderNumber(tid)) return RatingOutcome::Refused;
   // The order counts as in flight from here on, so that a handler running in
   // any of the waits below leaves it alone.
   InFlightClaim claim(tid);
-  if (!claim.Claimed()) return false;
+  if (!claim.Claimed()) return RatingOutcome::Busy;
   PumpEvents();
 
   // Copies: handlers that run during the wait must not change what this call sends.
@@ -99,7 +112,28 @@ bool post_rating(const std::string& tid, const std::string& result, const std::s
                                            s.SessionKey);
   const std::string reply = decode_reply(web_request(WebRequest::Post(url, form)).body);
   PumpEvents();
-  return extract_between(reply, "<tid>", "<") == tid;
+  if (ElementText(extract_between(reply, "<tid>", "<")) == tid) return RatingOutcome::Rated;
+  // Only a whole error reply says the rating was not taken; half of one, an
+  // error page of a proxy or nothing at all say nothing.
+  if (CompleteElement(reply, "error_response")) return RatingOutcome::Refused;
+  return RatingOutcome::Unknown;
+}
+
+SellerRatingCheck CheckSellerRating(const std::string& tid) {
+  if (!IsOrderNumber(tid)) return SellerRatingCheck::Unknown;
+  InFlightClaim claim(tid);
+  if (!claim.Claimed()) return SellerRatingCheck::Busy;
+  const std::string url = TradeRatesGetUrl(tid, "give", "seller", "tid,result,created");
+  const std::string reply = decode_reply(web_request(WebRequest::Get(url)).body);
+  PumpEvents();
+  if (!CompleteElement(reply, "traderates_get_response")) return SellerRatingCheck::Unknown;
+  // The answer may list other orders as well; only this one's counts.
+  std::size_t pos = 0;
+  while (pos != std::string::npos) {
+    const std::string found = extract_between_from(reply, "<tid>", "<", &pos);
+    if (pos != std::string::npos && ElementText(found) == tid) return SellerRatingCheck::Exists;
+  }
+  return SellerRatingCheck::Missing;
 }
 
 }  // namespace qm

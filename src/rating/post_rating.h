@@ -22,7 +22,7 @@ std::string BuildRatingForm(const std::string& appKey, const std::string& appSec
 // Posts the rating with the credentials of Session() to
 // Session().endpoints.apitools + kRatingPath and waits for the reply while the
 // UI keeps running. True only when the reply's "<tid>" element holds exactly
-// this order number.
+// this order number (blanks and line breaks around it aside).
 //
 // Two guards the bare form lacks:
 // - an order number that is empty or not all decimal digits is refused
@@ -33,6 +33,30 @@ std::string BuildRatingForm(const std::string& appKey, const std::string& appSec
 //   the same order returns false at once without sending.
 bool post_rating(const std::string& tid, const std::string& result, const std::string& role,
                  const std::string& comment);
+
+// What one post came to. A lost reply is not a refusal: the platform may well
+// have recorded the rating before the answer went missing.
+enum class RatingOutcome {
+  Rated,    // the reply's "<tid>" is this order
+  Refused,  // a complete error reply, or nothing sent for a text that is no order number
+  Unknown,  // no readable answer: nothing back, time-out, a cut-off or garbled body
+  Busy,     // this order is being posted or checked by another call; nothing sent
+};
+
+// post_rating with the whole answer.
+RatingOutcome PostRating(const std::string& tid, const std::string& result, const std::string& role,
+                         const std::string& comment);
+
+// Whether the seller's own rating of the order is on the platform
+// ("taobao.traderates.get", rate_type "give", role "seller"). The order
+// counts as in flight while the question travels, so nobody posts it meanwhile.
+enum class SellerRatingCheck {
+  Exists,   // the platform lists the seller's rating of this order
+  Missing,  // a complete answer without it
+  Unknown,  // no complete answer (or an error reply): ask again later
+  Busy,     // the order is in flight elsewhere; nothing sent
+};
+SellerRatingCheck CheckSellerRating(const std::string& tid);
 
 // True while a post_rating call for this order waits for its reply, so that
 // callers can leave the order alone instead of treating it as refused.

@@ -15,6 +15,7 @@
 #include "platform/request.h"
 #include "platform/transport.h"
 #include "rating/post_rating.h"
+#include "rating/rating_ledger.h"
 #include "settings/app_session.h"
 #include "settings/config.h"
 #include "util/event_pump.h"
@@ -101,12 +102,36 @@ class PassWalk {
     const Order order = row.order;  // the row may be gone after the wait
     const std::uint64_t serial = row.serial;
 
-    const bool ok = post_rating(order.tid, kResultGood, kRoleSeller, Session().autoContent);
+    const RatingAttempt attempt = Ledger().Rate(order.tid, kResultGood, Session().autoContent);
 
     now_ = PlatformNow();
-    const bool removed = ok && list_.Remove(order.tid);
-    Log(view_, "rating order=" + order.tid + " buyer=" + order.buyerNick + " result=good outcome=" +
-                   (ok ? "rated" : "refused") + (ok && !removed ? " (row already removed)" : ""));
+    const bool removed = attempt.Done() && list_.Remove(order.tid);
+    const std::string head = "rating order=" + order.tid + " buyer=" + order.buyerNick;
+    const std::string next = FormatPlatformTime(static_cast<std::int64_t>(std::ceil(attempt.nextTry)));
+    switch (attempt.verdict) {
+      case LedgerVerdict::Rated:
+      case LedgerVerdict::Confirmed:
+        Log(view_, head + " result=good outcome=" + (attempt.verdict == LedgerVerdict::Rated ? "rated" : "confirmed") +
+                       (attempt.verdict == LedgerVerdict::Confirmed ? " (already rated on the platform)" : "") +
+                       (!removed ? " (row already removed)" : ""));
+        break;
+      case LedgerVerdict::Refused:
+        Log(view_, head + " result=good outcome=refused; next try at " + next);
+        break;
+      case LedgerVerdict::Unknown:
+        Log(view_, head + " result=good outcome=unknown (no readable reply); asking the platform at " + next +
+                       " before any new post");
+        break;
+      case LedgerVerdict::CheckUnanswered:
+        Log(view_, head + " check=unanswered; asking again at " + next);
+        break;
+      case LedgerVerdict::Waiting:
+        if (attempt.firstWait)
+          Log(view_, head + " skipped: waiting until " + next +
+                         (attempt.awaitsCheck ? " to ask the platform" : " after a refusal"));
+        break;
+      case LedgerVerdict::Busy: break;
+    }
     return list_.RowsBefore(serial) - 1;
   }
 

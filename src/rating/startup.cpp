@@ -7,6 +7,7 @@
 #include "orders/order_db.h"
 #include "platform/session_check.h"
 #include "rating/comments.h"
+#include "rating/rating_ledger.h"
 #include "rating/schedule.h"
 #include "settings/app_session.h"
 #include "settings/config.h"
@@ -25,6 +26,14 @@ StartupStep Stop(StartupOutcome outcome, std::string reason = {}) {
   return step;
 }
 
+// Characters of UTF-8 text: the bytes that start one.
+std::size_t CodePointCount(const std::string& text) {
+  std::size_t n = 0;
+  for (unsigned char c : text)
+    if ((c & 0xC0) != 0x80) ++n;
+  return n;
+}
+
 }  // namespace
 
 std::string AccountNameProblem(const std::string& nick) {
@@ -33,6 +42,7 @@ std::string AccountNameProblem(const std::string& nick) {
     return "帐号名称不能包含路径分隔符（“/”或“\\”）。";
   }
   if (nick.find("..") != std::string::npos) return "帐号名称不能包含“..”。";
+  if (nick.front() == ' ' || nick.back() == ' ') return "帐号名称的首尾不能有空格。";
   for (unsigned char ch : nick) {
     if (ch < 0x20 || ch == 0x7F) return "帐号名称不能包含控制字符（如换行或制表符）。";
   }
@@ -82,8 +92,8 @@ static std::string SettingsFileProblem(const std::string& name) {
   return "“" + name + "”无法读取。";
 }
 
-StartupStep OpenAccount(const std::string& nick) {
-  if (std::string problem = AccountNameProblem(nick); !problem.empty()) {
+StartupStep OpenAccount(const std::string& typed) {
+  if (std::string problem = AccountNameProblem(typed); !problem.empty()) {
     return Stop(StartupOutcome::BadAccountName, std::move(problem));
   }
   for (const char* name : {kConfigFileName, kManualCommentFile}) {
@@ -91,6 +101,13 @@ StartupStep OpenAccount(const std::string& nick) {
       return Stop(StartupOutcome::SettingsRefused, std::move(problem));
     }
   }
+  // "nick" and "NICK" read the same section; they must also take the same
+  // lock, or two runs would rate every order of the seller twice.
+  const std::string nick = AccountSectionName(typed);
+  if (std::string problem = AccountNameProblem(nick); !problem.empty()) {
+    return Stop(StartupOutcome::BadAccountName, std::move(problem));
+  }
+  Ledger().Clear();
   // The file stays open and locked for the whole run; with a good name, not
   // getting it means another run holds it.
   if (!LoadAutoComment(nick)) return Stop(StartupOutcome::CommentFileHeld, AutoCommentFileName(nick));
@@ -104,6 +121,12 @@ StartupStep OpenAccount(const std::string& nick) {
 StartupStep ConfirmAccount() {
   AppSession& s = Session();
   if (s.AppKey.empty() || s.AppSecret.empty()) return Stop(StartupOutcome::NoCredentials);
+  // A comment the platform refuses would fail every rating of the run.
+  if (const std::size_t length = CodePointCount(s.autoContent); length > kCommentLimit) {
+    return Stop(StartupOutcome::CommentTooLong,
+                "“" + AutoCommentFileName(s.sellerNick) + "”中的自动评价内容有 " + std::to_string(length) +
+                    " 个字，淘宝最多接受 " + std::to_string(kCommentLimit) + " 个字。请缩短后再启动。");
+  }
   // The authorization stores the session key in Config.ini; the one stored
   // there is what this run uses.
   s.SessionKey = ReadSessionKey(s.sellerNick);

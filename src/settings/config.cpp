@@ -2,12 +2,20 @@
 
 #include "settings/app_session.h"
 #include "settings/profile.h"
+#include "util/text_codec.h"
 
 namespace qm {
 
 std::string ConfigPath() { return Session().PathOf(kConfigFileName); }
 
 std::vector<std::string> AccountNames() { return ProfileSectionNames(ConfigPath()); }
+
+std::string AccountSectionName(const std::string& nick) {
+  const std::string folded = AsciiLower(nick);
+  for (const std::string& name : AccountNames())
+    if (AsciiLower(name) == folded) return name;
+  return nick;
+}
 
 std::string ReadAppKey(const std::string& nick) { return ReadProfileString(ConfigPath(), nick, kKeyAppKey); }
 std::string ReadAppSecret(const std::string& nick) {

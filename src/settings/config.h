@@ -19,6 +19,12 @@ std::string ConfigPath();
 // The seller accounts: the section names of Config.ini in file order.
 std::vector<std::string> AccountNames();
 
+// The section name, as it stands in Config.ini, that lookups by `nick` read
+// (names compare without regard to ASCII case, first match wins); `nick` as
+// given when there is none. Every file and lock of the account is named after
+// it, so that one seller is one account however its name was typed.
+std::string AccountSectionName(const std::string& nick);
+
 // Each read gives the empty text when the file, the section or the key is missing.
 std::string ReadAppKey(const std::string& nick);
 std::string ReadAppSecret(const std::string& nick);

@@ -15,8 +15,10 @@
 #include "app/main_window.h"
 #include "app_test_support.h"
 #include "orders/sync.h"
+#include "rating/startup.h"
 #include "support/sandbox_process.h"
 #include "util/ports.h"
+#include "util/text_codec.h"
 
 using namespace qm;
 using namespace qm::test;
@@ -222,6 +224,22 @@ class MainWindowTest : public QObject {
     QCOMPARE(boxes.boxes.size(), size_t(1));
     QCOMPARE(boxes.boxes[0].title, QString(kNoSessionTitle));
     QVERIFY(boxes.boxes[0].text.contains("卖家"));
+  }
+
+  void standingCommentThePlatformCannotTakeEndsAfterAMessage() {
+    ProgramDir dir("[卖家]\r\nappkey=k\r\nAppSecret=s\r\n");
+    std::string comment;
+    for (int i = 0; i < 501; ++i) comment += i % 2 ? "x" : "好";
+    WriteFileBytes(dir.File("卖家的自动评价内容.txt"), Utf8ToGbk(comment));
+    EndRecorder ends;
+    BoxAnswerer boxes;
+    MainWindow w;
+    ChooseAccountWhenAsked("卖家");
+    QVERIFY(!w.RunStartup());
+    QCOMPARE(ends.codes, std::vector<int>({0}));
+    QCOMPARE(boxes.boxes.size(), size_t(1));
+    QCOMPARE(boxes.boxes[0].title, QString(kCommentTooLongTitle));
+    QVERIFY2(boxes.boxes[0].text.contains("501 个字"), qPrintable(boxes.boxes[0].text));
   }
 
   void failedSellerCheckEndsAfterAMessage() {

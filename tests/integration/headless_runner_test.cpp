@@ -13,11 +13,13 @@
 #include <vector>
 
 #include "headless/runner.h"
+#include "orders/order_db.h"
 #include "rating/comments.h"
 #include "rating/schedule.h"
 #include "rating/startup.h"
 #include "settings/app_session.h"
 #include "util/file_io.h"
+#include "util/text_codec.h"
 #include "support/rating_world.h"
 
 namespace qm {
@@ -184,6 +186,63 @@ TEST_F(Runner, RefusesBadAccountNamesAndDataDirectories) {
   EXPECT_FALSE(std::filesystem::exists(missing)) << "a given data directory is never made";
 }
 
+
+// The platform takes 500 characters; in GBK they are 1000 bytes here, in UTF-8 1500.
+TEST_F(Runner, AStandingCommentLongerThanThePlatformTakesStopsTheStart) {
+  std::string comment;
+  for (int i = 0; i < 500; ++i) comment += "好";
+  const std::string file = world.Dir().File(AutoCommentFileName(nick));
+  ASSERT_TRUE(test::WriteFileBytes(file, Utf8ToGbk(comment)));
+  const std::string tid = world.AddTrade(340, "到期");
+  Outcome o = RunRunner(Args(true));
+  EXPECT_EQ(o.exitCode, kExitOk) << o.output;
+  ASSERT_EQ(world.Ratings().size(), 1u) << o.output;
+  EXPECT_EQ(world.Ratings()[0].content, comment);
+
+  world.AddTrade(341, "又到期");
+  ASSERT_TRUE(test::WriteFileBytes(file, Utf8ToGbk(comment + "！")));
+  o = RunRunner(Args(true));
+  EXPECT_EQ(o.exitCode, kExitUnsendableComment) << o.output;
+  EXPECT_NE(o.output.find(std::string("message: ") + kCommentTooLongTitle + ": “" + AutoCommentFileName(nick) +
+                          "”中的自动评价内容有 501 个字，淘宝最多接受 500 个字"),
+            std::string::npos)
+      << o.output;
+  EXPECT_EQ(o.output.find("orders loaded"), std::string::npos) << o.output;
+  EXPECT_EQ(world.Ratings().size(), 1u);
+}
+
+// Config.ini finds its section whatever the case of the name typed; the files
+// and the lock must follow the section, or two runs rate every order twice.
+TEST_F(Runner, OneSellerIsOneRunHoweverItsNameIsTyped) {
+  const test::SandboxSeller& seller = world.Market().Seller();
+  ASSERT_TRUE(test::WriteFileBytes(world.Dir().File("Config.ini"), "[Shop]\r\nappkey=" + seller.appKey +
+                                                                       "\r\nAppSecret=" + seller.appSecret +
+                                                                       "\r\nSessionKey=" + seller.session + "\r\n"));
+  auto args = Args(true);
+  args[1] = "shop";
+  Outcome o = RunRunner(args);
+  EXPECT_EQ(o.exitCode, kExitOk) << o.output;
+  for (const std::string& name : {AutoCommentFileName("Shop"), OrderDbFileName("Shop")})
+    EXPECT_TRUE(std::filesystem::exists(world.Dir().File(name))) << name;
+  for (const std::string& name : {AutoCommentFileName("shop"), OrderDbFileName("shop")})
+    EXPECT_FALSE(std::filesystem::exists(world.Dir().File(name))) << name;
+
+  // A run of "Shop" holds the seller's comment file.
+  Session().programDir = world.Dir().str();
+  ASSERT_TRUE(LoadAutoComment("Shop"));
+  for (const std::string name : {"SHOP", "sHoP"}) {
+    args[1] = name;
+    o = RunRunner(args);
+    EXPECT_EQ(o.exitCode, kExitCommentFile) << name << ": " << o.output;
+    EXPECT_NE(o.output.find("another run"), std::string::npos) << o.output;
+  }
+  for (const std::string name : {"Shop ", " shop"}) {
+    args[1] = name;
+    o = RunRunner(args);
+    EXPECT_EQ(o.exitCode, kExitUsage) << o.output;
+    EXPECT_NE(o.output.find("首尾不能有空格"), std::string::npos) << o.output;
+  }
+}
 }  // namespace
 }  // namespace qm
 

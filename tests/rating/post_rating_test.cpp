@@ -80,5 +80,25 @@ TEST_F(PostRating, NeverPostsOneOrderTwiceAtOnce) {
   EXPECT_EQ(world.Ratings()[0].content, "first");
 }
 
+
+// Rated, refused and unknown, and the question that settles an unknown one,
+// also through replies with line breaks inside every element.
+TEST_F(PostRating, TellsALostAnswerFromARefusalAndAsksThePlatform) {
+  const std::string tid = world.AddTrade(100, "买家"), other = world.AddTrade(100, "买家");
+  ASSERT_FALSE(world.Market().AdminPost("quirks", R"({"pretty":true})").empty());
+  EXPECT_EQ(CheckSellerRating(tid), SellerRatingCheck::Missing);
+  EXPECT_EQ(qm::PostRating(tid, "good", "seller", "x"), RatingOutcome::Rated);
+  EXPECT_EQ(qm::PostRating(tid, "good", "seller", "x"), RatingOutcome::Refused);  // rated already
+  EXPECT_EQ(CheckSellerRating(tid), SellerRatingCheck::Exists);
+  EXPECT_EQ(CheckSellerRating(other), SellerRatingCheck::Missing);
+
+  ASSERT_TRUE(world.Faults(R"({"path":"/apitools/getResult.do","truncate_rate":1,"first_n":1})"));
+  EXPECT_EQ(qm::PostRating(other, "good", "seller", "x"), RatingOutcome::Unknown);
+  ASSERT_TRUE(world.Faults(R"({"path":"/router/rest","error_rate":1,"first_n":1})"));
+  EXPECT_EQ(CheckSellerRating(other), SellerRatingCheck::Unknown);
+  EXPECT_EQ(CheckSellerRating(other), SellerRatingCheck::Exists);
+  EXPECT_EQ(world.RatingPosts(other), 1);
+}
+
 }  // namespace
 }  // namespace qm

@@ -5,8 +5,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <cmath>
 
+#include "platform/platform_time.h"
 #include "rating/post_rating.h"
+#include "rating/rating_ledger.h"
 #include "settings/app_session.h"
 #include "settings/config.h"
 #include "support/rating_world.h"
@@ -147,18 +151,124 @@ TEST_F(AutoPass, EmptyListOnlyRepaintsAndRearms) {
   EXPECT_TRUE(world.Ratings().empty());
 }
 
-TEST_F(AutoPass, RefusedRatingKeepsItsRowAndIsPostedAgainNextPass) {
+// The platform clock of a test, moved by hand; the sandbox's clock follows,
+// so that the signed timestamps stay within its tolerance.
+class MovedClock {
+ public:
+  explicit MovedClock(RatingWorld& world) : world_(world), start_(std::floor(PlatformNow())) {
+    SetPlatformClock([this] { return start_ + static_cast<double>(offset_); });
+  }
+  ~MovedClock() { SetPlatformClock(nullptr); }
+  void AdvanceTo(long long seconds) {
+    offset_ = seconds;
+    world_.Market().AdminPost("clock", "{\"offset_seconds\":" + std::to_string(seconds) + "}");
+  }
+
+ private:
+  RatingWorld& world_;
+  double start_;
+  std::atomic<long long> offset_{0};
+};
+
+std::size_t LinesWith(const std::vector<std::string>& log, const std::string& text) {
+  return static_cast<std::size_t>(
+      std::count_if(log.begin(), log.end(), [&](const std::string& l) { return l.find(text) != std::string::npos; }));
+}
+
+// An error page is no answer: the platform is asked before the order is
+// posted again, and says the rating is not there.
+TEST_F(AutoPass, AnUnreadableAnswerIsAskedAboutBeforeTheOrderIsPostedAgain) {
+  MovedClock clock(world);
   const std::string tid = world.AddTrade(340, "拒绝");
   world.AddUnratedRow(tid, "拒绝", 340);
   ASSERT_TRUE(world.Faults(R"({"path":"/apitools/getResult.do","error_rate":1,"first_n":1})"));
   RunAutoRatingPass();
   EXPECT_EQ(ListedTids(), (std::vector<std::string>{tid}));
   EXPECT_TRUE(world.Ratings().empty());
-  EXPECT_NE(world.log.back().find("outcome=refused"), std::string::npos);
+  EXPECT_NE(world.log.back().find("result=good outcome=unknown"), std::string::npos);
+  clock.AdvanceTo(5);
   RunAutoRatingPass();
   EXPECT_TRUE(ListedTids().empty());
   EXPECT_EQ(RatedTids(), (std::vector<std::string>{tid}));
   EXPECT_EQ(world.RatingPosts(tid), 2);
+  EXPECT_NE(world.log.back().find("result=good outcome=rated"), std::string::npos);
+}
+
+TEST_F(AutoPass, CutOffAnswersArePostedOnceAndConfirmedByAskingThePlatform) {
+  MovedClock clock(world);
+  const auto tids = world.AddTrades({{340, "甲"}, {341, "乙"}, {342, "丙"}, {343, "丁"}});
+  ASSERT_EQ(tids.size(), 4u);
+  for (int i = 0; i < 4; ++i) world.AddUnratedRow(tids[i], "买家" + std::to_string(i), 340 + i);
+  ASSERT_TRUE(world.Faults(R"({"path":"/apitools/getResult.do","truncate_rate":1})"));
+  RunAutoRatingPass();
+  // The platform took every rating; the program read none of the answers.
+  EXPECT_EQ(RatedTids().size(), 4u);
+  EXPECT_EQ(ListedTids().size(), 4u);
+  EXPECT_EQ(LinesWith(world.log, "result=good outcome=unknown"), 4u);
+
+  // Passes before the question is due send nothing and say so once per order.
+  clock.AdvanceTo(2);
+  RunAutoRatingPass();
+  RunAutoRatingPass();
+  EXPECT_EQ(LinesWith(world.log, "skipped: waiting until"), 4u);
+
+  // One question is cut off as well: that order waits again, unposted.
+  ASSERT_TRUE(world.Faults(R"({"path":"/router/rest","truncate_rate":1,"first_n":1})"));
+  clock.AdvanceTo(5);
+  RunAutoRatingPass();
+  EXPECT_EQ(ListedTids(), (std::vector<std::string>{tids[3]}));  // the bottom row is asked first
+  EXPECT_EQ(LinesWith(world.log, "order=" + tids[3] + " buyer=买家3 check=unanswered"), 1u);
+  EXPECT_EQ(LinesWith(world.log, "result=good outcome=confirmed"), 3u);
+  clock.AdvanceTo(9);
+  RunAutoRatingPass();
+  EXPECT_EQ(ListedTids().size(), 1u);
+  clock.AdvanceTo(10);
+  RunAutoRatingPass();
+  EXPECT_TRUE(ListedTids().empty());
+  EXPECT_EQ(LinesWith(world.log, "result=good outcome=confirmed"), 4u);
+  for (const auto& tid : tids) EXPECT_EQ(world.RatingPosts(tid), 1) << tid;
+  auto rated = RatedTids(), expected = tids;
+  std::sort(rated.begin(), rated.end());
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(rated, expected);
+}
+
+// The platform records the rating, then answers after the program's limit.
+TEST_F(AutoPass, AnAnswerLaterThanTheLimitIsAskedAboutNotPostedAgain) {
+  MovedClock clock(world);
+  const auto tids = world.AddTrades({{340, "快"}, {341, "慢"}});
+  world.AddUnratedRow(tids[0], "快", 340);
+  world.AddUnratedRow(tids[1], "慢", 341);
+  ASSERT_TRUE(world.Faults(R"({"path":"/apitools/getResult.do","stall_after_ms":10500,"first_n":1})"));
+  RunAutoRatingPass();
+  EXPECT_EQ(ListedTids(), (std::vector<std::string>{tids[1]}));
+  EXPECT_EQ(LinesWith(world.log, "order=" + tids[1] + " buyer=慢 result=good outcome=unknown"), 1u);
+  EXPECT_EQ(RatedTids().size(), 2u);
+  clock.AdvanceTo(5);
+  RunAutoRatingPass();
+  EXPECT_TRUE(ListedTids().empty());
+  EXPECT_EQ(LinesWith(world.log, "order=" + tids[1] + " buyer=慢 result=good outcome=confirmed"), 1u);
+  EXPECT_EQ(world.RatingPosts(tids[1]), 1);
+}
+
+TEST_F(AutoPass, ARefusedOrderIsTriedAgainOnlyAfterGrowingPauses) {
+  MovedClock clock(world);
+  const std::string tid = world.AddTrade(363, "过期");  // the period is over: always refused
+  world.AddUnratedRow(tid, "过期", 363);
+  struct Step {
+    long long at;  // seconds after the first pass
+    int posts;     // forms sent by then
+  };
+  for (const Step& step : {Step{0, 1}, {4, 1}, {5, 2}, {34, 2}, {35, 3}, {154, 3}, {155, 4}, {754, 4}, {755, 5},
+                           {1354, 5}, {1355, 6}}) {
+    clock.AdvanceTo(step.at);
+    RunAutoRatingPass();
+    EXPECT_EQ(world.RatingPosts(tid), step.posts) << "at " << step.at;
+  }
+  EXPECT_EQ(ListedTids(), (std::vector<std::string>{tid}));
+  EXPECT_EQ(LinesWith(world.log, "result=good outcome=refused; next try at"), 6u);
+  EXPECT_EQ(LinesWith(world.log, "skipped: waiting until"), 5u);
+  EXPECT_EQ(LinesWith(world.log, "check="), 0u);
 }
 
 TEST_F(AutoPass, RefreshInsideARatingCallRemovesRowsWithoutMisplacingThePass) {

@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "platform/platform_time.h"
+#include "rating/rating_ledger.h"
 #include "rating/schedule.h"
 #include "settings/app_session.h"
 #include "util/event_pump.h"
@@ -28,6 +29,7 @@ RatingWorld::RatingWorld(const Sandbox::Options& options) : sandbox_(options) {
   s.autoContent = "欢迎再次光临！";
   s.ratingHours = 24.0f;
   ResumeSchedule();
+  Ledger().Clear();
 
   unrated.AttachView(&unratedView);
   buyerRated.AttachView(&buyerRatedView);

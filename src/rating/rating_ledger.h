@@ -1,0 +1,67 @@
+#pragma once
+// What the program knows about its own rating posts, by order number. A post
+// whose answer went missing may have been recorded all the same, so the order
+// is not posted again until the platform has been asked whether the seller's
+// rating of it exists; an order the platform refused is tried again after a
+// growing pause instead of on every pass. Times are the platform clock's
+// (PlatformNow), so tests can move them. Every rating of an order by the
+// program goes through Rate, the automatic pass and the seller's own actions
+// alike; all of it runs on the UI thread.
+#include <map>
+#include <string>
+
+namespace qm {
+
+enum class LedgerVerdict {
+  Rated,            // posted and the platform answered with this order
+  Confirmed,        // the platform already holds the seller's rating of it
+  Refused,          // posted and refused; tried again at nextTry
+  Unknown,          // posted without a readable answer; the platform is asked at nextTry
+  CheckUnanswered,  // the question got no readable answer; asked again at nextTry
+  Waiting,          // nothing sent: a pause or a pending question holds it until nextTry
+  Busy,             // nothing sent: another call is posting or checking it
+};
+
+struct RatingAttempt {
+  LedgerVerdict verdict = LedgerVerdict::Busy;
+  double nextTry = 0;          // platform time; for the verdicts that wait
+  bool awaitsCheck = false;    // Waiting: for the question (else for the pause after a refusal)
+  bool firstWait = false;      // Waiting: the first skip of this wait (later ones need no word)
+  bool Done() const { return verdict == LedgerVerdict::Rated || verdict == LedgerVerdict::Confirmed; }
+};
+
+// The pauses after the 1st, 2nd, 3rd and every later refusal (or unanswered question).
+inline constexpr double kRetryPausesSeconds[] = {5, 30, 120, 600};
+// A post without an answer is asked about no sooner than this: the platform
+// may still be working on it.
+inline constexpr double kFirstCheckDelaySeconds = 5;
+
+double RetryPause(int failures);
+
+class RatingLedger {
+ public:
+  // Rates the order as seller with `result` and `comment`, asking the
+  // platform first when an earlier post of it had no readable answer (or was
+  // refused), and holding it while a pause runs. The order leaves the ledger
+  // once Done.
+  RatingAttempt Rate(const std::string& tid, const std::string& result, const std::string& comment);
+
+  bool Holds(const std::string& tid) const { return entries_.count(tid) != 0; }
+  void Clear() { entries_.clear(); }
+
+ private:
+  struct Entry {
+    bool mustCheck = false;  // ask the platform before the next post
+    int refusals = 0;
+    int unansweredChecks = 0;
+    double notBefore = 0;
+    bool waitReported = false;
+    bool afterRefusal = false;  // the wait is the pause after a refusal
+  };
+  std::map<std::string, Entry> entries_;
+};
+
+// The run's ledger. OpenAccount starts it empty.
+RatingLedger& Ledger();
+
+}  // namespace qm
