@@ -7,6 +7,7 @@
 #include "platform/transport.h"
 #include "settings/app_session.h"
 #include "util/event_pump.h"
+#include "util/stop.h"
 
 namespace qm {
 namespace {
@@ -85,12 +86,14 @@ std::string BuildRatingForm(const std::string& appKey, const std::string& appSec
 
 bool post_rating(const std::string& tid, const std::string& result, const std::string& role,
                  const std::string& comment) {
-  if (!IsOrderNumber(tid)) return false;
+  if (!IsOrderNumber(tid) || StopRequested()) return false;
   // The order counts as in flight from here on, so that a handler running in
   // any of the waits below leaves it alone.
   InFlightClaim claim(tid);
   if (!claim.Claimed()) return false;
   PumpEvents();
+  // A stop may have come while the events ran.
+  if (StopRequested()) return false;
 
   // Copies: handlers that run during the wait must not change what this call sends.
   const AppSession& s = Session();

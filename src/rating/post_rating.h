@@ -30,7 +30,8 @@ std::string BuildRatingForm(const std::string& appKey, const std::string& appSec
 //   and one holding '&' or '=' would rewrite the form;
 // - one order is never posted twice at once: while a rating of an order is in
 //   flight (another handler runs inside its network wait), a second call for
-//   the same order returns false at once without sending.
+//   the same order returns false at once without sending;
+// - once a stop is requested (util/stop.h) nothing is sent: false.
 bool post_rating(const std::string& tid, const std::string& result, const std::string& role,
                  const std::string& comment);
 

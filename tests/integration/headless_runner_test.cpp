@@ -163,9 +163,10 @@ TEST_F(Runner, RefusesBadAccountNamesAndDataDirectories) {
     args[1] = name;
     const Outcome o = RunRunner(args);
     EXPECT_EQ(o.exitCode, kExitUsage) << name << ": " << o.output;
-    EXPECT_NE(o.output.find("start: the account name cannot be used: " + AccountNameProblem(name)),
-              std::string::npos)
-        << o.output;
+    // The runner's lines show a backslash doubled.
+    std::string reason;
+    for (char c : AccountNameProblem(name)) reason += c == '\\' ? std::string("\\\\") : std::string(1, c);
+    EXPECT_NE(o.output.find("start: the account name cannot be used: " + reason), std::string::npos) << o.output;
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(world.Dir().str()), {}), before) << name;
   }
   EXPECT_FALSE(std::filesystem::exists(world.Dir().path().parent_path() / "x的自动评价内容.txt"));

@@ -17,8 +17,10 @@
 //   GET  /__sandbox/log           the request log: [{"method","path","query","body","api_method","status"}]
 //   POST /__sandbox/log/clear
 //   POST /__sandbox/faults        {"path":"/router/rest","latency_ms":L,"error_rate":p,"reset_rate":p,
-//                                  "truncate_rate":p,"stall_ms":S,"first_n":N}; {} clears every fault.
-//                                  Rates are shares 0..1 drawn from a seeded generator; first_n > 0
+//                                  "truncate_rate":p,"stall_ms":S,"trickle_ms":T,"api_method":M,
+//                                  "first_n":N}; {} clears every fault. Rates are shares 0..1 drawn
+//                                  from a seeded generator; trickle_ms sends the body one byte every
+//                                  T ms; api_method limits the rule to that API method; first_n > 0
 //                                  limits the fault to the next N matching requests.
 //   POST /__sandbox/quirks        {"has_next":"true"|"True"|"" (the text sent while pages follow),
 //                                  "pretty":bool (line breaks and indentation inside every element)}
