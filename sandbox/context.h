@@ -39,6 +39,8 @@ struct FaultRule {
   double errorRate = 0, resetRate = 0, truncateRate = 0;
   int stallMs = 0;       // before the handler: nothing is done until it ends
   int stallAfterMs = 0;  // after the handler: the work is done, the answer is late
+  int trickleMs = 0;      // > 0: the body goes out one byte every trickleMs
+  std::string apiMethod;  // not empty: only requests of this API method
   long firstN = 0;  // > 0: only the next N matching requests
 };
 
@@ -47,6 +49,7 @@ struct FaultPlan {
   int delayMs = 0;
   int stallMs = 0;
   int stallAfterMs = 0;
+  int trickleMs = 0;
   enum class Kind { None, Error, Reset, Truncate } kind = Kind::None;
 };
 
@@ -56,7 +59,7 @@ class FaultTable {
   // path "" or "*" applies to every non-admin path; an exact path wins over it.
   void Set(const std::string& path, const FaultRule& rule);
   void Clear();
-  FaultPlan Draw(const std::string& path);
+  FaultPlan Draw(const std::string& path, const std::string& apiMethod);
 
  private:
   double Uniform();

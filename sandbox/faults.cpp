@@ -32,7 +32,7 @@ double FaultTable::Uniform() {
   return static_cast<double>(z >> 11) / 9007199254740992.0;
 }
 
-FaultPlan FaultTable::Draw(const std::string& path) {
+FaultPlan FaultTable::Draw(const std::string& path, const std::string& apiMethod) {
   FaultPlan plan;
   std::lock_guard lock(mutex_);
   auto it = rules_.find(path);
@@ -40,9 +40,11 @@ FaultPlan FaultTable::Draw(const std::string& path) {
   if (it == rules_.end()) return plan;
   FaultRule& rule = it->second;
   if (rule.firstN < 0) return plan;  // used up
+  if (!rule.apiMethod.empty() && rule.apiMethod != apiMethod) return plan;
   plan.delayMs = rule.latencyMs;
   plan.stallMs = rule.stallMs;
   plan.stallAfterMs = rule.stallAfterMs;
+  plan.trickleMs = rule.trickleMs;
   // One draw decides between the kinds, so their shares add up.
   const double u = Uniform();
   if (u < rule.errorRate) {
@@ -170,9 +172,10 @@ std::string ApiMethodOf(const httplib::Request& req) {
 
 httplib::Server::Handler Served(Context& ctx, httplib::Server::Handler handler) {
   return [&ctx, handler = std::move(handler)](const httplib::Request& req, httplib::Response& res) {
-    const FaultPlan plan = ctx.faults.Draw(req.path);
+    std::string apiMethod = ApiMethodOf(req);
+    const FaultPlan plan = ctx.faults.Draw(req.path, apiMethod);
     if (req.path == "/apitools/getResult.do") ++ctx.ratingForms;
-    LogEntry entry{req.method, req.path, QueryOf(req), req.body.substr(0, 65536), ApiMethodOf(req), 0,
+    LogEntry entry{req.method, req.path, QueryOf(req), req.body.substr(0, 65536), std::move(apiMethod), 0,
                    ctx.clock.Now()};
     if (!ctx.Sleep(ctx.baseLatencyMs + plan.delayMs) || !ctx.Sleep(plan.stallMs)) {
       res.status = 503;
@@ -221,6 +224,19 @@ httplib::Server::Handler Served(Context& ctx, httplib::Server::Handler handler) 
                                  const std::size_t half = full->size() / 2;
                                  if (offset < half) sink.write(full->data() + offset, half - offset);
                                  return false;
+                               });
+    } else if (plan.trickleMs > 0 && !res.body.empty()) {
+      // The whole body, one byte at a time: a reply that keeps moving but
+      // never ends in reasonable time.
+      auto full = std::make_shared<std::string>(std::move(res.body));
+      std::string type = res.get_header_value("Content-Type");
+      res.body.clear();
+      res.headers.erase("Content-Type");
+      const int every = plan.trickleMs;
+      res.set_content_provider(full->size(), type,
+                               [&ctx, full, every](std::size_t offset, std::size_t, httplib::DataSink& sink) {
+                                 if (!ctx.Sleep(every)) return false;
+                                 return sink.write(full->data() + offset, 1);
                                });
     }
   };

@@ -8,9 +8,14 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTimer>
+#include <pthread.h>
+#include <signal.h>
+
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <thread>
 #include <vector>
 
 #include "app/builder.h"
@@ -18,9 +23,11 @@
 #include "app/main_window.h"
 #include "app/qt_ports.h"
 #include "app/screenshots.h"
+#include "app/shutdown.h"
 #include "headless/runner.h"
 #include "rating/startup.h"
 #include "settings/app_session.h"
+#include "util/stop.h"
 
 namespace qm {
 namespace {
@@ -73,6 +80,35 @@ class StartupObserver : public QObject {
   bool seen_ = false;
 };
 
+// SIGINT and SIGTERM end the program within a second, sending nothing more.
+// They are blocked in every thread (this runs before Qt makes any) and taken
+// by one waiting thread: it requests the stop, which ends every wait and
+// refuses every new request, and has the UI thread end the program the usual
+// way from whatever event loop or wait it is in. A UI thread that runs no
+// events by then is not waited for.
+void WatchStopSignals() {
+  // A shell starts background jobs with SIGINT ignored, and an ignored signal
+  // never reaches sigwait: take the default disposition back first.
+  signal(SIGINT, SIG_DFL);
+  signal(SIGTERM, SIG_DFL);
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, SIGINT);
+  sigaddset(&set, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &set, nullptr);
+  std::thread([set] {
+    int sig = 0;
+    while (sigwait(&set, &sig) != 0) {
+    }
+    RequestStop();
+    if (QCoreApplication* app = QCoreApplication::instance()) {
+      QMetaObject::invokeMethod(app, [] { EndProgram(0); }, Qt::QueuedConnection);
+      std::this_thread::sleep_for(std::chrono::milliseconds(700));
+    }
+    std::_Exit(0);
+  }).detach();
+}
+
 }  // namespace
 
 bool UseProgramDirOrSay(const std::string& dataDir) {
@@ -120,6 +156,7 @@ int RunApp(int argc, char** argv) {
     return 2;
   }
 
+  WatchStopSignals();
   // The embedded browsers share one GL context; this must precede the application.
   QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
   // Qt reads "-platform" and "--platform" itself: it gets only the options

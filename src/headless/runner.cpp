@@ -22,6 +22,7 @@
 #include "util/event_loop.h"
 #include "util/memory_ports.h"
 #include "util/ports.h"
+#include "util/stop.h"
 
 namespace qm {
 namespace {
@@ -90,6 +91,41 @@ std::string ExecutableDir(const char* argv0) {
   return exe.parent_path().string();
 }
 
+// A line's text as it may go to a terminal or a log reader: control
+// characters (C0, DEL and the C1 range) are written as escapes, and so is the
+// backslash, so that no text from the platform (a buyer's nick) can end the
+// line, start a forged one or reach the terminal as an escape sequence.
+std::string EscapedForOutput(const std::string& line) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  std::string out;
+  out.reserve(line.size());
+  for (std::size_t i = 0; i < line.size(); ++i) {
+    const auto c = static_cast<unsigned char>(line[i]);
+    switch (c) {
+      case '\\': out += "\\\\"; continue;
+      case '\n': out += "\\n"; continue;
+      case '\r': out += "\\r"; continue;
+      case '\t': out += "\\t"; continue;
+      default: break;
+    }
+    if (c < 0x20 || c == 0x7F) {
+      out += "\\x";
+      out += kHex[c >> 4];
+      out += kHex[c & 0x0F];
+    } else if (c == 0xC2 && i + 1 < line.size() && static_cast<unsigned char>(line[i + 1]) >= 0x80 &&
+               static_cast<unsigned char>(line[i + 1]) <= 0x9F) {
+      // U+0080..U+009F in UTF-8: some terminals take these as controls too.
+      const auto c1 = static_cast<unsigned char>(line[++i]);
+      out += "\\u00";
+      out += kHex[c1 >> 4];
+      out += kHex[c1 & 0x0F];
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out;
+}
+
 // One line per event on standard output, with the local time in front.
 void PrintLine(const std::string& line) {
   const std::time_t now = std::time(nullptr);
@@ -97,7 +133,8 @@ void PrintLine(const std::string& line) {
   localtime_r(&now, &local);
   char stamp[16];
   std::strftime(stamp, sizeof stamp, "%H:%M:%S", &local);
-  std::printf("%s %s\n", stamp, line.c_str());
+  const std::string text = EscapedForOutput(line);
+  std::printf("%s %s\n", stamp, text.c_str());
   std::fflush(stdout);
 }
 
@@ -118,8 +155,9 @@ class PrintingPrompts : public Prompts {
   }
 };
 
-// SIGINT and SIGTERM end the loop. They are blocked in every thread and taken
-// by one waiting thread, which may then call into the loop safely.
+// SIGINT and SIGTERM stop the run. They are blocked in every thread and taken
+// by one waiting thread, which requests the stop (every wait of the program
+// then ends and nothing new is sent) and ends the loop, waking it.
 std::mutex g_signalMutex;
 EventLoop* g_signalLoop = nullptr;
 
@@ -127,6 +165,7 @@ void WatchSignals(sigset_t set) {
   for (;;) {
     int sig = 0;
     if (sigwait(&set, &sig) != 0) continue;
+    RequestStop();
     std::lock_guard<std::mutex> lock(g_signalMutex);
     if (!g_signalLoop) continue;
     PrintLine(std::string("stopping on ") + (sig == SIGINT ? "SIGINT" : "SIGTERM"));
@@ -204,6 +243,8 @@ int StartUp(const Options& o) {
   StartupStep step = OpenAccount(o.account);
   if (step.Ready()) step = ConfirmAccount();
   if (!step.Ready()) {
+    // A step cut short by a stop signal was not refused.
+    if (StopRequested()) return kExitOk;
     PrintLine(StartupStopLine(step, o.account));
     return ExitCodeFor(step.outcome);
   }
@@ -266,6 +307,10 @@ int RunHeadless(int argc, char** argv) {
 
   const int started = StartUp(*options);
   if (started != kExitOk) return finish(started);
+  if (StopRequested()) {
+    PrintLine("end: exit code 0");
+    return finish(kExitOk);
+  }
 
   const bool once = options->once;
   // The first load runs this on the UI thread once 超级列表框1 is filled.
@@ -279,6 +324,7 @@ int RunHeadless(int argc, char** argv) {
   // ends the run; two looks in a row, so a handler still queued gets its turn.
   int endedUnloaded = 0;
   Timer* watch = loop.NewTimer([&] {
+    if (StopRequested()) return;  // a stopped load fills nothing
     endedUnloaded = (!loaded && !FirstLoadRunning()) ? endedUnloaded + 1 : 0;
     if (endedUnloaded >= 2) {
       PrintLine("start: the first load ended without orders: " + LastSyncResult().error);
@@ -298,12 +344,16 @@ int RunHeadless(int argc, char** argv) {
   if (exitCode == kExitOk) exitCode = code;
 
   // The first load may still be finishing (a stop signal during the load):
-  // let it end while its queued list updates still have somewhere to go.
-  while (FirstLoadRunning()) loop.WaitAndRun(std::chrono::milliseconds(50));
+  // let it end while its queued list updates still have somewhere to go. Its
+  // waits end on the stop and its end starts no timed work.
+  while (FirstLoadRunning()) {
+    loop.WaitAndRun(std::chrono::milliseconds(50));
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));  // the ended loop does not wait
+  }
   SetFirstLoadDoneHandler(nullptr);
   // What is left waiting: the unrated orders with their time left, and the
   // buyer-rated ones that wait for the seller's answer by hand.
-  if (once && exitCode == kExitOk) {
+  if (once && exitCode == kExitOk && !StopRequested()) {
     const OrderRows& unrated = book.Unrated();
     for (int i = 0; i < unrated.RowCount(); ++i) {
       const OrderRow& row = unrated.Row(i);

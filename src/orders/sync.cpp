@@ -19,6 +19,7 @@
 #include "util/event_pump.h"
 #include "util/locks.h"
 #include "util/ports.h"
+#include "util/stop.h"
 #include "util/threads.h"
 
 namespace qm {
@@ -110,7 +111,7 @@ void PageThrough(const std::string& rateStatus, const char* fields, bool withEnd
     ++stats.pages;
     TradePage read = ReadTradePage(decode_reply(bytes), withEndTime);
     stats.tradesRead += static_cast<int>(read.trades.size());
-    const bool more = read.hasNext && !read.trades.empty();
+    const bool more = read.hasNext && !read.trades.empty() && !StopRequested();
     if (more) next = start_web_request(WebRequest::Get(TradesSoldGetUrl(rateStatus, page + 1, fields)));
     if (!read.trades.empty()) onPage(std::move(read.trades));
     if (!more) break;
@@ -196,7 +197,9 @@ void SyncUnratedOrders() {
       g_lastSync = result;
       handler = g_doneHandler;
     }
-    if (handler) handler();
+    // The handler starts the timed work (the pass rates orders): not once the
+    // program is stopping.
+    if (handler && !StopRequested()) handler();
     MainView* view = CurrentMainView();
     if (view != nullptr && view->showBusy) view->showBusy(false);
     book = CurrentOrderBook();

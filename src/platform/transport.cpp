@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "util/event_pump.h"
+#include "util/stop.h"
 #include "util/text_codec.h"
 
 namespace qm {
@@ -65,7 +66,7 @@ struct RequestSpec {
   std::string url;
   bool post = false;
   std::string proxy, proxyUser, proxyPassword, referrer, body;
-  long long limitMs = 0;  // 0: the blocking GET's own time-outs
+  long long limitMs = 0;
 };
 
 struct Outcome {
@@ -165,6 +166,10 @@ struct Sink {
   bool overflow = false;
 };
 
+// Ends a transfer under way once a stop is requested (libcurl asks at least
+// about once a second, and at every piece of data).
+int OnProgress(void*, curl_off_t, curl_off_t, curl_off_t, curl_off_t) { return StopRequested() ? 1 : 0; }
+
 std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* user) {
   auto* sink = static_cast<Sink*>(user);
   const std::size_t length = size * count;
@@ -229,25 +234,23 @@ Outcome Perform(const RequestSpec& request) {
   curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
   curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
   curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
-  curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
-  curl_easy_setopt(curl, CURLOPT_MAXREDIRS, 10L);
+  // No redirect is followed, for a form or a page: libcurl would send a form
+  // (key, secret and session key in it) again to whatever host a 307 or 308
+  // names, and no platform page needs a redirect. A redirect answer is the
+  // reply, as any other status is.
+  curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 0L);
+  curl_easy_setopt(curl, CURLOPT_POSTREDIR, 0L);
+  curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
+  curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, OnProgress);
   curl_easy_setopt(curl, CURLOPT_USERAGENT, kUserAgent);
   curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, OnBody);
   curl_easy_setopt(curl, CURLOPT_WRITEDATA, &sink);
   curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, OnHeader);
   curl_easy_setopt(curl, CURLOPT_HEADERDATA, &headers);
-  if (request.limitMs > 0) {
-    // The whole exchange, connection included, ends at the caller's wait
-    // limit: no exchange outlives the wait that started it.
-    curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, static_cast<long>(request.limitMs));
-    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(request.limitMs));
-  } else {
-    // The blocking GET: a connection must be made within 30 seconds, and a
-    // reply that stops moving for 30 seconds counts as failed.
-    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, 30L);
-    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
-    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, 30L);
-  }
+  // The whole exchange, connection included, ends at the caller's wait
+  // limit: no exchange outlives the wait that started it.
+  curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, static_cast<long>(request.limitMs));
+  curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(request.limitMs));
   if (!request.proxy.empty()) {
     curl_easy_setopt(curl, CURLOPT_PROXY, request.proxy.c_str());
     if (!request.proxyUser.empty()) {
@@ -396,30 +399,40 @@ class Workers {
 // The caller's wait on the UI thread: every event restarts the limit, and a
 // full limit without an event ends the wait. libcurl ends the exchange at the
 // limit, so the worker reports by then however busy the windows are; the hard
-// end stops the wait even if it does not.
+// end stops the wait even if it does not. A requested stop ends it at once.
 bool WaitPumping(EventPump& pump, Exchange& exchange) {
   const milliseconds limit = exchange.limit;
   const Clock::time_point hardEnd = exchange.started + limit + kReportGrace;
   if (PollBriefly([&] { return exchange.finished.load(); }, kHandOffPoll)) return true;
+  Clock::time_point idleEnd = Clock::now() + limit;
   for (;;) {
     {
       std::lock_guard<std::mutex> lock(exchange.mutex);
       if (exchange.finished) return true;
     }
-    const auto left = std::chrono::duration_cast<milliseconds>(hardEnd - Clock::now());
-    if (left <= milliseconds::zero()) break;
-    if (!pump.WaitAndRun(std::min(limit, left))) break;
+    if (StopRequested()) break;
+    const Clock::time_point now = Clock::now();
+    const Clock::time_point end = std::min(hardEnd, idleEnd);
+    if (end <= now) break;
+    const auto left = std::chrono::ceil<milliseconds>(end - now);
+    if (pump.WaitAndRun(std::min<milliseconds>(left, kStopPollSlice))) idleEnd = Clock::now() + limit;
   }
   std::lock_guard<std::mutex> lock(exchange.mutex);
   return exchange.finished;
 }
 
-// Off the UI thread (the first load's worker) or without a pump: a plain wait.
+// Off the UI thread (the first load's worker) or without a pump: a plain wait,
+// in slices so that a requested stop ends it.
 bool WaitPlainly(Exchange& exchange) {
   if (PollBriefly([&] { return exchange.finished.load(); }, kHandOffPoll)) return true;
+  const Clock::time_point end = exchange.started + exchange.limit + kReportGrace;
   std::unique_lock<std::mutex> lock(exchange.mutex);
-  return exchange.ended.wait_until(lock, exchange.started + exchange.limit + kReportGrace,
-                                   [&] { return exchange.finished.load(); });
+  while (!exchange.finished && !StopRequested()) {
+    const Clock::time_point now = Clock::now();
+    if (now >= end) break;
+    exchange.ended.wait_until(lock, std::min(end, now + kStopPollSlice));
+  }
+  return exchange.finished;
 }
 
 std::string NormaliseUrl(const std::string& url) {
@@ -466,6 +479,8 @@ WebRequest& WebRequest::withHeaders() {
 }
 
 PendingRequest start_web_request(const WebRequest& request) {
+  // Nothing new goes out once the program is stopping.
+  if (StopRequested()) return PendingRequest();
   const bool post = EqualsNoCase(request.method, "POST");
   const long long seconds = request.timeoutSeconds > 0 ? request.timeoutSeconds : kDefaultTimeoutSeconds;
 
@@ -502,13 +517,15 @@ void PendingRequest::Abandon() {
   exchange_->abandoned = true;
 }
 
-WebReply PendingRequest::Take() {
-  std::shared_ptr<Exchange> exchange = std::move(exchange_);
-  exchange_ = nullptr;
+namespace {
+
+// Waits for the exchange (through the pump when `mayPump` and on its thread)
+// and takes its reply.
+WebReply TakeReply(std::shared_ptr<Exchange> exchange, bool mayPump) {
   WebReply reply;
   if (exchange == nullptr) return reply;
 
-  EventPump* pump = CurrentEventPump();
+  EventPump* pump = mayPump ? CurrentEventPump() : nullptr;
   const bool pumping = pump != nullptr && pump->OnOwnerThread();
   if (pumping) {
     // From here on the worker wakes this thread's pump when it is done.
@@ -520,8 +537,8 @@ WebReply PendingRequest::Take() {
   std::lock_guard<std::mutex> lock(exchange->mutex);
   exchange->wake = nullptr;
   if (!finished) {
-    // Time-out: whatever the worker gets later is never read, and it no
-    // longer writes the reply record.
+    // Time-out or stop: whatever the worker gets later is never read, and it
+    // no longer writes the reply record.
     exchange->abandoned = true;
   } else if (exchange->buffer.size() == 3 && exchange->buffer[0] == kReplyMarker) {
     if (exchange->wantHeaders) reply.headers = std::move(exchange->buffer[1]);
@@ -532,13 +549,21 @@ WebReply PendingRequest::Take() {
   return reply;
 }
 
+}  // namespace
+
+WebReply PendingRequest::Take() {
+  std::shared_ptr<Exchange> exchange = std::move(exchange_);
+  exchange_ = nullptr;
+  return TakeReply(std::move(exchange), true);
+}
+
 WebReply web_request(const WebRequest& request) { return start_web_request(request).Take(); }
 
 std::string web_get_simple(const std::string& url) {
-  RequestSpec request;
-  request.url = url;
-  Outcome outcome = Perform(request);
-  return outcome.ok ? std::move(outcome.body) : std::string();
+  // A worker does the exchange so that the wait can end on a stop; the
+  // calling thread runs no events meanwhile.
+  PendingRequest pending = start_web_request(WebRequest::Get(url));
+  return TakeReply(std::move(pending.exchange_), false).body;
 }
 
 }  // namespace qm

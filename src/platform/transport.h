@@ -32,6 +32,11 @@ struct WebRequest {
   WebRequest& withHeaders();
 };
 
+// No redirect is followed, for any request: a redirect answer is the reply.
+//
+// Once a stop is requested (util/stop.h) no request goes out, and a wait under
+// way ends at once without a reply; its exchange is abandoned.
+//
 // What came back. `arrived` is true when a reply with a body came back within
 // the limit; a time-out, any failure of the exchange and an empty body all
 // give arrived false with empty body and headers (no page of the platform is
@@ -63,6 +68,7 @@ class PendingRequest {
   WebReply Take();
 
  private:
+  friend std::string web_get_simple(const std::string& url);
   void Abandon();
   std::shared_ptr<WebExchange> exchange_;
 };
@@ -75,7 +81,9 @@ WebReply web_request(const WebRequest& request);
 // the caller goes on at once.
 PendingRequest start_web_request(const WebRequest& request);
 
-// A blocking GET on the calling thread: the whole body, or empty bytes.
+// A blocking GET: the calling thread waits without running events, for at
+// most 10 seconds in all (a reply that trickles in cannot hold it longer).
+// The whole body, or empty bytes.
 std::string web_get_simple(const std::string& url);
 
 }  // namespace qm

@@ -9,6 +9,7 @@
 #include "platform/transport.h"
 #include "settings/app_session.h"
 #include "util/event_pump.h"
+#include "util/stop.h"
 
 namespace qm {
 namespace {
@@ -99,11 +100,15 @@ bool post_rating(const std::string& tid, const std::string& result, const std::s
 RatingOutcome PostRating(const std::string& tid, const std::string& result, const std::string& role,
                          const std::string& comment) {
   if (!IsOrderNumber(tid)) return RatingOutcome::Refused;
+  // Once the program is told to stop, nothing more is sent.
+  if (StopRequested()) return RatingOutcome::Busy;
   // The order counts as in flight from here on, so that a handler running in
   // any of the waits below leaves it alone.
   InFlightClaim claim(tid);
   if (!claim.Claimed()) return RatingOutcome::Busy;
   PumpEvents();
+  // A stop may have come while the events ran.
+  if (StopRequested()) return RatingOutcome::Busy;
 
   // Copies: handlers that run during the wait must not change what this call sends.
   const AppSession& s = Session();

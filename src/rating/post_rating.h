@@ -30,7 +30,8 @@ std::string BuildRatingForm(const std::string& appKey, const std::string& appSec
 //   and one holding '&' or '=' would rewrite the form;
 // - one order is never posted twice at once: while a rating of an order is in
 //   flight (another handler runs inside its network wait), a second call for
-//   the same order returns false at once without sending.
+//   the same order returns false at once without sending;
+// - once a stop is requested (util/stop.h) nothing is sent: false.
 bool post_rating(const std::string& tid, const std::string& result, const std::string& role,
                  const std::string& comment);
 
@@ -40,7 +41,7 @@ enum class RatingOutcome {
   Rated,    // the reply's "<tid>" is this order
   Refused,  // a complete error reply, or nothing sent for a text that is no order number
   Unknown,  // no readable answer: nothing back, time-out, a cut-off or garbled body
-  Busy,     // this order is being posted or checked by another call; nothing sent
+  Busy,     // this order is being posted or checked by another call, or the program is stopping; nothing sent
 };
 
 // post_rating with the whole answer.

@@ -20,13 +20,17 @@
 #include "settings/config.h"
 #include "util/event_pump.h"
 #include "util/ports.h"
+#include "util/stop.h"
 
 namespace qm {
 namespace {
 
 // Set once the program has been told to end; a pass or refresh that is still
 // unwinding (the runner's loop ends after the handler returns) does no more.
+// A stop signal ends them the same way.
 bool g_ending = false;
+
+bool Ending() { return g_ending || StopRequested(); }
 
 void Log(MainView* view, const std::string& line) {
   if (view && view->log) view->log(line);
@@ -75,7 +79,7 @@ class PassWalk {
   void Run() {
     now_ = PlatformNow();
     int i = list_.RowCount() - 1;
-    while (i >= 0 && !g_ending) i = Visit(i);
+    while (i >= 0 && !Ending()) i = Visit(i);
   }
 
  private:
@@ -182,11 +186,11 @@ void ResumeSchedule() { g_ending = false; }
 
 void RunAutoRatingPass() {
   MainView* view = CurrentMainView();
-  if (!view || g_ending) return;
+  if (!view || Ending()) return;
   if (view->autoTimer) view->autoTimer->SetInterval(0);
   OrderBook* book = CurrentOrderBook();
   if (book != nullptr) PassWalk(book->Unrated(), view).Run();
-  if (g_ending) return;
+  if (Ending()) return;
   book = CurrentOrderBook();
   if (book != nullptr) {
     book->Unrated().Repaint();
@@ -202,12 +206,15 @@ bool check_platform_time() {
 
 void refresh_cycle() {
   MainView* view = CurrentMainView();
-  if (!view || g_ending) return;
+  if (!view || Ending()) return;
   if (view->refreshTimer) view->refreshTimer->SetInterval(0);
   if (OrderBook* book = CurrentOrderBook()) book->BuyerRated().Clear();
   RefreshBuyerRatedList();
-  if (g_ending) return;
-  if (!check_platform_time()) {
+  if (Ending()) return;
+  const bool platformUp = check_platform_time();
+  // A check cut short by a stop says nothing about the platform.
+  if (StopRequested()) return;
+  if (!platformUp) {
     Log(view, "refresh: the platform did not answer taobao.time.get; ending");
     if (view->prompts) view->prompts->Information(kPlatformDownTitle, kPlatformDownText);
     g_ending = true;
@@ -233,6 +240,7 @@ void RunFirstLoadFollowUp() {
     pump->Post([] { RunFirstLoadFollowUp(); });
     return;
   }
+  if (StopRequested()) return;
   MainView* view = CurrentMainView();
   const OrderBook* book = CurrentOrderBook();
   Log(view, "orders loaded: unrated=" + std::to_string(book ? book->Unrated().RowCount() : 0));

@@ -1,9 +1,11 @@
 #include "util/delay.h"
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
 #include "util/event_pump.h"
+#include "util/stop.h"
 
 namespace qm {
 
@@ -13,15 +15,18 @@ void DelayWithEvents(int ms) {
   const auto deadline = Clock::now() + std::chrono::milliseconds(ms);
   EventPump* pump = CurrentEventPump();
   if (pump == nullptr || !pump->OnOwnerThread()) {
-    std::this_thread::sleep_until(deadline);
+    while (!StopRequested() && Clock::now() < deadline)
+      std::this_thread::sleep_until(std::min(deadline, Clock::now() + kStopPollSlice));
     return;
   }
   // Events run as they arrive until the time is up; the wait sleeps between
-  // them rather than polling.
+  // them rather than polling. A stop ends it early (whoever requests one also
+  // wakes the pump).
   for (;;) {
     const auto left = deadline - Clock::now();
-    if (left <= Clock::duration::zero()) break;
-    pump->WaitAndRun(std::chrono::ceil<std::chrono::milliseconds>(left));
+    if (left <= Clock::duration::zero() || StopRequested()) break;
+    pump->WaitAndRun(std::min(std::chrono::ceil<std::chrono::milliseconds>(left),
+                              std::chrono::milliseconds(kStopPollSlice)));
   }
 }
 

@@ -5,7 +5,8 @@ namespace qm {
 
 // Returns after at least `ms` milliseconds. On the UI thread it runs the
 // events of the current EventPump throughout (waiting for them, not spinning);
-// elsewhere or without a pump it sleeps. At most 0 returns at once.
+// elsewhere or without a pump it sleeps. At most 0 returns at once; a
+// requested stop (util/stop.h) ends it early.
 void DelayWithEvents(int ms);
 
 }  // namespace qm

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "util/event_pump.h"
+#include "util/stop.h"
 
 namespace qm {
 namespace {
@@ -108,11 +109,14 @@ bool ThreadUtil::WaitFor(std::uint32_t thread, int limitMs) const {
 
   EventPump* pump = CurrentEventPump();
   if (pump == nullptr || !pump->OnOwnerThread()) {
+    // In slices, so that a requested stop ends the wait too.
+    const auto end = std::chrono::steady_clock::now() + limit;
     std::unique_lock<std::mutex> lock(record->mutex);
-    if (unlimited) {
-      record->ended_cv.wait(lock, [&] { return record->ended; });
-    } else {
-      record->ended_cv.wait_for(lock, limit, [&] { return record->ended; });
+    while (!record->ended && !StopRequested()) {
+      const auto now = std::chrono::steady_clock::now();
+      if (!unlimited && now >= end) break;
+      const auto slice = now + kStopPollSlice;
+      record->ended_cv.wait_until(lock, unlimited ? slice : std::min(end, slice));
     }
     return record->ended;
   }
@@ -132,7 +136,7 @@ bool ThreadUtil::WaitFor(std::uint32_t thread, int limitMs) const {
       std::lock_guard<std::mutex> lock(record->mutex);
       ended = record->ended;
     }
-    if (ended || (!eventRan && !unlimited) || limit.count() == 0) break;
+    if (ended || (!eventRan && !unlimited) || limit.count() == 0 || StopRequested()) break;
   }
   std::lock_guard<std::mutex> lock(record->mutex);
   auto& pumps = record->waitingPumps;

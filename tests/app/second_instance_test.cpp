@@ -5,6 +5,7 @@
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QtTest>
+#include <signal.h>
 
 #include "app_test_support.h"
 
@@ -89,6 +90,24 @@ class SecondInstanceTest : public QObject {
     QProcess* again = StartProgram(dir, "卖家丙", this);
     QVERIFY2(WaitForMark(again, "message-box", &out2), out2.constData());
     Stop(again);
+  }
+
+  // SIGTERM or SIGINT end the program within a second with code 0, here from
+  // inside the nested loop of its message box.
+  void stopSignalsEndTheProgramAtOnce() {
+    ProgramDir dir("[卖家丁]\r\nappkey=k\r\nAppSecret=s\r\n");
+    for (int sig : {SIGTERM, SIGINT}) {
+      QByteArray out;
+      QProcess* p = StartProgram(dir, "卖家丁", this);
+      QVERIFY2(WaitForMark(p, "message-box", &out), out.constData());
+      QElapsedTimer t;
+      t.start();
+      ::kill(static_cast<pid_t>(p->processId()), sig);
+      QVERIFY(p->waitForFinished(5000));
+      QVERIFY2(t.elapsed() < 1000, QByteArray::number(t.elapsed()).constData());
+      QCOMPARE(p->exitStatus(), QProcess::NormalExit);
+      QCOMPARE(p->exitCode(), 0);
+    }
   }
 
   void badCommandLineIsRefused() {

@@ -28,11 +28,13 @@ namespace {
 struct Outcome {
   int exitCode = -1;
   std::string output;
+  double stopSeconds = -1;  // from the signal to the end of the output
 };
 
-// Runs the runner with `args`; with `stopWhen` it sends SIGTERM once that text
-// has appeared in the output. Gives up after 60 seconds.
-Outcome RunRunner(const std::vector<std::string>& args, const std::string& stopWhen = "") {
+// Runs the runner with `args`; with `stopWhen` it sends `sig` `afterMs` after
+// that text has appeared in the output. Gives up after 60 seconds.
+Outcome RunRunner(const std::vector<std::string>& args, const std::string& stopWhen = "", int sig = SIGTERM,
+                  int afterMs = 0) {
   int out[2];
   if (pipe(out) != 0) return {};
   const pid_t pid = fork();
@@ -51,6 +53,7 @@ Outcome RunRunner(const std::vector<std::string>& args, const std::string& stopW
   close(out[1]);
   Outcome o;
   bool stopped = false;
+  std::chrono::steady_clock::time_point seenAt{}, stoppedAt{};
   const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(60);
   fcntl(out[0], F_SETFL, O_NONBLOCK);
   for (;;) {
@@ -63,15 +66,21 @@ Outcome RunRunner(const std::vector<std::string>& args, const std::string& stopW
     } else {
       usleep(10000);
     }
-    if (!stopWhen.empty() && !stopped && o.output.find(stopWhen) != std::string::npos) {
-      kill(pid, SIGTERM);
+    if (!stopWhen.empty() && seenAt == decltype(seenAt){} && o.output.find(stopWhen) != std::string::npos) {
+      seenAt = std::chrono::steady_clock::now();
+    }
+    if (!stopped && seenAt != decltype(seenAt){} &&
+        std::chrono::steady_clock::now() >= seenAt + std::chrono::milliseconds(afterMs)) {
+      kill(pid, sig);
       stopped = true;
+      stoppedAt = std::chrono::steady_clock::now();
     }
     if (std::chrono::steady_clock::now() > limit) {
       kill(pid, SIGKILL);
       break;
     }
   }
+  if (stopped) o.stopSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - stoppedAt).count();
   close(out[0]);
   int status = 0;
   waitpid(pid, &status, 0);
@@ -128,6 +137,48 @@ TEST_F(Runner, RunsUntilSigterm) {
   EXPECT_NE(o.output.find("stopping on SIGTERM"), std::string::npos) << o.output;
 }
 
+// A stop signal ends the run within a second wherever it comes: in the middle
+// of a slow first load, or while the time check's reply trickles in. Nothing
+// is rated after it, though orders are due.
+TEST_F(Runner, StopSignalsEndTheRunAtOnceAndNothingIsRatedAfter) {
+  std::vector<std::pair<int, std::string>> due;
+  for (int i = 0; i < 250; ++i) due.emplace_back(340, "到期" + std::to_string(i));
+  ASSERT_EQ(world.AddTrades(due).size(), due.size());
+
+  ASSERT_TRUE(world.Faults(R"({"path":"/router/rest","latency_ms":600})"));
+  Outcome o = RunRunner(Args(false), "start: loading orders", SIGINT, 1000);
+  EXPECT_EQ(o.exitCode, kExitOk) << o.output;
+  EXPECT_LT(o.stopSeconds, 1.0) << o.output;
+  EXPECT_NE(o.output.find("stopping on SIGINT"), std::string::npos) << o.output;
+  EXPECT_EQ(o.output.find("orders loaded"), std::string::npos) << o.output;
+  EXPECT_EQ(world.RequestsTo("/apitools/getResult.do"), 0);
+
+  ASSERT_TRUE(world.Faults("{}"));
+  ASSERT_TRUE(world.Faults(R"({"path":"/router/rest","api_method":"taobao.time.get","trickle_ms":500})"));
+  o = RunRunner(Args(true), "orders loaded", SIGTERM, 1000);
+  EXPECT_EQ(o.exitCode, kExitOk) << o.output;
+  EXPECT_LT(o.stopSeconds, 1.0) << o.output;
+  EXPECT_NE(o.output.find("stopping on SIGTERM"), std::string::npos) << o.output;
+  EXPECT_EQ(o.output.find("taobao.time.get"), std::string::npos) << "a cut-short check is no failure";
+  EXPECT_EQ(world.RequestsTo("/apitools/getResult.do"), 0);
+  EXPECT_TRUE(world.Ratings().empty());
+}
+
+// Text from the platform cannot forge a line or reach the terminal raw.
+TEST_F(Runner, HostileNickGivesOneEscapedLine) {
+  const std::string tid = world.AddTrade(340, "甲\\n\noutcome=rated\r\x1b[2J\u009b\x7f");
+  ASSERT_FALSE(tid.empty());
+  const Outcome o = RunRunner(Args(true));
+  EXPECT_EQ(o.exitCode, kExitOk) << o.output;
+  EXPECT_NE(o.output.find(" rating order=" + tid +
+                          " buyer=甲\\\\n\\noutcome=rated\\r\\x1b[2J\\u009b\\x7f result=good outcome=rated\n"),
+            std::string::npos)
+      << o.output;
+  EXPECT_EQ(o.output.find("\noutcome="), std::string::npos) << o.output;
+  EXPECT_EQ(o.output.find_first_of("\r\x1b\x7f"), std::string::npos) << o.output;
+  EXPECT_EQ(o.output.find("\u009b"), std::string::npos) << o.output;
+}
+
 TEST_F(Runner, ExitCodesSayWhatStoppedTheStartUp) {
   EXPECT_EQ(RunRunner({"--once"}).exitCode, kExitUsage);
   EXPECT_EQ(RunRunner({"--account"}).exitCode, kExitUsage);
@@ -165,9 +216,10 @@ TEST_F(Runner, RefusesBadAccountNamesAndDataDirectories) {
     args[1] = name;
     const Outcome o = RunRunner(args);
     EXPECT_EQ(o.exitCode, kExitUsage) << name << ": " << o.output;
-    EXPECT_NE(o.output.find("start: the account name cannot be used: " + AccountNameProblem(name)),
-              std::string::npos)
-        << o.output;
+    // The runner's lines show a backslash doubled.
+    std::string reason;
+    for (char c : AccountNameProblem(name)) reason += c == '\\' ? std::string("\\\\") : std::string(1, c);
+    EXPECT_NE(o.output.find("start: the account name cannot be used: " + reason), std::string::npos) << o.output;
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(world.Dir().str()), {}), before) << name;
   }
   EXPECT_FALSE(std::filesystem::exists(world.Dir().path().parent_path() / "x的自动评价内容.txt"));

@@ -21,6 +21,7 @@
 
 #include "util/event_loop.h"
 #include "util/event_pump.h"
+#include "util/stop.h"
 
 namespace qm {
 namespace {
@@ -82,6 +83,23 @@ class LocalServer {
       stallRelease_.wait_for(lock, std::chrono::milliseconds(stallMs_), [this] { return released_; });
       ++stalledAnswers_;
       res.set_content("late", "text/plain");
+    });
+    // Answers with the redirect ?status= to ?to=.
+    auto redirect = [record](const httplib::Request& req, httplib::Response& res) {
+      record(req);
+      res.status = std::stoi(req.get_param_value("status"));
+      res.set_header("Location", req.get_param_value("to"));
+      res.set_content("moved", "text/plain");
+    };
+    server_.Get("/redirect", redirect);
+    server_.Post("/redirect", redirect);
+    // The body one byte every 300 ms.
+    server_.Get("/trickle", [record](const httplib::Request& req, httplib::Response& res) {
+      record(req);
+      res.set_content_provider(200, "text/plain", [](std::size_t, std::size_t, httplib::DataSink& sink) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        return sink.write("x", 1);
+      });
     });
     // Everything else arrives in proxy form ("GET http://host/path"): ask for
     // credentials once, then answer as the proxy.
@@ -399,6 +417,53 @@ TEST_F(Transport, SimpleGetReturnsTheWholeBody) {
   EXPECT_EQ(server_.Last().method, "GET");
   EXPECT_EQ(web_get_simple(server_.Base() + "/empty"), "");
   EXPECT_EQ(web_get_simple(server_.Base() + "/error"), "<error_response><code>27</code></error_response>");
+}
+
+// A form (the rating form holds the secret and the session key) never goes
+// on to the host a 307 or 308 names, and no page follows a redirect either:
+// the redirect answer is the reply.
+TEST_F(Transport, NoRedirectIsFollowed) {
+  LocalServer other;
+  const std::string to = other.Base() + "/echo";
+  for (const char* status : {"307", "308"}) {
+    const WebReply reply = web_request(
+        WebRequest::Post(server_.Base() + "/redirect?status=" + status + "&to=" + to, "app_secret=S&session=K"));
+    EXPECT_EQ(reply.body, "moved") << status;
+  }
+  EXPECT_EQ(web_request(WebRequest::Get(server_.Base() + "/redirect?status=302&to=" + to)).body, "moved");
+  EXPECT_EQ(web_get_simple(server_.Base() + "/redirect?status=301&to=" + to), "moved");
+  EXPECT_EQ(server_.Last().count, 4);
+  EXPECT_EQ(other.Last().count, 0) << other.Last().method << " " << other.Last().body;
+}
+
+// The blocking GET ends ten seconds after its start however its reply
+// trickles in, and at once on a stop, as the waits of web_request do; after
+// the stop nothing goes out.
+TEST_F(Transport, TrickledReplyAndStopEndTheWaits) {
+  auto start = Clock::now();
+  EXPECT_EQ(web_get_simple(server_.Base() + "/trickle"), "");
+  EXPECT_GT(SecondsSince(start), 9.5);
+  EXPECT_LT(SecondsSince(start), 11.5);
+
+  server_.SetStall(4000);
+  std::thread stopper([] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    RequestStop();
+  });
+  PendingRequest pending = start_web_request(WebRequest::Get(server_.Base() + "/stall"));
+  std::string simple;
+  std::thread plain([&] { simple = web_get_simple(server_.Base() + "/trickle"); });
+  start = Clock::now();
+  EXPECT_FALSE(web_request(WebRequest::Get(server_.Base() + "/stall")).arrived);
+  EXPECT_FALSE(pending.Take().arrived);
+  plain.join();
+  stopper.join();
+  EXPECT_LT(SecondsSince(start), 0.6);
+  EXPECT_EQ(simple, "");
+  const int seen = server_.Last().count;
+  EXPECT_FALSE(web_request(WebRequest::Post(server_.Base() + "/echo", "a=1")).arrived);
+  EXPECT_EQ(server_.Last().count, seen) << "nothing is sent once stopping";
+  ClearStopRequest();
 }
 
 TEST_F(Transport, GetsKeepTheirConnectionAndPostsNeverShareOne) {

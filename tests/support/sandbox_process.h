@@ -19,10 +19,12 @@
 //                                  "repeated_ratings":M (forms for orders the seller had rated already)}
 //   POST /__sandbox/log/clear
 //   POST /__sandbox/faults        {"path":"/router/rest","latency_ms":L,"error_rate":p,"reset_rate":p,
-//                                  "truncate_rate":p,"stall_ms":S,"stall_after_ms":A,"first_n":N}; {} clears
-//                                  every fault. stall_ms holds the request before it is handled,
-//                                  stall_after_ms holds the answer after (a rating is then recorded);
-//                                  a truncated body is also cut after the handler ran.
+//                                  "truncate_rate":p,"stall_ms":S,"stall_after_ms":A,"trickle_ms":T,
+//                                  "api_method":M,"first_n":N}; {} clears every fault. stall_ms holds
+//                                  the request before it is handled, stall_after_ms holds the answer
+//                                  after (a rating is then recorded); a truncated body is also cut
+//                                  after the handler ran; trickle_ms sends the body one byte every
+//                                  T ms; api_method limits the rule to that API method.
 //                                  Rates are shares 0..1 drawn from a seeded generator; first_n > 0
 //                                  limits the fault to the next N matching requests.
 //   POST /__sandbox/quirks        {"has_next":"true"|"True"|"" (the text sent while pages follow),

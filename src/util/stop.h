@@ -1,0 +1,20 @@
+#pragma once
+// The process-wide stop: once SIGINT or SIGTERM has come, every wait of the
+// program ends at once, nothing new goes out to the platform and the timed
+// work does no more. Set once and never cleared in a real run; tests clear it.
+#include <chrono>
+
+namespace qm {
+
+// Async-signal-safe: one lock-free atomic store, callable from a handler or
+// from any thread.
+void RequestStop() noexcept;
+bool StopRequested() noexcept;
+// For tests that request a stop and then go on in the same process.
+void ClearStopRequest() noexcept;
+
+// Waits that nothing wakes on a stop (a condition variable of another thread)
+// look at StopRequested at least this often.
+inline constexpr std::chrono::milliseconds kStopPollSlice{50};
+
+}  // namespace qm
