@@ -32,7 +32,7 @@ double FaultTable::Uniform() {
   return static_cast<double>(z >> 11) / 9007199254740992.0;
 }
 
-FaultPlan FaultTable::Draw(const std::string& path) {
+FaultPlan FaultTable::Draw(const std::string& path, const std::string& apiMethod, long pageNo) {
   FaultPlan plan;
   std::lock_guard lock(mutex_);
   auto it = rules_.find(path);
@@ -40,6 +40,8 @@ FaultPlan FaultTable::Draw(const std::string& path) {
   if (it == rules_.end()) return plan;
   FaultRule& rule = it->second;
   if (rule.firstN < 0) return plan;  // used up
+  if (!rule.apiMethod.empty() && rule.apiMethod != apiMethod) return plan;
+  if (rule.pageNo > 0 && rule.pageNo != pageNo) return plan;
   plan.delayMs = rule.latencyMs;
   plan.stallMs = rule.stallMs;
   // One draw decides between the kinds, so their shares add up.
@@ -169,7 +171,8 @@ std::string ApiMethodOf(const httplib::Request& req) {
 
 httplib::Server::Handler Served(Context& ctx, httplib::Server::Handler handler) {
   return [&ctx, handler = std::move(handler)](const httplib::Request& req, httplib::Response& res) {
-    const FaultPlan plan = ctx.faults.Draw(req.path);
+    const FaultPlan plan =
+        ctx.faults.Draw(req.path, ApiMethodOf(req), std::atol(req.get_param_value("page_no").c_str()));
     LogEntry entry{req.method, req.path, QueryOf(req), req.body.substr(0, 65536), ApiMethodOf(req), 0,
                    ctx.clock.Now()};
     if (!ctx.Sleep(ctx.baseLatencyMs + plan.delayMs) || !ctx.Sleep(plan.stallMs)) {

@@ -17,6 +17,7 @@
 #include "rating/post_rating.h"
 #include "settings/app_session.h"
 #include "settings/config.h"
+#include "util/delay.h"
 #include "util/event_pump.h"
 #include "util/ports.h"
 
@@ -26,6 +27,19 @@ namespace {
 // Set once the program has been told to end; a pass or refresh that is still
 // unwinding (the runner's loop ends after the handler returns) does no more.
 bool g_ending = false;
+// The last first load did not complete: the next refresh loads again.
+bool g_reloadDue = false;
+std::vector<int> g_timeCheckPauses = kDefaultTimeCheckPausesMs;
+
+// check_platform_time with its retries; false once every one has failed.
+bool PlatformAnswersTime() {
+  const std::vector<int> pauses = g_timeCheckPauses;
+  for (std::size_t attempt = 0;; ++attempt) {
+    if (check_platform_time()) return true;
+    if (attempt >= pauses.size() || g_ending) return false;
+    DelayWithEvents(pauses[attempt]);
+  }
+}
 
 void Log(MainView* view, const std::string& line) {
   if (view && view->log) view->log(line);
@@ -153,7 +167,12 @@ void LoadRatingHours(const std::string& nick) {
 }
 
 bool ScheduleStopped() { return g_ending; }
-void ResumeSchedule() { g_ending = false; }
+void ResumeSchedule() {
+  g_ending = false;
+  g_reloadDue = false;
+}
+
+void SetTimeCheckRetryPauses(std::vector<int> pausesMs) { g_timeCheckPauses = std::move(pausesMs); }
 
 void RunAutoRatingPass() {
   MainView* view = CurrentMainView();
@@ -179,10 +198,20 @@ void refresh_cycle() {
   MainView* view = CurrentMainView();
   if (!view || g_ending) return;
   if (view->refreshTimer) view->refreshTimer->SetInterval(0);
+  if (g_reloadDue && !FirstLoadRunning()) {
+    g_reloadDue = false;
+    if (StartFirstLoad()) {
+      Log(view, "refresh: the last load did not complete; loading the unrated orders again");
+      return;
+    }
+  }
   if (OrderBook* book = CurrentOrderBook()) book->BuyerRated().Clear();
   RefreshBuyerRatedList();
   if (g_ending) return;
-  if (!check_platform_time()) {
+  if (LastRefreshStats().end == ListingEnd::GaveUp)
+    Log(view, "refresh: the buyer-rated listing gave up at page " + std::to_string(LastRefreshStats().failedPage));
+  if (!PlatformAnswersTime()) {
+    if (g_ending) return;  // ended by a handler during a pause
     Log(view, "refresh: the platform did not answer taobao.time.get; ending");
     if (view->prompts) view->prompts->Information(kPlatformDownTitle, kPlatformDownText);
     g_ending = true;
@@ -212,6 +241,7 @@ void RunFirstLoadFollowUp() {
   const OrderBook* book = CurrentOrderBook();
   Log(view, "orders loaded: unrated=" + std::to_string(book ? book->Unrated().RowCount() : 0));
   refresh_cycle();
+  g_reloadDue = !LastSyncResult().Completed();
   RunAutoRatingPass();
 }
 
