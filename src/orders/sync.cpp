@@ -116,6 +116,7 @@ void PageThrough(const std::string& rateStatus, const char* fields, bool withEnd
     return start_web_request(WebRequest::Get(TradesSoldGetUrl(rateStatus, page, fields)));
   };
   std::unordered_set<std::string> seen;
+  seen.reserve(4096);  // a typical shop's listing without rehashing
   PendingRequest next = ask(1);
   for (int page = 1;; ++page) {
     TradePage read;
