@@ -130,6 +130,8 @@ void SetFaults(Context& ctx, const httplib::Request& req, httplib::Response& res
   rule.trickleMs = static_cast<int>(number("trickle_ms", 0));
   rule.apiMethod = Text(*body, "api_method");
   rule.firstN = static_cast<long>(number("first_n", 0));
+  rule.apiMethod = Text(*body, "api_method");
+  rule.pageNo = static_cast<long>(number("page_no", 0));
   for (double r : {rule.errorRate, rule.resetRate, rule.truncateRate}) {
     if (r < 0 || r > 1) return Fail(res, "rates are shares from 0 to 1");
   }
@@ -221,9 +223,21 @@ void RegisterAdmin(httplib::Server& server, Context& ctx) {
     if (!body) return;
     Quirks q = ctx.GetQuirks();
     if (body->contains("has_next")) q.hasNextText = Text(*body, "has_next");
-    if (body->contains("pretty")) q.pretty = (*body)["pretty"].is_boolean() && (*body)["pretty"].get<bool>();
+    auto flag = [&](const char* key, bool& out) {
+      if (body->contains(key)) out = (*body)[key].is_boolean() && (*body)[key].get<bool>();
+    };
+    flag("pretty", q.pretty);
+    flag("endless", q.endless);
+    flag("nul_after_trade", q.nulAfterTrade);
+    if (body->contains("repeat_page"))
+      q.repeatPage = (*body)["repeat_page"].is_number_integer() ? (*body)["repeat_page"].get<long>() : 0;
     ctx.SetQuirks(q);
-    Reply(res, json{{"ok", true}, {"has_next", q.hasNextText}, {"pretty", q.pretty}});
+    Reply(res, json{{"ok", true},
+                    {"has_next", q.hasNextText},
+                    {"pretty", q.pretty},
+                    {"endless", q.endless},
+                    {"repeat_page", q.repeatPage},
+                    {"nul_after_trade", q.nulAfterTrade}});
   });
   server.Post("/__sandbox/clock", [&ctx](const httplib::Request& req, httplib::Response& res) {
     auto body = Body(req, res);

@@ -32,6 +32,12 @@ class Clock {
 struct Quirks {
   std::string hasNextText = "true";  // the has_next text while more pages follow
   bool pretty = false;               // line breaks and indentation inside every element
+  // Listings that misbehave: every page of "endless" is page 1 and says
+  // has_next; page `repeatPage` (> 1) repeats the trades of the page before
+  // it; `nulAfterTrade` puts a NUL byte after the first trade of a page.
+  bool endless = false;
+  long repeatPage = 0;
+  bool nulAfterTrade = false;
 };
 
 struct FaultRule {
@@ -42,6 +48,9 @@ struct FaultRule {
   int trickleMs = 0;      // > 0: the body goes out one byte every trickleMs
   std::string apiMethod;  // not empty: only requests of this API method
   long firstN = 0;  // > 0: only the next N matching requests
+  // When set, only requests of this gateway method / page number match.
+  std::string apiMethod;
+  long pageNo = 0;
 };
 
 // What one request gets from the fault table.
@@ -59,7 +68,7 @@ class FaultTable {
   // path "" or "*" applies to every non-admin path; an exact path wins over it.
   void Set(const std::string& path, const FaultRule& rule);
   void Clear();
-  FaultPlan Draw(const std::string& path, const std::string& apiMethod);
+  FaultPlan Draw(const std::string& path, const std::string& apiMethod = {}, long pageNo = 0);
 
  private:
   double Uniform();

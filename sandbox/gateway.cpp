@@ -157,13 +157,18 @@ std::variant<std::string, Failure> TradesSoldGet(Context& ctx, const Call& call)
   const bool wBuyer = wanted.count("buyer_nick"), wEnd = wanted.count("end_time"), wTid = wanted.count("tid"),
              wStatus = wanted.count("status"), wSeller = wanted.count("seller_nick"),
              wBuyerRate = wanted.count("buyer_rate"), wSellerRate = wanted.count("seller_rate");
-  const TradePage page = ctx.market.SoldTrades(call.seller, status, *rateStatus, pageNo, pageSize, !useHasNext);
-  const std::string sellerNick = wSeller ? ctx.market.SellerAt(call.seller)->nick : std::string();
   const Quirks quirks = ctx.GetQuirks();
+  std::size_t listed = pageNo;
+  if (quirks.endless) listed = 1;
+  if (quirks.repeatPage > 1 && pageNo == static_cast<std::size_t>(quirks.repeatPage)) listed = pageNo - 1;
+  TradePage page = ctx.market.SoldTrades(call.seller, status, *rateStatus, listed, pageSize, !useHasNext);
+  if (listed != pageNo && !quirks.endless)
+    page.hasNext = ctx.market.SoldTrades(call.seller, status, *rateStatus, pageNo, pageSize, false).hasNext;
+  const std::string sellerNick = wSeller ? ctx.market.SellerAt(call.seller)->nick : std::string();
 
   XmlWriter w(call.pretty);
   w.Open("trades_sold_get_response");
-  if (useHasNext) w.Element("has_next", page.hasNext ? quirks.hasNextText : "false");
+  if (useHasNext) w.Element("has_next", page.hasNext || quirks.endless ? quirks.hasNextText : "false");
   if (!page.trades.empty()) {
     w.Open("trades", "list=\"true\"");
     for (const Trade& t : page.trades) {
@@ -176,6 +181,7 @@ std::variant<std::string, Failure> TradesSoldGet(Context& ctx, const Call& call)
       if (wStatus) w.Element("status", t.status);
       if (wTid) w.Element("tid", t.tid);
       w.Close("trade");
+      if (quirks.nulAfterTrade && &t == &page.trades.front()) w.Raw(std::string_view("\0", 1));
     }
     w.Close("trades");
   }

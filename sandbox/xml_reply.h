@@ -14,6 +14,8 @@ class XmlWriter {
   void Close(std::string_view name);
   // <name>escaped value</name>
   void Element(std::string_view name, std::string_view value);
+  // Bytes as they are, unescaped (for replies that must be malformed).
+  void Raw(std::string_view bytes) { out_ += bytes; }
   const std::string& Text() const { return out_; }
 
  private:

@@ -313,15 +313,30 @@ int RunHeadless(int argc, char** argv) {
   }
 
   const bool once = options->once;
-  // The first load runs this on the UI thread once 超级列表框1 is filled.
+  // The first load (and any reload) runs this on the UI thread once
+  // 超级列表框1 is filled. A first load whose database could not be used ends
+  // the run; one that gave up part-way still rates what it found, and with
+  // --once that run ends with kExitDatabase (without it the refresh loads again).
   bool loaded = false;
-  SetFirstLoadDoneHandler([&loop, &loaded, once] {
+  SetFirstLoadDoneHandler([&] {
+    const SyncResult result = LastSyncResult();
+    if (!result.databaseOk && !loaded) {
+      PrintLine("start: the order database cannot be used: " + result.error);
+      exitCode = kExitDatabase;
+      loop.Quit(kExitDatabase);
+      return;
+    }
     loaded = true;
+    if (!result.gaveUp.empty())
+      PrintLine("load: gave up at " + result.gaveUp + (once ? "" : "; loading again at the next refresh"));
     RunFirstLoadFollowUp();
-    if (once && !ScheduleStopped()) loop.Quit(kExitOk);
+    if (once && !ScheduleStopped()) {
+      if (!result.Completed()) exitCode = kExitDatabase;
+      loop.Quit(exitCode);
+    }
   });
-  // A first load that ends without filling the list (its database failed)
-  // ends the run; two looks in a row, so a handler still queued gets its turn.
+  // A first load that ends without running the handler above ends the run as
+  // well; two looks in a row, so a handler still queued gets its turn.
   int endedUnloaded = 0;
   Timer* watch = loop.NewTimer([&] {
     if (StopRequested()) return;  // a stopped load fills nothing

@@ -6,6 +6,7 @@
 #include <future>
 #include <memory>
 #include <mutex>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -16,6 +17,7 @@
 #include "platform/request.h"
 #include "platform/transport.h"
 #include "settings/app_session.h"
+#include "util/delay.h"
 #include "util/event_pump.h"
 #include "util/locks.h"
 #include "util/ports.h"
@@ -38,10 +40,11 @@ double ThreadCpuSeconds() {
   return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
 }
 
-std::mutex g_mutex;  // guards the three below
+std::mutex g_mutex;  // guards the four below
 std::function<void()> g_doneHandler;
 SyncResult g_lastSync;
 FetchStats g_lastRefresh;
+std::vector<int> g_retryPauses = kDefaultPageRetryPausesMs;
 std::atomic<bool> g_firstLoadRunning{false};
 
 bool OnUiThread() {
@@ -90,33 +93,77 @@ void ShowStatus(std::string text) {
   });
 }
 
+std::vector<int> RetryPauses() {
+  std::lock_guard<std::mutex> lock(g_mutex);
+  return g_retryPauses;
+}
+
 // Pages through one rate status: every page is requested with its own
-// timestamp and signature, read, and handed to `onPage`. Paging goes on while
-// a page says has_next "true"; a page without trades ends it as well, so a
-// platform that keeps saying "true" cannot hold the load forever. The next
-// page is asked for as soon as a page has been read, so that storing one page
-// happens while the next one travels.
+// timestamp and signature, read, and its trades not seen before in this
+// listing are handed to `onPage`. Paging goes on while a page says has_next
+// "true" and brings an order number not seen before, up to kMaxListingPages,
+// so a platform that keeps saying "true" cannot hold the load forever nor
+// have an order stored twice. A page that is not a whole listing page is
+// asked for again after each retry pause; after the last the listing gives up
+// (stats.end). The next page is asked for as soon as a page has been read, so
+// that storing one page happens while the next one travels.
 template <class OnPage>
 void PageThrough(const std::string& rateStatus, const char* fields, bool withEndTime, FetchStats& stats,
                  OnPage&& onPage) {
   const double cpuStart = ThreadCpuSeconds();
   double cpuWaiting = 0;
-  PendingRequest next = start_web_request(WebRequest::Get(TradesSoldGetUrl(rateStatus, 1, fields)));
+  const std::vector<int> pauses = RetryPauses();
+  auto ask = [&](int page) {
+    return start_web_request(WebRequest::Get(TradesSoldGetUrl(rateStatus, page, fields)));
+  };
+  std::unordered_set<std::string> seen;
+  seen.reserve(4096);  // a typical shop's listing without rehashing
+  PendingRequest next = ask(1);
   for (int page = 1;; ++page) {
-    const auto waited = Clock::now();
-    const double cpuBefore = ThreadCpuSeconds();
-    const std::string bytes = next.Take().body;
-    cpuWaiting += ThreadCpuSeconds() - cpuBefore;
-    stats.networkSeconds += SecondsSince(waited);
-    ++stats.pages;
-    TradePage read = ReadTradePage(decode_reply(bytes), withEndTime);
+    TradePage read;
+    for (std::size_t attempt = 0;; ++attempt) {
+      const auto waited = Clock::now();
+      const double cpuBefore = ThreadCpuSeconds();
+      const WebReply reply = next.Take();
+      cpuWaiting += ThreadCpuSeconds() - cpuBefore;
+      stats.networkSeconds += SecondsSince(waited);
+      ++stats.pages;
+      if (reply.arrived) {
+        read = ReadTradePage(DecodeWholeReply(reply.body), withEndTime);
+        if (read.whole) break;
+      }
+      if (attempt >= pauses.size() || StopRequested()) {
+        stats.end = ListingEnd::GaveUp;
+        stats.failedPage = page;
+        stats.localCpuSeconds = ThreadCpuSeconds() - cpuStart - cpuWaiting;
+        return;
+      }
+      ++stats.retries;
+      const auto paused = Clock::now();
+      const double cpuPause = ThreadCpuSeconds();
+      DelayWithEvents(pauses[attempt]);
+      cpuWaiting += ThreadCpuSeconds() - cpuPause;
+      stats.networkSeconds += SecondsSince(paused);
+      next = ask(page);
+    }
     stats.tradesRead += static_cast<int>(read.trades.size());
-    const bool more = read.hasNext && !read.trades.empty() && !StopRequested();
-    if (more) next = start_web_request(WebRequest::Get(TradesSoldGetUrl(rateStatus, page + 1, fields)));
-    if (!read.trades.empty()) onPage(std::move(read.trades));
-    if (!more) break;
+    std::erase_if(read.trades, [&seen](const Order& t) { return !seen.insert(t.tid).second; });
+    const bool fresh = !read.trades.empty();
+    const bool more = read.hasNext && fresh && page < kMaxListingPages && !StopRequested();
+    if (more) next = ask(page + 1);
+    if (fresh) onPage(std::move(read.trades));
+    if (!more) {
+      stats.end = !read.hasNext ? ListingEnd::LastPage : !fresh ? ListingEnd::NoNewOrders : ListingEnd::PageLimit;
+      break;
+    }
   }
   stats.localCpuSeconds = ThreadCpuSeconds() - cpuStart - cpuWaiting;
+}
+
+// "RATE_UNSELLER page 5" for a listing that gave up; empty otherwise.
+std::string GaveUpAt(const std::string& rateStatus, const FetchStats& stats) {
+  if (stats.end != ListingEnd::GaveUp) return {};
+  return rateStatus + " page " + std::to_string(stats.failedPage);
 }
 
 std::string LoadingText(int read) { return "正在读取订单，已读取 " + std::to_string(read) + " 笔"; }
@@ -168,7 +215,12 @@ void SyncUnratedOrders() {
     auto progress = [&before](int read) { ShowStatus(LoadingText(before + read)); };
     result.buyerSide = FetchUnratedTrades(db, kRateUnbuyer, OrderTable::BuyerUnrated, progress);
     before = result.buyerSide.tradesRead;
+    // The second listing runs even when the first gave up: the orders found
+    // on both sides can be rated until a reload completes.
     result.sellerSide = FetchUnratedTrades(db, kRateUnseller, OrderTable::SellerUnrated, progress);
+    result.gaveUp = GaveUpAt(kRateUnbuyer, result.buyerSide);
+    if (const std::string seller = GaveUpAt(kRateUnseller, result.sellerSide); !seller.empty())
+      result.gaveUp += (result.gaveUp.empty() ? "" : ", ") + seller;
 
     const auto joinStart = Clock::now();
     const double joinCpuStart = ThreadCpuSeconds();
@@ -188,9 +240,18 @@ void SyncUnratedOrders() {
       result.fillSeconds = SecondsSince(fillStart);
     }
     const int read = result.buyerSide.tradesRead + result.sellerSide.tradesRead;
-    ShowStatus(result.databaseOk ? "订单读取完成，共读取 " + std::to_string(read) + " 笔，双方未评价 " +
-                                       std::to_string(result.listed) + " 笔"
-                                 : "订单数据库无法使用：" + result.error);
+    const std::string counts =
+        "共读取 " + std::to_string(read) + " 笔，双方未评价 " + std::to_string(result.listed) + " 笔";
+    if (!result.databaseOk) {
+      ShowStatus("订单数据库无法使用：" + result.error);
+    } else if (!result.gaveUp.empty()) {
+      const FetchStats& failed =
+          result.buyerSide.end == ListingEnd::GaveUp ? result.buyerSide : result.sellerSide;
+      ShowStatus("订单读取未完成：第 " + std::to_string(failed.failedPage) + " 页多次读取失败，" + counts +
+                 "，下次刷新时重新读取");
+    } else {
+      ShowStatus("订单读取完成，" + counts);
+    }
     std::function<void()> handler;
     {
       std::lock_guard<std::mutex> lock(g_mutex);
@@ -238,6 +299,11 @@ void RefreshBuyerRatedList() {
   stats.localSeconds = SecondsSince(start) - stats.networkSeconds;
   std::lock_guard<std::mutex> lock(g_mutex);
   g_lastRefresh = stats;
+}
+
+void SetPageRetryPauses(std::vector<int> pausesMs) {
+  std::lock_guard<std::mutex> lock(g_mutex);
+  g_retryPauses = std::move(pausesMs);
 }
 
 FetchStats LastRefreshStats() {

@@ -1,11 +1,12 @@
 #pragma once
 // The first load and the buyer-rated refresh.
 //
-// The first load (SyncUnratedOrders) runs once per program run on a worker
-// thread of its own, holding Session().loadLock throughout: it empties the
-// account's two tables, pages through the seller's finished trades that the
-// buyer has not rated and those the seller has not rated (a transaction per
-// page, trades older than fifteen days left out), and fills the book's
+// The first load (SyncUnratedOrders) runs at start-up, and again at a refresh
+// while no load has completed, on a worker thread of its own, holding
+// Session().loadLock throughout: it empties the account's two tables, pages
+// through the seller's finished trades that the buyer has not rated and those
+// the seller has not rated (a transaction per page, trades older than fifteen
+// days left out, failed pages asked for again), and fills the book's
 // unrated list (超级列表框1) with the orders on both sides, oldest end time
 // first. The worker does the network and database work and makes the list
 // ready; everything that touches the book, the status line or the busy
@@ -20,6 +21,7 @@
 // answering); from another thread its list work is handed to the UI thread.
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "orders/order_db.h"
 
@@ -35,11 +37,31 @@ inline constexpr const char* kBuyerRatedFields = "tid,buyer_nick";
 inline constexpr unsigned kLoadedTextColour = 0x0060C0;
 inline constexpr unsigned kLoadedBackgroundColour = 0xFFFFFF;
 
+// How a listing ended. A listing stopped because a page brought no order
+// number it had not seen, or at kMaxListingPages, counts as complete: the
+// platform gave what it had, only not in the way its has_next promised.
+enum class ListingEnd { LastPage, NoNewOrders, PageLimit, GaveUp };
+
+// A listing never asks for more pages than this: at 100 trades a page, a
+// million trades, some twenty times the trades a large shop finishes in the
+// fifteen days of the rating period (a few thousand a day), so only a gateway
+// that keeps inventing orders reaches it.
+inline constexpr int kMaxListingPages = 10000;
+
+// A page that fails (no reply, an error reply, anything but a whole listing
+// page) is asked for again after each of these pauses in turn (events keep
+// running meanwhile); after the last the listing gives up. Tests shorten them.
+void SetPageRetryPauses(std::vector<int> pausesMs);
+inline const std::vector<int> kDefaultPageRetryPausesMs = {1000, 2000, 4000};
+
 // What one paging run did. Seconds are wall time: `networkSeconds` waiting
 // for replies (the next page travels while a page is stored, so only the wait
 // beyond that work counts), `localSeconds` everything else of the run.
 struct FetchStats {
-  int pages = 0;
+  int pages = 0;  // requests made, retries included
+  int retries = 0;
+  ListingEnd end = ListingEnd::LastPage;
+  int failedPage = 0;  // the page it gave up on
   int tradesRead = 0;
   int kept = 0;  // stored (table fetches) or listed (the buyer-rated list)
   double networkSeconds = 0;
@@ -60,15 +82,20 @@ struct SyncResult {
   double fillSeconds = 0;    // handing the list to the book on the UI thread
   double totalSeconds = 0;   // from taking the lock to handing over the rows
   bool finished = false;
+  // Where a listing gave up ("RATE_UNSELLER page 5"); empty when both ended
+  // well. The orders stored until then are still listed.
+  std::string gaveUp;
+  bool Completed() const { return databaseOk && gaveUp.empty(); }
 };
 
 // Pages through one rate status ("RATE_UNBUYER" or "RATE_UNSELLER") and
 // stores every trade of the last fifteen days in `table`, one transaction per
-// page. `onPage` (may be empty) hears the number of trades read so far.
+// page, each order number once. `onPage` (may be empty) hears the number of trades read so far.
 FetchStats FetchUnratedTrades(OrderDatabase& db, const std::string& rateStatus, OrderTable table,
                               const std::function<void(int)>& onPage = {});
 
-// The whole first load; see above. Called on the worker thread (from
+// The whole first load; see above. It also serves as the reload that the
+// ten-minute refresh starts after a load that did not complete. Called on the worker thread (from
 // StartFirstLoad, or by a runner that starts its own thread).
 void SyncUnratedOrders();
 // What the last SyncUnratedOrders did (for the runner and the benchmarks).

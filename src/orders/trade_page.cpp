@@ -10,6 +10,7 @@ namespace {
 
 constexpr std::string_view kTradeOpen = "<trade>";
 constexpr std::string_view kTradeClose = "</trade>";
+constexpr std::string_view kResponseClose = "</trades_sold_get_response>";
 
 char AsciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
@@ -147,6 +148,9 @@ TradePage ReadTradePage(std::string_view reply, bool withEndTime) {
     page.trades.push_back(std::move(trade));
   }
   page.hasNext = TakeElementText(extract_between(reply, "<has_next>", "<")) == "true";
+  std::size_t end = reply.size();
+  while (end > 0 && IsLayoutSpace(reply[end - 1])) --end;
+  page.whole = reply.substr(0, end).ends_with(kResponseClose);
   return page;
 }
 

@@ -11,6 +11,10 @@ namespace qm {
 struct TradePage {
   std::vector<Order> trades;
   bool hasNext = false;  // the page's has_next holds exactly "true"
+  // The reply is a whole listing page: it ends with the closing tag of
+  // trades_sold_get_response (layout whitespace after it allowed). An error
+  // reply, an error page of a server and a reply cut short are not.
+  bool whole = false;
 };
 
 // Every "<trade>...</trade>" of a decoded reply, in reply order: the element

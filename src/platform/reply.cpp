@@ -33,6 +33,21 @@ std::string decode_reply(std::string_view bytes) {
   return SanitizeUtf8(UpToNul(bytes));
 }
 
+std::string DecodeWholeReply(std::string_view bytes) {
+  if (bytes.find('\0') == std::string_view::npos) return SanitizeUtf8(bytes);
+  std::string text = SanitizeUtf8(bytes);
+  std::string out;
+  out.reserve(text.size() + 16);
+  for (char c : text) {
+    if (c == '\0') {
+      out += "\xEF\xBF\xBD";
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
 std::string extract_between_from(std::string_view text, std::string_view open, std::string_view close,
                                  std::size_t* pos) {
   // The reading runs on the UI thread over replies of up to a hundred trades,

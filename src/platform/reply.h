@@ -9,6 +9,10 @@ namespace qm {
 // A UTF-8 reply body as program text: every invalid sequence becomes U+FFFD,
 // and the text ends at the first NUL. Never fails.
 std::string decode_reply(std::string_view bytes);
+// The same without the cut: every NUL becomes U+FFFD as well, so that a stray
+// zero byte costs one character instead of the rest of the reply (the pages of
+// a listing, which are read to their end).
+std::string DecodeWholeReply(std::string_view bytes);
 
 // The text between the first `open` and the first `close` after it, unchanged
 // (no entity decoding, no trimming); empty when either marker is missing.

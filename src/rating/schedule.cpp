@@ -18,6 +18,7 @@
 #include "rating/rating_ledger.h"
 #include "settings/app_session.h"
 #include "settings/config.h"
+#include "util/delay.h"
 #include "util/event_pump.h"
 #include "util/ports.h"
 #include "util/stop.h"
@@ -29,8 +30,21 @@ namespace {
 // unwinding (the runner's loop ends after the handler returns) does no more.
 // A stop signal ends them the same way.
 bool g_ending = false;
+// The last first load did not complete: the next refresh loads again.
+bool g_reloadDue = false;
+std::vector<int> g_timeCheckPauses = kDefaultTimeCheckPausesMs;
 
+// check_platform_time with its retries; false once every one has failed.
 bool Ending() { return g_ending || StopRequested(); }
+
+bool PlatformAnswersTime() {
+  const std::vector<int> pauses = g_timeCheckPauses;
+  for (std::size_t attempt = 0;; ++attempt) {
+    if (check_platform_time()) return true;
+    if (attempt >= pauses.size() || Ending()) return false;
+    DelayWithEvents(pauses[attempt]);
+  }
+}
 
 void Log(MainView* view, const std::string& line) {
   if (view && view->log) view->log(line);
@@ -182,7 +196,12 @@ void LoadRatingHours(const std::string& nick) {
 }
 
 bool ScheduleStopped() { return g_ending; }
-void ResumeSchedule() { g_ending = false; }
+void ResumeSchedule() {
+  g_ending = false;
+  g_reloadDue = false;
+}
+
+void SetTimeCheckRetryPauses(std::vector<int> pausesMs) { g_timeCheckPauses = std::move(pausesMs); }
 
 void RunAutoRatingPass() {
   MainView* view = CurrentMainView();
@@ -208,12 +227,22 @@ void refresh_cycle() {
   MainView* view = CurrentMainView();
   if (!view || Ending()) return;
   if (view->refreshTimer) view->refreshTimer->SetInterval(0);
+  if (g_reloadDue && !FirstLoadRunning()) {
+    g_reloadDue = false;
+    if (StartFirstLoad()) {
+      Log(view, "refresh: the last load did not complete; loading the unrated orders again");
+      return;
+    }
+  }
   if (OrderBook* book = CurrentOrderBook()) book->BuyerRated().Clear();
   RefreshBuyerRatedList();
   if (Ending()) return;
-  const bool platformUp = check_platform_time();
-  // A check cut short by a stop says nothing about the platform.
-  if (StopRequested()) return;
+  if (LastRefreshStats().end == ListingEnd::GaveUp)
+    Log(view, "refresh: the buyer-rated listing gave up at page " + std::to_string(LastRefreshStats().failedPage));
+  const bool platformUp = PlatformAnswersTime();
+  // Ended by a handler during a pause, or a check cut short by a stop, which
+  // says nothing about the platform.
+  if (Ending()) return;
   if (!platformUp) {
     Log(view, "refresh: the platform did not answer taobao.time.get; ending");
     if (view->prompts) view->prompts->Information(kPlatformDownTitle, kPlatformDownText);
@@ -245,6 +274,7 @@ void RunFirstLoadFollowUp() {
   const OrderBook* book = CurrentOrderBook();
   Log(view, "orders loaded: unrated=" + std::to_string(book ? book->Unrated().RowCount() : 0));
   refresh_cycle();
+  g_reloadDue = !LastSyncResult().Completed();
   RunAutoRatingPass();
 }
 

@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace qm {
 
@@ -46,7 +47,16 @@ void RunAutoRatingPass();
 // (fetched with the blocking web_get_simple).
 bool check_platform_time();
 
-// The 时钟2 handler (see above). After a failed platform check it shows
+// The time check is made again after each of these pauses in turn (events
+// keep running) before the platform counts as gone: three checks over about a
+// minute. Tests shorten them.
+inline const std::vector<int> kDefaultTimeCheckPausesMs = {20000, 40000};
+void SetTimeCheckRetryPauses(std::vector<int> pausesMs);
+
+// The 时钟2 handler (see above). While no first load has completed (one gave
+// up, or its database could not be used) it starts the load again instead,
+// whose end runs the refresh and re-arms 时钟2. After a failed platform check
+// (every retry failed) it shows
 // kPlatformDownText and ends the program (MainView::exitProgram with
 // kPlatformDownExitCode); 时钟2 then stays stopped.
 void refresh_cycle();
@@ -57,7 +67,8 @@ void refresh_cycle();
 void RunFirstLoadFollowUp();
 
 // True once a failed platform check has ended the program; every handler then
-// returns at once. ResumeSchedule clears it (for a new run in the same process).
+// returns at once. ResumeSchedule clears it and any reload still due (for a new
+// run in the same process).
 bool ScheduleStopped();
 void ResumeSchedule();
 

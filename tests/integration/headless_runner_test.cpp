@@ -2,6 +2,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sqlite3.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -327,6 +328,28 @@ TEST_F(Runner, StrangeSettingsFilesAreRefusedAndStrayTemporariesRemoved) {
   EXPECT_EQ(o.exitCode, kExitOk) << o.output;
   EXPECT_FALSE(std::filesystem::exists(stray));
   EXPECT_EQ(test::ReadFileBytes(config), saved);
+}
+
+// --once ends with 7 when the load gave up (after the refresh and the pass
+// over what it found) or when the database is held by another process.
+TEST_F(Runner, OnceExitsSevenWhenTheLoadGaveUpOrTheDatabaseIsHeld) {
+  ASSERT_TRUE(world.Faults(R"({"path":"/router/rest","api_method":"taobao.trades.sold.get",)"
+                           R"("page_no":2,"error_rate":1,"first_n":4})"));
+  world.AddTrades(std::vector<std::pair<int, std::string>>(120, {100, "未到期"}));
+  Outcome o = RunRunner(Args(true));
+  EXPECT_EQ(o.exitCode, kExitDatabase) << o.output;
+  EXPECT_NE(o.output.find("load: gave up at RATE_UNBUYER page 2\n"), std::string::npos) << o.output;
+  EXPECT_NE(o.output.find("status: 订单读取未完成：第 2 页多次读取失败"), std::string::npos) << o.output;
+  EXPECT_NE(o.output.find("refresh: buyer-rated=0 unrated=100 platform=ok"), std::string::npos) << o.output;
+
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(world.Dir().File(nick + ".MDB").c_str(), &db), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(db, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr), SQLITE_OK);
+  o = RunRunner(Args(true));
+  sqlite3_close(db);
+  EXPECT_EQ(o.exitCode, kExitDatabase) << o.output;
+  EXPECT_NE(o.output.find("status: 订单数据库无法使用"), std::string::npos) << o.output;
+  EXPECT_EQ(o.output.find("refresh:"), std::string::npos) << o.output;
 }
 
 }  // namespace

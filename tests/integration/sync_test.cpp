@@ -70,9 +70,11 @@ class SyncTest : public ::testing::Test {
       busy_.push_back(shown);
     };
     SetMainView(&view_);
+    SetPageRetryPauses({20, 40, 80});
   }
 
   void TearDown() override {
+    SetPageRetryPauses(kDefaultPageRetryPausesMs);
     SetFirstLoadDoneHandler(nullptr);
     SetMainView(nullptr);
     SetOrderBook(nullptr);
@@ -301,10 +303,14 @@ TEST_F(SyncTest, AnErrorReplyAddsNothing) {
   Session().SessionKey = "not-a-session";
   RunFirstLoad();
   EXPECT_EQ(unrated_.RowCount(), 0);
-  EXPECT_EQ(PageCalls(kRateUnbuyer).size(), 1u);
-  EXPECT_EQ(PageCalls(kRateUnbuyer)[0].query.at("page_no"), "1");
+  // Asked for once and again after each of the three pauses, then given up.
+  const auto calls = PageCalls(kRateUnbuyer);
+  ASSERT_EQ(calls.size(), 4u);
+  for (const auto& call : calls) EXPECT_EQ(call.query.at("page_no"), "1");
+  EXPECT_EQ(LastSyncResult().gaveUp, "RATE_UNBUYER page 1, RATE_UNSELLER page 1");
   RefreshBuyerRatedList();
   EXPECT_EQ(buyerRated_.RowCount(), 0);
+  EXPECT_EQ(LastRefreshStats().end, ListingEnd::GaveUp);
 
   // Failed requests (connections reset, server errors) are the same.
   sandbox_->UseInSession();
@@ -358,6 +364,93 @@ TEST_F(SyncTest, TheRefreshMovesBuyerRatedOrdersFromTheLeftListToTheRight) {
   loop_.RunPending();
   EXPECT_EQ(buyerRated_.RowCount(), 2);
   EXPECT_EQ(unrated_.RowCount(), 4);
+}
+
+// The number of rows and of distinct order numbers in a table of the database.
+std::pair<int, int> StoredRows(const std::string& path, const char* table) {
+  OrderDatabase db;
+  if (!db.Open(path)) return {-1, -1};
+  RecordSet rows = db.Query(std::string("select count(*), count(distinct 订单ID) from ") + table);
+  return {std::stoi(rows.Read(1)), std::stoi(rows.Read(2))};
+}
+
+// A page that fails is asked for again after growing pauses, with the events
+// running, and the load completes; one that keeps failing ends the load, which
+// says so but lists what both sides gave.
+TEST_F(SyncTest, FailedPagesAreAskedForAgainBeforeTheLoadGivesUp) {
+  AddUnrated(300);
+  SetPageRetryPauses({100, 200, 300});
+  // Page 2 of the first listing: an error page, a reset and a cut reply in turn.
+  const json page2 = {{"path", "/router/rest"}, {"api_method", "taobao.trades.sold.get"}, {"page_no", 2}};
+  for (const char* fault : {"error_rate", "reset_rate", "truncate_rate"}) {
+    json rule = page2;
+    rule[fault] = 1.0;
+    rule["first_n"] = 3;
+    Admin("faults", rule);
+    RunFirstLoad();
+    EXPECT_EQ(PageCalls(kRateUnbuyer).size(), 6u) << fault;
+    SyncResult r = LastSyncResult();
+    EXPECT_TRUE(r.Completed()) << fault << ": " << r.gaveUp;
+    // (libcurl itself sends again once after a reset on a kept connection.)
+    EXPECT_GE(r.buyerSide.retries, 2) << fault;
+    EXPECT_EQ(unrated_.RowCount(), 300) << fault;
+    EXPECT_EQ(statuses_.back(), "订单读取完成，共读取 600 笔，双方未评价 300 笔");
+  }
+
+  // Page 3 of the second listing never comes.
+  json rule = page2;
+  rule["page_no"] = 3;
+  rule["error_rate"] = 1.0;
+  rule["first_n"] = 4;
+  Admin("faults", rule);
+  RunFirstLoad();
+  const SyncResult r = LastSyncResult();
+  EXPECT_FALSE(r.Completed());
+  EXPECT_EQ(r.gaveUp, "RATE_UNBUYER page 3");
+  EXPECT_EQ(r.buyerSide.end, ListingEnd::GaveUp);
+  EXPECT_EQ(r.sellerSide.end, ListingEnd::LastPage);
+  EXPECT_EQ(unrated_.RowCount(), 200);
+  EXPECT_EQ(statuses_.back(), "订单读取未完成：第 3 页多次读取失败，共读取 500 笔，双方未评价 200 笔，下次刷新时重新读取");
+
+  // On the UI thread the windows keep answering through the pauses.
+  Admin("buyer-rate", json{{"tid", "9100007"}, {"result", "good"}, {"content", "ok"}});
+  rule["page_no"] = 1;
+  rule["first_n"] = 2;
+  Admin("faults", rule);
+  std::atomic<int> ticks{0};
+  loop_.NewTimer([&] { ++ticks; })->SetInterval(10);
+  RefreshBuyerRatedList();
+  EXPECT_EQ(LastRefreshStats().retries, 2);
+  EXPECT_EQ(LastRefreshStats().end, ListingEnd::LastPage);
+  EXPECT_EQ(buyerRated_.RowCount(), 1);
+  EXPECT_GT(ticks.load(), 300 / 10 / 4) << "the loop stalled during the pauses";
+}
+
+// Pages that repeat, a has_next that never turns false and a NUL byte inside a
+// page: each listing ends, every order is stored once, nothing after the NUL
+// is lost.
+TEST_F(SyncTest, MisbehavingListingsEndAndStoreEachOrderOnce) {
+  AddUnrated(250);
+  const std::string path = dir_.File(Session().sellerNick + ".MDB");
+  for (const json& quirk : {json{{"repeat_page", 2}}, json{{"endless", true}}}) {
+    Admin("quirks", quirk);
+    RunFirstLoad();
+    for (const char* side : {kRateUnbuyer, kRateUnseller}) EXPECT_EQ(PageCalls(side).size(), 2u) << quirk;
+    for (const char* table : {"买家未评价", "卖家未评价"})
+      EXPECT_EQ(StoredRows(path, table), std::make_pair(100, 100)) << table << quirk;
+    EXPECT_EQ(unrated_.RowCount(), 100);
+    EXPECT_EQ(LastSyncResult().buyerSide.end, ListingEnd::NoNewOrders);
+    EXPECT_TRUE(LastSyncResult().Completed());
+  }
+  Admin("quirks", json{{"repeat_page", 0}, {"endless", false}, {"nul_after_trade", true}});
+  RunFirstLoad();
+  for (const char* table : {"买家未评价", "卖家未评价"})
+    EXPECT_EQ(StoredRows(path, table), std::make_pair(250, 250)) << table;
+  ASSERT_EQ(unrated_.RowCount(), 250);
+  EXPECT_TRUE(LastSyncResult().Completed());
+  const int last = unrated_.Find("9100249");
+  ASSERT_GE(last, 0);
+  EXPECT_EQ(unrated_.Cell(last, 1), "buyer249");
 }
 
 }  // namespace

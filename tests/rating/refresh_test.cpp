@@ -1,7 +1,13 @@
 // The ten-minute refresh and the platform time check against the sandbox.
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
+#include <algorithm>
+#include <chrono>
+
+#include "orders/sync.h"
 #include "rating/schedule.h"
+#include "settings/app_session.h"
 #include "support/rating_world.h"
 
 namespace qm {
@@ -14,6 +20,21 @@ class Refresh : public ::testing::Test {
   void SetUp() override {
     world.View().clearWebCache = [this] { ++cacheClears; };
     world.View().prompts = &world.prompts;
+  }
+  // The taobao.time.get calls the sandbox has seen.
+  int TimeChecks() {
+    const auto log = nlohmann::json::parse(world.Market().AdminGet("log"), nullptr, false);
+    int n = 0;
+    for (const auto& e : log)
+      if (e.value("api_method", "") == "taobao.time.get") ++n;
+    return n;
+  }
+  // Runs the loop until no first load is running.
+  void AwaitLoad() {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (FirstLoadRunning() && std::chrono::steady_clock::now() < deadline)
+      world.Loop().WaitAndRun(std::chrono::milliseconds(20));
+    world.Loop().RunPending();
   }
 };
 
@@ -74,6 +95,8 @@ TEST_F(Refresh, FailedTimeCheckEndsTheProgramAfterTheMessage) {
 
   refresh_cycle();
 
+  // Three checks before the end.
+  EXPECT_EQ(TimeChecks(), 3);
   ASSERT_EQ(world.events.size(), 2u);
   EXPECT_EQ(world.events[0], "box:连接淘宝API服务器失败|淘宝API服务端出问题了，程序将关闭。");
   EXPECT_EQ(world.events[1], "exit:0");
@@ -85,6 +108,52 @@ TEST_F(Refresh, FailedTimeCheckEndsTheProgramAfterTheMessage) {
   EXPECT_EQ(world.autoTimer.Interval(), 0);
   EXPECT_TRUE(world.Ratings().empty());
   EXPECT_TRUE(ScheduleStopped());
+}
+
+// A time check that fails twice (error pages or cut replies) and then answers
+// keeps the program running; the refresh goes on as usual.
+TEST_F(Refresh, TimeCheckThatAnswersOnTheThirdTryKeepsTheProgram) {
+  ASSERT_TRUE(world.Faults(R"({"path":"/router/rest","api_method":"taobao.time.get",)"
+                           R"("error_rate":0.5,"truncate_rate":0.5,"first_n":2})"));
+  refresh_cycle();
+  EXPECT_EQ(TimeChecks(), 3);
+  EXPECT_EQ(world.exitCode, -1);
+  EXPECT_FALSE(ScheduleStopped());
+  EXPECT_EQ(world.refreshTimer.Interval(), kRefreshIntervalMs);
+  EXPECT_EQ(cacheClears, 1);
+}
+
+// A first load that gave up is made again by the next refresh (not by the
+// refresh its own end runs), which replaces the unrated list; once a load has
+// completed the refresh is a refresh again.
+TEST_F(Refresh, AnIncompleteLoadIsMadeAgainAtTheNextRefresh) {
+  const std::string tid = world.AddTrade(100, "买家");
+  ASSERT_TRUE(world.Faults(R"({"path":"/router/rest","api_method":"taobao.trades.sold.get",)"
+                           R"("page_no":1,"error_rate":1,"first_n":4})"));
+  InstallSchedule();
+  ASSERT_TRUE(StartFirstLoad());
+  AwaitLoad();
+  EXPECT_EQ(LastSyncResult().gaveUp, "RATE_UNBUYER page 1");
+  EXPECT_EQ(world.unrated.RowCount(), 0);
+  EXPECT_EQ(world.refreshTimer.Interval(), kRefreshIntervalMs);
+
+  auto reloads = [&] {
+    return std::count(world.log.begin(), world.log.end(),
+                      "refresh: the last load did not complete; loading the unrated orders again");
+  };
+  refresh_cycle();  // 时钟2
+  AwaitLoad();
+  EXPECT_EQ(reloads(), 1);
+  EXPECT_TRUE(LastSyncResult().Completed());
+  ASSERT_EQ(world.unrated.RowCount(), 1);
+  EXPECT_EQ(world.unrated.Cell(0, 0), tid);
+  EXPECT_EQ(world.refreshTimer.Interval(), kRefreshIntervalMs);
+
+  refresh_cycle();
+  EXPECT_FALSE(FirstLoadRunning());
+  EXPECT_EQ(reloads(), 1);
+  EXPECT_EQ(world.unrated.RowCount(), 1);
+  SetFirstLoadDoneHandler(nullptr);
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include <cmath>
 
+#include "orders/sync.h"
 #include "platform/platform_time.h"
 #include "rating/rating_ledger.h"
 #include "rating/schedule.h"
@@ -30,6 +31,9 @@ RatingWorld::RatingWorld(const Sandbox::Options& options) : sandbox_(options) {
   s.ratingHours = 24.0f;
   ResumeSchedule();
   Ledger().Clear();
+  // Retries as the program makes them, without its waits of seconds.
+  SetPageRetryPauses({20, 40, 80});
+  SetTimeCheckRetryPauses({50, 100});
 
   unrated.AttachView(&unratedView);
   buyerRated.AttachView(&buyerRatedView);
@@ -50,6 +54,8 @@ RatingWorld::~RatingWorld() {
   SetOrderBook(nullptr);
   SetEventPump(nullptr);
   ResumeSchedule();
+  SetPageRetryPauses(kDefaultPageRetryPausesMs);
+  SetTimeCheckRetryPauses(kDefaultTimeCheckPausesMs);
 }
 
 std::vector<std::string> RatingWorld::AddTrades(const std::vector<std::pair<int, std::string>>& trades) {

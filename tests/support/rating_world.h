@@ -2,7 +2,8 @@
 // A running program without windows for the rating tests and benchmarks: a
 // sandbox marketplace, a program directory, the in-memory event loop as the
 // pump, the two order lists, the two timers, scripted boxes and a main view
-// that records what the program logs and how it ends.
+// that records what the program logs and how it ends. Failed pages and time
+// checks are retried after pauses of milliseconds instead of seconds.
 #include <cstdint>
 #include <ctime>
 #include <string>

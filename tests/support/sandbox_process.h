@@ -26,9 +26,13 @@
 //                                  after the handler ran; trickle_ms sends the body one byte every
 //                                  T ms; api_method limits the rule to that API method.
 //                                  Rates are shares 0..1 drawn from a seeded generator; first_n > 0
-//                                  limits the fault to the next N matching requests.
+//                                  limits the fault to the next N matching requests; "api_method":M
+//                                  and "page_no":P limit it to gateway calls of that method / page.
 //   POST /__sandbox/quirks        {"has_next":"true"|"True"|"" (the text sent while pages follow),
-//                                  "pretty":bool (line breaks and indentation inside every element)}
+//                                  "pretty":bool (line breaks and indentation inside every element),
+//                                  "endless":bool (every trades page is page 1 and says has_next),
+//                                  "repeat_page":P (page P repeats the trades of page P-1),
+//                                  "nul_after_trade":bool (a NUL byte after a page's first trade)}
 //   POST /__sandbox/clock         {"offset_seconds":N}  shifts the sandbox's clock
 //   GET  /__sandbox/sellers       every seller, as /seller; the second owns a few trades of its own
 //                                  (POST /trades takes "seller":1 or "other" per trade for those;
