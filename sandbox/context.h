@@ -43,11 +43,11 @@ struct Quirks {
 struct FaultRule {
   int latencyMs = 0;
   double errorRate = 0, resetRate = 0, truncateRate = 0;
+  double stallRate = 0;  // > 0: a share of requests answered stallMs late, after the work
   int stallMs = 0;       // before the handler: nothing is done until it ends
   int stallAfterMs = 0;  // after the handler: the work is done, the answer is late
-  int trickleMs = 0;      // > 0: the body goes out one byte every trickleMs
-  std::string apiMethod;  // not empty: only requests of this API method
-  long firstN = 0;  // > 0: only the next N matching requests
+  int trickleMs = 0;  // > 0: the body goes out one byte every trickleMs
+  long firstN = 0;    // > 0: only the next N matching requests
   // When set, only requests of this gateway method / page number match.
   std::string apiMethod;
   long pageNo = 0;

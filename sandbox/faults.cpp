@@ -10,6 +10,8 @@
 #include <thread>
 
 #include "context.h"
+
+#include <algorithm>
 #include "text.h"
 
 namespace qm::sandbox {
@@ -43,7 +45,8 @@ FaultPlan FaultTable::Draw(const std::string& path, const std::string& apiMethod
   if (!rule.apiMethod.empty() && rule.apiMethod != apiMethod) return plan;
   if (rule.pageNo > 0 && rule.pageNo != pageNo) return plan;
   plan.delayMs = rule.latencyMs;
-  plan.stallMs = rule.stallMs;
+  // With a stall share, stall_ms is the length of the drawn stalls only.
+  plan.stallMs = rule.stallRate > 0 ? 0 : rule.stallMs;
   plan.stallAfterMs = rule.stallAfterMs;
   plan.trickleMs = rule.trickleMs;
   // One draw decides between the kinds, so their shares add up.
@@ -54,6 +57,10 @@ FaultPlan FaultTable::Draw(const std::string& path, const std::string& apiMethod
     plan.kind = FaultPlan::Kind::Reset;
   } else if (u < rule.errorRate + rule.resetRate + rule.truncateRate) {
     plan.kind = FaultPlan::Kind::Truncate;
+  } else if (u < rule.errorRate + rule.resetRate + rule.truncateRate + rule.stallRate) {
+    // The work is done and the answer comes late: the worst case for a client
+    // that gives up waiting.
+    plan.stallAfterMs = std::max(plan.stallAfterMs, rule.stallMs);
   }
   if (rule.firstN > 0 && --rule.firstN == 0) rule.firstN = -1;
   return plan;

@@ -24,7 +24,9 @@
 //                                  the request before it is handled, stall_after_ms holds the answer
 //                                  after (a rating is then recorded); a truncated body is also cut
 //                                  after the handler ran; trickle_ms sends the body one byte every
-//                                  T ms; api_method limits the rule to that API method.
+//                                  T ms; api_method limits the rule to that API method. With
+//                                  "stall_rate":p, stall_ms is instead the lateness of that share of
+//                                  answers, given after the work is done.
 //                                  Rates are shares 0..1 drawn from a seeded generator; first_n > 0
 //                                  limits the fault to the next N matching requests; "api_method":M
 //                                  and "page_no":P limit it to gateway calls of that method / page.
