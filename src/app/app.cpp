@@ -8,8 +8,6 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTimer>
-#include <pthread.h>
-#include <signal.h>
 
 #include <chrono>
 #include <cstdio>
@@ -87,19 +85,9 @@ class StartupObserver : public QObject {
 // way from whatever event loop or wait it is in. A UI thread that runs no
 // events by then is not waited for.
 void WatchStopSignals() {
-  // A shell starts background jobs with SIGINT ignored, and an ignored signal
-  // never reaches sigwait: take the default disposition back first.
-  signal(SIGINT, SIG_DFL);
-  signal(SIGTERM, SIG_DFL);
-  sigset_t set;
-  sigemptyset(&set);
-  sigaddset(&set, SIGINT);
-  sigaddset(&set, SIGTERM);
-  pthread_sigmask(SIG_BLOCK, &set, nullptr);
-  std::thread([set] {
-    int sig = 0;
-    while (sigwait(&set, &sig) != 0) {
-    }
+  BlockStopSignals();
+  std::thread([] {
+    WaitForStopSignal();
     RequestStop();
     if (QCoreApplication* app = QCoreApplication::instance()) {
       QMetaObject::invokeMethod(app, [] { EndProgram(0); }, Qt::QueuedConnection);

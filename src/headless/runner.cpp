@@ -1,7 +1,5 @@
 #include "headless/runner.h"
 
-#include <pthread.h>
-#include <signal.h>
 
 #include <chrono>
 #include <cstdio>
@@ -161,28 +159,19 @@ class PrintingPrompts : public Prompts {
 std::mutex g_signalMutex;
 EventLoop* g_signalLoop = nullptr;
 
-void WatchSignals(sigset_t set) {
+void WatchSignals() {
   for (;;) {
-    int sig = 0;
-    if (sigwait(&set, &sig) != 0) continue;
+    const char* name = WaitForStopSignal();
     RequestStop();
     std::lock_guard<std::mutex> lock(g_signalMutex);
     if (!g_signalLoop) continue;
-    PrintLine(std::string("stopping on ") + (sig == SIGINT ? "SIGINT" : "SIGTERM"));
+    PrintLine(std::string("stopping on ") + name);
     g_signalLoop->Quit(kExitOk);
   }
 }
 
 void StartSignalWatch(EventLoop* loop) {
-  // A shell starts background jobs with SIGINT ignored, and an ignored signal
-  // never reaches sigwait: take the default disposition back first.
-  signal(SIGINT, SIG_DFL);
-  signal(SIGTERM, SIG_DFL);
-  sigset_t set;
-  sigemptyset(&set);
-  sigaddset(&set, SIGINT);
-  sigaddset(&set, SIGTERM);
-  pthread_sigmask(SIG_BLOCK, &set, nullptr);
+  BlockStopSignals();
   {
     std::lock_guard<std::mutex> lock(g_signalMutex);
     g_signalLoop = loop;
@@ -190,7 +179,7 @@ void StartSignalWatch(EventLoop* loop) {
   static bool started = false;
   if (!started) {
     started = true;
-    std::thread(WatchSignals, set).detach();
+    std::thread(WatchSignals).detach();
   }
 }
 

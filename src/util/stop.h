@@ -13,6 +13,14 @@ bool StopRequested() noexcept;
 // For tests that request a stop and then go on in the same process.
 void ClearStopRequest() noexcept;
 
+// SIGINT and SIGTERM go back to their default action (a shell starts
+// background jobs with SIGINT ignored, and an ignored signal never reaches a
+// waiting thread) and are blocked in the calling thread and every thread it
+// starts later: call it before any other thread starts.
+void BlockStopSignals();
+// Waits, on a thread of its own, for one of them; its name ("SIGINT" or "SIGTERM").
+const char* WaitForStopSignal();
+
 // Waits that nothing wakes on a stop (a condition variable of another thread)
 // look at StopRequested at least this often.
 inline constexpr std::chrono::milliseconds kStopPollSlice{50};
