@@ -49,11 +49,11 @@ fi
 nick=$(sed -n 's/^seller nick: //p' "$sandbox_out" | head -n 1)
 echo "sandbox marketplace at $base, demo seller '$nick', data in $demo"
 
-# A trade that ended H hours (and half an hour) ago, as the platform writes times.
-ended() { date -d "-$1 hours -30 minutes" '+%Y-%m-%d %H:%M:%S'; }
+# A trade that ended H hours (and half an hour) ago; the marketplace writes
+# the time in its own zone (Beijing), whatever this machine's is.
 trade() {  # hours-ago buyer [buyer-rate]
   local rate=${3:-none}
-  printf '{"buyer_nick":"%s","end_time":"%s","buyer_rate":"%s"}' "$2" "$(ended "$1")" "$rate"
+  printf '{"buyer_nick":"%s","ended_hours_ago":%s.5,"buyer_rate":"%s"}' "$2" "$1" "$rate"
 }
 seed=$(printf '{"trades":[%s,%s,%s,%s,%s,%s,%s,%s,%s]}' \
   "$(trade 340 due_alice)" "$(trade 352 due_bob)" "$(trade 358 due_carol)" \
