@@ -32,10 +32,7 @@ std::size_t FindTagNoCase(std::string_view text, std::string_view tag, std::size
   return std::string_view::npos;
 }
 
-// ElementText for a text extract_between has just made: without references
-// it is trimmed in place instead of copied.
-std::string TakeElementText(std::string raw) {
-  if (raw.find('&') != std::string::npos) return ElementText(raw);
+std::string TrimmedOfLayoutSpace(std::string raw) {
   std::size_t e = raw.size();
   while (e > 0 && IsLayoutSpace(raw[e - 1])) --e;
   raw.resize(e);
@@ -43,6 +40,13 @@ std::string TakeElementText(std::string raw) {
   while (b < raw.size() && IsLayoutSpace(raw[b])) ++b;
   if (b > 0) raw.erase(0, b);
   return raw;
+}
+
+// ElementText for a text extract_between has just made: without references
+// it is trimmed in place instead of copied.
+std::string TakeElementText(std::string raw) {
+  if (raw.find('&') != std::string::npos) return ElementText(raw);
+  return TrimmedOfLayoutSpace(std::move(raw));
 }
 
 void AppendUtf8(std::string& out, unsigned long cp) {
@@ -140,7 +144,8 @@ TradePage ReadTradePage(std::string_view reply, bool withEndTime) {
     pos = close + kTradeClose.size();
     const std::string_view match = reply.substr(open, pos - open);
     Order trade;
-    trade.tid = TakeElementText(extract_between(match, "<tid>", "<"));
+    // A line break written as a reference ("&#10;") is no part of an order number.
+    trade.tid = TrimmedOfLayoutSpace(TakeElementText(extract_between(match, "<tid>", "<")));
     // A trade without an order number cannot be rated or listed.
     if (trade.tid.empty()) continue;
     trade.buyerNick = TakeElementText(extract_between(match, "<buyer_nick>", "<"));

@@ -92,6 +92,12 @@ TEST(TradePage, ElementTextDecodesCharacterReferencesAndKeepsTheRest) {
     EXPECT_EQ(ElementText(kept), std::string(kept));
   EXPECT_EQ(ElementText(" \t\r\n 淘宝 买家 \n"), "淘宝 买家");
   EXPECT_EQ(ElementText("&#32;"), " ");
+  // In an order number a decoded line break is layout, in a nick it is kept.
+  const auto page = ReadTradePage(
+      "<trades><trade><tid>&#10;123&#13;</tid><buyer_nick>a&#10;b</buyer_nick></trade></trades>", false);
+  ASSERT_EQ(page.trades.size(), 1u);
+  EXPECT_EQ(page.trades[0].tid, "123");
+  EXPECT_EQ(page.trades[0].buyerNick, "a\nb");
 }
 
 }  // namespace
