@@ -51,17 +51,19 @@ echo "sandbox marketplace at $base, demo seller '$nick', data in $demo"
 
 # A trade that ended H hours (and half an hour) ago; the marketplace writes
 # the time in its own zone (Beijing), whatever this machine's is.
-trade() {  # hours-ago buyer [buyer-rate]
+trade() {  # hours-ago buyer [buyer-rate [buyer-comment]]
   local rate=${3:-none}
-  printf '{"buyer_nick":"%s","ended_hours_ago":%s.5,"buyer_rate":"%s"}' "$2" "$1" "$rate"
+  printf '{"buyer_nick":"%s","ended_hours_ago":%s.5,"buyer_rate":"%s","buyer_comment":"%s"}' "$2" "$1" "$rate" "${4:-}"
 }
 seed=$(printf '{"trades":[%s,%s,%s,%s,%s,%s,%s,%s,%s]}' \
   "$(trade 340 due_alice)" "$(trade 352 due_bob)" "$(trade 358 due_carol)" \
   "$(trade 12 fresh_dave)" "$(trade 120 fresh_erin)" "$(trade 250 fresh_frank)" "$(trade 333 soon_grace)" \
-  "$(trade 90 rated_heidi good)" "$(trade 200 rated_ivan bad)")
+  "$(trade 90 rated_heidi good)" "$(trade 200 rated_ivan neutral 发货太慢)")
 reply=$(curl -fsS -X POST -H 'Content-Type: application/json' --data "$seed" "$base/__sandbox/trades")
 echo "seeded: 3 orders due (rating deadline within 24 hours), 4 not yet due, 2 rated by their buyers"
 echo "  $reply"
+# The last seeded order: rated neutral by its buyer, answered in the desktop run below.
+neutral_tid=$(grep -o '"[0-9]*"' <<<"$reply" | tail -n 1 | tr -d '"')
 
 status=0
 if [ -n "${DISPLAY:-}" ] && [ -x "$bin/quillmere" ]; then
@@ -97,15 +99,23 @@ if [ -z "${DISPLAY:-}" ] && [ -x "$bin/quillmere" ]; then
   if command -v xvfb-run >/dev/null; then
     echo "desktop program under a virtual display, pictures into $shots"
     xvfb-run -a -s "-screen 0 1280x800x24" "$bin/quillmere" --data-dir "$demo" --platform "$base" \
-      --account "$nick" --screenshot-dir "$shots" || status=$?
+      --account "$nick" --screenshot-dir "$shots" --screenshot-answer "$neutral_tid" || status=$?
   else
     echo "desktop program on the offscreen platform, pictures into $shots"
     QT_QPA_PLATFORM=offscreen "$bin/quillmere" --data-dir "$demo" --platform "$base" \
-      --account "$nick" --screenshot-dir "$shots" || status=$?
+      --account "$nick" --screenshot-dir "$shots" --screenshot-answer "$neutral_tid" || status=$?
   fi
   if [ "$status" -ne 0 ] || ! ls "$shots"/MainWindow.png >/dev/null 2>&1; then
     echo "demo: the desktop program did not save its pictures (exit code $status)" >&2
     exit 1
   fi
   ls "$shots"
+  # The answer: a "bad" rating with the prepared comment, the neutral notice pictured.
+  if ! curl -fsS "$base/__sandbox/ratings" |
+       python3 -c 'import json, sys; sys.exit(not any(r["tid"] == sys.argv[1] and r["result"] == "bad" for r in json.load(sys.stdin)))' "$neutral_tid" ||
+     [ ! -f "$shots/MainWindow-answer.png" ]; then
+    echo "demo: the desktop program did not answer the buyer-rated order $neutral_tid" >&2
+    exit 1
+  fi
+  echo "demo: answered order $neutral_tid (its buyer rated neutral); picture in $shots/MainWindow-answer.png"
 fi

@@ -126,6 +126,8 @@ CommandLine ParseCommandLine(int argc, char** argv) {
       line.platform = value(a);
     } else if (std::strcmp(a, "--screenshot-dir") == 0) {
       line.screenshotDir = value(a);
+    } else if (std::strcmp(a, "--screenshot-answer") == 0) {
+      line.screenshotAnswer = value(a);
     } else if (std::strcmp(a, "--account") == 0) {
       line.account = value(a);
     }
@@ -152,7 +154,8 @@ int RunApp(int argc, char** argv) {
   std::vector<char*> qtArgs{argv[0]};
   for (int i = 1; i < argc; ++i) {
     const bool ours = std::strcmp(argv[i], "--data-dir") == 0 || std::strcmp(argv[i], "--platform") == 0 ||
-                      std::strcmp(argv[i], "--screenshot-dir") == 0 || std::strcmp(argv[i], "--account") == 0;
+                      std::strcmp(argv[i], "--screenshot-dir") == 0 || std::strcmp(argv[i], "--account") == 0 ||
+                      std::strcmp(argv[i], "--screenshot-answer") == 0;
     if (ours) {
       ++i;  // and its value
       continue;
@@ -178,7 +181,7 @@ int RunApp(int argc, char** argv) {
   MainWindow window;
   if (!window.RunStartup()) return 0;
   window.show();
-  if (!line.screenshotDir.empty()) ScheduleWindowPictures(&window, line.screenshotDir);
+  if (!line.screenshotDir.empty()) ScheduleWindowPictures(&window, line.screenshotDir, line.screenshotAnswer);
   const int code = app.exec();
   SetEventPump(nullptr);
   return code;

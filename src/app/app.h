@@ -10,6 +10,7 @@ struct CommandLine {
   std::string dataDir;        // --data-dir DIR: the program directory
   std::string platform;       // --platform URL: every platform service at this base
   std::string screenshotDir;  // --screenshot-dir DIR: save a picture of each window there, then end
+  std::string screenshotAnswer;  // --screenshot-answer TID: with the pictures, answer this buyer-rated order
   std::string account;        // --account NICK: the account dialog chooses NICK at once
   std::string error;          // set when the line cannot be used
 };

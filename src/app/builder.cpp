@@ -81,7 +81,7 @@ QPushButton[qmKind="flat"] {
 QPushButton[qmKind="flat"]:hover { background: rgba(255,255,255,150); border-color: #7fa9d6; }
 QPushButton[qmKind="flat"]:pressed { background: rgba(160,196,236,200); }
 QFrame[qmKind="frame"] { border: 1px solid #9bb8d8; border-radius: 4px; background: #f7fbff; }
-QTreeView { border: 1px solid #b7cde6; background: #ffffff; alternate-background-color: #f1f6fc; }
+QTreeView { border: 1px solid #b7cde6; background: #ffffff; }
 QHeaderView::section { background: #e4eef9; border: 0px; border-right: 1px solid #c5d7ec; border-bottom: 1px solid #c5d7ec; padding: 2px 4px; }
 )";
 
@@ -89,6 +89,8 @@ QWidget* MakeControl(const ControlLayout& c, QWidget* parent) {
   switch (c.kind) {
     case ControlKind::Label: {
       auto* label = new QLabel(Q(c.text), parent);
+      // Labels show buyers' and the platform's texts: never as markup.
+      label->setTextFormat(Qt::PlainText);
       if (c.height >= 36 && !c.dragsWindow && !c.text.empty()) label->setWordWrap(true);
       label->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
       return label;
@@ -112,7 +114,8 @@ QWidget* MakeControl(const ControlLayout& c, QWidget* parent) {
       list->setItemsExpandable(false);
       list->setUniformRowHeights(true);
       list->setAllColumnsShowFocus(true);
-      list->setAlternatingRowColors(true);
+      // Every row in the list's own colours, without an alternate tint.
+      list->setAlternatingRowColors(false);
       list->setSelectionBehavior(QAbstractItemView::SelectRows);
       list->setSelectionMode(c.multiSelect ? QAbstractItemView::ExtendedSelection
                                            : QAbstractItemView::SingleSelection);

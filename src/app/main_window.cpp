@@ -1,6 +1,7 @@
 #include "app/main_window.h"
 
 #include <QCloseEvent>
+#include <algorithm>
 #include <QCursor>
 #include <QLabel>
 #include <QMenu>
@@ -18,9 +19,12 @@
 #include "settings/app_session.h"
 #include "settings/config.h"
 
+#include "app/rating_page_window.h"
 #include "app/settings_window.h"
-#include "rating/schedule.h"
 #include "orders/sync.h"
+#include "rating/manual_rating.h"
+#include "rating/schedule.h"
+#include "util/clipboard.h"
 
 namespace qm {
 
@@ -66,7 +70,7 @@ MainWindow::MainWindow() : autoTimer_(nullptr), refreshTimer_(nullptr) {
   });
   connect(FindMenuItem(trayMenu, "隐藏"), &QAction::triggered, this, &MainWindow::HideToTray);
   connect(FindMenuItem(trayMenu, "退出"), &QAction::triggered, this, &MainWindow::ConfirmExit);
-  // The items of 表一鼠标右键, 表二鼠标右键 and 空白右键 belong to the order lists' actions.
+  ConnectListActions();
 
   connect(timer1, &QTimer::timeout, this, [] { RunAutoRatingPass(); });
   connect(timer2, &QTimer::timeout, this, [] { refresh_cycle(); });
@@ -79,13 +83,23 @@ MainWindow::MainWindow() : autoTimer_(nullptr), refreshTimer_(nullptr) {
   view_.prompts = &prompts_;
   view_.setStatus = [this](const std::string& text) {
     status_->setText(Q(text));
-    status_->setToolTip(Q(text));  // the line is narrow; the whole text on hover
+    // The line is narrow: the whole text on hover, escaped, since tooltips take markup.
+    status_->setToolTip("<p style='white-space:pre-wrap'>" + Q(text).toHtmlEscaped() + "</p>");
   };
   view_.showBusy = [this](bool shown) { busy_->setVisible(shown); };
   view_.clearWebCache = [] { QWebEngineProfile::defaultProfile()->clearHttpCache(); };
+  view_.openRatingPage = [this] {
+    // A flag left over from a window opened from a menu must not count for this one.
+    Session().pageEdited = 0;
+    const bool edited = OpenRatingPageWindow(this) == 1;
+    Session().pageEdited = 0;
+    return edited;
+  };
+  view_.showNotice = [this](const Notice& notice) { ShowNotice(notice); };
   view_.exitProgram = [](int code) { EndProgram(code); };
   SetMainView(&view_);
   SetOrderBook(&book_);
+  SetClipboard(&clipboard_);
   SetBeforeEnd([this] {
     if (tray_ != nullptr) tray_->hide();
   });
@@ -93,6 +107,7 @@ MainWindow::MainWindow() : autoTimer_(nullptr), refreshTimer_(nullptr) {
 
 MainWindow::~MainWindow() {
   SetBeforeEnd(nullptr);
+  if (CurrentClipboard() == &clipboard_) SetClipboard(nullptr);
   if (CurrentMainView() == &view_) SetMainView(nullptr);
   if (CurrentOrderBook() == &book_) SetOrderBook(nullptr);
 }
@@ -191,6 +206,52 @@ void MainWindow::ConfirmExit() {
 void MainWindow::OpenSettings() {
   SettingsWindow settings(this);
   settings.exec();
+}
+
+void MainWindow::ConnectListActions() {
+  QTreeView* unrated = unratedList_->Widget();
+  QTreeView* buyerRated = buyerRatedList_->Widget();
+  auto item = [this](const char* menu, const char* text, auto action) {
+    connect(FindMenuItem(Menu(menu), text), &QAction::triggered, this, action);
+  };
+  const auto openRatingPage = [this] { OpenRatingPageWindow(this); };
+  item("表一鼠标右键", "复制单号", [] { CopyFromUnrated(CopyWhat::OrderNumber); });
+  item("表一鼠标右键", "复制旺旺", [] { CopyFromUnrated(CopyWhat::Buyer); });
+  item("表一鼠标右键", "提前评价", [] { rate_early_from_menu(); });
+  item("表一鼠标右键", "单独评语", [] { WriteOrderComment(); });
+  item("表二鼠标右键", "复制订单编号", [] { CopyFromBuyerRated(CopyWhat::OrderNumber); });
+  item("表二鼠标右键", "复制买家旺旺", [] { CopyFromBuyerRated(CopyWhat::Buyer); });
+  item("表二鼠标右键", "评价选中订单", [] { RateSelectedBuyerRated(); });
+  item("表二鼠标右键", "打开评价网页", openRatingPage);
+  item("空白右键", "打开评价窗口", openRatingPage);
+
+  connect(unrated, &QAbstractItemView::doubleClicked, this, [] { rate_on_first_list_double_click(); });
+  connect(buyerRated, &QAbstractItemView::doubleClicked, this, [] { answer_on_second_list_double_click(); });
+  // The menu follows the list's current order, not the exact spot of the click.
+  connect(unrated, &QWidget::customContextMenuRequested, this, [this] {
+    if (unratedList_->CurrentRow() >= 0) PopUpMenu("表一鼠标右键");
+  });
+  connect(buyerRated, &QWidget::customContextMenuRequested, this, [this] {
+    PopUpMenu(buyerRatedList_->CurrentRow() >= 0 ? "表二鼠标右键" : "空白右键");
+  });
+}
+
+void MainWindow::PopUpMenu(const char* name) { Menu(name)->popup(QCursor::pos() + QPoint(3, 3)); }
+
+void MainWindow::ShowNotice(const Notice& notice) {
+  noticeTitle_->setText(Q(notice.line));
+  noticeTitle_->setStyleSheet(QString("color: #%1; background: #%2;")
+                                  .arg(notice.textColour & 0xFFFFFF, 6, 16, QChar('0'))
+                                  .arg(notice.background & 0xFFFFFF, 6, 16, QChar('0')));
+  noticeBody_->setText(Q(notice.text));
+  // The box's top goes 5 pixels below the pointer, kept inside the frame that
+  // holds it so that a double-click near the bottom still shows all of it.
+  QWidget* frame = notice_->parentWidget();
+  const int wanted = frame->mapFromGlobal(QCursor::pos()).y() + 5;
+  const int top = std::clamp(wanted, 0, std::max(0, frame->height() - notice_->height()));
+  notice_->move(notice_->x(), top);
+  notice_->show();
+  notice_->raise();
 }
 
 void MainWindow::CloseNotice() {

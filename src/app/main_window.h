@@ -60,6 +60,9 @@ class MainWindow : public QWidget {
 
  private:
   void ShowTray();
+  void ConnectListActions();
+  void PopUpMenu(const char* name);
+  void ShowNotice(const Notice& notice);
   void CloseNotice();
   void StartFirstLoadWhenReady();
 
@@ -69,6 +72,7 @@ class MainWindow : public QWidget {
   QtTimer autoTimer_;
   QtTimer refreshTimer_;
   QtPrompts prompts_;
+  QtClipboard clipboard_;
   MainView view_;
   QSystemTrayIcon* tray_ = nullptr;
   QLabel* title_ = nullptr;

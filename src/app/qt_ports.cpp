@@ -5,6 +5,7 @@
 #include <QClipboard>
 #include <QImage>
 #include <QInputDialog>
+#include <QLabel>
 #include <QMessageBox>
 #include <QMimeData>
 #include <QHeaderView>
@@ -134,12 +135,20 @@ std::function<void(QMessageBox*)>& BoxHook() {
   static std::function<void(QMessageBox*)> hook;
   return hook;
 }
+std::function<void(QInputDialog*)>& InputHook() {
+  static std::function<void(QInputDialog*)> hook;
+  return hook;
+}
 }  // namespace
 
 void QtPrompts::SetBoxHook(std::function<void(QMessageBox*)> hook) { BoxHook() = std::move(hook); }
 
+void QtPrompts::SetInputHook(std::function<void(QInputDialog*)> hook) { InputHook() = std::move(hook); }
+
 int ExecMessageBox(QMessageBox& box) {
   box.setWindowModality(Qt::ApplicationModal);
+  // Box texts carry order numbers, buyers' names and the platform's words: plain text.
+  box.setTextFormat(Qt::PlainText);
   if (BoxHook()) {
     QMessageBox* target = &box;
     // The hook runs once the box's own loop is running, as a user would answer it.
@@ -164,11 +173,21 @@ bool QtPrompts::Question(const std::string& title, const std::string& text) {
 
 std::optional<std::string> QtPrompts::Input(const std::string& title, const std::string& label,
                                             const std::string& initial) {
-  bool ok = false;
-  QString text = QInputDialog::getText(QApplication::activeWindow(), Q(title), Q(label), QLineEdit::Normal,
-                                       Q(initial), &ok);
-  if (!ok) return std::nullopt;
-  return S(text);
+  QInputDialog dialog(QApplication::activeWindow());
+  dialog.setWindowTitle(Q(title));
+  dialog.setLabelText(Q(label));
+  dialog.setTextValue(Q(initial));
+  dialog.setWindowModality(Qt::ApplicationModal);
+  // The prompt names the buyer: plain text, as every box.
+  for (QLabel* text : dialog.findChildren<QLabel*>()) text->setTextFormat(Qt::PlainText);
+  if (InputHook()) {
+    QInputDialog* target = &dialog;
+    QTimer::singleShot(0, &dialog, [target] {
+      if (InputHook()) InputHook()(target);
+    });
+  }
+  if (dialog.exec() != QDialog::Accepted) return std::nullopt;
+  return S(dialog.textValue());
 }
 
 // ---- the clipboard ----

@@ -15,6 +15,7 @@
 #include "util/event_pump.h"
 #include "util/ports.h"
 
+class QInputDialog;
 class QMessageBox;
 
 namespace qm {
@@ -91,6 +92,8 @@ class QtPrompts : public Prompts {
   // Called with every message box just before it is shown (tests answer boxes
   // through it); nullptr removes the hook.
   static void SetBoxHook(std::function<void(QMessageBox*)> hook);
+  // The same for every input box.
+  static void SetInputHook(std::function<void(QInputDialog*)> hook);
 };
 
 class QtClipboard : public Clipboard {

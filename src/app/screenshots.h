@@ -8,12 +8,18 @@ class QWidget;
 
 namespace qm {
 
-// Saves the window's picture; false when it could not be written.
-bool SaveWindowPicture(QWidget* window, const std::string& dir);
+class MainWindow;
 
-// After the main window has settled: its picture, then those of the settings
-// and rating-page windows (each opened, pictured and closed), then the end of
-// the program with code 0.
-void ScheduleWindowPictures(QWidget* mainWindow, const std::string& dir, int settleMs = 1500);
+// Saves the window's picture as DIR/<name>.png (the window's object name by
+// default); false when it could not be written.
+bool SaveWindowPicture(QWidget* window, const std::string& dir, const QString& name = {});
+
+// After the main window has settled: its picture; with `answerTid`, that
+// order of the buyer-rated list answered as a double-click would and the
+// window pictured again with its notice ("MainWindow-answer.png"); then the
+// settings and rating-page windows (each opened, pictured and closed), then
+// the end of the program with code 0.
+void ScheduleWindowPictures(MainWindow* mainWindow, const std::string& dir, const std::string& answerTid = {},
+                            int settleMs = 1500);
 
 }  // namespace qm

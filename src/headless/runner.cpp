@@ -12,6 +12,8 @@
 #include <system_error>
 #include <thread>
 
+#include "headless/inspect.h"
+#include "headless/output.h"
 #include "orders/order_book.h"
 #include "orders/sync.h"
 #include "rating/schedule.h"
@@ -26,18 +28,23 @@ namespace qm {
 namespace {
 
 constexpr const char* kUsage =
-    "usage: quillmere-headless --account NICK [--data-dir DIR] [--platform URL] [--once]\n"
+    "usage: quillmere-headless --account NICK [--data-dir DIR] [--platform URL] [--once | --list | --check TID]\n"
     "  --account NICK   the seller account (a section of Config.ini)\n"
     "  --data-dir DIR   the program directory (Config.ini, comment files, database);\n"
     "                   default: the directory of the executable\n"
     "  --platform URL   one base URL for every platform service (the sandbox)\n"
-    "  --once           one first load, one refresh and one pass, then exit\n";
+    "  --once           one first load, one refresh and one pass, then exit\n"
+    "  --list           print both lists (loaded into memory) and exit; beside a\n"
+    "                   running instance too: no lock, no database written, nothing posted\n"
+    "  --check TID      print the buyer's rating of one order (result|:|comment) and exit\n";
 
 struct Options {
   std::string account;
   std::string dataDir;
   std::string platform;
   bool once = false;
+  bool list = false;
+  std::string check;  // --check TID
 };
 
 // Parses the command line; nullopt (after a message) when it is not usable.
@@ -55,6 +62,10 @@ std::optional<Options> ParseOptions(int argc, char** argv) {
       continue;
     } else if (arg == "--once") {
       o.once = true;
+    } else if (arg == "--list") {
+      o.list = true;
+    } else if (arg == "--check") {
+      ok = value(&o.check) && !o.check.empty();
     } else if (arg == "--account") {
       ok = value(&o.account);
     } else if (arg == "--data-dir") {
@@ -87,53 +98,6 @@ std::string ExecutableDir(const char* argv0) {
   auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
   if (ec || exe.empty()) exe = std::filesystem::absolute(argv0 ? argv0 : ".", ec);
   return exe.parent_path().string();
-}
-
-// A line's text as it may go to a terminal or a log reader: control
-// characters (C0, DEL and the C1 range) are written as escapes, and so is the
-// backslash, so that no text from the platform (a buyer's nick) can end the
-// line, start a forged one or reach the terminal as an escape sequence.
-std::string EscapedForOutput(const std::string& line) {
-  static constexpr char kHex[] = "0123456789abcdef";
-  std::string out;
-  out.reserve(line.size());
-  for (std::size_t i = 0; i < line.size(); ++i) {
-    const auto c = static_cast<unsigned char>(line[i]);
-    switch (c) {
-      case '\\': out += "\\\\"; continue;
-      case '\n': out += "\\n"; continue;
-      case '\r': out += "\\r"; continue;
-      case '\t': out += "\\t"; continue;
-      default: break;
-    }
-    if (c < 0x20 || c == 0x7F) {
-      out += "\\x";
-      out += kHex[c >> 4];
-      out += kHex[c & 0x0F];
-    } else if (c == 0xC2 && i + 1 < line.size() && static_cast<unsigned char>(line[i + 1]) >= 0x80 &&
-               static_cast<unsigned char>(line[i + 1]) <= 0x9F) {
-      // U+0080..U+009F in UTF-8: some terminals take these as controls too.
-      const auto c1 = static_cast<unsigned char>(line[++i]);
-      out += "\\u00";
-      out += kHex[c1 >> 4];
-      out += kHex[c1 & 0x0F];
-    } else {
-      out += static_cast<char>(c);
-    }
-  }
-  return out;
-}
-
-// One line per event on standard output, with the local time in front.
-void PrintLine(const std::string& line) {
-  const std::time_t now = std::time(nullptr);
-  std::tm local{};
-  localtime_r(&now, &local);
-  char stamp[16];
-  std::strftime(stamp, sizeof stamp, "%H:%M:%S", &local);
-  const std::string text = EscapedForOutput(line);
-  std::printf("%s %s\n", stamp, text.c_str());
-  std::fflush(stdout);
 }
 
 // Boxes become lines; questions are answered OK and input boxes keep their text.
@@ -261,6 +225,17 @@ int RunHeadless(int argc, char** argv) {
   EventLoop loop;
   SetEventPump(&loop);
   StartSignalWatch(&loop);
+
+  if (options->list || !options->check.empty()) {
+    const StartupStep step = OpenAccountToRead(options->account);
+    const int code = !step.Ready() ? (PrintLine(StartupStopLine(step, options->account)), ExitCodeFor(step.outcome))
+                     : options->list ? ListOrders()
+                                     : CheckOrder(options->check);
+    StopSignalWatch();
+    SetEventPump(nullptr);
+    std::fflush(stdout);
+    return code;
+  }
 
   // The run's objects, released in reverse at the end.
   OrderBook book;

@@ -292,6 +292,21 @@ void OrderDatabase::Close() {
   path_.clear();
 }
 
+bool OrderDatabase::OpenInMemory() {
+  ConfigureSqlite();
+  Close();
+  error_.clear();
+  if (sqlite3_open_v2(":memory:", &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
+                      nullptr) != SQLITE_OK ||
+      sqlite3_exec(db_, kOrderDbSchemaSql, nullptr, nullptr, nullptr) != SQLITE_OK) {
+    Fail("无法在内存中建立订单数据库");
+    Close();
+    return false;
+  }
+  path_ = ":memory:";
+  return true;
+}
+
 bool OrderDatabase::Open(const std::string& path) {
   ConfigureSqlite();
   Close();

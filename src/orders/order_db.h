@@ -104,6 +104,9 @@ class OrderDatabase {
   // closed) when the file is missing, is not an order database or cannot be
   // written.
   bool Open(const std::string& path);
+  // A fresh database with both tables that lives in memory only, for
+  // loading the lists without touching the seller's file.
+  bool OpenInMemory();
   void Close();
   bool IsOpen() const { return db_ != nullptr; }
   const std::string& LastError() const { return error_; }

@@ -141,4 +141,24 @@ StartupStep ConfirmAccount() {
   return ready;
 }
 
+StartupStep OpenAccountToRead(const std::string& typed) {
+  if (std::string problem = AccountNameProblem(typed); !problem.empty()) {
+    return Stop(StartupOutcome::BadAccountName, std::move(problem));
+  }
+  for (const char* name : {kConfigFileName, kManualCommentFile}) {
+    if (std::string problem = SettingsFileProblem(name); !problem.empty()) {
+      return Stop(StartupOutcome::SettingsRefused, std::move(problem));
+    }
+  }
+  AppSession& s = Session();
+  s.sellerNick = AccountSectionName(typed);
+  s.AppKey = ReadAppKey(s.sellerNick);
+  s.AppSecret = ReadAppSecret(s.sellerNick);
+  if (s.AppKey.empty() || s.AppSecret.empty()) return Stop(StartupOutcome::NoCredentials);
+  s.SessionKey = ReadSessionKey(s.sellerNick);
+  if (s.SessionKey.empty()) return Stop(StartupOutcome::NoSessionKey);
+  LoadRatingHours(s.sellerNick);
+  return {};
+}
+
 }  // namespace qm

@@ -64,4 +64,11 @@ StartupStep OpenAccount(const std::string& nick);
 // database.
 StartupStep ConfirmAccount();
 
+// For the read-only commands that work beside a running instance of the
+// same seller: the name check, the settings files, the key, secret and stored
+// session key, without taking the standing comment file's lock, opening the
+// ledger or touching the order database. NoCredentials or NoSessionKey when
+// one of them is missing.
+StartupStep OpenAccountToRead(const std::string& nick);
+
 }  // namespace qm

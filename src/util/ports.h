@@ -71,6 +71,15 @@ class Clipboard {
   virtual std::vector<std::uint8_t> Picture() const = 0;
 };
 
+// What the notice box of the main window shows after the seller answered an
+// order: one coloured verdict line and the text below it.
+struct Notice {
+  std::string line;
+  std::string text;
+  std::uint32_t textColour = 0;  // 0xRRGGBB
+  std::uint32_t background = 0;
+};
+
 // What the core touches of the main window besides the order lists (those are
 // views of the order book). The desktop fills it with adapters of its
 // widgets, the headless runner and the tests with in-memory ones. A missing
@@ -82,6 +91,11 @@ struct MainView {
   std::function<void(const std::string&)> setStatus;  // the status line 标签3
   std::function<void(bool)> showBusy;                 // the busy picture 图片框2
   std::function<void()> clearWebCache;                // the embedded browser's HTTP cache
+  // The rating-page window, modal; true when the user closed it as modified
+  // ("修改完关闭"). The flag is consumed: the next opening starts unmodified.
+  std::function<bool()> openRatingPage;
+  // The notice box, shown at the height of the mouse pointer.
+  std::function<void(const Notice&)> showNotice;
   // Ends the program with the code (the desktop quits at once; tests record it).
   std::function<void(int)> exitProgram;
   // One line per event for the headless runner's output; may be empty.

@@ -22,6 +22,7 @@
 #include "util/file_io.h"
 #include "util/text_codec.h"
 #include "support/rating_world.h"
+#include "support/sandbox_calls.h"
 
 namespace qm {
 namespace {
@@ -129,6 +130,41 @@ TEST_F(Runner, OnceLoadsRefreshesRatesWhatIsDueAndExits) {
     EXPECT_EQ(r.content, kDefaultAutoComment);  // the new standing comment file's text
   }
   EXPECT_EQ(rated, std::set<std::string>(due.begin(), due.end()));
+}
+
+TEST_F(Runner, ListAndCheckWorkBesideARunningInstanceAndPostNothing) {
+  const auto due = world.AddTrades({{340, "到期甲"}});
+  const auto later = world.AddTrades({{100, "未到期"}});
+  const std::string answered = test::AddTrade(world.Market(), R"({"ended_hours_ago":200,"buyer_nick":"中评买家",)"
+                                                               R"("buyer_rate":"neutral","buyer_comment":"发货太慢"})");
+  ASSERT_FALSE(answered.empty());
+  // This process holds the seller's lock, as a running instance does.
+  Session().programDir = world.Dir().str();
+  ASSERT_TRUE(LoadAutoComment(nick));
+  ASSERT_EQ(RunRunner(Args(true)).exitCode, kExitCommentFile);
+
+  std::vector<std::string> list = Args(false);
+  list.push_back("--list");
+  const Outcome listed = RunRunner(list);
+  EXPECT_EQ(listed.exitCode, kExitOk) << listed.output;
+  EXPECT_NE(listed.output.find("waiting: order=" + due[0] + " buyer=到期甲 到期=" + FormatTimeLeft(19)), std::string::npos)
+      << listed.output;
+  EXPECT_NE(listed.output.find("waiting: order=" + later[0] + " buyer=未到期 到期=" + FormatTimeLeft(259)),
+            std::string::npos);
+  EXPECT_NE(listed.output.find("buyer-rated: order=" + answered + " buyer=中评买家"), std::string::npos);
+  EXPECT_EQ(listed.output.find("waiting: order=" + answered), std::string::npos);
+
+  std::vector<std::string> check = Args(false);
+  check.insert(check.end(), {"--check", answered});
+  const Outcome checked = RunRunner(check);
+  EXPECT_EQ(checked.exitCode, kExitOk) << checked.output;
+  EXPECT_EQ(checked.output.substr(checked.output.rfind('\n', checked.output.size() - 2) + 1), "neutral|:|发货太慢\n");
+  check.back() = "1&tid=2";
+  EXPECT_EQ(RunRunner(check).exitCode, kExitUsage);
+
+  // Nothing was rated and no database was made.
+  EXPECT_TRUE(world.Ratings().empty());
+  EXPECT_FALSE(std::filesystem::exists(world.Dir().File(nick + ".MDB")));
 }
 
 TEST_F(Runner, RunsUntilSigterm) {

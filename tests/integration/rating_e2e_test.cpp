@@ -13,6 +13,7 @@
 #include "orders/order_db.h"
 #include "orders/sync.h"
 #include "platform/platform_time.h"
+#include "rating/manual_rating.h"
 #include "rating/schedule.h"
 #include "settings/app_session.h"
 #include "support/rating_world.h"
@@ -129,6 +130,26 @@ TEST_F(FirstLoad, FaultsNeverRateAnOrderTwiceNorLoseOne) {
   const auto rated = RatedSet();
   for (const auto& tid : due) EXPECT_EQ(rated.count(tid), 1u) << tid;
   EXPECT_EQ(Column(world.unrated, 0).size(), later.size());
+}
+
+// The buyer's side of an order as the answer flow reads it, whatever the
+// platform says or fails to say.
+TEST(BuyerRatingCheck, VerdictsForEveryKindOfAnswer) {
+  test::RatingWorld world;
+  ASSERT_TRUE(world.Market().Ok());
+  const std::string bad = world.AddTrade(100, "差评买家", "bad");
+  const std::string none = world.AddTrade(100, "未评买家");
+  EXPECT_EQ(check_buyer_rating(bad), "bad|:|无");
+  // An order without the buyer's rating: no result in the answer.
+  EXPECT_EQ(check_buyer_rating(none), "客户给了不好的评价|:|无");
+  const int asked = world.RequestsTo("/router/rest");
+  // A text that is no order number is never sent.
+  EXPECT_EQ(check_buyer_rating("1&rate_type=give"), "客户给了不好的评价|:|无");
+  EXPECT_EQ(world.RequestsTo("/router/rest"), asked);
+  ASSERT_TRUE(world.Faults(R"({"path":"/router/rest","error_rate":1})"));
+  EXPECT_EQ(check_buyer_rating(bad), "客户给了不好的评价|:|无");
+  ASSERT_TRUE(world.Faults(R"({"path":"/router/rest","truncate_rate":1})"));
+  EXPECT_EQ(SplitVerdict(check_buyer_rating(bad)).result, "客户给了不好的评价");
 }
 
 }  // namespace

@@ -1,0 +1,78 @@
+#include "headless/inspect.h"
+
+#include <algorithm>
+
+#include "headless/output.h"
+#include "headless/runner.h"
+#include "orders/order_db.h"
+#include "orders/sync.h"
+#include "platform/platform_time.h"
+#include "rating/manual_rating.h"
+#include "rating/post_rating.h"
+#include "rating/schedule.h"
+
+namespace qm {
+
+bool LoadListsInMemory(OrderBook& book, std::string* error) {
+  OrderDatabase db;
+  if (!db.OpenInMemory()) {
+    if (error) *error = db.LastError();
+    return false;
+  }
+  std::string gaveUp;
+  for (const auto& [status, table] : {std::pair{kRateUnbuyer, OrderTable::BuyerUnrated},
+                                      std::pair{kRateUnseller, OrderTable::SellerUnrated}}) {
+    const FetchStats stats = FetchUnratedTrades(db, status, table);
+    if (stats.end == ListingEnd::GaveUp && gaveUp.empty()) {
+      gaveUp = std::string(status) + " page " + std::to_string(stats.failedPage);
+    }
+  }
+  book.Unrated().Fill(db.UnratedOrders());
+  RefreshBuyerRatedList();
+  if (LastRefreshStats().end == ListingEnd::GaveUp && gaveUp.empty()) {
+    gaveUp = std::string(kRateBuyerUnseller) + " page " + std::to_string(LastRefreshStats().failedPage);
+  }
+  if (!gaveUp.empty() && error) *error = "the platform did not answer " + gaveUp;
+  return gaveUp.empty();
+}
+
+int ListOrders() {
+  OrderBook book;
+  OrderBook* previous = CurrentOrderBook();
+  SetOrderBook(&book);
+  std::string error;
+  const bool complete = LoadListsInMemory(book, &error);
+  SetOrderBook(previous);
+  const double now = PlatformNow();
+  const OrderRows& unrated = book.Unrated();
+  for (int i = 0; i < unrated.RowCount(); ++i) {
+    const Order& order = unrated.Row(i).order;
+    const auto hours = HoursLeft(order.endTime, now);
+    const std::string left =
+        hours ? FormatTimeLeft(static_cast<std::int32_t>(std::clamp<std::int64_t>(*hours, 0, 0x7FFFFFFF))) : "-";
+    PrintLine("waiting: order=" + order.tid + " buyer=" + order.buyerNick + " 到期=" + left);
+  }
+  const OrderRows& buyerRated = book.BuyerRated();
+  for (int i = 0; i < buyerRated.RowCount(); ++i) {
+    const Order& order = buyerRated.Row(i).order;
+    PrintLine("buyer-rated: order=" + order.tid + " buyer=" + order.buyerNick);
+  }
+  if (!complete) {
+    PrintLine("list: incomplete: " + error);
+    return kExitDatabase;
+  }
+  PrintLine("list: " + std::to_string(unrated.RowCount()) + " waiting, " + std::to_string(buyerRated.RowCount()) +
+            " buyer-rated");
+  return kExitOk;
+}
+
+int CheckOrder(const std::string& tid) {
+  if (!IsOrderNumber(tid)) {
+    PrintLine("check: '" + tid + "' is no order number");
+    return kExitUsage;
+  }
+  PrintBareLine(check_buyer_rating(tid));
+  return kExitOk;
+}
+
+}  // namespace qm

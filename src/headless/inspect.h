@@ -1,0 +1,25 @@
+#pragma once
+// The runner's read-only commands, for scripts and servers. They work beside
+// a running instance of the same seller: no lock is taken, no database file
+// written, no pass run and nothing posted.
+//
+//   --list        both lists, loaded into memory: order number, buyer, time left
+//   --check TID   the verdict of the buyer-rating check, alone on the last line
+#include <string>
+
+#include "orders/order_book.h"
+
+namespace qm {
+
+// The two unrated listings into an in-memory database, their join into the
+// book's unrated list, then the buyer-rated listing into its own list (which
+// takes those orders out of the unrated one). False with a reason when a
+// listing gave up or the database could not be made; what was read is kept.
+bool LoadListsInMemory(OrderBook& book, std::string* error);
+
+// Both commands print their lines and return the exit code; the account has
+// been opened with OpenAccountToRead.
+int ListOrders();
+int CheckOrder(const std::string& tid);
+
+}  // namespace qm

@@ -1,0 +1,162 @@
+#include "rating/manual_rating.h"
+
+#include <vector>
+
+#include "orders/order_book.h"
+#include "orders/trade_page.h"
+#include "platform/reply.h"
+#include "platform/request.h"
+#include "platform/transport.h"
+#include "rating/comments.h"
+#include "rating/post_rating.h"
+#include "rating/rating_ledger.h"
+#include "settings/app_session.h"
+#include "util/clipboard.h"
+#include "util/event_pump.h"
+#include "util/ports.h"
+
+namespace qm {
+
+std::string check_buyer_rating(const std::string& tid) {
+  std::string result, comment;
+  // A text that is no order number is not put into a request (it could carry
+  // parameters of its own); it has no readable rating.
+  if (IsOrderNumber(tid)) {
+    const std::string reply = decode_reply(web_request(WebRequest::Get(TradeRatesGetUrl(tid))).body);
+    PumpEvents();
+    // Element texts: the blanks of a pretty-printed reply dropped, the
+    // escapes of markup in a buyer's comment decoded to what the buyer wrote.
+    result = ElementText(extract_between(reply, "<result>", "<"));
+    comment = ElementText(extract_between(reply, "<content>", "<"));
+  }
+  if (result.empty()) result = kUnfavourableVerdict;
+  return result + kVerdictSeparator + (comment.empty() ? std::string(kNoBuyerComment) : comment);
+}
+
+BuyerVerdict SplitVerdict(const std::string& verdict) {
+  const std::size_t at = verdict.find(kVerdictSeparator);
+  if (at == std::string::npos) return {verdict, {}};
+  return {verdict.substr(0, at), verdict.substr(at + std::char_traits<char>::length(kVerdictSeparator))};
+}
+
+std::optional<NoticeStyle> NoticeStyleFor(const std::string& result) {
+  if (result == "neutral") return NoticeStyle{"客户给了你‘中评’", 0xFF0000, 0xFFFF00};
+  if (result == "bad") return NoticeStyle{"客户给了你‘差评’", 0xFFFFFF, 0x000000};
+  if (result == kUnfavourableVerdict) return NoticeStyle{kUnfavourableVerdict, 0xFFFFFF, 0x606060};
+  return std::nullopt;
+}
+
+namespace {
+
+// Rates the current order of the both-unrated list "good" with the standing
+// comment once the user has said OK to `question`.
+void RateCurrentUnrated(const char* questionEnd) {
+  OrderBook* book = CurrentOrderBook();
+  MainView* view = CurrentMainView();
+  if (book == nullptr || view == nullptr || view->prompts == nullptr) return;
+  const std::string tid = book->Unrated().CurrentOrder();
+  if (tid.empty()) return;
+  if (!view->prompts->Question(kRateOrderCaption, "确定要对订单号‘" + tid + questionEnd)) return;
+  // While the question waited, the automatic pass may have rated the order
+  // or the refresh found its buyer's rating: then there is nothing to say "good" to.
+  if (!book->Unrated().Contains(tid)) return;
+  const std::string comment = Session().autoContent;
+  if (Ledger().Rate(tid, kResultGood, comment).Done()) book->Unrated().Remove(tid);
+}
+
+// The rating-page window for an order the seller answered; its row goes when
+// the user closed the window as modified.
+void FinishOnRatingPage(const std::string& tid) {
+  MainView* view = CurrentMainView();
+  if (view == nullptr || !view->openRatingPage) return;
+  if (!view->openRatingPage()) return;
+  if (OrderBook* book = CurrentOrderBook()) book->BuyerRated().Remove(tid);
+}
+
+void CopyFrom(OrderRows& rows, CopyWhat what) {
+  const int row = rows.Find(rows.CurrentOrder());
+  if (row < 0) return;
+  const Order& order = rows.Row(row).order;
+  SetClipboardText(what == CopyWhat::OrderNumber ? order.tid : order.buyerNick);
+}
+
+}  // namespace
+
+void rate_on_first_list_double_click() { RateCurrentUnrated("’进行评价吗？ "); }
+
+void rate_early_from_menu() { RateCurrentUnrated("’提前评价吗？ "); }
+
+void answer_on_second_list_double_click() {
+  OrderBook* book = CurrentOrderBook();
+  MainView* view = CurrentMainView();
+  if (book == nullptr || view == nullptr) return;
+  const std::string tid = book->BuyerRated().CurrentOrder();
+  if (tid.empty()) return;
+  const std::string comment = ReadManualComment(tid);
+  const RatingAttempt attempt = Ledger().Rate(tid, kResultBad, comment);
+  // Another call is posting this very order (a second double-click inside the
+  // first one's wait): that call finishes the answer.
+  if (attempt.verdict == LedgerVerdict::Busy) return;
+  if (!attempt.Done()) {
+    FinishOnRatingPage(tid);
+    return;
+  }
+  const BuyerVerdict verdict = SplitVerdict(check_buyer_rating(tid));
+  if (verdict.result == kResultGood) {
+    FinishOnRatingPage(tid);
+    return;
+  }
+  const std::optional<NoticeStyle> style = NoticeStyleFor(verdict.result);
+  if (!style) return;
+  if (view->showNotice) {
+    view->showNotice(Notice{style->line, kNoticeCommentPrefix + verdict.comment, style->textColour,
+                            style->background});
+  }
+  book->BuyerRated().Remove(tid);
+}
+
+void WriteOrderComment() {
+  OrderBook* book = CurrentOrderBook();
+  MainView* view = CurrentMainView();
+  if (book == nullptr || view == nullptr || view->prompts == nullptr) return;
+  OrderRows& rows = book->Unrated();
+  const int row = rows.Find(rows.CurrentOrder());
+  if (row < 0) return;
+  const Order order = rows.Row(row).order;
+  const std::optional<std::string> text =
+      view->prompts->Input(kOrderCommentCaption, "‘" + order.buyerNick + "’的评语。", kOrderCommentInitial);
+  if (!text) return;
+  if (!AddOrderComment(order.tid, *text)) {
+    view->prompts->Information(kOrderCommentCaption,
+                               "订单‘" + order.tid +
+                                   "’的评语没有保存：评语不能为空，不能换行，只能使用GBK编码能表示的字符，"
+                                   "且“" + kManualCommentFile + "”必须可以写入。");
+  }
+}
+
+void RateSelectedBuyerRated() {
+  OrderBook* book = CurrentOrderBook();
+  MainView* view = CurrentMainView();
+  if (book == nullptr || view == nullptr) return;
+  OrderRows& rows = book->BuyerRated();
+  if (rows.CurrentOrder().empty()) return;
+  // Taken by number at the start: the refresh may rebuild the list inside any post's wait.
+  const std::vector<std::string> chosen = rows.SelectedOrders();
+  for (auto it = chosen.rbegin(); it != chosen.rend(); ++it) {
+    const std::string comment = ReadManualComment(*it);
+    Ledger().Rate(*it, kResultBad, comment);
+    // The rating-page window below lets the user check what the platform took.
+    rows.Remove(*it);
+  }
+  if (view->openRatingPage) view->openRatingPage();
+}
+
+void CopyFromUnrated(CopyWhat what) {
+  if (OrderBook* book = CurrentOrderBook()) CopyFrom(book->Unrated(), what);
+}
+
+void CopyFromBuyerRated(CopyWhat what) {
+  if (OrderBook* book = CurrentOrderBook()) CopyFrom(book->BuyerRated(), what);
+}
+
+}  // namespace qm

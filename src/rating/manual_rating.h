@@ -1,0 +1,67 @@
+#pragma once
+// The seller's own ratings from the two lists, and the buyer-rating check
+// that follows an answer.
+//
+// On the both-unrated list a double-click ("rate now") and the menu item
+// "提前评价" ("rate early") rate the current order "good" with the standing
+// comment after a question. On the buyer-rated list a double-click answers
+// the current order "bad" with its prepared comment (手动评价内容.ini), then
+// reads what the buyer gave: a neutral or bad rating, or none readable, shows
+// the notice box and the row goes; a good one, or a post that failed, opens
+// the rating-page window and the row goes only when the user closed it as
+// modified. "评价选中订单" answers every selected order, last to first.
+//
+// Everything runs on the UI thread through CurrentMainView() and
+// CurrentOrderBook(); orders are taken from the book by number, never by a
+// row kept across a wait, and every post goes through the run's ledger.
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace qm {
+
+inline constexpr const char* kVerdictSeparator = "|:|";
+// The verdict of a check without a readable result: counted as unfavourable.
+inline constexpr const char* kUnfavourableVerdict = "客户给了不好的评价";
+inline constexpr const char* kNoBuyerComment = "无";
+inline constexpr const char* kRateOrderCaption = " 评价订单";
+inline constexpr const char* kOrderCommentCaption = "为该订单写单独的评语。";
+inline constexpr const char* kOrderCommentInitial = "欢迎光临！";
+inline constexpr const char* kNoticeCommentPrefix = "卖家给的评语是：\r\n";
+
+// The buyer's rating of one order as "result|:|comment" ("无" for no
+// comment, kUnfavourableVerdict for no result; a failed or timed-out query
+// gives "客户给了不好的评价|:|无"). Never empty.
+std::string check_buyer_rating(const std::string& tid);
+
+struct BuyerVerdict {
+  std::string result;
+  std::string comment;
+};
+// The verdict split at its first separator.
+BuyerVerdict SplitVerdict(const std::string& verdict);
+
+// The verdict line and colours of the notice for a result: "neutral", "bad"
+// and kUnfavourableVerdict have one; "good" and unknown words none.
+struct NoticeStyle {
+  const char* line;
+  std::uint32_t textColour;  // 0xRRGGBB
+  std::uint32_t background;
+};
+std::optional<NoticeStyle> NoticeStyleFor(const std::string& result);
+
+// The list actions (see above). Each does nothing without a current order.
+void rate_on_first_list_double_click();
+void rate_early_from_menu();
+void answer_on_second_list_double_click();
+// "单独评语": the comment of the current unrated order, asked for in a box.
+void WriteOrderComment();
+// "评价选中订单".
+void RateSelectedBuyerRated();
+
+// The copy items: the order number or buyer of the current order of a list.
+enum class CopyWhat { OrderNumber, Buyer };
+void CopyFromUnrated(CopyWhat what);
+void CopyFromBuyerRated(CopyWhat what);
+
+}  // namespace qm

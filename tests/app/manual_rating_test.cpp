@@ -1,0 +1,305 @@
+// The seller's own ratings from the main window against the marketplace: the
+// answers on the buyer-rated list with the notice box or the rating-page
+// window, rating early and now on the unrated list, the selection command,
+// the menus and the copy items.
+#include <QAction>
+#include <QClipboard>
+#include <QComboBox>
+#include <QHeaderView>
+#include <QInputDialog>
+#include <QLabel>
+#include <QMenu>
+#include <QPushButton>
+#include <QTreeView>
+#include <QtTest>
+#include <nlohmann/json.hpp>
+
+#include "app/builder.h"
+#include "app/main_window.h"
+#include "app_test_support.h"
+#include "orders/sync.h"
+#include "rating/comments.h"
+#include "support/sandbox_process.h"
+
+using namespace qm;
+using namespace qm::test;
+using nlohmann::json;
+
+namespace {
+
+void ChooseAccountWhenAsked(const QString& nick) {
+  QTimer::singleShot(0, [nick] {
+    for (QWidget* w : QApplication::topLevelWidgets()) {
+      if (w->objectName() == "AccountDialog" && w->isVisible()) {
+        Control<QComboBox>(w, "组合框1")->setEditText(nick);
+        Control<QPushButton>(w, "超级按钮2")->click();
+      }
+    }
+  });
+}
+
+// Closes every rating-page window that opens with the button `closeWith`
+// ("超级按钮3" 修改完关闭, "超级按钮4" 未修改关闭) and counts them.
+struct RatingPageCloser {
+  QTimer poll;
+  int opened = 0;
+  const char* closeWith = "超级按钮4";
+  RatingPageCloser() {
+    QObject::connect(&poll, &QTimer::timeout, [this] {
+      for (QWidget* w : QApplication::topLevelWidgets()) {
+        if (w->objectName() == "RatingPageWindow" && w->isVisible()) {
+          ++opened;
+          Control<QPushButton>(w, QString::fromUtf8(closeWith))->click();
+        }
+      }
+    });
+    poll.start(20);
+  }
+};
+
+// The tids of the rating forms in the sandbox's request log, in the order sent.
+std::vector<std::string> PostedRatings(const Sandbox& sandbox) {
+  std::vector<std::string> tids;
+  for (const json& entry : json::parse(sandbox.AdminGet("log"))) {
+    const std::string body = entry.value("body", "");
+    if (entry.value("path", "") != "/apitools/getResult.do") continue;
+    const auto at = body.find("&tid=");
+    tids.push_back(body.substr(at + 5, body.find('&', at + 5) - at - 5));
+  }
+  return tids;
+}
+
+std::map<std::string, json> RatingsGiven(const Sandbox& sandbox) {
+  std::map<std::string, json> out;
+  for (const json& r : json::parse(sandbox.AdminGet("ratings"))) out[r.value("tid", "")] = r;
+  return out;
+}
+
+// Makes the order the current (and only selected) row of a list.
+void Select(QtOrderList& list, const std::string& tid, OrderRows& rows) {
+  QTreeView* view = list.Widget();
+  const QModelIndex index = view->model()->index(rows.Find(tid), 0);
+  view->selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+}
+
+void DoubleClick(QtOrderList& list, const std::string& tid, OrderRows& rows) {
+  Select(list, tid, rows);
+  QTreeView* view = list.Widget();
+  emit view->doubleClicked(view->model()->index(rows.Find(tid), 0));
+}
+
+// The menu that a right-click in the list opened; it is closed again.
+QString MenuOpenedBy(QtOrderList& list) {
+  emit list.Widget()->customContextMenuRequested(QPoint(5, 5));
+  QString name;
+  for (QMenu* menu : list.Widget()->window()->findChildren<QMenu*>()) {
+    if (menu->isVisible()) {
+      name = menu->objectName();
+      menu->hide();
+    }
+  }
+  return name;
+}
+
+}  // namespace
+
+class ManualRatingTest : public QObject {
+  Q_OBJECT
+
+  std::unique_ptr<Sandbox> sandbox_;
+  std::unique_ptr<ProgramDir> dir_;
+  std::unique_ptr<QtEventPump> pump_;
+  std::unique_ptr<EndRecorder> ends_;
+  std::unique_ptr<MainWindow> window_;
+  std::vector<std::string> tids_;
+
+  // Trades of the seller: the first two neither side has rated, the others
+  // were rated by their buyers (neutral, bad with markup, good, good, then
+  // six good ones for the selection).
+  void StartAgainstTheMarketplace() {
+    sandbox_ = std::make_unique<Sandbox>();
+    QVERIFY(sandbox_->Ok());
+    json trades = json::array();
+    trades.push_back({{"ended_hours_ago", 30}});
+    trades.push_back({{"ended_hours_ago", 40}});
+    trades.push_back({{"ended_hours_ago", 50}, {"buyer_rate", "neutral"}, {"buyer_comment", "发货太慢"}});
+    trades.push_back({{"ended_hours_ago", 51},
+                      {"buyer_rate", "bad"},
+                      {"buyer_comment", "<img src=\"http://127.0.0.1:9/x.png\"><b>差</b>"}});
+    for (int i = 0; i < 8; ++i) trades.push_back({{"ended_hours_ago", 60 + i}, {"buyer_rate", "good"}});
+    const json added = json::parse(sandbox_->AdminPost("trades", json{{"trades", trades}}.dump()));
+    tids_ = added.at("tids").get<std::vector<std::string>>();
+    QCOMPARE(tids_.size(), size_t(12));
+
+    dir_ = std::make_unique<ProgramDir>();
+    QVERIFY(sandbox_->WriteConfig(dir_->File("Config.ini")));
+    Session().endpoints = Endpoints::AtBase(sandbox_->BaseUrl());
+    pump_ = std::make_unique<QtEventPump>();
+    SetEventPump(pump_.get());
+    ends_ = std::make_unique<EndRecorder>();
+    window_ = std::make_unique<MainWindow>();
+    window_->show();
+    ChooseAccountWhenAsked(QString::fromStdString(sandbox_->Seller().nick));
+    QVERIFY(window_->RunStartup());
+    QTRY_VERIFY_WITH_TIMEOUT(!FirstLoadRunning(), 15000);
+    QTRY_COMPARE_WITH_TIMEOUT(window_->Book().BuyerRated().RowCount(), 10, 15000);
+    QCOMPARE(window_->Book().Unrated().RowCount(), 2);
+    QVERIFY(sandbox_->AdminPost("log/clear", "{}").size() > 0);
+  }
+
+ private slots:
+  void init() { StartAgainstTheMarketplace(); }
+
+  void cleanup() {
+    window_.reset();
+    ends_.reset();
+    SetEventPump(nullptr);
+    pump_.reset();
+    dir_.reset();
+    sandbox_.reset();
+  }
+
+  void answersShowTheBuyersRatingOrOpenTheRatingPage() {
+    MainWindow& w = *window_;
+    OrderRows& rows = w.Book().BuyerRated();
+    const std::string neutral = tids_[2], bad = tids_[3], good = tids_[4], good2 = tids_[5];
+    QVERIFY(AddOrderComment(neutral, "谢谢，下次快点"));
+
+    // A neutral buyer: "bad" with the prepared comment, the red-on-yellow
+    // notice just below the pointer, the row gone.
+    QWidget* frame = FindControl(&w, "外形框2");
+    QCursor::setPos(frame->mapToGlobal(QPoint(100, 200)));
+    DoubleClick(w.BuyerRatedList(), neutral, rows);
+    QWidget* notice = FindControl(&w, "外形框3");
+    QTRY_VERIFY_WITH_TIMEOUT(notice->isVisible(), 10000);
+    auto* line = Control<QLabel>(&w, "标签6");
+    auto* body = Control<QLabel>(&w, "标签7");
+    QCOMPARE(line->text(), QString("客户给了你‘中评’"));
+    QVERIFY2(line->styleSheet().contains("#ff0000") && line->styleSheet().contains("#ffff00"),
+             qPrintable(line->styleSheet()));
+    QCOMPARE(body->text(), QString("卖家给的评语是：\r\n发货太慢"));
+    QCOMPARE(notice->y(), 205);
+    QVERIFY(!rows.Contains(neutral));
+    auto given = RatingsGiven(*sandbox_);
+    QCOMPARE(given[neutral].value("result", ""), std::string("bad"));
+    QCOMPARE(given[neutral].value("content", ""), std::string("谢谢，下次快点"));
+
+    // A bad buyer whose comment is markup: shown as text, never loaded.
+    DoubleClick(w.BuyerRatedList(), bad, rows);
+    QTRY_COMPARE_WITH_TIMEOUT(line->text(), QString("客户给了你‘差评’"), 10000);
+    QCOMPARE(body->text(), QString("卖家给的评语是：\r\n<img src=\"http://127.0.0.1:9/x.png\"><b>差</b>"));
+    QCOMPARE(body->textFormat(), Qt::PlainText);
+    QCOMPARE(RatingsGiven(*sandbox_)[bad].value("content", ""), std::string(kDefaultManualComment));
+
+    // A good buyer: the rating-page window; the row stays unless it was
+    // closed as modified.
+    RatingPageCloser closer;
+    DoubleClick(w.BuyerRatedList(), good, rows);
+    QTRY_COMPARE_WITH_TIMEOUT(closer.opened, 1, 10000);
+    QTest::qWait(50);
+    QVERIFY(rows.Contains(good));
+    closer.closeWith = "超级按钮3";
+    DoubleClick(w.BuyerRatedList(), good2, rows);
+    QTRY_COMPARE_WITH_TIMEOUT(closer.opened, 2, 10000);
+    QTRY_VERIFY(!rows.Contains(good2));
+    QCOMPARE(Session().pageEdited, 0);
+    QCOMPARE(PostedRatings(*sandbox_), (std::vector<std::string>{neutral, bad, good, good2}));
+
+    // No current row: a double-click does nothing.
+    w.BuyerRatedList().Widget()->selectionModel()->clear();
+    emit w.BuyerRatedList().Widget()->doubleClicked(QModelIndex());
+    QTest::qWait(50);
+    QCOMPARE(PostedRatings(*sandbox_).size(), size_t(4));
+    QVERIFY(ends_->codes.empty());
+  }
+
+  void unratedOrdersAreRatedAfterTheQuestionAndGetTheirOwnComments() {
+    MainWindow& w = *window_;
+    OrderRows& rows = w.Book().Unrated();
+    const std::string first = tids_[0], second = tids_[1];
+    {
+      // Cancel posts nothing and keeps the row.
+      BoxAnswerer cancel(QMessageBox::Cancel);
+      DoubleClick(w.UnratedList(), first, rows);
+      QTRY_COMPARE(cancel.boxes.size(), size_t(1));
+      QCOMPARE(cancel.boxes[0].title, QString(" 评价订单"));
+      QCOMPARE(cancel.boxes[0].text, QString::fromStdString("确定要对订单号‘" + first + "’进行评价吗？ "));
+      QCOMPARE(cancel.boxes[0].icon, QMessageBox::Information);
+      QCOMPARE(cancel.boxes[0].buttons, QMessageBox::Ok | QMessageBox::Cancel);
+    }
+    QTest::qWait(50);
+    QVERIFY(PostedRatings(*sandbox_).empty());
+    QVERIFY(rows.Contains(first));
+
+    // "提前评价" with OK: "good" with the standing comment, the row gone.
+    {
+      BoxAnswerer ok(QMessageBox::Ok);
+      Select(w.UnratedList(), first, rows);
+      QCOMPARE(MenuOpenedBy(w.UnratedList()), QString("表一鼠标右键"));
+      FindMenuItem(w.Menu("表一鼠标右键"), "提前评价")->trigger();
+      QTRY_VERIFY_WITH_TIMEOUT(!rows.Contains(first), 10000);
+      QCOMPARE(ok.boxes[0].text, QString::fromStdString("确定要对订单号‘" + first + "’提前评价吗？ "));
+    }
+    const auto given = RatingsGiven(*sandbox_);
+    QCOMPARE(given.at(first).value("result", ""), std::string("good"));
+    QCOMPARE(given.at(first).value("content", ""), Session().autoContent);
+
+    // "单独评语": the buyer's name in the prompt as text, the answer stored for the order.
+    const std::string buyer(rows.Cell(rows.Find(second), kColumnBuyer));
+    QString prompt;
+    QtPrompts::SetInputHook([&](QInputDialog* box) {
+      prompt = box->labelText();
+      QCOMPARE(box->windowTitle(), QString("为该订单写单独的评语。"));
+      QCOMPARE(box->textValue(), QString("欢迎光临！"));
+      box->setTextValue("<b>老顾客</b>");
+      box->accept();
+    });
+    Select(w.UnratedList(), second, rows);
+    FindMenuItem(w.Menu("表一鼠标右键"), "单独评语")->trigger();
+    QtPrompts::SetInputHook(nullptr);
+    QCOMPARE(prompt, QString::fromStdString("‘" + buyer + "’的评语。"));
+    QCOMPARE(ReadManualComment(second), std::string("<b>老顾客</b>"));
+
+    // The copy items take the current order's cells.
+    FindMenuItem(w.Menu("表一鼠标右键"), "复制旺旺")->trigger();
+    QCOMPARE(QGuiApplication::clipboard()->text(), QString::fromStdString(buyer));
+
+    // The hidden end-time column opens when the user drags its edge.
+    QHeaderView* header = w.UnratedList().Widget()->header();
+    QCOMPARE(header->sectionSize(kColumnEndTime), 0);
+    const int edge = header->sectionViewportPosition(kColumnTimeLeft) + 1;
+    QTest::mousePress(header->viewport(), Qt::LeftButton, {}, QPoint(edge, 5));
+    QMouseEvent move(QEvent::MouseMove, QPointF(edge + 120, 5), header->viewport()->mapToGlobal(QPointF(edge + 120, 5)),
+                     Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(header->viewport(), &move);
+    QTest::mouseRelease(header->viewport(), Qt::LeftButton, {}, QPoint(edge + 120, 5));
+    QVERIFY2(header->sectionSize(kColumnEndTime) > 60, qPrintable(QString::number(header->sectionSize(kColumnEndTime))));
+  }
+
+  void selectedBuyerRatedOrdersAreAnsweredLastFirst() {
+    MainWindow& w = *window_;
+    OrderRows& rows = w.Book().BuyerRated();
+    QtOrderList& list = w.BuyerRatedList();
+    QCOMPARE(MenuOpenedBy(list), QString("空白右键"));
+
+    const std::string row2(rows.Cell(2, kColumnOrderNumber)), row5(rows.Cell(5, kColumnOrderNumber));
+    QItemSelectionModel* selection = list.Widget()->selectionModel();
+    selection->setCurrentIndex(list.Model()->index(2, 0), QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    selection->select(list.Model()->index(5, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    QCOMPARE(MenuOpenedBy(list), QString("表二鼠标右键"));
+    FindMenuItem(w.Menu("表二鼠标右键"), "复制订单编号")->trigger();
+    QCOMPARE(QGuiApplication::clipboard()->text(), QString::fromStdString(row2));
+
+    RatingPageCloser closer;
+    FindMenuItem(w.Menu("表二鼠标右键"), "评价选中订单")->trigger();
+    QTRY_COMPARE_WITH_TIMEOUT(closer.opened, 1, 10000);
+    QCOMPARE(PostedRatings(*sandbox_), (std::vector<std::string>{row5, row2}));
+    QVERIFY(!rows.Contains(row2) && !rows.Contains(row5));
+    QCOMPARE(rows.RowCount(), 8);
+    QTest::qWait(100);
+    QCOMPARE(closer.opened, 1);
+  }
+};
+
+QTEST_MAIN(ManualRatingTest)
+#include "manual_rating_test.moc"
