@@ -71,6 +71,7 @@ class MainWindow : public QWidget {
   QtPrompts prompts_;
   MainView view_;
   QSystemTrayIcon* tray_ = nullptr;
+  bool tipHooked_ = false;  // the tray tip follows 超级列表框1
   QLabel* title_ = nullptr;
   QLabel* status_ = nullptr;
   QWidget* notice_ = nullptr;
