@@ -21,7 +21,7 @@ install(CODE "
   configure_file(\"${CMAKE_SOURCE_DIR}/packaging/quillmere-headless@.service.in\" \"${QM_UNIT}\" @ONLY)
 ")
 install(FILES ${QM_UNIT} DESTINATION lib/systemd/user)
-install(FILES ${CMAKE_SOURCE_DIR}/README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
+install(FILES ${CMAKE_SOURCE_DIR}/README.md DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/quillmere)
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME quillmere)
@@ -29,22 +29,23 @@ set(CPACK_PACKAGE_VENDOR "Quillmere")
 set(CPACK_PACKAGE_CONTACT "Quillmere maintainers <maintainers@quillmere.invalid>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "rates Taobao buyers before the seller's rating deadline")
 set(CPACK_PACKAGE_DESCRIPTION
-    "Quillmere fetches the finished trades that wait for the seller's rating through the\n"
-    "marketplace's open platform, keeps them in a per-seller SQLite database, rates them\n"
-    "good before the fifteen-day deadline and lets the seller answer buyer-rated orders\n"
-    "by hand. It comes with a runner without windows (quillmere-headless, also as a\n"
-    "systemd user service) and a stand-in marketplace to try it on (quillmere-sandbox).")
+    "Quillmere fetches the finished trades that wait for the seller's rating\n"
+    "through the marketplace's open platform, keeps them in a per-seller SQLite\n"
+    "database, rates them good before the fifteen-day deadline and lets the\n"
+    "seller answer buyer-rated orders by hand. It comes with a runner without\n"
+    "windows (quillmere-headless, also a systemd user service) and a stand-in\n"
+    "marketplace to try it on (quillmere-sandbox).")
 string(REPLACE ";" "" CPACK_PACKAGE_DESCRIPTION "${CPACK_PACKAGE_DESCRIPTION}")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_PACKAGE_DIRECTORY ${CMAKE_BINARY_DIR}/packages)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION misc)
-# The libraries the programs link come from dpkg-shlibdeps; the web engine's
-# helper process, which the desktop starts without linking it, is named here.
+# The dependencies come from the libraries the programs link (dpkg-shlibdeps;
+# Debian's web engine library brings its helper process along). The Chinese
+# texts want a CJK font.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 if(TARGET quillmere)
-  set(CPACK_DEBIAN_PACKAGE_DEPENDS "libqt6webenginecore6-bin")
   set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-noto-cjk")
 endif()
 include(CPack)
