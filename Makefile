@@ -4,7 +4,7 @@ SHELL := /bin/bash
 JOBS ?= 2
 FUZZ_SECONDS ?= 20
 
-.PHONY: deps build test test-asan fuzz bench demo screenshot clean
+.PHONY: deps build test package test-package test-asan fuzz bench demo screenshot clean
 
 deps:
 	@bash scripts/install-deps.sh
@@ -15,6 +15,13 @@ build: deps
 
 test: build
 	ctest --preset release
+
+# The Debian package, in build/packages/; test-package tries it in a scratch root.
+package: build
+	cmake --build --preset release --target package
+
+test-package: package
+	bash scripts/test-package.sh build/packages
 
 test-asan: deps
 	cmake --preset asan

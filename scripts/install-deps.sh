@@ -10,6 +10,7 @@ pkgs=(
   xvfb xauth fonts-noto-cjk
   clang-14 libclang-rt-14-dev
   nlohmann-json3-dev python3 curl tzdata
+  dpkg-dev desktop-file-utils systemd
 )
 missing=()
 for p in "${pkgs[@]}"; do

@@ -25,6 +25,7 @@
 #include "headless/runner.h"
 #include "rating/startup.h"
 #include "settings/app_session.h"
+#include "util/program_paths.h"
 #include "util/stop.h"
 
 namespace qm {
@@ -97,11 +98,31 @@ void WatchStopSignals() {
   }).detach();
 }
 
+// quillmere --help: what the desktop takes, and where this run keeps its files.
+void PrintUsage(const CommandLine& line) {
+  std::printf(
+      "usage: quillmere [--data-dir DIR] [--platform URL] [--account NICK]\n"
+      "       quillmere --headless --account NICK ...   (the runner without windows, see --headless --help)\n"
+      "       quillmere --version\n"
+      "  --data-dir DIR   the program directory (Config.ini, comment files, database);\n"
+      "                   it must exist. Without it: the executable's directory when a\n"
+      "                   Config.ini is there (a portable copy), otherwise the user's\n"
+      "                   data directory, $XDG_DATA_HOME/quillmere or\n"
+      "                   ~/.local/share/quillmere, made when missing\n"
+      "  --platform URL   one base URL for every platform service (the sandbox)\n"
+      "  --account NICK   choose this seller account at once\n");
+  const ProgramDirChoice choice = ChooseProgramDir(line.dataDir, ExecutableDir());
+  if (choice.problem.empty()) {
+    std::printf("data directory of this run: %s (%s)\n", choice.dir.c_str(), ProgramDirSourceText(choice.source));
+  } else {
+    std::printf("data directory of this run: %s\n", choice.problem.c_str());
+  }
+}
+
 }  // namespace
 
 bool UseProgramDirOrSay(const std::string& dataDir) {
-  const std::string executableDir = S(QDir::cleanPath(QCoreApplication::applicationDirPath()));
-  const StartupStep step = UseProgramDir(dataDir, executableDir);
+  const StartupStep step = UseProgramDir(dataDir, ExecutableDir());
   if (step.Ready()) return true;
   QtPrompts().Information(kBadDataDirTitle, step.reason + "\n程序将退出。");
   return false;
@@ -130,6 +151,10 @@ CommandLine ParseCommandLine(int argc, char** argv) {
       line.screenshotAnswer = value(a);
     } else if (std::strcmp(a, "--account") == 0) {
       line.account = value(a);
+    } else if (std::strcmp(a, "--help") == 0 || std::strcmp(a, "-h") == 0) {
+      line.help = true;
+    } else if (std::strcmp(a, "--version") == 0) {
+      line.version = true;
     }
   }
   return line;
@@ -144,6 +169,15 @@ int RunApp(int argc, char** argv) {
     std::fprintf(stderr, "quillmere: %s\nusage: quillmere [--data-dir DIR] [--platform URL] [--headless ...]\n",
                  line.error.c_str());
     return 2;
+  }
+  // Both answer before Qt starts, so they work without a display.
+  if (line.version) {
+    std::printf("quillmere %s\n", ProgramVersion());
+    return 0;
+  }
+  if (line.help) {
+    PrintUsage(line);
+    return 0;
   }
 
   WatchStopSignals();
@@ -167,6 +201,8 @@ int RunApp(int argc, char** argv) {
   QApplication app(qtArgc, qtArgs.data());
   QApplication::setQuitOnLastWindowClosed(false);  // the main window hides into the tray
   QApplication::setApplicationName("Quillmere");
+  QApplication::setApplicationVersion(ProgramVersion());
+  QGuiApplication::setDesktopFileName("quillmere");  // the installed desktop entry: its name and icon
   QApplication::setWindowIcon(ProgramIcon());
 
   if (!UseProgramDirOrSay(line.dataDir)) return kExitUsage;

@@ -12,6 +12,8 @@ struct CommandLine {
   std::string screenshotDir;  // --screenshot-dir DIR: save a picture of each window there, then end
   std::string screenshotAnswer;  // --screenshot-answer TID: with the pictures, answer this buyer-rated order
   std::string account;        // --account NICK: the account dialog chooses NICK at once
+  bool help = false;          // --help: the usage and this run's data directory, then end
+  bool version = false;       // --version
   std::string error;          // set when the line cannot be used
 };
 
@@ -20,9 +22,10 @@ CommandLine ParseCommandLine(int argc, char** argv);
 
 inline constexpr const char* kBadDataDirTitle = "数据目录无效";
 
-// Sets the program directory: the one given with --data-dir, or the
-// executable's. False after a box naming a given directory that is missing or
-// not a directory (it is never made).
+// Sets the program directory: the one given with --data-dir, else the
+// executable's when it holds a Config.ini, else the user's data directory.
+// False after a box naming a directory that cannot be used (a given one is
+// never made).
 bool UseProgramDirOrSay(const std::string& dataDir);
 
 // The whole program: with --headless the runner without windows, otherwise

@@ -7,9 +7,10 @@
 namespace qm {
 namespace {
 
-// A rounded blue tile with a white quill crossing a check mark.
-QPixmap DrawProgramIcon(int size, bool tray) {
-  QPixmap pm(size, size);
+// A rounded blue tile with a white quill crossing a check mark. Drawn on an
+// image, so that the build can draw the installed icon without a display.
+QImage DrawProgramIcon(int size, bool tray) {
+  QImage pm(size, size, QImage::Format_ARGB32_Premultiplied);
   pm.fill(Qt::transparent);
   QPainter p(&pm);
   p.setRenderHint(QPainter::Antialiasing);
@@ -39,16 +40,19 @@ QPixmap DrawProgramIcon(int size, bool tray) {
   check.lineTo(19, 27);
   check.lineTo(27, 17);
   p.drawPath(check);
+  p.end();
   return pm;
 }
 
 QIcon MakeIcon(bool tray) {
   QIcon icon;
-  for (int s : {16, 24, 32, 48, 64}) icon.addPixmap(DrawProgramIcon(s, tray));
+  for (int s : {16, 24, 32, 48, 64}) icon.addPixmap(QPixmap::fromImage(DrawProgramIcon(s, tray)));
   return icon;
 }
 
 }  // namespace
+
+QImage ProgramIconImage(int size) { return DrawProgramIcon(size, false); }
 
 QIcon ProgramIcon() {
   static const QIcon icon = MakeIcon(false);

@@ -3,6 +3,7 @@
 // of every window's title strip), the tray icon and the animated busy picture
 // shown while the first load runs.
 #include <QIcon>
+#include <QImage>
 #include <QLabel>
 #include <QPixmap>
 #include <QTimer>
@@ -11,6 +12,8 @@
 namespace qm {
 
 QIcon ProgramIcon();
+// The program icon at `size` pixels square, as the installed icon theme holds it.
+QImage ProgramIconImage(int size);
 QIcon TrayIcon();
 
 // A looping animation of twelve frames (a ring of dots turning), drawn in code

@@ -163,7 +163,18 @@ void MainWindow::StartFirstLoadWhenReady() {
 }
 
 void MainWindow::ShowTray() {
-  tray_->setToolTip(Q("Quillmere — " + Session().sellerNick));
+  // The tip follows the left list: every change of it reaches the model.
+  auto updateTip = [this] {
+    tray_->setToolTip(Q("Quillmere — " + Session().sellerNick + "\n等待评价的订单：" +
+                        std::to_string(book_.Unrated().RowCount())));
+  };
+  if (QAbstractItemModel* model = unratedList_->Model(); model != nullptr && !tipHooked_) {
+    tipHooked_ = true;
+    connect(model, &QAbstractItemModel::rowsInserted, this, updateTip);
+    connect(model, &QAbstractItemModel::rowsRemoved, this, updateTip);
+    connect(model, &QAbstractItemModel::modelReset, this, updateTip);
+  }
+  updateTip();
   tray_->show();
 }
 

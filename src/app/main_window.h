@@ -75,6 +75,7 @@ class MainWindow : public QWidget {
   QtClipboard clipboard_;
   MainView view_;
   QSystemTrayIcon* tray_ = nullptr;
+  bool tipHooked_ = false;  // the tray tip follows 超级列表框1
   QLabel* title_ = nullptr;
   QLabel* status_ = nullptr;
   QWidget* notice_ = nullptr;

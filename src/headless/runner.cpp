@@ -4,12 +4,10 @@
 #include <chrono>
 #include <cstdio>
 #include <ctime>
-#include <filesystem>
 #include <functional>
 #include <mutex>
 #include <optional>
 #include <string>
-#include <system_error>
 #include <thread>
 
 #include "headless/inspect.h"
@@ -19,9 +17,11 @@
 #include "rating/schedule.h"
 #include "rating/startup.h"
 #include "settings/app_session.h"
+#include "settings/config.h"
 #include "util/event_loop.h"
 #include "util/memory_ports.h"
 #include "util/ports.h"
+#include "util/program_paths.h"
 #include "util/stop.h"
 
 namespace qm {
@@ -29,9 +29,13 @@ namespace {
 
 constexpr const char* kUsage =
     "usage: quillmere-headless --account NICK [--data-dir DIR] [--platform URL] [--once | --list | --check TID]\n"
+    "       quillmere-headless --version\n"
     "  --account NICK   the seller account (a section of Config.ini)\n"
     "  --data-dir DIR   the program directory (Config.ini, comment files, database);\n"
-    "                   default: the directory of the executable\n"
+    "                   it must exist. Without it: the executable's directory when a\n"
+    "                   Config.ini is there (a portable copy), otherwise the user's\n"
+    "                   data directory, $XDG_DATA_HOME/quillmere or\n"
+    "                   ~/.local/share/quillmere, made when missing\n"
     "  --platform URL   one base URL for every platform service (the sandbox)\n"
     "  --once           one first load, one refresh and one pass, then exit\n"
     "  --list           print both lists (loaded into memory) and exit; beside a\n"
@@ -45,6 +49,8 @@ struct Options {
   bool once = false;
   bool list = false;
   std::string check;  // --check TID
+  bool help = false;
+  bool version = false;
 };
 
 // Parses the command line; nullopt (after a message) when it is not usable.
@@ -73,8 +79,9 @@ std::optional<Options> ParseOptions(int argc, char** argv) {
     } else if (arg == "--platform") {
       ok = value(&o.platform);
     } else if (arg == "--help" || arg == "-h") {
-      std::fputs(kUsage, stdout);
-      return std::nullopt;
+      o.help = true;
+    } else if (arg == "--version") {
+      o.version = true;
     } else {
       std::fprintf(stderr, "quillmere: unknown argument '%s'\n", arg.c_str());
       ok = false;
@@ -84,6 +91,7 @@ std::optional<Options> ParseOptions(int argc, char** argv) {
       return std::nullopt;
     }
   }
+  if (o.help || o.version) return o;
   if (o.account.empty()) {
     std::fputs("quillmere: --account is required\n", stderr);
     std::fputs(kUsage, stderr);
@@ -92,12 +100,9 @@ std::optional<Options> ParseOptions(int argc, char** argv) {
   return o;
 }
 
-// The executable's directory, the default program directory.
-std::string ExecutableDir(const char* argv0) {
-  std::error_code ec;
-  auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
-  if (ec || exe.empty()) exe = std::filesystem::absolute(argv0 ? argv0 : ".", ec);
-  return exe.parent_path().string();
+// The directory and its source as the start line and --help name them.
+std::string DescribeDataDir(const ProgramDirChoice& choice) {
+  return choice.dir + " (" + ProgramDirSourceText(choice.source) + ")";
 }
 
 // Boxes become lines; questions are answered OK and input boxes keep their text.
@@ -192,19 +197,23 @@ std::string StartupStopLine(const StartupStep& step, const std::string& nick) {
 }
 
 // The desktop's start-up without windows; kExitOk when the first load may start.
-int StartUp(const Options& o) {
+int StartUp(const Options& o, const ProgramDirChoice& dataDir) {
   StartupStep step = OpenAccount(o.account);
   if (step.Ready()) step = ConfirmAccount();
   if (!step.Ready()) {
     // A step cut short by a stop signal was not refused.
     if (StopRequested()) return kExitOk;
     PrintLine(StartupStopLine(step, o.account));
+    // Missing settings are looked for in a directory the user may not know of.
+    if (step.outcome == StartupOutcome::NoCredentials || step.outcome == StartupOutcome::NoSessionKey) {
+      PrintLine("start: the settings are read from " + Session().PathOf(kConfigFileName));
+    }
     return ExitCodeFor(step.outcome);
   }
   char hours[32];
   std::snprintf(hours, sizeof hours, "%g", static_cast<double>(Session().ratingHours));
   PrintLine("start: seller " + (step.seller.empty() ? o.account : step.seller) + ", rating " + hours +
-            " hours before the deadline");
+            " hours before the deadline, data in " + DescribeDataDir(dataDir));
   return kExitOk;
 }
 
@@ -213,10 +222,20 @@ int StartUp(const Options& o) {
 int RunHeadless(int argc, char** argv) {
   const auto options = ParseOptions(argc, argv);
   if (!options) return kExitUsage;
+  const ProgramDirChoice dataDir = ChooseProgramDir(options->dataDir, ExecutableDir());
+  if (options->version) {
+    std::printf("quillmere-headless %s\n", ProgramVersion());
+    return kExitOk;
+  }
+  if (options->help) {
+    std::fputs(kUsage, stdout);
+    std::printf("data directory of this run: %s\n",
+                dataDir.problem.empty() ? DescribeDataDir(dataDir).c_str() : dataDir.problem.c_str());
+    return kExitOk;
+  }
 
   AppSession& s = Session();
-  if (const StartupStep dir = UseProgramDir(options->dataDir, ExecutableDir(argc > 0 ? argv[0] : nullptr));
-      !dir.Ready()) {
+  if (const StartupStep dir = UseProgramDir(dataDir); !dir.Ready()) {
     PrintLine(StartupStopLine(dir, options->account));
     return ExitCodeFor(dir.outcome);
   }
@@ -269,7 +288,7 @@ int RunHeadless(int argc, char** argv) {
     return code;
   };
 
-  const int started = StartUp(*options);
+  const int started = StartUp(*options, dataDir);
   if (started != kExitOk) return finish(started);
   if (StopRequested()) {
     PrintLine("end: exit code 0");

@@ -12,6 +12,7 @@
 #include "settings/app_session.h"
 #include "settings/config.h"
 #include "util/file_io.h"
+#include "util/program_paths.h"
 #include "util/text_codec.h"
 
 namespace qm {
@@ -57,25 +58,77 @@ std::string AccountNameProblem(const std::string& nick) {
   return {};
 }
 
-StartupStep UseProgramDir(const std::string& given, const std::string& fallback) {
-  AppSession& s = Session();
-  if (given.empty()) {
-    s.programDir = fallback;
-    RemoveStrayTemporaries(s.programDir);
-    return {};
+const char* ProgramVersion() { return QM_VERSION; }
+
+const char* ProgramDirSourceText(ProgramDirSource source) {
+  switch (source) {
+    case ProgramDirSource::Given: return "given with --data-dir";
+    case ProgramDirSource::Portable: return "the program's own directory, which holds a Config.ini";
+    case ProgramDirSource::User: return "the user's data directory";
   }
-  const fs::path path(std::u8string(given.begin(), given.end()));
+  return "";
+}
+
+ProgramDirChoice ChooseProgramDir(const std::string& given, const std::string& executableDir) {
+  ProgramDirChoice choice;
   std::error_code ec;
-  const fs::file_status status = fs::status(path, ec);
-  if (!fs::exists(status)) return Stop(StartupOutcome::BadDataDir, "数据目录“" + given + "”不存在。");
-  if (!fs::is_directory(status)) return Stop(StartupOutcome::BadDataDir, "数据目录“" + given + "”不是目录。");
-  const fs::path absolute = fs::absolute(path, ec).lexically_normal();
-  std::u8string text = (ec ? path : absolute).u8string();
-  // "DIR/" normalises to "DIR/"; the program directory has no trailing separator.
-  while (text.size() > 1 && (text.back() == u8'/' || text.back() == u8'\\')) text.pop_back();
-  s.programDir.assign(text.begin(), text.end());
-  RemoveStrayTemporaries(s.programDir);
+  if (!given.empty()) {
+    const fs::path path(std::u8string(given.begin(), given.end()));
+    const fs::file_status status = fs::status(path, ec);
+    if (!fs::exists(status)) {
+      choice.problem = "数据目录“" + given + "”不存在。";
+    } else if (!fs::is_directory(status)) {
+      choice.problem = "数据目录“" + given + "”不是目录。";
+    }
+    const fs::path absolute = fs::absolute(path, ec).lexically_normal();
+    std::u8string text = (ec ? path : absolute).u8string();
+    // "DIR/" normalises to "DIR/"; the program directory has no trailing separator.
+    while (text.size() > 1 && (text.back() == u8'/' || text.back() == u8'\\')) text.pop_back();
+    choice.dir.assign(text.begin(), text.end());
+    return choice;
+  }
+  // Sellers keep portable copies with their settings beside the program; an
+  // installed program finds none there and keeps the user's files apart.
+  if (!executableDir.empty() && fs::exists(fs::path(executableDir) / kConfigFileName, ec)) {
+    choice.dir = executableDir;
+    choice.source = ProgramDirSource::Portable;
+    return choice;
+  }
+  choice.source = ProgramDirSource::User;
+  const std::string base = UserDataHome();
+  if (base.empty()) {
+    choice.problem = "找不到用户的数据目录（没有 HOME，也没有 XDG_DATA_HOME），请用 --data-dir 指定数据目录。";
+    return choice;
+  }
+  choice.dir = base + "/" + kUserDataFolder;
+  return choice;
+}
+
+StartupStep UseProgramDir(const ProgramDirChoice& choice) {
+  if (!choice.problem.empty()) return Stop(StartupOutcome::BadDataDir, choice.problem);
+  if (choice.source == ProgramDirSource::User) {
+    const fs::path path(std::u8string(choice.dir.begin(), choice.dir.end()));
+    std::error_code ec;
+    const fs::file_status status = fs::status(path, ec);
+    if (!fs::exists(status)) {
+      fs::create_directories(path, ec);
+      // It will hold the seller's key, secret and session key.
+      if (!ec) fs::permissions(path, fs::perms::owner_all, fs::perm_options::replace, ec);
+      if (ec) {
+        return Stop(StartupOutcome::BadDataDir,
+                    "无法创建数据目录“" + choice.dir + "”：" + ec.message() + "。");
+      }
+    } else if (!fs::is_directory(status)) {
+      return Stop(StartupOutcome::BadDataDir, "数据目录“" + choice.dir + "”不是目录。");
+    }
+  }
+  Session().programDir = choice.dir;
+  RemoveStrayTemporaries(choice.dir);
   return {};
+}
+
+StartupStep UseProgramDir(const std::string& given, const std::string& executableDir) {
+  return UseProgramDir(ChooseProgramDir(given, executableDir));
 }
 
 // Why a settings file beside the program will not be read, or empty. A

@@ -45,11 +45,41 @@ struct StartupStep {
 // hold and characters outside GBK are refused.
 std::string AccountNameProblem(const std::string& nick);
 
-// Sets Session().programDir. A directory given on the command line must exist
-// and be a directory (it is never made); without one, `fallback` (the
-// executable's directory) is used as it is. The temporary files that killed
-// runs left there are removed.
-StartupStep UseProgramDir(const std::string& given, const std::string& fallback);
+// The program's version, CMake's project version ("1.0.0").
+const char* ProgramVersion();
+
+// Where a run keeps its files ("the program directory"), and why there.
+enum class ProgramDirSource {
+  Given,     // --data-dir DIR
+  Portable,  // the executable's directory, which already holds a Config.ini
+  User,      // the user's own data directory, UserDataHome()/quillmere
+};
+
+struct ProgramDirChoice {
+  std::string dir;  // no trailing separator
+  ProgramDirSource source = ProgramDirSource::Given;
+  std::string problem;  // why no directory can be used; empty when one can
+};
+
+// The name of the program's folder under the user's data directory.
+inline constexpr const char* kUserDataFolder = "quillmere";
+
+// Which directory a run uses, without making anything: the given one (which
+// must exist and be a directory); without one, `executableDir` when a
+// Config.ini is already there (a portable copy); otherwise the user's data
+// directory. Whether a directory is writable decides nothing: as root every
+// directory is.
+ProgramDirChoice ChooseProgramDir(const std::string& given, const std::string& executableDir);
+
+// How --help and the runner's start line name the source of a directory.
+const char* ProgramDirSourceText(ProgramDirSource source);
+
+// Sets Session().programDir to the chosen directory. The user's data
+// directory is made (for its owner only) when it is missing; a given or
+// portable one is never made. The temporary files that killed runs left
+// there are removed.
+StartupStep UseProgramDir(const ProgramDirChoice& choice);
+StartupStep UseProgramDir(const std::string& given, const std::string& executableDir);
 
 // The account name check, the settings files, then the standing comment file
 // (held for the rest of the run), then the key and secret: sets Session().sellerNick, AppKey,

@@ -284,6 +284,16 @@ class MainWindowTest : public QObject {
     QTRY_VERIFY_WITH_TIMEOUT(!FindControl(&w, "图片框2")->isVisibleTo(&w), 15000);
     QTRY_VERIFY_WITH_TIMEOUT(!FirstLoadRunning(), 15000);
     QCoreApplication::processEvents();
+    // The tray tip names the seller and follows the number of orders waiting.
+    auto tip = [&] {
+      return "Quillmere — " + QString::fromStdString(sandbox.Seller().nick) + "\n等待评价的订单：" +
+             QString::number(w.Book().Unrated().RowCount());
+    };
+    QCOMPARE(w.Tray()->toolTip(), tip());
+    const int waiting = w.Book().Unrated().RowCount();
+    QVERIFY(w.Book().Unrated().Remove(w.Book().Unrated().Row(0).order.tid));
+    QCOMPARE(w.Tray()->toolTip(), tip());
+    QVERIFY(w.Tray()->toolTip().endsWith(QString::number(waiting - 1)));
     SetEventPump(nullptr);
   }
 

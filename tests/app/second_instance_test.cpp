@@ -7,23 +7,34 @@
 #include <QtTest>
 #include <signal.h>
 
+#include <filesystem>
+
 #include "app_test_support.h"
+#include "rating/startup.h"
 
 using namespace qm;
 using namespace qm::test;
 
 namespace {
 
-QProcess* StartProgram(const ProgramDir& dir, const QString& nick, QObject* parent) {
+// With `home`, the program is started as an installed one: without
+// --data-dir, HOME there and no XDG_DATA_HOME.
+QProcess* StartProgram(const ProgramDir& dir, const QString& nick, QObject* parent, const QString& home = {}) {
   auto* p = new QProcess(parent);
   QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
   env.insert("QT_QPA_PLATFORM", "offscreen");
   env.insert("QM_STARTUP_MARK", "1");
+  QStringList args;
+  if (home.isEmpty()) {
+    args << "--data-dir" << QString::fromStdString(dir.dir.str());
+  } else {
+    env.insert("HOME", home);
+    env.remove("XDG_DATA_HOME");
+  }
   p->setProcessEnvironment(env);
   p->setProcessChannelMode(QProcess::SeparateChannels);
   // --platform must reach the program, not Qt (which has an option of that name).
-  p->start(QM_DESKTOP_BIN, {"--data-dir", QString::fromStdString(dir.dir.str()), "--platform",
-                            "http://127.0.0.1:1", "--account", nick});
+  p->start(QM_DESKTOP_BIN, args << "--platform" << "http://127.0.0.1:1" << "--account" << nick);
   return p;
 }
 
@@ -108,6 +119,53 @@ class SecondInstanceTest : public QObject {
       QCOMPARE(p->exitStatus(), QProcess::NormalExit);
       QCOMPARE(p->exitCode(), 0);
     }
+  }
+
+  // The installed program keeps one directory per user, and the comment file
+  // there still makes a seller one run.
+  void withoutDataDirTheUsersDirectoryHoldsTheSeller() {
+    ProgramDir unused;
+    TempDir home;
+    const std::string user = home.str() + "/.local/share/quillmere";
+    std::filesystem::create_directories(user);
+    WriteFileBytes(user + "/Config.ini", Utf8ToGbk("[卖家戊]\r\nappkey=k\r\nAppSecret=s\r\n"));
+    const QString homeDir = QString::fromStdString(home.str());
+    QByteArray outFirst, outSecond;
+    QProcess* first = StartProgram(unused, "卖家戊", this, homeDir);
+    QVERIFY2(WaitForMark(first, "message-box", &outFirst), outFirst.constData());  // no session key
+    QCOMPARE(ReadFileBytes(user + "/卖家戊的自动评价内容.txt").size(), size_t(14));
+    QProcess* second = StartProgram(unused, "卖家戊", this, homeDir);
+    QVERIFY(second->waitForFinished(15000));
+    outSecond = second->readAllStandardOutput();
+    QCOMPARE(second->exitCode(), 0);
+    QVERIFY2(!outSecond.contains("message-box"), outSecond.constData());
+    Stop(first);
+    QVERIFY(std::filesystem::is_empty(unused.dir.path()));
+  }
+
+  // Both answer before Qt starts: no display is needed.
+  void versionAndHelpNeedNoDisplay() {
+    TempDir home;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.remove("QT_QPA_PLATFORM");
+    env.remove("DISPLAY");
+    env.remove("WAYLAND_DISPLAY");
+    env.remove("XDG_DATA_HOME");
+    env.insert("HOME", QString::fromStdString(home.str()));
+    QProcess p;
+    p.setProcessEnvironment(env);
+    p.start(QM_DESKTOP_BIN, {"--version"});
+    QVERIFY(p.waitForFinished(10000));
+    QCOMPARE(p.exitCode(), 0);
+    QCOMPARE(p.readAllStandardOutput(), QByteArray("quillmere ") + ProgramVersion() + "\n");
+    p.start(QM_DESKTOP_BIN, {"--help"});
+    QVERIFY(p.waitForFinished(10000));
+    QCOMPARE(p.exitCode(), 0);
+    const QByteArray help = p.readAllStandardOutput();
+    QVERIFY2(help.contains(QByteArray("data directory of this run: ") + home.str().c_str() +
+                           "/.local/share/quillmere (the user's data directory)"),
+             help.constData());
+    QVERIFY(!std::filesystem::exists(home.str() + "/.local"));
   }
 
   void badCommandLineIsRefused() {

@@ -1,0 +1,137 @@
+#!/usr/bin/env bash
+# Tries the Debian package the way a user gets it: unpacked into a scratch
+# root (dpkg -x, nothing is installed on the machine), its programs started
+# from there with HOME pointed at a scratch home, so that they keep their
+# files in the user's data directory. A sandbox marketplace from the same
+# package plays the platform.
+#
+#   bash scripts/test-package.sh [PACKAGE_DIR]     (make test-package: build/packages)
+set -uo pipefail
+dir=${1:-build/packages}
+deb=$(ls -t "$dir"/quillmere_*.deb 2>/dev/null | head -n 1)
+if [ -z "$deb" ]; then
+  echo "test-package: no quillmere_*.deb in $dir (run make package first)" >&2
+  exit 1
+fi
+
+scratch=$(mktemp -d)
+sandbox_pid=
+cleanup() {
+  if [ -n "$sandbox_pid" ] && kill -0 "$sandbox_pid" 2>/dev/null; then
+    kill -TERM "$sandbox_pid" 2>/dev/null
+    wait "$sandbox_pid" 2>/dev/null
+  fi
+  rm -rf "$scratch"
+}
+trap cleanup EXIT
+
+passed=0
+failed=0
+# check WHAT COMMAND...: one named check; its output is shown when it fails.
+check() {
+  local what=$1
+  shift
+  local out
+  if out=$("$@" 2>&1); then
+    passed=$((passed + 1))
+    echo "ok   $what"
+  else
+    failed=$((failed + 1))
+    echo "FAIL $what"
+    [ -n "$out" ] && sed 's/^/     /' <<<"$out"
+  fi
+}
+contains() { grep -qF -- "$2" <<<"$1" || { echo "expected '$2' in:"; echo "$1"; return 1; }; }
+equals() { [ "$1" = "$2" ] || { echo "'$1', expected '$2'"; return 1; }; }
+# exited CODE EXPECTED OUTPUT
+exited() { [ "$1" -eq "$2" ] || { echo "exit code $1, expected $2:"; echo "$3"; return 1; }; }
+# silent COMMAND...: succeeds and prints nothing (systemd only warns)
+silent() { local out; out=$("$@" 2>&1) && [ -z "$out" ] || { echo "$out"; return 1; }; }
+
+root=$scratch/root
+home=$scratch/home
+data=$home/.local/share/quillmere
+mkdir -p "$root" "$home"
+version=$(dpkg-deb -f "$deb" Version)
+depends=$(dpkg-deb -f "$deb" Depends)
+echo "package $deb: version $version"
+echo "  depends: $depends"
+dpkg -x "$deb" "$root" || { echo "test-package: dpkg -x failed" >&2; exit 1; }
+
+# The programs as an installed user runs them: the scratch home, no
+# XDG_DATA_HOME, no display.
+as_user() { env -u XDG_DATA_HOME -u DISPLAY -u WAYLAND_DISPLAY HOME="$home" "$@"; }
+
+for lib in libcurl4 libsqlite3-0 libssl3 libqt6widgets6 libqt6webenginecore6-bin; do
+  check "the package depends on $lib" contains "$depends" "$lib"
+done
+for f in usr/bin/quillmere usr/bin/quillmere-headless usr/bin/quillmere-sandbox \
+         usr/share/applications/quillmere.desktop usr/share/icons/hicolor/48x48/apps/quillmere.png \
+         usr/share/icons/hicolor/256x256/apps/quillmere.png "usr/lib/systemd/user/quillmere-headless@.service"; do
+  check "the package holds /$f" test -s "$root/$f"
+done
+check "the desktop entry is valid" desktop-file-validate "$root/usr/share/applications/quillmere.desktop"
+unit="$root/usr/lib/systemd/user/quillmere-headless@.service"
+check "the unit starts the installed runner for the unescaped instance" \
+  grep -qx 'ExecStart=/usr/bin/quillmere-headless --account %I' "$unit"
+check "the unit does not restart on the exit codes of bad settings" \
+  grep -qx 'RestartPreventExitStatus=2 3 4 5 9 10' "$unit"
+# systemd checks a unit that names an existing program: the unpacked one.
+instance="$scratch/quillmere-headless@$(systemd-escape 沐晨旗舰店).service"
+sed "s#^ExecStart=/usr/bin/#ExecStart=$root/usr/bin/#" "$unit" >"$instance"
+check "systemd accepts the unit" silent systemd-analyze verify "$instance"
+
+check "quillmere-headless --version" equals "$(as_user "$root/usr/bin/quillmere-headless" --version)" "quillmere-headless $version"
+check "quillmere --version" equals "$(as_user "$root/usr/bin/quillmere" --version)" "quillmere $version"
+help=$(as_user "$root/usr/bin/quillmere" --help 2>&1)
+check "quillmere --help names the user's data directory" \
+  contains "$help" "data directory of this run: $data (the user's data directory)"
+
+# A first run makes the data directory and says where the settings are missing.
+out=$(as_user timeout 60 "$root/usr/bin/quillmere-headless" --account 试用卖家 --platform http://127.0.0.1:1 --once 2>&1)
+code=$?
+check "a run without settings exits 4" exited "$code" 4 "$out"
+check "it names the Config.ini it read" contains "$out" "the settings are read from $data/Config.ini"
+check "it made the user's data directory for its owner only" equals "$(stat -c %a "$data" 2>&1)" 700
+
+# The sandbox from the package writes its demo seller into that directory.
+"$root/usr/bin/quillmere-sandbox" --port 0 --trades 0 --write-config "$data/Config.ini" >"$scratch/sandbox.out" 2>&1 &
+sandbox_pid=$!
+base=
+for _ in $(seq 1 100); do
+  base=$(sed -n 's/^listening on //p' "$scratch/sandbox.out" | head -n 1)
+  [ -n "$base" ] && break
+  kill -0 "$sandbox_pid" 2>/dev/null || break
+  sleep 0.1
+done
+if [ -z "$base" ]; then
+  echo "test-package: the packaged sandbox did not start:" >&2
+  cat "$scratch/sandbox.out" >&2
+  exit 1
+fi
+nick=$(sed -n 's/^seller nick: //p' "$scratch/sandbox.out" | head -n 1)
+trade() { printf '{"buyer_nick":"%s","ended_hours_ago":%s.5,"buyer_rate":"none"}' "$2" "$1"; }
+curl -fsS -X POST -H 'Content-Type: application/json' \
+  --data "{\"trades\":[$(trade 340 due_a),$(trade 350 due_b),$(trade 20 later_c)]}" "$base/__sandbox/trades" >/dev/null
+
+out=$(as_user timeout 120 "$root/usr/bin/quillmere-headless" --account "$nick" --platform "$base" --once 2>&1)
+code=$?
+check "--once against the sandbox exits 0" exited "$code" 0 "$out"
+check "its start line names the user's data directory" \
+  contains "$out" "data in $data (the user's data directory)"
+check "it rated the two due orders" equals "$(curl -fsS "$base/__sandbox/ratings" | grep -o '"tid"' | wc -l)" 2
+check "the order database is in the user's data directory" test -s "$data/$nick.MDB"
+
+# The desktop from the package, on the offscreen platform: it takes the same
+# directory, shows its windows and, asked for pictures, saves them and ends.
+shots=$scratch/shots
+as_user QT_QPA_PLATFORM=offscreen QTWEBENGINE_DISABLE_SANDBOX=1 \
+  QTWEBENGINE_CHROMIUM_FLAGS="--disable-gpu --no-sandbox" \
+  timeout 120 "$root/usr/bin/quillmere" --platform "$base" --account "$nick" --screenshot-dir "$shots" \
+  >"$scratch/desktop.out" 2>&1
+code=$?
+check "the desktop ends with 0" exited "$code" 0 "$(cat "$scratch/desktop.out")"
+check "the desktop showed its main window" test -s "$shots/MainWindow.png"
+
+echo "test-package: $passed passed, $failed failed"
+[ "$failed" -eq 0 ]
