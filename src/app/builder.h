@@ -45,6 +45,11 @@ QAction* FindMenuItem(QMenu* menu, const QString& text);
 
 // UTF-8 to QString and back.
 inline QString Q(const std::string& utf8) { return QString::fromUtf8(utf8.data(), qsizetype(utf8.size())); }
+// A tooltip that shows `text` as it is: tooltips take markup, so it is escaped
+// and wrapped in a paragraph that keeps its line breaks.
+inline QString PlainToolTip(const QString& text) {
+  return "<p style='white-space:pre-wrap'>" + text.toHtmlEscaped() + "</p>";
+}
 inline std::string S(const QString& text) { return text.toUtf8().toStdString(); }
 
 // 微软雅黑 or SimSun, each with the CJK fonts of this machine as fallback.

@@ -1,6 +1,7 @@
 #include "app/main_window.h"
 
 #include <QCloseEvent>
+#include <QColor>
 #include <algorithm>
 #include <QCursor>
 #include <QLabel>
@@ -19,10 +20,14 @@
 #include "settings/app_session.h"
 #include "settings/config.h"
 
+#include "app/rating_log_window.h"
 #include "app/rating_page_window.h"
 #include "app/settings_window.h"
 #include "orders/sync.h"
+#include "platform/platform_time.h"
+#include "rating/keep_list.h"
 #include "rating/manual_rating.h"
+#include "rating/refresh_checks.h"
 #include "rating/schedule.h"
 #include "util/clipboard.h"
 
@@ -83,8 +88,8 @@ MainWindow::MainWindow() : autoTimer_(nullptr), refreshTimer_(nullptr) {
   view_.prompts = &prompts_;
   view_.setStatus = [this](const std::string& text) {
     status_->setText(Q(text));
-    // The line is narrow: the whole text on hover, escaped, since tooltips take markup.
-    status_->setToolTip("<p style='white-space:pre-wrap'>" + Q(text).toHtmlEscaped() + "</p>");
+    // The line is narrow: the whole text on hover.
+    status_->setToolTip(PlainToolTip(Q(text)));
   };
   view_.showBusy = [this](bool shown) { busy_->setVisible(shown); };
   view_.clearWebCache = [] { QWebEngineProfile::defaultProfile()->clearHttpCache(); };
@@ -96,6 +101,14 @@ MainWindow::MainWindow() : autoTimer_(nullptr), refreshTimer_(nullptr) {
     return edited;
   };
   view_.showNotice = [this](const Notice& notice) { ShowNotice(notice); };
+  view_.notify = [this](const std::string& title, const std::string& text) {
+    if (TrayUsable()) {
+      tray_->showMessage(Q(title), Q(text), QSystemTrayIcon::Warning);
+    } else {
+      status_->setText(Q(title + "：" + text));
+      status_->setToolTip(PlainToolTip(Q(title + "：" + text)));
+    }
+  };
   view_.exitProgram = [](int code) { EndProgram(code); };
   SetMainView(&view_);
   SetOrderBook(&book_);
@@ -235,6 +248,25 @@ void MainWindow::ConnectListActions() {
   item("表二鼠标右键", "评价选中订单", [] { RateSelectedBuyerRated(); });
   item("表二鼠标右键", "打开评价网页", openRatingPage);
   item("空白右键", "打开评价窗口", openRatingPage);
+  item("表一鼠标右键", "不自动评价", [] { KeepCurrentOrder(true, false); });
+  item("表一鼠标右键", "恢复自动评价", [] { KeepCurrentOrder(false, false); });
+  item("表一鼠标右键", "不自动评价该买家", [] { KeepCurrentOrder(true, true); });
+  item("表一鼠标右键", "恢复自动评价该买家", [] { KeepCurrentOrder(false, true); });
+  for (const char* menu : {"表二鼠标右键", "空白右键", "托盘右键"}) item(menu, "评价记录", [this] { OpenRatingLog(); });
+
+  // A kept order's deadline on hover; a neutral or bad buyer in the notice's colours.
+  unratedList_->Model()->SetDecoration([](const OrderRow& row, int column, int role) -> QVariant {
+    if (role != Qt::ToolTipRole || column != kColumnTimeLeft || !Kept().Keeps(row.order)) return {};
+    const auto hours = HoursLeft(row.order.endTime, PlatformNow());
+    return hours ? PlainToolTip(Q("到期：" + FormatTimeLeft(static_cast<std::int32_t>(std::max<std::int64_t>(*hours, 0)))))
+                 : QVariant();
+  });
+  buyerRatedList_->Model()->SetDecoration([](const OrderRow& row, int, int role) -> QVariant {
+    if (role != Qt::ForegroundRole && role != Qt::BackgroundRole) return {};
+    const std::optional<NoticeStyle> style = AlertStyleOf(row.order.tid);
+    if (!style) return {};
+    return QColor::fromRgb(role == Qt::ForegroundRole ? style->textColour : style->background);
+  });
 
   connect(unrated, &QAbstractItemView::doubleClicked, this, [] { rate_on_first_list_double_click(); });
   connect(buyerRated, &QAbstractItemView::doubleClicked, this, [] { answer_on_second_list_double_click(); });
@@ -245,6 +277,11 @@ void MainWindow::ConnectListActions() {
   connect(buyerRated, &QWidget::customContextMenuRequested, this, [this] {
     PopUpMenu(buyerRatedList_->CurrentRow() >= 0 ? "表二鼠标右键" : "空白右键");
   });
+}
+
+void MainWindow::OpenRatingLog() {
+  RatingLogWindow window(this);
+  window.exec();
 }
 
 void MainWindow::PopUpMenu(const char* name) { Menu(name)->popup(QCursor::pos() + QPoint(3, 3)); }

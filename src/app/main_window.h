@@ -42,6 +42,8 @@ class MainWindow : public QWidget {
   void ConfirmExit();
   // 超级按钮4: the settings window, modal.
   void OpenSettings();
+  // "评价记录" of the tray menu and the buyer-rated list's menus, modal.
+  void OpenRatingLog();
 
   MainView& View() { return view_; }
   // The two lists: the book the core works on and their views in the window.

@@ -29,7 +29,8 @@ int OrderTableModel::columnCount(const QModelIndex& parent) const {
 }
 
 QVariant OrderTableModel::data(const QModelIndex& index, int role) const {
-  if (role != Qt::DisplayRole || !index.isValid()) return {};
+  if (!index.isValid() || index.row() >= rows_.RowCount()) return {};
+  if (role != Qt::DisplayRole) return decoration_ ? decoration_(rows_.Row(index.row()), index.column(), role) : QVariant();
   const std::string_view text = rows_.Cell(index.row(), index.column());
   return QString::fromUtf8(text.data(), qsizetype(text.size()));
 }

@@ -32,10 +32,16 @@ class OrderTableModel : public QAbstractTableModel {
   QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
   QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
 
+  // What a row shows besides its texts (colours, tooltips): asked for every
+  // role but the display role; an invalid QVariant means the view's default.
+  using Decoration = std::function<QVariant(const OrderRow& row, int column, int role)>;
+  void SetDecoration(Decoration decoration) { decoration_ = std::move(decoration); }
+
  private:
   friend class QtOrderList;
   const OrderRows& rows_;
   QStringList titles_;
+  Decoration decoration_;
 };
 
 // The view of one list of the book over a report-style QTreeView. Attaching

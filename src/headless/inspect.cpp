@@ -7,9 +7,12 @@
 #include "orders/order_db.h"
 #include "orders/sync.h"
 #include "platform/platform_time.h"
+#include "rating/keep_list.h"
 #include "rating/manual_rating.h"
 #include "rating/post_rating.h"
+#include "rating/rating_log.h"
 #include "rating/schedule.h"
+#include "settings/app_session.h"
 
 namespace qm {
 
@@ -44,13 +47,15 @@ int ListOrders() {
   const bool complete = LoadListsInMemory(book, &error);
   SetOrderBook(previous);
   const double now = PlatformNow();
+  Kept().Refresh();
   const OrderRows& unrated = book.Unrated();
   for (int i = 0; i < unrated.RowCount(); ++i) {
     const Order& order = unrated.Row(i).order;
     const auto hours = HoursLeft(order.endTime, now);
     const std::string left =
         hours ? FormatTimeLeft(static_cast<std::int32_t>(std::clamp<std::int64_t>(*hours, 0, 0x7FFFFFFF))) : "-";
-    PrintLine("waiting: order=" + order.tid + " buyer=" + order.buyerNick + " 到期=" + left);
+    PrintLine("waiting: order=" + order.tid + " buyer=" + order.buyerNick + " 到期=" +
+              (Kept().Keeps(order) ? std::string(kKeptTimeLeft) + " (" + left + ")" : left));
   }
   const OrderRows& buyerRated = book.BuyerRated();
   for (int i = 0; i < buyerRated.RowCount(); ++i) {
@@ -72,6 +77,39 @@ int CheckOrder(const std::string& tid) {
     return kExitUsage;
   }
   PrintBareLine(check_buyer_rating(tid));
+  return kExitOk;
+}
+
+int EditKeepList(const KeepEdit& edit) {
+  KeepList& kept = Kept();
+  kept.Refresh();
+  const bool ok = edit.buyer ? (edit.keep ? kept.KeepBuyer(edit.name) : kept.ReleaseBuyer(edit.name))
+                             : (edit.keep ? kept.KeepOrder(edit.name) : kept.ReleaseOrder(edit.name));
+  const std::string what = std::string(edit.buyer ? "buyer " : "order ") + edit.name;
+  if (!ok) {
+    PrintLine("keep: " + what + " cannot be stored in " + KeepListFileName(Session().sellerNick) +
+              (edit.buyer ? " (a name with \"=\", \"]\", a line break or a character outside GBK)"
+                          : " (not an order number, or the file cannot be written)"));
+    return kExitUsage;
+  }
+  PrintLine("keep: " + what + (edit.keep ? " kept from automatic rating" : " rated automatically again") + "; " +
+            std::to_string(kept.OrderCount()) + " orders and " + std::to_string(kept.BuyerCount()) + " buyers kept");
+  return kExitOk;
+}
+
+int ExportLog(const std::string& path) {
+  RatingLog log;
+  std::string error;
+  const std::string file = Session().PathOf(RatingLogFileName(Session().sellerNick));
+  if (!log.Open(file, true, &error)) {
+    PrintLine("export: " + error);
+    return kExitDatabase;
+  }
+  if (!ExportRatingLog(log, path, &error)) {
+    PrintLine("export: " + error);
+    return kExitDatabase;
+  }
+  PrintLine("export: " + std::to_string(log.Entries().size()) + " ratings written to " + path);
   return kExitOk;
 }
 

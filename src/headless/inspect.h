@@ -5,6 +5,9 @@
 //
 //   --list        both lists, loaded into memory: order number, buyer, time left
 //   --check TID   the verdict of the buyer-rating check, alone on the last line
+//   --export-log FILE                   the rating log as CSV
+//   --keep / --release TID, --keep-buyer / --release-buyer NICK
+//                 edits of the list of orders and buyers kept from automatic rating
 #include <string>
 
 #include "orders/order_book.h"
@@ -21,5 +24,14 @@ bool LoadListsInMemory(OrderBook& book, std::string* error);
 // been opened with OpenAccountToRead.
 int ListOrders();
 int CheckOrder(const std::string& tid);
+
+struct KeepEdit {
+  bool keep = true;    // false: release
+  bool buyer = false;  // the name is a buyer's, not an order number
+  std::string name;
+};
+// These need the account's files only (OpenAccountFiles).
+int EditKeepList(const KeepEdit& edit);
+int ExportLog(const std::string& path);
 
 }  // namespace qm

@@ -28,7 +28,9 @@ namespace qm {
 namespace {
 
 constexpr const char* kUsage =
-    "usage: quillmere-headless --account NICK [--data-dir DIR] [--platform URL] [--once | --list | --check TID]\n"
+    "usage: quillmere-headless --account NICK [--data-dir DIR] [--platform URL]\n"
+    "                          [--once | --list | --check TID | --export-log FILE |\n"
+    "                           --keep TID | --release TID | --keep-buyer NICK | --release-buyer NICK]\n"
     "       quillmere-headless --version\n"
     "  --account NICK   the seller account (a section of Config.ini)\n"
     "  --data-dir DIR   the program directory (Config.ini, comment files, database);\n"
@@ -40,7 +42,11 @@ constexpr const char* kUsage =
     "  --once           one first load, one refresh and one pass, then exit\n"
     "  --list           print both lists (loaded into memory) and exit; beside a\n"
     "                   running instance too: no lock, no database written, nothing posted\n"
-    "  --check TID      print the buyer's rating of one order (result|:|comment) and exit\n";
+    "  --check TID      print the buyer's rating of one order (result|:|comment) and exit\n"
+    "  --export-log FILE  write the rating log as CSV (UTF-8 with a byte order mark) and exit\n"
+    "  --keep TID, --release TID, --keep-buyer NICK, --release-buyer NICK\n"
+    "                   keep an order or every order of a buyer from automatic rating\n"
+    "                   (or give it back), then exit; a running instance follows at its next pass\n";
 
 struct Options {
   std::string account;
@@ -49,6 +55,8 @@ struct Options {
   bool once = false;
   bool list = false;
   std::string check;  // --check TID
+  std::string exportLog;
+  std::optional<KeepEdit> keepEdit;
   bool help = false;
   bool version = false;
 };
@@ -72,6 +80,14 @@ std::optional<Options> ParseOptions(int argc, char** argv) {
       o.list = true;
     } else if (arg == "--check") {
       ok = value(&o.check) && !o.check.empty();
+    } else if (arg == "--export-log") {
+      ok = value(&o.exportLog) && !o.exportLog.empty();
+    } else if (arg == "--keep" || arg == "--release" || arg == "--keep-buyer" || arg == "--release-buyer") {
+      KeepEdit edit;
+      edit.keep = arg.rfind("--keep", 0) == 0;
+      edit.buyer = arg.find("buyer") != std::string::npos;
+      ok = value(&edit.name) && !edit.name.empty();
+      o.keepEdit = edit;
     } else if (arg == "--account") {
       ok = value(&o.account);
     } else if (arg == "--data-dir") {
@@ -245,6 +261,17 @@ int RunHeadless(int argc, char** argv) {
   SetEventPump(&loop);
   StartSignalWatch(&loop);
 
+  if (options->keepEdit || !options->exportLog.empty()) {
+    // Files of the seller only: no session needed.
+    const StartupStep step = OpenAccountFiles(options->account);
+    const int code = !step.Ready()       ? (PrintLine(StartupStopLine(step, options->account)), ExitCodeFor(step.outcome))
+                     : options->keepEdit ? EditKeepList(*options->keepEdit)
+                                         : ExportLog(options->exportLog);
+    StopSignalWatch();
+    SetEventPump(nullptr);
+    std::fflush(stdout);
+    return code;
+  }
   if (options->list || !options->check.empty()) {
     const StartupStep step = OpenAccountToRead(options->account);
     const int code = !step.Ready() ? (PrintLine(StartupStopLine(step, options->account)), ExitCodeFor(step.outcome))

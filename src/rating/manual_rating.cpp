@@ -1,15 +1,19 @@
 #include "rating/manual_rating.h"
 
+#include <algorithm>
 #include <vector>
 
 #include "orders/order_book.h"
 #include "orders/trade_page.h"
+#include "platform/platform_time.h"
 #include "platform/reply.h"
 #include "platform/request.h"
 #include "platform/transport.h"
 #include "rating/comments.h"
+#include "rating/keep_list.h"
 #include "rating/post_rating.h"
 #include "rating/rating_ledger.h"
+#include "rating/schedule.h"
 #include "settings/app_session.h"
 #include "util/clipboard.h"
 #include "util/event_pump.h"
@@ -18,19 +22,22 @@
 namespace qm {
 
 std::string check_buyer_rating(const std::string& tid) {
-  std::string result, comment;
-  // A text that is no order number is not put into a request (it could carry
-  // parameters of its own); it has no readable rating.
-  if (IsOrderNumber(tid)) {
-    const std::string reply = decode_reply(web_request(WebRequest::Get(TradeRatesGetUrl(tid))).body);
-    PumpEvents();
-    // Element texts: the blanks of a pretty-printed reply dropped, the
-    // escapes of markup in a buyer's comment decoded to what the buyer wrote.
-    result = ElementText(extract_between(reply, "<result>", "<"));
-    comment = ElementText(extract_between(reply, "<content>", "<"));
-  }
-  if (result.empty()) result = kUnfavourableVerdict;
-  return result + kVerdictSeparator + (comment.empty() ? std::string(kNoBuyerComment) : comment);
+  // A failed, timed-out or cut-off query reads as a rating without result
+  // or comment; a text that is no order number is never sent.
+  const BuyerVerdict verdict = QueryBuyerRating(tid).value_or(BuyerVerdict{});
+  return (verdict.result.empty() ? std::string(kUnfavourableVerdict) : verdict.result) + kVerdictSeparator +
+         (verdict.comment.empty() ? std::string(kNoBuyerComment) : verdict.comment);
+}
+
+std::optional<BuyerVerdict> QueryBuyerRating(const std::string& tid) {
+  if (!IsOrderNumber(tid)) return std::nullopt;
+  const std::string reply = decode_reply(web_request(WebRequest::Get(TradeRatesGetUrl(tid))).body);
+  PumpEvents();
+  if (!CompleteElement(reply, "traderates_get_response")) return std::nullopt;
+  // Element texts: the blanks of a pretty-printed reply dropped, the escapes
+  // of markup in a buyer's comment decoded to what the buyer wrote.
+  return BuyerVerdict{ElementText(extract_between(reply, "<result>", "<")),
+                      ElementText(extract_between(reply, "<content>", "<"))};
 }
 
 BuyerVerdict SplitVerdict(const std::string& verdict) {
@@ -48,6 +55,12 @@ std::optional<NoticeStyle> NoticeStyleFor(const std::string& result) {
 
 namespace {
 
+// The buyer of a listed order; empty when it is not listed.
+std::string BuyerOf(const OrderRows& rows, const std::string& tid) {
+  const int row = rows.Find(tid);
+  return row < 0 ? std::string() : rows.Row(row).order.buyerNick;
+}
+
 // Rates the current order of the both-unrated list "good" with the standing
 // comment once the user has said OK to `question`.
 void RateCurrentUnrated(const char* questionEnd) {
@@ -61,7 +74,8 @@ void RateCurrentUnrated(const char* questionEnd) {
   // or the refresh found its buyer's rating: then there is nothing to say "good" to.
   if (!book->Unrated().Contains(tid)) return;
   const std::string comment = Session().autoContent;
-  if (Ledger().Rate(tid, kResultGood, comment).Done()) book->Unrated().Remove(tid);
+  const RatingNote note{BuyerOf(book->Unrated(), tid), RatingStart::Early};
+  if (Ledger().Rate(tid, kResultGood, comment, note).Done()) book->Unrated().Remove(tid);
 }
 
 // The rating-page window for an order the seller answered; its row goes when
@@ -93,7 +107,8 @@ void answer_on_second_list_double_click() {
   const std::string tid = book->BuyerRated().CurrentOrder();
   if (tid.empty()) return;
   const std::string comment = ReadManualComment(tid);
-  const RatingAttempt attempt = Ledger().Rate(tid, kResultBad, comment);
+  const RatingAttempt attempt =
+      Ledger().Rate(tid, kResultBad, comment, {BuyerOf(book->BuyerRated(), tid), RatingStart::Answer});
   // Another call is posting this very order (a second double-click inside the
   // first one's wait): that call finishes the answer.
   if (attempt.verdict == LedgerVerdict::Busy) return;
@@ -144,11 +159,44 @@ void RateSelectedBuyerRated() {
   const std::vector<std::string> chosen = rows.SelectedOrders();
   for (auto it = chosen.rbegin(); it != chosen.rend(); ++it) {
     const std::string comment = ReadManualComment(*it);
-    Ledger().Rate(*it, kResultBad, comment);
+    Ledger().Rate(*it, kResultBad, comment, {BuyerOf(rows, *it), RatingStart::Selection});
     // The rating-page window below lets the user check what the platform took.
     rows.Remove(*it);
   }
   if (view->openRatingPage) view->openRatingPage();
+}
+
+void KeepCurrentOrder(bool keep, bool wholeBuyer) {
+  OrderBook* book = CurrentOrderBook();
+  MainView* view = CurrentMainView();
+  if (book == nullptr) return;
+  OrderRows& rows = book->Unrated();
+  const int row = rows.Find(rows.CurrentOrder());
+  if (row < 0) return;
+  const Order order = rows.Row(row).order;
+  KeepList& kept = Kept();
+  kept.Refresh();
+  const bool ok = wholeBuyer ? (keep ? kept.KeepBuyer(order.buyerNick) : kept.ReleaseBuyer(order.buyerNick))
+                             : (keep ? kept.KeepOrder(order.tid) : kept.ReleaseOrder(order.tid));
+  if (!ok) {
+    if (view != nullptr && view->prompts != nullptr) {
+      view->prompts->Information(kKeptTimeLeft, "“" + KeepListFileName(Session().sellerNick) + "”无法保存" +
+                                                    (wholeBuyer ? "买家‘" + order.buyerNick + "’" : "订单‘" + order.tid + "’") +
+                                                    "（名称含有“=”、“]”、换行或GBK无法表示的字符，或文件无法写入）。");
+    }
+    return;
+  }
+  // The rows it concerns show what the next pass will do with them.
+  const double now = PlatformNow();
+  for (int i = 0; i < rows.RowCount(); ++i) {
+    const Order& o = rows.Row(i).order;
+    if (o.tid != order.tid && !(wholeBuyer && o.buyerNick == order.buyerNick)) continue;
+    if (kept.Keeps(o)) {
+      rows.SetTimeLeft(i, kKeptTimeLeft);
+    } else if (const auto hours = HoursLeft(o.endTime, now)) {
+      rows.SetTimeLeft(i, FormatTimeLeft(static_cast<std::int32_t>(std::max<std::int64_t>(*hours, 0))));
+    }
+  }
 }
 
 void CopyFromUnrated(CopyWhat what) {

@@ -41,6 +41,11 @@ struct BuyerVerdict {
 // The verdict split at its first separator.
 BuyerVerdict SplitVerdict(const std::string& verdict);
 
+// The buyer's rating from a complete answer of the platform (result and
+// comment as they stand, either may be empty); nullopt when no complete
+// answer came, so that the question can be asked again.
+std::optional<BuyerVerdict> QueryBuyerRating(const std::string& tid);
+
 // The verdict line and colours of the notice for a result: "neutral", "bad"
 // and kUnfavourableVerdict have one; "good" and unknown words none.
 struct NoticeStyle {
@@ -58,6 +63,11 @@ void answer_on_second_list_double_click();
 void WriteOrderComment();
 // "评价选中订单".
 void RateSelectedBuyerRated();
+
+// "不自动评价" / "恢复自动评价" for the current unrated order, and the same for
+// every order of its buyer (wholeBuyer). The rows' 到期 change at once; a
+// name the keep list cannot hold is said in a box.
+void KeepCurrentOrder(bool keep, bool wholeBuyer);
 
 // The copy items: the order number or buyer of the current order of a list.
 enum class CopyWhat { OrderNumber, Buyer };

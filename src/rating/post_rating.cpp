@@ -48,13 +48,12 @@ class InFlightClaim {
   std::string tid_;
 };
 
-// True when the text holds the element's opening tag and, after it, its closing tag.
+}  // namespace
+
 bool CompleteElement(const std::string& text, const std::string& name) {
   const std::size_t open = text.find("<" + name);
   return open != std::string::npos && text.find("</" + name + ">", open) != std::string::npos;
 }
-
-}  // namespace
 
 bool IsOrderNumber(const std::string& tid) {
   if (tid.empty()) return false;
@@ -98,7 +97,7 @@ bool post_rating(const std::string& tid, const std::string& result, const std::s
 }
 
 RatingOutcome PostRating(const std::string& tid, const std::string& result, const std::string& role,
-                         const std::string& comment) {
+                         const std::string& comment, std::string* refusal) {
   if (!IsOrderNumber(tid)) return RatingOutcome::Refused;
   // Once the program is told to stop, nothing more is sent.
   if (StopRequested()) return RatingOutcome::Busy;
@@ -120,7 +119,14 @@ RatingOutcome PostRating(const std::string& tid, const std::string& result, cons
   if (ElementText(extract_between(reply, "<tid>", "<")) == tid) return RatingOutcome::Rated;
   // Only a whole error reply says the rating was not taken; half of one, an
   // error page of a proxy or nothing at all say nothing.
-  if (CompleteElement(reply, "error_response")) return RatingOutcome::Refused;
+  if (CompleteElement(reply, "error_response")) {
+    if (refusal != nullptr) {
+      const std::string msg = ElementText(extract_between(reply, "<msg>", "<"));
+      const std::string sub = ElementText(extract_between(reply, "<sub_msg>", "<"));
+      *refusal = sub.empty() ? msg : msg + " (" + sub + ")";
+    }
+    return RatingOutcome::Refused;
+  }
   return RatingOutcome::Unknown;
 }
 

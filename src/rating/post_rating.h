@@ -44,9 +44,10 @@ enum class RatingOutcome {
   Busy,     // this order is being posted or checked by another call, or the program is stopping; nothing sent
 };
 
-// post_rating with the whole answer.
+// post_rating with the whole answer; for a refusal the platform's message
+// ("msg" and "sub_msg" of its error reply) goes to *refusal.
 RatingOutcome PostRating(const std::string& tid, const std::string& result, const std::string& role,
-                         const std::string& comment);
+                         const std::string& comment, std::string* refusal = nullptr);
 
 // Whether the seller's own rating of the order is on the platform
 // ("taobao.traderates.get", rate_type "give", role "seller"). The order
@@ -62,6 +63,10 @@ SellerRatingCheck CheckSellerRating(const std::string& tid);
 // True while a post_rating call for this order waits for its reply, so that
 // callers can leave the order alone instead of treating it as refused.
 bool RatingInFlight(const std::string& tid);
+
+// True when the text holds the element's opening tag and, after it, its
+// closing tag: a whole answer, not one cut off on the way.
+bool CompleteElement(const std::string& text, const std::string& name);
 
 // True when `tid` is a non-empty text of decimal digits.
 bool IsOrderNumber(const std::string& tid);

@@ -18,7 +18,8 @@ RatingLedger& Ledger() {
   return ledger;
 }
 
-RatingAttempt RatingLedger::Rate(const std::string& tid, const std::string& result, const std::string& comment) {
+RatingAttempt RatingLedger::Rate(const std::string& tid, const std::string& result, const std::string& comment,
+                                 const RatingNote& note) {
   RatingAttempt attempt;
   if (RatingInFlight(tid)) return attempt;  // Busy
 
@@ -39,6 +40,7 @@ RatingAttempt RatingLedger::Rate(const std::string& tid, const std::string& resu
       switch (check) {
         case SellerRatingCheck::Busy: return attempt;
         case SellerRatingCheck::Exists:
+          if (RatingLog* log = CurrentRatingLog()) log->Settle(tid, kLogRated, "confirmed by the platform");
           entries_.erase(tid);
           attempt.verdict = LedgerVerdict::Confirmed;
           return attempt;
@@ -54,6 +56,7 @@ RatingAttempt RatingLedger::Rate(const std::string& tid, const std::string& resu
           return attempt;
         }
         case SellerRatingCheck::Missing: {
+          if (RatingLog* log = CurrentRatingLog()) log->Settle(tid, kLogNotTaken, "not on the platform");
           Entry& again = entries_[tid];
           again.mustCheck = false;
           again.unansweredChecks = 0;
@@ -63,8 +66,21 @@ RatingAttempt RatingLedger::Rate(const std::string& tid, const std::string& resu
     }
   }
 
-  const RatingOutcome outcome = PostRating(tid, result, "seller", comment);
+  // Recorded before it goes out: a run killed during the wait leaves "no answer".
+  RatingLog* log = CurrentRatingLog();
+  const std::int64_t logged = log ? log->Sent(tid, note.buyer, result, comment, note.start) : 0;
+  std::string refusal;
+  const RatingOutcome outcome = PostRating(tid, result, "seller", comment, &refusal);
   const double now = PlatformNow();
+  // The run's log may have changed hands inside the wait; the entry is by id.
+  if (log == CurrentRatingLog() && log != nullptr) {
+    switch (outcome) {
+      case RatingOutcome::Rated: log->Answered(logged, kLogRated); break;
+      case RatingOutcome::Refused: log->Answered(logged, kLogRefused, refusal); break;
+      case RatingOutcome::Unknown: break;  // stays "no answer" until the check
+      case RatingOutcome::Busy: log->Forget(logged); break;  // nothing was sent
+    }
+  }
   switch (outcome) {
     case RatingOutcome::Busy: return attempt;
     case RatingOutcome::Rated:

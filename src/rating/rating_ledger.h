@@ -10,6 +10,8 @@
 #include <map>
 #include <string>
 
+#include "rating/rating_log.h"
+
 namespace qm {
 
 enum class LedgerVerdict {
@@ -38,13 +40,23 @@ inline constexpr double kFirstCheckDelaySeconds = 5;
 
 double RetryPause(int failures);
 
+// What the rating log records of a rating besides what is posted.
+struct RatingNote {
+  std::string buyer;
+  RatingStart start = RatingStart::Automatic;
+};
+
 class RatingLedger {
  public:
   // Rates the order as seller with `result` and `comment`, asking the
   // platform first when an earlier post of it had no readable answer (or was
   // refused), and holding it while a pause runs. The order leaves the ledger
   // once Done.
-  RatingAttempt Rate(const std::string& tid, const std::string& result, const std::string& comment);
+  // Every post is recorded in the run's rating log (when one is open) before
+  // it goes out and again with its outcome; a check that settles an earlier
+  // post without an answer settles its log entries too.
+  RatingAttempt Rate(const std::string& tid, const std::string& result, const std::string& comment,
+                     const RatingNote& note = {});
 
   bool Holds(const std::string& tid) const { return entries_.count(tid) != 0; }
   void Clear() { entries_.clear(); }

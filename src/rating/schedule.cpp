@@ -15,7 +15,9 @@
 #include "platform/request.h"
 #include "platform/transport.h"
 #include "rating/post_rating.h"
+#include "rating/keep_list.h"
 #include "rating/rating_ledger.h"
+#include "rating/refresh_checks.h"
 #include "settings/app_session.h"
 #include "settings/config.h"
 #include "util/delay.h"
@@ -92,6 +94,8 @@ class PassWalk {
 
   void Run() {
     now_ = PlatformNow();
+    // The kept orders and buyers, read again when the file changed.
+    Kept().Refresh();
     int i = list_.RowCount() - 1;
     while (i >= 0 && !Ending()) i = Visit(i);
   }
@@ -105,6 +109,10 @@ class PassWalk {
     // An end time that is not a time gives no deadline: the row is left alone
     // rather than rated at once.
     if (!hours) return i - 1;
+    if (!Kept().Empty() && Kept().Keeps(row.order)) {
+      list_.SetTimeLeft(i, kKeptTimeLeft);
+      return i - 1;
+    }
     const float lead = Session().ratingHours;
     if (static_cast<double>(*hours) - static_cast<double>(lead) > 0.0000001) {
       list_.SetTimeLeft(i, texts_.For(*hours));
@@ -120,7 +128,8 @@ class PassWalk {
     const Order order = row.order;  // the row may be gone after the wait
     const std::uint64_t serial = row.serial;
 
-    const RatingAttempt attempt = Ledger().Rate(order.tid, kResultGood, Session().autoContent);
+    const RatingAttempt attempt =
+        Ledger().Rate(order.tid, kResultGood, Session().autoContent, {order.buyerNick, RatingStart::Automatic});
 
     now_ = PlatformNow();
     const bool removed = attempt.Done() && list_.Remove(order.tid);
@@ -255,6 +264,8 @@ void refresh_cycle() {
     return;
   }
   if (view->clearWebCache) view->clearWebCache();
+  RunRefreshChecks();
+  if (Ending()) return;
   const OrderBook* book = CurrentOrderBook();
   Log(view, "refresh: buyer-rated=" + std::to_string(book ? book->BuyerRated().RowCount() : 0) +
                 " unrated=" + std::to_string(book ? book->Unrated().RowCount() : 0) + " platform=ok");

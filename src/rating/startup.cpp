@@ -8,6 +8,7 @@
 #include "platform/session_check.h"
 #include "rating/comments.h"
 #include "rating/rating_ledger.h"
+#include "rating/rating_log.h"
 #include "rating/schedule.h"
 #include "settings/app_session.h"
 #include "settings/config.h"
@@ -146,20 +147,10 @@ static std::string SettingsFileProblem(const std::string& name) {
 }
 
 StartupStep OpenAccount(const std::string& typed) {
-  if (std::string problem = AccountNameProblem(typed); !problem.empty()) {
-    return Stop(StartupOutcome::BadAccountName, std::move(problem));
-  }
-  for (const char* name : {kConfigFileName, kManualCommentFile}) {
-    if (std::string problem = SettingsFileProblem(name); !problem.empty()) {
-      return Stop(StartupOutcome::SettingsRefused, std::move(problem));
-    }
-  }
   // "nick" and "NICK" read the same section; they must also take the same
   // lock, or two runs would rate every order of the seller twice.
-  const std::string nick = AccountSectionName(typed);
-  if (std::string problem = AccountNameProblem(nick); !problem.empty()) {
-    return Stop(StartupOutcome::BadAccountName, std::move(problem));
-  }
+  if (StartupStep files = OpenAccountFiles(typed); !files.Ready()) return files;
+  const std::string nick = Session().sellerNick;
   Ledger().Clear();
   // The file stays open and locked for the whole run; with a good name, not
   // getting it means another run holds it.
@@ -189,12 +180,14 @@ StartupStep ConfirmAccount() {
   LoadRatingHours(s.sellerNick);
   std::string error;
   if (!PrepareOrderDatabase(s.sellerNick, &error)) return Stop(StartupOutcome::DatabaseUnusable, error);
+  // Every rating is recorded from the first one on: no log, no run.
+  if (!OpenRunRatingLog(s.sellerNick, &error)) return Stop(StartupOutcome::DatabaseUnusable, error);
   StartupStep ready;
   ready.seller = who.nick;
   return ready;
 }
 
-StartupStep OpenAccountToRead(const std::string& typed) {
+StartupStep OpenAccountFiles(const std::string& typed) {
   if (std::string problem = AccountNameProblem(typed); !problem.empty()) {
     return Stop(StartupOutcome::BadAccountName, std::move(problem));
   }
@@ -203,8 +196,17 @@ StartupStep OpenAccountToRead(const std::string& typed) {
       return Stop(StartupOutcome::SettingsRefused, std::move(problem));
     }
   }
+  const std::string nick = AccountSectionName(typed);
+  if (std::string problem = AccountNameProblem(nick); !problem.empty()) {
+    return Stop(StartupOutcome::BadAccountName, std::move(problem));
+  }
+  Session().sellerNick = nick;
+  return {};
+}
+
+StartupStep OpenAccountToRead(const std::string& typed) {
+  if (StartupStep files = OpenAccountFiles(typed); !files.Ready()) return files;
   AppSession& s = Session();
-  s.sellerNick = AccountSectionName(typed);
   s.AppKey = ReadAppKey(s.sellerNick);
   s.AppSecret = ReadAppSecret(s.sellerNick);
   if (s.AppKey.empty() || s.AppSecret.empty()) return Stop(StartupOutcome::NoCredentials);

@@ -100,5 +100,8 @@ StartupStep ConfirmAccount();
 // ledger or touching the order database. NoCredentials or NoSessionKey when
 // one of them is missing.
 StartupStep OpenAccountToRead(const std::string& nick);
+// Less again, for the commands that edit or read the seller's own files:
+// the name check and the settings files; sets Session().sellerNick.
+StartupStep OpenAccountFiles(const std::string& nick);
 
 }  // namespace qm

@@ -24,6 +24,10 @@ std::string ReadAppSecret(const std::string& nick) {
 std::string ReadSessionKey(const std::string& nick) {
   return ReadProfileString(ConfigPath(), nick, kKeySessionKey);
 }
+bool BadRatingAlertsOn(const std::string& nick) {
+  return ReadProfileString(ConfigPath(), nick, kKeyBadRatingAlerts) != "0";
+}
+
 std::string ReadRatingHoursSetting(const std::string& nick) {
   return ReadProfileString(ConfigPath(), nick, kKeyRatingHours);
 }

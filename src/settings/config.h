@@ -12,6 +12,8 @@ inline constexpr const char* kKeyAppKey = "appkey";
 inline constexpr const char* kKeyAppSecret = "AppSecret";
 inline constexpr const char* kKeySessionKey = "SessionKey";
 inline constexpr const char* kKeyRatingHours = "评价时间";
+// "1" (or missing) checks new buyer ratings for neutral and bad ones; "0" does not.
+inline constexpr const char* kKeyBadRatingAlerts = "差评提醒";
 
 // Session().PathOf("Config.ini").
 std::string ConfigPath();
@@ -31,6 +33,8 @@ std::string ReadAppSecret(const std::string& nick);
 std::string ReadSessionKey(const std::string& nick);
 // The raw text of "评价时间"; the caller decides what a missing or odd value means.
 std::string ReadRatingHoursSetting(const std::string& nick);
+// False only when "差评提醒" is "0".
+bool BadRatingAlertsOn(const std::string& nick);
 
 // Each write creates the file and the section when missing; false when the
 // write was refused (see WriteProfileString) or failed.

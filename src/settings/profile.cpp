@@ -64,6 +64,15 @@ bool DeleteProfileKey(const std::string& file, std::string_view section, std::st
   return ReplaceFileAtomically(file, doc.Serialize());
 }
 
+std::vector<std::string> ProfileKeyNames(const std::string& file, std::string_view section) {
+  if (file.empty()) return {};
+  std::string bytes;
+  ProfileDocument doc;
+  std::lock_guard<std::mutex> lock(ProfileMutex());
+  if (!Load(file, &bytes, &doc)) return {};
+  return doc.KeyNames(section);
+}
+
 std::vector<std::string> ProfileSectionNames(const std::string& file) {
   if (file.empty()) return {};
   std::string bytes;

@@ -48,4 +48,8 @@ bool DeleteProfileKey(const std::string& file, std::string_view section, std::st
 // names are left out). Empty for a missing or unreadable file.
 std::vector<std::string> ProfileSectionNames(const std::string& file);
 
+// The key names of a section in file order (each once). Empty for a missing
+// section or an unreadable file.
+std::vector<std::string> ProfileKeyNames(const std::string& file, std::string_view section);
+
 }  // namespace qm

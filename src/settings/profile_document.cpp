@@ -267,6 +267,20 @@ std::vector<std::string> ProfileDocument::SectionNames() const {
   return names;
 }
 
+std::vector<std::string> ProfileDocument::KeyNames(std::string_view section) const {
+  std::vector<std::string> names;
+  const std::size_t s = FindSection(AsciiLower(Trim(section)));
+  if (s == npos) return names;
+  std::unordered_set<std::string> seen;
+  const std::size_t end = SectionEnd(s);
+  for (std::size_t i = s + 1; i < end; ++i) {
+    if (lines_[i].kind == Kind::Entry && !lines_[i].name.empty() && seen.insert(lines_[i].folded).second) {
+      names.push_back(lines_[i].name);
+    }
+  }
+  return names;
+}
+
 std::string ProfileDocument::Serialize() const {
   std::string out = bom_;
   for (const Line& line : lines_) {

@@ -35,6 +35,8 @@ class ProfileDocument {
   bool Remove(std::string_view section, std::string_view key);
   // Section names in file order, each once, empty ones left out.
   std::vector<std::string> SectionNames() const;
+  // The key names of the first matching section in file order, each once.
+  std::vector<std::string> KeyNames(std::string_view section) const;
 
   // The bytes to store.
   std::string Serialize() const;

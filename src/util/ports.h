@@ -98,6 +98,9 @@ struct MainView {
   std::function<void(const Notice&)> showNotice;
   // Ends the program with the code (the desktop quits at once; tests record it).
   std::function<void(int)> exitProgram;
+  // A notification the seller should see even with the window hidden (the
+  // tray's balloon, or the status line without a tray); may be empty.
+  std::function<void(const std::string& title, const std::string& text)> notify;
   // One line per event for the headless runner's output; may be empty.
   std::function<void(const std::string&)> log;
 };

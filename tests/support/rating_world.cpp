@@ -7,6 +7,7 @@
 #include "orders/sync.h"
 #include "platform/platform_time.h"
 #include "rating/rating_ledger.h"
+#include "rating/rating_log.h"
 #include "rating/schedule.h"
 #include "settings/app_session.h"
 #include "util/event_pump.h"
@@ -50,6 +51,7 @@ RatingWorld::RatingWorld(const Sandbox::Options& options) : sandbox_(options) {
 }
 
 RatingWorld::~RatingWorld() {
+  CloseRunRatingLog();
   SetMainView(nullptr);
   SetOrderBook(nullptr);
   SetEventPump(nullptr);

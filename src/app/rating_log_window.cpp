@@ -1,0 +1,117 @@
+#include "app/rating_log_window.h"
+
+#include <QFileDialog>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTableView>
+#include <QVBoxLayout>
+
+#include "app/builder.h"
+#include "app/qt_ports.h"
+#include "util/file_io.h"
+
+namespace qm {
+namespace {
+
+constexpr const char* kColumns[] = {"时间", "订单编号", "买家旺旺", "评价", "评语", "方式", "结果"};
+constexpr int kColumnCount = static_cast<int>(std::size(kColumns));
+
+QString Field(const RatingLogEntry& e, int column) {
+  switch (column) {
+    case 0: return Q(e.time);
+    case 1: return Q(e.tid);
+    case 2: return Q(e.buyer);
+    case 3: return Q(e.result);
+    case 4: return Q(e.comment);
+    case 5: return Q(e.started);
+    case 6: return Q(e.OutcomeText());
+    default: return {};
+  }
+}
+
+}  // namespace
+
+void RatingLogModel::SetEntries(std::vector<RatingLogEntry> entries) {
+  beginResetModel();
+  entries_ = std::move(entries);
+  endResetModel();
+}
+
+int RatingLogModel::rowCount(const QModelIndex& parent) const {
+  return parent.isValid() ? 0 : static_cast<int>(entries_.size());
+}
+
+int RatingLogModel::columnCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : kColumnCount; }
+
+QVariant RatingLogModel::data(const QModelIndex& index, int role) const {
+  if (!index.isValid() || index.row() >= rowCount()) return {};
+  const RatingLogEntry& e = entries_[static_cast<std::size_t>(index.row())];
+  // The cells are one line each; the whole comment on hover, as text.
+  if (role == Qt::DisplayRole) return Field(e, index.column()).replace('\n', ' ').replace('\r', ' ');
+  if (role == Qt::ToolTipRole && index.column() == 4) return PlainToolTip(Field(e, 4));
+  return {};
+}
+
+QVariant RatingLogModel::headerData(int section, Qt::Orientation orientation, int role) const {
+  if (orientation == Qt::Horizontal && role == Qt::DisplayRole && section >= 0 && section < kColumnCount) {
+    return QString::fromUtf8(kColumns[section]);
+  }
+  return QAbstractTableModel::headerData(section, orientation, role);
+}
+
+RatingLogWindow::RatingLogWindow(QWidget* owner) : QDialog(owner) {
+  setObjectName("RatingLogWindow");
+  setWindowTitle("评价记录");
+  resize(900, 560);
+  auto* layout = new QVBoxLayout(this);
+  auto* bar = new QHBoxLayout();
+  auto* label = new QLabel("订单编号或买家：", this);
+  label->setTextFormat(Qt::PlainText);
+  filter_ = new QLineEdit(this);
+  filter_->setObjectName("筛选编辑框");
+  filter_->setClearButtonEnabled(true);
+  auto* exportButton = new QPushButton("导出CSV", this);
+  exportButton->setObjectName("导出按钮");
+  bar->addWidget(label);
+  bar->addWidget(filter_, 1);
+  bar->addWidget(exportButton);
+  layout->addLayout(bar);
+
+  model_ = new RatingLogModel(this);
+  table_ = new QTableView(this);
+  table_->setObjectName("评价记录表");
+  table_->setModel(model_);
+  table_->setSelectionBehavior(QAbstractItemView::SelectRows);
+  table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  table_->setWordWrap(false);
+  table_->verticalHeader()->hide();
+  table_->horizontalHeader()->setStretchLastSection(true);
+  for (int c : {0, 1}) table_->setColumnWidth(c, 140);
+  table_->setColumnWidth(4, 220);
+  layout->addWidget(table_, 1);
+
+  connect(filter_, &QLineEdit::textChanged, this, &RatingLogWindow::Reload);
+  connect(exportButton, &QPushButton::clicked, this, &RatingLogWindow::AskAndExport);
+  Reload();
+}
+
+void RatingLogWindow::Reload() {
+  RatingLog* log = CurrentRatingLog();
+  model_->SetEntries(log ? log->Entries(S(filter_->text().trimmed())) : std::vector<RatingLogEntry>{});
+}
+
+bool RatingLogWindow::ExportTo(const std::string& path) {
+  if (ReplaceFileAtomically(path, RatingLogCsv(model_->Entries()))) return true;
+  QtPrompts().Information("导出CSV", "“" + path + "”无法写入。");
+  return false;
+}
+
+void RatingLogWindow::AskAndExport() {
+  const QString path = QFileDialog::getSaveFileName(this, "导出CSV", "评价记录.csv", "CSV (*.csv)");
+  if (!path.isEmpty()) ExportTo(S(path));
+}
+
+}  // namespace qm

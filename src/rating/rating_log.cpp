@@ -1,0 +1,242 @@
+#include "rating/rating_log.h"
+
+#include <filesystem>
+#include <memory>
+#include <system_error>
+
+#include "platform/platform_time.h"
+#include "settings/app_session.h"
+#include "util/file_io.h"
+
+namespace qm {
+namespace {
+
+constexpr const char* kSchemaSql =
+    "CREATE TABLE IF NOT EXISTS ratings(id INTEGER PRIMARY KEY, time TEXT, tid TEXT, buyer TEXT, result TEXT,"
+    " comment TEXT, started TEXT, outcome TEXT, message TEXT);"
+    "CREATE INDEX IF NOT EXISTS ratings_tid ON ratings(tid);"
+    "CREATE TABLE IF NOT EXISTS buyer_verdicts(tid TEXT PRIMARY KEY, verdict TEXT, time TEXT);";
+
+// One prepared statement for the length of a call.
+class Statement {
+ public:
+  Statement(sqlite3* db, const char* sql) { sqlite3_prepare_v2(db, sql, -1, &stmt_, nullptr); }
+  ~Statement() { sqlite3_finalize(stmt_); }
+  Statement(const Statement&) = delete;
+  Statement& operator=(const Statement&) = delete;
+  bool Ok() const { return stmt_ != nullptr; }
+  Statement& Bind(int position, const std::string& text) {
+    sqlite3_bind_text(stmt_, position, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
+    return *this;
+  }
+  Statement& Bind(int position, std::int64_t value) {
+    sqlite3_bind_int64(stmt_, position, value);
+    return *this;
+  }
+  int Step() { return stmt_ ? sqlite3_step(stmt_) : SQLITE_MISUSE; }
+  std::string Text(int column) const {
+    const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(stmt_, column));
+    return text ? std::string(text, static_cast<std::size_t>(sqlite3_column_bytes(stmt_, column))) : std::string();
+  }
+  std::int64_t Int(int column) const { return sqlite3_column_int64(stmt_, column); }
+
+ private:
+  sqlite3_stmt* stmt_ = nullptr;
+};
+
+std::string Now() { return FormatPlatformTime(static_cast<std::int64_t>(PlatformNow())); }
+
+std::unique_ptr<RatingLog>& RunLog() {
+  static std::unique_ptr<RatingLog> log;
+  return log;
+}
+
+std::string CsvField(const std::string& text) {
+  std::string out = "\"";
+  for (char c : text) {
+    if (c == '"') out += '"';
+    out += c;
+  }
+  out += '"';
+  return out;
+}
+
+}  // namespace
+
+const char* RatingStartName(RatingStart start) {
+  switch (start) {
+    case RatingStart::Automatic: return "automatic";
+    case RatingStart::Early: return "early";
+    case RatingStart::Answer: return "answer";
+    case RatingStart::Selection: return "selection";
+  }
+  return "automatic";
+}
+
+std::string RatingLogFileName(const std::string& nick) { return nick + "的评价记录.db"; }
+
+RatingLog::~RatingLog() { Close(); }
+
+void RatingLog::Close() {
+  if (db_ != nullptr) sqlite3_close_v2(db_);
+  db_ = nullptr;
+  verdicts_.clear();
+}
+
+std::string RatingLog::CurrentError() const { return db_ ? sqlite3_errmsg(db_) : "no database"; }
+
+bool RatingLog::Exec(const char* sql) {
+  if (sqlite3_exec(db_, sql, nullptr, nullptr, nullptr) == SQLITE_OK) return true;
+  error_ = CurrentError();
+  return false;
+}
+
+bool RatingLog::Open(const std::string& path, bool readOnly, std::string* error) {
+  Close();
+  const int flags = readOnly ? SQLITE_OPEN_READONLY : (SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
+  if (sqlite3_open_v2(path.c_str(), &db_, flags | SQLITE_OPEN_NOMUTEX, nullptr) != SQLITE_OK) {
+    error_ = "评价记录“" + path + "”无法打开：" + CurrentError();
+    Close();
+    if (error) *error = error_;
+    return false;
+  }
+  // A second run reads the log while the first writes it.
+  sqlite3_busy_timeout(db_, 5000);
+  bool ok = true;
+  if (!readOnly) {
+    std::error_code ec;
+    std::filesystem::permissions(std::filesystem::path(std::u8string(path.begin(), path.end())),
+                                 std::filesystem::perms::owner_read | std::filesystem::perms::owner_write, ec);
+    // Committed entries survive a killed process; the log is small.
+    ok = Exec("PRAGMA journal_mode=WAL") && Exec("PRAGMA synchronous=NORMAL") && Exec(kSchemaSql);
+  } else {
+    Statement probe(db_, "SELECT count(*) FROM ratings");
+    ok = probe.Ok() && probe.Step() == SQLITE_ROW;
+    if (!ok) error_ = CurrentError();
+  }
+  if (ok) {
+    Statement verdicts(db_, "SELECT tid, verdict FROM buyer_verdicts");
+    while (verdicts.Step() == SQLITE_ROW) verdicts_[verdicts.Text(0)] = verdicts.Text(1);
+  }
+  if (!ok) {
+    error_ = "评价记录“" + path + "”无法使用：" + error_;
+    Close();
+    if (error) *error = error_;
+    return false;
+  }
+  return true;
+}
+
+std::int64_t RatingLog::Sent(const std::string& tid, const std::string& buyer, const std::string& result,
+                             const std::string& comment, RatingStart start) {
+  if (db_ == nullptr) return 0;
+  Statement insert(db_,
+                   "INSERT INTO ratings(time,tid,buyer,result,comment,started,outcome,message) "
+                   "VALUES(?,?,?,?,?,?,?,'')");
+  insert.Bind(1, Now()).Bind(2, tid).Bind(3, buyer).Bind(4, result).Bind(5, comment);
+  insert.Bind(6, std::string(RatingStartName(start))).Bind(7, std::string(kLogNoAnswer));
+  if (insert.Step() != SQLITE_DONE) {
+    error_ = CurrentError();
+    return 0;
+  }
+  return sqlite3_last_insert_rowid(db_);
+}
+
+void RatingLog::Answered(std::int64_t id, const char* outcome, const std::string& message) {
+  if (db_ == nullptr || id == 0) return;
+  Statement update(db_, "UPDATE ratings SET outcome=?, message=? WHERE id=?");
+  update.Bind(1, std::string(outcome)).Bind(2, message).Bind(3, id);
+  if (update.Step() != SQLITE_DONE) error_ = CurrentError();
+}
+
+void RatingLog::Forget(std::int64_t id) {
+  if (db_ == nullptr || id == 0) return;
+  Statement remove(db_, "DELETE FROM ratings WHERE id=?");
+  remove.Bind(1, id);
+  if (remove.Step() != SQLITE_DONE) error_ = CurrentError();
+}
+
+void RatingLog::Settle(const std::string& tid, const char* outcome, const std::string& message) {
+  if (db_ == nullptr) return;
+  Statement update(db_, "UPDATE ratings SET outcome=?, message=? WHERE tid=? AND outcome=?");
+  update.Bind(1, std::string(outcome)).Bind(2, message).Bind(3, tid).Bind(4, std::string(kLogNoAnswer));
+  if (update.Step() != SQLITE_DONE) error_ = CurrentError();
+}
+
+std::vector<std::string> RatingLog::Unsettled(int limit) {
+  std::vector<std::string> tids;
+  if (db_ == nullptr) return tids;
+  Statement query(db_, "SELECT tid FROM ratings WHERE outcome=? GROUP BY tid ORDER BY min(id) LIMIT ?");
+  query.Bind(1, std::string(kLogNoAnswer)).Bind(2, static_cast<std::int64_t>(limit));
+  while (query.Step() == SQLITE_ROW) tids.push_back(query.Text(0));
+  return tids;
+}
+
+std::vector<RatingLogEntry> RatingLog::Entries(const std::string& filter, int limit) {
+  std::vector<RatingLogEntry> entries;
+  if (db_ == nullptr) return entries;
+  // instr, not LIKE: '%' and '_' in a typed filter are plain characters.
+  Statement query(db_,
+                  "SELECT id,time,tid,buyer,result,comment,started,outcome,message FROM ratings "
+                  "WHERE ?1 = '' OR instr(tid, ?1) > 0 OR instr(buyer, ?1) > 0 ORDER BY id DESC LIMIT ?2");
+  query.Bind(1, filter).Bind(2, static_cast<std::int64_t>(limit));
+  while (query.Step() == SQLITE_ROW) {
+    RatingLogEntry e;
+    e.id = query.Int(0);
+    e.time = query.Text(1);
+    e.tid = query.Text(2);
+    e.buyer = query.Text(3);
+    e.result = query.Text(4);
+    e.comment = query.Text(5);
+    e.started = query.Text(6);
+    e.outcome = query.Text(7);
+    e.message = query.Text(8);
+    entries.push_back(std::move(e));
+  }
+  return entries;
+}
+
+void RatingLog::RememberVerdict(const std::string& tid, const std::string& verdict) {
+  if (db_ == nullptr) return;
+  Statement upsert(db_, "INSERT OR REPLACE INTO buyer_verdicts(tid,verdict,time) VALUES(?,?,?)");
+  upsert.Bind(1, tid).Bind(2, verdict).Bind(3, Now());
+  if (upsert.Step() != SQLITE_DONE) error_ = CurrentError();
+  verdicts_[tid] = verdict;
+}
+
+const std::string* RatingLog::KnownVerdict(const std::string& tid) const {
+  const auto it = verdicts_.find(tid);
+  return it == verdicts_.end() ? nullptr : &it->second;
+}
+
+RatingLog* CurrentRatingLog() { return RunLog().get(); }
+
+bool OpenRunRatingLog(const std::string& nick, std::string* error) {
+  auto log = std::make_unique<RatingLog>();
+  if (!log->Open(Session().PathOf(RatingLogFileName(nick)), false, error)) {
+    RunLog().reset();
+    return false;
+  }
+  RunLog() = std::move(log);
+  return true;
+}
+
+void CloseRunRatingLog() { RunLog().reset(); }
+
+std::string RatingLogCsv(const std::vector<RatingLogEntry>& entries) {
+  std::string out = "\xEF\xBB\xBF";
+  out += "time,order,buyer,result,comment,started,outcome\r\n";
+  for (const RatingLogEntry& e : entries) {
+    out += CsvField(e.time) + ',' + CsvField(e.tid) + ',' + CsvField(e.buyer) + ',' + CsvField(e.result) + ',' +
+           CsvField(e.comment) + ',' + CsvField(e.started) + ',' + CsvField(e.OutcomeText()) + "\r\n";
+  }
+  return out;
+}
+
+bool ExportRatingLog(RatingLog& log, const std::string& path, std::string* error) {
+  if (ReplaceFileAtomically(path, RatingLogCsv(log.Entries()))) return true;
+  if (error) *error = "“" + path + "”无法写入。";
+  return false;
+}
+
+}  // namespace qm

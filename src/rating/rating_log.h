@@ -1,0 +1,100 @@
+#pragma once
+// The rating log (评价记录): every rating the program posts, automatic or by
+// hand, recorded when it is sent and again when its outcome is known. An
+// entry is written before the post goes out, so a run killed in between
+// leaves it reading "no answer"; the platform's answer to the later check of
+// such an order settles it. Kept per seller in an SQLite file of its own
+// beside the order database (nick + "的评价记录.db"), which the order
+// database's rebuilds never touch. The same file remembers the buyer ratings
+// already checked for the alerts, so a restart does not ask again.
+#include <sqlite3.h>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+namespace qm {
+
+enum class RatingStart { Automatic, Early, Answer, Selection };
+// "automatic", "early", "answer", "selection".
+const char* RatingStartName(RatingStart start);
+
+// The outcome texts of the log and its CSV.
+inline constexpr const char* kLogRated = "rated";
+inline constexpr const char* kLogRefused = "refused";
+inline constexpr const char* kLogNoAnswer = "no answer";
+// A post without an answer that the platform later said it does not hold.
+inline constexpr const char* kLogNotTaken = "not taken";
+
+struct RatingLogEntry {
+  std::int64_t id = 0;
+  std::string time;  // Beijing time, as the platform writes it
+  std::string tid, buyer, result, comment, started, outcome, message;
+  // "refused: <message>" and the like: the outcome as the window and the CSV show it.
+  std::string OutcomeText() const { return message.empty() ? outcome : outcome + ": " + message; }
+};
+
+std::string RatingLogFileName(const std::string& nick);
+
+class RatingLog {
+ public:
+  RatingLog() = default;
+  ~RatingLog();
+  RatingLog(const RatingLog&) = delete;
+  RatingLog& operator=(const RatingLog&) = delete;
+
+  // Opens (making when missing) the log at `path`; with `readOnly` the file
+  // must exist and is never written. False with a reason in *error.
+  bool Open(const std::string& path, bool readOnly = false, std::string* error = nullptr);
+  void Close();
+  bool IsOpen() const { return db_ != nullptr; }
+
+  // A post about to go out, recorded as "no answer"; its id (0 when it could not be written).
+  std::int64_t Sent(const std::string& tid, const std::string& buyer, const std::string& result,
+                    const std::string& comment, RatingStart start);
+  // The post's outcome, with the platform's message for a refusal.
+  void Answered(std::int64_t id, const char* outcome, const std::string& message = {});
+  // Drops the entry of a post that was not sent after all.
+  void Forget(std::int64_t id);
+  // Every entry of the order still reading "no answer" gets `outcome`.
+  void Settle(const std::string& tid, const char* outcome, const std::string& message);
+  // Orders with an entry still reading "no answer", oldest first.
+  std::vector<std::string> Unsettled(int limit = 100);
+
+  // Entries, newest first; `filter` (may be empty) matches the order number
+  // or the buyer as a part of the text. At most `limit` entries.
+  std::vector<RatingLogEntry> Entries(const std::string& filter = {}, int limit = 100000);
+
+  // The buyer-rating verdicts already known, by order number (held in
+  // memory as well: the lists' colours ask for every row they paint).
+  void RememberVerdict(const std::string& tid, const std::string& verdict);
+  const std::string* KnownVerdict(const std::string& tid) const;
+
+  const std::string& LastError() const { return error_; }
+
+ private:
+  bool Exec(const char* sql);
+  std::string CurrentError() const;
+
+  sqlite3* db_ = nullptr;
+  std::string error_;
+  std::unordered_map<std::string, std::string> verdicts_;
+};
+
+// The log of the run's seller; nullptr until the start-up has opened it.
+RatingLog* CurrentRatingLog();
+// Opens the seller's log beside the program as the run's log. False with a reason.
+bool OpenRunRatingLog(const std::string& nick, std::string* error);
+void CloseRunRatingLog();
+
+// The CSV of a list of entries: UTF-8 with a byte order mark, a header line
+// (time, order, buyer, result, comment, started, outcome), CRLF line ends,
+// every field quoted and inner quotes doubled, so that commas, quotes and
+// line breaks in a comment survive a spreadsheet program.
+std::string RatingLogCsv(const std::vector<RatingLogEntry>& entries);
+// Writes it atomically; false with a reason.
+bool ExportRatingLog(RatingLog& log, const std::string& path, std::string* error);
+
+}  // namespace qm
