@@ -55,12 +55,12 @@ trade() {  # hours-ago buyer [buyer-rate [buyer-comment]]
   local rate=${3:-none}
   printf '{"buyer_nick":"%s","ended_hours_ago":%s.5,"buyer_rate":"%s","buyer_comment":"%s"}' "$2" "$1" "$rate" "${4:-}"
 }
-seed=$(printf '{"trades":[%s,%s,%s,%s,%s,%s,%s,%s,%s]}' \
+seed=$(printf '{"trades":[%s,%s,%s,%s,%s,%s,%s,%s,%s,%s]}' \
   "$(trade 340 due_alice)" "$(trade 352 due_bob)" "$(trade 358 due_carol)" \
   "$(trade 12 fresh_dave)" "$(trade 120 fresh_erin)" "$(trade 250 fresh_frank)" "$(trade 333 soon_grace)" \
-  "$(trade 90 rated_heidi good)" "$(trade 200 rated_ivan neutral 发货太慢)")
+  "$(trade 90 rated_heidi good)" "$(trade 150 rated_judy bad 质量太差)" "$(trade 200 rated_ivan neutral 发货太慢)")
 reply=$(curl -fsS -X POST -H 'Content-Type: application/json' --data "$seed" "$base/__sandbox/trades")
-echo "seeded: 3 orders due (rating deadline within 24 hours), 4 not yet due, 2 rated by their buyers"
+echo "seeded: 3 orders due (rating deadline within 24 hours), 4 not yet due, 3 rated by their buyers (one bad)"
 echo "  $reply"
 # The last seeded order: rated neutral by its buyer, answered in the desktop run below.
 neutral_tid=$(grep -o '"[0-9]*"' <<<"$reply" | tail -n 1 | tr -d '"')
@@ -71,7 +71,8 @@ if [ -n "${DISPLAY:-}" ] && [ -x "$bin/quillmere" ]; then
   "$bin/quillmere" --data-dir "$demo" --platform "$base" || status=$?
 else
   echo "no display: running the headless runner once"
-  "$bin/quillmere-headless" --account "$nick" --data-dir "$demo" --platform "$base" --once || status=$?
+  "$bin/quillmere-headless" --account "$nick" --data-dir "$demo" --platform "$base" --once | tee "$demo/run.out" ||
+    status=${PIPESTATUS[0]}
 fi
 
 ratings=$(curl -fsS "$base/__sandbox/ratings")
@@ -88,6 +89,11 @@ if [ -z "${DISPLAY:-}" ] || [ ! -x "$bin/quillmere" ]; then
     exit 1
   fi
   echo "demo: the 3 due orders were rated, the others are waiting"
+  if ! grep -q "alert: order=.* buyer=rated_judy result=bad" "$demo/run.out"; then
+    echo "demo: the bad rating of rated_judy was not alerted" >&2
+    exit 1
+  fi
+  echo "demo: the bad buyer rating of rated_judy was alerted"
 fi
 
 # Without a display: the desktop program once more under a virtual display,

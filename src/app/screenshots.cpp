@@ -13,6 +13,7 @@
 #include "app/shutdown.h"
 
 #include "app/settings_window.h"
+#include "app/rating_log_window.h"
 #include "app/rating_page_window.h"
 
 namespace qm {
@@ -46,7 +47,8 @@ void ScheduleWindowPictures(MainWindow* mainWindow, const std::string& dir, cons
   auto others = [mainWindow, dir] {
     QTimer::singleShot(200, mainWindow, [mainWindow, dir] { PictureOwnedWindow<SettingsWindow>(mainWindow, dir); });
     QTimer::singleShot(1600, mainWindow, [mainWindow, dir] { PictureOwnedWindow<RatingPageWindow>(mainWindow, dir); });
-    QTimer::singleShot(4300, mainWindow, [] { EndProgram(0); });
+    QTimer::singleShot(4300, mainWindow, [mainWindow, dir] { PictureOwnedWindow<RatingLogWindow>(mainWindow, dir); });
+    QTimer::singleShot(5500, mainWindow, [] { EndProgram(0); });
   };
   QTimer::singleShot(settleMs, mainWindow, [mainWindow, dir, answerTid, others] {
     SaveWindowPicture(mainWindow, dir);

@@ -17,7 +17,7 @@ bool SaveWindowPicture(QWidget* window, const std::string& dir, const QString& n
 // After the main window has settled: its picture; with `answerTid`, that
 // order of the buyer-rated list answered as a double-click would and the
 // window pictured again with its notice ("MainWindow-answer.png"); then the
-// settings and rating-page windows (each opened, pictured and closed), then
+// settings, rating-page and rating-log windows (each opened, pictured and closed), then
 // the end of the program with code 0.
 void ScheduleWindowPictures(MainWindow* mainWindow, const std::string& dir, const std::string& answerTid = {},
                             int settleMs = 1500);

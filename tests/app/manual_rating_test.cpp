@@ -8,6 +8,7 @@
 #include <QHeaderView>
 #include <QInputDialog>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
 #include <QTreeView>
@@ -16,6 +17,8 @@
 
 #include "app/builder.h"
 #include "app/main_window.h"
+#include "app/rating_log_window.h"
+#include "rating/keep_list.h"
 #include "app_test_support.h"
 #include "orders/sync.h"
 #include "rating/comments.h"
@@ -260,6 +263,13 @@ class ManualRatingTest : public QObject {
     QCOMPARE(prompt, QString::fromStdString("‘" + buyer + "’的评语。"));
     QCOMPARE(ReadManualComment(second), std::string("<b>老顾客</b>"));
 
+    // Kept from automatic rating: 到期 says so at once, the deadline on hover.
+    FindMenuItem(w.Menu("表一鼠标右键"), "不自动评价该买家")->trigger();
+    const QModelIndex left = w.UnratedList().Model()->index(rows.Find(second), kColumnTimeLeft);
+    QCOMPARE(left.data().toString(), QString("不自动评价"));
+    QVERIFY(left.data(Qt::ToolTipRole).toString().contains("天"));
+    QVERIFY(Kept().KeepsBuyer(buyer));
+
     // The copy items take the current order's cells.
     FindMenuItem(w.Menu("表一鼠标右键"), "复制旺旺")->trigger();
     QCOMPARE(QGuiApplication::clipboard()->text(), QString::fromStdString(buyer));
@@ -298,6 +308,20 @@ class ManualRatingTest : public QObject {
     QCOMPARE(rows.RowCount(), 8);
     QTest::qWait(100);
     QCOMPARE(closer.opened, 1);
+
+    // The rating log: newest first, filtered by order number, exported as shown.
+    RatingLogWindow log(&w);
+    QCOMPARE(log.Model().rowCount(), 2);
+    QCOMPARE(log.Model().index(0, 1).data().toString(), QString::fromStdString(row2));
+    QCOMPARE(log.Model().index(0, 5).data().toString(), QString("selection"));
+    QCOMPARE(log.Model().index(0, 6).data().toString(), QString("rated"));
+    log.Filter()->setText(QString::fromStdString(row5));
+    QCOMPARE(log.Model().rowCount(), 1);
+    const std::string csv = dir_->File("shown.csv");
+    QVERIFY(log.ExportTo(csv));
+    const std::string shown = ReadFileBytes(csv);
+    QCOMPARE(std::count(shown.begin(), shown.end(), '\n'), std::ptrdiff_t(2));
+    QVERIFY(shown.find(row5) != std::string::npos && shown.find(row2) == std::string::npos);
   }
 };
 

@@ -143,13 +143,20 @@ TEST_F(Runner, ListAndCheckWorkBesideARunningInstanceAndPostNothing) {
   ASSERT_TRUE(LoadAutoComment(nick));
   ASSERT_EQ(RunRunner(Args(true)).exitCode, kExitCommentFile);
 
+  // Kept from automatic rating by a second run beside the first.
+  std::vector<std::string> keep = Args(false);
+  keep.insert(keep.end(), {"--keep-buyer", "未到期"});
+  EXPECT_EQ(RunRunner(keep).exitCode, kExitOk);
+  keep.back() = "a=b";
+  EXPECT_EQ(RunRunner(keep).exitCode, kExitUsage);
+
   std::vector<std::string> list = Args(false);
   list.push_back("--list");
   const Outcome listed = RunRunner(list);
   EXPECT_EQ(listed.exitCode, kExitOk) << listed.output;
   EXPECT_NE(listed.output.find("waiting: order=" + due[0] + " buyer=到期甲 到期=" + FormatTimeLeft(19)), std::string::npos)
       << listed.output;
-  EXPECT_NE(listed.output.find("waiting: order=" + later[0] + " buyer=未到期 到期=" + FormatTimeLeft(259)),
+  EXPECT_NE(listed.output.find("waiting: order=" + later[0] + " buyer=未到期 到期=不自动评价 (" + FormatTimeLeft(259)),
             std::string::npos);
   EXPECT_NE(listed.output.find("buyer-rated: order=" + answered + " buyer=中评买家"), std::string::npos);
   EXPECT_EQ(listed.output.find("waiting: order=" + answered), std::string::npos);
