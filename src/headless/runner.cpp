@@ -1,5 +1,6 @@
 #include "headless/runner.h"
 
+#include "headless/authorize.h"
 
 #include <chrono>
 #include <cstdio>
@@ -26,18 +27,21 @@ namespace qm {
 namespace {
 
 constexpr const char* kUsage =
-    "usage: quillmere-headless --account NICK [--data-dir DIR] [--platform URL] [--once]\n"
+    "usage: quillmere-headless --account NICK [--data-dir DIR] [--platform URL] [--once | --authorize]\n"
     "  --account NICK   the seller account (a section of Config.ini)\n"
     "  --data-dir DIR   the program directory (Config.ini, comment files, database);\n"
     "                   default: the directory of the executable\n"
     "  --platform URL   one base URL for every platform service (the sandbox)\n"
-    "  --once           one first load, one refresh and one pass, then exit\n";
+    "  --once           one first load, one refresh and one pass, then exit\n"
+    "  --authorize      print the authorize address, read the address of the final page\n"
+    "                   (holding \"access_token=\") from standard input, store the key, exit\n";
 
 struct Options {
   std::string account;
   std::string dataDir;
   std::string platform;
   bool once = false;
+  bool authorize = false;
 };
 
 // Parses the command line; nullopt (after a message) when it is not usable.
@@ -55,6 +59,8 @@ std::optional<Options> ParseOptions(int argc, char** argv) {
       continue;
     } else if (arg == "--once") {
       o.once = true;
+    } else if (arg == "--authorize") {
+      o.authorize = true;
     } else if (arg == "--account") {
       ok = value(&o.account);
     } else if (arg == "--data-dir") {
@@ -220,7 +226,8 @@ std::string StartupStopLine(const StartupStep& step, const std::string& nick) {
     case StartupOutcome::CommentTooLong:
       return std::string("message: ") + kCommentTooLongTitle + ": " + step.reason;
     case StartupOutcome::NoSessionKey:
-      return "start: no stored SessionKey for " + nick + "; authorise once with the desktop program";
+      return "start: no stored SessionKey for " + nick + "; run quillmere-headless --account " + nick +
+             " --authorize (or log in with the desktop program)";
     case StartupOutcome::SessionRefused: return "start: the platform did not confirm the session of " + nick;
     case StartupOutcome::DatabaseUnusable: return "start: the order database cannot be used: " + step.reason;
   }
@@ -261,6 +268,15 @@ int RunHeadless(int argc, char** argv) {
   EventLoop loop;
   SetEventPump(&loop);
   StartSignalWatch(&loop);
+
+  if (options->authorize) {
+    const StartupStep step = OpenAccount(options->account);
+    const int code = step.Ready() ? RunAuthorize(0, PrintLine) : ExitCodeFor(step.outcome);
+    if (!step.Ready()) PrintLine(StartupStopLine(step, options->account));
+    StopSignalWatch();
+    SetEventPump(nullptr);
+    return code;
+  }
 
   // The run's objects, released in reverse at the end.
   OrderBook book;
