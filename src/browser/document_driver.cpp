@@ -623,8 +623,10 @@ bool DocumentDriver::RunScript(const std::string& script, const std::string& kin
 std::string DocumentDriver::EvalScript(const std::string& expression) {
   ScriptWindow() = document_.ReadObject("ParentWindow");
   const ComObject body = document_.ReadObject("body");
+  // Inside the body: markup put before it is parsed as a body of its own,
+  // which would stand in for the page's body from then on.
   body.CallMethodVariant("insertAdjacentHTML",
-                         {"beforeBegin", "<textarea id=resultjs style='display:none;' ></textarea>"});
+                         {"afterBegin", "<textarea id=resultjs style='display:none;' ></textarea>"});
   ScriptWindow().CallMethodVariant("execScript", {"document.all.resultjs.innerText=" + expression});
   const ComObject area = document_.ReadObject("all").CallMethodObject("namedItem", {"resultjs"});
   const std::string result = area.ReadText("value");
