@@ -57,14 +57,17 @@ class StartupObserver : public QObject {
           if (auto* login = Control<QPushButton>(dialog, "超级按钮2")) login->click();
         }
       });
-    } else if (event->type() == QEvent::Show && !line_.screenshotDir.empty() && watched->isWidgetType() &&
-               watched->objectName() == "AuthWindow" && static_cast<QWidget*>(watched)->isWindow()) {
+    } else if (event->type() == QEvent::Show && watched->isWidgetType() && watched->objectName() == "AuthWindow" &&
+               static_cast<QWidget*>(watched)->isWindow()) {
+      if (marks_) Mark("login-window-shown");
       // The login window's picture once its page has loaded; then its "×".
       auto* auth = static_cast<QWidget*>(watched);
-      QTimer::singleShot(3000, auth, [this, auth] {
-        SaveWindowPicture(auth, line_.screenshotDir);
-        if (auto* close = Control<QPushButton>(auth, "超级按钮1")) close->click();
-      });
+      if (!line_.screenshotDir.empty()) {
+        QTimer::singleShot(3000, auth, [this, auth] {
+          SaveWindowPicture(auth, line_.screenshotDir);
+          if (auto* close = Control<QPushButton>(auth, "超级按钮1")) close->click();
+        });
+      }
     } else if (event->type() == QEvent::Show && marks_ && watched->isWidgetType()) {
       auto* w = static_cast<QWidget*>(watched);
       if (w->isWindow() && (qobject_cast<QMessageBox*>(w) != nullptr || w->objectName() == "MainWindow")) {
