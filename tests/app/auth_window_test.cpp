@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QInputMethodEvent>
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QPushButton>
@@ -185,7 +186,22 @@ class AuthWindowTest : public QObject {
                   hands.Focused() == "TPL_username_1";
          }},
         {"typing", [&] {
-           hands.LogIn(seller["nick"], seller["password"]);
+           // Into the field the program put the cursor in, key by key.
+           QWidget* keys = hands.view->focusProxy();
+           // Chinese arrives through the input method, as it does from a real keyboard.
+           QInputMethodEvent composed;
+           composed.setCommitString(QString::fromStdString(seller["nick"]));
+           QApplication::sendEvent(keys, &composed);
+           QTest::keyClick(keys, Qt::Key_Tab);
+           QTest::keyClicks(keys, QString::fromStdString(seller["password"]));
+           return true;
+         }},
+        {"what was typed", [&] {
+           std::string name, password;
+           hands.driver.GetInputValue("id=TPL_username_1", &name);
+           hands.driver.GetInputValue("id=TPL_password_1", &password);
+           if (name != seller["nick"] || password != seller["password"]) return false;
+           QTest::keyClick(hands.view->focusProxy(), Qt::Key_Return);
            return true;
          }},
     });
