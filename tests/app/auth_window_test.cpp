@@ -92,6 +92,11 @@ struct Hands {
     }
     return driver.Attach(bridge->BrowserObject()) && driver.GetDocument().ReadText("readyState") == "complete";
   }
+  // The page has loaded and holds the element (not the blank page before it).
+  bool Shows(const std::string& selector, const std::string& tag) {
+    ComObject element;
+    return Reach() && driver.FindElement(selector, &element, tag, false, 0, true);
+  }
   QString Url() const { return view ? view->url().toString() : QString(); }
   bool FormShown() {
     ComObject form;
@@ -174,7 +179,7 @@ class AuthWindowTest : public QObject {
     QElapsedTimer consentShown;
     User user({
         {"the login page", [&] {
-           if (!hands.Reach()) return false;
+           if (!hands.Shows("id=TPL_username_1", "input")) return false;
            // The consent page's address arriving starts the clock.
            QObject::connect(hands.page, &QWebEnginePage::urlChanged, hands.page, [&](const QUrl& url) {
              if (url.toString().contains("&timestamp=") && !consentShown.isValid()) consentShown.start();
@@ -250,7 +255,7 @@ class AuthWindowTest : public QObject {
     bool leftAlone = false, consentWaited = false;
     User user({
         {"the login page", [&] {
-           if (!hands.Reach()) return false;
+           if (!hands.Shows("id=TPL_username_1", "input")) return false;
            since.start();
            return true;
          }},
@@ -265,7 +270,7 @@ class AuthWindowTest : public QObject {
            return true;
          }},
         {"the consent page", [&] {
-           if (!hands.Url().contains("&timestamp=") || !hands.Reach()) return false;
+           if (!hands.Url().contains("&timestamp=") || !hands.Shows("class=sh", "button")) return false;
            since.start();
            return true;
          }},
