@@ -54,10 +54,15 @@ class Tickets {
   std::unordered_map<std::string, Entry> tickets_;
 };
 
+// The login window shows its browser through a viewport from 104 pixels right
+// and 250 down; the platform's pages keep their box inside it.
+constexpr const char* kOAuthBox =
+    "<div class=\"box\" style=\"position:absolute;left:116px;top:262px;width:352px;margin:0;padding:14px 24px\">";
+
 std::string LoginPage(const std::string& clientId, const std::string& userName, const std::string& error) {
   const std::string id = XmlEscape(clientId);
   std::string b;
-  b += "<div class=\"box\">\n<h2>登录淘宝，授权应用</h2>\n";
+  b += std::string(kOAuthBox) + "\n<h2>登录淘宝，授权应用</h2>\n";
   if (!error.empty()) b += "<div class=\"error\" id=\"J_Message\">" + XmlEscape(error) + "</div>\n";
   // The quick login (scan a code with the phone) comes first; the link
   // below it switches to the password form. Clicking it again keeps the form.
@@ -87,7 +92,7 @@ std::string LoginPage(const std::string& clientId, const std::string& userName, 
 }
 
 std::string ConsentPage(const Seller& seller, const std::string& clientId, const std::string& ticket) {
-  std::string b = "<div class=\"box\">\n<h2>授权确认</h2>\n<p>应用（client_id " + XmlEscape(clientId) +
+  std::string b = std::string(kOAuthBox) + "\n<h2>授权确认</h2>\n<p>应用（client_id " + XmlEscape(clientId) +
                   "）申请使用您的账号 <b>" + XmlEscape(seller.nick) +
                   "</b>：</p><ul><li>读取您的基本信息</li><li>读取您已卖出的交易</li><li>读取和发布交易评价</li></ul>\n"
                   "<form id=\"J_AuthForm\" method=\"post\" action=\"/authorize/consent\">\n"

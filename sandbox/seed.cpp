@@ -1,6 +1,7 @@
-// The seeded marketplace: two sellers, a pool of buyers whose nicks include
-// every kind of awkward text, and trades that ended over the last twenty
-// days. Everything is drawn from one SplitMix64 stream, so a seed always
+// The seeded marketplace: two sellers with trades and two without (their
+// application keys are of unusual length), a pool of buyers whose nicks
+// include every kind of awkward text, and trades that ended over the last
+// twenty days. Everything is drawn from SplitMix64 streams, so a seed always
 // gives the same marketplace (the times are relative to the moment of
 // seeding).
 #include <algorithm>
@@ -85,6 +86,42 @@ void Market::SeedLocked(unsigned seed, int tradeCount, std::time_t now, bool kee
     s.password = "sandbox-" + digits(4);
     s.session = "6100" + hex(36) + s.userId;
     sellers_.push_back(std::move(s));
+  }
+  // Two more sellers whose application keys are one character shorter and
+  // one longer than the platform's eight: the login pages of such keys are
+  // left to the user. They are drawn from a stream of their own, so that a
+  // seed gives the same trades as before they were added.
+  {
+    std::uint64_t state = 0xA11CEull * 1000003ull + seed;
+    auto draw = [&state] {
+      std::uint64_t z = (state += 0x9E3779B97F4A7C15ull);
+      z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+      z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+      return z ^ (z >> 31);
+    };
+    auto drawDigits = [&draw](int n) {
+      std::string t;
+      for (int i = 0; i < n; ++i) t += static_cast<char>('0' + draw() % 10);
+      return t;
+    };
+    static const char* kHex = "0123456789abcdef";
+    auto drawHex = [&draw](int n) {
+      std::string t;
+      for (int i = 0; i < n; ++i) t += kHex[draw() % 16];
+      return t;
+    };
+    const std::pair<const char*, int> kShortAndLong[] = {{"七位键小店", 7}, {"九位键商行", 9}};
+    for (const auto& [nick, keyLength] : kShortAndLong) {
+      Seller s;
+      s.nick = nick;
+      s.userId = std::to_string(1 + draw() % 9) + drawDigits(9);
+      s.avatarPath = "/avatar/" + s.userId + ".svg";
+      s.appKey = "3" + drawDigits(keyLength - 1);
+      s.appSecret = drawHex(32);
+      s.password = "sandbox-" + drawDigits(4);
+      s.session = "6100" + drawHex(36) + s.userId;
+      sellers_.push_back(std::move(s));
+    }
   }
   // A reset keeps the credentials that clients hold.
   if (keepSellers && kept.size() == sellers_.size()) sellers_ = std::move(kept);

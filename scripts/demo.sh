@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # The demo: starts the sandbox marketplace with orders already due, orders not
-# yet due and orders the buyer has rated, writes its demo seller into a demo
-# data directory and runs Quillmere against it: the desktop program when a
-# display is present, otherwise the headless runner once. Ends the sandbox
-# afterwards.
+# yet due and orders the buyer has rated, writes its demo seller (without a
+# session key) into a demo data directory and runs Quillmere against it: the
+# desktop program, starting with its login window, when a display is present;
+# otherwise the headless login (--authorize) and the headless runner once.
+# Ends the sandbox afterwards.
 #
 #   bash scripts/demo.sh [BIN_DIR]      (make demo: BIN_DIR = build/bin)
 #
@@ -65,11 +66,29 @@ echo "  $reply"
 # The last seeded order: rated neutral by its buyer, answered in the desktop run below.
 neutral_tid=$(grep -o '"[0-9]*"' <<<"$reply" | tail -n 1 | tr -d '"')
 
+password=$(sed -n 's/^login password: //p' "$sandbox_out" | head -n 1)
+app_key=$(sed -n 's/^app key: //p' "$sandbox_out" | head -n 1)
+# The demo starts without a stored session key, so that the login is part of it.
+sed -i '/^SessionKey=/d' "$demo/Config.ini"
+
 status=0
 if [ -n "${DISPLAY:-}" ] && [ -x "$bin/quillmere" ]; then
-  echo "display $DISPLAY present: starting the desktop program (choose '$nick', close it from the tray menu)"
+  echo "display $DISPLAY present: starting the desktop program without a stored session key"
+  echo "  choose '$nick'; the login window prepares the form: log in as '$nick' with the password '$password'"
+  echo "  the consent is given by itself a second later; close the program from the tray menu"
   "$bin/quillmere" --data-dir "$demo" --platform "$base" || status=$?
 else
+  # The login for a machine without a display: the browser's part is played by
+  # curl (log in, allow), the address of the final page is pasted into --authorize.
+  echo "no display: the headless login (--authorize), the browser played by curl"
+  consent=$(curl -fsS -o /dev/null -w '%{redirect_url}' --data-urlencode "response_type=token" \
+    --data-urlencode "client_id=$app_key" --data-urlencode "TPL_username=$nick" \
+    --data-urlencode "TPL_password=$password" "$base/authorize/login")
+  ticket=${consent##*ticket=}
+  final=$(curl -fsS -o /dev/null -w '%{redirect_url}' --data-urlencode "client_id=$app_key" \
+    --data-urlencode "ticket=$ticket" --data-urlencode "agree=1" "$base/authorize/consent")
+  echo "$final" | "$bin/quillmere-headless" --account "$nick" --data-dir "$demo" --platform "$base" --authorize \
+    || { echo "demo: --authorize failed" >&2; exit 1; }
   echo "no display: running the headless runner once"
   "$bin/quillmere-headless" --account "$nick" --data-dir "$demo" --platform "$base" --once | tee "$demo/run.out" ||
     status=${PIPESTATUS[0]}

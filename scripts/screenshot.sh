@@ -2,7 +2,8 @@
 # Pictures of the desktop program: starts the sandbox marketplace, writes its
 # demo seller into a fresh data directory, runs Quillmere against it on the
 # offscreen platform with --screenshot-dir, and copies the main window's
-# picture to docs/main-window.png. Usage: scripts/screenshot.sh [BIN_DIR] [OUT_DIR]
+# picture to docs/main-window.png; a second run without the session key gives
+# the login window's, docs/login-window.png. Usage: scripts/screenshot.sh [BIN_DIR] [OUT_DIR]
 set -euo pipefail
 bin=${1:-build/bin}
 out=${2:-docs}
@@ -34,9 +35,15 @@ export QTWEBENGINE_DISABLE_SANDBOX=1
 export QTWEBENGINE_CHROMIUM_FLAGS="--disable-gpu --no-sandbox"
 timeout 60 "$bin/quillmere" --data-dir "$data" --platform "$url" --account "$nick" --screenshot-dir "$data/shots"
 
+# Once more without the session key: the login window, pictured once its
+# form is prepared, then closed (which ends the program).
+sed -i '/^SessionKey=/d' "$data/Config.ini"
+timeout 60 "$bin/quillmere" --data-dir "$data" --platform "$url" --account "$nick" --screenshot-dir "$data/shots"
+
 mkdir -p "$root/$out"
 cp "$data/shots/MainWindow.png" "$root/$out/main-window.png"
+cp "$data/shots/AuthWindow.png" "$root/$out/login-window.png"
 for f in "$data"/shots/*.png; do
   echo "screenshot: $(basename "$f")"
 done
-echo "screenshot: saved $out/main-window.png"
+echo "screenshot: saved $out/main-window.png and $out/login-window.png"

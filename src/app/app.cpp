@@ -22,6 +22,7 @@
 #include "app/qt_ports.h"
 #include "app/screenshots.h"
 #include "app/shutdown.h"
+#include "browser/document_driver.h"
 #include "headless/runner.h"
 #include "rating/startup.h"
 #include "settings/app_session.h"
@@ -57,6 +58,17 @@ class StartupObserver : public QObject {
           if (auto* login = Control<QPushButton>(dialog, "超级按钮2")) login->click();
         }
       });
+    } else if (event->type() == QEvent::Show && watched->isWidgetType() && watched->objectName() == "AuthWindow" &&
+               static_cast<QWidget*>(watched)->isWindow()) {
+      if (marks_) Mark("login-window-shown");
+      // The login window's picture once its page has loaded; then its "×".
+      auto* auth = static_cast<QWidget*>(watched);
+      if (!line_.screenshotDir.empty()) {
+        QTimer::singleShot(3000, auth, [this, auth] {
+          SaveWindowPicture(auth, line_.screenshotDir);
+          if (auto* close = Control<QPushButton>(auth, "超级按钮1")) close->click();
+        });
+      }
     } else if (event->type() == QEvent::Show && marks_ && watched->isWidgetType()) {
       auto* w = static_cast<QWidget*>(watched);
       if (w->isWindow() && (qobject_cast<QMessageBox*>(w) != nullptr || w->objectName() == "MainWindow")) {
@@ -214,11 +226,18 @@ int RunApp(int argc, char** argv) {
   StartupObserver observer(line, clock);
   app.installEventFilter(&observer);
 
+  // The run's page driver, used by the login window.
+  DocumentDriver driver;
+  SetDocumentDriver(&driver);
   MainWindow window;
-  if (!window.RunStartup()) return 0;
+  if (!window.RunStartup()) {
+    SetDocumentDriver(nullptr);
+    return 0;
+  }
   window.show();
   if (!line.screenshotDir.empty()) ScheduleWindowPictures(&window, line.screenshotDir, line.screenshotAnswer);
   const int code = app.exec();
+  SetDocumentDriver(nullptr);
   SetEventPump(nullptr);
   return code;
 }

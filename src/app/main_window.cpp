@@ -13,6 +13,7 @@
 #include <QWebEngineProfile>
 
 #include "app/account_dialog.h"
+#include "app/auth_window.h"
 #include "app/builder.h"
 #include "app/icons.h"
 #include "app/shutdown.h"
@@ -137,31 +138,33 @@ bool MainWindow::RunStartup() {
   }
   title_->setText(Q("Quillmere 淘宝自动评价 — " + s.sellerNick));
 
-  status_->setText("正在确认Session授权…");
-  const StartupStep step = ConfirmAccount();
-  switch (step.outcome) {
-    case StartupOutcome::Ready:
-      ShowTray();
-      StartFirstLoadWhenReady();
-      return true;
-    case StartupOutcome::NoCredentials:
-      prompts_.Information(kEmptyKeyTitle, kEmptyKeyText);
-      break;
-    case StartupOutcome::CommentTooLong:
-      prompts_.Information(kCommentTooLongTitle, step.reason + "\n程序将退出。");
-      break;
-    case StartupOutcome::NoSessionKey:
-      prompts_.Information(kNoSessionTitle, "卖家帐号‘" + s.sellerNick +
-                                                "’没有已保存的Session授权（SessionKey），请先授权后再启动。程序将退出。");
-      break;
-    case StartupOutcome::SessionRefused:
-      prompts_.Information(kSessionFailedTitle, "卖家帐号‘" + s.sellerNick +
-                                                    "’的Session授权未能通过淘宝的确认（已过期或网络不通）。程序将退出。");
-      break;
-    case StartupOutcome::DatabaseUnusable:
-    default:
-      prompts_.Information(kDatabaseFailedTitle, step.reason + "\n程序将退出。");
-      break;
+  // No stored key, or one the platform refuses: the login window gets a new
+  // one (its "×" ends the program) and the session is confirmed again.
+  for (;;) {
+    status_->setText("正在确认Session授权…");
+    const StartupStep step = ConfirmAccount();
+    switch (step.outcome) {
+      case StartupOutcome::Ready:
+        ShowTray();
+        StartFirstLoadWhenReady();
+        return true;
+      case StartupOutcome::NoSessionKey:
+      case StartupOutcome::SessionRefused:
+        status_->setText("请登录淘宝并授权");
+        if (!RunAuthWindow(this)) return false;
+        continue;
+      case StartupOutcome::NoCredentials:
+        prompts_.Information(kEmptyKeyTitle, kEmptyKeyText);
+        break;
+      case StartupOutcome::CommentTooLong:
+        prompts_.Information(kCommentTooLongTitle, step.reason + "\n程序将退出。");
+        break;
+      case StartupOutcome::DatabaseUnusable:
+      default:
+        prompts_.Information(kDatabaseFailedTitle, step.reason + "\n程序将退出。");
+        break;
+    }
+    break;
   }
   EndProgram(0);
   return false;

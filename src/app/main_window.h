@@ -16,8 +16,6 @@ class QMenu;
 namespace qm {
 
 inline constexpr const char* kExitTitle = "退出评价软件";
-inline constexpr const char* kNoSessionTitle = "没有Session授权";
-inline constexpr const char* kSessionFailedTitle = "Session授权失败";
 inline constexpr const char* kDatabaseFailedTitle = "订单数据库无法使用";
 
 class MainWindow : public QWidget {
@@ -28,7 +26,8 @@ class MainWindow : public QWidget {
 
   // The start-up sequence: the account choice, then the rest of the core's
   // start-up (key and secret, session key, seller check, order database) with
-  // a box for each refusal, then the tray icon and the first load. False
+  // a box for each refusal, the login window while there is no session key
+  // the platform confirms, then the tray icon and the first load. False
   // when the program was ended on the way (EndProgram has been called).
   bool RunStartup();
 

@@ -1,5 +1,6 @@
 #include "headless/runner.h"
 
+#include "headless/authorize.h"
 
 #include <chrono>
 #include <cstdio>
@@ -29,7 +30,7 @@ namespace {
 
 constexpr const char* kUsage =
     "usage: quillmere-headless --account NICK [--data-dir DIR] [--platform URL]\n"
-    "                          [--once | --list | --check TID | --export-log FILE |\n"
+    "                          [--once | --authorize | --list | --check TID | --export-log FILE |\n"
     "                           --keep TID | --release TID | --keep-buyer NICK | --release-buyer NICK]\n"
     "       quillmere-headless --version\n"
     "  --account NICK   the seller account (a section of Config.ini)\n"
@@ -40,6 +41,8 @@ constexpr const char* kUsage =
     "                   ~/.local/share/quillmere, made when missing\n"
     "  --platform URL   one base URL for every platform service (the sandbox)\n"
     "  --once           one first load, one refresh and one pass, then exit\n"
+    "  --authorize      print the authorize address, read the address of the final page\n"
+    "                   (holding \"access_token=\") from standard input, store the key, exit\n"
     "  --list           print both lists (loaded into memory) and exit; beside a\n"
     "                   running instance too: no lock, no database written, nothing posted\n"
     "  --check TID      print the buyer's rating of one order (result|:|comment) and exit\n"
@@ -59,6 +62,7 @@ struct Options {
   std::optional<KeepEdit> keepEdit;
   bool help = false;
   bool version = false;
+  bool authorize = false;
 };
 
 // Parses the command line; nullopt (after a message) when it is not usable.
@@ -88,6 +92,8 @@ std::optional<Options> ParseOptions(int argc, char** argv) {
       edit.buyer = arg.find("buyer") != std::string::npos;
       ok = value(&edit.name) && !edit.name.empty();
       o.keepEdit = edit;
+    } else if (arg == "--authorize") {
+      o.authorize = true;
     } else if (arg == "--account") {
       ok = value(&o.account);
     } else if (arg == "--data-dir") {
@@ -205,7 +211,8 @@ std::string StartupStopLine(const StartupStep& step, const std::string& nick) {
     case StartupOutcome::CommentTooLong:
       return std::string("message: ") + kCommentTooLongTitle + ": " + step.reason;
     case StartupOutcome::NoSessionKey:
-      return "start: no stored SessionKey for " + nick + "; authorise once with the desktop program";
+      return "start: no stored SessionKey for " + nick + "; run quillmere-headless --account " + nick +
+             " --authorize (or log in with the desktop program)";
     case StartupOutcome::SessionRefused: return "start: the platform did not confirm the session of " + nick;
     case StartupOutcome::DatabaseUnusable: return "start: the order database cannot be used: " + step.reason;
   }
@@ -280,6 +287,14 @@ int RunHeadless(int argc, char** argv) {
     StopSignalWatch();
     SetEventPump(nullptr);
     std::fflush(stdout);
+    return code;
+  }
+  if (options->authorize) {
+    const StartupStep step = OpenAccount(options->account);
+    const int code = step.Ready() ? RunAuthorize(0, PrintLine) : ExitCodeFor(step.outcome);
+    if (!step.Ready()) PrintLine(StartupStopLine(step, options->account));
+    StopSignalWatch();
+    SetEventPump(nullptr);
     return code;
   }
 

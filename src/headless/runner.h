@@ -3,13 +3,14 @@
 // both come here with their whole command line:
 //
 //   quillmere-headless --account NICK [--data-dir DIR] [--platform URL] [--once]
+//   quillmere-headless --account NICK [--data-dir DIR] [--platform URL] --authorize
 //
 // It runs the desktop's start-up without windows (the seller's key, secret and
 // stored "SessionKey" from Config.ini, the standing comment, the seller check,
 // the order database), then the same first load, timers and passes on an
 // in-memory event loop, printing one line per event on standard output, until
 // SIGINT or SIGTERM. With --once it does one first load (with its refresh and
-// pass) and exits.
+// pass) and exits. --authorize obtains the session key instead (authorize.h).
 //
 // Exit codes, the one table of the whole project (also in README.md):
 //   0  finished: --once done, or stopped by SIGINT/SIGTERM

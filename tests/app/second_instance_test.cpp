@@ -1,7 +1,7 @@
 // Two runs of the program: a second run for a seller that is already running
 // ends silently with code 0 at the account choice, while a run for another
-// seller goes on. The running ones wait on their "no session key" message,
-// holding their comment files, until the test ends them.
+// seller goes on. The running ones wait in their login window (no session
+// key), holding their comment files, until the test ends them.
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QtTest>
@@ -68,8 +68,8 @@ class SecondInstanceTest : public QObject {
     QByteArray outFirst, outSecond, outOther;
 
     QProcess* first = StartProgram(dir, "卖家甲", this);
-    // Past the account choice: its message box is up and it holds 卖家甲's file.
-    QVERIFY2(WaitForMark(first, "message-box", &outFirst), outFirst.constData());
+    // Past the account choice: its login window is up and it holds 卖家甲's file.
+    QVERIFY2(WaitForMark(first, "login-window-shown", &outFirst), outFirst.constData());
     QCOMPARE(ReadFileBytes(dir.File("卖家甲的自动评价内容.txt")).size(), size_t(14));
 
     QProcess* second = StartProgram(dir, "卖家甲", this);
@@ -78,11 +78,12 @@ class SecondInstanceTest : public QObject {
     QCOMPARE(second->exitStatus(), QProcess::NormalExit);
     QCOMPARE(second->exitCode(), 0);
     QVERIFY(outSecond.contains("account-dialog-shown"));
-    QVERIFY2(!outSecond.contains("message-box"), outSecond.constData());  // silently
+    QVERIFY2(!outSecond.contains("message-box") && !outSecond.contains("login-window-shown"),
+             outSecond.constData());  // silently
     QVERIFY(!outSecond.contains("main-window-shown"));
 
     QProcess* other = StartProgram(dir, "卖家乙", this);
-    QVERIFY2(WaitForMark(other, "message-box", &outOther), outOther.constData());
+    QVERIFY2(WaitForMark(other, "login-window-shown", &outOther), outOther.constData());
     QCOMPARE(other->state(), QProcess::Running);
     QCOMPARE(first->state(), QProcess::Running);
     QCOMPARE(ReadFileBytes(dir.File("卖家乙的自动评价内容.txt")).size(), size_t(14));
@@ -95,22 +96,22 @@ class SecondInstanceTest : public QObject {
     ProgramDir dir("[卖家丙]\r\nappkey=k\r\nAppSecret=s\r\n");
     QByteArray out1, out2;
     QProcess* first = StartProgram(dir, "卖家丙", this);
-    QVERIFY(WaitForMark(first, "message-box", &out1));
+    QVERIFY(WaitForMark(first, "login-window-shown", &out1));
     Stop(first);
     // The lock went with the process.
     QProcess* again = StartProgram(dir, "卖家丙", this);
-    QVERIFY2(WaitForMark(again, "message-box", &out2), out2.constData());
+    QVERIFY2(WaitForMark(again, "login-window-shown", &out2), out2.constData());
     Stop(again);
   }
 
   // SIGTERM or SIGINT end the program within a second with code 0, here from
-  // inside the nested loop of its message box.
+  // inside the nested loop of its login window.
   void stopSignalsEndTheProgramAtOnce() {
     ProgramDir dir("[卖家丁]\r\nappkey=k\r\nAppSecret=s\r\n");
     for (int sig : {SIGTERM, SIGINT}) {
       QByteArray out;
       QProcess* p = StartProgram(dir, "卖家丁", this);
-      QVERIFY2(WaitForMark(p, "message-box", &out), out.constData());
+      QVERIFY2(WaitForMark(p, "login-window-shown", &out), out.constData());
       QElapsedTimer t;
       t.start();
       ::kill(static_cast<pid_t>(p->processId()), sig);

@@ -86,7 +86,9 @@ TEST(SandboxOAuth, WrongPasswordsUnknownClientsAndOtherSellersGetErrorPages) {
 
   // The other seller, with the right password, cannot grant the demo seller's application.
   auto sellers = nlohmann::json::parse(sandbox.AdminGet("sellers"));
-  ASSERT_EQ(sellers.size(), 2u);
+  ASSERT_EQ(sellers.size(), 4u);
+  EXPECT_EQ(sellers[2]["app_key"].get<std::string>().size(), 7u);
+  EXPECT_EQ(sellers[3]["app_key"].get<std::string>().size(), 9u);
   const std::string nick2 = sellers[1]["nick"], password2 = sellers[1]["password"];
   HttpResult foreign = HttpPost(sandbox, "/authorize/login",
                                 "response_type=token&client_id=" + s.appKey + "&TPL_username=" + UrlEncode(nick2) +

@@ -1,0 +1,157 @@
+#include "app/auth_window.h"
+
+#include <QLabel>
+#include <QPointer>
+#include <QPushButton>
+#include <QTimer>
+#include <QWebEnginePage>
+#include <QWebEngineView>
+
+#include "app/builder.h"
+#include "app/qt_ports.h"
+#include "app/shutdown.h"
+#include "browser/document_driver.h"
+#include "browser/webengine/page_bridge.h"
+#include "platform/authorize.h"
+#include "settings/app_session.h"
+#include "settings/config.h"
+#include "util/delay.h"
+#include "util/event_pump.h"
+
+namespace qm {
+namespace {
+
+inline constexpr const char* kKeyNotStoredTitle = "Session授权无法保存";
+
+// The login page: every navigation asks the window first.
+class AuthPage : public QWebEnginePage {
+ public:
+  AuthPage(AuthWindow* window, QObject* parent) : QWebEnginePage(parent), window_(window) {}
+
+ protected:
+  bool acceptNavigationRequest(const QUrl& url, NavigationType type, bool isMainFrame) override {
+    if (window_ && window_->on_before_navigate()) return false;
+    return QWebEnginePage::acceptNavigationRequest(url, type, isMainFrame);
+  }
+
+ private:
+  QPointer<AuthWindow> window_;
+};
+
+}  // namespace
+
+AuthWindow::AuthWindow(QWidget* owner, DocumentDriver& driver) : QDialog(owner), driver_(driver) {
+  BuildWindow(this, AuthWindowLayout());
+  setModal(true);
+  browser_ = Control<QWebEngineView>(this, "超文本浏览框1");
+  consentTimer_ = FindTimer(this, "时钟2");
+  nickLabel_ = Control<QLabel>(this, "标签1");
+  closeButton_ = Control<QPushButton>(this, "超级按钮1");
+  nickLabel_->setTextFormat(Qt::PlainText);
+  closeButton_->setAutoDefault(false);
+  closeButton_->setDefault(false);
+
+  auto* page = new AuthPage(this, browser_);
+  browser_->setPage(page);
+  bridge_ = new PageBridge(page);
+  browserObject_ = bridge_->BrowserObject();
+
+  // Queued, so that each step runs from the event loop and not inside the
+  // browser's own notification.
+  connect(page, &QWebEnginePage::loadFinished, this, [this](bool) { on_document_loaded(); }, Qt::QueuedConnection);
+  connect(page, &QWebEnginePage::urlChanged, this, [this](const QUrl&) { on_navigate_complete(); },
+          Qt::QueuedConnection);
+  connect(consentTimer_, &QTimer::timeout, this, &AuthWindow::on_consent_timer);
+  connect(closeButton_, &QPushButton::clicked, this, [this] {
+    EndProgram(0);
+    reject();
+  });
+
+  start_authorization();
+}
+
+AuthWindow::~AuthWindow() {
+  // The driver must not keep reaching into a page that is going.
+  if (driver_.Browser().SameObject(browserObject_)) driver_.Attach(ComObject());
+}
+
+std::string AuthWindow::Address() const { return S(browser_->url().toString(QUrl::FullyEncoded)); }
+
+void AuthWindow::start_authorization() {
+  AppSession& s = Session();
+  nickLabel_->setText(Q(s.sellerNick));
+  s.AppKey = ReadAppKey(s.sellerNick);
+  s.AppSecret = ReadAppSecret(s.sellerNick);
+  PumpEvents();
+  browser_->setUrl(QUrl(Q(AuthorizeAddress(s.AppKey))));
+}
+
+void AuthWindow::on_document_loaded() {
+  if (stored_ || !IsEightCharacterLoginPage(Address())) return;
+  driver_.Attach(browserObject_);
+  ComObject element;
+  if (!driver_.FindElement("id=J_Quick2Static", &element, "A")) return;
+  driver_.Click(element);
+  PumpEvents();
+  const QPointer<AuthWindow> self(this);
+  DelayWithEvents(1000);
+  if (!self || !isVisible() || stored_) return;
+  // Unticked: the safe-login control is a plug-in of the old browser.
+  driver_.SetCheckedAll("id=J_SafeLoginCheck", false);
+  PumpEvents();
+  if (driver_.FindElement("id=J_Quick2Static", &element, "A")) driver_.Click(element);
+  PumpEvents();
+  if (driver_.FindElement("id=TPL_username_1", &element, "input")) {
+    driver_.Click(element);
+    // A scripted click does not move the keyboard focus; the user types next.
+    driver_.Focus(element);
+    browser_->setFocus(Qt::OtherFocusReason);
+  }
+}
+
+bool AuthWindow::on_before_navigate() {
+  if (Address().rfind(TokenPagePrefix(), 0) != 0) return false;
+  browser_->stop();
+  return true;
+}
+
+void AuthWindow::on_navigate_complete() {
+  if (stored_) return;
+  PumpEvents();
+  AppSession& s = Session();
+  const std::string address = Address();
+  s.SessionKey = TokenFromAddress(address);
+  if (IsConsentPage(address, s.AppKey)) {
+    PumpEvents();
+    consentTimer_->start(1000);
+    return;
+  }
+  if (s.SessionKey.empty()) return;
+  browser_->stop();
+  stored_ = true;
+  if (!WriteSessionKey(s.sellerNick, s.SessionKey)) {
+    QtPrompts().Information(kKeyNotStoredTitle, "Session授权无法写入“" + ConfigPath() + "”。程序将退出。");
+    s.SessionKey.clear();
+    EndProgram(0);
+    reject();
+    return;
+  }
+  PumpEvents();
+  accept();
+}
+
+void AuthWindow::on_consent_timer() {
+  consentTimer_->stop();
+  if (!driver_.Browser().SameObject(browserObject_)) driver_.Attach(browserObject_);
+  ComObject button;
+  if (driver_.FindElement("class=sh", &button, "BUTTON")) driver_.Click(button);
+}
+
+bool RunAuthWindow(QWidget* owner) {
+  DocumentDriver own;
+  DocumentDriver* driver = CurrentDocumentDriver();
+  AuthWindow window(owner, driver != nullptr ? *driver : own);
+  return window.exec() == QDialog::Accepted && window.KeyStored();
+}
+
+}  // namespace qm

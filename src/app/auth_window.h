@@ -1,0 +1,61 @@
+#pragma once
+// The login window "淘宝评价登录": the platform's OAuth page in an embedded
+// browser, prepared by the program (the password form shown, the safe-login
+// box unticked, the user-name field focused), the consent given after a
+// second, and the session key taken from the final page's address, written
+// to Config.ini, and the window closed. Its "×" ends the program.
+#include <QDialog>
+#include <string>
+
+#include "util/com_object.h"
+
+class QLabel;
+class QPushButton;
+class QTimer;
+class QWebEngineView;
+
+namespace qm {
+
+class DocumentDriver;
+class PageBridge;
+
+class AuthWindow : public QDialog {
+  Q_OBJECT
+ public:
+  // Builds the window and starts the authorization; `driver` is the run's
+  // document driver, attached to this window's page when the login page loads.
+  AuthWindow(QWidget* owner, DocumentDriver& driver);
+  ~AuthWindow() override;
+
+  // The steps of the login, each run by its event of the browser or timer.
+  void start_authorization();
+  void on_document_loaded();
+  // True when the navigation is to be stopped (the token page stays put).
+  bool on_before_navigate();
+  void on_navigate_complete();
+  void on_consent_timer();
+
+  QWebEngineView* Browser() const { return browser_; }
+  QTimer* ConsentTimer() const { return consentTimer_; }
+  // True once a key has been taken and written to Config.ini.
+  bool KeyStored() const { return stored_; }
+
+ private:
+  std::string Address() const;
+
+  QWebEngineView* browser_ = nullptr;  // 超文本浏览框1
+  QTimer* consentTimer_ = nullptr;     // 时钟2
+  QLabel* nickLabel_ = nullptr;        // 标签1
+  QPushButton* closeButton_ = nullptr; // 超级按钮1
+  PageBridge* bridge_ = nullptr;
+  ComObject browserObject_;
+  DocumentDriver& driver_;
+  bool stored_ = false;
+};
+
+// Shows a fresh login window modally, owned by `owner`, with the run's
+// document driver (one of its own when none is set). True when it closed
+// with a stored key; false when the program was ended from it.
+bool RunAuthWindow(QWidget* owner);
+
+}  // namespace qm

@@ -1,0 +1,131 @@
+// The runner's --authorize as a process against the sandbox: the address of
+// a real token page (reached by logging in over plain HTTP, as a browser
+// would) is pasted on standard input.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "support/sandbox_calls.h"
+#include "support/temp_dir.h"
+#include "util/text_codec.h"
+
+namespace qm::test {
+namespace {
+
+struct Outcome {
+  int exitCode = -1;
+  std::string output;
+};
+
+// The runner with `args`, `input` on its standard input.
+Outcome RunWithInput(const std::vector<std::string>& args, const std::string& input) {
+  int in[2], out[2];
+  if (pipe(in) != 0 || pipe(out) != 0) return {};
+  const pid_t pid = fork();
+  if (pid == 0) {
+    dup2(in[0], 0);
+    dup2(out[1], 1);
+    dup2(out[1], 2);
+    for (int fd : {in[0], in[1], out[0], out[1]}) close(fd);
+    std::vector<char*> argv{const_cast<char*>(QM_HEADLESS_BIN)};
+    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    execv(QM_HEADLESS_BIN, argv.data());
+    _exit(127);
+  }
+  close(in[0]);
+  close(out[1]);
+  if (!input.empty() && write(in[1], input.data(), input.size()) < 0) ADD_FAILURE() << "stdin";
+  close(in[1]);
+  Outcome run;
+  char buf[4096];
+  for (ssize_t n; (n = read(out[0], buf, sizeof buf)) > 0;) run.output.append(buf, static_cast<size_t>(n));
+  close(out[0]);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return run;
+}
+
+// The address of the token page after a login and consent in the sandbox.
+std::string TokenPageAddress(const Sandbox& sandbox) {
+  const SandboxSeller& s = sandbox.Seller();
+  HttpResult login = HttpPost(sandbox, "/authorize/login",
+                              "response_type=token&client_id=" + s.appKey + "&TPL_username=" + UrlEncode(s.nick) +
+                                  "&TPL_password=" + UrlEncode(s.password));
+  const std::string ticket = login.location.substr(login.location.find("ticket=") + 7);
+  HttpResult agreed =
+      HttpPost(sandbox, "/authorize/consent", "client_id=" + s.appKey + "&ticket=" + ticket + "&agree=1");
+  return agreed.location;
+}
+
+class HeadlessAuthorize : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(sandbox_.Ok());
+    const SandboxSeller& s = sandbox_.Seller();
+    config_ = Utf8ToGbk("[" + s.nick + "]\r\nappkey=" + s.appKey + "\r\nAppSecret=" + s.appSecret + "\r\n");
+    ASSERT_TRUE(WriteFileBytes(dir_.File("Config.ini"), config_));
+  }
+  Outcome Authorize(const std::string& input) {
+    return RunWithInput({"--account", sandbox_.Seller().nick, "--data-dir", dir_.str(), "--platform",
+                         sandbox_.BaseUrl(), "--authorize"},
+                        input);
+  }
+  Sandbox sandbox_;
+  TempDir dir_;
+  std::string config_;
+};
+
+TEST_F(HeadlessAuthorize, APastedTokenPageAddressIsStoredAndConfirmed) {
+  // Without a key the runner says how to get one.
+  Outcome plain = RunWithInput({"--account", sandbox_.Seller().nick, "--data-dir", dir_.str(), "--platform",
+                            sandbox_.BaseUrl(), "--once"},
+                           "");
+  EXPECT_EQ(plain.exitCode, 5);
+  EXPECT_NE(plain.output.find("--authorize"), std::string::npos) << plain.output;
+
+  const std::string address = TokenPageAddress(sandbox_);
+  ASSERT_NE(address.find("access_token="), std::string::npos) << address;
+  Outcome run = Authorize("  " + address + "\r\n");
+  EXPECT_EQ(run.exitCode, 0) << run.output;
+  const std::string authorize =
+      sandbox_.BaseUrl() + "/authorize?response_type=token&client_id=" + sandbox_.Seller().appKey + "\n";
+  EXPECT_NE(run.output.find("\n" + authorize), std::string::npos) << run.output;
+  EXPECT_NE(run.output.find("session confirmed"), std::string::npos) << run.output;
+  // The key is a secret: it is in Config.ini (0600) and nowhere in the output.
+  EXPECT_EQ(run.output.find(sandbox_.Seller().session), std::string::npos);
+  const std::string stored = GbkToUtf8(ReadFileBytes(dir_.File("Config.ini")));
+  EXPECT_NE(stored.find("SessionKey=" + sandbox_.Seller().session), std::string::npos) << stored;
+  struct stat st {};
+  ASSERT_EQ(stat(dir_.File("Config.ini").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+
+  Outcome once = RunWithInput({"--account", sandbox_.Seller().nick, "--data-dir", dir_.str(), "--platform",
+                           sandbox_.BaseUrl(), "--once"},
+                          "");
+  EXPECT_EQ(once.exitCode, 0) << once.output;
+}
+
+TEST_F(HeadlessAuthorize, AnAddressWithoutATokenIsRefusedAndNothingIsWritten) {
+  const std::string base = sandbox_.BaseUrl() + "/oauth2?view=web#";
+  for (const std::string& pasted :
+       {base + "error=access_denied&error_description=x", base + "access_token=6100abc", base + "access_token=&x=1",
+        base + "access_token=bad\x01key&x=1", std::string(), std::string(70000, 'a') + "access_token=k&"}) {
+    Outcome run = Authorize(pasted + "\n");
+    EXPECT_EQ(run.exitCode, 9) << pasted.substr(0, 80) << "\n" << run.output;
+    EXPECT_NE(run.output.find("nothing was stored"), std::string::npos) << run.output;
+    EXPECT_EQ(ReadFileBytes(dir_.File("Config.ini")), config_);
+  }
+  // End of input without a line.
+  Outcome closed = Authorize("");
+  EXPECT_EQ(closed.exitCode, 9) << closed.output;
+  EXPECT_EQ(ReadFileBytes(dir_.File("Config.ini")), config_);
+}
+
+}  // namespace
+}  // namespace qm::test
