@@ -133,7 +133,8 @@ class SecondInstanceTest : public QObject {
     const QString homeDir = QString::fromStdString(home.str());
     QByteArray outFirst, outSecond;
     QProcess* first = StartProgram(unused, "卖家戊", this, homeDir);
-    QVERIFY2(WaitForMark(first, "message-box", &outFirst), outFirst.constData());  // no session key
+    // No session key: the first run waits in the login window.
+    QVERIFY2(WaitForMark(first, "login-window-shown", &outFirst), outFirst.constData());
     QCOMPARE(ReadFileBytes(user + "/卖家戊的自动评价内容.txt").size(), size_t(14));
     QProcess* second = StartProgram(unused, "卖家戊", this, homeDir);
     QVERIFY(second->waitForFinished(15000));
