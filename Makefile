@@ -4,7 +4,7 @@ SHELL := /bin/bash
 JOBS ?= 2
 FUZZ_SECONDS ?= 20
 
-.PHONY: deps build test package test-package test-asan fuzz bench demo screenshot clean
+.PHONY: deps build test package test-package check-windows test-asan fuzz bench demo screenshot clean
 
 deps:
 	@bash scripts/install-deps.sh
@@ -22,6 +22,10 @@ package: build
 
 test-package: package
 	bash scripts/test-package.sh build/packages
+
+# The core cross-compiled for Windows and its Windows tests under Wine (docs/windows.md).
+check-windows: deps
+	JOBS=$(JOBS) bash scripts/check-windows.sh
 
 test-asan: deps
 	cmake --preset asan
@@ -43,4 +47,4 @@ screenshot: build
 	bash scripts/screenshot.sh build/bin
 
 clean:
-	rm -rf build build-debug build-asan build-fuzz
+	rm -rf build build-debug build-asan build-fuzz build-windows-check

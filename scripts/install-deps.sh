@@ -11,6 +11,7 @@ pkgs=(
   clang-14 libclang-rt-14-dev
   nlohmann-json3-dev python3 curl tzdata
   dpkg-dev desktop-file-utils systemd
+  g++-mingw-w64-x86-64-posix wine64
 )
 missing=()
 for p in "${pkgs[@]}"; do

@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <ctime>
 
+#include "util/local_time.h"
+
 namespace qm {
 
 std::string EscapedForOutput(const std::string& line) {
@@ -38,13 +40,9 @@ std::string EscapedForOutput(const std::string& line) {
 
 // One line per event on standard output, with the local time in front.
 void PrintLine(const std::string& line) {
-  const std::time_t now = std::time(nullptr);
-  std::tm local{};
-  localtime_r(&now, &local);
-  char stamp[16];
-  std::strftime(stamp, sizeof stamp, "%H:%M:%S", &local);
+  const std::string stamp = LocalTimeOfDay(std::time(nullptr));
   const std::string text = EscapedForOutput(line);
-  std::printf("%s %s\n", stamp, text.c_str());
+  std::printf("%s %s\n", stamp.c_str(), text.c_str());
   std::fflush(stdout);
 }
 

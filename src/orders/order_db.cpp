@@ -9,8 +9,6 @@
 #include "settings/app_session.h"
 #include "util/file_io.h"
 
-#include <unistd.h>
-
 namespace qm {
 namespace fs = std::filesystem;
 
@@ -41,7 +39,7 @@ struct BuildFile {
   int fd = -1;
   explicit BuildFile(const std::string& target) : fd(MakeTemporaryBeside(target, &path)) {}
   ~BuildFile() {
-    if (fd >= 0) ::close(fd);
+    CloseTemporary(fd);
   }
   BuildFile(const BuildFile&) = delete;
   BuildFile& operator=(const BuildFile&) = delete;

@@ -90,7 +90,9 @@ ProgramDirChoice ChooseProgramDir(const std::string& given, const std::string& e
   }
   // Sellers keep portable copies with their settings beside the program; an
   // installed program finds none there and keeps the user's files apart.
-  if (!executableDir.empty() && fs::exists(fs::path(executableDir) / kConfigFileName, ec)) {
+  // The directory is UTF-8; a plain std::string would be read in the ANSI code page on Windows.
+  const fs::path exeDir(std::u8string(executableDir.begin(), executableDir.end()));
+  if (!executableDir.empty() && fs::exists(exeDir / kConfigFileName, ec)) {
     choice.dir = executableDir;
     choice.source = ProgramDirSource::Portable;
     return choice;

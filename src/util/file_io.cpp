@@ -127,6 +127,10 @@ int MakeTemporaryBeside(const std::string& target, std::string* name) {
   return fd;
 }
 
+void CloseTemporary(int fd) {
+  if (fd >= 0) ::close(fd);
+}
+
 int RemoveStrayTemporaries(const std::string& dir) {
   DIR* d = ::opendir(dir.empty() ? "." : dir.c_str());
   if (d == nullptr) return 0;

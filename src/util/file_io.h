@@ -1,6 +1,7 @@
 #pragma once
 // Whole-file reads and atomic whole-file replacement: the one place the
-// settings files meet the operating system's file calls.
+// settings files meet the operating system's file calls (file_io.cpp for
+// POSIX, file_io_windows.cpp for Windows, where names go out as UTF-16).
 #include <cstddef>
 #include <string>
 
@@ -40,10 +41,14 @@ FileReadStatus CheckReadableFile(const std::string& path, std::size_t limit = kS
 bool ReplaceFileAtomically(const std::string& path, const std::string& bytes);
 
 // A temporary file beside `target`, named "." + its name + ".tmp-XXXXXX",
-// mode 0600, held under an exclusive flock for as long as the descriptor is
-// open, so that RemoveStrayTemporaries can tell the file of a writer that was
-// killed from one that is being written. The descriptor, -1 on failure.
+// mode 0600, held under an exclusive lock (flock; on Windows a range lock far
+// past the contents) for as long as the descriptor is open, so that
+// RemoveStrayTemporaries can tell the file of a writer that was killed from
+// one that is being written. Others may open it meanwhile (SQLite builds a
+// database in one). The descriptor, -1 on failure (errno says why).
 int MakeTemporaryBeside(const std::string& target, std::string* name);
+// Closes a descriptor from MakeTemporaryBeside, which releases its lock.
+void CloseTemporary(int fd);
 
 // Removes the temporary files in `dir` that MakeTemporaryBeside made for
 // writers that are gone (no one holds their lock), with the journal files

@@ -10,7 +10,8 @@ std::string ExecutableDir();
 
 // The base of the user's data files: $XDG_DATA_HOME when it is an absolute
 // path, otherwise $HOME/.local/share (the home directory from the user
-// database when HOME is unset). Empty when no home directory can be found.
+// database when HOME is unset). On Windows the user's roaming application
+// data folder (%APPDATA%). Empty when no such directory can be found.
 std::string UserDataHome();
 
 }  // namespace qm
