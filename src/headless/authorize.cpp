@@ -1,9 +1,5 @@
 #include "headless/authorize.h"
 
-#include <poll.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstdio>
 
 #include "headless/runner.h"
@@ -11,32 +7,11 @@
 #include "platform/session_check.h"
 #include "settings/app_session.h"
 #include "settings/config.h"
+#include "util/input_line.h"
 #include "util/stop.h"
 
 namespace qm {
 namespace {
-
-enum class LineRead { Ok, TooLong, Ended, Stopped };
-
-// One line from the descriptor, waiting in short slices so that a stop
-// signal ends the wait.
-LineRead ReadLine(int fd, std::string* line) {
-  line->clear();
-  for (;;) {
-    if (StopRequested()) return LineRead::Stopped;
-    pollfd p{fd, POLLIN, 0};
-    const int ready = poll(&p, 1, 100);
-    if (ready < 0 && errno != EINTR) return LineRead::Ended;
-    if (ready <= 0) continue;
-    char c = 0;
-    const ssize_t n = read(fd, &c, 1);
-    if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
-    if (n <= 0) return line->empty() ? LineRead::Ended : LineRead::Ok;
-    if (c == '\n') return LineRead::Ok;
-    if (line->size() >= kPastedAddressLimit) return LineRead::TooLong;
-    line->push_back(c);
-  }
-}
 
 std::string Trimmed(const std::string& text) {
   const char* blanks = " \t\r\n";
@@ -47,7 +22,7 @@ std::string Trimmed(const std::string& text) {
 
 }  // namespace
 
-int RunAuthorize(int inputFd, const std::function<void(const std::string&)>& printLine) {
+int RunAuthorize(const std::function<void(const std::string&)>& printLine) {
   AppSession& s = Session();
   if (s.AppKey.empty() || s.AppSecret.empty()) {
     printLine("authorize: the account " + s.sellerNick + " has no appkey or AppSecret in Config.ini");
@@ -60,7 +35,7 @@ int RunAuthorize(int inputFd, const std::function<void(const std::string&)>& pri
   std::fflush(stdout);
 
   std::string pasted;
-  switch (ReadLine(inputFd, &pasted)) {
+  switch (ReadInputLine(&pasted, kPastedAddressLimit)) {
     case LineRead::Ok:
       break;
     case LineRead::Stopped:

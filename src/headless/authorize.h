@@ -13,8 +13,8 @@ namespace qm {
 // After OpenAccount succeeded. Returns the exit code: 0 (stored and
 // confirmed), kExitNoCredentials, kExitNoToken (nothing written),
 // kExitSettingsFile (Config.ini not written) or kExitSessionRefused (stored,
-// but the platform did not confirm it). `inputFd` is read until a line ends.
-int RunAuthorize(int inputFd, const std::function<void(const std::string&)>& printLine);
+// but the platform did not confirm it). Standard input is read until a line ends.
+int RunAuthorize(const std::function<void(const std::string&)>& printLine);
 
 // The longest pasted line taken; a longer one is refused.
 inline constexpr std::size_t kPastedAddressLimit = 64 * 1024;

@@ -291,7 +291,7 @@ int RunHeadless(int argc, char** argv) {
   }
   if (options->authorize) {
     const StartupStep step = OpenAccount(options->account);
-    const int code = step.Ready() ? RunAuthorize(0, PrintLine) : ExitCodeFor(step.outcome);
+    const int code = step.Ready() ? RunAuthorize(PrintLine) : ExitCodeFor(step.outcome);
     if (!step.Ready()) PrintLine(StartupStopLine(step, options->account));
     StopSignalWatch();
     SetEventPump(nullptr);
@@ -343,6 +343,7 @@ int RunHeadless(int argc, char** argv) {
   // the run; one that gave up part-way still rates what it found, and with
   // --once that run ends with kExitDatabase (without it the refresh loads again).
   bool loaded = false;
+  InstallSchedule();  // the reloads' end; the first load's end is the runner's own, below
   SetFirstLoadDoneHandler([&] {
     const SyncResult result = LastSyncResult();
     if (!result.databaseOk && !loaded) {
@@ -391,6 +392,7 @@ int RunHeadless(int argc, char** argv) {
     std::this_thread::sleep_for(std::chrono::milliseconds(1));  // the ended loop does not wait
   }
   SetFirstLoadDoneHandler(nullptr);
+  SetReloadDoneHandler(nullptr);
   // What is left waiting: the unrated orders with their time left, and the
   // buyer-rated ones that wait for the seller's answer by hand.
   if (once && exitCode == kExitOk && !StopRequested()) {

@@ -40,8 +40,12 @@ double ThreadCpuSeconds() {
   return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
 }
 
-std::mutex g_mutex;  // guards the four below
+std::mutex g_mutex;  // guards the six below
 std::function<void()> g_doneHandler;
+std::function<void(const ReloadResult&)> g_reloadDoneHandler;
+// The orders listed when the running reload started.
+std::shared_ptr<const std::unordered_set<std::string>> g_listedAtReload;
+ReloadResult g_lastReload;
 SyncResult g_lastSync;
 FetchStats g_lastRefresh;
 std::vector<int> g_retryPauses = kDefaultPageRetryPausesMs;
@@ -168,6 +172,7 @@ std::string GaveUpAt(const std::string& rateStatus, const FetchStats& stats) {
 
 std::string LoadingText(int read) { return "正在读取订单，已读取 " + std::to_string(read) + " 笔"; }
 
+
 }  // namespace
 
 FetchStats FetchUnratedTrades(OrderDatabase& db, const std::string& rateStatus, OrderTable table,
@@ -189,7 +194,48 @@ FetchStats FetchUnratedTrades(OrderDatabase& db, const std::string& rateStatus, 
   return stats;
 }
 
-void SyncUnratedOrders() {
+namespace {
+
+// "MM-DD HH:MM" of the platform's clock, for the status line.
+std::string ClockText() { return FormatPlatformTime(static_cast<std::int64_t>(PlatformNow())).substr(5, 11); }
+
+// The reload's end on the UI thread: the orders that finished since the last
+// load are appended, the ones that left both-unrated are removed, and every
+// other row stays as it is (its place, the selection, a post in flight). An
+// order listed when the reload started and gone since (rated, or rated by
+// its buyer, meanwhile) is not brought back by the reload's older listing;
+// a listing that gave up removes nothing.
+ReloadResult MergeReload(std::vector<Order> fresh, const std::unordered_set<std::string>& listedAtStart,
+                         bool complete) {
+  ReloadResult merged;
+  OrderBook* book = CurrentOrderBook();
+  if (book == nullptr) return merged;
+  OrderRows& rows = book->Unrated();
+  std::unordered_set<std::string> now;
+  now.reserve(fresh.size());
+  std::vector<Order> added;
+  for (Order& order : fresh) {
+    now.insert(order.tid);
+    if (listedAtStart.count(order.tid) == 0 && !rows.Contains(order.tid)) added.push_back(std::move(order));
+  }
+  std::vector<std::string> dropped;
+  if (complete) {
+    for (int i = 0; i < rows.RowCount(); ++i) {
+      const std::string& tid = rows.Row(i).order.tid;
+      if (listedAtStart.count(tid) != 0 && now.count(tid) == 0) dropped.push_back(tid);
+    }
+  }
+  merged.added = rows.Append(std::move(added));
+  merged.dropped = rows.RemoveAll(dropped);
+  return merged;
+}
+
+}  // namespace
+
+void SyncUnratedOrders() { SyncUnratedOrders(LoadKind::First); }
+
+void SyncUnratedOrders(LoadKind kind) {
+  const bool reload = kind == LoadKind::Reload;
   const AppSession& session = Session();
   LockGuard hold(session.loadLock);
   const auto start = Clock::now();
@@ -209,10 +255,14 @@ void SyncUnratedOrders() {
   }
 
   OrderRows::Contents listed;
+  std::vector<Order> reloaded;
   if (result.databaseOk) {
-    ShowStatus(LoadingText(0));
+    // A reload works in the background: the status line keeps what it says.
+    if (!reload) ShowStatus(LoadingText(0));
     int before = 0;
-    auto progress = [&before](int read) { ShowStatus(LoadingText(before + read)); };
+    auto progress = [&before, reload](int read) {
+      if (!reload) ShowStatus(LoadingText(before + read));
+    };
     result.buyerSide = FetchUnratedTrades(db, kRateUnbuyer, OrderTable::BuyerUnrated, progress);
     before = result.buyerSide.tradesRead;
     // The second listing runs even when the first gave up: the orders found
@@ -225,12 +275,43 @@ void SyncUnratedOrders() {
     const auto joinStart = Clock::now();
     const double joinCpuStart = ThreadCpuSeconds();
     // The list and its index are made here, so the UI thread only takes them over.
-    listed = OrderRows::Prepare(db.UnratedOrders());
+    if (reload) {
+      reloaded = db.UnratedOrders();
+    } else {
+      listed = OrderRows::Prepare(db.UnratedOrders());
+    }
     result.joinSeconds = SecondsSince(joinStart);
     result.joinCpuSeconds = ThreadCpuSeconds() - joinCpuStart;
-    result.listed = static_cast<int>(listed.rows.size());
+    result.listed = static_cast<int>(reload ? reloaded.size() : listed.rows.size());
   }
   result.totalSeconds = SecondsSince(start);
+
+  if (reload) {
+    std::shared_ptr<const std::unordered_set<std::string>> atStart;
+    {
+      std::lock_guard<std::mutex> lock(g_mutex);
+      atStart = g_listedAtReload;
+    }
+    RunOnUiAndWait([&] {
+      ReloadResult merged;
+      if (result.databaseOk && atStart) merged = MergeReload(std::move(reloaded), *atStart, result.gaveUp.empty());
+      merged.completed = result.Completed();
+      if (!result.databaseOk) {
+        ShowStatus("订单数据库无法使用：" + result.error);
+      } else if (merged.completed) {
+        OrderBook* book = CurrentOrderBook();
+        ShowStatus("订单重新读取完成（" + ClockText() + "），新增 " + std::to_string(merged.added) + " 笔，移除 " +
+                   std::to_string(merged.dropped) + " 笔，双方未评价 " +
+                   std::to_string(book ? book->Unrated().RowCount() : 0) + " 笔");
+      }
+      std::lock_guard<std::mutex> lock(g_mutex);
+      g_lastSync = result;
+      g_lastSync.finished = true;
+      g_lastReload = merged;
+    });
+    db.Close();
+    return;
+  }
 
   RunOnUiAndWait([&] {
     OrderBook* book = CurrentOrderBook();
@@ -250,7 +331,7 @@ void SyncUnratedOrders() {
       ShowStatus("订单读取未完成：第 " + std::to_string(failed.failedPage) + " 页多次读取失败，" + counts +
                  "，下次刷新时重新读取");
     } else {
-      ShowStatus("订单读取完成，" + counts);
+      ShowStatus("订单读取完成（" + ClockText() + "），" + counts);
     }
     std::function<void()> handler;
     {
@@ -327,6 +408,44 @@ bool StartFirstLoad() {
     if (view != nullptr && view->showBusy) view->showBusy(false);
   }
   return started;
+}
+
+bool StartReload() {
+  OrderBook* book = CurrentOrderBook();
+  if (book == nullptr || g_firstLoadRunning.exchange(true)) return false;
+  AppSession& session = Session();
+  if (session.loadLock == 0) session.loadLock = CreateLock();
+  auto atStart = std::make_shared<std::unordered_set<std::string>>();
+  const OrderRows& rows = book->Unrated();
+  atStart->reserve(static_cast<std::size_t>(rows.RowCount()));
+  for (int i = 0; i < rows.RowCount(); ++i) atStart->insert(rows.Row(i).order.tid);
+  {
+    std::lock_guard<std::mutex> lock(g_mutex);
+    g_listedAtReload = std::move(atStart);
+  }
+  const bool started = StartThread([](std::uint32_t) -> std::uint32_t {
+    SyncUnratedOrders(LoadKind::Reload);
+    // The handler may start the next load or the refresh: the load is over first.
+    g_firstLoadRunning = false;
+    RunOnUi([] {
+      std::function<void(const ReloadResult&)> handler;
+      ReloadResult merged;
+      {
+        std::lock_guard<std::mutex> lock(g_mutex);
+        handler = g_reloadDoneHandler;
+        merged = g_lastReload;
+      }
+      if (handler && !StopRequested()) handler(merged);
+    });
+    return 0;
+  });
+  if (!started) g_firstLoadRunning = false;
+  return started;
+}
+
+void SetReloadDoneHandler(std::function<void(const ReloadResult&)> handler) {
+  std::lock_guard<std::mutex> lock(g_mutex);
+  g_reloadDoneHandler = std::move(handler);
 }
 
 bool FirstLoadRunning() { return g_firstLoadRunning.load(); }

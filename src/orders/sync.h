@@ -94,10 +94,28 @@ struct SyncResult {
 FetchStats FetchUnratedTrades(OrderDatabase& db, const std::string& rateStatus, OrderTable table,
                               const std::function<void(int)>& onPage = {});
 
-// The whole first load; see above. It also serves as the reload that the
-// ten-minute refresh starts after a load that did not complete. Called on the worker thread (from
+// The whole first load; see above. Called on the worker thread (from
 // StartFirstLoad, or by a runner that starts its own thread).
 void SyncUnratedOrders();
+
+// A reload makes the same requests and stores the same tables as the first
+// load, but leaves the lists in place: the orders that finished since are
+// appended, the ones that left both-unrated removed, every other row kept as
+// it is (its place, the selection, a post in flight). It shows no busy
+// picture and runs the reload-done handler instead of the first-load one.
+enum class LoadKind { First, Reload };
+void SyncUnratedOrders(LoadKind kind);
+
+struct ReloadResult {
+  int added = 0;
+  int dropped = 0;
+  bool completed = false;  // both listings ended well (LastSyncResult has the details)
+};
+// Starts a reload on the worker thread (after noting the orders listed now);
+// false while any load runs, or without an order book.
+bool StartReload();
+// Runs on the UI thread at a reload's end.
+void SetReloadDoneHandler(std::function<void(const ReloadResult&)> handler);
 // What the last SyncUnratedOrders did (for the runner and the benchmarks).
 SyncResult LastSyncResult();
 
@@ -113,7 +131,8 @@ FetchStats LastRefreshStats();
 // SyncUnratedOrders on its worker thread. False when a first load is already
 // running or the thread cannot start (the busy picture is hidden again).
 bool StartFirstLoad();
-// True from StartFirstLoad until its worker has finished.
+// True from StartFirstLoad or StartReload until its worker has finished:
+// one load at a time.
 bool FirstLoadRunning();
 // What runs on the UI thread when the first load has filled 超级列表框1, before
 // the busy picture goes: the rating engine installs its refresh and first pass.

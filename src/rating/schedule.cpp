@@ -32,8 +32,15 @@ namespace {
 // unwinding (the runner's loop ends after the handler returns) does no more.
 // A stop signal ends them the same way.
 bool g_ending = false;
-// The last first load did not complete: the next refresh loads again.
+// The last load did not complete: the next refresh loads again.
 bool g_reloadDue = false;
+// A refresh is running (its waits let passes run, which must not start a reload).
+bool g_refreshRunning = false;
+// A reload runs; the refresh that comes meanwhile is left to its end.
+bool g_reloading = false;
+bool g_refreshAfterReload = false;
+// Platform time of the end of the last load (first or reload), for the interval.
+double g_lastLoadEnd = 0;
 std::vector<int> g_timeCheckPauses = kDefaultTimeCheckPausesMs;
 
 // check_platform_time with its retries; false once every one has failed.
@@ -208,13 +215,57 @@ bool ScheduleStopped() { return g_ending; }
 void ResumeSchedule() {
   g_ending = false;
   g_reloadDue = false;
+  g_refreshRunning = false;
+  g_reloading = false;
+  g_refreshAfterReload = false;
+  g_lastLoadEnd = 0;
 }
+
+namespace {
+
+bool ReloadDue() {
+  const int minutes = Session().reloadMinutes;
+  return minutes > 0 && g_lastLoadEnd > 0 && PlatformNow() >= g_lastLoadEnd + 60.0 * minutes;
+}
+
+// The reload of the interval, started from the pass: never beside another
+// load or inside a refresh.
+void StartReloadWhenDue(MainView* view) {
+  if (!ReloadDue() || g_refreshRunning || FirstLoadRunning()) return;
+  if (StartReload()) {
+    g_reloading = true;
+    Log(view, "reload: loading the unrated orders again (every " + std::to_string(Session().reloadMinutes) +
+                  " minutes)");
+  }
+}
+
+void OnReloadDone(const ReloadResult& result) {
+  g_reloading = false;
+  MainView* view = CurrentMainView();
+  g_lastLoadEnd = PlatformNow();
+  g_reloadDue = !result.completed;
+  const SyncResult load = LastSyncResult();
+  std::string line = "reload: added=" + std::to_string(result.added) + " dropped=" + std::to_string(result.dropped);
+  if (!load.databaseOk) {
+    line += "; the order database cannot be used: " + load.error;
+  } else if (!load.gaveUp.empty()) {
+    line += "; gave up at " + load.gaveUp + ", loading again at the next refresh";
+  }
+  Log(view, line);
+  if (g_refreshAfterReload && !Ending()) {
+    g_refreshAfterReload = false;
+    refresh_cycle();
+  }
+}
+
+}  // namespace
 
 void SetTimeCheckRetryPauses(std::vector<int> pausesMs) { g_timeCheckPauses = std::move(pausesMs); }
 
 void RunAutoRatingPass() {
   MainView* view = CurrentMainView();
   if (!view || Ending()) return;
+  StartReloadWhenDue(view);
   if (view->autoTimer) view->autoTimer->SetInterval(0);
   OrderBook* book = CurrentOrderBook();
   if (book != nullptr) PassWalk(book->Unrated(), view).Run();
@@ -236,13 +287,26 @@ void refresh_cycle() {
   MainView* view = CurrentMainView();
   if (!view || Ending()) return;
   if (view->refreshTimer) view->refreshTimer->SetInterval(0);
+  // The refresh and a reload never run side by side: a reload's older
+  // listing could bring back an order whose buyer the refresh has just seen
+  // rate it. The reload's end runs the refresh.
+  if (g_reloading) {
+    g_refreshAfterReload = true;
+    return;
+  }
   if (g_reloadDue && !FirstLoadRunning()) {
     g_reloadDue = false;
-    if (StartFirstLoad()) {
+    if (StartReload()) {
+      g_reloading = true;
       Log(view, "refresh: the last load did not complete; loading the unrated orders again");
+      g_refreshAfterReload = true;
       return;
     }
   }
+  struct Running {
+    Running() { g_refreshRunning = true; }
+    ~Running() { g_refreshRunning = false; }
+  } running;
   if (OrderBook* book = CurrentOrderBook()) book->BuyerRated().Clear();
   RefreshBuyerRatedList();
   if (Ending()) return;
@@ -272,7 +336,10 @@ void refresh_cycle() {
   if (view->refreshTimer) view->refreshTimer->SetInterval(kRefreshIntervalMs);
 }
 
-void InstallSchedule() { SetFirstLoadDoneHandler([] { RunFirstLoadFollowUp(); }); }
+void InstallSchedule() {
+  SetFirstLoadDoneHandler([] { RunFirstLoadFollowUp(); });
+  SetReloadDoneHandler(OnReloadDone);
+}
 
 void RunFirstLoadFollowUp() {
   EventPump* pump = CurrentEventPump();
@@ -284,6 +351,7 @@ void RunFirstLoadFollowUp() {
   MainView* view = CurrentMainView();
   const OrderBook* book = CurrentOrderBook();
   Log(view, "orders loaded: unrated=" + std::to_string(book ? book->Unrated().RowCount() : 0));
+  g_lastLoadEnd = PlatformNow();
   refresh_cycle();
   g_reloadDue = !LastSyncResult().Completed();
   RunAutoRatingPass();

@@ -180,6 +180,7 @@ StartupStep ConfirmAccount() {
   SellerIdentity who;
   if (!confirm_session(&who)) return Stop(StartupOutcome::SessionRefused);
   LoadRatingHours(s.sellerNick);
+  s.reloadMinutes = ReadReloadMinutes(s.sellerNick);
   std::string error;
   if (!PrepareOrderDatabase(s.sellerNick, &error)) return Stop(StartupOutcome::DatabaseUnusable, error);
   // Every rating is recorded from the first one on: no log, no run.

@@ -1,5 +1,7 @@
 #include "settings/config.h"
 
+#include <charconv>
+
 #include "settings/app_session.h"
 #include "settings/profile.h"
 #include "util/text_codec.h"
@@ -24,6 +26,16 @@ std::string ReadAppSecret(const std::string& nick) {
 std::string ReadSessionKey(const std::string& nick) {
   return ReadProfileString(ConfigPath(), nick, kKeySessionKey);
 }
+int ReadReloadMinutes(const std::string& nick) {
+  const std::string text = ReadProfileString(ConfigPath(), nick, kKeyReloadMinutes);
+  int minutes = 0;
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), minutes);
+  if (text.empty() || ec != std::errc() || end != text.data() + text.size() || minutes < 0 || minutes > 525600) {
+    return kDefaultReloadMinutes;
+  }
+  return minutes;
+}
+
 bool BadRatingAlertsOn(const std::string& nick) {
   return ReadProfileString(ConfigPath(), nick, kKeyBadRatingAlerts) != "0";
 }

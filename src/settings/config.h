@@ -14,6 +14,9 @@ inline constexpr const char* kKeySessionKey = "SessionKey";
 inline constexpr const char* kKeyRatingHours = "评价时间";
 // "1" (or missing) checks new buyer ratings for neutral and bad ones; "0" does not.
 inline constexpr const char* kKeyBadRatingAlerts = "差评提醒";
+// Minutes between reloads of the unrated orders while the program runs; 0 turns them off.
+inline constexpr const char* kKeyReloadMinutes = "重新读取间隔";
+inline constexpr int kDefaultReloadMinutes = 60;
 
 // Session().PathOf("Config.ini").
 std::string ConfigPath();
@@ -35,6 +38,9 @@ std::string ReadSessionKey(const std::string& nick);
 std::string ReadRatingHoursSetting(const std::string& nick);
 // False only when "差评提醒" is "0".
 bool BadRatingAlertsOn(const std::string& nick);
+// "重新读取间隔" as whole minutes: kDefaultReloadMinutes when missing or not a
+// whole number from 0 to a year of minutes.
+int ReadReloadMinutes(const std::string& nick);
 
 // Each write creates the file and the section when missing; false when the
 // write was refused (see WriteProfileString) or failed.

@@ -8,7 +8,9 @@
 #include "orders/sync.h"
 #include "rating/schedule.h"
 #include "settings/app_session.h"
+#include "platform/platform_time.h"
 #include "support/rating_world.h"
+#include "support/sandbox_calls.h"
 
 namespace qm {
 namespace {
@@ -124,8 +126,8 @@ TEST_F(Refresh, TimeCheckThatAnswersOnTheThirdTryKeepsTheProgram) {
 }
 
 // A first load that gave up is made again by the next refresh (not by the
-// refresh its own end runs), which replaces the unrated list; once a load has
-// completed the refresh is a refresh again.
+// refresh its own end runs) as a reload into the unrated list; once a load
+// has completed the refresh is a refresh again.
 TEST_F(Refresh, AnIncompleteLoadIsMadeAgainAtTheNextRefresh) {
   const std::string tid = world.AddTrade(100, "买家");
   ASSERT_TRUE(world.Faults(R"({"path":"/router/rest","api_method":"taobao.trades.sold.get",)"
@@ -154,6 +156,59 @@ TEST_F(Refresh, AnIncompleteLoadIsMadeAgainAtTheNextRefresh) {
   EXPECT_EQ(reloads(), 1);
   EXPECT_EQ(world.unrated.RowCount(), 1);
   SetFirstLoadDoneHandler(nullptr);
+}
+
+// A program left running: trades that finish after the start are loaded by
+// the reload of the interval and rated when they fall due; the reload keeps
+// the rows it finds (and the user's choice), drops what left both-unrated,
+// never runs beside the refresh, and says what it did.
+TEST_F(Refresh, TradesThatFinishWhileTheProgramRunsAreReloadedAndRated) {
+  const std::string early = world.AddTrade(100, "早买家");
+  const std::string gone = world.AddTrade(110, "网页评价");
+  Session().reloadMinutes = 60;
+  InstallSchedule();
+  ASSERT_TRUE(StartFirstLoad());
+  AwaitLoad();
+  ASSERT_EQ(world.unrated.RowCount(), 2);
+  world.unratedView.SetCurrentRow(world.unrated.Find(early));
+  const int resets = world.unratedView.Resets();
+  const std::uint64_t earlySerial = world.unrated.Row(world.unrated.Find(early)).serial;
+
+  // After the start: a new trade, and one rated on the platform's own page.
+  const std::string later = world.AddTrade(0, "新买家");
+  ASSERT_FALSE(test::PostRating(world.Market(), gone, "good", "ok").body.empty());
+  // Not yet an hour: a pass starts no reload.
+  RunAutoRatingPass();
+  EXPECT_FALSE(FirstLoadRunning());
+
+  const double start = PlatformNow();
+  double shift = 61 * 60;
+  SetPlatformClock([&] { return start + shift; });
+  ASSERT_FALSE(world.Market().AdminPost("clock", R"({"offset_seconds":3660})").empty());
+  RunAutoRatingPass();
+  EXPECT_TRUE(FirstLoadRunning());
+  refresh_cycle();  // waits for the reload's end
+  EXPECT_EQ(world.refreshTimer.Interval(), 0);
+  AwaitLoad();
+  world.Loop().RunPending();
+  EXPECT_EQ(test::RatingWorld::Column(world.unrated, 0), (std::vector<std::string>{early, later}));
+  EXPECT_EQ(world.unrated.Row(0).serial, earlySerial);
+  EXPECT_EQ(world.unrated.CurrentOrder(), early);
+  EXPECT_NE(std::find(world.log.begin(), world.log.end(), "reload: added=1 dropped=1"), world.log.end());
+  EXPECT_EQ(world.refreshTimer.Interval(), kRefreshIntervalMs);  // the refresh ran after it
+  EXPECT_EQ(world.unratedView.Resets(), resets);                  // the list stayed in place
+
+  // Fourteen days on, the new trade is due and the pass rates it.
+  shift = 14 * 86400.0;
+  ASSERT_FALSE(world.Market().AdminPost("clock", R"({"offset_seconds":1209600})").empty());
+  RunAutoRatingPass();  // starts the reload of the interval
+  AwaitLoad();
+  RunAutoRatingPass();
+  EXPECT_EQ(world.RatingPosts(later), 1);
+  EXPECT_FALSE(world.unrated.Contains(later));
+  SetPlatformClock(nullptr);
+  SetFirstLoadDoneHandler(nullptr);
+  SetReloadDoneHandler(nullptr);
 }
 
 }  // namespace
