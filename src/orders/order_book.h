@@ -41,13 +41,44 @@ struct OrderNumberHash {
   std::size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
 };
 
+// The listed rows in list order, each as its serial and its slot packed in
+// one number (serial above kSlotBits, so the numbers ascend with the
+// serials), with a gap that moves to where rows go: rows removed in
+// ascending order move each row behind them once, and only as numbers, and
+// a search by serial reads no row.
+class RowOrder {
+ public:
+  static constexpr int kSlotBits = 24;
+  // Far beyond any listing (kMaxListingPages pages of 100); rows past it are
+  // not taken.
+  static constexpr std::uint32_t kMostRows = (1u << kSlotBits) - 1;
+  static std::uint64_t Entry(std::uint64_t serial, std::uint32_t slot) { return serial << kSlotBits | slot; }
+  static std::uint32_t SlotOf(std::uint64_t entry) { return static_cast<std::uint32_t>(entry & ((1u << kSlotBits) - 1)); }
+  static std::uint64_t SerialOf(std::uint64_t entry) { return entry >> kSlotBits; }
+
+  std::size_t Size() const { return entries_.size() - (gapEnd_ - gapBegin_); }
+  std::uint64_t At(std::size_t i) const { return entries_[i < gapBegin_ ? i : i + (gapEnd_ - gapBegin_)]; }
+  // The first position whose serial is `serial` or more.
+  std::size_t LowerBound(std::uint64_t serial) const;
+  void Assign(std::vector<std::uint64_t> entries);
+  void PushBack(std::uint64_t entry);
+  // Drops positions [first, first + count).
+  void Erase(std::size_t first, std::size_t count);
+
+ private:
+  void MoveGapTo(std::size_t position);
+
+  std::vector<std::uint64_t> entries_;
+  std::size_t gapBegin_ = 0, gapEnd_ = 0;
+};
+
 class OrderRows {
  public:
   // Rows and their index, made ready off the UI thread and handed over whole.
   struct Contents {
     std::vector<OrderRow> rows;
-    // order number -> serial
-    std::unordered_map<std::string, std::uint64_t, OrderNumberHash, std::equal_to<>> serials;
+    // order number -> its row in `rows`
+    std::unordered_map<std::string, std::uint32_t, OrderNumberHash, std::equal_to<>> index;
   };
 
   explicit OrderRows(int columns) : columns_(columns) {}
@@ -55,14 +86,14 @@ class OrderRows {
   OrderRows& operator=(const OrderRows&) = delete;
 
   int ColumnCount() const { return columns_; }
-  int RowCount() const { return static_cast<int>(contents_.rows.size()); }
+  int RowCount() const { return static_cast<int>(order_.Size()); }
   // Precondition: 0 <= row < RowCount().
-  const OrderRow& Row(int row) const { return contents_.rows[static_cast<std::size_t>(row)]; }
+  const OrderRow& Row(int row) const { return slots_[RowOrder::SlotOf(order_.At(static_cast<std::size_t>(row)))]; }
   // A cell's text; empty for a row or column out of range.
   std::string_view Cell(int row, int column) const;
   // The row of an order, -1 when it is not listed.
   int Find(std::string_view tid) const;
-  bool Contains(std::string_view tid) const { return Find(tid) >= 0; }
+  bool Contains(std::string_view tid) const { return index_.find(tid) != index_.end(); }
   // How many rows came before the row with `serial` (listed or not): the walk
   // of the automatic pass goes on from there after a wait.
   int RowsBefore(std::uint64_t serial) const;
@@ -77,7 +108,8 @@ class OrderRows {
   int Append(std::vector<Order> orders);
   // Removes an order by its number; false when it was not listed.
   bool Remove(std::string_view tid);
-  // Removes every listed order of `tids`; returns how many went.
+  // Removes every listed order of `tids`; returns how many went. The view
+  // hears of each run of neighbouring rows, so the user's choice stays.
   int RemoveAll(const std::vector<std::string>& tids);
   void Clear();
   // Sets the "到期" text of a row (the view hears of it only when it changed).
@@ -95,11 +127,17 @@ class OrderRows {
   void SetColours(std::uint32_t text, std::uint32_t background);
 
  private:
-  // Removes the rows marked in `doomed` (a flag per row), telling the view.
-  int RemoveMarked(const std::vector<bool>& doomed, int count);
+  // Takes the rows at positions [first, first + count) out, telling the view.
+  void RemoveRun(int first, int count);
 
   int columns_;
-  Contents contents_;
+  // Rows live in slots that stay put while rows come and go (a removed row's
+  // slot is reused); order_ says which slots are listed, in list order.
+  std::vector<OrderRow> slots_;
+  std::vector<std::uint32_t> freeSlots_;
+  // order number -> slot
+  std::unordered_map<std::string, std::uint32_t, OrderNumberHash, std::equal_to<>> index_;
+  RowOrder order_;
   OrderList* view_ = nullptr;
 };
 

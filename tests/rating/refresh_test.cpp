@@ -129,7 +129,7 @@ TEST_F(Refresh, TimeCheckThatAnswersOnTheThirdTryKeepsTheProgram) {
 TEST_F(Refresh, AnIncompleteLoadIsMadeAgainAtTheNextRefresh) {
   const std::string tid = world.AddTrade(100, "买家");
   ASSERT_TRUE(world.Faults(R"({"path":"/router/rest","api_method":"taobao.trades.sold.get",)"
-                           R"("page_no":1,"error_rate":1,"first_n":4})"));
+                           R"("page_no":1,"rate_status":"RATE_UNBUYER","error_rate":1,"first_n":4})"));
   InstallSchedule();
   ASSERT_TRUE(StartFirstLoad());
   AwaitLoad();
