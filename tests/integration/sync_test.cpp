@@ -217,6 +217,42 @@ TEST_F(SyncTest, TrueFetchesTheNextPageWithItsOwnTimestampAndSignature) {
   EXPECT_EQ(counts.back(), 300);
 }
 
+// The first load asks for exactly the pages that the two listings ask for one
+// after the other: per rate status the same pages in the same order, with the
+// same parameters but for the timestamp and the signature.
+TEST_F(SyncTest, AnOverlappedLoadAsksForTheSamePagesAsTheListingsOneAfterTheOther) {
+  AddUnrated(250);
+  auto pages = [this](const char* side) {
+    std::vector<std::map<std::string, std::string>> out;
+    for (GatewayCall& call : PageCalls(side)) {
+      EXPECT_EQ(call.status, 200);
+      call.query.erase("timestamp");
+      call.query.erase("sign");
+      out.push_back(call.query);
+    }
+    return out;
+  };
+  ASSERT_TRUE(PrepareOrderDatabase(Session().sellerNick));
+  Admin("log/clear", json::object());
+  {
+    OrderDatabase db;
+    ASSERT_TRUE(db.Open(dir_.File(Session().sellerNick + ".MDB")));
+    EXPECT_EQ(FetchUnratedTrades(db, kRateUnbuyer, OrderTable::BuyerUnrated).kept, 250);
+    EXPECT_EQ(FetchUnratedTrades(db, kRateUnseller, OrderTable::SellerUnrated).kept, 250);
+  }
+  const auto buyerSide = pages(kRateUnbuyer), sellerSide = pages(kRateUnseller);
+  ASSERT_EQ(buyerSide.size(), 3u);
+  ASSERT_EQ(sellerSide.size(), 3u);
+  EXPECT_EQ(buyerSide[2].at("page_no"), "3");
+  const std::size_t requests = CallOrder().size();
+
+  RunFirstLoad();
+  EXPECT_EQ(pages(kRateUnbuyer), buyerSide);
+  EXPECT_EQ(pages(kRateUnseller), sellerSide);
+  EXPECT_EQ(CallOrder().size(), requests);
+  EXPECT_EQ(unrated_.RowCount(), 250);
+}
+
 TEST_F(SyncTest, ACapitalisedOrEmptyHasNextEndsThePaging) {
   AddUnrated(150);
   for (const std::string& text : {std::string("True"), std::string()}) {
