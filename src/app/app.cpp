@@ -25,6 +25,7 @@
 #include "headless/runner.h"
 #include "rating/startup.h"
 #include "settings/app_session.h"
+#include "util/heap.h"
 #include "util/stop.h"
 
 namespace qm {
@@ -56,6 +57,15 @@ class StartupObserver : public QObject {
           if (auto* login = Control<QPushButton>(dialog, "超级按钮2")) login->click();
         }
       });
+    } else if ((event->type() == QEvent::ShowToParent || event->type() == QEvent::HideToParent) && marks_ &&
+               watched->objectName() == "图片框2") {
+      // The busy picture shows for the first load and goes once the load,
+      // its refresh and its first pass are done.
+      if (event->type() == QEvent::ShowToParent) {
+        busyShown_ = true;
+      } else if (busyShown_) {
+        Mark("orders-loaded");
+      }
     } else if (event->type() == QEvent::Show && marks_ && watched->isWidgetType()) {
       auto* w = static_cast<QWidget*>(watched);
       if (w->isWindow() && (qobject_cast<QMessageBox*>(w) != nullptr || w->objectName() == "MainWindow")) {
@@ -76,6 +86,7 @@ class StartupObserver : public QObject {
   const QElapsedTimer& clock_;
   bool marks_ = false;
   bool seen_ = false;
+  bool busyShown_ = false;
 };
 
 // SIGINT and SIGTERM end the program within a second, sending nothing more.
@@ -144,6 +155,8 @@ int RunApp(int argc, char** argv) {
     return 2;
   }
 
+  // Before any other thread: the desktop holds large lists for the whole run.
+  UseOneHeap();
   WatchStopSignals();
   // The embedded browsers share one GL context; this must precede the application.
   QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
