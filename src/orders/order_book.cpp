@@ -93,6 +93,7 @@ OrderRows::Contents OrderRows::Prepare(std::vector<Order> orders) {
 }
 
 void OrderRows::Fill(Contents contents) {
+  FlushTimeLeftChanges();
   std::vector<std::uint64_t> order(contents.rows.size());
   for (std::size_t i = 0; i < order.size(); ++i)
     order[i] = RowOrder::Entry(contents.rows[i].serial, static_cast<std::uint32_t>(i));
@@ -131,6 +132,7 @@ int OrderRows::Append(std::vector<Order> orders) {
   // The slots and the index may learn of the new rows first: the view reads
   // only the listed rows.
   const int count = static_cast<int>(fresh.size());
+  FlushTimeLeftChanges();
   if (view_ != nullptr) view_->BeginInsert(first, first + count - 1);
   for (std::uint64_t entry : fresh) order_.PushBack(entry);
   if (view_ != nullptr) view_->EndInsert();
@@ -138,6 +140,7 @@ int OrderRows::Append(std::vector<Order> orders) {
 }
 
 void OrderRows::RemoveRun(int first, int count) {
+  FlushTimeLeftChanges();
   if (view_ != nullptr) view_->BeginRemove(first, first + count - 1);
   for (int i = first; i < first + count; ++i) {
     const std::uint32_t slot = RowOrder::SlotOf(order_.At(static_cast<std::size_t>(i)));
@@ -184,6 +187,7 @@ int OrderRows::RemoveAll(const std::vector<std::string>& tids) {
 
 void OrderRows::Clear() {
   if (RowCount() == 0 && slots_.empty()) return;
+  changedFirst_ = changedLast_ = -1;
   // The room stays: the refresh empties 超级列表框2 every ten minutes and
   // fills it again to about the same size.
   if (view_ != nullptr) view_->BeginReset();
@@ -199,7 +203,29 @@ void OrderRows::SetTimeLeft(int row, const std::string& text) {
   std::string& cell = slots_[RowOrder::SlotOf(order_.At(static_cast<std::size_t>(row)))].timeLeft;
   if (cell == text) return;
   cell = text;
-  if (view_ != nullptr) view_->RowsChanged(row, row, kColumnTimeLeft);
+  if (view_ == nullptr) return;
+  if (!batchingTimeLeft_) {
+    view_->RowsChanged(row, row, kColumnTimeLeft);
+  } else if (changedFirst_ < 0) {
+    changedFirst_ = changedLast_ = row;
+  } else {
+    changedFirst_ = std::min(changedFirst_, row);
+    changedLast_ = std::max(changedLast_, row);
+  }
+}
+
+void OrderRows::BeginTimeLeftChanges() { batchingTimeLeft_ = true; }
+
+void OrderRows::EndTimeLeftChanges() {
+  FlushTimeLeftChanges();
+  batchingTimeLeft_ = false;
+}
+
+void OrderRows::FlushTimeLeftChanges() {
+  if (changedFirst_ < 0) return;
+  const int first = changedFirst_, last = std::min(changedLast_, RowCount() - 1);
+  changedFirst_ = changedLast_ = -1;
+  if (view_ != nullptr && first <= last) view_->RowsChanged(first, last, kColumnTimeLeft);
 }
 
 void OrderRows::AttachView(OrderList* view) {

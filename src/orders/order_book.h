@@ -114,6 +114,11 @@ class OrderRows {
   void Clear();
   // Sets the "到期" text of a row (the view hears of it only when it changed).
   void SetTimeLeft(int row, const std::string& text);
+  // Between these two the view hears of the changed "到期" texts as one range
+  // at the end (and before any row comes or goes), not row by row: a pass
+  // writes every row's text at once.
+  void BeginTimeLeftChanges();
+  void EndTimeLeftChanges();
 
   // The view that shows this list; nullptr for none. The book tells it of
   // every change from then on (a view attached to a filled list starts with
@@ -129,6 +134,8 @@ class OrderRows {
  private:
   // Takes the rows at positions [first, first + count) out, telling the view.
   void RemoveRun(int first, int count);
+  // Tells the view of the "到期" texts changed since the batch began.
+  void FlushTimeLeftChanges();
 
   int columns_;
   // Rows live in slots that stay put while rows come and go (a removed row's
@@ -139,6 +146,8 @@ class OrderRows {
   std::unordered_map<std::string, std::uint32_t, OrderNumberHash, std::equal_to<>> index_;
   RowOrder order_;
   OrderList* view_ = nullptr;
+  bool batchingTimeLeft_ = false;
+  int changedFirst_ = -1, changedLast_ = -1;  // rows changed in the batch
 };
 
 class OrderBook {

@@ -23,7 +23,6 @@
 #include "settings/app_session.h"
 #include "util/delay.h"
 #include "util/event_pump.h"
-#include "util/heap.h"
 #include "util/locks.h"
 #include "util/ports.h"
 #include "util/stop.h"
@@ -391,7 +390,6 @@ void SyncUnratedOrders() {
   });
   // Closing copies the log back into the file; the lists need not wait for it.
   db.Close();
-  ReturnFreeMemory();
 }
 
 SyncResult LastSyncResult() {

@@ -92,8 +92,10 @@ class PassWalk {
 
   void Run() {
     now_ = PlatformNow();
+    list_.BeginTimeLeftChanges();
     int i = list_.RowCount() - 1;
     while (i >= 0 && !Ending()) i = Visit(i);
+    list_.EndTimeLeftChanges();
   }
 
  private:
@@ -120,7 +122,10 @@ class PassWalk {
     const Order order = row.order;  // the row may be gone after the wait
     const std::uint64_t serial = row.serial;
 
+    // The window may paint during the wait: it hears of the texts so far.
+    list_.EndTimeLeftChanges();
     const RatingAttempt attempt = Ledger().Rate(order.tid, kResultGood, Session().autoContent);
+    list_.BeginTimeLeftChanges();
 
     now_ = PlatformNow();
     const bool removed = attempt.Done() && list_.Remove(order.tid);

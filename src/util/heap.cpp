@@ -8,12 +8,6 @@
 
 namespace qm {
 
-void ReturnFreeMemory() {
-#if defined(__GLIBC__)
-  malloc_trim(0);
-#endif
-}
-
 void UseOneHeap() {
 #if defined(__GLIBC__)
   mallopt(M_ARENA_MAX, 1);

@@ -3,14 +3,10 @@
 
 namespace qm {
 
-// Gives the pages of freed memory back to the operating system. A large load
-// frees as much as it keeps (replies, the join's copy, the database cache).
-void ReturnFreeMemory();
-
-// Has every thread allocate from one heap. A heap per thread keeps what its
-// thread freed for that thread alone: after a large load the worker's and the
-// listings' heaps hold tens of megabytes that the window thread never gets to
-// use. Call before the second thread starts.
+// Has every thread allocate from one heap. With a heap per thread, what a
+// thread frees stays with that thread: after a large load the worker's and
+// the listings' heaps keep tens of megabytes that the window thread never
+// gets to use. Call before the second thread starts.
 void UseOneHeap();
 
 }  // namespace qm
