@@ -269,6 +269,7 @@ void FetchBothSides(OrderDatabase& db, SyncResult& result) {
                    {kRateUnseller, OrderTable::SellerUnrated, &result.sellerSide, {}}};
   PageQueue queue(2);
   std::vector<std::thread> listings;
+  listings.reserve(2);
   for (int i = 0; i < 2; ++i) {
     Side& side = sides[i];
     auto list = [&queue, &side, i] {
