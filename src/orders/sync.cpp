@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <condition_variable>
 #include <ctime>
 #include <deque>
@@ -102,6 +103,57 @@ std::vector<int> RetryPauses() {
   return g_retryPauses;
 }
 
+// The order numbers a listing has brought so far. The platform's order
+// numbers are decimal numbers: those are kept as numbers in an open table,
+// without an allocation each, and anything else as text.
+class SeenOrders {
+ public:
+  // True when `tid` had not been seen (it has now).
+  bool Insert(const std::string& tid) {
+    std::uint64_t key = 0;
+    if (!AsNumber(tid, &key)) return texts_.insert(tid).second;
+    if ((count_ + 1) * 2 > slots_.size()) Grow();
+    if (!Place(slots_, key)) return false;
+    ++count_;
+    return true;
+  }
+
+ private:
+  // Digits without a leading zero, at most 19 of them (below 2^64), so each
+  // text has its own number; plus one, as 0 marks a free slot.
+  static bool AsNumber(const std::string& s, std::uint64_t* key) {
+    if (s.empty() || s.size() > 19 || s[0] == '0') return false;
+    std::uint64_t v = 0;
+    for (char c : s) {
+      if (c < '0' || c > '9') return false;
+      v = v * 10 + static_cast<std::uint64_t>(c - '0');
+    }
+    *key = v + 1;
+    return true;
+  }
+  // False when `key` is there already.
+  static bool Place(std::vector<std::uint64_t>& slots, std::uint64_t key) {
+    const std::size_t mask = slots.size() - 1;
+    for (std::size_t i = (key * 0x9E3779B97F4A7C15ull) >> 20 & mask;; i = (i + 1) & mask) {
+      if (slots[i] == key) return false;
+      if (slots[i] == 0) {
+        slots[i] = key;
+        return true;
+      }
+    }
+  }
+  void Grow() {
+    std::vector<std::uint64_t> bigger(slots_.empty() ? 8192 : slots_.size() * 2, 0);
+    for (std::uint64_t key : slots_)
+      if (key != 0) Place(bigger, key);
+    slots_ = std::move(bigger);
+  }
+
+  std::vector<std::uint64_t> slots_;
+  std::size_t count_ = 0;
+  std::unordered_set<std::string> texts_;
+};
+
 // Pages through one rate status: every page is requested with its own
 // timestamp and signature, read, and its trades not seen before in this
 // listing are handed to `onPage`. Paging goes on while a page says has_next
@@ -120,8 +172,7 @@ void PageThrough(const std::string& rateStatus, const char* fields, bool withEnd
   auto ask = [&](int page) {
     return start_web_request(WebRequest::Get(TradesSoldGetUrl(rateStatus, page, fields)));
   };
-  std::unordered_set<std::string> seen;
-  seen.reserve(4096);  // a typical shop's listing without rehashing
+  SeenOrders seen;
   PendingRequest next = ask(1);
   for (int page = 1;; ++page) {
     TradePage read;
@@ -151,7 +202,7 @@ void PageThrough(const std::string& rateStatus, const char* fields, bool withEnd
       next = ask(page);
     }
     stats.tradesRead += static_cast<int>(read.trades.size());
-    std::erase_if(read.trades, [&seen](const Order& t) { return !seen.insert(t.tid).second; });
+    std::erase_if(read.trades, [&seen](const Order& t) { return !seen.Insert(t.tid); });
     const bool fresh = !read.trades.empty();
     const bool more = read.hasNext && fresh && page < kMaxListingPages && !StopRequested();
     if (more) next = ask(page + 1);
