@@ -12,6 +12,82 @@ OrderBook* g_book = nullptr;
 
 }  // namespace
 
+std::uint32_t OrderIndex::Find(std::string_view tid) const {
+  std::uint64_t key = 0;
+  if (!OrderNumberKey(tid, &key)) {
+    auto it = texts_.find(tid);
+    return it == texts_.end() ? kNone : it->second;
+  }
+  if (table_.empty()) return kNone;
+  for (std::size_t i = Home(key);; i = (i + 1) & (table_.size() - 1)) {
+    if (table_[i].key == key) return table_[i].slot;
+    if (table_[i].key == 0) return kNone;
+  }
+}
+
+bool OrderIndex::Insert(std::string_view tid, std::uint32_t slot) {
+  std::uint64_t key = 0;
+  if (!OrderNumberKey(tid, &key)) return texts_.emplace(std::string(tid), slot).second;
+  if ((count_ + 1) * 2 > table_.size()) Grow(count_ + 1);
+  for (std::size_t i = Home(key);; i = (i + 1) & (table_.size() - 1)) {
+    if (table_[i].key == key) return false;
+    if (table_[i].key == 0) {
+      table_[i] = Entry{key, slot};
+      ++count_;
+      return true;
+    }
+  }
+}
+
+void OrderIndex::Erase(std::string_view tid) {
+  std::uint64_t key = 0;
+  if (!OrderNumberKey(tid, &key)) {
+    if (auto it = texts_.find(tid); it != texts_.end()) texts_.erase(it);
+    return;
+  }
+  if (table_.empty()) return;
+  const std::size_t mask = table_.size() - 1;
+  std::size_t i = Home(key);
+  while (table_[i].key != key) {
+    if (table_[i].key == 0) return;
+    i = (i + 1) & mask;
+  }
+  // Entries after the freed one move back over it unless their home lies
+  // between: every entry stays reachable from its home without a gap.
+  for (std::size_t j = (i + 1) & mask; table_[j].key != 0; j = (j + 1) & mask) {
+    const std::size_t home = Home(table_[j].key);
+    const bool between = i <= j ? (i < home && home <= j) : (i < home || home <= j);
+    if (between) continue;
+    table_[i] = table_[j];
+    i = j;
+  }
+  table_[i] = Entry{};
+  --count_;
+}
+
+void OrderIndex::Reserve(std::size_t orders) {
+  if (orders * 2 > table_.size()) Grow(orders);
+}
+
+void OrderIndex::Clear() {
+  std::fill(table_.begin(), table_.end(), Entry{});
+  count_ = 0;
+  texts_.clear();
+}
+
+void OrderIndex::Grow(std::size_t atLeast) {
+  std::size_t size = table_.empty() ? 1024 : table_.size();
+  while (atLeast * 2 > size) size *= 2;
+  std::vector<Entry> old = std::move(table_);
+  table_.assign(size, Entry{});
+  for (const Entry& e : old) {
+    if (e.key == 0) continue;
+    std::size_t i = Home(e.key);
+    while (table_[i].key != 0) i = (i + 1) & (size - 1);
+    table_[i] = e;
+  }
+}
+
 std::size_t RowOrder::LowerBound(std::uint64_t serial) const {
   const std::uint64_t key = serial << kSlotBits;
   // The part before the gap, then the part after it.
@@ -72,9 +148,9 @@ std::string_view OrderRows::Cell(int row, int column) const {
 int OrderRows::RowsBefore(std::uint64_t serial) const { return static_cast<int>(order_.LowerBound(serial)); }
 
 int OrderRows::Find(std::string_view tid) const {
-  auto it = index_.find(tid);
-  if (it == index_.end()) return -1;
-  const std::uint64_t serial = slots_[it->second].serial;
+  const std::uint32_t slot = index_.Find(tid);
+  if (slot == OrderIndex::kNone) return -1;
+  const std::uint64_t serial = slots_[slot].serial;
   const std::size_t row = order_.LowerBound(serial);
   return row < order_.Size() && RowOrder::SerialOf(order_.At(row)) == serial ? static_cast<int>(row) : -1;
 }
@@ -82,11 +158,11 @@ int OrderRows::Find(std::string_view tid) const {
 OrderRows::Contents OrderRows::Prepare(std::vector<Order> orders) {
   Contents c;
   c.rows.reserve(orders.size());
-  c.index.reserve(orders.size());
+  c.index.Reserve(orders.size());
   std::uint64_t serial = g_nextSerial.fetch_add(orders.size());
   for (Order& o : orders) {
     if (c.rows.size() >= RowOrder::kMostRows) break;
-    if (!c.index.emplace(o.tid, static_cast<std::uint32_t>(c.rows.size())).second) continue;
+    if (!c.index.Insert(o.tid, static_cast<std::uint32_t>(c.rows.size()))) continue;
     c.rows.push_back(OrderRow{std::move(o), std::string(), serial++});
   }
   return c;
@@ -115,7 +191,7 @@ int OrderRows::Append(std::vector<Order> orders) {
     const bool reuse = !freeSlots_.empty();
     const std::uint32_t slot = reuse ? freeSlots_.back() : static_cast<std::uint32_t>(slots_.size());
     if (!reuse && slot >= RowOrder::kMostRows) break;
-    if (!index_.emplace(o.tid, slot).second) continue;
+    if (!index_.Insert(o.tid, slot)) continue;
     const std::uint64_t rowSerial = serial++;
     OrderRow row{std::move(o), std::string(), rowSerial};
     if (reuse) {
@@ -145,7 +221,7 @@ void OrderRows::RemoveRun(int first, int count) {
   for (int i = first; i < first + count; ++i) {
     const std::uint32_t slot = RowOrder::SlotOf(order_.At(static_cast<std::size_t>(i)));
     OrderRow& row = slots_[slot];
-    index_.erase(index_.find(row.order.tid));
+    index_.Erase(row.order.tid);
     row = OrderRow{};
     freeSlots_.push_back(slot);
   }
@@ -192,7 +268,7 @@ void OrderRows::Clear() {
   // fills it again to about the same size.
   if (view_ != nullptr) view_->BeginReset();
   order_.Assign({});
-  index_.clear();
+  index_.Clear();
   slots_.clear();
   freeSlots_.clear();
   if (view_ != nullptr) view_->EndReset(0);

@@ -41,6 +41,45 @@ struct OrderNumberHash {
   std::size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
 };
 
+// The platform's order numbers are decimal numbers: one of at most 19
+// digits without a leading zero is its own key, above 0 (at most 10^19).
+// False for any other text.
+inline bool OrderNumberKey(std::string_view tid, std::uint64_t* key) {
+  if (tid.empty() || tid.size() > 19 || tid[0] == '0') return false;
+  std::uint64_t v = 0;
+  for (char c : tid) {
+    if (c < '0' || c > '9') return false;
+    v = v * 10 + static_cast<std::uint64_t>(c - '0');
+  }
+  *key = v + 1;
+  return true;
+}
+
+// Order number -> slot. Numbers (OrderNumberKey) sit in an open table without
+// an allocation each; other texts in a map beside it.
+class OrderIndex {
+ public:
+  static constexpr std::uint32_t kNone = 0xFFFFFFFFu;
+  std::uint32_t Find(std::string_view tid) const;
+  // False (and nothing changes) when the number is there already.
+  bool Insert(std::string_view tid, std::uint32_t slot);
+  void Erase(std::string_view tid);
+  void Reserve(std::size_t orders);
+  void Clear();
+
+ private:
+  struct Entry {
+    std::uint64_t key = 0;  // 0: free
+    std::uint32_t slot = 0;
+  };
+  std::size_t Home(std::uint64_t key) const { return (key * 0x9E3779B97F4A7C15ull) >> 20 & (table_.size() - 1); }
+  void Grow(std::size_t atLeast);
+
+  std::vector<Entry> table_;
+  std::size_t count_ = 0;
+  std::unordered_map<std::string, std::uint32_t, OrderNumberHash, std::equal_to<>> texts_;
+};
+
 // The listed rows in list order, each as its serial and its slot packed in
 // one number (serial above kSlotBits, so the numbers ascend with the
 // serials), with a gap that moves to where rows go: rows removed in
@@ -78,7 +117,7 @@ class OrderRows {
   struct Contents {
     std::vector<OrderRow> rows;
     // order number -> its row in `rows`
-    std::unordered_map<std::string, std::uint32_t, OrderNumberHash, std::equal_to<>> index;
+    OrderIndex index;
   };
 
   explicit OrderRows(int columns) : columns_(columns) {}
@@ -93,7 +132,7 @@ class OrderRows {
   std::string_view Cell(int row, int column) const;
   // The row of an order, -1 when it is not listed.
   int Find(std::string_view tid) const;
-  bool Contains(std::string_view tid) const { return index_.find(tid) != index_.end(); }
+  bool Contains(std::string_view tid) const { return index_.Find(tid) != OrderIndex::kNone; }
   // How many rows came before the row with `serial` (listed or not): the walk
   // of the automatic pass goes on from there after a wait.
   int RowsBefore(std::uint64_t serial) const;
@@ -142,8 +181,7 @@ class OrderRows {
   // slot is reused); order_ says which slots are listed, in list order.
   std::vector<OrderRow> slots_;
   std::vector<std::uint32_t> freeSlots_;
-  // order number -> slot
-  std::unordered_map<std::string, std::uint32_t, OrderNumberHash, std::equal_to<>> index_;
+  OrderIndex index_;  // order number -> slot
   RowOrder order_;
   OrderList* view_ = nullptr;
   bool batchingTimeLeft_ = false;

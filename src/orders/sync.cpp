@@ -119,18 +119,7 @@ class SeenOrders {
   }
 
  private:
-  // Digits without a leading zero, at most 19 of them (below 2^64), so each
-  // text has its own number; plus one, as 0 marks a free slot.
-  static bool AsNumber(const std::string& s, std::uint64_t* key) {
-    if (s.empty() || s.size() > 19 || s[0] == '0') return false;
-    std::uint64_t v = 0;
-    for (char c : s) {
-      if (c < '0' || c > '9') return false;
-      v = v * 10 + static_cast<std::uint64_t>(c - '0');
-    }
-    *key = v + 1;
-    return true;
-  }
+  static bool AsNumber(const std::string& s, std::uint64_t* key) { return OrderNumberKey(s, key); }
   // False when `key` is there already.
   static bool Place(std::vector<std::uint64_t>& slots, std::uint64_t key) {
     const std::size_t mask = slots.size() - 1;
