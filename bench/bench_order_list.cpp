@@ -1,91 +1,123 @@
-// The desktop's unrated list filled with 100000 orders: the time the window
-// thread spends taking the list over and painting it (target: at most 50 ms,
-// the longest the event loop may stall), and the memory those orders cost
-// (target: at most 60 MB resident above the same window with empty lists).
-// Runs the real main window on the offscreen platform.
+// The desktop's lists under a real main window (offscreen) with 100000 open
+// orders from the sandbox marketplace, none of them due:
+//  1. the first load into the window, with its first refresh and first pass:
+//     the longest the window's event loop went without running its events
+//     (a 1 ms timer's longest gap); target at most 50 ms;
+//  2. a later pass over the 100000 rows shown in the window (every "到期"
+//     already written); target at most 10 ms.
+// Three rounds; the machine may be shared, so the median and range are given.
 #include <QApplication>
 #include <QElapsedTimer>
-#include <QTreeView>
+#include <QTimer>
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
-#include <future>
 #include <string>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 #include "app/main_window.h"
+#include "app/qt_ports.h"
 #include "orders/order_book.h"
-#include "platform/platform_time.h"
+#include "orders/sync.h"
 #include "rating/schedule.h"
 #include "settings/app_session.h"
+#include "support/sandbox_process.h"
+#include "support/temp_dir.h"
 
 namespace {
 
+using nlohmann::json;
 constexpr int kOrders = 100000;
 
-double ResidentMegabytes() {
-  std::ifstream statm("/proc/self/statm");
-  long pages = 0, resident = 0;
-  statm >> pages >> resident;
-  return static_cast<double>(resident) * 4096.0 / (1024.0 * 1024.0);
+bool AddTrades(const qm::test::Sandbox& sb) {
+  for (int first = 0; first < kOrders; first += 20000) {
+    json trades = json::array();
+    for (int i = first; i < first + 20000; ++i)
+      trades.push_back({{"tid", std::to_string(4100000000000000LL + i)},
+                        {"buyer_nick", "买家旺旺" + std::to_string(i)},
+                        {"ended_hours_ago", 1 + (i * 7) % 330},
+                        {"buyer_rate", "none"},
+                        {"seller_rate", "none"}});
+    if (sb.AdminPost("trades", json{{"trades", trades}}.dump()).empty()) return false;
+  }
+  return true;
 }
 
-std::vector<qm::Order> MakeOrders() {
-  std::vector<qm::Order> orders;
-  orders.reserve(kOrders);
-  const auto now = static_cast<std::int64_t>(qm::PlatformNow());
-  for (int i = 0; i < kOrders; ++i) {
-    // Ended up to 300 hours ago: none is due, every row gets its "到期".
-    const std::string end = qm::FormatPlatformTime(now - static_cast<std::int64_t>(i % 300) * 3600 - 1800);
-    orders.push_back({std::to_string(4100000000000000LL + i), "买家旺旺" + std::to_string(i), end});
+struct Spread {
+  std::vector<double> values;
+  void Print(const char* what, double target) {
+    std::sort(values.begin(), values.end());
+    const double median = values[values.size() / 2];
+    std::printf("%-58s median %7.1f ms, range %.1f-%.1f over %zu rounds (target <= %g ms): %s\n", what, median,
+                values.front(), values.back(), values.size(), target, median <= target ? "met" : "MISSED");
   }
-  return orders;
-}
+};
 
 }  // namespace
 
 int main(int argc, char** argv) {
   setenv("QT_QPA_PLATFORM", "offscreen", 0);
   QApplication app(argc, argv);
+  qm::test::Sandbox sb;
+  if (!sb.Ok() || sb.AdminPost("reset", json{{"seed", 1}, {"trades", 0}}.dump()).empty() || !AddTrades(sb)) {
+    std::puts("the sandbox marketplace did not start");
+    return 1;
+  }
+  qm::test::TempDir dir;
+  sb.UseInSession();
+  qm::Session().programDir = dir.str();
+  qm::Session().ratingHours = 24.0f;
+  qm::Session().autoContent = "好评";
+  qm::QtEventPump pump;
+  qm::SetEventPump(&pump);
+
   qm::MainWindow window;
+  // The embedded browser's cache is not part of this measurement.
+  window.View().clearWebCache = nullptr;
   window.show();
   QApplication::processEvents();
+  qm::InstallSchedule();
 
-  qm::Session().ratingHours = 24.0f;
-  double bestFillMs = 1e9, worstFillMs = 0, worstPassMs = 0, extraMb = 0;
-  for (int run = 0; run < 3; ++run) {
+  Spread stalls, passes;
+  for (int round = 0; round < 3; ++round) {
     window.Book().Unrated().Clear();
     QApplication::processEvents();
-    const double before = ResidentMegabytes();
-    // As in the first load: the rows and their index are made on a worker.
-    auto ready = std::async(std::launch::async, [] { return qm::OrderRows::Prepare(MakeOrders()); });
-    qm::OrderRows::Contents contents = ready.get();
+    QElapsedTimer sinceTick;
+    double longest = 0;
+    QTimer probe;
+    probe.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&probe, &QTimer::timeout, [&] {
+      longest = std::max(longest, static_cast<double>(sinceTick.nsecsElapsed()) / 1e6);
+      sinceTick.restart();
+    });
+    sinceTick.start();
+    probe.start(1);
+    if (!qm::StartFirstLoad()) {
+      std::puts("the first load did not start");
+      return 1;
+    }
+    while (qm::FirstLoadRunning()) QApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
+    QApplication::processEvents();
+    probe.stop();
+    if (window.UnratedList().Widget()->model()->rowCount() != kOrders) {
+      std::printf("the list shows %d orders\n", window.UnratedList().Widget()->model()->rowCount());
+      return 1;
+    }
+    stalls.values.push_back(longest);
 
     QElapsedTimer clock;
     clock.start();
-    window.Book().Unrated().Fill(std::move(contents));
-    window.UnratedList().Widget()->viewport()->repaint();
-    QApplication::processEvents();
-    const double fillMs = static_cast<double>(clock.nsecsElapsed()) / 1e6;
-    bestFillMs = std::min(bestFillMs, fillMs);
-    worstFillMs = std::max(worstFillMs, fillMs);
-    if (window.UnratedList().Widget()->model()->rowCount() != kOrders) {
-      std::puts("the list did not show every order");
-      return 1;
-    }
-    // The first automatic pass then writes every row's "到期".
-    clock.restart();
     qm::RunAutoRatingPass();
     QApplication::processEvents();
-    const double passMs = static_cast<double>(clock.nsecsElapsed()) / 1e6;
-    worstPassMs = std::max(worstPassMs, passMs);
-    if (run == 0) extraMb = ResidentMegabytes() - before;
+    passes.values.push_back(static_cast<double>(clock.nsecsElapsed()) / 1e6);
+    std::printf("round %d: longest stall %.1f ms during the load, refresh and first pass; later pass %.1f ms\n",
+                round + 1, longest, passes.values.back());
   }
-  std::printf("fill of %d orders on the window thread: best %.1f ms, worst %.1f ms (target <= 50 ms): %s\n", kOrders,
-              bestFillMs, worstFillMs, worstFillMs <= 50.0 ? "met" : "MISSED");
-  std::printf("first automatic pass over them, shown in the window: worst %.1f ms (target <= 50 ms): %s\n",
-              worstPassMs, worstPassMs <= 50.0 ? "met" : "MISSED");
-  std::printf("resident memory for %d orders: %.1f MB above empty lists (target <= 60 MB): %s\n", kOrders, extraMb,
-              extraMb <= 60.0 ? "met" : "MISSED");
+  stalls.Print("longest event-loop stall, first load of 100000 in the window", 50.0);
+  passes.Print("a later pass over 100000 rows shown in the window", 10.0);
+  qm::SetEventPump(nullptr);
   return 0;
 }

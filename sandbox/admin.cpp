@@ -132,6 +132,7 @@ void SetFaults(Context& ctx, const httplib::Request& req, httplib::Response& res
   rule.firstN = static_cast<long>(number("first_n", 0));
   rule.apiMethod = Text(*body, "api_method");
   rule.pageNo = static_cast<long>(number("page_no", 0));
+  rule.rateStatus = Text(*body, "rate_status");
   for (double r : {rule.errorRate, rule.resetRate, rule.truncateRate, rule.stallRate}) {
     if (r < 0 || r > 1) return Fail(res, "rates are shares from 0 to 1");
   }

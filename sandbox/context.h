@@ -48,9 +48,11 @@ struct FaultRule {
   int stallAfterMs = 0;  // after the handler: the work is done, the answer is late
   int trickleMs = 0;  // > 0: the body goes out one byte every trickleMs
   long firstN = 0;    // > 0: only the next N matching requests
-  // When set, only requests of this gateway method / page number match.
+  // When set, only requests of this gateway method / page number / rate
+  // status match.
   std::string apiMethod;
   long pageNo = 0;
+  std::string rateStatus;
 };
 
 // What one request gets from the fault table.
@@ -68,7 +70,8 @@ class FaultTable {
   // path "" or "*" applies to every non-admin path; an exact path wins over it.
   void Set(const std::string& path, const FaultRule& rule);
   void Clear();
-  FaultPlan Draw(const std::string& path, const std::string& apiMethod = {}, long pageNo = 0);
+  FaultPlan Draw(const std::string& path, const std::string& apiMethod = {}, long pageNo = 0,
+                 const std::string& rateStatus = {});
 
  private:
   double Uniform();

@@ -34,7 +34,8 @@ double FaultTable::Uniform() {
   return static_cast<double>(z >> 11) / 9007199254740992.0;
 }
 
-FaultPlan FaultTable::Draw(const std::string& path, const std::string& apiMethod, long pageNo) {
+FaultPlan FaultTable::Draw(const std::string& path, const std::string& apiMethod, long pageNo,
+                           const std::string& rateStatus) {
   FaultPlan plan;
   std::lock_guard lock(mutex_);
   auto it = rules_.find(path);
@@ -44,6 +45,7 @@ FaultPlan FaultTable::Draw(const std::string& path, const std::string& apiMethod
   if (rule.firstN < 0) return plan;  // used up
   if (!rule.apiMethod.empty() && rule.apiMethod != apiMethod) return plan;
   if (rule.pageNo > 0 && rule.pageNo != pageNo) return plan;
+  if (!rule.rateStatus.empty() && rule.rateStatus != rateStatus) return plan;
   plan.delayMs = rule.latencyMs;
   // With a stall share, stall_ms is the length of the drawn stalls only.
   plan.stallMs = rule.stallRate > 0 ? 0 : rule.stallMs;
@@ -181,7 +183,8 @@ std::string ApiMethodOf(const httplib::Request& req) {
 httplib::Server::Handler Served(Context& ctx, httplib::Server::Handler handler) {
   return [&ctx, handler = std::move(handler)](const httplib::Request& req, httplib::Response& res) {
     std::string apiMethod = ApiMethodOf(req);
-    const FaultPlan plan = ctx.faults.Draw(req.path, apiMethod, std::atol(req.get_param_value("page_no").c_str()));
+    const FaultPlan plan = ctx.faults.Draw(req.path, apiMethod, std::atol(req.get_param_value("page_no").c_str()),
+                                           req.get_param_value("rate_status"));
     if (req.path == "/apitools/getResult.do") ++ctx.ratingForms;
     LogEntry entry{req.method, req.path, QueryOf(req), req.body.substr(0, 65536), std::move(apiMethod), 0,
                    ctx.clock.Now()};

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Runs every benchmark in DIR (bench_*) and the whole-process timing scripts.
+# Runs every benchmark in DIR (bench_*: among them bench_orders, bench_order_list
+# and bench_desktop_memory for large sellers) and the whole-process timing scripts.
 set -euo pipefail
 dir=${1:-build/bin}
 shopt -s nullglob

@@ -27,6 +27,7 @@
 #include "rating/startup.h"
 #include "settings/app_session.h"
 #include "util/program_paths.h"
+#include "util/heap.h"
 #include "util/stop.h"
 
 namespace qm {
@@ -69,6 +70,15 @@ class StartupObserver : public QObject {
           if (auto* close = Control<QPushButton>(auth, "超级按钮1")) close->click();
         });
       }
+    } else if ((event->type() == QEvent::ShowToParent || event->type() == QEvent::HideToParent) && marks_ &&
+               watched->objectName() == "图片框2") {
+      // The busy picture shows for the first load and goes once the load,
+      // its refresh and its first pass are done.
+      if (event->type() == QEvent::ShowToParent) {
+        busyShown_ = true;
+      } else if (busyShown_) {
+        Mark("orders-loaded");
+      }
     } else if (event->type() == QEvent::Show && marks_ && watched->isWidgetType()) {
       auto* w = static_cast<QWidget*>(watched);
       if (w->isWindow() && (qobject_cast<QMessageBox*>(w) != nullptr || w->objectName() == "MainWindow")) {
@@ -89,6 +99,7 @@ class StartupObserver : public QObject {
   const QElapsedTimer& clock_;
   bool marks_ = false;
   bool seen_ = false;
+  bool busyShown_ = false;
 };
 
 // SIGINT and SIGTERM end the program within a second, sending nothing more.
@@ -192,6 +203,8 @@ int RunApp(int argc, char** argv) {
     return 0;
   }
 
+  // Before any other thread: the desktop holds large lists for the whole run.
+  UseOneHeap();
   WatchStopSignals();
   // The embedded browsers share one GL context; this must precede the application.
   QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);

@@ -10,11 +10,128 @@ namespace {
 std::atomic<std::uint64_t> g_nextSerial{1};
 OrderBook* g_book = nullptr;
 
-// Past this many separate runs of removed rows the view is told of one reset:
-// erasing run by run would move the tail of the list once per run.
-constexpr int kMostRemovalRuns = 64;
-
 }  // namespace
+
+std::uint32_t OrderIndex::Find(std::string_view tid) const {
+  std::uint64_t key = 0;
+  if (!OrderNumberKey(tid, &key)) {
+    auto it = texts_.find(tid);
+    return it == texts_.end() ? kNone : it->second;
+  }
+  if (table_.empty()) return kNone;
+  for (std::size_t i = Home(key);; i = (i + 1) & (table_.size() - 1)) {
+    if (table_[i].key == key) return table_[i].slot;
+    if (table_[i].key == 0) return kNone;
+  }
+}
+
+bool OrderIndex::Insert(std::string_view tid, std::uint32_t slot) {
+  std::uint64_t key = 0;
+  if (!OrderNumberKey(tid, &key)) return texts_.emplace(std::string(tid), slot).second;
+  if ((count_ + 1) * 2 > table_.size()) Grow(count_ + 1);
+  for (std::size_t i = Home(key);; i = (i + 1) & (table_.size() - 1)) {
+    if (table_[i].key == key) return false;
+    if (table_[i].key == 0) {
+      table_[i] = Entry{key, slot};
+      ++count_;
+      return true;
+    }
+  }
+}
+
+void OrderIndex::Erase(std::string_view tid) {
+  std::uint64_t key = 0;
+  if (!OrderNumberKey(tid, &key)) {
+    if (auto it = texts_.find(tid); it != texts_.end()) texts_.erase(it);
+    return;
+  }
+  if (table_.empty()) return;
+  const std::size_t mask = table_.size() - 1;
+  std::size_t i = Home(key);
+  while (table_[i].key != key) {
+    if (table_[i].key == 0) return;
+    i = (i + 1) & mask;
+  }
+  // Entries after the freed one move back over it unless their home lies
+  // between: every entry stays reachable from its home without a gap.
+  for (std::size_t j = (i + 1) & mask; table_[j].key != 0; j = (j + 1) & mask) {
+    const std::size_t home = Home(table_[j].key);
+    const bool between = i <= j ? (i < home && home <= j) : (i < home || home <= j);
+    if (between) continue;
+    table_[i] = table_[j];
+    i = j;
+  }
+  table_[i] = Entry{};
+  --count_;
+}
+
+void OrderIndex::Reserve(std::size_t orders) {
+  if (orders * 2 > table_.size()) Grow(orders);
+}
+
+void OrderIndex::Clear() {
+  std::fill(table_.begin(), table_.end(), Entry{});
+  count_ = 0;
+  texts_.clear();
+}
+
+void OrderIndex::Grow(std::size_t atLeast) {
+  std::size_t size = table_.empty() ? 1024 : table_.size();
+  while (atLeast * 2 > size) size *= 2;
+  std::vector<Entry> old = std::move(table_);
+  table_.assign(size, Entry{});
+  for (const Entry& e : old) {
+    if (e.key == 0) continue;
+    std::size_t i = Home(e.key);
+    while (table_[i].key != 0) i = (i + 1) & (size - 1);
+    table_[i] = e;
+  }
+}
+
+std::size_t RowOrder::LowerBound(std::uint64_t serial) const {
+  const std::uint64_t key = serial << kSlotBits;
+  // The part before the gap, then the part after it.
+  auto before = entries_.begin() + static_cast<std::ptrdiff_t>(gapBegin_);
+  auto it = std::lower_bound(entries_.begin(), before, key);
+  if (it != before) return static_cast<std::size_t>(it - entries_.begin());
+  auto after = entries_.begin() + static_cast<std::ptrdiff_t>(gapEnd_);
+  return gapBegin_ + static_cast<std::size_t>(std::lower_bound(after, entries_.end(), key) - after);
+}
+
+void RowOrder::Assign(std::vector<std::uint64_t> entries) {
+  entries_ = std::move(entries);
+  gapBegin_ = gapEnd_ = entries_.size();
+}
+
+void RowOrder::MoveGapTo(std::size_t position) {
+  const auto at = [this](std::size_t i) { return entries_.begin() + static_cast<std::ptrdiff_t>(i); };
+  if (position < gapBegin_) {
+    const std::size_t n = gapBegin_ - position;
+    std::copy_backward(at(position), at(gapBegin_), at(gapEnd_));
+    gapBegin_ -= n;
+    gapEnd_ -= n;
+  } else if (position > gapBegin_) {
+    const std::size_t n = position - gapBegin_;
+    std::copy(at(gapEnd_), at(gapEnd_ + n), at(gapBegin_));
+    gapBegin_ += n;
+    gapEnd_ += n;
+  }
+}
+
+void RowOrder::PushBack(std::uint64_t entry) {
+  MoveGapTo(Size());
+  if (gapBegin_ < gapEnd_) {
+    entries_[gapBegin_++] = entry;
+  } else {
+    entries_.push_back(entry);
+    gapBegin_ = gapEnd_ = entries_.size();
+  }
+}
+
+void RowOrder::Erase(std::size_t first, std::size_t count) {
+  MoveGapTo(first);
+  gapEnd_ += count;
+}
 
 std::string_view OrderRows::Cell(int row, int column) const {
   if (row < 0 || row >= RowCount() || column < 0 || column >= columns_) return {};
@@ -28,144 +145,163 @@ std::string_view OrderRows::Cell(int row, int column) const {
   }
 }
 
-int OrderRows::RowsBefore(std::uint64_t serial) const {
-  const auto& rows = contents_.rows;
-  auto it = std::lower_bound(rows.begin(), rows.end(), serial,
-                             [](const OrderRow& r, std::uint64_t s) { return r.serial < s; });
-  return static_cast<int>(it - rows.begin());
-}
+int OrderRows::RowsBefore(std::uint64_t serial) const { return static_cast<int>(order_.LowerBound(serial)); }
 
 int OrderRows::Find(std::string_view tid) const {
-  auto it = contents_.serials.find(tid);
-  if (it == contents_.serials.end()) return -1;
-  const int row = RowsBefore(it->second);
-  return row < RowCount() && Row(row).serial == it->second ? row : -1;
+  const std::uint32_t slot = index_.Find(tid);
+  if (slot == OrderIndex::kNone) return -1;
+  const std::uint64_t serial = slots_[slot].serial;
+  const std::size_t row = order_.LowerBound(serial);
+  return row < order_.Size() && RowOrder::SerialOf(order_.At(row)) == serial ? static_cast<int>(row) : -1;
 }
 
 OrderRows::Contents OrderRows::Prepare(std::vector<Order> orders) {
   Contents c;
   c.rows.reserve(orders.size());
-  c.serials.reserve(orders.size());
-  const std::uint64_t first = g_nextSerial.fetch_add(orders.size());
-  std::uint64_t serial = first;
+  c.index.Reserve(orders.size());
+  std::uint64_t serial = g_nextSerial.fetch_add(orders.size());
   for (Order& o : orders) {
-    if (!c.serials.emplace(o.tid, serial).second) continue;
+    if (c.rows.size() >= RowOrder::kMostRows) break;
+    if (!c.index.Insert(o.tid, static_cast<std::uint32_t>(c.rows.size()))) continue;
     c.rows.push_back(OrderRow{std::move(o), std::string(), serial++});
   }
   return c;
 }
 
 void OrderRows::Fill(Contents contents) {
+  FlushTimeLeftChanges();
+  std::vector<std::uint64_t> order(contents.rows.size());
+  for (std::size_t i = 0; i < order.size(); ++i)
+    order[i] = RowOrder::Entry(contents.rows[i].serial, static_cast<std::uint32_t>(i));
   if (view_ != nullptr) view_->BeginReset();
-  std::swap(contents_, contents);
+  std::swap(slots_, contents.rows);
+  std::swap(index_, contents.index);
+  freeSlots_.clear();
+  order_.Assign(std::move(order));
   if (view_ != nullptr) view_->EndReset(RowCount());
   // The old rows go after the view has let go of them.
 }
 
 int OrderRows::Append(std::vector<Order> orders) {
-  // The index may learn of the new rows first: the view reads only the rows.
   std::uint64_t serial = g_nextSerial.fetch_add(orders.size());
-  std::vector<OrderRow> fresh;
+  const int first = RowCount();
+  std::vector<std::uint64_t> fresh;
   fresh.reserve(orders.size());
   for (Order& o : orders) {
-    if (!contents_.serials.emplace(o.tid, serial).second) continue;
-    fresh.push_back(OrderRow{std::move(o), std::string(), serial++});
+    const bool reuse = !freeSlots_.empty();
+    const std::uint32_t slot = reuse ? freeSlots_.back() : static_cast<std::uint32_t>(slots_.size());
+    if (!reuse && slot >= RowOrder::kMostRows) break;
+    if (!index_.Insert(o.tid, slot)) continue;
+    const std::uint64_t rowSerial = serial++;
+    OrderRow row{std::move(o), std::string(), rowSerial};
+    if (reuse) {
+      freeSlots_.pop_back();
+      slots_[slot] = std::move(row);
+    } else {
+      // Grows geometrically: page after page, an exact reserve would copy
+      // the whole list on every append.
+      slots_.push_back(std::move(row));
+    }
+    fresh.push_back(RowOrder::Entry(rowSerial, slot));
   }
   if (fresh.empty()) return 0;
-  const int first = RowCount();
+  // The slots and the index may learn of the new rows first: the view reads
+  // only the listed rows.
   const int count = static_cast<int>(fresh.size());
+  FlushTimeLeftChanges();
   if (view_ != nullptr) view_->BeginInsert(first, first + count - 1);
-  // No reserve to the exact size here: page after page, that would copy the
-  // whole list on every append.
-  for (OrderRow& r : fresh) contents_.rows.push_back(std::move(r));
+  for (std::uint64_t entry : fresh) order_.PushBack(entry);
   if (view_ != nullptr) view_->EndInsert();
   return count;
+}
+
+void OrderRows::RemoveRun(int first, int count) {
+  FlushTimeLeftChanges();
+  if (view_ != nullptr) view_->BeginRemove(first, first + count - 1);
+  for (int i = first; i < first + count; ++i) {
+    const std::uint32_t slot = RowOrder::SlotOf(order_.At(static_cast<std::size_t>(i)));
+    OrderRow& row = slots_[slot];
+    index_.Erase(row.order.tid);
+    row = OrderRow{};
+    freeSlots_.push_back(slot);
+  }
+  order_.Erase(static_cast<std::size_t>(first), static_cast<std::size_t>(count));
+  if (view_ != nullptr) view_->EndRemove();
 }
 
 bool OrderRows::Remove(std::string_view tid) {
   const int row = Find(tid);
   if (row < 0) return false;
-  if (view_ != nullptr) view_->BeginRemove(row, row);
-  contents_.serials.erase(contents_.serials.find(tid));
-  contents_.rows.erase(contents_.rows.begin() + row);
-  if (view_ != nullptr) view_->EndRemove();
+  RemoveRun(row, 1);
   return true;
 }
 
 int OrderRows::RemoveAll(const std::vector<std::string>& tids) {
-  // The serials of the listed ones, then one walk down the rows (which stand
-  // in serial order) instead of a search per order.
-  std::vector<std::uint64_t> gone;
-  gone.reserve(tids.size());
+  // The rows of the listed ones, ascending, then run after run from the
+  // first: the gap of the row order moves down the list once.
+  std::vector<int> rows;
+  rows.reserve(tids.size());
   for (const std::string& tid : tids) {
-    auto it = contents_.serials.find(tid);
-    if (it != contents_.serials.end()) gone.push_back(it->second);
+    const int row = Find(tid);
+    if (row >= 0) rows.push_back(row);
   }
-  if (gone.empty()) return 0;
-  std::sort(gone.begin(), gone.end());
-  gone.erase(std::unique(gone.begin(), gone.end()), gone.end());
-  std::vector<bool> doomed(contents_.rows.size(), false);
-  std::size_t next = 0;
-  int count = 0;
-  for (std::size_t i = 0; i < contents_.rows.size() && next < gone.size(); ++i) {
-    const std::uint64_t serial = contents_.rows[i].serial;
-    while (next < gone.size() && gone[next] < serial) ++next;
-    if (next < gone.size() && gone[next] == serial) {
-      doomed[i] = true;
-      ++count;
-      ++next;
-    }
+  if (rows.empty()) return 0;
+  std::sort(rows.begin(), rows.end());
+  rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
+  int removed = 0;
+  for (std::size_t i = 0; i < rows.size();) {
+    std::size_t j = i + 1;
+    while (j < rows.size() && rows[j] == rows[j - 1] + 1) ++j;
+    const int count = static_cast<int>(j - i);
+    // Earlier runs are gone by now: the rows after them moved up.
+    RemoveRun(rows[i] - removed, count);
+    removed += count;
+    i = j;
   }
-  return count == 0 ? 0 : RemoveMarked(doomed, count);
-}
-
-int OrderRows::RemoveMarked(const std::vector<bool>& doomed, int count) {
-  auto& rows = contents_.rows;
-  // Runs of marked rows, first to last.
-  std::vector<std::pair<int, int>> runs;
-  for (int i = 0; i < RowCount(); ++i) {
-    if (!doomed[static_cast<std::size_t>(i)]) continue;
-    if (!runs.empty() && runs.back().second == i - 1) {
-      runs.back().second = i;
-    } else {
-      runs.emplace_back(i, i);
-    }
-  }
-  for (int i = 0; i < RowCount(); ++i)
-    if (doomed[static_cast<std::size_t>(i)]) contents_.serials.erase(contents_.serials.find(rows[static_cast<std::size_t>(i)].order.tid));
-
-  if (static_cast<int>(runs.size()) <= kMostRemovalRuns) {
-    // From the last run to the first, so the earlier runs keep their rows.
-    for (auto it = runs.rbegin(); it != runs.rend(); ++it) {
-      if (view_ != nullptr) view_->BeginRemove(it->first, it->second);
-      rows.erase(rows.begin() + it->first, rows.begin() + it->second + 1);
-      if (view_ != nullptr) view_->EndRemove();
-    }
-    return count;
-  }
-  if (view_ != nullptr) view_->BeginReset();
-  std::size_t kept = 0;
-  for (std::size_t i = 0; i < rows.size(); ++i) {
-    if (doomed[i]) continue;
-    if (kept != i) rows[kept] = std::move(rows[i]);
-    ++kept;
-  }
-  rows.resize(kept);
-  if (view_ != nullptr) view_->EndReset(RowCount());
-  return count;
+  return removed;
 }
 
 void OrderRows::Clear() {
-  if (contents_.rows.empty()) return;
-  Fill(Contents{});
+  if (RowCount() == 0 && slots_.empty()) return;
+  changedFirst_ = changedLast_ = -1;
+  // The room stays: the refresh empties 超级列表框2 every ten minutes and
+  // fills it again to about the same size.
+  if (view_ != nullptr) view_->BeginReset();
+  order_.Assign({});
+  index_.Clear();
+  slots_.clear();
+  freeSlots_.clear();
+  if (view_ != nullptr) view_->EndReset(0);
 }
 
 void OrderRows::SetTimeLeft(int row, const std::string& text) {
   if (row < 0 || row >= RowCount()) return;
-  std::string& cell = contents_.rows[static_cast<std::size_t>(row)].timeLeft;
+  std::string& cell = slots_[RowOrder::SlotOf(order_.At(static_cast<std::size_t>(row)))].timeLeft;
   if (cell == text) return;
   cell = text;
-  if (view_ != nullptr) view_->RowsChanged(row, row, kColumnTimeLeft);
+  if (view_ == nullptr) return;
+  if (!batchingTimeLeft_) {
+    view_->RowsChanged(row, row, kColumnTimeLeft);
+  } else if (changedFirst_ < 0) {
+    changedFirst_ = changedLast_ = row;
+  } else {
+    changedFirst_ = std::min(changedFirst_, row);
+    changedLast_ = std::max(changedLast_, row);
+  }
+}
+
+void OrderRows::BeginTimeLeftChanges() { batchingTimeLeft_ = true; }
+
+void OrderRows::EndTimeLeftChanges() {
+  FlushTimeLeftChanges();
+  batchingTimeLeft_ = false;
+}
+
+void OrderRows::FlushTimeLeftChanges() {
+  if (changedFirst_ < 0) return;
+  const int first = changedFirst_, last = std::min(changedLast_, RowCount() - 1);
+  changedFirst_ = changedLast_ = -1;
+  if (view_ != nullptr && first <= last) view_->RowsChanged(first, last, kColumnTimeLeft);
 }
 
 void OrderRows::AttachView(OrderList* view) {

@@ -2,10 +2,15 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdint>
+#include <condition_variable>
 #include <ctime>
+#include <deque>
 #include <future>
 #include <memory>
 #include <mutex>
+#include <system_error>
+#include <thread>
 #include <unordered_set>
 #include <utility>
 #include <vector>
@@ -102,6 +107,46 @@ std::vector<int> RetryPauses() {
   return g_retryPauses;
 }
 
+// The order numbers a listing has brought so far. The platform's order
+// numbers are decimal numbers: those are kept as numbers in an open table,
+// without an allocation each, and anything else as text.
+class SeenOrders {
+ public:
+  // True when `tid` had not been seen (it has now).
+  bool Insert(const std::string& tid) {
+    std::uint64_t key = 0;
+    if (!AsNumber(tid, &key)) return texts_.insert(tid).second;
+    if ((count_ + 1) * 2 > slots_.size()) Grow();
+    if (!Place(slots_, key)) return false;
+    ++count_;
+    return true;
+  }
+
+ private:
+  static bool AsNumber(const std::string& s, std::uint64_t* key) { return OrderNumberKey(s, key); }
+  // False when `key` is there already.
+  static bool Place(std::vector<std::uint64_t>& slots, std::uint64_t key) {
+    const std::size_t mask = slots.size() - 1;
+    for (std::size_t i = (key * 0x9E3779B97F4A7C15ull) >> 20 & mask;; i = (i + 1) & mask) {
+      if (slots[i] == key) return false;
+      if (slots[i] == 0) {
+        slots[i] = key;
+        return true;
+      }
+    }
+  }
+  void Grow() {
+    std::vector<std::uint64_t> bigger(slots_.empty() ? 8192 : slots_.size() * 2, 0);
+    for (std::uint64_t key : slots_)
+      if (key != 0) Place(bigger, key);
+    slots_ = std::move(bigger);
+  }
+
+  std::vector<std::uint64_t> slots_;
+  std::size_t count_ = 0;
+  std::unordered_set<std::string> texts_;
+};
+
 // Pages through one rate status: every page is requested with its own
 // timestamp and signature, read, and its trades not seen before in this
 // listing are handed to `onPage`. Paging goes on while a page says has_next
@@ -120,8 +165,7 @@ void PageThrough(const std::string& rateStatus, const char* fields, bool withEnd
   auto ask = [&](int page) {
     return start_web_request(WebRequest::Get(TradesSoldGetUrl(rateStatus, page, fields)));
   };
-  std::unordered_set<std::string> seen;
-  seen.reserve(4096);  // a typical shop's listing without rehashing
+  SeenOrders seen;
   PendingRequest next = ask(1);
   for (int page = 1;; ++page) {
     TradePage read;
@@ -151,7 +195,7 @@ void PageThrough(const std::string& rateStatus, const char* fields, bool withEnd
       next = ask(page);
     }
     stats.tradesRead += static_cast<int>(read.trades.size());
-    std::erase_if(read.trades, [&seen](const Order& t) { return !seen.insert(t.tid).second; });
+    std::erase_if(read.trades, [&seen](const Order& t) { return !seen.Insert(t.tid); });
     const bool fresh = !read.trades.empty();
     const bool more = read.hasNext && fresh && page < kMaxListingPages && !StopRequested();
     if (more) next = ask(page + 1);
@@ -163,6 +207,70 @@ void PageThrough(const std::string& rateStatus, const char* fields, bool withEnd
   }
   stats.localCpuSeconds = ThreadCpuSeconds() - cpuStart - cpuWaiting;
 }
+
+// Stores the trades of one page of an unrated listing in one transaction,
+// those older than fifteen days left out; how many were stored.
+int StorePage(OrderDatabase& db, OrderTable table, const std::vector<Order>& trades) {
+  const double now = PlatformNow();
+  int stored = 0;
+  const bool inTransaction = db.BeginTransaction();
+  for (const auto& t : trades) {
+    if (!WithinRatingPeriod(t.endTime, now)) continue;
+    if (db.Insert(table, t.tid, t.buyerNick, t.endTime)) ++stored;
+  }
+  return !inTransaction || db.CommitTransaction() ? stored : 0;
+}
+
+// One page of an unrated listing on its way to the writer.
+struct ListedPage {
+  int side = 0;  // 0 the buyer side, 1 the seller side
+  std::vector<Order> trades;
+  int readSoFar = 0;  // trades the listing has read up to this page
+};
+
+// The pages that the two listings of the first load have read and the one
+// writer has not stored yet. A listing that gets this many pages ahead of the
+// writer waits, so a fast gateway cannot pile a whole listing up in memory.
+class PageQueue {
+ public:
+  static constexpr std::size_t kMostWaiting = 16;
+  explicit PageQueue(int listings) : open_(listings) {}
+
+  void Push(ListedPage page) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    room_.wait(lock, [this] { return pages_.size() < kMostWaiting; });
+    pages_.push_back(std::move(page));
+    ready_.notify_one();
+  }
+  // A listing has ended.
+  void Close() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    --open_;
+    ready_.notify_one();
+  }
+  // The next page; false once every listing has ended and no page waits.
+  bool Pop(ListedPage& page) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    ready_.wait(lock, [this] { return !pages_.empty() || open_ == 0; });
+    if (pages_.empty()) return false;
+    page = std::move(pages_.front());
+    pages_.pop_front();
+    room_.notify_one();
+    return true;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable ready_, room_;
+  std::deque<ListedPage> pages_;
+  int open_;
+};
+
+// What the writer spent on one side's pages.
+struct StoreTime {
+  double seconds = 0;
+  double cpuSeconds = 0;
+};
 
 // "RATE_UNSELLER page 5" for a listing that gave up; empty otherwise.
 std::string GaveUpAt(const std::string& rateStatus, const FetchStats& stats) {
@@ -180,14 +288,7 @@ FetchStats FetchUnratedTrades(OrderDatabase& db, const std::string& rateStatus, 
   FetchStats stats;
   const auto start = Clock::now();
   PageThrough(rateStatus, kUnratedFields, true, stats, [&](std::vector<Order>&& trades) {
-    const double now = PlatformNow();
-    int stored = 0;
-    const bool inTransaction = db.BeginTransaction();
-    for (const auto& t : trades) {
-      if (!WithinRatingPeriod(t.endTime, now)) continue;
-      if (db.Insert(table, t.tid, t.buyerNick, t.endTime)) ++stored;
-    }
-    if (!inTransaction || db.CommitTransaction()) stats.kept += stored;
+    stats.kept += StorePage(db, table, trades);
     if (onPage) onPage(stats.tradesRead);
   });
   stats.localSeconds = SecondsSince(start) - stats.networkSeconds;
@@ -230,6 +331,64 @@ ReloadResult MergeReload(std::vector<Order> fresh, const std::unordered_set<std:
   return merged;
 }
 
+// The two unrated listings at once, each page after page on its own thread,
+// while this thread, the only one that writes to `db`, stores every page in
+// a transaction of its own as it comes. The listings do not depend on each
+// other, so the load waits for the slower one instead of for both in turn.
+void FetchBothSides(OrderDatabase& db, SyncResult& result, bool showProgress) {
+  struct Side {
+    const char* rateStatus;
+    OrderTable table;
+    FetchStats* stats;
+    StoreTime store;
+    double wallSeconds = 0;
+    int read = 0;
+  };
+  Side sides[2] = {{kRateUnbuyer, OrderTable::BuyerUnrated, &result.buyerSide, {}},
+                   {kRateUnseller, OrderTable::SellerUnrated, &result.sellerSide, {}}};
+  PageQueue queue(2);
+  std::vector<std::thread> listings;
+  listings.reserve(2);
+  for (int i = 0; i < 2; ++i) {
+    Side& side = sides[i];
+    auto list = [&queue, &side, i] {
+      const auto start = Clock::now();
+      PageThrough(side.rateStatus, kUnratedFields, true, *side.stats, [&](std::vector<Order>&& trades) {
+        queue.Push(ListedPage{i, std::move(trades), side.stats->tradesRead});
+      });
+      side.wallSeconds = SecondsSince(start);
+      queue.Close();
+    };
+    try {
+      listings.emplace_back(list);
+    } catch (const std::system_error&) {
+      // No thread for it: the listing counts as given up on its first page,
+      // and the next refresh loads again.
+      side.stats->end = ListingEnd::GaveUp;
+      side.stats->failedPage = 1;
+      queue.Close();
+    }
+  }
+
+  if (showProgress) ShowStatus(LoadingText(0));
+  ListedPage page;
+  while (queue.Pop(page)) {
+    Side& side = sides[page.side];
+    const auto start = Clock::now();
+    const double cpuStart = ThreadCpuSeconds();
+    side.stats->kept += StorePage(db, side.table, page.trades);
+    side.store.cpuSeconds += ThreadCpuSeconds() - cpuStart;
+    side.store.seconds += SecondsSince(start);
+    side.read = page.readSoFar;
+    if (showProgress) ShowStatus(LoadingText(sides[0].read + sides[1].read));
+  }
+  for (std::thread& t : listings) t.join();
+  for (Side& side : sides) {
+    side.stats->localSeconds = side.wallSeconds - side.stats->networkSeconds + side.store.seconds;
+    side.stats->localCpuSeconds += side.store.cpuSeconds;
+  }
+}
+
 }  // namespace
 
 void SyncUnratedOrders() { SyncUnratedOrders(LoadKind::First); }
@@ -257,17 +416,10 @@ void SyncUnratedOrders(LoadKind kind) {
   OrderRows::Contents listed;
   std::vector<Order> reloaded;
   if (result.databaseOk) {
-    // A reload works in the background: the status line keeps what it says.
-    if (!reload) ShowStatus(LoadingText(0));
-    int before = 0;
-    auto progress = [&before, reload](int read) {
-      if (!reload) ShowStatus(LoadingText(before + read));
-    };
-    result.buyerSide = FetchUnratedTrades(db, kRateUnbuyer, OrderTable::BuyerUnrated, progress);
-    before = result.buyerSide.tradesRead;
-    // The second listing runs even when the first gave up: the orders found
-    // on both sides can be rated until a reload completes.
-    result.sellerSide = FetchUnratedTrades(db, kRateUnseller, OrderTable::SellerUnrated, progress);
+    // Both listings run even when one gives up: the orders found on both
+    // sides can be rated until a reload completes. A reload works in the
+    // background: the status line keeps what it says until its end.
+    FetchBothSides(db, result, !reload);
     result.gaveUp = GaveUpAt(kRateUnbuyer, result.buyerSide);
     if (const std::string seller = GaveUpAt(kRateUnseller, result.sellerSide); !seller.empty())
       result.gaveUp += (result.gaveUp.empty() ? "" : ", ") + seller;
@@ -364,18 +516,20 @@ SyncResult LastSyncResult() {
 void RefreshBuyerRatedList() {
   FetchStats stats;
   const auto start = Clock::now();
-  std::vector<std::string> rated;
   PageThrough(kRateBuyerUnseller, kBuyerRatedFields, false, stats, [&](std::vector<Order>&& trades) {
+    stats.kept += static_cast<int>(trades.size());
+    std::vector<std::string> rated;
+    rated.reserve(trades.size());
     for (const auto& t : trades) rated.push_back(t.tid);
-    RunOnUi([page = std::move(trades)]() mutable {
-      if (OrderBook* book = CurrentOrderBook()) book->BuyerRated().Append(std::move(page));
+    // Out of 超级列表框1 with the page that lists them, before the next page's
+    // wait: a pass that runs inside it must not rate "good" an order whose
+    // buyer has just rated it. The next page is on its way meanwhile.
+    RunOnUi([page = std::move(trades), rated = std::move(rated)]() mutable {
+      if (OrderBook* book = CurrentOrderBook()) {
+        book->BuyerRated().Append(std::move(page));
+        book->Unrated().RemoveAll(rated);
+      }
     });
-  });
-  stats.kept = static_cast<int>(rated.size());
-  // Taken out of 超级列表框1 once every page is in, in one step between waits,
-  // so that no handler can change the list half-way through.
-  RunOnUi([rated = std::move(rated)] {
-    if (OrderBook* book = CurrentOrderBook()) book->Unrated().RemoveAll(rated);
   });
   stats.localSeconds = SecondsSince(start) - stats.networkSeconds;
   std::lock_guard<std::mutex> lock(g_mutex);

@@ -5,19 +5,21 @@
 // while no load has completed, on a worker thread of its own, holding
 // Session().loadLock throughout: it empties the account's two tables, pages
 // through the seller's finished trades that the buyer has not rated and those
-// the seller has not rated (a transaction per page, trades older than fifteen
-// days left out, failed pages asked for again), and fills the book's
-// unrated list (超级列表框1) with the orders on both sides, oldest end time
-// first. The worker does the network and database work and makes the list
-// ready; everything that touches the book, the status line or the busy
-// picture is handed to the UI thread (PostToUi). At its end the first
-// load runs the first-load-done handler on the UI thread (the ten-minute
-// refresh and the automatic pass start the timers from there), hides the busy
-// picture and gives both lists their colours.
+// the seller has not rated (both listings at once, each on a thread of its
+// own and page after page; failed pages asked for again), has the worker, the
+// database's only writer, store each page in a transaction of its own
+// (trades older than fifteen days left out), and fills the book's unrated
+// list (超级列表框1) with the orders on both sides, oldest end time first. The
+// worker makes the list ready; everything that touches the book, the status
+// line or the busy picture is handed to the UI thread (PostToUi). At its end
+// the first load runs the first-load-done handler on the UI thread (the
+// ten-minute refresh and the automatic pass start the timers from there),
+// hides the busy picture and gives both lists their colours.
 //
 // RefreshBuyerRatedList pages through the orders the buyer has rated and the
-// seller has not, appends them to the book's buyer-rated list (超级列表框2)
-// and takes the same orders out of the unrated one. It runs on the UI thread (its network waits keep the windows
+// seller has not; each page is appended to the book's buyer-rated list
+// (超级列表框2) and its orders leave the unrated one while the next page is on
+// its way. It runs on the UI thread (its network waits keep the windows
 // answering); from another thread its list work is handed to the UI thread.
 #include <functional>
 #include <string>
@@ -55,8 +57,10 @@ void SetPageRetryPauses(std::vector<int> pausesMs);
 inline const std::vector<int> kDefaultPageRetryPausesMs = {1000, 2000, 4000};
 
 // What one paging run did. Seconds are wall time: `networkSeconds` waiting
-// for replies (the next page travels while a page is stored, so only the wait
-// beyond that work counts), `localSeconds` everything else of the run.
+// for replies (the next page travels while a page is read and stored, so only
+// the wait beyond that work counts), `localSeconds` the run's own work: for
+// a side of the first load, reading its pages on its thread and storing them
+// on the writer.
 struct FetchStats {
   int pages = 0;  // requests made, retries included
   int retries = 0;

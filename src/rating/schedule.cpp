@@ -103,8 +103,10 @@ class PassWalk {
     now_ = PlatformNow();
     // The kept orders and buyers, read again when the file changed.
     Kept().Refresh();
+    list_.BeginTimeLeftChanges();
     int i = list_.RowCount() - 1;
     while (i >= 0 && !Ending()) i = Visit(i);
+    list_.EndTimeLeftChanges();
   }
 
  private:
@@ -135,8 +137,11 @@ class PassWalk {
     const Order order = row.order;  // the row may be gone after the wait
     const std::uint64_t serial = row.serial;
 
+    // The window may paint during the wait: it hears of the texts so far.
+    list_.EndTimeLeftChanges();
     const RatingAttempt attempt =
         Ledger().Rate(order.tid, kResultGood, Session().autoContent, {order.buyerNick, RatingStart::Automatic});
+    list_.BeginTimeLeftChanges();
 
     now_ = PlatformNow();
     const bool removed = attempt.Done() && list_.Remove(order.tid);

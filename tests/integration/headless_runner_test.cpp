@@ -377,7 +377,7 @@ TEST_F(Runner, StrangeSettingsFilesAreRefusedAndStrayTemporariesRemoved) {
 // over what it found) or when the database is held by another process.
 TEST_F(Runner, OnceExitsSevenWhenTheLoadGaveUpOrTheDatabaseIsHeld) {
   ASSERT_TRUE(world.Faults(R"({"path":"/router/rest","api_method":"taobao.trades.sold.get",)"
-                           R"("page_no":2,"error_rate":1,"first_n":4})"));
+                           R"("page_no":2,"rate_status":"RATE_UNBUYER","error_rate":1,"first_n":4})"));
   world.AddTrades(std::vector<std::pair<int, std::string>>(120, {100, "未到期"}));
   Outcome o = RunRunner(Args(true));
   EXPECT_EQ(o.exitCode, kExitDatabase) << o.output;
@@ -393,6 +393,41 @@ TEST_F(Runner, OnceExitsSevenWhenTheLoadGaveUpOrTheDatabaseIsHeld) {
   EXPECT_EQ(o.exitCode, kExitDatabase) << o.output;
   EXPECT_NE(o.output.find("status: 订单数据库无法使用"), std::string::npos) << o.output;
   EXPECT_EQ(o.output.find("refresh:"), std::string::npos) << o.output;
+}
+
+}  // namespace
+}  // namespace qm
+
+namespace qm {
+namespace {
+
+// A run killed in the middle of its first load, while both listings are
+// being stored: the next start opens the database, empties it, loads again
+// and lists every order once.
+TEST_F(Runner, AStartAfterAKillInTheMiddleOfTheLoadListsEveryOrderOnce) {
+  std::vector<std::pair<int, std::string>> open;
+  for (int i = 0; i < 1000; ++i) open.emplace_back(100 + i % 200, "买家" + std::to_string(i));
+  const auto tids = world.AddTrades(open);
+  ASSERT_EQ(tids.size(), open.size());
+  ASSERT_TRUE(world.Faults(R"({"path":"/router/rest","api_method":"taobao.trades.sold.get","latency_ms":100})"));
+  // Killed once the first pages are stored and well before the tenth of each side.
+  Outcome o = RunRunner(Args(false), "status: 正在读取订单，已读取 200 笔", SIGKILL, 150);
+  ASSERT_EQ(o.exitCode, -1) << o.output;
+  EXPECT_EQ(o.output.find("orders loaded"), std::string::npos) << o.output;
+
+  world.Faults("{}");
+  o = RunRunner(Args(true));
+  EXPECT_EQ(o.exitCode, kExitOk) << o.output;
+  EXPECT_NE(o.output.find("orders loaded: unrated=1000\n"), std::string::npos) << o.output;
+  std::set<std::string> waiting;
+  for (std::size_t at = o.output.find("waiting: order="); at != std::string::npos;
+       at = o.output.find("waiting: order=", at + 1)) {
+    const std::size_t from = at + 15;
+    waiting.insert(o.output.substr(from, o.output.find(' ', from) - from));
+  }
+  EXPECT_EQ(waiting, std::set<std::string>(tids.begin(), tids.end()));
+  std::string why;
+  EXPECT_TRUE(IsOrderDatabase(world.Dir().File(nick + ".MDB"), &why)) << why;
 }
 
 }  // namespace

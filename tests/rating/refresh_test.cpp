@@ -11,6 +11,8 @@
 #include "platform/platform_time.h"
 #include "support/rating_world.h"
 #include "support/sandbox_calls.h"
+#include "util/event_loop.h"
+#include "util/memory_ports.h"
 
 namespace qm {
 namespace {
@@ -63,6 +65,50 @@ TEST_F(Refresh, RebuildsTheBuyerRatedListAndRearmsAfterTenMinutes) {
   EXPECT_EQ(cacheClears, 1);
   EXPECT_EQ(world.exitCode, -1);
   EXPECT_TRUE(world.prompts.History().empty());
+}
+
+// The refresh takes each page's orders out of the unrated list before it
+// waits for the next page: a pass that runs inside that wait rates what is
+// due but leaves alone the order whose buyer has just rated it, badly.
+TEST_F(Refresh, APassDuringALaterPageLeavesTheBuyerRatedOrdersOfEarlierPagesAlone) {
+  // The newest buyer-rated trade, so on page 1; 150 older ones fill pages 1 and 2.
+  const std::string rated = world.AddTrade(340, "差评买家", "bad");
+  nlohmann::json older = nlohmann::json::array();
+  for (int i = 0; i < 150; ++i)
+    older.push_back({{"buyer_nick", "买家" + std::to_string(i)},
+                     {"end_time", test::RatingWorld::EndTimeHoursAgo(345)},
+                     {"buyer_rate", "good"}});
+  ASSERT_FALSE(world.Market().AdminPost("trades", nlohmann::json{{"trades", older}}.dump()).empty());
+  const std::string open = world.AddTrade(341, "未评买家");
+  world.AddUnratedRow(rated, "差评买家", 340);  // both due: 20 and 19 hours left
+  world.AddUnratedRow(open, "未评买家", 341);
+  ASSERT_TRUE(world.Faults(R"({"path":"/router/rest","rate_status":"RATE_BUYER_UNSELLER","page_no":2,)"
+                           R"("latency_ms":300})"));
+  // The first page in 超级列表框2 queues a pass, which runs in the next wait.
+  struct PassAfterFirstPage : MemoryOrderList {
+    EventLoop* loop = nullptr;
+    bool queued = false;
+    void EndInsert() override {
+      if (queued) return;
+      queued = true;
+      loop->Post([] { RunAutoRatingPass(); });
+    }
+  } view;
+  view.loop = &world.Loop();
+  world.buyerRated.AttachView(&view);
+
+  RefreshBuyerRatedList();
+
+  ASSERT_TRUE(view.queued);
+  EXPECT_EQ(LastRefreshStats().pages, 2);
+  const auto ratings = world.Ratings();
+  ASSERT_EQ(ratings.size(), 1u);
+  EXPECT_EQ(ratings[0].tid, open);
+  EXPECT_EQ(world.RatingPosts(rated), 0);
+  EXPECT_TRUE(world.unrated.RowCount() == 0) << world.unrated.Cell(0, 0);
+  EXPECT_EQ(world.buyerRated.RowCount(), 151);
+  EXPECT_GE(world.buyerRated.Find(rated), 0);
+  world.buyerRated.AttachView(&world.buyerRatedView);
 }
 
 TEST_F(Refresh, TimeCheckPassesOnlyWithATimeReply) {
@@ -131,7 +177,7 @@ TEST_F(Refresh, TimeCheckThatAnswersOnTheThirdTryKeepsTheProgram) {
 TEST_F(Refresh, AnIncompleteLoadIsMadeAgainAtTheNextRefresh) {
   const std::string tid = world.AddTrade(100, "买家");
   ASSERT_TRUE(world.Faults(R"({"path":"/router/rest","api_method":"taobao.trades.sold.get",)"
-                           R"("page_no":1,"error_rate":1,"first_n":4})"));
+                           R"("page_no":1,"rate_status":"RATE_UNBUYER","error_rate":1,"first_n":4})"));
   InstallSchedule();
   ASSERT_TRUE(StartFirstLoad());
   AwaitLoad();

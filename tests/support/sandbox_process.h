@@ -20,7 +20,7 @@
 //   POST /__sandbox/log/clear
 //   POST /__sandbox/faults        {"path":"/router/rest","latency_ms":L,"error_rate":p,"reset_rate":p,
 //                                  "truncate_rate":p,"stall_ms":S,"stall_after_ms":A,"trickle_ms":T,
-//                                  "api_method":M,"first_n":N}; {} clears every fault. stall_ms holds
+//                                  "api_method":M,"first_n":N,"rate_status":R}; {} clears every fault. stall_ms holds
 //                                  the request before it is handled, stall_after_ms holds the answer
 //                                  after (a rating is then recorded); a truncated body is also cut
 //                                  after the handler ran; trickle_ms sends the body one byte every
@@ -29,7 +29,8 @@
 //                                  answers, given after the work is done.
 //                                  Rates are shares 0..1 drawn from a seeded generator; first_n > 0
 //                                  limits the fault to the next N matching requests; "api_method":M
-//                                  and "page_no":P limit it to gateway calls of that method / page.
+//                                  and "page_no":P limit it to gateway calls of that method / page,
+//                                  "rate_status":R to listings of that rate status.
 //   POST /__sandbox/quirks        {"has_next":"true"|"True"|"" (the text sent while pages follow),
 //                                  "pretty":bool (line breaks and indentation inside every element),
 //                                  "endless":bool (every trades page is page 1 and says has_next),
