@@ -127,13 +127,9 @@ void PrintUsage(const CommandLine& line) {
       "usage: quillmere [--data-dir DIR] [--platform URL] [--account NICK]\n"
       "       quillmere --headless --account NICK ...   (the runner without windows, see --headless --help)\n"
       "       quillmere --version\n"
-      "  --data-dir DIR   the program directory (Config.ini, comment files, database);\n"
-      "                   it must exist. Without it: the executable's directory when a\n"
-      "                   Config.ini is there (a portable copy), otherwise the user's\n"
-      "                   data directory, $XDG_DATA_HOME/quillmere or\n"
-      "                   ~/.local/share/quillmere, made when missing\n"
-      "  --platform URL   one base URL for every platform service (the sandbox)\n"
-      "  --account NICK   choose this seller account at once\n");
+      "%s"
+      "  --account NICK   choose this seller account at once\n",
+      kDirectoryOptionsHelp);
   const ProgramDirChoice choice = ChooseProgramDir(line.dataDir, ExecutableDir());
   if (choice.problem.empty()) {
     std::printf("data directory of this run: %s (%s)\n", choice.dir.c_str(), ProgramDirSourceText(choice.source));

@@ -28,18 +28,13 @@
 namespace qm {
 namespace {
 
-constexpr const char* kUsage =
+constexpr const char* kUsageHead =
     "usage: quillmere-headless --account NICK [--data-dir DIR] [--platform URL]\n"
     "                          [--once | --authorize | --list | --check TID | --export-log FILE |\n"
     "                           --keep TID | --release TID | --keep-buyer NICK | --release-buyer NICK]\n"
     "       quillmere-headless --version\n"
-    "  --account NICK   the seller account (a section of Config.ini)\n"
-    "  --data-dir DIR   the program directory (Config.ini, comment files, database);\n"
-    "                   it must exist. Without it: the executable's directory when a\n"
-    "                   Config.ini is there (a portable copy), otherwise the user's\n"
-    "                   data directory, $XDG_DATA_HOME/quillmere or\n"
-    "                   ~/.local/share/quillmere, made when missing\n"
-    "  --platform URL   one base URL for every platform service (the sandbox)\n"
+    "  --account NICK   the seller account (a section of Config.ini)\n";
+constexpr const char* kUsageCommands =
     "  --once           one first load, one refresh and one pass, then exit\n"
     "  --authorize      print the authorize address, read the address of the final page\n"
     "                   (holding \"access_token=\") from standard input, store the key, exit\n"
@@ -64,6 +59,12 @@ struct Options {
   bool version = false;
   bool authorize = false;
 };
+
+void PrintUsage(std::FILE* to) {
+  std::fputs(kUsageHead, to);
+  std::fputs(kDirectoryOptionsHelp, to);
+  std::fputs(kUsageCommands, to);
+}
 
 // Parses the command line; nullopt (after a message) when it is not usable.
 std::optional<Options> ParseOptions(int argc, char** argv) {
@@ -109,14 +110,14 @@ std::optional<Options> ParseOptions(int argc, char** argv) {
       ok = false;
     }
     if (!ok) {
-      std::fputs(kUsage, stderr);
+      PrintUsage(stderr);
       return std::nullopt;
     }
   }
   if (o.help || o.version) return o;
   if (o.account.empty()) {
     std::fputs("quillmere: --account is required\n", stderr);
-    std::fputs(kUsage, stderr);
+    PrintUsage(stderr);
     return std::nullopt;
   }
   return o;
@@ -251,7 +252,7 @@ int RunHeadless(int argc, char** argv) {
     return kExitOk;
   }
   if (options->help) {
-    std::fputs(kUsage, stdout);
+    PrintUsage(stdout);
     std::printf("data directory of this run: %s\n",
                 dataDir.problem.empty() ? DescribeDataDir(dataDir).c_str() : dataDir.problem.c_str());
     return kExitOk;

@@ -9,6 +9,15 @@
 
 namespace qm {
 
+// The lines of both programs' --help on the program directory and the platform.
+inline constexpr const char* kDirectoryOptionsHelp =
+    "  --data-dir DIR   the program directory (Config.ini, comment files, database);\n"
+    "                   it must exist. Without it: the executable's directory when a\n"
+    "                   Config.ini is there (a portable copy), otherwise the user's\n"
+    "                   data directory, $XDG_DATA_HOME/quillmere or\n"
+    "                   ~/.local/share/quillmere, made when missing\n"
+    "  --platform URL   one base URL for every platform service (the sandbox)\n";
+
 enum class StartupOutcome {
   Ready,             // go on
   BadDataDir,        // the given program directory is missing or not a directory

@@ -1,0 +1,199 @@
+#!/usr/bin/env python3
+"""A simulated month of the headless runner against the sandbox marketplace.
+
+Run by bench/month.sh under libfaketime, so that this driver, the sandbox and
+the runner share one accelerated clock. Trades finish all the time, buyers
+rate some of them, faults come and go in spells, and the runner is restarted
+after any exit, as a service manager would. At the end it prints what the
+month came to: missed deadlines, double and early ratings, requests per day
+and the reloads' share, the runner's memory and processor time.
+"""
+import argparse
+import json
+import os
+import random
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+import urllib.request
+from datetime import datetime, timedelta, timezone
+
+BEIJING = timezone(timedelta(hours=8))
+DAY = 86400.0
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument("--bin", default="build/bin")
+    ap.add_argument("--days", type=float, default=30)
+    ap.add_argument("--trades-per-day", type=int, default=300)
+    ap.add_argument("--step-minutes", type=float, default=5)
+    args = ap.parse_args()
+    rnd = random.Random(7)
+    data = tempfile.mkdtemp(prefix="quillmere-month.")
+
+    sandbox = subprocess.Popen(
+        [os.path.join(args.bin, "quillmere-sandbox"), "--port", "0", "--trades", "0",
+         "--write-config", os.path.join(data, "Config.ini")],
+        stdout=subprocess.PIPE, text=True)
+    base = nick = None
+    while base is None or nick is None:
+        line = sandbox.stdout.readline()
+        if not line:
+            sys.exit("month: the sandbox did not start")
+        if line.startswith("listening on "):
+            base = line.split()[-1]
+        if line.startswith("seller nick: "):
+            nick = line.split(": ", 1)[1].strip()
+
+    def call(path, body=None):
+        req = urllib.request.Request(base + path, data=None if body is None else json.dumps(body).encode(),
+                                     headers={"Content-Type": "application/json"})
+        for _ in range(5):
+            try:
+                with urllib.request.urlopen(req, timeout=30) as r:
+                    return json.loads(r.read() or b"null")
+            except Exception:
+                time.sleep(0.5)
+        return None
+
+    runner_log = open(os.path.join(data, "runner.out"), "w")
+
+    def start_runner():
+        return subprocess.Popen(
+            [os.path.join(args.bin, "quillmere-headless"), "--account", nick, "--data-dir", data,
+             "--platform", base], stdout=runner_log, stderr=subprocess.STDOUT)
+
+    def rss_kb(pid):
+        try:
+            for line in open(f"/proc/{pid}/status"):
+                if line.startswith("VmRSS:"):
+                    return int(line.split()[1])
+        except OSError:
+            return None
+
+    def cpu_seconds(pid):
+        try:
+            fields = open(f"/proc/{pid}/stat").read().rsplit(")", 1)[1].split()
+            return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+        except OSError:
+            return 0.0
+
+    start = time.time()
+    runner = start_runner()
+    restarts, exit_codes = 0, []
+    cpu_done = 0.0  # processor time of runners that have ended
+    requests = {"reload": 0, "refresh": 0, "rating": 0, "check": 0, "other": 0}
+    rss = {}
+    pending_buyer = []  # (due time, tid): buyers who will rate
+    spell_until, next_spell = 0.0, start + rnd.uniform(0.5, 2) * DAY
+    carry = 0.0
+    step = args.step_minutes * 60
+    next_step = start
+    while time.time() - start < args.days * DAY:
+        now = time.time()
+        if now < next_step:
+            time.sleep(min(next_step - now, 60))
+            continue
+        next_step += step
+        # Trades finish: about trades-per-day a day, some rated by their buyers later.
+        carry += args.trades_per_day * step / DAY
+        batch = []
+        while carry >= 1:
+            carry -= 1
+            batch.append({"ended_hours_ago": 0})
+        if batch:
+            added = call("/__sandbox/trades", {"trades": batch}) or {}
+            for tid in added.get("tids", []):
+                if rnd.random() < 0.12:
+                    pending_buyer.append((now + rnd.uniform(0.1, 10) * DAY, tid))
+        for due, tid in [p for p in pending_buyer if p[0] <= now]:
+            result = rnd.choices(["good", "neutral", "bad"], [8, 1, 1])[0]
+            call("/__sandbox/buyer-rate", {"tid": tid, "result": result, "content": "月度" + result})
+        pending_buyer = [p for p in pending_buyer if p[0] > now]
+        # Faults in spells: errors and resets (no latencies: time-outs shrink with the clock).
+        if spell_until and now >= spell_until:
+            call("/__sandbox/faults", {})
+            spell_until, next_spell = 0.0, now + rnd.uniform(1, 3) * DAY
+        elif not spell_until and now >= next_spell:
+            call("/__sandbox/faults", {"error_rate": rnd.uniform(0.05, 0.3), "reset_rate": rnd.uniform(0, 0.1)})
+            spell_until = now + rnd.uniform(2, 12) * 3600
+        # The request log, counted and emptied.
+        for e in call("/__sandbox/log") or []:
+            q = e.get("query", "")
+            if e.get("path") == "/apitools/getResult.do":
+                requests["rating"] += 1
+            elif "RATE_UNBUYER" in q or "RATE_UNSELLER" in q:
+                requests["reload"] += 1
+            elif "RATE_BUYER_UNSELLER" in q:
+                requests["refresh"] += 1
+            elif "traderates.get" in q:
+                requests["check"] += 1
+            else:
+                requests["other"] += 1
+        call("/__sandbox/log/clear", {})
+        # The service manager: a runner that ended is started again.
+        if runner.poll() is not None:
+            exit_codes.append(runner.returncode)
+            restarts += 1
+            runner = start_runner()
+        day = int((now - start) / DAY) + 1
+        if day not in rss and (now - start) / DAY >= day - 0.5:
+            rss[day] = rss_kb(runner.pid)
+
+    cpu_total = cpu_done + cpu_seconds(runner.pid)
+    runner.send_signal(signal.SIGTERM)
+    runner.wait(timeout=60)
+    end = time.time()
+
+    # What the month came to, from the marketplace's own records.
+    trades = call("/__sandbox/trades") or []
+    given = {r["tid"]: r for r in call("/__sandbox/ratings") or []}
+    stats = call("/__sandbox/stats") or {}
+    lead = 24 * 3600
+    missed = early = waiting = 0
+    for t in trades:
+        ended = datetime.strptime(t["end_time"], "%Y-%m-%d %H:%M:%S").replace(tzinfo=BEIJING).timestamp()
+        deadline = ended + 15 * DAY
+        rating = given.get(t["tid"])
+        if rating:
+            rated_at = datetime.strptime(rating["time"], "%Y-%m-%d %H:%M:%S").replace(tzinfo=BEIJING).timestamp()
+            # The buyer-rated ones are the seller's own; the pass rates the others within the lead time.
+            if t["buyer_rate"] == "none" and rated_at < deadline - lead - 60:
+                early += 1
+        elif t["buyer_rate"] == "none":
+            if deadline < end - 60:
+                missed += 1
+            else:
+                waiting += 1
+    days = (end - start) / DAY
+    total = sum(requests.values())
+    report = {
+        "simulated_days": round(days, 2),
+        "trades": len(trades),
+        "rated_by_the_runner": len(given),
+        "missed_deadlines": missed,
+        "rated_twice": stats.get("repeated_ratings"),
+        "rated_before_the_lead_time": early,
+        "still_waiting_at_the_end": waiting,
+        "requests_per_day": round(total / days, 1),
+        "requests_by_kind_per_day": {k: round(v / days, 1) for k, v in requests.items()},
+        "reload_share": round(requests["reload"] / total, 3) if total else None,
+        "runner_restarts": restarts,
+        "runner_exit_codes": exit_codes,
+        "runner_rss_kb_day1": rss.get(1),
+        "runner_rss_kb_last_day": rss.get(max(rss)) if rss else None,
+        "runner_cpu_seconds_per_day": round(cpu_total / days, 2),
+        "data_dir": data,
+    }
+    print(json.dumps(report, ensure_ascii=False, indent=2))
+    sandbox.send_signal(signal.SIGTERM)
+    sandbox.wait(timeout=30)
+    ok = missed == 0 and not stats.get("repeated_ratings") and early == 0
+    sys.exit(0 if ok else 1)
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,19 @@
+#!/usr/bin/env bash
+# A simulated month of the headless runner (outside CI): the sandbox, the
+# runner and a driver under one clock that runs SPEED times faster than the
+# real one (libfaketime; about an hour of real time for 30 days at x720).
+# Every process is started by the driver, so all share the clock of the
+# faketime wrapper from its start.
+#
+#   bash bench/month.sh [BIN_DIR] [DAYS] [SPEED]
+set -euo pipefail
+bin=${1:-build/bin}
+days=${2:-30}
+speed=${3:-720}
+if ! command -v faketime >/dev/null; then
+  if [ "$(id -u)" -ne 0 ]; then SUDO=sudo; else SUDO=; fi
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -q --no-install-recommends faketime
+fi
+here=$(cd "$(dirname "$0")" && pwd)
+export FAKETIME_DONT_FAKE_MONOTONIC=1
+exec faketime -f "+0 x$speed" python3 "$here/month.py" --bin "$bin" --days "$days"
