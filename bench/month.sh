@@ -22,5 +22,4 @@ if ! command -v faketime >/dev/null; then
 fi
 here=$(cd "$(dirname "$0")" && pwd)
 export FAKETIME_DONT_FAKE_MONOTONIC=1
-export MONTH_SPEED=$speed
 exec faketime -f "+0 x$speed" python3 "$here/month.py" --bin "$bin" --days "$days"
