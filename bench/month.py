@@ -59,9 +59,10 @@ def main():
     def call(path, body=None):
         req = urllib.request.Request(base + path, data=None if body is None else json.dumps(body).encode(),
                                      headers={"Content-Type": "application/json"})
+        # The time-out runs on the faked clock: a day of it is seconds of real time.
         for _ in range(5):
             try:
-                with urllib.request.urlopen(req, timeout=30) as r:
+                with urllib.request.urlopen(req, timeout=DAY) as r:
                     return json.loads(r.read() or b"null")
             except Exception:
                 pause(0.5)

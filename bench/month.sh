@@ -7,11 +7,13 @@
 #
 #   bash bench/month.sh [BIN_DIR] [DAYS] [SPEED]
 #
-# Not yet trustworthy. The program's waits use the monotonic clock through
-# pthread_cond_clockwait, which Debian 12's libfaketime (0.9.10) does not
-# intercept, so only the wall clock is faked (FAKETIME_DONT_FAKE_MONOTONIC):
-# the timers keep their real periods. And in the runs so far the driver added
-# trades only at its first step, so the reloads found nothing new.
+# What it cannot show yet. The program's waits use the monotonic clock
+# through pthread_cond_clockwait, which Debian 12's libfaketime (0.9.10) does
+# not intercept, so only the wall clock is faked (FAKETIME_DONT_FAKE_MONOTONIC):
+# deadlines, trade ages and the reload interval run fast, while the timers keep
+# their real periods (at x1440 the pass runs every 2 simulated hours and the
+# ten-minute refresh every 10 simulated days). The driver's own waits go
+# through select, whose time-out libfaketime does fake.
 set -euo pipefail
 bin=${1:-build/bin}
 days=${2:-30}
