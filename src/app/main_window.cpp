@@ -260,9 +260,8 @@ void MainWindow::ConnectListActions() {
   // A kept order's deadline on hover; a neutral or bad buyer in the notice's colours.
   unratedList_->Model()->SetDecoration([](const OrderRow& row, int column, int role) -> QVariant {
     if (role != Qt::ToolTipRole || column != kColumnTimeLeft || !Kept().Keeps(row.order)) return {};
-    const auto hours = HoursLeft(row.order.endTime, PlatformNow());
-    return hours ? PlainToolTip(Q("到期：" + FormatTimeLeft(static_cast<std::int32_t>(std::max<std::int64_t>(*hours, 0)))))
-                 : QVariant();
+    const auto left = TimeLeftText(row.order.endTime, PlatformNow());
+    return left ? PlainToolTip(Q("到期：" + *left)) : QVariant();
   });
   buyerRatedList_->Model()->SetDecoration([](const OrderRow& row, int, int role) -> QVariant {
     if (role != Qt::ForegroundRole && role != Qt::BackgroundRole) return {};

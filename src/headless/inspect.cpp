@@ -51,9 +51,7 @@ int ListOrders() {
   const OrderRows& unrated = book.Unrated();
   for (int i = 0; i < unrated.RowCount(); ++i) {
     const Order& order = unrated.Row(i).order;
-    const auto hours = HoursLeft(order.endTime, now);
-    const std::string left =
-        hours ? FormatTimeLeft(static_cast<std::int32_t>(std::clamp<std::int64_t>(*hours, 0, 0x7FFFFFFF))) : "-";
+    const std::string left = TimeLeftText(order.endTime, now).value_or("-");
     PrintLine("waiting: order=" + order.tid + " buyer=" + order.buyerNick + " 到期=" +
               (Kept().Keeps(order) ? std::string(kKeptTimeLeft) + " (" + left + ")" : left));
   }

@@ -193,8 +193,8 @@ void KeepCurrentOrder(bool keep, bool wholeBuyer) {
     if (o.tid != order.tid && !(wholeBuyer && o.buyerNick == order.buyerNick)) continue;
     if (kept.Keeps(o)) {
       rows.SetTimeLeft(i, kKeptTimeLeft);
-    } else if (const auto hours = HoursLeft(o.endTime, now)) {
-      rows.SetTimeLeft(i, FormatTimeLeft(static_cast<std::int32_t>(std::max<std::int64_t>(*hours, 0))));
+    } else if (const auto left = TimeLeftText(o.endTime, now)) {
+      rows.SetTimeLeft(i, *left);
     }
   }
 }

@@ -1,5 +1,6 @@
 #include "rating/schedule.h"
 
+#include <algorithm>
 #include <charconv>
 #include <functional>
 #include <cmath>
@@ -197,6 +198,12 @@ std::string FormatTimeLeft(std::int32_t hours) {
   std::snprintf(buffer, sizeof buffer, negative ? "-%lld天%02lld小时" : "%02lld天%02lld小时", whole,
                 hoursPart);
   return buffer;
+}
+
+std::optional<std::string> TimeLeftText(std::string_view endTime, double now) {
+  const auto hours = HoursLeft(endTime, now);
+  if (!hours) return std::nullopt;
+  return FormatTimeLeft(static_cast<std::int32_t>(std::clamp<std::int64_t>(*hours, 0, INT32_MAX)));
 }
 
 float ParseRatingHours(std::string_view text) {

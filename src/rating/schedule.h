@@ -13,6 +13,7 @@
 // Everything here runs on the UI thread and reaches the windows through
 // CurrentMainView().
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -33,6 +34,10 @@ inline constexpr int kPlatformDownExitCode = 0;
 // The text shown in "到期" for a number of whole hours: days and hours, each
 // at least two digits ("00天01小时", "100天00小时").
 std::string FormatTimeLeft(std::int32_t hours);
+// The "到期" text of an order ending at `endTime` (the platform's time text)
+// at platform time `now`, an order past its deadline showing none left;
+// nullopt when the end time is not a time.
+std::optional<std::string> TimeLeftText(std::string_view endTime, double now);
 
 // The lead time from a "评价时间" text: a decimal number of hours (fractions
 // allowed, surrounding blanks ignored); kDefaultRatingHours otherwise.
