@@ -38,6 +38,8 @@ def main():
     ap.add_argument("--days", type=float, default=30)
     ap.add_argument("--trades-per-day", type=int, default=300)
     ap.add_argument("--step-minutes", type=float, default=5)
+    ap.add_argument("--history-days", type=float, default=14.9,
+                    help="trades that ended before the start, so that the lists are full-sized from day 1")
     args = ap.parse_args()
     rnd = random.Random(7)
     data = tempfile.mkdtemp(prefix="quillmere-month.")
@@ -83,12 +85,25 @@ def main():
         except OSError:
             return None
 
+    # A shop that has been trading: the past history-days of trades are already
+    # waiting, so day 1 starts with lists of the size they keep all month and
+    # the memory figures compare like with like.
+    pending_buyer = []  # (due time, tid): buyers who will rate
+    history = int(args.trades_per_day * args.history_days)
+    for first in range(0, history, 500):
+        ages = [(history - i) * 24.0 / args.trades_per_day for i in range(first, min(first + 500, history))]
+        added = call("/__sandbox/trades", {"trades": [{"ended_hours_ago": a} for a in ages]}) or {}
+        for age, tid in zip(ages, added.get("tids", [])):
+            # A buyer rates before the seller's lead time comes, or not at all.
+            days_left = 15 - age / 24 - 1.5
+            if days_left > 0.1 and rnd.random() < 0.12:
+                pending_buyer.append((time.time() + rnd.uniform(0.1, min(10, days_left)) * DAY, tid))
+
     start = time.time()
     runner = start_runner()
     restarts, exit_codes = 0, []
     requests = {"reload": 0, "refresh": 0, "rating": 0, "check": 0, "other": 0}
     rss = {}
-    pending_buyer = []  # (due time, tid): buyers who will rate
     spell_until, next_spell = 0.0, start + rnd.uniform(0.5, 2) * DAY
     carry = 0.0
     step = args.step_minutes * 60
@@ -155,7 +170,9 @@ def main():
     trades = call("/__sandbox/trades") or []
     given = {r["tid"]: r for r in call("/__sandbox/ratings") or []}
     stats = call("/__sandbox/stats") or {}
-    lead = 24 * 3600
+    # The pass counts whole hours left, fractions dropped: with a lead of 24
+    # hours an order is rated once fewer than 25 hours are left.
+    lead = 25 * 3600
     missed = early = waiting = 0
     for t in trades:
         ended = datetime.strptime(t["end_time"], "%Y-%m-%d %H:%M:%S").replace(tzinfo=BEIJING).timestamp()
@@ -188,6 +205,7 @@ def main():
         "runner_exit_codes": exit_codes,
         "runner_rss_kb_day1": rss.get(1),
         "runner_rss_kb_last_day": rss.get(max(rss)) if rss else None,
+        "runner_rss_kb_by_day": [rss[d] for d in sorted(rss)],
         "runner_cpu_seconds_per_day": round(cpu_total / days, 2),
         "data_dir": data,
     }
