@@ -20,8 +20,8 @@ typedef int (*clockwait_fn)(pthread_cond_t*, pthread_mutex_t*, clockid_t, const 
 static double Speed(void) {
   static double speed = 0;
   if (speed == 0) {
-    const char* spec = getenv("FAKETIME");
-    const char* x = spec ? strchr(spec, 'x') : NULL;
+    const char* setting = getenv("FAKETIME");
+    const char* x = setting ? strchr(setting, 'x') : NULL;
     double parsed = x ? strtod(x + 1, NULL) : 0;
     speed = parsed > 0 ? parsed : 1;
   }
