@@ -101,6 +101,9 @@ def main():
 
     start = time.time()
     runner = start_runner()
+    # The memory of each runner's life, by day: a restarted runner starts small,
+    # so growth is read within the longest life.
+    lives = [{}]
     restarts, exit_codes = 0, []
     requests = {"reload": 0, "refresh": 0, "rating": 0, "check": 0, "other": 0}
     rss = {}
@@ -155,9 +158,11 @@ def main():
             exit_codes.append(runner.returncode)
             restarts += 1
             runner = start_runner()
+            lives.append({})
         day = int((now - start) / DAY) + 1
         if day not in rss and (now - start) / DAY >= day - 0.5:
             rss[day] = rss_kb(runner.pid)
+            lives[-1][day] = rss[day]
 
     runner.send_signal(signal.SIGTERM)
     runner.wait()
@@ -189,6 +194,7 @@ def main():
             else:
                 waiting += 1
     days = (end - start) / DAY
+    longest = max(lives, key=lambda life: (max(life) - min(life)) if life else -1)
     total = sum(requests.values())
     report = {
         "simulated_days": round(days, 2),
@@ -206,6 +212,8 @@ def main():
         "runner_rss_kb_day1": rss.get(1),
         "runner_rss_kb_last_day": rss.get(max(rss)) if rss else None,
         "runner_rss_kb_by_day": [rss[d] for d in sorted(rss)],
+        "longest_runner_life_days": [min(longest), max(longest)] if longest else None,
+        "longest_runner_life_rss_kb": [longest[min(longest)], longest[max(longest)]] if longest else None,
         "runner_cpu_seconds_per_day": round(cpu_total / days, 2),
         "data_dir": data,
     }

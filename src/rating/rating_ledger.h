@@ -35,8 +35,10 @@ struct RatingAttempt {
 // The pauses after the 1st, 2nd, 3rd and every later refusal (or unanswered question).
 inline constexpr double kRetryPausesSeconds[] = {5, 30, 120, 600};
 // A post without an answer is asked about no sooner than this: the platform
-// may still be working on it.
-inline constexpr double kFirstCheckDelaySeconds = 5;
+// may still be working on it (a post that timed out can be stored seconds
+// later, and a question asked before that reads "not there" and sends a
+// second copy, which the platform refuses).
+inline constexpr double kFirstCheckDelaySeconds = 30;
 
 double RetryPause(int failures);
 

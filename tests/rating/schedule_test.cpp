@@ -175,6 +175,9 @@ std::size_t LinesWith(const std::vector<std::string>& log, const std::string& te
       std::count_if(log.begin(), log.end(), [&](const std::string& l) { return l.find(text) != std::string::npos; }));
 }
 
+// When a post without an answer is first asked about.
+constexpr long long kAsk = static_cast<long long>(kFirstCheckDelaySeconds);
+
 // An error page is no answer: the platform is asked before the order is
 // posted again, and says the rating is not there.
 TEST_F(AutoPass, AnUnreadableAnswerIsAskedAboutBeforeTheOrderIsPostedAgain) {
@@ -186,7 +189,7 @@ TEST_F(AutoPass, AnUnreadableAnswerIsAskedAboutBeforeTheOrderIsPostedAgain) {
   EXPECT_EQ(ListedTids(), (std::vector<std::string>{tid}));
   EXPECT_TRUE(world.Ratings().empty());
   EXPECT_NE(world.log.back().find("result=good outcome=unknown"), std::string::npos);
-  clock.AdvanceTo(5);
+  clock.AdvanceTo(kAsk);
   RunAutoRatingPass();
   EXPECT_TRUE(ListedTids().empty());
   EXPECT_EQ(RatedTids(), (std::vector<std::string>{tid}));
@@ -207,22 +210,22 @@ TEST_F(AutoPass, CutOffAnswersArePostedOnceAndConfirmedByAskingThePlatform) {
   EXPECT_EQ(LinesWith(world.log, "result=good outcome=unknown"), 4u);
 
   // Passes before the question is due send nothing and say so once per order.
-  clock.AdvanceTo(2);
+  clock.AdvanceTo(kAsk - 3);
   RunAutoRatingPass();
   RunAutoRatingPass();
   EXPECT_EQ(LinesWith(world.log, "skipped: waiting until"), 4u);
 
   // One question is cut off as well: that order waits again, unposted.
   ASSERT_TRUE(world.Faults(R"({"path":"/router/rest","truncate_rate":1,"first_n":1})"));
-  clock.AdvanceTo(5);
+  clock.AdvanceTo(kAsk);
   RunAutoRatingPass();
   EXPECT_EQ(ListedTids(), (std::vector<std::string>{tids[3]}));  // the bottom row is asked first
   EXPECT_EQ(LinesWith(world.log, "order=" + tids[3] + " buyer=买家3 check=unanswered"), 1u);
   EXPECT_EQ(LinesWith(world.log, "result=good outcome=confirmed"), 3u);
-  clock.AdvanceTo(9);
+  clock.AdvanceTo(kAsk + 4);
   RunAutoRatingPass();
   EXPECT_EQ(ListedTids().size(), 1u);
-  clock.AdvanceTo(10);
+  clock.AdvanceTo(kAsk + 5);
   RunAutoRatingPass();
   EXPECT_TRUE(ListedTids().empty());
   EXPECT_EQ(LinesWith(world.log, "result=good outcome=confirmed"), 4u);
@@ -244,7 +247,7 @@ TEST_F(AutoPass, AnAnswerLaterThanTheLimitIsAskedAboutNotPostedAgain) {
   EXPECT_EQ(ListedTids(), (std::vector<std::string>{tids[1]}));
   EXPECT_EQ(LinesWith(world.log, "order=" + tids[1] + " buyer=慢 result=good outcome=unknown"), 1u);
   EXPECT_EQ(RatedTids().size(), 2u);
-  clock.AdvanceTo(5);
+  clock.AdvanceTo(kAsk);
   RunAutoRatingPass();
   EXPECT_TRUE(ListedTids().empty());
   EXPECT_EQ(LinesWith(world.log, "order=" + tids[1] + " buyer=慢 result=good outcome=confirmed"), 1u);
