@@ -201,7 +201,9 @@ def main():
         "trades": len(trades),
         "rated_by_the_runner": len(given),
         "missed_deadlines": missed,
-        "rated_twice": stats.get("repeated_ratings"),
+        # The marketplace holds one seller rating per trade: a second post for
+        # an order is refused (isv.trade-rate-exist) and counted here.
+        "second_posts_refused": stats.get("repeated_ratings"),
         "rated_before_the_lead_time": early,
         "still_waiting_at_the_end": waiting,
         "requests_per_day": round(total / days, 1),
