@@ -45,6 +45,8 @@ AuthWindow::AuthWindow(QWidget* owner, DocumentDriver& driver) : QDialog(owner),
   setModal(true);
   browser_ = Control<QWebEngineView>(this, "超文本浏览框1");
   consentTimer_ = FindTimer(this, "时钟2");
+  // The consent page gets its full second: a coarse timer may fire 5% early.
+  consentTimer_->setTimerType(Qt::PreciseTimer);
   nickLabel_ = Control<QLabel>(this, "标签1");
   closeButton_ = Control<QPushButton>(this, "超级按钮1");
   nickLabel_->setTextFormat(Qt::PlainText);
