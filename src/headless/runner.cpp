@@ -20,6 +20,7 @@
 #include "settings/app_session.h"
 #include "settings/config.h"
 #include "util/event_loop.h"
+#include "util/heap.h"
 #include "util/memory_ports.h"
 #include "util/ports.h"
 #include "util/program_paths.h"
@@ -244,6 +245,9 @@ int StartUp(const Options& o, const ProgramDirChoice& dataDir) {
 }  // namespace
 
 int RunHeadless(int argc, char** argv) {
+  // Before any other thread: the runner lives for months, and a heap per
+  // thread keeps what each hourly listing thread freed.
+  UseOneHeap();
   const auto options = ParseOptions(argc, argv);
   if (!options) return kExitUsage;
   const ProgramDirChoice dataDir = ChooseProgramDir(options->dataDir, ExecutableDir());
