@@ -106,7 +106,7 @@ def main():
     lives = [{}]
     restarts, exit_codes = 0, []
     requests = {"reload": 0, "refresh": 0, "rating": 0, "check": 0, "other": 0}
-    rss = {}
+    sampled = set()
     spell_until, next_spell = 0.0, start + rnd.uniform(0.5, 2) * DAY
     carry = 0.0
     step = args.step_minutes * 60
@@ -160,9 +160,9 @@ def main():
             runner = start_runner()
             lives.append({})
         day = int((now - start) / DAY) + 1
-        if day not in rss and (now - start) / DAY >= day - 0.5:
-            rss[day] = rss_kb(runner.pid)
-            lives[-1][day] = rss[day]
+        if day not in sampled and (now - start) / DAY >= day - 0.5:
+            sampled.add(day)
+            lives[-1][day] = rss_kb(runner.pid)
 
     runner.send_signal(signal.SIGTERM)
     runner.wait()
@@ -194,6 +194,7 @@ def main():
             else:
                 waiting += 1
     days = (end - start) / DAY
+    rss = {day: kb for life in lives for day, kb in life.items()}
     longest = max(lives, key=lambda life: (max(life) - min(life)) if life else -1)
     total = sum(requests.values())
     report = {
