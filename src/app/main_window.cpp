@@ -24,7 +24,9 @@
 #include "app/rating_log_window.h"
 #include "app/rating_page_window.h"
 #include "app/settings_window.h"
-#include "orders/sync.h"
+#include "rating/run_texts.h"
+#include "rating/seller_run.h"
+#include "util/event_pump.h"
 #include "platform/platform_time.h"
 #include "rating/keep_list.h"
 #include "rating/manual_rating.h"
@@ -34,10 +36,18 @@
 
 namespace qm {
 
+namespace {
+
+// The lists' colours once loaded (0xRRGGBB): text red 0, green 96, blue 192.
+constexpr unsigned kLoadedTextColour = 0x0060C0;
+constexpr unsigned kLoadedBackgroundColour = 0xFFFFFF;
+
+}  // namespace
+
 MainWindow::MainWindow() : autoTimer_(nullptr), refreshTimer_(nullptr) {
   BuildWindow(this, MainWindowLayout());
-  unratedList_ = std::make_unique<QtOrderList>(Control<QTreeView>(this, "超级列表框1"), book_.Unrated());
-  buyerRatedList_ = std::make_unique<QtOrderList>(Control<QTreeView>(this, "超级列表框2"), book_.BuyerRated());
+  unratedView_ = Control<QTreeView>(this, "超级列表框1");
+  buyerRatedView_ = Control<QTreeView>(this, "超级列表框2");
   QTimer* timer1 = FindTimer(this, "时钟1");
   QTimer* timer2 = FindTimer(this, "时钟2");
   autoTimer_ = QtTimer(timer1);
@@ -78,22 +88,18 @@ MainWindow::MainWindow() : autoTimer_(nullptr), refreshTimer_(nullptr) {
   connect(FindMenuItem(trayMenu, "退出"), &QAction::triggered, this, &MainWindow::ConfirmExit);
   ConnectListActions();
 
-  connect(timer1, &QTimer::timeout, this, [] { RunAutoRatingPass(); });
-  connect(timer2, &QTimer::timeout, this, [] { refresh_cycle(); });
+  connect(timer1, &QTimer::timeout, this, [this] {
+    if (run_) run_->Pass();
+  });
+  connect(timer2, &QTimer::timeout, this, [this] {
+    if (run_) run_->RefreshDue();
+  });
 
   tray_ = new QSystemTrayIcon(TrayIcon(), this);
   connect(tray_, &QSystemTrayIcon::activated, this, &MainWindow::OnTrayActivated);
 
-  view_.autoTimer = &autoTimer_;
-  view_.refreshTimer = &refreshTimer_;
   view_.prompts = &prompts_;
-  view_.setStatus = [this](const std::string& text) {
-    status_->setText(Q(text));
-    // The line is narrow: the whole text on hover.
-    status_->setToolTip(PlainToolTip(Q(text)));
-  };
-  view_.showBusy = [this](bool shown) { busy_->setVisible(shown); };
-  view_.clearWebCache = [] { QWebEngineProfile::defaultProfile()->clearHttpCache(); };
+  view_.setStatus = [this](const std::string& text) { SetStatus(text); };
   view_.openRatingPage = [this] {
     // A flag left over from a window opened from a menu must not count for this one.
     Session().pageEdited = 0;
@@ -102,17 +108,8 @@ MainWindow::MainWindow() : autoTimer_(nullptr), refreshTimer_(nullptr) {
     return edited;
   };
   view_.showNotice = [this](const Notice& notice) { ShowNotice(notice); };
-  view_.notify = [this](const std::string& title, const std::string& text) {
-    if (TrayUsable()) {
-      tray_->showMessage(Q(title), Q(text), QSystemTrayIcon::Warning);
-    } else {
-      status_->setText(Q(title + "：" + text));
-      status_->setToolTip(PlainToolTip(Q(title + "：" + text)));
-    }
-  };
-  view_.exitProgram = [](int code) { EndProgram(code); };
+  view_.notify = [this](const std::string& title, const std::string& text) { Notify(title, text); };
   SetMainView(&view_);
-  SetOrderBook(&book_);
   SetClipboard(&clipboard_);
   SetBeforeEnd([this] {
     if (tray_ != nullptr) tray_->hide();
@@ -123,8 +120,46 @@ MainWindow::~MainWindow() {
   SetBeforeEnd(nullptr);
   if (CurrentClipboard() == &clipboard_) SetClipboard(nullptr);
   if (CurrentMainView() == &view_) SetMainView(nullptr);
-  if (CurrentOrderBook() == &book_) SetOrderBook(nullptr);
+  unratedList_.reset();
+  buyerRatedList_.reset();
+  run_.reset();
 }
+
+OrderBook& MainWindow::Book() { return run_->Book(); }
+
+void MainWindow::SetStatus(const std::string& text) {
+  status_->setText(Q(text));
+  // The line is narrow: the whole text on hover.
+  status_->setToolTip(PlainToolTip(Q(text)));
+}
+
+void MainWindow::Notify(const std::string& title, const std::string& text) {
+  if (TrayUsable()) {
+    tray_->showMessage(Q(title), Q(text), QSystemTrayIcon::Warning);
+  } else {
+    SetStatus(title + "：" + text);
+  }
+}
+
+void MainWindow::LoadProgress(int tradesRead) { SetStatus(LoadingText(tradesRead)); }
+
+void MainWindow::LoadReported(const LoadReport& report) {
+  if (const std::string status = LoadStatusText(report); !status.empty()) SetStatus(status);
+}
+
+void MainWindow::Started() {
+  busy_->setVisible(false);
+  for (OrderList* list : {static_cast<OrderList*>(unratedList_.get()), static_cast<OrderList*>(buyerRatedList_.get())})
+    list->SetColours(kLoadedTextColour, kLoadedBackgroundColour);
+}
+
+void MainWindow::PassEnded(int rated) { SetStatus(PassStatusText(rated)); }
+
+void MainWindow::Alert(const Order& order, const BuyerVerdict& verdict) { Notify(kAlertTitle, AlertText(order, verdict)); }
+
+void MainWindow::PlatformUnreachable() { Notify(kPlatformDownTitle, kPlatformDownText); }
+
+void MainWindow::PlatformBack() { SetStatus(kPlatformBackText); }
 
 QMenu* MainWindow::Menu(const char* name) const { return FindMenu(const_cast<MainWindow*>(this), name); }
 
@@ -142,11 +177,13 @@ bool MainWindow::RunStartup() {
   // one (its "×" ends the program) and the session is confirmed again.
   for (;;) {
     status_->setText("正在确认Session授权…");
-    const StartupStep step = ConfirmAccount();
+    const StartupStep step = ConfirmAccount([this](int attempt, int pauseMs) {
+      SetStatus("无法连接淘宝API服务器，" + std::to_string(pauseMs / 1000) + " 秒后重试（第 " +
+                std::to_string(attempt) + " 次）");
+    });
     switch (step.outcome) {
       case StartupOutcome::Ready:
-        ShowTray();
-        StartFirstLoadWhenReady();
+        if (!StartRun()) break;
         return true;
       case StartupOutcome::NoSessionKey:
       case StartupOutcome::SessionRefused:
@@ -170,19 +207,35 @@ bool MainWindow::RunStartup() {
   return false;
 }
 
-void MainWindow::StartFirstLoadWhenReady() {
-  InstallSchedule();
+bool MainWindow::StartRun() {
+  RunPorts ports;
+  ports.pump = CurrentEventPump();
+  ports.autoTimer = &autoTimer_;
+  ports.refreshTimer = &refreshTimer_;
+  ports.clearWebCache = [] { QWebEngineProfile::defaultProfile()->clearHttpCache(); };
+  std::string error;
+  run_ = SellerRun::Open(ports, *this, &error);
+  if (!run_) {
+    prompts_.Information(kDatabaseFailedTitle, error + "\n程序将退出。");
+    return false;
+  }
+  unratedList_ = std::make_unique<QtOrderList>(unratedView_, run_->Book().Unrated());
+  buyerRatedList_ = std::make_unique<QtOrderList>(buyerRatedView_, run_->Book().BuyerRated());
+  DecorateLists();
+  ShowTray();
   // The first load: it empties and refills the seller's database, fills the
-  // left list and at its end runs the two timer handlers once, which arms them.
+  // left list and at its end runs the refresh and the pass once, which arms
+  // the two timers.
   busy_->setVisible(true);
-  StartFirstLoad();
+  if (!run_->Start()) busy_->setVisible(false);
+  return true;
 }
 
 void MainWindow::ShowTray() {
   // The tip follows the left list: every change of it reaches the model.
   auto updateTip = [this] {
     tray_->setToolTip(Q("Quillmere — " + Session().sellerNick + "\n等待评价的订单：" +
-                        std::to_string(book_.Unrated().RowCount())));
+                        std::to_string(run_->Book().Unrated().RowCount())));
   };
   if (QAbstractItemModel* model = unratedList_->Model(); model != nullptr && !tipHooked_) {
     tipHooked_ = true;
@@ -236,8 +289,8 @@ void MainWindow::OpenSettings() {
 }
 
 void MainWindow::ConnectListActions() {
-  QTreeView* unrated = unratedList_->Widget();
-  QTreeView* buyerRated = buyerRatedList_->Widget();
+  QTreeView* unrated = unratedView_;
+  QTreeView* buyerRated = buyerRatedView_;
   auto item = [this](const char* menu, const char* text, auto action) {
     connect(FindMenuItem(Menu(menu), text), &QAction::triggered, this, action);
   };
@@ -257,27 +310,30 @@ void MainWindow::ConnectListActions() {
   item("表一鼠标右键", "恢复自动评价该买家", [] { KeepCurrentOrder(false, true); });
   for (const char* menu : {"表二鼠标右键", "空白右键", "托盘右键"}) item(menu, "评价记录", [this] { OpenRatingLog(); });
 
-  // A kept order's deadline on hover; a neutral or bad buyer in the notice's colours.
-  unratedList_->Model()->SetDecoration([](const OrderRow& row, int column, int role) -> QVariant {
-    if (role != Qt::ToolTipRole || column != kColumnTimeLeft || !Kept().Keeps(row.order)) return {};
-    const auto left = TimeLeftText(row.order.endTime, PlatformNow());
-    return left ? PlainToolTip(Q("到期：" + *left)) : QVariant();
-  });
-  buyerRatedList_->Model()->SetDecoration([](const OrderRow& row, int, int role) -> QVariant {
-    if (role != Qt::ForegroundRole && role != Qt::BackgroundRole) return {};
-    const std::optional<NoticeStyle> style = AlertStyleOf(row.order.tid);
-    if (!style) return {};
-    return QColor::fromRgb(role == Qt::ForegroundRole ? style->textColour : style->background);
-  });
-
   connect(unrated, &QAbstractItemView::doubleClicked, this, [] { rate_on_first_list_double_click(); });
   connect(buyerRated, &QAbstractItemView::doubleClicked, this, [] { answer_on_second_list_double_click(); });
   // The menu follows the list's current order, not the exact spot of the click.
   connect(unrated, &QWidget::customContextMenuRequested, this, [this] {
-    if (unratedList_->CurrentRow() >= 0) PopUpMenu("表一鼠标右键");
+    if (unratedList_ && unratedList_->CurrentRow() >= 0) PopUpMenu("表一鼠标右键");
   });
   connect(buyerRated, &QWidget::customContextMenuRequested, this, [this] {
-    PopUpMenu(buyerRatedList_->CurrentRow() >= 0 ? "表二鼠标右键" : "空白右键");
+    PopUpMenu(buyerRatedList_ && buyerRatedList_->CurrentRow() >= 0 ? "表二鼠标右键" : "空白右键");
+  });
+}
+
+void MainWindow::DecorateLists() {
+  // A kept order's deadline on hover; a neutral or bad buyer in the notice's colours.
+  SellerRun& run = *run_;
+  unratedList_->Model()->SetDecoration([&run](const OrderRow& row, int column, int role) -> QVariant {
+    if (role != Qt::ToolTipRole || column != kColumnTimeLeft || !run.Keep().Keeps(row.order)) return {};
+    const auto left = TimeLeftText(row.order.endTime, PlatformNow());
+    return left ? PlainToolTip(Q("到期：" + *left)) : QVariant();
+  });
+  buyerRatedList_->Model()->SetDecoration([&run](const OrderRow& row, int, int role) -> QVariant {
+    if (role != Qt::ForegroundRole && role != Qt::BackgroundRole) return {};
+    const std::optional<NoticeStyle> style = AlertStyleOf(run.Log(), row.order.tid);
+    if (!style) return {};
+    return QColor::fromRgb(role == Qt::ForegroundRole ? style->textColour : style->background);
   });
 }
 

@@ -8,17 +8,22 @@
 
 #include "app/qt_ports.h"
 #include "orders/order_book.h"
+#include "rating/run_observer.h"
 #include "util/ports.h"
 
 class QLabel;
 class QMenu;
+class QTreeView;
 
 namespace qm {
+
+class SellerRun;
 
 inline constexpr const char* kExitTitle = "退出评价软件";
 inline constexpr const char* kDatabaseFailedTitle = "订单数据库无法使用";
 
-class MainWindow : public QWidget {
+// The window shows the seller's run and hears of its events (RunObserver).
+class MainWindow : public QWidget, private RunObserver {
   Q_OBJECT
  public:
   MainWindow();
@@ -27,8 +32,8 @@ class MainWindow : public QWidget {
   // The start-up sequence: the account choice, then the rest of the core's
   // start-up (key and secret, session key, seller check, order database) with
   // a box for each refusal, the login window while there is no session key
-  // the platform confirms, then the tray icon and the first load. False
-  // when the program was ended on the way (EndProgram has been called).
+  // the platform confirms, then the run, the tray icon and the first load.
+  // False when the program was ended on the way (EndProgram has been called).
   bool RunStartup();
 
   // The window's tray events (double-click toggles, the right button opens
@@ -45,8 +50,10 @@ class MainWindow : public QWidget {
   void OpenRatingLog();
 
   MainView& View() { return view_; }
-  // The two lists: the book the core works on and their views in the window.
-  OrderBook& Book() { return book_; }
+  // The seller's run, from RunStartup on (nullptr before).
+  SellerRun* Run() const { return run_.get(); }
+  // The two lists, from RunStartup on: the run's book and their views in the window.
+  OrderBook& Book();
   QtOrderList& UnratedList() { return *unratedList_; }
   QtOrderList& BuyerRatedList() { return *buyerRatedList_; }
   QSystemTrayIcon* Tray() const { return tray_; }
@@ -65,11 +72,27 @@ class MainWindow : public QWidget {
   void PopUpMenu(const char* name);
   void ShowNotice(const Notice& notice);
   void CloseNotice();
-  void StartFirstLoadWhenReady();
+  // Makes the run once the account is confirmed, shows its lists and starts its first load.
+  bool StartRun();
+  void DecorateLists();
+  void SetStatus(const std::string& text);
+  void Notify(const std::string& title, const std::string& text);
 
-  OrderBook book_;
+  // What the run tells the window.
+  void LoadProgress(int tradesRead) override;
+  void LoadReported(const LoadReport& report) override;
+  void Started() override;
+  void PassEnded(int rated) override;
+  void Alert(const Order& order, const BuyerVerdict& verdict) override;
+  void PlatformUnreachable() override;
+  void PlatformBack() override;
+
+  // The run goes after the lists' views, which detach from its book first.
+  std::unique_ptr<SellerRun> run_;
   std::unique_ptr<QtOrderList> unratedList_;     // 超级列表框1
   std::unique_ptr<QtOrderList> buyerRatedList_;  // 超级列表框2
+  QTreeView* unratedView_ = nullptr;
+  QTreeView* buyerRatedView_ = nullptr;
   QtTimer autoTimer_;
   QtTimer refreshTimer_;
   QtPrompts prompts_;

@@ -5,7 +5,8 @@
 #include "headless/output.h"
 #include "headless/runner.h"
 #include "orders/order_db.h"
-#include "orders/sync.h"
+#include "orders/listing.h"
+#include "rating/refresh_checks.h"
 #include "platform/platform_time.h"
 #include "rating/keep_list.h"
 #include "rating/manual_rating.h"
@@ -26,34 +27,29 @@ bool LoadListsInMemory(OrderBook& book, std::string* error) {
   for (const auto& [status, table] : {std::pair{kRateUnbuyer, OrderTable::BuyerUnrated},
                                       std::pair{kRateUnseller, OrderTable::SellerUnrated}}) {
     const FetchStats stats = FetchUnratedTrades(db, status, table);
-    if (stats.end == ListingEnd::GaveUp && gaveUp.empty()) {
-      gaveUp = std::string(status) + " page " + std::to_string(stats.failedPage);
-    }
+    if (const std::string problem = ListingProblem(status, stats); !problem.empty() && gaveUp.empty()) gaveUp = problem;
   }
   book.Unrated().Fill(db.UnratedOrders());
-  RefreshBuyerRatedList();
-  if (LastRefreshStats().end == ListingEnd::GaveUp && gaveUp.empty()) {
-    gaveUp = std::string(kRateBuyerUnseller) + " page " + std::to_string(LastRefreshStats().failedPage);
-  }
+  const FetchStats refresh = RebuildBuyerRatedList(book);
+  if (const std::string problem = ListingProblem(kRateBuyerUnseller, refresh); !problem.empty() && gaveUp.empty())
+    gaveUp = problem;
   if (!gaveUp.empty() && error) *error = "the platform did not answer " + gaveUp;
   return gaveUp.empty();
 }
 
 int ListOrders() {
   OrderBook book;
-  OrderBook* previous = CurrentOrderBook();
-  SetOrderBook(&book);
   std::string error;
   const bool complete = LoadListsInMemory(book, &error);
-  SetOrderBook(previous);
   const double now = PlatformNow();
-  Kept().Refresh();
+  KeepList kept;
+  kept.Refresh();
   const OrderRows& unrated = book.Unrated();
   for (int i = 0; i < unrated.RowCount(); ++i) {
     const Order& order = unrated.Row(i).order;
     const std::string left = TimeLeftText(order.endTime, now).value_or("-");
     PrintLine("waiting: order=" + order.tid + " buyer=" + order.buyerNick + " 到期=" +
-              (Kept().Keeps(order) ? std::string(kKeptTimeLeft) + " (" + left + ")" : left));
+              (kept.Keeps(order) ? std::string(kKeptTimeLeft) + " (" + left + ")" : left));
   }
   const OrderRows& buyerRated = book.BuyerRated();
   for (int i = 0; i < buyerRated.RowCount(); ++i) {
@@ -79,7 +75,7 @@ int CheckOrder(const std::string& tid) {
 }
 
 int EditKeepList(const KeepEdit& edit) {
-  KeepList& kept = Kept();
+  KeepList kept;
   kept.Refresh();
   const bool ok = edit.buyer ? (edit.keep ? kept.KeepBuyer(edit.name) : kept.ReleaseBuyer(edit.name))
                              : (edit.keep ? kept.KeepOrder(edit.name) : kept.ReleaseOrder(edit.name));

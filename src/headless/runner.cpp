@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <ctime>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -13,9 +14,9 @@
 
 #include "headless/inspect.h"
 #include "headless/output.h"
+#include "headless/run_lines.h"
 #include "orders/order_book.h"
-#include "orders/sync.h"
-#include "rating/schedule.h"
+#include "rating/seller_run.h"
 #include "rating/startup.h"
 #include "settings/app_session.h"
 #include "settings/config.h"
@@ -222,9 +223,9 @@ std::string StartupStopLine(const StartupStep& step, const std::string& nick) {
 }
 
 // The desktop's start-up without windows; kExitOk when the first load may start.
-int StartUp(const Options& o, const ProgramDirChoice& dataDir) {
+int StartUp(const Options& o, const ProgramDirChoice& dataDir, const UnreachableHandler& unreachable) {
   StartupStep step = OpenAccount(o.account);
-  if (step.Ready()) step = ConfirmAccount();
+  if (step.Ready()) step = ConfirmAccount(unreachable);
   if (!step.Ready()) {
     // A step cut short by a stop signal was not refused.
     if (StopRequested()) return kExitOk;
@@ -303,115 +304,85 @@ int RunHeadless(int argc, char** argv) {
     return code;
   }
 
-  // The run's objects, released in reverse at the end.
-  OrderBook book;
-  MemoryOrderList unratedView;
-  MemoryOrderList buyerRatedView;
-  book.Unrated().AttachView(&unratedView);
-  book.BuyerRated().AttachView(&buyerRatedView);
-  SetOrderBook(&book);
-  PrintingPrompts prompts;
-  int exitCode = kExitOk;
-
-  MainView view;
-  view.autoTimer = loop.NewTimer([] { RunAutoRatingPass(); });
-  view.refreshTimer = loop.NewTimer([] { refresh_cycle(); });
-  view.prompts = &prompts;
-  view.setStatus = [](const std::string& text) { PrintLine("status: " + text); };
-  view.showBusy = [](bool) {};
-  view.log = PrintLine;
-  view.exitProgram = [&](int code) {
-    exitCode = ScheduleStopped() ? kExitPlatformDown : code;
-    loop.Quit(exitCode);
-  };
-  SetMainView(&view);
-
   auto finish = [&](int code) {
     StopSignalWatch();
-    SetMainView(nullptr);
-    SetOrderBook(nullptr);
     SetEventPump(nullptr);
     std::fflush(stdout);
     return code;
   };
 
-  const int started = StartUp(*options, dataDir);
+  // A session check without an answer is asked again, saying so each time.
+  const UnreachableHandler unreachable = [](int attempt, int pauseMs) {
+    PrintLine("start: the platform cannot be reached (attempt " + std::to_string(attempt) + "); trying again in " +
+              std::to_string(pauseMs / 1000) + " s");
+  };
+  const int started = StartUp(*options, dataDir, unreachable);
   if (started != kExitOk) return finish(started);
   if (StopRequested()) {
     PrintLine("end: exit code 0");
     return finish(kExitOk);
   }
 
+  // The run's objects, released in reverse at the end.
   const bool once = options->once;
-  // The first load (and any reload) runs this on the UI thread once
-  // 超级列表框1 is filled. A first load whose database could not be used ends
-  // the run; one that gave up part-way still rates what it found, and with
-  // --once that run ends with kExitDatabase (without it the refresh loads again).
-  bool loaded = false;
-  InstallSchedule();  // the reloads' end; the first load's end is the runner's own, below
-  SetFirstLoadDoneHandler([&] {
-    const SyncResult result = LastSyncResult();
-    if (!result.databaseOk && !loaded) {
-      PrintLine("start: the order database cannot be used: " + result.error);
-      exitCode = kExitDatabase;
-      loop.Quit(kExitDatabase);
-      return;
-    }
-    loaded = true;
-    if (!result.gaveUp.empty())
-      PrintLine("load: gave up at " + result.gaveUp + (once ? "" : "; loading again at the next refresh"));
-    RunFirstLoadFollowUp();
-    if (once && !ScheduleStopped()) {
-      if (!result.Completed()) exitCode = kExitDatabase;
-      loop.Quit(exitCode);
-    }
+  int exitCode = kExitOk;
+  RunLines lines(once);
+  lines.end = [&](int code) {
+    exitCode = code;
+    loop.Quit(code);
+  };
+  SellerRun* current = nullptr;
+  Timer* autoTimer = loop.NewTimer([&] {
+    if (current) current->Pass();
   });
-  // A first load that ends without running the handler above ends the run as
-  // well; two looks in a row, so a handler still queued gets its turn.
-  int endedUnloaded = 0;
-  Timer* watch = loop.NewTimer([&] {
-    if (StopRequested()) return;  // a stopped load fills nothing
-    endedUnloaded = (!loaded && !FirstLoadRunning()) ? endedUnloaded + 1 : 0;
-    if (endedUnloaded >= 2) {
-      PrintLine("start: the first load ended without orders: " + LastSyncResult().error);
-      exitCode = kExitDatabase;
-      loop.Quit(kExitDatabase);
-    }
-    if (loaded) watch->SetInterval(0);
+  Timer* refreshTimer = loop.NewTimer([&] {
+    if (current) current->RefreshDue();
   });
-  watch->SetInterval(250);
+  std::string error;
+  std::unique_ptr<SellerRun> run = SellerRun::Open({&loop, autoTimer, refreshTimer, {}}, lines, &error);
+  if (!run) {
+    PrintLine("start: the order database cannot be used: " + error);
+    return finish(kExitDatabase);
+  }
+  current = run.get();
+  MemoryOrderList unratedView;
+  MemoryOrderList buyerRatedView;
+  run->Book().Unrated().AttachView(&unratedView);
+  run->Book().BuyerRated().AttachView(&buyerRatedView);
+  PrintingPrompts prompts;
+  MainView view;
+  view.prompts = &prompts;
+  view.setStatus = [](const std::string& text) { PrintLine("status: " + text); };
+  SetMainView(&view);
 
-  if (!StartFirstLoad()) {
+  if (!run->Start()) {
     PrintLine("start: the first load could not be started");
+    SetMainView(nullptr);
     return finish(kExitDatabase);
   }
   PrintLine(once ? "start: loading orders (one load, one refresh, one pass)" : "start: loading orders");
   const int code = loop.Run();
   if (exitCode == kExitOk) exitCode = code;
 
-  // The first load may still be finishing (a stop signal during the load):
-  // let it end while its queued list updates still have somewhere to go. Its
-  // waits end on the stop and its end starts no timed work.
-  while (FirstLoadRunning()) {
-    loop.WaitAndRun(std::chrono::milliseconds(50));
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));  // the ended loop does not wait
-  }
-  SetFirstLoadDoneHandler(nullptr);
-  SetReloadDoneHandler(nullptr);
   // What is left waiting: the unrated orders with their time left, and the
   // buyer-rated ones that wait for the seller's answer by hand.
   if (once && exitCode == kExitOk && !StopRequested()) {
-    const OrderRows& unrated = book.Unrated();
+    const OrderRows& unrated = run->Book().Unrated();
     for (int i = 0; i < unrated.RowCount(); ++i) {
       const OrderRow& row = unrated.Row(i);
       PrintLine("waiting: order=" + row.order.tid + " buyer=" + row.order.buyerNick + " 到期=" + row.timeLeft);
     }
-    const OrderRows& buyerRated = book.BuyerRated();
+    const OrderRows& buyerRated = run->Book().BuyerRated();
     for (int i = 0; i < buyerRated.RowCount(); ++i) {
       const Order& order = buyerRated.Row(i).order;
       PrintLine("buyer-rated: order=" + order.tid + " buyer=" + order.buyerNick);
     }
   }
+  // A load still under way (a stop signal during it) ends at its next page;
+  // the run waits for it as it goes.
+  current = nullptr;
+  run.reset();
+  SetMainView(nullptr);
   PrintLine("end: exit code " + std::to_string(exitCode));
   return finish(exitCode);
 }

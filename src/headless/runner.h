@@ -21,7 +21,8 @@
 //   5  no stored "SessionKey" for the account
 //   6  the platform did not confirm the session (seller check failed)
 //   7  the order database cannot be used, or the first load failed or gave up
-//   8  the platform stopped answering "taobao.time.get" (the refresh ended the run)
+//   8  --once: the platform did not answer "taobao.time.get" at the refresh
+//      (a run left going waits for the platform instead)
 //   9  --authorize got no token
 //  10  a settings file was refused (too large, not a regular file)
 namespace qm {

@@ -8,7 +8,6 @@ namespace qm {
 namespace {
 
 std::atomic<std::uint64_t> g_nextSerial{1};
-OrderBook* g_book = nullptr;
 
 }  // namespace
 
@@ -334,7 +333,5 @@ void OrderRows::SetColours(std::uint32_t text, std::uint32_t background) {
   if (view_ != nullptr) view_->SetColours(text, background);
 }
 
-void SetOrderBook(OrderBook* book) { g_book = book; }
-OrderBook* CurrentOrderBook() { return g_book; }
 
 }  // namespace qm

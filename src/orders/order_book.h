@@ -203,7 +203,7 @@ class OrderBook {
 
 // The book of the running program; nullptr until the desktop or the runner
 // sets one (and again after it is released).
-void SetOrderBook(OrderBook* book);
+// (defined with the run, rating/seller_run.cpp)
 OrderBook* CurrentOrderBook();
 
 }  // namespace qm

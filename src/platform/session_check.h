@@ -10,10 +10,17 @@ struct SellerIdentity {
   std::string avatar;
 };
 
+enum class SessionCheck {
+  Confirmed,    // the platform named the seller behind the key
+  Refused,      // the platform answered, without a seller: the key is not good
+  Unreachable,  // no answer, or none from the platform (a time-out, a refused connection, a server's error page)
+};
+
 // Asks the gateway for the seller behind Session().SessionKey. On success sets
 // the status line (CurrentMainView()->setStatus) to a text beginning
-// "已成功获取Session授权 V", fills *who when given, and returns true. A reply
-// without "<nick>" is a failure (false; the caller reports it).
+// "已成功获取Session授权 V" and fills *who when given.
+SessionCheck CheckSession(SellerIdentity* who = nullptr);
+// True when CheckSession confirms the key.
 bool confirm_session(SellerIdentity* who = nullptr);
 
 }  // namespace qm

@@ -30,10 +30,6 @@ std::string CurrentPath() {
 
 std::string KeepListFileName(const std::string& nick) { return nick + "的不自动评价.ini"; }
 
-KeepList& Kept() {
-  static KeepList list;
-  return list;
-}
 
 bool KeepList::KeepsBuyer(std::string_view nick) const {
   return !buyers_.empty() && buyers_.count(Folded(nick)) != 0;

@@ -62,7 +62,8 @@ class KeepList {
   std::unordered_set<std::string> buyers_;  // ASCII lower case
 };
 
-// The run's list, for Session().sellerNick in Session().programDir.
+// The current run's list (seller_run.h), for Session().sellerNick in
+// Session().programDir. Only while a run exists.
 KeepList& Kept();
 
 }  // namespace qm

@@ -13,11 +13,6 @@ double RetryPause(int failures) {
   return kRetryPausesSeconds[failures > n ? n - 1 : failures - 1];
 }
 
-RatingLedger& Ledger() {
-  static RatingLedger ledger;
-  return ledger;
-}
-
 RatingAttempt RatingLedger::Rate(const std::string& tid, const std::string& result, const std::string& comment,
                                  const RatingNote& note) {
   RatingAttempt attempt;

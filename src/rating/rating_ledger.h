@@ -75,7 +75,7 @@ class RatingLedger {
   std::map<std::string, Entry> entries_;
 };
 
-// The run's ledger. OpenAccount starts it empty.
+// The current run's ledger (seller_run.h). Only while a run exists.
 RatingLedger& Ledger();
 
 }  // namespace qm

@@ -46,11 +46,6 @@ class Statement {
 
 std::string Now() { return FormatPlatformTime(static_cast<std::int64_t>(PlatformNow())); }
 
-std::unique_ptr<RatingLog>& RunLog() {
-  static std::unique_ptr<RatingLog> log;
-  return log;
-}
-
 std::string CsvField(const std::string& text) {
   std::string out = "\"";
   for (char c : text) {
@@ -208,20 +203,6 @@ const std::string* RatingLog::KnownVerdict(const std::string& tid) const {
   const auto it = verdicts_.find(tid);
   return it == verdicts_.end() ? nullptr : &it->second;
 }
-
-RatingLog* CurrentRatingLog() { return RunLog().get(); }
-
-bool OpenRunRatingLog(const std::string& nick, std::string* error) {
-  auto log = std::make_unique<RatingLog>();
-  if (!log->Open(Session().PathOf(RatingLogFileName(nick)), false, error)) {
-    RunLog().reset();
-    return false;
-  }
-  RunLog() = std::move(log);
-  return true;
-}
-
-void CloseRunRatingLog() { RunLog().reset(); }
 
 std::string RatingLogCsv(const std::vector<RatingLogEntry>& entries) {
   std::string out = "\xEF\xBB\xBF";

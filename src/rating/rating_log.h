@@ -83,11 +83,8 @@ class RatingLog {
   std::unordered_map<std::string, std::string> verdicts_;
 };
 
-// The log of the run's seller; nullptr until the start-up has opened it.
+// The log of the current run (seller_run.h); nullptr while there is none.
 RatingLog* CurrentRatingLog();
-// Opens the seller's log beside the program as the run's log. False with a reason.
-bool OpenRunRatingLog(const std::string& nick, std::string* error);
-void CloseRunRatingLog();
 
 // The CSV of a list of entries: UTF-8 with a byte order mark, a header line
 // (time, order, buyer, result, comment, started, outcome), CRLF line ends,

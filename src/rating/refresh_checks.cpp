@@ -6,6 +6,7 @@
 #include "rating/post_rating.h"
 #include "rating/rating_ledger.h"
 #include "rating/rating_log.h"
+#include "rating/seller_run.h"
 #include "settings/app_session.h"
 #include "settings/config.h"
 #include "util/ports.h"
@@ -14,69 +15,71 @@
 namespace qm {
 namespace {
 
-void Log(MainView* view, const std::string& line) {
-  if (view != nullptr && view->log) view->log(line);
-}
-
 bool Unfavourable(const std::string& result) { return result == "neutral" || result == "bad"; }
 
-void SettleUnansweredPosts(MainView* view) {
-  RatingLog* log = CurrentRatingLog();
-  if (log == nullptr) return;
-  for (const std::string& tid : log->Unsettled(kChecksPerRefresh)) {
+void SettleUnansweredPosts(SellerRun& run) {
+  RatingLog& log = run.Log();
+  for (const std::string& tid : log.Unsettled(kChecksPerRefresh)) {
     // An order the ledger holds is asked about before its next post anyway.
-    if (Ledger().Holds(tid) || RatingInFlight(tid)) continue;
+    if (run.Ledger().Holds(tid) || RatingInFlight(tid)) continue;
     const SellerRatingCheck check = CheckSellerRating(tid);
-    if (StopRequested() || (log = CurrentRatingLog()) == nullptr) return;
+    if (StopRequested()) return;
     if (check == SellerRatingCheck::Exists) {
-      log->Settle(tid, kLogRated, "confirmed by the platform");
-      Log(view, "rating-log: order=" + tid + " settled=rated (the platform holds the rating)");
+      log.Settle(tid, kLogRated, "confirmed by the platform");
+      run.Observer().Settled(tid, true);
     } else if (check == SellerRatingCheck::Missing) {
-      log->Settle(tid, kLogNotTaken, "not on the platform");
-      Log(view, "rating-log: order=" + tid + " settled=not taken");
+      log.Settle(tid, kLogNotTaken, "not on the platform");
+      run.Observer().Settled(tid, false);
     }
   }
 }
 
-void CheckNewBuyerRatings(MainView* view) {
-  RatingLog* log = CurrentRatingLog();
-  OrderBook* book = CurrentOrderBook();
-  if (log == nullptr || book == nullptr || !BadRatingAlertsOn(Session().sellerNick)) return;
+void CheckNewBuyerRatings(SellerRun& run) {
+  RatingLog* log = &run.Log();
+  if (!BadRatingAlertsOn(Session().sellerNick)) return;
   std::vector<Order> fresh;
-  const OrderRows& rows = book->BuyerRated();
+  const OrderRows& rows = run.Book().BuyerRated();
   for (int i = 0; i < rows.RowCount() && static_cast<int>(fresh.size()) < kChecksPerRefresh; ++i) {
     if (log->KnownVerdict(rows.Row(i).order.tid) == nullptr) fresh.push_back(rows.Row(i).order);
   }
   bool coloured = false;
   for (const Order& order : fresh) {
     const std::optional<BuyerVerdict> verdict = QueryBuyerRating(order.tid);
-    if (StopRequested() || (log = CurrentRatingLog()) == nullptr) return;
+    if (StopRequested()) return;
     if (!verdict) continue;
     log->RememberVerdict(order.tid, verdict->result + kVerdictSeparator + verdict->comment);
     if (!Unfavourable(verdict->result)) continue;
-    const std::string grade = verdict->result == "bad" ? "差评" : "中评";
-    const std::string comment = verdict->comment.empty() ? std::string(kNoBuyerComment) : verdict->comment;
-    Log(view, "alert: order=" + order.tid + " buyer=" + order.buyerNick + " result=" + verdict->result +
-                  " comment=" + comment);
-    if (view != nullptr && view->notify) {
-      view->notify(kAlertTitle, "买家‘" + order.buyerNick + "’给了订单 " + order.tid + " " + grade + "：" + comment);
-    }
+    run.Observer().Alert(order, *verdict);
     coloured = true;
   }
-  if (coloured && (book = CurrentOrderBook()) != nullptr) book->BuyerRated().Repaint();
+  if (coloured) run.Book().BuyerRated().Repaint();
 }
 
 }  // namespace
 
-void RunRefreshChecks() {
-  MainView* view = CurrentMainView();
-  SettleUnansweredPosts(view);
-  if (!StopRequested()) CheckNewBuyerRatings(view);
+void RunRefreshChecks(SellerRun& run) {
+  SettleUnansweredPosts(run);
+  if (!StopRequested()) CheckNewBuyerRatings(run);
 }
 
-std::optional<NoticeStyle> AlertStyleOf(const std::string& tid) {
-  const RatingLog* log = CurrentRatingLog();
-  const std::string* verdict = log ? log->KnownVerdict(tid) : nullptr;
+FetchStats RebuildBuyerRatedList(OrderBook& book, const std::vector<int>& retryPausesMs) {
+  book.BuyerRated().Clear();
+  int listed = 0;
+  FetchStats stats = PageThrough({kRateBuyerUnseller, kBuyerRatedFields, false, retryPausesMs, {}},
+                                 [&](std::vector<Order>&& trades) {
+                                   listed += static_cast<int>(trades.size());
+                                   std::vector<std::string> rated;
+                                   rated.reserve(trades.size());
+                                   for (const auto& t : trades) rated.push_back(t.tid);
+                                   book.BuyerRated().Append(std::move(trades));
+                                   book.Unrated().RemoveAll(rated);
+                                 });
+  stats.kept = listed;
+  return stats;
+}
+
+std::optional<NoticeStyle> AlertStyleOf(const RatingLog& log, const std::string& tid) {
+  const std::string* verdict = log.KnownVerdict(tid);
   if (verdict == nullptr) return std::nullopt;
   const std::string result = SplitVerdict(*verdict).result;
   return Unfavourable(result) ? NoticeStyleFor(result) : std::nullopt;

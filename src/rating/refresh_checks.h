@@ -10,18 +10,30 @@
 // Each kind asks at most kChecksPerRefresh orders; the rest wait for the next refresh.
 #include <optional>
 #include <string>
+#include <vector>
 
+#include "orders/listing.h"
 #include "rating/manual_rating.h"
 
 namespace qm {
 
+class OrderBook;
+class RatingLog;
+class SellerRun;
+
 inline constexpr int kChecksPerRefresh = 20;
-inline constexpr const char* kAlertTitle = "差评提醒";
 
-void RunRefreshChecks();
+void RunRefreshChecks(SellerRun& run);
 
-// The colours of a buyer-rated order whose buyer's rating is known to be
+// Pages through the orders the buyer has rated and the seller has not into
+// the buyer-rated list (emptied first; reply order, each order number once),
+// and takes each page's orders out of the unrated list before the next
+// page's wait: a pass that runs inside that wait must not rate "good" an
+// order whose buyer has just rated it.
+FetchStats RebuildBuyerRatedList(OrderBook& book, const std::vector<int>& retryPausesMs = kDefaultPageRetryPausesMs);
+
+// The colours of a buyer-rated order whose buyer's rating `log` knows to be
 // neutral or bad; nullopt for every other order.
-std::optional<NoticeStyle> AlertStyleOf(const std::string& tid);
+std::optional<NoticeStyle> AlertStyleOf(const RatingLog& log, const std::string& tid);
 
 }  // namespace qm

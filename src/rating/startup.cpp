@@ -15,6 +15,8 @@
 #include "util/file_io.h"
 #include "util/program_paths.h"
 #include "util/text_codec.h"
+#include "util/delay.h"
+#include "util/stop.h"
 
 namespace qm {
 namespace {
@@ -153,7 +155,6 @@ StartupStep OpenAccount(const std::string& typed) {
   // lock, or two runs would rate every order of the seller twice.
   if (StartupStep files = OpenAccountFiles(typed); !files.Ready()) return files;
   const std::string nick = Session().sellerNick;
-  Ledger().Clear();
   // The file stays open and locked for the whole run; with a good name, not
   // getting it means another run holds it.
   if (!LoadAutoComment(nick)) return Stop(StartupOutcome::CommentFileHeld, AutoCommentFileName(nick));
@@ -164,7 +165,13 @@ StartupStep OpenAccount(const std::string& typed) {
   return {};
 }
 
-StartupStep ConfirmAccount() {
+int UnreachablePauseMs(int attempt) {
+  int ms = 2000;
+  for (int i = 1; i < attempt && ms < 60000; ++i) ms *= 2;
+  return ms < 60000 ? ms : 60000;
+}
+
+StartupStep ConfirmAccount(const UnreachableHandler& unreachable) {
   AppSession& s = Session();
   if (s.AppKey.empty() || s.AppSecret.empty()) return Stop(StartupOutcome::NoCredentials);
   // A comment the platform refuses would fail every rating of the run.
@@ -178,13 +185,22 @@ StartupStep ConfirmAccount() {
   s.SessionKey = ReadSessionKey(s.sellerNick);
   if (s.SessionKey.empty()) return Stop(StartupOutcome::NoSessionKey);
   SellerIdentity who;
-  if (!confirm_session(&who)) return Stop(StartupOutcome::SessionRefused);
+  // A platform that cannot be reached says nothing about the key: it is
+  // asked again after a growing pause, until it answers or the run is stopped.
+  for (int attempt = 1;; ++attempt) {
+    const SessionCheck check = CheckSession(&who);
+    if (check == SessionCheck::Confirmed) break;
+    if (check == SessionCheck::Refused) return Stop(StartupOutcome::SessionRefused);
+    if (StopRequested()) return Stop(StartupOutcome::SessionRefused);
+    const int pauseMs = UnreachablePauseMs(attempt);
+    if (unreachable) unreachable(attempt, pauseMs);
+    DelayWithEvents(pauseMs);
+    if (StopRequested()) return Stop(StartupOutcome::SessionRefused);
+  }
   LoadRatingHours(s.sellerNick);
   s.reloadMinutes = ReadReloadMinutes(s.sellerNick);
   std::string error;
   if (!PrepareOrderDatabase(s.sellerNick, &error)) return Stop(StartupOutcome::DatabaseUnusable, error);
-  // Every rating is recorded from the first one on: no log, no run.
-  if (!OpenRunRatingLog(s.sellerNick, &error)) return Stop(StartupOutcome::DatabaseUnusable, error);
   StartupStep ready;
   ready.seller = who.nick;
   return ready;

@@ -5,6 +5,7 @@
 // lines and exit codes. The desktop opens the account when "登  录" is
 // pressed and confirms it once the account dialog has closed.
 #include <cstddef>
+#include <functional>
 #include <string>
 
 namespace qm {
@@ -101,7 +102,12 @@ StartupStep OpenAccount(const std::string& nick);
 // must be one the platform takes (at most kCommentLimit characters), then the stored session
 // key, the platform's seller check, the rating lead time and the order
 // database.
-StartupStep ConfirmAccount();
+// A session check without an answer from the platform: the attempt (from
+// 1) and the pause before the next one.
+using UnreachableHandler = std::function<void(int attempt, int pauseMs)>;
+// The pause after the attempt-th unanswered session check: 2 s, doubling, at most a minute.
+int UnreachablePauseMs(int attempt);
+StartupStep ConfirmAccount(const UnreachableHandler& unreachable = {});
 
 // For the read-only commands that work beside a running instance of the
 // same seller: the name check, the settings files, the key, secret and stored

@@ -31,7 +31,6 @@ struct AppSession {
   // Minutes between the reloads of the unrated orders while the program
   // runs ("重新读取间隔"); 0: none.
   std::int32_t reloadMinutes = 60;
-  std::uint32_t loadLock = 0;  // a lock handle from CreateLock; 0 until start-up makes it
   std::string programDir;      // the program directory, no trailing separator
   Endpoints endpoints;
 

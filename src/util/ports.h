@@ -80,29 +80,22 @@ struct Notice {
   std::uint32_t background = 0;
 };
 
-// What the core touches of the main window besides the order lists (those are
-// views of the order book). The desktop fills it with adapters of its
+// What the seller's own actions in the windows touch besides the order lists
+// (those are views of the run's order book; the run itself has its own
+// ports and observer, rating/seller_run.h). The desktop fills it with adapters of its
 // widgets, the headless runner and the tests with in-memory ones. A missing
 // member means "nothing to show"; callers check before use.
 struct MainView {
-  Timer* autoTimer = nullptr;       // 时钟1: the automatic rating pass, every 5000 ms
-  Timer* refreshTimer = nullptr;    // 时钟2: the buyer-rated refresh, every 600000 ms
   Prompts* prompts = nullptr;
   std::function<void(const std::string&)> setStatus;  // the status line 标签3
-  std::function<void(bool)> showBusy;                 // the busy picture 图片框2
-  std::function<void()> clearWebCache;                // the embedded browser's HTTP cache
   // The rating-page window, modal; true when the user closed it as modified
   // ("修改完关闭"). The flag is consumed: the next opening starts unmodified.
   std::function<bool()> openRatingPage;
   // The notice box, shown at the height of the mouse pointer.
   std::function<void(const Notice&)> showNotice;
-  // Ends the program with the code (the desktop quits at once; tests record it).
-  std::function<void(int)> exitProgram;
   // A notification the seller should see even with the window hidden (the
   // tray's balloon, or the status line without a tray); may be empty.
   std::function<void(const std::string& title, const std::string& text)> notify;
-  // One line per event for the headless runner's output; may be empty.
-  std::function<void(const std::string&)> log;
 };
 
 // The view the running program uses; nullptr until the desktop or the runner sets it.

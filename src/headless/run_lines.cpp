@@ -1,0 +1,112 @@
+#include "headless/run_lines.h"
+
+#include <cmath>
+#include <cstdint>
+
+#include "headless/output.h"
+#include "headless/runner.h"
+#include "platform/platform_time.h"
+#include "rating/run_texts.h"
+#include "rating/schedule.h"
+
+namespace qm {
+
+void RunLines::LoadProgress(int tradesRead) { PrintLine("status: " + LoadingText(tradesRead)); }
+
+void RunLines::ReloadStarted(ReloadReason why, int intervalMinutes) {
+  PrintLine(why == ReloadReason::Interval
+                ? "reload: loading the unrated orders again (every " + std::to_string(intervalMinutes) + " minutes)"
+                : "reload: the last load did not complete; loading the unrated orders again");
+}
+
+void RunLines::LoadReported(const LoadReport& report) {
+  if (const std::string status = LoadStatusText(report); !status.empty()) PrintLine("status: " + status);
+  if (report.kind == LoadKind::Reload) {
+    std::string line = "reload: added=" + std::to_string(report.added) + " dropped=" + std::to_string(report.dropped);
+    if (!report.databaseOk) {
+      line += "; the order database cannot be used: " + report.error;
+    } else if (!report.problem.empty()) {
+      line += "; incomplete at " + report.problem + ", loading again within ten minutes";
+    }
+    PrintLine(line);
+    return;
+  }
+  if (!report.databaseOk && !loaded_) {
+    PrintLine("start: the order database cannot be used: " + report.error);
+    if (end) end(kExitDatabase);
+    return;
+  }
+  loaded_ = true;
+  completed_ = report.Completed();
+  if (!report.problem.empty())
+    PrintLine("load: incomplete at " + report.problem + (once_ ? "" : "; loading again within ten minutes"));
+  PrintLine("orders loaded: unrated=" + std::to_string(report.unrated));
+}
+
+void RunLines::Started() {
+  if (!once_ || !end) return;
+  end(platformDown_ ? kExitPlatformDown : completed_ ? kExitOk : kExitDatabase);
+}
+
+void RunLines::RefreshReported(const RefreshReport& report) {
+  if (!report.listing.Complete())
+    PrintLine("refresh: the buyer-rated listing is incomplete at " +
+              ListingProblem(kRateBuyerUnseller, report.listing) +
+              "; due orders are checked with their buyer before each rating");
+  platformDown_ = !report.platformUp;
+  if (!report.platformUp) {
+    PrintLine("refresh: the platform did not answer taobao.time.get; asking again at the next refresh");
+    return;
+  }
+  PrintLine("refresh: buyer-rated=" + std::to_string(report.buyerRated) + " unrated=" + std::to_string(report.unrated) +
+            " platform=ok");
+}
+
+void RunLines::PassRated(const PassRating& rating) {
+  const RatingAttempt& attempt = rating.attempt;
+  const std::string head = "rating order=" + rating.order.tid + " buyer=" + rating.order.buyerNick;
+  const std::string next = FormatPlatformTime(static_cast<std::int64_t>(std::ceil(attempt.nextTry)));
+  switch (attempt.verdict) {
+    case LedgerVerdict::Rated:
+    case LedgerVerdict::Confirmed:
+      PrintLine(head + " result=good outcome=" + (attempt.verdict == LedgerVerdict::Rated ? "rated" : "confirmed") +
+                (attempt.verdict == LedgerVerdict::Confirmed ? " (already rated on the platform)" : "") +
+                (!rating.removed ? " (row already removed)" : ""));
+      break;
+    case LedgerVerdict::Refused: PrintLine(head + " result=good outcome=refused; next try at " + next); break;
+    case LedgerVerdict::Unknown:
+      PrintLine(head + " result=good outcome=unknown (no readable reply); asking the platform at " + next +
+                " before any new post");
+      break;
+    case LedgerVerdict::CheckUnanswered: PrintLine(head + " check=unanswered; asking again at " + next); break;
+    case LedgerVerdict::Waiting:
+      if (attempt.firstWait)
+        PrintLine(head + " skipped: waiting until " + next +
+                  (attempt.awaitsCheck ? " to ask the platform" : " after a refusal"));
+      break;
+    case LedgerVerdict::Busy: break;
+  }
+}
+
+void RunLines::MovedToBuyerRated(const Order& order, const std::string& result) {
+  PrintLine("rating order=" + order.tid + " buyer=" + order.buyerNick + " skipped: the buyer has rated (result=" +
+            result + "); moved to the buyer-rated list");
+}
+
+void RunLines::Settled(const std::string& tid, bool rated) {
+  PrintLine("rating-log: order=" + tid +
+            (rated ? " settled=rated (the platform holds the rating)" : " settled=not taken"));
+}
+
+void RunLines::Alert(const Order& order, const BuyerVerdict& verdict) {
+  PrintLine("alert: order=" + order.tid + " buyer=" + order.buyerNick + " result=" + verdict.result +
+            " comment=" + (verdict.comment.empty() ? std::string(kNoBuyerComment) : verdict.comment));
+}
+
+void RunLines::PlatformUnreachable() {
+  PrintLine(std::string("message: ") + kPlatformDownTitle + ": " + kPlatformDownText);
+}
+
+void RunLines::PlatformBack() { PrintLine(std::string("platform: answering again; ") + kPlatformBackText); }
+
+}  // namespace qm

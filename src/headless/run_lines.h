@@ -1,0 +1,36 @@
+#pragma once
+// The runner's view of a run: one output line per event.
+#include <functional>
+
+#include "rating/run_observer.h"
+
+namespace qm {
+
+class RunLines : public RunObserver {
+ public:
+  // `once`: the run ends after the first load's refresh and pass (--once).
+  explicit RunLines(bool once) : once_(once) {}
+
+  // Runs when the run should end, with the exit code.
+  std::function<void(int code)> end;
+
+  void LoadProgress(int tradesRead) override;
+  void ReloadStarted(ReloadReason why, int intervalMinutes) override;
+  void LoadReported(const LoadReport& report) override;
+  void Started() override;
+  void RefreshReported(const RefreshReport& report) override;
+  void PassRated(const PassRating& rating) override;
+  void MovedToBuyerRated(const Order& order, const std::string& result) override;
+  void Settled(const std::string& tid, bool rated) override;
+  void Alert(const Order& order, const BuyerVerdict& verdict) override;
+  void PlatformUnreachable() override;
+  void PlatformBack() override;
+
+ private:
+  bool once_;
+  bool loaded_ = false;       // a first load listed orders
+  bool completed_ = true;     // the first load was complete
+  bool platformDown_ = false; // the last refresh found the platform not answering
+};
+
+}  // namespace qm

@@ -1,0 +1,155 @@
+#include "orders/listing.h"
+
+#include <chrono>
+#include <ctime>
+
+#include "orders/order_book.h"
+#include "orders/trade_page.h"
+#include "platform/platform_time.h"
+#include "platform/reply.h"
+#include "platform/request.h"
+#include "platform/transport.h"
+#include "util/delay.h"
+#include "util/stop.h"
+
+namespace qm {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double SecondsSince(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
+
+// Processor time the calling thread has used.
+double ThreadCpuSeconds() {
+  timespec ts{};
+  if (clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts) != 0) return 0;
+  return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
+}
+
+// Two skipped pages in a row: the platform is not answering this listing.
+constexpr int kMostSkippedInARow = 2;
+
+}  // namespace
+
+std::string ListingProblem(const std::string& rateStatus, const FetchStats& stats) {
+  std::string pages;
+  for (int page : stats.skippedPages) pages += (pages.empty() ? "" : ", ") + std::to_string(page);
+  if (stats.end == ListingEnd::GaveUp && stats.failedPage > 0 &&
+      (stats.skippedPages.empty() || stats.skippedPages.back() != stats.failedPage))
+    pages += (pages.empty() ? "" : ", ") + std::to_string(stats.failedPage);
+  std::string text;
+  if (!pages.empty()) text = rateStatus + (pages.find(',') == std::string::npos ? " page " : " pages ") + pages;
+  if (stats.end == ListingEnd::Repeated || stats.end == ListingEnd::PageLimit) {
+    text += (text.empty() ? rateStatus : std::string(",")) +
+            (stats.end == ListingEnd::Repeated ? " repeated page " : " stopped at page ") + std::to_string(stats.failedPage);
+  }
+  return text;
+}
+
+FetchStats PageThrough(const ListingRequest& request, const std::function<void(std::vector<Order>&&)>& onPage) {
+  FetchStats stats;
+  const auto start = Clock::now();
+  const double cpuStart = ThreadCpuSeconds();
+  double cpuWaiting = 0;
+  auto cancelled = [&] { return StopRequested() || (request.cancelled && request.cancelled()); };
+  auto ask = [&](int page) {
+    return start_web_request(WebRequest::Get(TradesSoldGetUrl(request.rateStatus, page, request.fields)));
+  };
+  auto finish = [&] {
+    stats.localCpuSeconds = ThreadCpuSeconds() - cpuStart - cpuWaiting;
+    stats.localSeconds = SecondsSince(start) - stats.networkSeconds;
+    return stats;
+  };
+  // The order numbers seen so far, in the book's own index.
+  OrderIndex seen;
+  std::uint32_t seenCount = 0;
+  int skippedInARow = 0;
+  PendingRequest next = ask(1);
+  for (int page = 1;; ++page) {
+    TradePage read;
+    bool failed = false;
+    for (std::size_t attempt = 0;; ++attempt) {
+      const auto waited = Clock::now();
+      const double cpuBefore = ThreadCpuSeconds();
+      const WebReply reply = next.Take();
+      cpuWaiting += ThreadCpuSeconds() - cpuBefore;
+      stats.networkSeconds += SecondsSince(waited);
+      ++stats.pages;
+      if (reply.arrived) {
+        read = ReadTradePage(DecodeWholeReply(reply.body), request.withEndTime);
+        if (read.whole) break;
+      }
+      if (cancelled()) {
+        stats.end = ListingEnd::GaveUp;
+        stats.failedPage = page;
+        return finish();
+      }
+      if (attempt >= request.retryPausesMs.size()) {
+        failed = true;
+        break;
+      }
+      ++stats.retries;
+      const auto paused = Clock::now();
+      const double cpuPause = ThreadCpuSeconds();
+      DelayWithEvents(request.retryPausesMs[attempt]);
+      cpuWaiting += ThreadCpuSeconds() - cpuPause;
+      stats.networkSeconds += SecondsSince(paused);
+      next = ask(page);
+    }
+    if (failed) {
+      // The page's has_next is unknown: the next page says whether there is more.
+      stats.skippedPages.push_back(page);
+      if (++skippedInARow >= kMostSkippedInARow || page >= kMaxListingPages || cancelled()) {
+        stats.end = ListingEnd::GaveUp;
+        stats.failedPage = page;
+        return finish();
+      }
+      next = ask(page + 1);
+      continue;
+    }
+    skippedInARow = 0;
+    const bool anyTrade = !read.trades.empty();
+    stats.tradesRead += static_cast<int>(read.trades.size());
+    std::erase_if(read.trades, [&](const Order& t) { return !seen.Insert(t.tid, seenCount++); });
+    const bool fresh = !read.trades.empty();
+    // A page of orders all listed before (a gateway that repeats a page, or
+    // one that goes on saying "true" with nothing new) is no proof of the end.
+    const bool repeated = !fresh && (anyTrade || read.hasNext);
+    const bool more = read.hasNext && fresh && page < kMaxListingPages && !cancelled();
+    if (more) next = ask(page + 1);
+    if (fresh) onPage(std::move(read.trades));
+    if (!more) {
+      stats.end = repeated      ? ListingEnd::Repeated
+                  : !read.hasNext ? ListingEnd::LastPage
+                  : page >= kMaxListingPages ? ListingEnd::PageLimit
+                                             : ListingEnd::GaveUp;
+      if (stats.end != ListingEnd::LastPage) stats.failedPage = page;
+      return finish();
+    }
+  }
+}
+
+int StoreUnratedPage(OrderDatabase& db, OrderTable table, const std::vector<Order>& trades) {
+  const double now = PlatformNow();
+  int stored = 0;
+  const bool inTransaction = db.BeginTransaction();
+  for (const auto& t : trades) {
+    if (!WithinRatingPeriod(t.endTime, now)) continue;
+    if (db.Insert(table, t.tid, t.buyerNick, t.endTime)) ++stored;
+  }
+  return !inTransaction || db.CommitTransaction() ? stored : 0;
+}
+
+FetchStats FetchUnratedTrades(OrderDatabase& db, const std::string& rateStatus, OrderTable table,
+                              const std::function<void(int)>& onPage, const std::vector<int>& retryPausesMs) {
+  int kept = 0, read = 0;
+  FetchStats stats = PageThrough({rateStatus, kUnratedFields, true, retryPausesMs, {}}, [&](std::vector<Order>&& trades) {
+    read += static_cast<int>(trades.size());
+    kept += StoreUnratedPage(db, table, trades);
+    if (onPage) onPage(read);
+  });
+  stats.kept = kept;
+  return stats;
+}
+
+}  // namespace qm

@@ -1,0 +1,97 @@
+#pragma once
+// Paging through one listing of the seller's finished trades: every page is
+// asked with its own timestamp and signature, read, and its trades that the
+// listing has not brought before are handed on. A page that still fails
+// after its retries is skipped and the listing goes on with the next one, so
+// one bad page cannot hide the orders of every page behind it; two failed
+// pages in a row (the platform is not answering) end the listing. A listing
+// that skipped a page, or was handed a page that repeats an earlier one,
+// is incomplete: what it brought is listed, but nothing is concluded from
+// what it did not bring.
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "orders/order.h"
+#include "orders/order_db.h"
+
+namespace qm {
+
+inline constexpr const char* kRateUnbuyer = "RATE_UNBUYER";
+inline constexpr const char* kRateUnseller = "RATE_UNSELLER";
+inline constexpr const char* kRateBuyerUnseller = "RATE_BUYER_UNSELLER";
+inline constexpr const char* kUnratedFields = "tid,buyer_nick,end_time";
+inline constexpr const char* kBuyerRatedFields = "tid,buyer_nick";
+
+// How a listing ended.
+enum class ListingEnd {
+  LastPage,  // a page said has_next other than "true"
+  Repeated,  // a page brought no order number the listing had not seen
+  PageLimit, // kMaxListingPages pages
+  GaveUp,    // two pages in a row failed after their retries (or the run stopped)
+};
+
+// A listing never asks for more pages than this: at 100 trades a page, a
+// million trades, some twenty times the trades a large shop finishes in the
+// fifteen days of the rating period, so only a gateway that keeps inventing
+// orders reaches it.
+inline constexpr int kMaxListingPages = 10000;
+
+// The pauses before a failed page (no reply, an error reply, anything but a
+// whole listing page) is asked for again; after the last the page is skipped.
+inline const std::vector<int> kDefaultPageRetryPausesMs = {1000, 2000, 4000};
+
+// What one paging run did. Seconds are wall time: `networkSeconds` waiting
+// for replies (the next page travels while a page is read and stored, so only
+// the wait beyond that work counts), `localSeconds` the run's own work.
+struct FetchStats {
+  int pages = 0;  // requests made, retries included
+  int retries = 0;
+  ListingEnd end = ListingEnd::LastPage;
+  std::vector<int> skippedPages;  // pages that failed after every retry, ascending
+  int failedPage = 0;             // GaveUp: the page it ended on
+  int tradesRead = 0;
+  int kept = 0;  // stored (table fetches) or listed (the buyer-rated list)
+  double networkSeconds = 0;
+  double localSeconds = 0;
+  // Processor time of the run's own work (waiting excluded).
+  double localCpuSeconds = 0;
+
+  // Every page was read and none repeated: what is not listed is not there.
+  bool Complete() const { return end == ListingEnd::LastPage && skippedPages.empty(); }
+};
+
+// "RATE_UNSELLER page 5" / "RATE_UNSELLER pages 5, 7" for the pages a
+// listing skipped or ended on, "RATE_UNSELLER repeated page 3" for one
+// handed a repeated page; empty for a complete listing.
+std::string ListingProblem(const std::string& rateStatus, const FetchStats& stats);
+
+// How to page through one listing.
+struct ListingRequest {
+  std::string rateStatus;
+  const char* fields = kUnratedFields;
+  bool withEndTime = true;
+  std::vector<int> retryPausesMs = kDefaultPageRetryPausesMs;
+  // Asked between pages and before each retry; true ends the listing (GaveUp).
+  std::function<bool()> cancelled;
+};
+
+// Pages through the listing and hands each page's new trades to `onPage`
+// (never an empty batch), in page order. The next page is asked for as soon
+// as a page has been read, so that handling one page happens while the next
+// one travels.
+FetchStats PageThrough(const ListingRequest& request, const std::function<void(std::vector<Order>&&)>& onPage);
+
+// Stores the trades of one page of an unrated listing in one transaction,
+// those older than fifteen days left out; how many were stored.
+int StoreUnratedPage(OrderDatabase& db, OrderTable table, const std::vector<Order>& trades);
+
+// Pages through one rate status ("RATE_UNBUYER" or "RATE_UNSELLER") and
+// stores every trade of the last fifteen days in `table`, one transaction per
+// page, each order number once. `onPage` (may be empty) hears the number of
+// trades read so far.
+FetchStats FetchUnratedTrades(OrderDatabase& db, const std::string& rateStatus, OrderTable table,
+                              const std::function<void(int)>& onPage = {},
+                              const std::vector<int>& retryPausesMs = kDefaultPageRetryPausesMs);
+
+}  // namespace qm

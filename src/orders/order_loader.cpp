@@ -1,0 +1,277 @@
+#include "orders/order_loader.h"
+
+#include <chrono>
+#include <condition_variable>
+#include <ctime>
+#include <deque>
+#include <mutex>
+#include <system_error>
+#include <utility>
+
+#include "orders/order_db.h"
+#include "platform/platform_time.h"
+#include "settings/app_session.h"
+#include "util/event_pump.h"
+
+namespace qm {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double SecondsSince(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
+
+double ThreadCpuSeconds() {
+  timespec ts{};
+  if (clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts) != 0) return 0;
+  return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
+}
+
+// One page of an unrated listing on its way to the writer.
+struct ListedPage {
+  int side = 0;  // 0 the buyer side, 1 the seller side
+  std::vector<Order> trades;
+  int readSoFar = 0;  // trades the listing has read up to this page
+};
+
+// The pages that the two listings have read and the one writer has not
+// stored yet. A listing that gets this many pages ahead of the writer waits,
+// so a fast gateway cannot pile a whole listing up in memory.
+class PageQueue {
+ public:
+  static constexpr std::size_t kMostWaiting = 16;
+  explicit PageQueue(int listings) : open_(listings) {}
+
+  void Push(ListedPage page) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    room_.wait(lock, [this] { return pages_.size() < kMostWaiting; });
+    pages_.push_back(std::move(page));
+    ready_.notify_one();
+  }
+  void Close() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    --open_;
+    ready_.notify_one();
+  }
+  // The next page; false once every listing has ended and no page waits.
+  bool Pop(ListedPage& page) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    ready_.wait(lock, [this] { return !pages_.empty() || open_ == 0; });
+    if (pages_.empty()) return false;
+    page = std::move(pages_.front());
+    pages_.pop_front();
+    room_.notify_one();
+    return true;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable ready_, room_;
+  std::deque<ListedPage> pages_;
+  int open_;
+};
+
+// The two unrated listings at once, each page after page on its own thread,
+// while this thread, the only one that writes to `db`, stores every page in
+// a transaction of its own as it comes. The listings do not depend on each
+// other, so the load waits for the slower one instead of for both in turn.
+void FetchBothSides(OrderDatabase& db, LoadReport& report, const std::vector<int>& pauses,
+                    const std::function<bool()>& cancelled, const std::function<void(int)>& progress) {
+  struct Side {
+    const char* rateStatus;
+    OrderTable table;
+    FetchStats* stats;
+    double storeSeconds = 0;
+    double storeCpuSeconds = 0;
+    int read = 0;
+  };
+  Side sides[2] = {{kRateUnbuyer, OrderTable::BuyerUnrated, &report.buyerSide},
+                   {kRateUnseller, OrderTable::SellerUnrated, &report.sellerSide}};
+  PageQueue queue(2);
+  std::vector<std::thread> listings;
+  listings.reserve(2);
+  for (int i = 0; i < 2; ++i) {
+    Side& side = sides[i];
+    auto list = [&queue, &side, &pauses, &cancelled, i] {
+      ListingRequest request{side.rateStatus, kUnratedFields, true, pauses, cancelled};
+      int read = 0;
+      *side.stats = PageThrough(request, [&](std::vector<Order>&& trades) {
+        read += static_cast<int>(trades.size());
+        queue.Push(ListedPage{i, std::move(trades), read});
+      });
+      queue.Close();
+    };
+    try {
+      listings.emplace_back(list);
+    } catch (const std::system_error&) {
+      // No thread for it: the listing counts as given up on its first page.
+      side.stats->end = ListingEnd::GaveUp;
+      side.stats->failedPage = 1;
+      queue.Close();
+    }
+  }
+
+  if (progress) progress(0);
+  ListedPage page;
+  while (queue.Pop(page)) {
+    Side& side = sides[page.side];
+    const auto start = Clock::now();
+    const double cpuStart = ThreadCpuSeconds();
+    side.stats->kept += StoreUnratedPage(db, side.table, page.trades);
+    side.storeCpuSeconds += ThreadCpuSeconds() - cpuStart;
+    side.storeSeconds += SecondsSince(start);
+    side.read = page.readSoFar;
+    if (progress) progress(sides[0].read + sides[1].read);
+  }
+  for (std::thread& t : listings) t.join();
+  for (Side& side : sides) {
+    side.stats->localSeconds += side.storeSeconds;
+    side.stats->localCpuSeconds += side.storeCpuSeconds;
+  }
+}
+
+// The listings, stored, then read back: the part of a load on its worker.
+void ListAndStore(LoadReport& report, std::vector<Order>& orders, const std::vector<int>& pauses,
+                  const std::function<bool()>& cancelled, const std::function<void(int)>& progress) {
+  const auto start = Clock::now();
+  const AppSession& session = Session();
+  OrderDatabase db;
+  std::string error;
+  if (!PrepareOrderDatabase(session.sellerNick, &error)) {
+    report.error = error;
+  } else if (!db.Open(session.PathOf(OrderDbFileName(session.sellerNick))) || !db.ClearTables()) {
+    // A database whose old rows cannot be cleared would list stale orders.
+    report.error = db.LastError();
+    db.Close();
+  } else {
+    report.databaseOk = true;
+  }
+  if (report.databaseOk) {
+    // Both listings run even when one gives up: the orders found on both
+    // sides can be rated until a reload completes.
+    FetchBothSides(db, report, pauses, cancelled, progress);
+    report.problem = ListingProblem(kRateUnbuyer, report.buyerSide);
+    if (const std::string seller = ListingProblem(kRateUnseller, report.sellerSide); !seller.empty())
+      report.problem += (report.problem.empty() ? "" : ", ") + seller;
+    const auto joinStart = Clock::now();
+    const double joinCpuStart = ThreadCpuSeconds();
+    orders = db.UnratedOrders();
+    report.joinSeconds = SecondsSince(joinStart);
+    report.joinCpuSeconds = ThreadCpuSeconds() - joinCpuStart;
+    report.listed = static_cast<int>(orders.size());
+    // Closing copies the log back into the file before the worker ends.
+    db.Close();
+  }
+  report.totalSeconds = SecondsSince(start);
+}
+
+}  // namespace
+
+int LoadReport::FailedPage() const {
+  for (const FetchStats* side : {&buyerSide, &sellerSide}) {
+    if (!side->skippedPages.empty()) return side->skippedPages.front();
+    if (side->end != ListingEnd::LastPage && side->failedPage > 0) return side->failedPage;
+  }
+  return 0;
+}
+
+// What the loader's worker and the closures it posts share: they may outlive
+// the loader, and then do nothing.
+struct OrderLoader::Shared {
+  std::atomic<bool> alive{true};
+};
+
+OrderLoader::OrderLoader(OrderBook& book, EventPump& pump, Done done, Progress progress)
+    : book_(book), pump_(pump), done_(std::move(done)), progress_(std::move(progress)),
+      shared_(std::make_shared<Shared>()) {}
+
+OrderLoader::~OrderLoader() {
+  // The listings end at their next page or pause; the posted report is dropped.
+  shared_->alive = false;
+  if (worker_.joinable()) worker_.join();
+}
+
+bool OrderLoader::Start(LoadKind kind) {
+  if (running_.exchange(true)) return false;
+  if (worker_.joinable()) worker_.join();  // the last load's worker, ended
+  std::shared_ptr<OrderIndex> atStart;
+  if (kind == LoadKind::Reload) {
+    atStart = std::make_shared<OrderIndex>();
+    const OrderRows& rows = book_.Unrated();
+    atStart->Reserve(static_cast<std::size_t>(rows.RowCount()));
+    for (int i = 0; i < rows.RowCount(); ++i) atStart->Insert(rows.Row(i).order.tid, static_cast<std::uint32_t>(i));
+  }
+  try {
+    worker_ = std::thread([this, kind, atStart] { Work(kind, atStart); });
+  } catch (const std::system_error&) {
+    running_ = false;
+    return false;
+  }
+  return true;
+}
+
+void OrderLoader::Work(LoadKind kind, std::shared_ptr<const OrderIndex> listedAtStart) {
+  std::shared_ptr<Shared> shared = shared_;
+  auto cancelled = [shared] { return !shared->alive.load(); };
+  std::function<void(int)> progress;
+  if (kind == LoadKind::First && progress_) {
+    progress = [this, shared](int read) {
+      pump_.Post([this, shared, read] {
+        if (shared->alive) progress_(read);
+      });
+    };
+  }
+  auto report = std::make_shared<LoadReport>();
+  report->kind = kind;
+  auto orders = std::make_shared<std::vector<Order>>();
+  ListAndStore(*report, *orders, retryPauses_, cancelled, progress);
+  // The list and its index are made here, so the UI thread only takes them over.
+  auto contents = std::make_shared<OrderRows::Contents>();
+  if (kind == LoadKind::First) *contents = OrderRows::Prepare(std::move(*orders));
+  pump_.Post([this, shared, report, orders, contents, listedAtStart] {
+    if (!shared->alive) return;
+    OrderRows& rows = book_.Unrated();
+    if (report->kind == LoadKind::First) {
+      const auto fillStart = Clock::now();
+      rows.Fill(std::move(*contents));
+      report->fillSeconds = SecondsSince(fillStart);
+      report->added = rows.RowCount();
+    } else if (report->databaseOk && listedAtStart) {
+      MergeReload(rows, std::move(*orders), *listedAtStart, *report);
+    }
+    report->unrated = rows.RowCount();
+    // The load is over before its report is heard: the report may start the next one.
+    running_ = false;
+    if (done_) done_(*report);
+  });
+}
+
+LoadReport OrderLoader::LoadOnce(std::vector<Order>* orders, const std::vector<int>& retryPauses,
+                                 const std::function<bool()>& cancelled) {
+  LoadReport report;
+  std::vector<Order> listed;
+  ListAndStore(report, listed, retryPauses, cancelled, {});
+  if (orders) *orders = std::move(listed);
+  return report;
+}
+
+void MergeReload(OrderRows& rows, std::vector<Order> fresh, const OrderIndex& listedAtStart, LoadReport& report) {
+  OrderIndex now;
+  now.Reserve(fresh.size());
+  std::vector<Order> added;
+  std::uint32_t n = 0;
+  for (Order& order : fresh) {
+    now.Insert(order.tid, n++);
+    if (listedAtStart.Find(order.tid) == OrderIndex::kNone && !rows.Contains(order.tid)) added.push_back(std::move(order));
+  }
+  std::vector<std::string> dropped;
+  if (report.Completed()) {
+    for (int i = 0; i < rows.RowCount(); ++i) {
+      const std::string& tid = rows.Row(i).order.tid;
+      if (listedAtStart.Find(tid) != OrderIndex::kNone && now.Find(tid) == OrderIndex::kNone) dropped.push_back(tid);
+    }
+  }
+  report.added = rows.Append(std::move(added));
+  report.dropped = rows.RemoveAll(dropped);
+}
+
+}  // namespace qm

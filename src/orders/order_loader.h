@@ -1,0 +1,102 @@
+#pragma once
+// The loads of the unrated orders. A load runs on a worker thread of its own:
+// it empties the account's two tables, pages through the seller's finished
+// trades that the buyer has not rated and those the seller has not rated
+// (both listings at once, each on a thread of its own), stores each page in a
+// transaction of its own (trades older than fifteen days left out; the
+// worker is the database's only writer) and reads back the orders unrated
+// on both sides, oldest end time first. It then posts its report to the UI
+// thread and ends: the UI thread fills or merges the book's unrated list and
+// hears of the report. No thread waits for the UI thread, and nothing is held
+// across what the UI thread does with the report.
+//
+// The first load fills the list. A reload leaves the list in place: the
+// orders that finished since are appended, the ones that left both-unrated
+// are removed (only after two complete listings), every other row is kept as
+// it is (its place, the selection, a post in flight). An order listed when
+// the reload started and gone since (rated meanwhile) is not brought back.
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "orders/listing.h"
+#include "orders/order_book.h"
+
+namespace qm {
+
+class EventPump;
+
+enum class LoadKind { First, Reload };
+
+struct LoadReport {
+  LoadKind kind = LoadKind::First;
+  bool databaseOk = false;
+  std::string error;  // why the database could not be used; empty when it could
+  FetchStats buyerSide;
+  FetchStats sellerSide;
+  // What the listings did not bring ("RATE_UNSELLER page 5"); empty when both
+  // were complete. The orders they did bring are listed all the same.
+  std::string problem;
+  int listed = 0;   // orders unrated on both sides, as the listings gave them
+  int added = 0;    // rows the list gained (the first load: every row)
+  int dropped = 0;  // rows a reload removed
+  int unrated = 0;  // rows of the unrated list afterwards
+  double joinSeconds = 0;     // the join, read into rows
+  double joinCpuSeconds = 0;  // processor time of the same
+  double fillSeconds = 0;     // handing the list to the book on the UI thread
+  double totalSeconds = 0;    // from the start to the report's posting
+
+  bool Completed() const { return databaseOk && problem.empty(); }
+  int TradesRead() const { return buyerSide.tradesRead + sellerSide.tradesRead; }
+  // The first listing page that failed (skipped or ended on); 0 for none.
+  int FailedPage() const;
+};
+
+class OrderLoader {
+ public:
+  using Done = std::function<void(const LoadReport&)>;
+  using Progress = std::function<void(int tradesRead)>;
+
+  // `book` is the run's; `done` and `progress` run on the UI thread (the
+  // pump's owner) and never after the loader is gone.
+  OrderLoader(OrderBook& book, EventPump& pump, Done done, Progress progress);
+  ~OrderLoader();
+  OrderLoader(const OrderLoader&) = delete;
+  OrderLoader& operator=(const OrderLoader&) = delete;
+
+  // Starts a load on its worker; false while one runs or when no thread can
+  // be had. Called on the UI thread.
+  bool Start(LoadKind kind);
+  bool Running() const { return running_.load(); }
+  // The pauses before a failed page is asked again (tests shorten them).
+  void SetRetryPauses(std::vector<int> pausesMs) { retryPauses_ = std::move(pausesMs); }
+  const std::vector<int>& RetryPauses() const { return retryPauses_; }
+
+  // One whole load on the calling thread, without the book: the report and
+  // the orders unrated on both sides (for the benchmarks).
+  static LoadReport LoadOnce(std::vector<Order>* orders, const std::vector<int>& retryPauses,
+                             const std::function<bool()>& cancelled = {});
+
+ private:
+  struct Shared;
+  void Work(LoadKind kind, std::shared_ptr<const OrderIndex> listedAtStart);
+
+  OrderBook& book_;
+  EventPump& pump_;
+  Done done_;
+  Progress progress_;
+  std::vector<int> retryPauses_ = kDefaultPageRetryPausesMs;
+  std::atomic<bool> running_{false};
+  std::shared_ptr<Shared> shared_;
+  std::thread worker_;
+};
+
+// Appends the orders of `fresh` not listed and not listed at the start, and
+// (after complete listings) removes the rows listed at the start that
+// `fresh` no longer holds; fills `report.added` and `report.dropped`.
+void MergeReload(OrderRows& rows, std::vector<Order> fresh, const OrderIndex& listedAtStart, LoadReport& report);
+
+}  // namespace qm

@@ -1,0 +1,60 @@
+#pragma once
+// What a seller's run tells its front end. The run decides and acts; the
+// front end turns each event into its own texts: the status line, colours and
+// balloons of the desktop, the output lines of the runner. Every call is made
+// on the UI thread. Each has an empty default, so a front end hears only what
+// it shows.
+#include <string>
+
+#include "orders/listing.h"
+#include "orders/order.h"
+#include "orders/order_loader.h"
+#include "rating/manual_rating.h"
+#include "rating/rating_ledger.h"
+
+namespace qm {
+
+// Why a reload starts.
+enum class ReloadReason { Interval, AfterIncomplete };
+
+// One order the automatic pass posted, or asked about, or held back.
+struct PassRating {
+  Order order;
+  RatingAttempt attempt;
+  bool removed = false;  // the row left the list with this answer
+};
+
+struct RefreshReport {
+  FetchStats listing;      // the buyer-rated listing
+  bool platformUp = true;  // the platform answered "taobao.time.get"
+  int buyerRated = 0;      // rows of each list afterwards
+  int unrated = 0;
+};
+
+class RunObserver {
+ public:
+  virtual ~RunObserver() = default;
+  // The first load has read this many trades so far.
+  virtual void LoadProgress(int /*tradesRead*/) {}
+  virtual void ReloadStarted(ReloadReason /*why*/, int /*intervalMinutes*/) {}
+  // A load has ended and its orders are in the list.
+  virtual void LoadReported(const LoadReport& /*report*/) {}
+  // The first load's refresh and first pass are done: the run is under way.
+  virtual void Started() {}
+  virtual void RefreshReported(const RefreshReport& /*report*/) {}
+  virtual void PassRated(const PassRating& /*rating*/) {}
+  // A pass that rated something, with how many it rated.
+  virtual void PassEnded(int /*rated*/) {}
+  // A due order whose buyer turned out to have rated: moved to the
+  // buyer-rated list instead of being rated "good".
+  virtual void MovedToBuyerRated(const Order& /*order*/, const std::string& /*result*/) {}
+  // A post of an earlier run without an answer, settled by asking the platform.
+  virtual void Settled(const std::string& /*tid*/, bool /*rated*/) {}
+  // A buyer's neutral or bad rating, seen for the first time.
+  virtual void Alert(const Order& /*order*/, const BuyerVerdict& /*verdict*/) {}
+  // The platform stopped answering (it is asked again at every refresh) / answers again.
+  virtual void PlatformUnreachable() {}
+  virtual void PlatformBack() {}
+};
+
+}  // namespace qm

@@ -1,0 +1,24 @@
+#pragma once
+// The texts both front ends show for the run's events: the status line of
+// the desktop, which the runner prints as "status: " lines, and the alert of
+// a buyer's neutral or bad rating.
+#include <string>
+
+#include "rating/run_observer.h"
+
+namespace qm {
+
+inline constexpr const char* kAlertTitle = "差评提醒";
+
+// "正在读取订单，已读取 N 笔"
+std::string LoadingText(int tradesRead);
+// What the status line says at a load's end: "订单读取完成（MM-DD HH:MM），…",
+// the incomplete or database texts; for a complete reload "订单重新读取完成…".
+// Empty when a reload has nothing to say.
+std::string LoadStatusText(const LoadReport& report);
+// "买家‘NICK’给了订单 TID 差评：COMMENT"
+std::string AlertText(const Order& order, const BuyerVerdict& verdict);
+// "已自动评价 N 笔（MM-DD HH:MM）"
+std::string PassStatusText(int rated);
+
+}  // namespace qm

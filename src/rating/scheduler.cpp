@@ -1,0 +1,161 @@
+#include "rating/scheduler.h"
+
+#include "orders/order_book.h"
+#include "platform/platform_time.h"
+#include "platform/reply.h"
+#include "platform/request.h"
+#include "platform/transport.h"
+#include "rating/auto_pass.h"
+#include "rating/refresh_checks.h"
+#include "rating/seller_run.h"
+#include "settings/app_session.h"
+#include "util/delay.h"
+#include "util/ports.h"
+#include "util/stop.h"
+
+namespace qm {
+namespace {
+
+std::size_t CodePoints(const std::string& s) {
+  std::size_t n = 0;
+  for (unsigned char c : s)
+    if ((c & 0xC0) != 0x80) ++n;
+  return n;
+}
+
+void SetInterval(Timer* timer, int ms) {
+  if (timer != nullptr) timer->SetInterval(ms);
+}
+
+}  // namespace
+
+bool CheckPlatformTime() {
+  const std::string reply = decode_reply(web_request(WebRequest::Get(TimeGetUrl())).body);
+  return CodePoints(extract_between(reply, "<time>", "<")) == 19;
+}
+
+Scheduler::Scheduler(SellerRun& run) : run_(run) {}
+
+bool Scheduler::Ending() const { return phase_ == RunPhase::Ended || StopRequested(); }
+
+bool Scheduler::Start() {
+  if (Ending() || run_.Loader().Running()) return false;
+  if (!run_.Loader().Start(LoadKind::First)) return false;
+  phase_ = RunPhase::FirstLoad;
+  lastLoadStart_ = PlatformNow();
+  return true;
+}
+
+void Scheduler::OnLoadDone(const LoadReport& report) {
+  if (Ending()) return;
+  const bool first = report.kind == LoadKind::First;
+  lastLoad_ = report;
+  lastLoadEnd_ = PlatformNow();
+  lastLoadComplete_ = report.Completed();
+  if (report.databaseOk) loadedOnce_ = true;
+  run_.Observer().LoadReported(report);
+  if (Ending()) return;
+  if (first) {
+    // The first load's end runs the refresh once, then the pass once, which
+    // arms both timers.
+    phase_ = RunPhase::FirstRefresh;
+    Refresh();
+    if (Ending()) return;
+    Pass();
+    if (Ending()) return;
+    phase_ = RunPhase::Idle;
+    run_.Observer().Started();
+    return;
+  }
+  phase_ = RunPhase::Idle;
+  Decide();
+}
+
+void Scheduler::RefreshDue() {
+  if (Ending()) return;
+  SetInterval(run_.Ports().refreshTimer, 0);
+  refreshDue_ = true;
+  Decide();
+}
+
+void Scheduler::Decide() {
+  if (Ending() || phase_ != RunPhase::Idle || run_.Loader().Running()) return;
+  if (refreshDue_) {
+    Refresh();
+  } else if (ReloadDue()) {
+    StartReload(lastLoadComplete_ ? ReloadReason::Interval : ReloadReason::AfterIncomplete);
+  }
+}
+
+bool Scheduler::ReloadDue() const {
+  // While the platform does not answer, the refresh is what asks.
+  if (platformDown_) return false;
+  const double now = PlatformNow();
+  if (!lastLoadComplete_) return now >= lastLoadStart_ + kRefreshIntervalMs / 1000.0;
+  const int minutes = Session().reloadMinutes;
+  return minutes > 0 && lastLoadEnd_ > 0 && now >= lastLoadEnd_ + 60.0 * minutes;
+}
+
+void Scheduler::StartReload(ReloadReason why) {
+  if (!run_.Loader().Start(LoadKind::Reload)) return;
+  phase_ = RunPhase::Reloading;
+  lastLoadStart_ = PlatformNow();
+  run_.Observer().ReloadStarted(why, Session().reloadMinutes);
+}
+
+bool Scheduler::PlatformAnswersTime() {
+  const std::vector<int> pauses = timeCheckPauses_;
+  for (std::size_t attempt = 0;; ++attempt) {
+    if (CheckPlatformTime()) return true;
+    if (attempt >= pauses.size() || Ending()) return false;
+    DelayWithEvents(pauses[attempt]);
+  }
+}
+
+void Scheduler::Refresh() {
+  if (Ending()) return;
+  refreshDue_ = false;
+  const RunPhase before = phase_;
+  phase_ = before == RunPhase::FirstRefresh ? before : RunPhase::Refreshing;
+  SetInterval(run_.Ports().refreshTimer, 0);
+  RefreshReport report;
+  report.listing = RebuildBuyerRatedList(run_.Book(), run_.Loader().RetryPauses());
+  lastRefresh_ = report.listing;
+  buyerRatedComplete_ = report.listing.Complete();
+  if (Ending()) return;
+  report.platformUp = PlatformAnswersTime();
+  // A check cut short by a stop says nothing about the platform.
+  if (Ending()) return;
+  if (report.platformUp) {
+    if (platformDown_) {
+      platformDown_ = false;
+      run_.Observer().PlatformBack();
+    }
+    if (run_.Ports().clearWebCache) run_.Ports().clearWebCache();
+    RunRefreshChecks(run_);
+    if (Ending()) return;
+  } else if (!platformDown_) {
+    platformDown_ = true;
+    run_.Observer().PlatformUnreachable();
+  }
+  report.buyerRated = run_.Book().BuyerRated().RowCount();
+  report.unrated = run_.Book().Unrated().RowCount();
+  run_.Observer().RefreshReported(report);
+  if (Ending()) return;
+  phase_ = before == RunPhase::FirstRefresh ? before : RunPhase::Idle;
+  SetInterval(run_.Ports().refreshTimer, kRefreshIntervalMs);
+}
+
+void Scheduler::Pass() {
+  if (Ending()) return;
+  Decide();
+  SetInterval(run_.Ports().autoTimer, 0);
+  const int rated = RunAutoPass(run_, buyerRatedComplete_);
+  if (Ending()) return;
+  run_.Book().Unrated().Repaint();
+  run_.Book().BuyerRated().Repaint();
+  if (rated > 0) run_.Observer().PassEnded(rated);
+  SetInterval(run_.Ports().autoTimer, kAutoPassIntervalMs);
+}
+
+}  // namespace qm

@@ -1,0 +1,100 @@
+#pragma once
+// The timed work of one run, and the one place that decides what runs next.
+//
+// 时钟1 runs the automatic pass every five seconds: orders of the both-unrated
+// list whose rating deadline (fifteen days after the trade ended) is at most
+// the lead time away are rated "good" with the standing comment; the others
+// show the time left in "到期". 时钟2 marks the ten-minute refresh due: the
+// buyer-rated list is rebuilt, the platform must still answer
+// "taobao.time.get", earlier posts without an answer are settled, new buyer
+// ratings are read and the embedded browser's HTTP cache is cleared.
+//
+// The refresh runs at every interval whatever the loads do; one that falls
+// due while a load runs waits for the load's end. A reload runs every
+// 重新读取间隔 minutes, and after a load that did not complete at most once
+// per refresh interval, never beside the refresh or another load. A
+// platform that does not answer is a state the run waits in: the refresh
+// asks again at each interval and the run goes on by itself once it answers.
+//
+// Everything here runs on the UI thread; the network waits pump events, so
+// a pass runs inside a refresh's waits and the other way round.
+#include <functional>
+#include <vector>
+
+#include "orders/listing.h"
+#include "orders/order_loader.h"
+#include "rating/run_observer.h"
+
+namespace qm {
+
+class SellerRun;
+
+inline constexpr int kAutoPassIntervalMs = 5000;   // 时钟1
+inline constexpr int kRefreshIntervalMs = 600000;  // 时钟2
+
+// The time check is made again after each of these pauses in turn (events
+// keep running) before the platform counts as not answering.
+inline const std::vector<int> kDefaultTimeCheckPausesMs = {20000, 40000};
+
+enum class RunPhase {
+  Idle,         // nothing but the passes
+  FirstLoad,    // the first load is under way
+  FirstRefresh, // the first load's refresh and first pass
+  Reloading,    // a reload is under way
+  Refreshing,   // the ten-minute refresh is under way
+  Ended,        // the run is over; every handler returns at once
+};
+
+class Scheduler {
+ public:
+  explicit Scheduler(SellerRun& run);
+
+  // The first load (the busy picture's load); false when it cannot start.
+  bool Start();
+  // 时钟1.
+  void Pass();
+  // 时钟2: the refresh is due; it runs now or right after the load under way.
+  void RefreshDue();
+  // No handler does anything from here on.
+  void End() { phase_ = RunPhase::Ended; }
+
+  RunPhase Phase() const { return phase_; }
+  bool PlatformDown() const { return platformDown_; }
+  const LoadReport& LastLoad() const { return lastLoad_; }
+  bool AnyLoadCompleted() const { return loadedOnce_; }
+  const FetchStats& LastRefresh() const { return lastRefresh_; }
+  // The last refresh's buyer-rated listing was complete (no refresh yet: false).
+  bool BuyerRatedComplete() const { return buyerRatedComplete_; }
+  void SetTimeCheckPauses(std::vector<int> pausesMs) { timeCheckPauses_ = std::move(pausesMs); }
+
+  // The loader's end, on the UI thread.
+  void OnLoadDone(const LoadReport& report);
+
+ private:
+  // What runs next, when anything may: the refresh that is due, else a due reload.
+  void Decide();
+  bool ReloadDue() const;
+  void StartReload(ReloadReason why);
+  void Refresh();
+  bool PlatformAnswersTime();
+  bool Ending() const;
+
+  SellerRun& run_;
+  RunPhase phase_ = RunPhase::Idle;
+  bool refreshDue_ = false;
+  bool platformDown_ = false;
+  bool loadedOnce_ = false;
+  bool buyerRatedComplete_ = false;
+  bool lastLoadComplete_ = true;
+  double lastLoadEnd_ = 0;      // platform time of the last load's end
+  double lastLoadStart_ = 0;    // platform time of the last load's start
+  LoadReport lastLoad_;
+  FetchStats lastRefresh_;
+  std::vector<int> timeCheckPauses_ = kDefaultTimeCheckPausesMs;
+};
+
+// True when the gateway answers "taobao.time.get" with a 19-character time.
+// The wait keeps events running.
+bool CheckPlatformTime();
+
+}  // namespace qm

@@ -1,0 +1,49 @@
+#include "rating/seller_run.h"
+
+#include "settings/app_session.h"
+#include "util/event_pump.h"
+
+namespace qm {
+namespace {
+
+// The one run of the process (see CurrentRun).
+SellerRun* g_run = nullptr;
+
+}  // namespace
+
+SellerRun* CurrentRun() { return g_run; }
+
+// The seller's own actions in the windows reach the run's parts through these.
+OrderBook* CurrentOrderBook() { return g_run ? &g_run->Book() : nullptr; }
+RatingLog* CurrentRatingLog() { return g_run ? &g_run->Log() : nullptr; }
+RatingLedger& Ledger() { return g_run->Ledger(); }
+KeepList& Kept() { return g_run->Keep(); }
+
+std::unique_ptr<SellerRun> SellerRun::Open(const RunPorts& ports, RunObserver& observer, std::string* error) {
+  if (ports.pump == nullptr) {
+    if (error) *error = "no event pump";
+    return nullptr;
+  }
+  std::unique_ptr<SellerRun> run(new SellerRun(ports, observer));
+  const AppSession& s = Session();
+  if (!run->log_.Open(s.PathOf(RatingLogFileName(s.sellerNick)), false, error)) return nullptr;
+  g_run = run.get();
+  return run;
+}
+
+SellerRun::SellerRun(const RunPorts& ports, RunObserver& observer)
+    : ports_(ports),
+      observer_(observer),
+      loader_(
+          book_, *ports.pump, [this](const LoadReport& report) { scheduler_.OnLoadDone(report); },
+          [this](int read) { observer_.LoadProgress(read); }),
+      scheduler_(*this) {}
+
+SellerRun::~SellerRun() {
+  scheduler_.End();
+  if (g_run == this) g_run = nullptr;
+  // The members go in reverse: the scheduler, then the loader (which waits
+  // for its worker), the log, the keep list, the ledger and the book.
+}
+
+}  // namespace qm

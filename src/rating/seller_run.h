@@ -1,0 +1,75 @@
+#pragma once
+// One seller's run: it owns the order book, the rating ledger, the keep list,
+// the rating log, the order loader and the scheduler. Both front ends build
+// one after the account is confirmed, hand it the few ports it needs (the two
+// timers, the boxes, the browser cache) and an observer, and destroy it
+// before anything it was given. Everything runs on the UI thread.
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "orders/order_book.h"
+#include "orders/order_loader.h"
+#include "rating/keep_list.h"
+#include "rating/rating_ledger.h"
+#include "rating/rating_log.h"
+#include "rating/run_observer.h"
+#include "rating/scheduler.h"
+
+namespace qm {
+
+class EventPump;
+class Prompts;
+class Timer;
+
+// What the run reaches of its front end besides the observer.
+struct RunPorts {
+  EventPump* pump = nullptr;      // required: the UI thread's pump
+  Timer* autoTimer = nullptr;     // 时钟1
+  Timer* refreshTimer = nullptr;  // 时钟2
+  std::function<void()> clearWebCache;  // the embedded browser's HTTP cache; may be empty
+};
+
+class SellerRun {
+ public:
+  // The run of Session()'s seller: opens its rating log. nullptr with the
+  // reason in *error when the log cannot be opened.
+  static std::unique_ptr<SellerRun> Open(const RunPorts& ports, RunObserver& observer, std::string* error);
+  ~SellerRun();
+  SellerRun(const SellerRun&) = delete;
+  SellerRun& operator=(const SellerRun&) = delete;
+
+  OrderBook& Book() { return book_; }
+  RatingLedger& Ledger() { return ledger_; }
+  KeepList& Keep() { return keep_; }
+  RatingLog& Log() { return log_; }
+  OrderLoader& Loader() { return loader_; }
+  Scheduler& Schedule() { return scheduler_; }
+  RunObserver& Observer() { return observer_; }
+  const RunPorts& Ports() const { return ports_; }
+
+  // The first load; false when it cannot start.
+  bool Start() { return scheduler_.Start(); }
+  // What 时钟1 and 时钟2 run.
+  void Pass() { scheduler_.Pass(); }
+  void RefreshDue() { scheduler_.RefreshDue(); }
+
+ private:
+  SellerRun(const RunPorts& ports, RunObserver& observer);
+
+  RunPorts ports_;
+  RunObserver& observer_;
+  OrderBook book_;
+  RatingLedger ledger_;
+  KeepList keep_;
+  RatingLog log_;
+  OrderLoader loader_;
+  Scheduler scheduler_;
+};
+
+// The run of this process, for the seller's own actions in the windows (the
+// menu items and double-clicks, which reach the run through it); nullptr
+// while there is none. A process runs one seller at a time.
+SellerRun* CurrentRun();
+
+}  // namespace qm
