@@ -11,16 +11,26 @@
 
 namespace qm {
 
-void RunLines::LoadProgress(int tradesRead) { PrintLine("status: " + LoadingText(tradesRead)); }
+RunLines::RunLines(bool once, std::function<void(const std::string&)> print) : once_(once), print_(std::move(print)) {}
+
+void RunLines::Print(const std::string& line) const {
+  if (print_) {
+    print_(line);
+  } else {
+    PrintLine(line);
+  }
+}
+
+void RunLines::LoadProgress(int tradesRead) { Print("status: " + LoadingText(tradesRead)); }
 
 void RunLines::ReloadStarted(ReloadReason why, int intervalMinutes) {
-  PrintLine(why == ReloadReason::Interval
+  Print(why == ReloadReason::Interval
                 ? "reload: loading the unrated orders again (every " + std::to_string(intervalMinutes) + " minutes)"
                 : "reload: the last load did not complete; loading the unrated orders again");
 }
 
 void RunLines::LoadReported(const LoadReport& report) {
-  if (const std::string status = LoadStatusText(report); !status.empty()) PrintLine("status: " + status);
+  if (const std::string status = LoadStatusText(report); !status.empty()) Print("status: " + status);
   if (report.kind == LoadKind::Reload) {
     std::string line = "reload: added=" + std::to_string(report.added) + " dropped=" + std::to_string(report.dropped);
     if (!report.databaseOk) {
@@ -28,19 +38,19 @@ void RunLines::LoadReported(const LoadReport& report) {
     } else if (!report.problem.empty()) {
       line += "; incomplete at " + report.problem + ", loading again within ten minutes";
     }
-    PrintLine(line);
+    Print(line);
     return;
   }
   if (!report.databaseOk && !loaded_) {
-    PrintLine("start: the order database cannot be used: " + report.error);
+    Print("start: the order database cannot be used: " + report.error);
     if (end) end(kExitDatabase);
     return;
   }
   loaded_ = true;
   completed_ = report.Completed();
   if (!report.problem.empty())
-    PrintLine("load: incomplete at " + report.problem + (once_ ? "" : "; loading again within ten minutes"));
-  PrintLine("orders loaded: unrated=" + std::to_string(report.unrated));
+    Print("load: incomplete at " + report.problem + (once_ ? "" : "; loading again within ten minutes"));
+  Print("orders loaded: unrated=" + std::to_string(report.unrated));
 }
 
 void RunLines::Started() {
@@ -50,15 +60,15 @@ void RunLines::Started() {
 
 void RunLines::RefreshReported(const RefreshReport& report) {
   if (!report.listing.Complete())
-    PrintLine("refresh: the buyer-rated listing is incomplete at " +
+    Print("refresh: the buyer-rated listing is incomplete at " +
               ListingProblem(kRateBuyerUnseller, report.listing) +
               "; due orders are checked with their buyer before each rating");
   platformDown_ = !report.platformUp;
   if (!report.platformUp) {
-    PrintLine("refresh: the platform did not answer taobao.time.get; asking again at the next refresh");
+    Print("refresh: the platform did not answer taobao.time.get; asking again at the next refresh");
     return;
   }
-  PrintLine("refresh: buyer-rated=" + std::to_string(report.buyerRated) + " unrated=" + std::to_string(report.unrated) +
+  Print("refresh: buyer-rated=" + std::to_string(report.buyerRated) + " unrated=" + std::to_string(report.unrated) +
             " platform=ok");
 }
 
@@ -69,19 +79,19 @@ void RunLines::PassRated(const PassRating& rating) {
   switch (attempt.verdict) {
     case LedgerVerdict::Rated:
     case LedgerVerdict::Confirmed:
-      PrintLine(head + " result=good outcome=" + (attempt.verdict == LedgerVerdict::Rated ? "rated" : "confirmed") +
+      Print(head + " result=good outcome=" + (attempt.verdict == LedgerVerdict::Rated ? "rated" : "confirmed") +
                 (attempt.verdict == LedgerVerdict::Confirmed ? " (already rated on the platform)" : "") +
                 (!rating.removed ? " (row already removed)" : ""));
       break;
-    case LedgerVerdict::Refused: PrintLine(head + " result=good outcome=refused; next try at " + next); break;
+    case LedgerVerdict::Refused: Print(head + " result=good outcome=refused; next try at " + next); break;
     case LedgerVerdict::Unknown:
-      PrintLine(head + " result=good outcome=unknown (no readable reply); asking the platform at " + next +
+      Print(head + " result=good outcome=unknown (no readable reply); asking the platform at " + next +
                 " before any new post");
       break;
-    case LedgerVerdict::CheckUnanswered: PrintLine(head + " check=unanswered; asking again at " + next); break;
+    case LedgerVerdict::CheckUnanswered: Print(head + " check=unanswered; asking again at " + next); break;
     case LedgerVerdict::Waiting:
       if (attempt.firstWait)
-        PrintLine(head + " skipped: waiting until " + next +
+        Print(head + " skipped: waiting until " + next +
                   (attempt.awaitsCheck ? " to ask the platform" : " after a refusal"));
       break;
     case LedgerVerdict::Busy: break;
@@ -89,24 +99,24 @@ void RunLines::PassRated(const PassRating& rating) {
 }
 
 void RunLines::MovedToBuyerRated(const Order& order, const std::string& result) {
-  PrintLine("rating order=" + order.tid + " buyer=" + order.buyerNick + " skipped: the buyer has rated (result=" +
+  Print("rating order=" + order.tid + " buyer=" + order.buyerNick + " skipped: the buyer has rated (result=" +
             result + "); moved to the buyer-rated list");
 }
 
 void RunLines::Settled(const std::string& tid, bool rated) {
-  PrintLine("rating-log: order=" + tid +
+  Print("rating-log: order=" + tid +
             (rated ? " settled=rated (the platform holds the rating)" : " settled=not taken"));
 }
 
 void RunLines::Alert(const Order& order, const BuyerVerdict& verdict) {
-  PrintLine("alert: order=" + order.tid + " buyer=" + order.buyerNick + " result=" + verdict.result +
+  Print("alert: order=" + order.tid + " buyer=" + order.buyerNick + " result=" + verdict.result +
             " comment=" + (verdict.comment.empty() ? std::string(kNoBuyerComment) : verdict.comment));
 }
 
 void RunLines::PlatformUnreachable() {
-  PrintLine(std::string("message: ") + kPlatformDownTitle + ": " + kPlatformDownText);
+  Print(std::string("message: ") + kPlatformDownTitle + ": " + kPlatformDownText);
 }
 
-void RunLines::PlatformBack() { PrintLine(std::string("platform: answering again; ") + kPlatformBackText); }
+void RunLines::PlatformBack() { Print(std::string("platform: answering again; ") + kPlatformBackText); }
 
 }  // namespace qm

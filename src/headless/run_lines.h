@@ -1,6 +1,7 @@
 #pragma once
 // The runner's view of a run: one output line per event.
 #include <functional>
+#include <string>
 
 #include "rating/run_observer.h"
 
@@ -9,7 +10,8 @@ namespace qm {
 class RunLines : public RunObserver {
  public:
   // `once`: the run ends after the first load's refresh and pass (--once).
-  explicit RunLines(bool once) : once_(once) {}
+  // Lines go to `print` (standard output when empty).
+  explicit RunLines(bool once, std::function<void(const std::string&)> print = {});
 
   // Runs when the run should end, with the exit code.
   std::function<void(int code)> end;
@@ -27,7 +29,10 @@ class RunLines : public RunObserver {
   void PlatformBack() override;
 
  private:
+  void Print(const std::string& line) const;
+
   bool once_;
+  std::function<void(const std::string&)> print_;
   bool loaded_ = false;       // a first load listed orders
   bool completed_ = true;     // the first load was complete
   bool platformDown_ = false; // the last refresh found the platform not answering

@@ -63,7 +63,7 @@ class Scheduler {
   const LoadReport& LastLoad() const { return lastLoad_; }
   bool AnyLoadCompleted() const { return loadedOnce_; }
   const FetchStats& LastRefresh() const { return lastRefresh_; }
-  // The last refresh's buyer-rated listing was complete (no refresh yet: false).
+  // The last refresh's buyer-rated listing was complete.
   bool BuyerRatedComplete() const { return buyerRatedComplete_; }
   void SetTimeCheckPauses(std::vector<int> pausesMs) { timeCheckPauses_ = std::move(pausesMs); }
 
@@ -84,7 +84,9 @@ class Scheduler {
   bool refreshDue_ = false;
   bool platformDown_ = false;
   bool loadedOnce_ = false;
-  bool buyerRatedComplete_ = false;
+  // No refresh has found the buyer-rated listing incomplete (the first pass
+  // always follows the first refresh).
+  bool buyerRatedComplete_ = true;
   bool lastLoadComplete_ = true;
   double lastLoadEnd_ = 0;      // platform time of the last load's end
   double lastLoadStart_ = 0;    // platform time of the last load's start

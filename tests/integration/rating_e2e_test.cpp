@@ -11,10 +11,11 @@
 #include <set>
 
 #include "orders/order_db.h"
-#include "orders/sync.h"
+#include "orders/order_loader.h"
 #include "platform/platform_time.h"
 #include "rating/manual_rating.h"
 #include "rating/schedule.h"
+#include "rating/scheduler.h"
 #include "settings/app_session.h"
 #include "support/rating_world.h"
 
@@ -33,19 +34,17 @@ class FirstLoad : public ::testing::Test {
     ASSERT_TRUE(world.Market().Ok());
     Session().autoContent = kStanding;
   }
-  void TearDown() override { SetFirstLoadDoneHandler(nullptr); }
 
   // The start-up's last steps, then events until the first pass has armed 时钟1.
   void Load() {
     std::string error;
     ASSERT_TRUE(PrepareOrderDatabase(Session().sellerNick, &error)) << error;
-    InstallSchedule();
-    ASSERT_TRUE(StartFirstLoad());
+    ASSERT_TRUE(world.Run().Start());
     const auto limit = std::chrono::steady_clock::now() + 60s;
-    while ((world.autoTimer.Interval() == 0 || FirstLoadRunning()) && std::chrono::steady_clock::now() < limit)
+    while ((world.autoTimer.Interval() == 0 || world.Run().Loader().Running()) && std::chrono::steady_clock::now() < limit)
       world.Loop().WaitAndRun(50ms);
     ASSERT_EQ(world.autoTimer.Interval(), kAutoPassIntervalMs);
-    ASSERT_FALSE(FirstLoadRunning());
+    ASSERT_FALSE(world.Run().Loader().Running());
   }
   std::set<std::string> RatedSet() {
     std::set<std::string> s;
@@ -71,9 +70,9 @@ TEST_F(FirstLoad, RatesExactlyTheOrdersWithinTheLeadTimeAndShowsTheRest) {
     EXPECT_EQ(r.content, kStanding);
   }
   // Oldest end time first; "到期" shows 359 - hours ago whole hours.
-  EXPECT_EQ(Column(world.unrated, 0), (std::vector<std::string>{later[2], later[1], later[0]}));
-  EXPECT_EQ(Column(world.unrated, 3), (std::vector<std::string>{"01天05小时", "06天15小时", "14天13小时"}));
-  const auto buyerRated = Column(world.buyerRated, 0);
+  EXPECT_EQ(Column(world.Unrated(), 0), (std::vector<std::string>{later[2], later[1], later[0]}));
+  EXPECT_EQ(Column(world.Unrated(), 3), (std::vector<std::string>{"01天05小时", "06天15小时", "14天13小时"}));
+  const auto buyerRated = Column(world.BuyerRated(), 0);
   EXPECT_EQ(std::set<std::string>({buyerGood, buyerBad}),
             std::set<std::string>(buyerRated.begin(), buyerRated.end()));
   EXPECT_EQ(world.refreshTimer.Interval(), kRefreshIntervalMs);
@@ -81,7 +80,7 @@ TEST_F(FirstLoad, RatesExactlyTheOrdersWithinTheLeadTimeAndShowsTheRest) {
   EXPECT_EQ(world.RatingPosts(buyerGood), 0);
 
   // The next pass posts nothing more.
-  RunAutoRatingPass();
+  world.Run().Pass();
   EXPECT_EQ(RatedSet().size(), due.size());
   for (const auto& tid : due) EXPECT_EQ(world.RatingPosts(tid), 1);
 }
@@ -102,14 +101,14 @@ TEST_F(FirstLoad, FaultsNeverRateAnOrderTwiceNorLoseOne) {
   auto nextPass = [&] {
     offset += 700;
     world.Market().AdminPost("clock", "{\"offset_seconds\":" + std::to_string(offset.load()) + "}");
-    RunAutoRatingPass();
+    world.Run().Pass();
   };
   Load();
   for (int pass = 0; pass < 10; ++pass) nextPass();
 
   std::map<std::string, int> timesRated;
   for (const auto& r : world.Ratings()) ++timesRated[r.tid];
-  const auto listed = Column(world.unrated, 0);
+  const auto listed = Column(world.Unrated(), 0);
   for (const auto& tid : due) {
     EXPECT_LE(timesRated[tid], 1) << tid;
     const bool stillListed = std::find(listed.begin(), listed.end(), tid) != listed.end();
@@ -129,7 +128,7 @@ TEST_F(FirstLoad, FaultsNeverRateAnOrderTwiceNorLoseOne) {
   SetPlatformClock(nullptr);
   const auto rated = RatedSet();
   for (const auto& tid : due) EXPECT_EQ(rated.count(tid), 1u) << tid;
-  EXPECT_EQ(Column(world.unrated, 0).size(), later.size());
+  EXPECT_EQ(Column(world.Unrated(), 0).size(), later.size());
 }
 
 // The buyer's side of an order as the answer flow reads it, whatever the

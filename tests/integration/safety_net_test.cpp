@@ -15,12 +15,13 @@
 #include <thread>
 
 #include "orders/order_db.h"
-#include "orders/sync.h"
+#include "orders/order_loader.h"
 #include "rating/keep_list.h"
 #include "rating/rating_ledger.h"
 #include "rating/rating_log.h"
 #include "rating/refresh_checks.h"
 #include "rating/schedule.h"
+#include "rating/scheduler.h"
 #include "settings/app_session.h"
 #include "support/headless_process.h"
 #include "support/rating_world.h"
@@ -42,17 +43,14 @@ class SafetyNet : public ::testing::Test {
     nick = Session().sellerNick;
     std::string error;
     ASSERT_TRUE(PrepareOrderDatabase(nick, &error)) << error;
-    ASSERT_TRUE(OpenRunRatingLog(nick, &error)) << error;
   }
-  void TearDown() override { SetFirstLoadDoneHandler(nullptr); }
 
   void Load() {
-    InstallSchedule();
-    ASSERT_TRUE(StartFirstLoad());
+    ASSERT_TRUE(world.Run().Start());
     const auto limit = std::chrono::steady_clock::now() + 60s;
-    while ((world.autoTimer.Interval() == 0 || FirstLoadRunning()) && std::chrono::steady_clock::now() < limit)
+    while ((world.autoTimer.Interval() == 0 || world.Run().Loader().Running()) && std::chrono::steady_clock::now() < limit)
       world.Loop().WaitAndRun(50ms);
-    ASSERT_FALSE(FirstLoadRunning());
+    ASSERT_FALSE(world.Run().Loader().Running());
   }
   int Alerts() const {
     int n = 0;
@@ -88,26 +86,26 @@ TEST_F(SafetyNet, KeptOrdersAndBuyersAreLeftToTheSellerAndEveryRatingIsLogged) {
   const auto limit = std::chrono::steady_clock::now() + 30s;
   while (rated().empty() && std::chrono::steady_clock::now() < limit) {
     world.Loop().WaitAndRun(100ms);
-    RunAutoRatingPass();
+    world.Run().Pass();
   }
   EXPECT_EQ(rated(), std::set<std::string>{due[1]});
   for (const std::string& tid : {due[0], due[2], due[3]}) {
-    const int row = world.unrated.Find(tid);
+    const int row = world.Unrated().Find(tid);
     ASSERT_GE(row, 0) << tid;
-    EXPECT_EQ(world.unrated.Row(row).timeLeft, kKeptTimeLeft);
+    EXPECT_EQ(world.Unrated().Row(row).timeLeft, kKeptTimeLeft);
   }
   // Released by a second run's edit, the order is rated at the next pass.
   KeepList other;
   ASSERT_TRUE(other.ReleaseOrder(due[0]));
   EXPECT_FALSE(other.KeepBuyer("a=b"));
-  RunAutoRatingPass();
+  world.Run().Pass();
   EXPECT_EQ(rated(), (std::set<std::string>{due[0], due[1]}));
-  EXPECT_GE(world.unrated.Find(later[0]), 0);
+  EXPECT_GE(world.Unrated().Find(later[0]), 0);
 
   // A second rating of a rated order: the platform's refusal with its words.
-  EXPECT_EQ(Ledger().Rate(due[1], "good", "again", {"乙", RatingStart::Early}).verdict, LedgerVerdict::Refused);
+  EXPECT_EQ(world.Run().Ledger().Rate(due[1], "good", "again", {"乙", RatingStart::Early}).verdict, LedgerVerdict::Refused);
 
-  const auto entries = CurrentRatingLog()->Entries();
+  const auto entries = world.Run().Log().Entries();
   ASSERT_EQ(entries.size(), 4u);
   EXPECT_EQ(entries[0].outcome, kLogRefused);
   EXPECT_EQ(entries[0].started, "early");
@@ -119,7 +117,7 @@ TEST_F(SafetyNet, KeptOrdersAndBuyersAreLeftToTheSellerAndEveryRatingIsLogged) {
   EXPECT_EQ(entries[2].outcome, kLogRated);
   EXPECT_EQ(entries[2].buyer, "乙");
   EXPECT_EQ(entries[2].started, "automatic");
-  EXPECT_EQ(CurrentRatingLog()->Entries("乙").size(), 3u);
+  EXPECT_EQ(world.Run().Log().Entries("乙").size(), 3u);
 }
 
 TEST_F(SafetyNet, ABadBuyerRatingBetweenRefreshesIsAlertedOnceAndNotAskedAgainAfterARestart) {
@@ -133,25 +131,23 @@ TEST_F(SafetyNet, ABadBuyerRatingBetweenRefreshesIsAlertedOnceAndNotAskedAgainAf
                                                                      {"content", "<b>太差</b>"}}.dump()).empty());
   // A refresh whose query gets no answer alerts nothing and remembers nothing.
   ASSERT_TRUE(world.Faults(R"({"path":"/router/rest","api_method":"taobao.traderates.get","error_rate":1})"));
-  refresh_cycle();
+  world.Run().RefreshDue();
   EXPECT_EQ(Alerts(), 0);
   ASSERT_TRUE(world.Faults("{}"));
-  refresh_cycle();
-  refresh_cycle();
+  world.Run().RefreshDue();
+  world.Run().RefreshDue();
   EXPECT_EQ(Alerts(), 1);
   EXPECT_EQ(BuyerChecks(), 3);  // the failed one and the one that answered
   const std::string alert = *std::find_if(world.log.begin(), world.log.end(),
                                           [](const std::string& l) { return l.rfind("alert:", 0) == 0; });
   EXPECT_EQ(alert, "alert: order=" + later + " buyer=坏买家 result=bad comment=<b>太差</b>");
-  ASSERT_TRUE(AlertStyleOf(later));
-  EXPECT_EQ(AlertStyleOf(later)->background, 0x000000u);
-  EXPECT_FALSE(AlertStyleOf(early));
+  ASSERT_TRUE(AlertStyleOf(world.Run().Log(), later));
+  EXPECT_EQ(AlertStyleOf(world.Run().Log(), later)->background, 0x000000u);
+  EXPECT_FALSE(AlertStyleOf(world.Run().Log(), early));
 
   // A restart reads what is known from the log and asks nothing.
-  CloseRunRatingLog();
-  std::string error;
-  ASSERT_TRUE(OpenRunRatingLog(nick, &error));
-  refresh_cycle();
+  world.Restart();
+  world.Run().RefreshDue();
   EXPECT_EQ(BuyerChecks(), 3);
   EXPECT_EQ(Alerts(), 1);
 }

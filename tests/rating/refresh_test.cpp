@@ -5,8 +5,10 @@
 #include <algorithm>
 #include <chrono>
 
-#include "orders/sync.h"
+#include "orders/order_loader.h"
+#include "rating/refresh_checks.h"
 #include "rating/schedule.h"
+#include "rating/scheduler.h"
 #include "settings/app_session.h"
 #include "platform/platform_time.h"
 #include "support/rating_world.h"
@@ -20,11 +22,6 @@ namespace {
 class Refresh : public ::testing::Test {
  protected:
   test::RatingWorld world;
-  int cacheClears = 0;
-  void SetUp() override {
-    world.View().clearWebCache = [this] { ++cacheClears; };
-    world.View().prompts = &world.prompts;
-  }
   // The taobao.time.get calls the sandbox has seen.
   int TimeChecks() {
     const auto log = nlohmann::json::parse(world.Market().AdminGet("log"), nullptr, false);
@@ -33,13 +30,7 @@ class Refresh : public ::testing::Test {
       if (e.value("api_method", "") == "taobao.time.get") ++n;
     return n;
   }
-  // Runs the loop until no first load is running.
-  void AwaitLoad() {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    while (FirstLoadRunning() && std::chrono::steady_clock::now() < deadline)
-      world.Loop().WaitAndRun(std::chrono::milliseconds(20));
-    world.Loop().RunPending();
-  }
+  void AwaitLoad() { world.AwaitLoad(); }
 };
 
 TEST_F(Refresh, RebuildsTheBuyerRatedListAndRearmsAfterTenMinutes) {
@@ -48,21 +39,21 @@ TEST_F(Refresh, RebuildsTheBuyerRatedListAndRearmsAfterTenMinutes) {
   const std::string open = world.AddTrade(60, "未评");
   world.AddUnratedRow(rated, "已评", 50);  // listed at the first load, rated by its buyer since
   world.AddUnratedRow(open, "未评", 60);
-  world.buyerRated.Append({{"stale", "old", ""}});
+  world.BuyerRated().Append({{"stale", "old", ""}});
   int intervalDuring = -1;
   world.refreshTimer.SetInterval(kRefreshIntervalMs);
   world.Loop().Post([&] { intervalDuring = world.refreshTimer.Interval(); });
 
-  refresh_cycle();
+  world.Run().RefreshDue();
 
   EXPECT_EQ(intervalDuring, 0);
   EXPECT_EQ(world.refreshTimer.Interval(), kRefreshIntervalMs);
-  ASSERT_EQ(world.buyerRated.RowCount(), 1);
-  EXPECT_EQ(world.buyerRated.Cell(0, 0), rated);
-  EXPECT_EQ(world.buyerRated.Cell(0, 1), "已评");
-  ASSERT_EQ(world.unrated.RowCount(), 1);
-  EXPECT_EQ(world.unrated.Cell(0, 0), open);
-  EXPECT_EQ(cacheClears, 1);
+  ASSERT_EQ(world.BuyerRated().RowCount(), 1);
+  EXPECT_EQ(world.BuyerRated().Cell(0, 0), rated);
+  EXPECT_EQ(world.BuyerRated().Cell(0, 1), "已评");
+  ASSERT_EQ(world.Unrated().RowCount(), 1);
+  EXPECT_EQ(world.Unrated().Cell(0, 0), open);
+  EXPECT_EQ(world.cacheClears, 1);
   EXPECT_EQ(world.exitCode, -1);
   EXPECT_TRUE(world.prompts.History().empty());
 }
@@ -87,36 +78,38 @@ TEST_F(Refresh, APassDuringALaterPageLeavesTheBuyerRatedOrdersOfEarlierPagesAlon
   // The first page in 超级列表框2 queues a pass, which runs in the next wait.
   struct PassAfterFirstPage : MemoryOrderList {
     EventLoop* loop = nullptr;
+    SellerRun* run = nullptr;
     bool queued = false;
     void EndInsert() override {
       if (queued) return;
       queued = true;
-      loop->Post([] { RunAutoRatingPass(); });
+      loop->Post([this] { run->Pass(); });
     }
   } view;
   view.loop = &world.Loop();
-  world.buyerRated.AttachView(&view);
+  view.run = &world.Run();
+  world.BuyerRated().AttachView(&view);
 
-  RefreshBuyerRatedList();
+  const FetchStats stats = RebuildBuyerRatedList(world.Book());
 
   ASSERT_TRUE(view.queued);
-  EXPECT_EQ(LastRefreshStats().pages, 2);
+  EXPECT_EQ(stats.pages, 2);
   const auto ratings = world.Ratings();
   ASSERT_EQ(ratings.size(), 1u);
   EXPECT_EQ(ratings[0].tid, open);
   EXPECT_EQ(world.RatingPosts(rated), 0);
-  EXPECT_TRUE(world.unrated.RowCount() == 0) << world.unrated.Cell(0, 0);
-  EXPECT_EQ(world.buyerRated.RowCount(), 151);
-  EXPECT_GE(world.buyerRated.Find(rated), 0);
-  world.buyerRated.AttachView(&world.buyerRatedView);
+  EXPECT_TRUE(world.Unrated().RowCount() == 0) << world.Unrated().Cell(0, 0);
+  EXPECT_EQ(world.BuyerRated().RowCount(), 151);
+  EXPECT_GE(world.BuyerRated().Find(rated), 0);
+  world.BuyerRated().AttachView(&world.buyerRatedView);
 }
 
 TEST_F(Refresh, TimeCheckPassesOnlyWithATimeReply) {
-  EXPECT_TRUE(check_platform_time());
+  EXPECT_TRUE(CheckPlatformTime());
   ASSERT_TRUE(world.Faults(R"({"path":"/router/rest","error_rate":1})"));
-  EXPECT_FALSE(check_platform_time());
+  EXPECT_FALSE(CheckPlatformTime());
   ASSERT_TRUE(world.Faults(R"({"path":"/router/rest","reset_rate":1})"));
-  EXPECT_FALSE(check_platform_time());
+  EXPECT_FALSE(CheckPlatformTime());
 }
 
 TEST_F(Refresh, FailedTimeCheckEndsTheProgramAfterTheMessage) {
@@ -141,7 +134,7 @@ TEST_F(Refresh, FailedTimeCheckEndsTheProgramAfterTheMessage) {
   recording.events = &world.events;
   world.View().prompts = &recording;
 
-  refresh_cycle();
+  world.Run().RefreshDue();
 
   // Three checks before the end.
   EXPECT_EQ(TimeChecks(), 3);
@@ -149,13 +142,13 @@ TEST_F(Refresh, FailedTimeCheckEndsTheProgramAfterTheMessage) {
   EXPECT_EQ(world.events[0], "box:连接淘宝API服务器失败|淘宝API服务端出问题了，程序将关闭。");
   EXPECT_EQ(world.events[1], "exit:0");
   EXPECT_EQ(world.refreshTimer.Interval(), 0);
-  EXPECT_EQ(cacheClears, 0);
+  EXPECT_EQ(world.cacheClears, 0);
   // Nothing runs on after the end was asked for.
   world.Faults("{}");
-  RunAutoRatingPass();
+  world.Run().Pass();
   EXPECT_EQ(world.autoTimer.Interval(), 0);
   EXPECT_TRUE(world.Ratings().empty());
-  EXPECT_TRUE(ScheduleStopped());
+  EXPECT_TRUE((world.Run().Schedule().Phase() == RunPhase::Ended));
 }
 
 // A time check that fails twice (error pages or cut replies) and then answers
@@ -163,12 +156,12 @@ TEST_F(Refresh, FailedTimeCheckEndsTheProgramAfterTheMessage) {
 TEST_F(Refresh, TimeCheckThatAnswersOnTheThirdTryKeepsTheProgram) {
   ASSERT_TRUE(world.Faults(R"({"path":"/router/rest","api_method":"taobao.time.get",)"
                            R"("error_rate":0.5,"truncate_rate":0.5,"first_n":2})"));
-  refresh_cycle();
+  world.Run().RefreshDue();
   EXPECT_EQ(TimeChecks(), 3);
   EXPECT_EQ(world.exitCode, -1);
-  EXPECT_FALSE(ScheduleStopped());
+  EXPECT_FALSE((world.Run().Schedule().Phase() == RunPhase::Ended));
   EXPECT_EQ(world.refreshTimer.Interval(), kRefreshIntervalMs);
-  EXPECT_EQ(cacheClears, 1);
+  EXPECT_EQ(world.cacheClears, 1);
 }
 
 // A first load that gave up is made again by the next refresh (not by the
@@ -178,30 +171,28 @@ TEST_F(Refresh, AnIncompleteLoadIsMadeAgainAtTheNextRefresh) {
   const std::string tid = world.AddTrade(100, "买家");
   ASSERT_TRUE(world.Faults(R"({"path":"/router/rest","api_method":"taobao.trades.sold.get",)"
                            R"("page_no":1,"rate_status":"RATE_UNBUYER","error_rate":1,"first_n":4})"));
-  InstallSchedule();
-  ASSERT_TRUE(StartFirstLoad());
+  ASSERT_TRUE(world.Run().Start());
   AwaitLoad();
-  EXPECT_EQ(LastSyncResult().gaveUp, "RATE_UNBUYER page 1");
-  EXPECT_EQ(world.unrated.RowCount(), 0);
+  EXPECT_EQ(world.Run().Schedule().LastLoad().problem, "RATE_UNBUYER page 1");
+  EXPECT_EQ(world.Unrated().RowCount(), 0);
   EXPECT_EQ(world.refreshTimer.Interval(), kRefreshIntervalMs);
 
   auto reloads = [&] {
     return std::count(world.log.begin(), world.log.end(),
                       "refresh: the last load did not complete; loading the unrated orders again");
   };
-  refresh_cycle();  // 时钟2
+  world.Run().RefreshDue();  // 时钟2
   AwaitLoad();
   EXPECT_EQ(reloads(), 1);
-  EXPECT_TRUE(LastSyncResult().Completed());
-  ASSERT_EQ(world.unrated.RowCount(), 1);
-  EXPECT_EQ(world.unrated.Cell(0, 0), tid);
+  EXPECT_TRUE(world.Run().Schedule().LastLoad().Completed());
+  ASSERT_EQ(world.Unrated().RowCount(), 1);
+  EXPECT_EQ(world.Unrated().Cell(0, 0), tid);
   EXPECT_EQ(world.refreshTimer.Interval(), kRefreshIntervalMs);
 
-  refresh_cycle();
-  EXPECT_FALSE(FirstLoadRunning());
+  world.Run().RefreshDue();
+  EXPECT_FALSE(world.Run().Loader().Running());
   EXPECT_EQ(reloads(), 1);
-  EXPECT_EQ(world.unrated.RowCount(), 1);
-  SetFirstLoadDoneHandler(nullptr);
+  EXPECT_EQ(world.Unrated().RowCount(), 1);
 }
 
 // A program left running: trades that finish after the start are loaded by
@@ -212,34 +203,33 @@ TEST_F(Refresh, TradesThatFinishWhileTheProgramRunsAreReloadedAndRated) {
   const std::string early = world.AddTrade(100, "早买家");
   const std::string gone = world.AddTrade(110, "网页评价");
   Session().reloadMinutes = 60;
-  InstallSchedule();
-  ASSERT_TRUE(StartFirstLoad());
+  ASSERT_TRUE(world.Run().Start());
   AwaitLoad();
-  ASSERT_EQ(world.unrated.RowCount(), 2);
-  world.unratedView.SetCurrentRow(world.unrated.Find(early));
+  ASSERT_EQ(world.Unrated().RowCount(), 2);
+  world.unratedView.SetCurrentRow(world.Unrated().Find(early));
   const int resets = world.unratedView.Resets();
-  const std::uint64_t earlySerial = world.unrated.Row(world.unrated.Find(early)).serial;
+  const std::uint64_t earlySerial = world.Unrated().Row(world.Unrated().Find(early)).serial;
 
   // After the start: a new trade, and one rated on the platform's own page.
   const std::string later = world.AddTrade(0, "新买家");
   ASSERT_FALSE(test::PostRating(world.Market(), gone, "good", "ok").body.empty());
   // Not yet an hour: a pass starts no reload.
-  RunAutoRatingPass();
-  EXPECT_FALSE(FirstLoadRunning());
+  world.Run().Pass();
+  EXPECT_FALSE(world.Run().Loader().Running());
 
   const double start = PlatformNow();
   double shift = 61 * 60;
   SetPlatformClock([&] { return start + shift; });
   ASSERT_FALSE(world.Market().AdminPost("clock", R"({"offset_seconds":3660})").empty());
-  RunAutoRatingPass();
-  EXPECT_TRUE(FirstLoadRunning());
-  refresh_cycle();  // waits for the reload's end
+  world.Run().Pass();
+  EXPECT_TRUE(world.Run().Loader().Running());
+  world.Run().RefreshDue();  // waits for the reload's end
   EXPECT_EQ(world.refreshTimer.Interval(), 0);
   AwaitLoad();
   world.Loop().RunPending();
-  EXPECT_EQ(test::RatingWorld::Column(world.unrated, 0), (std::vector<std::string>{early, later}));
-  EXPECT_EQ(world.unrated.Row(0).serial, earlySerial);
-  EXPECT_EQ(world.unrated.CurrentOrder(), early);
+  EXPECT_EQ(test::RatingWorld::Column(world.Unrated(), 0), (std::vector<std::string>{early, later}));
+  EXPECT_EQ(world.Unrated().Row(0).serial, earlySerial);
+  EXPECT_EQ(world.Unrated().CurrentOrder(), early);
   EXPECT_NE(std::find(world.log.begin(), world.log.end(), "reload: added=1 dropped=1"), world.log.end());
   EXPECT_EQ(world.refreshTimer.Interval(), kRefreshIntervalMs);  // the refresh ran after it
   EXPECT_EQ(world.unratedView.Resets(), resets);                  // the list stayed in place
@@ -247,14 +237,12 @@ TEST_F(Refresh, TradesThatFinishWhileTheProgramRunsAreReloadedAndRated) {
   // Fourteen days on, the new trade is due and the pass rates it.
   shift = 14 * 86400.0;
   ASSERT_FALSE(world.Market().AdminPost("clock", R"({"offset_seconds":1209600})").empty());
-  RunAutoRatingPass();  // starts the reload of the interval
+  world.Run().Pass();  // starts the reload of the interval
   AwaitLoad();
-  RunAutoRatingPass();
+  world.Run().Pass();
   EXPECT_EQ(world.RatingPosts(later), 1);
-  EXPECT_FALSE(world.unrated.Contains(later));
+  EXPECT_FALSE(world.Unrated().Contains(later));
   SetPlatformClock(nullptr);
-  SetFirstLoadDoneHandler(nullptr);
-  SetReloadDoneHandler(nullptr);
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // The time-left texts, the deadline arithmetic, the lead-time setting and the
 // automatic pass against the sandbox marketplace.
 #include "rating/schedule.h"
+#include "rating/scheduler.h"
 
 #include <gtest/gtest.h>
 
@@ -67,7 +68,7 @@ class AutoPass : public ::testing::Test {
     for (const auto& r : world.Ratings()) tids.push_back(r.tid);
     return tids;
   }
-  std::vector<std::string> ListedTids() { return RatingWorld::Column(world.unrated, kColumnOrderNumber); }
+  std::vector<std::string> ListedTids() { return RatingWorld::Column(world.Unrated(), kColumnOrderNumber); }
 };
 
 TEST_F(AutoPass, PostsDueOrdersBottomUpAndShowsTheTimeLeftOfTheOthers) {
@@ -78,13 +79,13 @@ TEST_F(AutoPass, PostsDueOrdersBottomUpAndShowsTheTimeLeftOfTheOthers) {
   const int ago[] = {300, 337, 100, 363, 334};
   const char* buyers[] = {"早", "到期甲", "晚", "过期三小时", "差一点"};
   for (int i = 0; i < 5; ++i) world.AddUnratedRow(tids[i], buyers[i], ago[i]);
-  world.unrated.Append({{"555", "无时间", ""}, {"556", "坏时间", "yesterday"}});
+  world.Unrated().Append({{"555", "无时间", ""}, {"556", "坏时间", "yesterday"}});
 
   int intervalDuringPass = -1;
   world.Loop().Post([&] { intervalDuringPass = world.autoTimer.Interval(); });
   world.autoTimer.SetInterval(5000);
   const int repaints1 = world.unratedView.Repaints(), repaints2 = world.buyerRatedView.Repaints();
-  RunAutoRatingPass();
+  world.Run().Pass();
 
   EXPECT_EQ(intervalDuringPass, 0);
   EXPECT_EQ(world.autoTimer.Interval(), kAutoPassIntervalMs);
@@ -99,12 +100,12 @@ TEST_F(AutoPass, PostsDueOrdersBottomUpAndShowsTheTimeLeftOfTheOthers) {
     EXPECT_EQ(r.content, "欢迎再次光临！");
   }
   EXPECT_EQ(ListedTids(), (std::vector<std::string>{tids[0], tids[2], tids[3], tids[4], "555", "556"}));
-  EXPECT_EQ(world.unrated.Cell(0, 3), FormatTimeLeft(59));
-  EXPECT_EQ(world.unrated.Cell(1, 3), FormatTimeLeft(259));
-  EXPECT_EQ(world.unrated.Cell(2, 3), "");
-  EXPECT_EQ(world.unrated.Cell(3, 3), "01天01小时");
-  EXPECT_EQ(world.unrated.Cell(4, 3), "");
-  EXPECT_EQ(world.unrated.Cell(5, 3), "");
+  EXPECT_EQ(world.Unrated().Cell(0, 3), FormatTimeLeft(59));
+  EXPECT_EQ(world.Unrated().Cell(1, 3), FormatTimeLeft(259));
+  EXPECT_EQ(world.Unrated().Cell(2, 3), "");
+  EXPECT_EQ(world.Unrated().Cell(3, 3), "01天01小时");
+  EXPECT_EQ(world.Unrated().Cell(4, 3), "");
+  EXPECT_EQ(world.Unrated().Cell(5, 3), "");
   ASSERT_EQ(world.log.size(), 2u);
   EXPECT_NE(world.log[0].find("order=" + tids[3] + " buyer=过期三小时 result=good outcome=refused"),
             std::string::npos);
@@ -116,10 +117,10 @@ TEST_F(AutoPass, FractionalLeadTimeRatesTwentyFourHoursAndShowsTwentyFive) {
   const auto tids = world.AddTrades({{335, "a"}, {334, "b"}});  // 24 and 25 whole hours left
   world.AddUnratedRow(tids[0], "a", 335);
   world.AddUnratedRow(tids[1], "b", 334);
-  RunAutoRatingPass();
+  world.Run().Pass();
   EXPECT_EQ(RatedTids(), (std::vector<std::string>{tids[0]}));
   EXPECT_EQ(ListedTids(), (std::vector<std::string>{tids[1]}));
-  EXPECT_EQ(world.unrated.Cell(0, 3), "01天01小时");
+  EXPECT_EQ(world.Unrated().Cell(0, 3), "01天01小时");
 }
 
 // The rows hold Beijing times as the platform sends them: the machine's zone
@@ -134,18 +135,18 @@ TEST(AutoPassZones, SameDueOrdersAndTimeLeftUnderEveryZone) {
     world.AddUnratedRow(tids[0], "到期", 337);
     world.AddUnratedRow(tids[1], "未到", 334);
     world.AddUnratedRow(tids[2], "早", 100);
-    RunAutoRatingPass();
+    world.Run().Pass();
     const auto ratings = world.Ratings();
     ASSERT_EQ(ratings.size(), 1u) << zone.zone;
     EXPECT_EQ(ratings[0].tid, tids[0]) << zone.zone;
-    ASSERT_EQ(world.unrated.RowCount(), 2) << zone.zone;
-    EXPECT_EQ(world.unrated.Cell(0, 3), "01天01小时") << zone.zone;
-    EXPECT_EQ(world.unrated.Cell(1, 3), "10天19小时") << zone.zone;
+    ASSERT_EQ(world.Unrated().RowCount(), 2) << zone.zone;
+    EXPECT_EQ(world.Unrated().Cell(0, 3), "01天01小时") << zone.zone;
+    EXPECT_EQ(world.Unrated().Cell(1, 3), "10天19小时") << zone.zone;
   }
 }
 
 TEST_F(AutoPass, EmptyListOnlyRepaintsAndRearms) {
-  RunAutoRatingPass();
+  world.Run().Pass();
   EXPECT_EQ(world.autoTimer.Interval(), kAutoPassIntervalMs);
   EXPECT_EQ(world.unratedView.Repaints(), 1);
   EXPECT_TRUE(world.Ratings().empty());
@@ -185,12 +186,12 @@ TEST_F(AutoPass, AnUnreadableAnswerIsAskedAboutBeforeTheOrderIsPostedAgain) {
   const std::string tid = world.AddTrade(340, "拒绝");
   world.AddUnratedRow(tid, "拒绝", 340);
   ASSERT_TRUE(world.Faults(R"({"path":"/apitools/getResult.do","error_rate":1,"first_n":1})"));
-  RunAutoRatingPass();
+  world.Run().Pass();
   EXPECT_EQ(ListedTids(), (std::vector<std::string>{tid}));
   EXPECT_TRUE(world.Ratings().empty());
   EXPECT_NE(world.log.back().find("result=good outcome=unknown"), std::string::npos);
   clock.AdvanceTo(kAsk);
-  RunAutoRatingPass();
+  world.Run().Pass();
   EXPECT_TRUE(ListedTids().empty());
   EXPECT_EQ(RatedTids(), (std::vector<std::string>{tid}));
   EXPECT_EQ(world.RatingPosts(tid), 2);
@@ -203,7 +204,7 @@ TEST_F(AutoPass, CutOffAnswersArePostedOnceAndConfirmedByAskingThePlatform) {
   ASSERT_EQ(tids.size(), 4u);
   for (int i = 0; i < 4; ++i) world.AddUnratedRow(tids[i], "买家" + std::to_string(i), 340 + i);
   ASSERT_TRUE(world.Faults(R"({"path":"/apitools/getResult.do","truncate_rate":1})"));
-  RunAutoRatingPass();
+  world.Run().Pass();
   // The platform took every rating; the program read none of the answers.
   EXPECT_EQ(RatedTids().size(), 4u);
   EXPECT_EQ(ListedTids().size(), 4u);
@@ -211,22 +212,22 @@ TEST_F(AutoPass, CutOffAnswersArePostedOnceAndConfirmedByAskingThePlatform) {
 
   // Passes before the question is due send nothing and say so once per order.
   clock.AdvanceTo(kAsk - 3);
-  RunAutoRatingPass();
-  RunAutoRatingPass();
+  world.Run().Pass();
+  world.Run().Pass();
   EXPECT_EQ(LinesWith(world.log, "skipped: waiting until"), 4u);
 
   // One question is cut off as well: that order waits again, unposted.
   ASSERT_TRUE(world.Faults(R"({"path":"/router/rest","truncate_rate":1,"first_n":1})"));
   clock.AdvanceTo(kAsk);
-  RunAutoRatingPass();
+  world.Run().Pass();
   EXPECT_EQ(ListedTids(), (std::vector<std::string>{tids[3]}));  // the bottom row is asked first
   EXPECT_EQ(LinesWith(world.log, "order=" + tids[3] + " buyer=买家3 check=unanswered"), 1u);
   EXPECT_EQ(LinesWith(world.log, "result=good outcome=confirmed"), 3u);
   clock.AdvanceTo(kAsk + 4);
-  RunAutoRatingPass();
+  world.Run().Pass();
   EXPECT_EQ(ListedTids().size(), 1u);
   clock.AdvanceTo(kAsk + 5);
-  RunAutoRatingPass();
+  world.Run().Pass();
   EXPECT_TRUE(ListedTids().empty());
   EXPECT_EQ(LinesWith(world.log, "result=good outcome=confirmed"), 4u);
   for (const auto& tid : tids) EXPECT_EQ(world.RatingPosts(tid), 1) << tid;
@@ -243,12 +244,12 @@ TEST_F(AutoPass, AnAnswerLaterThanTheLimitIsAskedAboutNotPostedAgain) {
   world.AddUnratedRow(tids[0], "快", 340);
   world.AddUnratedRow(tids[1], "慢", 341);
   ASSERT_TRUE(world.Faults(R"({"path":"/apitools/getResult.do","stall_after_ms":10500,"first_n":1})"));
-  RunAutoRatingPass();
+  world.Run().Pass();
   EXPECT_EQ(ListedTids(), (std::vector<std::string>{tids[1]}));
   EXPECT_EQ(LinesWith(world.log, "order=" + tids[1] + " buyer=慢 result=good outcome=unknown"), 1u);
   EXPECT_EQ(RatedTids().size(), 2u);
   clock.AdvanceTo(kAsk);
-  RunAutoRatingPass();
+  world.Run().Pass();
   EXPECT_TRUE(ListedTids().empty());
   EXPECT_EQ(LinesWith(world.log, "order=" + tids[1] + " buyer=慢 result=good outcome=confirmed"), 1u);
   EXPECT_EQ(world.RatingPosts(tids[1]), 1);
@@ -265,7 +266,7 @@ TEST_F(AutoPass, ARefusedOrderIsTriedAgainOnlyAfterGrowingPauses) {
   for (const Step& step : {Step{0, 1}, {4, 1}, {5, 2}, {34, 2}, {35, 3}, {154, 3}, {155, 4}, {754, 4}, {755, 5},
                            {1354, 5}, {1355, 6}}) {
     clock.AdvanceTo(step.at);
-    RunAutoRatingPass();
+    world.Run().Pass();
     EXPECT_EQ(world.RatingPosts(tid), step.posts) << "at " << step.at;
   }
   EXPECT_EQ(ListedTids(), (std::vector<std::string>{tid}));
@@ -285,15 +286,15 @@ TEST_F(AutoPass, RefreshInsideARatingCallRemovesRowsWithoutMisplacingThePass) {
     ASSERT_FALSE(world.Market().AdminPost("buyer-rate", R"({"tid":")" + tids[i] + R"(","result":"good","content":"ok"})").empty());
   bool refreshed = false;
   world.Loop().Post([&] {
-    refresh_cycle();
+    world.Run().RefreshDue();
     refreshed = true;
   });
-  RunAutoRatingPass();
+  world.Run().Pass();
   ASSERT_TRUE(refreshed);
   EXPECT_TRUE(ListedTids().empty());
   EXPECT_EQ(RatedTids(), (std::vector<std::string>{tids[4], tids[2], tids[0]}));
   for (int i : {0, 2, 4}) EXPECT_EQ(world.RatingPosts(tids[i]), 1);
-  ASSERT_EQ(world.buyerRated.RowCount(), 2);
+  ASSERT_EQ(world.BuyerRated().RowCount(), 2);
   EXPECT_EQ(world.refreshTimer.Interval(), kRefreshIntervalMs);
 }
 
@@ -302,7 +303,7 @@ TEST_F(AutoPass, LeavesAnOrderThatAnotherHandlerIsPostingAlone) {
   world.AddUnratedRow(tids[0], "手动", 340);
   world.AddUnratedRow(tids[1], "自动", 341);
   // A manual rating of the first order is waiting for its reply when the pass runs.
-  world.Loop().Post([] { RunAutoRatingPass(); });
+  world.Loop().Post([&] { world.Run().Pass(); });
   EXPECT_TRUE(post_rating(tids[0], "good", "seller", "手动评价"));
   EXPECT_EQ(world.RatingPosts(tids[0]), 1);
   EXPECT_EQ(world.RatingPosts(tids[1]), 1);

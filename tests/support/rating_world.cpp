@@ -1,10 +1,12 @@
 #include "support/rating_world.h"
 
+#include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <chrono>
 #include <cmath>
 
-#include "orders/sync.h"
+#include "headless/run_lines.h"
 #include "platform/platform_time.h"
 #include "rating/rating_ledger.h"
 #include "rating/rating_log.h"
@@ -30,34 +32,40 @@ RatingWorld::RatingWorld(const Sandbox::Options& options) : sandbox_(options) {
   sandbox_.UseInSession();
   s.autoContent = "欢迎再次光临！";
   s.ratingHours = 24.0f;
-  ResumeSchedule();
-  Ledger().Clear();
-  // Retries as the program makes them, without its waits of seconds.
-  SetPageRetryPauses({20, 40, 80});
-  SetTimeCheckRetryPauses({50, 100});
-
-  unrated.AttachView(&unratedView);
-  buyerRated.AttachView(&buyerRatedView);
-  SetOrderBook(&book);
-  view_.autoTimer = &autoTimer;
-  view_.refreshTimer = &refreshTimer;
   view_.prompts = &prompts;
-  view_.log = [this](const std::string& line) { log.push_back(line); };
-  view_.exitProgram = [this](int code) {
+  SetMainView(&view_);
+  Restart();
+}
+
+void RatingWorld::Restart() {
+  run_.reset();
+  auto lines = std::make_unique<RunLines>(false, [this](const std::string& line) { log.push_back(line); });
+  lines->end = [this](int code) {
     events.push_back("exit:" + std::to_string(code));
     exitCode = code;
   };
-  SetMainView(&view_);
+  lines_ = std::move(lines);
+  std::string error;
+  run_ = SellerRun::Open({&loop_, &autoTimer, &refreshTimer, [this] { ++cacheClears; }}, *lines_, &error);
+  EXPECT_TRUE(run_ != nullptr) << error;
+  // Retries as the program makes them, without its waits of seconds.
+  run_->Loader().SetRetryPauses({20, 40, 80});
+  run_->Schedule().SetTimeCheckPauses({50, 100});
+  run_->Book().Unrated().AttachView(&unratedView_);
+  run_->Book().BuyerRated().AttachView(&buyerRatedView_);
 }
 
 RatingWorld::~RatingWorld() {
-  CloseRunRatingLog();
+  run_.reset();
   SetMainView(nullptr);
-  SetOrderBook(nullptr);
   SetEventPump(nullptr);
-  ResumeSchedule();
-  SetPageRetryPauses(kDefaultPageRetryPausesMs);
-  SetTimeCheckRetryPauses(kDefaultTimeCheckPausesMs);
+}
+
+void RatingWorld::AwaitLoad() {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (run_->Loader().Running() && std::chrono::steady_clock::now() < deadline)
+    loop_.WaitAndRun(std::chrono::milliseconds(20));
+  loop_.RunPending();
 }
 
 std::vector<std::string> RatingWorld::AddTrades(const std::vector<std::pair<int, std::string>>& trades) {
@@ -84,7 +92,7 @@ std::string RatingWorld::AddTrade(int hoursAgo, const std::string& buyer, const 
 }
 
 void RatingWorld::AddUnratedRow(const std::string& tid, const std::string& buyer, int hoursAgo) {
-  unrated.Append({{tid, buyer, EndTimeHoursAgo(hoursAgo)}});
+  Unrated().Append({{tid, buyer, EndTimeHoursAgo(hoursAgo)}});
 }
 
 std::vector<std::string> RatingWorld::Column(const OrderRows& list, int column) {

@@ -1,15 +1,18 @@
 #pragma once
 // A running program without windows for the rating tests and benchmarks: a
 // sandbox marketplace, a program directory, the in-memory event loop as the
-// pump, the two order lists, the two timers, scripted boxes and a main view
-// that records what the program logs and how it ends. Failed pages and time
-// checks are retried after pauses of milliseconds instead of seconds.
+// pump, a seller's run with views of its two lists, the two timers, scripted
+// boxes, and the runner's own lines for what the run tells (in `log`).
+// Failed pages and time checks are retried after pauses of milliseconds
+// instead of seconds.
 #include <cstdint>
 #include <ctime>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "orders/order_book.h"
+#include "rating/seller_run.h"
 #include "support/sandbox_process.h"
 #include "support/temp_dir.h"
 #include "util/event_loop.h"
@@ -26,6 +29,12 @@ struct SandboxRating {
 std::string PlatformTimeAgo(std::int64_t secondsAgo);
 
 class RatingWorld {
+ private:
+  Sandbox sandbox_;
+  TempDir dir_;
+  EventLoop loop_;
+  MainView view_;
+
  public:
   explicit RatingWorld(const Sandbox::Options& options = {});
   ~RatingWorld();
@@ -36,21 +45,34 @@ class RatingWorld {
   EventLoop& Loop() { return loop_; }
   TempDir& Dir() { return dir_; }
   MainView& View() { return view_; }
-  // The run's book (the program's current one while the world lives) and
-  // the views of its two lists.
-  OrderBook book;
-  OrderRows& unrated = book.Unrated();
-  OrderRows& buyerRated = book.BuyerRated();
-  MemoryOrderList unratedView;
-  MemoryOrderList buyerRatedView;
+  SellerRun& Run() { return *run_; }
+  // Makes the run again (as a restart of the program would), with an empty book.
+  void Restart();
+  // Runs the loop until no load is under way (a minute at most), then what is pending.
+  void AwaitLoad();
+
   MemoryTimer autoTimer;
   MemoryTimer refreshTimer;
   ScriptedPrompts prompts;
-
-  // Everything the program logged, and the order of boxes and the exit.
+  int cacheClears = 0;
+  // Every line the runner would print for the run, and how the run ended.
   std::vector<std::string> log;
-  std::vector<std::string> events;  // "box:<title>", "exit:<code>"
-  int exitCode = -1;                // -1 while the program runs
+  std::vector<std::string> events;  // "exit:<code>"
+  int exitCode = -1;                // -1 while the run goes on
+
+ private:
+  std::unique_ptr<RunObserver> lines_;
+  std::unique_ptr<SellerRun> run_;
+  MemoryOrderList unratedView_;
+  MemoryOrderList buyerRatedView_;
+
+ public:
+  // The run's book and the views of its two lists.
+  MemoryOrderList& unratedView = unratedView_;
+  MemoryOrderList& buyerRatedView = buyerRatedView_;
+  OrderBook& Book() { return run_->Book(); }
+  OrderRows& Unrated() { return run_->Book().Unrated(); }
+  OrderRows& BuyerRated() { return run_->Book().BuyerRated(); }
 
   // Adds a finished trade of the seller that ended `hoursAgo` hours (and half
   // an hour, so that no whole-hour boundary is near) before now; its tid.
@@ -73,12 +95,6 @@ class RatingWorld {
   static std::string EndTimeHoursAgo(int hoursAgo);
   // The texts of one column of a list, top to bottom.
   static std::vector<std::string> Column(const OrderRows& list, int column);
-
- private:
-  Sandbox sandbox_;
-  TempDir dir_;
-  EventLoop loop_;
-  MainView view_;
 };
 
 }  // namespace qm::test
