@@ -89,7 +89,7 @@ void BM_PassThousandDue(benchmark::State& state) {
     probe->SetInterval(0);
 
     state.SetIterationTime(wall);
-    state.counters["rated"] = static_cast<double>(1000 - world.unrated.RowCount());
+    state.counters["rated"] = static_cast<double>(1000 - world.Unrated().RowCount());
     state.counters["round_trip_ms"] = trip * 1000;
     state.counters["ratio_to_1000_trips"] = wall / (1000 * trip);
     state.counters["longest_stall_ms"] = longest * 1000;

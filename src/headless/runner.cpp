@@ -327,11 +327,12 @@ int RunHeadless(int argc, char** argv) {
   const bool once = options->once;
   int exitCode = kExitOk;
   RunLines lines(once);
+  SellerRun* current = nullptr;
   lines.end = [&](int code) {
     exitCode = code;
+    if (current) current->Schedule().End();
     loop.Quit(code);
   };
-  SellerRun* current = nullptr;
   Timer* autoTimer = loop.NewTimer([&] {
     if (current) current->Pass();
   });

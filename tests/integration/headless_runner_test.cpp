@@ -381,7 +381,7 @@ TEST_F(Runner, OnceExitsSevenWhenTheLoadGaveUpOrTheDatabaseIsHeld) {
   world.AddTrades(std::vector<std::pair<int, std::string>>(120, {100, "未到期"}));
   Outcome o = RunRunner(Args(true));
   EXPECT_EQ(o.exitCode, kExitDatabase) << o.output;
-  EXPECT_NE(o.output.find("load: gave up at RATE_UNBUYER page 2\n"), std::string::npos) << o.output;
+  EXPECT_NE(o.output.find("load: incomplete at RATE_UNBUYER page 2\n"), std::string::npos) << o.output;
   EXPECT_NE(o.output.find("status: 订单读取未完成：第 2 页多次读取失败"), std::string::npos) << o.output;
   EXPECT_NE(o.output.find("refresh: buyer-rated=0 unrated=100 platform=ok"), std::string::npos) << o.output;
 

@@ -365,11 +365,12 @@ TEST_F(SyncTest, AnErrorReplyAddsNothing) {
   Session().SessionKey = "not-a-session";
   RunFirstLoad();
   EXPECT_EQ(unrated_.RowCount(), 0);
-  // Asked for once and again after each of the three pauses, then given up.
+  // Each page asked for once and again after each of the three pauses; page
+  // 1 skipped, page 2 failing too, then given up.
   const auto calls = PageCalls(kRateUnbuyer);
-  ASSERT_EQ(calls.size(), 4u);
-  for (const auto& call : calls) EXPECT_EQ(call.query.at("page_no"), "1");
-  EXPECT_EQ(LastSyncResult().problem, "RATE_UNBUYER page 1, RATE_UNSELLER page 1");
+  ASSERT_EQ(calls.size(), 8u);
+  for (std::size_t i = 0; i < calls.size(); ++i) EXPECT_EQ(calls[i].query.at("page_no"), i < 4 ? "1" : "2");
+  EXPECT_EQ(LastSyncResult().problem, "RATE_UNBUYER pages 1, 2, RATE_UNSELLER pages 1, 2");
   RefreshBuyerRatedList();
   EXPECT_EQ(buyerRated_.RowCount(), 0);
   EXPECT_EQ(LastRefreshStats().end, ListingEnd::GaveUp);

@@ -112,43 +112,44 @@ TEST_F(Refresh, TimeCheckPassesOnlyWithATimeReply) {
   EXPECT_FALSE(CheckPlatformTime());
 }
 
-TEST_F(Refresh, FailedTimeCheckEndsTheProgramAfterTheMessage) {
-  const std::string tid = world.AddTrade(340, "到期");
-  world.AddUnratedRow(tid, "到期", 340);
+// An outage is a state the run waits in: the refresh says so once, asks again
+// at each interval and the run goes on when the platform answers. While the
+// buyer-rated listing is incomplete the pass asks each due order's buyer
+// first: an order its buyer rated badly meanwhile is never rated "good".
+TEST_F(Refresh, AnOutageNeverEndsTheRunAndAnIncompleteListingLeavesBuyerRatedOrdersAlone) {
+  const std::string bad = world.AddTrade(340, "差评买家");
+  const std::string quiet = world.AddTrade(341, "未评买家");
+  world.AddUnratedRow(bad, "差评买家", 340);  // both due
+  world.AddUnratedRow(quiet, "未评买家", 341);
+  auto lines = [&](const std::string& start) {
+    return std::count_if(world.log.begin(), world.log.end(), [&](const std::string& l) { return l.rfind(start, 0) == 0; });
+  };
   ASSERT_TRUE(world.Faults(R"({"path":"/router/rest","error_rate":1})"));
-  // The box is answered before the exit is asked for.
-  auto* prompts = &world.prompts;
-  struct Recording : Prompts {
-    Prompts* inner;
-    std::vector<std::string>* events;
-    void Information(const std::string& title, const std::string& text) override {
-      events->push_back("box:" + title + "|" + text);
-      inner->Information(title, text);
-    }
-    bool Question(const std::string& t, const std::string& x) override { return inner->Question(t, x); }
-    std::optional<std::string> Input(const std::string& t, const std::string& l, const std::string& i) override {
-      return inner->Input(t, l, i);
-    }
-  } recording;
-  recording.inner = prompts;
-  recording.events = &world.events;
-  world.View().prompts = &recording;
-
   world.Run().RefreshDue();
-
-  // Three checks before the end.
   EXPECT_EQ(TimeChecks(), 3);
-  ASSERT_EQ(world.events.size(), 2u);
-  EXPECT_EQ(world.events[0], "box:连接淘宝API服务器失败|淘宝API服务端出问题了，程序将关闭。");
-  EXPECT_EQ(world.events[1], "exit:0");
-  EXPECT_EQ(world.refreshTimer.Interval(), 0);
+  world.Run().RefreshDue();
+  EXPECT_EQ(TimeChecks(), 6);
+  EXPECT_EQ(lines("message: 连接淘宝API服务器失败"), 1);  // said once, asked at each refresh
+  EXPECT_TRUE(world.Run().Schedule().PlatformDown());
+  EXPECT_EQ(world.exitCode, -1);
+  EXPECT_NE(world.Run().Schedule().Phase(), RunPhase::Ended);
+  EXPECT_EQ(world.refreshTimer.Interval(), kRefreshIntervalMs);
   EXPECT_EQ(world.cacheClears, 0);
-  // Nothing runs on after the end was asked for.
-  world.Faults("{}");
+
+  // The buyer rates badly; the platform answers again, but not with the buyer-rated listing.
+  ASSERT_FALSE(world.Market().AdminPost("buyer-rate", nlohmann::json{{"tid", bad}, {"result", "bad"}, {"content", "差"}}.dump()).empty());
+  ASSERT_TRUE(world.Faults(R"({"path":"/router/rest","rate_status":"RATE_BUYER_UNSELLER","error_rate":1})"));
+  world.Run().RefreshDue();
+  EXPECT_EQ(lines("platform: answering again"), 1);
+  EXPECT_FALSE(world.Run().Schedule().PlatformDown());
+  EXPECT_FALSE(world.Run().Schedule().BuyerRatedComplete());
+  EXPECT_EQ(world.cacheClears, 1);
   world.Run().Pass();
-  EXPECT_EQ(world.autoTimer.Interval(), 0);
-  EXPECT_TRUE(world.Ratings().empty());
-  EXPECT_TRUE((world.Run().Schedule().Phase() == RunPhase::Ended));
+  EXPECT_EQ(world.RatingPosts(bad), 0);
+  EXPECT_GE(world.BuyerRated().Find(bad), 0);
+  EXPECT_FALSE(world.Unrated().Contains(bad));
+  EXPECT_EQ(world.RatingPosts(quiet), 1);
+  EXPECT_EQ(lines("rating order=" + bad + " buyer=差评买家 skipped: the buyer has rated (result=bad)"), 1);
 }
 
 // A time check that fails twice (error pages or cut replies) and then answers
@@ -164,35 +165,56 @@ TEST_F(Refresh, TimeCheckThatAnswersOnTheThirdTryKeepsTheProgram) {
   EXPECT_EQ(world.cacheClears, 1);
 }
 
-// A first load that gave up is made again by the next refresh (not by the
-// refresh its own end runs) as a reload into the unrated list; once a load
-// has completed the refresh is a refresh again.
-TEST_F(Refresh, AnIncompleteLoadIsMadeAgainAtTheNextRefresh) {
+// A listing page that fails every time: the load is incomplete, the ten-minute
+// refresh still runs at every interval, and the reload after the incomplete
+// load runs at most once per refresh interval, never back to back.
+TEST_F(Refresh, ARefreshRunsAtEveryIntervalWhileAPageFailsEveryTime) {
   const std::string tid = world.AddTrade(100, "买家");
   ASSERT_TRUE(world.Faults(R"({"path":"/router/rest","api_method":"taobao.trades.sold.get",)"
-                           R"("page_no":1,"rate_status":"RATE_UNBUYER","error_rate":1,"first_n":4})"));
+                           R"("page_no":1,"rate_status":"RATE_UNBUYER","error_rate":1})"));
   ASSERT_TRUE(world.Run().Start());
   AwaitLoad();
   EXPECT_EQ(world.Run().Schedule().LastLoad().problem, "RATE_UNBUYER page 1");
   EXPECT_EQ(world.Unrated().RowCount(), 0);
   EXPECT_EQ(world.refreshTimer.Interval(), kRefreshIntervalMs);
-
+  const int checksAfterStart = TimeChecks();
+  EXPECT_EQ(checksAfterStart, 1);
   auto reloads = [&] {
     return std::count(world.log.begin(), world.log.end(),
-                      "refresh: the last load did not complete; loading the unrated orders again");
+                      "reload: the last load did not complete; loading the unrated orders again");
   };
-  world.Run().RefreshDue();  // 时钟2
-  AwaitLoad();
-  EXPECT_EQ(reloads(), 1);
-  EXPECT_TRUE(world.Run().Schedule().LastLoad().Completed());
-  ASSERT_EQ(world.Unrated().RowCount(), 1);
-  EXPECT_EQ(world.Unrated().Cell(0, 0), tid);
-  EXPECT_EQ(world.refreshTimer.Interval(), kRefreshIntervalMs);
 
-  world.Run().RefreshDue();
+  world.Run().Pass();  // within ten minutes: no reload
+  EXPECT_FALSE(world.Run().Loader().Running());
+  const double start = PlatformNow();
+  double shift = 11 * 60;
+  SetPlatformClock([&] { return start + shift; });
+  ASSERT_FALSE(world.Market().AdminPost("clock", R"({"offset_seconds":660})").empty());
+  world.Run().Pass();
+  EXPECT_TRUE(world.Run().Loader().Running());
+  world.Run().RefreshDue();  // 时钟2 during the reload: the refresh runs at its end
+  EXPECT_EQ(world.refreshTimer.Interval(), 0);
+  AwaitLoad();
+  EXPECT_EQ(TimeChecks(), checksAfterStart + 1);
+  EXPECT_EQ(world.refreshTimer.Interval(), kRefreshIntervalMs);
+  world.Run().Pass();  // the reload failed again: not back to back
   EXPECT_FALSE(world.Run().Loader().Running());
   EXPECT_EQ(reloads(), 1);
-  EXPECT_EQ(world.Unrated().RowCount(), 1);
+
+  // The page comes back: the next reload, ten minutes on, completes.
+  ASSERT_TRUE(world.Faults("{}"));
+  shift = 22 * 60;
+  ASSERT_FALSE(world.Market().AdminPost("clock", R"({"offset_seconds":1320})").empty());
+  world.Run().Pass();
+  AwaitLoad();
+  EXPECT_EQ(reloads(), 2);
+  EXPECT_TRUE(world.Run().Schedule().LastLoad().Completed());
+  EXPECT_TRUE(world.Unrated().Contains(tid));
+  world.Run().RefreshDue();
+  world.Run().Pass();
+  EXPECT_FALSE(world.Run().Loader().Running());
+  EXPECT_EQ(reloads(), 2);
+  SetPlatformClock(nullptr);
 }
 
 // A program left running: trades that finish after the start are loaded by

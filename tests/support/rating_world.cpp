@@ -43,6 +43,7 @@ void RatingWorld::Restart() {
   lines->end = [this](int code) {
     events.push_back("exit:" + std::to_string(code));
     exitCode = code;
+    run_->Schedule().End();
   };
   lines_ = std::move(lines);
   std::string error;
