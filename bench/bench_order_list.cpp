@@ -21,7 +21,7 @@
 #include "app/main_window.h"
 #include "app/qt_ports.h"
 #include "orders/order_book.h"
-#include "orders/sync.h"
+#include "rating/seller_run.h"
 #include "rating/schedule.h"
 #include "settings/app_session.h"
 #include "support/sandbox_process.h"
@@ -75,15 +75,12 @@ int main(int argc, char** argv) {
   qm::SetEventPump(&pump);
 
   qm::MainWindow window;
-  // The embedded browser's cache is not part of this measurement.
-  window.View().clearWebCache = nullptr;
   window.show();
   QApplication::processEvents();
-  qm::InstallSchedule();
 
   Spread stalls, passes;
   for (int round = 0; round < 3; ++round) {
-    window.Book().Unrated().Clear();
+    if (window.Run()) window.Book().Unrated().Clear();
     QApplication::processEvents();
     QElapsedTimer sinceTick;
     double longest = 0;
@@ -95,11 +92,11 @@ int main(int argc, char** argv) {
     });
     sinceTick.start();
     probe.start(1);
-    if (!qm::StartFirstLoad()) {
+    if (round == 0 ? !window.StartRun() : !window.Run()->Start()) {
       std::puts("the first load did not start");
       return 1;
     }
-    while (qm::FirstLoadRunning()) QApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
+    while (window.Run()->Loader().Running()) QApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
     QApplication::processEvents();
     probe.stop();
     if (window.UnratedList().Widget()->model()->rowCount() != kOrders) {
@@ -110,7 +107,7 @@ int main(int argc, char** argv) {
 
     QElapsedTimer clock;
     clock.start();
-    qm::RunAutoRatingPass();
+    window.Run()->Pass();
     QApplication::processEvents();
     passes.values.push_back(static_cast<double>(clock.nsecsElapsed()) / 1e6);
     std::printf("round %d: longest stall %.1f ms during the load, refresh and first pass; later pass %.1f ms\n",

@@ -31,7 +31,8 @@
 
 #include "orders/order_book.h"
 #include "orders/order_db.h"
-#include "orders/sync.h"
+#include "orders/order_loader.h"
+#include "rating/refresh_checks.h"
 #include "settings/app_session.h"
 #include "support/sandbox_process.h"
 #include "support/temp_dir.h"
@@ -109,12 +110,16 @@ class Bench {
     qm::SetEventPump(&loop_);
     book_.Unrated().AttachView(&unratedView_);
     book_.BuyerRated().AttachView(&buyerRatedView_);
-    qm::SetOrderBook(&book_);
-    qm::SetMainView(&view_);
+    loader_ = std::make_unique<qm::OrderLoader>(
+        book_, loop_,
+        [this](const qm::LoadReport& report) {
+          finished_ = Clock::now();
+          last_ = report;
+        },
+        nullptr);
   }
   ~Bench() {
-    qm::SetMainView(nullptr);
-    qm::SetOrderBook(nullptr);
+    loader_.reset();
     qm::SetEventPump(nullptr);
   }
   qm::test::Sandbox& Market() { return sb_; }
@@ -125,18 +130,15 @@ class Bench {
   }
 
   // The first load as the program runs it; its wall time to the end handler.
-  bool FirstLoad(double* wall, qm::SyncResult* result) {
+  bool FirstLoad(double* wall, qm::LoadReport* result) {
     book_.Unrated().Clear();
     sb_.AdminPost("log/clear", "{}");
-    Clock::time_point finished{};
-    qm::SetFirstLoadDoneHandler([&] { finished = Clock::now(); });
     const auto start = Clock::now();
-    if (!qm::StartFirstLoad()) return false;
-    while (qm::FirstLoadRunning()) loop_.WaitAndRun(std::chrono::milliseconds(5));
+    if (!loader_->Start(qm::LoadKind::First)) return false;
+    while (loader_->Running()) loop_.WaitAndRun(std::chrono::milliseconds(5));
     loop_.RunPending();
-    qm::SetFirstLoadDoneHandler(nullptr);
-    *wall = Seconds(start, finished);
-    *result = qm::LastSyncResult();
+    *wall = Seconds(start, finished_);
+    *result = last_;
     return result->Completed();
   }
 
@@ -158,6 +160,7 @@ class Bench {
     return ok;
   }
 
+  qm::OrderBook& Book() { return book_; }
   qm::OrderRows& Unrated() { return book_.Unrated(); }
   qm::OrderRows& BuyerRated() { return book_.BuyerRated(); }
 
@@ -167,13 +170,15 @@ class Bench {
   qm::EventLoop loop_;
   qm::OrderBook book_;
   qm::MemoryOrderList unratedView_, buyerRatedView_;
-  qm::MainView view_;
+  std::unique_ptr<qm::OrderLoader> loader_;
+  Clock::time_point finished_{};
+  qm::LoadReport last_;
 };
 
 int OverlappedLoad(Bench& b) {
   constexpr int kTrades = 10000;
   if (!AddTrades(b.Market(), kTrades, "7", "none")) return 1;
-  qm::SyncResult r;
+  qm::LoadReport r;
   double wall = 0;
   b.FirstLoad(&wall, &r);  // the database is made and the caches are warm
   b.Latency(kLatencyMs);
@@ -186,7 +191,7 @@ int OverlappedLoad(Bench& b) {
     if (!b.SequentialListings(&reference)) return 1;
     const int referenceRequests = ListingRequests(b.Market());
     if (!b.FirstLoad(&wall, &r) || b.Unrated().RowCount() != kTrades) {
-      std::printf("  the first load failed: %s %s\n", r.error.c_str(), r.gaveUp.c_str());
+      std::printf("  the first load failed: %s %s\n", r.error.c_str(), r.problem.c_str());
       return 1;
     }
     const int requests = ListingRequests(b.Market());
@@ -217,10 +222,10 @@ int LargeLoad(Bench& b) {
   if (!AddTrades(b.Market(), kTrades, "8", "none")) return 1;
   Spread perTrade, perTradeWall, pages, join, fill, walls;
   for (int run = 0; run < 5; ++run) {
-    qm::SyncResult r;
+    qm::LoadReport r;
     double wall = 0;
     if (!b.FirstLoad(&wall, &r) || b.Unrated().RowCount() != kTrades) {
-      std::printf("  the first load of %d trades failed: %s %s\n", kTrades, r.error.c_str(), r.gaveUp.c_str());
+      std::printf("  the first load of %d trades failed: %s %s\n", kTrades, r.error.c_str(), r.problem.c_str());
       return 1;
     }
     const double read = r.buyerSide.tradesRead + r.sellerSide.tradesRead;
@@ -256,6 +261,7 @@ int Refresh(Bench& b) {
   }
   std::stable_sort(byAge.begin(), byAge.end(), [](const auto& x, const auto& y) { return x.first > y.first; });
   Spread local, cpu, walls;
+  qm::FetchStats refresh;
   for (int run = 0; run < 5; ++run) {
     std::vector<qm::Order> rows;
     rows.reserve(kRows);
@@ -263,17 +269,17 @@ int Refresh(Bench& b) {
     b.Unrated().Fill(std::move(rows));
     b.BuyerRated().Clear();
     const auto start = Clock::now();
-    qm::RefreshBuyerRatedList();
+    refresh = qm::RebuildBuyerRatedList(b.Book());
     walls.Add(Seconds(start, Clock::now()));
     if (b.BuyerRated().RowCount() != kRated || b.Unrated().RowCount() != kRows - kRated) {
       std::printf("  refresh failed: %d right, %d left\n", b.BuyerRated().RowCount(), b.Unrated().RowCount());
       return 1;
     }
-    local.Add(qm::LastRefreshStats().localSeconds * 1e3);
-    cpu.Add(qm::LastRefreshStats().localCpuSeconds * 1e3);
+    local.Add(refresh.localSeconds * 1e3);
+    cpu.Add(refresh.localCpuSeconds * 1e3);
   }
   std::printf("refresh, %d buyer-rated against %d rows, no added latency (%d requests):\n", kRated, kRows,
-              qm::LastRefreshStats().pages);
+              refresh.pages);
   Show("wall time", walls, "s");
   Show("local work (wall time)", local, "ms");
   Verdict("local work (processor time)", cpu, 50.0, "ms");

@@ -20,16 +20,8 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 void BM_PassNoneDue(benchmark::State& state) {
-  qm::OrderBook book;
-  qm::MemoryOrderList unratedView, buyerRatedView;
-  book.Unrated().AttachView(&unratedView);
-  book.BuyerRated().AttachView(&buyerRatedView);
-  qm::OrderRows& unrated = book.Unrated();
-  qm::SetOrderBook(&book);
-  qm::MemoryTimer autoTimer;
-  qm::MainView view;
-  view.autoTimer = &autoTimer;
-  qm::SetMainView(&view);
+  qm::test::RatingWorld world;
+  qm::OrderRows& unrated = world.Unrated();
   qm::Session().ratingHours = 24.0f;
   const int rows = static_cast<int>(state.range(0));
   std::vector<qm::Order> orders;
@@ -37,11 +29,9 @@ void BM_PassNoneDue(benchmark::State& state) {
     orders.push_back({std::to_string(4000000000000000 + i), "买家" + std::to_string(i),
                       qm::test::PlatformTimeAgo(static_cast<std::int64_t>(i % 330) * 3600 + 1800)});
   unrated.Fill(std::move(orders));
-  qm::RunAutoRatingPass();  // the first pass writes every "到期"
-  for (auto _ : state) qm::RunAutoRatingPass();
+  world.Run().Pass();  // the first pass writes every "到期"
+  for (auto _ : state) world.Run().Pass();
   if (unrated.RowCount() != rows) state.SkipWithError("a row was rated");
-  qm::SetMainView(nullptr);
-  qm::SetOrderBook(nullptr);
 }
 BENCHMARK(BM_PassNoneDue)->Arg(20000)->Arg(100000)->Unit(benchmark::kMillisecond);
 
@@ -83,7 +73,7 @@ void BM_PassThousandDue(benchmark::State& state) {
     probe->SetInterval(1);
     const auto t0 = Clock::now();
     last = t0;
-    qm::RunAutoRatingPass();
+    world.Run().Pass();
     const double wall = std::chrono::duration<double>(Clock::now() - t0).count();
     longest = std::max(longest, std::chrono::duration<double>(Clock::now() - last).count());
     probe->SetInterval(0);

@@ -49,6 +49,10 @@ class MainWindow : public QWidget, private RunObserver {
   // "评价记录" of the tray menu and the buyer-rated list's menus, modal.
   void OpenRatingLog();
 
+  // Makes the run once the account is confirmed (RunStartup does), shows its
+  // lists and starts its first load; false after a box when it cannot be made.
+  bool StartRun();
+
   MainView& View() { return view_; }
   // The seller's run, from RunStartup on (nullptr before).
   SellerRun* Run() const { return run_.get(); }
@@ -72,8 +76,6 @@ class MainWindow : public QWidget, private RunObserver {
   void PopUpMenu(const char* name);
   void ShowNotice(const Notice& notice);
   void CloseNotice();
-  // Makes the run once the account is confirmed, shows its lists and starts its first load.
-  bool StartRun();
   void DecorateLists();
   void SetStatus(const std::string& text);
   void Notify(const std::string& title, const std::string& text);

@@ -24,7 +24,7 @@
 #include "app_test_support.h"
 #include "browser/document_driver.h"
 #include "browser/webengine/page_bridge.h"
-#include "orders/sync.h"
+#include "rating/seller_run.h"
 #include "settings/config.h"
 #include "support/sandbox_process.h"
 #include "util/event_pump.h"
@@ -154,7 +154,7 @@ class AuthWindowTest : public QObject {
     SetDocumentDriver(driver_.get());
   }
   void cleanup() {
-    QTRY_VERIFY_WITH_TIMEOUT(!FirstLoadRunning(), 15000);
+    QTRY_VERIFY_WITH_TIMEOUT((!CurrentRun() || !CurrentRun()->Loader().Running()), 15000);
     QCoreApplication::processEvents();
     SetDocumentDriver(nullptr);
     driver_.reset();

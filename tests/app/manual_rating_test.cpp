@@ -20,7 +20,7 @@
 #include "app/rating_log_window.h"
 #include "rating/keep_list.h"
 #include "app_test_support.h"
-#include "orders/sync.h"
+#include "rating/seller_run.h"
 #include "rating/comments.h"
 #include "support/sandbox_process.h"
 
@@ -144,7 +144,7 @@ class ManualRatingTest : public QObject {
     window_->show();
     ChooseAccountWhenAsked(QString::fromStdString(sandbox_->Seller().nick));
     QVERIFY(window_->RunStartup());
-    QTRY_VERIFY_WITH_TIMEOUT(!FirstLoadRunning(), 15000);
+    QTRY_VERIFY_WITH_TIMEOUT((!CurrentRun() || !CurrentRun()->Loader().Running()), 15000);
     QTRY_COMPARE_WITH_TIMEOUT(window_->Book().BuyerRated().RowCount(), 10, 15000);
     QCOMPARE(window_->Book().Unrated().RowCount(), 2);
     QVERIFY(sandbox_->AdminPost("log/clear", "{}").size() > 0);
