@@ -126,9 +126,12 @@ void PrintUsage(const CommandLine& line) {
   std::printf(
       "usage: quillmere [--data-dir DIR] [--platform URL] [--account NICK]\n"
       "       quillmere --headless --account NICK ...   (the runner without windows, see --headless --help)\n"
-      "       quillmere --version\n"
+      "       quillmere --version | --help\n"
       "%s"
-      "  --account NICK   choose this seller account at once\n",
+      "  --account NICK   choose this seller account at once\n"
+      "  --headless       run without windows: quillmere-headless, with the same options\n"
+      "  --version        print the program's name and version and exit\n"
+      "  --help, -h       print this help and the data directory of this run, and exit\n",
       kDirectoryOptionsHelp);
   const ProgramDirChoice choice = ChooseProgramDir(line.dataDir, ExecutableDir());
   if (choice.problem.empty()) {
