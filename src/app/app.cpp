@@ -129,6 +129,7 @@ void PrintUsage(const CommandLine& line) {
       "       quillmere --version | --help\n"
       "%s"
       "  --account NICK   choose this seller account at once\n"
+      "  --hidden         start with the main window hidden in the tray\n"
       "  --headless       run without windows: quillmere-headless, with the same options\n"
       "  --version        print the program's name and version and exit\n"
       "  --help, -h       print this help and the data directory of this run, and exit\n",
@@ -173,6 +174,8 @@ CommandLine ParseCommandLine(int argc, char** argv) {
       line.screenshotAnswer = value(a);
     } else if (std::strcmp(a, "--account") == 0) {
       line.account = value(a);
+    } else if (std::strcmp(a, "--hidden") == 0) {
+      line.hidden = true;
     } else if (std::strcmp(a, "--help") == 0 || std::strcmp(a, "-h") == 0) {
       line.help = true;
     } else if (std::strcmp(a, "--version") == 0) {
@@ -247,6 +250,7 @@ int RunApp(int argc, char** argv) {
     return 0;
   }
   window.show();
+  if (line.hidden) window.HideToTray();
   if (!line.screenshotDir.empty()) ScheduleWindowPictures(&window, line.screenshotDir, line.screenshotAnswer);
   const int code = app.exec();
   SetDocumentDriver(nullptr);
