@@ -35,7 +35,8 @@ awk '
 
 # The marketplace, from a copy of the package of its own.
 dpkg -x "$deb" "$scratch/tools" || die "dpkg -x failed"
-"$scratch/tools/usr/bin/quillmere-sandbox" --port 0 --trades 0 >"$scratch/sandbox.out" 2>&1 &
+: >"$scratch/sandbox.out"
+"$scratch/tools/usr/bin/quillmere-sandbox" --port 0 --trades 0 >>"$scratch/sandbox.out" 2>&1 &
 sandbox_pid=$!
 base=
 for _ in $(seq 1 100); do
