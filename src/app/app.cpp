@@ -124,7 +124,7 @@ void WatchStopSignals() {
 // quillmere --help: what the desktop takes, and where this run keeps its files.
 void PrintUsage(const CommandLine& line) {
   std::printf(
-      "usage: quillmere [--data-dir DIR] [--platform URL] [--account NICK]\n"
+      "usage: quillmere [--data-dir DIR] [--platform URL] [--account NICK] [--hidden]\n"
       "       quillmere --headless --account NICK ...   (the runner without windows, see --headless --help)\n"
       "       quillmere --version | --help\n"
       "%s"
