@@ -22,6 +22,44 @@ install(CODE "
 ")
 install(FILES ${QM_UNIT} DESTINATION lib/systemd/user)
 install(FILES ${CMAKE_SOURCE_DIR}/README.md DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/quillmere)
+install(FILES ${CMAKE_SOURCE_DIR}/packaging/debian/copyright DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/quillmere)
+
+# Debian wants the changelog and the manual pages compressed at the highest
+# level and without a time stamp (gzip -9n), so that a rebuild gives the same bytes.
+set(QM_MAN_PAGES quillmere-headless quillmere-sandbox)
+if(TARGET quillmere)
+  list(APPEND QM_MAN_PAGES quillmere)
+endif()
+set(QM_PACKAGING_DIR ${CMAKE_BINARY_DIR}/packaging)
+set(QM_GZIPPED)
+foreach(source IN ITEMS debian/changelog LISTS QM_MAN_PAGES)
+  if(source STREQUAL "debian/changelog")
+    set(gz ${QM_PACKAGING_DIR}/changelog.gz)
+  else()
+    set(gz ${QM_PACKAGING_DIR}/${source}.1.gz)
+    set(source man/${source}.1)
+  endif()
+  add_custom_command(OUTPUT ${gz}
+    COMMAND sh -c "gzip -9n -c \"$1\" > \"$2\"" gzip ${CMAKE_SOURCE_DIR}/packaging/${source} ${gz}
+    DEPENDS ${CMAKE_SOURCE_DIR}/packaging/${source} VERBATIM)
+  list(APPEND QM_GZIPPED ${gz})
+endforeach()
+add_custom_target(quillmere-packaging-docs ALL DEPENDS ${QM_GZIPPED})
+install(FILES ${QM_PACKAGING_DIR}/changelog.gz DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/quillmere)
+foreach(page IN LISTS QM_MAN_PAGES)
+  install(FILES ${QM_PACKAGING_DIR}/${page}.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+endforeach()
+
+# The software centres' entry of the desktop program. Its id is for good;
+# the home page (and the screenshot there, the README's picture) is set
+# where the project is published.
+set(QM_APPSTREAM_ID org.quillmere.Quillmere)
+set(QM_HOMEPAGE "https://quillmere.invalid" CACHE STRING "the project's home page, for the AppStream metadata")
+if(TARGET quillmere)
+  configure_file(${CMAKE_SOURCE_DIR}/packaging/quillmere.metainfo.xml.in
+                 ${QM_PACKAGING_DIR}/${QM_APPSTREAM_ID}.metainfo.xml @ONLY)
+  install(FILES ${QM_PACKAGING_DIR}/${QM_APPSTREAM_ID}.metainfo.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
+endif()
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME quillmere)

@@ -2,6 +2,7 @@
 //
 //   quillmere-sandbox [--port N] [--seed S] [--trades N] [--latency-ms L]
 //                     [--threads N] [--write-config FILE]
+//   quillmere-sandbox --version | --help
 //
 // The first line on standard output is "listening on http://127.0.0.1:PORT";
 // the demo seller's credentials follow. SIGINT and SIGTERM stop it cleanly.
@@ -25,12 +26,15 @@ void Usage(FILE* to) {
   std::fputs(
       "usage: quillmere-sandbox [--port N] [--seed S] [--trades N] [--latency-ms L]\n"
       "                         [--threads N] [--write-config FILE]\n"
+      "       quillmere-sandbox --version | --help\n"
       "  --port N           loopback port, 0 (the default) takes a free one\n"
       "  --seed S           seed of the marketplace (default 1)\n"
       "  --trades N         number of seeded trades (default 60)\n"
       "  --latency-ms L     added to every answer but the admin interface's\n"
       "  --threads N        worker threads (default 64)\n"
-      "  --write-config F   write the demo seller's section into the Config.ini F\n",
+      "  --write-config F   write the demo seller's section into the Config.ini F\n"
+      "  --version          print the program's name and version and exit\n"
+      "  --help, -h         print this help and exit\n",
       to);
 }
 
@@ -52,6 +56,10 @@ int main(int argc, char** argv) {
     const std::string arg = argv[i];
     if (arg == "--help" || arg == "-h") {
       Usage(stdout);
+      return 0;
+    }
+    if (arg == "--version") {
+      std::printf("quillmere-sandbox %s\n", QM_VERSION);
       return 0;
     }
     if (i + 1 >= argc) {

@@ -124,11 +124,15 @@ void WatchStopSignals() {
 // quillmere --help: what the desktop takes, and where this run keeps its files.
 void PrintUsage(const CommandLine& line) {
   std::printf(
-      "usage: quillmere [--data-dir DIR] [--platform URL] [--account NICK]\n"
+      "usage: quillmere [--data-dir DIR] [--platform URL] [--account NICK] [--hidden]\n"
       "       quillmere --headless --account NICK ...   (the runner without windows, see --headless --help)\n"
-      "       quillmere --version\n"
+      "       quillmere --version | --help\n"
       "%s"
-      "  --account NICK   choose this seller account at once\n",
+      "  --account NICK   choose this seller account at once\n"
+      "  --hidden         start with the main window hidden in the tray\n"
+      "  --headless       run without windows: quillmere-headless, with the same options\n"
+      "  --version        print the program's name and version and exit\n"
+      "  --help, -h       print this help and the data directory of this run, and exit\n",
       kDirectoryOptionsHelp);
   const ProgramDirChoice choice = ChooseProgramDir(line.dataDir, ExecutableDir());
   if (choice.problem.empty()) {
@@ -170,6 +174,8 @@ CommandLine ParseCommandLine(int argc, char** argv) {
       line.screenshotAnswer = value(a);
     } else if (std::strcmp(a, "--account") == 0) {
       line.account = value(a);
+    } else if (std::strcmp(a, "--hidden") == 0) {
+      line.hidden = true;
     } else if (std::strcmp(a, "--help") == 0 || std::strcmp(a, "-h") == 0) {
       line.help = true;
     } else if (std::strcmp(a, "--version") == 0) {
@@ -244,6 +250,7 @@ int RunApp(int argc, char** argv) {
     return 0;
   }
   window.show();
+  if (line.hidden) window.HideToTray();
   if (!line.screenshotDir.empty()) ScheduleWindowPictures(&window, line.screenshotDir, line.screenshotAnswer);
   const int code = app.exec();
   SetDocumentDriver(nullptr);

@@ -12,6 +12,7 @@ struct CommandLine {
   std::string screenshotDir;  // --screenshot-dir DIR: save a picture of each window there, then end
   std::string screenshotAnswer;  // --screenshot-answer TID: with the pictures, answer this buyer-rated order
   std::string account;        // --account NICK: the account dialog chooses NICK at once
+  bool hidden = false;        // --hidden: the main window starts in the tray (开机自动启动)
   bool help = false;          // --help: the usage and this run's data directory, then end
   bool version = false;       // --version
   std::string error;          // set when the line cannot be used

@@ -4,6 +4,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 
+#include "app/autostart.h"
 #include "app/builder.h"
 #include "app/qt_ports.h"
 #include "rating/comments.h"
@@ -37,6 +38,7 @@ SettingsWindow::SettingsWindow(QWidget* owner) : QDialog(owner) {
   appKey_->setText(Q(ReadAppKey(nick)));
   appSecret_->setText(Q(ReadAppSecret(nick)));
   seller_->setText(Q(nick));
+  AddAutostartBox(Control<QWidget>(this, "外形框1"));
 
   // Enter in an edit box presses no button: a plain dialog would press its
   // first button, which here may be "×".

@@ -31,13 +31,14 @@ namespace qm {
 namespace {
 
 constexpr const char* kUsageHead =
-    "usage: quillmere-headless --account NICK [--data-dir DIR] [--platform URL]\n"
+    "usage: quillmere-headless --account NICK [--data-dir DIR] [--platform URL] [--verbose]\n"
     "                          [--once | --authorize | --list | --check TID | --export-log FILE |\n"
     "                           --keep TID | --release TID | --keep-buyer NICK | --release-buyer NICK]\n"
-    "       quillmere-headless --version\n"
+    "       quillmere-headless --version | --help\n"
     "  --account NICK   the seller account (a section of Config.ini)\n";
 constexpr const char* kUsageCommands =
     "  --once           one first load, one refresh and one pass, then exit\n"
+    "  --verbose        with --once, print both lists (as --list does) before exiting\n"
     "  --authorize      print the authorize address, read the address of the final page\n"
     "                   (holding \"access_token=\") from standard input, store the key, exit\n"
     "  --list           print both lists (loaded into memory) and exit; beside a\n"
@@ -46,13 +47,16 @@ constexpr const char* kUsageCommands =
     "  --export-log FILE  write the rating log as CSV (UTF-8 with a byte order mark) and exit\n"
     "  --keep TID, --release TID, --keep-buyer NICK, --release-buyer NICK\n"
     "                   keep an order or every order of a buyer from automatic rating\n"
-    "                   (or give it back), then exit; a running instance follows at its next pass\n";
+    "                   (or give it back), then exit; a running instance follows at its next pass\n"
+    "  --version        print the program's name and version and exit\n"
+    "  --help, -h       print this help and the data directory of this run, and exit\n";
 
 struct Options {
   std::string account;
   std::string dataDir;
   std::string platform;
   bool once = false;
+  bool verbose = false;
   bool list = false;
   std::string check;  // --check TID
   std::string exportLog;
@@ -68,9 +72,18 @@ void PrintUsage(std::FILE* to) {
   std::fputs(kUsageCommands, to);
 }
 
+// The name error lines begin with: the program's own, as it was started
+// (quillmere-headless, or quillmere for `quillmere --headless`).
+std::string ProgramName(const char* argv0) {
+  const std::string path = argv0 != nullptr ? argv0 : "";
+  const std::string name = path.substr(path.find_last_of('/') + 1);
+  return name.empty() ? "quillmere-headless" : name;
+}
+
 // Parses the command line; nullopt (after a message) when it is not usable.
 std::optional<Options> ParseOptions(int argc, char** argv) {
   Options o;
+  const std::string program = ProgramName(argc > 0 ? argv[0] : nullptr);
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     auto value = [&](std::string* out) {
@@ -83,6 +96,8 @@ std::optional<Options> ParseOptions(int argc, char** argv) {
       continue;
     } else if (arg == "--once") {
       o.once = true;
+    } else if (arg == "--verbose") {
+      o.verbose = true;
     } else if (arg == "--list") {
       o.list = true;
     } else if (arg == "--check") {
@@ -108,17 +123,19 @@ std::optional<Options> ParseOptions(int argc, char** argv) {
     } else if (arg == "--version") {
       o.version = true;
     } else {
-      std::fprintf(stderr, "quillmere: unknown argument '%s'\n", arg.c_str());
-      ok = false;
+      std::fprintf(stderr, "%s: unknown argument '%s'\n", program.c_str(), arg.c_str());
+      PrintUsage(stderr);
+      return std::nullopt;
     }
     if (!ok) {
+      std::fprintf(stderr, "%s: %s needs a value\n", program.c_str(), arg.c_str());
       PrintUsage(stderr);
       return std::nullopt;
     }
   }
   if (o.help || o.version) return o;
   if (o.account.empty()) {
-    std::fputs("quillmere: --account is required\n", stderr);
+    std::fprintf(stderr, "%s: --account is required\n", program.c_str());
     PrintUsage(stderr);
     return std::nullopt;
   }
@@ -229,11 +246,12 @@ int StartUp(const Options& o, const ProgramDirChoice& dataDir, const Unreachable
   if (!step.Ready()) {
     // A step cut short by a stop signal was not refused.
     if (StopRequested()) return kExitOk;
-    PrintLine(StartupStopLine(step, o.account));
-    // Missing settings are looked for in a directory the user may not know of.
+    // Missing settings are looked for in a directory the user may not know
+    // of: where they were read comes first, then what is missing there.
     if (step.outcome == StartupOutcome::NoCredentials || step.outcome == StartupOutcome::NoSessionKey) {
       PrintLine("start: the settings are read from " + Session().PathOf(kConfigFileName));
     }
+    PrintLine(StartupStopLine(step, o.account));
     return ExitCodeFor(step.outcome);
   }
   char hours[32];
@@ -367,7 +385,7 @@ int RunHeadless(int argc, char** argv) {
 
   // What is left waiting: the unrated orders with their time left, and the
   // buyer-rated ones that wait for the seller's answer by hand.
-  if (once && exitCode == kExitOk && !StopRequested()) {
+  if (options->verbose && once && exitCode == kExitOk && !StopRequested()) {
     const OrderRows& unrated = run->Book().Unrated();
     for (int i = 0; i < unrated.RowCount(); ++i) {
       const OrderRow& row = unrated.Row(i);

@@ -176,6 +176,20 @@ TEST_F(ProfileFiles, Utf8FileWithByteOrderMarkStaysUtf8) {
   EXPECT_EQ(ReadFileBytes(path), "\xEF\xBB\xBF[卖家]\r\nappkey=一\r\nnote=emoji \xF0\x9F\x98\x80 fits here\r\n");
 }
 
+// As `cat > Config.ini` or an editor on Linux saves it; the Windows file,
+// GBK, stays GBK.
+TEST_F(ProfileFiles, Utf8FileWithoutAMarkStaysUtf8AndAGbkFileGbk) {
+  ASSERT_TRUE(WriteFileBytes(path, "[沐晨旗舰店]\nappkey=12345678\n"));
+  EXPECT_EQ(ReadProfileString(path, "沐晨旗舰店", "appkey"), "12345678");
+  ASSERT_TRUE(WriteProfileString(path, "沐晨旗舰店", "SessionKey", "会话"));
+  EXPECT_EQ(ReadFileBytes(path), "[沐晨旗舰店]\nappkey=12345678\nSessionKey=会话\n");
+
+  ASSERT_TRUE(WriteFileBytes(path, WindowsFile()));
+  EXPECT_EQ(ReadProfileString(path, "卖家一", "appkey"), "12345678");
+  ASSERT_TRUE(WriteProfileString(path, "卖家一", "note", "好"));
+  EXPECT_NE(ReadFileBytes(path).find(Utf8ToGbk("note=好")), std::string::npos);
+}
+
 TEST_F(ProfileFiles, GbkTrailBytesThatLookLikeSyntaxDoNotSplitNames) {
   // 乚 is 81 5D in GBK: its second byte is ']'.
   ASSERT_TRUE(WriteProfileString(path, "乚乚", "key乚", "value乚"));
