@@ -104,7 +104,8 @@ MainWindow::MainWindow() : autoTimer_(nullptr), refreshTimer_(nullptr) {
   view_.showNotice = [this](const Notice& notice) { ShowNotice(notice); };
   view_.notify = [this](const std::string& title, const std::string& text) {
     if (TrayUsable()) {
-      tray_->showMessage(Q(title), Q(text), QSystemTrayIcon::Warning);
+      // Some notification servers render body markup; a buyer writes the text.
+      tray_->showMessage(Q(title).toHtmlEscaped(), Q(text).toHtmlEscaped(), QSystemTrayIcon::Warning);
     } else {
       status_->setText(Q(title + "：" + text));
       status_->setToolTip(PlainToolTip(Q(title + "：" + text)));

@@ -104,6 +104,7 @@ class PassWalk {
     now_ = PlatformNow();
     // The kept orders and buyers, read again when the file changed.
     Kept().Refresh();
+    if (!Kept().Usable()) return StopForKeepList();
     list_.BeginTimeLeftChanges();
     int i = list_.RowCount() - 1;
     while (i >= 0 && !Ending()) i = Visit(i);
@@ -111,6 +112,16 @@ class PassWalk {
   }
 
  private:
+  // Any order might be one the seller kept: nothing is rated until the list reads.
+  void StopForKeepList() {
+    const std::string& problem = Kept().Problem();
+    if (view_->setStatus) view_->setStatus("不自动评价列表无法使用，自动评价已暂停：" + problem);
+    if (!Kept().ProblemIsNew()) return;
+    if (view_->notify) view_->notify("自动评价已暂停", "不自动评价列表" + problem + "。修复后自动评价继续。");
+    Log(view_, "pass: stopped: the keep list cannot be used: " + problem +
+                   "; nothing is rated automatically until it reads again");
+  }
+
   // Handles row i; returns the next row to visit.
   int Visit(int i) {
     const OrderRow& row = list_.Row(i);
@@ -171,6 +182,11 @@ class PassWalk {
                          (attempt.awaitsCheck ? " to ask the platform" : " after a refusal"));
         break;
       case LedgerVerdict::Busy: break;
+      case LedgerVerdict::NotLogged:
+        if (view_->setStatus) view_->setStatus("评价记录无法写入，评价暂缓：" + attempt.problem);
+        Log(view_, head + " not posted: the rating log cannot be written (" + attempt.problem +
+                       "); trying again at a later pass");
+        break;
     }
     return list_.RowsBefore(serial) - 1;
   }

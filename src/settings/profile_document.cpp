@@ -115,6 +115,9 @@ ProfileDocument ProfileDocument::Parse(std::string_view bytes) {
     bytes.remove_prefix(3);
   } else if (bytes.substr(0, 2) == "\xFF\xFE" || bytes.substr(0, 2) == "\xFE\xFF") {
     doc.encoding_ = Encoding::Foreign;
+  } else if (LooksLikeUtf8File(bytes)) {
+    // Saved by hand in a UTF-8 editor; written back the same way, without a mark.
+    doc.encoding_ = Encoding::Utf8;
   }
   bool sawBreak = false;
   std::size_t pos = 0;

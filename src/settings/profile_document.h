@@ -3,8 +3,9 @@
 // and editor behind profile.h (which adds the file handling). Unchanged lines
 // keep their bytes exactly; only the lines a write touches are rebuilt.
 //
-// The bytes are GBK; a file that starts with the UTF-8 byte order mark is read
-// and written as UTF-8 instead (it keeps its mark). A file that starts with a
+// The bytes are GBK; a file that starts with the UTF-8 byte order mark, or
+// whose bytes are valid UTF-8 holding a multi-byte character, is read and
+// written as UTF-8 instead (it keeps its mark, or its lack of one). A file that starts with a
 // UTF-16 byte order mark is not understood: it reads as empty and CanStore
 // refuses every write, so it is never overwritten with GBK.
 //

@@ -20,6 +20,7 @@
 #include "rating/startup.h"
 #include "settings/app_session.h"
 #include "util/file_io.h"
+#include "util/held_file.h"
 #include "util/text_codec.h"
 #include "support/rating_world.h"
 #include "support/sandbox_calls.h"
@@ -139,8 +140,8 @@ TEST_F(Runner, ListAndCheckWorkBesideARunningInstanceAndPostNothing) {
                                                                R"("buyer_rate":"neutral","buyer_comment":"发货太慢"})");
   ASSERT_FALSE(answered.empty());
   // This process holds the seller's lock, as a running instance does.
-  Session().programDir = world.Dir().str();
-  ASSERT_TRUE(LoadAutoComment(nick));
+  std::string unused;
+  ASSERT_EQ(HoldFileExclusively(world.Dir().File(RunLockFileName(nick)), "", &unused), HeldFileStatus::Ok);
   ASSERT_EQ(RunRunner(Args(true)).exitCode, kExitCommentFile);
 
   // Kept from automatic rating by a second run beside the first.
@@ -244,10 +245,10 @@ TEST_F(Runner, ExitCodesSayWhatStoppedTheStartUp) {
   args[1] = "badsession";
   EXPECT_EQ(RunRunner(args).exitCode, kExitSessionRefused);
 
-  // Another run holds the seller's standing comment file.
+  // Another run holds the seller's run lock.
   ASSERT_TRUE(world.Market().WriteConfig(world.Dir().File("Config.ini")));
-  Session().programDir = world.Dir().str();
-  ASSERT_TRUE(LoadAutoComment(nick));
+  std::string unused;
+  ASSERT_EQ(HoldFileExclusively(world.Dir().File(RunLockFileName(nick)), "", &unused), HeldFileStatus::Ok);
   EXPECT_EQ(RunRunner(Args(true)).exitCode, kExitCommentFile);
 }
 
@@ -323,9 +324,9 @@ TEST_F(Runner, OneSellerIsOneRunHoweverItsNameIsTyped) {
   for (const std::string& name : {AutoCommentFileName("shop"), OrderDbFileName("shop")})
     EXPECT_FALSE(std::filesystem::exists(world.Dir().File(name))) << name;
 
-  // A run of "Shop" holds the seller's comment file.
-  Session().programDir = world.Dir().str();
-  ASSERT_TRUE(LoadAutoComment("Shop"));
+  // A run of "Shop" holds the seller's run lock.
+  std::string unused;
+  ASSERT_EQ(HoldFileExclusively(world.Dir().File(RunLockFileName("Shop")), "", &unused), HeldFileStatus::Ok);
   for (const std::string name : {"SHOP", "sHoP"}) {
     args[1] = name;
     o = RunRunner(args);
