@@ -38,13 +38,13 @@ using namespace std::chrono_literals;
 using test::ReadFileBytes;
 using test::WriteFileBytes;
 
-struct Run {
+struct RunOutcome {
   int exitCode = -1;
   std::string output;
 };
 
 // The runner with `args`, its output gathered; killed after 60 seconds.
-Run RunRunner(const std::vector<std::string>& args) {
+RunOutcome RunRunner(const std::vector<std::string>& args) {
   int out[2];
   if (pipe(out) != 0) return {};
   const pid_t pid = fork();
@@ -60,7 +60,7 @@ Run RunRunner(const std::vector<std::string>& args) {
     _exit(127);
   }
   close(out[1]);
-  Run run;
+  RunOutcome run;
   char buf[4096];
   for (ssize_t n; (n = read(out[0], buf, sizeof buf)) > 0;) run.output.append(buf, static_cast<size_t>(n));
   close(out[0]);
@@ -119,7 +119,7 @@ TEST_F(SharedFiles, OneRunPerSellerWhateverHappensToTheCommentFile) {
   const std::string saved = world.Dir().File("edited.txt");
   ASSERT_TRUE(WriteFileBytes(saved, "谢谢惠顾"));  // a UTF-8 editor, no mark
   ASSERT_EQ(std::rename(saved.c_str(), comment.c_str()), 0);
-  Run second = RunRunner(Args({"--once"}));
+  RunOutcome second = RunRunner(Args({"--once"}));
   EXPECT_EQ(second.exitCode, kExitCommentFile) << second.output;
   EXPECT_TRUE(Has(second.output, "another run holds " + RunLockFileName(nick))) << second.output;
   ASSERT_TRUE(std::filesystem::remove(comment));
@@ -245,7 +245,7 @@ TEST_F(SharedFiles, TheExportWritesOnlyWhereAskedAndAllOfIt) {
   test::TempDir shared;
   const std::string csv = shared.File("log.csv");
   // No log yet: the header alone.
-  Run run = RunRunner(Args({"--export-log", csv}));
+  RunOutcome run = RunRunner(Args({"--export-log", csv}));
   EXPECT_EQ(run.exitCode, kExitOk) << run.output;
   EXPECT_EQ(ReadFileBytes(csv), "\xEF\xBB\xBFtime,order,buyer,result,comment,started,outcome\r\n");
 
@@ -297,7 +297,7 @@ TEST_F(SharedFiles, TheExportWritesOnlyWhereAskedAndAllOfIt) {
 // A data directory or Config.ini that others may write is refused, naming its mode.
 TEST_F(SharedFiles, AForeignOrOpenDataDirectoryIsRefused) {
   ::chmod(world.Dir().str().c_str(), 0777);
-  Run run = RunRunner(Args({"--once"}));
+  RunOutcome run = RunRunner(Args({"--once"}));
   ::chmod(world.Dir().str().c_str(), 0700);
   EXPECT_EQ(run.exitCode, kExitSettingsFile) << run.output;
   EXPECT_TRUE(Has(run.output, world.Dir().str()) && Has(run.output, "0777")) << run.output;
