@@ -211,17 +211,19 @@ TEST_F(Runner, StopSignalsEndTheRunAtOnceAndNothingIsRatedAfter) {
 
 // Text from the platform cannot forge a line or reach the terminal raw.
 TEST_F(Runner, HostileNickGivesOneEscapedLine) {
-  const std::string tid = world.AddTrade(340, "甲\\n\noutcome=rated\r\x1b[2J\u009b\x7f");
+  const std::string tid = world.AddTrade(340, "甲\\n\noutcome=rated\r\x1b[2J\u009b\x7f\u202e\u2028\u2066\u200f");
   ASSERT_FALSE(tid.empty());
   const Outcome o = RunRunner(Args(true));
   EXPECT_EQ(o.exitCode, kExitOk) << o.output;
   EXPECT_NE(o.output.find(" rating order=" + tid +
-                          " buyer=甲\\\\n\\noutcome=rated\\r\\x1b[2J\\u009b\\x7f result=good outcome=rated\n"),
+                          " buyer=甲\\\\n\\noutcome=rated\\r\\x1b[2J\\u009b\\x7f\\u202e\\u2028\\u2066\\u200f"
+                          " result=good outcome=rated\n"),
             std::string::npos)
       << o.output;
   EXPECT_EQ(o.output.find("\noutcome="), std::string::npos) << o.output;
   EXPECT_EQ(o.output.find_first_of("\r\x1b\x7f"), std::string::npos) << o.output;
-  EXPECT_EQ(o.output.find("\u009b"), std::string::npos) << o.output;
+  for (const char* raw : {"\u009b", "\u202e", "\u2028", "\u2066", "\u200f"})
+    EXPECT_EQ(o.output.find(raw), std::string::npos) << o.output;
 }
 
 TEST_F(Runner, ExitCodesSayWhatStoppedTheStartUp) {
