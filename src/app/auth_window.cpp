@@ -133,17 +133,17 @@ void AuthWindow::on_navigate_complete() {
   if (s.SessionKey.empty()) return;
   browser_->stop();
   stored_ = true;
-  // Only a key the platform confirms for this very seller is stored.
+  // A key the platform names another seller for is never stored. One it does
+  // not confirm at all is, and the start-up's own check opens this window again.
   const QPointer<AuthWindow> self(this);
   SellerIdentity who;
   const bool confirmed = confirm_session(&who);
   if (!self) return;
-  if (!confirmed || who.nick != s.sellerNick) {
+  if (confirmed && who.nick != s.sellerNick) {
     s.SessionKey.clear();
     stored_ = false;
-    QtPrompts().Information(kKeyRefusedTitle, confirmed ? "这个授权属于卖家“" + who.nick + "”，不是“" + s.sellerNick +
-                                                              "”。请用“" + s.sellerNick + "”登录淘宝。"
-                                                        : "淘宝没有确认这个授权，请重新登录。");
+    QtPrompts().Information(kKeyRefusedTitle, "这个授权属于卖家“" + who.nick + "”，不是“" + s.sellerNick + "”。请用“" +
+                                                  s.sellerNick + "”登录淘宝。");
     return;  // the window stays open for another login
   }
   if (!WriteSessionKey(s.sellerNick, s.SessionKey)) {
