@@ -13,6 +13,7 @@
 #include "browser/document_driver.h"
 #include "browser/webengine/page_bridge.h"
 #include "platform/authorize.h"
+#include "platform/session_check.h"
 #include "settings/app_session.h"
 #include "settings/config.h"
 #include "util/delay.h"
@@ -22,6 +23,7 @@ namespace qm {
 namespace {
 
 inline constexpr const char* kKeyNotStoredTitle = "Session授权无法保存";
+inline constexpr const char* kKeyRefusedTitle = "Session授权未被接受";
 
 // The login page: every navigation asks the window first.
 class AuthPage : public QWebEnginePage {
@@ -131,6 +133,19 @@ void AuthWindow::on_navigate_complete() {
   if (s.SessionKey.empty()) return;
   browser_->stop();
   stored_ = true;
+  // A key the platform names another seller for is never stored. One it does
+  // not confirm at all is, and the start-up's own check opens this window again.
+  const QPointer<AuthWindow> self(this);
+  SellerIdentity who;
+  const bool confirmed = confirm_session(&who);
+  if (!self) return;
+  if (confirmed && who.nick != s.sellerNick) {
+    s.SessionKey.clear();
+    stored_ = false;
+    QtPrompts().Information(kKeyRefusedTitle, "这个授权属于卖家“" + who.nick + "”，不是“" + s.sellerNick + "”。请用“" +
+                                                  s.sellerNick + "”登录淘宝。");
+    return;  // the window stays open for another login
+  }
   if (!WriteSessionKey(s.sellerNick, s.SessionKey)) {
     QtPrompts().Information(kKeyNotStoredTitle, "Session授权无法写入“" + ConfigPath() + "”。程序将退出。");
     s.SessionKey.clear();

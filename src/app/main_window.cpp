@@ -135,7 +135,8 @@ void MainWindow::SetStatus(const std::string& text) {
 
 void MainWindow::Notify(const std::string& title, const std::string& text) {
   if (TrayUsable()) {
-    tray_->showMessage(Q(title), Q(text), QSystemTrayIcon::Warning);
+    // Some notification servers render body markup; a buyer writes the text.
+    tray_->showMessage(Q(title).toHtmlEscaped(), Q(text).toHtmlEscaped(), QSystemTrayIcon::Warning);
   } else {
     SetStatus(title + "：" + text);
   }
@@ -154,6 +155,15 @@ void MainWindow::Started() {
 }
 
 void MainWindow::PassEnded(int rated) { SetStatus(PassStatusText(rated)); }
+
+void MainWindow::PassRated(const PassRating& rating) {
+  if (rating.attempt.verdict == LedgerVerdict::NotLogged) SetStatus("评价记录无法写入，评价暂缓：" + rating.attempt.problem);
+}
+
+void MainWindow::KeepListUnusable(const std::string& problem, bool first) {
+  SetStatus("不自动评价列表无法使用，自动评价已暂停：" + problem);
+  if (first) Notify("自动评价已暂停", "不自动评价列表" + problem + "。修复后自动评价继续。");
+}
 
 void MainWindow::Alert(const Order& order, const BuyerVerdict& verdict) { Notify(kAlertTitle, AlertText(order, verdict)); }
 

@@ -85,6 +85,8 @@ class MainWindow : public QWidget, private RunObserver {
   void LoadReported(const LoadReport& report) override;
   void Started() override;
   void PassEnded(int rated) override;
+  void PassRated(const PassRating& rating) override;
+  void KeepListUnusable(const std::string& problem, bool first) override;
   void Alert(const Order& order, const BuyerVerdict& verdict) override;
   void PlatformUnreachable() override;
   void PlatformBack() override;

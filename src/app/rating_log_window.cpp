@@ -104,8 +104,9 @@ void RatingLogWindow::Reload() {
 }
 
 bool RatingLogWindow::ExportTo(const std::string& path) {
-  if (ReplaceFileAtomically(path, RatingLogCsv(model_->Entries()))) return true;
-  QtPrompts().Information("导出CSV", "“" + path + "”无法写入。");
+  std::string error;
+  if (WriteRatingLogCsv(model_->Entries(), path, &error)) return true;
+  QtPrompts().Information("导出CSV", error);
   return false;
 }
 

@@ -28,7 +28,7 @@ void EndProgram(int code) {
     return;
   }
   std::fflush(nullptr);
-  // No destructors: windows, the database and the locked comment file are left
+  // No destructors: windows, the database and the locked run lock file are left
   // to the process end, as everywhere else in the program.
   std::_Exit(code);
 }

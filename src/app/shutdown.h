@@ -1,7 +1,7 @@
 #pragma once
 // How the desktop program ends. Every end is an immediate process exit: open
 // files, the database and the timers are released by the process end, and the
-// standing comment file's lock with them. Tests install a handler that only
+// seller's run lock with them. Tests install a handler that only
 // records the code; callers therefore return at once after EndProgram.
 #include <functional>
 

@@ -54,18 +54,29 @@ int RunAuthorize(const std::function<void(const std::string&)>& printLine) {
               "\"&\"); nothing was stored");
     return kExitNoToken;
   }
+  // The key is stored only once the platform has said whose it is: a dead key
+  // or another shop's must not replace the one that works.
+  const std::string previous = s.SessionKey;
+  s.SessionKey = token;
+  SellerIdentity who;
+  if (!confirm_session(&who)) {
+    s.SessionKey = previous;
+    if (StopRequested()) return kExitOk;
+    printLine("authorize: the platform did not confirm the session of " + s.sellerNick + "; nothing was stored");
+    return kExitSessionRefused;
+  }
+  if (who.nick != s.sellerNick) {
+    s.SessionKey = previous;
+    printLine("authorize: the key belongs to seller " + who.nick + ", not to the account " + s.sellerNick +
+              "; nothing was stored");
+    return kExitNoToken;
+  }
   if (!WriteSessionKey(s.sellerNick, token)) {
+    s.SessionKey = previous;
     printLine("authorize: " + ConfigPath() + " could not be written; nothing was stored");
     return kExitSettingsFile;
   }
-  s.SessionKey = token;
-  printLine("authorize: the session key of " + s.sellerNick + " was stored in Config.ini");
-  SellerIdentity who;
-  if (!confirm_session(&who)) {
-    printLine("authorize: the platform did not confirm the session of " + s.sellerNick);
-    return kExitSessionRefused;
-  }
-  printLine("authorize: session confirmed, seller " + who.nick);
+  printLine("authorize: session confirmed, seller " + who.nick + "; the session key was stored in Config.ini");
   return kExitOk;
 }
 

@@ -1,6 +1,7 @@
 #include "headless/inspect.h"
 
 #include <algorithm>
+#include <limits>
 
 #include "headless/output.h"
 #include "headless/runner.h"
@@ -14,6 +15,8 @@
 #include "rating/rating_log.h"
 #include "rating/schedule.h"
 #include "settings/app_session.h"
+#include "util/file_io.h"
+#include "util/stop.h"
 
 namespace qm {
 
@@ -70,13 +73,20 @@ int CheckOrder(const std::string& tid) {
     PrintLine("check: '" + tid + "' is no order number");
     return kExitUsage;
   }
-  PrintBareLine(check_buyer_rating(tid));
+  const std::string verdict = check_buyer_rating(tid);
+  // A question cut short by a stop has no answer; its fallback verdict would read as one.
+  if (StopRequested()) return kExitOk;
+  PrintBareLine(verdict);
   return kExitOk;
 }
 
 int EditKeepList(const KeepEdit& edit) {
   KeepList kept;
   kept.Refresh();
+  if (!kept.Usable()) {
+    PrintLine("keep: the keep list cannot be used: " + kept.Problem() + "; nothing was changed");
+    return kExitSettingsFile;
+  }
   const bool ok = edit.buyer ? (edit.keep ? kept.KeepBuyer(edit.name) : kept.ReleaseBuyer(edit.name))
                              : (edit.keep ? kept.KeepOrder(edit.name) : kept.ReleaseOrder(edit.name));
   const std::string what = std::string(edit.buyer ? "buyer " : "order ") + edit.name;
@@ -95,15 +105,22 @@ int ExportLog(const std::string& path) {
   RatingLog log;
   std::string error;
   const std::string file = Session().PathOf(RatingLogFileName(Session().sellerNick));
-  if (!log.Open(file, true, &error)) {
+  // Looked at before SQLite opens it: a FIFO put in its place would hold the open for ever.
+  const FileReadStatus status = CheckReadableFile(file, std::numeric_limits<std::size_t>::max());
+  if (status == FileReadStatus::NotRegular) {
+    PrintLine("export: the rating log " + file + " is not a regular file");
+    return kExitDatabase;
+  }
+  if (status != FileReadStatus::Missing && !log.Open(file, true, &error)) {
     PrintLine("export: " + error);
     return kExitDatabase;
   }
-  if (!ExportRatingLog(log, path, &error)) {
+  std::int64_t written = 0;
+  if (!ExportRatingLog(log.IsOpen() ? &log : nullptr, path, &written, &error)) {
     PrintLine("export: " + error);
     return kExitDatabase;
   }
-  PrintLine("export: " + std::to_string(log.Entries().size()) + " ratings written to " + path);
+  PrintLine("export: " + std::to_string(written) + " ratings written to " + path);
   return kExitOk;
 }
 

@@ -6,7 +6,8 @@
 
 namespace qm {
 
-// Control characters (C0, DEL and the C1 range) and the backslash as escapes.
+// Control characters (C0, DEL and the C1 range), bidirectional controls, the
+// line and paragraph separators and the backslash as escapes.
 std::string EscapedForOutput(const std::string& line);
 
 // "HH:MM:SS text", escaped, flushed.

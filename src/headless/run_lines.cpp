@@ -95,7 +95,18 @@ void RunLines::PassRated(const PassRating& rating) {
                   (attempt.awaitsCheck ? " to ask the platform" : " after a refusal"));
       break;
     case LedgerVerdict::Busy: break;
+    case LedgerVerdict::NotLogged:
+      Print("status: 评价记录无法写入，评价暂缓：" + attempt.problem);
+      Print(head + " not posted: the rating log cannot be written (" + attempt.problem +
+            "); trying again at a later pass");
+      break;
   }
+}
+
+void RunLines::KeepListUnusable(const std::string& problem, bool first) {
+  if (!first) return;
+  Print("pass: stopped: the keep list cannot be used: " + problem +
+        "; nothing is rated automatically until it reads again");
 }
 
 void RunLines::MovedToBuyerRated(const Order& order, const std::string& result) {

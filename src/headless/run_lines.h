@@ -22,6 +22,7 @@ class RunLines : public RunObserver {
   void Started() override;
   void RefreshReported(const RefreshReport& report) override;
   void PassRated(const PassRating& rating) override;
+  void KeepListUnusable(const std::string& problem, bool first) override;
   void MovedToBuyerRated(const Order& order, const std::string& result) override;
   void Settled(const std::string& tid, bool rated) override;
   void Alert(const Order& order, const BuyerVerdict& verdict) override;

@@ -224,8 +224,7 @@ std::string StartupStopLine(const StartupStep& step, const std::string& nick) {
     case StartupOutcome::BadAccountName: return "start: the account name cannot be used: " + step.reason;
     case StartupOutcome::SettingsRefused: return "start: a settings file cannot be used: " + step.reason;
     case StartupOutcome::CommentFileHeld:
-      return "start: the standing comment file " + step.reason +
-             " cannot be opened (is another run using this account?)";
+      return "start: " + step.reason;
     case StartupOutcome::NoCredentials:
       return std::string("message: ") + kEmptyKeyTitle + ": " + kEmptyKeyText;
     case StartupOutcome::CommentTooLong:

@@ -15,7 +15,7 @@
 // Exit codes, the one table of the whole project (also in README.md):
 //   0  finished: --once done, or stopped by SIGINT/SIGTERM
 //   2  bad command line, account name or data directory
-//   3  the standing comment file is held by another run
+//   3  another run holds the account's lock (NICK.lock), or the program directory cannot be written
 //   4  empty "appkey" or "AppSecret" for the account, or a standing comment
 //      the platform cannot take
 //   5  no stored "SessionKey" for the account
@@ -23,8 +23,9 @@
 //   7  the order database cannot be used, or the first load failed or gave up
 //   8  --once: the platform did not answer "taobao.time.get" at the refresh
 //      (a run left going waits for the platform instead)
-//   9  --authorize got no token
-//  10  a settings file was refused (too large, not a regular file)
+//   9  --authorize got no token, or a key the platform names another seller for
+//  10  a settings file was refused (too large, not a regular file), or the
+//      program directory or Config.ini is another user's or open to others' writes
 namespace qm {
 
 inline constexpr int kExitOk = 0;

@@ -54,6 +54,11 @@ class PassWalk {
     now_ = PlatformNow();
     // The kept orders and buyers, read again when the file changed.
     run_.Keep().Refresh();
+    // Any order might be one the seller kept: nothing is rated until the list reads.
+    if (!run_.Keep().Usable()) {
+      run_.Observer().KeepListUnusable(run_.Keep().Problem(), run_.Keep().ProblemIsNew());
+      return 0;
+    }
     list_.BeginTimeLeftChanges();
     int i = list_.RowCount() - 1;
     while (i >= 0 && !Ending()) i = Visit(i);

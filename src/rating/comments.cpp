@@ -26,11 +26,15 @@ bool LoadAutoComment(const std::string& nick) {
   // The name becomes part of a file name beside the program: a name that
   // would lead out of the program directory never reaches the file system.
   if (nick.empty() || nick.find_first_of(std::string_view("/\\\0", 3)) != std::string::npos) return false;
+  const std::string path = Session().PathOf(AutoCommentFileName(nick));
   std::string bytes;
-  const HeldFileStatus status =
-      HoldFileExclusively(Session().PathOf(AutoCommentFileName(nick)), Utf8ToGbk(kDefaultAutoComment), &bytes);
-  if (status != HeldFileStatus::Ok) return false;
-  Session().autoContent = GbkToUtf8(CommentBytes(bytes));
+  FileReadStatus status = ReadWholeFile(path, &bytes);
+  if (status == FileReadStatus::Missing) {
+    if (!CreateFileWithContent(path, Utf8ToGbk(kDefaultAutoComment))) return false;
+    status = ReadWholeFile(path, &bytes);
+  }
+  if (status != FileReadStatus::Ok) return false;
+  Session().autoContent = LocalFileText(CommentBytes(bytes));
   return true;
 }
 

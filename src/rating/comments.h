@@ -1,6 +1,6 @@
 #pragma once
 // The rating comments: the standing comment of the seller (one GBK text file
-// per seller beside the program, held open and locked for the whole run) and
+// per seller beside the program) and
 // the per-order comments of "手动评价内容.ini" (section = order number, key
 // "评价内容"). Texts are UTF-8 here, GBK on disk.
 #include <string>
@@ -16,12 +16,11 @@ inline constexpr const char* kDefaultManualComment = "来而不往非礼也！";
 // The standing comment file of a seller: nick + "的自动评价内容.txt".
 std::string AutoCommentFileName(const std::string& nick);
 
-// Opens the seller's standing comment file (creating it with
-// kDefaultAutoComment when missing), keeps it open and exclusively locked
-// until the process ends, and stores its text (up to a first byte 0 or 0x1A)
-// in Session().autoContent. False when the file cannot be opened or is locked
-// by another process, and for an empty name or one holding a path separator.
-// Loading the same seller again in this process re-reads the file it holds.
+// Reads the seller's standing comment file (creating it with
+// kDefaultAutoComment when missing) and stores its text (up to a first byte
+// 0 or 0x1A; GBK, or UTF-8 as LocalFileText tells) in Session().autoContent.
+// False when the file cannot be read, and for an empty name or one holding a
+// path separator. The run's lock is another file (RunLockFileName).
 bool LoadAutoComment(const std::string& nick);
 
 // Stores the comment for an order, replacing an earlier one. False, and

@@ -8,6 +8,8 @@
 #include "rating/post_rating.h"
 #include "settings/app_session.h"
 #include "settings/profile.h"
+#include "settings/profile_document.h"
+#include "util/file_io.h"
 
 namespace qm {
 namespace fs = std::filesystem;
@@ -42,20 +44,35 @@ void KeepList::Refresh() {
   // The file clock's epoch is not the system's: its counts may be negative.
   std::optional<std::int64_t> stamp;
   std::int64_t size = -1;
-  if (!path.empty() && fs::is_regular_file(file, ec)) {
+  const bool there = !path.empty() && fs::exists(fs::symlink_status(file, ec));
+  if (there) {
     stamp = static_cast<std::int64_t>(fs::last_write_time(file, ec).time_since_epoch().count());
-    size = static_cast<std::int64_t>(fs::file_size(file, ec));
+    size = ec ? -1 : static_cast<std::int64_t>(fs::file_size(file, ec));
   }
-  if (!stale_ && path == path_ && stamp == stamp_ && size == size_) return;
+  // A list that could not be read is looked at again every time: a change of
+  // its owner or mode leaves its time as it was.
+  if (!stale_ && problem_.empty() && path == path_ && stamp == stamp_ && size == size_) return;
   stale_ = false;
   path_ = path;
   stamp_ = stamp;
   size_ = size;
   orders_.clear();
   buyers_.clear();
-  if (!stamp) return;
-  for (std::string& tid : ProfileKeyNames(path, kKeptOrdersSection)) orders_.insert(std::move(tid));
-  for (const std::string& nick : ProfileKeyNames(path, kKeptBuyersSection)) buyers_.insert(Folded(nick));
+  problem_.clear();
+  if (path.empty()) return;
+  std::string bytes;
+  switch (ReadWholeFile(path, &bytes)) {
+    case FileReadStatus::Ok: break;
+    case FileReadStatus::Missing: return;
+    case FileReadStatus::Failed: problem_ = "“" + path + "”无法读取"; return;
+    case FileReadStatus::NotRegular: problem_ = "“" + path + "”不是普通文件"; return;
+    case FileReadStatus::TooLarge:
+      problem_ = "“" + path + "”超过 " + std::to_string(kSettingsFileLimit >> 20) + " MB";
+      return;
+  }
+  const ProfileDocument doc = ProfileDocument::Parse(bytes);
+  for (std::string& tid : doc.KeyNames(kKeptOrdersSection)) orders_.insert(std::move(tid));
+  for (const std::string& nick : doc.KeyNames(kKeptBuyersSection)) buyers_.insert(Folded(nick));
 }
 
 bool KeepList::Edit(const char* section, const std::string& key, bool keep) {

@@ -2,7 +2,8 @@
 // The orders and buyers the seller keeps from automatic rating. The pass
 // never rates a kept order or any order of a kept buyer; the seller can still
 // rate them by hand. The list is kept per seller beside the program in a GBK
-// profile file (nick + "的不自动评价.ini") that a person can read and edit:
+// (or, when saved so by hand, UTF-8) profile file (nick + "的不自动评价.ini")
+// that a person can read and edit:
 //
 //   [不自动评价的订单]
 //   1234567890=2026-12-09 10:00:00      (the order number = when it was kept)
@@ -38,6 +39,18 @@ class KeepList {
   bool KeepsBuyer(std::string_view nick) const;
   bool Keeps(const Order& order) const { return KeepsOrder(order.tid) || KeepsBuyer(order.buyerNick); }
   bool Empty() const { return orders_.empty() && buyers_.empty(); }
+  // False after a Refresh that found the file there but could not read it (no
+  // permission, over the size limit, not a regular file): nothing may then be
+  // rated automatically, since any order might be one the seller kept.
+  bool Usable() const { return problem_.empty(); }
+  // Why the list is not usable (names the file); empty when it is.
+  const std::string& Problem() const { return problem_; }
+  // True once for each new problem, so that it is told once, not every pass.
+  bool ProblemIsNew() {
+    const bool fresh = !problem_.empty() && problem_ != told_;
+    told_ = problem_;
+    return fresh;
+  }
   std::size_t OrderCount() const { return orders_.size(); }
   std::size_t BuyerCount() const { return buyers_.size(); }
 
@@ -60,6 +73,8 @@ class KeepList {
   bool stale_ = true;
   std::unordered_set<std::string> orders_;
   std::unordered_set<std::string> buyers_;  // ASCII lower case
+  std::string problem_;
+  std::string told_;
 };
 
 // The current run's list (seller_run.h), for Session().sellerNick in

@@ -112,6 +112,10 @@ void answer_on_second_list_double_click() {
   // Another call is posting this very order (a second double-click inside the
   // first one's wait): that call finishes the answer.
   if (attempt.verdict == LedgerVerdict::Busy) return;
+  if (attempt.verdict == LedgerVerdict::NotLogged) {
+    if (view->setStatus) view->setStatus("评价记录无法写入，评价未发出：" + attempt.problem);
+    return;
+  }
   if (!attempt.Done()) {
     FinishOnRatingPage(tid);
     return;
@@ -159,7 +163,11 @@ void RateSelectedBuyerRated() {
   const std::vector<std::string> chosen = rows.SelectedOrders();
   for (auto it = chosen.rbegin(); it != chosen.rend(); ++it) {
     const std::string comment = ReadManualComment(*it);
-    Ledger().Rate(*it, kResultBad, comment, {BuyerOf(rows, *it), RatingStart::Selection});
+    const RatingAttempt attempt = Ledger().Rate(*it, kResultBad, comment, {BuyerOf(rows, *it), RatingStart::Selection});
+    if (attempt.verdict == LedgerVerdict::NotLogged) {
+      if (view->setStatus) view->setStatus("评价记录无法写入，评价未发出：" + attempt.problem);
+      continue;  // not sent: the order stays
+    }
     // The rating-page window below lets the user check what the platform took.
     rows.Remove(*it);
   }

@@ -64,6 +64,12 @@ RatingAttempt RatingLedger::Rate(const std::string& tid, const std::string& resu
   // Recorded before it goes out: a run killed during the wait leaves "no answer".
   RatingLog* log = CurrentRatingLog();
   const std::int64_t logged = log ? log->Sent(tid, note.buyer, result, comment, note.start) : 0;
+  if (log != nullptr && logged == 0) {
+    // No post without its entry: the order stays and a later pass tries again.
+    attempt.verdict = LedgerVerdict::NotLogged;
+    attempt.problem = log->LastError();
+    return attempt;
+  }
   std::string refusal;
   const RatingOutcome outcome = PostRating(tid, result, "seller", comment, &refusal);
   const double now = PlatformNow();

@@ -22,6 +22,7 @@ enum class LedgerVerdict {
   CheckUnanswered,  // the question got no readable answer; asked again at nextTry
   Waiting,          // nothing sent: a pause or a pending question holds it until nextTry
   Busy,             // nothing sent: another call is posting or checking it
+  NotLogged,        // nothing sent: the rating log could not record the post; tried at a later pass
 };
 
 struct RatingAttempt {
@@ -29,6 +30,7 @@ struct RatingAttempt {
   double nextTry = 0;          // platform time; for the verdicts that wait
   bool awaitsCheck = false;    // Waiting: for the question (else for the pause after a refusal)
   bool firstWait = false;      // Waiting: the first skip of this wait (later ones need no word)
+  std::string problem;         // NotLogged: why the log could not be written
   bool Done() const { return verdict == LedgerVerdict::Rated || verdict == LedgerVerdict::Confirmed; }
 };
 
@@ -55,7 +57,8 @@ class RatingLedger {
   // refused), and holding it while a pause runs. The order leaves the ledger
   // once Done.
   // Every post is recorded in the run's rating log (when one is open) before
-  // it goes out and again with its outcome; a check that settles an earlier
+  // it goes out and again with its outcome; a post whose entry cannot be
+  // stored is not sent (NotLogged); a check that settles an earlier
   // post without an answer settles its log entries too.
   RatingAttempt Rate(const std::string& tid, const std::string& result, const std::string& comment,
                      const RatingNote& note = {});

@@ -6,6 +6,7 @@
 
 #include "platform/platform_time.h"
 #include "settings/app_session.h"
+#include "util/file_guard.h"
 #include "util/file_io.h"
 
 namespace qm {
@@ -48,6 +49,8 @@ std::string Now() { return FormatPlatformTime(static_cast<std::int64_t>(Platform
 
 std::string CsvField(const std::string& text) {
   std::string out = "\"";
+  // A spreadsheet runs a cell that starts like a formula; a buyer picks his nick.
+  if (!text.empty() && (text[0] == '=' || text[0] == '+' || text[0] == '-' || text[0] == '@')) out += '\'';
   for (char c : text) {
     if (c == '"') out += '"';
     out += c;
@@ -204,19 +207,89 @@ const std::string* RatingLog::KnownVerdict(const std::string& tid) const {
   return it == verdicts_.end() ? nullptr : &it->second;
 }
 
-std::string RatingLogCsv(const std::vector<RatingLogEntry>& entries) {
-  std::string out = "\xEF\xBB\xBF";
-  out += "time,order,buyer,result,comment,started,outcome\r\n";
-  for (const RatingLogEntry& e : entries) {
-    out += CsvField(e.time) + ',' + CsvField(e.tid) + ',' + CsvField(e.buyer) + ',' + CsvField(e.result) + ',' +
-           CsvField(e.comment) + ',' + CsvField(e.started) + ',' + CsvField(e.OutcomeText()) + "\r\n";
+namespace {
+
+constexpr const char* kCsvHead = "\xEF\xBB\xBF" "time,order,buyer,result,comment,started,outcome\r\n";
+
+std::string CsvLine(const RatingLogEntry& e) {
+  return CsvField(e.time) + ',' + CsvField(e.tid) + ',' + CsvField(e.buyer) + ',' + CsvField(e.result) + ',' +
+         CsvField(e.comment) + ',' + CsvField(e.started) + ',' + CsvField(e.OutcomeText()) + "\r\n";
+}
+
+// Opens the export target: never a file of the program's own directory (the
+// settings, the databases, this very log), never through a link.
+bool OpenExportTarget(StreamedReplacement& out, const std::string& path, std::string* error) {
+  const std::string dir = ParentDirectory(path);
+  if (!Session().programDir.empty() && SameDirectory(dir, Session().programDir)) {
+    *error = "“" + path + "”在程序的数据目录中；导出不会写入程序自己的目录。";
+    return false;
   }
+  return out.Open(path, error);
+}
+
+}  // namespace
+
+std::string RatingLogCsv(const std::vector<RatingLogEntry>& entries) {
+  std::string out = kCsvHead;
+  for (const RatingLogEntry& e : entries) out += CsvLine(e);
   return out;
 }
 
-bool ExportRatingLog(RatingLog& log, const std::string& path, std::string* error) {
-  if (ReplaceFileAtomically(path, RatingLogCsv(log.Entries()))) return true;
+bool WriteRatingLogCsv(const std::vector<RatingLogEntry>& entries, const std::string& path, std::string* error) {
+  StreamedReplacement out;
+  std::string why;
+  if (!OpenExportTarget(out, path, &why)) {
+    if (error) *error = why;
+    return false;
+  }
+  bool ok = out.Write(kCsvHead);
+  for (std::size_t i = 0; ok && i < entries.size(); ++i) ok = out.Write(CsvLine(entries[i]));
+  if (ok && out.Commit()) return true;
   if (error) *error = "“" + path + "”无法写入。";
+  return false;
+}
+
+bool RatingLog::ForEachEntry(const std::function<bool(const RatingLogEntry&)>& each) {
+  if (db_ == nullptr) return false;
+  Statement query(db_, "SELECT id,time,tid,buyer,result,comment,started,outcome,message FROM ratings ORDER BY id DESC");
+  int rc;
+  while ((rc = query.Step()) == SQLITE_ROW) {
+    RatingLogEntry e;
+    e.id = query.Int(0);
+    e.time = query.Text(1);
+    e.tid = query.Text(2);
+    e.buyer = query.Text(3);
+    e.result = query.Text(4);
+    e.comment = query.Text(5);
+    e.started = query.Text(6);
+    e.outcome = query.Text(7);
+    e.message = query.Text(8);
+    if (!each(e)) return false;
+  }
+  if (rc == SQLITE_DONE) return true;
+  error_ = CurrentError();
+  return false;
+}
+
+bool ExportRatingLog(RatingLog* log, const std::string& path, std::int64_t* written, std::string* error) {
+  *written = 0;
+  StreamedReplacement out;
+  std::string why;
+  if (!OpenExportTarget(out, path, &why)) {
+    if (error) *error = why;
+    return false;
+  }
+  bool ok = out.Write(kCsvHead);
+  if (ok && log != nullptr) {
+    ok = log->ForEachEntry([&](const RatingLogEntry& e) {
+      ++*written;
+      return out.Write(CsvLine(e));
+    });
+  }
+  if (ok && out.Commit()) return true;
+  *written = 0;
+  if (error) *error = log != nullptr && !log->LastError().empty() ? "评价记录无法读取：" + log->LastError()
+                                                                  : "“" + path + "”无法写入。";
   return false;
 }
 

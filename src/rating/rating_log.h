@@ -10,6 +10,7 @@
 #include <sqlite3.h>
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <unordered_map>
@@ -66,6 +67,10 @@ class RatingLog {
   // Entries, newest first; `filter` (may be empty) matches the order number
   // or the buyer as a part of the text. At most `limit` entries.
   std::vector<RatingLogEntry> Entries(const std::string& filter = {}, int limit = 100000);
+  // Every entry, newest first, one at a time (the log may be larger than the
+  // window shows); `each` returns false to stop. False when the log could
+  // not be read to its end (LastError says why) or `each` stopped.
+  bool ForEachEntry(const std::function<bool(const RatingLogEntry&)>& each);
 
   // The buyer-rating verdicts already known, by order number (held in
   // memory as well: the lists' colours ask for every row they paint).
@@ -89,9 +94,17 @@ RatingLog* CurrentRatingLog();
 // The CSV of a list of entries: UTF-8 with a byte order mark, a header line
 // (time, order, buyer, result, comment, started, outcome), CRLF line ends,
 // every field quoted and inner quotes doubled, so that commas, quotes and
-// line breaks in a comment survive a spreadsheet program.
+// line breaks in a comment survive a spreadsheet program. A field that
+// starts with "=", "+", "-" or "@" gets a leading "'", so that a spreadsheet
+// shows it as text rather than running it as a formula.
 std::string RatingLogCsv(const std::vector<RatingLogEntry>& entries);
-// Writes it atomically; false with a reason.
-bool ExportRatingLog(RatingLog& log, const std::string& path, std::string* error);
+// Writes the CSV of `entries` to `path` through a temporary file beside it,
+// renamed over it once complete. Refused, with a reason: a path whose last
+// part is a symbolic link, one that is not a regular file, and every file
+// of the program directory.
+bool WriteRatingLogCsv(const std::vector<RatingLogEntry>& entries, const std::string& path, std::string* error);
+// The same for every entry of `log`, streamed; a null log (none made yet)
+// gives the header alone. *written receives the number of entries written.
+bool ExportRatingLog(RatingLog* log, const std::string& path, std::int64_t* written, std::string* error);
 
 }  // namespace qm

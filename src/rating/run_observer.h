@@ -43,6 +43,9 @@ class RunObserver {
   virtual void Started() {}
   virtual void RefreshReported(const RefreshReport& /*report*/) {}
   virtual void PassRated(const PassRating& /*rating*/) {}
+  // The keep list exists but cannot be read: the pass rated nothing. `first`
+  // for the first pass of such a spell.
+  virtual void KeepListUnusable(const std::string& /*problem*/, bool /*first*/) {}
   // A pass that rated something, with how many it rated.
   virtual void PassEnded(int /*rated*/) {}
   // A due order whose buyer turned out to have rated: moved to the

@@ -12,7 +12,9 @@
 #include "rating/schedule.h"
 #include "settings/app_session.h"
 #include "settings/config.h"
+#include "util/file_guard.h"
 #include "util/file_io.h"
+#include "util/held_file.h"
 #include "util/program_paths.h"
 #include "util/text_codec.h"
 #include "util/delay.h"
@@ -60,6 +62,8 @@ std::string AccountNameProblem(const std::string& nick) {
   if (!GbkCanHold(nick)) return "帐号名称含有GBK编码无法表示的字符，无法用作文件名。";
   return {};
 }
+
+std::string RunLockFileName(const std::string& nick) { return nick + ".lock"; }
 
 const char* ProgramVersion() { return QM_VERSION; }
 
@@ -127,6 +131,11 @@ StartupStep UseProgramDir(const ProgramDirChoice& choice) {
       return Stop(StartupOutcome::BadDataDir, "数据目录“" + choice.dir + "”不是目录。");
     }
   }
+  // The directory holds the seller's key, secret and session: one that
+  // another user owns, or others may write, could hand us their files.
+  if (std::string problem = ForeignOwnershipProblem(choice.dir); !problem.empty()) {
+    return Stop(StartupOutcome::SettingsRefused, "数据目录" + problem);
+  }
   Session().programDir = choice.dir;
   RemoveStrayTemporaries(choice.dir);
   return {};
@@ -140,14 +149,15 @@ StartupStep UseProgramDir(const std::string& given, const std::string& executabl
 // missing file is fine: it is made when first written.
 static std::string SettingsFileProblem(const std::string& name) {
   switch (CheckReadableFile(Session().PathOf(name))) {
-    case FileReadStatus::Ok:
     case FileReadStatus::Missing: return {};
+    case FileReadStatus::Ok: break;
     case FileReadStatus::NotRegular: return "“" + name + "”不是普通文件。";
     case FileReadStatus::TooLarge:
       return "“" + name + "”超过 " + std::to_string(kSettingsFileLimit >> 20) + " MB，不是本程序的设置文件。";
-    case FileReadStatus::Failed: break;
+    case FileReadStatus::Failed: return "“" + name + "”无法读取。";
   }
-  return "“" + name + "”无法读取。";
+  if (name == std::string_view(kConfigFileName)) return ForeignOwnershipProblem(Session().PathOf(name));
+  return {};
 }
 
 StartupStep OpenAccount(const std::string& typed) {
@@ -155,9 +165,25 @@ StartupStep OpenAccount(const std::string& typed) {
   // lock, or two runs would rate every order of the seller twice.
   if (StartupStep files = OpenAccountFiles(typed); !files.Ready()) return files;
   const std::string nick = Session().sellerNick;
-  // The file stays open and locked for the whole run; with a good name, not
-  // getting it means another run holds it.
-  if (!LoadAutoComment(nick)) return Stop(StartupOutcome::CommentFileHeld, AutoCommentFileName(nick));
+  // The lock stays held for the whole run, on a file that nothing replaces.
+  std::string unused;
+  switch (HoldFileExclusively(Session().PathOf(RunLockFileName(nick)), "", &unused)) {
+    case HeldFileStatus::Ok: break;
+    case HeldFileStatus::Busy:
+      return Stop(StartupOutcome::CommentFileHeld,
+                  "the account " + nick + " is in use: another run holds " + RunLockFileName(nick));
+    case HeldFileStatus::Failed:
+      if (!DirectoryWritable(Session().programDir)) {
+        return Stop(StartupOutcome::CommentFileHeld,
+                    "the data directory " + Session().programDir + " cannot be written");
+      }
+      return Stop(StartupOutcome::CommentFileHeld,
+                  "the lock file " + Session().PathOf(RunLockFileName(nick)) + " cannot be made or opened");
+  }
+  if (!LoadAutoComment(nick)) {
+    return Stop(StartupOutcome::CommentFileHeld,
+                "the standing comment file " + AutoCommentFileName(nick) + " cannot be read or made");
+  }
   AppSession& s = Session();
   s.sellerNick = nick;
   s.AppKey = ReadAppKey(nick);

@@ -23,8 +23,9 @@ enum class StartupOutcome {
   Ready,             // go on
   BadDataDir,        // the given program directory is missing or not a directory
   BadAccountName,    // the name cannot name the seller's files; nothing was made
-  SettingsRefused,   // Config.ini or 手动评价内容.ini is not a file the program reads (too large, not a regular file)
-  CommentFileHeld,   // the standing comment file cannot be had: another run holds it
+  SettingsRefused,   // Config.ini or 手动评价内容.ini is not a file the program reads (too large, not a regular file),
+                     // or the data directory or Config.ini belongs to another user or others may write it
+  CommentFileHeld,   // the run lock is held by another run (or cannot be made), or the standing comment file cannot be read
   NoCredentials,     // empty "appkey" or "AppSecret"
   CommentTooLong,    // the standing comment is longer than the platform takes
   NoSessionKey,      // no stored "SessionKey"
@@ -86,13 +87,18 @@ const char* ProgramDirSourceText(ProgramDirSource source);
 
 // Sets Session().programDir to the chosen directory. The user's data
 // directory is made (for its owner only) when it is missing; a given or
-// portable one is never made. The temporary files that killed runs left
+// portable one is never made. A directory that another user owns, or that
+// group or others may write, is refused (SettingsRefused, naming its mode). The temporary files that killed runs left
 // there are removed.
 StartupStep UseProgramDir(const ProgramDirChoice& choice);
 StartupStep UseProgramDir(const std::string& given, const std::string& executableDir);
 
-// The account name check, the settings files, then the standing comment file
-// (held for the rest of the run), then the key and secret: sets Session().sellerNick, AppKey,
+// The file a run of the seller holds locked from its start to its end
+// (nick + ".lock" in the program directory); it exists only for the lock.
+std::string RunLockFileName(const std::string& nick);
+
+// The account name check, the settings files, then the run lock (held for
+// the rest of the process), the standing comment file, then the key and secret: sets Session().sellerNick, AppKey,
 // AppSecret and autoContent. The name used from here on is the Config.ini
 // section's own (AccountSectionName). An empty key or secret is
 // ConfirmAccount's to report.
@@ -111,7 +117,7 @@ StartupStep ConfirmAccount(const UnreachableHandler& unreachable = {});
 
 // For the read-only commands that work beside a running instance of the
 // same seller: the name check, the settings files, the key, secret and stored
-// session key, without taking the standing comment file's lock, opening the
+// session key, without taking the run lock, opening the
 // ledger or touching the order database. NoCredentials or NoSessionKey when
 // one of them is missing.
 StartupStep OpenAccountToRead(const std::string& nick);

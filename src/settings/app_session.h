@@ -11,10 +11,10 @@ namespace qm {
 // Where the marketplace's services live. By default the public hosts;
 // `--platform URL` points every one of them at one base URL (the sandbox).
 struct Endpoints {
-  std::string gateway = "http://gw.api.taobao.com";        // + "/router/rest?sign=..."
-  std::string apitools = "http://api.taobao.com";          // + "/apitools/getResult.do"
+  std::string gateway = "https://gw.api.taobao.com";       // + "/router/rest?sign=..."
+  std::string apitools = "https://api.taobao.com";         // + "/apitools/getResult.do"
   std::string oauth = "https://oauth.taobao.com";          // + "/authorize?..." and "/oauth2?..."
-  std::string rating = "http://rate.taobao.com";           // + "/myRate.htm"
+  std::string rating = "https://rate.taobao.com";          // + "/myRate.htm"
 
   // All four at one base ("http://127.0.0.1:PORT"); a trailing '/' is dropped.
   static Endpoints AtBase(const std::string& base);

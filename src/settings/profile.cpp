@@ -3,6 +3,7 @@
 #include <mutex>
 
 #include "settings/profile_document.h"
+#include "util/file_guard.h"
 #include "util/file_io.h"
 
 namespace qm {
@@ -15,10 +16,12 @@ std::mutex& ProfileMutex() {
   return m;
 }
 
-// Loads the document; false when the file exists but cannot be read.
+// Loads the document; false when the file exists but cannot be read or is
+// refused (over the size limit, not a regular file): such a file is never
+// taken for an empty one, which a write would then replace.
 bool Load(const std::string& file, std::string* bytes, ProfileDocument* doc) {
   const FileReadStatus status = ReadWholeFile(file, bytes);
-  if (status == FileReadStatus::Failed) return false;
+  if (status != FileReadStatus::Ok && status != FileReadStatus::Missing) return false;
   *doc = ProfileDocument::Parse(*bytes);
   return true;
 }
@@ -41,6 +44,9 @@ bool WriteProfileString(const std::string& file, std::string_view section, std::
     return false;
   }
   std::lock_guard<std::mutex> lock(ProfileMutex());
+  // Other processes edit the same files (a second run's --keep, the desktop).
+  const FileEditLock edit(file);
+  if (!edit.Held()) return false;
   std::string bytes;
   ProfileDocument doc;
   if (!Load(file, &bytes, &doc)) return false;
@@ -54,11 +60,13 @@ bool WriteProfileString(const std::string& file, std::string_view section, std::
 bool DeleteProfileKey(const std::string& file, std::string_view section, std::string_view key) {
   if (file.empty() || section.empty() || key.empty()) return false;
   std::lock_guard<std::mutex> lock(ProfileMutex());
+  const FileEditLock edit(file);
+  if (!edit.Held()) return false;
   std::string bytes;
   ProfileDocument doc;
   const FileReadStatus status = ReadWholeFile(file, &bytes);
   if (status == FileReadStatus::Missing) return true;
-  if (status == FileReadStatus::Failed) return false;
+  if (status != FileReadStatus::Ok) return false;
   doc = ProfileDocument::Parse(bytes);
   if (!doc.Remove(section, key)) return true;
   return ReplaceFileAtomically(file, doc.Serialize());

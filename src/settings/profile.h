@@ -14,7 +14,10 @@
 // key goes to the end of its section, a new section to the end of the file.
 // The file keeps its line breaks (CRLF or LF; new files get CRLF). The file is
 // replaced atomically (a temporary file beside it, then a rename), and a new
-// file is created readable by its owner only.
+// file is created readable by its owner only. A write holds a lock across
+// processes (FileEditLock) from its read to its rename, so two processes that
+// edit the same file never lose one another's change; a file over the size
+// limit, or one that is not a regular file, is never rewritten.
 #include <cstddef>
 #include <string>
 #include <string_view>

@@ -116,10 +116,8 @@ ProfileDocument ProfileDocument::Parse(std::string_view bytes) {
     bytes.remove_prefix(3);
   } else if (bytes.substr(0, 2) == "\xFF\xFE" || bytes.substr(0, 2) == "\xFE\xFF") {
     doc.encoding_ = Encoding::Foreign;
-  } else if (std::any_of(bytes.begin(), bytes.end(), [](char c) { return static_cast<unsigned char>(c) >= 0x80; }) &&
-             IsValidUtf8(bytes)) {
-    // Saved by a Linux editor or shell: UTF-8 without a mark. GBK text of
-    // any length is hardly ever valid UTF-8, so this is no Windows file.
+  } else if (LooksLikeUtf8File(bytes)) {
+    // Saved by hand in a UTF-8 editor; written back the same way, without a mark.
     doc.encoding_ = Encoding::Utf8;
   }
   bool sawBreak = false;

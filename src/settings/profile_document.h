@@ -4,8 +4,8 @@
 // keep their bytes exactly; only the lines a write touches are rebuilt.
 //
 // The bytes are GBK; a file that starts with the UTF-8 byte order mark, or
-// that is valid UTF-8 holding a character outside ASCII, is read and written
-// as UTF-8 instead (it keeps its mark, or its lack of one). A file that starts with a
+// whose bytes are valid UTF-8 holding a multi-byte character, is read and
+// written as UTF-8 instead (it keeps its mark, or its lack of one). A file that starts with a
 // UTF-16 byte order mark is not understood: it reads as empty and CanStore
 // refuses every write, so it is never overwritten with GBK.
 //

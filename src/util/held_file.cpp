@@ -75,6 +75,10 @@ bool CreateWithContent(const std::string& path, const std::string& initial) {
 
 }  // namespace
 
+bool CreateFileWithContent(const std::string& path, const std::string& initial) {
+  return !path.empty() && CreateWithContent(path, initial);
+}
+
 HeldFileStatus HoldFileExclusively(const std::string& path, const std::string& initial, std::string* bytes) {
   bytes->clear();
   if (path.empty()) return HeldFileStatus::Failed;
@@ -83,25 +87,33 @@ HeldFileStatus HoldFileExclusively(const std::string& path, const std::string& i
   if (held != HeldFiles().end() && held->second.owner == ::getpid()) {
     return ReadAll(held->second.fd, bytes) ? HeldFileStatus::Ok : HeldFileStatus::Failed;
   }
-  if (!CreateWithContent(path, initial)) return HeldFileStatus::Failed;
-  int fd;
-  do {
-    fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
-  } while (fd < 0 && errno == EINTR);
-  if (fd < 0) return HeldFileStatus::Failed;
-  struct stat st {};
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+  // A holder that removed the file between our open and our lock leaves us
+  // locking a name no one else will find: open the file again then.
+  int fd = -1;
+  for (int attempt = 0;; ++attempt) {
+    if (!CreateWithContent(path, initial)) return HeldFileStatus::Failed;
+    do {
+      fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) return HeldFileStatus::Failed;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+      ::close(fd);
+      return HeldFileStatus::Failed;
+    }
+    int rc;
+    do {
+      rc = ::flock(fd, LOCK_EX | LOCK_NB);
+    } while (rc != 0 && errno == EINTR);
+    if (rc != 0) {
+      const bool busy = errno == EWOULDBLOCK;
+      ::close(fd);
+      return busy ? HeldFileStatus::Busy : HeldFileStatus::Failed;
+    }
+    struct stat named {};
+    if (::stat(path.c_str(), &named) == 0 && named.st_dev == st.st_dev && named.st_ino == st.st_ino) break;
     ::close(fd);
-    return HeldFileStatus::Failed;
-  }
-  int rc;
-  do {
-    rc = ::flock(fd, LOCK_EX | LOCK_NB);
-  } while (rc != 0 && errno == EINTR);
-  if (rc != 0) {
-    const bool busy = errno == EWOULDBLOCK;
-    ::close(fd);
-    return busy ? HeldFileStatus::Busy : HeldFileStatus::Failed;
+    if (attempt >= 3) return HeldFileStatus::Failed;
   }
   if (!ReadAll(fd, bytes)) {
     ::close(fd);

@@ -1,7 +1,9 @@
 #pragma once
 // A file that the process keeps open and exclusively locked until it ends:
-// the seller's standing comment file, which marks the seller as in use, so
-// that a second running copy for the same seller cannot start.
+// the seller's run lock (NICK.lock), which marks the seller as in use, so
+// that a second running copy for the same seller cannot start. The lock file
+// exists only for this and is never replaced, so an editor that saves
+// another file by rename cannot take the lock away with it.
 #include <string>
 
 namespace qm {
@@ -18,5 +20,10 @@ enum class HeldFileStatus {
 // locked for the rest of the process. *bytes receives its whole content.
 // Holding the same path again in this process re-reads the file already held.
 HeldFileStatus HoldFileExclusively(const std::string& path, const std::string& initial, std::string* bytes);
+
+// Makes the file with `initial` when it does not exist, so that no other
+// process ever sees it empty (a file another process made first is kept).
+// False when it is still missing afterwards.
+bool CreateFileWithContent(const std::string& path, const std::string& initial);
 
 }  // namespace qm

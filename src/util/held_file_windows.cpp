@@ -86,6 +86,11 @@ bool CreateWithContent(const std::string& path, const std::wstring& wide, const 
 
 }  // namespace
 
+bool CreateFileWithContent(const std::string& path, const std::string& initial) {
+  std::wstring wide;
+  return !path.empty() && WidePath(path, &wide) && CreateWithContent(path, wide, initial);
+}
+
 HeldFileStatus HoldFileExclusively(const std::string& path, const std::string& initial, std::string* bytes) {
   bytes->clear();
   std::wstring wide;

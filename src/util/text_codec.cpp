@@ -298,4 +298,21 @@ bool EqualsNoCase(std::string_view a, std::string_view b) {
   return true;
 }
 
+bool LooksLikeUtf8File(std::string_view bytes) {
+  if (bytes.substr(0, 3) == "\xEF\xBB\xBF") return true;
+  bool multiByte = false;
+  for (unsigned char c : bytes) {
+    if (c >= 0x80) {
+      multiByte = true;
+      break;
+    }
+  }
+  return multiByte && IsValidUtf8(bytes);
+}
+
+std::string LocalFileText(std::string_view bytes) {
+  if (bytes.substr(0, 3) == "\xEF\xBB\xBF") return SanitizeUtf8(bytes.substr(3));
+  return LooksLikeUtf8File(bytes) ? std::string(bytes) : GbkToUtf8(bytes);
+}
+
 }  // namespace qm

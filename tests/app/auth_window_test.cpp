@@ -290,6 +290,42 @@ class AuthWindowTest : public QObject {
     QVERIFY(ends.codes.empty());
   }
 
+  // A key the platform names another seller for is refused with a box; the
+  // window stays open and nothing is stored.
+  void aKeyOfAnotherSellerIsRefusedAndTheWindowStaysOpen() {
+    ProgramDir dir;
+    const nlohmann::json seller = SellerAt(0);
+    WriteFileBytes(dir.File("Config.ini"), Utf8ToGbk("[青禾小铺]\r\nappkey=" + seller["app_key"].get<std::string>() +
+                                                     "\r\nAppSecret=" + seller["app_secret"].get<std::string>() +
+                                                     "\r\n"));
+    Session().endpoints = Endpoints::AtBase(sandbox_->BaseUrl());
+    EndRecorder ends;
+    BoxAnswerer boxes;
+    MainWindow w;
+    ChooseAccountWhenAsked(QString::fromUtf8("青禾小铺"));
+    Hands hands;
+    QPointer<QWidget> window;
+    User user({
+        {"the prepared form", [&] {
+           if (!hands.Reach() || !hands.FormShown() || hands.Focused() != "TPL_username_1") return false;
+           window = VisibleWindow("AuthWindow");
+           hands.LogIn(seller["nick"], seller["password"]);
+           return true;
+         }},
+        {"the refusal", [&] { return !boxes.boxes.empty() && !window.isNull() && window->isVisible(); }},
+        {"its ×", [&] {
+           Control<QPushButton>(window, "超级按钮1")->click();
+           return true;
+         }},
+    });
+    QVERIFY(!w.RunStartup());
+    QVERIFY2(user.Finished(), qPrintable(user.Where()));
+    QCOMPARE(boxes.boxes.size(), size_t(1));
+    QVERIFY(boxes.boxes[0].text.contains(QString::fromStdString(seller["nick"])));
+    QCOMPARE(ReadSessionKey("青禾小铺"), std::string());
+    QCOMPARE(ends.codes, std::vector<int>({0}));
+  }
+
   // A stored key the platform refuses opens the login window; a new key the
   // platform refuses as well opens it again (the new key is stored all the
   // same); its "×" ends the program. The key is never shown.

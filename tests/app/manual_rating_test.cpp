@@ -268,7 +268,7 @@ class ManualRatingTest : public QObject {
     const QModelIndex left = w.UnratedList().Model()->index(rows.Find(second), kColumnTimeLeft);
     QCOMPARE(left.data().toString(), QString("不自动评价"));
     QVERIFY(left.data(Qt::ToolTipRole).toString().contains("天"));
-    QVERIFY(Kept().KeepsBuyer(buyer));
+    QVERIFY(CurrentRun()->Keep().KeepsBuyer(buyer));
 
     // The copy items take the current order's cells.
     FindMenuItem(w.Menu("表一鼠标右键"), "复制旺旺")->trigger();
@@ -317,7 +317,8 @@ class ManualRatingTest : public QObject {
     QCOMPARE(log.Model().index(0, 6).data().toString(), QString("rated"));
     log.Filter()->setText(QString::fromStdString(row5));
     QCOMPARE(log.Model().rowCount(), 1);
-    const std::string csv = dir_->File("shown.csv");
+    TempDir elsewhere;  // never into the program directory
+    const std::string csv = elsewhere.File("shown.csv");
     QVERIFY(log.ExportTo(csv));
     const std::string shown = ReadFileBytes(csv);
     QCOMPARE(std::count(shown.begin(), shown.end(), '\n'), std::ptrdiff_t(2));

@@ -63,7 +63,7 @@ class RatingPageWindowTest : public QObject {
   void opensTheRatingPageOfTheRatingHost() {
     QCOMPARE(RatingStartPage(), std::string("http://127.0.0.1:9/myRate.htm"));
     Session().endpoints = Endpoints();
-    QCOMPARE(RatingStartPage(), std::string("http://rate.taobao.com/myRate.htm"));
+    QCOMPARE(RatingStartPage(), std::string("https://rate.taobao.com/myRate.htm"));
     Session().endpoints = Endpoints::AtBase(kDeadBase);
 
     QWidget owner;

@@ -5,6 +5,7 @@
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QtTest>
+#include <cstdio>
 #include <signal.h>
 
 #include <filesystem>
@@ -71,6 +72,9 @@ class SecondInstanceTest : public QObject {
     // Past the account choice: its login window is up and it holds 卖家甲's file.
     QVERIFY2(WaitForMark(first, "login-window-shown", &outFirst), outFirst.constData());
     QCOMPARE(ReadFileBytes(dir.File("卖家甲的自动评价内容.txt")).size(), size_t(14));
+    // An editor that saves the comment by rename leaves the lock where it was.
+    QVERIFY(WriteFileBytes(dir.File("saved.txt"), "谢谢"));
+    QCOMPARE(std::rename(dir.File("saved.txt").c_str(), dir.File("卖家甲的自动评价内容.txt").c_str()), 0);
 
     QProcess* second = StartProgram(dir, "卖家甲", this);
     QVERIFY(second->waitForFinished(15000));

@@ -1,6 +1,7 @@
 // The settings window: what it shows, the saving rules of "设置API信息"
 // (an empty box writes nothing, the running session keeps its values), the
 // close button, and "添加订单" storing and replacing an order's comment.
+#include <QAction>
 #include <QApplication>
 #include <QLabel>
 #include <QLineEdit>
@@ -67,6 +68,15 @@ class SettingsWindowTest : public QObject {
       QCOMPARE(w->parentWidget(), &owner);
       QCOMPARE(w->AppKeyBox()->text(), QString("oldkey"));
       QCOMPARE(w->AppSecretBox()->text(), QString("oldsecret"));
+      // Masked until the seller asks to see it.
+      QCOMPARE(w->AppSecretBox()->echoMode(), QLineEdit::Password);
+      QVERIFY(w->AppSecretBox()->displayText() != QString("oldsecret"));
+      auto* reveal = w->AppSecretBox()->findChild<QAction*>("显示AppSecret");
+      QVERIFY(reveal != nullptr);
+      reveal->trigger();
+      QCOMPARE(w->AppSecretBox()->displayText(), QString("oldsecret"));
+      reveal->trigger();
+      QCOMPARE(w->AppSecretBox()->echoMode(), QLineEdit::Password);
       QCOMPARE(w->SellerBox()->text(), QString("卖家甲"));
       QCOMPARE(Control<QLabel>(w, "标签5")->text(), QString("               系统设置"));
     });

@@ -127,5 +127,34 @@ TEST_F(HeadlessAuthorize, AnAddressWithoutATokenIsRefusedAndNothingIsWritten) {
   EXPECT_EQ(ReadFileBytes(dir_.File("Config.ini")), config_);
 }
 
+// The key is stored only once the platform confirms it for this very
+// account: a platform that does not answer, or a key that the platform names
+// another seller for, leaves Config.ini as it was.
+TEST_F(HeadlessAuthorize, OnlyAKeyConfirmedForThisSellerIsStored) {
+  const SandboxSeller& s = sandbox_.Seller();
+  const std::string working = Utf8ToGbk("[" + s.nick + "]\r\nappkey=" + s.appKey + "\r\nAppSecret=" + s.appSecret +
+                                        "\r\nSessionKey=working\r\n[青禾小铺]\r\nappkey=" + s.appKey +
+                                        "\r\nAppSecret=" + s.appSecret + "\r\n");
+  ASSERT_TRUE(WriteFileBytes(dir_.File("Config.ini"), working));
+  const std::string address = TokenPageAddress(sandbox_);
+
+  // A stale platform address: no confirmation, nothing replaced.
+  Outcome run = RunWithInput({"--account", s.nick, "--data-dir", dir_.str(), "--platform", "http://127.0.0.1:9",
+                              "--authorize"},
+                             address + "\n");
+  EXPECT_EQ(run.exitCode, 6) << run.output;
+  EXPECT_NE(run.output.find("nothing was stored"), std::string::npos) << run.output;
+  EXPECT_EQ(ReadFileBytes(dir_.File("Config.ini")), working);
+
+  // The platform names the key's seller, who is not the account.
+  run = RunWithInput({"--account", "青禾小铺", "--data-dir", dir_.str(), "--platform", sandbox_.BaseUrl(),
+                      "--authorize"},
+                     address + "\n");
+  EXPECT_EQ(run.exitCode, 9) << run.output;
+  EXPECT_NE(run.output.find("belongs to seller " + s.nick + ", not to the account 青禾小铺"), std::string::npos)
+      << run.output;
+  EXPECT_EQ(ReadFileBytes(dir_.File("Config.ini")), working);
+}
+
 }  // namespace
 }  // namespace qm::test

@@ -20,6 +20,7 @@
 #include "rating/startup.h"
 #include "settings/app_session.h"
 #include "util/file_io.h"
+#include "util/held_file.h"
 #include "util/text_codec.h"
 #include "support/rating_world.h"
 #include "support/sandbox_calls.h"
@@ -139,8 +140,8 @@ TEST_F(Runner, ListAndCheckWorkBesideARunningInstanceAndPostNothing) {
                                                                R"("buyer_rate":"neutral","buyer_comment":"发货太慢"})");
   ASSERT_FALSE(answered.empty());
   // This process holds the seller's lock, as a running instance does.
-  Session().programDir = world.Dir().str();
-  ASSERT_TRUE(LoadAutoComment(nick));
+  std::string unused;
+  ASSERT_EQ(HoldFileExclusively(world.Dir().File(RunLockFileName(nick)), "", &unused), HeldFileStatus::Ok);
   ASSERT_EQ(RunRunner(Args(true)).exitCode, kExitCommentFile);
 
   // Kept from automatic rating by a second run beside the first.
@@ -210,17 +211,19 @@ TEST_F(Runner, StopSignalsEndTheRunAtOnceAndNothingIsRatedAfter) {
 
 // Text from the platform cannot forge a line or reach the terminal raw.
 TEST_F(Runner, HostileNickGivesOneEscapedLine) {
-  const std::string tid = world.AddTrade(340, "甲\\n\noutcome=rated\r\x1b[2J\u009b\x7f");
+  const std::string tid = world.AddTrade(340, "甲\\n\noutcome=rated\r\x1b[2J\u009b\x7f\u202e\u2028\u2066\u200f");
   ASSERT_FALSE(tid.empty());
   const Outcome o = RunRunner(Args(true));
   EXPECT_EQ(o.exitCode, kExitOk) << o.output;
   EXPECT_NE(o.output.find(" rating order=" + tid +
-                          " buyer=甲\\\\n\\noutcome=rated\\r\\x1b[2J\\u009b\\x7f result=good outcome=rated\n"),
+                          " buyer=甲\\\\n\\noutcome=rated\\r\\x1b[2J\\u009b\\x7f\\u202e\\u2028\\u2066\\u200f"
+                          " result=good outcome=rated\n"),
             std::string::npos)
       << o.output;
   EXPECT_EQ(o.output.find("\noutcome="), std::string::npos) << o.output;
   EXPECT_EQ(o.output.find_first_of("\r\x1b\x7f"), std::string::npos) << o.output;
-  EXPECT_EQ(o.output.find("\u009b"), std::string::npos) << o.output;
+  for (const char* raw : {"\u009b", "\u202e", "\u2028", "\u2066", "\u200f"})
+    EXPECT_EQ(o.output.find(raw), std::string::npos) << o.output;
 }
 
 TEST_F(Runner, ExitCodesSayWhatStoppedTheStartUp) {
@@ -257,10 +260,10 @@ TEST_F(Runner, ExitCodesSayWhatStoppedTheStartUp) {
   args[1] = "badsession";
   EXPECT_EQ(RunRunner(args).exitCode, kExitSessionRefused);
 
-  // Another run holds the seller's standing comment file.
+  // Another run holds the seller's run lock.
   ASSERT_TRUE(world.Market().WriteConfig(world.Dir().File("Config.ini")));
-  Session().programDir = world.Dir().str();
-  ASSERT_TRUE(LoadAutoComment(nick));
+  std::string unused;
+  ASSERT_EQ(HoldFileExclusively(world.Dir().File(RunLockFileName(nick)), "", &unused), HeldFileStatus::Ok);
   EXPECT_EQ(RunRunner(Args(true)).exitCode, kExitCommentFile);
 }
 
@@ -336,9 +339,9 @@ TEST_F(Runner, OneSellerIsOneRunHoweverItsNameIsTyped) {
   for (const std::string& name : {AutoCommentFileName("shop"), OrderDbFileName("shop")})
     EXPECT_FALSE(std::filesystem::exists(world.Dir().File(name))) << name;
 
-  // A run of "Shop" holds the seller's comment file.
-  Session().programDir = world.Dir().str();
-  ASSERT_TRUE(LoadAutoComment("Shop"));
+  // A run of "Shop" holds the seller's run lock.
+  std::string unused;
+  ASSERT_EQ(HoldFileExclusively(world.Dir().File(RunLockFileName("Shop")), "", &unused), HeldFileStatus::Ok);
   for (const std::string name : {"SHOP", "sHoP"}) {
     args[1] = name;
     o = RunRunner(args);

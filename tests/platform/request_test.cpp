@@ -153,7 +153,7 @@ TEST_F(GatewayUrls, PlatformBaseChangesTheHostOnly) {
   Session().endpoints = Endpoints::AtBase("http://127.0.0.1:8123/");
   const std::string sandboxUrl = build_gateway_url(p);
   const std::string tail = "/router/rest?sign=";
-  ASSERT_EQ(publicUrl.rfind("http://gw.api.taobao.com" + tail, 0), 0u) << publicUrl;
+  ASSERT_EQ(publicUrl.rfind("https://gw.api.taobao.com" + tail, 0), 0u) << publicUrl;
   ASSERT_EQ(sandboxUrl.rfind("http://127.0.0.1:8123" + tail, 0), 0u) << sandboxUrl;
   EXPECT_EQ(publicUrl.substr(publicUrl.find(tail)), sandboxUrl.substr(sandboxUrl.find(tail)));
 }

@@ -30,16 +30,6 @@ class CommentsTest : public ::testing::Test {
   std::string AutoFile(const std::string& nick) const { return dir_.File(AutoCommentFileName(nick)); }
   std::string ManualFile() const { return dir_.File(kManualCommentFile); }
 
-  // Runs LoadAutoComment(nick) in a child process; its exit code is 1 when it
-  // succeeded, 0 when it failed.
-  static int LoadInChild(const std::string& nick) {
-    const pid_t pid = ::fork();
-    if (pid == 0) ::_exit(LoadAutoComment(nick) ? 1 : 0);
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  }
-
   TempDir dir_;
 };
 
@@ -70,16 +60,18 @@ TEST_F(CommentsTest, ExistingFileIsReadWholeUpToAZeroOrEndOfFileByte) {
   EXPECT_EQ(Session().autoContent, "");
 }
 
-TEST_F(CommentsTest, ASecondProcessForTheSameSellerFailsWhileAnotherSellerLoads) {
-  ASSERT_TRUE(LoadAutoComment("卖家A"));
-  EXPECT_EQ(LoadInChild("卖家A"), 0);
-  EXPECT_EQ(LoadInChild("卖家B"), 1);
-  // Once the child that held 卖家B has ended, its lock is gone.
-  EXPECT_EQ(LoadInChild("卖家B"), 1);
-  // This process still holds 卖家A and may read it again.
-  Session().autoContent.clear();
-  EXPECT_TRUE(LoadAutoComment("卖家A"));
-  EXPECT_EQ(Session().autoContent, "欢迎再次光临！");
+// A file saved by hand in a UTF-8 editor (no byte order mark) reads as UTF-8;
+// plain GBK text stays GBK, and a file with the mark loses it.
+TEST_F(CommentsTest, TheStandingCommentIsReadInTheEncodingItWasSavedIn) {
+  ASSERT_TRUE(WriteFileBytes(AutoFile("utf8"), "谢谢惠顾，欢迎再来"));
+  ASSERT_TRUE(LoadAutoComment("utf8"));
+  EXPECT_EQ(Session().autoContent, "谢谢惠顾，欢迎再来");
+  ASSERT_TRUE(WriteFileBytes(AutoFile("bom"), "\xEF\xBB\xBF好评"));
+  ASSERT_TRUE(LoadAutoComment("bom"));
+  EXPECT_EQ(Session().autoContent, "好评");
+  ASSERT_TRUE(WriteFileBytes(AutoFile("gbk"), Utf8ToGbk("谢谢惠顾")));
+  ASSERT_TRUE(LoadAutoComment("gbk"));
+  EXPECT_EQ(Session().autoContent, "谢谢惠顾");
 }
 
 TEST_F(CommentsTest, UnusableFilesAndNamesFailAndKeepTheOldComment) {

@@ -16,6 +16,7 @@
 
 #include "settings/profile_document.h"
 #include "support/temp_dir.h"
+#include "util/file_io.h"
 #include "util/text_codec.h"
 
 namespace qm {
@@ -162,6 +163,12 @@ TEST_F(ProfileFiles, UnreadableOrForeignFilesAreNeverOverwritten) {
   ASSERT_TRUE(WriteFileBytes(path, utf16));
   EXPECT_FALSE(WriteProfileString(path, "s", "k", "v"));
   EXPECT_EQ(ReadFileBytes(path), utf16);
+  // Over the size limit: refused, never taken for an empty file and rewritten.
+  const std::string large = "[s]\r\nk=old\r\n" + std::string(kSettingsFileLimit, ';');
+  ASSERT_TRUE(WriteFileBytes(path, large));
+  EXPECT_FALSE(WriteProfileString(path, "s", "k", "v"));
+  EXPECT_FALSE(DeleteProfileKey(path, "s", "k"));
+  EXPECT_EQ(ReadFileBytes(path).size(), large.size());
   // A directory where the file should be.
   EXPECT_FALSE(WriteProfileString(dir.str(), "s", "k", "v"));
   // A folder that does not exist.
@@ -176,18 +183,18 @@ TEST_F(ProfileFiles, Utf8FileWithByteOrderMarkStaysUtf8) {
   EXPECT_EQ(ReadFileBytes(path), "\xEF\xBB\xBF[卖家]\r\nappkey=一\r\nnote=emoji \xF0\x9F\x98\x80 fits here\r\n");
 }
 
-// As `cat > Config.ini` or an editor on Linux saves it; the Windows file,
-// GBK, stays GBK.
-TEST_F(ProfileFiles, Utf8FileWithoutAMarkStaysUtf8AndAGbkFileGbk) {
-  ASSERT_TRUE(WriteFileBytes(path, "[沐晨旗舰店]\nappkey=12345678\n"));
-  EXPECT_EQ(ReadProfileString(path, "沐晨旗舰店", "appkey"), "12345678");
-  ASSERT_TRUE(WriteProfileString(path, "沐晨旗舰店", "SessionKey", "会话"));
-  EXPECT_EQ(ReadFileBytes(path), "[沐晨旗舰店]\nappkey=12345678\nSessionKey=会话\n");
-
-  ASSERT_TRUE(WriteFileBytes(path, WindowsFile()));
-  EXPECT_EQ(ReadProfileString(path, "卖家一", "appkey"), "12345678");
-  ASSERT_TRUE(WriteProfileString(path, "卖家一", "note", "好"));
-  EXPECT_NE(ReadFileBytes(path).find(Utf8ToGbk("note=好")), std::string::npos);
+// Saved in a UTF-8 editor without a mark: read as UTF-8 (the account list is
+// there) and written back so; GBK text, which is almost never valid UTF-8,
+// stays GBK.
+TEST_F(ProfileFiles, Utf8FileWithoutAMarkIsReadAndWrittenAsUtf8) {
+  ASSERT_TRUE(WriteFileBytes(path, "[卖家]\nappkey=一\n"));
+  EXPECT_EQ(ProfileSectionNames(path), std::vector<std::string>{"卖家"});
+  EXPECT_EQ(ReadProfileString(path, "卖家", "appkey"), "一");
+  ASSERT_TRUE(WriteProfileString(path, "卖家", "AppSecret", "二"));
+  EXPECT_EQ(ReadFileBytes(path), "[卖家]\nappkey=一\nAppSecret=二\n");
+  ASSERT_TRUE(WriteFileBytes(path, Utf8ToGbk("[卖家]\nappkey=一\n")));
+  ASSERT_TRUE(WriteProfileString(path, "卖家", "AppSecret", "二"));
+  EXPECT_EQ(ReadFileBytes(path), Utf8ToGbk("[卖家]\nappkey=一\nAppSecret=二\n"));
 }
 
 TEST_F(ProfileFiles, GbkTrailBytesThatLookLikeSyntaxDoNotSplitNames) {
