@@ -127,13 +127,14 @@ void SetFaults(Context& ctx, const httplib::Request& req, httplib::Response& res
   rule.errorRate = number("error_rate", 0);
   rule.resetRate = number("reset_rate", 0);
   rule.truncateRate = number("truncate_rate", 0);
+  rule.refuseRate = number("refuse_rate", 0);
   rule.stallRate = number("stall_rate", 0);
   rule.trickleMs = static_cast<int>(number("trickle_ms", 0));
   rule.firstN = static_cast<long>(number("first_n", 0));
   rule.apiMethod = Text(*body, "api_method");
   rule.pageNo = static_cast<long>(number("page_no", 0));
   rule.rateStatus = Text(*body, "rate_status");
-  for (double r : {rule.errorRate, rule.resetRate, rule.truncateRate, rule.stallRate}) {
+  for (double r : {rule.errorRate, rule.resetRate, rule.truncateRate, rule.refuseRate, rule.stallRate}) {
     if (r < 0 || r > 1) return Fail(res, "rates are shares from 0 to 1");
   }
   if (rule.latencyMs < 0 || rule.stallMs < 0 || rule.stallAfterMs < 0 || rule.trickleMs < 0 || rule.firstN < 0)

@@ -43,6 +43,9 @@ struct Quirks {
 struct FaultRule {
   int latencyMs = 0;
   double errorRate = 0, resetRate = 0, truncateRate = 0;
+  // A share of requests answered with the platform's own refusal of the
+  // session (an error reply, status 200), as an expired key gets.
+  double refuseRate = 0;
   double stallRate = 0;  // > 0: a share of requests answered stallMs late, after the work
   int stallMs = 0;       // before the handler: nothing is done until it ends
   int stallAfterMs = 0;  // after the handler: the work is done, the answer is late
@@ -61,7 +64,7 @@ struct FaultPlan {
   int stallMs = 0;
   int stallAfterMs = 0;
   int trickleMs = 0;
-  enum class Kind { None, Error, Reset, Truncate } kind = Kind::None;
+  enum class Kind { None, Error, Reset, Truncate, Refuse } kind = Kind::None;
 };
 
 class FaultTable {

@@ -59,7 +59,9 @@ FaultPlan FaultTable::Draw(const std::string& path, const std::string& apiMethod
     plan.kind = FaultPlan::Kind::Reset;
   } else if (u < rule.errorRate + rule.resetRate + rule.truncateRate) {
     plan.kind = FaultPlan::Kind::Truncate;
-  } else if (u < rule.errorRate + rule.resetRate + rule.truncateRate + rule.stallRate) {
+  } else if (u < rule.errorRate + rule.resetRate + rule.truncateRate + rule.refuseRate) {
+    plan.kind = FaultPlan::Kind::Refuse;
+  } else if (u < rule.errorRate + rule.resetRate + rule.truncateRate + rule.refuseRate + rule.stallRate) {
     // The work is done and the answer comes late: the worst case for a client
     // that gives up waiting.
     plan.stallAfterMs = std::max(plan.stallAfterMs, rule.stallMs);
@@ -198,6 +200,14 @@ httplib::Server::Handler Served(Context& ctx, httplib::Server::Handler handler) 
         res.set_content("<html><body><h1>500 Internal Server Error</h1><p>sandbox fault</p></body></html>",
                         "text/html; charset=utf-8");
         entry.status = 500;
+        ctx.log.Add(std::move(entry));
+        return;
+      case FaultPlan::Kind::Refuse:
+        res.status = 200;
+        res.set_content("<?xml version=\"1.0\" encoding=\"utf-8\" ?><error_response><code>27</code>"
+                        "<msg>Invalid session</msg><sub_code>invalid-sessionkey</sub_code></error_response>",
+                        "text/xml;charset=UTF-8");
+        entry.status = 200;
         ctx.log.Add(std::move(entry));
         return;
       case FaultPlan::Kind::Reset:

@@ -5,7 +5,9 @@
 #include <QPushButton>
 #include <QTimer>
 #include <QWebEnginePage>
+#include <QWebEngineSettings>
 #include <QWebEngineView>
+#include <QVBoxLayout>
 
 #include "app/builder.h"
 #include "app/qt_ports.h"
@@ -62,7 +64,14 @@ AuthWindow::AuthWindow(QWidget* owner, DocumentDriver& driver) : QDialog(owner),
 
   // Queued, so that each step runs from the event loop and not inside the
   // browser's own notification.
-  connect(page, &QWebEnginePage::loadFinished, this, [this](bool) { on_document_loaded(); }, Qt::QueuedConnection);
+  // A page that cannot be loaded shows our own short text and a retry, not
+  // the browser's error page.
+  page->settings()->setAttribute(QWebEngineSettings::ErrorPageEnabled, false);
+  MakeLoadFailure();
+  connect(page, &QWebEnginePage::loadFinished, this, [this](bool ok) {
+    loadFailure_->setVisible(!ok && !stored_);
+    if (ok) on_document_loaded();
+  }, Qt::QueuedConnection);
   connect(page, &QWebEnginePage::urlChanged, this, [this](const QUrl&) { on_navigate_complete(); },
           Qt::QueuedConnection);
   connect(consentTimer_, &QTimer::timeout, this, &AuthWindow::on_consent_timer);
@@ -77,6 +86,29 @@ AuthWindow::AuthWindow(QWidget* owner, DocumentDriver& driver) : QDialog(owner),
 AuthWindow::~AuthWindow() {
   // The driver must not keep reaching into a page that is going.
   if (driver_.Browser().SameObject(browserObject_)) driver_.Attach(ComObject());
+}
+
+void AuthWindow::MakeLoadFailure() {
+  loadFailure_ = new QWidget(this);
+  loadFailure_->setObjectName("登录页打开失败");
+  loadFailure_->setGeometry(browser_->geometry());
+  loadFailure_->setAutoFillBackground(true);
+  auto* layout = new QVBoxLayout(loadFailure_);
+  auto* text = new QLabel("无法打开淘宝登录页，请检查网络连接后重试。", loadFailure_);
+  text->setTextFormat(Qt::PlainText);
+  text->setWordWrap(true);
+  text->setAlignment(Qt::AlignCenter);
+  auto* retry = new QPushButton("重试", loadFailure_);
+  retry->setObjectName("重试");
+  layout->addStretch();
+  layout->addWidget(text);
+  layout->addWidget(retry, 0, Qt::AlignCenter);
+  layout->addStretch();
+  loadFailure_->hide();
+  connect(retry, &QPushButton::clicked, this, [this] {
+    loadFailure_->hide();
+    start_authorization();
+  });
 }
 
 std::string AuthWindow::Address() const { return S(browser_->url().toString(QUrl::FullyEncoded)); }

@@ -36,17 +36,21 @@ class AuthWindow : public QDialog {
   void on_consent_timer();
 
   QWebEngineView* Browser() const { return browser_; }
+  // Shown over the page when it could not be loaded, with its 重试 button.
+  QWidget* LoadFailure() const { return loadFailure_; }
   QTimer* ConsentTimer() const { return consentTimer_; }
   // True once a key has been taken and written to Config.ini.
   bool KeyStored() const { return stored_; }
 
  private:
   std::string Address() const;
+  void MakeLoadFailure();
 
   QWebEngineView* browser_ = nullptr;  // 超文本浏览框1
   QTimer* consentTimer_ = nullptr;     // 时钟2
   QLabel* nickLabel_ = nullptr;        // 标签1
   QPushButton* closeButton_ = nullptr; // 超级按钮1
+  QWidget* loadFailure_ = nullptr;
   PageBridge* bridge_ = nullptr;
   ComObject browserObject_;
   DocumentDriver& driver_;

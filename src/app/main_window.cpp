@@ -27,6 +27,7 @@
 #include "rating/run_texts.h"
 #include "rating/seller_run.h"
 #include "util/event_pump.h"
+#include "util/stop.h"
 #include "platform/platform_time.h"
 #include "rating/keep_list.h"
 #include "rating/manual_rating.h"
@@ -188,6 +189,9 @@ bool MainWindow::RunStartup() {
   for (;;) {
     status_->setText("正在确认Session授权…");
     const StartupStep step = ConfirmAccount([this](int attempt, int pauseMs) {
+      // The seller sees why nothing happens yet, and can end the program from the tray.
+      if (!isVisible()) show();
+      if (!tray_->isVisible()) tray_->show();
       SetStatus("无法连接淘宝API服务器，" + std::to_string(pauseMs / 1000) + " 秒后重试（第 " +
                 std::to_string(attempt) + " 次）");
     });
@@ -197,6 +201,8 @@ bool MainWindow::RunStartup() {
         return true;
       case StartupOutcome::NoSessionKey:
       case StartupOutcome::SessionRefused:
+        // Ended while the platform could not be reached: no login.
+        if (StopRequested()) break;
         status_->setText("请登录淘宝并授权");
         if (!RunAuthWindow(this)) return false;
         continue;

@@ -20,18 +20,20 @@ namespace qm {
 // ---- the order lists ----
 
 OrderTableModel::OrderTableModel(const OrderRows& rows, QStringList titles, QObject* parent)
-    : QAbstractTableModel(parent), rows_(rows), titles_(std::move(titles)) {}
+    : QAbstractTableModel(parent), rows_(&rows), titles_(std::move(titles)) {}
 
-int OrderTableModel::rowCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : rows_.RowCount(); }
+int OrderTableModel::rowCount(const QModelIndex& parent) const {
+  return parent.isValid() || rows_ == nullptr ? 0 : rows_->RowCount();
+}
 
 int OrderTableModel::columnCount(const QModelIndex& parent) const {
   return parent.isValid() ? 0 : int(titles_.size());
 }
 
 QVariant OrderTableModel::data(const QModelIndex& index, int role) const {
-  if (!index.isValid() || index.row() >= rows_.RowCount()) return {};
-  if (role != Qt::DisplayRole) return decoration_ ? decoration_(rows_.Row(index.row()), index.column(), role) : QVariant();
-  const std::string_view text = rows_.Cell(index.row(), index.column());
+  if (!index.isValid() || rows_ == nullptr || index.row() >= rows_->RowCount()) return {};
+  if (role != Qt::DisplayRole) return decoration_ ? decoration_(rows_->Row(index.row()), index.column(), role) : QVariant();
+  const std::string_view text = rows_->Cell(index.row(), index.column());
   return QString::fromUtf8(text.data(), qsizetype(text.size()));
 }
 
@@ -64,6 +66,13 @@ QtOrderList::QtOrderList(QTreeView* view, OrderRows& rows) : view_(view), rows_(
 
 QtOrderList::~QtOrderList() {
   if (rows_.View() == this) rows_.AttachView(nullptr);
+  // The view stays with the window; it shows an empty list from here on.
+  if (model_) {
+    model_->beginResetModel();
+    model_->rows_ = nullptr;
+    model_->decoration_ = nullptr;
+    model_->endResetModel();
+  }
 }
 
 void QtOrderList::BeginReset() {

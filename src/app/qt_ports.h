@@ -39,7 +39,8 @@ class OrderTableModel : public QAbstractTableModel {
 
  private:
   friend class QtOrderList;
-  const OrderRows& rows_;
+  // The list shown; nullptr once its book is gone (the view may outlive it).
+  const OrderRows* rows_;
   QStringList titles_;
   Decoration decoration_;
 };

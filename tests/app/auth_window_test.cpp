@@ -163,6 +163,31 @@ class AuthWindowTest : public QObject {
     sandbox_.reset();
   }
 
+  // A login page that cannot be loaded shows our own text and 重试, never the
+  // browser's error page; 重试 loads it once the platform answers.
+  void aPageThatCannotBeLoadedOffersARetry() {
+    ProgramDir dir;
+    const nlohmann::json seller = SellerAt(0);
+    WriteAccount(dir, seller);
+    Session().sellerNick = seller["nick"];
+    Session().endpoints = Endpoints::AtBase("http://127.0.0.1:9");
+    AuthWindow window(nullptr, *driver_);
+    window.show();
+    QTRY_VERIFY_WITH_TIMEOUT(window.LoadFailure()->isVisible(), 15000);
+    auto* retry = window.LoadFailure()->findChild<QPushButton*>("重试");
+    QVERIFY(retry != nullptr && retry->isVisible());
+    QVERIFY(window.LoadFailure()->geometry().contains(window.Browser()->geometry().center()));
+
+    Session().endpoints = Endpoints::AtBase(sandbox_->BaseUrl());
+    retry->click();
+    QVERIFY(!window.LoadFailure()->isVisible());
+    QTRY_VERIFY_WITH_TIMEOUT(window.Browser()->url().toString().startsWith(QString::fromStdString(sandbox_->BaseUrl())),
+                             15000);
+    Hands hands;
+    QTRY_VERIFY_WITH_TIMEOUT(hands.Shows("id=TPL_username_1", "input"), 15000);
+    QVERIFY(!window.LoadFailure()->isVisible());
+  }
+
   // No stored key: the form is prepared by the program, the user types and
   // submits, the consent is given a second later, the key is stored and the
   // main window loads the seller's orders.
@@ -345,7 +370,7 @@ class AuthWindowTest : public QObject {
            if (!hands.Reach() || !hands.FormShown() || hands.Focused() != "TPL_username_1") return false;
            first = VisibleWindow("AuthWindow");
            // From now on the platform refuses every session check.
-           sandbox_->AdminPost("faults", R"({"path":"/router/rest","error_rate":1,"api_method":"taobao.user.seller.get"})");
+           sandbox_->AdminPost("faults", R"({"path":"/router/rest","refuse_rate":1,"api_method":"taobao.user.seller.get"})");
            hands.LogIn(seller["nick"], seller["password"]);
            return true;
          }},

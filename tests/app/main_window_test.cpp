@@ -1,5 +1,6 @@
 // The main window: tray events, hiding, the exit question, the notice box and
 // the start-up sequence up to the seller check.
+#include <QAbstractItemModelTester>
 #include <QLabel>
 #include <QMenu>
 #include <QPushButton>
@@ -217,7 +218,10 @@ class MainWindowTest : public QObject {
   void withoutAConfirmedKeyTheLoginWindowOpens() {
     QFETCH(QString, config);
     ProgramDir dir(config.toStdString());
-    Session().endpoints = Endpoints::AtBase("http://127.0.0.1:1");  // nothing answers there
+    // The platform refuses the key of "k" (an application it does not know).
+    Sandbox sandbox;
+    QVERIFY(sandbox.Ok());
+    Session().endpoints = Endpoints::AtBase(sandbox.BaseUrl());
     EndRecorder ends;
     BoxAnswerer boxes;
     MainWindow w;
@@ -236,7 +240,7 @@ class MainWindowTest : public QObject {
     });
     poll->start(20);
     QVERIFY(!w.RunStartup());
-    QCOMPARE(address, QString("http://127.0.0.1:1/authorize?response_type=token&client_id=k"));
+    QCOMPARE(address, QString::fromStdString(sandbox.BaseUrl()) + "/authorize?response_type=token&client_id=k");
     QCOMPARE(ends.codes, std::vector<int>({0}));
     QVERIFY(boxes.boxes.empty());
     QVERIFY(!w.Tray()->isVisible());
@@ -258,6 +262,10 @@ class MainWindowTest : public QObject {
     QVERIFY2(boxes.boxes[0].text.contains("501 个字"), qPrintable(boxes.boxes[0].text));
   }
 
+  // The platform does not answer the session check at first (its server's
+  // error pages): the start says so and asks again, never opening the login
+  // window, and goes on once it answers. The orders' model stays consistent
+  // through the load and a removal.
   void startUpAgainstTheMarketplaceReachesTheFirstLoad() {
     Sandbox::Options options;
     options.trades = 20;
@@ -273,7 +281,23 @@ class MainWindowTest : public QObject {
     BoxAnswerer boxes;
     MainWindow w;
     ChooseAccountWhenAsked(QString::fromStdString(sandbox.Seller().nick));
+    QVERIFY(!sandbox.AdminPost("faults", R"({"path":"/router/rest","api_method":"taobao.user.seller.get",)"
+                                         R"("error_rate":1,"first_n":2})").empty());
+    QStringList unreachable;
+    bool loginShown = false;
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, &w, [&] {
+      const QString status = Control<QLabel>(&w, "标签3")->text();
+      if (status.contains("无法连接淘宝API服务器") && !unreachable.contains(status)) unreachable << status;
+      for (QWidget* t : QApplication::topLevelWidgets()) loginShown |= t->objectName() == "AuthWindow" && t->isVisible();
+    });
+    watch.start(20);
     QVERIFY(w.RunStartup());
+    watch.stop();
+    QCOMPARE(unreachable.size(), 2);
+    QVERIFY2(unreachable[1].contains("第 2 次"), qPrintable(unreachable.join('|')));
+    QVERIFY(!loginShown);
+    QAbstractItemModelTester tester(w.UnratedList().Model(), QAbstractItemModelTester::FailureReportingMode::QtTest);
     QVERIFY(ends.codes.empty());
     QVERIFY(boxes.boxes.empty());
     QCOMPARE(Session().SessionKey, sandbox.Seller().session);
