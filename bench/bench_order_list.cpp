@@ -107,7 +107,7 @@ int main(int argc, char** argv) {
 
     QElapsedTimer clock;
     clock.start();
-    window.Run()->Pass();
+    window.Run()->RunAutoRatingPass();
     QApplication::processEvents();
     passes.values.push_back(static_cast<double>(clock.nsecsElapsed()) / 1e6);
     std::printf("round %d: longest stall %.1f ms during the load, refresh and first pass; later pass %.1f ms\n",

@@ -269,7 +269,7 @@ int Refresh(Bench& b) {
     b.Unrated().Fill(std::move(rows));
     b.BuyerRated().Clear();
     const auto start = Clock::now();
-    refresh = qm::RebuildBuyerRatedList(b.Book());
+    refresh = qm::RefreshBuyerRatedList(b.Book());
     walls.Add(Seconds(start, Clock::now()));
     if (b.BuyerRated().RowCount() != kRated || b.Unrated().RowCount() != kRows - kRated) {
       std::printf("  refresh failed: %d right, %d left\n", b.BuyerRated().RowCount(), b.Unrated().RowCount());

@@ -28,8 +28,8 @@ double Measure(qm::test::RatingWorld& world, const char* what) {
   probe->SetInterval(1);
   const auto t0 = Clock::now();
   last = t0;
-  world.Run().RefreshDue();
-  world.Run().Pass();
+  world.Run().refresh_cycle();
+  world.Run().RunAutoRatingPass();
   longest = std::max(longest, std::chrono::duration<double>(Clock::now() - last).count());
   probe->SetInterval(0);
   const double wall = std::chrono::duration<double>(Clock::now() - t0).count();

@@ -29,8 +29,8 @@ void BM_PassNoneDue(benchmark::State& state) {
     orders.push_back({std::to_string(4000000000000000 + i), "买家" + std::to_string(i),
                       qm::test::PlatformTimeAgo(static_cast<std::int64_t>(i % 330) * 3600 + 1800)});
   unrated.Fill(std::move(orders));
-  world.Run().Pass();  // the first pass writes every "到期"
-  for (auto _ : state) world.Run().Pass();
+  world.Run().RunAutoRatingPass();  // the first pass writes every "到期"
+  for (auto _ : state) world.Run().RunAutoRatingPass();
   if (unrated.RowCount() != rows) state.SkipWithError("a row was rated");
 }
 BENCHMARK(BM_PassNoneDue)->Arg(20000)->Arg(100000)->Unit(benchmark::kMillisecond);
@@ -73,7 +73,7 @@ void BM_PassThousandDue(benchmark::State& state) {
     probe->SetInterval(1);
     const auto t0 = Clock::now();
     last = t0;
-    world.Run().Pass();
+    world.Run().RunAutoRatingPass();
     const double wall = std::chrono::duration<double>(Clock::now() - t0).count();
     longest = std::max(longest, std::chrono::duration<double>(Clock::now() - last).count());
     probe->SetInterval(0);

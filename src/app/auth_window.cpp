@@ -169,7 +169,7 @@ void AuthWindow::on_navigate_complete() {
   // not confirm at all is, and the start-up's own check opens this window again.
   const QPointer<AuthWindow> self(this);
   SellerIdentity who;
-  const bool confirmed = confirm_session(&who);
+  const bool confirmed = confirm_session(&who) == SessionCheck::Confirmed;
   if (!self) return;
   if (confirmed && who.nick != s.sellerNick) {
     s.SessionKey.clear();

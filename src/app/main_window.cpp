@@ -90,10 +90,10 @@ MainWindow::MainWindow() : autoTimer_(nullptr), refreshTimer_(nullptr) {
   ConnectListActions();
 
   connect(timer1, &QTimer::timeout, this, [this] {
-    if (run_) run_->Pass();
+    if (run_) run_->RunAutoRatingPass();
   });
   connect(timer2, &QTimer::timeout, this, [this] {
-    if (run_) run_->RefreshDue();
+    if (run_) run_->refresh_cycle();
   });
 
   tray_ = new QSystemTrayIcon(TrayIcon(), this);

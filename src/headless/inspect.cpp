@@ -33,7 +33,7 @@ bool LoadListsInMemory(OrderBook& book, std::string* error) {
     if (const std::string problem = ListingProblem(status, stats); !problem.empty() && gaveUp.empty()) gaveUp = problem;
   }
   book.Unrated().Fill(db.UnratedOrders());
-  const FetchStats refresh = RebuildBuyerRatedList(book);
+  const FetchStats refresh = RefreshBuyerRatedList(book);
   if (const std::string problem = ListingProblem(kRateBuyerUnseller, refresh); !problem.empty() && gaveUp.empty())
     gaveUp = problem;
   if (!gaveUp.empty() && error) *error = "the platform did not answer " + gaveUp;

@@ -351,10 +351,10 @@ int RunHeadless(int argc, char** argv) {
     loop.Quit(code);
   };
   Timer* autoTimer = loop.NewTimer([&] {
-    if (current) current->Pass();
+    if (current) current->RunAutoRatingPass();
   });
   Timer* refreshTimer = loop.NewTimer([&] {
-    if (current) current->RefreshDue();
+    if (current) current->refresh_cycle();
   });
   std::string error;
   std::unique_ptr<SellerRun> run = SellerRun::Open({&loop, autoTimer, refreshTimer, {}}, lines, &error);

@@ -12,6 +12,7 @@
 #include "platform/platform_time.h"
 #include "settings/app_session.h"
 #include "util/event_pump.h"
+#include "util/locks.h"
 
 namespace qm {
 namespace {
@@ -192,6 +193,8 @@ OrderLoader::~OrderLoader() {
 
 bool OrderLoader::Start(LoadKind kind) {
   if (running_.exchange(true)) return false;
+  AppSession& session = Session();
+  if (session.loadLock == 0) session.loadLock = CreateLock();
   if (worker_.joinable()) worker_.join();  // the last load's worker, ended
   std::shared_ptr<OrderIndex> atStart;
   if (kind == LoadKind::Reload) {
@@ -201,7 +204,7 @@ bool OrderLoader::Start(LoadKind kind) {
     for (int i = 0; i < rows.RowCount(); ++i) atStart->Insert(rows.Row(i).order.tid, static_cast<std::uint32_t>(i));
   }
   try {
-    worker_ = std::thread([this, kind, atStart] { Work(kind, atStart); });
+    worker_ = std::thread([this, kind, atStart] { SyncUnratedOrders(kind, atStart); });
   } catch (const std::system_error&) {
     running_ = false;
     return false;
@@ -209,7 +212,7 @@ bool OrderLoader::Start(LoadKind kind) {
   return true;
 }
 
-void OrderLoader::Work(LoadKind kind, std::shared_ptr<const OrderIndex> listedAtStart) {
+void OrderLoader::SyncUnratedOrders(LoadKind kind, std::shared_ptr<const OrderIndex> listedAtStart) {
   std::shared_ptr<Shared> shared = shared_;
   auto cancelled = [shared] { return !shared->alive.load(); };
   std::function<void(int)> progress;
@@ -223,7 +226,10 @@ void OrderLoader::Work(LoadKind kind, std::shared_ptr<const OrderIndex> listedAt
   auto report = std::make_shared<LoadReport>();
   report->kind = kind;
   auto orders = std::make_shared<std::vector<Order>>();
-  ListAndStore(*report, *orders, retryPauses_, cancelled, progress);
+  {
+    LockGuard hold(Session().loadLock);
+    ListAndStore(*report, *orders, retryPauses_, cancelled, progress);
+  }
   // The list and its index are made here, so the UI thread only takes them over.
   auto contents = std::make_shared<OrderRows::Contents>();
   if (kind == LoadKind::First) *contents = OrderRows::Prepare(std::move(*orders));

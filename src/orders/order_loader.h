@@ -82,7 +82,9 @@ class OrderLoader {
 
  private:
   struct Shared;
-  void Work(LoadKind kind, std::shared_ptr<const OrderIndex> listedAtStart);
+  // The worker's part of a load: the listings, the tables, the join; then
+  // the report goes to the UI thread.
+  void SyncUnratedOrders(LoadKind kind, std::shared_ptr<const OrderIndex> listedAtStart);
 
   OrderBook& book_;
   EventPump& pump_;

@@ -13,9 +13,7 @@ constexpr const char* kConfirmedPrefix = "已成功获取Session授权 V";
 constexpr const char* kVersion = "1.0";
 }  // namespace
 
-bool confirm_session(SellerIdentity* who) { return CheckSession(who) == SessionCheck::Confirmed; }
-
-SessionCheck CheckSession(SellerIdentity* who) {
+SessionCheck confirm_session(SellerIdentity* who) {
   // The network wait keeps the windows answering, as every gateway call does.
   const WebReply answer = web_request(WebRequest::Get(SellerGetUrl()));
   const std::string reply = decode_reply(answer.body);

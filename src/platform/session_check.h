@@ -19,8 +19,6 @@ enum class SessionCheck {
 // Asks the gateway for the seller behind Session().SessionKey. On success sets
 // the status line (CurrentMainView()->setStatus) to a text beginning
 // "已成功获取Session授权 V" and fills *who when given.
-SessionCheck CheckSession(SellerIdentity* who = nullptr);
-// True when CheckSession confirms the key.
-bool confirm_session(SellerIdentity* who = nullptr);
+SessionCheck confirm_session(SellerIdentity* who = nullptr);
 
 }  // namespace qm

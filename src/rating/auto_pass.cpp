@@ -136,6 +136,6 @@ class PassWalk {
 
 }  // namespace
 
-int RunAutoPass(SellerRun& run, bool buyerRatedListComplete) { return PassWalk(run, buyerRatedListComplete).Run(); }
+int RateDueOrders(SellerRun& run, bool buyerRatedListComplete) { return PassWalk(run, buyerRatedListComplete).Run(); }
 
 }  // namespace qm

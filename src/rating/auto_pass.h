@@ -10,6 +10,6 @@ namespace qm {
 class SellerRun;
 
 // One pass; how many orders it rated.
-int RunAutoPass(SellerRun& run, bool buyerRatedListComplete);
+int RateDueOrders(SellerRun& run, bool buyerRatedListComplete);
 
 }  // namespace qm

@@ -62,7 +62,7 @@ void RunRefreshChecks(SellerRun& run) {
   if (!StopRequested()) CheckNewBuyerRatings(run);
 }
 
-FetchStats RebuildBuyerRatedList(OrderBook& book, const std::vector<int>& retryPausesMs) {
+FetchStats RefreshBuyerRatedList(OrderBook& book, const std::vector<int>& retryPausesMs) {
   book.BuyerRated().Clear();
   int listed = 0;
   FetchStats stats = PageThrough({kRateBuyerUnseller, kBuyerRatedFields, false, retryPausesMs, {}},

@@ -30,7 +30,7 @@ void RunRefreshChecks(SellerRun& run);
 // and takes each page's orders out of the unrated list before the next
 // page's wait: a pass that runs inside that wait must not rate "good" an
 // order whose buyer has just rated it.
-FetchStats RebuildBuyerRatedList(OrderBook& book, const std::vector<int>& retryPausesMs = kDefaultPageRetryPausesMs);
+FetchStats RefreshBuyerRatedList(OrderBook& book, const std::vector<int>& retryPausesMs = kDefaultPageRetryPausesMs);
 
 // The colours of a buyer-rated order whose buyer's rating `log` knows to be
 // neutral or bad; nullopt for every other order.

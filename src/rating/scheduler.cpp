@@ -29,7 +29,7 @@ void SetInterval(Timer* timer, int ms) {
 
 }  // namespace
 
-bool CheckPlatformTime() {
+bool check_platform_time() {
   const std::string reply = decode_reply(web_request(WebRequest::Get(TimeGetUrl())).body);
   return CodePoints(extract_between(reply, "<time>", "<")) == 19;
 }
@@ -59,9 +59,9 @@ void Scheduler::OnLoadDone(const LoadReport& report) {
     // The first load's end runs the refresh once, then the pass once, which
     // arms both timers.
     phase_ = RunPhase::FirstRefresh;
-    Refresh();
+    RunRefresh();
     if (Ending()) return;
-    Pass();
+    RunAutoRatingPass();
     if (Ending()) return;
     phase_ = RunPhase::Idle;
     run_.Observer().Started();
@@ -71,7 +71,7 @@ void Scheduler::OnLoadDone(const LoadReport& report) {
   Decide();
 }
 
-void Scheduler::RefreshDue() {
+void Scheduler::refresh_cycle() {
   if (Ending()) return;
   SetInterval(run_.Ports().refreshTimer, 0);
   refreshDue_ = true;
@@ -81,7 +81,7 @@ void Scheduler::RefreshDue() {
 void Scheduler::Decide() {
   if (Ending() || phase_ != RunPhase::Idle || run_.Loader().Running()) return;
   if (refreshDue_) {
-    Refresh();
+    RunRefresh();
   } else if (ReloadDue()) {
     StartReload(lastLoadComplete_ ? ReloadReason::Interval : ReloadReason::AfterIncomplete);
   }
@@ -106,20 +106,20 @@ void Scheduler::StartReload(ReloadReason why) {
 bool Scheduler::PlatformAnswersTime() {
   const std::vector<int> pauses = timeCheckPauses_;
   for (std::size_t attempt = 0;; ++attempt) {
-    if (CheckPlatformTime()) return true;
+    if (check_platform_time()) return true;
     if (attempt >= pauses.size() || Ending()) return false;
     DelayWithEvents(pauses[attempt]);
   }
 }
 
-void Scheduler::Refresh() {
+void Scheduler::RunRefresh() {
   if (Ending()) return;
   refreshDue_ = false;
   const RunPhase before = phase_;
   phase_ = before == RunPhase::FirstRefresh ? before : RunPhase::Refreshing;
   SetInterval(run_.Ports().refreshTimer, 0);
   RefreshReport report;
-  report.listing = RebuildBuyerRatedList(run_.Book(), run_.Loader().RetryPauses());
+  report.listing = RefreshBuyerRatedList(run_.Book(), run_.Loader().RetryPauses());
   lastRefresh_ = report.listing;
   buyerRatedComplete_ = report.listing.Complete();
   if (Ending()) return;
@@ -146,11 +146,11 @@ void Scheduler::Refresh() {
   SetInterval(run_.Ports().refreshTimer, kRefreshIntervalMs);
 }
 
-void Scheduler::Pass() {
+void Scheduler::RunAutoRatingPass() {
   if (Ending()) return;
   Decide();
   SetInterval(run_.Ports().autoTimer, 0);
-  const int rated = RunAutoPass(run_, buyerRatedComplete_);
+  const int rated = RateDueOrders(run_, buyerRatedComplete_);
   if (Ending()) return;
   run_.Book().Unrated().Repaint();
   run_.Book().BuyerRated().Repaint();

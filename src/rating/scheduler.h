@@ -52,9 +52,9 @@ class Scheduler {
   // The first load (the busy picture's load); false when it cannot start.
   bool Start();
   // 时钟1.
-  void Pass();
+  void RunAutoRatingPass();
   // 时钟2: the refresh is due; it runs now or right after the load under way.
-  void RefreshDue();
+  void refresh_cycle();
   // No handler does anything from here on.
   void End() { phase_ = RunPhase::Ended; }
 
@@ -75,7 +75,7 @@ class Scheduler {
   void Decide();
   bool ReloadDue() const;
   void StartReload(ReloadReason why);
-  void Refresh();
+  void RunRefresh();
   bool PlatformAnswersTime();
   bool Ending() const;
 
@@ -97,6 +97,6 @@ class Scheduler {
 
 // True when the gateway answers "taobao.time.get" with a 19-character time.
 // The wait keeps events running.
-bool CheckPlatformTime();
+bool check_platform_time();
 
 }  // namespace qm

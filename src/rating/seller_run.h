@@ -51,8 +51,8 @@ class SellerRun {
   // The first load; false when it cannot start.
   bool Start() { return scheduler_.Start(); }
   // What 时钟1 and 时钟2 run.
-  void Pass() { scheduler_.Pass(); }
-  void RefreshDue() { scheduler_.RefreshDue(); }
+  void RunAutoRatingPass() { scheduler_.RunAutoRatingPass(); }
+  void refresh_cycle() { scheduler_.refresh_cycle(); }
 
  private:
   SellerRun(const RunPorts& ports, RunObserver& observer);

@@ -214,7 +214,7 @@ StartupStep ConfirmAccount(const UnreachableHandler& unreachable) {
   // A platform that cannot be reached says nothing about the key: it is
   // asked again after a growing pause, until it answers or the run is stopped.
   for (int attempt = 1;; ++attempt) {
-    const SessionCheck check = CheckSession(&who);
+    const SessionCheck check = confirm_session(&who);
     if (check == SessionCheck::Confirmed) break;
     if (check == SessionCheck::Refused) return Stop(StartupOutcome::SessionRefused);
     if (StopRequested()) return Stop(StartupOutcome::SessionRefused);

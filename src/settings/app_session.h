@@ -31,6 +31,10 @@ struct AppSession {
   // Minutes between the reloads of the unrated orders while the program
   // runs ("重新读取间隔"); 0: none.
   std::int32_t reloadMinutes = 60;
+  // A lock handle from CreateLock (0 until the first load makes it): a load's
+  // worker holds it while it lists and stores, never while the UI thread
+  // takes over the orders.
+  std::uint32_t loadLock = 0;
   std::string programDir;      // the program directory, no trailing separator
   Endpoints endpoints;
 

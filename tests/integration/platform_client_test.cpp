@@ -127,7 +127,7 @@ TEST_F(PlatformClient, SimpleGetFetchesTheTime) {
 
 TEST_F(PlatformClient, SessionCheckReadsTheSellerAndSetsTheStatusLine) {
   SellerIdentity who;
-  ASSERT_TRUE(confirm_session(&who));
+  ASSERT_EQ(confirm_session(&who), SessionCheck::Confirmed);
   EXPECT_EQ(who.nick, sandbox_.Seller().nick);
   EXPECT_EQ(who.userId, sandbox_.Seller().userId);
   EXPECT_EQ(who.avatar, sandbox_.Seller().avatar);
@@ -139,16 +139,19 @@ TEST_F(PlatformClient, SessionCheckFailsWithoutANick) {
   Session().SessionKey = "not-a-session";
   SellerIdentity who;
   who.nick = "unchanged";
-  EXPECT_FALSE(confirm_session(&who));
+  EXPECT_EQ(confirm_session(&who), SessionCheck::Refused);
   EXPECT_EQ(who.nick, "unchanged");
   EXPECT_TRUE(status_.empty());
 
-  // A gateway that answers with an error page, or not at all.
+  // A gateway that answers with its server's error page, or not at all, says
+  // nothing about the key; the platform's own refusal does.
   sandbox_.UseInSession();
   sandbox_.AdminPost("faults", R"({"path":"/router/rest","error_rate":1,"first_n":1})");
-  EXPECT_FALSE(confirm_session());
+  EXPECT_EQ(confirm_session(), SessionCheck::Unreachable);
+  sandbox_.AdminPost("faults", R"({"path":"/router/rest","refuse_rate":1,"first_n":1})");
+  EXPECT_EQ(confirm_session(), SessionCheck::Refused);
   Session().endpoints = Endpoints::AtBase("http://127.0.0.1:1");
-  EXPECT_FALSE(confirm_session());
+  EXPECT_EQ(confirm_session(), SessionCheck::Unreachable);
   EXPECT_TRUE(status_.empty());
 }
 

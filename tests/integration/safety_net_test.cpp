@@ -86,7 +86,7 @@ TEST_F(SafetyNet, KeptOrdersAndBuyersAreLeftToTheSellerAndEveryRatingIsLogged) {
   const auto limit = std::chrono::steady_clock::now() + 30s;
   while (rated().empty() && std::chrono::steady_clock::now() < limit) {
     world.Loop().WaitAndRun(100ms);
-    world.Run().Pass();
+    world.Run().RunAutoRatingPass();
   }
   EXPECT_EQ(rated(), std::set<std::string>{due[1]});
   for (const std::string& tid : {due[0], due[2], due[3]}) {
@@ -98,7 +98,7 @@ TEST_F(SafetyNet, KeptOrdersAndBuyersAreLeftToTheSellerAndEveryRatingIsLogged) {
   KeepList other;
   ASSERT_TRUE(other.ReleaseOrder(due[0]));
   EXPECT_FALSE(other.KeepBuyer("a=b"));
-  world.Run().Pass();
+  world.Run().RunAutoRatingPass();
   EXPECT_EQ(rated(), (std::set<std::string>{due[0], due[1]}));
   EXPECT_GE(world.Unrated().Find(later[0]), 0);
 
@@ -131,11 +131,11 @@ TEST_F(SafetyNet, ABadBuyerRatingBetweenRefreshesIsAlertedOnceAndNotAskedAgainAf
                                                                      {"content", "<b>太差</b>"}}.dump()).empty());
   // A refresh whose query gets no answer alerts nothing and remembers nothing.
   ASSERT_TRUE(world.Faults(R"({"path":"/router/rest","api_method":"taobao.traderates.get","error_rate":1})"));
-  world.Run().RefreshDue();
+  world.Run().refresh_cycle();
   EXPECT_EQ(Alerts(), 0);
   ASSERT_TRUE(world.Faults("{}"));
-  world.Run().RefreshDue();
-  world.Run().RefreshDue();
+  world.Run().refresh_cycle();
+  world.Run().refresh_cycle();
   EXPECT_EQ(Alerts(), 1);
   EXPECT_EQ(BuyerChecks(), 3);  // the failed one and the one that answered
   const std::string alert = *std::find_if(world.log.begin(), world.log.end(),
@@ -147,7 +147,7 @@ TEST_F(SafetyNet, ABadBuyerRatingBetweenRefreshesIsAlertedOnceAndNotAskedAgainAf
 
   // A restart reads what is known from the log and asks nothing.
   world.Restart();
-  world.Run().RefreshDue();
+  world.Run().refresh_cycle();
   EXPECT_EQ(BuyerChecks(), 3);
   EXPECT_EQ(Alerts(), 1);
 }

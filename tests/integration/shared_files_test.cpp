@@ -149,7 +149,7 @@ TEST_F(SharedFiles, TheKeepListFailsClosedAndReadsUtf8) {
   const auto limit = std::chrono::steady_clock::now() + 60s;
   while ((world.autoTimer.Interval() == 0 || world.Run().Loader().Running()) && std::chrono::steady_clock::now() < limit)
     world.Loop().WaitAndRun(50ms);
-  world.Run().Pass();
+  world.Run().RunAutoRatingPass();
   EXPECT_TRUE(world.Ratings().empty());
   EXPECT_EQ(world.Unrated().RowCount(), 2);
   int stops = 0;
@@ -162,7 +162,7 @@ TEST_F(SharedFiles, TheKeepListFailsClosedAndReadsUtf8) {
 
   // Read again, as UTF-8: the kept buyer's order stays, the other is rated.
   ASSERT_TRUE(WriteFileBytes(list, utf8));
-  world.Run().Pass();
+  world.Run().RunAutoRatingPass();
   EXPECT_EQ(Rated(), std::set<std::string>{due[0]});
   const int kept = world.Unrated().Find(due[1]);
   ASSERT_GE(kept, 0);
@@ -191,7 +191,7 @@ TEST_F(SharedFiles, NoPostGoesOutBeforeItsLogEntryIsStored) {
   sqlite3* other = nullptr;
   ASSERT_EQ(sqlite3_open(world.Dir().File(RatingLogFileName(Session().sellerNick)).c_str(), &other), SQLITE_OK);
   ASSERT_EQ(sqlite3_exec(other, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr), SQLITE_OK);
-  world.Run().Pass();
+  world.Run().RunAutoRatingPass();
   EXPECT_EQ(world.RatingPosts(later), 0);
   EXPECT_GE(world.Unrated().Find(later), 0);
   bool said = false;
@@ -203,7 +203,7 @@ TEST_F(SharedFiles, NoPostGoesOutBeforeItsLogEntryIsStored) {
 
   sqlite3_exec(other, "COMMIT", nullptr, nullptr, nullptr);
   sqlite3_close(other);
-  world.Run().Pass();
+  world.Run().RunAutoRatingPass();
   EXPECT_EQ(world.RatingPosts(later), 1);
   bool logged = false;
   for (const RatingLogEntry& e : world.Run().Log().Entries()) logged |= e.tid == later && e.outcome == kLogRated;

@@ -88,7 +88,7 @@ class SyncTest : public ::testing::Test {
     loader_->SetRetryPauses(std::move(pauses));
   }
   const LoadReport& LastSyncResult() const { return last_; }
-  void RefreshBuyerRatedList() { refresh_ = RebuildBuyerRatedList(book_, pauses_); }
+  void RefreshBuyerRatedList() { refresh_ = qm::RefreshBuyerRatedList(book_, pauses_); }
   const FetchStats& LastRefreshStats() const { return refresh_; }
 
   std::string Admin(const std::string& path, const json& body) { return sandbox_->AdminPost(path, body.dump()); }

@@ -44,7 +44,7 @@ TEST_F(Refresh, RebuildsTheBuyerRatedListAndRearmsAfterTenMinutes) {
   world.refreshTimer.SetInterval(kRefreshIntervalMs);
   world.Loop().Post([&] { intervalDuring = world.refreshTimer.Interval(); });
 
-  world.Run().RefreshDue();
+  world.Run().refresh_cycle();
 
   EXPECT_EQ(intervalDuring, 0);
   EXPECT_EQ(world.refreshTimer.Interval(), kRefreshIntervalMs);
@@ -83,14 +83,14 @@ TEST_F(Refresh, APassDuringALaterPageLeavesTheBuyerRatedOrdersOfEarlierPagesAlon
     void EndInsert() override {
       if (queued) return;
       queued = true;
-      loop->Post([this] { run->Pass(); });
+      loop->Post([this] { run->RunAutoRatingPass(); });
     }
   } view;
   view.loop = &world.Loop();
   view.run = &world.Run();
   world.BuyerRated().AttachView(&view);
 
-  const FetchStats stats = RebuildBuyerRatedList(world.Book());
+  const FetchStats stats = RefreshBuyerRatedList(world.Book());
 
   ASSERT_TRUE(view.queued);
   EXPECT_EQ(stats.pages, 2);
@@ -105,11 +105,11 @@ TEST_F(Refresh, APassDuringALaterPageLeavesTheBuyerRatedOrdersOfEarlierPagesAlon
 }
 
 TEST_F(Refresh, TimeCheckPassesOnlyWithATimeReply) {
-  EXPECT_TRUE(CheckPlatformTime());
+  EXPECT_TRUE(check_platform_time());
   ASSERT_TRUE(world.Faults(R"({"path":"/router/rest","error_rate":1})"));
-  EXPECT_FALSE(CheckPlatformTime());
+  EXPECT_FALSE(check_platform_time());
   ASSERT_TRUE(world.Faults(R"({"path":"/router/rest","reset_rate":1})"));
-  EXPECT_FALSE(CheckPlatformTime());
+  EXPECT_FALSE(check_platform_time());
 }
 
 // An outage is a state the run waits in: the refresh says so once, asks again
@@ -125,9 +125,9 @@ TEST_F(Refresh, AnOutageNeverEndsTheRunAndAnIncompleteListingLeavesBuyerRatedOrd
     return std::count_if(world.log.begin(), world.log.end(), [&](const std::string& l) { return l.rfind(start, 0) == 0; });
   };
   ASSERT_TRUE(world.Faults(R"({"path":"/router/rest","error_rate":1})"));
-  world.Run().RefreshDue();
+  world.Run().refresh_cycle();
   EXPECT_EQ(TimeChecks(), 3);
-  world.Run().RefreshDue();
+  world.Run().refresh_cycle();
   EXPECT_EQ(TimeChecks(), 6);
   EXPECT_EQ(lines("message: 连接淘宝API服务器失败"), 1);  // said once, asked at each refresh
   EXPECT_TRUE(world.Run().Schedule().PlatformDown());
@@ -139,12 +139,12 @@ TEST_F(Refresh, AnOutageNeverEndsTheRunAndAnIncompleteListingLeavesBuyerRatedOrd
   // The buyer rates badly; the platform answers again, but not with the buyer-rated listing.
   ASSERT_FALSE(world.Market().AdminPost("buyer-rate", nlohmann::json{{"tid", bad}, {"result", "bad"}, {"content", "差"}}.dump()).empty());
   ASSERT_TRUE(world.Faults(R"({"path":"/router/rest","rate_status":"RATE_BUYER_UNSELLER","error_rate":1})"));
-  world.Run().RefreshDue();
+  world.Run().refresh_cycle();
   EXPECT_EQ(lines("platform: answering again"), 1);
   EXPECT_FALSE(world.Run().Schedule().PlatformDown());
   EXPECT_FALSE(world.Run().Schedule().BuyerRatedComplete());
   EXPECT_EQ(world.cacheClears, 1);
-  world.Run().Pass();
+  world.Run().RunAutoRatingPass();
   EXPECT_EQ(world.RatingPosts(bad), 0);
   EXPECT_GE(world.BuyerRated().Find(bad), 0);
   EXPECT_FALSE(world.Unrated().Contains(bad));
@@ -157,7 +157,7 @@ TEST_F(Refresh, AnOutageNeverEndsTheRunAndAnIncompleteListingLeavesBuyerRatedOrd
 TEST_F(Refresh, TimeCheckThatAnswersOnTheThirdTryKeepsTheProgram) {
   ASSERT_TRUE(world.Faults(R"({"path":"/router/rest","api_method":"taobao.time.get",)"
                            R"("error_rate":0.5,"truncate_rate":0.5,"first_n":2})"));
-  world.Run().RefreshDue();
+  world.Run().refresh_cycle();
   EXPECT_EQ(TimeChecks(), 3);
   EXPECT_EQ(world.exitCode, -1);
   EXPECT_FALSE((world.Run().Schedule().Phase() == RunPhase::Ended));
@@ -184,20 +184,20 @@ TEST_F(Refresh, ARefreshRunsAtEveryIntervalWhileAPageFailsEveryTime) {
                       "reload: the last load did not complete; loading the unrated orders again");
   };
 
-  world.Run().Pass();  // within ten minutes: no reload
+  world.Run().RunAutoRatingPass();  // within ten minutes: no reload
   EXPECT_FALSE(world.Run().Loader().Running());
   const double start = PlatformNow();
   double shift = 11 * 60;
   SetPlatformClock([&] { return start + shift; });
   ASSERT_FALSE(world.Market().AdminPost("clock", R"({"offset_seconds":660})").empty());
-  world.Run().Pass();
+  world.Run().RunAutoRatingPass();
   EXPECT_TRUE(world.Run().Loader().Running());
-  world.Run().RefreshDue();  // 时钟2 during the reload: the refresh runs at its end
+  world.Run().refresh_cycle();  // 时钟2 during the reload: the refresh runs at its end
   EXPECT_EQ(world.refreshTimer.Interval(), 0);
   AwaitLoad();
   EXPECT_EQ(TimeChecks(), checksAfterStart + 1);
   EXPECT_EQ(world.refreshTimer.Interval(), kRefreshIntervalMs);
-  world.Run().Pass();  // the reload failed again: not back to back
+  world.Run().RunAutoRatingPass();  // the reload failed again: not back to back
   EXPECT_FALSE(world.Run().Loader().Running());
   EXPECT_EQ(reloads(), 1);
 
@@ -205,13 +205,13 @@ TEST_F(Refresh, ARefreshRunsAtEveryIntervalWhileAPageFailsEveryTime) {
   ASSERT_TRUE(world.Faults("{}"));
   shift = 22 * 60;
   ASSERT_FALSE(world.Market().AdminPost("clock", R"({"offset_seconds":1320})").empty());
-  world.Run().Pass();
+  world.Run().RunAutoRatingPass();
   AwaitLoad();
   EXPECT_EQ(reloads(), 2);
   EXPECT_TRUE(world.Run().Schedule().LastLoad().Completed());
   EXPECT_TRUE(world.Unrated().Contains(tid));
-  world.Run().RefreshDue();
-  world.Run().Pass();
+  world.Run().refresh_cycle();
+  world.Run().RunAutoRatingPass();
   EXPECT_FALSE(world.Run().Loader().Running());
   EXPECT_EQ(reloads(), 2);
   SetPlatformClock(nullptr);
@@ -236,16 +236,16 @@ TEST_F(Refresh, TradesThatFinishWhileTheProgramRunsAreReloadedAndRated) {
   const std::string later = world.AddTrade(0, "新买家");
   ASSERT_FALSE(test::PostRating(world.Market(), gone, "good", "ok").body.empty());
   // Not yet an hour: a pass starts no reload.
-  world.Run().Pass();
+  world.Run().RunAutoRatingPass();
   EXPECT_FALSE(world.Run().Loader().Running());
 
   const double start = PlatformNow();
   double shift = 61 * 60;
   SetPlatformClock([&] { return start + shift; });
   ASSERT_FALSE(world.Market().AdminPost("clock", R"({"offset_seconds":3660})").empty());
-  world.Run().Pass();
+  world.Run().RunAutoRatingPass();
   EXPECT_TRUE(world.Run().Loader().Running());
-  world.Run().RefreshDue();  // waits for the reload's end
+  world.Run().refresh_cycle();  // waits for the reload's end
   EXPECT_EQ(world.refreshTimer.Interval(), 0);
   AwaitLoad();
   world.Loop().RunPending();
@@ -259,9 +259,9 @@ TEST_F(Refresh, TradesThatFinishWhileTheProgramRunsAreReloadedAndRated) {
   // Fourteen days on, the new trade is due and the pass rates it.
   shift = 14 * 86400.0;
   ASSERT_FALSE(world.Market().AdminPost("clock", R"({"offset_seconds":1209600})").empty());
-  world.Run().Pass();  // starts the reload of the interval
+  world.Run().RunAutoRatingPass();  // starts the reload of the interval
   AwaitLoad();
-  world.Run().Pass();
+  world.Run().RunAutoRatingPass();
   EXPECT_EQ(world.RatingPosts(later), 1);
   EXPECT_FALSE(world.Unrated().Contains(later));
   SetPlatformClock(nullptr);
