@@ -51,6 +51,8 @@ int ListOrders() {
   SetOrderBook(previous);
   const double now = PlatformNow();
   Kept().Refresh();
+  if (!Kept().Usable())
+    PrintLine("list: the keep list cannot be used: " + Kept().Problem() + "; a run rates nothing automatically");
   const OrderRows& unrated = book.Unrated();
   for (int i = 0; i < unrated.RowCount(); ++i) {
     const Order& order = unrated.Row(i).order;
