@@ -336,6 +336,14 @@ TEST_F(SharedFiles, AForeignOrOpenDataDirectoryIsRefused) {
   ::chmod(world.Dir().str().c_str(), 0700);
   EXPECT_EQ(run.exitCode, kExitSettingsFile) << run.output;
   EXPECT_TRUE(Has(run.output, world.Dir().str()) && Has(run.output, "0777")) << run.output;
+  // A link to a directory of one's own counts as that directory (links are always 0777).
+  test::TempDir other;
+  const std::string link = other.File("data");
+  std::filesystem::create_directory_symlink(world.Dir().path(), link);
+  std::vector<std::string> viaLink = Args({"--keep", "123"});
+  viaLink[3] = link;
+  run = RunRunner(viaLink);
+  EXPECT_EQ(run.exitCode, kExitOk) << run.output;
 
   const std::string config = world.Dir().File("Config.ini");
   ::chmod(config.c_str(), 0666);
