@@ -47,6 +47,8 @@ int ListOrders() {
   const double now = PlatformNow();
   KeepList kept;
   kept.Refresh();
+  if (!kept.Usable())
+    PrintLine("list: the keep list cannot be used: " + kept.Problem() + "; a run rates nothing automatically");
   const OrderRows& unrated = book.Unrated();
   for (int i = 0; i < unrated.RowCount(); ++i) {
     const Order& order = unrated.Row(i).order;

@@ -59,11 +59,14 @@ void KeepList::Refresh() {
   orders_.clear();
   buyers_.clear();
   problem_.clear();
-  if (path.empty()) return;
+  if (path.empty()) {
+    told_.clear();
+    return;
+  }
   std::string bytes;
   switch (ReadWholeFile(path, &bytes)) {
-    case FileReadStatus::Ok: break;
-    case FileReadStatus::Missing: return;
+    case FileReadStatus::Ok: told_.clear(); break;
+    case FileReadStatus::Missing: told_.clear(); return;
     case FileReadStatus::Failed: problem_ = "“" + path + "”无法读取"; return;
     case FileReadStatus::NotRegular: problem_ = "“" + path + "”不是普通文件"; return;
     case FileReadStatus::TooLarge:

@@ -75,7 +75,10 @@ void RateCurrentUnrated(const char* questionEnd) {
   if (!book->Unrated().Contains(tid)) return;
   const std::string comment = Session().autoContent;
   const RatingNote note{BuyerOf(book->Unrated(), tid), RatingStart::Early};
-  if (Ledger().Rate(tid, kResultGood, comment, note).Done()) book->Unrated().Remove(tid);
+  const RatingAttempt attempt = Ledger().Rate(tid, kResultGood, comment, note);
+  if (attempt.Done()) book->Unrated().Remove(tid);
+  if (attempt.verdict == LedgerVerdict::NotLogged && view->setStatus)
+    view->setStatus("评价记录无法写入，评价未发出：" + attempt.problem);
 }
 
 // The rating-page window for an order the seller answered; its row goes when

@@ -45,8 +45,9 @@ FileEditLock::~FileEditLock() {
 bool DirectoryWritable(const std::string& dir) { return ::access(dir.c_str(), W_OK | X_OK) == 0; }
 
 std::string ForeignOwnershipProblem(const std::string& path) {
+  // What a link names is what the program reads and writes (a link's own mode is always 0777).
   struct stat st {};
-  if (::lstat(path.c_str(), &st) != 0) return {};
+  if (::stat(path.c_str(), &st) != 0) return {};
   char mode[16];
   std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(st.st_mode & 07777));
   if (st.st_uid != ::geteuid()) {

@@ -30,7 +30,8 @@ bool DirectoryWritable(const std::string& dir);
 
 // Why a directory or file that holds the seller's secrets is not safe to use,
 // or the empty text: it belongs to another user, or group or others may write
-// it. A missing file is fine. The text names the path and its mode.
+// it. A link counts as what it names; a missing file is fine. The text
+// names the path and its mode.
 std::string ForeignOwnershipProblem(const std::string& path);
 
 // True when the last part of the path is a symbolic link.

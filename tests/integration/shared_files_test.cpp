@@ -10,6 +10,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <set>
@@ -42,8 +43,9 @@ struct RunOutcome {
   std::string output;
 };
 
-// The runner with `args`, its output gathered; killed after 60 seconds.
-RunOutcome RunRunner(const std::vector<std::string>& args) {
+// The runner with `args`, its output gathered; with `stopAfterMs` it gets a
+// SIGTERM that long after its start.
+RunOutcome RunRunner(const std::vector<std::string>& args, int stopAfterMs = -1) {
   int out[2];
   if (pipe(out) != 0) return {};
   const pid_t pid = fork();
@@ -59,6 +61,10 @@ RunOutcome RunRunner(const std::vector<std::string>& args) {
     _exit(127);
   }
   close(out[1]);
+  if (stopAfterMs >= 0) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(stopAfterMs));
+    kill(pid, SIGTERM);
+  }
   RunOutcome run;
   char buf[4096];
   for (ssize_t n; (n = read(out[0], buf, sizeof buf)) > 0;) run.output.append(buf, static_cast<size_t>(n));
@@ -172,6 +178,12 @@ TEST_F(SharedFiles, TheKeepListFailsClosedAndReadsUtf8) {
   EXPECT_TRUE(IsValidUtf8(ReadFileBytes(list)));
   EXPECT_TRUE(Has(ReadFileBytes(list), "常客=手工"));
   EXPECT_NE(ReadFileBytes(list).substr(0, 3), "\xEF\xBB\xBF");
+  // Broken again later: told again.
+  ASSERT_TRUE(WriteFileBytes(list, ReadFileBytes(list) + std::string(kSettingsFileLimit, ';')));
+  world.Run().RunAutoRatingPass();
+  int told = 0;
+  for (const std::string& line : world.log) told += Has(line, "pass: stopped: the keep list cannot be used");
+  EXPECT_EQ(told, 2);
 }
 
 // While another process holds the rating log, nothing is posted: the order
@@ -246,6 +258,23 @@ TEST_F(SharedFiles, TheExportWritesOnlyWhereAskedAndAllOfIt) {
   for (const char* cell : {"\"'=HYPERLINK(\"\"x\"\")\"", "\"'+1\"", "\"'-2\"", "\"'@SUM(A1)\"", "\"普通\""})
     EXPECT_TRUE(Has(written, cell)) << cell << "\n" << written;
 
+  // Every entry, however many.
+  {
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(world.Dir().File(RatingLogFileName(nick)).c_str(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(db,
+                           "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i+1 FROM n WHERE i<100000) "
+                           "INSERT INTO ratings(time,tid,buyer,result,comment,started,outcome,message) "
+                           "SELECT '2026-12-09 10:00:00', i, 'b', 'good', 'c', 'automatic', 'rated', '' FROM n",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    sqlite3_close(db);
+  }
+  run = RunRunner(Args({"--export-log", csv}));
+  EXPECT_TRUE(Has(run.output, "export: 100005 ratings written")) << run.output;
+  const std::string all = ReadFileBytes(csv);
+  EXPECT_EQ(std::count(all.begin(), all.end(), '\n'), 100006);
+
   // A link planted in a shared directory is refused, and its victim kept.
   const std::string victim = shared.File("victim");
   ASSERT_TRUE(WriteFileBytes(victim, "mine"));
@@ -278,6 +307,18 @@ TEST_F(SharedFiles, TheExportWritesOnlyWhereAskedAndAllOfIt) {
   EXPECT_TRUE(Has(run.output, "not a regular file")) << run.output;
 }
 
+// A --check cut short by a stop has no answer, and says none.
+TEST_F(SharedFiles, AnInterruptedCheckPrintsNoVerdict) {
+  const std::string tid = world.AddTrade(200, "甲", "good");
+  ASSERT_TRUE(world.Faults(R"({"path":"/router/rest","api_method":"taobao.traderates.get","stall_after_ms":20000})"));
+  const RunOutcome run = RunRunner(Args({"--check", tid}), 1000);
+  EXPECT_EQ(run.exitCode, kExitOk) << run.output;
+  EXPECT_TRUE(Has(run.output, "stopping on SIGTERM")) << run.output;
+  EXPECT_FALSE(Has(run.output, "|:|")) << run.output;
+  ASSERT_TRUE(world.Faults("{}"));
+  EXPECT_TRUE(Has(RunRunner(Args({"--check", tid})).output, "good|:|")) << "the check itself works";
+}
+
 // A data directory or Config.ini that others may write is refused, naming its mode.
 TEST_F(SharedFiles, AForeignOrOpenDataDirectoryIsRefused) {
   ::chmod(world.Dir().str().c_str(), 0777);
@@ -285,6 +326,14 @@ TEST_F(SharedFiles, AForeignOrOpenDataDirectoryIsRefused) {
   ::chmod(world.Dir().str().c_str(), 0700);
   EXPECT_EQ(run.exitCode, kExitSettingsFile) << run.output;
   EXPECT_TRUE(Has(run.output, world.Dir().str()) && Has(run.output, "0777")) << run.output;
+  // A link to a directory of one's own counts as that directory (links are always 0777).
+  test::TempDir other;
+  const std::string link = other.File("data");
+  std::filesystem::create_directory_symlink(world.Dir().path(), link);
+  std::vector<std::string> viaLink = Args({"--keep", "123"});
+  viaLink[3] = link;
+  run = RunRunner(viaLink);
+  EXPECT_EQ(run.exitCode, kExitOk) << run.output;
 
   const std::string config = world.Dir().File("Config.ini");
   ::chmod(config.c_str(), 0666);
