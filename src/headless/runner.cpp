@@ -239,6 +239,7 @@ int StartUp(const Options& o, const ProgramDirChoice& dataDir) {
   std::snprintf(hours, sizeof hours, "%g", static_cast<double>(Session().ratingHours));
   PrintLine("start: seller " + (step.seller.empty() ? o.account : step.seller) + ", rating " + hours +
             " hours before the deadline, data in " + DescribeDataDir(dataDir));
+  for (const std::string& note : step.notes) PrintLine("start: " + note);
   return kExitOk;
 }
 

@@ -182,10 +182,10 @@ StartupStep ConfirmAccount() {
   LoadRatingHours(s.sellerNick);
   s.reloadMinutes = ReadReloadMinutes(s.sellerNick);
   std::string error;
-  if (!PrepareOrderDatabase(s.sellerNick, &error)) return Stop(StartupOutcome::DatabaseUnusable, error);
+  StartupStep ready;
+  if (!PrepareOrderDatabase(s.sellerNick, &error, &ready.notes)) return Stop(StartupOutcome::DatabaseUnusable, error);
   // Every rating is recorded from the first one on: no log, no run.
   if (!OpenRunRatingLog(s.sellerNick, &error)) return Stop(StartupOutcome::DatabaseUnusable, error);
-  StartupStep ready;
   ready.seller = who.nick;
   return ready;
 }

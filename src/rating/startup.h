@@ -6,6 +6,7 @@
 // pressed and confirms it once the account dialog has closed.
 #include <cstddef>
 #include <string>
+#include <vector>
 
 namespace qm {
 
@@ -43,6 +44,7 @@ struct StartupStep {
   StartupOutcome outcome = StartupOutcome::Ready;
   std::string reason;  // why, for the outcomes that have more to say than their name
   std::string seller;  // ConfirmAccount: the seller the platform named
+  std::vector<std::string> notes;  // ConfirmAccount: what it changed on the way (a file set aside)
 
   bool Ready() const { return outcome == StartupOutcome::Ready; }
 };
