@@ -107,6 +107,15 @@ ProfileDocument::Line ProfileDocument::ParseLine(std::string raw, std::string eo
   return line;
 }
 
+namespace {
+bool HoldsMultiByteUtf8(std::string_view bytes) {
+  for (unsigned char c : bytes) {
+    if (c >= 0x80) return IsValidUtf8(bytes);
+  }
+  return false;
+}
+}  // namespace
+
 ProfileDocument ProfileDocument::Parse(std::string_view bytes) {
   ProfileDocument doc;
   if (bytes.substr(0, 3) == kUtf8Bom) {
@@ -115,6 +124,10 @@ ProfileDocument ProfileDocument::Parse(std::string_view bytes) {
     bytes.remove_prefix(3);
   } else if (bytes.substr(0, 2) == "\xFF\xFE" || bytes.substr(0, 2) == "\xFE\xFF") {
     doc.encoding_ = Encoding::Foreign;
+  } else if (HoldsMultiByteUtf8(bytes)) {
+    // Saved as UTF-8 without a byte order mark (as Linux editors do): read
+    // and written back so. GBK text of Chinese is almost never valid UTF-8.
+    doc.encoding_ = Encoding::Utf8;
   }
   bool sawBreak = false;
   std::size_t pos = 0;

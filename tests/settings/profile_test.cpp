@@ -176,6 +176,17 @@ TEST_F(ProfileFiles, Utf8FileWithByteOrderMarkStaysUtf8) {
   EXPECT_EQ(ReadFileBytes(path), "\xEF\xBB\xBF[卖家]\r\nappkey=一\r\nnote=emoji \xF0\x9F\x98\x80 fits here\r\n");
 }
 
+TEST_F(ProfileFiles, Utf8FileWithoutByteOrderMarkIsReadAndWrittenAsUtf8) {
+  ASSERT_TRUE(WriteFileBytes(path, "[新卖家]\nappkey=钥匙\nAppSecret=s\n"));
+  EXPECT_EQ(ProfileSectionNames(path), std::vector<std::string>{"新卖家"});
+  EXPECT_EQ(ReadProfileString(path, "新卖家", "appkey"), "钥匙");
+  ASSERT_TRUE(WriteProfileString(path, "新卖家", "SessionKey", "会话"));
+  EXPECT_EQ(ReadFileBytes(path), "[新卖家]\nappkey=钥匙\nAppSecret=s\nSessionKey=会话\n");
+  // The same names in GBK are not valid UTF-8 and stay GBK.
+  ASSERT_TRUE(WriteFileBytes(path, Utf8ToGbk("[新卖家]\r\nappkey=钥匙\r\n")));
+  EXPECT_EQ(ReadProfileString(path, "新卖家", "appkey"), "钥匙");
+}
+
 TEST_F(ProfileFiles, GbkTrailBytesThatLookLikeSyntaxDoNotSplitNames) {
   // 乚 is 81 5D in GBK: its second byte is ']'.
   ASSERT_TRUE(WriteProfileString(path, "乚乚", "key乚", "value乚"));
