@@ -29,6 +29,7 @@ struct RatingAttempt {
   double nextTry = 0;          // platform time; for the verdicts that wait
   bool awaitsCheck = false;    // Waiting: for the question (else for the pause after a refusal)
   bool firstWait = false;      // Waiting: the first skip of this wait (later ones need no word)
+  std::string message;         // Refused: the platform's words
   bool Done() const { return verdict == LedgerVerdict::Rated || verdict == LedgerVerdict::Confirmed; }
 };
 
