@@ -24,6 +24,8 @@ class AccountDialog : public QDialog {
 
   QComboBox* AccountBox() const { return box_; }
   QPushButton* LoginButton() const { return login_; }
+  // "添加帐号": the setup form; a saved account is chosen and logged in.
+  QPushButton* AddButton() const { return add_; }
   // The account box's text colour.
   QColor AccountColour() const;
 
@@ -33,9 +35,11 @@ class AccountDialog : public QDialog {
  private:
   void SetAccountColour(const QColor& colour);
   void OnLogin();
+  void AddAccount();
 
   QComboBox* box_ = nullptr;
   QPushButton* login_ = nullptr;
+  QPushButton* add_ = nullptr;
   QPushButton* close_ = nullptr;
 };
 
