@@ -32,6 +32,7 @@ QRect Layout(const char* name) {
 }  // namespace
 
 void MainWindow::SetUpShell() {
+  status_->setWordWrap(true);
   alertsButton_ = new QPushButton(this);
   alertsButton_->setObjectName("提醒按钮");
   alertsButton_->setFlat(true);
@@ -119,8 +120,22 @@ void MainWindow::LayOutTitleBar() {
   const int titleWidth = std::min(title_->fontMetrics().horizontalAdvance(title_->text()) + 4, end - title.x());
   title_->setGeometry(title.x(), title.y(), std::max(titleWidth, 0), title.height());
   const int left = std::min(title.x() + titleWidth + kTitleGap, status.x());
-  status_->setGeometry(left, status.y(), std::max(end - left, 0), status.height());
-  status_->setText(status_->fontMetrics().elidedText(statusText_, Qt::ElideRight, status_->width()));
+  // Two lines of the title bar's height when one is not enough; elided only
+  // beyond that.
+  const QFontMetrics fm = status_->fontMetrics();
+  const int width = std::max(end - left, 0);
+  const int lines = fm.horizontalAdvance(statusText_) <= width ? 1 : 2;
+  auto needed = [&](const QString& text, int w) {
+    return fm.boundingRect(QRect(0, 0, w, 1 << 20), Qt::TextWordWrap, text).height();
+  };
+  const int height = std::max(status.height(), lines == 1 ? needed("国", 1 << 20) : needed("国国", 1));
+  const int middle = status.y() + status.height() / 2;
+  status_->setGeometry(left, std::max(middle - height / 2, 0), width, height);
+  QString shown = statusText_;
+  for (int room = width * lines; needed(shown, width) > height && room > 0; room -= fm.averageCharWidth()) {
+    shown = fm.elidedText(statusText_, Qt::ElideRight, room);
+  }
+  status_->setText(shown);
 }
 
 void MainWindow::LayOut() {

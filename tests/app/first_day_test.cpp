@@ -181,9 +181,17 @@ class FirstDayTest : public QObject {
     QVERIFY(status->x() < 424);
     QVERIFY(status->geometry().right() < Control<QPushButton>(&w, "超级按钮2")->x());
     QVERIFY(title->geometry().right() < status->x());
-    const QString longer = load + "，另有一段很长很长的说明文字让这一行放不下，一直写到窗口外面去";
+    // Drawn whole: its lines fit the box, and the box the title bar.
+    const QRect needed = status->fontMetrics().boundingRect(QRect(0, 0, status->width(), INT_MAX), Qt::TextWordWrap, load);
+    QVERIFY(needed.height() <= status->height());
+    QVERIFY(status->geometry().bottom() < 48);
+    // Beyond two lines: elided.
+    const QString longer = load + "；" + load + "；" + load;
     w.View().setStatus(longer.toStdString());
     QVERIFY(status->text().endsWith(QChar(0x2026)));
+    QVERIFY(status->fontMetrics()
+                .boundingRect(QRect(0, 0, status->width(), INT_MAX), Qt::TextWordWrap, status->text())
+                .height() <= status->height());
     QVERIFY(status->toolTip().contains(longer));
 
     w.View().notify("差评提醒", "买家‘甲’给了订单‘1’差评");
