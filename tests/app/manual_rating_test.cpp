@@ -235,6 +235,20 @@ class ManualRatingTest : public QObject {
     QTest::qWait(50);
     QCOMPARE(PostedRatings(*sandbox_).size(), size_t(4));
     QVERIFY(ends_->codes.empty());
+
+    // A refusal says why, in the platform's words, in a warning box and the status line.
+    const std::string refused = tids_[6];
+    QVERIFY(AddOrderComment(refused, std::string(501, 'x')));
+    const std::size_t before = ok.boxes.size();
+    DoubleClick(w.BuyerRatedList(), refused, rows);
+    QTRY_COMPARE_WITH_TIMEOUT(closer.opened, 3, 10000);
+    QCOMPARE(ok.boxes.size(), before + 2);
+    const auto& warning = ok.boxes[before + 1];
+    QCOMPARE(warning.icon, QMessageBox::Warning);
+    QVERIFY2(warning.text.contains(QString::fromStdString(refused)) && warning.text.contains("被平台拒绝") &&
+                 warning.text.contains("longer than 500"),
+             qPrintable(warning.text));
+    QCOMPARE(w.StatusText(), warning.text);
   }
 
   void unratedOrdersAreRatedAfterTheQuestionAndGetTheirOwnComments() {
