@@ -92,6 +92,11 @@ class FirstDayTest : public QObject {
     }
     // The main window's list titles with a four-digit count.
     MainWindow w;
+    std::vector<Order> orders;
+    for (int i = 0; i < 1234; ++i) orders.push_back(Order{std::to_string(1000000 + i), "买家", "2026-01-01 00:00:00"});
+    w.Book().Unrated().Append(orders);
+    w.Book().BuyerRated().Append(orders);
+    QCOMPARE(Control<QLabel>(&w, "标签2")->text(), QString("对方已评价，我没评价的订单（1234）"));
     cut += CutTexts(&w);
     QVERIFY2(cut.isEmpty(), qPrintable(cut.join("\n")));
   }
