@@ -320,6 +320,12 @@ class FirstDayTest : public QObject {
     QVERIFY(program.waitForFinished(10000));
     QCOMPARE(program.exitCode(), 2);
     QVERIFY(program.readAllStandardError().contains("usage:"));
+    // Without a display: a line that says so, not an abort in the platform plugin.
+    program.start(QM_DESKTOP_BIN, {"--data-dir", "/nonexistent"});
+    QVERIFY(program.waitForFinished(10000));
+    QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(program.exitCode(), 1);
+    QVERIFY(program.readAllStandardError().contains("no display"));
 #endif
   }
 };
