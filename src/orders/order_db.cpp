@@ -1,9 +1,9 @@
 #include "orders/order_db.h"
 
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <mutex>
 #include <system_error>
 #include <vector>
@@ -127,12 +127,11 @@ bool ForeignCode(int rc) {
 // True when the file starts as every SQLite database does. A file that cannot
 // be read counts as one, so that SQLite gives the reason.
 bool HasSqliteHeader(const std::string& path) {
-  std::FILE* f = std::fopen(path.c_str(), "rb");
-  if (f == nullptr) return true;
+  std::ifstream in(PathFromUtf8(path), std::ios::binary);
+  if (!in) return true;
   char head[16] = {};
-  const std::size_t n = std::fread(head, 1, sizeof head, f);
-  std::fclose(f);
-  return n == sizeof head && std::memcmp(head, "SQLite format 3", 16) == 0;
+  in.read(head, sizeof head);
+  return in.gcount() == sizeof head && std::memcmp(head, "SQLite format 3", 16) == 0;
 }
 
 DbLook LookAtDatabase(const std::string& path, std::string* error) {
