@@ -100,8 +100,12 @@ void AccountDialog::OnLogin() {
       return;
     default:
       // The comment file is held by another run of the program for this
-      // seller: that run shows its window, and this one ends.
-      InstanceChannel::AskToShow(InstanceSocketName(Session().programDir, Session().sellerNick));
+      // seller: that run shows its window, and this one ends. A run without
+      // a window (the runner) cannot show one, so this one says why it ends.
+      if (!InstanceChannel::AskToShow(InstanceSocketName(Session().programDir, Session().sellerNick))) {
+        QtPrompts().Warn(kAlreadyRunningTitle, "卖家‘" + Session().sellerNick +
+                                                   "’的评价程序已经在运行（例如在后台运行的quillmere-headless）。\n程序将退出。");
+      }
       EndProgram(0);
       reject();
       return;

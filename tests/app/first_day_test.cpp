@@ -278,6 +278,30 @@ class FirstDayTest : public QObject {
     QTRY_COMPARE(shown, 1);
   }
 
+  // An account held by a run without a window (the runner) cannot be shown:
+  // the later start says why it ends instead of ending without a word.
+  void anAccountHeldByTheRunnerIsNamed() {
+    ProgramDir dir("[卖家]\r\nappkey=k\r\nAppSecret=s\r\n");
+    QProcess holder;
+    holder.start("python3", {"-c",
+                             "import fcntl,sys,time\n"
+                             "f=open(sys.argv[1],'a'); fcntl.flock(f,fcntl.LOCK_EX); print('held',flush=True); time.sleep(30)",
+                             QString::fromStdString(dir.File("卖家的自动评价内容.txt"))});
+    QVERIFY(holder.waitForReadyRead(10000));
+    QCOMPARE(holder.readLine().trimmed(), QByteArray("held"));
+    EndRecorder ends;
+    BoxAnswerer boxes;
+    AccountDialog dialog;
+    dialog.AccountBox()->setEditText("卖家");
+    dialog.LoginButton()->click();
+    holder.kill();
+    holder.waitForFinished();
+    QCOMPARE(ends.codes, std::vector<int>({0}));
+    QCOMPARE(boxes.boxes.size(), size_t(1));
+    QCOMPARE(boxes.boxes[0].title, QString(kAlreadyRunningTitle));
+    QCOMPARE(boxes.boxes[0].icon, QMessageBox::Warning);
+  }
+
   // Qt's own buttons speak Chinese when the locale does, and when none is set.
   void qtsOwnButtonsSayChinese() {
     qputenv("LC_ALL", "");
