@@ -81,9 +81,11 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION misc)
 # The dependencies come from the libraries the programs link (dpkg-shlibdeps;
 # Debian's web engine library brings its helper process along). The Chinese
-# texts want a CJK font.
+# texts want a CJK font, and Qt's own boxes (确定/取消) its Chinese translations,
+# which no library links.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 if(TARGET quillmere)
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-translations-l10n")
   set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-noto-cjk")
 endif()
 include(CPack)

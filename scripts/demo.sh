@@ -143,4 +143,21 @@ if [ -z "${DISPLAY:-}" ] && [ -x "$bin/quillmere" ]; then
     exit 1
   fi
   echo "demo: answered order $neutral_tid (its buyer rated neutral); picture in $shots/MainWindow-answer.png"
+  # A first start: an account without key and secret gets the message, then
+  # the setup form, each pictured; closing the form ends the program.
+  status=0
+  if command -v xvfb-run >/dev/null; then
+    xvfb-run -a -s "-screen 0 1280x800x24" "$bin/quillmere" --data-dir "$demo" --platform "$base" \
+      --account 新卖家 --screenshot-dir "$shots" || status=$?
+  else
+    QT_QPA_PLATFORM=offscreen "$bin/quillmere" --data-dir "$demo" --platform "$base" \
+      --account 新卖家 --screenshot-dir "$shots" || status=$?
+  fi
+  for f in AccountSetupDialog QuestionBox StatusLine; do
+    if [ "$status" -ne 0 ] || [ ! -f "$shots/$f.png" ]; then
+      echo "demo: the desktop program did not picture $f (exit code $status)" >&2
+      exit 1
+    fi
+  done
+  echo "demo: the first start's setup form, the question before the answer and the status line pictured in $shots"
 fi

@@ -35,6 +35,10 @@ export QTWEBENGINE_DISABLE_SANDBOX=1
 export QTWEBENGINE_CHROMIUM_FLAGS="--disable-gpu --no-sandbox"
 timeout 60 "$bin/quillmere" --data-dir "$data" --platform "$url" --account "$nick" --screenshot-dir "$data/shots"
 
+# A first start: an account without key and secret, the message, then the
+# setup form, each pictured; closing the form ends the program.
+timeout 60 "$bin/quillmere" --data-dir "$data" --platform "$url" --account 新卖家 --screenshot-dir "$data/shots"
+
 # Once more without the session key: the login window, pictured once its
 # form is prepared, then closed (which ends the program).
 sed -i '/^SessionKey=/d' "$data/Config.ini"
@@ -43,7 +47,10 @@ timeout 60 "$bin/quillmere" --data-dir "$data" --platform "$url" --account "$nic
 mkdir -p "$root/$out"
 cp "$data/shots/MainWindow.png" "$root/$out/main-window.png"
 cp "$data/shots/AuthWindow.png" "$root/$out/login-window.png"
+cp "$data/shots/AccountSetupDialog.png" "$root/$out/setup-form.png"
+cp "$data/shots/StatusLine.png" "$root/$out/status-line.png"
+if [ -f "$data/shots/QuestionBox.png" ]; then cp "$data/shots/QuestionBox.png" "$root/$out/question-box.png"; fi
 for f in "$data"/shots/*.png; do
   echo "screenshot: $(basename "$f")"
 done
-echo "screenshot: saved $out/main-window.png and $out/login-window.png"
+echo "screenshot: saved $out/main-window.png, login-window.png, setup-form.png, status-line.png and question-box.png"

@@ -6,10 +6,13 @@
 #include <QLineEdit>
 #include <QPushButton>
 
+#include "app/account_setup.h"
 #include "app/builder.h"
+#include "app/instance_channel.h"
 #include "app/qt_ports.h"
 #include "app/shutdown.h"
 #include "rating/startup.h"
+#include "settings/app_session.h"
 #include "settings/config.h"
 
 namespace qm {
@@ -20,11 +23,14 @@ AccountDialog::AccountDialog(QWidget* owner) : QDialog(owner) {
   box_ = Control<QComboBox>(this, "组合框1");
   login_ = Control<QPushButton>(this, "超级按钮2");
   close_ = Control<QPushButton>(this, "超级按钮1");
+  add_ = Control<QPushButton>(this, "超级按钮3");
 
   int position = 0;
   for (const std::string& name : AccountNames()) box_->insertItem(position++, Q(name));
   box_->setCurrentIndex(-1);
   box_->setEditText(QString());
+  // A first start has no accounts to offer: the box says what to do.
+  box_->lineEdit()->setPlaceholderText(position == 0 ? "首次使用请点“添加帐号”" : "选择或输入卖家帐号");
   SetAccountColour(kAccountIdleColour);
 
   // The drop-down list closing (after a choice or without one).
@@ -36,6 +42,8 @@ AccountDialog::AccountDialog(QWidget* owner) : QDialog(owner) {
   login_->setDefault(false);
   connect(box_->lineEdit(), &QLineEdit::returnPressed, this, &AccountDialog::OnLogin);
   connect(login_, &QPushButton::clicked, this, &AccountDialog::OnLogin);
+  add_->setAutoDefault(false);
+  connect(add_, &QPushButton::clicked, this, &AccountDialog::AddAccount);
   connect(close_, &QPushButton::clicked, this, [this] {
     EndProgram(0);
     reject();
@@ -63,6 +71,16 @@ bool AccountDialog::eventFilter(QObject* watched, QEvent* event) {
   return QDialog::eventFilter(watched, event);
 }
 
+void AccountDialog::AddAccount() {
+  AccountSetupDialog setup(this, S(box_->currentText().trimmed()), false);
+  if (setup.exec() != QDialog::Accepted) return;
+  const QString name = Q(setup.SavedAccount());
+  if (box_->findText(name, Qt::MatchFixedString) < 0) box_->addItem(name);
+  box_->setEditText(name);
+  SetAccountColour(kAccountChosenColour);
+  OnLogin();
+}
+
 void AccountDialog::OnLogin() {
   const std::string nick = S(box_->currentText());
   if (nick.empty()) return;
@@ -72,17 +90,22 @@ void AccountDialog::OnLogin() {
       accept();
       return;
     case StartupOutcome::BadAccountName:
-      QtPrompts().Information(kBadAccountTitle, step.reason + "\n请重新选择或输入卖家帐号。");
+      QtPrompts().Warn(kBadAccountTitle, step.reason + "\n请重新选择或输入卖家帐号。");
       box_->setFocus(Qt::OtherFocusReason);
       return;
     case StartupOutcome::SettingsRefused:
-      QtPrompts().Information(kBadSettingsTitle, step.reason + "\n程序将退出。");
+      QtPrompts().Warn(kBadSettingsTitle, step.reason + "\n程序将退出。");
       EndProgram(0);
       reject();
       return;
     default:
       // The comment file is held by another run of the program for this
-      // seller: this one ends without a word.
+      // seller: that run shows its window, and this one ends. A run without
+      // a window (the runner) cannot show one, so this one says why it ends.
+      if (!InstanceChannel::AskToShow(InstanceSocketName(Session().programDir, Session().sellerNick))) {
+        QtPrompts().Warn(kAlreadyRunningTitle, "卖家‘" + Session().sellerNick +
+                                                   "’的评价程序已经在运行（例如在后台运行的quillmere-headless）。\n程序将退出。");
+      }
       EndProgram(0);
       reject();
       return;

@@ -16,6 +16,7 @@ inline const QColor kAccountChosenColour{0, 96, 192};
 
 inline constexpr const char* kBadAccountTitle = "帐号名称无效";
 inline constexpr const char* kBadSettingsTitle = "设置文件无法使用";
+inline constexpr const char* kAlreadyRunningTitle = "已经在运行";
 
 class AccountDialog : public QDialog {
   Q_OBJECT
@@ -24,6 +25,8 @@ class AccountDialog : public QDialog {
 
   QComboBox* AccountBox() const { return box_; }
   QPushButton* LoginButton() const { return login_; }
+  // "添加帐号": the setup form; a saved account is chosen and logged in.
+  QPushButton* AddButton() const { return add_; }
   // The account box's text colour.
   QColor AccountColour() const;
 
@@ -33,9 +36,11 @@ class AccountDialog : public QDialog {
  private:
   void SetAccountColour(const QColor& colour);
   void OnLogin();
+  void AddAccount();
 
   QComboBox* box_ = nullptr;
   QPushButton* login_ = nullptr;
+  QPushButton* add_ = nullptr;
   QPushButton* close_ = nullptr;
 };
 

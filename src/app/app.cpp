@@ -22,6 +22,7 @@
 #include "app/qt_ports.h"
 #include "app/screenshots.h"
 #include "app/shutdown.h"
+#include "app/translations.h"
 #include "browser/document_driver.h"
 #include "headless/runner.h"
 #include "rating/startup.h"
@@ -70,6 +71,25 @@ class StartupObserver : public QObject {
           if (auto* close = Control<QPushButton>(auth, "超级按钮1")) close->click();
         });
       }
+    } else if (event->type() == QEvent::Show && !line_.screenshotDir.empty() && watched->isWidgetType() &&
+               static_cast<QWidget*>(watched)->isWindow() &&
+               (qobject_cast<QMessageBox*>(watched) != nullptr || watched->objectName() == "AccountSetupDialog")) {
+      // Boxes and the first start's form are pictured, then answered with
+      // their default button (a form with its "×").
+      auto* window = static_cast<QWidget*>(watched);
+      QTimer::singleShot(400, window, [this, window] {
+        if (auto* box = qobject_cast<QMessageBox*>(window)) {
+          const QString name = box->icon() == QMessageBox::Question  ? "QuestionBox"
+                               : box->icon() == QMessageBox::Warning ? "WarningBox"
+                                                                     : "InformationBox";
+          SaveWindowPicture(box, line_.screenshotDir, name);
+          if (QAbstractButton* ok = box->button(QMessageBox::Ok)) ok->click();
+        } else {
+          SaveWindowPicture(window, line_.screenshotDir);
+          if (auto* close = Control<QPushButton>(window, "超级按钮2")) close->click();
+        }
+      });
+      if (marks_ && qobject_cast<QMessageBox*>(watched) != nullptr) Mark("message-box");
     } else if ((event->type() == QEvent::ShowToParent || event->type() == QEvent::HideToParent) && marks_ &&
                watched->objectName() == "图片框2") {
       // The busy picture shows for the first load and goes once the load,
@@ -147,9 +167,37 @@ void PrintUsage(const CommandLine& line) {
 bool UseProgramDirOrSay(const std::string& dataDir) {
   const StartupStep step = UseProgramDir(dataDir, ExecutableDir());
   if (step.Ready()) return true;
-  QtPrompts().Information(kBadDataDirTitle, step.reason + "\n程序将退出。");
+  QtPrompts().Warn(kBadDataDirTitle, step.reason + "\n程序将退出。");
   return false;
 }
+
+namespace {
+// Qt's own options, which it reads from the line itself.
+constexpr const char* kQtOptionsWithValue[] = {"-platform", "-platformpluginpath", "-platformtheme", "-plugin",
+                                               "-qwindowgeometry", "-qwindowtitle", "-qwindowicon", "-display",
+                                               "-style", "-stylesheet", "-session", "-name", "-geometry"};
+constexpr const char* kQtFlags[] = {"-reverse", "-nograb", "-dograb", "-sync", "-widgetcount"};
+
+bool QtOptionTakesValue(const char* a) {
+  for (const char* option : kQtOptionsWithValue) {
+    if (std::strcmp(a, option) == 0) return true;
+  }
+  return false;
+}
+
+bool IsQtOption(const char* a) {
+  if (QtOptionTakesValue(a)) return true;
+  for (const char* option : kQtFlags) {
+    if (std::strcmp(a, option) == 0) return true;
+  }
+  // "-style=fusion" and the like.
+  for (const char* option : kQtOptionsWithValue) {
+    const std::size_t n = std::strlen(option);
+    if (std::strncmp(a, option, n) == 0 && a[n] == '=') return true;
+  }
+  return false;
+}
+}  // namespace
 
 CommandLine ParseCommandLine(int argc, char** argv) {
   CommandLine line;
@@ -180,6 +228,10 @@ CommandLine ParseCommandLine(int argc, char** argv) {
       line.help = true;
     } else if (std::strcmp(a, "--version") == 0) {
       line.version = true;
+    } else if (IsQtOption(a)) {
+      if (QtOptionTakesValue(a)) value(a);
+    } else if (line.error.empty()) {
+      line.error = std::string("unknown option: ") + a;
     }
   }
   return line;
@@ -191,7 +243,11 @@ int RunApp(int argc, char** argv) {
   const CommandLine line = ParseCommandLine(argc, argv);
   if (line.headless) return RunHeadless(argc, argv);
   if (!line.error.empty()) {
-    std::fprintf(stderr, "quillmere: %s\nusage: quillmere [--data-dir DIR] [--platform URL] [--headless ...]\n",
+    std::fprintf(stderr,
+                 "quillmere: %s\n"
+                 "usage: quillmere [--data-dir DIR] [--platform URL] [--account NICK]\n"
+                 "       quillmere --headless --account NICK ...\n"
+                 "       quillmere --help | --version\n",
                  line.error.c_str());
     return 2;
   }
@@ -204,6 +260,20 @@ int RunApp(int argc, char** argv) {
     PrintUsage(line);
     return 0;
   }
+
+#if !defined(_WIN32) && !defined(__APPLE__)
+  // Without a window system Qt's platform plugin would abort the process.
+  const bool noDisplay = std::getenv("QT_QPA_PLATFORM") == nullptr && std::getenv("DISPLAY") == nullptr &&
+                         std::getenv("WAYLAND_DISPLAY") == nullptr;
+  bool platformGiven = false;
+  for (int i = 1; i < argc; ++i) platformGiven = platformGiven || std::strncmp(argv[i], "-platform", 9) == 0;
+  if (noDisplay && !platformGiven) {
+    std::fprintf(stderr,
+                 "quillmere: no display (neither DISPLAY nor WAYLAND_DISPLAY is set).\n"
+                 "The runner without windows: quillmere --headless --account NICK (see --headless --help)\n");
+    return 1;
+  }
+#endif
 
   // Before any other thread: the desktop holds large lists for the whole run.
   UseOneHeap();
@@ -231,8 +301,10 @@ int RunApp(int argc, char** argv) {
   QApplication::setApplicationVersion(ProgramVersion());
   QGuiApplication::setDesktopFileName("quillmere");  // the installed desktop entry: its name and icon
   QApplication::setWindowIcon(ProgramIcon());
+  InstallQtTranslations(app);
 
   if (!UseProgramDirOrSay(line.dataDir)) return kExitUsage;
+  PlaceBrowserProfile(Session().programDir);
   AppSession& s = Session();
   if (!line.platform.empty()) s.endpoints = Endpoints::AtBase(line.platform);
 

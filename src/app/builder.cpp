@@ -172,6 +172,22 @@ QWidget* MakeControl(const ControlLayout& c, QWidget* parent) {
   return nullptr;
 }
 
+// The font that replaces a Windows one may be wider: a text that would be
+// cut at its box is drawn a little smaller, down to a size still readable.
+void FitTextToBox(QWidget* w, const QString& text, bool wraps) {
+  if (text.trimmed().isEmpty()) return;
+  const int room = qobject_cast<QPushButton*>(w) != nullptr ? w->width() - 2 : w->contentsRect().width();
+  const int height = w->contentsRect().height();
+  QFont font = w->font();
+  auto fits = [&](const QFont& f) {
+    const QFontMetrics fm(f);
+    if (wraps) return fm.boundingRect(QRect(0, 0, room, 1 << 20), Qt::TextWordWrap, text).height() <= height;
+    return fm.horizontalAdvance(text) <= room;
+  };
+  while (!fits(font) && font.pointSizeF() > 7.0) font.setPointSizeF(font.pointSizeF() - 0.5);
+  w->setFont(font);
+}
+
 }  // namespace
 
 QFont LayoutFont(FontFace face, int points, bool bold) {
@@ -231,6 +247,11 @@ void BuildWindow(QWidget* window, const WindowLayout& layout) {
       if (c.left <= 0 && c.top <= 0 && c.width >= layout.width && c.height >= layout.height) {
         w->setProperty("qmBackground", true);
       }
+    }
+    if (auto* label = qobject_cast<QLabel*>(w); label != nullptr && c.kind == ControlKind::Label) {
+      FitTextToBox(label, label->text(), label->wordWrap());
+    } else if (c.kind == ControlKind::FlatButton) {
+      FitTextToBox(w, Q(c.text), false);
     }
     if (c.kind == ControlKind::Frame) frames[c.name] = w;
     w->setVisible(c.shown);

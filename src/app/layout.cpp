@@ -163,6 +163,8 @@ WindowLayout MakeAccountDialog() {
   v.push_back(WithFont(C("组合框1", K::Combo, "", 73, 110, 234, 29), F::Song, 11));
   v.push_back(Hand(Tip(WithFont(C("超级按钮2", K::FlatButton, "登  录", 140, 168, 100, 36), F::YaHei, 11, true),
                        "登录评价软件")));
+  // A new seller's way in: the key, the secret and the name in one form.
+  v.push_back(Hand(Tip(C("超级按钮3", K::FlatButton, "添加帐号", 150, 214, 80, 24), "新建一个卖家帐号：填写AppKey、AppSecret和卖家旺旺ID")));
   return w;
 }
 

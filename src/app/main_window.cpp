@@ -13,6 +13,7 @@
 #include <QWebEngineProfile>
 
 #include "app/account_dialog.h"
+#include "app/account_setup.h"
 #include "app/auth_window.h"
 #include "app/builder.h"
 #include "app/icons.h"
@@ -60,6 +61,16 @@ MainWindow::MainWindow() : autoTimer_(nullptr), refreshTimer_(nullptr) {
   noticeBody_ = Control<QLabel>(this, "标签7");
   noticeClose_ = Control<QLabel>(this, "标签8");
   busy_ = FindControl(this, "图片框2");
+  unratedFrame_ = FindControl(this, "外形框1");
+  buyerRatedFrame_ = FindControl(this, "外形框2");
+  unratedTitle_ = Control<QLabel>(this, "标签1");
+  buyerRatedTitle_ = Control<QLabel>(this, "标签2");
+  minimiseButton_ = Control<QPushButton>(this, "超级按钮2");
+  closeButton_ = Control<QPushButton>(this, "超级按钮1");
+  settingsButton_ = Control<QPushButton>(this, "超级按钮4");
+  // The layout's size is where the window starts and the least it takes.
+  setMinimumSize(MainWindowLayout().width, MainWindowLayout().height);
+  setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
 
   title_->setText("Quillmere 淘宝自动评价");
   title_->setStyleSheet("color: #ffffff;");
@@ -69,9 +80,10 @@ MainWindow::MainWindow() : autoTimer_(nullptr), refreshTimer_(nullptr) {
   noticeBody_->setAlignment(Qt::AlignCenter);
   noticeBody_->setWordWrap(true);
   noticeClose_->setAlignment(Qt::AlignCenter);
+  SetUpShell();
 
-  connect(Control<QPushButton>(this, "超级按钮2"), &QPushButton::clicked, this, &MainWindow::HideToTray);
-  connect(Control<QPushButton>(this, "超级按钮1"), &QPushButton::clicked, this, &MainWindow::HideToTray);
+  connect(minimiseButton_, &QPushButton::clicked, this, &MainWindow::HideToTray);
+  connect(closeButton_, &QPushButton::clicked, this, &MainWindow::CloseToTray);
   connect(Control<QPushButton>(this, "超级按钮4"), &QPushButton::clicked, this, &MainWindow::OpenSettings);
 
   // The notice box: its title and body drag it, "×" closes it.
@@ -80,11 +92,7 @@ MainWindow::MainWindow() : autoTimer_(nullptr), refreshTimer_(nullptr) {
   noticeClose_->installEventFilter(this);
 
   QMenu* trayMenu = Menu("托盘右键");
-  connect(FindMenuItem(trayMenu, "显示"), &QAction::triggered, this, [this] {
-    showNormal();
-    raise();
-    activateWindow();
-  });
+  connect(FindMenuItem(trayMenu, "显示"), &QAction::triggered, this, &MainWindow::BringToFront);
   connect(FindMenuItem(trayMenu, "隐藏"), &QAction::triggered, this, &MainWindow::HideToTray);
   connect(FindMenuItem(trayMenu, "退出"), &QAction::triggered, this, &MainWindow::ConfirmExit);
   ConnectListActions();
@@ -113,12 +121,18 @@ MainWindow::MainWindow() : autoTimer_(nullptr), refreshTimer_(nullptr) {
   SetMainView(&view_);
   SetClipboard(&clipboard_);
   SetBeforeEnd([this] {
+    RememberSize();
     if (tray_ != nullptr) tray_->hide();
   });
 }
 
 MainWindow::~MainWindow() {
   SetBeforeEnd(nullptr);
+  // The list views are children of the window and outlive the book the
+  // models read: they must not ask for rows once the book is gone.
+  for (QtOrderList* list : {unratedList_.get(), buyerRatedList_.get()}) {
+    if (list != nullptr && list->Widget() != nullptr) list->Widget()->setModel(nullptr);
+  }
   if (CurrentClipboard() == &clipboard_) SetClipboard(nullptr);
   if (CurrentMainView() == &view_) SetMainView(nullptr);
   unratedList_.reset();
@@ -128,18 +142,12 @@ MainWindow::~MainWindow() {
 
 OrderBook& MainWindow::Book() { return run_->Book(); }
 
-void MainWindow::SetStatus(const std::string& text) {
-  status_->setText(Q(text));
-  // The line is narrow: the whole text on hover.
-  status_->setToolTip(PlainToolTip(Q(text)));
-}
-
 void MainWindow::Notify(const std::string& title, const std::string& text) {
   if (TrayUsable()) {
     // Some notification servers render body markup; a buyer writes the text.
     tray_->showMessage(Q(title).toHtmlEscaped(), Q(text).toHtmlEscaped(), QSystemTrayIcon::Warning);
   } else {
-    SetStatus(title + "：" + text);
+    KeepAlert(title + "：" + text);
   }
 }
 
@@ -183,11 +191,13 @@ bool MainWindow::RunStartup() {
     if (dialog.exec() != QDialog::Accepted) return false;
   }
   title_->setText(Q("Quillmere 淘宝自动评价 — " + s.sellerNick));
+  ListenForLaterStarts();
+  RestoreSize();
 
   // No stored key, or one the platform refuses: the login window gets a new
   // one (its "×" ends the program) and the session is confirmed again.
   for (;;) {
-    status_->setText("正在确认Session授权…");
+    SetStatus("正在确认Session授权…");
     const StartupStep step = ConfirmAccount([this](int attempt, int pauseMs) {
       // The seller sees why nothing happens yet, and can end the program from the tray.
       if (!isVisible()) show();
@@ -197,24 +207,31 @@ bool MainWindow::RunStartup() {
     });
     switch (step.outcome) {
       case StartupOutcome::Ready:
+        for (const std::string& note : step.notes) KeepAlert(note);
         if (!StartRun()) break;
         return true;
       case StartupOutcome::NoSessionKey:
       case StartupOutcome::SessionRefused:
         // Ended while the platform could not be reached: no login.
         if (StopRequested()) break;
-        status_->setText("请登录淘宝并授权");
+        SetStatus("请登录淘宝并授权");
         if (!RunAuthWindow(this)) return false;
         continue;
-      case StartupOutcome::NoCredentials:
-        prompts_.Information(kEmptyKeyTitle, kEmptyKeyText);
-        break;
+      case StartupOutcome::NoCredentials: {
+        // A first start: the message, then the form that fills the section in.
+        prompts_.Warn(kNoKeyTitle, std::string(kEmptyKeyText) + "\n请在下一个窗口中填写本帐号的AppKey和AppSecret。");
+        AccountSetupDialog setup(this, s.sellerNick, true);
+        if (setup.exec() != QDialog::Accepted) break;
+        s.AppKey = ReadAppKey(s.sellerNick);
+        s.AppSecret = ReadAppSecret(s.sellerNick);
+        continue;
+      }
       case StartupOutcome::CommentTooLong:
-        prompts_.Information(kCommentTooLongTitle, step.reason + "\n程序将退出。");
+        prompts_.Warn(kCommentTooLongTitle, step.reason + "\n程序将退出。");
         break;
       case StartupOutcome::DatabaseUnusable:
       default:
-        prompts_.Information(kDatabaseFailedTitle, step.reason + "\n程序将退出。");
+        prompts_.Warn(kDatabaseFailedTitle, step.reason + "\n程序将退出。");
         break;
     }
     break;
@@ -238,6 +255,14 @@ bool MainWindow::StartRun() {
   unratedList_ = std::make_unique<QtOrderList>(unratedView_, run_->Book().Unrated());
   buyerRatedList_ = std::make_unique<QtOrderList>(buyerRatedView_, run_->Book().BuyerRated());
   DecorateLists();
+  // The lists' titles count their rows.
+  for (QtOrderList* list : {unratedList_.get(), buyerRatedList_.get()}) {
+    QAbstractItemModel* model = list->Model();
+    if (model == nullptr) continue;
+    connect(model, &QAbstractItemModel::rowsInserted, this, &MainWindow::UpdateListTitles);
+    connect(model, &QAbstractItemModel::rowsRemoved, this, &MainWindow::UpdateListTitles);
+    connect(model, &QAbstractItemModel::modelReset, this, &MainWindow::UpdateListTitles);
+  }
   ShowTray();
   // The first load: it empties and refills the seller's database, fills the
   // left list and at its end runs the refresh and the pass once, which arms
@@ -261,41 +286,66 @@ void MainWindow::ShowTray() {
   }
   updateTip();
   tray_->show();
+  UpdateListTitles();
 }
 
 void MainWindow::OnTrayActivated(QSystemTrayIcon::ActivationReason reason) {
   switch (reason) {
-    case QSystemTrayIcon::DoubleClick:
-      if (isVisible()) {
-        hide();
+    case QSystemTrayIcon::Trigger:
+      // A single click shows or hides the window, as other tray programs do.
+      if (isVisible() && !isMinimized()) {
+        HideToTray();
       } else {
-        showNormal();
-        raise();
-        activateWindow();
+        BringToFront();
       }
+      break;
+    case QSystemTrayIcon::DoubleClick:
+      // The double-click's first click has already toggled it: it ends shown.
+      BringToFront();
       break;
     case QSystemTrayIcon::Context:
       Menu("托盘右键")->popup(QCursor::pos());
       break;
-    default:  // a single click does nothing
+    default:
       break;
   }
 }
 
 void MainWindow::HideToTray() {
   if (TrayUsable()) {
+    RememberSize();
     hide();
+    if (!toldAboutTray_) {
+      toldAboutTray_ = true;
+      tray_->showMessage("Quillmere", "程序仍在托盘中运行，继续自动评价。单击托盘图标可以重新打开窗口。",
+                         QSystemTrayIcon::Information);
+    }
   } else {
     // Without a notification area a hidden window could not be brought back.
     showMinimized();
   }
 }
 
+void MainWindow::CloseToTray() {
+  if (TrayUsable()) {
+    HideToTray();
+  } else {
+    // Nothing else would end the program.
+    ConfirmExit();
+  }
+}
+
+void MainWindow::BringToFront() {
+  showNormal();
+  raise();
+  activateWindow();
+}
+
 void MainWindow::ConfirmExit() {
   showNormal();
   raise();
   if (!prompts_.Question(kExitTitle, "要退出‘" + Session().sellerNick + "’吗?")) return;
-  tray_->hide();
+  if (tray_ != nullptr) tray_->hide();
   EndProgram(0);
 }
 
@@ -366,6 +416,9 @@ void MainWindow::ShowNotice(const Notice& notice) {
                                   .arg(notice.textColour & 0xFFFFFF, 6, 16, QChar('0'))
                                   .arg(notice.background & 0xFFFFFF, 6, 16, QChar('0')));
   noticeBody_->setText(Q(notice.text));
+  const QString about = notice.about.empty() ? QString() : PlainToolTip(Q(notice.about));
+  noticeTitle_->setToolTip(about);
+  noticeBody_->setToolTip(about);
   // The box's top goes 5 pixels below the pointer, kept inside the frame that
   // holds it so that a double-click near the bottom still shows all of it.
   QWidget* frame = notice_->parentWidget();
@@ -380,6 +433,8 @@ void MainWindow::CloseNotice() {
   notice_->hide();
   noticeTitle_->setText(QString());
   noticeBody_->setText(QString());
+  noticeTitle_->setToolTip(QString());
+  noticeBody_->setToolTip(QString());
 }
 
 bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
@@ -392,9 +447,9 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
-  // Closing the window only puts it away; "退出" in the tray menu ends the program.
+  // Closing the window puts it into the tray; without a tray it asks to end the program.
   event->ignore();
-  HideToTray();
+  CloseToTray();
 }
 
 }  // namespace qm

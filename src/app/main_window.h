@@ -4,7 +4,9 @@
 // and the start-up sequence that runs before the window is first shown.
 #include <QSystemTrayIcon>
 #include <QWidget>
+#include <deque>
 #include <memory>
+#include <string>
 
 #include "app/qt_ports.h"
 #include "orders/order_book.h"
@@ -14,6 +16,7 @@
 class QLabel;
 class QMenu;
 class QTreeView;
+class QPushButton;
 
 namespace qm {
 
@@ -21,6 +24,14 @@ class SellerRun;
 
 inline constexpr const char* kExitTitle = "退出评价软件";
 inline constexpr const char* kDatabaseFailedTitle = "订单数据库无法使用";
+inline constexpr const char* kNoKeyTitle = "程序获取授权出错";
+inline constexpr const char* kAlertsTitle = "提醒";
+// The size the window had when the seller last closed it, per account ("宽,高").
+inline constexpr const char* kKeyWindowSize = "窗口大小";
+// Alerts kept where there is no tray to show them.
+inline constexpr std::size_t kKeptAlerts = 5;
+
+class InstanceChannel;
 
 // The window shows the seller's run and hears of its events (RunObserver).
 class MainWindow : public QWidget, private RunObserver {
@@ -39,9 +50,14 @@ class MainWindow : public QWidget, private RunObserver {
   // The window's tray events (double-click toggles, the right button opens
   // 托盘右键, a single click does nothing).
   void OnTrayActivated(QSystemTrayIcon::ActivationReason reason);
-  // "─", "×" and a close through the window system: into the tray, or
-  // minimised where the desktop has no notification area.
+  // "─": into the tray (saying once that the program keeps working there),
+  // or minimised where the desktop has no notification area.
   void HideToTray();
+  // "×" and a close through the window system: into the tray; without one,
+  // the exit question.
+  void CloseToTray();
+  // Shows the window in front (the tray, a second start of the account).
+  void BringToFront();
   // 托盘右键 "退出": the question, then the end of the program.
   void ConfirmExit();
   // 超级按钮4: the settings window, modal.
@@ -62,12 +78,22 @@ class MainWindow : public QWidget, private RunObserver {
   QtOrderList& BuyerRatedList() { return *buyerRatedList_; }
   QSystemTrayIcon* Tray() const { return tray_; }
   QMenu* Menu(const char* name) const;
+  // The status line 标签3: the whole text as tooltip, elided to the free
+  // width of the title bar.
+  void SetStatus(const std::string& text);
+  QString StatusText() const { return statusText_; }
+  // A notification without a tray: kept (the last kKeptAlerts, oldest first)
+  // behind a "提醒" button in the title bar until the seller has seen them.
+  void KeepAlert(const std::string& text);
+  const std::deque<std::string>& KeptAlerts() const { return alerts_; }
+  QPushButton* AlertsButton() const { return alertsButton_; }
   // True when the tray can hold the window; false on a desktop without a
   // notification area (and on the offscreen platform).
   bool TrayUsable() const;
 
  protected:
   void closeEvent(QCloseEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
@@ -77,8 +103,19 @@ class MainWindow : public QWidget, private RunObserver {
   void ShowNotice(const Notice& notice);
   void CloseNotice();
   void DecorateLists();
-  void SetStatus(const std::string& text);
   void Notify(const std::string& title, const std::string& text);
+  // The title bar's alert button, the lists' counts and Esc on the notice.
+  void SetUpShell();
+  // The window's parts placed for its size: the lists take what the layout's
+  // size leaves, the title bar's buttons stay at its right.
+  void LayOut();
+  void LayOutTitleBar();
+  void ShowKeptAlerts();
+  void UpdateListTitles();
+  void RestoreSize();
+  void RememberSize();
+  // Listens for later starts of the account.
+  void ListenForLaterStarts();
 
   // What the run tells the window.
   void LoadProgress(int tradesRead) override;
@@ -111,6 +148,18 @@ class MainWindow : public QWidget, private RunObserver {
   QLabel* noticeBody_ = nullptr;
   QLabel* noticeClose_ = nullptr;
   QWidget* busy_ = nullptr;
+  QWidget* unratedFrame_ = nullptr;      // 外形框1
+  QWidget* buyerRatedFrame_ = nullptr;   // 外形框2
+  QLabel* unratedTitle_ = nullptr;       // 标签1
+  QLabel* buyerRatedTitle_ = nullptr;    // 标签2
+  QPushButton* minimiseButton_ = nullptr;  // 超级按钮2
+  QPushButton* closeButton_ = nullptr;     // 超级按钮1
+  QPushButton* settingsButton_ = nullptr;  // 超级按钮4
+  QPushButton* alertsButton_ = nullptr;
+  QString statusText_;
+  std::deque<std::string> alerts_;
+  bool toldAboutTray_ = false;  // the balloon after the first hide
+  InstanceChannel* channel_ = nullptr;
 };
 
 }  // namespace qm

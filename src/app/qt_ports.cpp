@@ -174,11 +174,26 @@ void QtPrompts::Information(const std::string& title, const std::string& text) {
   ExecMessageBox(box);
 }
 
-bool QtPrompts::Question(const std::string& title, const std::string& text) {
-  QMessageBox box(QMessageBox::Information, Q(title), Q(text), QMessageBox::Ok | QMessageBox::Cancel);
+namespace {
+bool AskWithIcon(QMessageBox::Icon icon, const std::string& title, const std::string& text) {
+  QMessageBox box(icon, Q(title), Q(text), QMessageBox::Ok | QMessageBox::Cancel);
   box.setDefaultButton(QMessageBox::Ok);
   box.setEscapeButton(QMessageBox::Cancel);
   return ExecMessageBox(box) == QMessageBox::Ok;
+}
+}  // namespace
+
+bool QtPrompts::Question(const std::string& title, const std::string& text) {
+  return AskWithIcon(QMessageBox::Information, title, text);
+}
+
+bool QtPrompts::Ask(const std::string& title, const std::string& text) {
+  return AskWithIcon(QMessageBox::Question, title, text);
+}
+
+void QtPrompts::Warn(const std::string& title, const std::string& text) {
+  QMessageBox box(QMessageBox::Warning, Q(title), Q(text), QMessageBox::Ok);
+  ExecMessageBox(box);
 }
 
 std::optional<std::string> QtPrompts::Input(const std::string& title, const std::string& label,

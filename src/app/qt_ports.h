@@ -88,11 +88,14 @@ class QtTimer : public Timer {
   QPointer<QTimer> timer_;
 };
 
-// Boxes modal to the whole program, with the information icon.
+// Boxes modal to the whole program: the information icon for Information
+// and Question, the question icon for Ask, the warning icon for Warn.
 class QtPrompts : public Prompts {
  public:
   void Information(const std::string& title, const std::string& text) override;
   bool Question(const std::string& title, const std::string& text) override;
+  bool Ask(const std::string& title, const std::string& text) override;
+  void Warn(const std::string& title, const std::string& text) override;
   std::optional<std::string> Input(const std::string& title, const std::string& label,
                                    const std::string& initial) override;
 

@@ -24,10 +24,10 @@ QString Field(const RatingLogEntry& e, int column) {
     case 0: return Q(e.time);
     case 1: return Q(e.tid);
     case 2: return Q(e.buyer);
-    case 3: return Q(e.result);
+    case 3: return Q(RatingResultWords(e.result));
     case 4: return Q(e.comment);
-    case 5: return Q(e.started);
-    case 6: return Q(e.OutcomeText());
+    case 5: return Q(RatingStartWords(e.started));
+    case 6: return Q(e.OutcomeWords());
     default: return {};
   }
 }
@@ -51,7 +51,9 @@ QVariant RatingLogModel::data(const QModelIndex& index, int role) const {
   const RatingLogEntry& e = entries_[static_cast<std::size_t>(index.row())];
   // The cells are one line each; the whole comment on hover, as text.
   if (role == Qt::DisplayRole) return Field(e, index.column()).replace('\n', ' ').replace('\r', ' ');
-  if (role == Qt::ToolTipRole && index.column() == 4) return PlainToolTip(Field(e, 4));
+  if (role == Qt::ToolTipRole && (index.column() == 4 || index.column() == 6)) {
+    return PlainToolTip(Field(e, index.column()));
+  }
   return {};
 }
 
@@ -89,8 +91,13 @@ RatingLogWindow::RatingLogWindow(QWidget* owner) : QDialog(owner) {
   table_->setWordWrap(false);
   table_->verticalHeader()->hide();
   table_->horizontalHeader()->setStretchLastSection(true);
-  for (int c : {0, 1}) table_->setColumnWidth(c, 140);
+  // Narrow columns for the short words, so that 结果 shows without scrolling.
+  table_->setColumnWidth(0, 140);
+  table_->setColumnWidth(1, 130);
+  table_->setColumnWidth(2, 120);
+  table_->setColumnWidth(3, 48);
   table_->setColumnWidth(4, 220);
+  table_->setColumnWidth(5, 48);
   layout->addWidget(table_, 1);
 
   connect(filter_, &QLineEdit::textChanged, this, &RatingLogWindow::Reload);
@@ -106,7 +113,7 @@ void RatingLogWindow::Reload() {
 bool RatingLogWindow::ExportTo(const std::string& path) {
   std::string error;
   if (WriteRatingLogCsv(model_->Entries(), path, &error)) return true;
-  QtPrompts().Information("导出CSV", error);
+  QtPrompts().Warn("导出CSV", error);
   return false;
 }
 

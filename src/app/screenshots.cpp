@@ -52,6 +52,9 @@ void ScheduleWindowPictures(MainWindow* mainWindow, const std::string& dir, cons
   };
   QTimer::singleShot(settleMs, mainWindow, [mainWindow, dir, answerTid, others] {
     SaveWindowPicture(mainWindow, dir);
+    // The title bar alone: the status line at the width it has.
+    QDir().mkpath(Q(dir));
+    mainWindow->grab(QRect(0, 0, mainWindow->width(), 44)).save(QDir(Q(dir)).filePath("StatusLine.png"), "PNG");
     OrderRows& rows = mainWindow->Book().BuyerRated();
     const int row = rows.Find(answerTid);
     if (answerTid.empty() || row < 0) {

@@ -14,7 +14,8 @@ class MainWindow;
 // default); false when it could not be written.
 bool SaveWindowPicture(QWidget* window, const std::string& dir, const QString& name = {});
 
-// After the main window has settled: its picture; with `answerTid`, that
+// After the main window has settled: its picture and its title bar's
+// ("StatusLine.png"); with `answerTid`, that
 // order of the buyer-rated list answered as a double-click would and the
 // window pictured again with its notice ("MainWindow-answer.png"); then the
 // settings, rating-page and rating-log windows (each opened, pictured and closed), then

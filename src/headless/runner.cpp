@@ -257,6 +257,7 @@ int StartUp(const Options& o, const ProgramDirChoice& dataDir, const Unreachable
   std::snprintf(hours, sizeof hours, "%g", static_cast<double>(Session().ratingHours));
   PrintLine("start: seller " + (step.seller.empty() ? o.account : step.seller) + ", rating " + hours +
             " hours before the deadline, data in " + DescribeDataDir(dataDir));
+  for (const std::string& note : step.notes) PrintLine("start: " + note);
   return kExitOk;
 }
 

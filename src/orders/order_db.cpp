@@ -3,8 +3,10 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <mutex>
 #include <system_error>
+#include <vector>
 
 #include "settings/app_session.h"
 #include "util/file_io.h"
@@ -108,12 +110,42 @@ std::string OrderDbFileName(const std::string& nick) {
   return nick + kOrderDbSuffix;
 }
 
-bool IsOrderDatabase(const std::string& path, std::string* error) {
+namespace {
+
+// What a file under a database's name holds.
+enum class DbLook {
+  Ours,      // an order database
+  Foreign,   // something else: an Access file, a SQLite file without the tables, a damaged file
+  Unusable,  // a file that cannot be looked at now (locked, no permission, not a regular file)
+};
+
+bool ForeignCode(int rc) {
+  const int primary = rc & 0xFF;
+  return primary == SQLITE_NOTADB || primary == SQLITE_CORRUPT || primary == SQLITE_ERROR;
+}
+
+// True when the file starts as every SQLite database does. A file that cannot
+// be read counts as one, so that SQLite gives the reason.
+bool HasSqliteHeader(const std::string& path) {
+  std::ifstream in(PathFromUtf8(path), std::ios::binary);
+  if (!in) return true;
+  char head[16] = {};
+  in.read(head, sizeof head);
+  return in.gcount() == sizeof head && std::memcmp(head, "SQLite format 3", 16) == 0;
+}
+
+DbLook LookAtDatabase(const std::string& path, std::string* error) {
   ConfigureSqlite();
   std::error_code ec;
   if (!fs::is_regular_file(PathFromUtf8(path), ec)) {
-    SetError(error, "文件不存在：" + path);
-    return false;
+    SetError(error, fs::exists(PathFromUtf8(path), ec) ? path + " 不是普通文件" : "文件不存在：" + path);
+    return DbLook::Unusable;
+  }
+  // Any other kind of file is told by its first bytes, before SQLite (which
+  // may write to roll back a journal) opens it.
+  if (!HasSqliteHeader(path)) {
+    SetError(error, path + " 不是订单数据库：不是SQLite数据库文件");
+    return DbLook::Foreign;
   }
   // A run killed in the middle of a write leaves a hot journal, which only a
   // connection that may write can roll back; a read-only look would refuse
@@ -121,16 +153,78 @@ bool IsOrderDatabase(const std::string& path, std::string* error) {
   const bool hotJournal = fs::exists(PathFromUtf8(path + "-journal"), ec);
   sqlite3* db = nullptr;
   int rc = sqlite3_open_v2(path.c_str(), &db, hotJournal ? SQLITE_OPEN_READWRITE : SQLITE_OPEN_READONLY, nullptr);
-  bool ok = rc == SQLITE_OK;
+  DbLook look = DbLook::Ours;
   std::string why;
-  if (!ok) {
+  if (rc != SQLITE_OK) {
     why = SqliteMessage(db, rc);
-  } else {
-    ok = HasOrderTables(db, &why);
+    look = ForeignCode(rc) ? DbLook::Foreign : DbLook::Unusable;
+  } else if (!HasOrderTables(db, &why)) {
+    look = ForeignCode(sqlite3_extended_errcode(db)) ? DbLook::Foreign : DbLook::Unusable;
   }
   sqlite3_close(db);
-  if (!ok) SetError(error, path + " 不是订单数据库：" + why);
-  return ok;
+  if (look != DbLook::Ours) SetError(error, path + " 不是订单数据库：" + why);
+  return look;
+}
+
+// Renames a file that is not an order database (and the journal files
+// SQLite would otherwise apply to the new one) to the first free name
+// "<name>.old", "<name>.old2", ...; the new name, or empty when it could not
+// be moved.
+std::string SetAside(const std::string& path, std::string* error) {
+  std::error_code ec;
+  for (int n = 1; n < 1000; ++n) {
+    const std::string suffix = n == 1 ? ".old" : ".old" + std::to_string(n);
+    const std::string to = path + suffix;
+    bool taken = false;
+    for (const char* companion : {"", "-journal", "-wal", "-shm"}) {
+      if (fs::exists(PathFromUtf8(to + companion), ec)) taken = true;
+    }
+    if (taken) continue;
+    fs::rename(PathFromUtf8(path), PathFromUtf8(to), ec);
+    if (ec) {
+      SetError(error, "无法把 " + path + " 改名为 " + to + "：" + ec.message());
+      return {};
+    }
+    for (const char* companion : {"-journal", "-wal", "-shm"}) {
+      std::error_code ignored;
+      if (fs::exists(PathFromUtf8(path + companion), ignored)) {
+        fs::rename(PathFromUtf8(path + companion), PathFromUtf8(to + companion), ignored);
+      }
+    }
+    return to;
+  }
+  SetError(error, "无法为 " + path + " 找到一个空闲的新名字");
+  return {};
+}
+
+// Sets a file under the name of an order database aside when it is some
+// other file. True when the name is free now or holds an order database.
+bool ClearForeign(const std::string& path, std::string* error, std::vector<std::string>* setAside) {
+  std::error_code ec;
+  if (!fs::exists(PathFromUtf8(path), ec)) return true;
+  std::string why;
+  switch (LookAtDatabase(path, &why)) {
+    case DbLook::Ours: return true;
+    case DbLook::Unusable: SetError(error, why); return false;
+    case DbLook::Foreign: break;
+  }
+  const std::string moved = SetAside(path, error);
+  if (moved.empty()) return false;
+  if (setAside != nullptr) {
+    const auto base = [](const std::string& p) {
+      const std::size_t slash = p.find_last_of('/');
+      return slash == std::string::npos ? p : p.substr(slash + 1);
+    };
+    setAside->push_back("“" + base(path) + "”不是本程序的订单数据库，已改名为“" + base(moved) +
+                        "”保留，并新建了订单数据库。");
+  }
+  return true;
+}
+
+}  // namespace
+
+bool IsOrderDatabase(const std::string& path, std::string* error) {
+  return LookAtDatabase(path, error) == DbLook::Ours;
 }
 
 bool MakeOrderDbTemplate(const std::string& path, std::string* error) {
@@ -165,17 +259,22 @@ bool MakeOrderDbTemplate(const std::string& path, std::string* error) {
   return false;
 }
 
-bool PrepareOrderDatabase(const std::string& nick, std::string* error) {
+bool PrepareOrderDatabase(const std::string& nick, std::string* error, std::vector<std::string>* setAside) {
   const std::string name = OrderDbFileName(nick);
   if (name.empty()) {
     SetError(error, "账户名“" + nick + "”不能用作文件名");
     return false;
   }
   const std::string dbPath = Session().PathOf(name);
+  // The tables are emptied at every start, so a file of another kind under
+  // the name (an Access database copied from Windows) loses nothing by being
+  // set aside; it is never deleted.
+  if (!ClearForeign(dbPath, error, setAside)) return false;
   std::error_code ec;
   if (fs::exists(PathFromUtf8(dbPath), ec)) return IsOrderDatabase(dbPath, error);
 
   const std::string templatePath = Session().PathOf(kOrderDbTemplateName);
+  if (!ClearForeign(templatePath, error, setAside)) return false;
   if (!MakeOrderDbTemplate(templatePath, error)) return false;
 
   // Copy through SQLite rather than byte by byte, so a template in any

@@ -58,10 +58,14 @@ bool IsOrderDatabase(const std::string& path, std::string* error = nullptr);
 
 // The start-up step for the account `nick`: makes "模板.MDB" in the program
 // directory when it is missing, then the account's database from the template
-// when that is missing. An existing account database is kept as it is when it
-// is an order database and refused (false) when it is not. False with a reason
-// in *error on a bad nick, a bad template or a directory that cannot be written.
-bool PrepareOrderDatabase(const std::string& nick, std::string* error = nullptr);
+// when that is missing. An existing account database or template is kept as
+// it is when it is an order database; a file of another kind under either
+// name is renamed to "<name>.old" (".old2", ...) and a new one made, with a
+// line saying so added to *setAside. False with a reason in *error on a bad
+// nick, a file that cannot be looked at or moved, or a directory that cannot
+// be written.
+bool PrepareOrderDatabase(const std::string& nick, std::string* error = nullptr,
+                          std::vector<std::string>* setAside = nullptr);
 
 // The rows of one query, walked like a record set. Move-only; it must not
 // outlive the database that made it.

@@ -61,6 +61,41 @@ std::string BuyerOf(const OrderRows& rows, const std::string& tid) {
   return row < 0 ? std::string() : rows.Row(row).order.buyerNick;
 }
 
+// What the status line says after the seller's own rating of an order:
+// what was posted and what the platform made of it. `failed` is set when the
+// seller should be told in a box.
+std::string AttemptWords(const std::string& tid, const char* what, const RatingAttempt& attempt, bool* failed) {
+  *failed = false;
+  const std::string order = "订单‘" + tid + "’";
+  switch (attempt.verdict) {
+    case LedgerVerdict::Rated: return "已对" + order + what + "，平台已接受。";
+    case LedgerVerdict::Confirmed: return order + "的评价平台上已经有了，不再重复评价。";
+    case LedgerVerdict::Refused:
+      *failed = true;
+      return order + "的" + what + "被平台拒绝：" + (attempt.message.empty() ? "平台没有说明原因" : attempt.message) +
+             "。";
+    case LedgerVerdict::Unknown:
+      return "已对" + order + what + "，平台没有回应；稍后会向平台确认是否收到。";
+    case LedgerVerdict::CheckUnanswered:
+    case LedgerVerdict::Waiting:
+      return order + "暂不评价：上次发出的评价还在等平台确认，或刚被拒绝，稍后再试。";
+    case LedgerVerdict::NotLogged:
+      *failed = true;
+      return order + "的" + what + "未发出：评价记录无法写入（" + attempt.problem + "），稍后再试。";
+    case LedgerVerdict::Busy: break;
+  }
+  return {};
+}
+
+void SayAttempt(MainView* view, const std::string& caption, const std::string& tid, const char* what,
+                const RatingAttempt& attempt) {
+  bool failed = false;
+  const std::string words = AttemptWords(tid, what, attempt, &failed);
+  if (words.empty() || view == nullptr) return;
+  if (view->setStatus) view->setStatus(words);
+  if (failed && view->prompts != nullptr) view->prompts->Warn(caption, words);
+}
+
 // Rates the current order of the both-unrated list "good" with the standing
 // comment once the user has said OK to `question`.
 void RateCurrentUnrated(const char* questionEnd) {
@@ -77,8 +112,7 @@ void RateCurrentUnrated(const char* questionEnd) {
   const RatingNote note{BuyerOf(book->Unrated(), tid), RatingStart::Early};
   const RatingAttempt attempt = Ledger().Rate(tid, kResultGood, comment, note);
   if (attempt.Done()) book->Unrated().Remove(tid);
-  if (attempt.verdict == LedgerVerdict::NotLogged && view->setStatus)
-    view->setStatus("评价记录无法写入，评价未发出：" + attempt.problem);
+  SayAttempt(view, kRateOrderCaption, tid, "评价“好评”", attempt);
 }
 
 // The rating-page window for an order the seller answered; its row goes when
@@ -109,16 +143,19 @@ void answer_on_second_list_double_click() {
   if (book == nullptr || view == nullptr) return;
   const std::string tid = book->BuyerRated().CurrentOrder();
   if (tid.empty()) return;
+  // A "bad" rating cannot be taken back: asked first, as the early rating is.
+  if (view->prompts != nullptr && !view->prompts->Ask(kAnswerCaption, "确定要对订单号‘" + tid + "’回评“差评”吗？")) {
+    return;
+  }
+  if (!book->BuyerRated().Contains(tid)) return;
+  const std::string buyer = BuyerOf(book->BuyerRated(), tid);
   const std::string comment = ReadManualComment(tid);
-  const RatingAttempt attempt =
-      Ledger().Rate(tid, kResultBad, comment, {BuyerOf(book->BuyerRated(), tid), RatingStart::Answer});
+  const RatingAttempt attempt = Ledger().Rate(tid, kResultBad, comment, {buyer, RatingStart::Answer});
   // Another call is posting this very order (a second double-click inside the
   // first one's wait): that call finishes the answer.
   if (attempt.verdict == LedgerVerdict::Busy) return;
-  if (attempt.verdict == LedgerVerdict::NotLogged) {
-    if (view->setStatus) view->setStatus("评价记录无法写入，评价未发出：" + attempt.problem);
-    return;
-  }
+  SayAttempt(view, kAnswerCaption, tid, "回评“差评”", attempt);
+  if (attempt.verdict == LedgerVerdict::NotLogged) return;  // not sent: the order stays
   if (!attempt.Done()) {
     FinishOnRatingPage(tid);
     return;
@@ -131,7 +168,9 @@ void answer_on_second_list_double_click() {
   const std::optional<NoticeStyle> style = NoticeStyleFor(verdict.result);
   if (!style) return;
   if (view->showNotice) {
-    view->showNotice(Notice{style->line, kNoticeCommentPrefix + verdict.comment, style->textColour,
+    // The body's heading is the layout's; the tooltip says whose words they are.
+    view->showNotice(Notice{style->line, kNoticeCommentPrefix + verdict.comment,
+                            "下面是买家‘" + buyer + "’给订单‘" + tid + "’的评语（不是卖家的）。", style->textColour,
                             style->background});
   }
   book->BuyerRated().Remove(tid);
@@ -164,15 +203,35 @@ void RateSelectedBuyerRated() {
   if (rows.CurrentOrder().empty()) return;
   // Taken by number at the start: the refresh may rebuild the list inside any post's wait.
   const std::vector<std::string> chosen = rows.SelectedOrders();
+  if (chosen.empty()) return;
+  const std::string question = chosen.size() == 1 ? "确定要对订单号‘" + chosen.front() + "’回评“差评”吗？"
+                                                  : "确定要对选中的 " + std::to_string(chosen.size()) +
+                                                        " 笔订单回评“差评”吗？";
+  if (view->prompts != nullptr && !view->prompts->Ask(kAnswerCaption, question)) return;
+  int taken = 0;
+  std::string firstFailure;
   for (auto it = chosen.rbegin(); it != chosen.rend(); ++it) {
     const std::string comment = ReadManualComment(*it);
     const RatingAttempt attempt = Ledger().Rate(*it, kResultBad, comment, {BuyerOf(rows, *it), RatingStart::Selection});
     if (attempt.verdict == LedgerVerdict::NotLogged) {
-      if (view->setStatus) view->setStatus("评价记录无法写入，评价未发出：" + attempt.problem);
+      bool failed = false;
+      if (firstFailure.empty()) firstFailure = AttemptWords(*it, "回评“差评”", attempt, &failed);
       continue;  // not sent: the order stays
+    }
+    if (attempt.Done()) {
+      ++taken;
+    } else if (firstFailure.empty()) {
+      bool failed = false;
+      firstFailure = AttemptWords(*it, "回评“差评”", attempt, &failed);
     }
     // The rating-page window below lets the user check what the platform took.
     rows.Remove(*it);
+  }
+  if (view->setStatus) {
+    const int total = static_cast<int>(chosen.size());
+    view->setStatus(taken == total ? "已回评 " + std::to_string(total) + " 笔“差评”，平台都已接受。"
+                                   : "已回评 " + std::to_string(total) + " 笔“差评”，平台接受 " + std::to_string(taken) +
+                                         " 笔；" + firstFailure);
   }
   if (view->openRatingPage) view->openRatingPage();
 }

@@ -25,6 +25,7 @@ inline constexpr const char* kVerdictSeparator = "|:|";
 inline constexpr const char* kUnfavourableVerdict = "客户给了不好的评价";
 inline constexpr const char* kNoBuyerComment = "无";
 inline constexpr const char* kRateOrderCaption = " 评价订单";
+inline constexpr const char* kAnswerCaption = " 回评订单";
 inline constexpr const char* kOrderCommentCaption = "为该订单写单独的评语。";
 inline constexpr const char* kOrderCommentInitial = "欢迎光临！";
 inline constexpr const char* kNoticeCommentPrefix = "卖家给的评语是：\r\n";

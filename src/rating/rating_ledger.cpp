@@ -101,6 +101,7 @@ RatingAttempt RatingLedger::Rate(const std::string& tid, const std::string& resu
       e.afterRefusal = true;
       attempt.verdict = LedgerVerdict::Refused;
       attempt.nextTry = e.notBefore;
+      attempt.message = refusal;
       return attempt;
     }
     case RatingOutcome::Unknown: {

@@ -31,6 +31,7 @@ struct RatingAttempt {
   bool awaitsCheck = false;    // Waiting: for the question (else for the pause after a refusal)
   bool firstWait = false;      // Waiting: the first skip of this wait (later ones need no word)
   std::string problem;         // NotLogged: why the log could not be written
+  std::string message;         // Refused: the platform's words
   bool Done() const { return verdict == LedgerVerdict::Rated || verdict == LedgerVerdict::Confirmed; }
 };
 

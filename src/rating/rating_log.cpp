@@ -71,6 +71,33 @@ const char* RatingStartName(RatingStart start) {
   return "automatic";
 }
 
+std::string RatingResultWords(const std::string& result) {
+  if (result == "good") return "好评";
+  if (result == "neutral") return "中评";
+  if (result == "bad") return "差评";
+  return result;
+}
+
+std::string RatingStartWords(const std::string& started) {
+  if (started == "automatic") return "自动";
+  if (started == "early") return "提前";
+  if (started == "answer") return "回评";
+  if (started == "selection") return "选中";
+  return started;
+}
+
+std::string RatingLogEntry::OutcomeWords() const {
+  std::string words = outcome;
+  if (outcome == kLogRated) words = "已评价";
+  if (outcome == kLogRefused) words = "平台拒绝";
+  if (outcome == kLogNoAnswer) words = "无回应";
+  if (outcome == kLogNotTaken) words = "平台未收到";
+  std::string why = message;
+  if (why == "confirmed by the platform") why = "平台上已有该评价";
+  if (why == "not on the platform") why = "平台上没有该评价";
+  return why.empty() ? words : words + "：" + why;
+}
+
 std::string RatingLogFileName(const std::string& nick) { return nick + "的评价记录.db"; }
 
 RatingLog::~RatingLog() { Close(); }
@@ -209,11 +236,12 @@ const std::string* RatingLog::KnownVerdict(const std::string& tid) const {
 
 namespace {
 
-constexpr const char* kCsvHead = "\xEF\xBB\xBF" "time,order,buyer,result,comment,started,outcome\r\n";
+constexpr const char* kCsvHead = "\xEF\xBB\xBF" "时间,订单编号,买家旺旺,评价,评语,方式,结果\r\n";
 
 std::string CsvLine(const RatingLogEntry& e) {
-  return CsvField(e.time) + ',' + CsvField(e.tid) + ',' + CsvField(e.buyer) + ',' + CsvField(e.result) + ',' +
-         CsvField(e.comment) + ',' + CsvField(e.started) + ',' + CsvField(e.OutcomeText()) + "\r\n";
+  return CsvField(e.time) + ',' + CsvField(e.tid) + ',' + CsvField(e.buyer) + ',' +
+         CsvField(RatingResultWords(e.result)) + ',' + CsvField(e.comment) + ',' +
+         CsvField(RatingStartWords(e.started)) + ',' + CsvField(e.OutcomeWords()) + "\r\n";
 }
 
 // Opens the export target: never a file of the program's own directory (the

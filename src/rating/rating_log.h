@@ -33,9 +33,16 @@ struct RatingLogEntry {
   std::int64_t id = 0;
   std::string time;  // Beijing time, as the platform writes it
   std::string tid, buyer, result, comment, started, outcome, message;
-  // "refused: <message>" and the like: the outcome as the window and the CSV show it.
+  // "refused: <message>" and the like: the outcome as stored, for the runner's lines.
   std::string OutcomeText() const { return message.empty() ? outcome : outcome + ": " + message; }
+  // The same in the seller's words ("平台拒绝：<message>"), as the window and the CSV show it.
+  std::string OutcomeWords() const;
 };
+
+// The stored words of the log in the seller's language: "good" → "好评",
+// "automatic" → "自动", "rated" → "已评价" and so on; unknown words as they are.
+std::string RatingResultWords(const std::string& result);
+std::string RatingStartWords(const std::string& started);
 
 std::string RatingLogFileName(const std::string& nick);
 
@@ -92,7 +99,7 @@ class RatingLog {
 RatingLog* CurrentRatingLog();
 
 // The CSV of a list of entries: UTF-8 with a byte order mark, a header line
-// (time, order, buyer, result, comment, started, outcome), CRLF line ends,
+// (时间, 订单编号, 买家旺旺, 评价, 评语, 方式, 结果), the words in Chinese as the window shows them, CRLF line ends,
 // every field quoted and inner quotes doubled, so that commas, quotes and
 // line breaks in a comment survive a spreadsheet program. A field that
 // starts with "=", "+", "-" or "@" gets a leading "'", so that a spreadsheet

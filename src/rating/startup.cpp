@@ -226,8 +226,8 @@ StartupStep ConfirmAccount(const UnreachableHandler& unreachable) {
   LoadRatingHours(s.sellerNick);
   s.reloadMinutes = ReadReloadMinutes(s.sellerNick);
   std::string error;
-  if (!PrepareOrderDatabase(s.sellerNick, &error)) return Stop(StartupOutcome::DatabaseUnusable, error);
   StartupStep ready;
+  if (!PrepareOrderDatabase(s.sellerNick, &error, &ready.notes)) return Stop(StartupOutcome::DatabaseUnusable, error);
   ready.seller = who.nick;
   return ready;
 }

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace qm {
 
@@ -45,6 +46,7 @@ struct StartupStep {
   StartupOutcome outcome = StartupOutcome::Ready;
   std::string reason;  // why, for the outcomes that have more to say than their name
   std::string seller;  // ConfirmAccount: the seller the platform named
+  std::vector<std::string> notes;  // ConfirmAccount: what it changed on the way (a file set aside)
 
   bool Ready() const { return outcome == StartupOutcome::Ready; }
 };

@@ -55,6 +55,11 @@ class Prompts {
   virtual void Information(const std::string& title, const std::string& text) = 0;
   // An OK/Cancel question; true for OK.
   virtual bool Question(const std::string& title, const std::string& text) = 0;
+  // The same with the question icon, for the questions the seller is asked
+  // before something that cannot be undone.
+  virtual bool Ask(const std::string& title, const std::string& text) { return Question(title, text); }
+  // A failure the seller should know of, with the warning icon.
+  virtual void Warn(const std::string& title, const std::string& text) { Information(title, text); }
   // A one-line input box; nullopt when cancelled.
   virtual std::optional<std::string> Input(const std::string& title, const std::string& label,
                                            const std::string& initial) = 0;
@@ -76,6 +81,7 @@ class Clipboard {
 struct Notice {
   std::string line;
   std::string text;
+  std::string about;  // whose words the text holds, for the box's tooltip; may be empty
   std::uint32_t textColour = 0;  // 0xRRGGBB
   std::uint32_t background = 0;
 };

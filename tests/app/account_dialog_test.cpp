@@ -130,7 +130,7 @@ class AccountDialogTest : public QObject {
     QVERIFY(stillOpen);
     QCOMPARE(boxes.boxes.size(), size_t(1));
     QCOMPARE(boxes.boxes[0].title, QString(kBadAccountTitle));
-    QCOMPARE(boxes.boxes[0].icon, QMessageBox::Information);
+    QCOMPARE(boxes.boxes[0].icon, QMessageBox::Warning);
     QVERIFY(ends.codes.empty());
     QVERIFY(Session().sellerNick.empty());
     // Nothing was made, here or above.

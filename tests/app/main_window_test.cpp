@@ -66,21 +66,24 @@ class MainWindowTest : public QObject {
     QCOMPARE(Control<QLabel>(&w, "标签3")->text(), QString("已成功获取Session授权 V测试"));
   }
 
-  void trayDoubleClickTogglesTheWindow() {
+  void trayClickTogglesTheWindow() {
     ProgramDir dir;
     MainWindow w;
     w.show();
     QVERIFY(QTest::qWaitForWindowExposed(&w));
-    emit w.Tray()->activated(QSystemTrayIcon::DoubleClick);
-    QVERIFY(!w.isVisible());
-    emit w.Tray()->activated(QSystemTrayIcon::Trigger);  // a single click does nothing
-    QVERIFY(!w.isVisible());
-    emit w.Tray()->activated(QSystemTrayIcon::DoubleClick);
+    // A single click puts the window away (minimised where there is no
+    // notification area) and brings it back; a double-click leaves it shown.
+    emit w.Tray()->activated(QSystemTrayIcon::Trigger);
+    QTRY_VERIFY(w.isMinimized());
+    emit w.Tray()->activated(QSystemTrayIcon::Trigger);
+    QTRY_VERIFY(!w.isMinimized());
     QVERIFY(w.isVisible());
     emit w.Tray()->activated(QSystemTrayIcon::Trigger);
-    QVERIFY(w.isVisible());
+    QTRY_VERIFY(w.isMinimized());
     emit w.Tray()->activated(QSystemTrayIcon::DoubleClick);
-    QVERIFY(!w.isVisible());
+    QTRY_VERIFY(!w.isMinimized());
+    emit w.Tray()->activated(QSystemTrayIcon::DoubleClick);
+    QVERIFY(w.isVisible() && !w.isMinimized());
   }
 
   void trayRightButtonOpensTheTrayMenu() {
@@ -104,29 +107,39 @@ class MainWindowTest : public QObject {
     QTRY_VERIFY(w.isMinimized());
   }
 
-  void hideButtonsMinimiseWithoutATray() {
+  void hideButtonMinimisesWithoutATray() {
     ProgramDir dir;
     QVERIFY(!QSystemTrayIcon::isSystemTrayAvailable());
-    for (const char* name : {"超级按钮1", "超级按钮2"}) {
-      MainWindow w;
-      w.show();
-      QVERIFY(QTest::qWaitForWindowExposed(&w));
-      QVERIFY(!w.TrayUsable());
-      Control<QPushButton>(&w, name)->click();
-      QTRY_VERIFY(w.isMinimized());
-      QVERIFY(w.isVisible());
-    }
+    MainWindow w;
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    QVERIFY(!w.TrayUsable());
+    Control<QPushButton>(&w, "超级按钮2")->click();
+    QTRY_VERIFY(w.isMinimized());
+    QVERIFY(w.isVisible());
   }
 
-  void closingTheWindowDoesNotEndIt() {
+  // Without a tray nothing else would end the program: "×" and a close
+  // through the window system ask, and OK ends it.
+  void closingWithoutATrayAsksAndQuits() {
     ProgramDir dir;
+    Session().sellerNick = "卖家丙";
     EndRecorder ends;
     MainWindow w;
     w.show();
     QVERIFY(QTest::qWaitForWindowExposed(&w));
-    QVERIFY(!w.close());
-    QVERIFY(w.isVisible());
-    QVERIFY(ends.codes.empty());
+    {
+      BoxAnswerer boxes(QMessageBox::Cancel);
+      QVERIFY(!w.close());
+      Control<QPushButton>(&w, "超级按钮1")->click();
+      QCOMPARE(boxes.boxes.size(), size_t(2));
+      QCOMPARE(boxes.boxes[1].text, QString("要退出‘卖家丙’吗?"));
+      QVERIFY(w.isVisible());
+      QVERIFY(ends.codes.empty());
+    }
+    BoxAnswerer boxes(QMessageBox::Ok);
+    Control<QPushButton>(&w, "超级按钮1")->click();
+    QCOMPARE(ends.codes, std::vector<int>({0}));
   }
 
   void cancelInTheExitQuestionKeepsRunning() {
@@ -185,26 +198,36 @@ class MainWindowTest : public QObject {
     QCOMPARE(body->text(), QString());
   }
 
-  void emptyKeyOrSecretEndsAfterTheMessage_data() {
+  void emptyKeyOrSecretEndsWhenTheSetupFormIsClosed_data() {
     QTest::addColumn<QString>("config");
     QTest::newRow("no key") << "[卖家]\r\nAppSecret=s\r\nSessionKey=x\r\n";
     QTest::newRow("no secret") << "[卖家]\r\nappkey=k\r\nSessionKey=x\r\n";
     QTest::newRow("blank key") << "[卖家]\r\nappkey=  \r\nAppSecret=s\r\n";
     QTest::newRow("no section") << "[别人]\r\nappkey=k\r\nAppSecret=s\r\n";
   }
-  void emptyKeyOrSecretEndsAfterTheMessage() {
+  // After the message the setup form opens; closing it with "×" ends the program.
+  void emptyKeyOrSecretEndsWhenTheSetupFormIsClosed() {
     QFETCH(QString, config);
     ProgramDir dir(config.toStdString());
     EndRecorder ends;
     BoxAnswerer boxes;
     MainWindow w;
     ChooseAccountWhenAsked("卖家");
+    int forms = 0;
+    QTimer poll;
+    connect(&poll, &QTimer::timeout, [&forms] {
+      if (QWidget* form = QApplication::activeModalWidget(); form && form->objectName() == "AccountSetupDialog") {
+        ++forms;
+        Control<QPushButton>(form, "超级按钮2")->click();
+      }
+    });
+    poll.start(10);
     QVERIFY(!w.RunStartup());
+    QCOMPARE(forms, 1);
     QCOMPARE(ends.codes, std::vector<int>({0}));
     QCOMPARE(boxes.boxes.size(), size_t(1));
-    QCOMPARE(boxes.boxes[0].text, QString("‘AppKey’或‘AppSecret’为空，请检查！"));
-    QCOMPARE(boxes.boxes[0].title, QString("程序获取授权出错，将退出。"));
-    QCOMPARE(boxes.boxes[0].icon, QMessageBox::Information);
+    QVERIFY(boxes.boxes[0].text.startsWith("‘AppKey’或‘AppSecret’为空，请检查！"));
+    QCOMPARE(boxes.boxes[0].icon, QMessageBox::Warning);
     QVERIFY(!w.Tray()->isVisible());
   }
 

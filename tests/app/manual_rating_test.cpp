@@ -167,6 +167,18 @@ class ManualRatingTest : public QObject {
     OrderRows& rows = w.Book().BuyerRated();
     const std::string neutral = tids_[2], bad = tids_[3], good = tids_[4], good2 = tids_[5];
     QVERIFY(AddOrderComment(neutral, "谢谢，下次快点"));
+    // A "bad" answer is asked about first; Cancel posts nothing.
+    {
+      BoxAnswerer cancel(QMessageBox::Cancel);
+      DoubleClick(w.BuyerRatedList(), neutral, rows);
+      QCOMPARE(cancel.boxes.size(), size_t(1));
+      QCOMPARE(cancel.boxes[0].text, QString::fromStdString("确定要对订单号‘" + neutral + "’回评“差评”吗？"));
+      QCOMPARE(cancel.boxes[0].icon, QMessageBox::Question);
+    }
+    QTest::qWait(50);
+    QVERIFY(PostedRatings(*sandbox_).empty());
+    QVERIFY(rows.Contains(neutral));
+    BoxAnswerer ok(QMessageBox::Ok);
 
     // A neutral buyer: "bad" with the prepared comment, the red-on-yellow
     // notice just below the pointer, the row gone.
@@ -181,6 +193,14 @@ class ManualRatingTest : public QObject {
     QVERIFY2(line->styleSheet().contains("#ff0000") && line->styleSheet().contains("#ffff00"),
              qPrintable(line->styleSheet()));
     QCOMPARE(body->text(), QString("卖家给的评语是：\r\n发货太慢"));
+    // Whose words they are, on hover; and what was done, in the status line.
+    QVERIFY2(body->toolTip().contains("买家") && body->toolTip().contains(QString::fromStdString(neutral)),
+             qPrintable(body->toolTip()));
+    QCOMPARE(w.StatusText(), QString::fromStdString("已对订单‘" + neutral + "’回评“差评”，平台已接受。"));
+    w.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&w));
+    QTest::keyClick(&w, Qt::Key_Escape);
+    QVERIFY(!notice->isVisible());
     QCOMPARE(notice->y(), 205);
     QVERIFY(!rows.Contains(neutral));
     auto given = RatingsGiven(*sandbox_);
@@ -190,6 +210,7 @@ class ManualRatingTest : public QObject {
     // A bad buyer whose comment is markup: shown as text, never loaded.
     DoubleClick(w.BuyerRatedList(), bad, rows);
     QTRY_COMPARE_WITH_TIMEOUT(line->text(), QString("客户给了你‘差评’"), 10000);
+    QVERIFY(notice->isVisible());
     QCOMPARE(body->text(), QString("卖家给的评语是：\r\n<img src=\"http://127.0.0.1:9/x.png\"><b>差</b>"));
     QCOMPARE(body->textFormat(), Qt::PlainText);
     QCOMPARE(RatingsGiven(*sandbox_)[bad].value("content", ""), std::string(kDefaultManualComment));
@@ -214,6 +235,20 @@ class ManualRatingTest : public QObject {
     QTest::qWait(50);
     QCOMPARE(PostedRatings(*sandbox_).size(), size_t(4));
     QVERIFY(ends_->codes.empty());
+
+    // A refusal says why, in the platform's words, in a warning box and the status line.
+    const std::string refused = tids_[6];
+    QVERIFY(AddOrderComment(refused, std::string(501, 'x')));
+    const std::size_t before = ok.boxes.size();
+    DoubleClick(w.BuyerRatedList(), refused, rows);
+    QTRY_COMPARE_WITH_TIMEOUT(closer.opened, 3, 10000);
+    QCOMPARE(ok.boxes.size(), before + 2);
+    const auto& warning = ok.boxes[before + 1];
+    QCOMPARE(warning.icon, QMessageBox::Warning);
+    QVERIFY2(warning.text.contains(QString::fromStdString(refused)) && warning.text.contains("被平台拒绝") &&
+                 warning.text.contains("longer than 500"),
+             qPrintable(warning.text));
+    QCOMPARE(w.StatusText(), warning.text);
   }
 
   void unratedOrdersAreRatedAfterTheQuestionAndGetTheirOwnComments() {
@@ -242,6 +277,7 @@ class ManualRatingTest : public QObject {
       FindMenuItem(w.Menu("表一鼠标右键"), "提前评价")->trigger();
       QTRY_VERIFY_WITH_TIMEOUT(!rows.Contains(first), 10000);
       QCOMPARE(ok.boxes[0].text, QString::fromStdString("确定要对订单号‘" + first + "’提前评价吗？ "));
+      QTRY_COMPARE(w.StatusText(), QString::fromStdString("已对订单‘" + first + "’评价“好评”，平台已接受。"));
     }
     const auto given = RatingsGiven(*sandbox_);
     QCOMPARE(given.at(first).value("result", ""), std::string("good"));
@@ -301,8 +337,12 @@ class ManualRatingTest : public QObject {
     QCOMPARE(QGuiApplication::clipboard()->text(), QString::fromStdString(row2));
 
     RatingPageCloser closer;
+    BoxAnswerer ok(QMessageBox::Ok);
     FindMenuItem(w.Menu("表二鼠标右键"), "评价选中订单")->trigger();
     QTRY_COMPARE_WITH_TIMEOUT(closer.opened, 1, 10000);
+    QCOMPARE(ok.boxes.size(), size_t(1));
+    QCOMPARE(ok.boxes[0].text, QString("确定要对选中的 2 笔订单回评“差评”吗？"));
+    QCOMPARE(w.StatusText(), QString("已回评 2 笔“差评”，平台都已接受。"));
     QCOMPARE(PostedRatings(*sandbox_), (std::vector<std::string>{row5, row2}));
     QVERIFY(!rows.Contains(row2) && !rows.Contains(row5));
     QCOMPARE(rows.RowCount(), 8);
@@ -313,8 +353,9 @@ class ManualRatingTest : public QObject {
     RatingLogWindow log(&w);
     QCOMPARE(log.Model().rowCount(), 2);
     QCOMPARE(log.Model().index(0, 1).data().toString(), QString::fromStdString(row2));
-    QCOMPARE(log.Model().index(0, 5).data().toString(), QString("selection"));
-    QCOMPARE(log.Model().index(0, 6).data().toString(), QString("rated"));
+    QCOMPARE(log.Model().index(0, 5).data().toString(), QString("选中"));
+    QCOMPARE(log.Model().index(0, 6).data().toString(), QString("已评价"));
+    QCOMPARE(log.Model().index(0, 3).data().toString(), QString("差评"));
     log.Filter()->setText(QString::fromStdString(row5));
     QCOMPARE(log.Model().rowCount(), 1);
     TempDir elsewhere;  // never into the program directory
@@ -323,6 +364,8 @@ class ManualRatingTest : public QObject {
     const std::string shown = ReadFileBytes(csv);
     QCOMPARE(std::count(shown.begin(), shown.end(), '\n'), std::ptrdiff_t(2));
     QVERIFY(shown.find(row5) != std::string::npos && shown.find(row2) == std::string::npos);
+    QVERIFY(shown.find("\"差评\"") != std::string::npos && shown.find("\"已评价\"") != std::string::npos);
+    QVERIFY(shown.find("时间,订单编号") != std::string::npos);
   }
 };
 

@@ -194,11 +194,11 @@ TEST(SafetyNetRunner, AKilledPostIsSettledByTheNextRunAndTheCsvReadsBack) {
   const std::string check =
       "import csv,sys\n"
       "rows=list(csv.reader(open(sys.argv[1],encoding='utf-8-sig',newline='')))\n"
-      "assert rows[0]==['time','order','buyer','result','comment','started','outcome'],rows[0]\n"
+      "assert rows[0]==['时间','订单编号','买家旺旺','评价','评语','方式','结果'],rows[0]\n"
       "assert len(rows)==2,rows\n"
       "r=rows[1]\n"
-      "assert r[1:6]==[sys.argv[2],'引号\"买家','good','好,评\\r\\n\"谢谢\"','automatic'],r\n"
-      "assert r[6]=='rated: confirmed by the platform',r\n";
+      "assert r[1:6]==[sys.argv[2],'引号\"买家','好评','好,评\\r\\n\"谢谢\"','自动'],r\n"
+      "assert r[6]=='已评价：平台上已有该评价',r\n";
   const std::string script = world.Dir().File("check.py");
   std::ofstream(script) << check;
   EXPECT_EQ(std::system(("python3 '" + script + "' '" + csv + "' " + tid).c_str()), 0);

@@ -243,7 +243,7 @@ TEST_F(SharedFiles, TheExportWritesOnlyWhereAskedAndAllOfIt) {
   // No log yet: the header alone.
   RunOutcome run = RunRunner(Args({"--export-log", csv}));
   EXPECT_EQ(run.exitCode, kExitOk) << run.output;
-  EXPECT_EQ(ReadFileBytes(csv), "\xEF\xBB\xBFtime,order,buyer,result,comment,started,outcome\r\n");
+  EXPECT_EQ(ReadFileBytes(csv), "\xEF\xBB\xBF时间,订单编号,买家旺旺,评价,评语,方式,结果\r\n");
 
   {
     RatingLog log;

@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <vector>
 
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -152,17 +153,31 @@ TEST_F(OrderDbTest, ExistingFilesAreKeptAsTheyAre) {
   EXPECT_EQ(rows[0].endTime, "2026-01-01 00:00:00");
 }
 
-TEST_F(OrderDbTest, FilesThatAreNotOrderDatabasesAreRefusedAndLeftAlone) {
-  const std::string junk = "Standard Jet DB\0\x01\x02 not sqlite at all";
+TEST_F(OrderDbTest, FilesThatAreNotOrderDatabasesAreSetAsideNeverDeleted) {
+  // An Access file copied from Windows, with a journal beside it that SQLite
+  // would otherwise apply to the new database.
+  const std::string junk = std::string("Standard Jet DB\0\x01\x02 not sqlite at all", 40);
   ASSERT_TRUE(WriteFileBytes(DbPath("seller"), junk));
-  std::string error;
-  EXPECT_FALSE(PrepareOrderDatabase("seller", &error));
-  EXPECT_NE(error.find("seller.MDB"), std::string::npos) << error;
   OrderDatabase db;
   EXPECT_FALSE(db.Open(DbPath("seller")));
   EXPECT_FALSE(db.IsOpen());
   EXPECT_FALSE(db.LastError().empty());
-  EXPECT_EQ(ReadFileBytes(DbPath("seller")), junk);
+  ASSERT_TRUE(WriteFileBytes(DbPath("seller") + "-journal", "journal"));
+  ASSERT_TRUE(WriteFileBytes(DbPath("seller") + ".old", "an earlier one"));
+  std::string error;
+  std::vector<std::string> notes;
+  ASSERT_TRUE(PrepareOrderDatabase("seller", &error, &notes)) << error;
+  EXPECT_TRUE(IsOrderDatabase(DbPath("seller")));
+  EXPECT_EQ(ReadFileBytes(DbPath("seller") + ".old2"), junk);
+  EXPECT_EQ(ReadFileBytes(DbPath("seller") + ".old2-journal"), "journal");
+  EXPECT_FALSE(std::filesystem::exists(DbPath("seller") + "-journal"));
+  EXPECT_EQ(ReadFileBytes(DbPath("seller") + ".old"), "an earlier one");
+  ASSERT_EQ(notes.size(), 1u);
+  EXPECT_NE(notes[0].find("seller.MDB.old2"), std::string::npos) << notes[0];
+  // The next start finds its own database and says nothing.
+  notes.clear();
+  ASSERT_TRUE(PrepareOrderDatabase("seller", &error, &notes)) << error;
+  EXPECT_TRUE(notes.empty());
 
   // A SQLite file without the tables is no order database either.
   {
@@ -174,14 +189,19 @@ TEST_F(OrderDbTest, FilesThatAreNotOrderDatabasesAreRefusedAndLeftAlone) {
   EXPECT_FALSE(IsOrderDatabase(dir_.File("plain.db")));
   EXPECT_FALSE(db.Open(dir_.File("plain.db")));
 
-  // A broken template stops the start-up step without touching the template.
-  ASSERT_TRUE(WriteFileBytes(dir_.File("模板.MDB"), junk));
-  EXPECT_FALSE(PrepareOrderDatabase("other", &error));
-  EXPECT_FALSE(std::filesystem::exists(DbPath("other")));
-  EXPECT_EQ(ReadFileBytes(dir_.File("模板.MDB")), junk);
-  // So does an account file name that is taken by a folder.
+  // A foreign template is set aside the same way, and the account gets a database.
+  std::filesystem::copy_file(dir_.File("plain.db"), dir_.File("模板.MDB"),
+                             std::filesystem::copy_options::overwrite_existing);
+  notes.clear();
+  ASSERT_TRUE(PrepareOrderDatabase("other", &error, &notes)) << error;
+  EXPECT_TRUE(IsOrderDatabase(DbPath("other")));
+  EXPECT_TRUE(IsOrderDatabase(dir_.File("模板.MDB")));
+  EXPECT_EQ(ReadFileBytes(dir_.File("模板.MDB.old")), ReadFileBytes(dir_.File("plain.db")));
+  EXPECT_EQ(notes.size(), 1u);
+  // A name taken by a folder is refused, and the folder stays.
   std::filesystem::create_directory(DbPath("folder"));
   EXPECT_FALSE(PrepareOrderDatabase("folder", &error));
+  EXPECT_TRUE(std::filesystem::is_directory(DbPath("folder")));
 }
 
 TEST_F(OrderDbTest, NicksThatCannotNameAFileAndUnwritableDirectoriesFailCleanly) {
