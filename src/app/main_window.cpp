@@ -240,7 +240,8 @@ bool MainWindow::RunStartup() {
   return false;
 }
 
-bool MainWindow::StartRun() {
+bool MainWindow::OpenRun() {
+  if (run_) return true;
   RunPorts ports;
   ports.pump = CurrentEventPump();
   ports.autoTimer = &autoTimer_;
@@ -249,7 +250,7 @@ bool MainWindow::StartRun() {
   std::string error;
   run_ = SellerRun::Open(ports, *this, &error);
   if (!run_) {
-    prompts_.Information(kDatabaseFailedTitle, error + "\n程序将退出。");
+    prompts_.Warn(kDatabaseFailedTitle, error + "\n程序将退出。");
     return false;
   }
   unratedList_ = std::make_unique<QtOrderList>(unratedView_, run_->Book().Unrated());
@@ -263,6 +264,12 @@ bool MainWindow::StartRun() {
     connect(model, &QAbstractItemModel::rowsRemoved, this, &MainWindow::UpdateListTitles);
     connect(model, &QAbstractItemModel::modelReset, this, &MainWindow::UpdateListTitles);
   }
+  UpdateListTitles();
+  return true;
+}
+
+bool MainWindow::StartRun() {
+  if (!OpenRun()) return false;
   ShowTray();
   // The first load: it empties and refills the seller's database, fills the
   // left list and at its end runs the refresh and the pass once, which arms

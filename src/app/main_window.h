@@ -65,8 +65,10 @@ class MainWindow : public QWidget, private RunObserver {
   // "评价记录" of the tray menu and the buyer-rated list's menus, modal.
   void OpenRatingLog();
 
-  // Makes the run once the account is confirmed (RunStartup does), shows its
-  // lists and starts its first load; false after a box when it cannot be made.
+  // Makes the run once the account is confirmed (RunStartup does) and shows
+  // its lists; false after a box when it cannot be made (no event pump, or
+  // its rating log cannot be opened). StartRun adds the tray and the first load.
+  bool OpenRun();
   bool StartRun();
 
   MainView& View() { return view_; }

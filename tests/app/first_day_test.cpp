@@ -22,6 +22,7 @@
 #include "app/builder.h"
 #include "app/instance_channel.h"
 #include "app/main_window.h"
+#include "rating/startup.h"
 #include "app/translations.h"
 #include "app_test_support.h"
 #include "orders/order.h"
@@ -91,7 +92,10 @@ class FirstDayTest : public QObject {
       cut += CutTexts(&window);
     }
     // The main window's list titles with a four-digit count.
+    QtEventPump pump;
+    SetEventPump(&pump);
     MainWindow w;
+    QVERIFY(w.OpenRun());
     std::vector<Order> orders;
     for (int i = 0; i < 1234; ++i) orders.push_back(Order{std::to_string(1000000 + i), "买家", "2026-01-01 00:00:00"});
     w.Book().Unrated().Append(orders);
@@ -99,6 +103,7 @@ class FirstDayTest : public QObject {
     QCOMPARE(Control<QLabel>(&w, "标签2")->text(), QString("对方已评价，我没评价的订单（1234）"));
     cut += CutTexts(&w);
     QVERIFY2(cut.isEmpty(), qPrintable(cut.join("\n")));
+    SetEventPump(nullptr);
   }
 
   // No Config.ini: the account box says what to do, "添加帐号" opens the form,
@@ -222,8 +227,11 @@ class FirstDayTest : public QObject {
     ProgramDir dir("[卖家]\r\nappkey=k\r\n");
     Session().sellerNick = "卖家";
     EndRecorder ends;
+    QtEventPump pump;
+    SetEventPump(&pump);
     {
       MainWindow w;
+      QVERIFY(w.OpenRun());
       w.show();
       QVERIFY(QTest::qWaitForWindowExposed(&w));
       QCOMPARE(w.size(), QSize(739, 619));
@@ -258,6 +266,7 @@ class FirstDayTest : public QObject {
     });
     QVERIFY(!again.RunStartup());
     QCOMPARE(restored, QSize(1039, 819));
+    SetEventPump(nullptr);
   }
 
   // A later start of the account reaches the running one, which shows itself.
@@ -286,7 +295,7 @@ class FirstDayTest : public QObject {
     holder.start("python3", {"-c",
                              "import fcntl,sys,time\n"
                              "f=open(sys.argv[1],'a'); fcntl.flock(f,fcntl.LOCK_EX); print('held',flush=True); time.sleep(30)",
-                             QString::fromStdString(dir.File("卖家的自动评价内容.txt"))});
+                             QString::fromStdString(dir.File(RunLockFileName("卖家")))});
     QVERIFY(holder.waitForReadyRead(10000));
     QCOMPARE(holder.readLine().trimmed(), QByteArray("held"));
     EndRecorder ends;
