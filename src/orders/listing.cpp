@@ -1,9 +1,7 @@
 #include "orders/listing.h"
 
-#include <chrono>
-#include <ctime>
-
 #include "orders/order_book.h"
+#include "orders/timing.h"
 #include "orders/trade_page.h"
 #include "platform/platform_time.h"
 #include "platform/reply.h"
@@ -15,16 +13,7 @@
 namespace qm {
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-double SecondsSince(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
-
-// Processor time the calling thread has used.
-double ThreadCpuSeconds() {
-  timespec ts{};
-  if (clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts) != 0) return 0;
-  return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
-}
+using Clock = LoadClock;
 
 // Two skipped pages in a row: the platform is not answering this listing.
 constexpr int kMostSkippedInARow = 2;

@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "orders/order_db.h"
+#include "orders/timing.h"
 #include "platform/platform_time.h"
 #include "settings/app_session.h"
 #include "util/event_pump.h"
@@ -17,15 +18,7 @@
 namespace qm {
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-double SecondsSince(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
-
-double ThreadCpuSeconds() {
-  timespec ts{};
-  if (clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts) != 0) return 0;
-  return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
-}
+using Clock = LoadClock;
 
 // One page of an unrated listing on its way to the writer.
 struct ListedPage {

@@ -1,6 +1,7 @@
 #include "rating/rating_log.h"
 
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <system_error>
 
@@ -197,6 +198,25 @@ std::vector<std::string> RatingLog::Unsettled(int limit) {
   return tids;
 }
 
+namespace {
+
+// One row of "SELECT id,time,tid,buyer,result,comment,started,outcome,message".
+RatingLogEntry EntryOf(const Statement& query) {
+  RatingLogEntry e;
+  e.id = query.Int(0);
+  e.time = query.Text(1);
+  e.tid = query.Text(2);
+  e.buyer = query.Text(3);
+  e.result = query.Text(4);
+  e.comment = query.Text(5);
+  e.started = query.Text(6);
+  e.outcome = query.Text(7);
+  e.message = query.Text(8);
+  return e;
+}
+
+}  // namespace
+
 std::vector<RatingLogEntry> RatingLog::Entries(const std::string& filter, int limit) {
   std::vector<RatingLogEntry> entries;
   if (db_ == nullptr) return entries;
@@ -206,17 +226,7 @@ std::vector<RatingLogEntry> RatingLog::Entries(const std::string& filter, int li
                   "WHERE ?1 = '' OR instr(tid, ?1) > 0 OR instr(buyer, ?1) > 0 ORDER BY id DESC LIMIT ?2");
   query.Bind(1, filter).Bind(2, static_cast<std::int64_t>(limit));
   while (query.Step() == SQLITE_ROW) {
-    RatingLogEntry e;
-    e.id = query.Int(0);
-    e.time = query.Text(1);
-    e.tid = query.Text(2);
-    e.buyer = query.Text(3);
-    e.result = query.Text(4);
-    e.comment = query.Text(5);
-    e.started = query.Text(6);
-    e.outcome = query.Text(7);
-    e.message = query.Text(8);
-    entries.push_back(std::move(e));
+    entries.push_back(EntryOf(query));
   }
   return entries;
 }
@@ -255,6 +265,27 @@ bool OpenExportTarget(StreamedReplacement& out, const std::string& path, std::st
   return out.Open(path, error);
 }
 
+// The header, then a line for every entry `rows` hands over, into a
+// temporary file beside `path` that replaces it once complete.
+bool WriteCsv(const std::string& path, std::int64_t* written, std::string* error,
+              const std::function<bool(const std::function<bool(const RatingLogEntry&)>&)>& rows) {
+  *written = 0;
+  StreamedReplacement out;
+  std::string why;
+  if (!OpenExportTarget(out, path, &why)) {
+    if (error) *error = why;
+    return false;
+  }
+  const bool ok = out.Write(kCsvHead) && rows([&](const RatingLogEntry& e) {
+    ++*written;
+    return out.Write(CsvLine(e));
+  });
+  if (ok && out.Commit()) return true;
+  *written = 0;
+  if (error) *error = "“" + path + "”无法写入。";
+  return false;
+}
+
 }  // namespace
 
 std::string RatingLogCsv(const std::vector<RatingLogEntry>& entries) {
@@ -264,17 +295,12 @@ std::string RatingLogCsv(const std::vector<RatingLogEntry>& entries) {
 }
 
 bool WriteRatingLogCsv(const std::vector<RatingLogEntry>& entries, const std::string& path, std::string* error) {
-  StreamedReplacement out;
-  std::string why;
-  if (!OpenExportTarget(out, path, &why)) {
-    if (error) *error = why;
-    return false;
-  }
-  bool ok = out.Write(kCsvHead);
-  for (std::size_t i = 0; ok && i < entries.size(); ++i) ok = out.Write(CsvLine(entries[i]));
-  if (ok && out.Commit()) return true;
-  if (error) *error = "“" + path + "”无法写入。";
-  return false;
+  std::int64_t written = 0;
+  return WriteCsv(path, &written, error, [&entries](const std::function<bool(const RatingLogEntry&)>& line) {
+    for (const RatingLogEntry& e : entries)
+      if (!line(e)) return false;
+    return true;
+  });
 }
 
 bool RatingLog::ForEachEntry(const std::function<bool(const RatingLogEntry&)>& each) {
@@ -282,17 +308,7 @@ bool RatingLog::ForEachEntry(const std::function<bool(const RatingLogEntry&)>& e
   Statement query(db_, "SELECT id,time,tid,buyer,result,comment,started,outcome,message FROM ratings ORDER BY id DESC");
   int rc;
   while ((rc = query.Step()) == SQLITE_ROW) {
-    RatingLogEntry e;
-    e.id = query.Int(0);
-    e.time = query.Text(1);
-    e.tid = query.Text(2);
-    e.buyer = query.Text(3);
-    e.result = query.Text(4);
-    e.comment = query.Text(5);
-    e.started = query.Text(6);
-    e.outcome = query.Text(7);
-    e.message = query.Text(8);
-    if (!each(e)) return false;
+    if (!each(EntryOf(query))) return false;
   }
   if (rc == SQLITE_DONE) return true;
   error_ = CurrentError();
@@ -300,25 +316,11 @@ bool RatingLog::ForEachEntry(const std::function<bool(const RatingLogEntry&)>& e
 }
 
 bool ExportRatingLog(RatingLog* log, const std::string& path, std::int64_t* written, std::string* error) {
-  *written = 0;
-  StreamedReplacement out;
-  std::string why;
-  if (!OpenExportTarget(out, path, &why)) {
-    if (error) *error = why;
-    return false;
-  }
-  bool ok = out.Write(kCsvHead);
-  if (ok && log != nullptr) {
-    ok = log->ForEachEntry([&](const RatingLogEntry& e) {
-      ++*written;
-      return out.Write(CsvLine(e));
-    });
-  }
-  if (ok && out.Commit()) return true;
-  *written = 0;
-  if (error) *error = log != nullptr && !log->LastError().empty() ? "评价记录无法读取：" + log->LastError()
-                                                                  : "“" + path + "”无法写入。";
-  return false;
+  const bool ok = WriteCsv(path, written, error, [log](const std::function<bool(const RatingLogEntry&)>& line) {
+    return log == nullptr || log->ForEachEntry(line);
+  });
+  if (!ok && log != nullptr && !log->LastError().empty() && error) *error = "评价记录无法读取：" + log->LastError();
+  return ok;
 }
 
 }  // namespace qm
