@@ -156,7 +156,8 @@ TEST_F(OrderDbTest, ExistingFilesAreKeptAsTheyAre) {
 TEST_F(OrderDbTest, FilesThatAreNotOrderDatabasesAreSetAsideNeverDeleted) {
   // An Access file copied from Windows, with a journal beside it that SQLite
   // would otherwise apply to the new database.
-  const std::string junk = std::string("Standard Jet DB\0\x01\x02 not sqlite at all", 40);
+  static constexpr char kAccess[] = "Standard Jet DB\0\x01\x02 not sqlite at all";
+  const std::string junk(kAccess, sizeof kAccess - 1);
   ASSERT_TRUE(WriteFileBytes(DbPath("seller"), junk));
   OrderDatabase db;
   EXPECT_FALSE(db.Open(DbPath("seller")));
