@@ -73,7 +73,8 @@ void FetchBothSides(OrderDatabase& db, LoadReport& report, const std::vector<int
   struct Side {
     const char* rateStatus;
     OrderTable table;
-    FetchStats* stats;
+    FetchStats* stats;  // the listing's own, written by its thread once it has ended
+    int stored = 0;     // written by this thread, the writer
     double storeSeconds = 0;
     double storeCpuSeconds = 0;
     int read = 0;
@@ -110,7 +111,7 @@ void FetchBothSides(OrderDatabase& db, LoadReport& report, const std::vector<int
     Side& side = sides[page.side];
     const auto start = Clock::now();
     const double cpuStart = ThreadCpuSeconds();
-    side.stats->kept += StoreUnratedPage(db, side.table, page.trades);
+    side.stored += StoreUnratedPage(db, side.table, page.trades);
     side.storeCpuSeconds += ThreadCpuSeconds() - cpuStart;
     side.storeSeconds += SecondsSince(start);
     side.read = page.readSoFar;
@@ -118,6 +119,7 @@ void FetchBothSides(OrderDatabase& db, LoadReport& report, const std::vector<int
   }
   for (std::thread& t : listings) t.join();
   for (Side& side : sides) {
+    side.stats->kept = side.stored;
     side.stats->localSeconds += side.storeSeconds;
     side.stats->localCpuSeconds += side.storeCpuSeconds;
   }
