@@ -199,7 +199,8 @@ bool OrderLoader::Start(LoadKind kind) {
     for (int i = 0; i < rows.RowCount(); ++i) atStart->Insert(rows.Row(i).order.tid, static_cast<std::uint32_t>(i));
   }
   try {
-    worker_ = std::thread([this, kind, atStart] { SyncUnratedOrders(kind, atStart); });
+    // The worker gets its own copy of the pauses: the UI thread may set new ones meanwhile.
+    worker_ = std::thread([this, kind, atStart, pauses = retryPauses_] { SyncUnratedOrders(kind, atStart, pauses); });
   } catch (const std::system_error&) {
     running_ = false;
     return false;
@@ -207,7 +208,8 @@ bool OrderLoader::Start(LoadKind kind) {
   return true;
 }
 
-void OrderLoader::SyncUnratedOrders(LoadKind kind, std::shared_ptr<const OrderIndex> listedAtStart) {
+void OrderLoader::SyncUnratedOrders(LoadKind kind, std::shared_ptr<const OrderIndex> listedAtStart,
+                                    std::vector<int> pauses) {
   std::shared_ptr<Shared> shared = shared_;
   auto cancelled = [shared] { return !shared->alive.load(); };
   std::function<void(int)> progress;
@@ -223,7 +225,7 @@ void OrderLoader::SyncUnratedOrders(LoadKind kind, std::shared_ptr<const OrderIn
   auto orders = std::make_shared<std::vector<Order>>();
   {
     LockGuard hold(Session().loadLock);
-    ListAndStore(*report, *orders, retryPauses_, cancelled, progress);
+    ListAndStore(*report, *orders, pauses, cancelled, progress);
   }
   // The list and its index are made here, so the UI thread only takes them over.
   auto contents = std::make_shared<OrderRows::Contents>();

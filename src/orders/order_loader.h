@@ -84,7 +84,7 @@ class OrderLoader {
   struct Shared;
   // The worker's part of a load: the listings, the tables, the join; then
   // the report goes to the UI thread.
-  void SyncUnratedOrders(LoadKind kind, std::shared_ptr<const OrderIndex> listedAtStart);
+  void SyncUnratedOrders(LoadKind kind, std::shared_ptr<const OrderIndex> listedAtStart, std::vector<int> pauses);
 
   OrderBook& book_;
   EventPump& pump_;
