@@ -4,6 +4,7 @@
 #include <climits>
 #include <cstdint>
 #include <cstdlib>
+#include <ctime>
 #include <string_view>
 #include <vector>
 
@@ -155,8 +156,10 @@ int RemoveStrayTemporaries(const std::string& dir) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
     if (fd < 0) continue;
     struct stat st {};
-    // Its writer holds the lock while it lives.
-    const bool stray = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+    // Its writer holds the lock while it lives. A fresh one may be between
+    // its making and its locking by another process: only older ones count.
+    const bool old = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_mtime < std::time(nullptr) - 60;
+    const bool stray = old && ::flock(fd, LOCK_EX | LOCK_NB) == 0;
     if (stray && ::unlink(path.c_str()) == 0) ++removed;
     ::close(fd);
   }

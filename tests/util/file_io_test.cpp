@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+
 #include <filesystem>
 
 #include <fcntl.h>
@@ -73,12 +75,20 @@ TEST(FileIo, ReplacedFilesAreTheOwnersAloneAndKilledWritersLeaveNothingAfterTheN
   ASSERT_GE(fd, 0);
   ASSERT_TRUE(test::WriteFileBytes(dir.File(".hidden.tmp-notours"), "user's"));
   ASSERT_EQ(Names(dir).size(), 5u);
-
+  // A fresh temporary may be between its making and its locking by another
+  // process: only those a minute old or more count as strays.
+  EXPECT_EQ(RemoveStrayTemporaries(dir.str()), 0);
+  auto age = [&] {
+    for (const auto& entry : std::filesystem::directory_iterator(dir.str()))
+      std::filesystem::last_write_time(entry.path(), std::filesystem::file_time_type::clock::now() - std::chrono::minutes(2));
+  };
+  age();
   EXPECT_EQ(RemoveStrayTemporaries(dir.str()), 2);
   const std::vector<std::string> left = Names(dir);
   EXPECT_EQ(left, (std::vector<std::string>{std::filesystem::path(live).filename().string(), ".hidden.tmp-notours",
                                             "Config.ini"}));
   ::close(fd);
+  age();
   EXPECT_EQ(RemoveStrayTemporaries(dir.str()), 1);
 }
 
