@@ -5,12 +5,16 @@
 #include <QEvent>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTimer>
+
+#include <utility>
 
 #include "app/account_setup.h"
 #include "app/builder.h"
 #include "app/instance_channel.h"
 #include "app/qt_ports.h"
 #include "app/shutdown.h"
+#include "app/startup_marks.h"
 #include "rating/startup.h"
 #include "settings/app_session.h"
 #include "settings/config.h"
@@ -79,6 +83,22 @@ void AccountDialog::AddAccount() {
   box_->setEditText(name);
   SetAccountColour(kAccountChosenColour);
   OnLogin();
+}
+
+void AccountDialog::ChooseOnShow(const std::string& account, int delayMs) {
+  chosen_ = account;
+  chosenDelayMs_ = delayMs;
+}
+
+void AccountDialog::showEvent(QShowEvent* event) {
+  QDialog::showEvent(event);
+  StartupMark("account-dialog-shown");
+  if (chosen_.empty()) return;
+  const std::string account = std::exchange(chosen_, std::string());
+  QTimer::singleShot(chosenDelayMs_, this, [this, account] {
+    box_->setEditText(Q(account));
+    login_->click();
+  });
 }
 
 void AccountDialog::OnLogin() {

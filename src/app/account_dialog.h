@@ -23,6 +23,10 @@ class AccountDialog : public QDialog {
  public:
   explicit AccountDialog(QWidget* owner = nullptr);
 
+  // `quillmere --account NICK`: the dialog logs in with NICK once it is shown,
+  // `delayMs` after, as if the seller had typed it and pressed "登  录".
+  void ChooseOnShow(const std::string& account, int delayMs = 0);
+
   QComboBox* AccountBox() const { return box_; }
   QPushButton* LoginButton() const { return login_; }
   // "添加帐号": the setup form; a saved account is chosen and logged in.
@@ -32,6 +36,7 @@ class AccountDialog : public QDialog {
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
+  void showEvent(QShowEvent* event) override;
 
  private:
   void SetAccountColour(const QColor& colour);
@@ -42,6 +47,8 @@ class AccountDialog : public QDialog {
   QPushButton* login_ = nullptr;
   QPushButton* add_ = nullptr;
   QPushButton* close_ = nullptr;
+  std::string chosen_;
+  int chosenDelayMs_ = 0;
 };
 
 }  // namespace qm

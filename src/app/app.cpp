@@ -1,9 +1,7 @@
 #include "app/app.h"
 
 #include <QApplication>
-#include <QComboBox>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QPushButton>
@@ -22,6 +20,7 @@
 #include "app/qt_ports.h"
 #include "app/screenshots.h"
 #include "app/shutdown.h"
+#include "app/startup_marks.h"
 #include "app/translations.h"
 #include "browser/document_driver.h"
 #include "headless/runner.h"
@@ -34,49 +33,31 @@
 namespace qm {
 namespace {
 
-// Watches for the account dialog's first appearance: the start-up mark for the
-// benchmark (QM_STARTUP_MARK) and the screenshot run.
-class StartupObserver : public QObject {
+// With --screenshot-dir (the demo and the README's pictures): each window the
+// start-up shows is pictured once it has painted, and the windows that would
+// wait for the seller are answered as he would (the login window's "×", a
+// box's default button, the setup form's "×"). Installed only for such a run.
+class ScreenshotRun : public QObject {
  public:
-  StartupObserver(const CommandLine& line, const QElapsedTimer& clock)
-      : line_(line), clock_(clock), marks_(std::getenv("QM_STARTUP_MARK") != nullptr) {}
+  explicit ScreenshotRun(const CommandLine& line) : line_(line) {}
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override {
-    if (event->type() == QEvent::Show && !seen_ && watched->objectName() == "AccountDialog" &&
-        watched->isWidgetType() && static_cast<QWidget*>(watched)->isWindow()) {
-      seen_ = true;
-      auto* dialog = static_cast<QWidget*>(watched);
-      if (marks_) Mark("account-dialog-shown");
-      if (auto* box = Control<QComboBox>(dialog, "组合框1"); box != nullptr && !line_.account.empty()) {
-        box->setEditText(Q(line_.account));
-      }
-      // With --account the choice is made at once, as if "登  录" was pressed
-      // (after the dialog's picture when one is asked for).
-      const int delay = line_.screenshotDir.empty() ? 0 : 300;
-      QTimer::singleShot(delay, dialog, [this, dialog] {
-        if (!line_.screenshotDir.empty()) SaveWindowPicture(dialog, line_.screenshotDir);
-        if (!line_.account.empty()) {
-          if (auto* login = Control<QPushButton>(dialog, "超级按钮2")) login->click();
-        }
-      });
-    } else if (event->type() == QEvent::Show && watched->isWidgetType() && watched->objectName() == "AuthWindow" &&
-               static_cast<QWidget*>(watched)->isWindow()) {
-      if (marks_) Mark("login-window-shown");
+    if (event->type() != QEvent::Show || !watched->isWidgetType() || !static_cast<QWidget*>(watched)->isWindow())
+      return QObject::eventFilter(watched, event);
+    auto* window = static_cast<QWidget*>(watched);
+    if (window->objectName() == "AccountDialog" && !dialogSeen_) {
+      dialogSeen_ = true;
+      QTimer::singleShot(300, window, [this, window] { SaveWindowPicture(window, line_.screenshotDir); });
+    } else if (window->objectName() == "AuthWindow") {
       // The login window's picture once its page has loaded; then its "×".
-      auto* auth = static_cast<QWidget*>(watched);
-      if (!line_.screenshotDir.empty()) {
-        QTimer::singleShot(3000, auth, [this, auth] {
-          SaveWindowPicture(auth, line_.screenshotDir);
-          if (auto* close = Control<QPushButton>(auth, "超级按钮1")) close->click();
-        });
-      }
-    } else if (event->type() == QEvent::Show && !line_.screenshotDir.empty() && watched->isWidgetType() &&
-               static_cast<QWidget*>(watched)->isWindow() &&
-               (qobject_cast<QMessageBox*>(watched) != nullptr || watched->objectName() == "AccountSetupDialog")) {
+      QTimer::singleShot(3000, window, [this, window] {
+        SaveWindowPicture(window, line_.screenshotDir);
+        if (auto* close = Control<QPushButton>(window, "超级按钮1")) close->click();
+      });
+    } else if (qobject_cast<QMessageBox*>(window) != nullptr || window->objectName() == "AccountSetupDialog") {
       // Boxes and the first start's form are pictured, then answered with
       // their default button (a form with its "×").
-      auto* window = static_cast<QWidget*>(watched);
       QTimer::singleShot(400, window, [this, window] {
         if (auto* box = qobject_cast<QMessageBox*>(window)) {
           const QString name = box->icon() == QMessageBox::Question  ? "QuestionBox"
@@ -89,37 +70,13 @@ class StartupObserver : public QObject {
           if (auto* close = Control<QPushButton>(window, "超级按钮2")) close->click();
         }
       });
-      if (marks_ && qobject_cast<QMessageBox*>(watched) != nullptr) Mark("message-box");
-    } else if ((event->type() == QEvent::ShowToParent || event->type() == QEvent::HideToParent) && marks_ &&
-               watched->objectName() == "图片框2") {
-      // The busy picture shows for the first load and goes once the load,
-      // its refresh and its first pass are done.
-      if (event->type() == QEvent::ShowToParent) {
-        busyShown_ = true;
-      } else if (busyShown_) {
-        Mark("orders-loaded");
-      }
-    } else if (event->type() == QEvent::Show && marks_ && watched->isWidgetType()) {
-      auto* w = static_cast<QWidget*>(watched);
-      if (w->isWindow() && (qobject_cast<QMessageBox*>(w) != nullptr || w->objectName() == "MainWindow")) {
-        Mark(qobject_cast<QMessageBox*>(w) != nullptr ? "message-box" : "main-window-shown");
-      }
     }
     return QObject::eventFilter(watched, event);
   }
 
  private:
-  // With QM_STARTUP_MARK set, one line on standard output per milestone.
-  void Mark(const char* what) const {
-    std::printf("QM_STARTUP_MARK %s %lld ms\n", what, static_cast<long long>(clock_.elapsed()));
-    std::fflush(stdout);
-  }
-
   const CommandLine& line_;
-  const QElapsedTimer& clock_;
-  bool marks_ = false;
-  bool seen_ = false;
-  bool busyShown_ = false;
+  bool dialogSeen_ = false;
 };
 
 // SIGINT and SIGTERM end the program within a second, sending nothing more.
@@ -238,8 +195,7 @@ CommandLine ParseCommandLine(int argc, char** argv) {
 }
 
 int RunApp(int argc, char** argv) {
-  QElapsedTimer clock;
-  clock.start();
+  StartStartupClock();
   const CommandLine line = ParseCommandLine(argc, argv);
   if (line.headless) return RunHeadless(argc, argv);
   if (!line.error.empty()) {
@@ -310,13 +266,15 @@ int RunApp(int argc, char** argv) {
 
   QtEventPump pump;
   SetEventPump(&pump);
-  StartupObserver observer(line, clock);
-  app.installEventFilter(&observer);
+  ScreenshotRun screenshots(line);
+  if (!line.screenshotDir.empty()) app.installEventFilter(&screenshots);
 
   // The run's page driver, used by the login window.
   DocumentDriver driver;
   SetDocumentDriver(&driver);
   MainWindow window;
+  // After the dialog's picture when one is asked for.
+  if (!line.account.empty()) window.ChooseAccountAtStart(line.account, line.screenshotDir.empty() ? 0 : 400);
   if (!window.RunStartup()) {
     SetDocumentDriver(nullptr);
     return 0;

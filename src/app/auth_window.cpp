@@ -12,6 +12,7 @@
 #include "app/builder.h"
 #include "app/qt_ports.h"
 #include "app/shutdown.h"
+#include "app/startup_marks.h"
 #include "browser/document_driver.h"
 #include "browser/webengine/page_bridge.h"
 #include "platform/authorize.h"
@@ -86,6 +87,11 @@ AuthWindow::AuthWindow(QWidget* owner, DocumentDriver& driver) : QDialog(owner),
 AuthWindow::~AuthWindow() {
   // The driver must not keep reaching into a page that is going.
   if (driver_.Browser().SameObject(browserObject_)) driver_.Attach(ComObject());
+}
+
+void AuthWindow::showEvent(QShowEvent* event) {
+  QDialog::showEvent(event);
+  StartupMark("login-window-shown");
 }
 
 void AuthWindow::MakeLoadFailure() {

@@ -43,6 +43,7 @@ class AuthWindow : public QDialog {
   bool KeyStored() const { return stored_; }
 
  private:
+  void showEvent(QShowEvent* event) override;
   std::string Address() const;
   void MakeLoadFailure();
 

@@ -3,6 +3,7 @@
 #include <QCloseEvent>
 #include <QColor>
 #include <algorithm>
+#include <utility>
 #include <QCursor>
 #include <QLabel>
 #include <QMenu>
@@ -18,6 +19,7 @@
 #include "app/builder.h"
 #include "app/icons.h"
 #include "app/shutdown.h"
+#include "app/startup_marks.h"
 #include "rating/startup.h"
 #include "settings/app_session.h"
 #include "settings/config.h"
@@ -159,6 +161,8 @@ void MainWindow::LoadReported(const LoadReport& report) {
 
 void MainWindow::Started() {
   busy_->setVisible(false);
+  // The busy picture goes once the load, its refresh and its first pass are done.
+  StartupMark("orders-loaded");
   for (OrderList* list : {static_cast<OrderList*>(unratedList_.get()), static_cast<OrderList*>(buyerRatedList_.get())})
     list->SetColours(kLoadedTextColour, kLoadedBackgroundColour);
 }
@@ -188,6 +192,7 @@ bool MainWindow::RunStartup() {
   AppSession& s = Session();
   {
     AccountDialog dialog(this);
+    if (!startAccount_.empty()) dialog.ChooseOnShow(std::exchange(startAccount_, std::string()), startAccountDelayMs_);
     if (dialog.exec() != QDialog::Accepted) return false;
   }
   title_->setText(Q("Quillmere 淘宝自动评价 — " + s.sellerNick));
@@ -451,6 +456,11 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
     return true;
   }
   return QWidget::eventFilter(watched, event);
+}
+
+void MainWindow::showEvent(QShowEvent* event) {
+  QWidget::showEvent(event);
+  StartupMark("main-window-shown");
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
