@@ -1,11 +1,11 @@
 #include "orders/order_loader.h"
 
+#include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <condition_variable>
 #include <ctime>
 #include <deque>
-#include <algorithm>
-#include <cmath>
 #include <mutex>
 #include <system_error>
 #include <unordered_map>
@@ -167,6 +167,10 @@ void ListAndStore(LoadReport& report, std::vector<Order>& orders, const std::vec
   }
   report.totalSeconds = SecondsSince(start);
 }
+
+// A reload of the changes reaches back no further than this: fifteen days of
+// the rating period and a day's margin.
+constexpr double kMostChangesSeconds = 16 * 24 * 3600.0;
 
 // Adds what one window's listing did to the side's figures so far.
 void Accumulate(FetchStats& total, const FetchStats& window) {
@@ -330,7 +334,10 @@ void ListChanges(double from, double to, LoadReport& report, std::vector<Order>*
     std::unordered_map<std::string, Order> listed;
   };
   Side sides[2] = {{kRateUnbuyer, &report.buyerSide, {}}, {kRateUnseller, &report.sellerSide, {}}};
-  // Whole seconds, so that no window is a fraction longer than the platform takes.
+  // Nothing modified before the rating period of the oldest ratable trade
+  // began can matter; whole seconds, so that no window is a fraction longer
+  // than the platform takes.
+  from = std::max(from, to - kMostChangesSeconds);
   const auto first = static_cast<std::int64_t>(std::floor(from));
   const auto last = std::max(first, static_cast<std::int64_t>(std::ceil(to)));
   bool gaveUp = false, onePageEach = true;
