@@ -119,7 +119,9 @@ void answer_on_second_list_double_click() {
     if (view->setStatus) view->setStatus("评价记录无法写入，评价未发出：" + attempt.problem);
     return;
   }
-  if (!attempt.Done()) {
+  // An order rated elsewhere already: the rating page shows what the platform
+  // holds, and the seller may change it there.
+  if (!attempt.Done() || attempt.verdict == LedgerVerdict::AlreadyRated) {
     FinishOnRatingPage(tid);
     return;
   }
