@@ -265,59 +265,6 @@ TEST(SandboxGateway, RateStatusesFollowTheRatings) {
   EXPECT_FALSE(listed("RATE_BUYER_UNSELLER"));
 }
 
-// The incremental listing: the trades modified within a window of a day at
-// most; a rating moves a trade's modification time.
-TEST(SandboxGateway, ListsTheTradesModifiedWithinADay) {
-  Sandbox::Options options;
-  options.trades = 0;
-  Sandbox sandbox(options);
-  ASSERT_TRUE(sandbox.Ok());
-  const std::string tid = AddTrade(sandbox, "{\"ended_hours_ago\":30}");
-  ASSERT_FALSE(tid.empty());
-  std::time_t now = std::time(nullptr);
-  SignOptions sign;
-  auto page = [&](const char* rateStatus, std::time_t from, std::time_t to) {
-    sign.timestamp = TimestampAt(now);
-    return Gateway(sandbox, "taobao.trades.sold.increment.get",
-                   {{"fields", "tid,buyer_nick,end_time"}, {"page_no", "1"}, {"page_size", "100"},
-                    {"rate_status", rateStatus}, {"status", "TRADE_FINISHED"}, {"use_has_next", "true"},
-                    {"start_modified", TimestampAt(from)}, {"end_modified", TimestampAt(to)}},
-                   sign);
-  };
-  auto listed = [&](const char* rateStatus, std::time_t from, std::time_t to) {
-    const HttpResult r = page(rateStatus, from, to);
-    EXPECT_NE(r.body.find("</trades_sold_increment_get_response>"), std::string::npos) << r.body;
-    for (const std::string& t : Elements(r.body, "trade"))
-      if (FirstValue(t, "<tid>") == tid) return true;
-    return false;
-  };
-  // The record appeared just now, though its trade ended a day and more ago.
-  EXPECT_TRUE(listed("RATE_UNBUYER", now - 3600, now + 60));
-  EXPECT_FALSE(listed("RATE_UNBUYER", now - 7200, now - 3600));
-
-  // Two hours on the buyer rates: the trade moves into the window of now.
-  now += 7200;
-  ASSERT_FALSE(sandbox.AdminPost("clock", R"({"offset_seconds":7200})").empty());
-  EXPECT_FALSE(listed("RATE_UNSELLER", now - 3600, now + 60));
-  ASSERT_FALSE(sandbox.AdminPost("buyer-rate", nlohmann::json{{"tid", tid}, {"result", "good"}}.dump()).empty());
-  EXPECT_TRUE(listed("RATE_UNSELLER", now - 3600, now + 60));
-  EXPECT_FALSE(listed("RATE_UNBUYER", now - 3600, now + 60));
-
-  // A window of a day is taken; a longer one, one backwards or a missing time is not.
-  EXPECT_EQ(ErrorCode(page("RATE_UNSELLER", now - 86400, now)), "");
-  EXPECT_EQ(ErrorCode(page("RATE_UNSELLER", now - 86401, now)), "41");
-  EXPECT_EQ(ErrorCode(page("RATE_UNSELLER", now, now - 60)), "41");
-  sign.timestamp = TimestampAt(now);
-  EXPECT_EQ(ErrorCode(Gateway(sandbox, "taobao.trades.sold.increment.get",
-                              {{"fields", "tid"}, {"start_modified", TimestampAt(now - 60)}}, sign)),
-            "40");
-  sign.lowerCaseHex = true;
-  EXPECT_EQ(ErrorCode(page("RATE_UNSELLER", now - 60, now)), "25");
-  const auto log = nlohmann::json::parse(sandbox.AdminGet("log"), nullptr, false);
-  ASSERT_FALSE(log.empty());
-  EXPECT_EQ(log.back().value("api_method", ""), "taobao.trades.sold.increment.get");
-}
-
 TEST(SandboxGateway, AnUnratedOrderHasNoBuyerResult) {
   Sandbox::Options options;
   options.trades = 0;
