@@ -106,6 +106,8 @@ def main():
     lives = [{}]
     restarts, exit_codes = 0, []
     requests = {"reload": 0, "refresh": 0, "rating": 0, "check": 0, "other": 0}
+    # Of the reloads' requests, those of the incremental listing (the changes only).
+    reload_changes = 0
     sampled = set()
     spell_until, next_spell = 0.0, start + rnd.uniform(0.5, 2) * DAY
     carry = 0.0
@@ -144,8 +146,10 @@ def main():
             q = e.get("query", "")
             if e.get("path") == "/apitools/getResult.do":
                 requests["rating"] += 1
-            elif "RATE_UNBUYER" in q or "RATE_UNSELLER" in q:
+            elif "trades.sold.increment.get" in q or "RATE_UNBUYER" in q or "RATE_UNSELLER" in q:
                 requests["reload"] += 1
+                if "trades.sold.increment.get" in q:
+                    reload_changes += 1
             elif "RATE_BUYER_UNSELLER" in q:
                 requests["refresh"] += 1
             elif "traderates.get" in q:
@@ -210,6 +214,7 @@ def main():
         "requests_per_day": round(total / days, 1),
         "requests_by_kind_per_day": {k: round(v / days, 1) for k, v in requests.items()},
         "reload_share": round(requests["reload"] / total, 3) if total else None,
+        "reload_changes_requests_per_day": round(reload_changes / days, 1),
         "runner_restarts": restarts,
         "runner_exit_codes": exit_codes,
         "runner_rss_kb_day1": rss.get(1),

@@ -46,6 +46,7 @@ json TradeJson(const Trade& t) {
               {"buyer_nick", t.buyerNick},
               {"status", t.status},
               {"end_time", t.endTimeText},
+              {"modified", FormatBeijingTime(t.modified)},
               {"buyer_rate", RateName(t.buyer.result)},
               {"buyer_comment", t.buyer.content},
               {"seller_rate", RateName(t.sellerRating.result)},

@@ -1,6 +1,7 @@
 // The REST gateway, GET "/router/rest": checks the signature, the application
 // key, the session and the timestamp, then answers taobao.time.get,
-// taobao.user.seller.get, taobao.trades.sold.get and taobao.traderates.get.
+// taobao.user.seller.get, taobao.trades.sold.get, taobao.trades.sold.increment.get
+// and taobao.traderates.get.
 #include <algorithm>
 #include <cstdlib>
 #include <map>
@@ -132,7 +133,45 @@ std::variant<std::string, Failure> UserSellerGet(Context& ctx, const Call& call)
   return w.Text();
 }
 
-std::variant<std::string, Failure> TradesSoldGet(Context& ctx, const Call& call) {
+// The span that taobao.trades.sold.increment.get accepts between its two times.
+constexpr std::time_t kMostModifiedSpan = 24 * 3600;
+
+struct ModifiedWindow {
+  std::time_t from, to;
+};
+
+// start_modified and end_modified of the incremental listing: both required,
+// in order, and at most a day apart.
+std::variant<ModifiedWindow, Failure> ModifiedWindowOf(const Call& call) {
+  ModifiedWindow window{};
+  for (const char* name : {"start_modified", "end_modified"}) {
+    const std::string* text = call.Get(name);
+    if (!text || text->empty())
+      return Failure{kMissingArguments, std::string("Missing required arguments:") + name, "", ""};
+    auto at = ParseBeijingTime(*text);
+    if (!at)
+      return Failure{kInvalidArguments, std::string("Invalid arguments:") + name, "isv.invalid-parameter",
+                     std::string(name) + " must be yyyy-MM-dd HH:mm:ss"};
+    (name[0] == 's' ? window.from : window.to) = *at;
+  }
+  if (window.to < window.from)
+    return Failure{kInvalidArguments, "Invalid arguments:end_modified", "isv.invalid-parameter",
+                   "end_modified must not be before start_modified"};
+  if (window.to - window.from > kMostModifiedSpan)
+    return Failure{kInvalidArguments, "Invalid arguments:end_modified", "isv.invalid-parameter",
+                   "start_modified and end_modified must be within one day"};
+  return window;
+}
+
+// taobao.trades.sold.get, and with `incremental` taobao.trades.sold.increment.get
+// (the same listing restricted to the trades modified in a window of a day at most).
+std::variant<std::string, Failure> TradesSoldGet(Context& ctx, const Call& call, bool incremental) {
+  std::optional<ModifiedWindow> window;
+  if (incremental) {
+    auto checked = ModifiedWindowOf(call);
+    if (auto* f = std::get_if<Failure>(&checked)) return *f;
+    window = std::get<ModifiedWindow>(checked);
+  }
   const std::string* fields = call.Get("fields");
   if (!fields || fields->empty()) return Failure{kMissingArguments, "Missing required arguments:fields", "", ""};
   std::size_t pageNo = 1, pageSize = 40;
@@ -161,13 +200,18 @@ std::variant<std::string, Failure> TradesSoldGet(Context& ctx, const Call& call)
   std::size_t listed = pageNo;
   if (quirks.endless) listed = 1;
   if (quirks.repeatPage > 1 && pageNo == static_cast<std::size_t>(quirks.repeatPage)) listed = pageNo - 1;
-  TradePage page = ctx.market.SoldTrades(call.seller, status, *rateStatus, listed, pageSize, !useHasNext);
-  if (listed != pageNo && !quirks.endless)
-    page.hasNext = ctx.market.SoldTrades(call.seller, status, *rateStatus, pageNo, pageSize, false).hasNext;
+  auto list = [&](std::size_t no, bool countTotal) {
+    return window ? ctx.market.ModifiedTrades(call.seller, status, *rateStatus, window->from, window->to, no, pageSize,
+                                              countTotal)
+                  : ctx.market.SoldTrades(call.seller, status, *rateStatus, no, pageSize, countTotal);
+  };
+  TradePage page = list(listed, !useHasNext);
+  if (listed != pageNo && !quirks.endless) page.hasNext = list(pageNo, false).hasNext;
   const std::string sellerNick = wSeller ? ctx.market.SellerAt(call.seller)->nick : std::string();
 
+  const char* response = incremental ? "trades_sold_increment_get_response" : "trades_sold_get_response";
   XmlWriter w(call.pretty);
-  w.Open("trades_sold_get_response");
+  w.Open(response);
   if (useHasNext) w.Element("has_next", page.hasNext || quirks.endless ? quirks.hasNextText : "false");
   if (!page.trades.empty()) {
     w.Open("trades", "list=\"true\"");
@@ -186,7 +230,7 @@ std::variant<std::string, Failure> TradesSoldGet(Context& ctx, const Call& call)
     w.Close("trades");
   }
   if (!useHasNext) w.Element("total_results", std::to_string(page.total));
-  w.Close("trades_sold_get_response");
+  w.Close(response);
   return w.Text();
 }
 
@@ -266,7 +310,9 @@ void RegisterGateway(httplib::Server& server, Context& ctx) {
                  } else if (method == "taobao.user.seller.get") {
                    answer = UserSellerGet(ctx, call);
                  } else if (method == "taobao.trades.sold.get") {
-                   answer = TradesSoldGet(ctx, call);
+                   answer = TradesSoldGet(ctx, call, false);
+                 } else if (method == "taobao.trades.sold.increment.get") {
+                   answer = TradesSoldGet(ctx, call, true);
                  } else if (method == "taobao.traderates.get") {
                    answer = TradeRatesGet(ctx, call);
                  } else {

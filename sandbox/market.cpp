@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <iterator>
+#include <limits>
 #include <mutex>
 
 #include "text.h"
@@ -109,7 +110,7 @@ void Market::SortLocked() {
     const Trade& t = trades_[i];
     byTid_[t.tid] = i;
     keys_.push_back(ScanKey{t.seller, static_cast<std::int8_t>(StatusId(t.status)), t.buyer.result != Rate::None,
-                            t.sellerRating.result != Rate::None});
+                            t.sellerRating.result != Rate::None, t.modified});
   }
 }
 
@@ -159,11 +160,23 @@ int Market::SellerByNick(std::string_view nick) const {
 
 TradePage Market::SoldTrades(int seller, std::string_view status, RateStatus rateStatus, std::size_t pageNo,
                              std::size_t pageSize, bool countTotal) const {
+  std::shared_lock lock(mutex_);
+  return ListLocked(seller, status, rateStatus, pageNo, pageSize, countTotal, std::numeric_limits<std::time_t>::min(),
+                    std::numeric_limits<std::time_t>::max());
+}
+
+TradePage Market::ModifiedTrades(int seller, std::string_view status, RateStatus rateStatus, std::time_t from,
+                                 std::time_t to, std::size_t pageNo, std::size_t pageSize, bool countTotal) const {
+  std::shared_lock lock(mutex_);
+  return ListLocked(seller, status, rateStatus, pageNo, pageSize, countTotal, from, to);
+}
+
+TradePage Market::ListLocked(int seller, std::string_view status, RateStatus rateStatus, std::size_t pageNo,
+                             std::size_t pageSize, bool countTotal, std::time_t from, std::time_t to) const {
   TradePage page;
   if (pageNo == 0 || pageSize == 0) return page;
   const int statusId = status.empty() ? -2 : StatusId(status);
   if (statusId == -1) return page;
-  std::shared_lock lock(mutex_);
   const std::size_t skip = (pageNo - 1) * pageSize;
   std::size_t seen = 0;
   page.trades.reserve(pageSize);
@@ -172,6 +185,7 @@ TradePage Market::SoldTrades(int seller, std::string_view status, RateStatus rat
     if (k.seller != seller) continue;
     if (statusId != -2 && k.status != statusId) continue;
     if (!MatchesRateStatus(k.buyerRated, k.sellerRated, rateStatus)) continue;
+    if (k.modified < from || k.modified > to) continue;
     if (seen >= skip && page.trades.size() < pageSize) {
       page.trades.push_back(trades_[i]);
     } else if (seen >= skip + pageSize) {
@@ -216,7 +230,9 @@ RateOutcome Market::RateAsSeller(int seller, std::string_view tid, Rate result, 
   if (now - t.endTime > kRatingPeriodSeconds) return RateOutcome::PeriodOver;
   if (t.sellerRating.result != Rate::None) return RateOutcome::AlreadyRated;
   t.sellerRating = Rating{result, std::string(content), now};
+  t.modified = std::max(t.modified, now);
   keys_[it->second].sellerRated = true;
+  keys_[it->second].modified = t.modified;
   givenOrder_.push_back(t.tid);
   return RateOutcome::Ok;
 }
@@ -229,7 +245,9 @@ RateOutcome Market::RateAsBuyer(std::string_view tid, Rate result, std::string_v
   if (t.status != "TRADE_FINISHED") return RateOutcome::NotFinished;
   if (t.buyer.result != Rate::None) return RateOutcome::AlreadyRated;
   t.buyer = Rating{result, std::string(content), now};
+  t.modified = std::max(t.modified, now);
   keys_[it->second].buyerRated = true;
+  keys_[it->second].modified = t.modified;
   return RateOutcome::Ok;
 }
 
@@ -244,6 +262,8 @@ RateOutcome Market::ChangeSellerRating(int seller, std::string_view tid, Rate re
   t.sellerRating.result = result;
   t.sellerRating.content = std::string(content);
   t.sellerRating.time = now;
+  t.modified = std::max(t.modified, now);
+  keys_[it->second].modified = t.modified;
   return RateOutcome::Ok;
 }
 
@@ -309,6 +329,9 @@ std::vector<std::string> Market::AddTrades(const std::vector<NewTrade>& trades, 
     if (n.buyerRate != Rate::None) t.buyer = Rating{n.buyerRate, n.buyerComment, std::min(now, t.endTime + 60)};
     if (n.sellerRate != Rate::None)
       t.sellerRating = Rating{n.sellerRate, n.sellerComment, std::min(now, t.endTime + 120)};
+    // The record appears now, whatever end time it was given: a listing of
+    // the changes since a moment before sees it.
+    t.modified = std::max({t.endTime, t.buyer.time, t.sellerRating.time, now});
     made.push_back(std::move(t));
   }
   for (Trade& t : made) {

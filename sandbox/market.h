@@ -37,6 +37,9 @@ struct Trade {
   std::time_t endTime = 0;
   std::string endTimeText;  // 19 characters, empty while the trade has not ended
   Rating buyer, sellerRating;
+  // When the trade last changed as the incremental listing sees it: its end,
+  // and either side's rating.
+  std::time_t modified = 0;
 };
 
 // The rate-status filter of the trade listing.
@@ -88,6 +91,9 @@ class Market {
   // rate status, one page (pages from 1).
   TradePage SoldTrades(int seller, std::string_view status, RateStatus rateStatus, std::size_t pageNo,
                        std::size_t pageSize, bool countTotal) const;
+  // The same listing restricted to trades modified within [from, to].
+  TradePage ModifiedTrades(int seller, std::string_view status, RateStatus rateStatus, std::time_t from,
+                           std::time_t to, std::size_t pageNo, std::size_t pageSize, bool countTotal) const;
   // Every trade of the seller (or of all sellers when seller < 0) that matches.
   std::vector<Trade> AllTrades(int seller, RateStatus rateStatus) const;
   std::optional<Trade> FindTrade(std::string_view tid) const;
@@ -113,6 +119,8 @@ class Market {
  private:
   void SeedLocked(unsigned seed, int trades, std::time_t now, bool keepSellers);
   void SortLocked();
+  TradePage ListLocked(int seller, std::string_view status, RateStatus rateStatus, std::size_t pageNo,
+                       std::size_t pageSize, bool countTotal, std::time_t from, std::time_t to) const;
   std::string FreshTidLocked();
   std::uint64_t Next();
 
@@ -127,6 +135,7 @@ class Market {
     std::int32_t seller;
     std::int8_t status;  // index of the status name, -1 for an unknown one
     bool buyerRated, sellerRated;
+    std::time_t modified;
   };
   std::vector<ScanKey> keys_;
   std::unordered_map<std::string, std::size_t> byTid_;

@@ -185,6 +185,7 @@ void Market::SeedLocked(unsigned seed, int tradeCount, std::time_t now, bool kee
                                 t.endTime + static_cast<std::time_t>(Next() % window)};
       }
     }
+    t.modified = std::max({t.endTime, t.buyer.time, t.sellerRating.time});
     trades_.push_back(std::move(t));
   }
   SortLocked();

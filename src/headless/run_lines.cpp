@@ -24,9 +24,15 @@ void RunLines::Print(const std::string& line) const {
 void RunLines::LoadProgress(int tradesRead) { Print("status: " + LoadingText(tradesRead)); }
 
 void RunLines::ReloadStarted(ReloadReason why, int intervalMinutes) {
-  Print(why == ReloadReason::Interval
-                ? "reload: loading the unrated orders again (every " + std::to_string(intervalMinutes) + " minutes)"
-                : "reload: the last load did not complete; loading the unrated orders again");
+  const std::string every = " (every " + std::to_string(intervalMinutes) + " minutes)";
+  switch (why) {
+    case ReloadReason::Interval: Print("reload: loading the unrated orders again" + every); break;
+    case ReloadReason::Changes: Print("reload: loading the orders changed since the last load" + every); break;
+    case ReloadReason::Daily: Print("reload: loading the unrated orders again in full (once a day)"); break;
+    case ReloadReason::AfterIncomplete:
+      Print("reload: the last load did not complete; loading the unrated orders again");
+      break;
+  }
 }
 
 void RunLines::LoadReported(const LoadReport& report) {
@@ -82,6 +88,10 @@ void RunLines::PassRated(const PassRating& rating) {
       Print(head + " result=good outcome=" + (attempt.verdict == LedgerVerdict::Rated ? "rated" : "confirmed") +
                 (attempt.verdict == LedgerVerdict::Confirmed ? " (already rated on the platform)" : "") +
                 (!rating.removed ? " (row already removed)" : ""));
+      break;
+    case LedgerVerdict::AlreadyRated:
+      Print(head + " result=good outcome=already-rated (the platform holds a rating of it; removed as rated)" +
+            (!rating.removed ? " (row already removed)" : ""));
       break;
     case LedgerVerdict::Refused: Print(head + " result=good outcome=refused; next try at " + next); break;
     case LedgerVerdict::Unknown:

@@ -35,14 +35,31 @@ std::string ListingProblem(const std::string& rateStatus, const FetchStats& stat
   return text;
 }
 
+std::string TradesSoldIncrementUrl(const std::string& rateStatus, int pageNo, const std::string& fields,
+                                   const std::string& startModified, const std::string& endModified) {
+  return build_gateway_url(GatewayParams("taobao.trades.sold.increment.get", make_timestamp(),
+                                         {{"page_no", std::to_string(pageNo)},
+                                          {"page_size", "100"},
+                                          {"rate_status", rateStatus},
+                                          {"status", "TRADE_FINISHED"},
+                                          {"use_has_next", "true"},
+                                          {"fields", fields},
+                                          {"start_modified", startModified},
+                                          {"end_modified", endModified}}));
+}
+
 FetchStats PageThrough(const ListingRequest& request, const std::function<void(std::vector<Order>&&)>& onPage) {
   FetchStats stats;
   const auto start = Clock::now();
   const double cpuStart = ThreadCpuSeconds();
   double cpuWaiting = 0;
   auto cancelled = [&] { return StopRequested() || (request.cancelled && request.cancelled()); };
+  const bool incremental = !request.startModified.empty();
   auto ask = [&](int page) {
-    return start_web_request(WebRequest::Get(TradesSoldGetUrl(request.rateStatus, page, request.fields)));
+    return start_web_request(WebRequest::Get(
+        incremental ? TradesSoldIncrementUrl(request.rateStatus, page, request.fields, request.startModified,
+                                             request.endModified)
+                    : TradesSoldGetUrl(request.rateStatus, page, request.fields)));
   };
   auto finish = [&] {
     stats.localCpuSeconds = ThreadCpuSeconds() - cpuStart - cpuWaiting;
@@ -65,7 +82,8 @@ FetchStats PageThrough(const ListingRequest& request, const std::function<void(s
       stats.networkSeconds += SecondsSince(waited);
       ++stats.pages;
       if (reply.arrived) {
-        read = ReadTradePage(DecodeWholeReply(reply.body), request.withEndTime);
+        read = ReadTradePage(DecodeWholeReply(reply.body), request.withEndTime,
+                             incremental ? kSoldIncrementResponse : kSoldGetResponse);
         if (read.whole) break;
       }
       if (cancelled()) {

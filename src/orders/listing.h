@@ -8,6 +8,7 @@
 // that skipped a page, or was handed a page that repeats an earlier one,
 // is incomplete: what it brought is listed, but nothing is concluded from
 // what it did not bring.
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
@@ -74,7 +75,18 @@ struct ListingRequest {
   std::vector<int> retryPausesMs = kDefaultPageRetryPausesMs;
   // Asked between pages and before each retry; true ends the listing (GaveUp).
   std::function<bool()> cancelled;
+  // When set, only the trades modified from the one time to the other (the
+  // platform's texts, at most a day apart), through the incremental listing.
+  std::string startModified, endModified;
 };
+
+// The longest window the incremental listing accepts.
+inline constexpr std::int64_t kMostModifiedWindowSeconds = 24 * 3600;
+
+// One page of the incremental listing ("taobao.trades.sold.increment.get"):
+// the full listing's parameters and the window of modification times.
+std::string TradesSoldIncrementUrl(const std::string& rateStatus, int pageNo, const std::string& fields,
+                                   const std::string& startModified, const std::string& endModified);
 
 // Pages through the listing and hands each page's new trades to `onPage`
 // (never an empty batch), in page order. The next page is asked for as soon

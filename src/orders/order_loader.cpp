@@ -1,11 +1,14 @@
 #include "orders/order_loader.h"
 
+#include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <condition_variable>
 #include <ctime>
 #include <deque>
 #include <mutex>
 #include <system_error>
+#include <unordered_map>
 #include <utility>
 
 #include "orders/order_db.h"
@@ -160,6 +163,26 @@ void ListAndStore(LoadReport& report, std::vector<Order>& orders, const std::vec
   report.totalSeconds = SecondsSince(start);
 }
 
+// A reload of the changes reaches back no further than this: fifteen days of
+// the rating period and a day's margin.
+constexpr double kMostChangesSeconds = 16 * 24 * 3600.0;
+
+// Adds what one window's listing did to the side's figures so far.
+void Accumulate(FetchStats& total, const FetchStats& window) {
+  total.pages += window.pages;
+  total.retries += window.retries;
+  total.skippedPages.insert(total.skippedPages.end(), window.skippedPages.begin(), window.skippedPages.end());
+  if (total.end == ListingEnd::LastPage && window.end != ListingEnd::LastPage) {
+    total.end = window.end;
+    total.failedPage = window.failedPage;
+  }
+  total.tradesRead += window.tradesRead;
+  total.kept += window.kept;
+  total.networkSeconds += window.networkSeconds;
+  total.localSeconds += window.localSeconds;
+  total.localCpuSeconds += window.localCpuSeconds;
+}
+
 }  // namespace
 
 int LoadReport::FailedPage() const {
@@ -186,7 +209,11 @@ OrderLoader::~OrderLoader() {
   if (worker_.joinable()) worker_.join();
 }
 
-bool OrderLoader::Start(LoadKind kind) {
+bool OrderLoader::Start(LoadKind kind) { return Launch(kind, 0); }
+
+bool OrderLoader::StartChanges(double since) { return since > 0 && Launch(LoadKind::Reload, since); }
+
+bool OrderLoader::Launch(LoadKind kind, double since) {
   if (running_.exchange(true)) return false;
   AppSession& session = Session();
   if (session.loadLock == 0) session.loadLock = CreateLock();
@@ -199,8 +226,12 @@ bool OrderLoader::Start(LoadKind kind) {
     for (int i = 0; i < rows.RowCount(); ++i) atStart->Insert(rows.Row(i).order.tid, static_cast<std::uint32_t>(i));
   }
   try {
-    // The worker gets its own copy of the pauses: the UI thread may set new ones meanwhile.
-    worker_ = std::thread([this, kind, atStart, pauses = retryPauses_] { SyncUnratedOrders(kind, atStart, pauses); });
+    // The window ends now on the UI thread's clock, the one the run schedules by;
+    // the worker gets its own copy of the pauses (the UI thread may set new ones).
+    const double until = since > 0 ? PlatformNow() : 0;
+    worker_ = std::thread([this, kind, atStart, since, until, pauses = retryPauses_] {
+      SyncUnratedOrders(kind, atStart, since, until, pauses);
+    });
   } catch (const std::system_error&) {
     running_ = false;
     return false;
@@ -208,8 +239,8 @@ bool OrderLoader::Start(LoadKind kind) {
   return true;
 }
 
-void OrderLoader::SyncUnratedOrders(LoadKind kind, std::shared_ptr<const OrderIndex> listedAtStart,
-                                    std::vector<int> pauses) {
+void OrderLoader::SyncUnratedOrders(LoadKind kind, std::shared_ptr<const OrderIndex> listedAtStart, double since,
+                                    double until, std::vector<int> pauses) {
   std::shared_ptr<Shared> shared = shared_;
   auto cancelled = [shared] { return !shared->alive.load(); };
   std::function<void(int)> progress;
@@ -223,14 +254,19 @@ void OrderLoader::SyncUnratedOrders(LoadKind kind, std::shared_ptr<const OrderIn
   auto report = std::make_shared<LoadReport>();
   report->kind = kind;
   auto orders = std::make_shared<std::vector<Order>>();
+  auto ratedOnOneSide = std::make_shared<std::vector<std::string>>();
   {
     LockGuard hold(Session().loadLock);
-    ListAndStore(*report, *orders, pauses, cancelled, progress);
+    if (since > 0) {
+      ListChanges(since, until, *report, orders.get(), ratedOnOneSide.get(), pauses, cancelled);
+    } else {
+      ListAndStore(*report, *orders, pauses, cancelled, progress);
+    }
   }
   // The list and its index are made here, so the UI thread only takes them over.
   auto contents = std::make_shared<OrderRows::Contents>();
   if (kind == LoadKind::First) *contents = OrderRows::Prepare(std::move(*orders));
-  pump_.Post([this, shared, report, orders, contents, listedAtStart] {
+  pump_.Post([this, shared, report, orders, ratedOnOneSide, contents, listedAtStart] {
     if (!shared->alive) return;
     OrderRows& rows = book_.Unrated();
     if (report->kind == LoadKind::First) {
@@ -239,7 +275,7 @@ void OrderLoader::SyncUnratedOrders(LoadKind kind, std::shared_ptr<const OrderIn
       report->fillSeconds = SecondsSince(fillStart);
       report->added = rows.RowCount();
     } else if (report->databaseOk && listedAtStart) {
-      MergeReload(rows, std::move(*orders), *listedAtStart, *report);
+      MergeReload(rows, std::move(*orders), *listedAtStart, *report, *ratedOnOneSide);
     }
     report->unrated = rows.RowCount();
     // The load is over before its report is heard: the report may start the next one.
@@ -257,7 +293,8 @@ LoadReport OrderLoader::LoadOnce(std::vector<Order>* orders, const std::vector<i
   return report;
 }
 
-void MergeReload(OrderRows& rows, std::vector<Order> fresh, const OrderIndex& listedAtStart, LoadReport& report) {
+void MergeReload(OrderRows& rows, std::vector<Order> fresh, const OrderIndex& listedAtStart, LoadReport& report,
+                 const std::vector<std::string>& ratedOnOneSide) {
   OrderIndex now;
   now.Reserve(fresh.size());
   std::vector<Order> added;
@@ -267,7 +304,11 @@ void MergeReload(OrderRows& rows, std::vector<Order> fresh, const OrderIndex& li
     if (listedAtStart.Find(order.tid) == OrderIndex::kNone && !rows.Contains(order.tid)) added.push_back(std::move(order));
   }
   std::vector<std::string> dropped;
-  if (report.Completed()) {
+  if (report.Completed() && report.changesOnly) {
+    // The changes say nothing of the rows they do not hold.
+    for (const std::string& tid : ratedOnOneSide)
+      if (listedAtStart.Find(tid) != OrderIndex::kNone && rows.Contains(tid)) dropped.push_back(tid);
+  } else if (report.Completed()) {
     for (int i = 0; i < rows.RowCount(); ++i) {
       const std::string& tid = rows.Row(i).order.tid;
       if (listedAtStart.Find(tid) != OrderIndex::kNone && now.Find(tid) == OrderIndex::kNone) dropped.push_back(tid);
@@ -275,6 +316,70 @@ void MergeReload(OrderRows& rows, std::vector<Order> fresh, const OrderIndex& li
   }
   report.added = rows.Append(std::move(added));
   report.dropped = rows.RemoveAll(dropped);
+}
+
+void ListChanges(double from, double to, LoadReport& report, std::vector<Order>* orders,
+                 std::vector<std::string>* ratedOnOneSide, const std::vector<int>& retryPauses,
+                 const std::function<bool()>& cancelled) {
+  const auto start = Clock::now();
+  report.changesOnly = true;
+  report.changesFrom = from;
+  report.changesTo = to;
+  report.databaseOk = true;  // nothing of the tables is used
+  struct Side {
+    const char* rateStatus;
+    FetchStats* stats;
+    std::unordered_map<std::string, Order> listed;
+  };
+  Side sides[2] = {{kRateUnbuyer, &report.buyerSide, {}}, {kRateUnseller, &report.sellerSide, {}}};
+  // Nothing modified before the rating period of the oldest ratable trade
+  // began can matter; whole seconds, so that no window is a fraction longer
+  // than the platform takes.
+  from = std::max(from, to - kMostChangesSeconds);
+  const auto first = static_cast<std::int64_t>(std::floor(from));
+  const auto last = std::max(first, static_cast<std::int64_t>(std::ceil(to)));
+  bool gaveUp = false, onePageEach = true;
+  for (std::int64_t at = first; !gaveUp;) {
+    const std::int64_t until = std::min(last, at + kMostModifiedWindowSeconds);
+    ++report.windows;
+    for (Side& side : sides) {
+      ListingRequest request{side.rateStatus, kUnratedFields, true, retryPauses, cancelled,
+                             FormatPlatformTime(at), FormatPlatformTime(until)};
+      const FetchStats window = PageThrough(request, [&](std::vector<Order>&& trades) {
+        for (Order& t : trades) side.listed.insert_or_assign(t.tid, std::move(t));
+      });
+      Accumulate(*side.stats, window);
+      if (window.pages - window.retries > 1) onePageEach = false;
+      // A platform that stopped answering answers no later window either.
+      if (window.end == ListingEnd::GaveUp) gaveUp = true;
+    }
+    if (until >= last) break;
+    at = until;
+  }
+  report.problem = ListingProblem(kRateUnbuyer, report.buyerSide);
+  if (const std::string seller = ListingProblem(kRateUnseller, report.sellerSide); !seller.empty())
+    report.problem += (report.problem.empty() ? "" : ", ") + seller;
+
+  const double now = PlatformNow();
+  std::vector<Order> both;
+  for (auto& [tid, order] : sides[0].listed) {
+    if (sides[1].listed.count(tid) == 0) {
+      ratedOnOneSide->push_back(tid);
+    } else if (WithinRatingPeriod(order.endTime, now)) {
+      both.push_back(std::move(order));
+    }
+  }
+  for (const auto& [tid, order] : sides[1].listed)
+    if (sides[0].listed.count(tid) == 0) ratedOnOneSide->push_back(tid);
+  if (!onePageEach) ratedOnOneSide->clear();
+  std::sort(both.begin(), both.end(), [](const Order& a, const Order& b) {
+    return a.endTime != b.endTime ? a.endTime < b.endTime : a.tid < b.tid;
+  });
+  report.buyerSide.kept = static_cast<int>(sides[0].listed.size());
+  report.sellerSide.kept = static_cast<int>(sides[1].listed.size());
+  report.listed = static_cast<int>(both.size());
+  *orders = std::move(both);
+  report.totalSeconds = SecondsSince(start);
 }
 
 }  // namespace qm

@@ -33,6 +33,11 @@ enum class LoadKind { First, Reload };
 
 struct LoadReport {
   LoadKind kind = LoadKind::First;
+  // A reload of the changes only: the trades modified from `changesFrom` to
+  // `changesTo` (platform times), asked in `windows` windows of a day at most.
+  bool changesOnly = false;
+  double changesFrom = 0, changesTo = 0;
+  int windows = 0;
   bool databaseOk = false;
   std::string error;  // why the database could not be used; empty when it could
   FetchStats buyerSide;
@@ -70,6 +75,8 @@ class OrderLoader {
   // Starts a load on its worker; false while one runs or when no thread can
   // be had. Called on the UI thread.
   bool Start(LoadKind kind);
+  // A reload of the trades modified from `since` (platform time) to now.
+  bool StartChanges(double since);
   bool Running() const { return running_.load(); }
   // The pauses before a failed page is asked again (tests shorten them).
   void SetRetryPauses(std::vector<int> pausesMs) { retryPauses_ = std::move(pausesMs); }
@@ -84,7 +91,9 @@ class OrderLoader {
   struct Shared;
   // The worker's part of a load: the listings, the tables, the join; then
   // the report goes to the UI thread.
-  void SyncUnratedOrders(LoadKind kind, std::shared_ptr<const OrderIndex> listedAtStart, std::vector<int> pauses);
+  void SyncUnratedOrders(LoadKind kind, std::shared_ptr<const OrderIndex> listedAtStart, double since, double until,
+                         std::vector<int> pauses);
+  bool Launch(LoadKind kind, double since);
 
   OrderBook& book_;
   EventPump& pump_;
@@ -98,7 +107,19 @@ class OrderLoader {
 
 // Appends the orders of `fresh` not listed and not listed at the start, and
 // (after complete listings) removes the rows listed at the start that
-// `fresh` no longer holds; fills `report.added` and `report.dropped`.
-void MergeReload(OrderRows& rows, std::vector<Order> fresh, const OrderIndex& listedAtStart, LoadReport& report);
+// `fresh` no longer holds, or for a reload of the changes those of
+// `ratedOnOneSide`; fills `report.added` and `report.dropped`.
+void MergeReload(OrderRows& rows, std::vector<Order> fresh, const OrderIndex& listedAtStart, LoadReport& report,
+                 const std::vector<std::string>& ratedOnOneSide = {});
+
+// The incremental listings of both sides from `from` to `to` (platform
+// times), day by day: into *orders the trades still unrated on both sides
+// (of the last fifteen days, oldest end first), into *ratedOnOneSide those
+// listed on one side only (none when a listing ran to a second page: a
+// trade that leaves the listing between its pages moves the later ones up,
+// and one of them would go unseen). Fills the report's sides, problem and windows.
+void ListChanges(double from, double to, LoadReport& report, std::vector<Order>* orders,
+                 std::vector<std::string>* ratedOnOneSide, const std::vector<int>& retryPauses,
+                 const std::function<bool()>& cancelled = {});
 
 }  // namespace qm

@@ -10,7 +10,6 @@ namespace {
 
 constexpr std::string_view kTradeOpen = "<trade>";
 constexpr std::string_view kTradeClose = "</trade>";
-constexpr std::string_view kResponseClose = "</trades_sold_get_response>";
 
 char AsciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
@@ -132,7 +131,7 @@ std::string ElementText(std::string_view raw) {
   return out;
 }
 
-TradePage ReadTradePage(std::string_view reply, bool withEndTime) {
+TradePage ReadTradePage(std::string_view reply, bool withEndTime, std::string_view response) {
   TradePage page;
   page.trades.reserve(100);  // a full page
   std::size_t pos = 0;
@@ -155,7 +154,8 @@ TradePage ReadTradePage(std::string_view reply, bool withEndTime) {
   page.hasNext = TakeElementText(extract_between(reply, "<has_next>", "<")) == "true";
   std::size_t end = reply.size();
   while (end > 0 && IsLayoutSpace(reply[end - 1])) --end;
-  page.whole = reply.substr(0, end).ends_with(kResponseClose);
+  const std::string close = "</" + std::string(response) + ">";
+  page.whole = reply.substr(0, end).ends_with(close);
   return page;
 }
 

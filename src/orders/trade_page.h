@@ -1,5 +1,6 @@
 #pragma once
-// Reading one page of "taobao.trades.sold.get".
+// Reading one page of "taobao.trades.sold.get" (or of its incremental
+// listing, "taobao.trades.sold.increment.get", which answers the same way).
 #include <string>
 #include <string_view>
 #include <vector>
@@ -24,7 +25,10 @@ struct TradePage {
 // layout whitespace around them removed and XML character references decoded.
 // A reply without trades (an error reply, a failed request) gives none and no
 // next page. Linear in the reply's length.
-TradePage ReadTradePage(std::string_view reply, bool withEndTime);
+// `response` names the reply's root element: a whole page ends with its closing tag.
+inline constexpr std::string_view kSoldGetResponse = "trades_sold_get_response";
+inline constexpr std::string_view kSoldIncrementResponse = "trades_sold_increment_get_response";
+TradePage ReadTradePage(std::string_view reply, bool withEndTime, std::string_view response = kSoldGetResponse);
 
 // An element's text as the program keeps it: leading and trailing spaces,
 // tabs and line breaks dropped, then &lt; &gt; &amp; &quot; &apos; and numeric

@@ -118,7 +118,8 @@ class PassWalk {
                                                   {order.buyerNick, RatingStart::Automatic}),
                         false};
       rating.removed = rating.attempt.Done() && list_.Remove(order.tid);
-      if (rating.attempt.Done()) ++rated_;
+      // One rated elsewhere leaves the list too, but the pass did not rate it.
+      if (rating.attempt.Done() && rating.attempt.verdict != LedgerVerdict::AlreadyRated) ++rated_;
       run_.Observer().PassRated(rating);
     }
     list_.BeginTimeLeftChanges();

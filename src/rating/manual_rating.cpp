@@ -69,7 +69,8 @@ std::string AttemptWords(const std::string& tid, const char* what, const RatingA
   const std::string order = "订单‘" + tid + "’";
   switch (attempt.verdict) {
     case LedgerVerdict::Rated: return "已对" + order + what + "，平台已接受。";
-    case LedgerVerdict::Confirmed: return order + "的评价平台上已经有了，不再重复评价。";
+    case LedgerVerdict::Confirmed:
+    case LedgerVerdict::AlreadyRated: return order + "的评价平台上已经有了，不再重复评价。";
     case LedgerVerdict::Refused:
       *failed = true;
       return order + "的" + what + "被平台拒绝：" + (attempt.message.empty() ? "平台没有说明原因" : attempt.message) +
@@ -156,7 +157,9 @@ void answer_on_second_list_double_click() {
   if (attempt.verdict == LedgerVerdict::Busy) return;
   SayAttempt(view, kAnswerCaption, tid, "回评“差评”", attempt);
   if (attempt.verdict == LedgerVerdict::NotLogged) return;  // not sent: the order stays
-  if (!attempt.Done()) {
+  // An order rated elsewhere already: the rating page shows what the platform
+  // holds, and the seller may change it there.
+  if (!attempt.Done() || attempt.verdict == LedgerVerdict::AlreadyRated) {
     FinishOnRatingPage(tid);
     return;
   }

@@ -125,6 +125,7 @@ RatingOutcome PostRating(const std::string& tid, const std::string& result, cons
       const std::string sub = ElementText(extract_between(reply, "<sub_msg>", "<"));
       *refusal = sub.empty() ? msg : msg + " (" + sub + ")";
     }
+    if (ElementText(extract_between(reply, "<sub_code>", "<")) == kRatedAlreadyCode) return RatingOutcome::AlreadyRated;
     return RatingOutcome::Refused;
   }
   return RatingOutcome::Unknown;

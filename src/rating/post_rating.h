@@ -11,6 +11,8 @@ inline constexpr const char* kRatingPath = "/apitools/getResult.do";
 inline constexpr const char* kResultGood = "good";
 inline constexpr const char* kResultBad = "bad";
 inline constexpr const char* kRoleSeller = "seller";
+// The sub_code of the refusal of an order the seller has rated already.
+inline constexpr const char* kRatedAlreadyCode = "isv.trade-rate-exist";
 
 // The form body for one rating, literal by literal. Only the comment is
 // encoded (UTF-8, percent-encoded); every other value is inserted as it is.
@@ -40,12 +42,14 @@ bool post_rating(const std::string& tid, const std::string& result, const std::s
 enum class RatingOutcome {
   Rated,    // the reply's "<tid>" is this order
   Refused,  // a complete error reply, or nothing sent for a text that is no order number
+  AlreadyRated,  // a complete error reply saying the order holds the seller's rating already
   Unknown,  // no readable answer: nothing back, time-out, a cut-off or garbled body
   Busy,     // this order is being posted or checked by another call, or the program is stopping; nothing sent
 };
 
 // post_rating with the whole answer; for a refusal the platform's message
-// ("msg" and "sub_msg" of its error reply) goes to *refusal.
+// ("msg" and "sub_msg" of its error reply) goes to *refusal, for
+// AlreadyRated too.
 RatingOutcome PostRating(const std::string& tid, const std::string& result, const std::string& role,
                          const std::string& comment, std::string* refusal = nullptr);
 

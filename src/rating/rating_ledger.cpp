@@ -77,7 +77,8 @@ RatingAttempt RatingLedger::Rate(const std::string& tid, const std::string& resu
   if (log == CurrentRatingLog() && log != nullptr) {
     switch (outcome) {
       case RatingOutcome::Rated: log->Answered(logged, kLogRated); break;
-      case RatingOutcome::Refused: log->Answered(logged, kLogRefused, refusal); break;
+      case RatingOutcome::Refused:
+      case RatingOutcome::AlreadyRated: log->Answered(logged, kLogRefused, refusal); break;
       case RatingOutcome::Unknown: break;  // stays "no answer" until the check
       case RatingOutcome::Busy: log->Forget(logged); break;  // nothing was sent
     }
@@ -87,6 +88,11 @@ RatingAttempt RatingLedger::Rate(const std::string& tid, const std::string& resu
     case RatingOutcome::Rated:
       entries_.erase(tid);
       attempt.verdict = LedgerVerdict::Rated;
+      return attempt;
+    case RatingOutcome::AlreadyRated:
+      // Rated elsewhere (the platform's own page, another tool): nothing to try again.
+      entries_.erase(tid);
+      attempt.verdict = LedgerVerdict::AlreadyRated;
       return attempt;
     case RatingOutcome::Refused: {
       Entry& e = entries_[tid];

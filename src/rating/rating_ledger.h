@@ -17,6 +17,7 @@ namespace qm {
 enum class LedgerVerdict {
   Rated,            // posted and the platform answered with this order
   Confirmed,        // the platform already holds the seller's rating of it
+  AlreadyRated,     // posted and refused because the order holds a seller's rating (given elsewhere)
   Refused,          // posted and refused; tried again at nextTry
   Unknown,          // posted without a readable answer; the platform is asked at nextTry
   CheckUnanswered,  // the question got no readable answer; asked again at nextTry
@@ -32,7 +33,10 @@ struct RatingAttempt {
   bool firstWait = false;      // Waiting: the first skip of this wait (later ones need no word)
   std::string problem;         // NotLogged: why the log could not be written
   std::string message;         // Refused: the platform's words
-  bool Done() const { return verdict == LedgerVerdict::Rated || verdict == LedgerVerdict::Confirmed; }
+  // The order is rated on the platform: it leaves the lists.
+  bool Done() const {
+    return verdict == LedgerVerdict::Rated || verdict == LedgerVerdict::Confirmed || verdict == LedgerVerdict::AlreadyRated;
+  }
 };
 
 // The pauses after the 1st, 2nd, 3rd and every later refusal (or unanswered question).

@@ -14,8 +14,13 @@
 
 namespace qm {
 
-// Why a reload starts.
-enum class ReloadReason { Interval, AfterIncomplete };
+// Why a reload starts, and what it lists.
+enum class ReloadReason {
+  Interval,         // the interval's reload, in full (no complete load to start the changes from)
+  Changes,          // the interval's reload of the trades modified since the last complete load
+  Daily,            // the interval's reload in full, as once a day
+  AfterIncomplete,  // in full, after a load that did not complete
+};
 
 // One order the automatic pass posted, or asked about, or held back.
 struct PassRating {

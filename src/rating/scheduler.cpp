@@ -52,6 +52,11 @@ void Scheduler::OnLoadDone(const LoadReport& report) {
   lastLoad_ = report;
   lastLoadEnd_ = PlatformNow();
   lastLoadComplete_ = report.Completed();
+  if (lastLoadComplete_) {
+    // What changed from here on is what the next reload of the changes asks for.
+    changesSince_ = lastLoadStart_ - kChangesOverlapSeconds;
+    if (!report.changesOnly) lastFullStart_ = lastLoadStart_;
+  }
   if (report.databaseOk) loadedOnce_ = true;
   run_.Observer().LoadReported(report);
   if (Ending()) return;
@@ -83,7 +88,11 @@ void Scheduler::Decide() {
   if (refreshDue_) {
     RunRefresh();
   } else if (ReloadDue()) {
-    StartReload(lastLoadComplete_ ? ReloadReason::Interval : ReloadReason::AfterIncomplete);
+    const bool full = !lastLoadComplete_ || changesSince_ <= 0 || PlatformNow() >= lastFullStart_ + kFullReloadSeconds;
+    StartReload(!lastLoadComplete_     ? ReloadReason::AfterIncomplete
+                : !full                ? ReloadReason::Changes
+                : changesSince_ > 0    ? ReloadReason::Daily
+                                       : ReloadReason::Interval);
   }
 }
 
@@ -97,7 +106,9 @@ bool Scheduler::ReloadDue() const {
 }
 
 void Scheduler::StartReload(ReloadReason why) {
-  if (!run_.Loader().Start(LoadKind::Reload)) return;
+  const bool started =
+      why == ReloadReason::Changes ? run_.Loader().StartChanges(changesSince_) : run_.Loader().Start(LoadKind::Reload);
+  if (!started) return;
   phase_ = RunPhase::Reloading;
   lastLoadStart_ = PlatformNow();
   run_.Observer().ReloadStarted(why, Session().reloadMinutes);

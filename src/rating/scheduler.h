@@ -12,7 +12,12 @@
 // The refresh runs at every interval whatever the loads do; one that falls
 // due while a load runs waits for the load's end. A reload runs every
 // 重新读取间隔 minutes, and after a load that did not complete at most once
-// per refresh interval, never beside the refresh or another load. A
+// per refresh interval, never beside the refresh or another load. The reload
+// of the interval asks only for the trades modified since the last complete
+// load began (a few minutes earlier, for the clocks' skew and late writes);
+// the full listing runs once a day and after a load that did not complete,
+// so that what the changes cannot show (an order rated elsewhere whose
+// change went unseen) leaves the list within a day. A
 // platform that does not answer is a state the run waits in: the refresh
 // asks again at each interval and the run goes on by itself once it answers.
 //
@@ -31,6 +36,10 @@ class SellerRun;
 
 inline constexpr int kAutoPassIntervalMs = 5000;   // 时钟1
 inline constexpr int kRefreshIntervalMs = 600000;  // 时钟2
+// The reload of the changes reaches back this far before the last complete load.
+inline constexpr double kChangesOverlapSeconds = 5 * 60;
+// A full listing at least this often.
+inline constexpr double kFullReloadSeconds = 24 * 3600;
 
 // The time check is made again after each of these pauses in turn (events
 // keep running) before the platform counts as not answering.
@@ -90,6 +99,8 @@ class Scheduler {
   bool lastLoadComplete_ = true;
   double lastLoadEnd_ = 0;      // platform time of the last load's end
   double lastLoadStart_ = 0;    // platform time of the last load's start
+  double lastFullStart_ = 0;    // of the last complete full listing's start
+  double changesSince_ = 0;     // where the next reload of the changes begins; 0 for none
   LoadReport lastLoad_;
   FetchStats lastRefresh_;
   std::vector<int> timeCheckPauses_ = kDefaultTimeCheckPausesMs;

@@ -102,8 +102,11 @@ TEST_F(SafetyNet, KeptOrdersAndBuyersAreLeftToTheSellerAndEveryRatingIsLogged) {
   EXPECT_EQ(rated(), (std::set<std::string>{due[0], due[1]}));
   EXPECT_GE(world.Unrated().Find(later[0]), 0);
 
-  // A second rating of a rated order: the platform's refusal with its words.
-  EXPECT_EQ(world.Run().Ledger().Rate(due[1], "good", "again", {"乙", RatingStart::Early}).verdict, LedgerVerdict::Refused);
+  // A second rating of a rated order: the platform's refusal with its words,
+  // and the order counts as rated.
+  const RatingAttempt again = world.Run().Ledger().Rate(due[1], "good", "again", {"乙", RatingStart::Early});
+  EXPECT_EQ(again.verdict, LedgerVerdict::AlreadyRated);
+  EXPECT_TRUE(again.Done());
 
   const auto entries = world.Run().Log().Entries();
   ASSERT_EQ(entries.size(), 4u);

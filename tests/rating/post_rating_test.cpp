@@ -88,7 +88,8 @@ TEST_F(PostRating, TellsALostAnswerFromARefusalAndAsksThePlatform) {
   ASSERT_FALSE(world.Market().AdminPost("quirks", R"({"pretty":true})").empty());
   EXPECT_EQ(CheckSellerRating(tid), SellerRatingCheck::Missing);
   EXPECT_EQ(qm::PostRating(tid, "good", "seller", "x"), RatingOutcome::Rated);
-  EXPECT_EQ(qm::PostRating(tid, "good", "seller", "x"), RatingOutcome::Refused);  // rated already
+  EXPECT_EQ(qm::PostRating(tid, "good", "seller", "x"), RatingOutcome::AlreadyRated);
+  EXPECT_EQ(qm::PostRating("999999999999", "good", "seller", "x"), RatingOutcome::Refused);  // no such trade
   EXPECT_EQ(CheckSellerRating(tid), SellerRatingCheck::Exists);
   EXPECT_EQ(CheckSellerRating(other), SellerRatingCheck::Missing);
 

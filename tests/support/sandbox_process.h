@@ -5,7 +5,9 @@
 // The admin interface (JSON in, JSON out):
 //   GET  /__sandbox/seller        {"nick","user_id","avatar","app_key","app_secret","password","session"}
 //   GET  /__sandbox/trades        every trade: [{"tid","buyer_nick","status","end_time",
-//                                  "buyer_rate","buyer_comment","seller_rate","seller_comment"}]
+//                                  "buyer_rate","buyer_comment","seller_rate","seller_comment","modified"}]
+//                                  ("modified": when the record appeared, its trade ended or either
+//                                  side rated it, whichever is latest)
 //                                  (?rate_status=RATE_UNBUYER|RATE_UNSELLER|RATE_BUYER_UNSELLER filters)
 //   POST /__sandbox/reset         {"seed":S,"trades":N}  a fresh marketplace (N may be 0); the sellers
 //                                  and their credentials stay as they were

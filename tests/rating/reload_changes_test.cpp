@@ -1,0 +1,168 @@
+// The reload of the interval asks only for what changed; the full listing
+// runs once a day and after a load that did not complete; an order rated
+// elsewhere leaves at its refused post. Against the sandbox, on a clock the
+// test moves for the program and the sandbox alike.
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <cmath>
+
+#include "orders/listing.h"
+#include "platform/platform_time.h"
+#include "platform/reply.h"
+#include "platform/transport.h"
+#include "rating/scheduler.h"
+#include "settings/app_session.h"
+#include "support/rating_world.h"
+#include "support/sandbox_calls.h"
+
+namespace qm {
+namespace {
+
+struct Listing {
+  std::string method, from, to;  // the window's times, for the incremental listing
+};
+
+class ReloadChanges : public ::testing::Test {
+ protected:
+  test::RatingWorld world;
+  double start = std::floor(PlatformNow()), shift = 0;
+
+  void SetUp() override { SetPlatformClock([this] { return start + shift; }); }
+  void TearDown() override { SetPlatformClock(nullptr); }
+  void MoveClocks(double seconds) {
+    shift = seconds;
+    world.Market().AdminPost("clock", nlohmann::json{{"offset_seconds", static_cast<long long>(seconds)}}.dump());
+  }
+  std::string At(double seconds) const { return FormatPlatformTime(static_cast<std::int64_t>(start + seconds)); }
+  // The unrated-order listings asked since the last call.
+  std::vector<Listing> Listings() {
+    auto value = [](const std::string& query, const std::string& name) {
+      const std::size_t at = query.find(name + "=");
+      if (at == std::string::npos) return std::string();
+      std::string v = query.substr(at + name.size() + 1, query.find('&', at) - at - name.size() - 1);
+      for (std::size_t p; (p = v.find("%20")) != std::string::npos;) v.replace(p, 3, " ");
+      return v;
+    };
+    std::vector<Listing> out;
+    for (const auto& e : nlohmann::json::parse(world.Market().AdminGet("log"))) {
+      const std::string method = e.value("api_method", ""), query = e.value("query", "");
+      if (method.rfind("taobao.trades.sold", 0) == 0 && value(query, "rate_status") != kRateBuyerUnseller)
+        out.push_back({method, value(query, "start_modified"), value(query, "end_modified")});
+    }
+    world.Market().AdminPost("log/clear", "{}");
+    return out;
+  }
+  bool Logged(const std::string& line) const { return std::count(world.log.begin(), world.log.end(), line) > 0; }
+  void Reload() {
+    world.Run().RunAutoRatingPass();  // starts the reload that is due
+    ASSERT_TRUE(world.Run().Loader().Running());
+    world.AwaitLoad();
+  }
+};
+
+TEST_F(ReloadChanges, TheIntervalReloadAsksForTheChangesAndATradeThatFinishesBetweenReloadsIsRated) {
+  const std::string waiting = world.AddTrade(10, "老买家"), elsewhere = world.AddTrade(120, "网页评价");
+  ASSERT_TRUE(world.Run().Start());
+  world.AwaitLoad();
+  Listings();
+  MoveClocks(30 * 60);  // a trade finishes; the seller rates one on the platform's own page
+  const std::string finished = world.AddTrade(0, "新买家");
+  ASSERT_FALSE(test::PostRating(world.Market(), elsewhere, "good", "ok").body.empty());
+
+  MoveClocks(61 * 60);
+  Reload();
+  EXPECT_TRUE(Logged("reload: loading the orders changed since the last load (every 60 minutes)"));
+  EXPECT_TRUE(Logged("reload: added=1 dropped=1"));
+  EXPECT_EQ(test::RatingWorld::Column(world.Unrated(), 0), (std::vector<std::string>{waiting, finished}));
+  // One request a side, from a few minutes before the last load began to now.
+  std::vector<Listing> asked = Listings();
+  ASSERT_EQ(asked.size(), 2u);
+  for (const Listing& l : asked) {
+    EXPECT_EQ(l.method, "taobao.trades.sold.increment.get");
+    EXPECT_EQ(l.from, At(-kChangesOverlapSeconds));
+    EXPECT_EQ(l.to, At(61 * 60));
+  }
+  MoveClocks(122 * 60);
+  Reload();
+  asked = Listings();
+  ASSERT_EQ(asked.size(), 2u);
+  EXPECT_EQ(asked[0].from, At(61 * 60 - kChangesOverlapSeconds));
+
+  // A row whose change no listing of the changes shows leaves at the day's
+  // full listing; fourteen days on the new trade is due and rated once.
+  world.AddUnratedRow("5550001", "旧行", 0);
+  MoveClocks(14 * 86400.0);
+  Reload();
+  EXPECT_TRUE(Logged("reload: loading the unrated orders again in full (once a day)"));
+  asked = Listings();
+  EXPECT_TRUE(!asked.empty() && std::all_of(asked.begin(), asked.end(), [](const Listing& l) {
+    return l.method == "taobao.trades.sold.get";
+  }));
+  EXPECT_FALSE(world.Unrated().Contains("5550001"));
+  world.Run().RunAutoRatingPass();
+  EXPECT_TRUE(Logged("rating order=" + finished + " buyer=新买家 result=good outcome=rated"));
+  EXPECT_EQ(world.Ratings().size(), 3u);  // elsewhere's, waiting's and finished's
+}
+
+TEST_F(ReloadChanges, AnOrderRatedElsewhereLeavesAtItsRefusedPostOrAtTheFullListingAfterAnIncompleteOne) {
+  Session().ratingHours = 1;
+  const std::string due = world.AddTrade(340, "网页已评"), unseen = world.AddTrade(100, "漏看");
+  ASSERT_TRUE(world.Run().Start());
+  world.AwaitLoad();
+  ASSERT_FALSE(test::PostRating(world.Market(), due, "good", "网页").body.empty());
+  Session().ratingHours = 24;
+  world.Run().RunAutoRatingPass();  // posted, refused as rated: the row leaves as rated
+  world.Run().RunAutoRatingPass();
+  EXPECT_EQ(world.RatingPosts(due), 2);
+  EXPECT_FALSE(world.Unrated().Contains(due));
+  EXPECT_TRUE(Logged("rating order=" + due +
+                     " buyer=网页已评 result=good outcome=already-rated (the platform holds a rating of it; removed as rated)"));
+
+  // Rated elsewhere while the changes cannot be read: nothing is concluded
+  // from them, and the full listing after them drops it.
+  ASSERT_FALSE(test::PostRating(world.Market(), unseen, "good", "网页").body.empty());
+  ASSERT_TRUE(world.Faults(R"({"api_method":"taobao.trades.sold.increment.get","rate_status":"RATE_UNSELLER",)"
+                           R"("page_no":1,"error_rate":1})"));
+  MoveClocks(61 * 60);
+  Reload();
+  EXPECT_TRUE(Logged("reload: added=0 dropped=0; incomplete at RATE_UNSELLER page 1, loading again within ten minutes"));
+  EXPECT_TRUE(world.Unrated().Contains(unseen));
+  ASSERT_TRUE(world.Faults("{}"));
+  MoveClocks(72 * 60);
+  Reload();
+  EXPECT_TRUE(Logged("reload: the last load did not complete; loading the unrated orders again"));
+  EXPECT_TRUE(Logged("reload: added=0 dropped=1"));
+  EXPECT_EQ(world.Unrated().RowCount(), 0);
+}
+
+TEST_F(ReloadChanges, AGapLongerThanADayIsAskedDayByDay) {
+  Session().reloadMinutes = 0;  // no reload of the interval beside this one
+  ASSERT_TRUE(world.Run().Start());
+  world.AwaitLoad();
+  Listings();
+  MoveClocks(2 * 3600);
+  const std::string early = world.AddTrade(0, "第一天");
+  MoveClocks(26 * 3600);
+  const std::string late = world.AddTrade(0, "第二天");
+  MoveClocks(30 * 3600);
+  ASSERT_TRUE(world.Run().Loader().StartChanges(start));
+  world.AwaitLoad();
+  EXPECT_TRUE(world.Run().Schedule().LastLoad().Completed());
+  EXPECT_EQ(test::RatingWorld::Column(world.Unrated(), 0), (std::vector<std::string>{early, late}));
+  const std::vector<Listing> asked = Listings();
+  ASSERT_EQ(asked.size(), 4u);  // two windows, both sides
+  EXPECT_EQ(asked[0].from, At(0));
+  EXPECT_EQ(asked[0].to, At(86400));
+  EXPECT_EQ(asked[3].from, At(86400));
+  EXPECT_EQ(asked[3].to, At(30 * 3600));
+
+  // The platform takes no longer window.
+  const std::string reply = decode_reply(
+      web_request(WebRequest::Get(TradesSoldIncrementUrl(kRateUnbuyer, 1, kUnratedFields, At(0), At(86401)))).body);
+  EXPECT_NE(reply.find("start_modified and end_modified must be within one day"), std::string::npos) << reply;
+}
+
+}  // namespace
+}  // namespace qm
