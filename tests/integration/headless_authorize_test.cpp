@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "support/headless_process.h"
 #include "support/sandbox_calls.h"
 #include "support/temp_dir.h"
 #include "util/text_codec.h"
@@ -16,39 +17,10 @@
 namespace qm::test {
 namespace {
 
-struct Outcome {
-  int exitCode = -1;
-  std::string output;
-};
+using Outcome = test::HeadlessRun;
 
-// The runner with `args`, `input` on its standard input.
 Outcome RunWithInput(const std::vector<std::string>& args, const std::string& input) {
-  int in[2], out[2];
-  if (pipe(in) != 0 || pipe(out) != 0) return {};
-  const pid_t pid = fork();
-  if (pid == 0) {
-    dup2(in[0], 0);
-    dup2(out[1], 1);
-    dup2(out[1], 2);
-    for (int fd : {in[0], in[1], out[0], out[1]}) close(fd);
-    std::vector<char*> argv{const_cast<char*>(QM_HEADLESS_BIN)};
-    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    execv(QM_HEADLESS_BIN, argv.data());
-    _exit(127);
-  }
-  close(in[0]);
-  close(out[1]);
-  if (!input.empty() && write(in[1], input.data(), input.size()) < 0) ADD_FAILURE() << "stdin";
-  close(in[1]);
-  Outcome run;
-  char buf[4096];
-  for (ssize_t n; (n = read(out[0], buf, sizeof buf)) > 0;) run.output.append(buf, static_cast<size_t>(n));
-  close(out[0]);
-  int status = 0;
-  waitpid(pid, &status, 0);
-  run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return run;
+  return test::RunHeadless(args, input);
 }
 
 // The address of the token page after a login and consent in the sandbox.

@@ -38,41 +38,12 @@ using namespace std::chrono_literals;
 using test::ReadFileBytes;
 using test::WriteFileBytes;
 
-struct RunOutcome {
-  int exitCode = -1;
-  std::string output;
-};
+using RunOutcome = test::HeadlessRun;
 
 // The runner with `args`, its output gathered; with `stopAfterMs` it gets a
 // SIGTERM that long after its start.
 RunOutcome RunRunner(const std::vector<std::string>& args, int stopAfterMs = -1) {
-  int out[2];
-  if (pipe(out) != 0) return {};
-  const pid_t pid = fork();
-  if (pid == 0) {
-    dup2(out[1], 1);
-    dup2(out[1], 2);
-    close(out[0]);
-    close(out[1]);
-    std::vector<char*> argv{const_cast<char*>(QM_HEADLESS_BIN)};
-    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    execv(QM_HEADLESS_BIN, argv.data());
-    _exit(127);
-  }
-  close(out[1]);
-  if (stopAfterMs >= 0) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(stopAfterMs));
-    kill(pid, SIGTERM);
-  }
-  RunOutcome run;
-  char buf[4096];
-  for (ssize_t n; (n = read(out[0], buf, sizeof buf)) > 0;) run.output.append(buf, static_cast<size_t>(n));
-  close(out[0]);
-  int status = 0;
-  waitpid(pid, &status, 0);
-  run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return run;
+  return test::RunHeadless(args, {}, stopAfterMs);
 }
 
 bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
