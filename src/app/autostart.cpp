@@ -37,7 +37,7 @@ std::string DesktopExecValue(const std::vector<std::string>& args) {
   std::string line;
   for (const std::string& arg : args) {
     if (!line.empty()) line += ' ';
-    // The specification's reserved characters call for double quotes, inside
+    // The desktop entry format's reserved characters call for double quotes, inside
     // which ", `, $ and \ take a backslash; % is doubled everywhere.
     const bool quote = arg.empty() || arg.find_first_of(" \t\"'\\><~|&;$*?#()`") != std::string::npos;
     std::string word;

@@ -23,7 +23,7 @@ bool SetAutostart(bool on, const std::string& program, const std::string& dataDi
                   std::string* error);
 
 // The arguments as the Exec key of a desktop entry holds them: quoted where
-// the Desktop Entry Specification asks, as a string value escapes them.
+// the desktop entry format asks, as a string value escapes them.
 std::string DesktopExecValue(const std::vector<std::string>& args);
 
 // The 开机自动启动 box at the foot of `frame`: ticked while the entry exists;
