@@ -201,9 +201,4 @@ class OrderBook {
   OrderRows buyerRated_;
 };
 
-// The book of the running program; nullptr until the desktop or the runner
-// sets one (and again after it is released).
-// (defined with the run, rating/seller_run.cpp)
-OrderBook* CurrentOrderBook();
-
 }  // namespace qm

@@ -13,6 +13,7 @@
 #include "rating/keep_list.h"
 #include "rating/post_rating.h"
 #include "rating/rating_ledger.h"
+#include "rating/seller_run.h"
 #include "rating/schedule.h"
 #include "settings/app_session.h"
 #include "util/clipboard.h"

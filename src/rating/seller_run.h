@@ -71,5 +71,7 @@ class SellerRun {
 // menu items and double-clicks, which reach the run through it); nullptr
 // while there is none. A process runs one seller at a time.
 SellerRun* CurrentRun();
+// The current run's book; nullptr while there is none.
+OrderBook* CurrentOrderBook();
 
 }  // namespace qm
