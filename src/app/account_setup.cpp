@@ -3,7 +3,10 @@
 #include <QLineEdit>
 #include <QPushButton>
 
+#include <utility>
+
 #include "app/builder.h"
+#include "app/layout.h"
 #include "app/qt_ports.h"
 #include "rating/startup.h"
 #include "settings/config.h"
@@ -14,53 +17,39 @@ namespace qm {
 namespace {
 
 WindowLayout MakeAccountSetup() {
-  auto c = [](std::string name, ControlKind kind, std::string text, int left, int top, int width, int height,
-              std::string frame = {}) {
-    ControlLayout control;
-    control.name = std::move(name);
-    control.kind = kind;
-    control.text = std::move(text);
-    control.left = left;
-    control.top = top;
-    control.width = width;
-    control.height = height;
-    control.frame = std::move(frame);
-    if (kind == ControlKind::FlatButton) control.font = FontFace::YaHei;
-    return control;
-  };
   WindowLayout w;
   w.name = "AccountSetupDialog";
   w.title = kAccountSetupTitle;
   w.width = 256;
   w.height = 300;
   auto& v = w.controls;
-  ControlLayout title = c("标签5", ControlKind::Label, "   设置卖家帐号", 32, 0, 180, 40);
+  ControlLayout title = MakeControl("标签5", ControlKind::Label, "   设置卖家帐号", 32, 0, 180, 40);
   title.dragsWindow = true;
   title.font = FontFace::YaHei;
   title.fontPoints = 11;
   title.bold = true;
   v.push_back(title);
-  ControlLayout icon = c("图片框1", ControlKind::Picture, "", 3, 4, 32, 32);
+  ControlLayout icon = MakeControl("图片框1", ControlKind::Picture, "", 3, 4, 32, 32);
   icon.picture = PictureContent::ProgramIcon;
   v.push_back(icon);
-  ControlLayout close = c("超级按钮2", ControlKind::FlatButton, "×", 216, 11, 32, 18);
+  ControlLayout close = MakeControl("超级按钮2", ControlKind::FlatButton, "×", 216, 11, 32, 18);
   close.handCursor = true;
   v.push_back(close);
-  v.push_back(c("外形框1", ControlKind::Frame, "", 8, 48, 240, 184));
-  ControlLayout heading = c("标签4", ControlKind::Label, "淘宝API基本设置", 66, 12, 108, 16, "外形框1");
+  v.push_back(MakeControl("外形框1", ControlKind::Frame, "", 8, 48, 240, 184));
+  ControlLayout heading = MakeControl("标签4", ControlKind::Label, "淘宝API基本设置", 66, 12, 108, 16, "外形框1");
   heading.font = FontFace::YaHei;
   heading.bold = true;
   v.push_back(heading);
-  v.push_back(c("标签1", ControlKind::Label, "AppKey", 24, 39, 48, 24, "外形框1"));
-  v.push_back(c("AppKey编辑框", ControlKind::Edit, "", 72, 39, 152, 24, "外形框1"));
-  v.push_back(c("标签2", ControlKind::Label, "AppSecret", 8, 71, 64, 24, "外形框1"));
-  v.push_back(c("AppSecret编辑框", ControlKind::Edit, "", 72, 71, 152, 24, "外形框1"));
-  v.push_back(c("标签6", ControlKind::Label, "卖家旺旺ID", 8, 113, 64, 24, "外形框1"));
-  v.push_back(c("旺旺ID编辑框1", ControlKind::Edit, "", 72, 113, 152, 24, "外形框1"));
-  ControlLayout save = c("超级按钮1", ControlKind::FlatButton, "保存并登录", 70, 146, 100, 26, "外形框1");
+  v.push_back(MakeControl("标签1", ControlKind::Label, "AppKey", 24, 39, 48, 24, "外形框1"));
+  v.push_back(MakeControl("AppKey编辑框", ControlKind::Edit, "", 72, 39, 152, 24, "外形框1"));
+  v.push_back(MakeControl("标签2", ControlKind::Label, "AppSecret", 8, 71, 64, 24, "外形框1"));
+  v.push_back(MakeControl("AppSecret编辑框", ControlKind::Edit, "", 72, 71, 152, 24, "外形框1"));
+  v.push_back(MakeControl("标签6", ControlKind::Label, "卖家旺旺ID", 8, 113, 64, 24, "外形框1"));
+  v.push_back(MakeControl("旺旺ID编辑框1", ControlKind::Edit, "", 72, 113, 152, 24, "外形框1"));
+  ControlLayout save = MakeControl("超级按钮1", ControlKind::FlatButton, "保存并登录", 70, 146, 100, 26, "外形框1");
   save.handCursor = true;
   v.push_back(save);
-  v.push_back(c("标签3", ControlKind::Label,
+  v.push_back(MakeControl("标签3", ControlKind::Label,
                 "AppKey和AppSecret在淘宝开放平台（open.taobao.com）的“应用管理”中，您的应用页上可以看到。",
                 8, 238, 240, 56));
   return w;

@@ -1,13 +1,11 @@
 #include "app/layout.h"
 
+#include <utility>
+
 namespace qm {
-namespace {
 
-using K = ControlKind;
-using F = FontFace;
-
-ControlLayout C(std::string name, K kind, std::string text, int left, int top, int width, int height,
-                std::string frame = {}) {
+ControlLayout MakeControl(std::string name, ControlKind kind, std::string text, int left, int top, int width,
+                          int height, std::string frame) {
   ControlLayout c;
   c.name = std::move(name);
   c.kind = kind;
@@ -17,10 +15,19 @@ ControlLayout C(std::string name, K kind, std::string text, int left, int top, i
   c.width = width;
   c.height = height;
   c.frame = std::move(frame);
-  // Buttons and list headings use 微软雅黑 unless a record says otherwise.
-  if (kind == K::FlatButton) c.font = F::YaHei;
+  if (kind == ControlKind::FlatButton) c.font = FontFace::YaHei;
   return c;
 }
+
+namespace {
+
+using K = ControlKind;
+using F = FontFace;
+ControlLayout C(std::string name, K kind, std::string text, int left, int top, int width, int height,
+                std::string frame = {}) {
+  return MakeControl(std::move(name), kind, std::move(text), left, top, width, height, std::move(frame));
+}
+
 
 ControlLayout NoView(std::string name, K kind) { return C(std::move(name), kind, {}, 0, 0, 0, 0); }
 

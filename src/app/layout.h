@@ -79,6 +79,11 @@ struct WindowLayout {
   const MenuLayout* FindMenu(const std::string& menuName) const;
 };
 
+// One control of a layout; buttons and list headings use 微软雅黑 unless the
+// caller sets another face.
+ControlLayout MakeControl(std::string name, ControlKind kind, std::string text, int left, int top, int width,
+                          int height, std::string frame = {});
+
 const WindowLayout& MainWindowLayout();
 const WindowLayout& AuthWindowLayout();
 const WindowLayout& RatingPageWindowLayout();
