@@ -10,6 +10,8 @@ namespace {
 
 constexpr std::size_t npos = std::string::npos;
 constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
+// Its first character (B1 BE in GBK) can never start a UTF-8 character.
+constexpr std::string_view kGbkMarker = "; 本文件以 GBK 编码保存";
 
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f'; }
 
@@ -290,6 +292,13 @@ std::string ProfileDocument::Serialize() const {
   for (const Line& line : lines_) {
     out += line.raw;
     out += line.eol;
+  }
+  // GBK text whose bytes all happen to be valid UTF-8 (a short Chinese name
+  // can be) would read back as UTF-8 and every name in it would change. A
+  // comment line that is GBK and never UTF-8 keeps the file GBK. An unedited
+  // file never needs it: it was read as GBK because its bytes are not UTF-8.
+  if (encoding_ == Encoding::Gbk && LooksLikeUtf8File(out)) {
+    out.insert(0, Utf8ToGbk(kGbkMarker) + NewLineBreak());
   }
   return out;
 }

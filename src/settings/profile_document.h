@@ -4,7 +4,7 @@
 // keep their bytes exactly; only the lines a write touches are rebuilt.
 //
 // The bytes are GBK; a file that starts with the UTF-8 byte order mark, or
-// whose bytes are valid UTF-8 holding a multi-byte character, is read and
+// whose bytes are valid UTF-8 holding a character of three or more bytes, is read and
 // written as UTF-8 instead (it keeps its mark, or its lack of one). A file that starts with a
 // UTF-16 byte order mark is not understood: it reads as empty and CanStore
 // refuses every write, so it is never overwritten with GBK.
@@ -39,7 +39,8 @@ class ProfileDocument {
   // The key names of the first matching section in file order, each once.
   std::vector<std::string> KeyNames(std::string_view section) const;
 
-  // The bytes to store.
+  // The bytes to store. A GBK file that would read back as UTF-8 gains a
+  // comment line at its top that keeps it GBK.
   std::string Serialize() const;
   bool UsesCrLf() const { return crlf_; }
 

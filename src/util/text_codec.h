@@ -25,8 +25,9 @@ std::string SanitizeUtf8(std::string_view text);
 
 // How a file shared with the Windows original is read: a file that starts
 // with the UTF-8 byte order mark, or whose bytes are valid UTF-8 holding at
-// least one multi-byte character (GBK text almost never is), was saved as
-// UTF-8; any other file is GBK.
+// least one character of three or four bytes (as every Chinese character in
+// UTF-8 is; GBK text almost never is), was saved as UTF-8; any other file is
+// GBK.
 bool LooksLikeUtf8File(std::string_view bytes);
 // The file's text as UTF-8 by that rule, without a byte order mark.
 std::string LocalFileText(std::string_view bytes);

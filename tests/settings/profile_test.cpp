@@ -195,6 +195,16 @@ TEST_F(ProfileFiles, Utf8FileWithoutAMarkIsReadAndWrittenAsUtf8) {
   ASSERT_TRUE(WriteFileBytes(path, Utf8ToGbk("[卖家]\nappkey=一\n")));
   ASSERT_TRUE(WriteProfileString(path, "卖家", "AppSecret", "二"));
   EXPECT_EQ(ReadFileBytes(path), Utf8ToGbk("[卖家]\nappkey=一\nAppSecret=二\n"));
+
+  // 木木 in GBK is valid UTF-8, but of two-byte characters only: still GBK.
+  ASSERT_TRUE(WriteFileBytes(path, Utf8ToGbk("[木木]\nappkey=k\n")));
+  EXPECT_EQ(ProfileSectionNames(path), std::vector<std::string>{"木木"});
+  // 浣犲ソ in GBK is the UTF-8 of 你好: once the value that was not UTF-8 is
+  // replaced, the file would read back as UTF-8 unless the write marks it.
+  ASSERT_TRUE(WriteFileBytes(path, Utf8ToGbk("[浣犲ソ]\nappkey=旧\n")));
+  ASSERT_TRUE(WriteProfileString(path, "浣犲ソ", "appkey", "k"));
+  EXPECT_EQ(ProfileSectionNames(path), std::vector<std::string>{"浣犲ソ"});
+  EXPECT_EQ(ReadProfileString(path, "浣犲ソ", "appkey"), "k");
 }
 
 TEST_F(ProfileFiles, GbkTrailBytesThatLookLikeSyntaxDoNotSplitNames) {
