@@ -135,6 +135,16 @@ bool MoveOver(const std::wstring& from, const std::wstring& to) {
   }
 }
 
+// True when `written` lies more than `seconds` before now.
+bool WrittenBefore(const FILETIME& written, unsigned seconds) {
+  FILETIME now;
+  GetSystemTimeAsFileTime(&now);
+  const auto ticks = [](const FILETIME& t) {
+    return (static_cast<unsigned long long>(t.dwHighDateTime) << 32) | t.dwLowDateTime;
+  };
+  return ticks(written) + seconds * 10000000ULL < ticks(now);  // FILETIME counts 100 ns
+}
+
 }  // namespace
 
 bool WriteAll(int fd, const std::string& bytes) {
@@ -259,9 +269,11 @@ int RemoveStrayTemporaries(const std::string& dir) {
     BY_HANDLE_FILE_INFORMATION info{};
     const bool regular = GetFileType(h) == FILE_TYPE_DISK && GetFileInformationByHandle(h, &info) &&
                          (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == 0;
-    // Its writer holds the lock while it lives. Deleting through the handle
-    // that took the lock leaves no moment for a new writer to slip in.
-    if (regular && LockRange(h)) {
+    // Its writer holds the lock while it lives. A fresh one may be between
+    // its making and its locking by another process: only older ones count.
+    // Deleting through the handle that took the lock leaves no moment for a
+    // new writer to slip in.
+    if (regular && WrittenBefore(info.ftLastWriteTime, 60) && LockRange(h)) {
       FILE_DISPOSITION_INFO dispose{};
       dispose.DeleteFile = TRUE;
       if (SetFileInformationByHandle(h, FileDispositionInfo, &dispose, sizeof dispose)) ++removed;

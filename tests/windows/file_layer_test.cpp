@@ -152,6 +152,26 @@ TEST(WindowsFileLayer, TemporariesOfGoneWritersGoAndLiveOnesStayOpenToSqlite) {
   CloseHandle(other);
   ASSERT_TRUE(ReplaceFileAtomically(dir.File(".hidden.tmp-notours"), "user's"));
   ASSERT_EQ(dir.WideNames().size(), 4u);
+  // A fresh temporary may be another process's between its making and its
+  // locking: only those a minute old or more count as strays.
+  EXPECT_EQ(RemoveStrayTemporaries(dir.str()), 0);
+  const auto ageAll = [&dir] {
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    ULARGE_INTEGER t{};
+    t.LowPart = now.dwLowDateTime;
+    t.HighPart = now.dwHighDateTime;
+    t.QuadPart -= 120ULL * 10000000ULL;
+    const FILETIME before{t.LowPart, t.HighPart};
+    for (const std::wstring& name : dir.WideNames()) {
+      HANDLE h = CreateFileW((Wide(dir.str()) + L"\\" + name).c_str(), FILE_WRITE_ATTRIBUTES,
+                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0, nullptr);
+      ASSERT_NE(h, INVALID_HANDLE_VALUE);
+      EXPECT_TRUE(SetFileTime(h, nullptr, nullptr, &before));
+      CloseHandle(h);
+    }
+  };
+  ageAll();
 
   EXPECT_EQ(RemoveStrayTemporaries(dir.str()), 2);
   const std::vector<std::wstring> left = dir.WideNames();
@@ -159,6 +179,7 @@ TEST(WindowsFileLayer, TemporariesOfGoneWritersGoAndLiveOnesStayOpenToSqlite) {
   EXPECT_EQ(left[0].rfind(L".Config.ini.tmp-", 0), 0u);
   EXPECT_EQ(left[1], L".hidden.tmp-notours");
   CloseTemporary(liveFd);
+  ageAll();
   EXPECT_EQ(RemoveStrayTemporaries(dir.str()), 1);
   EXPECT_EQ(dir.WideNames(), std::vector<std::wstring>{L".hidden.tmp-notours"});
 }
