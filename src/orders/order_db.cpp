@@ -33,6 +33,29 @@ std::string SqliteMessage(sqlite3* db, int rc) {
   return sqlite3_errstr(rc);
 }
 
+// One connection of SQLite's, closed with its owner. Close() says whether
+// the close itself went well: a database being built is written out there.
+class Connection {
+ public:
+  Connection(const std::string& path, int flags) : rc_(sqlite3_open_v2(path.c_str(), &db_, flags, nullptr)) {}
+  ~Connection() { Close(); }
+  Connection(const Connection&) = delete;
+  Connection& operator=(const Connection&) = delete;
+
+  sqlite3* get() const { return db_; }
+  // The open's result code; the connection is usable only when SQLITE_OK.
+  int OpenCode() const { return rc_; }
+  bool Close() {
+    const int rc = sqlite3_close(db_);  // a null handle closes as a no-op
+    db_ = nullptr;
+    return rc == SQLITE_OK;
+  }
+
+ private:
+  sqlite3* db_ = nullptr;
+  int rc_;
+};
+
 // A fresh, empty file beside `target` for SQLite to build in (an empty file
 // is an empty database): owner-only, and locked while it is being built so
 // that the next start can tell one left by a killed run (file_io.h).
@@ -151,17 +174,16 @@ DbLook LookAtDatabase(const std::string& path, std::string* error) {
   // connection that may write can roll back; a read-only look would refuse
   // the database for good ("attempt to write a readonly database").
   const bool hotJournal = fs::exists(PathFromUtf8(path + "-journal"), ec);
-  sqlite3* db = nullptr;
-  int rc = sqlite3_open_v2(path.c_str(), &db, hotJournal ? SQLITE_OPEN_READWRITE : SQLITE_OPEN_READONLY, nullptr);
+  Connection db(path, hotJournal ? SQLITE_OPEN_READWRITE : SQLITE_OPEN_READONLY);
   DbLook look = DbLook::Ours;
   std::string why;
-  if (rc != SQLITE_OK) {
-    why = SqliteMessage(db, rc);
+  if (const int rc = db.OpenCode(); rc != SQLITE_OK) {
+    why = SqliteMessage(db.get(), rc);
     look = ForeignCode(rc) ? DbLook::Foreign : DbLook::Unusable;
-  } else if (!HasOrderTables(db, &why)) {
-    look = ForeignCode(sqlite3_extended_errcode(db)) ? DbLook::Foreign : DbLook::Unusable;
+  } else if (!HasOrderTables(db.get(), &why)) {
+    look = ForeignCode(sqlite3_extended_errcode(db.get())) ? DbLook::Foreign : DbLook::Unusable;
   }
-  sqlite3_close(db);
+  db.Close();
   if (look != DbLook::Ours) SetError(error, path + " 不是订单数据库：" + why);
   return look;
 }
@@ -238,11 +260,11 @@ bool MakeOrderDbTemplate(const std::string& path, std::string* error) {
     return false;
   }
   const std::string& tmp = build.path;
-  sqlite3* db = nullptr;
-  int rc = sqlite3_open_v2(tmp.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr);
-  if (rc == SQLITE_OK) rc = sqlite3_exec(db, kOrderDbSchemaSql, nullptr, nullptr, nullptr);
-  std::string why = rc == SQLITE_OK ? std::string() : SqliteMessage(db, rc);
-  if (sqlite3_close(db) != SQLITE_OK && rc == SQLITE_OK) {
+  Connection db(tmp, SQLITE_OPEN_READWRITE);
+  int rc = db.OpenCode();
+  if (rc == SQLITE_OK) rc = sqlite3_exec(db.get(), kOrderDbSchemaSql, nullptr, nullptr, nullptr);
+  std::string why = rc == SQLITE_OK ? std::string() : SqliteMessage(db.get(), rc);
+  if (!db.Close() && rc == SQLITE_OK) {
     rc = SQLITE_ERROR;
     why = "close failed";
   }
@@ -285,29 +307,29 @@ bool PrepareOrderDatabase(const std::string& nick, std::string* error, std::vect
     return false;
   }
   const std::string& tmp = build.path;
-  sqlite3* source = nullptr;
-  sqlite3* target = nullptr;
+  Connection source(templatePath, SQLITE_OPEN_READONLY);
   std::string why;
-  int rc = sqlite3_open_v2(templatePath.c_str(), &source, SQLITE_OPEN_READONLY, nullptr);
-  if (rc != SQLITE_OK) why = SqliteMessage(source, rc);
+  int rc = source.OpenCode();
+  if (rc != SQLITE_OK) why = SqliteMessage(source.get(), rc);
+  Connection target(tmp, SQLITE_OPEN_READWRITE);
   if (rc == SQLITE_OK) {
-    rc = sqlite3_open_v2(tmp.c_str(), &target, SQLITE_OPEN_READWRITE, nullptr);
-    if (rc != SQLITE_OK) why = SqliteMessage(target, rc);
+    rc = target.OpenCode();
+    if (rc != SQLITE_OK) why = SqliteMessage(target.get(), rc);
   }
   if (rc == SQLITE_OK) {
-    sqlite3_backup* backup = sqlite3_backup_init(target, "main", source, "main");
+    sqlite3_backup* backup = sqlite3_backup_init(target.get(), "main", source.get(), "main");
     if (backup == nullptr) {
       rc = SQLITE_ERROR;
-      why = sqlite3_errmsg(target);
+      why = sqlite3_errmsg(target.get());
     } else {
       rc = sqlite3_backup_step(backup, -1);
       int finish = sqlite3_backup_finish(backup);
       rc = (rc == SQLITE_DONE && finish == SQLITE_OK) ? SQLITE_OK : SQLITE_ERROR;
-      if (rc != SQLITE_OK) why = sqlite3_errmsg(target);
+      if (rc != SQLITE_OK) why = sqlite3_errmsg(target.get());
     }
   }
-  sqlite3_close(source);
-  if (sqlite3_close(target) != SQLITE_OK && rc == SQLITE_OK) {
+  source.Close();
+  if (!target.Close() && rc == SQLITE_OK) {
     rc = SQLITE_ERROR;
     why = "close failed";
   }
