@@ -5,34 +5,22 @@
 // timer ticks throughout; the longest gap between its ticks is the stall.
 // Target: 50 ms.
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <string>
 
 #include "rating/seller_run.h"
 #include "settings/app_session.h"
+#include "stall_probe.h"
 #include "support/rating_world.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
 double Measure(qm::test::RatingWorld& world, const char* what) {
-  auto last = Clock::now();
-  double longest = 0;
-  qm::Timer* probe = world.Loop().NewTimer([&] {
-    const auto now = Clock::now();
-    longest = std::max(longest, std::chrono::duration<double>(now - last).count());
-    last = now;
+  const qm::bench::Stall stall = qm::bench::MeasureStall(world, [&] {
+    world.Run().refresh_cycle();
+    world.Run().RunAutoRatingPass();
   });
-  probe->SetInterval(1);
-  const auto t0 = Clock::now();
-  last = t0;
-  world.Run().refresh_cycle();
-  world.Run().RunAutoRatingPass();
-  longest = std::max(longest, std::chrono::duration<double>(Clock::now() - last).count());
-  probe->SetInterval(0);
-  const double wall = std::chrono::duration<double>(Clock::now() - t0).count();
+  const double wall = stall.wallSeconds, longest = stall.longestSeconds;
   std::printf("%-58s refresh + pass %6.1f s, longest stall %6.1f ms (target 50 ms) %s\n", what, wall,
               longest * 1000, longest <= 0.050 ? "ok" : "OVER");
   return longest;

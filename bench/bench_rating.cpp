@@ -13,6 +13,7 @@
 #include "rating/post_rating.h"
 #include "rating/schedule.h"
 #include "settings/app_session.h"
+#include "stall_probe.h"
 #include "support/rating_world.h"
 
 namespace {
@@ -62,21 +63,8 @@ void BM_PassThousandDue(benchmark::State& state) {
     const auto tids = world.AddTrades(trades);
     for (std::size_t i = 0; i < tids.size(); ++i) world.AddUnratedRow(tids[i], trades[i].second, trades[i].first);
 
-    // A 1 ms timer: the longest gap between its ticks is the longest stall.
-    auto last = Clock::now();
-    double longest = 0;
-    qm::Timer* probe = world.Loop().NewTimer([&] {
-      const auto now = Clock::now();
-      longest = std::max(longest, std::chrono::duration<double>(now - last).count());
-      last = now;
-    });
-    probe->SetInterval(1);
-    const auto t0 = Clock::now();
-    last = t0;
-    world.Run().RunAutoRatingPass();
-    const double wall = std::chrono::duration<double>(Clock::now() - t0).count();
-    longest = std::max(longest, std::chrono::duration<double>(Clock::now() - last).count());
-    probe->SetInterval(0);
+    const qm::bench::Stall stall = qm::bench::MeasureStall(world, [&] { world.Run().RunAutoRatingPass(); });
+    const double wall = stall.wallSeconds, longest = stall.longestSeconds;
 
     state.SetIterationTime(wall);
     state.counters["rated"] = static_cast<double>(1000 - world.Unrated().RowCount());
