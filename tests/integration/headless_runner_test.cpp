@@ -23,6 +23,7 @@
 #include "util/held_file.h"
 #include "util/text_codec.h"
 #include "support/rating_world.h"
+#include "support/runner_fixture.h"
 #include "support/sandbox_calls.h"
 
 namespace qm {
@@ -91,15 +92,8 @@ Outcome RunRunner(const std::vector<std::string>& args, const std::string& stopW
   return o;
 }
 
-class Runner : public ::testing::Test {
+class Runner : public test::RunnerWorldTest {
  protected:
-  test::RatingWorld world;
-  std::string nick;
-  void SetUp() override {
-    ASSERT_TRUE(world.Market().Ok());
-    nick = world.Market().Seller().nick;
-    ASSERT_TRUE(world.Market().WriteConfig(world.Dir().File("Config.ini")));
-  }
   std::vector<std::string> Args(bool once) {
     std::vector<std::string> a = {"--account", nick, "--data-dir", world.Dir().str(), "--platform",
                                   world.Market().BaseUrl()};

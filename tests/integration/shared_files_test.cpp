@@ -28,6 +28,7 @@
 #include "settings/app_session.h"
 #include "support/headless_process.h"
 #include "support/rating_world.h"
+#include "support/runner_fixture.h"
 #include "util/file_io.h"
 #include "util/text_codec.h"
 
@@ -57,15 +58,8 @@ bool LockedByOther(const std::string& path) {
   return busy;
 }
 
-class SharedFiles : public ::testing::Test {
+class SharedFiles : public test::RunnerWorldTest {
  protected:
-  test::RatingWorld world;
-  std::string nick;
-  void SetUp() override {
-    ASSERT_TRUE(world.Market().Ok());
-    nick = world.Market().Seller().nick;
-    ASSERT_TRUE(world.Market().WriteConfig(world.Dir().File("Config.ini")));
-  }
   std::vector<std::string> Args(std::vector<std::string> more = {}) {
     std::vector<std::string> a = {"--account", nick, "--data-dir", world.Dir().str(), "--platform",
                                   world.Market().BaseUrl()};
