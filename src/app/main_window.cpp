@@ -46,6 +46,11 @@ namespace {
 constexpr unsigned kLoadedTextColour = 0x0060C0;
 constexpr unsigned kLoadedBackgroundColour = 0xFFFFFF;
 
+// What the busy picture's caption says once the orders are read.
+constexpr const char* kBusyRefreshText = "正在读取买家已评价的订单…";
+constexpr const char* kBusyPassText = "正在自动评价到期的订单…";
+std::string BusyPassText(int rated) { return "正在自动评价到期的订单，已评价 " + std::to_string(rated) + " 笔"; }
+
 }  // namespace
 
 MainWindow::MainWindow() : autoTimer_(nullptr), refreshTimer_(nullptr) {
@@ -153,14 +158,22 @@ void MainWindow::Notify(const std::string& title, const std::string& text) {
   }
 }
 
-void MainWindow::LoadProgress(int tradesRead) { SetStatus(LoadingText(tradesRead)); }
+void MainWindow::LoadProgress(int tradesRead) {
+  SetStatus(LoadingText(tradesRead));
+  if (busy_->isVisible()) ShowBusy(LoadingText(tradesRead));
+}
 
 void MainWindow::LoadReported(const LoadReport& report) {
   if (const std::string status = LoadStatusText(report); !status.empty()) SetStatus(status);
+  if (busy_->isVisible() && report.kind == LoadKind::First) ShowBusy(kBusyRefreshText);
+}
+
+void MainWindow::RefreshReported(const RefreshReport&) {
+  if (busy_->isVisible()) ShowBusy(kBusyPassText);
 }
 
 void MainWindow::Started() {
-  busy_->setVisible(false);
+  ShowBusy({});
   // The busy picture goes once the load, its refresh and its first pass are done.
   StartupMark("orders-loaded");
   for (OrderList* list : {static_cast<OrderList*>(unratedList_.get()), static_cast<OrderList*>(buyerRatedList_.get())})
@@ -170,6 +183,7 @@ void MainWindow::Started() {
 void MainWindow::PassEnded(int rated) { SetStatus(PassStatusText(rated)); }
 
 void MainWindow::PassRated(const PassRating& rating) {
+  if (busy_->isVisible() && rating.removed) ShowBusy(BusyPassText(++busyRated_));
   if (rating.attempt.verdict == LedgerVerdict::NotLogged) SetStatus("评价记录无法写入，评价暂缓：" + rating.attempt.problem);
 }
 
@@ -279,8 +293,9 @@ bool MainWindow::StartRun() {
   // The first load: it empties and refills the seller's database, fills the
   // left list and at its end runs the refresh and the pass once, which arms
   // the two timers.
-  busy_->setVisible(true);
-  if (!run_->Start()) busy_->setVisible(false);
+  busyRated_ = 0;
+  ShowBusy(LoadingText(0));
+  if (!run_->Start()) ShowBusy({});
   return true;
 }
 

@@ -119,6 +119,9 @@ class MainWindow : public QWidget, private RunObserver {
   // size leaves, the title bar's buttons stay at its right.
   void LayOut();
   void LayOutTitleBar();
+  // The busy picture with its caption, while the first load, its refresh and
+  // its first pass run; an empty text puts both away.
+  void ShowBusy(const std::string& doing);
   void ShowKeptAlerts();
   void UpdateListTitles();
   void RestoreSize();
@@ -132,6 +135,7 @@ class MainWindow : public QWidget, private RunObserver {
   void Started() override;
   void PassEnded(int rated) override;
   void PassRated(const PassRating& rating) override;
+  void RefreshReported(const RefreshReport& report) override;
   void KeepListUnusable(const std::string& problem, bool first) override;
   void Alert(const Order& order, const BuyerVerdict& verdict) override;
   void PlatformUnreachable() override;
@@ -159,6 +163,8 @@ class MainWindow : public QWidget, private RunObserver {
   QLabel* noticeBody_ = nullptr;
   QLabel* noticeClose_ = nullptr;
   QWidget* busy_ = nullptr;
+  QLabel* busyCaption_ = nullptr;  // what the first load is doing, under the busy picture
+  int busyRated_ = 0;              // ratings of the first pass so far
   QWidget* unratedFrame_ = nullptr;      // 外形框1
   QWidget* buyerRatedFrame_ = nullptr;   // 外形框2
   QLabel* unratedTitle_ = nullptr;       // 标签1

@@ -44,6 +44,14 @@ void MainWindow::SetUpShell() {
   alertsButton_->hide();
   connect(alertsButton_, &QPushButton::clicked, this, &MainWindow::ShowKeptAlerts);
 
+  busyCaption_ = new QLabel(this);
+  busyCaption_->setObjectName("忙碌说明");
+  busyCaption_->setTextFormat(Qt::PlainText);
+  busyCaption_->setAlignment(Qt::AlignCenter);
+  busyCaption_->setWordWrap(true);
+  busyCaption_->setFont(LayoutFont(FontFace::YaHei, 9, false));
+  busyCaption_->hide();
+
   UpdateListTitles();
 
   // Esc closes the notice, as its "×" does.
@@ -132,6 +140,13 @@ void MainWindow::LayOutTitleBar() {
   status_->setText(shown);
 }
 
+void MainWindow::ShowBusy(const std::string& doing) {
+  busyCaption_->setText(Q(doing));
+  busy_->setVisible(!doing.empty());
+  busyCaption_->setVisible(!doing.empty());
+  if (!doing.empty()) busyCaption_->raise();
+}
+
 void MainWindow::LayOut() {
   const WindowLayout& layout = MainWindowLayout();
   const int dw = std::max(width() - layout.width, 0), dh = std::max(height() - layout.height, 0);
@@ -148,6 +163,10 @@ void MainWindow::LayOut() {
   settingsButton_->move(settings.x() + dw, settings.y());
   const QRect busy = Layout("图片框2");
   busy_->move(busy.x() + leftGrowth / 2, busy.y() + dh / 2);
+  // The caption is centred under the picture, as wide as the left list allows.
+  const int captionWidth = std::min(2 * busy.width() + 80, list1.width() + leftGrowth);
+  busyCaption_->setGeometry(busy_->x() + busy.width() / 2 - captionWidth / 2, busy_->y() + busy.height() + 4,
+                            captionWidth, 2 * busyCaption_->fontMetrics().lineSpacing() + 4);
   if (QWidget* background = FindControl(this, "标签4")) background->setGeometry(0, 0, width(), height());
   LayOutTitleBar();
   UpdateListTitles();

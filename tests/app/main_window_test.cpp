@@ -327,10 +327,27 @@ class MainWindowTest : public QObject {
     QVERIFY(Control<QLabel>(&w, "标签3")->text().startsWith("已成功获取Session授权 V"));
     QVERIFY(Control<QLabel>(&w, "标签5")->text().contains(QString::fromStdString(sandbox.Seller().nick)));
     QVERIFY(w.Tray()->isVisible());
+    // The busy picture's caption says what the first load is doing, each of
+    // its texts whole in its box.
+    auto* caption = Control<QLabel>(&w, "忙碌说明");
+    QVERIFY(caption->isVisibleTo(&w));
+    QVERIFY(caption->text().startsWith("正在读取订单"));
+    QStringList cutCaptions;
+    QTimer captionWatch;
+    QObject::connect(&captionWatch, &QTimer::timeout, &w, [&] {
+      const QRect room(0, 0, caption->width(), 100000);
+      const QRect needed = caption->fontMetrics().boundingRect(room, Qt::AlignCenter | Qt::TextWordWrap, caption->text());
+      if (caption->isVisibleTo(&w) && (needed.height() > caption->height() || needed.width() > caption->width()))
+        cutCaptions << caption->text();
+    });
+    captionWatch.start(5);
     // The first load fills the left list and puts the busy picture away.
     QTRY_VERIFY_WITH_TIMEOUT(w.Book().Unrated().RowCount() > 0, 15000);
     QCOMPARE(w.UnratedList().Widget()->model()->rowCount(), w.Book().Unrated().RowCount());
     QTRY_VERIFY_WITH_TIMEOUT(!FindControl(&w, "图片框2")->isVisibleTo(&w), 15000);
+    captionWatch.stop();
+    QVERIFY(!caption->isVisibleTo(&w));
+    QVERIFY2(cutCaptions.isEmpty(), qPrintable(cutCaptions.join('|')));
     QTRY_VERIFY_WITH_TIMEOUT((!CurrentRun() || !CurrentRun()->Loader().Running()), 15000);
     QCoreApplication::processEvents();
     // The tray tip names the seller and follows the number of orders waiting.
