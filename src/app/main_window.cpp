@@ -159,17 +159,18 @@ void MainWindow::Notify(const std::string& title, const std::string& text) {
 }
 
 void MainWindow::LoadProgress(int tradesRead) {
-  SetStatus(LoadingText(tradesRead));
-  if (busy_->isVisible()) ShowBusy(LoadingText(tradesRead));
+  const std::string text = LoadingText(tradesRead);
+  SetStatus(text);
+  if (Busy()) ShowBusy(text);
 }
 
 void MainWindow::LoadReported(const LoadReport& report) {
   if (const std::string status = LoadStatusText(report); !status.empty()) SetStatus(status);
-  if (busy_->isVisible() && report.kind == LoadKind::First) ShowBusy(kBusyRefreshText);
+  if (Busy() && report.kind == LoadKind::First) ShowBusy(kBusyRefreshText);
 }
 
 void MainWindow::RefreshReported(const RefreshReport&) {
-  if (busy_->isVisible()) ShowBusy(kBusyPassText);
+  if (Busy()) ShowBusy(kBusyPassText);
 }
 
 void MainWindow::Started() {
@@ -183,7 +184,7 @@ void MainWindow::Started() {
 void MainWindow::PassEnded(int rated) { SetStatus(PassStatusText(rated)); }
 
 void MainWindow::PassRated(const PassRating& rating) {
-  if (busy_->isVisible() && rating.removed) ShowBusy(BusyPassText(++busyRated_));
+  if (Busy() && rating.removed) ShowBusy(BusyPassText(++busyRated_));
   if (rating.attempt.verdict == LedgerVerdict::NotLogged) SetStatus("评价记录无法写入，评价暂缓：" + rating.attempt.problem);
 }
 

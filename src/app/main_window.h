@@ -122,6 +122,8 @@ class MainWindow : public QWidget, private RunObserver {
   // The busy picture with its caption, while the first load, its refresh and
   // its first pass run; an empty text puts both away.
   void ShowBusy(const std::string& doing);
+  // Whether the busy picture is up, also while the window is in the tray.
+  bool Busy() const { return !busy_->isHidden(); }
   void ShowKeptAlerts();
   void UpdateListTitles();
   void RestoreSize();
