@@ -158,7 +158,7 @@ int RemoveStrayTemporaries(const std::string& dir) {
     struct stat st {};
     // Its writer holds the lock while it lives. A fresh one may be between
     // its making and its locking by another process: only older ones count.
-    const bool old = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_mtime < std::time(nullptr) - 60;
+    const bool old = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_mtime < std::time(nullptr) - kStrayTemporaryAgeSeconds;
     const bool stray = old && ::flock(fd, LOCK_EX | LOCK_NB) == 0;
     if (stray && ::unlink(path.c_str()) == 0) ++removed;
     ::close(fd);

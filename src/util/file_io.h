@@ -52,7 +52,10 @@ void CloseTemporary(int fd);
 
 // Removes the temporary files in `dir` that MakeTemporaryBeside made for
 // writers that are gone (no one holds their lock), with the journal files
-// SQLite may have left beside them. Returns how many files went.
+// SQLite may have left beside them. Returns how many files went. A file
+// younger than kStrayTemporaryAgeSeconds is left alone: another process may
+// be between its making and its locking.
 int RemoveStrayTemporaries(const std::string& dir);
+inline constexpr int kStrayTemporaryAgeSeconds = 60;
 
 }  // namespace qm

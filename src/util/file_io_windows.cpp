@@ -273,7 +273,7 @@ int RemoveStrayTemporaries(const std::string& dir) {
     // its making and its locking by another process: only older ones count.
     // Deleting through the handle that took the lock leaves no moment for a
     // new writer to slip in.
-    if (regular && WrittenBefore(info.ftLastWriteTime, 60) && LockRange(h)) {
+    if (regular && WrittenBefore(info.ftLastWriteTime, kStrayTemporaryAgeSeconds) && LockRange(h)) {
       FILE_DISPOSITION_INFO dispose{};
       dispose.DeleteFile = TRUE;
       if (SetFileInformationByHandle(h, FileDispositionInfo, &dispose, sizeof dispose)) ++removed;
