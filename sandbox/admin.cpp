@@ -135,6 +135,7 @@ void SetFaults(Context& ctx, const httplib::Request& req, httplib::Response& res
   rule.apiMethod = Text(*body, "api_method");
   rule.pageNo = static_cast<long>(number("page_no", 0));
   rule.rateStatus = Text(*body, "rate_status");
+  rule.replyBody = Text(*body, "reply_body");
   for (double r : {rule.errorRate, rule.resetRate, rule.truncateRate, rule.refuseRate, rule.stallRate}) {
     if (r < 0 || r > 1) return Fail(res, "rates are shares from 0 to 1");
   }

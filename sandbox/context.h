@@ -51,6 +51,10 @@ struct FaultRule {
   int stallAfterMs = 0;  // after the handler: the work is done, the answer is late
   int trickleMs = 0;  // > 0: the body goes out one byte every trickleMs
   long firstN = 0;    // > 0: only the next N matching requests
+  // When set, every matching request is answered with this body (status 200,
+  // XML) instead of the handler's: the platform's own odd replies, such as a
+  // call limit or an error that echoes its arguments.
+  std::string replyBody;
   // When set, only requests of this gateway method / page number / rate
   // status match.
   std::string apiMethod;
@@ -64,7 +68,8 @@ struct FaultPlan {
   int stallMs = 0;
   int stallAfterMs = 0;
   int trickleMs = 0;
-  enum class Kind { None, Error, Reset, Truncate, Refuse } kind = Kind::None;
+  enum class Kind { None, Error, Reset, Truncate, Refuse, Reply } kind = Kind::None;
+  std::string replyBody;  // Reply
 };
 
 class FaultTable {

@@ -53,7 +53,10 @@ FaultPlan FaultTable::Draw(const std::string& path, const std::string& apiMethod
   plan.trickleMs = rule.trickleMs;
   // One draw decides between the kinds, so their shares add up.
   const double u = Uniform();
-  if (u < rule.errorRate) {
+  if (!rule.replyBody.empty()) {
+    plan.kind = FaultPlan::Kind::Reply;
+    plan.replyBody = rule.replyBody;
+  } else if (u < rule.errorRate) {
     plan.kind = FaultPlan::Kind::Error;
   } else if (u < rule.errorRate + rule.resetRate) {
     plan.kind = FaultPlan::Kind::Reset;
@@ -207,6 +210,12 @@ httplib::Server::Handler Served(Context& ctx, httplib::Server::Handler handler) 
         res.set_content("<?xml version=\"1.0\" encoding=\"utf-8\" ?><error_response><code>27</code>"
                         "<msg>Invalid session</msg><sub_code>invalid-sessionkey</sub_code></error_response>",
                         "text/xml;charset=UTF-8");
+        entry.status = 200;
+        ctx.log.Add(std::move(entry));
+        return;
+      case FaultPlan::Kind::Reply:
+        res.status = 200;
+        res.set_content(plan.replyBody, "text/xml;charset=UTF-8");
         entry.status = 200;
         ctx.log.Add(std::move(entry));
         return;

@@ -98,7 +98,7 @@ FetchStats PageThrough(const ListingRequest& request, const std::function<void(s
       ++stats.retries;
       const auto paused = Clock::now();
       const double cpuPause = ThreadCpuSeconds();
-      DelayWithEvents(request.retryPausesMs[attempt]);
+      PauseUnlessCancelled(request.retryPausesMs[attempt], cancelled);
       cpuWaiting += ThreadCpuSeconds() - cpuPause;
       stats.networkSeconds += SecondsSince(paused);
       next = ask(page);

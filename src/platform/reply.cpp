@@ -1,6 +1,5 @@
 #include "platform/reply.h"
 
-#include "util/event_pump.h"
 #include "util/text_codec.h"
 
 namespace qm {
@@ -50,9 +49,6 @@ std::string DecodeWholeReply(std::string_view bytes) {
 
 std::string extract_between_from(std::string_view text, std::string_view open, std::string_view close,
                                  std::size_t* pos) {
-  // The reading runs on the UI thread over replies of up to a hundred trades,
-  // many times per reply: let the windows answer once per field.
-  PumpEvents();
   std::size_t from = pos != nullptr ? *pos : 0;
   auto fail = [pos] {
     if (pos != nullptr) *pos = std::string_view::npos;

@@ -16,7 +16,6 @@ std::string DecodeWholeReply(std::string_view bytes);
 
 // The text between the first `open` and the first `close` after it, unchanged
 // (no entity decoding, no trimming); empty when either marker is missing.
-// Lets pending UI events run once per call (PumpEvents).
 std::string extract_between(std::string_view text, std::string_view open, std::string_view close);
 // The same, searching from `*pos` and leaving `*pos` just past the closing
 // marker (npos when not found), for walking repeated elements in linear time.

@@ -1,142 +1,145 @@
 #include "rating/auto_pass.h"
 
 #include <cmath>
-#include <cstdint>
-#include <string>
-#include <vector>
 
 #include "orders/order_book.h"
 #include "platform/platform_time.h"
-#include "rating/manual_rating.h"
 #include "rating/post_rating.h"
 #include "rating/schedule.h"
 #include "rating/seller_run.h"
 #include "settings/app_session.h"
+#include "settings/config.h"
 #include "util/stop.h"
 
 namespace qm {
 namespace {
 
-// The time-left texts of one pass, by hours (most rows share a few hundred values).
-class TimeLeftTexts {
- public:
-  const std::string& For(std::int64_t hours) {
-    if (hours >= 0 && hours < kCached) {
-      auto& slot = cache_[static_cast<std::size_t>(hours)];
-      if (slot.empty()) slot = FormatTimeLeft(static_cast<std::int32_t>(hours));
-      return slot;
-    }
-    other_ = FormatTimeLeft(Clamp(hours));
-    return other_;
-  }
+constexpr std::int64_t kCachedHours = 24 * 400;
 
- private:
-  static constexpr std::int64_t kCached = 24 * 400;
-  static std::int32_t Clamp(std::int64_t h) {
-    if (h > INT32_MAX) return INT32_MAX;
-    if (h < INT32_MIN) return INT32_MIN;
-    return static_cast<std::int32_t>(h);
-  }
-  std::vector<std::string> cache_ = std::vector<std::string>(static_cast<std::size_t>(kCached));
-  std::string other_;
-};
-
-// The walk of one pass. A rating call waits for the network while other
-// handlers run, and they may remove orders meanwhile; after each wait the
-// walk finds its place again by the rated row's serial (rows keep their
-// order, so the rows still to visit are those that came before it).
-class PassWalk {
- public:
-  PassWalk(SellerRun& run, bool buyerRatedComplete)
-      : run_(run), list_(run.Book().Unrated()), askBuyer_(!buyerRatedComplete) {}
-
-  int Run() {
-    now_ = PlatformNow();
-    // The kept orders and buyers, read again when the file changed.
-    run_.Keep().Refresh();
-    // Any order might be one the seller kept: nothing is rated until the list reads.
-    if (!run_.Keep().Usable()) {
-      run_.Observer().KeepListUnusable(run_.Keep().Problem(), run_.Keep().ProblemIsNew());
-      return 0;
-    }
-    list_.BeginTimeLeftChanges();
-    int i = list_.RowCount() - 1;
-    while (i >= 0 && !Ending()) i = Visit(i);
-    list_.EndTimeLeftChanges();
-    return rated_;
-  }
-
- private:
-  bool Ending() const { return StopRequested() || run_.Schedule().Phase() == RunPhase::Ended; }
-
-  int Visit(int i) {
-    const OrderRow& row = list_.Row(i);
-    if (row.order.endTime.empty()) return i - 1;
-    const auto hours = HoursLeft(row.order.endTime, now_);
-    // An end time that is not a time gives no deadline: the row is left alone
-    // rather than rated at once.
-    if (!hours) return i - 1;
-    const KeepList& keep = run_.Keep();
-    if (!keep.Empty() && keep.Keeps(row.order)) {
-      list_.SetTimeLeft(i, kKeptTimeLeft);
-      return i - 1;
-    }
-    const float lead = Session().ratingHours;
-    if (static_cast<double>(*hours) - static_cast<double>(lead) > 0.0000001) {
-      list_.SetTimeLeft(i, texts_.For(*hours));
-      return i - 1;
-    }
-    // Another handler is posting this very order (this pass runs inside its
-    // wait): leave the row to that handler.
-    if (RatingInFlight(row.order.tid)) return i - 1;
-    return Rate(row);
-  }
-
-  // Without a complete buyer-rated listing the pass cannot know that the
-  // buyer has not rated since: it asks. True when the order may be rated "good".
-  bool BuyerHasNotRated(const Order& order) {
-    const std::optional<BuyerVerdict> verdict = QueryBuyerRating(order.tid);
-    if (!verdict) return false;  // no answer: a later pass asks again
-    if (verdict->result.empty()) return true;
-    if (list_.Remove(order.tid)) {
-      run_.Book().BuyerRated().Append({order});
-      run_.Observer().MovedToBuyerRated(order, verdict->result);
-    }
-    return false;
-  }
-
-  int Rate(const OrderRow& row) {
-    const Order order = row.order;  // the row may be gone after the wait
-    const std::uint64_t serial = row.serial;
-
-    // The window may paint during the wait: it hears of the texts so far.
-    list_.EndTimeLeftChanges();
-    bool post = true;
-    if (askBuyer_) post = BuyerHasNotRated(order) && list_.Contains(order.tid);
-    if (post && !Ending()) {
-      PassRating rating{order, run_.Ledger().Rate(order.tid, kResultGood, Session().autoContent,
-                                                  {order.buyerNick, RatingStart::Automatic}),
-                        false};
-      rating.removed = rating.attempt.Done() && list_.Remove(order.tid);
-      // One rated elsewhere leaves the list too, but the pass did not rate it.
-      if (rating.attempt.Done() && rating.attempt.verdict != LedgerVerdict::AlreadyRated) ++rated_;
-      run_.Observer().PassRated(rating);
-    }
-    list_.BeginTimeLeftChanges();
-    now_ = PlatformNow();
-    return list_.RowsBefore(serial) - 1;
-  }
-
-  SellerRun& run_;
-  OrderRows& list_;
-  bool askBuyer_;
-  double now_ = 0;
-  int rated_ = 0;
-  TimeLeftTexts texts_;
-};
+std::int32_t ClampHours(std::int64_t h) {
+  if (h > INT32_MAX) return INT32_MAX;
+  if (h < INT32_MIN) return INT32_MIN;
+  return static_cast<std::int32_t>(h);
+}
 
 }  // namespace
 
-int RateDueOrders(SellerRun& run, bool buyerRatedListComplete) { return PassWalk(run, buyerRatedListComplete).Run(); }
+AutoPass::AutoPass(SellerRun& run) : run_(run), list_(run.Book().Unrated()) {}
+
+bool AutoPass::Ending() const { return StopRequested() || run_.Schedule().Phase() == RunPhase::Ended; }
+
+const std::string& AutoPass::TimeLeftFor(std::int64_t hours) {
+  if (hours >= 0 && hours < kCachedHours) {
+    if (texts_.empty()) texts_.resize(static_cast<std::size_t>(kCachedHours));
+    auto& slot = texts_[static_cast<std::size_t>(hours)];
+    if (slot.empty()) slot = FormatTimeLeft(static_cast<std::int32_t>(hours));
+    return slot;
+  }
+  otherText_ = FormatTimeLeft(ClampHours(hours));
+  return otherText_;
+}
+
+bool AutoPass::Start(std::function<void(int)> done) {
+  if (running_) return false;
+  running_ = true;
+  done_ = std::move(done);
+  rated_ = 0;
+  now_ = PlatformNow();
+  // The kept orders and buyers, read again when the file changed.
+  run_.Keep().Refresh();
+  // Any order might be one the seller kept: nothing is rated until the list reads.
+  if (!run_.Keep().Usable()) {
+    run_.Observer().KeepListUnusable(run_.Keep().Problem(), run_.Keep().ProblemIsNew());
+    Finish();
+    return true;
+  }
+  next_ = list_.RowCount() - 1;
+  Walk();
+  return true;
+}
+
+void AutoPass::Walk() {
+  list_.BeginTimeLeftChanges();
+  while (next_ >= 0 && !Ending()) {
+    const int after = Visit(next_);
+    if (after == -1 && !answeredNow_) {
+      // The post is on its way; its answer goes on with the walk. The window
+      // hears of the texts so far.
+      list_.EndTimeLeftChanges();
+      return;
+    }
+    next_ = answeredNow_ ? list_.RowsBefore(resumeSerial_) - 1 : after;
+    answeredNow_ = false;
+  }
+  list_.EndTimeLeftChanges();
+  Finish();
+}
+
+int AutoPass::Visit(int i) {
+  const OrderRow& row = list_.Row(i);
+  if (row.order.endTime.empty()) return i - 1;
+  const auto hours = HoursLeft(row.order.endTime, now_);
+  // An end time that is not a time gives no deadline: the row is left alone
+  // rather than rated at once.
+  if (!hours) return i - 1;
+  const KeepList& keep = run_.Keep();
+  if (!keep.Empty() && keep.Keeps(row.order)) {
+    list_.SetTimeLeft(i, kKeptTimeLeft);
+    return i - 1;
+  }
+  const float lead = Session().ratingHours;
+  if (static_cast<double>(*hours) - static_cast<double>(lead) > 0.0000001) {
+    list_.SetTimeLeft(i, TimeLeftFor(*hours));
+    return i - 1;
+  }
+  // The seller's own action is posting this very order: leave it to that.
+  if (run_.Ledger().InFlight(row.order.tid)) return i - 1;
+
+  const Order order = row.order;
+  resumeSerial_ = row.serial;
+  RatingRequest request{order.tid, kResultGood, Session().autoContent, {order.buyerNick, RatingStart::Automatic}, true};
+  launching_ = true;
+  answeredNow_ = false;
+  run_.Ledger().Rate(std::move(request), [this, order](const RatingAttempt& attempt) {
+    Answered(order, attempt);
+    if (launching_) {
+      answeredNow_ = true;  // the walk is still in the call and goes on by itself
+      return;
+    }
+    if (!running_) return;
+    now_ = PlatformNow();
+    next_ = list_.RowsBefore(resumeSerial_) - 1;
+    Walk();
+  });
+  launching_ = false;
+  return -1;
+}
+
+void AutoPass::Answered(const Order& order, const RatingAttempt& attempt) {
+  if (attempt.verdict == LedgerVerdict::BuyerRated) {
+    // The buyer rated since the last listing: the order is an answer's to give, not a "good".
+    RatingLog& log = run_.Log();
+    log.RememberVerdict(order.tid, attempt.buyer);
+    if (list_.Remove(order.tid)) {
+      run_.Book().BuyerRated().Append({order});
+      run_.Observer().MovedToBuyerRated(order, attempt.buyer.result);
+      if (attempt.buyer.Unfavourable() && BadRatingAlertsOn(Session().sellerNick)) run_.Observer().Alert(order, attempt.buyer);
+    }
+    return;
+  }
+  if (attempt.verdict == LedgerVerdict::BuyerUnanswered) return;  // a later pass asks again
+  PassRating rating{order, attempt, false};
+  rating.removed = attempt.Done() && list_.Remove(order.tid);
+  // One rated elsewhere leaves the list too, but the pass did not rate it.
+  if (attempt.Done() && attempt.verdict != LedgerVerdict::AlreadyRated) ++rated_;
+  run_.Observer().PassRated(rating);
+}
+
+void AutoPass::Finish() {
+  running_ = false;
+  auto done = std::move(done_);
+  done_ = nullptr;
+  if (done) done(rated_);
+}
 
 }  // namespace qm

@@ -77,8 +77,4 @@ class KeepList {
   std::string told_;
 };
 
-// The current run's list (seller_run.h), for Session().sellerNick in
-// Session().programDir. Only while a run exists.
-KeepList& Kept();
-
 }  // namespace qm

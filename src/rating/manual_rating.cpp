@@ -1,18 +1,18 @@
 #include "rating/manual_rating.h"
 
 #include <algorithm>
+#include <memory>
+#include <optional>
 #include <vector>
 
 #include "orders/order_book.h"
 #include "orders/trade_page.h"
 #include "platform/platform_time.h"
-#include "platform/reply.h"
-#include "platform/request.h"
-#include "platform/transport.h"
 #include "rating/comments.h"
 #include "rating/keep_list.h"
 #include "rating/post_rating.h"
 #include "rating/rating_ledger.h"
+#include "rating/run_worker.h"
 #include "rating/seller_run.h"
 #include "rating/schedule.h"
 #include "settings/app_session.h"
@@ -21,38 +21,6 @@
 #include "util/ports.h"
 
 namespace qm {
-
-std::string check_buyer_rating(const std::string& tid) {
-  // A failed, timed-out or cut-off query reads as a rating without result
-  // or comment; a text that is no order number is never sent.
-  const BuyerVerdict verdict = QueryBuyerRating(tid).value_or(BuyerVerdict{});
-  return (verdict.result.empty() ? std::string(kUnfavourableVerdict) : verdict.result) + kVerdictSeparator +
-         (verdict.comment.empty() ? std::string(kNoBuyerComment) : verdict.comment);
-}
-
-std::optional<BuyerVerdict> QueryBuyerRating(const std::string& tid) {
-  if (!IsOrderNumber(tid)) return std::nullopt;
-  const std::string reply = decode_reply(web_request(WebRequest::Get(TradeRatesGetUrl(tid))).body);
-  PumpEvents();
-  if (!CompleteElement(reply, "traderates_get_response")) return std::nullopt;
-  // Element texts: the blanks of a pretty-printed reply dropped, the escapes
-  // of markup in a buyer's comment decoded to what the buyer wrote.
-  return BuyerVerdict{ElementText(extract_between(reply, "<result>", "<")),
-                      ElementText(extract_between(reply, "<content>", "<"))};
-}
-
-BuyerVerdict SplitVerdict(const std::string& verdict) {
-  const std::size_t at = verdict.find(kVerdictSeparator);
-  if (at == std::string::npos) return {verdict, {}};
-  return {verdict.substr(0, at), verdict.substr(at + std::char_traits<char>::length(kVerdictSeparator))};
-}
-
-std::optional<NoticeStyle> NoticeStyleFor(const std::string& result) {
-  if (result == "neutral") return NoticeStyle{"客户给了你‘中评’", 0xFF0000, 0xFFFF00};
-  if (result == "bad") return NoticeStyle{"客户给了你‘差评’", 0xFFFFFF, 0x000000};
-  if (result == kUnfavourableVerdict) return NoticeStyle{kUnfavourableVerdict, 0xFFFFFF, 0x606060};
-  return std::nullopt;
-}
 
 namespace {
 
@@ -84,6 +52,8 @@ std::string AttemptWords(const std::string& tid, const char* what, const RatingA
     case LedgerVerdict::NotLogged:
       *failed = true;
       return order + "的" + what + "未发出：评价记录无法写入（" + attempt.problem + "），稍后再试。";
+    case LedgerVerdict::BuyerRated:
+    case LedgerVerdict::BuyerUnanswered:
     case LedgerVerdict::Busy: break;
   }
   return {};
@@ -101,20 +71,21 @@ void SayAttempt(MainView* view, const std::string& caption, const std::string& t
 // Rates the current order of the both-unrated list "good" with the standing
 // comment once the user has said OK to `question`.
 void RateCurrentUnrated(const char* questionEnd) {
-  OrderBook* book = CurrentOrderBook();
+  SellerRun* run = CurrentRun();
   MainView* view = CurrentMainView();
-  if (book == nullptr || view == nullptr || view->prompts == nullptr) return;
-  const std::string tid = book->Unrated().CurrentOrder();
+  if (run == nullptr || view == nullptr || view->prompts == nullptr) return;
+  OrderRows& rows = run->Book().Unrated();
+  const std::string tid = rows.CurrentOrder();
   if (tid.empty()) return;
   if (!view->prompts->Question(kRateOrderCaption, "确定要对订单号‘" + tid + questionEnd)) return;
   // While the question waited, the automatic pass may have rated the order
   // or the refresh found its buyer's rating: then there is nothing to say "good" to.
-  if (!book->Unrated().Contains(tid)) return;
-  const std::string comment = Session().autoContent;
-  const RatingNote note{BuyerOf(book->Unrated(), tid), RatingStart::Early};
-  const RatingAttempt attempt = Ledger().Rate(tid, kResultGood, comment, note);
-  if (attempt.Done()) book->Unrated().Remove(tid);
-  SayAttempt(view, kRateOrderCaption, tid, "评价“好评”", attempt);
+  if (!rows.Contains(tid)) return;
+  RatingRequest request{tid, kResultGood, Session().autoContent, {BuyerOf(rows, tid), RatingStart::Early}, false};
+  run->Ledger().Rate(std::move(request), [run, tid](const RatingAttempt& attempt) {
+    if (attempt.Done()) run->Book().Unrated().Remove(tid);
+    SayAttempt(CurrentMainView(), kRateOrderCaption, tid, "评价“好评”", attempt);
+  });
 }
 
 // The rating-page window for an order the seller answered; its row goes when
@@ -124,6 +95,31 @@ void FinishOnRatingPage(const std::string& tid) {
   if (view == nullptr || !view->openRatingPage) return;
   if (!view->openRatingPage()) return;
   if (OrderBook* book = CurrentOrderBook()) book->BuyerRated().Remove(tid);
+}
+
+// What the buyer gave for an order the seller has answered: a good rating
+// leads to the rating page, a neutral, bad or unreadable one to the notice.
+void ShowBuyerVerdict(SellerRun& run, const std::string& tid, const std::string& buyer,
+                      const std::optional<BuyerVerdict>& found) {
+  // A failed, timed-out or cut-off query counts as a rating without result
+  // or comment.
+  BuyerVerdict verdict = found.value_or(BuyerVerdict{});
+  if (verdict.result.empty()) verdict.result = kUnfavourableVerdict;
+  if (verdict.comment.empty()) verdict.comment = kNoBuyerComment;
+  if (verdict.result == kResultGood) {
+    FinishOnRatingPage(tid);
+    return;
+  }
+  const std::optional<NoticeStyle> style = NoticeStyleFor(verdict.result);
+  if (!style) return;
+  MainView* view = CurrentMainView();
+  if (view != nullptr && view->showNotice) {
+    // The body's heading is the layout's; the tooltip says whose words they are.
+    view->showNotice(Notice{style->line, kNoticeCommentPrefix + verdict.comment,
+                            "下面是买家‘" + buyer + "’给订单‘" + tid + "’的评语（不是卖家的）。", style->textColour,
+                            style->background});
+  }
+  run.Book().BuyerRated().Remove(tid);
 }
 
 void CopyFrom(OrderRows& rows, CopyWhat what) {
@@ -140,44 +136,35 @@ void rate_on_first_list_double_click() { RateCurrentUnrated("’进行评价吗�
 void rate_early_from_menu() { RateCurrentUnrated("’提前评价吗？ "); }
 
 void answer_on_second_list_double_click() {
-  OrderBook* book = CurrentOrderBook();
+  SellerRun* run = CurrentRun();
   MainView* view = CurrentMainView();
-  if (book == nullptr || view == nullptr) return;
-  const std::string tid = book->BuyerRated().CurrentOrder();
+  if (run == nullptr || view == nullptr) return;
+  OrderRows& rows = run->Book().BuyerRated();
+  const std::string tid = rows.CurrentOrder();
   if (tid.empty()) return;
   // A "bad" rating cannot be taken back: asked first, as the early rating is.
   if (view->prompts != nullptr && !view->prompts->Ask(kAnswerCaption, "确定要对订单号‘" + tid + "’回评“差评”吗？")) {
     return;
   }
-  if (!book->BuyerRated().Contains(tid)) return;
-  const std::string buyer = BuyerOf(book->BuyerRated(), tid);
-  const std::string comment = ReadManualComment(tid);
-  const RatingAttempt attempt = Ledger().Rate(tid, kResultBad, comment, {buyer, RatingStart::Answer});
-  // Another call is posting this very order (a second double-click inside the
-  // first one's wait): that call finishes the answer.
-  if (attempt.verdict == LedgerVerdict::Busy) return;
-  SayAttempt(view, kAnswerCaption, tid, "回评“差评”", attempt);
-  if (attempt.verdict == LedgerVerdict::NotLogged) return;  // not sent: the order stays
-  // An order rated elsewhere already: the rating page shows what the platform
-  // holds, and the seller may change it there.
-  if (!attempt.Done() || attempt.verdict == LedgerVerdict::AlreadyRated) {
-    FinishOnRatingPage(tid);
-    return;
-  }
-  const BuyerVerdict verdict = SplitVerdict(check_buyer_rating(tid));
-  if (verdict.result == kResultGood) {
-    FinishOnRatingPage(tid);
-    return;
-  }
-  const std::optional<NoticeStyle> style = NoticeStyleFor(verdict.result);
-  if (!style) return;
-  if (view->showNotice) {
-    // The body's heading is the layout's; the tooltip says whose words they are.
-    view->showNotice(Notice{style->line, kNoticeCommentPrefix + verdict.comment,
-                            "下面是买家‘" + buyer + "’给订单‘" + tid + "’的评语（不是卖家的）。", style->textColour,
-                            style->background});
-  }
-  book->BuyerRated().Remove(tid);
+  if (!rows.Contains(tid)) return;
+  const std::string buyer = BuyerOf(rows, tid);
+  RatingRequest request{tid, kResultBad, ReadManualComment(tid), {buyer, RatingStart::Answer}, false};
+  run->Ledger().Rate(std::move(request), [run, tid, buyer](const RatingAttempt& attempt) {
+    // Another call is posting this very order (a second double-click before
+    // the first one's answer): that call finishes the answer.
+    if (attempt.verdict == LedgerVerdict::Busy) return;
+    SayAttempt(CurrentMainView(), kAnswerCaption, tid, "回评“差评”", attempt);
+    if (attempt.verdict == LedgerVerdict::NotLogged) return;  // not sent: the order stays
+    // An order rated elsewhere already: the rating page shows what the platform
+    // holds, and the seller may change it there.
+    if (!attempt.Done() || attempt.verdict == LedgerVerdict::AlreadyRated) {
+      FinishOnRatingPage(tid);
+      return;
+    }
+    run->Worker().Run<std::optional<BuyerVerdict>>(
+        [tid] { return QueryBuyerRating(tid); },
+        [run, tid, buyer](std::optional<BuyerVerdict> found) { ShowBuyerVerdict(*run, tid, buyer, found); });
+  });
 }
 
 void WriteOrderComment() {
@@ -199,45 +186,69 @@ void WriteOrderComment() {
   }
 }
 
-void RateSelectedBuyerRated() {
-  OrderBook* book = CurrentOrderBook();
-  MainView* view = CurrentMainView();
-  if (book == nullptr || view == nullptr) return;
-  OrderRows& rows = book->BuyerRated();
-  if (rows.CurrentOrder().empty()) return;
-  // Taken by number at the start: the refresh may rebuild the list inside any post's wait.
-  const std::vector<std::string> chosen = rows.SelectedOrders();
-  if (chosen.empty()) return;
-  const std::string question = chosen.size() == 1 ? "确定要对订单号‘" + chosen.front() + "’回评“差评”吗？"
-                                                  : "确定要对选中的 " + std::to_string(chosen.size()) +
-                                                        " 笔订单回评“差评”吗？";
-  if (view->prompts != nullptr && !view->prompts->Ask(kAnswerCaption, question)) return;
+namespace {
+
+// "评价选中订单": the chosen orders are answered one after the other, each
+// post once the one before it is back.
+struct SelectionAnswer {
+  SellerRun* run = nullptr;
+  std::vector<std::string> chosen;  // by number: the lists may change between the posts
+  std::size_t next = 0;             // counted from the last
   int taken = 0;
   std::string firstFailure;
-  for (auto it = chosen.rbegin(); it != chosen.rend(); ++it) {
-    const std::string comment = ReadManualComment(*it);
-    const RatingAttempt attempt = Ledger().Rate(*it, kResultBad, comment, {BuyerOf(rows, *it), RatingStart::Selection});
-    if (attempt.verdict == LedgerVerdict::NotLogged) {
-      bool failed = false;
-      if (firstFailure.empty()) firstFailure = AttemptWords(*it, "回评“差评”", attempt, &failed);
-      continue;  // not sent: the order stays
+};
+
+void AnswerNextSelected(std::shared_ptr<SelectionAnswer> state) {
+  SellerRun& run = *state->run;
+  OrderRows& rows = run.Book().BuyerRated();
+  if (state->next >= state->chosen.size()) {
+    MainView* view = CurrentMainView();
+    if (view == nullptr) return;
+    if (view->setStatus) {
+      const int total = static_cast<int>(state->chosen.size());
+      view->setStatus(state->taken == total ? "已回评 " + std::to_string(total) + " 笔“差评”，平台都已接受。"
+                                            : "已回评 " + std::to_string(total) + " 笔“差评”，平台接受 " +
+                                                  std::to_string(state->taken) + " 笔；" + state->firstFailure);
     }
+    if (view->openRatingPage) view->openRatingPage();
+    return;
+  }
+  const std::string tid = state->chosen[state->chosen.size() - 1 - state->next];
+  ++state->next;
+  RatingRequest request{tid, kResultBad, ReadManualComment(tid), {BuyerOf(rows, tid), RatingStart::Selection}, false};
+  run.Ledger().Rate(std::move(request), [state, tid](const RatingAttempt& attempt) {
+    OrderRows& list = state->run->Book().BuyerRated();
+    bool failed = false;
     if (attempt.Done()) {
-      ++taken;
-    } else if (firstFailure.empty()) {
-      bool failed = false;
-      firstFailure = AttemptWords(*it, "回评“差评”", attempt, &failed);
+      ++state->taken;
+    } else if (state->firstFailure.empty()) {
+      state->firstFailure = AttemptWords(tid, "回评“差评”", attempt, &failed);
     }
-    // The rating-page window below lets the user check what the platform took.
-    rows.Remove(*it);
-  }
-  if (view->setStatus) {
-    const int total = static_cast<int>(chosen.size());
-    view->setStatus(taken == total ? "已回评 " + std::to_string(total) + " 笔“差评”，平台都已接受。"
-                                   : "已回评 " + std::to_string(total) + " 笔“差评”，平台接受 " + std::to_string(taken) +
-                                         " 笔；" + firstFailure);
-  }
-  if (view->openRatingPage) view->openRatingPage();
+    // Not sent: the order stays. Otherwise the rating-page window at the end
+    // lets the user check what the platform took.
+    if (attempt.verdict != LedgerVerdict::NotLogged) list.Remove(tid);
+    // The next post starts from the event loop, not inside this answer.
+    state->run->Ports().pump->Post([state] { AnswerNextSelected(state); });
+  });
+}
+
+}  // namespace
+
+void RateSelectedBuyerRated() {
+  SellerRun* run = CurrentRun();
+  MainView* view = CurrentMainView();
+  if (run == nullptr || view == nullptr) return;
+  OrderRows& rows = run->Book().BuyerRated();
+  if (rows.CurrentOrder().empty()) return;
+  auto state = std::make_shared<SelectionAnswer>();
+  state->run = run;
+  state->chosen = rows.SelectedOrders();
+  if (state->chosen.empty()) return;
+  const std::string question = state->chosen.size() == 1
+                                   ? "确定要对订单号‘" + state->chosen.front() + "’回评“差评”吗？"
+                                   : "确定要对选中的 " + std::to_string(state->chosen.size()) + " 笔订单回评“差评”吗？";
+  if (view->prompts != nullptr && !view->prompts->Ask(kAnswerCaption, question)) return;
+  AnswerNextSelected(state);
 }
 
 void KeepCurrentOrder(bool keep, bool wholeBuyer) {
@@ -248,7 +259,9 @@ void KeepCurrentOrder(bool keep, bool wholeBuyer) {
   const int row = rows.Find(rows.CurrentOrder());
   if (row < 0) return;
   const Order order = rows.Row(row).order;
-  KeepList& kept = Kept();
+  SellerRun* run = CurrentRun();
+  if (run == nullptr) return;
+  KeepList& kept = run->Keep();
   kept.Refresh();
   const bool ok = wholeBuyer ? (keep ? kept.KeepBuyer(order.buyerNick) : kept.ReleaseBuyer(order.buyerNick))
                              : (keep ? kept.KeepOrder(order.tid) : kept.ReleaseOrder(order.tid));

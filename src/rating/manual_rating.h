@@ -14,47 +14,17 @@
 // Everything runs on the UI thread through CurrentMainView() and
 // CurrentOrderBook(); orders are taken from the book by number, never by a
 // row kept across a wait, and every post goes through the run's ledger.
-#include <cstdint>
-#include <optional>
 #include <string>
+
+#include "rating/buyer_verdict.h"
 
 namespace qm {
 
-inline constexpr const char* kVerdictSeparator = "|:|";
-// The verdict of a check without a readable result: counted as unfavourable.
-inline constexpr const char* kUnfavourableVerdict = "客户给了不好的评价";
-inline constexpr const char* kNoBuyerComment = "无";
 inline constexpr const char* kRateOrderCaption = " 评价订单";
 inline constexpr const char* kAnswerCaption = " 回评订单";
 inline constexpr const char* kOrderCommentCaption = "为该订单写单独的评语。";
 inline constexpr const char* kOrderCommentInitial = "欢迎光临！";
 inline constexpr const char* kNoticeCommentPrefix = "卖家给的评语是：\r\n";
-
-// The buyer's rating of one order as "result|:|comment" ("无" for no
-// comment, kUnfavourableVerdict for no result; a failed or timed-out query
-// gives "客户给了不好的评价|:|无"). Never empty.
-std::string check_buyer_rating(const std::string& tid);
-
-struct BuyerVerdict {
-  std::string result;
-  std::string comment;
-};
-// The verdict split at its first separator.
-BuyerVerdict SplitVerdict(const std::string& verdict);
-
-// The buyer's rating from a complete answer of the platform (result and
-// comment as they stand, either may be empty); nullopt when no complete
-// answer came, so that the question can be asked again.
-std::optional<BuyerVerdict> QueryBuyerRating(const std::string& tid);
-
-// The verdict line and colours of the notice for a result: "neutral", "bad"
-// and kUnfavourableVerdict have one; "good" and unknown words none.
-struct NoticeStyle {
-  const char* line;
-  std::uint32_t textColour;  // 0xRRGGBB
-  std::uint32_t background;
-};
-std::optional<NoticeStyle> NoticeStyleFor(const std::string& result);
 
 // The list actions (see above). Each does nothing without a current order.
 void rate_on_first_list_double_click();

@@ -1,54 +1,13 @@
 #include "rating/post_rating.h"
 
-#include <mutex>
-#include <set>
-
 #include "orders/trade_page.h"
 #include "platform/reply.h"
 #include "platform/request.h"
 #include "platform/transport.h"
 #include "settings/app_session.h"
-#include "util/event_pump.h"
 #include "util/stop.h"
 
 namespace qm {
-namespace {
-
-// The orders whose rating is being posted right now, process-wide. Every
-// rating runs on the UI thread, but the lock keeps the set sound should a
-// worker ever ask.
-std::mutex& InFlightMutex() {
-  static std::mutex m;
-  return m;
-}
-std::set<std::string>& InFlight() {
-  static std::set<std::string> s;
-  return s;
-}
-
-// Claims an order for the length of one post; empty claim when already taken.
-class InFlightClaim {
- public:
-  explicit InFlightClaim(const std::string& tid) {
-    std::lock_guard<std::mutex> lock(InFlightMutex());
-    claimed_ = InFlight().insert(tid).second;
-    if (claimed_) tid_ = tid;
-  }
-  ~InFlightClaim() {
-    if (!claimed_) return;
-    std::lock_guard<std::mutex> lock(InFlightMutex());
-    InFlight().erase(tid_);
-  }
-  InFlightClaim(const InFlightClaim&) = delete;
-  InFlightClaim& operator=(const InFlightClaim&) = delete;
-  bool Claimed() const { return claimed_; }
-
- private:
-  bool claimed_ = false;
-  std::string tid_;
-};
-
-}  // namespace
 
 bool CompleteElement(const std::string& text, const std::string& name) {
   const std::size_t open = text.find("<" + name);
@@ -60,11 +19,6 @@ bool IsOrderNumber(const std::string& tid) {
   for (char c : tid)
     if (c < '0' || c > '9') return false;
   return true;
-}
-
-bool RatingInFlight(const std::string& tid) {
-  std::lock_guard<std::mutex> lock(InFlightMutex());
-  return InFlight().count(tid) != 0;
 }
 
 std::string BuildRatingForm(const std::string& appKey, const std::string& appSecret,
@@ -101,24 +55,14 @@ RatingOutcome PostRating(const std::string& tid, const std::string& result, cons
   if (!IsOrderNumber(tid)) return RatingOutcome::Refused;
   // Once the program is told to stop, nothing more is sent.
   if (StopRequested()) return RatingOutcome::Busy;
-  // The order counts as in flight from here on, so that a handler running in
-  // any of the waits below leaves it alone.
-  InFlightClaim claim(tid);
-  if (!claim.Claimed()) return RatingOutcome::Busy;
-  PumpEvents();
-  // A stop may have come while the events ran.
-  if (StopRequested()) return RatingOutcome::Busy;
-
-  // Copies: handlers that run during the wait must not change what this call sends.
   const AppSession& s = Session();
   const std::string url = s.endpoints.apitools + kRatingPath;
   const std::string form = BuildRatingForm(s.AppKey, s.AppSecret, tid, result, role, comment,
                                            s.SessionKey);
   const std::string reply = decode_reply(web_request(WebRequest::Post(url, form)).body);
-  PumpEvents();
-  if (ElementText(extract_between(reply, "<tid>", "<")) == tid) return RatingOutcome::Rated;
   // Only a whole error reply says the rating was not taken; half of one, an
-  // error page of a proxy or nothing at all say nothing.
+  // error page of a proxy or nothing at all say nothing. It is read first: an
+  // error reply may echo the call's arguments, this order number among them.
   if (CompleteElement(reply, "error_response")) {
     if (refusal != nullptr) {
       const std::string msg = ElementText(extract_between(reply, "<msg>", "<"));
@@ -128,16 +72,14 @@ RatingOutcome PostRating(const std::string& tid, const std::string& result, cons
     if (ElementText(extract_between(reply, "<sub_code>", "<")) == kRatedAlreadyCode) return RatingOutcome::AlreadyRated;
     return RatingOutcome::Refused;
   }
+  if (ElementText(extract_between(reply, "<tid>", "<")) == tid) return RatingOutcome::Rated;
   return RatingOutcome::Unknown;
 }
 
 SellerRatingCheck CheckSellerRating(const std::string& tid) {
   if (!IsOrderNumber(tid)) return SellerRatingCheck::Unknown;
-  InFlightClaim claim(tid);
-  if (!claim.Claimed()) return SellerRatingCheck::Busy;
   const std::string url = TradeRatesGetUrl(tid, "give", "seller", "tid,result,created");
   const std::string reply = decode_reply(web_request(WebRequest::Get(url)).body);
-  PumpEvents();
   if (!CompleteElement(reply, "traderates_get_response")) return SellerRatingCheck::Unknown;
   // The answer may list other orders as well; only this one's counts.
   std::size_t pos = 0;

@@ -22,18 +22,14 @@ std::string BuildRatingForm(const std::string& appKey, const std::string& appSec
                             const std::string& sessionKey);
 
 // Posts the rating with the credentials of Session() to
-// Session().endpoints.apitools + kRatingPath and waits for the reply while the
-// UI keeps running. True only when the reply's "<tid>" element holds exactly
-// this order number (blanks and line breaks around it aside).
-//
-// Two guards the bare form lacks:
-// - an order number that is empty or not all decimal digits is refused
-//   (false, nothing sent): an empty one would match a reply without "<tid>",
-//   and one holding '&' or '=' would rewrite the form;
-// - one order is never posted twice at once: while a rating of an order is in
-//   flight (another handler runs inside its network wait), a second call for
-//   the same order returns false at once without sending;
-// - once a stop is requested (util/stop.h) nothing is sent: false.
+// Session().endpoints.apitools + kRatingPath and waits for the reply (on the
+// run's worker: the UI thread never calls it). True only when the reply is no
+// error reply and its "<tid>" element holds exactly this order number
+// (blanks and line breaks around it aside). An order number that is empty or
+// not all decimal digits is refused (false, nothing sent): an empty one would
+// match a reply without "<tid>", and one holding '&' or '=' would rewrite the
+// form. Once a stop is requested (util/stop.h) nothing is sent: false. The
+// run's ledger keeps one order from being posted twice at once.
 bool post_rating(const std::string& tid, const std::string& result, const std::string& role,
                  const std::string& comment);
 
@@ -44,7 +40,7 @@ enum class RatingOutcome {
   Refused,  // a complete error reply, or nothing sent for a text that is no order number
   AlreadyRated,  // a complete error reply saying the order holds the seller's rating already
   Unknown,  // no readable answer: nothing back, time-out, a cut-off or garbled body
-  Busy,     // this order is being posted or checked by another call, or the program is stopping; nothing sent
+  Busy,     // the program is stopping; nothing sent
 };
 
 // post_rating with the whole answer; for a refusal the platform's message
@@ -54,19 +50,13 @@ RatingOutcome PostRating(const std::string& tid, const std::string& result, cons
                          const std::string& comment, std::string* refusal = nullptr);
 
 // Whether the seller's own rating of the order is on the platform
-// ("taobao.traderates.get", rate_type "give", role "seller"). The order
-// counts as in flight while the question travels, so nobody posts it meanwhile.
+// ("taobao.traderates.get", rate_type "give", role "seller").
 enum class SellerRatingCheck {
   Exists,   // the platform lists the seller's rating of this order
   Missing,  // a complete answer without it
   Unknown,  // no complete answer (or an error reply): ask again later
-  Busy,     // the order is in flight elsewhere; nothing sent
 };
 SellerRatingCheck CheckSellerRating(const std::string& tid);
-
-// True while a post_rating call for this order waits for its reply, so that
-// callers can leave the order alone instead of treating it as refused.
-bool RatingInFlight(const std::string& tid);
 
 // True when the text holds the element's opening tag and, after it, its
 // closing tag: a whole answer, not one cut off on the way.

@@ -4,8 +4,21 @@
 
 #include "platform/platform_time.h"
 #include "rating/post_rating.h"
+#include "rating/run_worker.h"
+#include "util/stop.h"
 
 namespace qm {
+namespace {
+
+// What the worker brings back from one post.
+struct PostAnswer {
+  std::optional<BuyerVerdict> buyer;  // asked first: what the buyer gave (nullopt: no answer)
+  bool sent = false;
+  RatingOutcome outcome = RatingOutcome::Busy;
+  std::string refusal;
+};
+
+}  // namespace
 
 double RetryPause(int failures) {
   constexpr int n = static_cast<int>(std::size(kRetryPausesSeconds));
@@ -13,14 +26,10 @@ double RetryPause(int failures) {
   return kRetryPausesSeconds[failures > n ? n - 1 : failures - 1];
 }
 
-RatingAttempt RatingLedger::Rate(const std::string& tid, const std::string& result, const std::string& comment,
-                                 const RatingNote& note) {
+void RatingLedger::Rate(RatingRequest request, Done done) {
   RatingAttempt attempt;
-  if (RatingInFlight(tid)) return attempt;  // Busy
-
-  // Entries are looked up again after every wait: handlers that ran inside
-  // it may have rated or forgotten the order.
-  if (auto it = entries_.find(tid); it != entries_.end()) {
+  if (InFlight(request.tid) || StopRequested()) return done(attempt);  // Busy
+  if (auto it = entries_.find(request.tid); it != entries_.end()) {
     Entry& e = it->second;
     if (PlatformNow() < e.notBefore) {
       attempt.verdict = LedgerVerdict::Waiting;
@@ -28,101 +37,137 @@ RatingAttempt RatingLedger::Rate(const std::string& tid, const std::string& resu
       attempt.awaitsCheck = !e.afterRefusal;
       attempt.firstWait = !e.waitReported;
       e.waitReported = true;
-      return attempt;
+      return done(attempt);
     }
-    if (e.mustCheck) {
-      const SellerRatingCheck check = CheckSellerRating(tid);
-      switch (check) {
-        case SellerRatingCheck::Busy: return attempt;
-        case SellerRatingCheck::Exists:
-          if (RatingLog* log = CurrentRatingLog()) log->Settle(tid, kLogRated, "confirmed by the platform");
-          entries_.erase(tid);
-          attempt.verdict = LedgerVerdict::Confirmed;
-          return attempt;
-        case SellerRatingCheck::Unknown: {
-          Entry& again = entries_[tid];
-          again.mustCheck = true;
-          ++again.unansweredChecks;
-          again.notBefore = PlatformNow() + RetryPause(again.unansweredChecks);
-          again.waitReported = false;
-          again.afterRefusal = false;
-          attempt.verdict = LedgerVerdict::CheckUnanswered;
-          attempt.nextTry = again.notBefore;
-          return attempt;
-        }
-        case SellerRatingCheck::Missing: {
-          if (RatingLog* log = CurrentRatingLog()) log->Settle(tid, kLogNotTaken, "not on the platform");
-          Entry& again = entries_[tid];
-          again.mustCheck = false;
-          again.unansweredChecks = 0;
-          break;
-        }
-      }
-    }
+    if (e.mustCheck) return CheckThenPost(std::move(request), std::move(done));
   }
+  Post(std::move(request), std::move(done));
+}
 
-  // Recorded before it goes out: a run killed during the wait leaves "no answer".
-  RatingLog* log = CurrentRatingLog();
-  const std::int64_t logged = log ? log->Sent(tid, note.buyer, result, comment, note.start) : 0;
-  if (log != nullptr && logged == 0) {
+void RatingLedger::CheckThenPost(RatingRequest request, Done done) {
+  const std::string tid = request.tid;
+  inFlight_.insert(tid);
+  worker_.Run<SellerRatingCheck>([tid] { return CheckSellerRating(tid); },
+                                 [this, request = std::move(request), done = std::move(done)](SellerRatingCheck check) {
+                                   inFlight_.erase(request.tid);
+                                   RatingAttempt attempt;
+                                   switch (check) {
+                                     case SellerRatingCheck::Exists:
+                                       log_.Settle(request.tid, kLogRated, "confirmed by the platform");
+                                       entries_.erase(request.tid);
+                                       attempt.verdict = LedgerVerdict::Confirmed;
+                                       return done(attempt);
+                                     case SellerRatingCheck::Unknown: {
+                                       Entry& again = entries_[request.tid];
+                                       again.mustCheck = true;
+                                       ++again.unansweredChecks;
+                                       again.notBefore = PlatformNow() + RetryPause(again.unansweredChecks);
+                                       again.waitReported = false;
+                                       again.afterRefusal = false;
+                                       attempt.verdict = LedgerVerdict::CheckUnanswered;
+                                       attempt.nextTry = again.notBefore;
+                                       return done(attempt);
+                                     }
+                                     case SellerRatingCheck::Missing: {
+                                       log_.Settle(request.tid, kLogNotTaken, "not on the platform");
+                                       Entry& again = entries_[request.tid];
+                                       again.mustCheck = false;
+                                       again.unansweredChecks = 0;
+                                       return Post(request, done);
+                                     }
+                                   }
+                                 });
+}
+
+void RatingLedger::Post(RatingRequest request, Done done) {
+  // A stop, or another call that took the order while the check travelled.
+  if (InFlight(request.tid) || StopRequested()) return done(RatingAttempt{});
+  // Recorded before it goes out: a run killed before the answer leaves "no answer".
+  const std::int64_t logged =
+      log_.Sent(request.tid, request.note.buyer, request.result, request.comment, request.note.start);
+  if (logged == 0) {
     // No post without its entry: the order stays and a later pass tries again.
-    attempt.verdict = LedgerVerdict::NotLogged;
-    attempt.problem = log->LastError();
-    return attempt;
+    RatingAttempt notLogged;
+    notLogged.verdict = LedgerVerdict::NotLogged;
+    notLogged.problem = log_.LastError();
+    return done(notLogged);
   }
-  std::string refusal;
-  const RatingOutcome outcome = PostRating(tid, result, "seller", comment, &refusal);
-  const double now = PlatformNow();
-  // The run's log may have changed hands inside the wait; the entry is by id.
-  if (log == CurrentRatingLog() && log != nullptr) {
-    switch (outcome) {
-      case RatingOutcome::Rated: log->Answered(logged, kLogRated); break;
-      case RatingOutcome::Refused:
-      case RatingOutcome::AlreadyRated: log->Answered(logged, kLogRefused, refusal); break;
-      case RatingOutcome::Unknown: break;  // stays "no answer" until the check
-      case RatingOutcome::Busy: log->Forget(logged); break;  // nothing was sent
-    }
-  }
-  switch (outcome) {
-    case RatingOutcome::Busy: return attempt;
-    case RatingOutcome::Rated:
-      entries_.erase(tid);
-      attempt.verdict = LedgerVerdict::Rated;
-      return attempt;
-    case RatingOutcome::AlreadyRated:
-      // Rated elsewhere (the platform's own page, another tool): nothing to try again.
-      entries_.erase(tid);
-      attempt.verdict = LedgerVerdict::AlreadyRated;
-      return attempt;
-    case RatingOutcome::Refused: {
-      Entry& e = entries_[tid];
-      ++e.refusals;
-      // A refusal may be the platform turning down a second copy of a rating
-      // it took before (a post that timed out while it was still working), so
-      // it is asked before the retry.
-      e.mustCheck = true;
-      e.unansweredChecks = 0;
-      e.notBefore = now + RetryPause(e.refusals);
-      e.waitReported = false;
-      e.afterRefusal = true;
-      attempt.verdict = LedgerVerdict::Refused;
-      attempt.nextTry = e.notBefore;
-      attempt.message = refusal;
-      return attempt;
-    }
-    case RatingOutcome::Unknown: {
-      Entry& e = entries_[tid];
-      e.mustCheck = true;
-      e.unansweredChecks = 0;
-      e.notBefore = now + kFirstCheckDelaySeconds;
-      e.waitReported = false;
-      e.afterRefusal = false;
-      attempt.verdict = LedgerVerdict::Unknown;
-      attempt.nextTry = e.notBefore;
-      return attempt;
-    }
-  }
-  return attempt;
+  inFlight_.insert(request.tid);
+  const RatingRequest sent = request;
+  worker_.Run<PostAnswer>(
+      [sent] {
+        PostAnswer answer;
+        if (sent.onlyIfBuyerSilent) {
+          answer.buyer = QueryBuyerRating(sent.tid);
+          if (!answer.buyer || answer.buyer->Rated()) return answer;
+        }
+        answer.sent = true;
+        answer.outcome = PostRating(sent.tid, sent.result, kRoleSeller, sent.comment, &answer.refusal);
+        return answer;
+      },
+      [this, logged, request = std::move(request), done = std::move(done)](PostAnswer answer) {
+        const std::string& tid = request.tid;
+        inFlight_.erase(tid);
+        RatingAttempt attempt;
+        if (!answer.sent) {
+          log_.Forget(logged);
+          if (!answer.buyer) {
+            attempt.verdict = LedgerVerdict::BuyerUnanswered;
+          } else {
+            attempt.verdict = LedgerVerdict::BuyerRated;
+            attempt.buyer = *answer.buyer;
+          }
+          return done(attempt);
+        }
+        const double now = PlatformNow();
+        switch (answer.outcome) {
+          case RatingOutcome::Busy:  // nothing was sent
+            log_.Forget(logged);
+            return done(attempt);
+          case RatingOutcome::Rated:
+            log_.Answered(logged, kLogRated);
+            entries_.erase(tid);
+            attempt.verdict = LedgerVerdict::Rated;
+            return done(attempt);
+          case RatingOutcome::AlreadyRated:
+            // Rated elsewhere (the platform's own page, another tool): the
+            // order holds the seller's rating, nothing to try again.
+            log_.Answered(logged, kLogRated, answer.refusal);
+            entries_.erase(tid);
+            attempt.verdict = LedgerVerdict::AlreadyRated;
+            attempt.message = answer.refusal;
+            return done(attempt);
+          case RatingOutcome::Refused: {
+            log_.Answered(logged, kLogRefused, answer.refusal);
+            Entry& e = entries_[tid];
+            ++e.refusals;
+            // A refusal may be the platform turning down a second copy of a
+            // rating it took before (a post that timed out while it was still
+            // working), so it is asked before the retry.
+            e.mustCheck = true;
+            e.unansweredChecks = 0;
+            e.notBefore = now + RetryPause(e.refusals);
+            e.waitReported = false;
+            e.afterRefusal = true;
+            attempt.verdict = LedgerVerdict::Refused;
+            attempt.nextTry = e.notBefore;
+            attempt.message = answer.refusal;
+            return done(attempt);
+          }
+          case RatingOutcome::Unknown: {
+            // Stays "no answer" in the log until the check.
+            Entry& e = entries_[tid];
+            e.mustCheck = true;
+            e.unansweredChecks = 0;
+            e.notBefore = now + kFirstCheckDelaySeconds;
+            e.waitReported = false;
+            e.afterRefusal = false;
+            attempt.verdict = LedgerVerdict::Unknown;
+            attempt.nextTry = e.notBefore;
+            return done(attempt);
+          }
+        }
+      });
 }
 
 }  // namespace qm

@@ -6,10 +6,15 @@
 // growing pause instead of on every pass. Times are the platform clock's
 // (PlatformNow), so tests can move them. Every rating of an order by the
 // program goes through Rate, the automatic pass and the seller's own actions
-// alike; all of it runs on the UI thread.
+// alike. The ledger lives on the UI thread; its questions and posts run on
+// the run's worker and their answers come back to it.
+#include <functional>
 #include <map>
+#include <optional>
+#include <set>
 #include <string>
 
+#include "rating/buyer_verdict.h"
 #include "rating/rating_log.h"
 
 namespace qm {
@@ -22,8 +27,10 @@ enum class LedgerVerdict {
   Unknown,          // posted without a readable answer; the platform is asked at nextTry
   CheckUnanswered,  // the question got no readable answer; asked again at nextTry
   Waiting,          // nothing sent: a pause or a pending question holds it until nextTry
-  Busy,             // nothing sent: another call is posting or checking it
+  Busy,             // nothing sent: another call is posting or checking it, or the program is stopping
   NotLogged,        // nothing sent: the rating log could not record the post; tried at a later pass
+  BuyerRated,       // nothing sent: asked first, the buyer has rated the order (see buyer)
+  BuyerUnanswered,  // nothing sent: asked first, the buyer's rating could not be read; tried at a later pass
 };
 
 struct RatingAttempt {
@@ -32,7 +39,8 @@ struct RatingAttempt {
   bool awaitsCheck = false;    // Waiting: for the question (else for the pause after a refusal)
   bool firstWait = false;      // Waiting: the first skip of this wait (later ones need no word)
   std::string problem;         // NotLogged: why the log could not be written
-  std::string message;         // Refused: the platform's words
+  std::string message;         // Refused, AlreadyRated: the platform's words
+  BuyerVerdict buyer;          // BuyerRated: what the buyer gave
   // The order is rated on the platform: it leaves the lists.
   bool Done() const {
     return verdict == LedgerVerdict::Rated || verdict == LedgerVerdict::Confirmed || verdict == LedgerVerdict::AlreadyRated;
@@ -55,18 +63,43 @@ struct RatingNote {
   RatingStart start = RatingStart::Automatic;
 };
 
+// One rating the program means to give.
+struct RatingRequest {
+  std::string tid;
+  std::string result;
+  std::string comment;
+  RatingNote note;
+  // Ask the platform for the buyer's rating right before the post, on the
+  // worker, and send nothing when the buyer has rated (or the question got no
+  // answer): an automatic "good" only for a buyer known not to have rated.
+  bool onlyIfBuyerSilent = false;
+};
+
+class RunWorker;
+
 class RatingLedger {
  public:
-  // Rates the order as seller with `result` and `comment`, asking the
-  // platform first when an earlier post of it had no readable answer (or was
-  // refused), and holding it while a pause runs. The order leaves the ledger
-  // once Done.
-  // Every post is recorded in the run's rating log (when one is open) before
-  // it goes out and again with its outcome; a post whose entry cannot be
-  // stored is not sent (NotLogged); a check that settles an earlier
-  // post without an answer settles its log entries too.
-  RatingAttempt Rate(const std::string& tid, const std::string& result, const std::string& comment,
-                     const RatingNote& note = {});
+  using Done = std::function<void(const RatingAttempt&)>;
+
+  RatingLedger(RatingLog& log, RunWorker& worker) : log_(log), worker_(worker) {}
+
+  // Rates the order as seller, asking the platform first when an earlier
+  // post of it had no readable answer (or was refused), and holding it while
+  // a pause runs. `done` hears the attempt on the UI thread: at once when
+  // nothing needs the network (Waiting, Busy, NotLogged), else when the
+  // worker's answer is back. The order leaves the ledger once Done.
+  // Every post is recorded in the rating log before it goes out and again
+  // with its outcome; a post whose entry cannot be stored is not sent
+  // (NotLogged); a check that settles an earlier post without an answer
+  // settles its log entries too.
+  void Rate(RatingRequest request, Done done);
+
+  // A question or post of this order is on its way.
+  bool InFlight(const std::string& tid) const { return inFlight_.count(tid) != 0; }
+  // Claims an order for a question asked elsewhere (the refresh's
+  // settling); false when it is in flight already.
+  bool Claim(const std::string& tid) { return inFlight_.insert(tid).second; }
+  void Release(const std::string& tid) { inFlight_.erase(tid); }
 
   bool Holds(const std::string& tid) const { return entries_.count(tid) != 0; }
   void Clear() { entries_.clear(); }
@@ -80,10 +113,14 @@ class RatingLedger {
     bool waitReported = false;
     bool afterRefusal = false;  // the wait is the pause after a refusal
   };
+  void CheckThenPost(RatingRequest request, Done done);
+  void Post(RatingRequest request, Done done);
+
+  RatingLog& log_;
+  RunWorker& worker_;
   std::map<std::string, Entry> entries_;
+  std::set<std::string> inFlight_;
 };
 
-// The current run's ledger (seller_run.h). Only while a run exists.
-RatingLedger& Ledger();
 
 }  // namespace qm

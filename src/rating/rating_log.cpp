@@ -142,7 +142,7 @@ bool RatingLog::Open(const std::string& path, bool readOnly, std::string* error)
   }
   if (ok) {
     Statement verdicts(db_, "SELECT tid, verdict FROM buyer_verdicts");
-    while (verdicts.Step() == SQLITE_ROW) verdicts_[verdicts.Text(0)] = verdicts.Text(1);
+    while (verdicts.Step() == SQLITE_ROW) verdicts_[verdicts.Text(0)] = SplitVerdict(verdicts.Text(1));
   }
   if (!ok) {
     error_ = "评价记录“" + path + "”无法使用：" + error_;
@@ -231,15 +231,15 @@ std::vector<RatingLogEntry> RatingLog::Entries(const std::string& filter, int li
   return entries;
 }
 
-void RatingLog::RememberVerdict(const std::string& tid, const std::string& verdict) {
+void RatingLog::RememberVerdict(const std::string& tid, const BuyerVerdict& verdict) {
   if (db_ == nullptr) return;
   Statement upsert(db_, "INSERT OR REPLACE INTO buyer_verdicts(tid,verdict,time) VALUES(?,?,?)");
-  upsert.Bind(1, tid).Bind(2, verdict).Bind(3, Now());
+  upsert.Bind(1, tid).Bind(2, verdict.Text()).Bind(3, Now());
   if (upsert.Step() != SQLITE_DONE) error_ = CurrentError();
   verdicts_[tid] = verdict;
 }
 
-const std::string* RatingLog::KnownVerdict(const std::string& tid) const {
+const BuyerVerdict* RatingLog::KnownVerdict(const std::string& tid) const {
   const auto it = verdicts_.find(tid);
   return it == verdicts_.end() ? nullptr : &it->second;
 }

@@ -16,6 +16,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "rating/buyer_verdict.h"
+
 namespace qm {
 
 enum class RatingStart { Automatic, Early, Answer, Selection };
@@ -81,8 +83,8 @@ class RatingLog {
 
   // The buyer-rating verdicts already known, by order number (held in
   // memory as well: the lists' colours ask for every row they paint).
-  void RememberVerdict(const std::string& tid, const std::string& verdict);
-  const std::string* KnownVerdict(const std::string& tid) const;
+  void RememberVerdict(const std::string& tid, const BuyerVerdict& verdict);
+  const BuyerVerdict* KnownVerdict(const std::string& tid) const;
 
   const std::string& LastError() const { return error_; }
 
@@ -92,7 +94,7 @@ class RatingLog {
 
   sqlite3* db_ = nullptr;
   std::string error_;
-  std::unordered_map<std::string, std::string> verdicts_;
+  std::unordered_map<std::string, BuyerVerdict> verdicts_;
 };
 
 // The log of the current run (seller_run.h); nullptr while there is none.

@@ -1,88 +1,129 @@
 #include "rating/refresh_checks.h"
 
-#include <vector>
+#include <utility>
 
 #include "orders/order_book.h"
 #include "rating/post_rating.h"
 #include "rating/rating_ledger.h"
 #include "rating/rating_log.h"
+#include "rating/run_worker.h"
 #include "rating/seller_run.h"
 #include "settings/app_session.h"
 #include "settings/config.h"
-#include "util/ports.h"
 #include "util/stop.h"
 
 namespace qm {
 namespace {
 
-bool Unfavourable(const std::string& result) { return result == "neutral" || result == "bad"; }
+bool RunEnded(SellerRun& run) { return StopRequested() || run.Schedule().Phase() == RunPhase::Ended; }
 
-void SettleUnansweredPosts(SellerRun& run) {
-  RatingLog& log = run.Log();
-  for (const std::string& tid : log.Unsettled(kChecksPerRefresh)) {
-    // An order the ledger holds is asked about before its next post anyway.
-    if (run.Ledger().Holds(tid) || RatingInFlight(tid)) continue;
-    const SellerRatingCheck check = CheckSellerRating(tid);
-    if (StopRequested()) return;
-    if (check == SellerRatingCheck::Exists) {
-      log.Settle(tid, kLogRated, "confirmed by the platform");
-      run.Observer().Settled(tid, true);
-    } else if (check == SellerRatingCheck::Missing) {
-      log.Settle(tid, kLogNotTaken, "not on the platform");
-      run.Observer().Settled(tid, false);
-    }
-  }
-}
+using Settlements = std::vector<std::pair<std::string, SellerRatingCheck>>;
+using Verdicts = std::vector<std::pair<Order, std::optional<BuyerVerdict>>>;
 
-void CheckNewBuyerRatings(SellerRun& run) {
-  RatingLog* log = &run.Log();
-  if (!BadRatingAlertsOn(Session().sellerNick)) return;
+void CheckNewBuyerRatings(SellerRun& run, std::function<void()> done) {
+  if (!BadRatingAlertsOn(Session().sellerNick)) return done();
   std::vector<Order> fresh;
   const OrderRows& rows = run.Book().BuyerRated();
   for (int i = 0; i < rows.RowCount() && static_cast<int>(fresh.size()) < kChecksPerRefresh; ++i) {
-    if (log->KnownVerdict(rows.Row(i).order.tid) == nullptr) fresh.push_back(rows.Row(i).order);
+    if (run.Log().KnownVerdict(rows.Row(i).order.tid) == nullptr) fresh.push_back(rows.Row(i).order);
   }
-  bool coloured = false;
-  for (const Order& order : fresh) {
-    const std::optional<BuyerVerdict> verdict = QueryBuyerRating(order.tid);
-    if (StopRequested()) return;
-    if (!verdict) continue;
-    log->RememberVerdict(order.tid, verdict->result + kVerdictSeparator + verdict->comment);
-    if (!Unfavourable(verdict->result)) continue;
-    run.Observer().Alert(order, *verdict);
-    coloured = true;
+  if (fresh.empty()) return done();
+  run.Worker().Run<Verdicts>(
+      [fresh = std::move(fresh)] {
+        Verdicts found;
+        for (const Order& order : fresh) {
+          if (StopRequested()) break;
+          found.emplace_back(order, QueryBuyerRating(order.tid));
+        }
+        return found;
+      },
+      [&run, done = std::move(done)](Verdicts found) {
+        if (RunEnded(run)) return done();
+        bool coloured = false;
+        for (const auto& [order, verdict] : found) {
+          if (!verdict) continue;
+          run.Log().RememberVerdict(order.tid, *verdict);
+          if (!verdict->Unfavourable()) continue;
+          run.Observer().Alert(order, *verdict);
+          coloured = true;
+        }
+        if (coloured) run.Book().BuyerRated().Repaint();
+        done();
+      });
+}
+
+void SettleUnansweredPosts(SellerRun& run, std::function<void()> done) {
+  std::vector<std::string> asked;
+  for (const std::string& tid : run.Log().Unsettled(kChecksPerRefresh)) {
+    // An order the ledger holds is asked about before its next post anyway;
+    // one in flight is being answered right now.
+    if (run.Ledger().Holds(tid) || !run.Ledger().Claim(tid)) continue;
+    asked.push_back(tid);
   }
-  if (coloured) run.Book().BuyerRated().Repaint();
+  if (asked.empty()) return done();
+  run.Worker().Run<Settlements>(
+      [asked] {
+        Settlements found;
+        for (const std::string& tid : asked) {
+          if (StopRequested()) break;
+          found.emplace_back(tid, CheckSellerRating(tid));
+        }
+        return found;
+      },
+      [&run, asked, done = std::move(done)](Settlements found) {
+        for (const std::string& tid : asked) run.Ledger().Release(tid);
+        if (RunEnded(run)) return done();
+        for (const auto& [tid, check] : found) {
+          if (check == SellerRatingCheck::Exists) {
+            run.Log().Settle(tid, kLogRated, "confirmed by the platform");
+            run.Observer().Settled(tid, true);
+          } else if (check == SellerRatingCheck::Missing) {
+            run.Log().Settle(tid, kLogNotTaken, "not on the platform");
+            run.Observer().Settled(tid, false);
+          }
+        }
+        done();
+      });
 }
 
 }  // namespace
 
-void RunRefreshChecks(SellerRun& run) {
-  SettleUnansweredPosts(run);
-  if (!StopRequested()) CheckNewBuyerRatings(run);
+void RunRefreshChecks(SellerRun& run, std::function<void()> done) {
+  SettleUnansweredPosts(run, [&run, done = std::move(done)]() mutable {
+    if (RunEnded(run)) return done();
+    CheckNewBuyerRatings(run, std::move(done));
+  });
 }
 
-FetchStats RefreshBuyerRatedList(OrderBook& book, const std::vector<int>& retryPausesMs) {
+BuyerRatedListing ListBuyerRated(const std::vector<int>& retryPausesMs, std::function<bool()> cancelled) {
+  BuyerRatedListing listing;
+  listing.stats = PageThrough({kRateBuyerUnseller, kBuyerRatedFields, false, retryPausesMs, std::move(cancelled)},
+                              [&](std::vector<Order>&& trades) {
+                                for (Order& t : trades) listing.orders.push_back(std::move(t));
+                              });
+  return listing;
+}
+
+FetchStats ApplyBuyerRatedListing(OrderBook& book, BuyerRatedListing listing) {
+  FetchStats stats = std::move(listing.stats);
+  stats.kept = static_cast<int>(listing.orders.size());
+  std::vector<std::string> rated;
+  rated.reserve(listing.orders.size());
+  for (const auto& t : listing.orders) rated.push_back(t.tid);
   book.BuyerRated().Clear();
-  int listed = 0;
-  FetchStats stats = PageThrough({kRateBuyerUnseller, kBuyerRatedFields, false, retryPausesMs, {}},
-                                 [&](std::vector<Order>&& trades) {
-                                   listed += static_cast<int>(trades.size());
-                                   std::vector<std::string> rated;
-                                   rated.reserve(trades.size());
-                                   for (const auto& t : trades) rated.push_back(t.tid);
-                                   book.BuyerRated().Append(std::move(trades));
-                                   book.Unrated().RemoveAll(rated);
-                                 });
-  stats.kept = listed;
+  book.BuyerRated().Append(std::move(listing.orders));
+  book.Unrated().RemoveAll(rated);
   return stats;
 }
 
+FetchStats RefreshBuyerRatedList(OrderBook& book, const std::vector<int>& retryPausesMs) {
+  return ApplyBuyerRatedListing(book, ListBuyerRated(retryPausesMs));
+}
+
 std::optional<NoticeStyle> AlertStyleOf(const RatingLog& log, const std::string& tid) {
-  const std::string* verdict = log.KnownVerdict(tid);
-  if (verdict == nullptr) return std::nullopt;
-  const std::string result = SplitVerdict(*verdict).result;
-  return Unfavourable(result) ? NoticeStyleFor(result) : std::nullopt;
+  const BuyerVerdict* verdict = log.KnownVerdict(tid);
+  if (verdict == nullptr || !verdict->Unfavourable()) return std::nullopt;
+  return NoticeStyleFor(verdict->result);
 }
 
 }  // namespace qm

@@ -7,13 +7,17 @@
 //   and a neutral or bad one is announced (MainView::notify and an "alert:"
 //   line) and colours its row. A query without a complete answer is neither
 //   remembered nor announced: it is asked again at the next refresh.
-// Each kind asks at most kChecksPerRefresh orders; the rest wait for the next refresh.
+// Each kind asks at most kChecksPerRefresh orders; the rest wait for the next
+// refresh. The questions go out on the run's worker; what they found is
+// applied on the UI thread when they are back.
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "orders/listing.h"
-#include "rating/manual_rating.h"
+#include "orders/order.h"
+#include "rating/buyer_verdict.h"
 
 namespace qm {
 
@@ -23,13 +27,21 @@ class SellerRun;
 
 inline constexpr int kChecksPerRefresh = 20;
 
-void RunRefreshChecks(SellerRun& run);
+// Both checks in turn; `done` runs on the UI thread when they are over.
+void RunRefreshChecks(SellerRun& run, std::function<void()> done);
 
-// Pages through the orders the buyer has rated and the seller has not into
-// the buyer-rated list (emptied first; reply order, each order number once),
-// and takes each page's orders out of the unrated list before the next
-// page's wait: a pass that runs inside that wait must not rate "good" an
-// order whose buyer has just rated it.
+// The orders the buyer has rated and the seller has not, page by page (reply
+// order, each order number once). Blocks: it runs on a worker.
+struct BuyerRatedListing {
+  FetchStats stats;
+  std::vector<Order> orders;
+};
+BuyerRatedListing ListBuyerRated(const std::vector<int>& retryPausesMs = kDefaultPageRetryPausesMs,
+                                 std::function<bool()> cancelled = {});
+// The listing into the book: the buyer-rated list is made of it anew, and its
+// orders leave the unrated list. The listing's stats, with `kept` its orders.
+FetchStats ApplyBuyerRatedListing(OrderBook& book, BuyerRatedListing listing);
+// Both at once, for the runner's one-shot listing.
 FetchStats RefreshBuyerRatedList(OrderBook& book, const std::vector<int>& retryPausesMs = kDefaultPageRetryPausesMs);
 
 // The colours of a buyer-rated order whose buyer's rating `log` knows to be

@@ -5,11 +5,10 @@
 #include "platform/reply.h"
 #include "platform/request.h"
 #include "platform/transport.h"
-#include "rating/auto_pass.h"
 #include "rating/refresh_checks.h"
+#include "rating/run_worker.h"
 #include "rating/seller_run.h"
 #include "settings/app_session.h"
-#include "util/delay.h"
 #include "util/ports.h"
 #include "util/stop.h"
 
@@ -34,9 +33,23 @@ bool check_platform_time() {
   return CodePoints(extract_between(reply, "<time>", "<")) == 19;
 }
 
-Scheduler::Scheduler(SellerRun& run) : run_(run) {}
+bool PlatformAnswersTime(RunWorker& worker, const std::vector<int>& pausesMs) {
+  for (std::size_t attempt = 0;; ++attempt) {
+    if (check_platform_time()) return true;
+    if (attempt >= pausesMs.size() || !worker.Pause(pausesMs[attempt])) return false;
+  }
+}
+
+Scheduler::Scheduler(SellerRun& run) : run_(run), pass_(run) {}
 
 bool Scheduler::Ending() const { return phase_ == RunPhase::Ended || StopRequested(); }
+
+bool Scheduler::PassRunning() const { return pass_.Running(); }
+
+bool Scheduler::Quiet() const {
+  return (phase_ == RunPhase::Idle || phase_ == RunPhase::Ended) && !refreshing_ && !pass_.Running() &&
+         !run_.Loader().Running() && run_.Worker().Idle();
+}
 
 bool Scheduler::Start() {
   if (Ending() || run_.Loader().Running()) return false;
@@ -65,11 +78,6 @@ void Scheduler::OnLoadDone(const LoadReport& report) {
     // arms both timers.
     phase_ = RunPhase::FirstRefresh;
     RunRefresh();
-    if (Ending()) return;
-    RunAutoRatingPass();
-    if (Ending()) return;
-    phase_ = RunPhase::Idle;
-    run_.Observer().Started();
     return;
   }
   phase_ = RunPhase::Idle;
@@ -84,7 +92,7 @@ void Scheduler::refresh_cycle() {
 }
 
 void Scheduler::Decide() {
-  if (Ending() || phase_ != RunPhase::Idle || run_.Loader().Running()) return;
+  if (Ending() || phase_ != RunPhase::Idle || refreshing_ || pass_.Running() || run_.Loader().Running()) return;
   if (refreshDue_) {
     RunRefresh();
   } else if (ReloadDue()) {
@@ -114,59 +122,98 @@ void Scheduler::StartReload(ReloadReason why) {
   run_.Observer().ReloadStarted(why, Session().reloadMinutes);
 }
 
-bool Scheduler::PlatformAnswersTime() {
-  const std::vector<int> pauses = timeCheckPauses_;
-  for (std::size_t attempt = 0;; ++attempt) {
-    if (check_platform_time()) return true;
-    if (attempt >= pauses.size() || Ending()) return false;
-    DelayWithEvents(pauses[attempt]);
-  }
-}
-
 void Scheduler::RunRefresh() {
   if (Ending()) return;
   refreshDue_ = false;
-  const RunPhase before = phase_;
-  phase_ = before == RunPhase::FirstRefresh ? before : RunPhase::Refreshing;
+  refreshing_ = true;
+  if (phase_ != RunPhase::FirstRefresh) phase_ = RunPhase::Refreshing;
   SetInterval(run_.Ports().refreshTimer, 0);
-  RefreshReport report;
-  report.listing = RefreshBuyerRatedList(run_.Book(), run_.Loader().RetryPauses());
-  lastRefresh_ = report.listing;
-  buyerRatedComplete_ = report.listing.Complete();
+  refresh_ = RefreshReport{};
+  RunWorker& worker = run_.Worker();
+  worker.Run<BuyerRatedListing>(
+      [&worker, pauses = run_.Loader().RetryPauses()] {
+        return ListBuyerRated(pauses, [&worker] { return worker.Ending(); });
+      },
+      [this](BuyerRatedListing listing) { OnBuyerRatedListing(std::move(listing)); });
+}
+
+void Scheduler::OnBuyerRatedListing(BuyerRatedListing listing) {
   if (Ending()) return;
-  report.platformUp = PlatformAnswersTime();
+  refresh_.listing = ApplyBuyerRatedListing(run_.Book(), std::move(listing));
+  lastRefresh_ = refresh_.listing;
+  buyerRatedComplete_ = refresh_.listing.Complete();
+  RunWorker& worker = run_.Worker();
+  worker.Run<bool>([&worker, pauses = timeCheckPauses_] { return PlatformAnswersTime(worker, pauses); },
+                   [this](bool up) { OnTimeCheck(up); });
+}
+
+void Scheduler::OnTimeCheck(bool platformUp) {
   // A check cut short by a stop says nothing about the platform.
   if (Ending()) return;
-  if (report.platformUp) {
-    if (platformDown_) {
-      platformDown_ = false;
-      run_.Observer().PlatformBack();
+  refresh_.platformUp = platformUp;
+  if (!platformUp) {
+    if (!platformDown_) {
+      platformDown_ = true;
+      run_.Observer().PlatformUnreachable();
     }
-    if (run_.Ports().clearWebCache) run_.Ports().clearWebCache();
-    RunRefreshChecks(run_);
-    if (Ending()) return;
-  } else if (!platformDown_) {
-    platformDown_ = true;
-    run_.Observer().PlatformUnreachable();
+    EndRefresh();
+    return;
   }
-  report.buyerRated = run_.Book().BuyerRated().RowCount();
-  report.unrated = run_.Book().Unrated().RowCount();
-  run_.Observer().RefreshReported(report);
+  if (platformDown_) {
+    platformDown_ = false;
+    run_.Observer().PlatformBack();
+  }
+  if (run_.Ports().clearWebCache) run_.Ports().clearWebCache();
+  RunRefreshChecks(run_, [this] { EndRefresh(); });
+}
+
+void Scheduler::EndRefresh() {
   if (Ending()) return;
-  phase_ = before == RunPhase::FirstRefresh ? before : RunPhase::Idle;
+  refresh_.buyerRated = run_.Book().BuyerRated().RowCount();
+  refresh_.unrated = run_.Book().Unrated().RowCount();
+  refreshing_ = false;
+  run_.Observer().RefreshReported(refresh_);
+  if (Ending()) return;
   SetInterval(run_.Ports().refreshTimer, kRefreshIntervalMs);
+  if (phase_ == RunPhase::FirstRefresh) {
+    StartPass();
+    return;
+  }
+  phase_ = RunPhase::Idle;
+  Decide();
 }
 
 void Scheduler::RunAutoRatingPass() {
-  if (Ending()) return;
-  Decide();
+  // 时钟1 stops before anything else: the pass's end arms it again.
   SetInterval(run_.Ports().autoTimer, 0);
-  const int rated = RateDueOrders(run_, buyerRatedComplete_);
+  if (Ending()) return;
+  if (pass_.Running()) return;
+  Decide();
+  if (refreshing_) {
+    // The pass waits for the refresh's listing rather than decide on half of it.
+    SetInterval(run_.Ports().autoTimer, kAutoPassIntervalMs);
+    return;
+  }
+  StartPass();
+}
+
+void Scheduler::StartPass() {
+  pass_.Start([this](int rated) { OnPassEnded(rated); });
+}
+
+void Scheduler::OnPassEnded(int rated) {
   if (Ending()) return;
   run_.Book().Unrated().Repaint();
   run_.Book().BuyerRated().Repaint();
   if (rated > 0) run_.Observer().PassEnded(rated);
+  if (Ending()) return;
   SetInterval(run_.Ports().autoTimer, kAutoPassIntervalMs);
+  if (phase_ == RunPhase::FirstRefresh) {
+    phase_ = RunPhase::Idle;
+    run_.Observer().Started();
+    if (Ending()) return;
+  }
+  Decide();
 }
 
 }  // namespace qm

@@ -21,18 +21,24 @@
 // platform that does not answer is a state the run waits in: the refresh
 // asks again at each interval and the run goes on by itself once it answers.
 //
-// Everything here runs on the UI thread; the network waits pump events, so
-// a pass runs inside a refresh's waits and the other way round.
+// Everything here runs on the UI thread. The network work (the listing, the
+// time check, the questions and the posts) runs on the run's worker and
+// reports back here; one activity of the run's own runs at a time (a pass or
+// the refresh), beside a load and the seller's own actions, so a pass never
+// decides on a listing that a refresh is halfway through.
 #include <functional>
 #include <vector>
 
 #include "orders/listing.h"
 #include "orders/order_loader.h"
+#include "rating/auto_pass.h"
 #include "rating/run_observer.h"
 
 namespace qm {
 
+class RunWorker;
 class SellerRun;
+struct BuyerRatedListing;
 
 inline constexpr int kAutoPassIntervalMs = 5000;   // 时钟1
 inline constexpr int kRefreshIntervalMs = 600000;  // 时钟2
@@ -41,8 +47,8 @@ inline constexpr double kChangesOverlapSeconds = 5 * 60;
 // A full listing at least this often.
 inline constexpr double kFullReloadSeconds = 24 * 3600;
 
-// The time check is made again after each of these pauses in turn (events
-// keep running) before the platform counts as not answering.
+// The time check is made again after each of these pauses in turn before the
+// platform counts as not answering.
 inline const std::vector<int> kDefaultTimeCheckPausesMs = {20000, 40000};
 
 enum class RunPhase {
@@ -60,7 +66,7 @@ class Scheduler {
 
   // The first load (the busy picture's load); false when it cannot start.
   bool Start();
-  // 时钟1.
+  // 时钟1: a pass starts now, unless the refresh or a pass is under way.
   void RunAutoRatingPass();
   // 时钟2: the refresh is due; it runs now or right after the load under way.
   void refresh_cycle();
@@ -69,6 +75,9 @@ class Scheduler {
 
   RunPhase Phase() const { return phase_; }
   bool PlatformDown() const { return platformDown_; }
+  // No pass, refresh or load is under way and no work of theirs is on its way.
+  bool Quiet() const;
+  bool PassRunning() const;
   const LoadReport& LastLoad() const { return lastLoad_; }
   bool AnyLoadCompleted() const { return loadedOnce_; }
   const FetchStats& LastRefresh() const { return lastRefresh_; }
@@ -84,13 +93,22 @@ class Scheduler {
   void Decide();
   bool ReloadDue() const;
   void StartReload(ReloadReason why);
+  // The refresh, as a chain of the worker's reports.
   void RunRefresh();
-  bool PlatformAnswersTime();
+  void OnBuyerRatedListing(BuyerRatedListing listing);
+  void OnTimeCheck(bool platformUp);
+  void EndRefresh();
+  // The first load's refresh is over: its first pass, then the run is under way.
+  void FirstPass();
+  void StartPass();
+  void OnPassEnded(int rated);
   bool Ending() const;
 
   SellerRun& run_;
   RunPhase phase_ = RunPhase::Idle;
   bool refreshDue_ = false;
+  bool refreshing_ = false;
+  RefreshReport refresh_;   // the refresh under way
   bool platformDown_ = false;
   bool loadedOnce_ = false;
   // No refresh has found the buyer-rated listing incomplete (the first pass
@@ -104,10 +122,14 @@ class Scheduler {
   LoadReport lastLoad_;
   FetchStats lastRefresh_;
   std::vector<int> timeCheckPauses_ = kDefaultTimeCheckPausesMs;
+  AutoPass pass_;
 };
 
 // True when the gateway answers "taobao.time.get" with a 19-character time.
 // The wait keeps events running.
 bool check_platform_time();
+// The time check with its pauses: asked again after each pause (on the
+// worker) before the platform counts as not answering.
+bool PlatformAnswersTime(RunWorker& worker, const std::vector<int>& pausesMs);
 
 }  // namespace qm

@@ -1,6 +1,7 @@
 #include "rating/seller_run.h"
 
 #include "settings/app_session.h"
+#include "rating/run_worker.h"
 #include "util/event_pump.h"
 
 namespace qm {
@@ -16,8 +17,6 @@ SellerRun* CurrentRun() { return g_run; }
 // The seller's own actions in the windows reach the run's parts through these.
 OrderBook* CurrentOrderBook() { return g_run ? &g_run->Book() : nullptr; }
 RatingLog* CurrentRatingLog() { return g_run ? &g_run->Log() : nullptr; }
-RatingLedger& Ledger() { return g_run->Ledger(); }
-KeepList& Kept() { return g_run->Keep(); }
 
 std::unique_ptr<SellerRun> SellerRun::Open(const RunPorts& ports, RunObserver& observer, std::string* error) {
   if (ports.pump == nullptr) {
@@ -34,16 +33,19 @@ std::unique_ptr<SellerRun> SellerRun::Open(const RunPorts& ports, RunObserver& o
 SellerRun::SellerRun(const RunPorts& ports, RunObserver& observer)
     : ports_(ports),
       observer_(observer),
+      ledger_(log_, worker_),
       loader_(
           book_, *ports.pump, [this](const LoadReport& report) { scheduler_.OnLoadDone(report); },
           [this](int read) { observer_.LoadProgress(read); }),
-      scheduler_(*this) {}
+      scheduler_(*this),
+      worker_(*ports.pump) {}
 
 SellerRun::~SellerRun() {
   scheduler_.End();
   if (g_run == this) g_run = nullptr;
-  // The members go in reverse: the scheduler, then the loader (which waits
-  // for its worker), the log, the keep list, the ledger and the book.
+  // The members go in reverse: first the run's worker (after the job in
+  // hand; no report of it runs from here on), the scheduler, then the loader
+  // (which waits for its worker), the keep list, the ledger, the log and the book.
 }
 
 }  // namespace qm

@@ -3,7 +3,8 @@
 // the rating log, the order loader and the scheduler. Both front ends build
 // one after the account is confirmed, hand it the few ports it needs (the two
 // timers, the boxes, the browser cache) and an observer, and destroy it
-// before anything it was given. Everything runs on the UI thread.
+// before anything it was given. Everything runs on the UI thread but the
+// network work, which runs on the run's worker and reports back.
 #include <functional>
 #include <memory>
 #include <string>
@@ -14,6 +15,7 @@
 #include "rating/rating_ledger.h"
 #include "rating/rating_log.h"
 #include "rating/run_observer.h"
+#include "rating/run_worker.h"
 #include "rating/scheduler.h"
 
 namespace qm {
@@ -40,6 +42,7 @@ class SellerRun {
   SellerRun& operator=(const SellerRun&) = delete;
 
   OrderBook& Book() { return book_; }
+  RunWorker& Worker() { return worker_; }
   RatingLedger& Ledger() { return ledger_; }
   KeepList& Keep() { return keep_; }
   RatingLog& Log() { return log_; }
@@ -60,11 +63,14 @@ class SellerRun {
   RunPorts ports_;
   RunObserver& observer_;
   OrderBook book_;
+  RatingLog log_;
   RatingLedger ledger_;
   KeepList keep_;
-  RatingLog log_;
   OrderLoader loader_;
   Scheduler scheduler_;
+  // Last, so it goes first: no report of the network work runs on a run
+  // that is being taken apart.
+  RunWorker worker_;
 };
 
 // The run of this process, for the seller's own actions in the windows (the

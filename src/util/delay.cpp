@@ -9,6 +9,13 @@
 
 namespace qm {
 
+void PauseUnlessCancelled(int ms, const std::function<bool()>& cancelled) {
+  using Clock = std::chrono::steady_clock;
+  const auto deadline = Clock::now() + std::chrono::milliseconds(ms);
+  while (!StopRequested() && !(cancelled && cancelled()) && Clock::now() < deadline)
+    std::this_thread::sleep_until(std::min(deadline, Clock::now() + kStopPollSlice));
+}
+
 void DelayWithEvents(int ms) {
   if (ms <= 0) return;
   using Clock = std::chrono::steady_clock;

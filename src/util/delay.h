@@ -1,5 +1,6 @@
 #pragma once
-// A delay that keeps the program answering.
+// A delay that keeps the program answering, and a pause for workers.
+#include <functional>
 
 namespace qm {
 
@@ -8,5 +9,9 @@ namespace qm {
 // elsewhere or without a pump it sleeps. At most 0 returns at once; a
 // requested stop (util/stop.h) ends it early.
 void DelayWithEvents(int ms);
+
+// Off the UI thread: sleeps `ms` milliseconds, in slices, until `cancelled`
+// says true (or a stop is requested). No events run.
+void PauseUnlessCancelled(int ms, const std::function<bool()>& cancelled);
 
 }  // namespace qm

@@ -80,7 +80,7 @@ TEST_F(FirstLoad, RatesExactlyTheOrdersWithinTheLeadTimeAndShowsTheRest) {
   EXPECT_EQ(world.RatingPosts(buyerGood), 0);
 
   // The next pass posts nothing more.
-  world.Run().RunAutoRatingPass();
+  world.Pass();
   EXPECT_EQ(RatedSet().size(), due.size());
   for (const auto& tid : due) EXPECT_EQ(world.RatingPosts(tid), 1);
 }
@@ -101,7 +101,7 @@ TEST_F(FirstLoad, FaultsNeverRateAnOrderTwiceNorLoseOne) {
   auto nextPass = [&] {
     offset += 700;
     world.Market().AdminPost("clock", "{\"offset_seconds\":" + std::to_string(offset.load()) + "}");
-    world.Run().RunAutoRatingPass();
+    world.Pass();
   };
   Load();
   for (int pass = 0; pass < 10; ++pass) nextPass();

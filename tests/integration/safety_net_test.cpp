@@ -86,7 +86,7 @@ TEST_F(SafetyNet, KeptOrdersAndBuyersAreLeftToTheSellerAndEveryRatingIsLogged) {
   const auto limit = std::chrono::steady_clock::now() + 30s;
   while (rated().empty() && std::chrono::steady_clock::now() < limit) {
     world.Loop().WaitAndRun(100ms);
-    world.Run().RunAutoRatingPass();
+    world.Pass();
   }
   EXPECT_EQ(rated(), std::set<std::string>{due[1]});
   for (const std::string& tid : {due[0], due[2], due[3]}) {
@@ -98,13 +98,13 @@ TEST_F(SafetyNet, KeptOrdersAndBuyersAreLeftToTheSellerAndEveryRatingIsLogged) {
   KeepList other;
   ASSERT_TRUE(other.ReleaseOrder(due[0]));
   EXPECT_FALSE(other.KeepBuyer("a=b"));
-  world.Run().RunAutoRatingPass();
+  world.Pass();
   EXPECT_EQ(rated(), (std::set<std::string>{due[0], due[1]}));
   EXPECT_GE(world.Unrated().Find(later[0]), 0);
 
   // A second rating of a rated order: the platform's refusal with its words,
   // and the order counts as rated.
-  const RatingAttempt again = world.Run().Ledger().Rate(due[1], "good", "again", {"乙", RatingStart::Early});
+  const RatingAttempt again = world.Rate(due[1], "good", "again", {"乙", RatingStart::Early});
   EXPECT_EQ(again.verdict, LedgerVerdict::AlreadyRated);
   EXPECT_TRUE(again.Done());
 
@@ -134,11 +134,11 @@ TEST_F(SafetyNet, ABadBuyerRatingBetweenRefreshesIsAlertedOnceAndNotAskedAgainAf
                                                                      {"content", "<b>太差</b>"}}.dump()).empty());
   // A refresh whose query gets no answer alerts nothing and remembers nothing.
   ASSERT_TRUE(world.Faults(R"({"path":"/router/rest","api_method":"taobao.traderates.get","error_rate":1})"));
-  world.Run().refresh_cycle();
+  world.Refresh();
   EXPECT_EQ(Alerts(), 0);
   ASSERT_TRUE(world.Faults("{}"));
-  world.Run().refresh_cycle();
-  world.Run().refresh_cycle();
+  world.Refresh();
+  world.Refresh();
   EXPECT_EQ(Alerts(), 1);
   EXPECT_EQ(BuyerChecks(), 3);  // the failed one and the one that answered
   const std::string alert = *std::find_if(world.log.begin(), world.log.end(),
@@ -150,7 +150,7 @@ TEST_F(SafetyNet, ABadBuyerRatingBetweenRefreshesIsAlertedOnceAndNotAskedAgainAf
 
   // A restart reads what is known from the log and asks nothing.
   world.Restart();
-  world.Run().refresh_cycle();
+  world.Refresh();
   EXPECT_EQ(BuyerChecks(), 3);
   EXPECT_EQ(Alerts(), 1);
 }

@@ -120,7 +120,7 @@ TEST_F(SharedFiles, TheKeepListFailsClosedAndReadsUtf8) {
   const auto limit = std::chrono::steady_clock::now() + 60s;
   while ((world.autoTimer.Interval() == 0 || world.Run().Loader().Running()) && std::chrono::steady_clock::now() < limit)
     world.Loop().WaitAndRun(50ms);
-  world.Run().RunAutoRatingPass();
+  world.Pass();
   EXPECT_TRUE(world.Ratings().empty());
   EXPECT_EQ(world.Unrated().RowCount(), 2);
   int stops = 0;
@@ -133,7 +133,7 @@ TEST_F(SharedFiles, TheKeepListFailsClosedAndReadsUtf8) {
 
   // Read again, as UTF-8: the kept buyer's order stays, the other is rated.
   ASSERT_TRUE(WriteFileBytes(list, utf8));
-  world.Run().RunAutoRatingPass();
+  world.Pass();
   EXPECT_EQ(Rated(), std::set<std::string>{due[0]});
   const int kept = world.Unrated().Find(due[1]);
   ASSERT_GE(kept, 0);
@@ -145,7 +145,7 @@ TEST_F(SharedFiles, TheKeepListFailsClosedAndReadsUtf8) {
   EXPECT_NE(ReadFileBytes(list).substr(0, 3), "\xEF\xBB\xBF");
   // Broken again later: told again.
   ASSERT_TRUE(WriteFileBytes(list, ReadFileBytes(list) + std::string(kSettingsFileLimit, ';')));
-  world.Run().RunAutoRatingPass();
+  world.Pass();
   int told = 0;
   for (const std::string& line : world.log) told += Has(line, "pass: stopped: the keep list cannot be used");
   EXPECT_EQ(told, 2);
@@ -168,7 +168,7 @@ TEST_F(SharedFiles, NoPostGoesOutBeforeItsLogEntryIsStored) {
   sqlite3* other = nullptr;
   ASSERT_EQ(sqlite3_open(world.Dir().File(RatingLogFileName(Session().sellerNick)).c_str(), &other), SQLITE_OK);
   ASSERT_EQ(sqlite3_exec(other, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr), SQLITE_OK);
-  world.Run().RunAutoRatingPass();
+  world.Pass();
   EXPECT_EQ(world.RatingPosts(later), 0);
   EXPECT_GE(world.Unrated().Find(later), 0);
   bool said = false;
@@ -180,7 +180,7 @@ TEST_F(SharedFiles, NoPostGoesOutBeforeItsLogEntryIsStored) {
 
   sqlite3_exec(other, "COMMIT", nullptr, nullptr, nullptr);
   sqlite3_close(other);
-  world.Run().RunAutoRatingPass();
+  world.Pass();
   EXPECT_EQ(world.RatingPosts(later), 1);
   bool logged = false;
   for (const RatingLogEntry& e : world.Run().Log().Entries()) logged |= e.tid == later && e.outcome == kLogRated;

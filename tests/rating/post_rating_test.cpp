@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
+
 #include "settings/app_session.h"
 #include "support/rating_world.h"
 
@@ -62,24 +64,37 @@ TEST_F(PostRating, SendsNothingForATextThatIsNotAnOrderNumber) {
   EXPECT_EQ(world.RequestsTo("/apitools/getResult.do"), 0);
 }
 
-TEST_F(PostRating, NeverPostsOneOrderTwiceAtOnce) {
+TEST_F(PostRating, TheLedgerNeverPostsOneOrderTwiceAtOnce) {
   const std::string tid = world.AddTrade(100, "买家");
   ASSERT_TRUE(world.Faults(R"({"path":"/apitools/getResult.do","latency_ms":200})"));
-  // A second handler asks for the same order while the first waits for its reply.
-  bool inner = true, inFlightSeen = false;
-  world.Loop().Post([&] {
-    inFlightSeen = RatingInFlight(tid);
-    inner = post_rating(tid, "good", "seller", "second");
-  });
-  EXPECT_TRUE(post_rating(tid, "good", "seller", "first"));
-  EXPECT_TRUE(inFlightSeen);
-  EXPECT_FALSE(inner);
-  EXPECT_FALSE(RatingInFlight(tid));
+  // A second action asks for the same order while the first one's post travels.
+  std::optional<RatingAttempt> first, second;
+  world.Run().Ledger().Rate({tid, "good", "first", {}, false}, [&](const RatingAttempt& a) { first = a; });
+  EXPECT_TRUE(world.Run().Ledger().InFlight(tid));
+  world.Run().Ledger().Rate({tid, "good", "second", {}, false}, [&](const RatingAttempt& a) { second = a; });
+  ASSERT_TRUE(second);  // at once, nothing sent
+  EXPECT_EQ(second->verdict, LedgerVerdict::Busy);
+  EXPECT_FALSE(first);  // the first one's answer comes back through the event loop
+  world.AwaitQuiet();
+  ASSERT_TRUE(first);
+  EXPECT_EQ(first->verdict, LedgerVerdict::Rated);
+  EXPECT_FALSE(world.Run().Ledger().InFlight(tid));
   EXPECT_EQ(world.RatingPosts(tid), 1);
   ASSERT_EQ(world.Ratings().size(), 1u);
   EXPECT_EQ(world.Ratings()[0].content, "first");
 }
 
+// An error reply that echoes the call's arguments, this order number among
+// them, is a refusal, never a rating.
+TEST_F(PostRating, AnErrorReplyThatEchoesTheOrderIsARefusal) {
+  const std::string tid = world.AddTrade(100, "买家");
+  ASSERT_TRUE(world.Faults(std::string(R"({"path":"/apitools/getResult.do","reply_body":")") +
+                           "<error_response><code>15</code><msg>Remote service error</msg><sub_code>isp.remote-service-timeout</sub_code>"
+                           "<args><tid>" + tid + R"(</tid></args></error_response>"})"));
+  std::string refusal;
+  EXPECT_EQ(qm::PostRating(tid, "good", "seller", "x", &refusal), RatingOutcome::Refused);
+  EXPECT_NE(refusal.find("Remote service error"), std::string::npos);
+}
 
 // Rated, refused and unknown, and the question that settles an unknown one,
 // also through replies with line breaks inside every element.

@@ -44,7 +44,7 @@ TEST_F(Refresh, RebuildsTheBuyerRatedListAndRearmsAfterTenMinutes) {
   world.refreshTimer.SetInterval(kRefreshIntervalMs);
   world.Loop().Post([&] { intervalDuring = world.refreshTimer.Interval(); });
 
-  world.Run().refresh_cycle();
+  world.Refresh();
 
   EXPECT_EQ(intervalDuring, 0);
   EXPECT_EQ(world.refreshTimer.Interval(), kRefreshIntervalMs);
@@ -58,50 +58,45 @@ TEST_F(Refresh, RebuildsTheBuyerRatedListAndRearmsAfterTenMinutes) {
   EXPECT_TRUE(world.prompts.History().empty());
 }
 
-// The refresh takes each page's orders out of the unrated list before it
-// waits for the next page: a pass that runs inside that wait rates what is
-// due but leaves alone the order whose buyer has just rated it, badly.
-TEST_F(Refresh, APassDuringALaterPageLeavesTheBuyerRatedOrdersOfEarlierPagesAlone) {
-  // The newest buyer-rated trade, so on page 1; 150 older ones fill pages 1 and 2.
-  const std::string rated = world.AddTrade(340, "差评买家", "bad");
-  nlohmann::json older = nlohmann::json::array();
-  for (int i = 0; i < 150; ++i)
-    older.push_back({{"buyer_nick", "买家" + std::to_string(i)},
-                     {"end_time", test::RatingWorld::EndTimeHoursAgo(345)},
-                     {"buyer_rate", "good"}});
-  ASSERT_FALSE(world.Market().AdminPost("trades", nlohmann::json{{"trades", older}}.dump()).empty());
-  const std::string open = world.AddTrade(341, "未评买家");
-  world.AddUnratedRow(rated, "差评买家", 340);  // both due: 20 and 19 hours left
-  world.AddUnratedRow(open, "未评买家", 341);
-  ASSERT_TRUE(world.Faults(R"({"path":"/router/rest","rate_status":"RATE_BUYER_UNSELLER","page_no":2,)"
-                           R"("latency_ms":300})"));
-  // The first page in 超级列表框2 queues a pass, which runs in the next wait.
-  struct PassAfterFirstPage : MemoryOrderList {
-    EventLoop* loop = nullptr;
-    SellerRun* run = nullptr;
-    bool queued = false;
-    void EndInsert() override {
-      if (queued) return;
-      queued = true;
-      loop->Post([this] { run->RunAutoRatingPass(); });
-    }
-  } view;
-  view.loop = &world.Loop();
-  view.run = &world.Run();
-  world.BuyerRated().AttachView(&view);
+// A refresh that falls due while a pass posts waits for the pass's end, and
+// whatever it finds, the pass asks each buyer right before the post: a buyer
+// who rates "bad" while the pass is under way (and while the buyer-rated
+// listing fails) is never rated "good"; the refresh then runs, rearms and
+// finds its listing incomplete; the next pass still asks.
+TEST_F(Refresh, ABuyerWhoRatesDuringAPassIsNeverRatedGoodWhateverTheRefreshFinds) {
+  const auto tids = world.AddTrades({{340, "甲"}, {341, "乙"}, {342, "丙"}, {343, "丁"}});
+  for (std::size_t i = 0; i < tids.size(); ++i) world.AddUnratedRow(tids[i], "买家", 340 + static_cast<int>(i));
+  ASSERT_TRUE(world.Faults(R"({"path":"/apitools/getResult.do","latency_ms":150})"));
+  world.Run().RunAutoRatingPass();
+  ASSERT_TRUE(world.Run().Schedule().PassRunning());
+  EXPECT_EQ(world.autoTimer.Interval(), 0);  // stopped while the pass runs
+  // 时钟2 fires during the pass; the buyer-rated listing fails from now on.
+  ASSERT_TRUE(world.Faults(R"({"path":"/router/rest","rate_status":"RATE_BUYER_UNSELLER","error_rate":1})"));
+  world.Run().refresh_cycle();
+  world.Run().RunAutoRatingPass();  // a second tick while the first pass runs does nothing
+  // The oldest order is posted first; the buyer of the newest rates meanwhile.
+  ASSERT_FALSE(world.Market().AdminPost("buyer-rate", nlohmann::json{{"tid", tids[0]}, {"result", "bad"}, {"content", "<b>差</b>"}}.dump()).empty());
+  world.AwaitQuiet();
+  EXPECT_EQ(world.RatingPosts(tids[0]), 0);
+  for (int i : {1, 2, 3}) EXPECT_EQ(world.RatingPosts(tids[static_cast<std::size_t>(i)]), 1);
+  EXPECT_FALSE(world.Unrated().Contains(tids[0]));
+  EXPECT_FALSE(world.Run().Schedule().BuyerRatedComplete());
+  EXPECT_EQ(world.refreshTimer.Interval(), kRefreshIntervalMs);
+  EXPECT_EQ(world.autoTimer.Interval(), kAutoPassIntervalMs);
+  // The verdict was read on the way: the row's colour and the alert need no second question.
+  ASSERT_NE(world.Run().Log().KnownVerdict(tids[0]), nullptr);
+  EXPECT_EQ(world.Run().Log().KnownVerdict(tids[0])->comment, "<b>差</b>");
+  EXPECT_EQ(std::count_if(world.log.begin(), world.log.end(),
+                          [&](const std::string& l) { return l.rfind("alert:", 0) == 0 && l.find(tids[0]) != std::string::npos; }),
+            1);
 
-  const FetchStats stats = RefreshBuyerRatedList(world.Book());
-
-  ASSERT_TRUE(view.queued);
-  EXPECT_EQ(stats.pages, 2);
-  const auto ratings = world.Ratings();
-  ASSERT_EQ(ratings.size(), 1u);
-  EXPECT_EQ(ratings[0].tid, open);
-  EXPECT_EQ(world.RatingPosts(rated), 0);
-  EXPECT_TRUE(world.Unrated().RowCount() == 0) << world.Unrated().Cell(0, 0);
-  EXPECT_EQ(world.BuyerRated().RowCount(), 151);
-  EXPECT_GE(world.BuyerRated().Find(rated), 0);
-  world.BuyerRated().AttachView(&world.buyerRatedView);
+  // A due order whose buyer rates after the incomplete refresh: the next pass asks too.
+  const std::string late = world.AddTrade(344, "戊");
+  world.AddUnratedRow(late, "戊", 344);
+  ASSERT_FALSE(world.Market().AdminPost("buyer-rate", nlohmann::json{{"tid", late}, {"result", "neutral"}}.dump()).empty());
+  world.Pass();
+  EXPECT_EQ(world.RatingPosts(late), 0);
+  EXPECT_GE(world.BuyerRated().Find(late), 0);
 }
 
 TEST_F(Refresh, TimeCheckPassesOnlyWithATimeReply) {
@@ -125,9 +120,9 @@ TEST_F(Refresh, AnOutageNeverEndsTheRunAndAnIncompleteListingLeavesBuyerRatedOrd
     return std::count_if(world.log.begin(), world.log.end(), [&](const std::string& l) { return l.rfind(start, 0) == 0; });
   };
   ASSERT_TRUE(world.Faults(R"({"path":"/router/rest","error_rate":1})"));
-  world.Run().refresh_cycle();
+  world.Refresh();
   EXPECT_EQ(TimeChecks(), 3);
-  world.Run().refresh_cycle();
+  world.Refresh();
   EXPECT_EQ(TimeChecks(), 6);
   EXPECT_EQ(lines("message: 连接淘宝API服务器失败"), 1);  // said once, asked at each refresh
   EXPECT_TRUE(world.Run().Schedule().PlatformDown());
@@ -139,12 +134,12 @@ TEST_F(Refresh, AnOutageNeverEndsTheRunAndAnIncompleteListingLeavesBuyerRatedOrd
   // The buyer rates badly; the platform answers again, but not with the buyer-rated listing.
   ASSERT_FALSE(world.Market().AdminPost("buyer-rate", nlohmann::json{{"tid", bad}, {"result", "bad"}, {"content", "差"}}.dump()).empty());
   ASSERT_TRUE(world.Faults(R"({"path":"/router/rest","rate_status":"RATE_BUYER_UNSELLER","error_rate":1})"));
-  world.Run().refresh_cycle();
+  world.Refresh();
   EXPECT_EQ(lines("platform: answering again"), 1);
   EXPECT_FALSE(world.Run().Schedule().PlatformDown());
   EXPECT_FALSE(world.Run().Schedule().BuyerRatedComplete());
   EXPECT_EQ(world.cacheClears, 1);
-  world.Run().RunAutoRatingPass();
+  world.Pass();
   EXPECT_EQ(world.RatingPosts(bad), 0);
   EXPECT_GE(world.BuyerRated().Find(bad), 0);
   EXPECT_FALSE(world.Unrated().Contains(bad));
@@ -157,7 +152,7 @@ TEST_F(Refresh, AnOutageNeverEndsTheRunAndAnIncompleteListingLeavesBuyerRatedOrd
 TEST_F(Refresh, TimeCheckThatAnswersOnTheThirdTryKeepsTheProgram) {
   ASSERT_TRUE(world.Faults(R"({"path":"/router/rest","api_method":"taobao.time.get",)"
                            R"("error_rate":0.5,"truncate_rate":0.5,"first_n":2})"));
-  world.Run().refresh_cycle();
+  world.Refresh();
   EXPECT_EQ(TimeChecks(), 3);
   EXPECT_EQ(world.exitCode, -1);
   EXPECT_FALSE((world.Run().Schedule().Phase() == RunPhase::Ended));
@@ -184,20 +179,20 @@ TEST_F(Refresh, ARefreshRunsAtEveryIntervalWhileAPageFailsEveryTime) {
                       "reload: the last load did not complete; loading the unrated orders again");
   };
 
-  world.Run().RunAutoRatingPass();  // within ten minutes: no reload
+  world.Pass();  // within ten minutes: no reload
   EXPECT_FALSE(world.Run().Loader().Running());
   const double start = PlatformNow();
   double shift = 11 * 60;
   SetPlatformClock([&] { return start + shift; });
   ASSERT_FALSE(world.Market().AdminPost("clock", R"({"offset_seconds":660})").empty());
-  world.Run().RunAutoRatingPass();
+  world.Pass();
   EXPECT_TRUE(world.Run().Loader().Running());
-  world.Run().refresh_cycle();  // 时钟2 during the reload: the refresh runs at its end
+  world.Refresh();  // 时钟2 during the reload: the refresh runs at its end
   EXPECT_EQ(world.refreshTimer.Interval(), 0);
   AwaitLoad();
   EXPECT_EQ(TimeChecks(), checksAfterStart + 1);
   EXPECT_EQ(world.refreshTimer.Interval(), kRefreshIntervalMs);
-  world.Run().RunAutoRatingPass();  // the reload failed again: not back to back
+  world.Pass();  // the reload failed again: not back to back
   EXPECT_FALSE(world.Run().Loader().Running());
   EXPECT_EQ(reloads(), 1);
 
@@ -205,13 +200,13 @@ TEST_F(Refresh, ARefreshRunsAtEveryIntervalWhileAPageFailsEveryTime) {
   ASSERT_TRUE(world.Faults("{}"));
   shift = 22 * 60;
   ASSERT_FALSE(world.Market().AdminPost("clock", R"({"offset_seconds":1320})").empty());
-  world.Run().RunAutoRatingPass();
+  world.Pass();
   AwaitLoad();
   EXPECT_EQ(reloads(), 2);
   EXPECT_TRUE(world.Run().Schedule().LastLoad().Completed());
   EXPECT_TRUE(world.Unrated().Contains(tid));
-  world.Run().refresh_cycle();
-  world.Run().RunAutoRatingPass();
+  world.Refresh();
+  world.Pass();
   EXPECT_FALSE(world.Run().Loader().Running());
   EXPECT_EQ(reloads(), 2);
   SetPlatformClock(nullptr);
@@ -236,16 +231,16 @@ TEST_F(Refresh, TradesThatFinishWhileTheProgramRunsAreReloadedAndRated) {
   const std::string later = world.AddTrade(0, "新买家");
   ASSERT_FALSE(test::PostRating(world.Market(), gone, "good", "ok").body.empty());
   // Not yet an hour: a pass starts no reload.
-  world.Run().RunAutoRatingPass();
+  world.Pass();
   EXPECT_FALSE(world.Run().Loader().Running());
 
   const double start = PlatformNow();
   double shift = 61 * 60;
   SetPlatformClock([&] { return start + shift; });
   ASSERT_FALSE(world.Market().AdminPost("clock", R"({"offset_seconds":3660})").empty());
-  world.Run().RunAutoRatingPass();
+  world.Pass();
   EXPECT_TRUE(world.Run().Loader().Running());
-  world.Run().refresh_cycle();  // waits for the reload's end
+  world.Refresh();  // waits for the reload's end
   EXPECT_EQ(world.refreshTimer.Interval(), 0);
   AwaitLoad();
   world.Loop().RunPending();
@@ -259,9 +254,9 @@ TEST_F(Refresh, TradesThatFinishWhileTheProgramRunsAreReloadedAndRated) {
   // Fourteen days on, the new trade is due and the pass rates it.
   shift = 14 * 86400.0;
   ASSERT_FALSE(world.Market().AdminPost("clock", R"({"offset_seconds":1209600})").empty());
-  world.Run().RunAutoRatingPass();  // starts the reload of the interval
+  world.Pass();  // starts the reload of the interval
   AwaitLoad();
-  world.Run().RunAutoRatingPass();
+  world.Pass();
   EXPECT_EQ(world.RatingPosts(later), 1);
   EXPECT_FALSE(world.Unrated().Contains(later));
   SetPlatformClock(nullptr);

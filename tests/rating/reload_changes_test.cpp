@@ -56,7 +56,7 @@ class ReloadChanges : public ::testing::Test {
   }
   bool Logged(const std::string& line) const { return std::count(world.log.begin(), world.log.end(), line) > 0; }
   void Reload() {
-    world.Run().RunAutoRatingPass();  // starts the reload that is due
+    world.Pass();  // starts the reload that is due
     ASSERT_TRUE(world.Run().Loader().Running());
     world.AwaitLoad();
   }
@@ -101,7 +101,7 @@ TEST_F(ReloadChanges, TheIntervalReloadAsksForTheChangesAndATradeThatFinishesBet
     return l.method == "taobao.trades.sold.get";
   }));
   EXPECT_FALSE(world.Unrated().Contains("5550001"));
-  world.Run().RunAutoRatingPass();
+  world.Pass();
   EXPECT_TRUE(Logged("rating order=" + finished + " buyer=新买家 result=good outcome=rated"));
   EXPECT_EQ(world.Ratings().size(), 3u);  // elsewhere's, waiting's and finished's
 }
@@ -113,8 +113,8 @@ TEST_F(ReloadChanges, AnOrderRatedElsewhereLeavesAtItsRefusedPostOrAtTheFullList
   world.AwaitLoad();
   ASSERT_FALSE(test::PostRating(world.Market(), due, "good", "网页").body.empty());
   Session().ratingHours = 24;
-  world.Run().RunAutoRatingPass();  // posted, refused as rated: the row leaves as rated
-  world.Run().RunAutoRatingPass();
+  world.Pass();  // posted, refused as rated: the row leaves as rated
+  world.Pass();
   EXPECT_EQ(world.RatingPosts(due), 2);
   EXPECT_FALSE(world.Unrated().Contains(due));
   EXPECT_TRUE(Logged("rating order=" + due +

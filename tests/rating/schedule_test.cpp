@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
+
 #include <algorithm>
 #include <atomic>
 #include <cmath>
@@ -85,7 +87,7 @@ TEST_F(AutoPass, PostsDueOrdersBottomUpAndShowsTheTimeLeftOfTheOthers) {
   world.Loop().Post([&] { intervalDuringPass = world.autoTimer.Interval(); });
   world.autoTimer.SetInterval(5000);
   const int repaints1 = world.unratedView.Repaints(), repaints2 = world.buyerRatedView.Repaints();
-  world.Run().RunAutoRatingPass();
+  world.Pass();
 
   EXPECT_EQ(intervalDuringPass, 0);
   EXPECT_EQ(world.autoTimer.Interval(), kAutoPassIntervalMs);
@@ -117,7 +119,7 @@ TEST_F(AutoPass, FractionalLeadTimeRatesTwentyFourHoursAndShowsTwentyFive) {
   const auto tids = world.AddTrades({{335, "a"}, {334, "b"}});  // 24 and 25 whole hours left
   world.AddUnratedRow(tids[0], "a", 335);
   world.AddUnratedRow(tids[1], "b", 334);
-  world.Run().RunAutoRatingPass();
+  world.Pass();
   EXPECT_EQ(RatedTids(), (std::vector<std::string>{tids[0]}));
   EXPECT_EQ(ListedTids(), (std::vector<std::string>{tids[1]}));
   EXPECT_EQ(world.Unrated().Cell(0, 3), "01天01小时");
@@ -135,7 +137,7 @@ TEST(AutoPassZones, SameDueOrdersAndTimeLeftUnderEveryZone) {
     world.AddUnratedRow(tids[0], "到期", 337);
     world.AddUnratedRow(tids[1], "未到", 334);
     world.AddUnratedRow(tids[2], "早", 100);
-    world.Run().RunAutoRatingPass();
+    world.Pass();
     const auto ratings = world.Ratings();
     ASSERT_EQ(ratings.size(), 1u) << zone.zone;
     EXPECT_EQ(ratings[0].tid, tids[0]) << zone.zone;
@@ -146,7 +148,7 @@ TEST(AutoPassZones, SameDueOrdersAndTimeLeftUnderEveryZone) {
 }
 
 TEST_F(AutoPass, EmptyListOnlyRepaintsAndRearms) {
-  world.Run().RunAutoRatingPass();
+  world.Pass();
   EXPECT_EQ(world.autoTimer.Interval(), kAutoPassIntervalMs);
   EXPECT_EQ(world.unratedView.Repaints(), 1);
   EXPECT_TRUE(world.Ratings().empty());
@@ -186,12 +188,12 @@ TEST_F(AutoPass, AnUnreadableAnswerIsAskedAboutBeforeTheOrderIsPostedAgain) {
   const std::string tid = world.AddTrade(340, "拒绝");
   world.AddUnratedRow(tid, "拒绝", 340);
   ASSERT_TRUE(world.Faults(R"({"path":"/apitools/getResult.do","error_rate":1,"first_n":1})"));
-  world.Run().RunAutoRatingPass();
+  world.Pass();
   EXPECT_EQ(ListedTids(), (std::vector<std::string>{tid}));
   EXPECT_TRUE(world.Ratings().empty());
   EXPECT_NE(world.log.back().find("result=good outcome=unknown"), std::string::npos);
   clock.AdvanceTo(kAsk);
-  world.Run().RunAutoRatingPass();
+  world.Pass();
   EXPECT_TRUE(ListedTids().empty());
   EXPECT_EQ(RatedTids(), (std::vector<std::string>{tid}));
   EXPECT_EQ(world.RatingPosts(tid), 2);
@@ -204,7 +206,7 @@ TEST_F(AutoPass, CutOffAnswersArePostedOnceAndConfirmedByAskingThePlatform) {
   ASSERT_EQ(tids.size(), 4u);
   for (int i = 0; i < 4; ++i) world.AddUnratedRow(tids[i], "买家" + std::to_string(i), 340 + i);
   ASSERT_TRUE(world.Faults(R"({"path":"/apitools/getResult.do","truncate_rate":1})"));
-  world.Run().RunAutoRatingPass();
+  world.Pass();
   // The platform took every rating; the program read none of the answers.
   EXPECT_EQ(RatedTids().size(), 4u);
   EXPECT_EQ(ListedTids().size(), 4u);
@@ -212,22 +214,22 @@ TEST_F(AutoPass, CutOffAnswersArePostedOnceAndConfirmedByAskingThePlatform) {
 
   // Passes before the question is due send nothing and say so once per order.
   clock.AdvanceTo(kAsk - 3);
-  world.Run().RunAutoRatingPass();
-  world.Run().RunAutoRatingPass();
+  world.Pass();
+  world.Pass();
   EXPECT_EQ(LinesWith(world.log, "skipped: waiting until"), 4u);
 
   // One question is cut off as well: that order waits again, unposted.
   ASSERT_TRUE(world.Faults(R"({"path":"/router/rest","truncate_rate":1,"first_n":1})"));
   clock.AdvanceTo(kAsk);
-  world.Run().RunAutoRatingPass();
+  world.Pass();
   EXPECT_EQ(ListedTids(), (std::vector<std::string>{tids[3]}));  // the bottom row is asked first
   EXPECT_EQ(LinesWith(world.log, "order=" + tids[3] + " buyer=买家3 check=unanswered"), 1u);
   EXPECT_EQ(LinesWith(world.log, "result=good outcome=confirmed"), 3u);
   clock.AdvanceTo(kAsk + 4);
-  world.Run().RunAutoRatingPass();
+  world.Pass();
   EXPECT_EQ(ListedTids().size(), 1u);
   clock.AdvanceTo(kAsk + 5);
-  world.Run().RunAutoRatingPass();
+  world.Pass();
   EXPECT_TRUE(ListedTids().empty());
   EXPECT_EQ(LinesWith(world.log, "result=good outcome=confirmed"), 4u);
   for (const auto& tid : tids) EXPECT_EQ(world.RatingPosts(tid), 1) << tid;
@@ -244,12 +246,12 @@ TEST_F(AutoPass, AnAnswerLaterThanTheLimitIsAskedAboutNotPostedAgain) {
   world.AddUnratedRow(tids[0], "快", 340);
   world.AddUnratedRow(tids[1], "慢", 341);
   ASSERT_TRUE(world.Faults(R"({"path":"/apitools/getResult.do","stall_after_ms":10500,"first_n":1})"));
-  world.Run().RunAutoRatingPass();
+  world.Pass();
   EXPECT_EQ(ListedTids(), (std::vector<std::string>{tids[1]}));
   EXPECT_EQ(LinesWith(world.log, "order=" + tids[1] + " buyer=慢 result=good outcome=unknown"), 1u);
   EXPECT_EQ(RatedTids().size(), 2u);
   clock.AdvanceTo(kAsk);
-  world.Run().RunAutoRatingPass();
+  world.Pass();
   EXPECT_TRUE(ListedTids().empty());
   EXPECT_EQ(LinesWith(world.log, "order=" + tids[1] + " buyer=慢 result=good outcome=confirmed"), 1u);
   EXPECT_EQ(world.RatingPosts(tids[1]), 1);
@@ -266,7 +268,7 @@ TEST_F(AutoPass, ARefusedOrderIsTriedAgainOnlyAfterGrowingPauses) {
   for (const Step& step : {Step{0, 1}, {4, 1}, {5, 2}, {34, 2}, {35, 3}, {154, 3}, {155, 4}, {754, 4}, {755, 5},
                            {1354, 5}, {1355, 6}}) {
     clock.AdvanceTo(step.at);
-    world.Run().RunAutoRatingPass();
+    world.Pass();
     EXPECT_EQ(world.RatingPosts(tid), step.posts) << "at " << step.at;
   }
   EXPECT_EQ(ListedTids(), (std::vector<std::string>{tid}));
@@ -286,10 +288,10 @@ TEST_F(AutoPass, RefreshInsideARatingCallRemovesRowsWithoutMisplacingThePass) {
     ASSERT_FALSE(world.Market().AdminPost("buyer-rate", R"({"tid":")" + tids[i] + R"(","result":"good","content":"ok"})").empty());
   bool refreshed = false;
   world.Loop().Post([&] {
-    world.Run().refresh_cycle();
+    world.Refresh();
     refreshed = true;
   });
-  world.Run().RunAutoRatingPass();
+  world.Pass();
   ASSERT_TRUE(refreshed);
   EXPECT_TRUE(ListedTids().empty());
   EXPECT_EQ(RatedTids(), (std::vector<std::string>{tids[4], tids[2], tids[0]}));
@@ -298,16 +300,21 @@ TEST_F(AutoPass, RefreshInsideARatingCallRemovesRowsWithoutMisplacingThePass) {
   EXPECT_EQ(world.refreshTimer.Interval(), kRefreshIntervalMs);
 }
 
-TEST_F(AutoPass, LeavesAnOrderThatAnotherHandlerIsPostingAlone) {
+TEST_F(AutoPass, LeavesAnOrderThatTheSellerIsPostingAlone) {
   const auto tids = world.AddTrades({{340, "手动"}, {341, "自动"}});
   world.AddUnratedRow(tids[0], "手动", 340);
   world.AddUnratedRow(tids[1], "自动", 341);
-  // A manual rating of the first order is waiting for its reply when the pass runs.
-  world.Loop().Post([&] { world.Run().RunAutoRatingPass(); });
-  EXPECT_TRUE(post_rating(tids[0], "good", "seller", "手动评价"));
+  ASSERT_TRUE(world.Faults(R"({"path":"/apitools/getResult.do","latency_ms":200})"));
+  // The seller's own rating of the first order is on its way when the pass runs.
+  std::optional<RatingAttempt> manual;
+  world.Run().Ledger().Rate({tids[0], "good", "手动评价", {"手动", RatingStart::Early}, false},
+                            [&](const RatingAttempt& a) { manual = a; });
+  world.Pass();
+  ASSERT_TRUE(manual);
+  EXPECT_EQ(manual->verdict, LedgerVerdict::Rated);
   EXPECT_EQ(world.RatingPosts(tids[0]), 1);
   EXPECT_EQ(world.RatingPosts(tids[1]), 1);
-  // The manual handler removes its own row; the pass removed only its own.
+  // The seller's action removes its own row; the pass removed only its own.
   EXPECT_EQ(ListedTids(), (std::vector<std::string>{tids[0]}));
 }
 

@@ -1,5 +1,7 @@
 #include "support/rating_world.h"
 
+#include <optional>
+
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
@@ -62,11 +64,31 @@ RatingWorld::~RatingWorld() {
   SetEventPump(nullptr);
 }
 
-void RatingWorld::AwaitLoad() {
+void RatingWorld::AwaitQuiet() {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-  while (run_->Loader().Running() && std::chrono::steady_clock::now() < deadline)
+  loop_.RunPending();
+  while (!run_->Schedule().Quiet() && std::chrono::steady_clock::now() < deadline)
     loop_.WaitAndRun(std::chrono::milliseconds(20));
   loop_.RunPending();
+}
+
+void RatingWorld::Pass() {
+  run_->RunAutoRatingPass();
+  AwaitQuiet();
+}
+
+void RatingWorld::Refresh() {
+  run_->refresh_cycle();
+  AwaitQuiet();
+}
+
+RatingAttempt RatingWorld::Rate(const std::string& tid, const std::string& result, const std::string& comment,
+                                const RatingNote& note) {
+  std::optional<RatingAttempt> answer;
+  run_->Ledger().Rate({tid, result, comment, note, false}, [&answer](const RatingAttempt& a) { answer = a; });
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (!answer && std::chrono::steady_clock::now() < deadline) loop_.WaitAndRun(std::chrono::milliseconds(20));
+  return answer.value_or(RatingAttempt{});
 }
 
 std::vector<std::string> RatingWorld::AddTrades(const std::vector<std::pair<int, std::string>>& trades) {

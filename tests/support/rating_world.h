@@ -48,8 +48,16 @@ class RatingWorld {
   SellerRun& Run() { return *run_; }
   // Makes the run again (as a restart of the program would), with an empty book.
   void Restart();
-  // Runs the loop until no load is under way (a minute at most), then what is pending.
-  void AwaitLoad();
+  // Runs the loop until no load, refresh or pass is under way and none of
+  // their network work is on its way (a minute at most), then what is pending.
+  void AwaitLoad() { AwaitQuiet(); }
+  void AwaitQuiet();
+  // 时钟1 and 时钟2 as their timers would run them, to their end.
+  void Pass();
+  void Refresh();
+  // One rating through the run's ledger, to its answer.
+  RatingAttempt Rate(const std::string& tid, const std::string& result, const std::string& comment,
+                     const RatingNote& note = {});
 
   MemoryTimer autoTimer;
   MemoryTimer refreshTimer;
