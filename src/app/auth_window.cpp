@@ -20,6 +20,7 @@
 #include "settings/app_session.h"
 #include "settings/config.h"
 #include "util/delay.h"
+#include "util/await.h"
 #include "util/event_pump.h"
 
 namespace qm {
@@ -174,8 +175,12 @@ void AuthWindow::on_navigate_complete() {
   // A key the platform names another seller for is never stored. One it does
   // not confirm at all is, and the start-up's own check opens this window again.
   const QPointer<AuthWindow> self(this);
-  SellerIdentity who;
-  const bool confirmed = confirm_session(&who) == SessionCheck::Confirmed;
+  // The login page's edge: the next step needs the answer; the window paints meanwhile.
+  const auto [confirmed, who] = AwaitWork<std::pair<bool, SellerIdentity>>([] {
+    SellerIdentity seller;
+    const bool ok = confirm_session(&seller) == SessionCheck::Confirmed;
+    return std::make_pair(ok, seller);
+  });
   if (!self) return;
   if (confirmed && who.nick != s.sellerNick) {
     s.SessionKey.clear();

@@ -3,6 +3,7 @@
 #include "platform/reply.h"
 #include "platform/request.h"
 #include "platform/transport.h"
+#include "util/event_pump.h"
 #include "util/ports.h"
 
 namespace qm {
@@ -11,17 +12,33 @@ namespace {
 // version, then the seller the key belongs to.
 constexpr const char* kConfirmedPrefix = "已成功获取Session授权 V";
 constexpr const char* kVersion = "1.0";
+
+// The whole element, not one cut off on the way.
+bool Whole(const std::string& reply, const std::string& name) {
+  const std::size_t open = reply.find("<" + name);
+  return open != std::string::npos && reply.find("</" + name + ">", open) != std::string::npos;
+}
+
+// An error reply about the platform itself rather than the key: a call limit
+// (code 7, "accesscontrol.*"), the service unavailable (10), a remote
+// service's failure (15, "isp.*"). Asked again later; the key may be good.
+bool PlatformTrouble(const std::string& reply) {
+  const std::string code = extract_between(reply, "<code>", "<");
+  const std::string sub = extract_between(reply, "<sub_code>", "<");
+  return code == "7" || code == "10" || code == "15" || sub.rfind("isp.", 0) == 0 || sub.rfind("accesscontrol.", 0) == 0;
+}
 }  // namespace
 
 SessionCheck confirm_session(SellerIdentity* who) {
-  // The network wait keeps the windows answering, as every gateway call does.
   const WebReply answer = web_request(WebRequest::Get(SellerGetUrl()));
   const std::string reply = decode_reply(answer.body);
-  // Only the platform's own reply says anything about the key: its error
-  // reply refuses it; no reply, or a page that is not the platform's, says
-  // the platform cannot be reached.
-  const bool fromPlatform = reply.find("_response") != std::string::npos;
-  if (!answer.arrived || !fromPlatform) return SessionCheck::Unreachable;
+  // Only the platform's own whole reply says anything about the key: its
+  // error reply refuses it, unless the error is the platform's own trouble;
+  // no reply, a cut-off one, or a page that is not the platform's, says the
+  // platform cannot be reached.
+  if (!answer.arrived) return SessionCheck::Unreachable;
+  if (Whole(reply, "error_response")) return PlatformTrouble(reply) ? SessionCheck::Unreachable : SessionCheck::Refused;
+  if (!Whole(reply, "user_seller_get_response")) return SessionCheck::Unreachable;
   // A reply without the seller's nick is a refused key. An empty nick names
   // no seller either, so it fails the check as well.
   if (reply.find("<nick>") == std::string::npos) return SessionCheck::Refused;
@@ -31,9 +48,10 @@ SessionCheck confirm_session(SellerIdentity* who) {
   seller.avatar = extract_between(reply, "<avatar>", "<");
   if (seller.nick.empty()) return SessionCheck::Refused;
 
-  if (MainView* view = CurrentMainView(); view != nullptr && view->setStatus) {
-    view->setStatus(std::string(kConfirmedPrefix) + kVersion + "  卖家：" + seller.nick);
-  }
+  // Asked off the UI thread: the window hears of it there.
+  PostToUi([text = std::string(kConfirmedPrefix) + kVersion + "  卖家：" + seller.nick] {
+    if (MainView* view = CurrentMainView(); view != nullptr && view->setStatus) view->setStatus(text);
+  });
   if (who != nullptr) *who = std::move(seller);
   return SessionCheck::Confirmed;
 }

@@ -12,13 +12,15 @@ struct SellerIdentity {
 
 enum class SessionCheck {
   Confirmed,    // the platform named the seller behind the key
-  Refused,      // the platform answered, without a seller: the key is not good
-  Unreachable,  // no answer, or none from the platform (a time-out, a refused connection, a server's error page)
+  Refused,      // the platform answered about the key, without a seller: the key is not good
+  Unreachable,  // no whole answer from the platform (a time-out, a refused connection, a server's error
+                // page, a cut-off reply) or one about the platform's own trouble (a call limit, isp.*)
 };
 
-// Asks the gateway for the seller behind Session().SessionKey. On success sets
-// the status line (CurrentMainView()->setStatus) to a text beginning
-// "已成功获取Session授权 V" and fills *who when given.
+// Asks the gateway for the seller behind Session().SessionKey and waits for
+// the answer (off the UI thread, or at the login page's edge). On success the
+// status line (CurrentMainView()->setStatus, on the UI thread) gets a text
+// beginning "已成功获取Session授权 V", and *who is filled when given.
 SessionCheck confirm_session(SellerIdentity* who = nullptr);
 
 }  // namespace qm

@@ -15,7 +15,6 @@
 #include <thread>
 #include <vector>
 
-#include "util/event_pump.h"
 #include "util/stop.h"
 #include "util/text_codec.h"
 
@@ -32,7 +31,6 @@ struct WebExchange {
   // before it sleeps.
   std::atomic<bool> finished{false};
   bool abandoned = false;      // the caller stopped waiting; the reply is never read
-  EventPump* wake = nullptr;   // the pump the caller waits on; null once it stopped
   bool wantHeaders = false;    // the caller reads the reply's header text
   std::chrono::steady_clock::time_point started;
   std::chrono::milliseconds limit{0};
@@ -324,9 +322,6 @@ void Work(const std::shared_ptr<Exchange>& exchange, long long limitMs) {
   }
   exchange->finished = true;
   exchange->ended.notify_all();
-  // Wakes the caller's wait. Under the lock, so the pump is known to be alive:
-  // a caller that stopped waiting has cleared `wake` under the same lock.
-  if (exchange->wake != nullptr) exchange->wake->Post([] {});
 }
 
 // Worker threads. Each exchange runs on a worker thread of its own; a worker
@@ -396,33 +391,9 @@ class Workers {
   int idle_ = 0;  // waiting workers not yet handed a job
 };
 
-// The caller's wait on the UI thread: every event restarts the limit, and a
-// full limit without an event ends the wait. libcurl ends the exchange at the
-// limit, so the worker reports by then however busy the windows are; the hard
-// end stops the wait even if it does not. A requested stop ends it at once.
-bool WaitPumping(EventPump& pump, Exchange& exchange) {
-  const milliseconds limit = exchange.limit;
-  const Clock::time_point hardEnd = exchange.started + limit + kReportGrace;
-  if (PollBriefly([&] { return exchange.finished.load(); }, kHandOffPoll)) return true;
-  Clock::time_point idleEnd = Clock::now() + limit;
-  for (;;) {
-    {
-      std::lock_guard<std::mutex> lock(exchange.mutex);
-      if (exchange.finished) return true;
-    }
-    if (StopRequested()) break;
-    const Clock::time_point now = Clock::now();
-    const Clock::time_point end = std::min(hardEnd, idleEnd);
-    if (end <= now) break;
-    const auto left = std::chrono::ceil<milliseconds>(end - now);
-    if (pump.WaitAndRun(std::min<milliseconds>(left, kStopPollSlice))) idleEnd = Clock::now() + limit;
-  }
-  std::lock_guard<std::mutex> lock(exchange.mutex);
-  return exchange.finished;
-}
-
-// Off the UI thread (the first load's worker) or without a pump: a plain wait,
-// in slices so that a requested stop ends it.
+// The caller's wait, in slices so that a requested stop ends it. Callers are
+// workers (the run's and the loader's) and the runner's one-shot commands;
+// the UI thread never waits here.
 bool WaitPlainly(Exchange& exchange) {
   if (PollBriefly([&] { return exchange.finished.load(); }, kHandOffPoll)) return true;
   const Clock::time_point end = exchange.started + exchange.limit + kReportGrace;
@@ -513,29 +484,18 @@ void PendingRequest::Abandon() {
   if (exchange_ == nullptr) return;
   // The request still goes out as sent; only its reply is never read.
   std::lock_guard<std::mutex> lock(exchange_->mutex);
-  exchange_->wake = nullptr;
   exchange_->abandoned = true;
 }
 
 namespace {
 
-// Waits for the exchange (through the pump when `mayPump` and on its thread)
-// and takes its reply.
-WebReply TakeReply(std::shared_ptr<Exchange> exchange, bool mayPump) {
+// Waits for the exchange and takes its reply.
+WebReply TakeReply(std::shared_ptr<Exchange> exchange) {
   WebReply reply;
   if (exchange == nullptr) return reply;
-
-  EventPump* pump = mayPump ? CurrentEventPump() : nullptr;
-  const bool pumping = pump != nullptr && pump->OnOwnerThread();
-  if (pumping) {
-    // From here on the worker wakes this thread's pump when it is done.
-    std::lock_guard<std::mutex> lock(exchange->mutex);
-    exchange->wake = pump;
-  }
-  const bool finished = pumping ? WaitPumping(*pump, *exchange) : WaitPlainly(*exchange);
+  const bool finished = WaitPlainly(*exchange);
 
   std::lock_guard<std::mutex> lock(exchange->mutex);
-  exchange->wake = nullptr;
   if (!finished) {
     // Time-out or stop: whatever the worker gets later is never read, and it
     // no longer writes the reply record.
@@ -554,16 +514,15 @@ WebReply TakeReply(std::shared_ptr<Exchange> exchange, bool mayPump) {
 WebReply PendingRequest::Take() {
   std::shared_ptr<Exchange> exchange = std::move(exchange_);
   exchange_ = nullptr;
-  return TakeReply(std::move(exchange), true);
+  return TakeReply(std::move(exchange));
 }
 
 WebReply web_request(const WebRequest& request) { return start_web_request(request).Take(); }
 
 std::string web_get_simple(const std::string& url) {
-  // A worker does the exchange so that the wait can end on a stop; the
-  // calling thread runs no events meanwhile.
+  // A worker does the exchange so that the wait can end on a stop.
   PendingRequest pending = start_web_request(WebRequest::Get(url));
-  return TakeReply(std::move(pending.exchange_), false).body;
+  return TakeReply(std::move(pending.exchange_)).body;
 }
 
 }  // namespace qm

@@ -73,8 +73,8 @@ class PendingRequest {
   std::shared_ptr<WebExchange> exchange_;
 };
 
-// One HTTP exchange on a worker thread while the calling (UI) thread waits
-// through the event pump, so the windows keep answering.
+// One HTTP exchange on a worker thread while the caller waits (runs no
+// events): callers are the run's and the loader's workers, never the UI thread.
 WebReply web_request(const WebRequest& request);
 
 // The first half of web_request: the exchange starts on a worker thread and

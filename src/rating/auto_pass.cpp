@@ -1,5 +1,6 @@
 #include "rating/auto_pass.h"
 
+#include <climits>
 #include <cmath>
 
 #include "orders/order_book.h"
@@ -15,6 +16,8 @@ namespace qm {
 namespace {
 
 constexpr std::int64_t kCachedHours = 24 * 400;
+// What Visit returns while a post is on its way.
+constexpr int kAwaitAnswer = INT_MIN;
 
 std::int32_t ClampHours(std::int64_t h) {
   if (h > INT32_MAX) return INT32_MAX;
@@ -62,7 +65,7 @@ void AutoPass::Walk() {
   list_.BeginTimeLeftChanges();
   while (next_ >= 0 && !Ending()) {
     const int after = Visit(next_);
-    if (after == -1 && !answeredNow_) {
+    if (after == kAwaitAnswer && !answeredNow_) {
       // The post is on its way; its answer goes on with the walk. The window
       // hears of the texts so far.
       list_.EndTimeLeftChanges();
@@ -112,7 +115,7 @@ int AutoPass::Visit(int i) {
     Walk();
   });
   launching_ = false;
-  return -1;
+  return kAwaitAnswer;
 }
 
 void AutoPass::Answered(const Order& order, const RatingAttempt& attempt) {

@@ -32,7 +32,7 @@ class AutoPass {
 
  private:
   void Walk();
-  // The next row to visit after row `i`; -1 for "wait for the answer".
+  // The next row to visit after row `i` (-1: none), or kAwaitAnswer while a post is on its way.
   int Visit(int i);
   void Answered(const Order& order, const RatingAttempt& attempt);
   void Finish();

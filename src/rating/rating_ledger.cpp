@@ -29,6 +29,10 @@ double RetryPause(int failures) {
 void RatingLedger::Rate(RatingRequest request, Done done) {
   RatingAttempt attempt;
   if (InFlight(request.tid) || StopRequested()) return done(attempt);  // Busy
+  if (rated_.count(request.tid) != 0) {
+    attempt.verdict = LedgerVerdict::Confirmed;
+    return done(attempt);
+  }
   if (auto it = entries_.find(request.tid); it != entries_.end()) {
     Entry& e = it->second;
     if (PlatformNow() < e.notBefore) {
@@ -55,6 +59,7 @@ void RatingLedger::CheckThenPost(RatingRequest request, Done done) {
                                      case SellerRatingCheck::Exists:
                                        log_.Settle(request.tid, kLogRated, "confirmed by the platform");
                                        entries_.erase(request.tid);
+                                       rated_.insert(request.tid);
                                        attempt.verdict = LedgerVerdict::Confirmed;
                                        return done(attempt);
                                      case SellerRatingCheck::Unknown: {
@@ -127,6 +132,7 @@ void RatingLedger::Post(RatingRequest request, Done done) {
           case RatingOutcome::Rated:
             log_.Answered(logged, kLogRated);
             entries_.erase(tid);
+            rated_.insert(tid);
             attempt.verdict = LedgerVerdict::Rated;
             return done(attempt);
           case RatingOutcome::AlreadyRated:
@@ -134,6 +140,7 @@ void RatingLedger::Post(RatingRequest request, Done done) {
             // order holds the seller's rating, nothing to try again.
             log_.Answered(logged, kLogRated, answer.refusal);
             entries_.erase(tid);
+            rated_.insert(tid);
             attempt.verdict = LedgerVerdict::AlreadyRated;
             attempt.message = answer.refusal;
             return done(attempt);

@@ -87,7 +87,8 @@ class RatingLedger {
   // post of it had no readable answer (or was refused), and holding it while
   // a pause runs. `done` hears the attempt on the UI thread: at once when
   // nothing needs the network (Waiting, Busy, NotLogged), else when the
-  // worker's answer is back. The order leaves the ledger once Done.
+  // worker's answer is back. The order leaves the ledger once Done; a later
+  // call for it is Confirmed at once, without a post.
   // Every post is recorded in the rating log before it goes out and again
   // with its outcome; a post whose entry cannot be stored is not sent
   // (NotLogged); a check that settles an earlier post without an answer
@@ -102,7 +103,10 @@ class RatingLedger {
   void Release(const std::string& tid) { inFlight_.erase(tid); }
 
   bool Holds(const std::string& tid) const { return entries_.count(tid) != 0; }
-  void Clear() { entries_.clear(); }
+  void Clear() {
+    entries_.clear();
+    rated_.clear();
+  }
 
  private:
   struct Entry {
@@ -120,6 +124,9 @@ class RatingLedger {
   RunWorker& worker_;
   std::map<std::string, Entry> entries_;
   std::set<std::string> inFlight_;
+  // The orders this run saw rated on the platform: never posted again (a
+  // reload may list one for a while before the platform's listing catches up).
+  std::set<std::string> rated_;
 };
 
 

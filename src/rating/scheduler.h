@@ -78,6 +78,7 @@ class Scheduler {
   // No pass, refresh or load is under way and no work of theirs is on its way.
   bool Quiet() const;
   bool PassRunning() const;
+  bool RefreshRunning() const { return refreshing_; }
   const LoadReport& LastLoad() const { return lastLoad_; }
   bool AnyLoadCompleted() const { return loadedOnce_; }
   const FetchStats& LastRefresh() const { return lastRefresh_; }

@@ -12,12 +12,14 @@
 #include "rating/schedule.h"
 #include "settings/app_session.h"
 #include "settings/config.h"
+#include "util/await.h"
 #include "util/file_guard.h"
 #include "util/file_io.h"
 #include "util/held_file.h"
 #include "util/program_paths.h"
 #include "util/text_codec.h"
 #include "util/delay.h"
+#include "util/event_pump.h"
 #include "util/stop.h"
 
 namespace qm {
@@ -210,19 +212,27 @@ StartupStep ConfirmAccount(const UnreachableHandler& unreachable) {
   // there is what this run uses.
   s.SessionKey = ReadSessionKey(s.sellerNick);
   if (s.SessionKey.empty()) return Stop(StartupOutcome::NoSessionKey);
-  SellerIdentity who;
   // A platform that cannot be reached says nothing about the key: it is
-  // asked again after a growing pause, until it answers or the run is stopped.
-  for (int attempt = 1;; ++attempt) {
-    const SessionCheck check = confirm_session(&who);
-    if (check == SessionCheck::Confirmed) break;
-    if (check == SessionCheck::Refused) return Stop(StartupOutcome::SessionRefused);
-    if (StopRequested()) return Stop(StartupOutcome::SessionRefused);
-    const int pauseMs = UnreachablePauseMs(attempt);
-    if (unreachable) unreachable(attempt, pauseMs);
-    DelayWithEvents(pauseMs);
-    if (StopRequested()) return Stop(StartupOutcome::SessionRefused);
-  }
+  // asked again after a growing pause, until it answers or the run is
+  // stopped. The questions and pauses run off the UI thread; the window
+  // answers meanwhile and hears of each unanswered attempt.
+  struct Confirmation {
+    SessionCheck check = SessionCheck::Unreachable;
+    SellerIdentity who;
+  };
+  const Confirmation confirmed = AwaitWork<Confirmation>([unreachable] {
+    Confirmation c;
+    for (int attempt = 1;; ++attempt) {
+      c.check = confirm_session(&c.who);
+      if (c.check != SessionCheck::Unreachable || StopRequested()) return c;
+      const int pauseMs = UnreachablePauseMs(attempt);
+      if (unreachable) PostToUi([unreachable, attempt, pauseMs] { unreachable(attempt, pauseMs); });
+      PauseUnlessCancelled(pauseMs, {});
+      if (StopRequested()) return c;
+    }
+  });
+  if (confirmed.check != SessionCheck::Confirmed || StopRequested()) return Stop(StartupOutcome::SessionRefused);
+  const SellerIdentity& who = confirmed.who;
   LoadRatingHours(s.sellerNick);
   s.reloadMinutes = ReadReloadMinutes(s.sellerNick);
   std::string error;

@@ -5,7 +5,6 @@
 
 #include <string>
 
-#include "util/event_loop.h"
 #include "util/event_pump.h"
 
 namespace qm {
@@ -80,21 +79,6 @@ TEST(ExtractBetween, WalksRepeatedElementsFromAPosition) {
   EXPECT_EQ(pos, std::string::npos);
   EXPECT_EQ(extract_between_from(page, "<tid>", "<", &pos), "");
   EXPECT_EQ(pos, std::string::npos);
-}
-
-TEST(ExtractBetween, LetsPendingEventsRunOncePerCall) {
-  EventLoop loop;
-  SetEventPump(&loop);
-  int ran = 0;
-  loop.Post([&] { ++ran; });
-  EXPECT_EQ(extract_between("<tid>1<", "<tid>", "<"), "1");
-  EXPECT_EQ(ran, 1);
-  // Events queued meanwhile wait for the next call.
-  loop.Post([&] { ++ran; });
-  std::size_t pos = 0;
-  extract_between_from("nothing here", "<tid>", "<", &pos);
-  EXPECT_EQ(ran, 2);
-  SetEventPump(nullptr);
 }
 
 TEST(ToUtf8, CopiesProgramTextUpToTheFirstNul) {

@@ -72,14 +72,23 @@ void RatingWorld::AwaitQuiet() {
   loop_.RunPending();
 }
 
+void RatingWorld::AwaitTimedWork() {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  loop_.RunPending();
+  const Scheduler& s = run_->Schedule();
+  while ((s.PassRunning() || s.RefreshRunning() || !run_->Worker().Idle()) && std::chrono::steady_clock::now() < deadline)
+    loop_.WaitAndRun(std::chrono::milliseconds(20));
+  loop_.RunPending();
+}
+
 void RatingWorld::Pass() {
   run_->RunAutoRatingPass();
-  AwaitQuiet();
+  AwaitTimedWork();
 }
 
 void RatingWorld::Refresh() {
   run_->refresh_cycle();
-  AwaitQuiet();
+  AwaitTimedWork();
 }
 
 RatingAttempt RatingWorld::Rate(const std::string& tid, const std::string& result, const std::string& comment,

@@ -52,7 +52,11 @@ class RatingWorld {
   // their network work is on its way (a minute at most), then what is pending.
   void AwaitLoad() { AwaitQuiet(); }
   void AwaitQuiet();
-  // 时钟1 and 时钟2 as their timers would run them, to their end.
+  // Runs the loop until no pass or refresh is under way and the run's worker
+  // is idle; a load may go on.
+  void AwaitTimedWork();
+  // 时钟1 and 时钟2 as their timers would run them, to their end (a reload
+  // they start goes on; a refresh that waits for a load returns at once).
   void Pass();
   void Refresh();
   // One rating through the run's ledger, to its answer.
