@@ -14,7 +14,6 @@
 #include <algorithm>
 
 #include "app/builder.h"
-#include "app/startup_marks.h"
 
 namespace qm {
 
@@ -157,7 +156,6 @@ void QtPrompts::SetBoxHook(std::function<void(QMessageBox*)> hook) { BoxHook() =
 void QtPrompts::SetInputHook(std::function<void(QInputDialog*)> hook) { InputHook() = std::move(hook); }
 
 int ExecMessageBox(QMessageBox& box) {
-  StartupMark("message-box");
   box.setWindowModality(Qt::ApplicationModal);
   // Box texts carry order numbers, buyers' names and the platform's words: plain text.
   box.setTextFormat(Qt::PlainText);
