@@ -16,7 +16,8 @@ build: deps
 test: build
 	ctest --preset release
 
-# The Debian package, in build/packages/; test-package tries it in a scratch root.
+# The Debian packages, the seller's and the sandbox marketplace's, in build/packages/;
+# test-package tries them in scratch roots.
 package: build
 	cmake --build --preset release --target package
 

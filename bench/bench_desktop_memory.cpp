@@ -29,8 +29,9 @@ namespace {
 using nlohmann::json;
 constexpr int kTrades = 100000;
 
-std::string DesktopBinary() {
-  return (std::filesystem::path(QM_HEADLESS_BIN).parent_path() / "quillmere").string();
+// The desktop program with the window driver on it, which says when the busy picture has gone.
+std::string DrivenDesktopBinary() {
+  return (std::filesystem::path(QM_HEADLESS_BIN).parent_path() / "quillmere-drive").string();
 }
 
 double ResidentMegabytes(pid_t pid) {
@@ -41,12 +42,12 @@ double ResidentMegabytes(pid_t pid) {
   return -1;
 }
 
-// Starts the desktop program for the sandbox's seller, waits until it says its
-// orders are loaded, lets it settle and reads its resident memory; < 0 on failure.
+// Starts the desktop program for the sandbox's seller, waits until the driver
+// says its orders are loaded, lets it settle and reads its resident memory; < 0 on failure.
 double LoadedMegabytes(const qm::test::Sandbox& sb, const std::string& dataDir) {
   int fds[2];
   if (pipe(fds) != 0) return -1;
-  const std::string bin = DesktopBinary();
+  const std::string bin = DrivenDesktopBinary();
   const pid_t pid = fork();
   if (pid == 0) {
     dup2(fds[1], 1);
@@ -57,8 +58,7 @@ double LoadedMegabytes(const qm::test::Sandbox& sb, const std::string& dataDir) 
     setenv("QT_QPA_PLATFORM", "offscreen", 1);
     setenv("QTWEBENGINE_DISABLE_SANDBOX", "1", 1);  // the benchmarks run as root here
     setenv("QTWEBENGINE_CHROMIUM_FLAGS", "--disable-gpu", 1);
-    setenv("QM_STARTUP_MARK", "1", 1);
-    execl(bin.c_str(), bin.c_str(), "--data-dir", dataDir.c_str(), "--platform", sb.BaseUrl().c_str(), "--account",
+    execl(bin.c_str(), bin.c_str(), "--report", "--data-dir", dataDir.c_str(), "--platform", sb.BaseUrl().c_str(), "--account",
           sb.Seller().nick.c_str(), static_cast<char*>(nullptr));
     _exit(127);
   }
@@ -74,7 +74,7 @@ double LoadedMegabytes(const qm::test::Sandbox& sb, const std::string& dataDir) 
     const ssize_t n = read(fds[0], buf, sizeof buf);
     if (n <= 0) break;
     out.append(buf, static_cast<size_t>(n));
-    if (out.find("orders-loaded") != std::string::npos) {
+    if (out.find("loaded ") != std::string::npos) {
       std::this_thread::sleep_for(std::chrono::seconds(2));
       megabytes = ResidentMegabytes(pid);
       break;

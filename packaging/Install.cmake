@@ -1,12 +1,17 @@
-# What `cmake --install` puts in place, and the Debian package made of it
-# (`make package`).
+# What `cmake --install` puts in place, and the two Debian packages made of
+# it (`make package`): the seller's programs in `quillmere` (component
+# "seller"), the stand-in marketplace in `quillmere-sandbox` (component
+# "sandbox"), a developer's and a trial's tool that a seller's machine does
+# not need.
 include(GNUInstallDirs)
+set(CMAKE_INSTALL_DEFAULT_COMPONENT_NAME seller)
 
-set(QM_INSTALLED quillmere-headless quillmere-sandbox)
+set(QM_INSTALLED quillmere-headless)
 if(TARGET quillmere)
   list(APPEND QM_INSTALLED quillmere)
 endif()
-install(TARGETS ${QM_INSTALLED} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(TARGETS ${QM_INSTALLED} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT seller)
+install(TARGETS quillmere-sandbox RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT sandbox)
 
 if(TARGET quillmere)
   install(FILES ${CMAKE_SOURCE_DIR}/packaging/quillmere.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
@@ -22,7 +27,21 @@ install(CODE "
 ")
 install(FILES ${QM_UNIT} DESTINATION lib/systemd/user)
 install(FILES ${CMAKE_SOURCE_DIR}/README.md DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/quillmere)
-install(FILES ${CMAKE_SOURCE_DIR}/packaging/debian/copyright DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/quillmere)
+# Each package carries the copyright file and the changelog in its own
+# documentation directory (Debian's policy; lintian checks both).
+foreach(package IN ITEMS quillmere quillmere-sandbox)
+  if(package STREQUAL "quillmere")
+    set(component seller)
+    set(copyright copyright)
+  else()
+    set(component sandbox)
+    set(copyright sandbox.copyright)
+  endif()
+  install(FILES ${CMAKE_SOURCE_DIR}/packaging/debian/${copyright} DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/${package}
+          RENAME copyright COMPONENT ${component})
+  install(FILES ${CMAKE_BINARY_DIR}/packaging/changelog.gz DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/${package}
+          COMPONENT ${component})
+endforeach()
 
 # Debian wants the changelog and the manual pages compressed at the highest
 # level and without a time stamp (gzip -9n), so that a rebuild gives the same bytes.
@@ -45,9 +64,13 @@ foreach(source IN ITEMS debian/changelog LISTS QM_MAN_PAGES)
   list(APPEND QM_GZIPPED ${gz})
 endforeach()
 add_custom_target(quillmere-packaging-docs ALL DEPENDS ${QM_GZIPPED})
-install(FILES ${QM_PACKAGING_DIR}/changelog.gz DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/quillmere)
 foreach(page IN LISTS QM_MAN_PAGES)
-  install(FILES ${QM_PACKAGING_DIR}/${page}.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  if(page STREQUAL "quillmere-sandbox")
+    set(component sandbox)
+  else()
+    set(component seller)
+  endif()
+  install(FILES ${QM_PACKAGING_DIR}/${page}.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT ${component})
 endforeach()
 
 # The software centres' entry of the desktop program. Its id is for good;
@@ -62,18 +85,35 @@ if(TARGET quillmere)
 endif()
 
 set(CPACK_GENERATOR DEB)
+set(CPACK_DEB_COMPONENT_INSTALL ON)
+set(CPACK_COMPONENTS_ALL seller sandbox)
 set(CPACK_PACKAGE_NAME quillmere)
 set(CPACK_PACKAGE_VENDOR "Quillmere")
 set(CPACK_PACKAGE_CONTACT "Quillmere maintainers <maintainers@quillmere.invalid>")
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "rates Taobao buyers before the seller's rating deadline")
-set(CPACK_PACKAGE_DESCRIPTION
+# Each package's description starts with its own summary line (a summary
+# common to both would be put before each).
+set(CPACK_DEBIAN_SELLER_DESCRIPTION
+    "rates Taobao buyers before the seller's rating deadline\n"
     "Quillmere fetches the finished trades that wait for the seller's rating\n"
     "through the marketplace's open platform, keeps them in a per-seller SQLite\n"
     "database, rates them good before the fifteen-day deadline and lets the\n"
     "seller answer buyer-rated orders by hand. It comes with a runner without\n"
-    "windows (quillmere-headless, also a systemd user service) and a stand-in\n"
-    "marketplace to try it on (quillmere-sandbox).")
-string(REPLACE ";" "" CPACK_PACKAGE_DESCRIPTION "${CPACK_PACKAGE_DESCRIPTION}")
+    "windows (quillmere-headless, also a systemd user service). The stand-in\n"
+    "marketplace to try it on is the package quillmere-sandbox.")
+string(REPLACE ";" "" CPACK_DEBIAN_SELLER_DESCRIPTION "${CPACK_DEBIAN_SELLER_DESCRIPTION}")
+set(CPACK_DEBIAN_SELLER_PACKAGE_NAME quillmere)
+set(CPACK_DEBIAN_SANDBOX_PACKAGE_NAME quillmere-sandbox)
+set(CPACK_DEBIAN_SANDBOX_PACKAGE_SECTION devel)
+set(CPACK_DEBIAN_SANDBOX_DESCRIPTION
+    "stand-in Taobao open platform to try Quillmere on\n"
+    "quillmere-sandbox answers, on one loopback port, every platform operation\n"
+    "that Quillmere uses: the signed gateway methods, the test tool's rating\n"
+    "form, the OAuth login and consent pages and the seller's rating page. It\n"
+    "holds a seeded marketplace of sellers, buyers and trades in memory, writes\n"
+    "its demo seller into a Config.ini and has an admin interface that lets\n"
+    "buyers rate and injects latency and faults. It is for trying the programs\n"
+    "and for their developers, not for a seller's machine.")
+string(REPLACE ";" "" CPACK_DEBIAN_SANDBOX_DESCRIPTION "${CPACK_DEBIAN_SANDBOX_DESCRIPTION}")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_PACKAGE_DIRECTORY ${CMAKE_BINARY_DIR}/packages)
@@ -85,7 +125,8 @@ set(CPACK_DEBIAN_PACKAGE_SECTION misc)
 # which no library links.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 if(TARGET quillmere)
-  set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-translations-l10n")
-  set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-noto-cjk")
+  set(CPACK_DEBIAN_SELLER_PACKAGE_DEPENDS "qt6-translations-l10n")
+  set(CPACK_DEBIAN_SELLER_PACKAGE_RECOMMENDS "fonts-noto-cjk")
 endif()
+set(CPACK_DEBIAN_SELLER_PACKAGE_SUGGESTS "quillmere-sandbox")
 include(CPack)

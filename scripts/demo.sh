@@ -116,19 +116,19 @@ if [ -z "${DISPLAY:-}" ] || [ ! -x "$bin/quillmere" ]; then
 fi
 
 # Without a display: the desktop program once more under a virtual display,
-# choosing the demo seller by itself, saving a picture of each window into the
-# data directory and ending.
-if [ -z "${DISPLAY:-}" ] && [ -x "$bin/quillmere" ]; then
+# driven by the window driver (tools/): it chooses the demo seller, saves a
+# picture of each window into the data directory and ends the program.
+if [ -z "${DISPLAY:-}" ] && [ -x "$bin/quillmere-drive" ]; then
   shots="$demo/screenshots"
   export QTWEBENGINE_DISABLE_SANDBOX=1 QTWEBENGINE_CHROMIUM_FLAGS="--disable-gpu --no-sandbox"
   if command -v xvfb-run >/dev/null; then
     echo "desktop program under a virtual display, pictures into $shots"
-    xvfb-run -a -s "-screen 0 1280x800x24" "$bin/quillmere" --data-dir "$demo" --platform "$base" \
-      --account "$nick" --screenshot-dir "$shots" --screenshot-answer "$neutral_tid" || status=$?
+    xvfb-run -a -s "-screen 0 1280x800x24" "$bin/quillmere-drive" --pictures "$shots" --answer "$neutral_tid" \
+      --choose "$nick" --data-dir "$demo" --platform "$base" || status=$?
   else
     echo "desktop program on the offscreen platform, pictures into $shots"
-    QT_QPA_PLATFORM=offscreen "$bin/quillmere" --data-dir "$demo" --platform "$base" \
-      --account "$nick" --screenshot-dir "$shots" --screenshot-answer "$neutral_tid" || status=$?
+    QT_QPA_PLATFORM=offscreen "$bin/quillmere-drive" --pictures "$shots" --answer "$neutral_tid" \
+      --choose "$nick" --data-dir "$demo" --platform "$base" || status=$?
   fi
   if [ "$status" -ne 0 ] || ! ls "$shots"/MainWindow.png >/dev/null 2>&1; then
     echo "demo: the desktop program did not save its pictures (exit code $status)" >&2
@@ -147,11 +147,11 @@ if [ -z "${DISPLAY:-}" ] && [ -x "$bin/quillmere" ]; then
   # the setup form, each pictured; closing the form ends the program.
   status=0
   if command -v xvfb-run >/dev/null; then
-    xvfb-run -a -s "-screen 0 1280x800x24" "$bin/quillmere" --data-dir "$demo" --platform "$base" \
-      --account 新卖家 --screenshot-dir "$shots" || status=$?
+    xvfb-run -a -s "-screen 0 1280x800x24" "$bin/quillmere-drive" --pictures "$shots" --choose 新卖家 \
+      --data-dir "$demo" --platform "$base" || status=$?
   else
-    QT_QPA_PLATFORM=offscreen "$bin/quillmere" --data-dir "$demo" --platform "$base" \
-      --account 新卖家 --screenshot-dir "$shots" || status=$?
+    QT_QPA_PLATFORM=offscreen "$bin/quillmere-drive" --pictures "$shots" --choose 新卖家 \
+      --data-dir "$demo" --platform "$base" || status=$?
   fi
   for f in AccountSetupDialog QuestionBox StatusLine; do
     if [ "$status" -ne 0 ] || [ ! -f "$shots/$f.png" ]; then

@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # Pictures of the desktop program: starts the sandbox marketplace, writes its
 # demo seller into a fresh data directory, runs Quillmere against it on the
-# offscreen platform with --screenshot-dir, and copies the main window's
-# picture to docs/main-window.png; a second run without the session key gives
-# the login window's, docs/login-window.png. Usage: scripts/screenshot.sh [BIN_DIR] [OUT_DIR]
+# offscreen platform under the window driver (tools/: quillmere-drive, which
+# chooses the seller, pictures each window and answers it as the seller
+# would), and copies the main window's picture to docs/main-window.png; a
+# second run without the session key gives the login window's,
+# docs/login-window.png. Usage: scripts/screenshot.sh [BIN_DIR] [OUT_DIR]
 set -euo pipefail
 bin=${1:-build/bin}
 out=${2:-docs}
@@ -33,16 +35,16 @@ fi
 export QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen}
 export QTWEBENGINE_DISABLE_SANDBOX=1
 export QTWEBENGINE_CHROMIUM_FLAGS="--disable-gpu --no-sandbox"
-timeout 60 "$bin/quillmere" --data-dir "$data" --platform "$url" --account "$nick" --screenshot-dir "$data/shots"
+timeout 60 "$bin/quillmere-drive" --pictures "$data/shots" --choose "$nick" --data-dir "$data" --platform "$url"
 
 # A first start: an account without key and secret, the message, then the
 # setup form, each pictured; closing the form ends the program.
-timeout 60 "$bin/quillmere" --data-dir "$data" --platform "$url" --account 新卖家 --screenshot-dir "$data/shots"
+timeout 60 "$bin/quillmere-drive" --pictures "$data/shots" --choose 新卖家 --data-dir "$data" --platform "$url"
 
 # Once more without the session key: the login window, pictured once its
 # form is prepared, then closed (which ends the program).
 sed -i '/^SessionKey=/d' "$data/Config.ini"
-timeout 60 "$bin/quillmere" --data-dir "$data" --platform "$url" --account "$nick" --screenshot-dir "$data/shots"
+timeout 60 "$bin/quillmere-drive" --pictures "$data/shots" --choose "$nick" --data-dir "$data" --platform "$url"
 
 mkdir -p "$root/$out"
 cp "$data/shots/MainWindow.png" "$root/$out/main-window.png"

@@ -7,10 +7,11 @@
 # unit's ExecStart line for the instance), journalctl (the unit's output so
 # far) and loginctl.
 #
-#   bash scripts/test-readme-server.sh DEB [README]
+#   bash scripts/test-readme-server.sh DEB SANDBOX_DEB [README]
 set -uo pipefail
 deb=$(realpath "$1")
-readme=$(realpath "${2:-README.md}")
+sandbox_deb=$(realpath "$2")
+readme=$(realpath "${3:-README.md}")
 scratch=$(mktemp -d)
 sandbox_pid=
 cleanup() {
@@ -33,8 +34,8 @@ awk '
 ' "$readme" >"$scratch/commands.sh"
 [ -s "$scratch/commands.sh" ] || die "no sh blocks in the server section of $readme"
 
-# The marketplace, from a copy of the package of its own.
-dpkg -x "$deb" "$scratch/tools" || die "dpkg -x failed"
+# The marketplace, from its own package.
+dpkg -x "$sandbox_deb" "$scratch/tools" || die "dpkg -x of the sandbox failed"
 : >"$scratch/sandbox.out"
 "$scratch/tools/usr/bin/quillmere-sandbox" --port 0 --trades 0 >>"$scratch/sandbox.out" 2>&1 &
 sandbox_pid=$!

@@ -14,7 +14,6 @@
 #include "app/instance_channel.h"
 #include "app/qt_ports.h"
 #include "app/shutdown.h"
-#include "app/startup_marks.h"
 #include "rating/startup.h"
 #include "settings/app_session.h"
 #include "settings/config.h"
@@ -85,17 +84,13 @@ void AccountDialog::AddAccount() {
   OnLogin();
 }
 
-void AccountDialog::ChooseOnShow(const std::string& account, int delayMs) {
-  chosen_ = account;
-  chosenDelayMs_ = delayMs;
-}
+void AccountDialog::ChooseOnShow(const std::string& account) { chosen_ = account; }
 
 void AccountDialog::showEvent(QShowEvent* event) {
   QDialog::showEvent(event);
-  StartupMark("account-dialog-shown");
   if (chosen_.empty()) return;
   const std::string account = std::exchange(chosen_, std::string());
-  QTimer::singleShot(chosenDelayMs_, this, [this, account] {
+  QTimer::singleShot(0, this, [this, account] {
     box_->setEditText(Q(account));
     login_->click();
   });

@@ -24,8 +24,8 @@ class AccountDialog : public QDialog {
   explicit AccountDialog(QWidget* owner = nullptr);
 
   // `quillmere --account NICK`: the dialog logs in with NICK once it is shown,
-  // `delayMs` after, as if the seller had typed it and pressed "登  录".
-  void ChooseOnShow(const std::string& account, int delayMs = 0);
+  // as if the seller had typed it and pressed "登  录".
+  void ChooseOnShow(const std::string& account);
 
   QComboBox* AccountBox() const { return box_; }
   QPushButton* LoginButton() const { return login_; }
@@ -48,7 +48,6 @@ class AccountDialog : public QDialog {
   QPushButton* add_ = nullptr;
   QPushButton* close_ = nullptr;
   std::string chosen_;
-  int chosenDelayMs_ = 0;
 };
 
 }  // namespace qm

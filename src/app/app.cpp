@@ -1,11 +1,6 @@
 #include "app/app.h"
 
 #include <QApplication>
-#include <QDir>
-#include <QFileInfo>
-#include <QMessageBox>
-#include <QPushButton>
-#include <QTimer>
 
 #include <chrono>
 #include <cstdio>
@@ -18,9 +13,7 @@
 #include "app/icons.h"
 #include "app/main_window.h"
 #include "app/qt_ports.h"
-#include "app/screenshots.h"
 #include "app/shutdown.h"
-#include "app/startup_marks.h"
 #include "app/translations.h"
 #include "browser/document_driver.h"
 #include "headless/runner.h"
@@ -32,52 +25,6 @@
 
 namespace qm {
 namespace {
-
-// With --screenshot-dir (the demo and the README's pictures): each window the
-// start-up shows is pictured once it has painted, and the windows that would
-// wait for the seller are answered as he would (the login window's "×", a
-// box's default button, the setup form's "×"). Installed only for such a run.
-class ScreenshotRun : public QObject {
- public:
-  explicit ScreenshotRun(const CommandLine& line) : line_(line) {}
-
- protected:
-  bool eventFilter(QObject* watched, QEvent* event) override {
-    if (event->type() != QEvent::Show || !watched->isWidgetType() || !static_cast<QWidget*>(watched)->isWindow())
-      return QObject::eventFilter(watched, event);
-    auto* window = static_cast<QWidget*>(watched);
-    if (window->objectName() == "AccountDialog" && !dialogSeen_) {
-      dialogSeen_ = true;
-      QTimer::singleShot(300, window, [this, window] { SaveWindowPicture(window, line_.screenshotDir); });
-    } else if (window->objectName() == "AuthWindow") {
-      // The login window's picture once its page has loaded; then its "×".
-      QTimer::singleShot(3000, window, [this, window] {
-        SaveWindowPicture(window, line_.screenshotDir);
-        if (auto* close = Control<QPushButton>(window, "超级按钮1")) close->click();
-      });
-    } else if (qobject_cast<QMessageBox*>(window) != nullptr || window->objectName() == "AccountSetupDialog") {
-      // Boxes and the first start's form are pictured, then answered with
-      // their default button (a form with its "×").
-      QTimer::singleShot(400, window, [this, window] {
-        if (auto* box = qobject_cast<QMessageBox*>(window)) {
-          const QString name = box->icon() == QMessageBox::Question  ? "QuestionBox"
-                               : box->icon() == QMessageBox::Warning ? "WarningBox"
-                                                                     : "InformationBox";
-          SaveWindowPicture(box, line_.screenshotDir, name);
-          if (QAbstractButton* ok = box->button(QMessageBox::Ok)) ok->click();
-        } else {
-          SaveWindowPicture(window, line_.screenshotDir);
-          if (auto* close = Control<QPushButton>(window, "超级按钮2")) close->click();
-        }
-      });
-    }
-    return QObject::eventFilter(watched, event);
-  }
-
- private:
-  const CommandLine& line_;
-  bool dialogSeen_ = false;
-};
 
 // SIGINT and SIGTERM end the program within a second, sending nothing more.
 // They are blocked in every thread (this runs before Qt makes any) and taken
@@ -173,10 +120,6 @@ CommandLine ParseCommandLine(int argc, char** argv) {
       line.dataDir = value(a);
     } else if (std::strcmp(a, "--platform") == 0) {
       line.platform = value(a);
-    } else if (std::strcmp(a, "--screenshot-dir") == 0) {
-      line.screenshotDir = value(a);
-    } else if (std::strcmp(a, "--screenshot-answer") == 0) {
-      line.screenshotAnswer = value(a);
     } else if (std::strcmp(a, "--account") == 0) {
       line.account = value(a);
     } else if (std::strcmp(a, "--hidden") == 0) {
@@ -195,7 +138,6 @@ CommandLine ParseCommandLine(int argc, char** argv) {
 }
 
 int RunApp(int argc, char** argv) {
-  StartStartupClock();
   const CommandLine line = ParseCommandLine(argc, argv);
   if (line.headless) return RunHeadless(argc, argv);
   if (!line.error.empty()) {
@@ -241,8 +183,7 @@ int RunApp(int argc, char** argv) {
   std::vector<char*> qtArgs{argv[0]};
   for (int i = 1; i < argc; ++i) {
     const bool ours = std::strcmp(argv[i], "--data-dir") == 0 || std::strcmp(argv[i], "--platform") == 0 ||
-                      std::strcmp(argv[i], "--screenshot-dir") == 0 || std::strcmp(argv[i], "--account") == 0 ||
-                      std::strcmp(argv[i], "--screenshot-answer") == 0;
+                      std::strcmp(argv[i], "--account") == 0;
     if (ours) {
       ++i;  // and its value
       continue;
@@ -266,22 +207,18 @@ int RunApp(int argc, char** argv) {
 
   QtEventPump pump;
   SetEventPump(&pump);
-  ScreenshotRun screenshots(line);
-  if (!line.screenshotDir.empty()) app.installEventFilter(&screenshots);
 
   // The run's page driver, used by the login window.
   DocumentDriver driver;
   SetDocumentDriver(&driver);
   MainWindow window;
-  // After the dialog's picture when one is asked for.
-  if (!line.account.empty()) window.ChooseAccountAtStart(line.account, line.screenshotDir.empty() ? 0 : 400);
+  if (!line.account.empty()) window.ChooseAccountAtStart(line.account);
   if (!window.RunStartup()) {
     SetDocumentDriver(nullptr);
     return 0;
   }
   window.show();
   if (line.hidden) window.HideToTray();
-  if (!line.screenshotDir.empty()) ScheduleWindowPictures(&window, line.screenshotDir, line.screenshotAnswer);
   const int code = app.exec();
   SetDocumentDriver(nullptr);
   SetEventPump(nullptr);

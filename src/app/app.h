@@ -9,8 +9,6 @@ struct CommandLine {
   bool headless = false;
   std::string dataDir;        // --data-dir DIR: the program directory
   std::string platform;       // --platform URL: every platform service at this base
-  std::string screenshotDir;  // --screenshot-dir DIR: save a picture of each window there, then end
-  std::string screenshotAnswer;  // --screenshot-answer TID: with the pictures, answer this buyer-rated order
   std::string account;        // --account NICK: the account dialog chooses NICK at once
   bool hidden = false;        // --hidden: the main window starts in the tray (开机自动启动)
   bool help = false;          // --help: the usage and this run's data directory, then end

@@ -12,7 +12,6 @@
 #include "app/builder.h"
 #include "app/qt_ports.h"
 #include "app/shutdown.h"
-#include "app/startup_marks.h"
 #include "browser/document_driver.h"
 #include "browser/webengine/page_bridge.h"
 #include "platform/authorize.h"
@@ -92,7 +91,6 @@ AuthWindow::~AuthWindow() {
 
 void AuthWindow::showEvent(QShowEvent* event) {
   QDialog::showEvent(event);
-  StartupMark("login-window-shown");
 }
 
 void AuthWindow::MakeLoadFailure() {

@@ -19,7 +19,6 @@
 #include "app/builder.h"
 #include "app/icons.h"
 #include "app/shutdown.h"
-#include "app/startup_marks.h"
 #include "rating/startup.h"
 #include "settings/app_session.h"
 #include "settings/config.h"
@@ -176,7 +175,6 @@ void MainWindow::RefreshReported(const RefreshReport&) {
 void MainWindow::Started() {
   ShowBusy({});
   // The busy picture goes once the load, its refresh and its first pass are done.
-  StartupMark("orders-loaded");
   for (OrderList* list : {static_cast<OrderList*>(unratedList_.get()), static_cast<OrderList*>(buyerRatedList_.get())})
     list->SetColours(kLoadedTextColour, kLoadedBackgroundColour);
 }
@@ -207,7 +205,7 @@ bool MainWindow::RunStartup() {
   AppSession& s = Session();
   {
     AccountDialog dialog(this);
-    if (!startAccount_.empty()) dialog.ChooseOnShow(std::exchange(startAccount_, std::string()), startAccountDelayMs_);
+    if (!startAccount_.empty()) dialog.ChooseOnShow(std::exchange(startAccount_, std::string()));
     if (dialog.exec() != QDialog::Accepted) return false;
   }
   title_->setText(Q("Quillmere 淘宝自动评价 — " + s.sellerNick));
@@ -476,7 +474,6 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
 
 void MainWindow::showEvent(QShowEvent* event) {
   QWidget::showEvent(event);
-  StartupMark("main-window-shown");
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {

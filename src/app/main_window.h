@@ -46,12 +46,8 @@ class MainWindow : public QWidget, private RunObserver {
   // the platform confirms, then the run, the tray icon and the first load.
   // False when the program was ended on the way (EndProgram has been called).
   bool RunStartup();
-  // `--account NICK`: the account dialog of RunStartup logs in with it at once
-  // (`delayMs` after it shows).
-  void ChooseAccountAtStart(const std::string& account, int delayMs) {
-    startAccount_ = account;
-    startAccountDelayMs_ = delayMs;
-  }
+  // `--account NICK`: the account dialog of RunStartup logs in with it once it shows.
+  void ChooseAccountAtStart(const std::string& account) { startAccount_ = account; }
 
   // The window's tray events (double-click toggles, the right button opens
   // 托盘右键, a single click does nothing).
@@ -145,7 +141,6 @@ class MainWindow : public QWidget, private RunObserver {
 
   // The run goes after the lists' views, which detach from its book first.
   std::string startAccount_;
-  int startAccountDelayMs_ = 0;
   std::unique_ptr<SellerRun> run_;
   std::unique_ptr<QtOrderList> unratedList_;     // 超级列表框1
   std::unique_ptr<QtOrderList> buyerRatedList_;  // 超级列表框2

@@ -14,7 +14,6 @@
 #include <algorithm>
 
 #include "app/builder.h"
-#include "app/startup_marks.h"
 
 namespace qm {
 
@@ -141,33 +140,10 @@ int QtTimer::Interval() const { return (timer_ && timer_->isActive()) ? timer_->
 
 // ---- boxes ----
 
-namespace {
-std::function<void(QMessageBox*)>& BoxHook() {
-  static std::function<void(QMessageBox*)> hook;
-  return hook;
-}
-std::function<void(QInputDialog*)>& InputHook() {
-  static std::function<void(QInputDialog*)> hook;
-  return hook;
-}
-}  // namespace
-
-void QtPrompts::SetBoxHook(std::function<void(QMessageBox*)> hook) { BoxHook() = std::move(hook); }
-
-void QtPrompts::SetInputHook(std::function<void(QInputDialog*)> hook) { InputHook() = std::move(hook); }
-
 int ExecMessageBox(QMessageBox& box) {
-  StartupMark("message-box");
   box.setWindowModality(Qt::ApplicationModal);
   // Box texts carry order numbers, buyers' names and the platform's words: plain text.
   box.setTextFormat(Qt::PlainText);
-  if (BoxHook()) {
-    QMessageBox* target = &box;
-    // The hook runs once the box's own loop is running, as a user would answer it.
-    QTimer::singleShot(0, &box, [target] {
-      if (BoxHook()) BoxHook()(target);
-    });
-  }
   return box.exec();
 }
 
@@ -207,12 +183,6 @@ std::optional<std::string> QtPrompts::Input(const std::string& title, const std:
   dialog.setWindowModality(Qt::ApplicationModal);
   // The prompt names the buyer: plain text, as every box.
   for (QLabel* text : dialog.findChildren<QLabel*>()) text->setTextFormat(Qt::PlainText);
-  if (InputHook()) {
-    QInputDialog* target = &dialog;
-    QTimer::singleShot(0, &dialog, [target] {
-      if (InputHook()) InputHook()(target);
-    });
-  }
   if (dialog.exec() != QDialog::Accepted) return std::nullopt;
   return S(dialog.textValue());
 }

@@ -98,12 +98,6 @@ class QtPrompts : public Prompts {
   void Warn(const std::string& title, const std::string& text) override;
   std::optional<std::string> Input(const std::string& title, const std::string& label,
                                    const std::string& initial) override;
-
-  // Called with every message box just before it is shown (tests answer boxes
-  // through it); nullptr removes the hook.
-  static void SetBoxHook(std::function<void(QMessageBox*)> hook);
-  // The same for every input box.
-  static void SetInputHook(std::function<void(QInputDialog*)> hook);
 };
 
 class QtClipboard : public Clipboard {

@@ -5,27 +5,18 @@
 
 namespace qm {
 namespace {
-std::function<void(int)>& Handler() {
-  static std::function<void(int)> handler;
-  return handler;
-}
 std::function<void()>& BeforeEnd() {
   static std::function<void()> hook;
   return hook;
 }
 }  // namespace
 
-void SetEndHandler(std::function<void(int)> handler) { Handler() = std::move(handler); }
 void SetBeforeEnd(std::function<void()> hook) { BeforeEnd() = std::move(hook); }
 
 void EndProgram(int code) {
   if (BeforeEnd()) {
     auto hook = BeforeEnd();
     hook();
-  }
-  if (Handler()) {
-    Handler()(code);
-    return;
   }
   std::fflush(nullptr);
   // No destructors: windows, the database and the locked run lock file are left

@@ -284,15 +284,6 @@ void OrderLoader::SyncUnratedOrders(LoadKind kind, std::shared_ptr<const OrderIn
   });
 }
 
-LoadReport OrderLoader::LoadOnce(std::vector<Order>* orders, const std::vector<int>& retryPauses,
-                                 const std::function<bool()>& cancelled) {
-  LoadReport report;
-  std::vector<Order> listed;
-  ListAndStore(report, listed, retryPauses, cancelled, {});
-  if (orders) *orders = std::move(listed);
-  return report;
-}
-
 void MergeReload(OrderRows& rows, std::vector<Order> fresh, const OrderIndex& listedAtStart, LoadReport& report,
                  const std::vector<std::string>& ratedOnOneSide) {
   OrderIndex now;

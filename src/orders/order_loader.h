@@ -82,11 +82,6 @@ class OrderLoader {
   void SetRetryPauses(std::vector<int> pausesMs) { retryPauses_ = std::move(pausesMs); }
   const std::vector<int>& RetryPauses() const { return retryPauses_; }
 
-  // One whole load on the calling thread, without the book: the report and
-  // the orders unrated on both sides (for the benchmarks).
-  static LoadReport LoadOnce(std::vector<Order>* orders, const std::vector<int>& retryPauses,
-                             const std::function<bool()>& cancelled = {});
-
  private:
   struct Shared;
   // The worker's part of a load: the listings, the tables, the join; then

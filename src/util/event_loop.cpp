@@ -72,7 +72,6 @@ bool EventLoop::RunReady() {
         if (t->OnTick()) ticks.push_back(t->OnTick());
       }
     }
-    if (!batch.empty() || !ticks.empty()) ++pumps_;
   }
   for (auto& fn : batch) fn();
   for (auto& fn : ticks) fn();
@@ -120,11 +119,6 @@ void EventLoop::Quit(int code) {
 bool EventLoop::QuitRequested() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return quit_;
-}
-
-long EventLoop::PumpCount() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return pumps_;
 }
 
 }  // namespace qm

@@ -38,9 +38,6 @@ class EventLoop : public EventPump {
   void Quit(int code);
   bool QuitRequested() const;
 
-  // How many times RunPending or WaitAndRun ran events (for tests that count pumps).
-  long PumpCount() const;
-
  private:
   class LoopTimer;
   using Clock = std::chrono::steady_clock;
@@ -55,7 +52,6 @@ class EventLoop : public EventPump {
   std::vector<std::unique_ptr<LoopTimer>> timers_;
   bool quit_ = false;
   int quitCode_ = 0;
-  long pumps_ = 0;
 };
 
 }  // namespace qm

@@ -6,8 +6,6 @@
 #include <thread>
 #include <unordered_map>
 
-#include "util/threads.h"
-
 namespace qm {
 namespace {
 
@@ -15,8 +13,6 @@ namespace {
 // does not hold it can be ignored (std::recursive_mutex would be undefined).
 class RecursiveLock {
  public:
-  explicit RecursiveLock(bool deletable) : deletable_(deletable) {}
-
   void Enter() {
     const auto me = std::this_thread::get_id();
     std::unique_lock<std::mutex> lock(mutex_);
@@ -47,27 +43,18 @@ class RecursiveLock {
     }
   }
 
-  bool Held() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return depth_ > 0;
-  }
-
-  bool deletable() const { return deletable_; }
-
  private:
-  const bool deletable_;
   std::mutex mutex_;
   std::condition_variable free_;
   std::thread::id owner_;
   int depth_ = 0;
 };
 
-// The process-wide list of locks. Lookups hand out shared references, so a
-// lock deleted while another thread waits on it stays valid for that thread.
+// The process-wide list of locks; a lock lives for the rest of the process.
 class LockRegistry {
  public:
-  std::uint32_t Add(bool deletable) {
-    auto lock = std::make_shared<RecursiveLock>(deletable);
+  std::uint32_t Add() {
+    auto lock = std::make_shared<RecursiveLock>();
     std::lock_guard<std::mutex> guard(mutex_);
     std::uint32_t handle;
     do {
@@ -84,14 +71,6 @@ class LockRegistry {
     return it == locks_.end() ? nullptr : it->second;
   }
 
-  bool Delete(std::uint32_t handle) {
-    std::lock_guard<std::mutex> guard(mutex_);
-    auto it = locks_.find(handle);
-    if (it == locks_.end() || !it->second->deletable() || it->second->Held()) return false;
-    locks_.erase(it);
-    return true;
-  }
-
  private:
   std::mutex mutex_;
   std::unordered_map<std::uint32_t, std::shared_ptr<RecursiveLock>> locks_;
@@ -105,7 +84,7 @@ LockRegistry& Locks() {
 
 }  // namespace
 
-std::uint32_t CreateLock() { return Locks().Add(false); }
+std::uint32_t CreateLock() { return Locks().Add(); }
 
 void EnterLock(std::uint32_t lock) {
   if (auto l = Locks().Find(lock)) l->Enter();
@@ -119,10 +98,5 @@ bool TryEnterLock(std::uint32_t lock) {
   auto l = Locks().Find(lock);
   return l && l->TryEnter();
 }
-
-std::uint32_t ThreadUtil::NewLock() const { return Locks().Add(true); }
-bool ThreadUtil::DeleteLock(std::uint32_t lock) const { return Locks().Delete(lock); }
-void ThreadUtil::Enter(std::uint32_t lock) const { EnterLock(lock); }
-void ThreadUtil::Leave(std::uint32_t lock) const { LeaveLock(lock); }
 
 }  // namespace qm

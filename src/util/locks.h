@@ -1,7 +1,7 @@
 #pragma once
 // Process-wide locks. A lock is a 32-bit handle of a recursive lock (the same
 // thread may enter it again; it must leave as often). Handles that were never
-// made by CreateLock (or ThreadUtil::NewLock) are ignored.
+// made by CreateLock are ignored.
 #include <cstdint>
 
 namespace qm {

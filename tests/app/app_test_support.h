@@ -3,15 +3,19 @@
 // recorded ends of the program, and answers to message boxes.
 #include <QApplication>
 #include <QMessageBox>
+#include <QPointer>
 #include <QPushButton>
 #include <QStringList>
+#include <QTimer>
 #include <QtTest>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "app/qt_ports.h"
 #include "app/shutdown.h"
+#include "recorded_end.h"
 #include "settings/app_session.h"
 #include "support/temp_dir.h"
 #include "util/text_codec.h"
@@ -34,9 +38,37 @@ struct ProgramDir {
 struct EndRecorder {
   std::vector<int> codes;
   EndRecorder() {
-    SetEndHandler([this](int code) { codes.push_back(code); });
+    RecordProgramEnds([this](int code) { codes.push_back(code); });
   }
-  ~EndRecorder() { SetEndHandler(nullptr); }
+  ~EndRecorder() { RecordProgramEnds(nullptr); }
+};
+
+// Answers each dialog of type D that the program shows, once the dialog's
+// own loop runs, as a user would: it watches the application's windows
+// appear, so the program needs no hook for it.
+template <class D>
+class DialogAnswerer : public QObject {
+ public:
+  explicit DialogAnswerer(std::function<void(D*)> answer) : answer_(std::move(answer)) {
+    qApp->installEventFilter(this);
+  }
+  ~DialogAnswerer() override { qApp->removeEventFilter(this); }
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() == QEvent::Show) {
+      if (auto* dialog = qobject_cast<D*>(watched)) {
+        QPointer<D> target(dialog);
+        QTimer::singleShot(0, this, [this, target] {
+          if (target && target->isVisible()) answer_(target);
+        });
+      }
+    }
+    return false;
+  }
+
+ private:
+  std::function<void(D*)> answer_;
 };
 
 // Answers every message box with `button` and records what each one said.
@@ -48,17 +80,15 @@ struct BoxAnswerer {
   };
   std::vector<Box> boxes;
   QMessageBox::StandardButton answer;
-  explicit BoxAnswerer(QMessageBox::StandardButton a = QMessageBox::Ok) : answer(a) {
-    QtPrompts::SetBoxHook([this](QMessageBox* box) {
-      boxes.push_back({box->windowTitle(), box->text(), box->icon(), box->standardButtons()});
-      if (QAbstractButton* b = box->button(answer)) {
-        b->click();
-      } else {
-        box->reject();
-      }
-    });
-  }
-  ~BoxAnswerer() { QtPrompts::SetBoxHook(nullptr); }
+  DialogAnswerer<QMessageBox> answerer{[this](QMessageBox* box) {
+    boxes.push_back({box->windowTitle(), box->text(), box->icon(), box->standardButtons()});
+    if (QAbstractButton* b = box->button(answer)) {
+      b->click();
+    } else {
+      box->reject();
+    }
+  }};
+  explicit BoxAnswerer(QMessageBox::StandardButton a = QMessageBox::Ok) : answer(a) {}
 };
 
 }  // namespace qm::test

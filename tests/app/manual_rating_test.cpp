@@ -286,16 +286,17 @@ class ManualRatingTest : public QObject {
     // "单独评语": the buyer's name in the prompt as text, the answer stored for the order.
     const std::string buyer(rows.Cell(rows.Find(second), kColumnBuyer));
     QString prompt;
-    QtPrompts::SetInputHook([&](QInputDialog* box) {
-      prompt = box->labelText();
-      QCOMPARE(box->windowTitle(), QString("为该订单写单独的评语。"));
-      QCOMPARE(box->textValue(), QString("欢迎光临！"));
-      box->setTextValue("<b>老顾客</b>");
-      box->accept();
-    });
-    Select(w.UnratedList(), second, rows);
-    FindMenuItem(w.Menu("表一鼠标右键"), "单独评语")->trigger();
-    QtPrompts::SetInputHook(nullptr);
+    {
+      DialogAnswerer<QInputDialog> typist([&](QInputDialog* box) {
+        prompt = box->labelText();
+        QCOMPARE(box->windowTitle(), QString("为该订单写单独的评语。"));
+        QCOMPARE(box->textValue(), QString("欢迎光临！"));
+        box->setTextValue("<b>老顾客</b>");
+        box->accept();
+      });
+      Select(w.UnratedList(), second, rows);
+      FindMenuItem(w.Menu("表一鼠标右键"), "单独评语")->trigger();
+    }
     QCOMPARE(prompt, QString::fromStdString("‘" + buyer + "’的评语。"));
     QCOMPARE(ReadManualComment(second), std::string("<b>老顾客</b>"));
 

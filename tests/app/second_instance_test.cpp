@@ -1,7 +1,8 @@
 // Two runs of the program: a second run for a seller that is already running
 // ends silently with code 0 at the account choice, while a run for another
 // seller goes on. The running ones wait in their login window (no session
-// key), holding their comment files, until the test ends them.
+// key), holding their comment files, until the test ends them. The program
+// runs under the window driver, which says which windows it showed.
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QtTest>
@@ -24,8 +25,7 @@ QProcess* StartProgram(const ProgramDir& dir, const QString& nick, QObject* pare
   auto* p = new QProcess(parent);
   QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
   env.insert("QT_QPA_PLATFORM", "offscreen");
-  env.insert("QM_STARTUP_MARK", "1");
-  QStringList args;
+  QStringList args{"--report"};
   if (home.isEmpty()) {
     args << "--data-dir" << QString::fromStdString(dir.dir.str());
   } else {
@@ -35,11 +35,11 @@ QProcess* StartProgram(const ProgramDir& dir, const QString& nick, QObject* pare
   p->setProcessEnvironment(env);
   p->setProcessChannelMode(QProcess::SeparateChannels);
   // --platform must reach the program, not Qt (which has an option of that name).
-  p->start(QM_DESKTOP_BIN, args << "--platform" << "http://127.0.0.1:1" << "--account" << nick);
+  p->start(QM_DRIVE_BIN, args << "--platform" << "http://127.0.0.1:1" << "--account" << nick);
   return p;
 }
 
-// Waits until the program has printed `mark` (or ended).
+// Waits until the driver has said `mark` (or the program ended).
 bool WaitForMark(QProcess* p, const QByteArray& mark, QByteArray* out, int ms = 15000) {
   QElapsedTimer t;
   t.start();
@@ -50,6 +50,10 @@ bool WaitForMark(QProcess* p, const QByteArray& mark, QByteArray* out, int ms = 
     if (p->state() == QProcess::NotRunning) return false;
   }
   return false;
+}
+
+bool ShowedABox(const QByteArray& out) {
+  return out.contains("shown InformationBox") || out.contains("shown QuestionBox") || out.contains("shown WarningBox");
 }
 
 void Stop(QProcess* p) {
@@ -70,7 +74,7 @@ class SecondInstanceTest : public QObject {
 
     QProcess* first = StartProgram(dir, "卖家甲", this);
     // Past the account choice: its login window is up and it holds 卖家甲's file.
-    QVERIFY2(WaitForMark(first, "login-window-shown", &outFirst), outFirst.constData());
+    QVERIFY2(WaitForMark(first, "shown AuthWindow", &outFirst), outFirst.constData());
     QCOMPARE(ReadFileBytes(dir.File("卖家甲的自动评价内容.txt")).size(), size_t(14));
     // An editor that saves the comment by rename leaves the lock where it was.
     QVERIFY(WriteFileBytes(dir.File("saved.txt"), "谢谢"));
@@ -81,13 +85,12 @@ class SecondInstanceTest : public QObject {
     outSecond = second->readAllStandardOutput();
     QCOMPARE(second->exitStatus(), QProcess::NormalExit);
     QCOMPARE(second->exitCode(), 0);
-    QVERIFY(outSecond.contains("account-dialog-shown"));
-    QVERIFY2(!outSecond.contains("message-box") && !outSecond.contains("login-window-shown"),
-             outSecond.constData());  // silently
-    QVERIFY(!outSecond.contains("main-window-shown"));
+    QVERIFY(outSecond.contains("shown AccountDialog"));
+    QVERIFY2(!ShowedABox(outSecond) && !outSecond.contains("shown AuthWindow"), outSecond.constData());  // silently
+    QVERIFY(!outSecond.contains("shown MainWindow"));
 
     QProcess* other = StartProgram(dir, "卖家乙", this);
-    QVERIFY2(WaitForMark(other, "login-window-shown", &outOther), outOther.constData());
+    QVERIFY2(WaitForMark(other, "shown AuthWindow", &outOther), outOther.constData());
     QCOMPARE(other->state(), QProcess::Running);
     QCOMPARE(first->state(), QProcess::Running);
     QCOMPARE(ReadFileBytes(dir.File("卖家乙的自动评价内容.txt")).size(), size_t(14));
@@ -100,11 +103,11 @@ class SecondInstanceTest : public QObject {
     ProgramDir dir("[卖家丙]\r\nappkey=k\r\nAppSecret=s\r\n");
     QByteArray out1, out2;
     QProcess* first = StartProgram(dir, "卖家丙", this);
-    QVERIFY(WaitForMark(first, "login-window-shown", &out1));
+    QVERIFY(WaitForMark(first, "shown AuthWindow", &out1));
     Stop(first);
     // The lock went with the process.
     QProcess* again = StartProgram(dir, "卖家丙", this);
-    QVERIFY2(WaitForMark(again, "login-window-shown", &out2), out2.constData());
+    QVERIFY2(WaitForMark(again, "shown AuthWindow", &out2), out2.constData());
     Stop(again);
   }
 
@@ -115,7 +118,7 @@ class SecondInstanceTest : public QObject {
     for (int sig : {SIGTERM, SIGINT}) {
       QByteArray out;
       QProcess* p = StartProgram(dir, "卖家丁", this);
-      QVERIFY2(WaitForMark(p, "login-window-shown", &out), out.constData());
+      QVERIFY2(WaitForMark(p, "shown AuthWindow", &out), out.constData());
       QElapsedTimer t;
       t.start();
       ::kill(static_cast<pid_t>(p->processId()), sig);
@@ -138,13 +141,13 @@ class SecondInstanceTest : public QObject {
     QByteArray outFirst, outSecond;
     QProcess* first = StartProgram(unused, "卖家戊", this, homeDir);
     // No session key: the first run waits in the login window.
-    QVERIFY2(WaitForMark(first, "login-window-shown", &outFirst), outFirst.constData());
+    QVERIFY2(WaitForMark(first, "shown AuthWindow", &outFirst), outFirst.constData());
     QCOMPARE(ReadFileBytes(user + "/卖家戊的自动评价内容.txt").size(), size_t(14));
     QProcess* second = StartProgram(unused, "卖家戊", this, homeDir);
     QVERIFY(second->waitForFinished(15000));
     outSecond = second->readAllStandardOutput();
     QCOMPARE(second->exitCode(), 0);
-    QVERIFY2(!outSecond.contains("message-box"), outSecond.constData());
+    QVERIFY2(!ShowedABox(outSecond), outSecond.constData());
     Stop(first);
     QVERIFY(std::filesystem::is_empty(unused.dir.path()));
   }

@@ -7,8 +7,6 @@
 
 #include <gtest/gtest.h>
 
-#include "util/threads.h"
-
 namespace qm {
 namespace {
 
@@ -88,22 +86,6 @@ TEST(Locks, GuardHoldsForItsScope) {
   }
   EXPECT_TRUE(TryEnterLock(lock));
   LeaveLock(lock);
-}
-
-TEST(Locks, OnlyFreeLocksOfNewLockCanBeDeleted) {
-  ThreadUtil util;
-  const std::uint32_t lock = util.NewLock();
-  ASSERT_NE(lock, 0u);
-  util.Enter(lock);
-  EXPECT_FALSE(util.DeleteLock(lock));  // held
-  util.Leave(lock);
-  EXPECT_TRUE(util.DeleteLock(lock));
-  EXPECT_FALSE(util.DeleteLock(lock));  // gone
-  util.Enter(lock);                     // ignored now
-  EXPECT_FALSE(TryEnterLock(lock));
-  EXPECT_FALSE(util.DeleteLock(CreateLock()));  // those live for the whole run
-  EXPECT_FALSE(util.DeleteLock(0));
-  EXPECT_NE(util.NewLock(), util.NewLock());
 }
 
 }  // namespace
