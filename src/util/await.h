@@ -29,6 +29,8 @@ Result AwaitWork(std::function<Result()> work) {
   });
   if (pumping) {
     while (!done->load()) pump->WaitAndRun(std::chrono::milliseconds(200));
+    // What the work posted before it ended runs before the caller goes on.
+    pump->RunPending();
   }
   worker.join();
   return std::move(*result);

@@ -3,6 +3,7 @@
 // transport's rules hold against its stalls and faults, and the start-up
 // session check reads the seller.
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <chrono>
 #include <string>
@@ -128,6 +129,7 @@ TEST_F(PlatformClient, SimpleGetFetchesTheTime) {
 TEST_F(PlatformClient, SessionCheckReadsTheSellerAndSetsTheStatusLine) {
   SellerIdentity who;
   ASSERT_EQ(confirm_session(&who), SessionCheck::Confirmed);
+  PumpEvents();  // the status line hears of it on the UI thread
   EXPECT_EQ(who.nick, sandbox_.Seller().nick);
   EXPECT_EQ(who.userId, sandbox_.Seller().userId);
   EXPECT_EQ(who.avatar, sandbox_.Seller().avatar);
@@ -150,6 +152,17 @@ TEST_F(PlatformClient, SessionCheckFailsWithoutANick) {
   EXPECT_EQ(confirm_session(), SessionCheck::Unreachable);
   sandbox_.AdminPost("faults", R"({"path":"/router/rest","refuse_rate":1,"first_n":1})");
   EXPECT_EQ(confirm_session(), SessionCheck::Refused);
+  // A call limit, the platform's own failure and a cut-off reply say nothing
+  // about the key either: asked again later, never a login.
+  for (const char* body :
+       {"<error_response><code>7</code><msg>App Call Limited</msg><sub_code>accesscontrol.limited-by-app-access-count"
+        "</sub_code><sub_msg>This ban will last for 71 more seconds</sub_msg></error_response>",
+        "<error_response><code>15</code><msg>Remote service error</msg><sub_code>isp.remote-service-error</sub_code>"
+        "</error_response>",
+        "<user_seller_get_response><user><nick>cut</nick><user_id>1"}) {
+    sandbox_.AdminPost("faults", nlohmann::json{{"path", "/router/rest"}, {"reply_body", body}, {"first_n", 1}}.dump());
+    EXPECT_EQ(confirm_session(), SessionCheck::Unreachable) << body;
+  }
   Session().endpoints = Endpoints::AtBase("http://127.0.0.1:1");
   EXPECT_EQ(confirm_session(), SessionCheck::Unreachable);
   EXPECT_TRUE(status_.empty());
