@@ -55,11 +55,9 @@ void RatingLedger::CheckThenPost(RatingRequest request, Done done) {
                                  [this, request = std::move(request), done = std::move(done)](SellerRatingCheck check) {
                                    inFlight_.erase(request.tid);
                                    RatingAttempt attempt;
+                                   Settle(request.tid, check);
                                    switch (check) {
                                      case SellerRatingCheck::Exists:
-                                       log_.Settle(request.tid, kLogRated, "confirmed by the platform");
-                                       entries_.erase(request.tid);
-                                       rated_.insert(request.tid);
                                        attempt.verdict = LedgerVerdict::Confirmed;
                                        return done(attempt);
                                      case SellerRatingCheck::Unknown: {
@@ -73,15 +71,29 @@ void RatingLedger::CheckThenPost(RatingRequest request, Done done) {
                                        attempt.nextTry = again.notBefore;
                                        return done(attempt);
                                      }
-                                     case SellerRatingCheck::Missing: {
-                                       log_.Settle(request.tid, kLogNotTaken, "not on the platform");
-                                       Entry& again = entries_[request.tid];
-                                       again.mustCheck = false;
-                                       again.unansweredChecks = 0;
+                                     case SellerRatingCheck::Missing:
                                        return Post(request, done);
-                                     }
                                    }
                                  });
+}
+
+bool RatingLedger::Settle(const std::string& tid, SellerRatingCheck check) {
+  switch (check) {
+    case SellerRatingCheck::Exists:
+      log_.Settle(tid, kLogRated, "confirmed by the platform");
+      entries_.erase(tid);
+      rated_.insert(tid);
+      return true;
+    case SellerRatingCheck::Missing:
+      log_.Settle(tid, kLogNotTaken, "not on the platform");
+      if (auto it = entries_.find(tid); it != entries_.end()) {
+        it->second.mustCheck = false;
+        it->second.unansweredChecks = 0;
+      }
+      return true;
+    case SellerRatingCheck::Unknown: break;
+  }
+  return false;
 }
 
 void RatingLedger::Post(RatingRequest request, Done done) {

@@ -15,6 +15,7 @@
 #include <string>
 
 #include "rating/buyer_verdict.h"
+#include "rating/post_rating.h"
 #include "rating/rating_log.h"
 
 namespace qm {
@@ -101,6 +102,11 @@ class RatingLedger {
   // settling); false when it is in flight already.
   bool Claim(const std::string& tid) { return inFlight_.insert(tid).second; }
   void Release(const std::string& tid) { inFlight_.erase(tid); }
+
+  // What the platform said of an earlier post without an answer, in the one
+  // place that settles such posts: the log's entries, and whether the order
+  // is rated. True when the answer settled it (Exists or Missing).
+  bool Settle(const std::string& tid, SellerRatingCheck check);
 
   bool Holds(const std::string& tid) const { return entries_.count(tid) != 0; }
   void Clear() {

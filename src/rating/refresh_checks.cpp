@@ -74,13 +74,7 @@ void SettleUnansweredPosts(SellerRun& run, std::function<void()> done) {
         for (const std::string& tid : asked) run.Ledger().Release(tid);
         if (RunEnded(run)) return done();
         for (const auto& [tid, check] : found) {
-          if (check == SellerRatingCheck::Exists) {
-            run.Log().Settle(tid, kLogRated, "confirmed by the platform");
-            run.Observer().Settled(tid, true);
-          } else if (check == SellerRatingCheck::Missing) {
-            run.Log().Settle(tid, kLogNotTaken, "not on the platform");
-            run.Observer().Settled(tid, false);
-          }
+          if (run.Ledger().Settle(tid, check)) run.Observer().Settled(tid, check == SellerRatingCheck::Exists);
         }
         done();
       });
