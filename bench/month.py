@@ -105,7 +105,7 @@ def main():
     # so growth is read within the longest life.
     lives = [{}]
     restarts, exit_codes = 0, []
-    requests = {"reload": 0, "refresh": 0, "rating": 0, "check": 0, "other": 0}
+    requests = {"reload": 0, "refresh": 0, "rating": 0, "check": 0, "buyer_check": 0, "other": 0}
     # Of the reloads' requests, those of the incremental listing (the changes only).
     reload_changes = 0
     sampled = set()
@@ -152,6 +152,9 @@ def main():
                     reload_changes += 1
             elif "RATE_BUYER_UNSELLER" in q:
                 requests["refresh"] += 1
+            elif "traderates.get" in q and "rate_type=get" in q:
+                # The buyer's rating of one order, asked right before its automatic post.
+                requests["buyer_check"] += 1
             elif "traderates.get" in q:
                 requests["check"] += 1
             else:
@@ -182,13 +185,19 @@ def main():
     # The pass counts whole hours left, fractions dropped: with a lead of 24
     # hours an order is rated once fewer than 25 hours are left.
     lead = 25 * 3600
-    missed = early = waiting = 0
+    missed = early = waiting = good_for_rated = 0
     for t in trades:
         ended = datetime.strptime(t["end_time"], "%Y-%m-%d %H:%M:%S").replace(tzinfo=BEIJING).timestamp()
         deadline = ended + 15 * DAY
         rating = given.get(t["tid"])
         if rating:
             rated_at = datetime.strptime(rating["time"], "%Y-%m-%d %H:%M:%S").replace(tzinfo=BEIJING).timestamp()
+            # A "good" given after the buyer had rated (the trade's last change is
+            # the seller's rating, so the buyer's came before it).
+            if t["buyer_rate"] != "none" and rating.get("result") == "good" and t.get("modified"):
+                modified = datetime.strptime(t["modified"], "%Y-%m-%d %H:%M:%S").replace(tzinfo=BEIJING).timestamp()
+                if rated_at >= modified:
+                    good_for_rated += 1
             # The buyer-rated ones are the seller's own; the pass rates the others within the lead time.
             if t["buyer_rate"] == "none" and rated_at < deadline - lead - 60:
                 early += 1
@@ -210,6 +219,7 @@ def main():
         # an order is refused (isv.trade-rate-exist) and counted here.
         "second_posts_refused": stats.get("repeated_ratings"),
         "rated_before_the_lead_time": early,
+        "good_for_a_buyer_who_had_rated": good_for_rated,
         "still_waiting_at_the_end": waiting,
         "requests_per_day": round(total / days, 1),
         "requests_by_kind_per_day": {k: round(v / days, 1) for k, v in requests.items()},

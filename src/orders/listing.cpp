@@ -35,9 +35,10 @@ std::string ListingProblem(const std::string& rateStatus, const FetchStats& stat
   return text;
 }
 
-std::string TradesSoldIncrementUrl(const std::string& rateStatus, int pageNo, const std::string& fields,
-                                   const std::string& startModified, const std::string& endModified) {
-  return build_gateway_url(GatewayParams("taobao.trades.sold.increment.get", make_timestamp(),
+std::string TradesSoldIncrementUrl(const Account& account, const std::string& rateStatus, int pageNo,
+                                   const std::string& fields, const std::string& startModified,
+                                   const std::string& endModified) {
+  return build_gateway_url(account, GatewayParams(account, "taobao.trades.sold.increment.get", make_timestamp(),
                                          {{"page_no", std::to_string(pageNo)},
                                           {"page_size", "100"},
                                           {"rate_status", rateStatus},
@@ -55,11 +56,12 @@ FetchStats PageThrough(const ListingRequest& request, const std::function<void(s
   double cpuWaiting = 0;
   auto cancelled = [&] { return StopRequested() || (request.cancelled && request.cancelled()); };
   const bool incremental = !request.startModified.empty();
+  const Account account = request.account ? *request.account : CurrentAccount();
   auto ask = [&](int page) {
     return start_web_request(WebRequest::Get(
-        incremental ? TradesSoldIncrementUrl(request.rateStatus, page, request.fields, request.startModified,
+        incremental ? TradesSoldIncrementUrl(account, request.rateStatus, page, request.fields, request.startModified,
                                              request.endModified)
-                    : TradesSoldGetUrl(request.rateStatus, page, request.fields)));
+                    : TradesSoldGetUrl(request.rateStatus, page, request.fields, account)));
   };
   auto finish = [&] {
     stats.localCpuSeconds = ThreadCpuSeconds() - cpuStart - cpuWaiting;

@@ -10,11 +10,13 @@
 // what it did not bring.
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "orders/order.h"
 #include "orders/order_db.h"
+#include "settings/app_session.h"
 
 namespace qm {
 
@@ -78,6 +80,8 @@ struct ListingRequest {
   // When set, only the trades modified from the one time to the other (the
   // platform's texts, at most a day apart), through the incremental listing.
   std::string startModified, endModified;
+  // Who asks; without one, Session()'s account (the runner's one-shot listing).
+  std::optional<Account> account;
 };
 
 // The longest window the incremental listing accepts.
@@ -85,8 +89,9 @@ inline constexpr std::int64_t kMostModifiedWindowSeconds = 24 * 3600;
 
 // One page of the incremental listing ("taobao.trades.sold.increment.get"):
 // the full listing's parameters and the window of modification times.
-std::string TradesSoldIncrementUrl(const std::string& rateStatus, int pageNo, const std::string& fields,
-                                   const std::string& startModified, const std::string& endModified);
+std::string TradesSoldIncrementUrl(const Account& account, const std::string& rateStatus, int pageNo,
+                                   const std::string& fields, const std::string& startModified,
+                                   const std::string& endModified);
 
 // Pages through the listing and hands each page's new trades to `onPage`
 // (never an empty batch), in page order. The next page is asked for as soon

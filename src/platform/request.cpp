@@ -95,13 +95,17 @@ std::string sign_request(const RequestParams& params, const std::string& secret)
 
 RequestParams GatewayParams(const std::string& method, const std::string& timestamp,
                             const RequestParams& own) {
-  const AppSession& s = Session();
+  return GatewayParams(CurrentAccount(), method, timestamp, own);
+}
+
+RequestParams GatewayParams(const Account& account, const std::string& method, const std::string& timestamp,
+                            const RequestParams& own) {
   RequestParams params = {
-      {"app_key", s.AppKey},
+      {"app_key", account.appKey},
       {"format", std::string(kFormat)},
       {"method", method},
       {"partner_id", std::string(kPartner)},
-      {"session", s.SessionKey},
+      {"session", account.sessionKey},
       {"timestamp", timestamp},
       {"v", std::string(kVersion)},
   };
@@ -109,7 +113,9 @@ RequestParams GatewayParams(const std::string& method, const std::string& timest
   return params;
 }
 
-std::string build_gateway_url(const RequestParams& params) {
+std::string build_gateway_url(const RequestParams& params) { return build_gateway_url(CurrentAccount(), params); }
+
+std::string build_gateway_url(const Account& account, const RequestParams& params) {
   // Values go in as they are, without percent-encoding: every value of these
   // calls is ASCII. The timestamp's one space is turned into %20 by the
   // transport when it sends the URL.
@@ -117,9 +123,9 @@ std::string build_gateway_url(const RequestParams& params) {
   bool paged = std::any_of(params.begin(), params.end(),
                            [](const auto& p) { return p.first == kPageNo; });
 
-  std::string url = Session().endpoints.gateway;
+  std::string url = account.endpoints.gateway;
   url += kRestPath;
-  url += sign_request(params);
+  url += sign_request(params, account.appSecret);
   url += "&timestamp=";
   url += ValueOf(params, "timestamp");
   url += "&v=";
@@ -148,31 +154,34 @@ std::string build_gateway_url(const RequestParams& params) {
   return url;
 }
 
-std::string TimeGetUrl() { return build_gateway_url(GatewayParams("taobao.time.get", make_timestamp())); }
-
-std::string SellerGetUrl() {
-  return build_gateway_url(GatewayParams("taobao.user.seller.get", make_timestamp(),
-                                         {{"fields", "user_id,nick,avatar"}}));
+std::string TimeGetUrl(const Account& account) {
+  return build_gateway_url(account, GatewayParams(account, "taobao.time.get", make_timestamp()));
 }
 
-std::string TradeRatesGetUrl(const std::string& tid) {
-  return TradeRatesGetUrl(tid, "get", "buyer", "tid,content,result");
+std::string SellerGetUrl(const Account& account) {
+  return build_gateway_url(account, GatewayParams(account, "taobao.user.seller.get", make_timestamp(),
+                                                  {{"fields", "user_id,nick,avatar"}}));
+}
+
+std::string TradeRatesGetUrl(const std::string& tid, const Account& account) {
+  return TradeRatesGetUrl(tid, "get", "buyer", "tid,content,result", account);
 }
 
 std::string TradeRatesGetUrl(const std::string& tid, const std::string& rateType, const std::string& role,
-                             const std::string& fields) {
-  return build_gateway_url(GatewayParams("taobao.traderates.get", make_timestamp(),
-                                         {{"rate_type", rateType}, {"role", role}, {"tid", tid}, {"fields", fields}}));
+                             const std::string& fields, const Account& account) {
+  return build_gateway_url(account, GatewayParams(account, "taobao.traderates.get", make_timestamp(),
+                                                  {{"rate_type", rateType}, {"role", role}, {"tid", tid}, {"fields", fields}}));
 }
 
-std::string TradesSoldGetUrl(const std::string& rateStatus, int pageNo, const std::string& fields) {
-  return build_gateway_url(GatewayParams("taobao.trades.sold.get", make_timestamp(),
-                                         {{"page_no", std::to_string(pageNo)},
-                                          {"page_size", "100"},
-                                          {"rate_status", rateStatus},
-                                          {"status", "TRADE_FINISHED"},
-                                          {"use_has_next", "true"},
-                                          {"fields", fields}}));
+std::string TradesSoldGetUrl(const std::string& rateStatus, int pageNo, const std::string& fields,
+                             const Account& account) {
+  return build_gateway_url(account, GatewayParams(account, "taobao.trades.sold.get", make_timestamp(),
+                                                  {{"page_no", std::to_string(pageNo)},
+                                                   {"page_size", "100"},
+                                                   {"rate_status", rateStatus},
+                                                   {"status", "TRADE_FINISHED"},
+                                                   {"use_has_next", "true"},
+                                                   {"fields", fields}}));
 }
 
 }  // namespace qm

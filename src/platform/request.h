@@ -8,6 +8,8 @@
 #include <utility>
 #include <vector>
 
+#include "settings/app_session.h"
+
 namespace qm {
 
 // The (key, value) pairs of one gateway call, without "sign".
@@ -32,16 +34,23 @@ RequestParams GatewayParams(const std::string& method, const std::string& timest
 // order given.
 std::string build_gateway_url(const RequestParams& params);
 
-// Ready-made URLs of the four gateway methods, each with its own timestamp.
-std::string TimeGetUrl();
-std::string SellerGetUrl();
-std::string TradeRatesGetUrl(const std::string& tid);
+// The same for an account given (work off the UI thread gets a copy).
+RequestParams GatewayParams(const Account& account, const std::string& method, const std::string& timestamp,
+                            const RequestParams& own = {});
+std::string build_gateway_url(const Account& account, const RequestParams& params);
+
+// Ready-made URLs of the four gateway methods, each with its own timestamp,
+// for the account given (without one: Session()'s).
+std::string TimeGetUrl(const Account& account = CurrentAccount());
+std::string SellerGetUrl(const Account& account = CurrentAccount());
+std::string TradeRatesGetUrl(const std::string& tid, const Account& account = CurrentAccount());
 // The same call with its own rate type ("get", "give"), role ("buyer",
 // "seller") and fields; the one above is ("get", "buyer", "tid,content,result").
 std::string TradeRatesGetUrl(const std::string& tid, const std::string& rateType, const std::string& role,
-                             const std::string& fields);
+                             const std::string& fields, const Account& account = CurrentAccount());
 // One page of finished trades with the given rate status ("RATE_UNBUYER",
 // "RATE_UNSELLER", "RATE_BUYER_UNSELLER"); page numbers start at 1.
-std::string TradesSoldGetUrl(const std::string& rateStatus, int pageNo, const std::string& fields);
+std::string TradesSoldGetUrl(const std::string& rateStatus, int pageNo, const std::string& fields,
+                             const Account& account = CurrentAccount());
 
 }  // namespace qm

@@ -8,9 +8,9 @@
 
 namespace qm {
 
-std::optional<BuyerVerdict> QueryBuyerRating(const std::string& tid) {
+std::optional<BuyerVerdict> QueryBuyerRating(const std::string& tid, const Account& account) {
   if (!IsOrderNumber(tid)) return std::nullopt;
-  const std::string reply = decode_reply(web_request(WebRequest::Get(TradeRatesGetUrl(tid))).body);
+  const std::string reply = decode_reply(web_request(WebRequest::Get(TradeRatesGetUrl(tid, account))).body);
   if (!CompleteElement(reply, "traderates_get_response")) return std::nullopt;
   // Element texts: the blanks of a pretty-printed reply dropped, the escapes
   // of markup in a buyer's comment decoded to what the buyer wrote.

@@ -7,6 +7,8 @@
 #include <optional>
 #include <string>
 
+#include "settings/app_session.h"
+
 namespace qm {
 
 inline constexpr const char* kVerdictSeparator = "|:|";
@@ -32,7 +34,7 @@ BuyerVerdict SplitVerdict(const std::string& verdict);
 // comment as they stand, either may be empty); nullopt when no complete
 // answer came, so that the question can be asked again. Blocks: it runs on
 // the run's worker (or in the runner's one-shot commands).
-std::optional<BuyerVerdict> QueryBuyerRating(const std::string& tid);
+std::optional<BuyerVerdict> QueryBuyerRating(const std::string& tid, const Account& account = CurrentAccount());
 
 // The buyer's rating of one order as "result|:|comment" ("无" for no
 // comment, kUnfavourableVerdict for no result; a failed or timed-out query

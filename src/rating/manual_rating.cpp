@@ -162,7 +162,7 @@ void answer_on_second_list_double_click() {
       return;
     }
     run->Worker().Run<std::optional<BuyerVerdict>>(
-        [tid] { return QueryBuyerRating(tid); },
+        [tid, account = run->RunAccount()] { return QueryBuyerRating(tid, account); },
         [run, tid, buyer](std::optional<BuyerVerdict> found) { ShowBuyerVerdict(*run, tid, buyer, found); });
   });
 }

@@ -51,14 +51,13 @@ bool post_rating(const std::string& tid, const std::string& result, const std::s
 }
 
 RatingOutcome PostRating(const std::string& tid, const std::string& result, const std::string& role,
-                         const std::string& comment, std::string* refusal) {
+                         const std::string& comment, std::string* refusal, const Account& account) {
   if (!IsOrderNumber(tid)) return RatingOutcome::Refused;
   // Once the program is told to stop, nothing more is sent.
   if (StopRequested()) return RatingOutcome::Busy;
-  const AppSession& s = Session();
-  const std::string url = s.endpoints.apitools + kRatingPath;
-  const std::string form = BuildRatingForm(s.AppKey, s.AppSecret, tid, result, role, comment,
-                                           s.SessionKey);
+  const std::string url = account.endpoints.apitools + kRatingPath;
+  const std::string form =
+      BuildRatingForm(account.appKey, account.appSecret, tid, result, role, comment, account.sessionKey);
   const std::string reply = decode_reply(web_request(WebRequest::Post(url, form)).body);
   // Only a whole error reply says the rating was not taken; half of one, an
   // error page of a proxy or nothing at all say nothing. It is read first: an
@@ -76,9 +75,9 @@ RatingOutcome PostRating(const std::string& tid, const std::string& result, cons
   return RatingOutcome::Unknown;
 }
 
-SellerRatingCheck CheckSellerRating(const std::string& tid) {
+SellerRatingCheck CheckSellerRating(const std::string& tid, const Account& account) {
   if (!IsOrderNumber(tid)) return SellerRatingCheck::Unknown;
-  const std::string url = TradeRatesGetUrl(tid, "give", "seller", "tid,result,created");
+  const std::string url = TradeRatesGetUrl(tid, "give", "seller", "tid,result,created", account);
   const std::string reply = decode_reply(web_request(WebRequest::Get(url)).body);
   if (!CompleteElement(reply, "traderates_get_response")) return SellerRatingCheck::Unknown;
   // The answer may list other orders as well; only this one's counts.

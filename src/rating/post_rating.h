@@ -5,6 +5,8 @@
 // the form. Every rating (automatic or by hand, good or bad) goes through here.
 #include <string>
 
+#include "settings/app_session.h"
+
 namespace qm {
 
 inline constexpr const char* kRatingPath = "/apitools/getResult.do";
@@ -46,8 +48,10 @@ enum class RatingOutcome {
 // post_rating with the whole answer; for a refusal the platform's message
 // ("msg" and "sub_msg" of its error reply) goes to *refusal, for
 // AlreadyRated too.
+// Work off the UI thread passes the run's account; without one, Session()'s.
 RatingOutcome PostRating(const std::string& tid, const std::string& result, const std::string& role,
-                         const std::string& comment, std::string* refusal = nullptr);
+                         const std::string& comment, std::string* refusal = nullptr,
+                         const Account& account = CurrentAccount());
 
 // Whether the seller's own rating of the order is on the platform
 // ("taobao.traderates.get", rate_type "give", role "seller").
@@ -56,7 +60,7 @@ enum class SellerRatingCheck {
   Missing,  // a complete answer without it
   Unknown,  // no complete answer (or an error reply): ask again later
 };
-SellerRatingCheck CheckSellerRating(const std::string& tid);
+SellerRatingCheck CheckSellerRating(const std::string& tid, const Account& account = CurrentAccount());
 
 // True when the text holds the element's opening tag and, after it, its
 // closing tag: a whole answer, not one cut off on the way.

@@ -51,7 +51,7 @@ void RatingLedger::Rate(RatingRequest request, Done done) {
 void RatingLedger::CheckThenPost(RatingRequest request, Done done) {
   const std::string tid = request.tid;
   inFlight_.insert(tid);
-  worker_.Run<SellerRatingCheck>([tid] { return CheckSellerRating(tid); },
+  worker_.Run<SellerRatingCheck>([tid, account = account_] { return CheckSellerRating(tid, account); },
                                  [this, request = std::move(request), done = std::move(done)](SellerRatingCheck check) {
                                    inFlight_.erase(request.tid);
                                    RatingAttempt attempt;
@@ -112,14 +112,14 @@ void RatingLedger::Post(RatingRequest request, Done done) {
   inFlight_.insert(request.tid);
   const RatingRequest sent = request;
   worker_.Run<PostAnswer>(
-      [sent] {
+      [sent, account = account_] {
         PostAnswer answer;
         if (sent.onlyIfBuyerSilent) {
-          answer.buyer = QueryBuyerRating(sent.tid);
+          answer.buyer = QueryBuyerRating(sent.tid, account);
           if (!answer.buyer || answer.buyer->Rated()) return answer;
         }
         answer.sent = true;
-        answer.outcome = PostRating(sent.tid, sent.result, kRoleSeller, sent.comment, &answer.refusal);
+        answer.outcome = PostRating(sent.tid, sent.result, kRoleSeller, sent.comment, &answer.refusal, account);
         return answer;
       },
       [this, logged, request = std::move(request), done = std::move(done)](PostAnswer answer) {

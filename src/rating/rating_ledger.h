@@ -82,7 +82,9 @@ class RatingLedger {
  public:
   using Done = std::function<void(const RatingAttempt&)>;
 
-  RatingLedger(RatingLog& log, RunWorker& worker) : log_(log), worker_(worker) {}
+  // Posts and questions go out for `account` (the run's; it outlives the ledger).
+  RatingLedger(RatingLog& log, RunWorker& worker, const Account& account)
+      : log_(log), worker_(worker), account_(account) {}
 
   // Rates the order as seller, asking the platform first when an earlier
   // post of it had no readable answer (or was refused), and holding it while
@@ -128,6 +130,7 @@ class RatingLedger {
 
   RatingLog& log_;
   RunWorker& worker_;
+  const Account& account_;
   std::map<std::string, Entry> entries_;
   std::set<std::string> inFlight_;
   // The orders this run saw rated on the platform: never posted again (a

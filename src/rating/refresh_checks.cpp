@@ -29,11 +29,11 @@ void CheckNewBuyerRatings(SellerRun& run, std::function<void()> done) {
   }
   if (fresh.empty()) return done();
   run.Worker().Run<Verdicts>(
-      [fresh = std::move(fresh)] {
+      [fresh = std::move(fresh), account = run.RunAccount()] {
         Verdicts found;
         for (const Order& order : fresh) {
           if (StopRequested()) break;
-          found.emplace_back(order, QueryBuyerRating(order.tid));
+          found.emplace_back(order, QueryBuyerRating(order.tid, account));
         }
         return found;
       },
@@ -62,11 +62,11 @@ void SettleUnansweredPosts(SellerRun& run, std::function<void()> done) {
   }
   if (asked.empty()) return done();
   run.Worker().Run<Settlements>(
-      [asked] {
+      [asked, account = run.RunAccount()] {
         Settlements found;
         for (const std::string& tid : asked) {
           if (StopRequested()) break;
-          found.emplace_back(tid, CheckSellerRating(tid));
+          found.emplace_back(tid, CheckSellerRating(tid, account));
         }
         return found;
       },
@@ -89,9 +89,10 @@ void RunRefreshChecks(SellerRun& run, std::function<void()> done) {
   });
 }
 
-BuyerRatedListing ListBuyerRated(const std::vector<int>& retryPausesMs, std::function<bool()> cancelled) {
+BuyerRatedListing ListBuyerRated(const Account& account, const std::vector<int>& retryPausesMs,
+                                 std::function<bool()> cancelled) {
   BuyerRatedListing listing;
-  listing.stats = PageThrough({kRateBuyerUnseller, kBuyerRatedFields, false, retryPausesMs, std::move(cancelled)},
+  listing.stats = PageThrough({kRateBuyerUnseller, kBuyerRatedFields, false, retryPausesMs, std::move(cancelled), {}, {}, account},
                               [&](std::vector<Order>&& trades) {
                                 for (Order& t : trades) listing.orders.push_back(std::move(t));
                               });
@@ -111,7 +112,7 @@ FetchStats ApplyBuyerRatedListing(OrderBook& book, BuyerRatedListing listing) {
 }
 
 FetchStats RefreshBuyerRatedList(OrderBook& book, const std::vector<int>& retryPausesMs) {
-  return ApplyBuyerRatedListing(book, ListBuyerRated(retryPausesMs));
+  return ApplyBuyerRatedListing(book, ListBuyerRated(CurrentAccount(), retryPausesMs));
 }
 
 std::optional<NoticeStyle> AlertStyleOf(const RatingLog& log, const std::string& tid) {

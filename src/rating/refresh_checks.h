@@ -36,7 +36,8 @@ struct BuyerRatedListing {
   FetchStats stats;
   std::vector<Order> orders;
 };
-BuyerRatedListing ListBuyerRated(const std::vector<int>& retryPausesMs = kDefaultPageRetryPausesMs,
+BuyerRatedListing ListBuyerRated(const Account& account,
+                                 const std::vector<int>& retryPausesMs = kDefaultPageRetryPausesMs,
                                  std::function<bool()> cancelled = {});
 // The listing into the book: the buyer-rated list is made of it anew, and its
 // orders leave the unrated list. The listing's stats, with `kept` its orders.

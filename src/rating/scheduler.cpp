@@ -28,14 +28,14 @@ void SetInterval(Timer* timer, int ms) {
 
 }  // namespace
 
-bool check_platform_time() {
-  const std::string reply = decode_reply(web_request(WebRequest::Get(TimeGetUrl())).body);
+bool check_platform_time(const Account& account) {
+  const std::string reply = decode_reply(web_request(WebRequest::Get(TimeGetUrl(account))).body);
   return CodePoints(extract_between(reply, "<time>", "<")) == 19;
 }
 
-bool PlatformAnswersTime(RunWorker& worker, const std::vector<int>& pausesMs) {
+bool PlatformAnswersTime(RunWorker& worker, const Account& account, const std::vector<int>& pausesMs) {
   for (std::size_t attempt = 0;; ++attempt) {
-    if (check_platform_time()) return true;
+    if (check_platform_time(account)) return true;
     if (attempt >= pausesMs.size() || !worker.Pause(pausesMs[attempt])) return false;
   }
 }
@@ -131,8 +131,8 @@ void Scheduler::RunRefresh() {
   refresh_ = RefreshReport{};
   RunWorker& worker = run_.Worker();
   worker.Run<BuyerRatedListing>(
-      [&worker, pauses = run_.Loader().RetryPauses()] {
-        return ListBuyerRated(pauses, [&worker] { return worker.Ending(); });
+      [&worker, account = run_.RunAccount(), pauses = run_.Loader().RetryPauses()] {
+        return ListBuyerRated(account, pauses, [&worker] { return worker.Ending(); });
       },
       [this](BuyerRatedListing listing) { OnBuyerRatedListing(std::move(listing)); });
 }
@@ -143,7 +143,9 @@ void Scheduler::OnBuyerRatedListing(BuyerRatedListing listing) {
   lastRefresh_ = refresh_.listing;
   buyerRatedComplete_ = refresh_.listing.Complete();
   RunWorker& worker = run_.Worker();
-  worker.Run<bool>([&worker, pauses = timeCheckPauses_] { return PlatformAnswersTime(worker, pauses); },
+  worker.Run<bool>([&worker, account = run_.RunAccount(), pauses = timeCheckPauses_] {
+    return PlatformAnswersTime(worker, account, pauses);
+  },
                    [this](bool up) { OnTimeCheck(up); });
 }
 

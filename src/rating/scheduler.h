@@ -128,9 +128,9 @@ class Scheduler {
 
 // True when the gateway answers "taobao.time.get" with a 19-character time.
 // The wait keeps events running.
-bool check_platform_time();
+bool check_platform_time(const Account& account = CurrentAccount());
 // The time check with its pauses: asked again after each pause (on the
 // worker) before the platform counts as not answering.
-bool PlatformAnswersTime(RunWorker& worker, const std::vector<int>& pausesMs);
+bool PlatformAnswersTime(RunWorker& worker, const Account& account, const std::vector<int>& pausesMs);
 
 }  // namespace qm

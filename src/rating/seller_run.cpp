@@ -33,7 +33,8 @@ std::unique_ptr<SellerRun> SellerRun::Open(const RunPorts& ports, RunObserver& o
 SellerRun::SellerRun(const RunPorts& ports, RunObserver& observer)
     : ports_(ports),
       observer_(observer),
-      ledger_(log_, worker_),
+      account_(CurrentAccount()),
+      ledger_(log_, worker_, account_),
       loader_(
           book_, *ports.pump, [this](const LoadReport& report) { scheduler_.OnLoadDone(report); },
           [this](int read) { observer_.LoadProgress(read); }),

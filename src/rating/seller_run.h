@@ -41,6 +41,9 @@ class SellerRun {
   SellerRun(const SellerRun&) = delete;
   SellerRun& operator=(const SellerRun&) = delete;
 
+  // Who the run acts for: copied when the run is built; its network work
+  // takes copies of it, never Session().
+  const Account& RunAccount() const { return account_; }
   OrderBook& Book() { return book_; }
   RunWorker& Worker() { return worker_; }
   RatingLedger& Ledger() { return ledger_; }
@@ -62,6 +65,7 @@ class SellerRun {
 
   RunPorts ports_;
   RunObserver& observer_;
+  Account account_;
   OrderBook book_;
   RatingLog log_;
   RatingLedger ledger_;

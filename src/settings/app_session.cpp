@@ -20,4 +20,9 @@ AppSession& Session() {
   return session;
 }
 
+Account CurrentAccount() {
+  const AppSession& s = Session();
+  return Account{s.AppKey, s.AppSecret, s.SessionKey, s.endpoints};
+}
+
 }  // namespace qm

@@ -20,6 +20,15 @@ struct Endpoints {
   static Endpoints AtBase(const std::string& base);
 };
 
+// Who a request acts for and where it goes: a copy taken once, so that work
+// on another thread never reads the process-wide record.
+struct Account {
+  std::string appKey;
+  std::string appSecret;
+  std::string sessionKey;
+  Endpoints endpoints;
+};
+
 struct AppSession {
   std::string sellerNick;   // section of Config.ini, stem of the per-seller files
   std::string AppKey;
@@ -44,5 +53,7 @@ struct AppSession {
 
 // The process-wide run state.
 AppSession& Session();
+// Session()'s key, secret, session key and endpoints, copied (on the UI thread).
+Account CurrentAccount();
 
 }  // namespace qm
