@@ -31,7 +31,7 @@ struct OrderRow {
   Order order;
   std::string timeLeft;  // "到期"; empty until the automatic pass has looked
   // Rises with every row any list is given, so rows stand in serial order and
-  // a walk can find its place again after a wait.
+  // a walk can find its place again when a post's answer is back.
   std::uint64_t serial = 0;
 };
 
@@ -134,7 +134,7 @@ class OrderRows {
   int Find(std::string_view tid) const;
   bool Contains(std::string_view tid) const { return index_.Find(tid) != OrderIndex::kNone; }
   // How many rows came before the row with `serial` (listed or not): the walk
-  // of the automatic pass goes on from there after a wait.
+  // of the automatic pass goes on from there when a post's answer is back.
   int RowsBefore(std::uint64_t serial) const;
 
   // Rows for `orders` in their order, the first of each order number kept.

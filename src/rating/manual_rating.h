@@ -12,8 +12,9 @@
 // modified. "评价选中订单" answers every selected order, last to first.
 //
 // Everything runs on the UI thread through CurrentMainView() and
-// CurrentOrderBook(); orders are taken from the book by number, never by a
-// row kept across a wait, and every post goes through the run's ledger.
+// CurrentRun(); orders are taken from the book by number, never by a row kept
+// until a post's answer, and every post goes through the run's ledger, whose
+// answers carry each action on.
 #include <string>
 
 #include "rating/buyer_verdict.h"

@@ -127,7 +127,7 @@ class Scheduler {
 };
 
 // True when the gateway answers "taobao.time.get" with a 19-character time.
-// The wait keeps events running.
+// Blocks: it runs on the run's worker.
 bool check_platform_time(const Account& account = CurrentAccount());
 // The time check with its pauses: asked again after each pause (on the
 // worker) before the platform counts as not answering.
