@@ -113,8 +113,15 @@ void AccountDialog::OnLogin() {
       EndProgram(0);
       reject();
       return;
+    case StartupOutcome::FilesUnusable:
+      // Not another run: the seller's files themselves cannot be used.
+      QtPrompts().Warn(kFilesUnusableTitle, "卖家‘" + Session().sellerNick + "’的文件无法使用：" + step.reason +
+                                                "\n请检查程序目录的权限后再启动。程序将退出。");
+      EndProgram(0);
+      reject();
+      return;
     default:
-      // The comment file is held by another run of the program for this
+      // The run lock is held by another run of the program for this
       // seller: that run shows its window, and this one ends. A run without
       // a window (the runner) cannot show one, so this one says why it ends.
       if (!InstanceChannel::AskToShow(InstanceSocketName(Session().programDir, Session().sellerNick))) {

@@ -17,6 +17,7 @@ inline const QColor kAccountChosenColour{0, 96, 192};
 inline constexpr const char* kBadAccountTitle = "帐号名称无效";
 inline constexpr const char* kBadSettingsTitle = "设置文件无法使用";
 inline constexpr const char* kAlreadyRunningTitle = "已经在运行";
+inline constexpr const char* kFilesUnusableTitle = "文件无法使用";
 
 class AccountDialog : public QDialog {
   Q_OBJECT

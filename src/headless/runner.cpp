@@ -206,7 +206,8 @@ int ExitCodeFor(StartupOutcome outcome) {
     case StartupOutcome::BadDataDir:
     case StartupOutcome::BadAccountName: return kExitUsage;
     case StartupOutcome::SettingsRefused: return kExitSettingsFile;
-    case StartupOutcome::CommentFileHeld: return kExitCommentFile;
+    case StartupOutcome::CommentFileHeld:
+    case StartupOutcome::FilesUnusable: return kExitCommentFile;
     case StartupOutcome::NoCredentials: return kExitNoCredentials;
     case StartupOutcome::CommentTooLong: return kExitUnsendableComment;
     case StartupOutcome::NoSessionKey: return kExitNoSessionKey;
@@ -224,6 +225,7 @@ std::string StartupStopLine(const StartupStep& step, const std::string& nick) {
     case StartupOutcome::BadAccountName: return "start: the account name cannot be used: " + step.reason;
     case StartupOutcome::SettingsRefused: return "start: a settings file cannot be used: " + step.reason;
     case StartupOutcome::CommentFileHeld:
+    case StartupOutcome::FilesUnusable:
       return "start: " + step.reason;
     case StartupOutcome::NoCredentials:
       return std::string("message: ") + kEmptyKeyTitle + ": " + kEmptyKeyText;

@@ -176,14 +176,14 @@ StartupStep OpenAccount(const std::string& typed) {
                   "the account " + nick + " is in use: another run holds " + RunLockFileName(nick));
     case HeldFileStatus::Failed:
       if (!DirectoryWritable(Session().programDir)) {
-        return Stop(StartupOutcome::CommentFileHeld,
+        return Stop(StartupOutcome::FilesUnusable,
                     "the data directory " + Session().programDir + " cannot be written");
       }
-      return Stop(StartupOutcome::CommentFileHeld,
+      return Stop(StartupOutcome::FilesUnusable,
                   "the lock file " + Session().PathOf(RunLockFileName(nick)) + " cannot be made or opened");
   }
   if (!LoadAutoComment(nick)) {
-    return Stop(StartupOutcome::CommentFileHeld,
+    return Stop(StartupOutcome::FilesUnusable,
                 "the standing comment file " + AutoCommentFileName(nick) + " cannot be read or made");
   }
   AppSession& s = Session();

@@ -26,7 +26,9 @@ enum class StartupOutcome {
   BadAccountName,    // the name cannot name the seller's files; nothing was made
   SettingsRefused,   // Config.ini or 手动评价内容.ini is not a file the program reads (too large, not a regular file),
                      // or the data directory or Config.ini belongs to another user or others may write it
-  CommentFileHeld,   // the run lock is held by another run (or cannot be made), or the standing comment file cannot be read
+  CommentFileHeld,   // the run lock is held by another run of the seller
+  FilesUnusable,     // the run lock cannot be made (a directory that cannot be written) or the standing
+                     // comment file cannot be read
   NoCredentials,     // empty "appkey" or "AppSecret"
   CommentTooLong,    // the standing comment is longer than the platform takes
   NoSessionKey,      // no stored "SessionKey"

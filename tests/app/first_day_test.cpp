@@ -309,6 +309,17 @@ class FirstDayTest : public QObject {
     QCOMPARE(boxes.boxes.size(), size_t(1));
     QCOMPARE(boxes.boxes[0].title, QString(kAlreadyRunningTitle));
     QCOMPARE(boxes.boxes[0].icon, QMessageBox::Warning);
+
+    // A standing comment file that cannot be read (here a folder in its
+    // place) is no other run: the box says what is wrong with the file instead.
+    std::filesystem::remove(dir.File("卖家的自动评价内容.txt"));
+    std::filesystem::create_directory(dir.File("卖家的自动评价内容.txt"));
+    AccountDialog again;
+    again.AccountBox()->setEditText("卖家");
+    again.LoginButton()->click();
+    QCOMPARE(boxes.boxes.size(), size_t(2));
+    QCOMPARE(boxes.boxes[1].title, QString(kFilesUnusableTitle));
+    QVERIFY(boxes.boxes[1].text.contains("自动评价内容"));
   }
 
   // Qt's own buttons speak Chinese when the locale does, and when none is set.
