@@ -16,6 +16,7 @@
 #include "rating/seller_run.h"
 #include "rating/schedule.h"
 #include "settings/app_session.h"
+#include "settings/config.h"
 #include "util/clipboard.h"
 #include "util/event_pump.h"
 #include "util/ports.h"
@@ -135,7 +136,11 @@ void rate_on_first_list_double_click() { RateCurrentUnrated("’进行评价吗�
 
 void rate_early_from_menu() { RateCurrentUnrated("’提前评价吗？ "); }
 
-void answer_on_second_list_double_click() {
+namespace {
+
+// The original answer: "bad" first, then the buyer's rating is read; a good
+// buyer leads to the rating page. Kept for sellers who choose it (回评方式=先差评).
+void AnswerBadFirstFlow() {
   SellerRun* run = CurrentRun();
   MainView* view = CurrentMainView();
   if (run == nullptr || view == nullptr) return;
@@ -165,6 +170,94 @@ void answer_on_second_list_double_click() {
         [tid, account = run->RunAccount()] { return QueryBuyerRating(tid, account); },
         [run, tid, buyer](std::optional<BuyerVerdict> found) { ShowBuyerVerdict(*run, tid, buyer, found); });
   });
+}
+
+}  // namespace
+
+namespace {
+
+const char* ResultWord(const std::string& result) {
+  if (result == kResultGood) return "好评";
+  if (result == "neutral") return "中评";
+  if (result == kResultBad) return "差评";
+  return "未知评价";
+}
+
+// What an answer in kind posts for what the buyer gave: "good" with the
+// standing comment for a good buyer, "bad" with the order's prepared comment
+// for a neutral or bad one.
+struct InKind {
+  std::string result;
+  std::string comment;
+};
+InKind ReplyTo(const std::string& tid, const BuyerVerdict& verdict) {
+  if (verdict.result == kResultGood) return {kResultGood, Session().autoContent};
+  return {kResultBad, ReadManualComment(tid)};
+}
+
+// One line of a question: what the buyer gave and wrote, and the reply.
+std::string VerdictLine(const std::string& tid, const std::string& buyer, const BuyerVerdict& verdict,
+                        const InKind& reply) {
+  return "订单‘" + tid + "’，买家‘" + buyer + "’给了“" + ResultWord(verdict.result) + "”" +
+         (verdict.comment.empty() ? std::string() : "，评语：" + verdict.comment) + "\n回评“" +
+         ResultWord(reply.result) + "”，评语：" + reply.comment;
+}
+
+// The buyer's verdict is back: the seller sees it and the reply, and the
+// reply goes out on OK. The rating page only when the post fails.
+void AnswerInKind(SellerRun& run, const std::string& tid, const std::string& buyer,
+                  const std::optional<BuyerVerdict>& found) {
+  MainView* view = CurrentMainView();
+  OrderRows& rows = run.Book().BuyerRated();
+  if (view == nullptr || !rows.Contains(tid)) return;
+  if (!found || !found->Rated()) {
+    const std::string words = "买家对订单‘" + tid + "’的评价没有读到（平台没有回应），没有回评，请稍后再试。";
+    if (view->setStatus) view->setStatus(words);
+    if (view->prompts != nullptr) view->prompts->Warn(kAnswerCaption, words);
+    return;
+  }
+  const BuyerVerdict verdict = *found;
+  const InKind reply = ReplyTo(tid, verdict);
+  if (view->prompts != nullptr &&
+      !view->prompts->Ask(kAnswerCaption, VerdictLine(tid, buyer, verdict, reply) + "\n\n确定要回评“" +
+                                               ResultWord(reply.result) + "”吗？")) {
+    return;
+  }
+  if (!rows.Contains(tid)) return;
+  const std::string what = std::string("回评“") + ResultWord(reply.result) + "”";
+  RatingRequest request{tid, reply.result, reply.comment, {buyer, RatingStart::Answer}, false};
+  run.Ledger().Rate(std::move(request), [&run, tid, buyer, verdict, what](const RatingAttempt& attempt) {
+    if (attempt.verdict == LedgerVerdict::Busy) return;
+    SayAttempt(CurrentMainView(), kAnswerCaption, tid, what.c_str(), attempt);
+    if (attempt.verdict == LedgerVerdict::NotLogged) return;  // not sent: the order stays
+    if (!attempt.Done() || attempt.verdict == LedgerVerdict::AlreadyRated) {
+      // The platform did not take it, or holds a rating already: the rating
+      // page shows what it holds, and the seller may change it there.
+      FinishOnRatingPage(tid);
+      return;
+    }
+    run.Book().BuyerRated().Remove(tid);
+    // A neutral or bad buyer's words stay in view, in the warning's colours.
+    if (verdict.Unfavourable()) ShowBuyerVerdict(run, tid, buyer, verdict);
+  });
+}
+
+}  // namespace
+
+void answer_on_second_list_double_click() {
+  SellerRun* run = CurrentRun();
+  MainView* view = CurrentMainView();
+  if (run == nullptr || view == nullptr) return;
+  if (AnswerBadFirst(Session().sellerNick)) return AnswerBadFirstFlow();
+  OrderRows& rows = run->Book().BuyerRated();
+  const std::string tid = rows.CurrentOrder();
+  if (tid.empty() || run->Ledger().InFlight(tid)) return;
+  const std::string buyer = BuyerOf(rows, tid);
+  if (view->setStatus) view->setStatus("正在读取买家对订单‘" + tid + "’的评价…");
+  // First what the buyer gave, so that the question can say it.
+  run->Worker().Run<std::optional<BuyerVerdict>>(
+      [tid, account = run->RunAccount()] { return QueryBuyerRating(tid, account); },
+      [run, tid, buyer](std::optional<BuyerVerdict> found) { AnswerInKind(*run, tid, buyer, found); });
 }
 
 void WriteOrderComment() {

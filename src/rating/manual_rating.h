@@ -4,12 +4,14 @@
 //
 // On the both-unrated list a double-click ("rate now") and the menu item
 // "提前评价" ("rate early") rate the current order "good" with the standing
-// comment after a question. On the buyer-rated list a double-click answers
-// the current order "bad" with its prepared comment (手动评价内容.ini), then
-// reads what the buyer gave: a neutral or bad rating, or none readable, shows
-// the notice box and the row goes; a good one, or a post that failed, opens
-// the rating-page window and the row goes only when the user closed it as
-// modified. "评价选中订单" answers every selected order, last to first.
+// comment after a question. On the buyer-rated list a double-click answers in
+// kind: it reads what the buyer gave first, then asks with the buyer's rating
+// and words and the reply ("good" with the standing comment for a good
+// buyer, "bad" with the order's prepared comment from 手动评价内容.ini for a
+// neutral or bad one), and posts it; the rating-page window opens only when
+// the post fails. With 回评方式=先差评 it answers "bad" first and reads the
+// buyer's rating after, as the original program did. "评价选中订单" answers
+// every selected order, last to first.
 //
 // Everything runs on the UI thread through CurrentMainView() and
 // CurrentRun(); orders are taken from the book by number, never by a row kept
@@ -25,7 +27,8 @@ inline constexpr const char* kRateOrderCaption = " 评价订单";
 inline constexpr const char* kAnswerCaption = " 回评订单";
 inline constexpr const char* kOrderCommentCaption = "为该订单写单独的评语。";
 inline constexpr const char* kOrderCommentInitial = "欢迎光临！";
-inline constexpr const char* kNoticeCommentPrefix = "卖家给的评语是：\r\n";
+// Above the buyer's words in the notice.
+inline constexpr const char* kNoticeCommentPrefix = "买家给的评语是：\r\n";
 
 // The list actions (see above). Each does nothing without a current order.
 void rate_on_first_list_double_click();

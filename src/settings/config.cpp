@@ -40,6 +40,10 @@ bool BadRatingAlertsOn(const std::string& nick) {
   return ReadProfileString(ConfigPath(), nick, kKeyBadRatingAlerts) != "0";
 }
 
+bool AnswerBadFirst(const std::string& nick) {
+  return ReadProfileString(ConfigPath(), nick, kKeyAnswerStyle) == kAnswerBadFirst;
+}
+
 std::string ReadRatingHoursSetting(const std::string& nick) {
   return ReadProfileString(ConfigPath(), nick, kKeyRatingHours);
 }

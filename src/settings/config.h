@@ -16,6 +16,10 @@ inline constexpr const char* kKeyRatingHours = "评价时间";
 inline constexpr const char* kKeyBadRatingAlerts = "差评提醒";
 // Minutes between reloads of the unrated orders while the program runs; 0 turns them off.
 inline constexpr const char* kKeyReloadMinutes = "重新读取间隔";
+// How a buyer-rated order is answered: "按买家评价" (in kind, the default) or
+// "先差评" (a "bad" first, then the buyer's rating is read).
+inline constexpr const char* kKeyAnswerStyle = "回评方式";
+inline constexpr const char* kAnswerBadFirst = "先差评";
 inline constexpr int kDefaultReloadMinutes = 60;
 
 // Session().PathOf("Config.ini").
@@ -38,6 +42,8 @@ std::string ReadSessionKey(const std::string& nick);
 std::string ReadRatingHoursSetting(const std::string& nick);
 // False only when "差评提醒" is "0".
 bool BadRatingAlertsOn(const std::string& nick);
+// True only when "回评方式" is "先差评".
+bool AnswerBadFirst(const std::string& nick);
 // "重新读取间隔" as whole minutes: kDefaultReloadMinutes when missing or not a
 // whole number from 0 to a year of minutes.
 int ReadReloadMinutes(const std::string& nick);

@@ -22,6 +22,8 @@
 #include "app_test_support.h"
 #include "rating/seller_run.h"
 #include "rating/comments.h"
+#include "settings/config.h"
+#include "settings/profile.h"
 #include "support/sandbox_process.h"
 
 using namespace qm;
@@ -162,10 +164,60 @@ class ManualRatingTest : public QObject {
     sandbox_.reset();
   }
 
+  // The default answer: what the buyer gave is read first and shown in the
+  // question with the reply; the reply is in kind, and what was posted is
+  // what the status line and the rating log say.
+  void answersAreGivenInKindAfterTheBuyersRatingIsShown() {
+    MainWindow& w = *window_;
+    OrderRows& rows = w.Book().BuyerRated();
+    const std::string neutral = tids_[2], bad = tids_[3], good = tids_[4];
+    QVERIFY(AddOrderComment(neutral, "谢谢，下次快点"));
+    {
+      BoxAnswerer cancel(QMessageBox::Cancel);
+      DoubleClick(w.BuyerRatedList(), good, rows);
+      QTRY_COMPARE_WITH_TIMEOUT(cancel.boxes.size(), size_t(1), 10000);
+      const QString& text = cancel.boxes[0].text;
+      QVERIFY2(text.contains("给了“好评”") && text.contains("回评“好评”，评语：" + QString::fromStdString(Session().autoContent)),
+               qPrintable(text));
+    }
+    QTest::qWait(50);
+    QVERIFY(PostedRatings(*sandbox_).empty());  // Cancel posts nothing
+    QVERIFY(rows.Contains(good));
+
+    BoxAnswerer ok(QMessageBox::Ok);
+    RatingPageCloser closer;
+    DoubleClick(w.BuyerRatedList(), good, rows);
+    QTRY_VERIFY_WITH_TIMEOUT(!rows.Contains(good), 10000);
+    QCOMPARE(RatingsGiven(*sandbox_)[good].value("result", ""), std::string("good"));
+    QCOMPARE(RatingsGiven(*sandbox_)[good].value("content", ""), Session().autoContent);
+    QCOMPARE(w.StatusText(), QString::fromStdString("已对订单‘" + good + "’回评“好评”，平台已接受。"));
+
+    // A neutral buyer: the buyer's words in the question, "bad" with the
+    // prepared comment, and the words stay in the notice, as the buyer's.
+    DoubleClick(w.BuyerRatedList(), neutral, rows);
+    QTRY_VERIFY_WITH_TIMEOUT(!rows.Contains(neutral), 10000);
+    QVERIFY2(ok.boxes.back().text.contains("给了“中评”，评语：发货太慢") &&
+                 ok.boxes.back().text.contains("回评“差评”，评语：谢谢，下次快点"),
+             qPrintable(ok.boxes.back().text));
+    QCOMPARE(Control<QLabel>(&w, "标签7")->text(), QString("买家给的评语是：\r\n发货太慢"));
+    QCOMPARE(RatingsGiven(*sandbox_)[neutral].value("result", ""), std::string("bad"));
+
+    // Markup in a bad buyer's words is shown as text in the question.
+    DoubleClick(w.BuyerRatedList(), bad, rows);
+    QTRY_VERIFY_WITH_TIMEOUT(!rows.Contains(bad), 10000);
+    QVERIFY(ok.boxes.back().text.contains("<b>差</b>"));
+    QCOMPARE(closer.opened, 0);  // every post was taken: no rating page
+    RatingLogWindow log(&w);
+    QCOMPARE(log.Model().index(0, 3).data().toString(), QString("差评"));
+    QCOMPARE(log.Model().index(2, 3).data().toString(), QString("好评"));
+  }
+
+  // 回评方式=先差评: the original answer, "bad" first, then the buyer's rating.
   void answersShowTheBuyersRatingOrOpenTheRatingPage() {
     MainWindow& w = *window_;
     OrderRows& rows = w.Book().BuyerRated();
     const std::string neutral = tids_[2], bad = tids_[3], good = tids_[4], good2 = tids_[5];
+    QVERIFY(WriteProfileString(ConfigPath(), Session().sellerNick, kKeyAnswerStyle, kAnswerBadFirst));
     QVERIFY(AddOrderComment(neutral, "谢谢，下次快点"));
     // A "bad" answer is asked about first; Cancel posts nothing.
     {
@@ -192,7 +244,7 @@ class ManualRatingTest : public QObject {
     QCOMPARE(line->text(), QString("客户给了你‘中评’"));
     QVERIFY2(line->styleSheet().contains("#ff0000") && line->styleSheet().contains("#ffff00"),
              qPrintable(line->styleSheet()));
-    QCOMPARE(body->text(), QString("卖家给的评语是：\r\n发货太慢"));
+    QCOMPARE(body->text(), QString("买家给的评语是：\r\n发货太慢"));
     // Whose words they are, on hover; and what was done, in the status line.
     QVERIFY2(body->toolTip().contains("买家") && body->toolTip().contains(QString::fromStdString(neutral)),
              qPrintable(body->toolTip()));
@@ -211,7 +263,7 @@ class ManualRatingTest : public QObject {
     DoubleClick(w.BuyerRatedList(), bad, rows);
     QTRY_COMPARE_WITH_TIMEOUT(line->text(), QString("客户给了你‘差评’"), 10000);
     QVERIFY(notice->isVisible());
-    QCOMPARE(body->text(), QString("卖家给的评语是：\r\n<img src=\"http://127.0.0.1:9/x.png\"><b>差</b>"));
+    QCOMPARE(body->text(), QString("买家给的评语是：\r\n<img src=\"http://127.0.0.1:9/x.png\"><b>差</b>"));
     QCOMPARE(body->textFormat(), Qt::PlainText);
     QCOMPARE(RatingsGiven(*sandbox_)[bad].value("content", ""), std::string(kDefaultManualComment));
 
