@@ -20,6 +20,7 @@
 #include "util/clipboard.h"
 #include "util/event_pump.h"
 #include "util/ports.h"
+#include "util/stop.h"
 
 namespace qm {
 
@@ -284,45 +285,94 @@ namespace {
 // "评价选中订单": the chosen orders are answered one after the other, each
 // post once the one before it is back.
 struct SelectionAnswer {
+  struct Reply {
+    std::string tid;  // by number: the lists may change between the posts
+    std::string result;
+    std::string comment;
+  };
   SellerRun* run = nullptr;
-  std::vector<std::string> chosen;  // by number: the lists may change between the posts
-  std::size_t next = 0;             // counted from the last
+  bool inKind = true;
+  std::vector<Reply> replies;  // in the order they go out
+  std::size_t next = 0;
   int taken = 0;
+  int good = 0;
+  int failed = 0;
   std::string firstFailure;
 };
 
+void SaySelectionEnd(const SelectionAnswer& state) {
+  MainView* view = CurrentMainView();
+  if (view == nullptr) return;
+  const int total = static_cast<int>(state.replies.size());
+  if (view->setStatus) {
+    const std::string what = state.inKind ? "已回评 " + std::to_string(total) + " 笔（好评 " + std::to_string(state.good) +
+                                                " 笔，差评 " + std::to_string(total - state.good) + " 笔）"
+                                          : "已回评 " + std::to_string(total) + " 笔“差评”";
+    view->setStatus(state.taken == total ? what + "，平台都已接受。"
+                                         : what + "，平台接受 " + std::to_string(state.taken) + " 笔；" + state.firstFailure);
+  }
+  // The rating page lets the seller check what the platform took: after the
+  // original answer always, after answers in kind when one failed.
+  if ((!state.inKind || state.failed > 0) && view->openRatingPage) view->openRatingPage();
+}
+
 void AnswerNextSelected(std::shared_ptr<SelectionAnswer> state) {
   SellerRun& run = *state->run;
-  OrderRows& rows = run.Book().BuyerRated();
-  if (state->next >= state->chosen.size()) {
-    MainView* view = CurrentMainView();
-    if (view == nullptr) return;
-    if (view->setStatus) {
-      const int total = static_cast<int>(state->chosen.size());
-      view->setStatus(state->taken == total ? "已回评 " + std::to_string(total) + " 笔“差评”，平台都已接受。"
-                                            : "已回评 " + std::to_string(total) + " 笔“差评”，平台接受 " +
-                                                  std::to_string(state->taken) + " 笔；" + state->firstFailure);
-    }
-    if (view->openRatingPage) view->openRatingPage();
-    return;
-  }
-  const std::string tid = state->chosen[state->chosen.size() - 1 - state->next];
-  ++state->next;
-  RatingRequest request{tid, kResultBad, ReadManualComment(tid), {BuyerOf(rows, tid), RatingStart::Selection}, false};
-  run.Ledger().Rate(std::move(request), [state, tid](const RatingAttempt& attempt) {
+  if (state->next >= state->replies.size()) return SaySelectionEnd(*state);
+  const SelectionAnswer::Reply reply = state->replies[state->next++];
+  const std::string words = std::string("回评“") + ResultWord(reply.result) + "”";
+  RatingRequest request{reply.tid, reply.result, reply.comment,
+                        {BuyerOf(run.Book().BuyerRated(), reply.tid), RatingStart::Selection}, false};
+  run.Ledger().Rate(std::move(request), [state, reply, words](const RatingAttempt& attempt) {
     OrderRows& list = state->run->Book().BuyerRated();
     bool failed = false;
     if (attempt.Done()) {
       ++state->taken;
-    } else if (state->firstFailure.empty()) {
-      state->firstFailure = AttemptWords(tid, "回评“差评”", attempt, &failed);
+      if (reply.result == kResultGood) ++state->good;
+    } else {
+      ++state->failed;
+      if (state->firstFailure.empty()) state->firstFailure = AttemptWords(reply.tid, words.c_str(), attempt, &failed);
     }
-    // Not sent: the order stays. Otherwise the rating-page window at the end
-    // lets the user check what the platform took.
-    if (attempt.verdict != LedgerVerdict::NotLogged) list.Remove(tid);
+    // Not sent: the order stays. Otherwise it leaves the list; the rating
+    // page shows the seller what the platform took.
+    if (attempt.verdict != LedgerVerdict::NotLogged && (attempt.Done() || !state->inKind)) list.Remove(reply.tid);
     // The next post starts from the event loop, not inside this answer.
     state->run->Ports().pump->Post([state] { AnswerNextSelected(state); });
   });
+}
+
+using FoundVerdicts = std::vector<std::pair<std::string, std::optional<BuyerVerdict>>>;
+
+// The buyers' ratings of the chosen orders are back: one question lists
+// them with the replies, and the replies go out on OK.
+void AnswerSelectedInKind(SellerRun& run, const FoundVerdicts& found) {
+  MainView* view = CurrentMainView();
+  if (view == nullptr) return;
+  OrderRows& rows = run.Book().BuyerRated();
+  auto state = std::make_shared<SelectionAnswer>();
+  state->run = &run;
+  std::string lines;
+  int unread = 0;
+  for (const auto& [tid, verdict] : found) {
+    if (!rows.Contains(tid)) continue;
+    if (!verdict || !verdict->Rated()) {
+      ++unread;
+      continue;
+    }
+    const InKind reply = ReplyTo(tid, *verdict);
+    if (state->replies.size() < 10) lines += VerdictLine(tid, BuyerOf(rows, tid), *verdict, reply) + "\n";
+    state->replies.push_back({tid, reply.result, reply.comment});
+  }
+  const std::string skipped =
+      unread > 0 ? "另有 " + std::to_string(unread) + " 笔订单的买家评价没有读到，这次不回评。" : std::string();
+  if (state->replies.empty()) {
+    if (view->setStatus) view->setStatus(skipped.empty() ? "选中的订单都已不在列表中。" : skipped);
+    return;
+  }
+  if (state->replies.size() > 10) lines += "……以及另外 " + std::to_string(state->replies.size() - 10) + " 笔\n";
+  const std::string question = lines + skipped + "\n确定要回评这 " + std::to_string(state->replies.size()) + " 笔订单吗？";
+  if (view->prompts != nullptr && !view->prompts->Ask(kAnswerCaption, question)) return;
+  AnswerNextSelected(state);
 }
 
 }  // namespace
@@ -333,13 +383,31 @@ void RateSelectedBuyerRated() {
   if (run == nullptr || view == nullptr) return;
   OrderRows& rows = run->Book().BuyerRated();
   if (rows.CurrentOrder().empty()) return;
+  std::vector<std::string> chosen = rows.SelectedOrders();
+  if (chosen.empty()) return;
+  // Last to first.
+  std::reverse(chosen.begin(), chosen.end());
+  if (!AnswerBadFirst(Session().sellerNick)) {
+    if (view->setStatus) view->setStatus("正在读取选中的 " + std::to_string(chosen.size()) + " 笔订单的买家评价…");
+    run->Worker().Run<FoundVerdicts>(
+        [chosen, account = run->RunAccount()] {
+          FoundVerdicts found;
+          for (const std::string& tid : chosen) {
+            if (StopRequested()) break;
+            found.emplace_back(tid, QueryBuyerRating(tid, account));
+          }
+          return found;
+        },
+        [run](FoundVerdicts found) { AnswerSelectedInKind(*run, found); });
+    return;
+  }
   auto state = std::make_shared<SelectionAnswer>();
   state->run = run;
-  state->chosen = rows.SelectedOrders();
-  if (state->chosen.empty()) return;
-  const std::string question = state->chosen.size() == 1
-                                   ? "确定要对订单号‘" + state->chosen.front() + "’回评“差评”吗？"
-                                   : "确定要对选中的 " + std::to_string(state->chosen.size()) + " 笔订单回评“差评”吗？";
+  state->inKind = false;
+  for (const std::string& tid : chosen) state->replies.push_back({tid, kResultBad, ReadManualComment(tid)});
+  const std::string question = chosen.size() == 1 ? "确定要对订单号‘" + chosen.front() + "’回评“差评”吗？"
+                                                  : "确定要对选中的 " + std::to_string(chosen.size()) +
+                                                        " 笔订单回评“差评”吗？";
   if (view->prompts != nullptr && !view->prompts->Ask(kAnswerCaption, question)) return;
   AnswerNextSelected(state);
 }

@@ -391,24 +391,39 @@ class ManualRatingTest : public QObject {
 
     RatingPageCloser closer;
     BoxAnswerer ok(QMessageBox::Ok);
+    // In kind: one question lists what each buyer gave and the reply.
     FindMenuItem(w.Menu("表二鼠标右键"), "评价选中订单")->trigger();
-    QTRY_COMPARE_WITH_TIMEOUT(closer.opened, 1, 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(w.StatusText(), QString("已回评 2 笔（好评 2 笔，差评 0 笔），平台都已接受。"), 10000);
     QCOMPARE(ok.boxes.size(), size_t(1));
-    QCOMPARE(ok.boxes[0].text, QString("确定要对选中的 2 笔订单回评“差评”吗？"));
-    QCOMPARE(w.StatusText(), QString("已回评 2 笔“差评”，平台都已接受。"));
+    QVERIFY2(ok.boxes[0].text.contains(QString::fromStdString("订单‘" + row5 + "’")) &&
+                 ok.boxes[0].text.indexOf(QString::fromStdString(row5)) < ok.boxes[0].text.indexOf(QString::fromStdString(row2)) &&
+                 ok.boxes[0].text.contains("确定要回评这 2 笔订单吗？"),
+             qPrintable(ok.boxes[0].text));
     QCOMPARE(PostedRatings(*sandbox_), (std::vector<std::string>{row5, row2}));
     QVERIFY(!rows.Contains(row2) && !rows.Contains(row5));
     QCOMPARE(rows.RowCount(), 8);
     QTest::qWait(100);
-    QCOMPARE(closer.opened, 1);
+    QCOMPARE(closer.opened, 0);  // all taken: no rating page
+
+    // The original answer (回评方式=先差评): "bad" to every one, then the rating page.
+    QVERIFY(WriteProfileString(ConfigPath(), Session().sellerNick, kKeyAnswerStyle, kAnswerBadFirst));
+    const std::string row0(rows.Cell(0, kColumnOrderNumber));
+    selection->setCurrentIndex(list.Model()->index(0, 0), QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    FindMenuItem(w.Menu("表二鼠标右键"), "评价选中订单")->trigger();
+    QTRY_COMPARE_WITH_TIMEOUT(closer.opened, 1, 10000);
+    QCOMPARE(ok.boxes.back().text, QString::fromStdString("确定要对订单号‘" + row0 + "’回评“差评”吗？"));
+    QCOMPARE(w.StatusText(), QString("已回评 1 笔“差评”，平台都已接受。"));
+    QCOMPARE(RatingsGiven(*sandbox_)[row0].value("result", ""), std::string("bad"));
 
     // The rating log: newest first, filtered by order number, exported as shown.
     RatingLogWindow log(&w);
-    QCOMPARE(log.Model().rowCount(), 2);
-    QCOMPARE(log.Model().index(0, 1).data().toString(), QString::fromStdString(row2));
-    QCOMPARE(log.Model().index(0, 5).data().toString(), QString("选中"));
-    QCOMPARE(log.Model().index(0, 6).data().toString(), QString("已评价"));
+    QCOMPARE(log.Model().rowCount(), 3);
+    QCOMPARE(log.Model().index(0, 1).data().toString(), QString::fromStdString(row0));
     QCOMPARE(log.Model().index(0, 3).data().toString(), QString("差评"));
+    QCOMPARE(log.Model().index(1, 1).data().toString(), QString::fromStdString(row2));
+    QCOMPARE(log.Model().index(1, 5).data().toString(), QString("选中"));
+    QCOMPARE(log.Model().index(1, 6).data().toString(), QString("已评价"));
+    QCOMPARE(log.Model().index(1, 3).data().toString(), QString("好评"));
     log.Filter()->setText(QString::fromStdString(row5));
     QCOMPARE(log.Model().rowCount(), 1);
     TempDir elsewhere;  // never into the program directory
@@ -417,7 +432,7 @@ class ManualRatingTest : public QObject {
     const std::string shown = ReadFileBytes(csv);
     QCOMPARE(std::count(shown.begin(), shown.end(), '\n'), std::ptrdiff_t(2));
     QVERIFY(shown.find(row5) != std::string::npos && shown.find(row2) == std::string::npos);
-    QVERIFY(shown.find("\"差评\"") != std::string::npos && shown.find("\"已评价\"") != std::string::npos);
+    QVERIFY(shown.find("\"好评\"") != std::string::npos && shown.find("\"已评价\"") != std::string::npos);
     QVERIFY(shown.find("时间,订单编号") != std::string::npos);
   }
 };
