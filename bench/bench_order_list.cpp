@@ -96,7 +96,8 @@ int main(int argc, char** argv) {
       std::puts("the first load did not start");
       return 1;
     }
-    while (window.Run()->Loader().Running()) QApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
+    // The load, then its refresh and first pass, which report back in turn.
+    while (!window.Run()->Schedule().Quiet()) QApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
     QApplication::processEvents();
     probe.stop();
     if (window.UnratedList().Widget()->model()->rowCount() != kOrders) {

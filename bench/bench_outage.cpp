@@ -17,8 +17,8 @@ namespace {
 
 double Measure(qm::test::RatingWorld& world, const char* what) {
   const qm::bench::Stall stall = qm::bench::MeasureStall(world, [&] {
-    world.Run().refresh_cycle();
-    world.Run().RunAutoRatingPass();
+    world.Refresh();
+    world.Pass();
   });
   const double wall = stall.wallSeconds, longest = stall.longestSeconds;
   std::printf("%-58s refresh + pass %6.1f s, longest stall %6.1f ms (target 50 ms) %s\n", what, wall,
