@@ -336,8 +336,9 @@ void AnswerNextSelected(std::shared_ptr<SelectionAnswer> state) {
     // Not sent: the order stays. Otherwise it leaves the list; the rating
     // page shows the seller what the platform took.
     if (attempt.verdict != LedgerVerdict::NotLogged && (attempt.Done() || !state->inKind)) list.Remove(reply.tid);
-    // The next post starts from the event loop, not inside this answer.
-    state->run->Ports().pump->Post([state] { AnswerNextSelected(state); });
+    // The next post starts from the event loop, not inside this answer, and
+    // only while the run lasts (a report of its worker is dropped after it).
+    state->run->Worker().Run<bool>([] { return true; }, [state](bool) { AnswerNextSelected(state); });
   });
 }
 
