@@ -128,6 +128,8 @@ MainWindow::MainWindow() : autoTimer_(nullptr), refreshTimer_(nullptr) {
   SetClipboard(&clipboard_);
   SetBeforeEnd([this] {
     RememberSize();
+    // The program ends without closing the rating log: its file is made whole first.
+    if (run_) run_->Log().Checkpoint();
     if (tray_ != nullptr) tray_->hide();
   });
 }

@@ -109,6 +109,10 @@ void RatingLog::Close() {
   verdicts_.clear();
 }
 
+void RatingLog::Checkpoint() {
+  if (db_ != nullptr) sqlite3_wal_checkpoint_v2(db_, nullptr, SQLITE_CHECKPOINT_TRUNCATE, nullptr, nullptr);
+}
+
 std::string RatingLog::CurrentError() const { return db_ ? sqlite3_errmsg(db_) : "no database"; }
 
 bool RatingLog::Exec(const char* sql) {

@@ -59,6 +59,9 @@ class RatingLog {
   // must exist and is never written. False with a reason in *error.
   bool Open(const std::string& path, bool readOnly = false, std::string* error = nullptr);
   void Close();
+  // Writes what the write-ahead file holds into the database file itself, so
+  // that a copy of the .db alone is whole (the desktop ends without closing it).
+  void Checkpoint();
   bool IsOpen() const { return db_ != nullptr; }
 
   // A post about to go out, recorded as "no answer"; its id (0 when it could not be written).

@@ -207,7 +207,11 @@ void Scheduler::OnPassEnded(int rated) {
   if (Ending()) return;
   run_.Book().Unrated().Repaint();
   run_.Book().BuyerRated().Repaint();
-  if (rated > 0) run_.Observer().PassEnded(rated);
+  if (rated > 0) {
+    // A burst of entries: the log's file is made whole again.
+    run_.Log().Checkpoint();
+    run_.Observer().PassEnded(rated);
+  }
   if (Ending()) return;
   SetInterval(run_.Ports().autoTimer, kAutoPassIntervalMs);
   if (phase_ == RunPhase::FirstRefresh) {

@@ -2,6 +2,8 @@
 // across a killed run and its CSV, orders and buyers kept from automatic
 // rating, and the alerts on neutral and bad buyer ratings.
 #include <gtest/gtest.h>
+
+#include <filesystem>
 #include <nlohmann/json.hpp>
 #include <signal.h>
 #include <sys/wait.h>
@@ -101,6 +103,14 @@ TEST_F(SafetyNet, KeptOrdersAndBuyersAreLeftToTheSellerAndEveryRatingIsLogged) {
   world.Pass();
   EXPECT_EQ(rated(), (std::set<std::string>{due[0], due[1]}));
   EXPECT_GE(world.Unrated().Find(later[0]), 0);
+  // A copy of the log's file alone (without its write-ahead file) is whole
+  // after a pass that rated.
+  const std::string copy = world.Dir().File("copy.db");
+  std::filesystem::copy_file(world.Dir().File(RatingLogFileName(nick)), copy);
+  RatingLog copied;
+  ASSERT_TRUE(copied.Open(copy, true));
+  EXPECT_EQ(copied.Entries().size(), world.Run().Log().Entries().size());
+  EXPECT_GE(copied.Entries().size(), 2u);
 
   // A second rating of a rated order (by a later run, which does not know
   // it): the platform's refusal with its words, and the order counts as rated.
