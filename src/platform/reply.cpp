@@ -99,4 +99,9 @@ std::string percent_encode(std::string_view text) {
   return out;
 }
 
+bool CompleteElement(const std::string& text, const std::string& name) {
+  const std::size_t open = text.find("<" + name);
+  return open != std::string::npos && text.find("</" + name + ">", open) != std::string::npos;
+}
+
 }  // namespace qm

@@ -30,4 +30,8 @@ std::string to_utf8(std::string_view text);
 // two escapes; every other byte as "%XX" (upper-case hex).
 std::string percent_encode(std::string_view text);
 
+// True when the text holds the element's opening tag and, after it, its
+// closing tag: a whole answer, not one cut off on the way.
+bool CompleteElement(const std::string& text, const std::string& name);
+
 }  // namespace qm

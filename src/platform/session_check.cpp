@@ -13,12 +13,6 @@ namespace {
 constexpr const char* kConfirmedPrefix = "已成功获取Session授权 V";
 constexpr const char* kVersion = "1.0";
 
-// The whole element, not one cut off on the way.
-bool Whole(const std::string& reply, const std::string& name) {
-  const std::size_t open = reply.find("<" + name);
-  return open != std::string::npos && reply.find("</" + name + ">", open) != std::string::npos;
-}
-
 // An error reply about the platform itself rather than the key: a call limit
 // (code 7, "accesscontrol.*"), the service unavailable (10), a remote
 // service's failure (15, "isp.*"). Asked again later; the key may be good.
@@ -37,8 +31,8 @@ SessionCheck confirm_session(SellerIdentity* who) {
   // no reply, a cut-off one, or a page that is not the platform's, says the
   // platform cannot be reached.
   if (!answer.arrived) return SessionCheck::Unreachable;
-  if (Whole(reply, "error_response")) return PlatformTrouble(reply) ? SessionCheck::Unreachable : SessionCheck::Refused;
-  if (!Whole(reply, "user_seller_get_response")) return SessionCheck::Unreachable;
+  if (CompleteElement(reply, "error_response")) return PlatformTrouble(reply) ? SessionCheck::Unreachable : SessionCheck::Refused;
+  if (!CompleteElement(reply, "user_seller_get_response")) return SessionCheck::Unreachable;
   // A reply without the seller's nick is a refused key. An empty nick names
   // no seller either, so it fails the check as well.
   if (reply.find("<nick>") == std::string::npos) return SessionCheck::Refused;

@@ -9,11 +9,6 @@
 
 namespace qm {
 
-bool CompleteElement(const std::string& text, const std::string& name) {
-  const std::size_t open = text.find("<" + name);
-  return open != std::string::npos && text.find("</" + name + ">", open) != std::string::npos;
-}
-
 bool IsOrderNumber(const std::string& tid) {
   if (tid.empty()) return false;
   for (char c : tid)

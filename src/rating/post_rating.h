@@ -5,6 +5,7 @@
 // the form. Every rating (automatic or by hand, good or bad) goes through here.
 #include <string>
 
+#include "platform/reply.h"
 #include "settings/app_session.h"
 
 namespace qm {
@@ -62,9 +63,7 @@ enum class SellerRatingCheck {
 };
 SellerRatingCheck CheckSellerRating(const std::string& tid, const Account& account = CurrentAccount());
 
-// True when the text holds the element's opening tag and, after it, its
-// closing tag: a whole answer, not one cut off on the way.
-bool CompleteElement(const std::string& text, const std::string& name);
+
 
 // True when `tid` is a non-empty text of decimal digits.
 bool IsOrderNumber(const std::string& tid);
