@@ -166,7 +166,7 @@ TEST_F(Refresh, TimeCheckThatAnswersOnTheThirdTryKeepsTheProgram) {
 TEST_F(Refresh, ARefreshRunsAtEveryIntervalWhileAPageFailsEveryTime) {
   const std::string tid = world.AddTrade(100, "买家");
   ASSERT_TRUE(world.Faults(R"({"path":"/router/rest","api_method":"taobao.trades.sold.get",)"
-                           R"("page_no":1,"rate_status":"RATE_UNBUYER","error_rate":1})"));
+                           R"("page_no":1,"rate_status":"RATE_UNBUYER","error_rate":1,"latency_ms":100})"));
   ASSERT_TRUE(world.Run().Start());
   AwaitLoad();
   EXPECT_EQ(world.Run().Schedule().LastLoad().problem, "RATE_UNBUYER page 1");
@@ -238,6 +238,8 @@ TEST_F(Refresh, TradesThatFinishWhileTheProgramRunsAreReloadedAndRated) {
   double shift = 61 * 60;
   SetPlatformClock([&] { return start + shift; });
   ASSERT_FALSE(world.Market().AdminPost("clock", R"({"offset_seconds":3660})").empty());
+  // Slow enough that the reload is still under way when the pass ends.
+  ASSERT_TRUE(world.Faults(R"({"path":"/router/rest","api_method":"taobao.trades.sold.increment.get","latency_ms":400})"));
   world.Pass();
   EXPECT_TRUE(world.Run().Loader().Running());
   world.Refresh();  // waits for the reload's end
