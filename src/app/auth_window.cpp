@@ -174,9 +174,9 @@ void AuthWindow::on_navigate_complete() {
   // not confirm at all is, and the start-up's own check opens this window again.
   const QPointer<AuthWindow> self(this);
   // The login page's edge: the next step needs the answer; the window paints meanwhile.
-  const auto [confirmed, who] = AwaitWork<std::pair<bool, SellerIdentity>>([] {
+  const auto [confirmed, who] = AwaitWork<std::pair<bool, SellerIdentity>>([account = CurrentAccount()] {
     SellerIdentity seller;
-    const bool ok = confirm_session(&seller) == SessionCheck::Confirmed;
+    const bool ok = confirm_session(account, &seller) == SessionCheck::Confirmed;
     return std::make_pair(ok, seller);
   });
   if (!self) return;

@@ -9,6 +9,7 @@
 #include "app/autostart.h"
 #include "app/builder.h"
 #include "app/qt_ports.h"
+#include "app/run_settings_window.h"
 #include "rating/comments.h"
 #include "settings/app_session.h"
 #include "settings/config.h"
@@ -51,6 +52,15 @@ SettingsWindow::SettingsWindow(QWidget* owner) : QDialog(owner) {
   });
   seller_->setText(Q(nick));
   AddAutostartBox(Control<QWidget>(this, "外形框1"));
+  // Everything else the seller sets lives one click away, beside the close button.
+  more_ = new QPushButton("更多设置…", this);
+  more_->setObjectName("更多设置按钮");
+  more_->setToolTip("自动评价内容、评价时间、重新读取间隔、差评提醒、回评方式、不自动评价的订单和买家");
+  more_->setGeometry(560, 10, 88, 20);
+  connect(more_, &QPushButton::clicked, this, [this] {
+    RunSettingsWindow window(this);
+    window.exec();
+  });
 
   // Enter in an edit box presses no button: a plain dialog would press its
   // first button, which here may be "×".

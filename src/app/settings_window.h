@@ -24,6 +24,8 @@ class SettingsWindow : public QDialog {
   QLineEdit* SellerBox() const { return seller_; }
   QLineEdit* OrderBox() const { return order_; }
   QPlainTextEdit* CommentBox() const { return comment_; }
+  // "更多设置…": the run's settings (RunSettingsWindow).
+  QPushButton* MoreButton() const { return more_; }
 
  private:
   // "设置API信息": key and secret into the running seller's section. An empty
@@ -38,6 +40,7 @@ class SettingsWindow : public QDialog {
   QLineEdit* seller_ = nullptr;
   QLineEdit* order_ = nullptr;
   QPlainTextEdit* comment_ = nullptr;
+  QPushButton* more_ = nullptr;
 };
 
 // Shows a fresh SettingsWindow modally, owned by `owner`, and returns when it

@@ -59,7 +59,7 @@ int RunAuthorize(const std::function<void(const std::string&)>& printLine) {
   const std::string previous = s.SessionKey;
   s.SessionKey = token;
   SellerIdentity who;
-  if (confirm_session(&who) != SessionCheck::Confirmed) {
+  if (confirm_session(CurrentAccount(), &who) != SessionCheck::Confirmed) {
     s.SessionKey = previous;
     if (StopRequested()) return kExitOk;
     printLine("authorize: the platform did not confirm the session of " + s.sellerNick + "; nothing was stored");

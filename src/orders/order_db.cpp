@@ -282,12 +282,17 @@ bool MakeOrderDbTemplate(const std::string& path, std::string* error) {
 }
 
 bool PrepareOrderDatabase(const std::string& nick, std::string* error, std::vector<std::string>* setAside) {
+  return PrepareOrderDatabase(Session().programDir, nick, error, setAside);
+}
+
+bool PrepareOrderDatabase(const std::string& dir, const std::string& nick, std::string* error,
+                          std::vector<std::string>* setAside) {
   const std::string name = OrderDbFileName(nick);
   if (name.empty()) {
     SetError(error, "账户名“" + nick + "”不能用作文件名");
     return false;
   }
-  const std::string dbPath = Session().PathOf(name);
+  const std::string dbPath = PathIn(dir, name);
   // The tables are emptied at every start, so a file of another kind under
   // the name (an Access database copied from Windows) loses nothing by being
   // set aside; it is never deleted.
@@ -295,7 +300,7 @@ bool PrepareOrderDatabase(const std::string& nick, std::string* error, std::vect
   std::error_code ec;
   if (fs::exists(PathFromUtf8(dbPath), ec)) return IsOrderDatabase(dbPath, error);
 
-  const std::string templatePath = Session().PathOf(kOrderDbTemplateName);
+  const std::string templatePath = PathIn(dir, kOrderDbTemplateName);
   if (!ClearForeign(templatePath, error, setAside)) return false;
   if (!MakeOrderDbTemplate(templatePath, error)) return false;
 

@@ -64,6 +64,10 @@ bool IsOrderDatabase(const std::string& path, std::string* error = nullptr);
 // line saying so added to *setAside. False with a reason in *error on a bad
 // nick, a file that cannot be looked at or moved, or a directory that cannot
 // be written.
+// In `dir` (the program directory of the seller's run, any thread):
+bool PrepareOrderDatabase(const std::string& dir, const std::string& nick, std::string* error,
+                          std::vector<std::string>* setAside = nullptr);
+// In Session()'s program directory (the UI thread):
 bool PrepareOrderDatabase(const std::string& nick, std::string* error = nullptr,
                           std::vector<std::string>* setAside = nullptr);
 

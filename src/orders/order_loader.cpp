@@ -71,7 +71,7 @@ class PageQueue {
 // while this thread, the only one that writes to `db`, stores every page in
 // a transaction of its own as it comes. The listings do not depend on each
 // other, so the load waits for the slower one instead of for both in turn.
-void FetchBothSides(OrderDatabase& db, LoadReport& report, const std::vector<int>& pauses,
+void FetchBothSides(const Account& account, OrderDatabase& db, LoadReport& report, const std::vector<int>& pauses,
                     const std::function<bool()>& cancelled, const std::function<void(int)>& progress) {
   struct Side {
     const char* rateStatus;
@@ -89,8 +89,9 @@ void FetchBothSides(OrderDatabase& db, LoadReport& report, const std::vector<int
   listings.reserve(2);
   for (int i = 0; i < 2; ++i) {
     Side& side = sides[i];
-    auto list = [&queue, &side, &pauses, &cancelled, i] {
+    auto list = [&account, &queue, &side, &pauses, &cancelled, i] {
       ListingRequest request{side.rateStatus, kUnratedFields, true, pauses, cancelled};
+      request.account = account;
       int read = 0;
       *side.stats = PageThrough(request, [&](std::vector<Order>&& trades) {
         read += static_cast<int>(trades.size());
@@ -129,15 +130,15 @@ void FetchBothSides(OrderDatabase& db, LoadReport& report, const std::vector<int
 }
 
 // The listings, stored, then read back: the part of a load on its worker.
-void ListAndStore(LoadReport& report, std::vector<Order>& orders, const std::vector<int>& pauses,
-                  const std::function<bool()>& cancelled, const std::function<void(int)>& progress) {
+void ListAndStore(const Account& account, LoadReport& report, std::vector<Order>& orders,
+                  const std::vector<int>& pauses, const std::function<bool()>& cancelled,
+                  const std::function<void(int)>& progress) {
   const auto start = Clock::now();
-  const AppSession& session = Session();
   OrderDatabase db;
   std::string error;
-  if (!PrepareOrderDatabase(session.sellerNick, &error)) {
+  if (!PrepareOrderDatabase(account.dataDir, account.sellerNick, &error)) {
     report.error = error;
-  } else if (!db.Open(session.PathOf(OrderDbFileName(session.sellerNick))) || !db.ClearTables()) {
+  } else if (!db.Open(account.PathOf(OrderDbFileName(account.sellerNick))) || !db.ClearTables()) {
     // A database whose old rows cannot be cleared would list stale orders.
     report.error = db.LastError();
     db.Close();
@@ -147,7 +148,7 @@ void ListAndStore(LoadReport& report, std::vector<Order>& orders, const std::vec
   if (report.databaseOk) {
     // Both listings run even when one gives up: the orders found on both
     // sides can be rated until a reload completes.
-    FetchBothSides(db, report, pauses, cancelled, progress);
+    FetchBothSides(account, db, report, pauses, cancelled, progress);
     report.problem = ListingProblem(kRateUnbuyer, report.buyerSide);
     if (const std::string seller = ListingProblem(kRateUnseller, report.sellerSide); !seller.empty())
       report.problem += (report.problem.empty() ? "" : ", ") + seller;
@@ -199,9 +200,9 @@ struct OrderLoader::Shared {
   std::atomic<bool> alive{true};
 };
 
-OrderLoader::OrderLoader(OrderBook& book, EventPump& pump, Done done, Progress progress)
-    : book_(book), pump_(pump), done_(std::move(done)), progress_(std::move(progress)),
-      shared_(std::make_shared<Shared>()) {}
+OrderLoader::OrderLoader(OrderBook& book, EventPump& pump, const Account& account, Done done, Progress progress)
+    : book_(book), pump_(pump), account_(account), done_(std::move(done)), progress_(std::move(progress)),
+      loadLock_(CreateLock()), shared_(std::make_shared<Shared>()) {}
 
 OrderLoader::~OrderLoader() {
   // The listings end at their next page or pause; the posted report is dropped.
@@ -215,8 +216,6 @@ bool OrderLoader::StartChanges(double since) { return since > 0 && Launch(LoadKi
 
 bool OrderLoader::Launch(LoadKind kind, double since) {
   if (running_.exchange(true)) return false;
-  AppSession& session = Session();
-  if (session.loadLock == 0) session.loadLock = CreateLock();
   if (worker_.joinable()) worker_.join();  // the last load's worker, ended
   std::shared_ptr<OrderIndex> atStart;
   if (kind == LoadKind::Reload) {
@@ -256,11 +255,11 @@ void OrderLoader::SyncUnratedOrders(LoadKind kind, std::shared_ptr<const OrderIn
   auto orders = std::make_shared<std::vector<Order>>();
   auto ratedOnOneSide = std::make_shared<std::vector<std::string>>();
   {
-    LockGuard hold(Session().loadLock);
+    LockGuard hold(loadLock_);
     if (since > 0) {
-      ListChanges(since, until, *report, orders.get(), ratedOnOneSide.get(), pauses, cancelled);
+      ListChanges(account_, since, until, *report, orders.get(), ratedOnOneSide.get(), pauses, cancelled);
     } else {
-      ListAndStore(*report, *orders, pauses, cancelled, progress);
+      ListAndStore(account_, *report, *orders, pauses, cancelled, progress);
     }
   }
   // The list and its index are made here, so the UI thread only takes them over.
@@ -309,7 +308,7 @@ void MergeReload(OrderRows& rows, std::vector<Order> fresh, const OrderIndex& li
   report.dropped = rows.RemoveAll(dropped);
 }
 
-void ListChanges(double from, double to, LoadReport& report, std::vector<Order>* orders,
+void ListChanges(const Account& account, double from, double to, LoadReport& report, std::vector<Order>* orders,
                  std::vector<std::string>* ratedOnOneSide, const std::vector<int>& retryPauses,
                  const std::function<bool()>& cancelled) {
   const auto start = Clock::now();
@@ -335,7 +334,7 @@ void ListChanges(double from, double to, LoadReport& report, std::vector<Order>*
     ++report.windows;
     for (Side& side : sides) {
       ListingRequest request{side.rateStatus, kUnratedFields, true, retryPauses, cancelled,
-                             FormatPlatformTime(at), FormatPlatformTime(until)};
+                             FormatPlatformTime(at), FormatPlatformTime(until), account};
       const FetchStats window = PageThrough(request, [&](std::vector<Order>&& trades) {
         for (Order& t : trades) side.listed.insert_or_assign(t.tid, std::move(t));
       });

@@ -16,6 +16,7 @@
 // it is (its place, the selection, a post in flight). An order listed when
 // the reload started and gone since (rated meanwhile) is not brought back.
 #include <atomic>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -65,9 +66,10 @@ class OrderLoader {
   using Done = std::function<void(const LoadReport&)>;
   using Progress = std::function<void(int tradesRead)>;
 
-  // `book` is the run's; `done` and `progress` run on the UI thread (the
+  // `book` is the run's; the listings ask for `account` and store in its
+  // seller's database; `done` and `progress` run on the UI thread (the
   // pump's owner) and never after the loader is gone.
-  OrderLoader(OrderBook& book, EventPump& pump, Done done, Progress progress);
+  OrderLoader(OrderBook& book, EventPump& pump, const Account& account, Done done, Progress progress);
   ~OrderLoader();
   OrderLoader(const OrderLoader&) = delete;
   OrderLoader& operator=(const OrderLoader&) = delete;
@@ -92,8 +94,12 @@ class OrderLoader {
 
   OrderBook& book_;
   EventPump& pump_;
+  const Account account_;  // the worker reads this copy only
   Done done_;
   Progress progress_;
+  // Held by a load's worker while it lists and stores, never while the UI
+  // thread takes over the orders.
+  const std::uint32_t loadLock_;
   std::vector<int> retryPauses_ = kDefaultPageRetryPausesMs;
   std::atomic<bool> running_{false};
   std::shared_ptr<Shared> shared_;
@@ -113,7 +119,7 @@ void MergeReload(OrderRows& rows, std::vector<Order> fresh, const OrderIndex& li
 // listed on one side only (none when a listing ran to a second page: a
 // trade that leaves the listing between its pages moves the later ones up,
 // and one of them would go unseen). Fills the report's sides, problem and windows.
-void ListChanges(double from, double to, LoadReport& report, std::vector<Order>* orders,
+void ListChanges(const Account& account, double from, double to, LoadReport& report, std::vector<Order>* orders,
                  std::vector<std::string>* ratedOnOneSide, const std::vector<int>& retryPauses,
                  const std::function<bool()>& cancelled = {});
 

@@ -23,8 +23,8 @@ bool PlatformTrouble(const std::string& reply) {
 }
 }  // namespace
 
-SessionCheck confirm_session(SellerIdentity* who) {
-  const WebReply answer = web_request(WebRequest::Get(SellerGetUrl()));
+SessionCheck confirm_session(const Account& account, SellerIdentity* who) {
+  const WebReply answer = web_request(WebRequest::Get(SellerGetUrl(account)));
   const std::string reply = decode_reply(answer.body);
   // Only the platform's own whole reply says anything about the key: its
   // error reply refuses it, unless the error is the platform's own trouble;

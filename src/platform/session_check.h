@@ -2,6 +2,8 @@
 // The start-up check that the stored session key works: "taobao.user.seller.get".
 #include <string>
 
+#include "settings/app_session.h"
+
 namespace qm {
 
 struct SellerIdentity {
@@ -17,10 +19,10 @@ enum class SessionCheck {
                 // page, a cut-off reply) or one about the platform's own trouble (a call limit, isp.*)
 };
 
-// Asks the gateway for the seller behind Session().SessionKey and waits for
-// the answer (off the UI thread, or at the login page's edge). On success the
+// Asks the gateway for the seller behind the account's session key and waits
+// for the answer (off the UI thread, with the account copied on it). On success the
 // status line (CurrentMainView()->setStatus, on the UI thread) gets a text
 // beginning "已成功获取Session授权 V", and *who is filled when given.
-SessionCheck confirm_session(SellerIdentity* who = nullptr);
+SessionCheck confirm_session(const Account& account, SellerIdentity* who = nullptr);
 
 }  // namespace qm

@@ -90,7 +90,7 @@ int AutoPass::Visit(int i) {
     list_.SetTimeLeft(i, kKeptTimeLeft);
     return i - 1;
   }
-  const float lead = Session().ratingHours;
+  const float lead = run_.Settings().ratingHours;
   if (static_cast<double>(*hours) - static_cast<double>(lead) > 0.0000001) {
     list_.SetTimeLeft(i, TimeLeftFor(*hours));
     return i - 1;
@@ -100,7 +100,7 @@ int AutoPass::Visit(int i) {
 
   const Order order = row.order;
   resumeSerial_ = row.serial;
-  RatingRequest request{order.tid, kResultGood, Session().autoContent, {order.buyerNick, RatingStart::Automatic}, true};
+  RatingRequest request{order.tid, kResultGood, run_.NextComment(), {order.buyerNick, RatingStart::Automatic}, true};
   launching_ = true;
   answeredNow_ = false;
   run_.Ledger().Rate(std::move(request), [this, order](const RatingAttempt& attempt) {
@@ -126,7 +126,7 @@ void AutoPass::Answered(const Order& order, const RatingAttempt& attempt) {
     if (list_.Remove(order.tid)) {
       run_.Book().BuyerRated().Append({order});
       run_.Observer().MovedToBuyerRated(order, attempt.buyer.result);
-      if (attempt.buyer.Unfavourable() && BadRatingAlertsOn(Session().sellerNick)) run_.Observer().Alert(order, attempt.buyer);
+      if (attempt.buyer.Unfavourable() && run_.Settings().badRatingAlerts) run_.Observer().Alert(order, attempt.buyer);
     }
     return;
   }

@@ -1,6 +1,7 @@
 #include "rating/comments.h"
 
 #include "settings/app_session.h"
+#include "settings/config.h"
 #include "settings/profile.h"
 #include "settings/profile_document.h"
 #include "util/file_io.h"
@@ -20,6 +21,26 @@ std::string_view CommentBytes(std::string_view bytes) {
 
 }  // namespace
 
+std::size_t CommentLength(const std::string& text) {
+  std::size_t n = 0;
+  for (unsigned char c : text)
+    if ((c & 0xC0) != 0x80) ++n;
+  return n;
+}
+
+std::string TrimmedComment(std::string text) {
+  static constexpr std::string_view kIdeographicSpace = "\xE3\x80\x80";
+  for (;;) {
+    if (!text.empty() && std::string_view(" \t\r\n\v\f").find(text.back()) != std::string_view::npos) {
+      text.pop_back();
+    } else if (std::string_view(text).substr(text.size() >= 3 ? text.size() - 3 : 0) == kIdeographicSpace) {
+      text.resize(text.size() - 3);
+    } else {
+      return text;
+    }
+  }
+}
+
 std::string AutoCommentFileName(const std::string& nick) { return nick + "的自动评价内容.txt"; }
 
 bool LoadAutoComment(const std::string& nick) {
@@ -34,7 +55,35 @@ bool LoadAutoComment(const std::string& nick) {
     status = ReadWholeFile(path, &bytes);
   }
   if (status != FileReadStatus::Ok) return false;
-  Session().autoContent = LocalFileText(CommentBytes(bytes));
+  Session().autoContent = TrimmedComment(LocalFileText(CommentBytes(bytes)));
+  return true;
+}
+
+bool SaveAutoComment(const std::string& nick, const std::string& text) {
+  if (nick.empty() || nick.find_first_of(std::string_view("/\\\0", 3)) != std::string::npos) return false;
+  if (!IsValidUtf8(text)) return false;
+  return ReplaceFileAtomically(Session().PathOf(AutoCommentFileName(nick)), GbkCanHold(text) ? Utf8ToGbk(text) : "\xEF\xBB\xBF" + text);
+}
+
+std::vector<std::string> ReadMoreComments(const std::string& nick) {
+  std::vector<std::string> comments;
+  for (int i = 2; i <= kMostStandingComments; ++i) {
+    std::string text = TrimmedComment(ReadSetting(nick, kKeyMoreComment + std::to_string(i)));
+    if (!text.empty()) comments.push_back(std::move(text));
+  }
+  return comments;
+}
+
+bool SaveMoreComments(const std::string& nick, const std::vector<std::string>& comments) {
+  if (comments.size() + 1 > static_cast<std::size_t>(kMostStandingComments)) return false;
+  for (const std::string& text : comments) {
+    if (text.find_first_of("\r\n") != std::string::npos || !GbkCanHold(text) || !IsStorableProfileValue(text)) return false;
+  }
+  for (int i = 2; i <= kMostStandingComments; ++i) {
+    const std::string key = kKeyMoreComment + std::to_string(i);
+    const std::size_t at = static_cast<std::size_t>(i - 2);
+    if (!(at < comments.size() ? WriteSetting(nick, key, comments[at]) : RemoveSetting(nick, key))) return false;
+  }
   return true;
 }
 

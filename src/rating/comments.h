@@ -3,7 +3,9 @@
 // per seller beside the program) and
 // the per-order comments of "手动评价内容.ini" (section = order number, key
 // "评价内容"). Texts are UTF-8 here, GBK on disk.
+#include <cstddef>
 #include <string>
+#include <vector>
 
 namespace qm {
 
@@ -13,15 +15,32 @@ inline constexpr const char* kDefaultAutoComment = "欢迎再次光临！";
 // The comment of an order that has no entry in kManualCommentFile.
 inline constexpr const char* kDefaultManualComment = "来而不往非礼也！";
 
+// The platform takes a rating comment of at most this many characters.
+inline constexpr std::size_t kCommentLimit = 500;
+// Characters of UTF-8 text, as the platform counts them.
+std::size_t CommentLength(const std::string& text);
+// The comment as it is sent: without the line breaks and blanks (ASCII or the
+// ideographic space) at its end that an editor leaves there.
+std::string TrimmedComment(std::string text);
+
 // The standing comment file of a seller: nick + "的自动评价内容.txt".
 std::string AutoCommentFileName(const std::string& nick);
 
 // Reads the seller's standing comment file (creating it with
 // kDefaultAutoComment when missing) and stores its text (up to a first byte
-// 0 or 0x1A; GBK, or UTF-8 as LocalFileText tells) in Session().autoContent.
+// 0 or 0x1A; GBK, or UTF-8 as LocalFileText tells; trimmed) in Session().autoContent.
 // False when the file cannot be read, and for an empty name or one holding a
 // path separator. The run's lock is another file (RunLockFileName).
 bool LoadAutoComment(const std::string& nick);
+// Replaces the seller's comment file with `text` (GBK when it can hold the
+// text, UTF-8 otherwise), whole or not at all.
+bool SaveAutoComment(const std::string& nick, const std::string& text);
+// The seller's standing comments after the file's (Config.ini "评语2", ...),
+// trimmed, empty ones left out.
+std::vector<std::string> ReadMoreComments(const std::string& nick);
+// Replaces them; false when one cannot be stored (a line break, a character
+// GBK cannot hold) or the file cannot be written.
+bool SaveMoreComments(const std::string& nick, const std::vector<std::string>& comments);
 
 // Stores the comment for an order, replacing an earlier one. False, and
 // nothing stored, when the order number or the text is empty or cannot be

@@ -58,6 +58,8 @@ void KeepList::Refresh() {
   size_ = size;
   orders_.clear();
   buyers_.clear();
+  keptOrders_.clear();
+  keptBuyers_.clear();
   problem_.clear();
   if (path.empty()) {
     told_.clear();
@@ -74,8 +76,10 @@ void KeepList::Refresh() {
       return;
   }
   const ProfileDocument doc = ProfileDocument::Parse(bytes);
-  for (std::string& tid : doc.KeyNames(kKeptOrdersSection)) orders_.insert(std::move(tid));
-  for (const std::string& nick : doc.KeyNames(kKeptBuyersSection)) buyers_.insert(Folded(nick));
+  keptOrders_ = doc.KeyNames(kKeptOrdersSection);
+  keptBuyers_ = doc.KeyNames(kKeptBuyersSection);
+  orders_.insert(keptOrders_.begin(), keptOrders_.end());
+  for (const std::string& nick : keptBuyers_) buyers_.insert(Folded(nick));
 }
 
 bool KeepList::Edit(const char* section, const std::string& key, bool keep) {

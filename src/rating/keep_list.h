@@ -18,6 +18,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_set>
+#include <vector>
 
 #include "orders/order.h"
 
@@ -53,6 +54,9 @@ class KeepList {
   }
   std::size_t OrderCount() const { return orders_.size(); }
   std::size_t BuyerCount() const { return buyers_.size(); }
+  // What the file holds, as written there, in file order (for the seller to see).
+  const std::vector<std::string>& KeptOrders() const { return keptOrders_; }
+  const std::vector<std::string>& KeptBuyers() const { return keptBuyers_; }
 
   // Each edit writes the file at once. False, and nothing changed, when the
   // file cannot hold the name (an order number that is not one; a buyer
@@ -73,6 +77,7 @@ class KeepList {
   bool stale_ = true;
   std::unordered_set<std::string> orders_;
   std::unordered_set<std::string> buyers_;  // ASCII lower case
+  std::vector<std::string> keptOrders_, keptBuyers_;
   std::string problem_;
   std::string told_;
 };

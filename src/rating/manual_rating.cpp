@@ -83,7 +83,7 @@ void RateCurrentUnrated(const char* questionEnd) {
   // While the question waited, the automatic pass may have rated the order
   // or the refresh found its buyer's rating: then there is nothing to say "good" to.
   if (!rows.Contains(tid)) return;
-  RatingRequest request{tid, kResultGood, Session().autoContent, {BuyerOf(rows, tid), RatingStart::Early}, false};
+  RatingRequest request{tid, kResultGood, run->NextComment(), {BuyerOf(rows, tid), RatingStart::Early}, false};
   run->Ledger().Rate(std::move(request), [run, tid](const RatingAttempt& attempt) {
     if (attempt.Done()) run->Book().Unrated().Remove(tid);
     SayAttempt(CurrentMainView(), kRateOrderCaption, tid, "评价“好评”", attempt);
@@ -191,8 +191,8 @@ struct InKind {
   std::string result;
   std::string comment;
 };
-InKind ReplyTo(const std::string& tid, const BuyerVerdict& verdict) {
-  if (verdict.result == kResultGood) return {kResultGood, Session().autoContent};
+InKind ReplyTo(SellerRun& run, const std::string& tid, const BuyerVerdict& verdict) {
+  if (verdict.result == kResultGood) return {kResultGood, run.NextComment()};
   return {kResultBad, ReadManualComment(tid)};
 }
 
@@ -218,7 +218,7 @@ void AnswerInKind(SellerRun& run, const std::string& tid, const std::string& buy
     return;
   }
   const BuyerVerdict verdict = *found;
-  const InKind reply = ReplyTo(tid, verdict);
+  const InKind reply = ReplyTo(run, tid, verdict);
   if (view->prompts != nullptr &&
       !view->prompts->Ask(kAnswerCaption, VerdictLine(tid, buyer, verdict, reply) + "\n\n确定要回评“" +
                                                ResultWord(reply.result) + "”吗？")) {
@@ -249,7 +249,7 @@ void answer_on_second_list_double_click() {
   SellerRun* run = CurrentRun();
   MainView* view = CurrentMainView();
   if (run == nullptr || view == nullptr) return;
-  if (AnswerBadFirst(Session().sellerNick)) return AnswerBadFirstFlow();
+  if (run->Settings().answerBadFirst) return AnswerBadFirstFlow();
   OrderRows& rows = run->Book().BuyerRated();
   const std::string tid = rows.CurrentOrder();
   if (tid.empty() || run->Ledger().InFlight(tid)) return;
@@ -360,7 +360,7 @@ void AnswerSelectedInKind(SellerRun& run, const FoundVerdicts& found) {
       ++unread;
       continue;
     }
-    const InKind reply = ReplyTo(tid, *verdict);
+    const InKind reply = ReplyTo(run, tid, *verdict);
     if (state->replies.size() < 10) lines += VerdictLine(tid, BuyerOf(rows, tid), *verdict, reply) + "\n";
     state->replies.push_back({tid, reply.result, reply.comment});
   }
@@ -388,7 +388,7 @@ void RateSelectedBuyerRated() {
   if (chosen.empty()) return;
   // Last to first.
   std::reverse(chosen.begin(), chosen.end());
-  if (!AnswerBadFirst(Session().sellerNick)) {
+  if (!run->Settings().answerBadFirst) {
     if (view->setStatus) view->setStatus("正在读取选中的 " + std::to_string(chosen.size()) + " 笔订单的买家评价…");
     run->Worker().Run<FoundVerdicts>(
         [chosen, account = run->RunAccount()] {

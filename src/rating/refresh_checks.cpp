@@ -21,7 +21,7 @@ using Settlements = std::vector<std::pair<std::string, SellerRatingCheck>>;
 using Verdicts = std::vector<std::pair<Order, std::optional<BuyerVerdict>>>;
 
 void CheckNewBuyerRatings(SellerRun& run, std::function<void()> done) {
-  if (!BadRatingAlertsOn(Session().sellerNick)) return done();
+  if (!run.Settings().badRatingAlerts) return done();
   std::vector<Order> fresh;
   const OrderRows& rows = run.Book().BuyerRated();
   for (int i = 0; i < rows.RowCount() && static_cast<int>(fresh.size()) < kChecksPerRefresh; ++i) {

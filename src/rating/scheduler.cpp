@@ -109,7 +109,7 @@ bool Scheduler::ReloadDue() const {
   if (platformDown_) return false;
   const double now = PlatformNow();
   if (!lastLoadComplete_) return now >= lastLoadStart_ + kRefreshIntervalMs / 1000.0;
-  const int minutes = Session().reloadMinutes;
+  const int minutes = run_.Settings().reloadMinutes;
   return minutes > 0 && lastLoadEnd_ > 0 && now >= lastLoadEnd_ + 60.0 * minutes;
 }
 
@@ -119,7 +119,7 @@ void Scheduler::StartReload(ReloadReason why) {
   if (!started) return;
   phase_ = RunPhase::Reloading;
   lastLoadStart_ = PlatformNow();
-  run_.Observer().ReloadStarted(why, Session().reloadMinutes);
+  run_.Observer().ReloadStarted(why, run_.Settings().reloadMinutes);
 }
 
 void Scheduler::RunRefresh() {

@@ -34,12 +34,26 @@ SellerRun::SellerRun(const RunPorts& ports, RunObserver& observer)
     : ports_(ports),
       observer_(observer),
       account_(CurrentAccount()),
+      settings_(CurrentRunSettings()),
+      commentDraw_(std::random_device{}()),
       ledger_(log_, worker_, account_),
       loader_(
-          book_, *ports.pump, [this](const LoadReport& report) { scheduler_.OnLoadDone(report); },
+          book_, *ports.pump, account_, [this](const LoadReport& report) { scheduler_.OnLoadDone(report); },
           [this](int read) { observer_.LoadProgress(read); }),
       scheduler_(*this),
       worker_(*ports.pump) {}
+
+std::string SellerRun::NextComment() {
+  const std::vector<std::string>& comments = settings_.comments;
+  if (comments.empty()) return {};
+  switch (settings_.commentUse) {
+    case CommentUse::InTurn: return comments[commentTurn_++ % comments.size()];
+    case CommentUse::AtRandom:
+      return comments[std::uniform_int_distribution<std::size_t>(0, comments.size() - 1)(commentDraw_)];
+    case CommentUse::FirstOnly: break;
+  }
+  return comments.front();
+}
 
 SellerRun::~SellerRun() {
   scheduler_.End();

@@ -7,6 +7,7 @@
 // network work, which runs on the run's worker and reports back.
 #include <functional>
 #include <memory>
+#include <random>
 #include <string>
 
 #include "orders/order_book.h"
@@ -15,6 +16,7 @@
 #include "rating/rating_ledger.h"
 #include "rating/rating_log.h"
 #include "rating/run_observer.h"
+#include "rating/run_settings.h"
 #include "rating/run_worker.h"
 #include "rating/scheduler.h"
 
@@ -44,6 +46,13 @@ class SellerRun {
   // Who the run acts for: copied when the run is built; its network work
   // takes copies of it, never Session().
   const Account& RunAccount() const { return account_; }
+  // What the seller set: copied when the run is built; changed here when the
+  // seller saves new settings, and read by the next step that needs them.
+  const RunSettings& Settings() const { return settings_; }
+  void ChangeSettings(const RunSettings& settings) { settings_ = settings; }
+  // The standing comment for the next "good": the first one, or each in
+  // turn, or one at random, as the seller chose.
+  std::string NextComment();
   OrderBook& Book() { return book_; }
   RunWorker& Worker() { return worker_; }
   RatingLedger& Ledger() { return ledger_; }
@@ -66,6 +75,9 @@ class SellerRun {
   RunPorts ports_;
   RunObserver& observer_;
   Account account_;
+  RunSettings settings_;
+  std::size_t commentTurn_ = 0;
+  std::minstd_rand commentDraw_;
   OrderBook book_;
   RatingLog log_;
   RatingLedger ledger_;

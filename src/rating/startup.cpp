@@ -34,14 +34,6 @@ StartupStep Stop(StartupOutcome outcome, std::string reason = {}) {
   return step;
 }
 
-// Characters of UTF-8 text: the bytes that start one.
-std::size_t CodePointCount(const std::string& text) {
-  std::size_t n = 0;
-  for (unsigned char c : text)
-    if ((c & 0xC0) != 0x80) ++n;
-  return n;
-}
-
 }  // namespace
 
 std::string AccountNameProblem(const std::string& nick) {
@@ -203,7 +195,7 @@ StartupStep ConfirmAccount(const UnreachableHandler& unreachable) {
   AppSession& s = Session();
   if (s.AppKey.empty() || s.AppSecret.empty()) return Stop(StartupOutcome::NoCredentials);
   // A comment the platform refuses would fail every rating of the run.
-  if (const std::size_t length = CodePointCount(s.autoContent); length > kCommentLimit) {
+  if (const std::size_t length = CommentLength(s.autoContent); length > kCommentLimit) {
     return Stop(StartupOutcome::CommentTooLong,
                 "“" + AutoCommentFileName(s.sellerNick) + "”中的自动评价内容有 " + std::to_string(length) +
                     " 个字，淘宝最多接受 " + std::to_string(kCommentLimit) + " 个字。请缩短后再启动。");
@@ -220,10 +212,10 @@ StartupStep ConfirmAccount(const UnreachableHandler& unreachable) {
     SessionCheck check = SessionCheck::Unreachable;
     SellerIdentity who;
   };
-  const Confirmation confirmed = AwaitWork<Confirmation>([unreachable] {
+  const Confirmation confirmed = AwaitWork<Confirmation>([unreachable, account = CurrentAccount()] {
     Confirmation c;
     for (int attempt = 1;; ++attempt) {
-      c.check = confirm_session(&c.who);
+      c.check = confirm_session(account, &c.who);
       if (c.check != SessionCheck::Unreachable || StopRequested()) return c;
       const int pauseMs = UnreachablePauseMs(attempt);
       if (unreachable) PostToUi([unreachable, attempt, pauseMs] { unreachable(attempt, pauseMs); });

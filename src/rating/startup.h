@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "rating/comments.h"
+
 namespace qm {
 
 // The lines of both programs' --help on the program directory and the platform.
@@ -40,8 +42,6 @@ enum class StartupOutcome {
 inline constexpr const char* kEmptyKeyTitle = "程序获取授权出错，将退出。";
 inline constexpr const char* kEmptyKeyText = "‘AppKey’或‘AppSecret’为空，请检查！";
 
-// The platform takes a rating comment of at most this many characters.
-inline constexpr std::size_t kCommentLimit = 500;
 inline constexpr const char* kCommentTooLongTitle = "自动评价内容过长";
 
 struct StartupStep {

@@ -10,10 +10,14 @@ Endpoints Endpoints::AtBase(const std::string& base) {
   return e;
 }
 
-std::string AppSession::PathOf(const std::string& fileName) const {
-  if (programDir.empty()) return fileName;
-  return programDir + "/" + fileName;
+std::string PathIn(const std::string& dir, const std::string& fileName) {
+  if (dir.empty()) return fileName;
+  return dir + "/" + fileName;
 }
+
+std::string AppSession::PathOf(const std::string& fileName) const { return PathIn(programDir, fileName); }
+
+std::string Account::PathOf(const std::string& fileName) const { return PathIn(dataDir, fileName); }
 
 AppSession& Session() {
   static AppSession session;
@@ -22,7 +26,7 @@ AppSession& Session() {
 
 Account CurrentAccount() {
   const AppSession& s = Session();
-  return Account{s.AppKey, s.AppSecret, s.SessionKey, s.endpoints};
+  return Account{s.AppKey, s.AppSecret, s.SessionKey, s.endpoints, s.sellerNick, s.programDir};
 }
 
 }  // namespace qm

@@ -20,13 +20,19 @@ struct Endpoints {
   static Endpoints AtBase(const std::string& base);
 };
 
-// Who a request acts for and where it goes: a copy taken once, so that work
-// on another thread never reads the process-wide record.
+// Who a request acts for, where it goes and where the seller's files are: a
+// copy taken once, so that work on another thread never reads the
+// process-wide record.
 struct Account {
   std::string appKey;
   std::string appSecret;
   std::string sessionKey;
   Endpoints endpoints;
+  std::string sellerNick;
+  std::string dataDir;  // the program directory, no trailing separator
+
+  // dataDir joined with a file name.
+  std::string PathOf(const std::string& fileName) const;
 };
 
 struct AppSession {
@@ -40,16 +46,16 @@ struct AppSession {
   // Minutes between the reloads of the unrated orders while the program
   // runs ("重新读取间隔"); 0: none.
   std::int32_t reloadMinutes = 60;
-  // A lock handle from CreateLock (0 until the first load makes it): a load's
-  // worker holds it while it lists and stores, never while the UI thread
-  // takes over the orders.
-  std::uint32_t loadLock = 0;
   std::string programDir;      // the program directory, no trailing separator
   Endpoints endpoints;
 
   // programDir joined with a file name by the platform's separator.
   std::string PathOf(const std::string& fileName) const;
 };
+
+// `dir` joined with a file name by the platform's separator; the bare name
+// without a directory.
+std::string PathIn(const std::string& dir, const std::string& fileName);
 
 // The process-wide run state.
 AppSession& Session();

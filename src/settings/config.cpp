@@ -61,4 +61,12 @@ bool WriteRatingHoursSetting(const std::string& nick, const std::string& value) 
   return WriteProfileString(ConfigPath(), nick, kKeyRatingHours, value);
 }
 
+std::string ReadSetting(const std::string& nick, const std::string& key) {
+  return ReadProfileString(ConfigPath(), nick, key);
+}
+bool WriteSetting(const std::string& nick, const std::string& key, const std::string& value) {
+  return WriteProfileString(ConfigPath(), nick, key, value);
+}
+bool RemoveSetting(const std::string& nick, const std::string& key) { return DeleteProfileKey(ConfigPath(), nick, key); }
+
 }  // namespace qm

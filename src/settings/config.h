@@ -20,6 +20,15 @@ inline constexpr const char* kKeyReloadMinutes = "重新读取间隔";
 // "先差评" (a "bad" first, then the buyer's rating is read).
 inline constexpr const char* kKeyAnswerStyle = "回评方式";
 inline constexpr const char* kAnswerBadFirst = "先差评";
+inline constexpr const char* kAnswerInKind = "按买家评价";
+// How the standing comments take turns: "轮流" (in turn), "随机" (at random),
+// or missing: the first one only.
+inline constexpr const char* kKeyCommentUse = "评语用法";
+inline constexpr const char* kCommentsInTurn = "轮流";
+inline constexpr const char* kCommentsAtRandom = "随机";
+// The standing comments after the comment file's: "评语2", "评语3", ... one line each.
+inline constexpr const char* kKeyMoreComment = "评语";
+inline constexpr int kMostStandingComments = 20;
 inline constexpr int kDefaultReloadMinutes = 60;
 
 // Session().PathOf("Config.ini").
@@ -54,5 +63,10 @@ bool WriteAppKey(const std::string& nick, const std::string& value);
 bool WriteAppSecret(const std::string& nick, const std::string& value);
 bool WriteSessionKey(const std::string& nick, const std::string& value);
 bool WriteRatingHoursSetting(const std::string& nick, const std::string& value);
+// Any key of the seller's section.
+std::string ReadSetting(const std::string& nick, const std::string& key);
+bool WriteSetting(const std::string& nick, const std::string& key, const std::string& value);
+// Removes the key; true when it is gone (or was never there).
+bool RemoveSetting(const std::string& nick, const std::string& key);
 
 }  // namespace qm

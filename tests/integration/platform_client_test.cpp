@@ -128,7 +128,7 @@ TEST_F(PlatformClient, SimpleGetFetchesTheTime) {
 
 TEST_F(PlatformClient, SessionCheckReadsTheSellerAndSetsTheStatusLine) {
   SellerIdentity who;
-  ASSERT_EQ(confirm_session(&who), SessionCheck::Confirmed);
+  ASSERT_EQ(confirm_session(CurrentAccount(), &who), SessionCheck::Confirmed);
   PumpEvents();  // the status line hears of it on the UI thread
   EXPECT_EQ(who.nick, sandbox_.Seller().nick);
   EXPECT_EQ(who.userId, sandbox_.Seller().userId);
@@ -141,7 +141,7 @@ TEST_F(PlatformClient, SessionCheckFailsWithoutANick) {
   Session().SessionKey = "not-a-session";
   SellerIdentity who;
   who.nick = "unchanged";
-  EXPECT_EQ(confirm_session(&who), SessionCheck::Refused);
+  EXPECT_EQ(confirm_session(CurrentAccount(), &who), SessionCheck::Refused);
   EXPECT_EQ(who.nick, "unchanged");
   EXPECT_TRUE(status_.empty());
 
@@ -149,9 +149,9 @@ TEST_F(PlatformClient, SessionCheckFailsWithoutANick) {
   // nothing about the key; the platform's own refusal does.
   sandbox_.UseInSession();
   sandbox_.AdminPost("faults", R"({"path":"/router/rest","error_rate":1,"first_n":1})");
-  EXPECT_EQ(confirm_session(), SessionCheck::Unreachable);
+  EXPECT_EQ(confirm_session(CurrentAccount()), SessionCheck::Unreachable);
   sandbox_.AdminPost("faults", R"({"path":"/router/rest","refuse_rate":1,"first_n":1})");
-  EXPECT_EQ(confirm_session(), SessionCheck::Refused);
+  EXPECT_EQ(confirm_session(CurrentAccount()), SessionCheck::Refused);
   // A call limit, the platform's own failure and a cut-off reply say nothing
   // about the key either: asked again later, never a login.
   for (const char* body :
@@ -161,10 +161,10 @@ TEST_F(PlatformClient, SessionCheckFailsWithoutANick) {
         "</error_response>",
         "<user_seller_get_response><user><nick>cut</nick><user_id>1"}) {
     sandbox_.AdminPost("faults", nlohmann::json{{"path", "/router/rest"}, {"reply_body", body}, {"first_n", 1}}.dump());
-    EXPECT_EQ(confirm_session(), SessionCheck::Unreachable) << body;
+    EXPECT_EQ(confirm_session(CurrentAccount()), SessionCheck::Unreachable) << body;
   }
   Session().endpoints = Endpoints::AtBase("http://127.0.0.1:1");
-  EXPECT_EQ(confirm_session(), SessionCheck::Unreachable);
+  EXPECT_EQ(confirm_session(CurrentAccount()), SessionCheck::Unreachable);
   EXPECT_TRUE(status_.empty());
 }
 

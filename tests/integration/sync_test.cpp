@@ -64,7 +64,7 @@ class SyncTest : public ::testing::Test {
     buyerRated_.AttachView(&buyerRatedView_);
     // What the front ends show of each report, heard on the UI thread.
     loader_ = std::make_unique<OrderLoader>(
-        book_, loop_,
+        book_, loop_, CurrentAccount(),
         [this](const LoadReport& report) {
           EXPECT_TRUE(loop_.OnOwnerThread());
           last_ = report;

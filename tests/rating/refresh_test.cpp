@@ -219,7 +219,7 @@ TEST_F(Refresh, ARefreshRunsAtEveryIntervalWhileAPageFailsEveryTime) {
 TEST_F(Refresh, TradesThatFinishWhileTheProgramRunsAreReloadedAndRated) {
   const std::string early = world.AddTrade(100, "早买家");
   const std::string gone = world.AddTrade(110, "网页评价");
-  Session().reloadMinutes = 60;
+  world.ChangeSettings([](RunSettings& s) { s.reloadMinutes = 60; });
   ASSERT_TRUE(world.Run().Start());
   AwaitLoad();
   ASSERT_EQ(world.Unrated().RowCount(), 2);

@@ -113,12 +113,12 @@ TEST_F(ReloadChanges, TheIntervalReloadAsksForTheChangesAndATradeThatFinishesBet
 }
 
 TEST_F(ReloadChanges, AnOrderRatedElsewhereLeavesAtItsRefusedPostOrAtTheFullListingAfterAnIncompleteOne) {
-  Session().ratingHours = 1;
+  world.ChangeSettings([](RunSettings& s) { s.ratingHours = 1; });
   const std::string due = world.AddTrade(340, "网页已评"), unseen = world.AddTrade(100, "漏看");
   ASSERT_TRUE(world.Run().Start());
   world.AwaitLoad();
   ASSERT_FALSE(test::PostRating(world.Market(), due, "good", "网页").body.empty());
-  Session().ratingHours = 24;
+  world.ChangeSettings([](RunSettings& s) { s.ratingHours = 24; });
   world.Pass();  // posted, refused as rated: the row leaves as rated
   world.Pass();
   EXPECT_EQ(world.RatingPosts(due), 2);
@@ -144,7 +144,7 @@ TEST_F(ReloadChanges, AnOrderRatedElsewhereLeavesAtItsRefusedPostOrAtTheFullList
 }
 
 TEST_F(ReloadChanges, AGapLongerThanADayIsAskedDayByDay) {
-  Session().reloadMinutes = 0;  // no reload of the interval beside this one
+  world.ChangeSettings([](RunSettings& s) { s.reloadMinutes = 0; });  // no reload of the interval beside this one
   ASSERT_TRUE(world.Run().Start());
   world.AwaitLoad();
   Listings();

@@ -12,11 +12,13 @@
 #include <cmath>
 
 #include "platform/platform_time.h"
+#include "rating/comments.h"
 #include "rating/post_rating.h"
 #include "rating/rating_ledger.h"
 #include "settings/app_session.h"
 #include "settings/config.h"
 #include "support/rating_world.h"
+#include "support/temp_dir.h"
 #include "support/time_zone.h"
 
 namespace qm {
@@ -114,8 +116,38 @@ TEST_F(AutoPass, PostsDueOrdersBottomUpAndShowsTheTimeLeftOfTheOthers) {
   EXPECT_NE(world.log[1].find("order=" + tids[1] + " buyer=到期甲 result=good outcome=rated"), std::string::npos);
 }
 
+// The standing comments as a seller keeps them: the comment file an editor
+// saved (UTF-8 with line breaks at its end) and two more from 更多设置, used
+// in turn. Each automatic "good" takes the next one, none ends in a line
+// break, and a change of the settings counts from the next post on.
+TEST_F(AutoPass, StandingCommentsTakeTurnsWithoutTheEditorsLineBreaks) {
+  const std::string nick = Session().sellerNick;
+  ASSERT_TRUE(test::WriteFileBytes(Session().PathOf(AutoCommentFileName(nick)), "谢谢惠顾，欢迎再来\n\n"));
+  ASSERT_TRUE(LoadAutoComment(nick));
+  ASSERT_TRUE(SaveMoreComments(nick, {"第二条", "第三条"}));
+  ASSERT_TRUE(WriteSetting(nick, kKeyCommentUse, kCommentsInTurn));
+  world.Restart();  // a run takes the seller's settings when it is built
+  const auto tids = world.AddTrades({{340, "a"}, {339, "b"}, {338, "c"}, {337, "d"}});
+  for (std::size_t i = 0; i < tids.size(); ++i) world.AddUnratedRow(tids[i], std::string(1, char('a' + i)), 340 - int(i));
+  world.Pass();
+  std::vector<std::string> sent;
+  for (const auto& r : world.Ratings()) sent.push_back(r.content);
+  EXPECT_EQ(sent, (std::vector<std::string>{"谢谢惠顾，欢迎再来", "第二条", "第三条", "谢谢惠顾，欢迎再来"}));
+
+  world.ChangeSettings([](RunSettings& s) { s.commentUse = CommentUse::FirstOnly; s.comments.insert(s.comments.begin(), "新的第一条"); });
+  const std::string later = world.AddTrade(338, "e");
+  world.AddUnratedRow(later, "e", 338);
+  world.Pass();
+  ASSERT_EQ(world.Ratings().size(), 5u);
+  EXPECT_EQ(world.Ratings().back().content, "新的第一条");
+  // What the comment file cannot hold in GBK is saved as UTF-8 and read back whole.
+  ASSERT_TRUE(SaveAutoComment(nick, "谢谢 😀\n"));
+  ASSERT_TRUE(LoadAutoComment(nick));
+  EXPECT_EQ(Session().autoContent, "谢谢 😀");
+}
+
 TEST_F(AutoPass, FractionalLeadTimeRatesTwentyFourHoursAndShowsTwentyFive) {
-  Session().ratingHours = 24.5f;
+  world.ChangeSettings([](RunSettings& s) { s.ratingHours = 24.5f; });
   const auto tids = world.AddTrades({{335, "a"}, {334, "b"}});  // 24 and 25 whole hours left
   world.AddUnratedRow(tids[0], "a", 335);
   world.AddUnratedRow(tids[1], "b", 334);

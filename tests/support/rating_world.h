@@ -59,6 +59,13 @@ class RatingWorld {
   // they start goes on; a refresh that waits for a load returns at once).
   void Pass();
   void Refresh();
+  // The run's settings as the settings window changes them.
+  template <class Change>
+  void ChangeSettings(Change change) {
+    RunSettings settings = run_->Settings();
+    change(settings);
+    run_->ChangeSettings(settings);
+  }
   // One rating through the run's ledger, to its answer.
   RatingAttempt Rate(const std::string& tid, const std::string& result, const std::string& comment,
                      const RatingNote& note = {});

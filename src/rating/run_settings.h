@@ -1,0 +1,34 @@
+#pragma once
+// What the seller set for a run: taken when the run is built and changed
+// through the run (on the UI thread) when the seller saves new settings, so
+// that the run never looks them up while it works.
+#include <string>
+#include <vector>
+
+#include "settings/config.h"
+
+namespace qm {
+
+// How the standing comments take turns.
+enum class CommentUse { FirstOnly, InTurn, AtRandom };
+
+struct RunSettings {
+  // The standing comments: the comment file's first, then Config.ini's "评语2", ...
+  std::vector<std::string> comments;
+  CommentUse commentUse = CommentUse::FirstOnly;
+  float ratingHours = 24.0f;                  // 评价时间: the lead before the deadline
+  int reloadMinutes = kDefaultReloadMinutes;  // 重新读取间隔; 0: none
+  bool badRatingAlerts = true;                // 差评提醒
+  bool answerBadFirst = false;                // 回评方式=先差评
+
+  // The comment file's; empty when there is none.
+  const std::string& FirstComment() const;
+};
+
+// Session()'s standing comment, lead time and reload interval, and the
+// seller's other settings from Config.ini (UI thread).
+RunSettings CurrentRunSettings();
+CommentUse ParseCommentUse(const std::string& text);
+const char* CommentUseText(CommentUse use);  // the Config.ini value; "" for the first only
+
+}  // namespace qm
