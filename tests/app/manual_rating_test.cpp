@@ -3,6 +3,11 @@
 // window, rating early and now on the unrated list, the selection command,
 // the menus and the copy items.
 #include <QAction>
+#include <QCheckBox>
+#include <QDoubleSpinBox>
+#include <QListWidget>
+#include <QPlainTextEdit>
+#include <QSpinBox>
 #include <QClipboard>
 #include <QComboBox>
 #include <QHeaderView>
@@ -18,6 +23,8 @@
 #include "app/builder.h"
 #include "app/main_window.h"
 #include "app/rating_log_window.h"
+#include "app/run_settings_window.h"
+#include "app/settings_window.h"
 #include "rating/keep_list.h"
 #include "app_test_support.h"
 #include "rating/seller_run.h"
@@ -25,6 +32,7 @@
 #include "settings/config.h"
 #include "settings/profile.h"
 #include "support/sandbox_process.h"
+#include "util/text_codec.h"
 
 using namespace qm;
 using namespace qm::test;
@@ -104,6 +112,24 @@ QString MenuOpenedBy(QtOrderList& list) {
     }
   }
   return name;
+}
+
+// 系统设置, then its 更多设置, as the seller opens them from the main window;
+// `act` runs with the second window open. Both are closed afterwards.
+void WithRunSettings(MainWindow& main, const std::function<void(RunSettingsWindow*)>& act) {
+  QTimer::singleShot(0, &main, [&act] {
+    auto* settings = qobject_cast<SettingsWindow*>(QApplication::activeModalWidget());
+    QVERIFY(settings != nullptr);
+    QTimer::singleShot(0, settings, [&act] {
+      auto* more = qobject_cast<RunSettingsWindow*>(QApplication::activeModalWidget());
+      QVERIFY(more != nullptr);
+      act(more);
+      if (more->isVisible()) more->reject();
+    });
+    settings->MoreButton()->click();
+    settings->reject();
+  });
+  Control<QPushButton>(&main, "超级按钮4")->click();
 }
 
 }  // namespace
@@ -217,7 +243,9 @@ class ManualRatingTest : public QObject {
     MainWindow& w = *window_;
     OrderRows& rows = w.Book().BuyerRated();
     const std::string neutral = tids_[2], bad = tids_[3], good = tids_[4], good2 = tids_[5];
+    // Set by hand in Config.ini: it counts from the run's next start.
     QVERIFY(WriteProfileString(ConfigPath(), Session().sellerNick, kKeyAnswerStyle, kAnswerBadFirst));
+    CurrentRun()->ChangeSettings(CurrentRunSettings());
     QVERIFY(AddOrderComment(neutral, "谢谢，下次快点"));
     // A "bad" answer is asked about first; Cancel posts nothing.
     {
@@ -375,6 +403,72 @@ class ManualRatingTest : public QObject {
     QVERIFY2(header->sectionSize(kColumnEndTime) > 60, qPrintable(QString::number(header->sectionSize(kColumnEndTime))));
   }
 
+  // 更多设置 with a run: a comment the platform would refuse is refused
+  // before anything is written; saved settings reach the run at once (the
+  // next answers take the new comments in turn, never the editor's line
+  // breaks), the files hold them for the next start, the window shows them
+  // again, and a kept buyer is released there.
+  void theSecondSettingsPageSteersTheRunningProgram() {
+    MainWindow& w = *window_;
+    const std::string nick = Session().sellerNick;
+    QVERIFY(CurrentRun()->Keep().KeepBuyer("留着的买家"));
+    const std::string configBefore = ReadFileBytes(ConfigPath());
+    {
+      BoxAnswerer boxes;
+      WithRunSettings(w, [](RunSettingsWindow* more) {
+        QCOMPARE(more->FirstCommentBox()->toPlainText(), QString::fromStdString(Session().autoContent));
+        more->FirstCommentBox()->setPlainText(QString(501, QChar(0x597D)));
+        Control<QPushButton>(more, "保存按钮")->click();
+        QVERIFY(more->isVisible());
+      });
+      QCOMPARE(boxes.boxes.size(), size_t(1));
+      QVERIFY2(boxes.boxes[0].text.contains("501 个字"), qPrintable(boxes.boxes[0].text));
+    }
+    QCOMPARE(ReadFileBytes(ConfigPath()), configBefore);
+
+    WithRunSettings(w, [](RunSettingsWindow* more) {
+      QCOMPARE(more->KeptList()->count(), 1);
+      more->KeptList()->item(0)->setSelected(true);
+      Control<QPushButton>(more, "解除按钮")->click();
+      QCOMPARE(more->KeptList()->item(0)->flags(), Qt::NoItemFlags);  // nothing kept any more
+      more->FirstCommentBox()->setPlainText("谢谢惠顾\n\n");
+      more->MoreCommentsBox()->setPlainText("  第二条  \n\n第三条\n");
+      more->CommentUseBox()->setCurrentIndex(1);
+      more->RatingHoursBox()->setValue(36.5);
+      more->ReloadMinutesBox()->setValue(0);
+      more->AlertsBox()->setChecked(false);
+      Control<QPushButton>(more, "保存按钮")->click();
+      QVERIFY(!more->isVisible());
+    });
+    QVERIFY(!CurrentRun()->Keep().KeepsBuyer("留着的买家"));
+    const RunSettings& now = CurrentRun()->Settings();
+    QVERIFY(now.comments == (std::vector<std::string>{"谢谢惠顾", "第二条", "第三条"}));
+    QVERIFY(now.commentUse == CommentUse::InTurn && now.reloadMinutes == 0 && !now.badRatingAlerts);
+    QCOMPARE(now.ratingHours, 36.5f);
+    // The files hold it for the next start.
+    QCOMPARE(ReadFileBytes(Session().PathOf(AutoCommentFileName(nick))), Utf8ToGbk("谢谢惠顾"));
+    QCOMPARE(ReadSetting(nick, kKeyRatingHours), std::string("36.5"));
+    QCOMPARE(ReadSetting(nick, kKeyCommentUse), std::string(kCommentsInTurn));
+    QCOMPARE(ReadSetting(nick, kKeyReloadMinutes), std::string("0"));
+    QCOMPARE(ReadSetting(nick, kKeyBadRatingAlerts), std::string("0"));
+
+    // Two good buyers answered: the comments in turn.
+    BoxAnswerer ok(QMessageBox::Ok);
+    RatingPageCloser closer;
+    OrderRows& rows = w.Book().BuyerRated();
+    for (const std::string& tid : {tids_[4], tids_[5]}) {
+      DoubleClick(w.BuyerRatedList(), tid, rows);
+      QTRY_VERIFY_WITH_TIMEOUT(!rows.Contains(tid), 10000);
+    }
+    QCOMPARE(RatingsGiven(*sandbox_)[tids_[4]].value("content", ""), std::string("谢谢惠顾"));
+    QCOMPARE(RatingsGiven(*sandbox_)[tids_[5]].value("content", ""), std::string("第二条"));
+    WithRunSettings(w, [](RunSettingsWindow* more) {
+      QCOMPARE(more->MoreCommentsBox()->toPlainText(), QString("第二条\n第三条\n"));
+      QCOMPARE(more->RatingHoursBox()->value(), 36.5);
+      QCOMPARE(more->ReloadMinutesBox()->text(), QString("不重新读取"));
+    });
+  }
+
   void selectedBuyerRatedOrdersAreAnsweredLastFirst() {
     MainWindow& w = *window_;
     OrderRows& rows = w.Book().BuyerRated();
@@ -405,8 +499,14 @@ class ManualRatingTest : public QObject {
     QTest::qWait(100);
     QCOMPARE(closer.opened, 0);  // all taken: no rating page
 
-    // The original answer (回评方式=先差评): "bad" to every one, then the rating page.
-    QVERIFY(WriteProfileString(ConfigPath(), Session().sellerNick, kKeyAnswerStyle, kAnswerBadFirst));
+    // The original answer (回评方式=先差评, chosen in 更多设置): "bad" to every
+    // one, then the rating page.
+    WithRunSettings(w, [](RunSettingsWindow* more) {
+      more->AnswerStyleBox()->setCurrentIndex(1);
+      Control<QPushButton>(more, "保存按钮")->click();
+      QVERIFY(!more->isVisible());
+    });
+    QCOMPARE(ReadSetting(Session().sellerNick, kKeyAnswerStyle), std::string(kAnswerBadFirst));
     const std::string row0(rows.Cell(0, kColumnOrderNumber));
     selection->setCurrentIndex(list.Model()->index(0, 0), QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
     FindMenuItem(w.Menu("表二鼠标右键"), "评价选中订单")->trigger();
