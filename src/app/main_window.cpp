@@ -17,6 +17,7 @@
 #include "app/account_setup.h"
 #include "app/auth_window.h"
 #include "app/builder.h"
+#include "app/frame_grips.h"
 #include "app/icons.h"
 #include "app/shutdown.h"
 #include "rating/startup.h"
@@ -87,6 +88,8 @@ MainWindow::MainWindow() : autoTimer_(nullptr), refreshTimer_(nullptr) {
   noticeBody_->setWordWrap(true);
   noticeClose_->setAlignment(Qt::AlignCenter);
   SetUpShell();
+  // The title bar ends where the lists' frames begin.
+  MakeResizable(this, unratedFrame_->y());
 
   connect(minimiseButton_, &QPushButton::clicked, this, &MainWindow::HideToTray);
   connect(closeButton_, &QPushButton::clicked, this, &MainWindow::CloseToTray);

@@ -66,6 +66,50 @@ class MainWindowTest : public QObject {
     QCOMPARE(Control<QLabel>(&w, "标签3")->text(), QString("已成功获取Session授权 V测试"));
   }
 
+  // Without a window manager that resizes it, the grips do: dragging the
+  // corner grows the window and both lists with it, never below the size it
+  // starts at; a double-click on the title strip maximises it, another gives
+  // back its size, and the long status text stays whole in its tooltip.
+  void theWindowGrowsByItsEdgesAndMaximisesFromItsTitleStrip() {
+    ProgramDir dir;
+    MainWindow w;
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    const QSize least = w.size();
+    QWidget* unrated = Control<QWidget>(&w, "超级列表框1");
+    QWidget* buyerRated = Control<QWidget>(&w, "超级列表框2");
+    const int left = unrated->width(), right = buyerRated->width(), tall = unrated->height();
+    auto drag = [&](QPoint at, QPoint by) {
+      QWidget* grip = w.childAt(at);
+      QVERIFY(grip != nullptr && grip->objectName() == "窗口边缘");
+      const QPoint from = grip->mapFromParent(at);
+      QTest::mousePress(grip, Qt::LeftButton, {}, from);
+      QMouseEvent move(QEvent::MouseMove, QPointF(from + by), QPointF(grip->mapToGlobal(from + by)), Qt::NoButton,
+                       Qt::LeftButton, Qt::NoModifier);
+      QApplication::sendEvent(grip, &move);
+      QTest::mouseRelease(grip, Qt::LeftButton, {}, from + by);
+    };
+    drag(QPoint(w.width() - 2, w.height() - 2), QPoint(200, 100));
+    QCOMPARE(w.size(), least + QSize(200, 100));
+    QVERIFY(unrated->width() > left && buyerRated->width() > right);
+    QCOMPARE(unrated->height(), tall + 100);
+    drag(QPoint(w.width() / 2, w.height() - 2), QPoint(0, -500));  // the bottom edge, past the least size
+    QCOMPARE(w.size(), least + QSize(200, 0));
+
+    QWidget* title = Control<QLabel>(&w, "标签5");
+    QTest::mouseDClick(title, Qt::LeftButton, {}, QPoint(10, 10));
+    QTRY_VERIFY(w.isMaximized());
+    QTest::mouseDClick(title, Qt::LeftButton, {}, QPoint(10, 10));
+    QTRY_VERIFY(!w.isMaximized());
+    // Below the title strip a double-click does nothing to the window.
+    QTest::mouseDClick(Control<QWidget>(&w, "标签4"), Qt::LeftButton, {}, QPoint(300, 300));
+    QVERIFY(!w.isMaximized());
+
+    const std::string longText(200, 'x');
+    w.View().setStatus("已对订单‘1’回评“好评”，平台已接受。" + longText);
+    QVERIFY(Control<QLabel>(&w, "标签3")->toolTip().contains(QString::fromStdString(longText)));
+  }
+
   void trayClickTogglesTheWindow() {
     ProgramDir dir;
     MainWindow w;

@@ -33,6 +33,7 @@ class FirstLoad : public ::testing::Test {
   void SetUp() override {
     ASSERT_TRUE(world.Market().Ok());
     Session().autoContent = kStanding;
+    world.ChangeSettings([](RunSettings& s) { s.comments = {kStanding}; });
   }
 
   // The start-up's last steps, then events until the first pass has armed 时钟1.

@@ -62,6 +62,12 @@ class SyncTest : public ::testing::Test {
     SetEventPump(&loop_);
     unrated_.AttachView(&unratedView_);
     buyerRated_.AttachView(&buyerRatedView_);
+    MakeLoader();
+    SetPageRetryPauses({20, 40, 80});
+  }
+
+  // A loader for Session()'s account as it is now.
+  void MakeLoader() {
     // What the front ends show of each report, heard on the UI thread.
     loader_ = std::make_unique<OrderLoader>(
         book_, loop_, CurrentAccount(),
@@ -75,7 +81,7 @@ class SyncTest : public ::testing::Test {
           EXPECT_TRUE(loop_.OnOwnerThread());
           statuses_.push_back(LoadingText(read));
         });
-    SetPageRetryPauses({20, 40, 80});
+    if (!pauses_.empty()) loader_->SetRetryPauses(pauses_);
   }
 
   void TearDown() override {
@@ -363,6 +369,7 @@ TEST_F(SyncTest, QuotedNicksAndPrettyPrintedRepliesArriveIntact) {
 TEST_F(SyncTest, AnErrorReplyAddsNothing) {
   AddUnrated(30);
   Session().SessionKey = "not-a-session";
+  MakeLoader();
   RunFirstLoad();
   EXPECT_EQ(unrated_.RowCount(), 0);
   // Each page asked for once and again after each of the three pauses; page
@@ -377,6 +384,7 @@ TEST_F(SyncTest, AnErrorReplyAddsNothing) {
 
   // Failed requests (connections reset, server errors) are the same.
   sandbox_->UseInSession();
+  MakeLoader();
   Admin("faults", json{{"path", "/router/rest"}, {"reset_rate", 1.0}});
   RunFirstLoad();
   EXPECT_EQ(unrated_.RowCount(), 0);
