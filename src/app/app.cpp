@@ -1,6 +1,7 @@
 #include "app/app.h"
 
 #include <QApplication>
+#include <QLoggingCategory>
 
 #include <chrono>
 #include <cstdio>
@@ -178,6 +179,11 @@ int RunApp(int argc, char** argv) {
   WatchStopSignals();
   // The embedded browsers share one GL context; this must precede the application.
   QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+  // The browser engine's account of its graphics set-up and Chromium's own
+  // log lines are for its developers, not the seller's terminal; QT_LOGGING_RULES
+  // and QTWEBENGINE_CHROMIUM_FLAGS still turn them on.
+  QLoggingCategory::setFilterRules("qt.webenginecontext.info=false\nqt.webenginecontext.debug=false");
+  if (qEnvironmentVariableIsEmpty("QTWEBENGINE_CHROMIUM_FLAGS")) qputenv("QTWEBENGINE_CHROMIUM_FLAGS", "--log-level=3");
   // Qt reads "-platform" and "--platform" itself: it gets only the options
   // that are not ours.
   std::vector<char*> qtArgs{argv[0]};

@@ -143,6 +143,11 @@ void AuthWindow::on_document_loaded() {
   if (driver_.FindElement("id=J_Quick2Static", &element, "A")) driver_.Click(element);
   PumpEvents();
   if (driver_.FindElement("id=TPL_username_1", &element, "input")) {
+    // The seller logs in as the account being set up: its name is there
+    // already, unless the page brought one of its own.
+    std::string typed;
+    if (driver_.GetValue("id=TPL_username_1", "input", 0, &typed) && typed.empty())
+      driver_.SetValue("id=TPL_username_1", "input", 0, Session().sellerNick);
     driver_.Click(element);
     // A scripted click does not move the keyboard focus; the user types next.
     driver_.Focus(element);

@@ -60,14 +60,15 @@ std::string DesktopExecValue(const std::vector<std::string>& args) {
 }
 
 bool SetAutostart(bool on, const std::string& program, const std::string& dataDir, const std::string& account,
-                  std::string* error) {
+                  const std::string& platform, std::string* error) {
   const std::string path = AutostartEntryPath();
   if (!on) {
     if (!QFile::exists(Q(path)) || QFile::remove(Q(path))) return true;
     *error = path + " 无法删除";
     return false;
   }
-  if (HasControlCharacter(program) || HasControlCharacter(dataDir) || HasControlCharacter(account)) {
+  if (HasControlCharacter(program) || HasControlCharacter(dataDir) || HasControlCharacter(account) ||
+      HasControlCharacter(platform)) {
     *error = "程序路径、数据目录或帐号含有控制字符，无法写入自动启动项";
     return false;
   }
@@ -75,6 +76,9 @@ bool SetAutostart(bool on, const std::string& program, const std::string& dataDi
     *error = AutostartDir() + " 无法创建";
     return false;
   }
+  std::vector<std::string> args = {program, "--data-dir", dataDir, "--account", account};
+  if (!platform.empty()) args.insert(args.end(), {"--platform", platform});
+  args.push_back("--hidden");
   const std::string entry =
       "[Desktop Entry]\n"
       "Type=Application\n"
@@ -82,7 +86,7 @@ bool SetAutostart(bool on, const std::string& program, const std::string& dataDi
       "Name[zh_CN]=Quillmere 淘宝自动评价\n"
       "Comment=Starts Quillmere for " + account + ", hidden in the tray\n"
       "Comment[zh_CN]=登录时在系统托盘中启动 Quillmere（" + account + "）\n"
-      "Exec=" + DesktopExecValue({program, "--data-dir", dataDir, "--account", account, "--hidden"}) + "\n"
+      "Exec=" + DesktopExecValue(args) + "\n"
       "Icon=quillmere\n"
       "Terminal=false\n"
       "X-GNOME-Autostart-enabled=true\n";
@@ -101,7 +105,7 @@ void AddAutostartBox(QWidget* frame) {
   QObject::connect(box, &QCheckBox::toggled, box, [box](bool on) {
     std::string error;
     if (SetAutostart(on, S(QCoreApplication::applicationFilePath()), Session().programDir, Session().sellerNick,
-                     &error)) {
+                     Session().endpoints.Base(), &error)) {
       return;
     }
     QtPrompts().Information(kAutostartText, error);

@@ -16,11 +16,12 @@ inline constexpr const char* kAutostartText = "开机自动启动";
 std::string AutostartEntryPath();
 bool AutostartEnabled();
 
-// Writes the entry that runs `program` for `dataDir` and `account`, or
-// removes it. False, with `error` saying why, when that cannot be done; an
-// argument that no Exec line can carry (a control character) is refused.
+// Writes the entry that runs `program` for `dataDir` and `account` (and the
+// marketplace at `platform`, when not empty), or removes it. False, with
+// `error` saying why, when that cannot be done; an argument that no Exec line
+// can carry (a control character) is refused.
 bool SetAutostart(bool on, const std::string& program, const std::string& dataDir, const std::string& account,
-                  std::string* error);
+                  const std::string& platform, std::string* error);
 
 // The arguments as the Exec key of a desktop entry holds them: quoted where
 // the desktop entry format asks, as a string value escapes them.

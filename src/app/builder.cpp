@@ -192,11 +192,15 @@ void FitTextToBox(QWidget* w, const QString& text, bool wraps) {
 
 QFont LayoutFont(FontFace face, int points, bool bold) {
   QFont font;
-  if (face == FontFace::YaHei) {
-    font.setFamilies({"微软雅黑", "Microsoft YaHei", "Noto Sans CJK SC", "WenQuanYi Micro Hei", "Noto Sans CJK TC"});
-  } else {
-    font.setFamilies({"SimSun", "宋体", "NSimSun", "Noto Serif CJK SC", "Noto Sans CJK SC", "Noto Sans Mono CJK SC"});
-  }
+  // One sans-serif face for Chinese, Latin letters and digits alike; where
+  // none of these is installed, the system's own sans-serif rather than a
+  // serif fallback for the Latin half.
+  static const QStringList kSans = {"Noto Sans CJK SC", "Source Han Sans SC", "微软雅黑", "Microsoft YaHei",
+                                    "WenQuanYi Micro Hei", "Noto Sans CJK TC"};
+  font.setFamilies(kSans);
+  font.setStyleHint(QFont::SansSerif);
+  // The layout's 宋体 controls take it too: SimSun is not there off Windows.
+  (void)face;
   font.setPointSize(points);
   font.setBold(bold);
   return font;

@@ -52,7 +52,7 @@ inline QString PlainToolTip(const QString& text) {
 }
 inline std::string S(const QString& text) { return text.toUtf8().toStdString(); }
 
-// 微软雅黑 or SimSun, each with the CJK fonts of this machine as fallback.
+// The interface face (a sans-serif CJK font) at the layout's size; both faces of the layout map to it.
 QFont LayoutFont(FontFace face, int points = 9, bool bold = false);
 
 // Pressing the left button on `handle` and moving the mouse moves `target`:

@@ -226,7 +226,7 @@ bool MainWindow::RunStartup() {
       if (!isVisible()) show();
       if (!tray_->isVisible()) tray_->show();
       SetStatus("无法连接淘宝API服务器，" + std::to_string(pauseMs / 1000) + " 秒后重试（第 " +
-                std::to_string(attempt) + " 次）");
+                std::to_string(attempt) + " 次）。请检查网络连接、代理设置和本机时间。");
     });
     switch (step.outcome) {
       case StartupOutcome::Ready:
@@ -375,7 +375,7 @@ void MainWindow::BringToFront() {
 void MainWindow::ConfirmExit() {
   showNormal();
   raise();
-  if (!prompts_.Question(kExitTitle, "要退出‘" + Session().sellerNick + "’吗?")) return;
+  if (!prompts_.Question(kExitTitle, "要退出‘" + Session().sellerNick + "’吗?\n退出后不再自动评价，到期的订单要等下次启动后才会评价。")) return;
   if (tray_ != nullptr) tray_->hide();
   EndProgram(0);
 }
@@ -392,7 +392,7 @@ void MainWindow::ConnectListActions() {
     connect(FindMenuItem(Menu(menu), text), &QAction::triggered, this, action);
   };
   const auto openRatingPage = [this] { OpenRatingPageWindow(this); };
-  item("表一鼠标右键", "复制单号", [] { CopyFromUnrated(CopyWhat::OrderNumber); });
+  item("表一鼠标右键", "复制订单编号", [] { CopyFromUnrated(CopyWhat::OrderNumber); });
   item("表一鼠标右键", "复制旺旺", [] { CopyFromUnrated(CopyWhat::Buyer); });
   item("表一鼠标右键", "提前评价", [] { rate_early_from_menu(); });
   item("表一鼠标右键", "单独评语", [] { WriteOrderComment(); });
@@ -409,12 +409,15 @@ void MainWindow::ConnectListActions() {
 
   connect(unrated, &QAbstractItemView::doubleClicked, this, [] { rate_on_first_list_double_click(); });
   connect(buyerRated, &QAbstractItemView::doubleClicked, this, [] { answer_on_second_list_double_click(); });
-  // The menu follows the list's current order, not the exact spot of the click.
-  connect(unrated, &QWidget::customContextMenuRequested, this, [this] {
-    if (unratedList_ && unratedList_->CurrentRow() >= 0) PopUpMenu("表一鼠标右键");
+  // On a row the menu acts on the list's current order; on a blank part of
+  // either list, on no order.
+  connect(unrated, &QWidget::customContextMenuRequested, this, [this, unrated](const QPoint& at) {
+    const bool onRow = unrated->indexAt(at).isValid() && unratedList_ && unratedList_->CurrentRow() >= 0;
+    PopUpMenu(onRow ? "表一鼠标右键" : "空白右键");
   });
-  connect(buyerRated, &QWidget::customContextMenuRequested, this, [this] {
-    PopUpMenu(buyerRatedList_ && buyerRatedList_->CurrentRow() >= 0 ? "表二鼠标右键" : "空白右键");
+  connect(buyerRated, &QWidget::customContextMenuRequested, this, [this, buyerRated](const QPoint& at) {
+    const bool onRow = buyerRated->indexAt(at).isValid() && buyerRatedList_ && buyerRatedList_->CurrentRow() >= 0;
+    PopUpMenu(onRow ? "表二鼠标右键" : "空白右键");
   });
 }
 

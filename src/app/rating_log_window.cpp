@@ -1,5 +1,6 @@
 #include "app/rating_log_window.h"
 
+#include <QDir>
 #include <QFileDialog>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -119,7 +120,9 @@ bool RatingLogWindow::ExportTo(const std::string& path) {
 
 void RatingLogWindow::AskAndExport() {
   const QString path = QFileDialog::getSaveFileName(this, "导出CSV", "评价记录.csv", "CSV (*.csv)");
-  if (!path.isEmpty()) ExportTo(S(path));
+  if (path.isEmpty() || !ExportTo(S(path))) return;
+  QtPrompts().Information("导出CSV", "已导出 " + std::to_string(model_->Entries().size()) + " 条评价记录到：\n" +
+                                         S(QDir::toNativeSeparators(path)));
 }
 
 }  // namespace qm

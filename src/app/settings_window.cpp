@@ -68,6 +68,11 @@ SettingsWindow::SettingsWindow(QWidget* owner) : QDialog(owner) {
     button->setAutoDefault(false);
     button->setDefault(false);
   }
+  // An order that has a comment already shows it, to be changed rather than typed again.
+  connect(order_, &QLineEdit::editingFinished, this, [this] {
+    const std::optional<std::string> stored = StoredManualComment(S(order_->text().trimmed()));
+    if (stored && comment_->toPlainText().isEmpty()) comment_->setPlainText(Q(*stored));
+  });
   connect(Control<QPushButton>(this, "超级按钮1"), &QPushButton::clicked, this, &SettingsWindow::SaveApiSettings);
   connect(Control<QPushButton>(this, "超级按钮3"), &QPushButton::clicked, this, &SettingsWindow::AddOrder);
   connect(Control<QPushButton>(this, "超级按钮2"), &QPushButton::clicked, this, &QDialog::reject);
@@ -92,7 +97,7 @@ void SettingsWindow::SaveApiSettings() {
 }
 
 void SettingsWindow::AddOrder() {
-  const std::string tid = S(order_->text());
+  const std::string tid = S(order_->text().trimmed());
   const std::string text = S(comment_->toPlainText());
   if (tid.empty() || text.empty()) return;
   if (!AddOrderComment(tid, text)) {

@@ -93,13 +93,15 @@ bool AddOrderComment(const std::string& tid, const std::string& text) {
 }
 
 std::string ReadManualComment(const std::string& tid) {
-  if (tid.empty()) return kDefaultManualComment;
-  std::string bytes;
-  if (ReadWholeFile(ManualCommentPath(), &bytes) != FileReadStatus::Ok) return kDefaultManualComment;
   // An entry that exists with an empty value is the empty comment, not the default.
-  return ProfileDocument::Parse(bytes)
-      .Get(tid, kManualCommentKey, kProfileValueLimit)
-      .value_or(std::string(kDefaultManualComment));
+  return StoredManualComment(tid).value_or(std::string(kDefaultManualComment));
+}
+
+std::optional<std::string> StoredManualComment(const std::string& tid) {
+  if (tid.empty()) return std::nullopt;
+  std::string bytes;
+  if (ReadWholeFile(ManualCommentPath(), &bytes) != FileReadStatus::Ok) return std::nullopt;
+  return ProfileDocument::Parse(bytes).Get(tid, kManualCommentKey, kProfileValueLimit);
 }
 
 }  // namespace qm

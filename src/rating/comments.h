@@ -4,6 +4,7 @@
 // the per-order comments of "手动评价内容.ini" (section = order number, key
 // "评价内容"). Texts are UTF-8 here, GBK on disk.
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -50,5 +51,7 @@ bool AddOrderComment(const std::string& tid, const std::string& text);
 // The stored comment for an order; kDefaultManualComment when the order has
 // no entry (an entry with an empty value gives the empty text).
 std::string ReadManualComment(const std::string& tid);
+// The stored comment for an order; none when it has no entry.
+std::optional<std::string> StoredManualComment(const std::string& tid);
 
 }  // namespace qm

@@ -79,11 +79,16 @@ void RateCurrentUnrated(const char* questionEnd) {
   OrderRows& rows = run->Book().Unrated();
   const std::string tid = rows.CurrentOrder();
   if (tid.empty()) return;
-  if (!view->prompts->Question(kRateOrderCaption, "确定要对订单号‘" + tid + questionEnd)) return;
+  // The seller sees what goes out: "good" and the comment it carries.
+  const std::string comment = run->NextComment();
+  if (!view->prompts->Question(kRateOrderCaption, "确定要对订单号‘" + tid + questionEnd + "\n\n将评价“好评”，评语：" +
+                                                      (comment.empty() ? "（无）" : comment))) {
+    return;
+  }
   // While the question waited, the automatic pass may have rated the order
   // or the refresh found its buyer's rating: then there is nothing to say "good" to.
   if (!rows.Contains(tid)) return;
-  RatingRequest request{tid, kResultGood, run->NextComment(), {BuyerOf(rows, tid), RatingStart::Early}, false};
+  RatingRequest request{tid, kResultGood, comment, {BuyerOf(rows, tid), RatingStart::Early}, false};
   run->Ledger().Rate(std::move(request), [run, tid](const RatingAttempt& attempt) {
     if (attempt.Done()) run->Book().Unrated().Remove(tid);
     SayAttempt(CurrentMainView(), kRateOrderCaption, tid, "评价“好评”", attempt);
@@ -262,22 +267,27 @@ void answer_on_second_list_double_click() {
 }
 
 void WriteOrderComment() {
-  OrderBook* book = CurrentOrderBook();
+  SellerRun* run = CurrentRun();
   MainView* view = CurrentMainView();
-  if (book == nullptr || view == nullptr || view->prompts == nullptr) return;
-  OrderRows& rows = book->Unrated();
+  if (run == nullptr || view == nullptr || view->prompts == nullptr) return;
+  OrderRows& rows = run->Book().Unrated();
   const int row = rows.Find(rows.CurrentOrder());
   if (row < 0) return;
   const Order order = rows.Row(row).order;
+  // The box starts from the order's own comment, or the standing one.
+  std::string initial = StoredManualComment(order.tid).value_or(run->Settings().FirstComment());
+  if (initial.empty()) initial = kOrderCommentInitial;
   const std::optional<std::string> text =
-      view->prompts->Input(kOrderCommentCaption, "‘" + order.buyerNick + "’的评语。", kOrderCommentInitial);
+      view->prompts->Input(kOrderCommentCaption, "‘" + order.buyerNick + "’的评语。", initial);
   if (!text) return;
-  if (!AddOrderComment(order.tid, *text)) {
+  if (!AddOrderComment(order.tid, TrimmedComment(*text))) {
     view->prompts->Information(kOrderCommentCaption,
                                "订单‘" + order.tid +
                                    "’的评语没有保存：评语不能为空，不能换行，只能使用GBK编码能表示的字符，"
                                    "且“" + kManualCommentFile + "”必须可以写入。");
+    return;
   }
+  if (view->setStatus) view->setStatus("订单‘" + order.tid + "’的单独评语已保存。");
 }
 
 namespace {

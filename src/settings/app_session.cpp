@@ -10,6 +10,12 @@ Endpoints Endpoints::AtBase(const std::string& base) {
   return e;
 }
 
+std::string Endpoints::Base() const {
+  const Endpoints at = AtBase(gateway);
+  const bool one = apitools == at.apitools && oauth == at.oauth && rating == at.rating;
+  return one && gateway != Endpoints().gateway ? gateway : std::string();
+}
+
 std::string PathIn(const std::string& dir, const std::string& fileName) {
   if (dir.empty()) return fileName;
   return dir + "/" + fileName;

@@ -18,6 +18,9 @@ struct Endpoints {
 
   // All four at one base ("http://127.0.0.1:PORT"); a trailing '/' is dropped.
   static Endpoints AtBase(const std::string& base);
+  // The base all four were put at, as `--platform` gives it again; empty
+  // for the public hosts.
+  std::string Base() const;
 };
 
 // Who a request acts for, where it goes and where the seller's files are: a

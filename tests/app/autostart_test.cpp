@@ -53,6 +53,8 @@ class AutostartTest : public QObject {
     std::filesystem::create_directory(data);
     Session().programDir = data;
     Session().sellerNick = "沐晨 旗舰店 %u";
+    // A program started for another marketplace starts for it again.
+    Session().endpoints = Endpoints::AtBase("http://127.0.0.1:8123/");
     const std::string entry = config.File("autostart/quillmere.desktop");
     QCOMPARE(AutostartEntryPath(), entry);
 
@@ -88,7 +90,7 @@ class AutostartTest : public QObject {
     QTRY_VERIFY_WITH_TIMEOUT(ReadText(got).size() > 0 && ReadText(got).back() == '\n' &&
                                  ReadText(got).find("--hidden") != std::string::npos, 10000);
     QCOMPARE(QString::fromStdString(ReadText(got)),
-             QString::fromStdString("--data-dir\n" + data + "\n--account\n沐晨 旗舰店 %u\n--hidden\n"));
+             QString::fromStdString("--data-dir\n" + data + "\n--account\n沐晨 旗舰店 %u\n--platform\nhttp://127.0.0.1:8123\n--hidden\n"));
 
     // The next opening shows it ticked; unticking removes the entry.
     WithSettings([&](SettingsWindow* w) {
@@ -97,6 +99,7 @@ class AutostartTest : public QObject {
     });
     QVERIFY(!std::filesystem::exists(entry));
     qunsetenv("XDG_CONFIG_HOME");
+    Session().endpoints = Endpoints();
   }
 
   void anEntryThatCannotBeWrittenLeavesTheBoxUnticked() {
@@ -115,7 +118,7 @@ class AutostartTest : public QObject {
     QVERIFY(boxes.boxes[0].text.contains("autostart"));
     // A line break in the program directory cannot be carried by an Exec line.
     std::string error;
-    QVERIFY(!SetAutostart(true, "/usr/bin/quillmere", "/tmp/a\nb", "卖家甲", &error));
+    QVERIFY(!SetAutostart(true, "/usr/bin/quillmere", "/tmp/a\nb", "卖家甲", "", &error));
     QVERIFY(!error.empty());
     qunsetenv("XDG_CONFIG_HOME");
   }

@@ -69,7 +69,7 @@ class LayoutTest : public QObject {
       for (QAction* a : FindMenu(&window, name)->actions()) out << (a->isSeparator() ? "-" : a->text());
       return out;
     };
-    QCOMPARE(items("表一鼠标右键"), QStringList({"复制单号", "复制旺旺", "-", "提前评价", "-", "单独评语", "-",
+    QCOMPARE(items("表一鼠标右键"), QStringList({"复制订单编号", "复制旺旺", "-", "提前评价", "-", "单独评语", "-",
                                                "不自动评价", "恢复自动评价", "不自动评价该买家", "恢复自动评价该买家"}));
     QCOMPARE(items("表二鼠标右键"),
              QStringList({"复制订单编号", "复制买家旺旺", "-", "评价选中订单", "-", "打开评价网页", "评价记录"}));

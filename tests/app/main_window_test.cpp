@@ -177,7 +177,7 @@ class MainWindowTest : public QObject {
       QVERIFY(!w.close());
       Control<QPushButton>(&w, "超级按钮1")->click();
       QCOMPARE(boxes.boxes.size(), size_t(2));
-      QCOMPARE(boxes.boxes[1].text, QString("要退出‘卖家丙’吗?"));
+      QCOMPARE(boxes.boxes[1].text, QString("要退出‘卖家丙’吗?\n退出后不再自动评价，到期的订单要等下次启动后才会评价。"));
       QVERIFY(w.isVisible());
       QVERIFY(ends.codes.empty());
     }
@@ -197,7 +197,7 @@ class MainWindowTest : public QObject {
     FindMenuItem(w.Menu("托盘右键"), "退出")->trigger();
     QCOMPARE(boxes.boxes.size(), size_t(1));
     QCOMPARE(boxes.boxes[0].title, QString("退出评价软件"));
-    QCOMPARE(boxes.boxes[0].text, QString("要退出‘卖家甲’吗?"));
+    QCOMPARE(boxes.boxes[0].text, QString("要退出‘卖家甲’吗?\n退出后不再自动评价，到期的订单要等下次启动后才会评价。"));
     QCOMPARE(boxes.boxes[0].icon, QMessageBox::Information);
     QCOMPARE(boxes.boxes[0].buttons, QMessageBox::Ok | QMessageBox::Cancel);
     QVERIFY(ends.codes.empty());

@@ -102,8 +102,8 @@ void DoubleClick(QtOrderList& list, const std::string& tid, OrderRows& rows) {
 }
 
 // The menu that a right-click in the list opened; it is closed again.
-QString MenuOpenedBy(QtOrderList& list) {
-  emit list.Widget()->customContextMenuRequested(QPoint(5, 5));
+QString MenuOpenedBy(QtOrderList& list, QPoint at = QPoint(5, 5)) {
+  emit list.Widget()->customContextMenuRequested(at);
   QString name;
   for (QMenu* menu : list.Widget()->window()->findChildren<QMenu*>()) {
     if (menu->isVisible()) {
@@ -341,7 +341,8 @@ class ManualRatingTest : public QObject {
       DoubleClick(w.UnratedList(), first, rows);
       QTRY_COMPARE(cancel.boxes.size(), size_t(1));
       QCOMPARE(cancel.boxes[0].title, QString(" 评价订单"));
-      QCOMPARE(cancel.boxes[0].text, QString::fromStdString("确定要对订单号‘" + first + "’进行评价吗？ "));
+      QCOMPARE(cancel.boxes[0].text, QString::fromStdString("确定要对订单号‘" + first + "’进行评价吗？ \n\n将评价“好评”，评语：" +
+                                                            Session().autoContent));
       QCOMPARE(cancel.boxes[0].icon, QMessageBox::Information);
       QCOMPARE(cancel.boxes[0].buttons, QMessageBox::Ok | QMessageBox::Cancel);
     }
@@ -354,9 +355,12 @@ class ManualRatingTest : public QObject {
       BoxAnswerer ok(QMessageBox::Ok);
       Select(w.UnratedList(), first, rows);
       QCOMPARE(MenuOpenedBy(w.UnratedList()), QString("表一鼠标右键"));
+      // Below the rows, with an order current, the menu is the one for no order.
+      QCOMPARE(MenuOpenedBy(w.UnratedList(), QPoint(5, w.UnratedList().Widget()->viewport()->height() - 3)),
+               QString("空白右键"));
       FindMenuItem(w.Menu("表一鼠标右键"), "提前评价")->trigger();
       QTRY_VERIFY_WITH_TIMEOUT(!rows.Contains(first), 10000);
-      QCOMPARE(ok.boxes[0].text, QString::fromStdString("确定要对订单号‘" + first + "’提前评价吗？ "));
+      QVERIFY(ok.boxes[0].text.startsWith(QString::fromStdString("确定要对订单号‘" + first + "’提前评价吗？ ")));
       QTRY_COMPARE(w.StatusText(), QString::fromStdString("已对订单‘" + first + "’评价“好评”，平台已接受。"));
     }
     const auto given = RatingsGiven(*sandbox_);
@@ -370,7 +374,7 @@ class ManualRatingTest : public QObject {
       DialogAnswerer<QInputDialog> typist([&](QInputDialog* box) {
         prompt = box->labelText();
         QCOMPARE(box->windowTitle(), QString("为该订单写单独的评语。"));
-        QCOMPARE(box->textValue(), QString("欢迎光临！"));
+        QCOMPARE(box->textValue(), QString::fromStdString(Session().autoContent));  // the standing comment
         box->setTextValue("<b>老顾客</b>");
         box->accept();
       });
@@ -379,6 +383,15 @@ class ManualRatingTest : public QObject {
     }
     QCOMPARE(prompt, QString::fromStdString("‘" + buyer + "’的评语。"));
     QCOMPARE(ReadManualComment(second), std::string("<b>老顾客</b>"));
+    QCOMPARE(w.StatusText(), QString::fromStdString("订单‘" + second + "’的单独评语已保存。"));
+    // Asked again, the box starts from what was stored.
+    {
+      DialogAnswerer<QInputDialog> typist([&](QInputDialog* box) {
+        QCOMPARE(box->textValue(), QString("<b>老顾客</b>"));
+        box->reject();
+      });
+      FindMenuItem(w.Menu("表一鼠标右键"), "单独评语")->trigger();
+    }
 
     // Kept from automatic rating: 到期 says so at once, the deadline on hover.
     FindMenuItem(w.Menu("表一鼠标右键"), "不自动评价该买家")->trigger();

@@ -231,7 +231,13 @@ class SettingsWindowTest : public QObject {
       QCOMPARE(w->CommentBox()->toPlainText(), QString());
       QCOMPARE(ReadManualComment("5551"), std::string("亲，有话好好说"));
 
+      // A stored order shows its comment when its number is entered; an
+      // order number of 16 digits fits the box.
       w->OrderBox()->setText("5551");
+      emit w->OrderBox()->editingFinished();
+      QCOMPARE(w->CommentBox()->toPlainText(), QString("亲，有话好好说"));
+      QVERIFY(w->OrderBox()->fontMetrics().horizontalAdvance("4000123456789012") <
+              w->OrderBox()->contentsRect().width() - 4);
       w->CommentBox()->setPlainText("换一条评价");
       Button(w, "超级按钮3")->click();
     });
