@@ -55,8 +55,9 @@ std::string AccountNameProblem(const std::string& nick) {
   }
   if (!GbkCanHold(nick)) return "帐号名称含有GBK编码无法表示的字符，无法用作文件名。";
   // With the longest of its files' endings the name must stay within a file
-  // name's 255 bytes; the platform's own names are far shorter.
-  if (CodePointCount(nick) > kAccountNameLimit) {
+  // name's 255 bytes; the platform's own names are far shorter. GBK holds no
+  // character outside the BMP, so each is one UTF-16 unit.
+  if (wide.size() > kAccountNameLimit) {
     return "帐号名称过长（最多 " + std::to_string(kAccountNameLimit) + " 个字）。";
   }
   return {};
