@@ -26,7 +26,7 @@ HeldFileStatus HoldFileExclusively(const std::string& path, const std::string& i
 // takes is taken for the length of `work` and given up after it. Ok when
 // `work` ran (also when the file does not exist; it is not made); Busy when a
 // process holds the file (this one included) and `work` did not run; Failed
-// when the file cannot be checked.
+// when the file cannot be checked. `work` must not hold files itself.
 HeldFileStatus WithFileUnheld(const std::string& path, const std::function<void()>& work);
 
 // Makes the file with `initial` when it does not exist, so that no other
