@@ -38,7 +38,8 @@ export QTWEBENGINE_CHROMIUM_FLAGS="--disable-gpu --no-sandbox"
 timeout 60 "$bin/quillmere-drive" --pictures "$data/shots" --choose "$nick" --data-dir "$data" --platform "$url"
 
 # A first start: an account without key and secret, the message, then the
-# setup form, each pictured; closing the form ends the program.
+# setup form, each pictured; closing the form goes back to the account box,
+# whose "×" ends the program.
 timeout 60 "$bin/quillmere-drive" --pictures "$data/shots" --choose 新卖家 --data-dir "$data" --platform "$url"
 
 # Once more without the session key: the login window, pictured once its

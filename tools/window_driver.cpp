@@ -10,6 +10,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
+#include <QPointer>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
@@ -167,10 +168,15 @@ void WindowDriver::Shown(QWidget* window) {
       if (QAbstractButton* ok = box->button(QMessageBox::Ok)) ok->click();
     });
   } else if (name == "AccountSetupDialog") {
-    // The first start's form is closed with its "×".
+    // The first start's form is closed with its "×", which goes back to the
+    // account box; its "×" ends the program.
     QTimer::singleShot(kBoxSettleMs, window, [window, dir] {
       SaveWindowPicture(window, dir, "AccountSetupDialog");
+      QPointer<QWidget> accounts = window->parentWidget();
       Click(window, "超级按钮2");
+      if (accounts) {
+        QTimer::singleShot(kBoxSettleMs, accounts, [accounts] { Click(accounts, "超级按钮1"); });
+      }
     });
   } else if (name == "SettingsWindow" || name == "RatingPageWindow" || name == "RatingLogWindow") {
     QTimer::singleShot(kOwnedWindowSettleMs, window, [window, dir, name] {

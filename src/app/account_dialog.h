@@ -1,6 +1,8 @@
 #pragma once
 // The seller-account choice shown at start: the sections of Config.ini in an
-// editable account box, "登  录" to go on, "×" to end the program.
+// editable account box (the one used last chosen), "登  录" to go on, the
+// setup form for a name that is not set up, "删除帐号" to remove one, "×" to
+// end the program.
 #include <QColor>
 #include <QDialog>
 #include <string>
@@ -10,6 +12,8 @@ class QPushButton;
 
 namespace qm {
 
+struct StartupStep;
+
 // The account box's text colour before a choice and after one.
 inline const QColor kAccountIdleColour{0, 136, 255};
 inline const QColor kAccountChosenColour{0, 96, 192};
@@ -18,6 +22,8 @@ inline constexpr const char* kBadAccountTitle = "帐号名称无效";
 inline constexpr const char* kBadSettingsTitle = "设置文件无法使用";
 inline constexpr const char* kAlreadyRunningTitle = "已经在运行";
 inline constexpr const char* kFilesUnusableTitle = "文件无法使用";
+inline constexpr const char* kRemoveAccountTitle = "删除帐号";
+inline constexpr const char* kNotSetUpTitle = "帐号尚未设置";
 
 class AccountDialog : public QDialog {
   Q_OBJECT
@@ -32,6 +38,8 @@ class AccountDialog : public QDialog {
   QPushButton* LoginButton() const { return login_; }
   // "添加帐号": the setup form; a saved account is chosen and logged in.
   QPushButton* AddButton() const { return add_; }
+  // "删除帐号": removes the account named in the box after a question.
+  QPushButton* RemoveButton() const { return remove_; }
   // The account box's text colour.
   QColor AccountColour() const;
 
@@ -41,12 +49,23 @@ class AccountDialog : public QDialog {
 
  private:
   void SetAccountColour(const QColor& colour);
+  // The accounts of Config.ini; with `chooseLast` the one used last is chosen.
+  void FillAccounts(bool chooseLast);
+  // The listed account the box's text names (without regard to ASCII case), or empty.
+  std::string ListedAccount() const;
   void OnLogin();
+  // The message, then the setup form for `nick`; true when it was saved.
+  bool SetUpAccount(const std::string& nick);
+  // Says why the account cannot be opened; ends the program where the
+  // reason is not the name.
+  void Refuse(const StartupStep& step);
   void AddAccount();
+  void RemoveChosenAccount();
 
   QComboBox* box_ = nullptr;
   QPushButton* login_ = nullptr;
   QPushButton* add_ = nullptr;
+  QPushButton* remove_ = nullptr;
   QPushButton* close_ = nullptr;
   std::string chosen_;
 };

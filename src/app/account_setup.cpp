@@ -76,6 +76,7 @@ AccountSetupDialog::AccountSetupDialog(QWidget* owner, const std::string& nick, 
   seller_->setPlaceholderText("卖家的旺旺ID");
   appKey_->setPlaceholderText("应用的App Key");
   appSecret_->setPlaceholderText("应用的App Secret");
+  MaskSecret(appSecret_);
   if (!nick.empty()) {
     appKey_->setText(Q(ReadAppKey(nick)));
     appSecret_->setText(Q(ReadAppSecret(nick)));
@@ -86,8 +87,14 @@ AccountSetupDialog::AccountSetupDialog(QWidget* owner, const std::string& nick, 
   }
   connect(save_, &QPushButton::clicked, this, &AccountSetupDialog::Save);
   for (QLineEdit* box : {seller_, appKey_, appSecret_}) connect(box, &QLineEdit::returnPressed, this, &AccountSetupDialog::Save);
+  // "×", like Esc, closes the form without writing; whoever opened it goes back a step.
   connect(Control<QPushButton>(this, "超级按钮2"), &QPushButton::clicked, this, &QDialog::reject);
-  (nick.empty() ? seller_ : appKey_)->setFocus(Qt::OtherFocusReason);
+}
+
+void AccountSetupDialog::showEvent(QShowEvent* event) {
+  QDialog::showEvent(event);
+  // The key comes first whatever the form was opened for.
+  appKey_->setFocus(Qt::OtherFocusReason);
 }
 
 void AccountSetupDialog::Save() {

@@ -2,8 +2,8 @@
 // The form a new seller fills in on the first start: the application key and
 // secret and the seller's name, laid out as the settings window's
 // 淘宝API基本设置 box. "保存并登录" writes the account's section of Config.ini
-// (a file for its owner only) and closes the form; "×" closes it without
-// writing.
+// (a file for its owner only) and closes the form; "×" and Esc close it
+// without writing.
 #include <QDialog>
 #include <string>
 
@@ -34,6 +34,9 @@ class AccountSetupDialog : public QDialog {
   QLineEdit* AppSecretBox() const { return appSecret_; }
   QLineEdit* SellerBox() const { return seller_; }
   QPushButton* SaveButton() const { return save_; }
+
+ protected:
+  void showEvent(QShowEvent* event) override;
 
  private:
   void Save();

@@ -1,5 +1,6 @@
 #include "app/builder.h"
 
+#include <QAction>
 #include <QComboBox>
 #include <QFrame>
 #include <QHeaderView>
@@ -9,6 +10,7 @@
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QPushButton>
+#include <QStyle>
 #include <QStandardItemModel>
 #include <QTreeView>
 #include <QWebEngineView>
@@ -310,6 +312,17 @@ QAction* FindMenuItem(QMenu* menu, const QString& text) {
     if (!a->isSeparator() && a->text() == text) return a;
   }
   return nullptr;
+}
+
+void MaskSecret(QLineEdit* box) {
+  box->setEchoMode(QLineEdit::Password);
+  QAction* reveal = box->addAction(box->style()->standardIcon(QStyle::SP_FileDialogContentsView),
+                                   QLineEdit::TrailingPosition);
+  reveal->setObjectName("显示AppSecret");
+  reveal->setCheckable(true);
+  reveal->setToolTip("显示AppSecret");
+  QObject::connect(reveal, &QAction::toggled, box,
+                   [box](bool shown) { box->setEchoMode(shown ? QLineEdit::Normal : QLineEdit::Password); });
 }
 
 }  // namespace qm

@@ -14,6 +14,7 @@
 //   when multiLine), Combo -> QComboBox (editable), Browser -> QWebEngineView,
 //   Picture -> QLabel (BusyPicture for the busy picture), Timer -> QTimer.
 #include <QFont>
+#include <QLineEdit>
 #include <QMenu>
 #include <QString>
 #include <QTimer>
@@ -54,6 +55,10 @@ inline std::string S(const QString& text) { return text.toUtf8().toStdString(); 
 
 // The interface face (a sans-serif CJK font) at the layout's size; both faces of the layout map to it.
 QFont LayoutFont(FontFace face, int points = 9, bool bold = false);
+
+// Shows the secret in `box` masked, with an eye at its end (an action named
+// "显示AppSecret") that shows it while checked.
+void MaskSecret(QLineEdit* box);
 
 // Pressing the left button on `handle` and moving the mouse moves `target`:
 // a window (through the window system's own move where it offers one) or a

@@ -159,7 +159,8 @@ WindowLayout MakeRatingPageWindow() {
 WindowLayout MakeAccountDialog() {
   WindowLayout w;
   w.name = "AccountDialog";
-  w.title = "";
+  // Drawn by the title strip; the window list and the task bar show this.
+  w.title = "登录Quillmere";
   w.width = 380;
   w.height = 250;
   auto& v = w.controls;
@@ -171,7 +172,9 @@ WindowLayout MakeAccountDialog() {
   v.push_back(Hand(Tip(WithFont(C("超级按钮2", K::FlatButton, "登  录", 140, 168, 100, 36), F::YaHei, 11, true),
                        "登录评价软件")));
   // A new seller's way in: the key, the secret and the name in one form.
-  v.push_back(Hand(Tip(C("超级按钮3", K::FlatButton, "添加帐号", 150, 214, 80, 24), "新建一个卖家帐号：填写AppKey、AppSecret和卖家旺旺ID")));
+  v.push_back(Hand(Tip(C("超级按钮3", K::FlatButton, "添加帐号", 100, 214, 80, 24), "新建一个卖家帐号：填写AppKey、AppSecret和卖家旺旺ID")));
+  v.push_back(Hand(Tip(C("超级按钮4", K::FlatButton, "删除帐号", 200, 214, 80, 24),
+                       "从Config.ini中删除帐号框中的帐号；它的订单数据和评价内容等文件保留")));
   return w;
 }
 

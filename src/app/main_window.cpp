@@ -241,7 +241,9 @@ bool MainWindow::RunStartup() {
         if (!RunAuthWindow(this)) return false;
         continue;
       case StartupOutcome::NoCredentials: {
-        // A first start: the message, then the form that fills the section in.
+        // The account box sets up a name before it opens it; here the key went
+        // meanwhile (the file edited by hand). The account is this run's by
+        // now, so closing the form ends the start-up.
         prompts_.Warn(kNoKeyTitle, std::string(kEmptyKeyText) + "\n请在下一个窗口中填写本帐号的AppKey和AppSecret。");
         AccountSetupDialog setup(this, s.sellerNick, true);
         if (setup.exec() != QDialog::Accepted) break;

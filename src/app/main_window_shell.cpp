@@ -190,6 +190,8 @@ void MainWindow::RestoreSize() {
 void MainWindow::RememberSize() {
   const std::string& nick = Session().sellerNick;
   if (nick.empty() || isMinimized() || isMaximized() || isFullScreen()) return;
+  // A size alone must not make a section: an account is in Config.ini once it is set up.
+  if (!AccountIsSetUp(nick)) return;
   const std::string text = std::to_string(width()) + "," + std::to_string(height());
   if (ReadProfileString(ConfigPath(), nick, kKeyWindowSize) == text) return;
   WriteProfileString(ConfigPath(), nick, kKeyWindowSize, text);

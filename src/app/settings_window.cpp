@@ -1,10 +1,8 @@
 #include "app/settings_window.h"
 
-#include <QAction>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QStyle>
 
 #include "app/autostart.h"
 #include "app/builder.h"
@@ -40,16 +38,7 @@ SettingsWindow::SettingsWindow(QWidget* owner) : QDialog(owner) {
   const std::string& nick = Session().sellerNick;
   appKey_->setText(Q(ReadAppKey(nick)));
   appSecret_->setText(Q(ReadAppSecret(nick)));
-  // Shown masked; the eye at its end shows it while checked.
-  appSecret_->setEchoMode(QLineEdit::Password);
-  QAction* reveal = appSecret_->addAction(style()->standardIcon(QStyle::SP_FileDialogContentsView),
-                                          QLineEdit::TrailingPosition);
-  reveal->setObjectName("显示AppSecret");
-  reveal->setCheckable(true);
-  reveal->setToolTip("显示AppSecret");
-  connect(reveal, &QAction::toggled, appSecret_, [this](bool shown) {
-    appSecret_->setEchoMode(shown ? QLineEdit::Normal : QLineEdit::Password);
-  });
+  MaskSecret(appSecret_);
   seller_->setText(Q(nick));
   AddAutostartBox(Control<QWidget>(this, "外形框1"));
   // Everything else the seller sets lives one click away, beside the close button.

@@ -54,6 +54,12 @@ std::string AccountNameProblem(const std::string& nick) {
     }
   }
   if (!GbkCanHold(nick)) return "帐号名称含有GBK编码无法表示的字符，无法用作文件名。";
+  // With the longest of its files' endings the name must stay within a file
+  // name's 255 bytes; the platform's own names are far shorter. GBK holds no
+  // character outside the BMP, so each is one UTF-16 unit.
+  if (wide.size() > kAccountNameLimit) {
+    return "帐号名称过长（最多 " + std::to_string(kAccountNameLimit) + " 个字）。";
+  }
   return {};
 }
 
@@ -234,7 +240,8 @@ StartupStep ConfirmAccount(const UnreachableHandler& unreachable) {
   return ready;
 }
 
-StartupStep OpenAccountFiles(const std::string& typed) {
+// The name check and the settings files; *nick: the section the name reads.
+static StartupStep CheckAccountFiles(const std::string& typed, std::string* nick) {
   if (std::string problem = AccountNameProblem(typed); !problem.empty()) {
     return Stop(StartupOutcome::BadAccountName, std::move(problem));
   }
@@ -243,12 +250,57 @@ StartupStep OpenAccountFiles(const std::string& typed) {
       return Stop(StartupOutcome::SettingsRefused, std::move(problem));
     }
   }
-  const std::string nick = AccountSectionName(typed);
-  if (std::string problem = AccountNameProblem(nick); !problem.empty()) {
+  *nick = AccountSectionName(typed);
+  if (std::string problem = AccountNameProblem(*nick); !problem.empty()) {
     return Stop(StartupOutcome::BadAccountName, std::move(problem));
   }
+  return {};
+}
+
+StartupStep OpenAccountFiles(const std::string& typed) {
+  std::string nick;
+  if (StartupStep files = CheckAccountFiles(typed, &nick); !files.Ready()) return files;
   Session().sellerNick = nick;
   return {};
+}
+
+StartupStep CheckAccount(const std::string& typed, std::string* section) {
+  std::string nick;
+  if (StartupStep files = CheckAccountFiles(typed, &nick); !files.Ready()) return files;
+  *section = nick;
+  if (!AccountIsSetUp(nick)) return Stop(StartupOutcome::NoCredentials);
+  return {};
+}
+
+AccountRemoval RemoveAccount(const std::string& typed) {
+  AccountRemoval removal;
+  const std::string nick = AccountSectionName(typed);
+  if (std::string problem = SettingsFileProblem(kConfigFileName); !problem.empty()) {
+    removal.outcome = RemovalOutcome::Failed;
+    removal.reason = std::move(problem);
+    return removal;
+  }
+  const auto remove = [&removal, &nick] {
+    if (!RemoveAccountSection(nick)) {
+      removal.outcome = RemovalOutcome::Failed;
+      removal.reason = "无法写入“" + ConfigPath() + "”。";
+    }
+  };
+  // A section whose name cannot name files (written by hand) never had a
+  // run: there is no lock to ask.
+  if (!AccountNameProblem(nick).empty()) {
+    remove();
+    return removal;
+  }
+  switch (WithFileUnheld(Session().PathOf(RunLockFileName(nick)), remove)) {
+    case HeldFileStatus::Ok: break;
+    case HeldFileStatus::Busy: removal.outcome = RemovalOutcome::InUse; break;
+    case HeldFileStatus::Failed:
+      removal.outcome = RemovalOutcome::Failed;
+      removal.reason = "无法检查“" + RunLockFileName(nick) + "”是否正被使用。";
+      break;
+  }
+  return removal;
 }
 
 StartupStep OpenAccountToRead(const std::string& typed) {

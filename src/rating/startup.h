@@ -53,11 +53,14 @@ struct StartupStep {
   bool Ready() const { return outcome == StartupOutcome::Ready; }
 };
 
+// The longest account name, in characters.
+inline constexpr std::size_t kAccountNameLimit = 64;
+
 // Why an account name cannot be used, or the empty text when it can. The name
 // becomes part of file names beside the program, so the empty name, path
 // separators, "..", control characters, surrounding blanks (Config.ini trims
 // them, the file names would not), the characters Windows file names cannot
-// hold and characters outside GBK are refused.
+// hold, characters outside GBK and names past kAccountNameLimit are refused.
 std::string AccountNameProblem(const std::string& nick);
 
 // The program's version, CMake's project version ("1.0.0").
@@ -107,6 +110,30 @@ std::string RunLockFileName(const std::string& nick);
 // section's own (AccountSectionName). An empty key or secret is
 // ConfirmAccount's to report.
 StartupStep OpenAccount(const std::string& nick);
+
+// Before OpenAccount, where a name that is not set up leads to its setup
+// instead: the name check and the settings files as OpenAccount makes them,
+// then whether the account's section has a key and a secret (NoCredentials
+// when not). Nothing is made and Session() is left as it was. *section: the
+// Config.ini section the name reads (the name itself for a new one).
+StartupStep CheckAccount(const std::string& nick, std::string* section);
+
+enum class RemovalOutcome {
+  Removed,  // the account's section is gone from Config.ini
+  InUse,    // a run of the account holds its run lock: nothing was changed
+  Failed,   // Config.ini could not be changed, or the lock not checked
+};
+
+struct AccountRemoval {
+  RemovalOutcome outcome = RemovalOutcome::Removed;
+  std::string reason;  // for Failed
+};
+
+// Removes the account from Config.ini (its section, under any spelling of its
+// name) while holding its run lock, so that no run of it starts meanwhile.
+// The seller's other files (the order database, the standing comment, the
+// rating log) stay where they are.
+AccountRemoval RemoveAccount(const std::string& nick);
 
 // After OpenAccount: the key and secret must be there, the standing comment
 // must be one the platform takes (at most kCommentLimit characters), then the stored session

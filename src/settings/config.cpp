@@ -1,6 +1,7 @@
 #include "settings/config.h"
 
 #include <charconv>
+#include <cstdint>
 
 #include "settings/app_session.h"
 #include "settings/profile.h"
@@ -47,6 +48,51 @@ bool AnswerBadFirst(const std::string& nick) {
 std::string ReadRatingHoursSetting(const std::string& nick) {
   return ReadProfileString(ConfigPath(), nick, kKeyRatingHours);
 }
+
+bool AccountIsSetUp(const std::string& nick) { return !ReadAppKey(nick).empty() && !ReadAppSecret(nick).empty(); }
+
+namespace {
+// The account's login order; 0 when it has none or an unreadable one.
+std::uint64_t LoginOrder(const std::string& nick) {
+  const std::string text = ReadProfileString(ConfigPath(), nick, kKeyLoginOrder);
+  std::uint64_t order = 0;
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), order);
+  return ec == std::errc() && end == text.data() + text.size() ? order : 0;
+}
+}  // namespace
+
+bool MarkAccountUsed(const std::string& nick) {
+  if (!AccountIsSetUp(nick)) return false;
+  const std::string folded = AsciiLower(nick);
+  std::uint64_t own = 0, highestOther = 0;
+  for (const std::string& name : AccountNames()) {
+    const std::uint64_t order = LoginOrder(name);
+    if (AsciiLower(name) == folded) {
+      own = order;
+    } else if (order > highestOther) {
+      highestOther = order;
+    }
+  }
+  if (own > highestOther) return true;  // already the last used
+  // A count at the top of its range (only by hand) can but tie: it never wraps below the others.
+  const std::uint64_t next = highestOther < UINT64_MAX ? highestOther + 1 : highestOther;
+  return WriteProfileString(ConfigPath(), nick, kKeyLoginOrder, std::to_string(next));
+}
+
+std::string LastUsedAccount() {
+  std::string last;
+  std::uint64_t highest = 0;
+  for (const std::string& name : AccountNames()) {
+    // Ties go to the first in the file, as lookups do.
+    if (const std::uint64_t order = LoginOrder(name); order > highest) {
+      highest = order;
+      last = name;
+    }
+  }
+  return last;
+}
+
+bool RemoveAccountSection(const std::string& nick) { return DeleteProfileSection(ConfigPath(), nick); }
 
 bool WriteAppKey(const std::string& nick, const std::string& value) {
   return WriteProfileString(ConfigPath(), nick, kKeyAppKey, value);

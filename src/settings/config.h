@@ -30,6 +30,11 @@ inline constexpr const char* kCommentsAtRandom = "随机";
 inline constexpr const char* kKeyMoreComment = "评语";
 inline constexpr int kMostStandingComments = 20;
 inline constexpr int kDefaultReloadMinutes = 60;
+// A count kept in each account's section, raised past all others when the
+// account is logged in with: the highest is the account used last. A key of
+// the sections, not a section of its own, so that no reader of the file
+// takes it for an account.
+inline constexpr const char* kKeyLoginOrder = "登录次序";
 
 // Session().PathOf("Config.ini").
 std::string ConfigPath();
@@ -56,6 +61,21 @@ bool AnswerBadFirst(const std::string& nick);
 // "重新读取间隔" as whole minutes: kDefaultReloadMinutes when missing or not a
 // whole number from 0 to a year of minutes.
 int ReadReloadMinutes(const std::string& nick);
+
+// True when the account's section has both "appkey" and "AppSecret": only
+// such an account gets keys written for it by the program's own doing.
+bool AccountIsSetUp(const std::string& nick);
+
+// Records that the set-up account was logged in with (kKeyLoginOrder);
+// writes nothing for an account that is not set up. False when not written.
+bool MarkAccountUsed(const std::string& nick);
+// The account logged in with last, as its section is named; empty when no
+// section has a login order (a file from before it was kept).
+std::string LastUsedAccount();
+
+// Removes the account's section (each section of that name) from Config.ini;
+// nothing else of the account. True when no such section is left.
+bool RemoveAccountSection(const std::string& nick);
 
 // Each write creates the file and the section when missing; false when the
 // write was refused (see WriteProfileString) or failed.

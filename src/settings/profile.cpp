@@ -72,6 +72,20 @@ bool DeleteProfileKey(const std::string& file, std::string_view section, std::st
   return ReplaceFileAtomically(file, doc.Serialize());
 }
 
+bool DeleteProfileSection(const std::string& file, std::string_view section) {
+  if (file.empty() || section.empty()) return false;
+  std::lock_guard<std::mutex> lock(ProfileMutex());
+  const FileEditLock edit(file);
+  if (!edit.Held()) return false;
+  std::string bytes;
+  const FileReadStatus status = ReadWholeFile(file, &bytes);
+  if (status == FileReadStatus::Missing) return true;
+  if (status != FileReadStatus::Ok) return false;
+  ProfileDocument doc = ProfileDocument::Parse(bytes);
+  if (doc.RemoveSection(section) == 0) return true;
+  return ReplaceFileAtomically(file, doc.Serialize());
+}
+
 std::vector<std::string> ProfileKeyNames(const std::string& file, std::string_view section) {
   if (file.empty()) return {};
   std::string bytes;

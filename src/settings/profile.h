@@ -47,6 +47,11 @@ bool WriteProfileString(const std::string& file, std::string_view section, std::
 // when the file is as asked afterwards (also when the key was not there).
 bool DeleteProfileKey(const std::string& file, std::string_view section, std::string_view key);
 
+// Removes the section with all its keys, every section of that name when it
+// repeats (a later one would otherwise take its place in lookups). True when
+// the file has no such section afterwards (also when it had none).
+bool DeleteProfileSection(const std::string& file, std::string_view section);
+
 // The section names in file order (a name that repeats is listed once; empty
 // names are left out). Empty for a missing or unreadable file.
 std::vector<std::string> ProfileSectionNames(const std::string& file);

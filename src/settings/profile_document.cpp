@@ -263,6 +263,27 @@ bool ProfileDocument::Remove(std::string_view section, std::string_view key) {
   return true;
 }
 
+std::size_t ProfileDocument::RemoveSection(std::string_view section) {
+  const std::string folded = AsciiLower(Trim(section));
+  if (folded.empty()) return 0;
+  std::size_t removed = 0;
+  for (std::size_t s = FindSection(folded); s != npos; s = FindSection(folded)) {
+    // The header, its entries and what lies between them; then the blank
+    // lines that parted it from what follows.
+    std::size_t end = s + 1;
+    const std::size_t next = SectionEnd(s);
+    for (std::size_t i = s + 1; i < next; ++i) {
+      if (lines_[i].kind == Kind::Entry) end = i + 1;
+    }
+    while (end < next && Trim(lines_[end].raw).empty()) ++end;
+    // A last line without a break hands its (missing) break to the line before.
+    if (end == lines_.size() && s > 0 && lines_[end - 1].eol.empty()) lines_[s - 1].eol.clear();
+    lines_.erase(lines_.begin() + static_cast<std::ptrdiff_t>(s), lines_.begin() + static_cast<std::ptrdiff_t>(end));
+    ++removed;
+  }
+  return removed;
+}
+
 std::vector<std::string> ProfileDocument::SectionNames() const {
   std::vector<std::string> names;
   std::unordered_set<std::string> seen;

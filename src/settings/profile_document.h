@@ -34,6 +34,9 @@ class ProfileDocument {
   void Set(std::string_view section, std::string_view key, std::string_view value);
   // Removes the key; false when it was not there.
   bool Remove(std::string_view section, std::string_view key);
+  // Removes every section of that name with its entries; the blank lines and
+  // comments that lead into the next section stay. The number removed.
+  std::size_t RemoveSection(std::string_view section);
   // Section names in file order, each once, empty ones left out.
   std::vector<std::string> SectionNames() const;
   // The key names of the first matching section in file order, each once.

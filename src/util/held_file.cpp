@@ -123,4 +123,37 @@ HeldFileStatus HoldFileExclusively(const std::string& path, const std::string& i
   return HeldFileStatus::Ok;
 }
 
+HeldFileStatus WithFileUnheld(const std::string& path, const std::function<void()>& work) {
+  if (path.empty()) return HeldFileStatus::Failed;
+  std::lock_guard<std::mutex> lock(HeldMutex());
+  auto held = HeldFiles().find(path);
+  if (held != HeldFiles().end() && held->second.owner == ::getpid()) return HeldFileStatus::Busy;
+  int fd;
+  do {
+    fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) {
+    if (errno != ENOENT) return HeldFileStatus::Failed;
+    work();
+    return HeldFileStatus::Ok;
+  }
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    return HeldFileStatus::Failed;
+  }
+  int rc;
+  do {
+    rc = ::flock(fd, LOCK_EX | LOCK_NB);
+  } while (rc != 0 && errno == EINTR);
+  if (rc != 0) {
+    const bool busy = errno == EWOULDBLOCK;
+    ::close(fd);
+    return busy ? HeldFileStatus::Busy : HeldFileStatus::Failed;
+  }
+  work();
+  ::close(fd);  // and with it the lock
+  return HeldFileStatus::Ok;
+}
+
 }  // namespace qm

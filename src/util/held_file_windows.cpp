@@ -118,4 +118,23 @@ HeldFileStatus HoldFileExclusively(const std::string& path, const std::string& i
   return HeldFileStatus::Ok;
 }
 
+HeldFileStatus WithFileUnheld(const std::string& path, const std::function<void()>& work) {
+  std::wstring wide;
+  if (path.empty() || !WidePath(path, &wide)) return HeldFileStatus::Failed;
+  std::lock_guard<std::mutex> lock(HeldMutex());
+  if (HeldFiles().count(path) != 0) return HeldFileStatus::Busy;
+  // Share mode 0 again: while this handle is open no run can open the file.
+  HANDLE h = CreateFileW(wide.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) {
+    const DWORD error = GetLastError();
+    if (error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION) return HeldFileStatus::Busy;
+    if (error != ERROR_FILE_NOT_FOUND) return HeldFileStatus::Failed;
+    work();
+    return HeldFileStatus::Ok;
+  }
+  work();
+  CloseHandle(h);
+  return HeldFileStatus::Ok;
+}
+
 }  // namespace qm

@@ -1,16 +1,22 @@
 // The seller-account choice: the list in file order, an empty account, a
-// first-time account, refused names, the colours and the close button.
+// first-time account, a mistyped one, refused names, the colours, removing an
+// account, the one used last and the close button.
 #include <QAbstractItemView>
 #include <QComboBox>
 #include <QLineEdit>
+#include <QProcess>
 #include <QPushButton>
 #include <QtTest>
 #include <filesystem>
 
 #include "app/account_dialog.h"
+#include "app/account_setup.h"
 #include "app/builder.h"
+#include "app/main_window.h"
 #include "app_test_support.h"
 #include "rating/comments.h"
+#include "rating/startup.h"
+#include "settings/config.h"
 
 using namespace qm;
 using namespace qm::test;
@@ -64,9 +70,16 @@ class AccountDialogTest : public QObject {
     QCOMPARE(std::distance(std::filesystem::directory_iterator(dir.dir.path()), {}), 1);
   }
 
+  // A name that is not a section is set up first, then logged in with.
   void firstTimeAccountCreatesItsCommentFile() {
     ProgramDir dir("[老卖家]\r\nappkey=key1\r\nAppSecret=secret1\r\n");
     EndRecorder ends;
+    BoxAnswerer boxes;
+    DialogAnswerer<AccountSetupDialog> form([](AccountSetupDialog* setup) {
+      setup->AppKeyBox()->setText("key2");
+      setup->AppSecretBox()->setText("secret2");
+      setup->SaveButton()->click();
+    });
     AccountDialog dialog;
     const int result = RunDialog(dialog, [&] {
       dialog.AccountBox()->setEditText("新卖家");
@@ -74,15 +87,15 @@ class AccountDialogTest : public QObject {
     });
     QCOMPARE(result, int(QDialog::Accepted));
     QVERIFY(ends.codes.empty());
+    QCOMPARE(boxes.boxes.size(), size_t(1));
     const std::string bytes = ReadFileBytes(dir.File("新卖家的自动评价内容.txt"));
     QCOMPARE(bytes.size(), size_t(14));
     QCOMPARE(QByteArray::fromStdString(bytes).toHex(), QByteArray("bbb6d3add4d9b4ceb9e2c1d9a3a1"));
     AppSession& s = Session();
     QCOMPARE(s.sellerNick, std::string("新卖家"));
     QCOMPARE(s.autoContent, std::string(kDefaultAutoComment));
-    // A name that is not a section: no key and no secret.
-    QVERIFY(s.AppKey.empty());
-    QVERIFY(s.AppSecret.empty());
+    QCOMPARE(s.AppKey, std::string("key2"));
+    QCOMPARE(s.AppSecret, std::string("secret2"));
   }
 
   void chosenAccountReadsItsKeyAndSecret() {
@@ -164,6 +177,122 @@ class AccountDialogTest : public QObject {
     dialog.LoginButton()->setFocus();
     QTest::qWait(20);
     QCOMPARE(dialog.AccountColour(), kAccountChosenColour);
+  }
+
+  // A mistyped name at start: the message names it, the form opens on the
+  // key with the secret masked, and "×" or Esc on it come back to the box.
+  // Nothing is written or made for the name, even when the program then
+  // ends from the box.
+  void aMistypedNameComesBackToTheBoxAndLeavesNothing() {
+    ProgramDir dir("[青禾小铺]\r\nappkey=k1\r\nAppSecret=s1\r\n");
+    const std::string before = ReadFileBytes(dir.File("Config.ini"));
+    EndRecorder ends;
+    BoxAnswerer boxes;
+    MainWindow w;
+    auto typo = [](QWidget* d) {
+      Control<QComboBox>(d, "组合框1")->setEditText("青禾小浦");
+      Control<QPushButton>(d, "超级按钮2")->click();
+    };
+    int forms = 0;
+    bool keyFirst = true, masked = true, readOnly = true;
+    std::function<void(QWidget*)> answerForm = [&](QWidget* form) {
+      auto* setup = static_cast<AccountSetupDialog*>(form);
+      ++forms;
+      keyFirst = keyFirst && setup->focusWidget() == setup->AppKeyBox();
+      masked = masked && setup->AppSecretBox()->echoMode() == QLineEdit::Password;
+      readOnly = readOnly && setup->SellerBox()->isReadOnly() && setup->SellerBox()->text() == "青禾小浦";
+      setup->AppSecretBox()->setText("typed, then thrown away");
+      if (forms == 1) {
+        Control<QPushButton>(form, "超级按钮2")->click();
+        WhenModal("AccountDialog", typo);
+        WhenModal("AccountSetupDialog", answerForm);
+      } else {
+        QTest::keyClick(setup->AppKeyBox(), Qt::Key_Escape);
+        WhenModal("AccountDialog", [](QWidget* d) { Control<QPushButton>(d, "超级按钮1")->click(); });
+      }
+    };
+    WhenModal("AccountDialog", typo);
+    WhenModal("AccountSetupDialog", answerForm);
+    QVERIFY(!w.RunStartup());
+    QCOMPARE(forms, 2);
+    QVERIFY(keyFirst && masked && readOnly);
+    QCOMPARE(boxes.boxes.size(), size_t(2));
+    QVERIFY(boxes.boxes[0].text.contains("“青禾小浦”"));
+    QCOMPARE(ends.codes, std::vector<int>({0}));
+    QCOMPARE(ReadFileBytes(dir.File("Config.ini")), before);
+    QCOMPARE(std::distance(std::filesystem::directory_iterator(dir.dir.path()), {}), 1);
+    QVERIFY(Session().sellerNick.empty());
+  }
+
+  // The account logged in with is chosen at the next opening. "删除帐号" asks
+  // first, naming the account and the files that stay; an account that
+  // another run holds is refused; a removed one leaves the list and the file,
+  // and only its own lines leave the file.
+  void accountsAreRemovedAfterTheQuestionAndTheLastUsedIsChosen() {
+    ProgramDir dir("[甲]\r\nappkey=k1\r\nAppSecret=s1\r\n\r\n[丙]\r\nappkey=k3\r\n; 旧的\r\nAppSecret=s3\r\n\r\n"
+                   "; 乙的店\r\n[乙]\r\nappkey=k2\r\nAppSecret=s2\r\n");
+    WriteFileBytes(dir.File("丙的自动评价内容.txt"), Utf8ToGbk("谢谢"));
+    EndRecorder ends;
+    {
+      AccountDialog first;
+      QCOMPARE(first.AccountBox()->currentText(), QString());
+      QVERIFY(!first.RemoveButton()->isEnabled());
+      const int result = RunDialog(first, [&] {
+        first.AccountBox()->setCurrentIndex(2);
+        first.LoginButton()->click();
+      });
+      QCOMPARE(result, int(QDialog::Accepted));
+    }
+    QCOMPARE(Session().sellerNick, std::string("乙"));
+
+    // 丙 runs elsewhere (the runner, say): the question, then the refusal.
+    QProcess holder;
+    holder.start("python3", {"-c",
+                             "import fcntl,sys,time\n"
+                             "f=open(sys.argv[1],'a'); fcntl.flock(f,fcntl.LOCK_EX); print('held',flush=True); time.sleep(30)",
+                             QString::fromStdString(dir.File(RunLockFileName("丙")))});
+    QVERIFY(holder.waitForReadyRead(10000));
+    AccountDialog dialog;
+    QCOMPARE(dialog.AccountBox()->currentText(), QString("乙"));
+    QCOMPARE(dialog.AccountColour(), kAccountChosenColour);
+    dialog.AccountBox()->setEditText("丙");
+    QVERIFY(dialog.RemoveButton()->isEnabled());
+    {
+      BoxAnswerer boxes(QMessageBox::Ok);
+      dialog.RemoveButton()->click();
+      QCOMPARE(boxes.boxes.size(), size_t(2));
+      QCOMPARE(boxes.boxes[0].icon, QMessageBox::Question);
+      QVERIFY(boxes.boxes[0].text.contains("“丙”") && boxes.boxes[0].text.contains("保留"));
+      QCOMPARE(boxes.boxes[1].icon, QMessageBox::Warning);
+      QVERIFY(boxes.boxes[1].text.contains("正在运行"));
+    }
+    holder.kill();
+    holder.waitForFinished();
+    QCOMPARE(AccountNames(), std::vector<std::string>({"甲", "丙", "乙"}));
+
+    // Cancel keeps it; OK removes it.
+    {
+      BoxAnswerer boxes(QMessageBox::Cancel);
+      dialog.RemoveButton()->click();
+      QCOMPARE(boxes.boxes.size(), size_t(1));
+    }
+    QCOMPARE(dialog.AccountBox()->count(), 3);
+    {
+      BoxAnswerer boxes(QMessageBox::Ok);
+      dialog.RemoveButton()->click();
+      QCOMPARE(boxes.boxes.size(), size_t(1));
+    }
+    QCOMPARE(dialog.AccountBox()->count(), 2);
+    QCOMPARE(dialog.AccountBox()->itemText(1), QString("乙"));
+    QCOMPARE(dialog.AccountBox()->currentText(), QString());
+    QVERIFY(!dialog.RemoveButton()->isEnabled());
+    QCOMPARE(ReadFileBytes(dir.File("Config.ini")),
+             Utf8ToGbk("[甲]\r\nappkey=k1\r\nAppSecret=s1\r\n\r\n; 乙的店\r\n[乙]\r\nappkey=k2\r\nAppSecret=s2\r\n" +
+                       std::string(kKeyLoginOrder) + "=1\r\n"));
+    QCOMPARE(ReadFileBytes(dir.File("丙的自动评价内容.txt")), Utf8ToGbk("谢谢"));
+    QVERIFY(ends.codes.empty());
+    AccountDialog after;
+    QCOMPARE(after.AccountBox()->currentText(), QString("乙"));
   }
 
   void closeButtonEndsTheProgram() {

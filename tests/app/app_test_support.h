@@ -91,4 +91,17 @@ struct BoxAnswerer {
   explicit BoxAnswerer(QMessageBox::StandardButton a = QMessageBox::Ok) : answer(a) {}
 };
 
+// Runs `step` on the modal window named `name` once it is the active one.
+inline void WhenModal(const QString& name, std::function<void(QWidget*)> step) {
+  auto* poll = new QTimer();
+  QObject::connect(poll, &QTimer::timeout, poll, [poll, name, step] {
+    QWidget* modal = QApplication::activeModalWidget();
+    if (modal == nullptr || modal->objectName() != name) return;
+    poll->stop();
+    poll->deleteLater();
+    step(modal);
+  });
+  poll->start(10);
+}
+
 }  // namespace qm::test

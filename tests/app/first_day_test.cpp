@@ -34,19 +34,6 @@ using namespace qm::test;
 
 namespace {
 
-// Runs `step` on the modal window named `name` once it is the active one.
-void WhenModal(const QString& name, std::function<void(QWidget*)> step) {
-  auto* poll = new QTimer();
-  QObject::connect(poll, &QTimer::timeout, poll, [poll, name, step] {
-    QWidget* modal = QApplication::activeModalWidget();
-    if (modal == nullptr || modal->objectName() != name) return;
-    poll->stop();
-    poll->deleteLater();
-    step(modal);
-  });
-  poll->start(10);
-}
-
 // The texts of a window that do not fit their boxes in the font they are drawn with.
 QStringList CutTexts(QWidget* window) {
   QStringList cut;
@@ -116,8 +103,9 @@ class FirstDayTest : public QObject {
     QVERIFY(dialog.AccountBox()->lineEdit()->placeholderText().contains("添加帐号"));
     bool formSeen = false;
     WhenModal("AccountSetupDialog", [&](QWidget* form) {
-      formSeen = true;
       auto* setup = static_cast<AccountSetupDialog*>(form);
+      // The key first, the secret masked, even without a name yet.
+      formSeen = setup->focusWidget() == setup->AppKeyBox() && setup->AppSecretBox()->echoMode() == QLineEdit::Password;
       setup->SellerBox()->setText("新卖家");
       setup->AppKeyBox()->setText(" 12345678 ");
       // Without the secret the form stays and says so.
@@ -224,7 +212,7 @@ class FirstDayTest : public QObject {
   // The lists grow with the window, their titles count them, and the size
   // is kept per account.
   void theWindowGrowsAndRemembersItsSize() {
-    ProgramDir dir("[卖家]\r\nappkey=k\r\n");
+    ProgramDir dir("[卖家]\r\nappkey=k\r\nAppSecret=s\r\n");
     Session().sellerNick = "卖家";
     EndRecorder ends;
     QtEventPump pump;
@@ -253,6 +241,7 @@ class FirstDayTest : public QObject {
     QCOMPARE(ends.codes, std::vector<int>({0}));
     QVERIFY(ReadFileBytes(dir.File("Config.ini")).find("appkey=k") != std::string::npos);
     // The next start of the account opens at that size.
+    Session().endpoints = Endpoints::AtBase("http://127.0.0.1:1");
     BoxAnswerer boxes;
     MainWindow again;
     WhenModal("AccountDialog", [](QWidget* d) {
@@ -260,9 +249,9 @@ class FirstDayTest : public QObject {
       Control<QPushButton>(d, "超级按钮2")->click();
     });
     QSize restored;
-    WhenModal("AccountSetupDialog", [&](QWidget* form) {
+    WhenModal("AuthWindow", [&](QWidget* auth) {
       restored = again.size();
-      Control<QPushButton>(form, "超级按钮2")->click();
+      Control<QPushButton>(auth, "超级按钮1")->click();
     });
     QVERIFY(!again.RunStartup());
     QCOMPARE(restored, QSize(1039, 819));

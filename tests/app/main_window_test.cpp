@@ -242,17 +242,19 @@ class MainWindowTest : public QObject {
     QCOMPARE(body->text(), QString());
   }
 
-  void emptyKeyOrSecretEndsWhenTheSetupFormIsClosed_data() {
+  void emptyKeyOrSecretGoesBackToTheAccountBox_data() {
     QTest::addColumn<QString>("config");
     QTest::newRow("no key") << "[卖家]\r\nAppSecret=s\r\nSessionKey=x\r\n";
     QTest::newRow("no secret") << "[卖家]\r\nappkey=k\r\nSessionKey=x\r\n";
     QTest::newRow("blank key") << "[卖家]\r\nappkey=  \r\nAppSecret=s\r\n";
     QTest::newRow("no section") << "[别人]\r\nappkey=k\r\nAppSecret=s\r\n";
   }
-  // After the message the setup form opens; closing it with "×" ends the program.
-  void emptyKeyOrSecretEndsWhenTheSetupFormIsClosed() {
+  // After the message the setup form opens; closing it with "×" goes back to
+  // the account box, whose "×" ends the program. The file is as it was.
+  void emptyKeyOrSecretGoesBackToTheAccountBox() {
     QFETCH(QString, config);
     ProgramDir dir(config.toStdString());
+    const std::string before = ReadFileBytes(dir.File("Config.ini"));
     EndRecorder ends;
     BoxAnswerer boxes;
     MainWindow w;
@@ -260,9 +262,13 @@ class MainWindowTest : public QObject {
     int forms = 0;
     QTimer poll;
     connect(&poll, &QTimer::timeout, [&forms] {
-      if (QWidget* form = QApplication::activeModalWidget(); form && form->objectName() == "AccountSetupDialog") {
+      QWidget* modal = QApplication::activeModalWidget();
+      if (modal == nullptr) return;
+      if (modal->objectName() == "AccountSetupDialog") {
         ++forms;
-        Control<QPushButton>(form, "超级按钮2")->click();
+        Control<QPushButton>(modal, "超级按钮2")->click();
+      } else if (modal->objectName() == "AccountDialog" && forms == 1) {
+        Control<QPushButton>(modal, "超级按钮1")->click();
       }
     });
     poll.start(10);
@@ -270,9 +276,11 @@ class MainWindowTest : public QObject {
     QCOMPARE(forms, 1);
     QCOMPARE(ends.codes, std::vector<int>({0}));
     QCOMPARE(boxes.boxes.size(), size_t(1));
-    QVERIFY(boxes.boxes[0].text.startsWith("‘AppKey’或‘AppSecret’为空，请检查！"));
+    QVERIFY(boxes.boxes[0].text.contains("AppKey"));
+    QVERIFY(boxes.boxes[0].text.contains("卖家"));
     QCOMPARE(boxes.boxes[0].icon, QMessageBox::Warning);
     QVERIFY(!w.Tray()->isVisible());
+    QCOMPARE(ReadFileBytes(dir.File("Config.ini")), before);
   }
 
   // No stored key, or one the platform does not confirm: the login window

@@ -22,6 +22,9 @@ TEST(AccountName, OrdinaryNamesPassAndFileBreakingOnesAreRefused) {
   for (const char* bad : {"", "a..b", "../x", "a\\b", "x<y|z", "a\tb", "卖家😀", "판매자", "\xC3"}) {
     EXPECT_NE(AccountNameProblem(bad), "") << bad;
   }
+  std::string huge;
+  for (int i = 0; i < 1000; ++i) huge += "卖";
+  EXPECT_NE(AccountNameProblem(huge), "");
 }
 
 // Sets an environment variable for one test and puts it back afterwards.

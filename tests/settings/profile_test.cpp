@@ -254,6 +254,17 @@ TEST_F(ProfileFiles, DeleteRemovesOnlyTheFirstMatch) {
   EXPECT_FALSE(std::filesystem::exists(dir.File("none.ini")));
 }
 
+// A section that repeats goes whole, so no later one takes its place; the
+// file keeps its way of ending.
+TEST_F(ProfileFiles, DeleteSectionRemovesEverySpellingOfIt) {
+  ASSERT_TRUE(WriteFileBytes(path, "[Shop]\nk=1\n\n[other]\nk=2\n[shop]\nk=3"));
+  EXPECT_TRUE(DeleteProfileSection(path, "SHOP"));
+  EXPECT_EQ(ReadFileBytes(path), "[other]\nk=2");
+  EXPECT_EQ(ReadProfileString(path, "shop", "k"), "");
+  EXPECT_TRUE(DeleteProfileSection(path, "absent"));
+  EXPECT_EQ(ReadFileBytes(path), "[other]\nk=2");
+}
+
 // "s" + std::to_string(n) trips a false -Wrestrict of GCC 12 at -O3.
 std::string Numbered(char prefix, int n) {
   std::string name(1, prefix);

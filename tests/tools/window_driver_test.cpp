@@ -77,7 +77,8 @@ class WindowDriverTest : public QObject {
   }
 
   // A seller without key and secret: the message, then the setup form, each
-  // pictured and closed; closing the form ends the program.
+  // pictured and closed; closing the form goes back to the account box,
+  // whose "×" ends the program.
   void firstStartFormIsPicturedAndClosed() {
     Sandbox sandbox;
     QVERIFY(sandbox.Ok());
