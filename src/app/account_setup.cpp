@@ -1,13 +1,19 @@
 #include "app/account_setup.h"
 
+#include <QDoubleSpinBox>
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QPushButton>
 
+#include <cstdio>
+#include <optional>
 #include <utility>
 
 #include "app/builder.h"
 #include "app/layout.h"
 #include "app/qt_ports.h"
+#include "rating/comments.h"
+#include "rating/schedule.h"
 #include "rating/startup.h"
 #include "settings/config.h"
 #include "settings/profile_document.h"
@@ -21,7 +27,7 @@ WindowLayout MakeAccountSetup() {
   w.name = "AccountSetupDialog";
   w.title = kAccountSetupTitle;
   w.width = 256;
-  w.height = 300;
+  w.height = 430;
   auto& v = w.controls;
   ControlLayout title = MakeControl("标签5", ControlKind::Label, "   设置卖家帐号", 32, 0, 180, 40);
   title.dragsWindow = true;
@@ -49,9 +55,20 @@ WindowLayout MakeAccountSetup() {
   ControlLayout save = MakeControl("超级按钮1", ControlKind::FlatButton, "保存并登录", 70, 146, 100, 26, "外形框1");
   save.handCursor = true;
   v.push_back(save);
+  // What the automatic "good" says, and when it goes out: seen before anything is posted.
+  v.push_back(MakeControl("外形框2", ControlKind::Frame, "", 8, 238, 240, 130));
+  ControlLayout rating = MakeControl("标签9", ControlKind::Label, "自动评价", 88, 8, 64, 16, "外形框2");
+  rating.font = FontFace::YaHei;
+  rating.bold = true;
+  v.push_back(rating);
+  v.push_back(MakeControl("标签7", ControlKind::Label, "评价内容", 8, 30, 64, 24, "外形框2"));
+  ControlLayout comment = MakeControl("自动评价内容编辑框", ControlKind::Edit, "", 72, 30, 152, 56, "外形框2");
+  comment.multiLine = true;
+  v.push_back(comment);
+  v.push_back(MakeControl("标签8", ControlKind::Label, "评价时间", 8, 94, 64, 24, "外形框2"));
   v.push_back(MakeControl("标签3", ControlKind::Label,
                 "AppKey和AppSecret在淘宝开放平台（open.taobao.com）的“应用管理”中，您的应用页上可以看到。",
-                8, 238, 240, 56));
+                8, 372, 240, 56));
   return w;
 }
 
@@ -77,10 +94,25 @@ AccountSetupDialog::AccountSetupDialog(QWidget* owner, const std::string& nick, 
   appKey_->setPlaceholderText("应用的App Key");
   appSecret_->setPlaceholderText("应用的App Secret");
   MaskSecret(appSecret_);
+  comment_ = Control<QPlainTextEdit>(this, "自动评价内容编辑框");
+  comment_->setToolTip("到期前自动给买家好评时使用的评语，最多 500 个字");
+  ratingHours_ = new QDoubleSpinBox(Control<QWidget>(this, "外形框2"));
+  ratingHours_->setObjectName("评价时间框");
+  ratingHours_->setGeometry(72, 94, 152, 24);
+  ratingHours_->setRange(0, 15 * 24);
+  ratingHours_->setDecimals(1);
+  ratingHours_->setPrefix("到期前 ");
+  ratingHours_->setSuffix(" 小时");
+  ratingHours_->setValue(kDefaultRatingHours);
+  std::optional<std::string> comment;
   if (!nick.empty()) {
     appKey_->setText(Q(ReadAppKey(nick)));
     appSecret_->setText(Q(ReadAppSecret(nick)));
+    comment = ReadAutoComment(nick);
+    if (const std::string hours = ReadRatingHoursSetting(nick); !hours.empty())
+      ratingHours_->setValue(ParseRatingHours(hours));
   }
+  comment_->setPlainText(Q(comment.value_or(kDefaultAutoComment)));
   for (QPushButton* button : findChildren<QPushButton*>()) {
     button->setAutoDefault(false);
     button->setDefault(false);
@@ -118,10 +150,23 @@ void AccountSetupDialog::Save() {
       return;
     }
   }
+  const std::string comment = TrimmedComment(S(comment_->toPlainText()));
+  if (const std::size_t length = CommentLength(comment); length > kCommentLimit) {
+    prompts.Warn(kAccountSetupTitle, "评价内容有 " + std::to_string(length) + " 个字，淘宝最多接受 " +
+                                         std::to_string(kCommentLimit) + " 个字，没有保存。");
+    comment_->setFocus(Qt::OtherFocusReason);
+    return;
+  }
   // "nick" and "NICK" are one section: the one already in the file keeps its spelling.
   const std::string section = AccountSectionName(nick);
-  if (!WriteAppKey(section, key) || !WriteAppSecret(section, secret)) {
+  char hours[32];
+  std::snprintf(hours, sizeof hours, "%g", ratingHours_->value());
+  if (!WriteAppKey(section, key) || !WriteAppSecret(section, secret) || !WriteRatingHoursSetting(section, hours)) {
     prompts.Warn(kAccountSetupTitle, "无法写入“" + ConfigPath() + "”，没有保存。");
+    return;
+  }
+  if (!SaveAutoComment(section, comment)) {
+    prompts.Warn(kAccountSetupTitle, "无法写入“" + AutoCommentFileName(section) + "”，评价内容没有保存。");
     return;
   }
   saved_ = section;

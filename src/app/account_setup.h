@@ -1,15 +1,18 @@
 #pragma once
 // The form a new seller fills in on the first start: the application key and
 // secret and the seller's name, laid out as the settings window's
-// 淘宝API基本设置 box. "保存并登录" writes the account's section of Config.ini
-// (a file for its owner only) and closes the form; "×" and Esc close it
-// without writing.
+// 淘宝API基本设置 box, then the standing comment and the lead time, so that
+// nothing is posted the seller has not seen. "保存并登录" writes the
+// account's section of Config.ini (a file for its owner only) and its comment
+// file and closes the form; "×" and Esc close it without writing.
 #include <QDialog>
 #include <string>
 
 #include "app/layout.h"
 
+class QDoubleSpinBox;
 class QLineEdit;
+class QPlainTextEdit;
 class QPushButton;
 
 namespace qm {
@@ -34,6 +37,9 @@ class AccountSetupDialog : public QDialog {
   QLineEdit* AppSecretBox() const { return appSecret_; }
   QLineEdit* SellerBox() const { return seller_; }
   QPushButton* SaveButton() const { return save_; }
+  // The standing comment (the account's file, or the default) and the lead time.
+  QPlainTextEdit* CommentBox() const { return comment_; }
+  QDoubleSpinBox* RatingHoursBox() const { return ratingHours_; }
 
  protected:
   void showEvent(QShowEvent* event) override;
@@ -45,6 +51,8 @@ class AccountSetupDialog : public QDialog {
   QLineEdit* appSecret_ = nullptr;
   QLineEdit* seller_ = nullptr;
   QPushButton* save_ = nullptr;
+  QPlainTextEdit* comment_ = nullptr;
+  QDoubleSpinBox* ratingHours_ = nullptr;
   std::string saved_;
 };
 

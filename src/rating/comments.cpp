@@ -59,6 +59,13 @@ bool LoadAutoComment(const std::string& nick) {
   return true;
 }
 
+std::optional<std::string> ReadAutoComment(const std::string& nick) {
+  if (nick.empty() || nick.find_first_of(std::string_view("/\\\0", 3)) != std::string::npos) return std::nullopt;
+  std::string bytes;
+  if (ReadWholeFile(Session().PathOf(AutoCommentFileName(nick)), &bytes) != FileReadStatus::Ok) return std::nullopt;
+  return TrimmedComment(LocalFileText(CommentBytes(bytes)));
+}
+
 bool SaveAutoComment(const std::string& nick, const std::string& text) {
   if (nick.empty() || nick.find_first_of(std::string_view("/\\\0", 3)) != std::string::npos) return false;
   if (!IsValidUtf8(text)) return false;

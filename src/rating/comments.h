@@ -33,6 +33,9 @@ std::string AutoCommentFileName(const std::string& nick);
 // False when the file cannot be read, and for an empty name or one holding a
 // path separator. The run's lock is another file (RunLockFileName).
 bool LoadAutoComment(const std::string& nick);
+// The seller's comment file as LoadAutoComment reads it; none when it is
+// missing or cannot be read (nothing is made).
+std::optional<std::string> ReadAutoComment(const std::string& nick);
 // Replaces the seller's comment file with `text` (GBK when it can hold the
 // text, UTF-8 otherwise), whole or not at all.
 bool SaveAutoComment(const std::string& nick, const std::string& text);

@@ -3,6 +3,8 @@
 // line and the alerts kept without a tray, the window's size per account, the
 // lists' counts, a later start of the same account, and Qt's own buttons in
 // Chinese.
+#include <QDoubleSpinBox>
+#include <QPlainTextEdit>
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QLabel>
@@ -16,6 +18,9 @@
 #include <climits>
 #include <thread>
 
+#include "rating/comments.h"
+#include "rating/run_settings.h"
+#include "rating/schedule.h"
 #include "app/account_dialog.h"
 #include "app/account_setup.h"
 #include "app/app.h"
@@ -112,6 +117,12 @@ class FirstDayTest : public QObject {
       setup->SaveButton()->click();
       QVERIFY(setup->isVisible());
       setup->AppSecretBox()->setText("abcdef0123456789");
+      // The standing comment is shown before anything is posted with it;
+      // the seller's words go out without the line break typed after them.
+      formSeen = formSeen && setup->CommentBox()->toPlainText() == QString("欢迎再次光临！") &&
+                 setup->RatingHoursBox()->value() == 24.0;
+      setup->CommentBox()->setPlainText("谢谢光临，欢迎常来！\n");
+      setup->RatingHoursBox()->setValue(30);
       setup->SaveButton()->click();
     });
     QTimer::singleShot(0, &dialog, [&] { dialog.AddButton()->click(); });
@@ -127,6 +138,12 @@ class FirstDayTest : public QObject {
     QCOMPARE(::stat(dir.File("Config.ini").c_str(), &st), 0);
     QCOMPARE(st.st_mode & 0777, 0600u);
     QVERIFY(ends.codes.empty());
+    // The start reads them: the run rates with what the form showed.
+    QVERIFY(LoadAutoComment("新卖家"));
+    LoadRatingHours("新卖家");
+    const RunSettings settings = CurrentRunSettings();
+    QCOMPARE(settings.FirstComment(), std::string("谢谢光临，欢迎常来！"));
+    QCOMPARE(settings.ratingHours, 30.0f);
   }
 
   // An account without a key: the message, then the form for that account;
