@@ -111,7 +111,7 @@ class Bench {
     book_.Unrated().AttachView(&unratedView_);
     book_.BuyerRated().AttachView(&buyerRatedView_);
     loader_ = std::make_unique<qm::OrderLoader>(
-        book_, loop_, qm::CurrentAccount(),
+        book_, loop_, qm::CurrentAccount(), qm::kDefaultPageRetryPausesMs,
         [this](const qm::LoadReport& report) {
           finished_ = Clock::now();
           last_ = report;

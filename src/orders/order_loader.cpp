@@ -200,8 +200,14 @@ struct OrderLoader::Shared {
   std::atomic<bool> alive{true};
 };
 
-OrderLoader::OrderLoader(OrderBook& book, EventPump& pump, const Account& account, Done done, Progress progress)
-    : book_(book), pump_(pump), account_(account), done_(std::move(done)), progress_(std::move(progress)),
+OrderLoader::OrderLoader(OrderBook& book, EventPump& pump, const Account& account, std::vector<int> retryPausesMs,
+                         Done done, Progress progress)
+    : book_(book),
+      pump_(pump),
+      account_(account),
+      done_(std::move(done)),
+      progress_(std::move(progress)),
+      retryPauses_(std::move(retryPausesMs)),
       loadLock_(CreateLock()), shared_(std::make_shared<Shared>()) {}
 
 OrderLoader::~OrderLoader() {

@@ -69,7 +69,9 @@ class OrderLoader {
   // `book` is the run's; the listings ask for `account` and store in its
   // seller's database; `done` and `progress` run on the UI thread (the
   // pump's owner) and never after the loader is gone.
-  OrderLoader(OrderBook& book, EventPump& pump, const Account& account, Done done, Progress progress);
+  // A failed page is asked again after each of `retryPausesMs`.
+  OrderLoader(OrderBook& book, EventPump& pump, const Account& account, std::vector<int> retryPausesMs, Done done,
+              Progress progress);
   ~OrderLoader();
   OrderLoader(const OrderLoader&) = delete;
   OrderLoader& operator=(const OrderLoader&) = delete;
@@ -80,8 +82,6 @@ class OrderLoader {
   // A reload of the trades modified from `since` (platform time) to now.
   bool StartChanges(double since);
   bool Running() const { return running_.load(); }
-  // The pauses before a failed page is asked again (tests shorten them).
-  void SetRetryPauses(std::vector<int> pausesMs) { retryPauses_ = std::move(pausesMs); }
   const std::vector<int>& RetryPauses() const { return retryPauses_; }
 
  private:
@@ -99,8 +99,8 @@ class OrderLoader {
   Progress progress_;
   // Held by a load's worker while it lists and stores, never while the UI
   // thread takes over the orders.
+  const std::vector<int> retryPauses_;
   const std::uint32_t loadLock_;
-  std::vector<int> retryPauses_ = kDefaultPageRetryPausesMs;
   std::atomic<bool> running_{false};
   std::shared_ptr<Shared> shared_;
   std::thread worker_;

@@ -143,7 +143,7 @@ void Scheduler::OnBuyerRatedListing(BuyerRatedListing listing) {
   lastRefresh_ = refresh_.listing;
   buyerRatedComplete_ = refresh_.listing.Complete();
   RunWorker& worker = run_.Worker();
-  worker.Run<bool>([&worker, account = run_.RunAccount(), pauses = timeCheckPauses_] {
+  worker.Run<bool>([&worker, account = run_.RunAccount(), pauses = run_.Ports().timeCheckPausesMs] {
     return PlatformAnswersTime(worker, account, pauses);
   },
                    [this](bool up) { OnTimeCheck(up); });

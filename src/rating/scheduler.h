@@ -84,7 +84,6 @@ class Scheduler {
   const FetchStats& LastRefresh() const { return lastRefresh_; }
   // The last refresh's buyer-rated listing was complete.
   bool BuyerRatedComplete() const { return buyerRatedComplete_; }
-  void SetTimeCheckPauses(std::vector<int> pausesMs) { timeCheckPauses_ = std::move(pausesMs); }
 
   // The loader's end, on the UI thread.
   void OnLoadDone(const LoadReport& report);
@@ -122,7 +121,6 @@ class Scheduler {
   double changesSince_ = 0;     // where the next reload of the changes begins; 0 for none
   LoadReport lastLoad_;
   FetchStats lastRefresh_;
-  std::vector<int> timeCheckPauses_ = kDefaultTimeCheckPausesMs;
   AutoPass pass_;
 };
 

@@ -38,7 +38,7 @@ SellerRun::SellerRun(const RunPorts& ports, RunObserver& observer)
       commentDraw_(std::random_device{}()),
       ledger_(log_, worker_, account_),
       loader_(
-          book_, *ports.pump, account_, [this](const LoadReport& report) { scheduler_.OnLoadDone(report); },
+          book_, *ports.pump, account_, ports.pageRetryPausesMs, [this](const LoadReport& report) { scheduler_.OnLoadDone(report); },
           [this](int read) { observer_.LoadProgress(read); }),
       scheduler_(*this),
       worker_(*ports.pump) {}

@@ -9,6 +9,7 @@
 #include <memory>
 #include <random>
 #include <string>
+#include <vector>
 
 #include "orders/order_book.h"
 #include "orders/order_loader.h"
@@ -32,6 +33,9 @@ struct RunPorts {
   Timer* autoTimer = nullptr;     // 时钟1
   Timer* refreshTimer = nullptr;  // 时钟2
   std::function<void()> clearWebCache;  // the embedded browser's HTTP cache; may be empty
+  // The pauses before a failed listing page or time check is asked again.
+  std::vector<int> pageRetryPausesMs = kDefaultPageRetryPausesMs;
+  std::vector<int> timeCheckPausesMs = kDefaultTimeCheckPausesMs;
 };
 
 class SellerRun {

@@ -62,7 +62,6 @@ class SyncTest : public ::testing::Test {
     SetEventPump(&loop_);
     unrated_.AttachView(&unratedView_);
     buyerRated_.AttachView(&buyerRatedView_);
-    MakeLoader();
     SetPageRetryPauses({20, 40, 80});
   }
 
@@ -70,7 +69,7 @@ class SyncTest : public ::testing::Test {
   void MakeLoader() {
     // What the front ends show of each report, heard on the UI thread.
     loader_ = std::make_unique<OrderLoader>(
-        book_, loop_, CurrentAccount(),
+        book_, loop_, CurrentAccount(), pauses_,
         [this](const LoadReport& report) {
           EXPECT_TRUE(loop_.OnOwnerThread());
           last_ = report;
@@ -81,7 +80,6 @@ class SyncTest : public ::testing::Test {
           EXPECT_TRUE(loop_.OnOwnerThread());
           statuses_.push_back(LoadingText(read));
         });
-    if (!pauses_.empty()) loader_->SetRetryPauses(pauses_);
   }
 
   void TearDown() override {
@@ -90,8 +88,8 @@ class SyncTest : public ::testing::Test {
   }
 
   void SetPageRetryPauses(std::vector<int> pauses) {
-    pauses_ = pauses;
-    loader_->SetRetryPauses(std::move(pauses));
+    pauses_ = std::move(pauses);
+    MakeLoader();
   }
   const LoadReport& LastSyncResult() const { return last_; }
   void RefreshBuyerRatedList() { refresh_ = qm::RefreshBuyerRatedList(book_, pauses_); }

@@ -49,11 +49,10 @@ void RatingWorld::Restart() {
   };
   lines_ = std::move(lines);
   std::string error;
-  run_ = SellerRun::Open({&loop_, &autoTimer, &refreshTimer, [this] { ++cacheClears; }}, *lines_, &error);
-  EXPECT_TRUE(run_ != nullptr) << error;
   // Retries as the program makes them, without its waits of seconds.
-  run_->Loader().SetRetryPauses({20, 40, 80});
-  run_->Schedule().SetTimeCheckPauses({50, 100});
+  run_ = SellerRun::Open({&loop_, &autoTimer, &refreshTimer, [this] { ++cacheClears; }, {20, 40, 80}, {50, 100}},
+                         *lines_, &error);
+  EXPECT_TRUE(run_ != nullptr) << error;
   run_->Book().Unrated().AttachView(&unratedView_);
   run_->Book().BuyerRated().AttachView(&buyerRatedView_);
 }
