@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "app/alert_list_window.h"
 #include "app/qt_ports.h"
 #include "orders/order_book.h"
 #include "rating/rating_log.h"
@@ -26,7 +27,6 @@ class QPushButton;
 
 namespace qm {
 
-class AlertListWindow;
 class SellerRun;
 
 inline constexpr const char* kExitTitle = "退出评价软件";
