@@ -11,6 +11,7 @@
 
 #include "app/alert_list_window.h"
 #include "app/builder.h"
+#include "app/layout.h"
 #include "app/main_window.h"
 #include "rating/run_texts.h"
 #include "rating/seller_run.h"
@@ -49,7 +50,9 @@ void MainWindow::UpdateAlertCount() {
   alertListButton_->setToolTip(unseen > 0 ? QString("%1 条中评或差评还没有看过，点击查看").arg(unseen) : QString());
   alertListButton_->setVisible(unseen > 0);
   alertListItem_->setText(unseen > 0 ? counted : QString::fromUtf8(kAlertTitle));
-  setWindowTitle(unseen > 0 ? title_->text() + QString("（%1 条差评提醒未读）").arg(unseen) : title_->text());
+  // The task bar shows the count while the window is in the tray or minimised.
+  const QString title = Q(MainWindowLayout().title);
+  setWindowTitle(unseen > 0 ? title + QString("（%1 条差评提醒未读）").arg(unseen) : title);
   if (run_ && tray_->isVisible()) UpdateTrayTip();
   LayOutTitleBar();
 }
