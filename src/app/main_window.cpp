@@ -14,8 +14,8 @@
 #include <QWebEngineProfile>
 
 #include "app/account_dialog.h"
-#include "app/alert_list_window.h"
 #include "app/account_setup.h"
+#include "app/alert_list_window.h"
 #include "app/auth_window.h"
 #include "app/builder.h"
 #include "app/frame_grips.h"
