@@ -15,6 +15,7 @@
 
 #include "app/account_dialog.h"
 #include "app/account_setup.h"
+#include "app/alert_list_window.h"
 #include "app/auth_window.h"
 #include "app/builder.h"
 #include "app/frame_grips.h"
@@ -101,6 +102,10 @@ MainWindow::MainWindow() : autoTimer_(nullptr), refreshTimer_(nullptr) {
   noticeClose_->installEventFilter(this);
 
   QMenu* trayMenu = Menu("托盘右键");
+  alertListItem_ = new QAction(kAlertTitle, trayMenu);
+  alertListItem_->setObjectName("差评提醒");
+  trayMenu->insertAction(FindMenuItem(trayMenu, "评价记录"), alertListItem_);
+  connect(alertListItem_, &QAction::triggered, this, &MainWindow::OpenAlertList);
   connect(FindMenuItem(trayMenu, "显示"), &QAction::triggered, this, &MainWindow::BringToFront);
   connect(FindMenuItem(trayMenu, "隐藏"), &QAction::triggered, this, &MainWindow::HideToTray);
   connect(FindMenuItem(trayMenu, "退出"), &QAction::triggered, this, &MainWindow::ConfirmExit);
@@ -115,6 +120,12 @@ MainWindow::MainWindow() : autoTimer_(nullptr), refreshTimer_(nullptr) {
 
   tray_ = new QSystemTrayIcon(TrayIcon(), this);
   connect(tray_, &QSystemTrayIcon::activated, this, &MainWindow::OnTrayActivated);
+  connect(tray_, &QSystemTrayIcon::messageClicked, this, [this] {
+    if (lastBalloonAlerts_) OpenAlertList();
+  });
+  alertBurst_ = new QTimer(this);
+  alertBurst_->setSingleShot(true);
+  connect(alertBurst_, &QTimer::timeout, this, &MainWindow::AnnounceAlerts);
 
   view_.prompts = &prompts_;
   view_.setStatus = [this](const std::string& text) { SetStatus(text); };
@@ -139,6 +150,8 @@ MainWindow::MainWindow() : autoTimer_(nullptr), refreshTimer_(nullptr) {
 
 MainWindow::~MainWindow() {
   SetBeforeEnd(nullptr);
+  // The alert list reads the run's alerts.
+  delete alertWindow_.data();
   // The list views are children of the window and outlive the book the
   // models read: they must not ask for rows once the book is gone.
   for (QtOrderList* list : {unratedList_.get(), buyerRatedList_.get()}) {
@@ -157,8 +170,9 @@ void MainWindow::Notify(const std::string& title, const std::string& text) {
   if (TrayUsable()) {
     // Some notification servers render body markup; a buyer writes the text.
     tray_->showMessage(Q(title).toHtmlEscaped(), Q(text).toHtmlEscaped(), QSystemTrayIcon::Warning);
+    lastBalloonAlerts_ = false;
   } else {
-    KeepAlert(title + "：" + text);
+    KeepNotice(title + "：" + text);
   }
 }
 
@@ -196,8 +210,6 @@ void MainWindow::KeepListUnusable(const std::string& problem, bool first) {
   if (first) Notify("自动评价已暂停", "不自动评价列表" + problem + "。修复后自动评价继续。");
 }
 
-void MainWindow::Alert(const Order& order, const BuyerVerdict& verdict) { Notify(kAlertTitle, AlertText(order, verdict)); }
-
 void MainWindow::PlatformUnreachable() { Notify(kPlatformDownTitle, kPlatformDownText); }
 
 void MainWindow::PlatformBack() { SetStatus(kPlatformBackText); }
@@ -214,6 +226,7 @@ bool MainWindow::RunStartup() {
     if (dialog.exec() != QDialog::Accepted) return false;
   }
   title_->setText(Q("Quillmere 淘宝自动评价 — " + s.sellerNick));
+  UpdateAlertCount();
   ListenForLaterStarts();
   RestoreSize();
 
@@ -230,7 +243,7 @@ bool MainWindow::RunStartup() {
     });
     switch (step.outcome) {
       case StartupOutcome::Ready:
-        for (const std::string& note : step.notes) KeepAlert(note);
+        for (const std::string& note : step.notes) KeepNotice(note);
         if (!StartRun()) break;
         return true;
       case StartupOutcome::NoSessionKey:
@@ -290,6 +303,8 @@ bool MainWindow::OpenRun() {
     connect(model, &QAbstractItemModel::modelReset, this, &MainWindow::UpdateListTitles);
   }
   UpdateListTitles();
+  // Alerts of earlier runs the seller has not seen yet.
+  UpdateAlertCount();
   return true;
 }
 
@@ -307,17 +322,13 @@ bool MainWindow::StartRun() {
 
 void MainWindow::ShowTray() {
   // The tip follows the left list: every change of it reaches the model.
-  auto updateTip = [this] {
-    tray_->setToolTip(Q("Quillmere — " + Session().sellerNick + "\n等待评价的订单：" +
-                        std::to_string(run_->Book().Unrated().RowCount())));
-  };
   if (QAbstractItemModel* model = unratedList_->Model(); model != nullptr && !tipHooked_) {
     tipHooked_ = true;
-    connect(model, &QAbstractItemModel::rowsInserted, this, updateTip);
-    connect(model, &QAbstractItemModel::rowsRemoved, this, updateTip);
-    connect(model, &QAbstractItemModel::modelReset, this, updateTip);
+    connect(model, &QAbstractItemModel::rowsInserted, this, &MainWindow::UpdateTrayTip);
+    connect(model, &QAbstractItemModel::rowsRemoved, this, &MainWindow::UpdateTrayTip);
+    connect(model, &QAbstractItemModel::modelReset, this, &MainWindow::UpdateTrayTip);
   }
-  updateTip();
+  UpdateTrayTip();
   tray_->show();
   UpdateListTitles();
 }

@@ -2,19 +2,26 @@
 // The main window: the two order lists, the title and status lines, the
 // notice box, the busy picture, the tray icon with its menu, the two timers,
 // and the start-up sequence that runs before the window is first shown.
+#include <QElapsedTimer>
+#include <QPointer>
 #include <QSystemTrayIcon>
 #include <QWidget>
 #include <deque>
 #include <memory>
 #include <string>
+#include <vector>
 
+#include "app/alert_list_window.h"
 #include "app/qt_ports.h"
 #include "orders/order_book.h"
+#include "rating/rating_log.h"
 #include "rating/run_observer.h"
 #include "util/ports.h"
 
+class QAction;
 class QLabel;
 class QMenu;
+class QTimer;
 class QTreeView;
 class QPushButton;
 
@@ -25,11 +32,15 @@ class SellerRun;
 inline constexpr const char* kExitTitle = "退出评价软件";
 inline constexpr const char* kDatabaseFailedTitle = "订单数据库无法使用";
 inline constexpr const char* kNoKeyTitle = "程序获取授权出错";
-inline constexpr const char* kAlertsTitle = "提醒";
+inline constexpr const char* kNoticesTitle = "提醒";
 // The size the window had when the seller last closed it, per account ("宽,高").
 inline constexpr const char* kKeyWindowSize = "窗口大小";
-// Alerts kept where there is no tray to show them.
-inline constexpr std::size_t kKeptAlerts = 5;
+// The program's own notices kept where there is no tray to show them.
+inline constexpr std::size_t kKeptNotices = 5;
+// Buyers' alerts that come within this quiet time of each other are
+// announced in one balloon, at most kAlertBurstLongestMs after the first.
+inline constexpr int kAlertBurstQuietMs = 2000;
+inline constexpr int kAlertBurstLongestMs = 10000;
 
 class InstanceChannel;
 
@@ -66,6 +77,12 @@ class MainWindow : public QWidget, private RunObserver {
   void OpenSettings();
   // "评价记录" of the tray menu and the buyer-rated list's menus, modal.
   void OpenRatingLog();
+  // The alert list 差评提醒 (the title bar's button, the tray menu, a click
+  // on an alert's balloon): shown, or brought forward when it is open.
+  void OpenAlertList();
+  // Selects the order in the buyer-rated list and shows it; false (with a
+  // status line) when the list no longer holds it.
+  bool SelectBuyerRatedOrder(const std::string& tid);
 
   // Makes the run once the account is confirmed (RunStartup does) and shows
   // its lists; false after a box when it cannot be made (no event pump, or
@@ -86,11 +103,17 @@ class MainWindow : public QWidget, private RunObserver {
   // width of the title bar.
   void SetStatus(const std::string& text);
   QString StatusText() const { return statusText_; }
-  // A notification without a tray: kept (the last kKeptAlerts, oldest first)
-  // behind a "提醒" button in the title bar until the seller has seen them.
-  void KeepAlert(const std::string& text);
-  const std::deque<std::string>& KeptAlerts() const { return alerts_; }
-  QPushButton* AlertsButton() const { return alertsButton_; }
+  // A notice of the program's own without a tray: kept (the last
+  // kKeptNotices, oldest first) behind a "提醒" button in the title bar until
+  // the seller has seen them. Buyers' ratings go to the alert list instead.
+  void KeepNotice(const std::string& text);
+  const std::deque<std::string>& KeptNotices() const { return notices_; }
+  QPushButton* NoticesButton() const { return noticesButton_; }
+  // "差评提醒（N）" in the title bar while N alerts are unseen, and in the tray menu.
+  QPushButton* AlertListButton() const { return alertListButton_; }
+  QAction* AlertListItem() const { return alertListItem_; }
+  // The open alert list; nullptr while it is closed.
+  AlertListWindow* AlertWindow() const { return alertWindow_; }
   // True when the tray can hold the window; false on a desktop without a
   // notification area (and on the offscreen platform).
   bool TrayUsable() const;
@@ -120,7 +143,13 @@ class MainWindow : public QWidget, private RunObserver {
   void ShowBusy(const std::string& doing);
   // Whether the busy picture is up, also while the window is in the tray.
   bool Busy() const { return !busy_->isHidden(); }
-  void ShowKeptAlerts();
+  void ShowKeptNotices();
+  // The unseen count in the title bar's button and the window title, the
+  // tray menu and the tray tip.
+  void UpdateAlertCount();
+  void UpdateTrayTip();
+  // The one balloon (and status line) for the alerts that came together.
+  void AnnounceAlerts();
   void UpdateListTitles();
   void RestoreSize();
   void RememberSize();
@@ -169,9 +198,16 @@ class MainWindow : public QWidget, private RunObserver {
   QPushButton* minimiseButton_ = nullptr;  // 超级按钮2
   QPushButton* closeButton_ = nullptr;     // 超级按钮1
   QPushButton* settingsButton_ = nullptr;  // 超级按钮4
-  QPushButton* alertsButton_ = nullptr;
+  QPushButton* noticesButton_ = nullptr;    // 提醒按钮
+  QPushButton* alertListButton_ = nullptr;  // 差评提醒按钮
+  QAction* alertListItem_ = nullptr;        // 托盘右键 差评提醒
+  QPointer<AlertListWindow> alertWindow_;
+  QTimer* alertBurst_ = nullptr;   // the wait before a burst's balloon
+  QElapsedTimer alertBurstAge_;    // since the burst's first alert
+  std::vector<BuyerAlert> alertsToAnnounce_;
+  bool lastBalloonAlerts_ = false;  // a click on the balloon opens the alert list
   QString statusText_;
-  std::deque<std::string> alerts_;
+  std::deque<std::string> notices_;
   bool toldAboutTray_ = false;  // the balloon after the first hide
   InstanceChannel* channel_ = nullptr;
 };

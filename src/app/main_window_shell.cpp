@@ -1,4 +1,5 @@
-// The main window's frame: the title bar (status line, kept alerts), the
+// The main window's frame: the title bar (status line, kept notices, the
+// alerts' count), the
 // lists' titles with their counts, the size the seller gives the window and
 // the keys that work on it.
 #include <QApplication>
@@ -34,15 +35,21 @@ QRect Layout(const char* name) {
 
 void MainWindow::SetUpShell() {
   status_->setWordWrap(true);
-  alertsButton_ = new QPushButton(this);
-  alertsButton_->setObjectName("提醒按钮");
-  alertsButton_->setFlat(true);
-  alertsButton_->setProperty("qmKind", "flat");
-  alertsButton_->setCursor(Qt::PointingHandCursor);
-  alertsButton_->setFont(LayoutFont(FontFace::YaHei, 9, true));
-  alertsButton_->setStyleSheet("color: #ffe14d;");
-  alertsButton_->hide();
-  connect(alertsButton_, &QPushButton::clicked, this, &MainWindow::ShowKeptAlerts);
+  auto titleButton = [this](const char* name, const char* colour) {
+    auto* button = new QPushButton(this);
+    button->setObjectName(name);
+    button->setFlat(true);
+    button->setProperty("qmKind", "flat");
+    button->setCursor(Qt::PointingHandCursor);
+    button->setFont(LayoutFont(FontFace::YaHei, 9, true));
+    button->setStyleSheet(QString("color: %1;").arg(colour));
+    button->hide();
+    return button;
+  };
+  noticesButton_ = titleButton("提醒按钮", "#ffe14d");
+  connect(noticesButton_, &QPushButton::clicked, this, &MainWindow::ShowKeptNotices);
+  alertListButton_ = titleButton("差评提醒按钮", "#ffb3b3");
+  connect(alertListButton_, &QPushButton::clicked, this, &MainWindow::OpenAlertList);
 
   busyCaption_ = new QLabel(this);
   busyCaption_->setObjectName("忙碌说明");
@@ -84,24 +91,24 @@ void MainWindow::SetStatus(const std::string& text) {
   LayOutTitleBar();
 }
 
-void MainWindow::KeepAlert(const std::string& text) {
-  alerts_.push_back(text);
-  while (alerts_.size() > kKeptAlerts) alerts_.pop_front();
-  alertsButton_->setText(QString("%1（%2）").arg(kAlertsTitle).arg(alerts_.size()));
+void MainWindow::KeepNotice(const std::string& text) {
+  notices_.push_back(text);
+  while (notices_.size() > kKeptNotices) notices_.pop_front();
+  noticesButton_->setText(QString("%1（%2）").arg(kNoticesTitle).arg(notices_.size()));
   QString all;
-  for (const std::string& alert : alerts_) all += (all.isEmpty() ? "" : "\n") + Q(alert);
-  alertsButton_->setToolTip(PlainToolTip(all));
-  alertsButton_->show();
+  for (const std::string& notice : notices_) all += (all.isEmpty() ? "" : "\n") + Q(notice);
+  noticesButton_->setToolTip(PlainToolTip(all));
+  noticesButton_->show();
   LayOutTitleBar();
 }
 
-void MainWindow::ShowKeptAlerts() {
-  if (alerts_.empty()) return;
+void MainWindow::ShowKeptNotices() {
+  if (notices_.empty()) return;
   std::string all;
-  for (const std::string& alert : alerts_) all += (all.empty() ? "" : "\n\n") + alert;
-  prompts_.Information(kAlertsTitle, all);
-  alerts_.clear();
-  alertsButton_->hide();
+  for (const std::string& notice : notices_) all += (all.empty() ? "" : "\n\n") + notice;
+  prompts_.Information(kNoticesTitle, all);
+  notices_.clear();
+  noticesButton_->hide();
   LayOutTitleBar();
 }
 
@@ -112,10 +119,11 @@ void MainWindow::LayOutTitleBar() {
   closeButton_->move(close.x() + dx, close.y());
   minimiseButton_->move(minimise.x() + dx, minimise.y());
   int end = minimiseButton_->x() - 2;
-  if (alertsButton_->isVisible()) {
-    const int w = alertsButton_->fontMetrics().horizontalAdvance(alertsButton_->text()) + 12;
-    alertsButton_->setGeometry(end - w, minimise.y(), w, minimise.height());
-    end = alertsButton_->x() - 4;
+  for (QPushButton* button : {noticesButton_, alertListButton_}) {
+    if (button->isHidden()) continue;
+    const int w = button->fontMetrics().horizontalAdvance(button->text()) + 12;
+    button->setGeometry(end - w, minimise.y(), w, minimise.height());
+    end = button->x() - 4;
   }
   // The title keeps the width of its text; the status line has the rest.
   const QRect title = Layout("标签5"), status = Layout("标签3");

@@ -121,12 +121,16 @@ int AutoPass::Visit(int i) {
 void AutoPass::Answered(const Order& order, const RatingAttempt& attempt) {
   if (attempt.verdict == LedgerVerdict::BuyerRated) {
     // The buyer rated since the last listing: the order is an answer's to give, not a "good".
-    RatingLog& log = run_.Log();
-    log.RememberVerdict(order.tid, attempt.buyer);
-    if (list_.Remove(order.tid)) {
+    const bool moved = list_.Remove(order.tid);
+    // The verdict and its alert are kept together: a run ended in between
+    // would otherwise know the verdict and never alert it.
+    const bool alert = moved && attempt.buyer.Unfavourable() && run_.Settings().badRatingAlerts;
+    const bool raised = alert && run_.Alerts().Raise(order, attempt.buyer);
+    if (!alert) run_.Log().RememberVerdict(order.tid, attempt.buyer);
+    if (moved) {
       run_.Book().BuyerRated().Append({order});
       run_.Observer().MovedToBuyerRated(order, attempt.buyer.result);
-      if (attempt.buyer.Unfavourable() && run_.Settings().badRatingAlerts) run_.Observer().Alert(order, attempt.buyer);
+      if (raised) run_.Observer().Alert(order, attempt.buyer);
     }
     return;
   }

@@ -17,7 +17,9 @@ constexpr const char* kSchemaSql =
     "CREATE TABLE IF NOT EXISTS ratings(id INTEGER PRIMARY KEY, time TEXT, tid TEXT, buyer TEXT, result TEXT,"
     " comment TEXT, started TEXT, outcome TEXT, message TEXT);"
     "CREATE INDEX IF NOT EXISTS ratings_tid ON ratings(tid);"
-    "CREATE TABLE IF NOT EXISTS buyer_verdicts(tid TEXT PRIMARY KEY, verdict TEXT, time TEXT);";
+    "CREATE TABLE IF NOT EXISTS buyer_verdicts(tid TEXT PRIMARY KEY, verdict TEXT, time TEXT);"
+    "CREATE TABLE IF NOT EXISTS buyer_alerts(tid TEXT PRIMARY KEY, buyer TEXT, result TEXT, comment TEXT,"
+    " time TEXT, seen INTEGER NOT NULL DEFAULT 0);";
 
 // One prepared statement for the length of a call.
 class Statement {
@@ -36,6 +38,12 @@ class Statement {
     return *this;
   }
   int Step() { return stmt_ ? sqlite3_step(stmt_) : SQLITE_MISUSE; }
+  // Ready to run again with new values.
+  Statement& Reset() {
+    sqlite3_reset(stmt_);
+    sqlite3_clear_bindings(stmt_);
+    return *this;
+  }
   std::string Text(int column) const {
     const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(stmt_, column));
     return text ? std::string(text, static_cast<std::size_t>(sqlite3_column_bytes(stmt_, column))) : std::string();
@@ -246,6 +254,62 @@ void RatingLog::RememberVerdict(const std::string& tid, const BuyerVerdict& verd
 const BuyerVerdict* RatingLog::KnownVerdict(const std::string& tid) const {
   const auto it = verdicts_.find(tid);
   return it == verdicts_.end() ? nullptr : &it->second;
+}
+
+AlertStored RatingLog::KeepAlert(const BuyerAlert& alert, const BuyerVerdict& verdict) {
+  // The row's colour follows the verdict even when the file cannot take it.
+  verdicts_[alert.tid] = verdict;
+  if (db_ == nullptr) return AlertStored::Failed;
+  if (!Exec("BEGIN IMMEDIATE")) return AlertStored::Failed;
+  Statement upsert(db_, "INSERT OR REPLACE INTO buyer_verdicts(tid,verdict,time) VALUES(?,?,?)");
+  upsert.Bind(1, alert.tid).Bind(2, verdict.Text()).Bind(3, alert.time);
+  Statement insert(db_,
+                   "INSERT OR IGNORE INTO buyer_alerts(tid,buyer,result,comment,time,seen) VALUES(?,?,?,?,?,0)");
+  insert.Bind(1, alert.tid).Bind(2, alert.buyer).Bind(3, alert.result).Bind(4, alert.comment).Bind(5, alert.time);
+  if (upsert.Step() != SQLITE_DONE || insert.Step() != SQLITE_DONE) {
+    error_ = CurrentError();
+    Exec("ROLLBACK");
+    return AlertStored::Failed;
+  }
+  const bool added = sqlite3_changes(db_) > 0;
+  if (!Exec("COMMIT")) {
+    Exec("ROLLBACK");
+    return AlertStored::Failed;
+  }
+  return added ? AlertStored::Added : AlertStored::Known;
+}
+
+std::vector<BuyerAlert> RatingLog::UnseenAlerts() {
+  std::vector<BuyerAlert> alerts;
+  if (db_ == nullptr) return alerts;
+  Statement query(db_, "SELECT tid,buyer,result,comment,time FROM buyer_alerts WHERE seen=0 ORDER BY rowid");
+  // A log of an older version (opened read-only) has no such table: no alerts.
+  if (!query.Ok()) return alerts;
+  while (query.Step() == SQLITE_ROW) {
+    alerts.push_back({query.Text(0), query.Text(1), query.Text(2), query.Text(3), query.Text(4)});
+  }
+  return alerts;
+}
+
+bool RatingLog::MarkAlertsSeen(const std::vector<std::string>& tids) {
+  if (db_ == nullptr) return false;
+  if (tids.empty()) return true;
+  if (!Exec("BEGIN IMMEDIATE")) return false;
+  Statement update(db_, "UPDATE buyer_alerts SET seen=1 WHERE tid=?");
+  bool ok = update.Ok();
+  for (const std::string& tid : tids) {
+    if (!ok) break;
+    update.Reset().Bind(1, tid);
+    ok = update.Step() == SQLITE_DONE;
+  }
+  if (!ok) {
+    error_ = CurrentError();
+    Exec("ROLLBACK");
+    return false;
+  }
+  if (Exec("COMMIT")) return true;
+  Exec("ROLLBACK");
+  return false;
 }
 
 namespace {

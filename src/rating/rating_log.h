@@ -6,7 +6,10 @@
 // such an order settles it. Kept per seller in an SQLite file of its own
 // beside the order database (nick + "的评价记录.db"), which the order
 // database's rebuilds never touch. The same file remembers the buyer ratings
-// already checked for the alerts, so a restart does not ask again.
+// already checked for the alerts, so a restart does not ask again, and the
+// alerts themselves with whether the seller has seen them: a verdict and its
+// alert are written together, so a run killed in between cannot leave an
+// order remembered but never alerted.
 #include <sqlite3.h>
 
 #include <cstdint>
@@ -39,6 +42,18 @@ struct RatingLogEntry {
   std::string OutcomeText() const { return message.empty() ? outcome : outcome + ": " + message; }
   // The same in the seller's words ("平台拒绝：<message>"), as the window and the CSV show it.
   std::string OutcomeWords() const;
+};
+
+// A buyer's neutral or bad rating the seller is told of.
+struct BuyerAlert {
+  std::string tid, buyer, result, comment;
+  std::string time;  // when it was raised, Beijing time as the platform writes it
+};
+
+enum class AlertStored {
+  Added,   // kept, unseen
+  Known,   // the order was alerted before (seen or not): nothing changed
+  Failed,  // could not be written (LastError says why)
 };
 
 // The stored words of the log in the seller's language: "good" → "好评",
@@ -88,6 +103,14 @@ class RatingLog {
   // memory as well: the lists' colours ask for every row they paint).
   void RememberVerdict(const std::string& tid, const BuyerVerdict& verdict);
   const BuyerVerdict* KnownVerdict(const std::string& tid) const;
+
+  // Remembers the verdict and keeps its alert, unseen, in one transaction,
+  // unless the order was alerted before.
+  AlertStored KeepAlert(const BuyerAlert& alert, const BuyerVerdict& verdict);
+  // The alerts the seller has not seen, oldest first.
+  std::vector<BuyerAlert> UnseenAlerts();
+  // False when they could not be marked (LastError says why).
+  bool MarkAlertsSeen(const std::vector<std::string>& tids);
 
   const std::string& LastError() const { return error_; }
 

@@ -42,10 +42,12 @@ void CheckNewBuyerRatings(SellerRun& run, std::function<void()> done) {
         bool coloured = false;
         for (const auto& [order, verdict] : found) {
           if (!verdict) continue;
-          run.Log().RememberVerdict(order.tid, *verdict);
-          if (!verdict->Unfavourable()) continue;
-          run.Observer().Alert(order, *verdict);
+          if (!verdict->Unfavourable()) {
+            run.Log().RememberVerdict(order.tid, *verdict);
+            continue;
+          }
           coloured = true;
+          if (run.Alerts().Raise(order, *verdict)) run.Observer().Alert(order, *verdict);
         }
         if (coloured) run.Book().BuyerRated().Repaint();
         done();

@@ -4,8 +4,9 @@
 //   (does the platform hold the seller's rating of that order?);
 // - the buyer ratings of orders new to the buyer-rated list are read once,
 //   remembered per order in the rating log (a restart does not ask again),
-//   and a neutral or bad one is announced (MainView::notify and an "alert:"
-//   line) and colours its row. A query without a complete answer is neither
+//   and a neutral or bad one is kept in the run's alert list until the
+//   seller has seen it, announced (RunObserver::Alert: the window's balloon
+//   and list, the runner's "alert:" line) and colours its row. A query without a complete answer is neither
 //   remembered nor announced: it is asked again at the next refresh.
 // Each kind asks at most kChecksPerRefresh orders; the rest wait for the next
 // refresh. The questions go out on the run's worker; what they found is

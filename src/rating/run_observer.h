@@ -58,7 +58,9 @@ class RunObserver {
   virtual void MovedToBuyerRated(const Order& /*order*/, const std::string& /*result*/) {}
   // A post of an earlier run without an answer, settled by asking the platform.
   virtual void Settled(const std::string& /*tid*/, bool /*rated*/) {}
-  // A buyer's neutral or bad rating, seen for the first time.
+  // A buyer's neutral or bad rating, alerted for the first time: it is in the
+  // run's alert list (SellerRun::Alerts) until the seller has seen it. The
+  // alerts of one refresh come one after the other, in one go.
   virtual void Alert(const Order& /*order*/, const BuyerVerdict& /*verdict*/) {}
   // The platform stopped answering (it is asked again at every refresh) / answers again.
   virtual void PlatformUnreachable() {}

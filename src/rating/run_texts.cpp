@@ -1,11 +1,22 @@
 #include "rating/run_texts.h"
 
 #include <cstdint>
+#include <unordered_set>
 
 #include "platform/platform_time.h"
 
 namespace qm {
 namespace {
+
+// At most `limit` characters of `text` (whole UTF-8 sequences), "…" after a cut.
+std::string CutText(const std::string& text, std::size_t limit) {
+  std::size_t at = 0;
+  for (std::size_t shown = 0; at < text.size() && shown < limit; ++shown) {
+    ++at;
+    while (at < text.size() && (static_cast<unsigned char>(text[at]) & 0xC0) == 0x80) ++at;
+  }
+  return at >= text.size() ? text : text.substr(0, at) + "…";
+}
 
 // "MM-DD HH:MM" of the platform's clock.
 std::string ClockText() { return FormatPlatformTime(static_cast<std::int64_t>(PlatformNow())).substr(5, 11); }
@@ -34,10 +45,25 @@ std::string LoadStatusText(const LoadReport& report) {
   return "订单读取完成（" + ClockText() + "），" + read;
 }
 
+std::string VerdictWords(const std::string& result) { return result == "bad" ? "差评" : "中评"; }
+
 std::string AlertText(const Order& order, const BuyerVerdict& verdict) {
-  const std::string grade = verdict.result == "bad" ? "差评" : "中评";
   const std::string comment = verdict.comment.empty() ? std::string(kNoBuyerComment) : verdict.comment;
-  return "买家‘" + order.buyerNick + "’给了订单 " + order.tid + " " + grade + "：" + comment;
+  return "买家‘" + order.buyerNick + "’给了订单 " + order.tid + " " + VerdictWords(verdict.result) + "：" +
+         CutText(comment, kAlertCommentShown);
+}
+
+std::string AlertsText(const std::vector<BuyerAlert>& alerts) {
+  if (alerts.empty()) return {};
+  if (alerts.size() == 1) {
+    const BuyerAlert& a = alerts.front();
+    return AlertText(Order{a.tid, a.buyer, {}}, BuyerVerdict{a.result, a.comment});
+  }
+  std::unordered_set<std::string> buyers;
+  for (const BuyerAlert& a : alerts) buyers.insert(a.buyer);
+  const std::string who = std::to_string(buyers.size()) + " 位买家给了";
+  if (buyers.size() == alerts.size()) return who + "中评或差评";
+  return who + " " + std::to_string(alerts.size()) + " 笔订单中评或差评";
 }
 
 std::string PassStatusText(int rated) {

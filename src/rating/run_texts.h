@@ -2,13 +2,18 @@
 // The texts both front ends show for the run's events: the status line of
 // the desktop, which the runner prints as "status: " lines, and the alert of
 // a buyer's neutral or bad rating.
+#include <cstddef>
 #include <string>
+#include <vector>
 
+#include "rating/rating_log.h"
 #include "rating/run_observer.h"
 
 namespace qm {
 
 inline constexpr const char* kAlertTitle = "差评提醒";
+// How much of a buyer's comment an announcement quotes; the alert list shows it all.
+inline constexpr std::size_t kAlertCommentShown = 120;
 
 // "正在读取订单，已读取 N 笔"
 std::string LoadingText(int tradesRead);
@@ -16,8 +21,14 @@ std::string LoadingText(int tradesRead);
 // the incomplete or database texts; for a complete reload "订单重新读取完成…".
 // Empty when a reload has nothing to say.
 std::string LoadStatusText(const LoadReport& report);
-// "买家‘NICK’给了订单 TID 差评：COMMENT"
+// "买家‘NICK’给了订单 TID 差评：COMMENT", the comment cut to kAlertCommentShown characters.
 std::string AlertText(const Order& order, const BuyerVerdict& verdict);
+// The one announcement of alerts that came together: AlertText for one;
+// "3 位买家给了中评或差评"; "2 位买家给了 3 笔订单中评或差评" when a buyer rated
+// more than one of them. Empty for none.
+std::string AlertsText(const std::vector<BuyerAlert>& alerts);
+// "中评", "差评"
+std::string VerdictWords(const std::string& result);
 // "已自动评价 N 笔（MM-DD HH:MM）"
 std::string PassStatusText(int rated);
 

@@ -26,6 +26,7 @@ std::unique_ptr<SellerRun> SellerRun::Open(const RunPorts& ports, RunObserver& o
   std::unique_ptr<SellerRun> run(new SellerRun(ports, observer));
   const AppSession& s = Session();
   if (!run->log_.Open(s.PathOf(RatingLogFileName(s.sellerNick)), false, error)) return nullptr;
+  run->alerts_.Load();
   g_run = run.get();
   return run;
 }
@@ -36,6 +37,7 @@ SellerRun::SellerRun(const RunPorts& ports, RunObserver& observer)
       account_(CurrentAccount()),
       settings_(CurrentRunSettings()),
       commentDraw_(std::random_device{}()),
+      alerts_(log_),
       ledger_(log_, worker_, account_),
       loader_(
           book_, *ports.pump, account_, ports.pageRetryPausesMs, [this](const LoadReport& report) { scheduler_.OnLoadDone(report); },
@@ -60,7 +62,7 @@ SellerRun::~SellerRun() {
   if (g_run == this) g_run = nullptr;
   // The members go in reverse: first the run's worker (after the job in
   // hand; no report of it runs from here on), the scheduler, then the loader
-  // (which waits for its worker), the keep list, the ledger, the log and the book.
+  // (which waits for its worker), the keep list, the ledger, the alerts, the log and the book.
 }
 
 }  // namespace qm

@@ -1,6 +1,6 @@
 #pragma once
 // One seller's run: it owns the order book, the rating ledger, the keep list,
-// the rating log, the order loader and the scheduler. Both front ends build
+// the rating log with the alerts kept in it, the order loader and the scheduler. Both front ends build
 // one after the account is confirmed, hand it the few ports it needs (the two
 // timers, the boxes, the browser cache) and an observer, and destroy it
 // before anything it was given. Everything runs on the UI thread but the
@@ -13,6 +13,7 @@
 
 #include "orders/order_book.h"
 #include "orders/order_loader.h"
+#include "rating/alert_list.h"
 #include "rating/keep_list.h"
 #include "rating/rating_ledger.h"
 #include "rating/rating_log.h"
@@ -62,6 +63,8 @@ class SellerRun {
   RatingLedger& Ledger() { return ledger_; }
   KeepList& Keep() { return keep_; }
   RatingLog& Log() { return log_; }
+  // Buyers' neutral and bad ratings the seller has not seen yet.
+  AlertList& Alerts() { return alerts_; }
   OrderLoader& Loader() { return loader_; }
   Scheduler& Schedule() { return scheduler_; }
   RunObserver& Observer() { return observer_; }
@@ -84,6 +87,7 @@ class SellerRun {
   std::minstd_rand commentDraw_;
   OrderBook book_;
   RatingLog log_;
+  AlertList alerts_;
   RatingLedger ledger_;
   KeepList keep_;
   OrderLoader loader_;

@@ -1,6 +1,6 @@
 // A new seller's first day on the desktop: the first start without a
 // Config.ini, every label of the windows whole in the font in use, the status
-// line and the alerts kept without a tray, the window's size per account, the
+// line and the notices kept without a tray, the window's size per account, the
 // lists' counts, a later start of the same account, and Qt's own buttons in
 // Chinese.
 #include <QDoubleSpinBox>
@@ -180,7 +180,7 @@ class FirstDayTest : public QObject {
   }
 
   // The status line takes the title bar's free width, elides the rest and
-  // shows it whole on hover; alerts without a tray are kept, in order.
+  // shows it whole on hover; the program's notices without a tray are kept, in order.
   void theStatusLineAndTheAlertsAreWhole() {
     ProgramDir dir;
     Session().sellerNick = "卖家";
@@ -209,21 +209,21 @@ class FirstDayTest : public QObject {
                 .height() <= status->height());
     QVERIFY(status->toolTip().contains(longer));
 
-    w.View().notify("差评提醒", "买家‘甲’给了订单‘1’差评");
-    w.View().notify("差评提醒", "买家‘乙’给了订单‘2’中评");
+    w.View().notify("自动评价已暂停", "不自动评价列表‘甲’无法读取");
+    w.View().notify("淘宝API服务器无法连接", "‘乙’");
     w.View().setStatus("已自动评价 3 笔");
-    QCOMPARE(w.KeptAlerts().size(), size_t(2));
-    QVERIFY(w.AlertsButton()->isVisible());
-    QVERIFY(w.AlertsButton()->toolTip().indexOf("甲") < w.AlertsButton()->toolTip().indexOf("乙"));
-    QVERIFY(status->geometry().right() < w.AlertsButton()->x());
-    for (int i = 0; i < 7; ++i) w.View().notify("差评提醒", "第" + std::to_string(i) + "条");
-    QCOMPARE(w.KeptAlerts().size(), kKeptAlerts);
-    QCOMPARE(w.KeptAlerts().back(), std::string("差评提醒：第6条"));
-    w.AlertsButton()->click();
+    QCOMPARE(w.KeptNotices().size(), size_t(2));
+    QVERIFY(w.NoticesButton()->isVisible());
+    QVERIFY(w.NoticesButton()->toolTip().indexOf("甲") < w.NoticesButton()->toolTip().indexOf("乙"));
+    QVERIFY(status->geometry().right() < w.NoticesButton()->x());
+    for (int i = 0; i < 7; ++i) w.View().notify("自动评价已暂停", "第" + std::to_string(i) + "条");
+    QCOMPARE(w.KeptNotices().size(), kKeptNotices);
+    QCOMPARE(w.KeptNotices().back(), std::string("自动评价已暂停：第6条"));
+    w.NoticesButton()->click();
     QCOMPARE(boxes.boxes.size(), size_t(1));
     QVERIFY(boxes.boxes[0].text.contains("第2条") && boxes.boxes[0].text.contains("第6条"));
-    QVERIFY(!w.AlertsButton()->isVisible());
-    QVERIFY(w.KeptAlerts().empty());
+    QVERIFY(!w.NoticesButton()->isVisible());
+    QVERIFY(w.KeptNotices().empty());
   }
 
   // The lists grow with the window, their titles count them, and the size

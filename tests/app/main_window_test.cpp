@@ -402,16 +402,19 @@ class MainWindowTest : public QObject {
     QVERIFY2(cutCaptions.isEmpty(), qPrintable(cutCaptions.join('|')));
     QTRY_VERIFY_WITH_TIMEOUT((!CurrentRun() || !CurrentRun()->Loader().Running()), 15000);
     QCoreApplication::processEvents();
-    // The tray tip names the seller and follows the number of orders waiting.
+    // The tray tip names the seller and follows the number of orders waiting
+    // (and of the alerts the seeded buyers' bad ratings raised).
     auto tip = [&] {
+      const int unseen = w.Run()->Alerts().UnseenCount();
       return "Quillmere — " + QString::fromStdString(sandbox.Seller().nick) + "\n等待评价的订单：" +
-             QString::number(w.Book().Unrated().RowCount());
+             QString::number(w.Book().Unrated().RowCount()) +
+             (unseen > 0 ? "\n未读差评提醒：" + QString::number(unseen) : QString());
     };
     QCOMPARE(w.Tray()->toolTip(), tip());
     const int waiting = w.Book().Unrated().RowCount();
     QVERIFY(w.Book().Unrated().Remove(w.Book().Unrated().Row(0).order.tid));
     QCOMPARE(w.Tray()->toolTip(), tip());
-    QVERIFY(w.Tray()->toolTip().endsWith(QString::number(waiting - 1)));
+    QVERIFY(w.Tray()->toolTip().contains("等待评价的订单：" + QString::number(waiting - 1)));
     SetEventPump(nullptr);
   }
 
