@@ -153,11 +153,12 @@ if [ -z "${DISPLAY:-}" ] && [ -x "$bin/quillmere-drive" ]; then
     QT_QPA_PLATFORM=offscreen "$bin/quillmere-drive" --pictures "$shots" --choose 新卖家 \
       --data-dir "$demo" --platform "$base" || status=$?
   fi
-  for f in AccountSetupDialog QuestionBox StatusLine; do
+  for f in AccountSetupDialog QuestionBox StatusLine AnswerQuestion RunSettingsWindow AlertListWindow; do
     if [ "$status" -ne 0 ] || [ ! -f "$shots/$f.png" ]; then
       echo "demo: the desktop program did not picture $f (exit code $status)" >&2
       exit 1
     fi
   done
-  echo "demo: the first start's setup form, the question before the answer and the status line pictured in $shots"
+  echo "demo: the first start's setup form, the answer's question with the buyer's verdict, 更多设置, the alert list" \
+    "and the status line pictured in $shots"
 fi

@@ -32,10 +32,17 @@ if [ -z "$url" ] || [ -z "$nick" ]; then
   exit 1
 fi
 
+# A buyer who rated neutral: the main run answers the order, and its question
+# (what the buyer gave, and the reply) is pictured.
+reply=$(curl -fsS -X POST -H 'Content-Type: application/json' "$url/__sandbox/trades" --data \
+  '{"trades":[{"buyer_nick":"rated_ivan","ended_hours_ago":200.5,"buyer_rate":"neutral","buyer_comment":"发货太慢"}]}')
+answer=$(grep -o '"[0-9]*"' <<<"$reply" | tail -n 1 | tr -d '"')
+
 export QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen}
 export QTWEBENGINE_DISABLE_SANDBOX=1
 export QTWEBENGINE_CHROMIUM_FLAGS="--disable-gpu --no-sandbox"
-timeout 60 "$bin/quillmere-drive" --pictures "$data/shots" --choose "$nick" --data-dir "$data" --platform "$url"
+timeout 60 "$bin/quillmere-drive" --pictures "$data/shots" --answer "$answer" --choose "$nick" --data-dir "$data" \
+  --platform "$url"
 
 # A first start: an account without key and secret, the message, then the
 # setup form, each pictured; closing the form goes back to the account box,
@@ -53,7 +60,11 @@ cp "$data/shots/AuthWindow.png" "$root/$out/login-window.png"
 cp "$data/shots/AccountSetupDialog.png" "$root/$out/setup-form.png"
 cp "$data/shots/StatusLine.png" "$root/$out/status-line.png"
 if [ -f "$data/shots/QuestionBox.png" ]; then cp "$data/shots/QuestionBox.png" "$root/$out/question-box.png"; fi
+cp "$data/shots/AnswerQuestion.png" "$root/$out/answer-question.png"
+cp "$data/shots/RunSettingsWindow.png" "$root/$out/run-settings.png"
+cp "$data/shots/AlertListWindow.png" "$root/$out/alert-list.png"
 for f in "$data"/shots/*.png; do
   echo "screenshot: $(basename "$f")"
 done
-echo "screenshot: saved $out/main-window.png, login-window.png, setup-form.png, status-line.png and question-box.png"
+echo "screenshot: saved $out/main-window.png, login-window.png, setup-form.png, status-line.png, question-box.png," \
+  "answer-question.png, run-settings.png and alert-list.png"

@@ -163,7 +163,9 @@ void WindowDriver::Shown(QWidget* window) {
     });
   } else if (auto* box = qobject_cast<QMessageBox*>(window)) {
     // A box is answered with its default button.
-    QTimer::singleShot(kBoxSettleMs, box, [box, dir, name] {
+    const QString picture = answering_ && box->icon() == QMessageBox::Question ? "AnswerQuestion" : name;
+    if (picture != name) answering_ = false;
+    QTimer::singleShot(kBoxSettleMs, box, [box, dir, name = picture] {
       SaveWindowPicture(box, dir, name);
       if (QAbstractButton* ok = box->button(QMessageBox::Ok)) ok->click();
     });
@@ -178,7 +180,15 @@ void WindowDriver::Shown(QWidget* window) {
         QTimer::singleShot(kBoxSettleMs, accounts, [accounts] { Click(accounts, "超级按钮1"); });
       }
     });
-  } else if (name == "SettingsWindow" || name == "RatingPageWindow" || name == "RatingLogWindow") {
+  } else if (name == "SettingsWindow") {
+    // Then its second page, 更多设置, which runs its own loop until pictured and closed.
+    QTimer::singleShot(kOwnedWindowSettleMs, window, [window, dir, name] {
+      SaveWindowPicture(window, dir, name);
+      Click(window, "更多设置按钮");
+      window->close();
+    });
+  } else if (name == "RunSettingsWindow" || name == "RatingPageWindow" || name == "RatingLogWindow" ||
+             name == "AlertListWindow") {
     QTimer::singleShot(kOwnedWindowSettleMs, window, [window, dir, name] {
       SaveWindowPicture(window, dir, name);
       window->close();
@@ -197,6 +207,10 @@ void WindowDriver::MainWindowSettled(QWidget* main) {
     // The answer's question was answered meanwhile; the notice is up now.
     steps_.push_back([main, dir] { SaveWindowPicture(main, dir, "MainWindow-answer"); });
   }
+  // The unread alerts, when there are any.
+  steps_.push_back([main] {
+    if (auto* alerts = Control<QPushButton>(main, "差评提醒按钮"); alerts != nullptr && alerts->isVisible()) alerts->click();
+  });
   steps_.push_back([main] { Click(main, "超级按钮4"); });
   steps_.push_back([main] { FindMenuItem(FindMenu(main, "空白右键"), "打开评价窗口")->trigger(); });
   steps_.push_back([main] { FindMenuItem(FindMenu(main, "托盘右键"), "评价记录")->trigger(); });
@@ -231,6 +245,7 @@ void WindowDriver::AnswerOrder(QWidget* main) {
   const QPoint at = list->visualRect(index).center();
   QCursor::setPos(list->viewport()->mapToGlobal(at));
   // A double-click is a click and then the second press.
+  answering_ = true;
   QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::NoModifier, at);
   QTest::mouseDClick(list->viewport(), Qt::LeftButton, Qt::NoModifier, at);
 }

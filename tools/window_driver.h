@@ -61,6 +61,8 @@ class WindowDriver : public QObject {
   bool mainSeen_ = false;
   bool busyShown_ = false;
   bool finishing_ = false;
+  // The next question is the answer's, pictured as AnswerQuestion.
+  bool answering_ = false;
   std::vector<std::function<void()>> steps_;
 };
 
