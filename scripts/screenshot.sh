@@ -59,12 +59,11 @@ cp "$data/shots/MainWindow.png" "$root/$out/main-window.png"
 cp "$data/shots/AuthWindow.png" "$root/$out/login-window.png"
 cp "$data/shots/AccountSetupDialog.png" "$root/$out/setup-form.png"
 cp "$data/shots/StatusLine.png" "$root/$out/status-line.png"
-if [ -f "$data/shots/QuestionBox.png" ]; then cp "$data/shots/QuestionBox.png" "$root/$out/question-box.png"; fi
 cp "$data/shots/AnswerQuestion.png" "$root/$out/answer-question.png"
 cp "$data/shots/RunSettingsWindow.png" "$root/$out/run-settings.png"
 cp "$data/shots/AlertListWindow.png" "$root/$out/alert-list.png"
 for f in "$data"/shots/*.png; do
   echo "screenshot: $(basename "$f")"
 done
-echo "screenshot: saved $out/main-window.png, login-window.png, setup-form.png, status-line.png, question-box.png," \
+echo "screenshot: saved $out/main-window.png, login-window.png, setup-form.png, status-line.png," \
   "answer-question.png, run-settings.png and alert-list.png"
