@@ -5,7 +5,6 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 
-#include <cstdio>
 #include <optional>
 #include <utility>
 
@@ -159,9 +158,8 @@ void AccountSetupDialog::Save() {
   }
   // "nick" and "NICK" are one section: the one already in the file keeps its spelling.
   const std::string section = AccountSectionName(nick);
-  char hours[32];
-  std::snprintf(hours, sizeof hours, "%g", ratingHours_->value());
-  if (!WriteAppKey(section, key) || !WriteAppSecret(section, secret) || !WriteRatingHoursSetting(section, hours)) {
+  if (!WriteAppKey(section, key) || !WriteAppSecret(section, secret) ||
+      !WriteRatingHoursSetting(section, RatingHoursText(ratingHours_->value()))) {
     prompts.Warn(kAccountSetupTitle, "无法写入“" + ConfigPath() + "”，没有保存。");
     return;
   }

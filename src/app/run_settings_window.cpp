@@ -13,13 +13,13 @@
 #include <QSpinBox>
 #include <QVBoxLayout>
 
-#include <cstdio>
 #include <vector>
 
 #include "app/builder.h"
 #include "app/qt_ports.h"
 #include "rating/comments.h"
 #include "rating/run_settings.h"
+#include "rating/schedule.h"
 #include "rating/seller_run.h"
 #include "settings/app_session.h"
 #include "settings/config.h"
@@ -163,12 +163,10 @@ bool RunSettingsWindow::Save() {
   settings.reloadMinutes = reloadMinutes_->value();
   settings.badRatingAlerts = alerts_->isChecked();
   settings.answerBadFirst = answerStyle_->currentData().toBool();
-  char hours[32];
-  std::snprintf(hours, sizeof hours, "%g", static_cast<double>(settings.ratingHours));
   const char* use = CommentUseText(settings.commentUse);
   const bool written = SaveAutoComment(nick, first) && SaveMoreComments(nick, more) &&
                        (*use != '\0' ? WriteSetting(nick, kKeyCommentUse, use) : RemoveSetting(nick, kKeyCommentUse)) &&
-                       WriteRatingHoursSetting(nick, hours) &&
+                       WriteRatingHoursSetting(nick, RatingHoursText(settings.ratingHours)) &&
                        WriteSetting(nick, kKeyReloadMinutes, std::to_string(settings.reloadMinutes)) &&
                        WriteSetting(nick, kKeyBadRatingAlerts, settings.badRatingAlerts ? "1" : "0") &&
                        WriteSetting(nick, kKeyAnswerStyle, settings.answerBadFirst ? kAnswerBadFirst : kAnswerInKind);

@@ -16,6 +16,7 @@
 #include "headless/output.h"
 #include "headless/run_lines.h"
 #include "orders/order_book.h"
+#include "rating/schedule.h"
 #include "rating/seller_run.h"
 #include "rating/startup.h"
 #include "settings/app_session.h"
@@ -255,9 +256,8 @@ int StartUp(const Options& o, const ProgramDirChoice& dataDir, const Unreachable
     PrintLine(StartupStopLine(step, o.account));
     return ExitCodeFor(step.outcome);
   }
-  char hours[32];
-  std::snprintf(hours, sizeof hours, "%g", static_cast<double>(Session().ratingHours));
-  PrintLine("start: seller " + (step.seller.empty() ? o.account : step.seller) + ", rating " + hours +
+  PrintLine("start: seller " + (step.seller.empty() ? o.account : step.seller) + ", rating " +
+            RatingHoursText(Session().ratingHours) +
             " hours before the deadline, data in " + DescribeDataDir(dataDir));
   for (const std::string& note : step.notes) PrintLine("start: " + note);
   return kExitOk;

@@ -28,10 +28,11 @@ bool AlertList::Raise(const Order& order, const BuyerVerdict& verdict) {
 bool AlertList::MarkSeen(const std::vector<std::string>& tids) {
   const std::unordered_set<std::string> seen(tids.begin(), tids.end());
   std::vector<std::string> marked;
-  for (const BuyerAlert& alert : unseen_) {
-    if (seen.count(alert.tid) != 0) marked.push_back(alert.tid);
-  }
-  std::erase_if(unseen_, [&seen](const BuyerAlert& alert) { return seen.count(alert.tid) != 0; });
+  std::erase_if(unseen_, [&seen, &marked](const BuyerAlert& alert) {
+    if (seen.count(alert.tid) == 0) return false;
+    marked.push_back(alert.tid);
+    return true;
+  });
   return log_.MarkAlertsSeen(marked);
 }
 

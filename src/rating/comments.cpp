@@ -19,6 +19,16 @@ std::string_view CommentBytes(std::string_view bytes) {
   return end == std::string_view::npos ? bytes : bytes.substr(0, end);
 }
 
+// The seller's comment file; none for a name that would lead out of the
+// program directory, which never reaches the file system.
+std::optional<std::string> AutoCommentPath(const std::string& nick) {
+  if (nick.empty() || nick.find_first_of(std::string_view("/\\\0", 3)) != std::string::npos) return std::nullopt;
+  return Session().PathOf(AutoCommentFileName(nick));
+}
+
+// The file's text as the program uses it.
+std::string CommentFileText(std::string_view bytes) { return TrimmedComment(LocalFileText(CommentBytes(bytes))); }
+
 }  // namespace
 
 std::size_t CommentLength(const std::string& text) {
@@ -44,10 +54,9 @@ std::string TrimmedComment(std::string text) {
 std::string AutoCommentFileName(const std::string& nick) { return nick + "的自动评价内容.txt"; }
 
 bool LoadAutoComment(const std::string& nick) {
-  // The name becomes part of a file name beside the program: a name that
-  // would lead out of the program directory never reaches the file system.
-  if (nick.empty() || nick.find_first_of(std::string_view("/\\\0", 3)) != std::string::npos) return false;
-  const std::string path = Session().PathOf(AutoCommentFileName(nick));
+  const std::optional<std::string> file = AutoCommentPath(nick);
+  if (!file) return false;
+  const std::string& path = *file;
   std::string bytes;
   FileReadStatus status = ReadWholeFile(path, &bytes);
   if (status == FileReadStatus::Missing) {
@@ -55,21 +64,21 @@ bool LoadAutoComment(const std::string& nick) {
     status = ReadWholeFile(path, &bytes);
   }
   if (status != FileReadStatus::Ok) return false;
-  Session().autoContent = TrimmedComment(LocalFileText(CommentBytes(bytes)));
+  Session().autoContent = CommentFileText(bytes);
   return true;
 }
 
 std::optional<std::string> ReadAutoComment(const std::string& nick) {
-  if (nick.empty() || nick.find_first_of(std::string_view("/\\\0", 3)) != std::string::npos) return std::nullopt;
+  const std::optional<std::string> path = AutoCommentPath(nick);
   std::string bytes;
-  if (ReadWholeFile(Session().PathOf(AutoCommentFileName(nick)), &bytes) != FileReadStatus::Ok) return std::nullopt;
-  return TrimmedComment(LocalFileText(CommentBytes(bytes)));
+  if (!path || ReadWholeFile(*path, &bytes) != FileReadStatus::Ok) return std::nullopt;
+  return CommentFileText(bytes);
 }
 
 bool SaveAutoComment(const std::string& nick, const std::string& text) {
-  if (nick.empty() || nick.find_first_of(std::string_view("/\\\0", 3)) != std::string::npos) return false;
-  if (!IsValidUtf8(text)) return false;
-  return ReplaceFileAtomically(Session().PathOf(AutoCommentFileName(nick)), GbkCanHold(text) ? Utf8ToGbk(text) : "\xEF\xBB\xBF" + text);
+  const std::optional<std::string> path = AutoCommentPath(nick);
+  if (!path || !IsValidUtf8(text)) return false;
+  return ReplaceFileAtomically(*path, GbkCanHold(text) ? Utf8ToGbk(text) : "\xEF\xBB\xBF" + text);
 }
 
 std::vector<std::string> ReadMoreComments(const std::string& nick) {

@@ -48,6 +48,12 @@ float ParseRatingHours(std::string_view text) {
   return static_cast<float>(value);
 }
 
+std::string RatingHoursText(double hours) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%g", hours);
+  return text;
+}
+
 void LoadRatingHours(const std::string& nick) {
   Session().ratingHours = ParseRatingHours(ReadRatingHoursSetting(nick));
 }

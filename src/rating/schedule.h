@@ -27,6 +27,8 @@ std::optional<std::string> TimeLeftText(std::string_view endTime, double now);
 // The lead time from a "评价时间" text: a decimal number of hours (fractions
 // allowed, surrounding blanks ignored); kDefaultRatingHours otherwise.
 float ParseRatingHours(std::string_view text);
+// The lead time as "评价时间" holds it ("24", "36.5").
+std::string RatingHoursText(double hours);
 // Session().ratingHours from the seller's "评价时间" in Config.ini.
 void LoadRatingHours(const std::string& nick);
 

@@ -73,6 +73,23 @@ bool CreateWithContent(const std::string& path, const std::string& initial) {
   return ok;
 }
 
+// Takes the lock of an open regular file without waiting. On anything but
+// Ok the descriptor is closed; *st describes the file on Ok.
+HeldFileStatus LockOpenFile(int fd, struct stat* st) {
+  if (::fstat(fd, st) != 0 || !S_ISREG(st->st_mode)) {
+    ::close(fd);
+    return HeldFileStatus::Failed;
+  }
+  int rc;
+  do {
+    rc = ::flock(fd, LOCK_EX | LOCK_NB);
+  } while (rc != 0 && errno == EINTR);
+  if (rc == 0) return HeldFileStatus::Ok;
+  const bool busy = errno == EWOULDBLOCK;
+  ::close(fd);
+  return busy ? HeldFileStatus::Busy : HeldFileStatus::Failed;
+}
+
 }  // namespace
 
 bool CreateFileWithContent(const std::string& path, const std::string& initial) {
@@ -97,19 +114,7 @@ HeldFileStatus HoldFileExclusively(const std::string& path, const std::string& i
     } while (fd < 0 && errno == EINTR);
     if (fd < 0) return HeldFileStatus::Failed;
     struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-      ::close(fd);
-      return HeldFileStatus::Failed;
-    }
-    int rc;
-    do {
-      rc = ::flock(fd, LOCK_EX | LOCK_NB);
-    } while (rc != 0 && errno == EINTR);
-    if (rc != 0) {
-      const bool busy = errno == EWOULDBLOCK;
-      ::close(fd);
-      return busy ? HeldFileStatus::Busy : HeldFileStatus::Failed;
-    }
+    if (const HeldFileStatus locked = LockOpenFile(fd, &st); locked != HeldFileStatus::Ok) return locked;
     struct stat named {};
     if (::stat(path.c_str(), &named) == 0 && named.st_dev == st.st_dev && named.st_ino == st.st_ino) break;
     ::close(fd);
@@ -138,19 +143,7 @@ HeldFileStatus WithFileUnheld(const std::string& path, const std::function<void(
     return HeldFileStatus::Ok;
   }
   struct stat st {};
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    ::close(fd);
-    return HeldFileStatus::Failed;
-  }
-  int rc;
-  do {
-    rc = ::flock(fd, LOCK_EX | LOCK_NB);
-  } while (rc != 0 && errno == EINTR);
-  if (rc != 0) {
-    const bool busy = errno == EWOULDBLOCK;
-    ::close(fd);
-    return busy ? HeldFileStatus::Busy : HeldFileStatus::Failed;
-  }
+  if (const HeldFileStatus locked = LockOpenFile(fd, &st); locked != HeldFileStatus::Ok) return locked;
   work();
   ::close(fd);  // and with it the lock
   return HeldFileStatus::Ok;

@@ -2,6 +2,7 @@
 // Shared by the desktop tests: a program directory with a Config.ini, the
 // recorded ends of the program, and answers to message boxes.
 #include <QApplication>
+#include <QComboBox>
 #include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
@@ -13,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "app/builder.h"
 #include "app/qt_ports.h"
 #include "app/shutdown.h"
 #include "recorded_end.h"
@@ -100,6 +102,23 @@ inline void WhenModal(const QString& name, std::function<void(QWidget*)> step) {
     poll->stop();
     poll->deleteLater();
     step(modal);
+  });
+  poll->start(10);
+}
+
+// Chooses `nick` in the account dialog as soon as it is open, as the seller would.
+inline void ChooseAccountWhenAsked(const QString& nick) {
+  auto* poll = new QTimer();
+  QObject::connect(poll, &QTimer::timeout, poll, [poll, nick] {
+    for (QWidget* w : QApplication::topLevelWidgets()) {
+      if (w->objectName() == "AccountDialog" && w->isVisible()) {
+        poll->stop();
+        poll->deleteLater();
+        Control<QComboBox>(w, "组合框1")->setEditText(nick);
+        Control<QPushButton>(w, "超级按钮2")->click();
+        return;
+      }
+    }
   });
   poll->start(10);
 }

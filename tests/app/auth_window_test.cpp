@@ -118,18 +118,6 @@ void WriteAccount(const ProgramDir& dir, const nlohmann::json& seller, const std
   WriteFileBytes(dir.File("Config.ini"), Utf8ToGbk(ini));
 }
 
-void ChooseAccountWhenAsked(const QString& nick) {
-  auto* poll = new QTimer();
-  QObject::connect(poll, &QTimer::timeout, poll, [poll, nick] {
-    if (QWidget* w = VisibleWindow("AccountDialog")) {
-      poll->stop();
-      poll->deleteLater();
-      Control<QComboBox>(w, "组合框1")->setEditText(nick);
-      Control<QPushButton>(w, "超级按钮2")->click();
-    }
-  });
-  poll->start(10);
-}
 
 }  // namespace
 

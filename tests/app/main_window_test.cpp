@@ -25,27 +25,6 @@
 using namespace qm;
 using namespace qm::test;
 
-namespace {
-
-// Chooses `nick` in the account dialog as soon as it is open.
-void ChooseAccountWhenAsked(const QString& nick) {
-  auto* poll = new QTimer();
-  QObject::connect(poll, &QTimer::timeout, poll, [poll, nick] {
-    for (QWidget* w : QApplication::topLevelWidgets()) {
-      if (w->objectName() == "AccountDialog" && w->isVisible()) {
-        poll->stop();
-        poll->deleteLater();
-        Control<QComboBox>(w, "组合框1")->setEditText(nick);
-        Control<QPushButton>(w, "超级按钮2")->click();
-        return;
-      }
-    }
-  });
-  poll->start(10);
-}
-
-}  // namespace
-
 class MainWindowTest : public QObject {
   Q_OBJECT
  private slots:

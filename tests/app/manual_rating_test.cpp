@@ -40,17 +40,6 @@ using nlohmann::json;
 
 namespace {
 
-void ChooseAccountWhenAsked(const QString& nick) {
-  QTimer::singleShot(0, [nick] {
-    for (QWidget* w : QApplication::topLevelWidgets()) {
-      if (w->objectName() == "AccountDialog" && w->isVisible()) {
-        Control<QComboBox>(w, "组合框1")->setEditText(nick);
-        Control<QPushButton>(w, "超级按钮2")->click();
-      }
-    }
-  });
-}
-
 // Closes every rating-page window that opens with the button `closeWith`
 // ("超级按钮3" 修改完关闭, "超级按钮4" 未修改关闭) and counts them.
 struct RatingPageCloser {
