@@ -60,7 +60,7 @@ curl -fsS -X POST -H 'Content-Type: application/json' \
 # The README's account is the sandbox's demo seller; its placeholder key and
 # secret become the sandbox's.
 grep -qF -- "--account $nick " "$scratch/commands.sh" && grep -qF "systemd-escape $nick)" "$scratch/commands.sh" ||
-  die "the server section's account is not '$nick'"
+  die "the section does not name the account '$nick' (with --account and with systemd-escape)"
 sed -i -e "s/^appkey=.*/appkey=$(field "app key")/" -e "s/^AppSecret=.*/AppSecret=$(field "app secret")/" \
   "$scratch/commands.sh"
 
