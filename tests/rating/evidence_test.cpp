@@ -282,6 +282,29 @@ TEST_F(Evidence, AnErrorReplyEchoingTheOrderIsNoRating) {
   EXPECT_EQ(world.Ratings().size(), 4u);
 }
 
+// The buyer's rating counts only when the answer is about that very order: a
+// rating of another order moves nothing (the order is rated "good"), and a
+// rating that names no order is no answer (the order waits, unposted).
+TEST_F(Evidence, ABuyerAnswerAboutAnotherOrderMovesNothing) {
+  const auto tids = world.AddTrades({{340, "别人的差评"}, {341, "无单号"}});
+  ASSERT_EQ(tids.size(), 2u);
+  for (int i = 0; i < 2; ++i) world.AddUnratedRow(tids[i], i == 0 ? "别人的差评" : "无单号", 340 + i);
+  gateway.Answers([&](const httplib::Request& req) -> std::optional<std::string> {
+    if (req.get_param_value("method") != "taobao.traderates.get" || req.get_param_value("rate_type") != "get")
+      return std::nullopt;
+    const std::string tid = req.get_param_value("tid");
+    const std::string named = tid == tids[0] ? "<tid>1234567890</tid>" : tid == tids[1] ? "" : "<tid>" + tid + "</tid>";
+    return "<traderates_get_response><trade_rates list=\"true\"><trade_rate><content>差</content><result>bad</result>" +
+           named + "</trade_rate></trade_rates><total_results>1</total_results></traderates_get_response>";
+  });
+  world.Pass();
+  EXPECT_EQ(world.RatingPosts(tids[0]), 1);
+  EXPECT_EQ(world.RatingPosts(tids[1]), 0);
+  EXPECT_EQ(world.BuyerRated().RowCount(), 0);
+  EXPECT_EQ(RatingWorld::Column(world.Unrated(), kColumnOrderNumber), (std::vector<std::string>{tids[1]}));
+  EXPECT_EQ(world.Run().Alerts().UnseenCount(), 0);
+}
+
 // After a night off a thousand orders are due at the start; the ones with
 // minutes left go first, then the rest by deadline, whatever the list's order
 // (oldest end at the top, the walk from the bottom up). Rows removed while
