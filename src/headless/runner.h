@@ -14,7 +14,8 @@
 //
 // Exit codes, the one table of the whole project (also in README.md):
 //   0  finished: --once done, or stopped by SIGINT/SIGTERM
-//   2  bad command line, account name or data directory
+//   2  bad command line, account name or data directory; --web without a
+//      password or an address it can listen on
 //   3  another run holds the account's lock (NICK.lock), or the program directory cannot be written
 //   4  empty "appkey" or "AppSecret" for the account, or a standing comment
 //      the platform cannot take
