@@ -273,8 +273,12 @@ void WebDesk::Act(const std::string& action, const std::string& argsText, const 
     return reply(Started(ok, ok ? "“" + name + "”以后可以自动评价。"
                                 : "“" + name + "”无法解除：“" + KeepListFileName(Session().sellerNick) + "”无法保存。"));
   }
-  const std::string tid = text("tid");
   const bool onUnrated = action != "answer";
+  if (onUnrated && action != "rate" && action != "keep" && action != "release" && action != "keep-buyer" &&
+      action != "release-buyer") {
+    return reply(Started(false, "没有这个操作。"));
+  }
+  const std::string tid = text("tid");
   OrderRows& rows = onUnrated ? run_.Book().Unrated() : run_.Book().BuyerRated();
   MemoryOrderList& view = onUnrated ? unratedView_ : buyerRatedView_;
   const int row = rows.Find(tid);
@@ -287,10 +291,8 @@ void WebDesk::Act(const std::string& action, const std::string& argsText, const 
     rate_early_from_menu();
   } else if (action == "answer") {
     answer_on_second_list_double_click();
-  } else if (action == "keep" || action == "release" || action == "keep-buyer" || action == "release-buyer") {
-    KeepCurrentOrder(action.rfind("keep", 0) == 0, action.find("buyer") != std::string::npos);
   } else {
-    ReplyNow(Started(false, "没有这个操作。"));
+    KeepCurrentOrder(action.rfind("keep", 0) == 0, action.find("buyer") != std::string::npos);
   }
   // A box the action showed instead of acting says why it did not.
   for (const Note& n : notes_) {

@@ -97,14 +97,15 @@ std::vector<std::string> SplitList(const std::string& text) {
   std::vector<std::string> items;
   std::size_t start = 0;
   while (start <= text.size()) {
-    std::size_t end = text.find_first_of(",，", start);
-    if (end == std::string::npos) end = text.size();
+    // A comma, ASCII or full-width ("，", three bytes in UTF-8).
+    const std::size_t ascii = text.find(',', start);
+    const std::size_t wide = text.find("，", start);
+    const std::size_t end = std::min({ascii, wide, text.size()});
     std::string item = text.substr(start, end - start);
     item.erase(0, item.find_first_not_of(" \t"));
     item.erase(item.find_last_not_of(" \t") + 1);
     if (!item.empty()) items.push_back(item);
-    // "，" is three bytes in UTF-8.
-    start = end + (end < text.size() && text[end] == ',' ? 1 : 3);
+    start = end + (end == wide ? 3 : 1);
   }
   return items;
 }

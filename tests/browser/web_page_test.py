@@ -394,6 +394,27 @@ class WebPageTest(unittest.TestCase):
         print('figure: runner RSS %d KiB before any page, %d KiB after the tests and 30 s more open (+%d KiB)' % (before, after, after - before))
         print('figure: platform requests while the page was open 30 s: %d' % requests)
 
+    def test_8_early_rating_asks_and_a_stop_ends_the_question(self):
+        d, w = self.driver, self.world
+        d.get(w.url)
+        self.wait.until(EC.visibility_of_element_located((By.ID, 'unrated')))
+        self.tab('unrated')
+        # The run's own question shows what goes out; 取消 posts nothing.
+        self.wait.until(lambda _: self.row('unrated', w.later_d))
+        self.row('unrated', w.later_d).find_element(By.CSS_SELECTOR, 'button.rate').click()
+        self.wait.until(lambda _: '提前评价' in self.by('#dialog-text').text and self.by('#dialog').is_displayed())
+        self.assertIn(NEW_COMMENT, self.by('#dialog-text').text)
+        self.by('#dialog-cancel').click()
+        self.wait.until(EC.invisibility_of_element_located((By.ID, 'dialog')))
+        time.sleep(0.5)
+        self.assertNotIn(w.later_d, [r['tid'] for r in w.admin('/__sandbox/ratings')])
+        # A stop while the question waits ends the run at once, and nothing is rated.
+        self.row('unrated', w.later_d).find_element(By.CSS_SELECTOR, 'button.rate').click()
+        self.wait.until(EC.visibility_of_element_located((By.ID, 'dialog')))
+        w.runner.terminate()
+        self.assertEqual(w.runner.wait(15), 0)
+        self.assertNotIn(w.later_d, [r['tid'] for r in w.admin('/__sandbox/ratings')])
+
     def csrf(self):
         return self.driver.execute_async_script('''
             const done = arguments[arguments.length - 1];
