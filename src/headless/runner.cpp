@@ -455,11 +455,12 @@ int RunHeadless(int argc, char** argv) {
     const int port = server->Start(web, &webError);
     if (port <= 0) {
       PrintLine("start: the web page cannot start: " + webError);
+      statusToPage = nullptr;
       server.reset();
-      desk.reset();
+      SetMainView(nullptr);
       current = nullptr;
       run.reset();
-      SetMainView(nullptr);
+      desk.reset();
       return finish(kExitUsage);
     }
     const bool v6 = web.address.find(':') != std::string::npos;
