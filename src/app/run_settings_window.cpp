@@ -52,12 +52,11 @@ std::vector<std::string> MoreCommentLines(const QString& text) {
 
 }  // namespace
 
-RunSettingsWindow::RunSettingsWindow(QWidget* owner) : QDialog(owner) {
+RunSettingsWindow::RunSettingsWindow(SellerRun* run, QWidget* owner) : QDialog(owner), run_(run) {
   setObjectName("RunSettingsWindow");
   setWindowTitle(Q(kRunSettingsTitle));
   setModal(true);
   const std::string& nick = Session().sellerNick;
-  SellerRun* run = CurrentRun();
   const RunSettings settings = run != nullptr ? run->Settings() : CurrentRunSettings();
 
   firstComment_ = Named(new QPlainTextEdit(this), "自动评价内容编辑框");
@@ -141,16 +140,15 @@ bool RunSettingsWindow::Save() {
   settings.badRatingAlerts = alerts_->isChecked();
   settings.answerBadFirst = answerStyle_->currentData().toBool();
   std::string problem;
-  if (SaveRunSettings(settings, &problem)) return true;
+  if (SaveRunSettings(run_, settings, &problem)) return true;
   QtPrompts().Information(kRunSettingsTitle, problem);
   return false;
 }
 
 void RunSettingsWindow::ShowKeptEntries() {
   kept_->clear();
-  SellerRun* run = CurrentRun();
-  if (run == nullptr) return;
-  KeepList& keep = run->Keep();
+  if (run_ == nullptr) return;
+  KeepList& keep = run_->Keep();
   keep.Refresh();
   for (const auto& [names, buyer] : {std::pair{&keep.KeptOrders(), false}, std::pair{&keep.KeptBuyers(), true}}) {
     for (const std::string& name : *names) {
@@ -166,8 +164,8 @@ void RunSettingsWindow::ShowKeptEntries() {
 }
 
 void RunSettingsWindow::ReleaseKept() {
-  SellerRun* run = CurrentRun();
-  if (run == nullptr) return;
+  if (run_ == nullptr) return;
+  SellerRun* run = run_;
   std::string failed;
   for (const QListWidgetItem* item : kept_->selectedItems()) {
     const std::string name = S(item->data(kKeptName).toString());

@@ -426,8 +426,16 @@ int RunHeadless(int argc, char** argv) {
   Timer* refreshTimer = loop.NewTimer([&] {
     if (current) current->refresh_cycle();
   });
+  // What the run's own notices show on: the status lines and the boxes,
+  // printed.
+  PrintingPrompts prompts;
+  MainView view;
+  view.prompts = &prompts;
+  view.setStatus = [](const std::string& text) { PrintLine("status: " + text); };
+  RunPorts ports{&loop, autoTimer, refreshTimer, {}};
+  ports.view = &view;
   std::string error;
-  std::unique_ptr<SellerRun> run = SellerRun::Open({&loop, autoTimer, refreshTimer, {}}, lines, &error);
+  std::unique_ptr<SellerRun> run = SellerRun::Open(CurrentAccount(), CurrentRunSettings(), ports, lines, &error);
   if (!run) {
     PrintLine("start: the order database cannot be used: " + error);
     return finish(kExitDatabase);
@@ -437,11 +445,6 @@ int RunHeadless(int argc, char** argv) {
   MemoryOrderList buyerRatedView;
   run->Book().Unrated().AttachView(&unratedView);
   run->Book().BuyerRated().AttachView(&buyerRatedView);
-  PrintingPrompts prompts;
-  MainView view;
-  view.prompts = &prompts;
-  view.setStatus = [](const std::string& text) { PrintLine("status: " + text); };
-  SetMainView(&view);
 #if QM_WITH_WEB
   // The page's desk and server, stopped before the run goes.
   std::unique_ptr<WebDesk> desk;
@@ -457,7 +460,6 @@ int RunHeadless(int argc, char** argv) {
       PrintLine("start: the web page cannot start: " + webError);
       statusToPage = nullptr;
       server.reset();
-      SetMainView(nullptr);
       current = nullptr;
       run.reset();
       desk.reset();
@@ -478,7 +480,6 @@ int RunHeadless(int argc, char** argv) {
   if (!run->Start()) {
     PrintLine("start: the first load could not be started");
     stopWeb();
-    SetMainView(nullptr);
     return finish(kExitDatabase);
   }
   PrintLine(once ? "start: loading orders (one load, one refresh, one pass)" : "start: loading orders");
@@ -504,7 +505,6 @@ int RunHeadless(int argc, char** argv) {
   stopWeb();
   current = nullptr;
   run.reset();
-  SetMainView(nullptr);
   PrintLine("end: exit code " + std::to_string(exitCode));
   return finish(exitCode);
 }

@@ -53,7 +53,7 @@ RunSettings CurrentRunSettings() {
   return settings;
 }
 
-bool SaveRunSettings(const RunSettings& settings, std::string* problem) {
+bool SaveRunSettings(SellerRun* run, const RunSettings& settings, std::string* problem) {
   const std::string& nick = Session().sellerNick;
   const std::string first = settings.FirstComment();
   const std::vector<std::string> more(settings.comments.size() > 1 ? settings.comments.begin() + 1 : settings.comments.end(),
@@ -81,7 +81,7 @@ bool SaveRunSettings(const RunSettings& settings, std::string* problem) {
   s.autoContent = first;
   s.ratingHours = settings.ratingHours;
   s.reloadMinutes = settings.reloadMinutes;
-  if (SellerRun* run = CurrentRun()) {
+  if (run != nullptr) {
     run->ChangeSettings(written ? settings : CurrentRunSettings());
     run->Book().Unrated().Repaint();
   }

@@ -261,7 +261,7 @@ void WebDesk::Act(const std::string& action, const std::string& argsText, const 
   if (action == "settings") {
     std::string problem;
     const std::optional<RunSettings> settings = SettingsFrom(args, &problem);
-    const bool ok = settings && SaveRunSettings(*settings, &problem);
+    const bool ok = settings && SaveRunSettings(&run_, *settings, &problem);
     return reply(Started(ok, ok ? "设置已保存。" : problem));
   }
   if (action == "release-kept") {
@@ -288,11 +288,11 @@ void WebDesk::Act(const std::string& action, const std::string& argsText, const 
   pendingReply_ = reply;
   const std::uint64_t before = lastId_;
   if (action == "rate") {
-    rate_early_from_menu();
+    rate_early_from_menu(run_);
   } else if (action == "answer") {
-    answer_on_second_list_double_click();
+    answer_on_second_list_double_click(run_);
   } else {
-    KeepCurrentOrder(action.rfind("keep", 0) == 0, action.find("buyer") != std::string::npos);
+    KeepCurrentOrder(run_, action.rfind("keep", 0) == 0, action.find("buyer") != std::string::npos);
   }
   // A box the action showed instead of acting says why it did not.
   for (const Note& n : notes_) {
