@@ -23,7 +23,7 @@ import unittest
 import urllib.request
 
 from selenium import webdriver
-from selenium.common.exceptions import NoSuchElementException
+from selenium.common.exceptions import NoSuchElementException, StaleElementReferenceException
 from selenium.webdriver.chrome.service import Service
 from selenium.webdriver.common.by import By
 from selenium.webdriver.support import expected_conditions as EC
@@ -153,7 +153,9 @@ class WebPageTest(unittest.TestCase):
         cls.world = World()
         cls.downloads = tempfile.mkdtemp(prefix='qm-web-dl-')
         cls.driver = browser(cls.downloads)
-        cls.wait = WebDriverWait(cls.driver, 20)
+        # A list is drawn again when it changes: an element may go between finding and reading it.
+        cls.wait = WebDriverWait(cls.driver, 20,
+                                 ignored_exceptions=(NoSuchElementException, StaleElementReferenceException))
 
     @classmethod
     def tearDownClass(cls):
@@ -166,6 +168,12 @@ class WebPageTest(unittest.TestCase):
 
     def row(self, table, tid):
         return self.by('#%s tr[data-tid="%s"]' % (table, tid))
+
+    def click_in_row(self, table, tid, css):
+        def click(_):
+            self.row(table, tid).find_element(By.CSS_SELECTOR, css).click()
+            return True
+        self.wait.until(click)
 
     def confirm(self, expect_in_text):
         self.wait.until(EC.visibility_of_element_located((By.ID, 'dialog')))
@@ -205,9 +213,9 @@ class WebPageTest(unittest.TestCase):
         self.assertRegex(self.row('unrated', w.later_d).text, r'\d+天\d+小时')
         self.assertEqual(self.by('#count-rated').text, '2')
         self.tab('rated')
-        neutral = self.row('rated', w.neutral)
-        self.assertEqual(neutral.value_of_css_property('background-color'), 'rgba(255, 255, 0, 1)')
-        self.assertEqual(self.row('rated', w.good).value_of_css_property('background-color'), 'rgba(0, 0, 0, 0)')
+        colour = lambda tid: self.row('rated', tid).value_of_css_property('background-color')
+        self.wait.until(lambda _: colour(w.neutral) == 'rgba(255, 255, 0, 1)')
+        self.assertEqual(colour(w.good), 'rgba(0, 0, 0, 0)')
         # The alert shows the buyer's words as text: their markup is not run.
         self.tab('alerts')
         self.assertEqual(self.by('#count-alerts').text, '1')
@@ -240,7 +248,7 @@ class WebPageTest(unittest.TestCase):
     def test_2_answer_neutral_buyer(self):
         w = self.world
         self.tab('rated')
-        self.row('rated', w.neutral).find_element(By.CSS_SELECTOR, 'button.answer').click()
+        self.click_in_row('rated', w.neutral, 'button.answer')
         # The question says what the buyer gave and wrote, and the reply: "bad" for a neutral buyer.
         text = self.confirm('回评')
         self.assertIn('中评', text)
@@ -255,8 +263,7 @@ class WebPageTest(unittest.TestCase):
     def test_3_keep_and_release(self):
         w = self.world
         self.tab('unrated')
-        row = self.row('unrated', w.later_c)
-        row.find_element(By.CSS_SELECTOR, 'button.keep').click()
+        self.click_in_row('unrated', w.later_c, 'button.keep')
         # Asked first: 取消 leaves it as it was.
         self.wait.until(EC.visibility_of_element_located((By.ID, 'dialog')))
         self.by('#dialog-cancel').click()
@@ -264,14 +271,14 @@ class WebPageTest(unittest.TestCase):
         self.assertNotIn(w.later_c, w.file('%s的不自动评价.ini' % w.nick) if os.path.exists(
             os.path.join(w.dir, '%s的不自动评价.ini' % w.nick)) else '')
         start = time.time()
-        self.row('unrated', w.later_c).find_element(By.CSS_SELECTOR, 'button.keep').click()
+        self.click_in_row('unrated', w.later_c, 'button.keep')
         self.confirm(w.later_c)
         self.wait.until(lambda _: '不自动评价' in self.row('unrated', w.later_c).find_elements(By.TAG_NAME, 'td')[3].text)
         if FIGURES:
             print('figure: keep an order, click to the list showing it (with the question) %.0f ms'
                   % ((time.time() - start) * 1000))
         self.assertIn(w.later_c + '=', w.file('%s的不自动评价.ini' % w.nick))
-        self.row('unrated', w.later_c).find_element(By.CSS_SELECTOR, 'button.release').click()
+        self.click_in_row('unrated', w.later_c, 'button.release')
         self.confirm(w.later_c)
         self.wait.until(lambda _: re.search(r'\d+天', self.row('unrated', w.later_c).text))
         self.assertNotIn(w.later_c + '=', w.file('%s的不自动评价.ini' % w.nick))
@@ -287,9 +294,10 @@ class WebPageTest(unittest.TestCase):
         self.wait.until(lambda _: '设置已保存' in self.by('#notes').text)
         self.assertEqual(w.file('%s的自动评价内容.txt' % w.nick).strip(), NEW_COMMENT)
         # A comment the platform cannot take is refused and nothing is written.
-        box = self.by('#first-comment')
-        box.clear()
-        box.send_keys('长' * 501)
+        # (Pasted in one go: the form may still be showing what was just saved.)
+        self.driver.execute_script(
+            "const box = document.getElementById('first-comment'); box.value = arguments[0];"
+            "box.dispatchEvent(new Event('input', {bubbles: true}));", '长' * 501)
         self.by('#settings-save').click()
         self.wait.until(lambda _: '501' in self.by('#notes').text)
         self.assertEqual(w.file('%s的自动评价内容.txt' % w.nick).strip(), NEW_COMMENT)
@@ -401,7 +409,7 @@ class WebPageTest(unittest.TestCase):
         self.tab('unrated')
         # The run's own question shows what goes out; 取消 posts nothing.
         self.wait.until(lambda _: self.row('unrated', w.later_d))
-        self.row('unrated', w.later_d).find_element(By.CSS_SELECTOR, 'button.rate').click()
+        self.click_in_row('unrated', w.later_d, 'button.rate')
         self.wait.until(lambda _: '提前评价' in self.by('#dialog-text').text and self.by('#dialog').is_displayed())
         self.assertIn(NEW_COMMENT, self.by('#dialog-text').text)
         self.by('#dialog-cancel').click()
@@ -409,7 +417,7 @@ class WebPageTest(unittest.TestCase):
         time.sleep(0.5)
         self.assertNotIn(w.later_d, [r['tid'] for r in w.admin('/__sandbox/ratings')])
         # A stop while the question waits ends the run at once, and nothing is rated.
-        self.row('unrated', w.later_d).find_element(By.CSS_SELECTOR, 'button.rate').click()
+        self.click_in_row('unrated', w.later_d, 'button.rate')
         self.wait.until(EC.visibility_of_element_located((By.ID, 'dialog')))
         w.runner.terminate()
         self.assertEqual(w.runner.wait(15), 0)

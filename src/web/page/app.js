@@ -194,9 +194,11 @@
     }
   }
 
-  function renderSettings(s, kept, force) {
+  // The form follows the saved settings while the seller is not editing it;
+  // what they are typing is never replaced.
+  function renderSettings(s) {
     const form = $('settings-form');
-    if (form.dataset.edited === '1' && !force) return;
+    if (form.dataset.edited === '1' || !changed('settings', s)) return;
     $('first-comment').value = s.comments[0] || '';
     $('more-comments').value = s.comments.slice(1).join('\n');
     $('comment-use').value = String(s.commentUse);
@@ -204,7 +206,10 @@
     $('reload-minutes').value = String(s.reloadMinutes);
     $('bad-alerts').checked = s.badRatingAlerts;
     $('answer-style').value = s.answerBadFirst ? '1' : '0';
-    form.dataset.edited = '0';
+  }
+
+  function renderKept(kept) {
+    if (!changed('kept', kept)) return;
     const list = $('kept');
     list.replaceChildren();
     const entries = kept.orders.map((n) => [n, false]).concat(kept.buyers.map((n) => [n, true]));
@@ -218,7 +223,7 @@
     $('kept-empty').hidden = entries.length > 0;
   }
 
-  function render(s, settingsChanged) {
+  function render(s) {
     $('seller').textContent = '卖家：' + s.seller;
     $('status').textContent = s.status;
     $('count-unrated').textContent = s.unrated.length;
@@ -229,7 +234,8 @@
     renderRated(s.buyerRated);
     renderAlerts(s.alerts);
     renderNotes(s.notes);
-    renderSettings(s.settings, s.kept, settingsChanged);
+    renderSettings(s.settings);
+    renderKept(s.kept);
     // The run's own question (an action's, asked as the desktop asks).
     const q = s.question;
     const dialog = $('dialog');
@@ -258,12 +264,11 @@
         const body = await res.json();
         csrf = body.csrf;
         tag = res.headers.get('ETag') || '';
-        const settingsChanged = !state || JSON.stringify(state.settings) !== JSON.stringify(body.state.settings);
         state = body.state;
         $('login').hidden = true;
         $('desk').hidden = false;
         $('logout').hidden = false;
-        render(state, settingsChanged);
+        render(state);
       }
     } catch (e) {
       $('status').textContent = '连不上程序，稍后自动重试。';
@@ -363,7 +368,10 @@
         answerBadFirst: $('answer-style').value === '1',
       });
       say(reply.message, reply.ok ? 'info' : 'warn');
-      if (reply.ok) form.dataset.edited = '0';
+      if (reply.ok) {
+        form.dataset.edited = '0';
+        delete drawn.settings;
+      }
       tag = '';
       refresh(true);
     });
