@@ -85,15 +85,17 @@ void PrintUsage(std::FILE* to) {
   std::fputs(kUsageCommands, to);
 }
 
+// The web page is built where cpp-httplib is.
 #if QM_WITH_WEB
-bool ParseWebAddressText(const std::string& text, std::string* address, int* port) {
-  return ParseWebAddress(text, address, port);
+constexpr bool kWithWebPage = true;
+bool WebAddressUsable(const std::string& text) {
+  std::string address;
+  int port = 0;
+  return ParseWebAddress(text, &address, &port);
 }
 #else
-bool ParseWebAddressText(const std::string&, std::string*, int*) {
-  std::fprintf(stderr, "quillmere-headless: this build has no web page\n");
-  return false;
-}
+constexpr bool kWithWebPage = false;
+bool WebAddressUsable(const std::string&) { return false; }
 #endif
 
 // The name error lines begin with: the program's own, as it was started
@@ -137,11 +139,10 @@ std::optional<Options> ParseOptions(int argc, char** argv) {
     } else if (arg == "--authorize") {
       o.authorize = true;
     } else if (arg == "--web") {
-      std::string address;
-      int port = 0;
-      ok = value(&o.web) && ParseWebAddressText(o.web, &address, &port);
+      ok = value(&o.web) && WebAddressUsable(o.web);
     } else if (arg == "--set-web-password") {
       o.setWebPassword = true;
+      ok = kWithWebPage;
     } else if (arg == "--account") {
       ok = value(&o.account);
     } else if (arg == "--data-dir") {
@@ -154,6 +155,15 @@ std::optional<Options> ParseOptions(int argc, char** argv) {
       o.version = true;
     } else {
       std::fprintf(stderr, "%s: unknown argument '%s'\n", program.c_str(), arg.c_str());
+      PrintUsage(stderr);
+      return std::nullopt;
+    }
+    if (!ok && !kWithWebPage && (arg == "--web" || arg == "--set-web-password")) {
+      std::fprintf(stderr, "%s: this build has no web page (%s)\n", program.c_str(), arg.c_str());
+      return std::nullopt;
+    }
+    if (!ok && arg == "--web" && !o.web.empty()) {
+      std::fprintf(stderr, "%s: --web needs [ADDRESS:]PORT, not '%s'\n", program.c_str(), o.web.c_str());
       PrintUsage(stderr);
       return std::nullopt;
     }
