@@ -238,11 +238,13 @@ std::int64_t RatingLog::Sent(const std::string& tid, const std::string& buyer, c
 }
 
 void RatingLog::Answered(std::int64_t post, const char* outcome, const std::string& message) {
+  // Followed first: a new file gets the post's entry with the others on their way.
+  const bool usable = FollowFile();
   const auto it = pending_.find(post);
   if (it == pending_.end()) return;
   Pending pending = std::move(it->second);
   pending_.erase(it);
-  if (!FollowFile()) return;
+  if (!usable) return;
   if (pending.row == 0) {
     // Not carried into this file when it was opened: written whole now.
     pending.entry.outcome = outcome;
@@ -256,11 +258,12 @@ void RatingLog::Answered(std::int64_t post, const char* outcome, const std::stri
 }
 
 void RatingLog::Forget(std::int64_t post) {
+  const bool usable = FollowFile();
   const auto it = pending_.find(post);
   if (it == pending_.end()) return;
   const std::int64_t row = it->second.row;
   pending_.erase(it);
-  if (row == 0 || !FollowFile()) return;
+  if (row == 0 || !usable) return;
   Statement remove(db_, "DELETE FROM ratings WHERE id=?");
   remove.Bind(1, row);
   if (remove.Step() != SQLITE_DONE) error_ = CurrentError();
