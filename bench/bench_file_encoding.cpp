@@ -30,19 +30,28 @@ std::vector<std::string> Gb2312Hanzi() {
 }
 
 struct Count {
-  std::int64_t names = 0, validUtf8 = 0, misread = 0;
+  // byValidity: what deciding by validity alone (valid UTF-8 holding a byte
+  // of E0 or more) would have misread.
+  std::int64_t names = 0, validUtf8 = 0, misread = 0, byValidity = 0;
   std::string first;
 };
 
 void Report(const char* what, const Count& c, double seconds) {
-  std::printf("%-44s names=%lld valid-utf8=%lld misread=%lld (%.5f %%) %.1f ns/name%s%s\n", what,
-              static_cast<long long>(c.names), static_cast<long long>(c.validUtf8), static_cast<long long>(c.misread),
+  std::printf("%-44s names=%lld valid-utf8=%lld by-validity-alone=%lld misread=%lld (%.5f %%) %.1f ns/name%s%s\n", what,
+              static_cast<long long>(c.names), static_cast<long long>(c.validUtf8),
+              static_cast<long long>(c.byValidity), static_cast<long long>(c.misread),
               c.names ? 100.0 * static_cast<double>(c.misread) / static_cast<double>(c.names) : 0.0,
               c.names ? seconds * 1e9 / static_cast<double>(c.names) : 0.0, c.first.empty() ? "" : " first: ",
               c.first.c_str());
 }
 
 // The name's bytes in place of "NAME" in a Config.ini; true when it reads back as `expected`.
+bool HasWideLead(const std::string& name) {
+  for (unsigned char ch : name)
+    if (ch >= 0xE0) return true;
+  return false;
+}
+
 bool ReadsAs(std::string& file, std::size_t at, std::size_t length, const std::string& name, qm::FileEncoding expected) {
   file.replace(at, length, name);
   const qm::FileEncoding got = qm::DetectFileEncoding(file);
@@ -68,6 +77,7 @@ int main(int argc, char** argv) {
         const std::string name = a + b;
         ++c.names;
         c.validUtf8 += qm::IsValidUtf8(name);
+        c.byValidity += qm::IsValidUtf8(name) && HasWideLead(name);
         if (!ReadsAs(file, 1, 4, name, qm::FileEncoding::Gbk)) {
           if (++c.misread == 1) c.first = qm::GbkToUtf8(name);
         }
@@ -108,6 +118,7 @@ int main(int argc, char** argv) {
       const std::string name = chars[next() % chars.size()] + chars[next() % chars.size()] + chars[next() % chars.size()];
       ++c.names;
       c.validUtf8 += qm::IsValidUtf8(name);
+      if (asGbk) c.byValidity += qm::IsValidUtf8(name) && HasWideLead(name);
       if (!ReadsAs(file, 1, width, name, asGbk ? qm::FileEncoding::Gbk : qm::FileEncoding::Utf8)) {
         if (++c.misread == 1) c.first = asGbk ? qm::GbkToUtf8(name) : name;
       }
