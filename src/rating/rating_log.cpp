@@ -118,12 +118,12 @@ void RatingLog::Close() {
   pending_.clear();
 }
 
-void RatingLog::CloseFile() {
+void RatingLog::CloseFile(bool replaced) {
   if (db_ != nullptr) {
-    // Empties the write-ahead file into the file it belongs to, also when
-    // that one was replaced: SQLite keeps the write-ahead file of a moved
-    // database, and its pages must never be read into the replacement.
-    if (!readOnly_) sqlite3_wal_checkpoint_v2(db_, nullptr, SQLITE_CHECKPOINT_TRUNCATE, nullptr, nullptr);
+    // SQLite leaves the write-ahead file of a database that was moved away
+    // beside its name, where the replacement would read its pages as its
+    // own: it is emptied into the file it belongs to first.
+    if (replaced && !readOnly_) sqlite3_wal_checkpoint_v2(db_, nullptr, SQLITE_CHECKPOINT_TRUNCATE, nullptr, nullptr);
     sqlite3_close_v2(db_);
   }
   db_ = nullptr;
@@ -200,7 +200,7 @@ bool RatingLog::FollowFile() {
   if (db_ != nullptr && SameFileAsOpened()) return true;
   // Replaced or removed (or not usable before): the file under the name is
   // the seller's log now. What the run knew of the buyers stays known.
-  CloseFile();
+  CloseFile(true);
   if (!OpenFile(nullptr)) return false;
   for (auto& [post, pending] : pending_) pending.row = InsertRow(pending.entry);
   return true;

@@ -138,7 +138,8 @@ class RatingLog {
   bool Exec(const char* sql);
   std::string CurrentError() const;
   bool OpenFile(std::string* error);
-  void CloseFile();
+  // `replaced`: the path names another file, or none, now.
+  void CloseFile(bool replaced = false);
   // Opens the file the path names when it is not the open one (replaced,
   // removed), or when the log could not be opened before. False when no
   // file can be used now.
