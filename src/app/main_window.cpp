@@ -161,6 +161,7 @@ MainWindow::~MainWindow() {
   if (CurrentMainView() == &view_) SetMainView(nullptr);
   unratedList_.reset();
   buyerRatedList_.reset();
+  outbox_.reset();
   run_.reset();
 }
 
@@ -305,6 +306,7 @@ bool MainWindow::OpenRun() {
   UpdateListTitles();
   // Alerts of earlier runs the seller has not seen yet.
   UpdateAlertCount();
+  OpenOutbox();
   return true;
 }
 
