@@ -4,6 +4,8 @@
 # session key) into a demo data directory and runs Quillmere against it: the
 # desktop program, starting with its login window, when a display is present;
 # otherwise the headless login (--authorize) and the headless runner once.
+# The alerts go to a local receiver that plays a DingTalk robot and a web
+# address; what arrived is printed.
 # Ends the sandbox afterwards.
 #
 #   bash scripts/demo.sh [BIN_DIR]      (make demo: BIN_DIR = build/bin)
@@ -211,12 +213,12 @@ if [ -z "${DISPLAY:-}" ] && [ -x "$bin/quillmere-drive" ]; then
     QT_QPA_PLATFORM=offscreen "$bin/quillmere-drive" --pictures "$shots" --choose 新卖家 \
       --data-dir "$demo" --platform "$base" || status=$?
   fi
-  for f in AccountSetupDialog StatusLine AnswerQuestion RunSettingsWindow AlertListWindow; do
+  for f in AccountSetupDialog StatusLine AnswerQuestion RunSettingsWindow AlertSettingsWindow AlertListWindow; do
     if [ "$status" -ne 0 ] || [ ! -f "$shots/$f.png" ]; then
       echo "demo: the desktop program did not picture $f (exit code $status)" >&2
       exit 1
     fi
   done
-  echo "demo: the first start's setup form, the answer's question with the buyer's verdict, 更多设置, the alert list" \
+  echo "demo: the first start's setup form, the answer's question with the buyer's verdict, 更多设置, 提醒设置, the alert list" \
     "and the status line pictured in $shots"
 fi
