@@ -212,8 +212,9 @@ AlertMessage AlertOutbox::SummaryOf(const std::string& day, const std::string& f
   while (given.Ok() && given.Step() == SQLITE_ROW) {
     const std::string started = given.Text(0);
     if (started == "automatic") m.givenAutomatic += given.Int(1);
-    else if (started == "early" || started == "selection") m.givenEarly += given.Int(1);
-    else if (started == "answer") m.givenAnswered += given.Int(1);
+    else if (started == "early") m.givenEarly += given.Int(1);
+    // The selection command answers buyer-rated orders.
+    else if (started == "answer" || started == "selection") m.givenAnswered += given.Int(1);
   }
   Query received(db_, "SELECT result, count(*) FROM buyer_alerts WHERE time>=? AND time<? GROUP BY result");
   received.Bind(1, from).Bind(2, to);

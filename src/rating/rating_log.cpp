@@ -312,6 +312,28 @@ bool RatingLog::MarkAlertsSeen(const std::vector<std::string>& tids) {
   return false;
 }
 
+std::vector<RatingLog::DayCount> RatingLog::GivenByDay(const std::string& firstDay) {
+  std::vector<DayCount> counts;
+  Statement query(db_,
+                  "SELECT substr(time,1,10) AS day, started, count(*) FROM ratings WHERE outcome=? AND time>=? "
+                  "GROUP BY day, started ORDER BY day");
+  if (!query.Ok()) return counts;
+  query.Bind(1, std::string(kLogRated)).Bind(2, firstDay);
+  while (query.Step() == SQLITE_ROW) counts.push_back({query.Text(0), query.Text(1), static_cast<int>(query.Int(2))});
+  return counts;
+}
+
+std::vector<RatingLog::DayCount> RatingLog::ReceivedByDay(const std::string& firstDay) {
+  std::vector<DayCount> counts;
+  Statement query(db_,
+                  "SELECT substr(time,1,10) AS day, substr(verdict,1,instr(verdict,'|:|')-1) AS result, count(*) "
+                  "FROM buyer_verdicts WHERE time>=? AND instr(verdict,'|:|')>0 GROUP BY day, result ORDER BY day");
+  if (!query.Ok()) return counts;
+  query.Bind(1, firstDay);
+  while (query.Step() == SQLITE_ROW) counts.push_back({query.Text(0), query.Text(1), static_cast<int>(query.Int(2))});
+  return counts;
+}
+
 namespace {
 
 constexpr const char* kCsvHead = "\xEF\xBB\xBF" "时间,订单编号,买家旺旺,评价,评语,方式,结果\r\n";
@@ -380,6 +402,18 @@ bool RatingLog::ForEachEntry(const std::function<bool(const RatingLogEntry&)>& e
   }
   if (rc == SQLITE_DONE) return true;
   error_ = CurrentError();
+  return false;
+}
+
+bool WriteExportFile(const std::string& path, const std::string& text, std::string* error) {
+  StreamedReplacement out;
+  std::string why;
+  if (!OpenExportTarget(out, path, &why)) {
+    if (error) *error = why;
+    return false;
+  }
+  if (out.Write(text) && out.Commit()) return true;
+  if (error) *error = "“" + path + "”无法写入。";
   return false;
 }
 
