@@ -109,10 +109,12 @@ void StatsWindow::Fill(QChartView* view, const char* title,
   chart->addAxis(days, Qt::AlignBottom);
   series->attachAxis(days);
   auto* counts = new QValueAxis;
-  counts->setRange(0, std::max(highest, 1));
+  // Whole numbers, about five steps, the top a step.
+  const int step = std::max(1, (highest + 4) / 5);
+  counts->setRange(0, std::max(1, (highest + step - 1) / step) * step);
   counts->setLabelFormat("%d");
   counts->setTickType(QValueAxis::TicksDynamic);
-  counts->setTickInterval(std::max(1, (highest + 4) / 5));
+  counts->setTickInterval(step);
   chart->addAxis(counts, Qt::AlignLeft);
   series->attachAxis(counts);
   chart->legend()->setAlignment(Qt::AlignRight);
