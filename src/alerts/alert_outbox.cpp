@@ -7,6 +7,7 @@
 #include <future>
 
 #include "platform/platform_time.h"
+#include "rating/sql_statement.h"
 #include "util/event_pump.h"
 
 namespace qm {
@@ -24,33 +25,7 @@ constexpr const char* kSchemaSql =
 constexpr std::array<Destination, 4> kAllDestinations = {Destination::DingTalk, Destination::WeCom,
                                                           Destination::Webhook, Destination::Mail};
 
-class Query {
- public:
-  Query(sqlite3* db, const char* sql) {
-    if (db != nullptr) sqlite3_prepare_v2(db, sql, -1, &stmt_, nullptr);
-  }
-  ~Query() { sqlite3_finalize(stmt_); }
-  Query(const Query&) = delete;
-  Query& operator=(const Query&) = delete;
-  bool Ok() const { return stmt_ != nullptr; }
-  Query& Bind(int position, const std::string& text) {
-    sqlite3_bind_text(stmt_, position, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
-    return *this;
-  }
-  Query& Bind(int position, std::int64_t value) {
-    sqlite3_bind_int64(stmt_, position, value);
-    return *this;
-  }
-  int Step() { return stmt_ ? sqlite3_step(stmt_) : SQLITE_MISUSE; }
-  std::string Text(int column) const {
-    const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(stmt_, column));
-    return text ? std::string(text, static_cast<std::size_t>(sqlite3_column_bytes(stmt_, column))) : std::string();
-  }
-  int Int(int column) const { return sqlite3_column_int(stmt_, column); }
-
- private:
-  sqlite3_stmt* stmt_ = nullptr;
-};
+using Query = SqlStatement;
 
 const char* KindName(AlertKind kind) {
   return kind == AlertKind::Summary ? "summary" : kind == AlertKind::Test ? "test" : "rating";
@@ -138,7 +113,7 @@ bool AlertOutbox::Open(const std::string& logPath, std::string* error) {
       if (key != DestinationKey(d)) continue;
       Job job;
       job.item = pending.Text(0);
-      job.tries = pending.Int(2);
+      job.tries = static_cast<int>(pending.Int(2));
       const std::string kind = pending.Text(3);
       job.message.kind = kind == "summary" ? AlertKind::Summary : AlertKind::Rating;
       job.message.shop = pending.Text(4);
@@ -211,16 +186,16 @@ AlertMessage AlertOutbox::SummaryOf(const std::string& day, const std::string& f
   given.Bind(1, from).Bind(2, to);
   while (given.Ok() && given.Step() == SQLITE_ROW) {
     const std::string started = given.Text(0);
-    if (started == "automatic") m.givenAutomatic += given.Int(1);
-    else if (started == "early") m.givenEarly += given.Int(1);
+    if (started == "automatic") m.givenAutomatic += static_cast<int>(given.Int(1));
+    else if (started == "early") m.givenEarly += static_cast<int>(given.Int(1));
     // The selection command answers buyer-rated orders.
-    else if (started == "answer" || started == "selection") m.givenAnswered += given.Int(1);
+    else if (started == "answer" || started == "selection") m.givenAnswered += static_cast<int>(given.Int(1));
   }
   Query received(db_, "SELECT result, count(*) FROM buyer_alerts WHERE time>=? AND time<? GROUP BY result");
   received.Bind(1, from).Bind(2, to);
   while (received.Ok() && received.Step() == SQLITE_ROW) {
-    if (received.Text(0) == "neutral") m.receivedNeutral += received.Int(1);
-    if (received.Text(0) == "bad") m.receivedBad += received.Int(1);
+    if (received.Text(0) == "neutral") m.receivedNeutral += static_cast<int>(received.Int(1));
+    if (received.Text(0) == "bad") m.receivedBad += static_cast<int>(received.Int(1));
   }
   return m;
 }

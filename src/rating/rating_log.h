@@ -127,6 +127,8 @@ class RatingLog {
  private:
   bool Exec(const char* sql);
   std::string CurrentError() const;
+  // (day, what, count) rows of `sql` with its two text parameters.
+  std::vector<DayCount> CountsByDay(const char* sql, const std::string& first, const std::string& second);
 
   sqlite3* db_ = nullptr;
   std::string error_;
