@@ -4,6 +4,8 @@
 # session key) into a demo data directory and runs Quillmere against it: the
 # desktop program, starting with its login window, when a display is present;
 # otherwise the headless login (--authorize) and the headless runner once.
+# The alerts go to a local receiver that plays a DingTalk robot and a web
+# address; what arrived is printed.
 # Ends the sandbox afterwards.
 #
 #   bash scripts/demo.sh [BIN_DIR]      (make demo: BIN_DIR = build/bin)
@@ -71,6 +73,48 @@ app_key=$(sed -n 's/^app key: //p' "$sandbox_out" | head -n 1)
 # The demo starts without a stored session key, so that the login is part of it.
 sed -i '/^SessionKey=/d' "$demo/Config.ini"
 
+# A local receiver plays the shop's DingTalk group robot and a web address
+# that takes the alerts' JSON: it answers as they do and keeps what arrived.
+arrived="$demo/alerts-arrived.jsonl"
+python3 -u - "$demo/receiver.port" "$arrived" >"$demo/receiver.out" 2>&1 <<'PY' &
+import http.server, json, sys
+port_file, out = sys.argv[1], sys.argv[2]
+class Receiver(http.server.BaseHTTPRequestHandler):
+    def do_POST(self):
+        body = self.rfile.read(int(self.headers.get("Content-Length", 0)))
+        with open(out, "a", encoding="utf-8") as f:
+            f.write(json.dumps({"path": self.path.split("?")[0], "signed": "&sign=" in self.path,
+                                "body": json.loads(body)}, ensure_ascii=False) + "\n")
+        reply = b'{"errcode":0,"errmsg":"ok"}'
+        self.send_response(200)
+        self.send_header("Content-Type", "application/json")
+        self.send_header("Content-Length", str(len(reply)))
+        self.end_headers()
+        self.wfile.write(reply)
+    def log_message(self, *args):
+        pass
+server = http.server.HTTPServer(("127.0.0.1", 0), Receiver)
+open(port_file, "w").write(str(server.server_port))
+server.serve_forever()
+PY
+receiver_pid=$!
+stop_all() {
+  kill -TERM "$receiver_pid" 2>/dev/null || true
+  stop_sandbox
+}
+trap stop_all EXIT
+for _ in $(seq 1 50); do [ -s "$demo/receiver.port" ] && break; sleep 0.1; done
+receiver="http://127.0.0.1:$(cat "$demo/receiver.port")"
+# The seller's section is the file's only one; Config.ini is in the local code page.
+python3 - "$demo/Config.ini" "$receiver" <<'PY'
+import sys
+path, base = sys.argv[1], sys.argv[2]
+lines = "钉钉机器人=%s/robot/send?access_token=demo\r\n钉钉加签密钥=SECdemo\r\n提醒网址=%s/alerts\r\n" % (base, base)
+with open(path, "ab") as f:
+    f.write(("\r\n" + lines).encode("gbk"))
+PY
+echo "alerts go to a local receiver at $receiver (a DingTalk robot and a web address)"
+
 status=0
 if [ -n "${DISPLAY:-}" ] && [ -x "$bin/quillmere" ]; then
   echo "display $DISPLAY present: starting the desktop program without a stored session key"
@@ -113,6 +157,22 @@ if [ -z "${DISPLAY:-}" ] || [ ! -x "$bin/quillmere" ]; then
     exit 1
   fi
   echo "demo: the bad buyer rating of rated_judy was alerted"
+  echo "what the local receiver got:"
+  python3 - "$arrived" <<'PY' || { echo "demo: the alert of rated_judy did not reach the receiver" >&2; exit 1; }
+import json, sys
+got = [json.loads(l) for l in open(sys.argv[1], encoding="utf-8")] if __import__("os").path.exists(sys.argv[1]) else []
+for a in got:
+    if a["path"] == "/alerts":
+        print("  web address: " + json.dumps(a["body"], ensure_ascii=False))
+    else:
+        print("  DingTalk robot (signed: %s):" % a["signed"])
+        for line in a["body"]["text"]["content"].split("\n"):
+            print("    " + line)
+judy = [a for a in got if a["path"] == "/alerts" and a["body"].get("buyer") == "rated_judy"]
+robot = [a for a in got if a["path"] == "/robot/send" and a["signed"] and "rated_judy" in a["body"]["text"]["content"]]
+sys.exit(0 if judy and robot else 1)
+PY
+  echo "demo: the alert of rated_judy reached the DingTalk robot and the web address"
 fi
 
 # Without a display: the desktop program once more under a virtual display,
@@ -153,12 +213,12 @@ if [ -z "${DISPLAY:-}" ] && [ -x "$bin/quillmere-drive" ]; then
     QT_QPA_PLATFORM=offscreen "$bin/quillmere-drive" --pictures "$shots" --choose 新卖家 \
       --data-dir "$demo" --platform "$base" || status=$?
   fi
-  for f in AccountSetupDialog StatusLine AnswerQuestion RunSettingsWindow AlertListWindow; do
+  for f in AccountSetupDialog StatusLine AnswerQuestion RunSettingsWindow AlertSettingsWindow AlertListWindow; do
     if [ "$status" -ne 0 ] || [ ! -f "$shots/$f.png" ]; then
       echo "demo: the desktop program did not picture $f (exit code $status)" >&2
       exit 1
     fi
   done
-  echo "demo: the first start's setup form, the answer's question with the buyer's verdict, 更多设置, the alert list" \
+  echo "demo: the first start's setup form, the answer's question with the buyer's verdict, 更多设置, 提醒设置, the alert list" \
     "and the status line pictured in $shots"
 fi

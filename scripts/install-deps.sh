@@ -4,7 +4,7 @@
 set -euo pipefail
 pkgs=(
   build-essential cmake ninja-build pkg-config
-  qt6-base-dev qt6-webengine-dev libqt6webenginecore6-bin libqt6svg6 qt6-translations-l10n
+  qt6-base-dev qt6-webengine-dev qt6-charts-dev libqt6webenginecore6-bin libqt6svg6 qt6-translations-l10n
   libcurl4-openssl-dev libsqlite3-dev libssl-dev libcpp-httplib-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth fonts-noto-cjk

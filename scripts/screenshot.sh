@@ -62,8 +62,10 @@ cp "$data/shots/StatusLine.png" "$root/$out/status-line.png"
 cp "$data/shots/AnswerQuestion.png" "$root/$out/answer-question.png"
 cp "$data/shots/RunSettingsWindow.png" "$root/$out/run-settings.png"
 cp "$data/shots/AlertListWindow.png" "$root/$out/alert-list.png"
+cp "$data/shots/AlertSettingsWindow.png" "$root/$out/alert-settings.png"
+cp "$data/shots/StatsWindow.png" "$root/$out/stats.png"
 for f in "$data"/shots/*.png; do
   echo "screenshot: $(basename "$f")"
 done
 echo "screenshot: saved $out/main-window.png, login-window.png, setup-form.png, status-line.png," \
-  "answer-question.png, run-settings.png and alert-list.png"
+  "answer-question.png, run-settings.png, alert-list.png, alert-settings.png and stats.png"

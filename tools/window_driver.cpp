@@ -187,7 +187,21 @@ void WindowDriver::Shown(QWidget* window) {
       Click(window, "更多设置按钮");
       window->close();
     });
-  } else if (name == "RunSettingsWindow" || name == "RatingPageWindow" || name == "RatingLogWindow" ||
+  } else if (name == "RunSettingsWindow") {
+    // Then its own page, 提醒设置, the same way.
+    QTimer::singleShot(kOwnedWindowSettleMs, window, [window, dir, name] {
+      SaveWindowPicture(window, dir, name);
+      Click(window, "提醒设置按钮");
+      window->close();
+    });
+  } else if (name == "RatingLogWindow") {
+    // Then its 统计, the same way.
+    QTimer::singleShot(kOwnedWindowSettleMs, window, [window, dir, name] {
+      SaveWindowPicture(window, dir, name);
+      Click(window, "统计按钮");
+      window->close();
+    });
+  } else if (name == "AlertSettingsWindow" || name == "RatingPageWindow" || name == "StatsWindow" ||
              name == "AlertListWindow") {
     QTimer::singleShot(kOwnedWindowSettleMs, window, [window, dir, name] {
       SaveWindowPicture(window, dir, name);

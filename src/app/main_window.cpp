@@ -158,6 +158,7 @@ MainWindow::~MainWindow() {
   }
   unratedList_.reset();
   buyerRatedList_.reset();
+  outbox_.reset();
   run_.reset();
 }
 
@@ -304,6 +305,7 @@ bool MainWindow::OpenRun() {
   UpdateListTitles();
   // Alerts of earlier runs the seller has not seen yet.
   UpdateAlertCount();
+  OpenOutbox();
   return true;
 }
 

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "alerts/alert_outbox.h"
 #include "app/alert_list_window.h"
 #include "app/qt_ports.h"
 #include "orders/order_book.h"
@@ -93,6 +94,7 @@ class MainWindow : public QWidget, private RunObserver {
   MainView& View() { return view_; }
   // The seller's run, from RunStartup on (nullptr before).
   SellerRun* Run() const { return run_.get(); }
+  AlertOutbox* Outbox() const { return outbox_.get(); }
   // The two lists, from RunStartup on: the run's book and their views in the window.
   OrderBook& Book();
   QtOrderList& UnratedList() { return *unratedList_; }
@@ -165,12 +167,17 @@ class MainWindow : public QWidget, private RunObserver {
   void RefreshReported(const RefreshReport& report) override;
   void KeepListUnusable(const std::string& problem, bool first) override;
   void Alert(const Order& order, const BuyerVerdict& verdict) override;
+  // The alerts' sends to the seller's phone and chats, with those left pending by an earlier run.
+  void OpenOutbox();
   void PlatformUnreachable() override;
   void PlatformBack() override;
 
   // The run goes after the lists' views, which detach from its book first.
   std::string startAccount_;
   std::unique_ptr<SellerRun> run_;
+  // Alerts on their way to the seller's phone and chats; goes before the run.
+  std::unique_ptr<AlertOutbox> outbox_;
+  QTimer* summaryTimer_ = nullptr;  // looks each minute whether the daily summary is due
   std::unique_ptr<QtOrderList> unratedList_;     // 超级列表框1
   std::unique_ptr<QtOrderList> buyerRatedList_;  // 超级列表框2
   QTreeView* unratedView_ = nullptr;

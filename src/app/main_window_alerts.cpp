@@ -9,6 +9,7 @@
 #include <QTreeView>
 #include <algorithm>
 
+#include "alerts/alert_outbox.h"
 #include "app/alert_list_window.h"
 #include "app/builder.h"
 #include "app/layout.h"
@@ -19,7 +20,27 @@
 
 namespace qm {
 
+void MainWindow::OpenOutbox() {
+  const std::string& nick = Session().sellerNick;
+  outbox_ = std::make_unique<AlertOutbox>(
+      *CurrentEventPump(), nick, ReadAlertSettings(nick),
+      [this](const AlertEvent& event) {
+        // A send that is tried again is told once; what became of it is told too.
+        if (event.kind != AlertEvent::Kind::Retrying || event.tries == 1) SetStatus(AlertEventText(event));
+      },
+      AlertOutbox::Options{});
+  if (std::string why; !outbox_->Open(Session().PathOf(RatingLogFileName(nick)), &why))
+    SetStatus("提醒的发送记录无法保存：" + why);
+  summaryTimer_ = new QTimer(this);
+  connect(summaryTimer_, &QTimer::timeout, this, [this] {
+    if (outbox_) outbox_->CheckSummary();
+  });
+  summaryTimer_->start(60 * 1000);
+  outbox_->CheckSummary();
+}
+
 void MainWindow::Alert(const Order& order, const BuyerVerdict& verdict) {
+  if (outbox_) outbox_->Raise({order.tid, order.buyerNick, verdict.result, verdict.comment, {}});
   if (alertsToAnnounce_.empty()) alertBurstAge_.start();
   alertsToAnnounce_.push_back(BuyerAlert{order.tid, order.buyerNick, verdict.result, verdict.comment, {}});
   // Each alert of a burst waits for the next; a long trickle is still told

@@ -11,6 +11,7 @@
 #include <QVBoxLayout>
 
 #include "app/builder.h"
+#include "app/stats_window.h"
 #include "app/qt_ports.h"
 #include "util/file_io.h"
 
@@ -80,7 +81,15 @@ RatingLogWindow::RatingLogWindow(RatingLog* log, QWidget* owner) : QDialog(owner
   exportButton->setObjectName("导出按钮");
   bar->addWidget(label);
   bar->addWidget(filter_, 1);
+  auto* statsButton = new QPushButton("统计", this);
+  statsButton->setObjectName("统计按钮");
+  statsButton->setToolTip("最近 30 天或 90 天每天给出和收到的评价");
+  connect(statsButton, &QPushButton::clicked, this, [this] {
+    StatsWindow stats(CurrentRatingLog(), this);
+    stats.exec();
+  });
   bar->addWidget(exportButton);
+  bar->addWidget(statsButton);
   layout->addLayout(bar);
 
   model_ = new RatingLogModel(this);

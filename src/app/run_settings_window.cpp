@@ -15,6 +15,7 @@
 
 #include <vector>
 
+#include "app/alert_settings_window.h"
 #include "app/builder.h"
 #include "app/qt_ports.h"
 #include "rating/comments.h"
@@ -107,7 +108,16 @@ RunSettingsWindow::RunSettingsWindow(SellerRun* run, QWidget* owner) : QDialog(o
   form->addRow("评语用法", commentUse_);
   form->addRow("评价时间", ratingHours_);
   form->addRow("重新读取间隔", reloadMinutes_);
-  form->addRow("差评提醒", alerts_);
+  auto* alertRow = new QHBoxLayout;
+  alertRow->addWidget(alerts_, 1);
+  auto* alertPlaces = Named(new QPushButton("发到手机和群…", this), "提醒设置按钮");
+  alertPlaces->setToolTip("把中评、差评提醒和每日汇总发到钉钉群、企业微信群、网址或邮箱");
+  connect(alertPlaces, &QPushButton::clicked, this, [this] {
+    AlertSettingsWindow window(this);
+    window.exec();
+  });
+  alertRow->addWidget(alertPlaces);
+  form->addRow("差评提醒", alertRow);
   form->addRow("回评方式", answerStyle_);
   auto* keptRow = new QHBoxLayout;
   keptRow->addWidget(kept_, 1);

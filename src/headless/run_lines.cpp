@@ -136,6 +136,7 @@ void RunLines::Settled(const std::string& tid, bool rated) {
 void RunLines::Alert(const Order& order, const BuyerVerdict& verdict) {
   Print("alert: order=" + order.tid + " buyer=" + order.buyerNick + " result=" + verdict.result +
             " comment=" + (verdict.comment.empty() ? std::string(kNoBuyerComment) : verdict.comment));
+  if (alerted) alerted(order, verdict);
 }
 
 void RunLines::PlatformUnreachable() {

@@ -15,6 +15,8 @@ class RunLines : public RunObserver {
 
   // Runs when the run should end, with the exit code.
   std::function<void(int code)> end;
+  // Runs after the line of each new alert (it goes on to the alert's destinations).
+  std::function<void(const Order&, const BuyerVerdict&)> alerted;
 
   void LoadProgress(int tradesRead) override;
   void ReloadStarted(ReloadReason why, int intervalMinutes) override;

@@ -12,6 +12,7 @@
 #include <string>
 #include <thread>
 
+#include "alerts/alert_outbox.h"
 #include "headless/inspect.h"
 #include "headless/output.h"
 #include "headless/run_lines.h"
@@ -38,7 +39,7 @@ namespace {
 
 constexpr const char* kUsageHead =
     "usage: quillmere-headless --account NICK [--data-dir DIR] [--platform URL] [--verbose]\n"
-    "                          [--once | --authorize | --list | --check TID | --export-log FILE |\n"
+    "                          [--once | --authorize | --list | --check TID | --export-log FILE | --test-alert |\n"
     "                           --keep TID | --release TID | --keep-buyer NICK | --release-buyer NICK |\n"
     "                           --set-web-password] [--web [ADDRESS:]PORT]\n"
     "       quillmere-headless --version | --help\n"
@@ -59,6 +60,8 @@ constexpr const char* kUsageCommands =
     "                   address is given); it needs a password set with --set-web-password\n"
     "  --set-web-password  read the web page's password (twice from a terminal, without\n"
     "                   echo; once from standard input otherwise), store its salted hash, exit\n"
+    "  --test-alert     send a test alert to each place the alerts go (Config.ini), print\n"
+    "                   what each answered and exit\n"
     "  --version        print the program's name and version and exit\n"
     "  --help, -h       print this help and the data directory of this run, and exit\n";
 
@@ -77,6 +80,7 @@ struct Options {
   bool authorize = false;
   std::string web;  // --web [ADDRESS:]PORT
   bool setWebPassword = false;
+  bool testAlert = false;
 };
 
 void PrintUsage(std::FILE* to) {
@@ -136,6 +140,8 @@ std::optional<Options> ParseOptions(int argc, char** argv) {
       edit.buyer = arg.find("buyer") != std::string::npos;
       ok = value(&edit.name) && !edit.name.empty();
       o.keepEdit = edit;
+    } else if (arg == "--test-alert") {
+      o.testAlert = true;
     } else if (arg == "--authorize") {
       o.authorize = true;
     } else if (arg == "--web") {
@@ -302,6 +308,43 @@ int StartUp(const Options& o, const ProgramDirChoice& dataDir, const Unreachable
   return kExitOk;
 }
 
+// --test-alert: one try to each destination, a line each; never a secret or an address.
+int TestAlert(const std::string& nick) {
+  const AlertSettings settings = ReadAlertSettings(nick);
+  if (const std::string problem = AlertSettingsProblem(settings); !problem.empty()) {
+    PrintLine("test-alert: the alert settings cannot be used: " + problem);
+    return kExitAlertNotDelivered;
+  }
+  if (settings.Destinations().empty()) {
+    PrintLine("test-alert: no place to send alerts to is set for " + nick + " in " + Session().PathOf(kConfigFileName));
+    return kExitAlertNotDelivered;
+  }
+  int code = kExitOk;
+  for (const auto& [destination, outcome] : SendTestAlerts(settings, nick)) {
+    PrintLine(std::string("test-alert: ") + DestinationKey(destination) +
+              (outcome.delivered ? " delivered" : " not delivered: " + outcome.why));
+    if (!outcome.delivered) code = kExitAlertNotDelivered;
+  }
+  return code;
+}
+
+// One line per send's outcome.
+void PrintAlertEvent(const AlertEvent& e) {
+  const std::string what = e.about == AlertKind::Summary ? "summary " + e.item : "order=" + e.item;
+  const std::string where = DestinationKey(e.destination);
+  switch (e.kind) {
+    case AlertEvent::Kind::Sent: PrintLine("notify: " + what + " sent to " + where); break;
+    case AlertEvent::Kind::Retrying:
+      PrintLine("notify: " + what + " to " + where + " failed (try " + std::to_string(e.tries) + "): " + e.why +
+                "; trying again later");
+      break;
+    case AlertEvent::Kind::GaveUp:
+      PrintLine("notify: " + what + " to " + where + " given up after " + std::to_string(e.tries) +
+                " tries: " + e.why);
+      break;
+  }
+}
+
 }  // namespace
 
 int RunHeadless(int argc, char** argv) {
@@ -333,6 +376,15 @@ int RunHeadless(int argc, char** argv) {
   SetEventPump(&loop);
   StartSignalWatch(&loop);
 
+  if (options->testAlert) {
+    const StartupStep step = OpenAccountFiles(options->account);
+    const int code = step.Ready() ? TestAlert(Session().sellerNick)
+                                  : (PrintLine(StartupStopLine(step, options->account)), ExitCodeFor(step.outcome));
+    StopSignalWatch();
+    SetEventPump(nullptr);
+    std::fflush(stdout);
+    return code;
+  }
   if (options->keepEdit || !options->exportLog.empty()) {
     // Files of the seller only: no session needed.
     const StartupStep step = OpenAccountFiles(options->account);
@@ -451,6 +503,16 @@ int RunHeadless(int argc, char** argv) {
     return finish(kExitDatabase);
   }
   current = run.get();
+  // Alerts also go to the seller's phone and chats, from their own workers.
+  AlertOutbox outbox(loop, s.sellerNick, ReadAlertSettings(s.sellerNick), PrintAlertEvent, {});
+  if (std::string why; !outbox.Open(Session().PathOf(RatingLogFileName(s.sellerNick)), &why))
+    PrintLine("notify: the alerts' sends cannot be kept: " + why);
+  lines.alerted = [&outbox](const Order& order, const BuyerVerdict& verdict) {
+    outbox.Raise({order.tid, order.buyerNick, verdict.result, verdict.comment, {}});
+  };
+  Timer* summaryTimer = loop.NewTimer([&outbox] { outbox.CheckSummary(); });
+  summaryTimer->SetInterval(60000);
+  outbox.CheckSummary();
   MemoryOrderList unratedView;
   MemoryOrderList buyerRatedView;
   run->Book().Unrated().AttachView(&unratedView);
@@ -495,6 +557,18 @@ int RunHeadless(int argc, char** argv) {
   PrintLine(once ? "start: loading orders (one load, one refresh, one pass)" : "start: loading orders");
   const int code = loop.Run();
   if (exitCode == kExitOk) exitCode = code;
+  // --once leaves after the alerts it raised had their first try; what is
+  // still pending goes out at the next start.
+  if (once && !StopRequested()) {
+    const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(kDeliveryTimeoutSeconds + 5);
+    while (outbox.Pending() > 0 && std::chrono::steady_clock::now() < limit && !StopRequested()) {
+      // The loop has ended: its reports run here.
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      loop.RunPending();
+    }
+  }
+  if (outbox.Pending() > 0)
+    PrintLine("notify: " + std::to_string(outbox.Pending()) + " sends still pending; they go out at the next start");
 
   // What is left waiting: the unrated orders with their time left, and the
   // buyer-rated ones that wait for the seller's answer by hand.

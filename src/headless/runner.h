@@ -4,6 +4,7 @@
 //
 //   quillmere-headless --account NICK [--data-dir DIR] [--platform URL] [--once]
 //   quillmere-headless --account NICK [--data-dir DIR] [--platform URL] --authorize
+//   quillmere-headless --account NICK [--data-dir DIR] --test-alert
 //
 // It runs the desktop's start-up without windows (the seller's key, secret and
 // stored "SessionKey" from Config.ini, the standing comment, the seller check,
@@ -11,6 +12,8 @@
 // in-memory event loop, printing one line per event on standard output, until
 // SIGINT or SIGTERM. With --once it does one first load (with its refresh and
 // pass) and exits. --authorize obtains the session key instead (authorize.h).
+// --test-alert sends a test alert to each destination the account's alerts go
+// to (alerts/alert_settings.h), one try each, and exits.
 //
 // Exit codes, the one table of the whole project (also in README.md and the
 // manual page; tests/packaging/exit_codes_test.py keeps the three alike):
@@ -29,6 +32,8 @@
 //  10  a settings file was refused (too large, not a regular file, a keep list that cannot be read)
 //      or cannot be written (--authorize), or the program directory or Config.ini is another user's
 //      or open to others' writes
+//  11  --test-alert: no place to send alerts to is set, the settings cannot be used, or a place did
+//      not take the test alert
 namespace qm {
 
 inline constexpr int kExitOk = 0;
@@ -42,6 +47,7 @@ inline constexpr int kExitDatabase = 7;
 inline constexpr int kExitPlatformDown = 8;
 inline constexpr int kExitNoToken = 9;
 inline constexpr int kExitSettingsFile = 10;
+inline constexpr int kExitAlertNotDelivered = 11;
 
 int RunHeadless(int argc, char** argv);
 

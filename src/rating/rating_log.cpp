@@ -6,6 +6,7 @@
 #include <system_error>
 
 #include "platform/platform_time.h"
+#include "rating/sql_statement.h"
 #include "settings/app_session.h"
 #include "util/file_guard.h"
 #include "util/file_io.h"
@@ -21,38 +22,7 @@ constexpr const char* kSchemaSql =
     "CREATE TABLE IF NOT EXISTS buyer_alerts(tid TEXT PRIMARY KEY, buyer TEXT, result TEXT, comment TEXT,"
     " time TEXT, seen INTEGER NOT NULL DEFAULT 0);";
 
-// One prepared statement for the length of a call.
-class Statement {
- public:
-  Statement(sqlite3* db, const char* sql) { sqlite3_prepare_v2(db, sql, -1, &stmt_, nullptr); }
-  ~Statement() { sqlite3_finalize(stmt_); }
-  Statement(const Statement&) = delete;
-  Statement& operator=(const Statement&) = delete;
-  bool Ok() const { return stmt_ != nullptr; }
-  Statement& Bind(int position, const std::string& text) {
-    sqlite3_bind_text(stmt_, position, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
-    return *this;
-  }
-  Statement& Bind(int position, std::int64_t value) {
-    sqlite3_bind_int64(stmt_, position, value);
-    return *this;
-  }
-  int Step() { return stmt_ ? sqlite3_step(stmt_) : SQLITE_MISUSE; }
-  // Ready to run again with new values.
-  Statement& Reset() {
-    sqlite3_reset(stmt_);
-    sqlite3_clear_bindings(stmt_);
-    return *this;
-  }
-  std::string Text(int column) const {
-    const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(stmt_, column));
-    return text ? std::string(text, static_cast<std::size_t>(sqlite3_column_bytes(stmt_, column))) : std::string();
-  }
-  std::int64_t Int(int column) const { return sqlite3_column_int64(stmt_, column); }
-
- private:
-  sqlite3_stmt* stmt_ = nullptr;
-};
+using Statement = SqlStatement;
 
 std::string Now() { return FormatPlatformTime(static_cast<std::int64_t>(PlatformNow())); }
 
@@ -387,6 +357,28 @@ bool RatingLog::MarkAlertsSeen(const std::vector<std::string>& tids) {
   return false;
 }
 
+std::vector<RatingLog::DayCount> RatingLog::CountsByDay(const char* sql, const std::string& first,
+                                                        const std::string& second) {
+  std::vector<DayCount> counts;
+  Statement query(db_, sql);
+  if (!query.Ok()) return counts;
+  query.Bind(1, first).Bind(2, second);
+  while (query.Step() == SQLITE_ROW) counts.push_back({query.Text(0), query.Text(1), static_cast<int>(query.Int(2))});
+  return counts;
+}
+
+std::vector<RatingLog::DayCount> RatingLog::GivenByDay(const std::string& firstDay) {
+  return CountsByDay("SELECT substr(time,1,10) AS day, started, count(*) FROM ratings WHERE outcome=?1 AND time>=?2 "
+                     "GROUP BY day, started ORDER BY day",
+                     kLogRated, firstDay);
+}
+
+std::vector<RatingLog::DayCount> RatingLog::ReceivedByDay(const std::string& firstDay) {
+  return CountsByDay("SELECT substr(time,1,10) AS day, substr(verdict,1,instr(verdict,?1)-1) AS result, count(*) "
+                     "FROM buyer_verdicts WHERE time>=?2 AND instr(verdict,?1)>0 GROUP BY day, result ORDER BY day",
+                     kVerdictSeparator, firstDay);
+}
+
 namespace {
 
 constexpr const char* kCsvHead = "\xEF\xBB\xBF" "时间,订单编号,买家旺旺,评价,评语,方式,结果\r\n";
@@ -455,6 +447,18 @@ bool RatingLog::ForEachEntry(const std::function<bool(const RatingLogEntry&)>& e
   }
   if (rc == SQLITE_DONE) return true;
   error_ = CurrentError();
+  return false;
+}
+
+bool WriteExportFile(const std::string& path, const std::string& text, std::string* error) {
+  StreamedReplacement out;
+  std::string why;
+  if (!OpenExportTarget(out, path, &why)) {
+    if (error) *error = why;
+    return false;
+  }
+  if (out.Write(text) && out.Commit()) return true;
+  if (error) *error = "“" + path + "”无法写入。";
   return false;
 }
 

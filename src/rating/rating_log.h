@@ -125,6 +125,16 @@ class RatingLog {
   // False when they could not be marked (LastError says why).
   bool MarkAlertsSeen(const std::vector<std::string>& tids);
 
+  // Counts per day (Beijing time, "YYYY-MM-DD") from `firstDay` on: the
+  // ratings the platform took, by how they were started, and the buyers'
+  // ratings the checks read, by result.
+  struct DayCount {
+    std::string day, what;
+    int count = 0;
+  };
+  std::vector<DayCount> GivenByDay(const std::string& firstDay);
+  std::vector<DayCount> ReceivedByDay(const std::string& firstDay);
+
   const std::string& LastError() const { return error_; }
 
  private:
@@ -147,6 +157,8 @@ class RatingLog {
   bool SameFileAsOpened();
   // A new row for `entry`; its rowid, 0 when it could not be written.
   std::int64_t InsertRow(const RatingLogEntry& entry);
+  // (day, what, count) rows of `sql` with its two text parameters.
+  std::vector<DayCount> CountsByDay(const char* sql, const std::string& first, const std::string& second);
 
   sqlite3* db_ = nullptr;
   std::string path_;  // empty when closed by Close
@@ -173,5 +185,8 @@ bool WriteRatingLogCsv(const std::vector<RatingLogEntry>& entries, const std::st
 // The same for every entry of `log`, streamed; a null log (none made yet)
 // gives the header alone. *written receives the number of entries written.
 bool ExportRatingLog(RatingLog* log, const std::string& path, std::int64_t* written, std::string* error);
+// Writes `text` as an export is written (a temporary file renamed over the
+// target, the same refusals); false with the reason.
+bool WriteExportFile(const std::string& path, const std::string& text, std::string* error);
 
 }  // namespace qm

@@ -15,6 +15,9 @@
 #include <vector>
 
 #include "app/builder.h"
+#include "app/main_window.h"
+#include "app/run_settings_window.h"
+#include "app/settings_window.h"
 #include "app/qt_ports.h"
 #include "app/shutdown.h"
 #include "recorded_end.h"
@@ -121,6 +124,24 @@ inline void ChooseAccountWhenAsked(const QString& nick) {
     }
   });
   poll->start(10);
+}
+
+// 系统设置, then its 更多设置, as the seller opens them from the main window;
+// `act` runs with the second window open. Both are closed afterwards.
+inline void WithRunSettings(MainWindow& main, const std::function<void(RunSettingsWindow*)>& act) {
+  QTimer::singleShot(0, &main, [&act] {
+    auto* settings = qobject_cast<SettingsWindow*>(QApplication::activeModalWidget());
+    QVERIFY(settings != nullptr);
+    QTimer::singleShot(0, settings, [&act] {
+      auto* more = qobject_cast<RunSettingsWindow*>(QApplication::activeModalWidget());
+      QVERIFY(more != nullptr);
+      act(more);
+      if (more->isVisible()) more->reject();
+    });
+    settings->MoreButton()->click();
+    settings->reject();
+  });
+  Control<QPushButton>(&main, "超级按钮4")->click();
 }
 
 }  // namespace qm::test

@@ -103,24 +103,6 @@ QString MenuOpenedBy(QtOrderList& list, QPoint at = QPoint(5, 5)) {
   return name;
 }
 
-// 系统设置, then its 更多设置, as the seller opens them from the main window;
-// `act` runs with the second window open. Both are closed afterwards.
-void WithRunSettings(MainWindow& main, const std::function<void(RunSettingsWindow*)>& act) {
-  QTimer::singleShot(0, &main, [&act] {
-    auto* settings = qobject_cast<SettingsWindow*>(QApplication::activeModalWidget());
-    QVERIFY(settings != nullptr);
-    QTimer::singleShot(0, settings, [&act] {
-      auto* more = qobject_cast<RunSettingsWindow*>(QApplication::activeModalWidget());
-      QVERIFY(more != nullptr);
-      act(more);
-      if (more->isVisible()) more->reject();
-    });
-    settings->MoreButton()->click();
-    settings->reject();
-  });
-  Control<QPushButton>(&main, "超级按钮4")->click();
-}
-
 }  // namespace
 
 class ManualRatingTest : public QObject {

@@ -66,7 +66,8 @@ class WindowDriverTest : public QObject {
                            QString::fromStdString(data.str()), "--platform", QString::fromStdString(sandbox.BaseUrl())});
     QVERIFY2(run.code == 0, run.output.constData());
     for (const char* name : {"AccountDialog", "MainWindow", "AnswerQuestion", "MainWindow-answer", "SettingsWindow",
-                             "RunSettingsWindow", "AlertListWindow", "RatingPageWindow", "RatingLogWindow"})
+                             "RunSettingsWindow", "AlertSettingsWindow", "AlertListWindow", "RatingPageWindow",
+                             "RatingLogWindow", "StatsWindow"})
       QVERIFY2(Pictured(shots, name, 200, 80), name);
     QVERIFY(Pictured(shots, "StatusLine", 200, 44));
     // The double-click reached the order: the seller's answer is on the marketplace.
