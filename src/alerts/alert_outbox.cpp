@@ -49,11 +49,7 @@ void ReadFigures(const std::string& text, AlertMessage& m) {
 
 std::string Now() { return FormatPlatformTime(static_cast<std::int64_t>(PlatformNow())); }
 
-AlertOutbox* g_outbox = nullptr;
-
 }  // namespace
-
-AlertOutbox* CurrentAlertOutbox() { return g_outbox; }
 
 std::string AlertEventText(const AlertEvent& e) {
   const std::string what = e.about == AlertKind::Summary ? "每日汇总（" + e.item + "）"
@@ -79,11 +75,9 @@ AlertOutbox::AlertOutbox(EventPump& pump, std::string shop, AlertSettings settin
       options_(std::move(options)),
       shared_(std::make_shared<Shared>()) {
   shared_->settings = settings_;
-  g_outbox = this;
 }
 
 AlertOutbox::~AlertOutbox() {
-  if (g_outbox == this) g_outbox = nullptr;
   {
     std::lock_guard<std::mutex> lock(shared_->mutex);
     shared_->alive = false;

@@ -114,10 +114,6 @@ class AlertOutbox {
   std::array<std::thread, 4> lanes_;
 };
 
-// The outbox of this process's run, for the settings windows that change
-// it; nullptr while there is none.
-AlertOutbox* CurrentAlertOutbox();
-
 // A test alert to every destination of `settings` at once, one try each;
 // returns when all have answered (a worker's call, never the UI thread's).
 std::vector<std::pair<Destination, DeliveryOutcome>> SendTestAlerts(const AlertSettings& settings,

@@ -34,7 +34,7 @@ std::string Typed(const QLineEdit* box) { return S(box->text().trimmed()); }
 
 }  // namespace
 
-AlertSettingsWindow::AlertSettingsWindow(QWidget* owner) : QDialog(owner) {
+AlertSettingsWindow::AlertSettingsWindow(AlertOutbox* outbox, QWidget* owner) : QDialog(owner), outbox_(outbox) {
   setObjectName("AlertSettingsWindow");
   setWindowTitle(Q(kAlertSettingsTitle));
   setModal(true);
@@ -144,7 +144,7 @@ bool AlertSettingsWindow::Save() {
     return false;
   }
   const bool written = WriteAlertSettings(Session().sellerNick, s);
-  if (AlertOutbox* outbox = CurrentAlertOutbox()) outbox->ChangeSettings(written ? s : ReadAlertSettings(Session().sellerNick));
+  if (outbox_ != nullptr) outbox_->ChangeSettings(written ? s : ReadAlertSettings(Session().sellerNick));
   if (!written) {
     QtPrompts().Information(kAlertSettingsTitle,
                             "提醒设置无法全部写入“" + std::string(kConfigFileName) + "”，请检查文件是否可写。");

@@ -18,12 +18,15 @@ class QPushButton;
 
 namespace qm {
 
+class AlertOutbox;
+
 inline constexpr const char* kAlertSettingsTitle = "提醒设置";
 
 class AlertSettingsWindow : public QDialog {
   Q_OBJECT
  public:
-  explicit AlertSettingsWindow(QWidget* owner = nullptr);
+  // `outbox`: the running program's, which a save changes at once; may be null.
+  explicit AlertSettingsWindow(AlertOutbox* outbox, QWidget* owner = nullptr);
 
   QLineEdit* DingTalkBox() const { return dingTalk_; }
   QLineEdit* DingTalkSecretBox() const { return dingTalkSecret_; }
@@ -53,6 +56,7 @@ class AlertSettingsWindow : public QDialog {
   AlertSettings stored_;
   bool dingTalkSecretCleared_ = false;
   bool mailPasswordCleared_ = false;
+  AlertOutbox* outbox_ = nullptr;
   QLineEdit* dingTalk_ = nullptr;
   QLineEdit* dingTalkSecret_ = nullptr;
   QLineEdit* weCom_ = nullptr;

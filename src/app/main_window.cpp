@@ -395,7 +395,7 @@ void MainWindow::ConfirmExit() {
 }
 
 void MainWindow::OpenSettings() {
-  SettingsWindow settings(run_.get(), this);
+  SettingsWindow settings(run_.get(), outbox_.get(), this);
   settings.exec();
 }
 

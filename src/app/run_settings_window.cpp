@@ -53,7 +53,8 @@ std::vector<std::string> MoreCommentLines(const QString& text) {
 
 }  // namespace
 
-RunSettingsWindow::RunSettingsWindow(SellerRun* run, QWidget* owner) : QDialog(owner), run_(run) {
+RunSettingsWindow::RunSettingsWindow(SellerRun* run, AlertOutbox* outbox, QWidget* owner)
+    : QDialog(owner), run_(run), outbox_(outbox) {
   setObjectName("RunSettingsWindow");
   setWindowTitle(Q(kRunSettingsTitle));
   setModal(true);
@@ -113,7 +114,7 @@ RunSettingsWindow::RunSettingsWindow(SellerRun* run, QWidget* owner) : QDialog(o
   auto* alertPlaces = Named(new QPushButton("发到手机和群…", this), "提醒设置按钮");
   alertPlaces->setToolTip("把中评、差评提醒和每日汇总发到钉钉群、企业微信群、网址或邮箱");
   connect(alertPlaces, &QPushButton::clicked, this, [this] {
-    AlertSettingsWindow window(this);
+    AlertSettingsWindow window(outbox_, this);
     window.exec();
   });
   alertRow->addWidget(alertPlaces);

@@ -17,6 +17,7 @@ class QSpinBox;
 
 namespace qm {
 
+class AlertOutbox;
 class SellerRun;
 
 inline constexpr const char* kRunSettingsTitle = "更多设置";
@@ -26,7 +27,7 @@ class RunSettingsWindow : public QDialog {
  public:
   // `run`: the running seller's, whose settings a save changes at once; null
   // before one runs (the files alone change).
-  explicit RunSettingsWindow(SellerRun* run, QWidget* owner = nullptr);
+  explicit RunSettingsWindow(SellerRun* run, AlertOutbox* outbox, QWidget* owner = nullptr);
 
   QPlainTextEdit* FirstCommentBox() const { return firstComment_; }
   QPlainTextEdit* MoreCommentsBox() const { return moreComments_; }
@@ -47,6 +48,7 @@ class RunSettingsWindow : public QDialog {
   void ReleaseKept();
 
   SellerRun* run_ = nullptr;
+  AlertOutbox* outbox_ = nullptr;  // where the alerts go, for 提醒设置; may be null
   QPlainTextEdit* firstComment_ = nullptr;
   QPlainTextEdit* moreComments_ = nullptr;
   QComboBox* commentUse_ = nullptr;

@@ -26,7 +26,8 @@ bool HasLineBreak(const std::string& text) { return text.find_first_of("\r\n") !
 
 }  // namespace
 
-SettingsWindow::SettingsWindow(SellerRun* run, QWidget* owner) : QDialog(owner), run_(run) {
+SettingsWindow::SettingsWindow(SellerRun* run, AlertOutbox* outbox, QWidget* owner)
+    : QDialog(owner), run_(run), outbox_(outbox) {
   BuildWindow(this, SettingsWindowLayout());
   setModal(true);
   appKey_ = Control<QLineEdit>(this, "AppKey编辑框");
@@ -47,7 +48,7 @@ SettingsWindow::SettingsWindow(SellerRun* run, QWidget* owner) : QDialog(owner),
   more_->setToolTip("自动评价内容、评价时间、重新读取间隔、差评提醒、回评方式、不自动评价的订单和买家");
   more_->setGeometry(560, 10, 88, 20);
   connect(more_, &QPushButton::clicked, this, [this] {
-    RunSettingsWindow window(run_, this);
+    RunSettingsWindow window(run_, outbox_, this);
     window.exec();
   });
 
@@ -103,7 +104,7 @@ void SettingsWindow::AddOrder() {
 }
 
 void OpenSettingsWindow(SellerRun* run, QWidget* owner) {
-  SettingsWindow window(run, owner);
+  SettingsWindow window(run, nullptr, owner);
   window.exec();
 }
 

@@ -12,6 +12,7 @@ class QPushButton;
 
 namespace qm {
 
+class AlertOutbox;
 class SellerRun;
 
 inline constexpr const char* kSettingsTitle = "系统设置";
@@ -20,7 +21,7 @@ class SettingsWindow : public QDialog {
   Q_OBJECT
  public:
   // `run`: the running seller's, which 更多设置 changes; null before one runs.
-  explicit SettingsWindow(SellerRun* run, QWidget* owner = nullptr);
+  explicit SettingsWindow(SellerRun* run, AlertOutbox* outbox, QWidget* owner = nullptr);
 
   QLineEdit* AppKeyBox() const { return appKey_; }
   QLineEdit* AppSecretBox() const { return appSecret_; }
@@ -45,6 +46,7 @@ class SettingsWindow : public QDialog {
   QPlainTextEdit* comment_ = nullptr;
   QPushButton* more_ = nullptr;
   SellerRun* run_ = nullptr;
+  AlertOutbox* outbox_ = nullptr;
 };
 
 // Shows a fresh SettingsWindow modally, owned by `owner`, and returns when it
