@@ -166,6 +166,7 @@ class MainWindow : public QWidget, private RunObserver {
   void KeepListUnusable(const std::string& problem, bool first) override;
   void Alert(const Order& order, const BuyerVerdict& verdict) override;
   void PlatformUnreachable() override;
+  void CallLimited(const CallLimitWait& wait) override;
   void PlatformBack() override;
 
   // The run goes after the lists' views, which detach from its book first.

@@ -27,6 +27,7 @@ std::unique_ptr<SellerRun> SellerRun::Open(const RunPorts& ports, RunObserver& o
   const AppSession& s = Session();
   if (!run->log_.Open(s.PathOf(RatingLogFileName(s.sellerNick)), false, error)) return nullptr;
   run->alerts_.Load();
+  run->HearCallLimits();
   g_run = run.get();
   return run;
 }
@@ -36,6 +37,7 @@ SellerRun::SellerRun(const RunPorts& ports, RunObserver& observer)
       observer_(observer),
       account_(CurrentAccount()),
       settings_(CurrentRunSettings()),
+      limits_(CallLimits::Of(account_)),
       commentDraw_(std::random_device{}()),
       alerts_(log_),
       ledger_(log_, worker_, account_),
@@ -57,8 +59,20 @@ std::string SellerRun::NextComment() {
   return comments.front();
 }
 
+void SellerRun::HearCallLimits() {
+  limits_->Listen([alive = alive_, pump = ports_.pump, observer = &observer_](const CallLimitWait& wait) {
+    pump->Post([alive, observer, wait] {
+      if (*alive) observer->CallLimited(wait);
+    });
+  });
+}
+
 SellerRun::~SellerRun() {
   scheduler_.End();
+  *alive_ = false;
+  // A call waiting out a limit ends now, so that the workers can end.
+  limits_->Listen({});
+  limits_->EndWaits();
   if (g_run == this) g_run = nullptr;
   // The members go in reverse: first the run's worker (after the job in
   // hand; no report of it runs from here on), the scheduler, then the loader
