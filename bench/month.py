@@ -188,8 +188,8 @@ def main():
                 requests["other"] += 1
         call("/__sandbox/log/clear", {})
         # Others' calls with the same key: each day starts with part of the quota spent.
-        if args.spent_at_start > 0 and day_spent != int((now - start + 8 * 3600) // DAY):
-            day_spent = int((now - start + 8 * 3600) // DAY)
+        if args.spent_at_start > 0 and day_spent != int((now + 8 * 3600) // DAY):
+            day_spent = int((now + 8 * 3600) // DAY)
             call("/__sandbox/quota", {"spent_today": args.spent_at_start})
         # The service manager: a runner that ended is started again.
         if runner.poll() is not None:
