@@ -5,12 +5,14 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <ctime>
 #include <string>
 #include <vector>
 
 #include "headless/runner.h"
 #include "support/headless_process.h"
 #include "support/runner_fixture.h"
+#include "support/sandbox_calls.h"
 
 namespace qm {
 namespace {
@@ -87,6 +89,46 @@ TEST_F(RunnerQuota, TheDaysCallsUsedUpAreAWaitThatAStopEndsNeverARefusedSession)
   // Each listing under way meets the limit once, then waits.
   EXPECT_GE(Counts()["daily_refusals"].get<int>(), 1);
   EXPECT_LE(Counts()["daily_refusals"].get<int>(), 2);
+}
+
+TEST_F(RunnerQuota, TheSandboxCountsAKeysCallsOfTheDayAndBansOneMethodAsThePlatformAnswers) {
+  const auto due = world.AddTrades({{340, "到期甲"}});
+  Quota({{"daily_limit", 3}});
+  // The gateway and the rating form count alike; a call past the limit is not carried out.
+  EXPECT_NE(test::Gateway(world.Market(), "taobao.time.get", {}).body.find("<time_get_response>"), std::string::npos);
+  EXPECT_NE(test::SoldPage(world.Market(), "RATE_UNSELLER", 1).body.find("<has_next>"), std::string::npos);
+  EXPECT_NE(test::PostRating(world.Market(), due[0], "good", "ok").body.find("<tid>" + due[0] + "</tid>"),
+            std::string::npos);
+  const std::string limited = test::Gateway(world.Market(), "taobao.time.get", {}).body;
+  EXPECT_NE(limited.find("<code>7</code><msg>App Call Limited</msg>"
+                         "<sub_code>accesscontrol.limited-by-app-access-count</sub_code>"),
+            std::string::npos)
+      << limited;
+  // The ban lasts until the platform's midnight (Beijing time).
+  const std::time_t now = std::time(nullptr);
+  const long toMidnight = 86400 - (now + 8 * 3600) % 86400;
+  const std::size_t at = limited.find("This ban will last for ");
+  ASSERT_NE(at, std::string::npos) << limited;
+  EXPECT_NEAR(std::stol(limited.substr(at + 23)), toMidnight, 5);
+  EXPECT_NE(test::PostRating(world.Market(), due[0], "good", "ok").body.find("App Call Limited"), std::string::npos);
+  nlohmann::json counts = Counts();
+  EXPECT_EQ(counts["calls_today"], 3);
+  EXPECT_EQ(counts["daily_refusals"], 2);
+
+  // A ban of one method: the others go through, the banned one says how long is left.
+  Quota({{"daily_limit", 0}, {"ban_every_seconds", 3600}, {"ban_seconds", 100}, {"ban_method", "taobao.time.get"}});
+  EXPECT_NE(test::SoldPage(world.Market(), "RATE_UNSELLER", 1).body.find("<has_next>"), std::string::npos);
+  const std::string banned = test::Gateway(world.Market(), "taobao.time.get", {}).body;
+  EXPECT_NE(banned.find("<sub_code>accesscontrol.limited-by-api-access-count</sub_code>"), std::string::npos) << banned;
+  const std::size_t left = banned.find("This ban will last for ");
+  ASSERT_NE(left, std::string::npos);
+  EXPECT_NEAR(std::stol(banned.substr(left + 23)), 100, 3);
+  counts = Counts();
+  EXPECT_EQ(counts["bans"], 1);
+  EXPECT_EQ(counts["ban_refusals"], 1);
+  // Refused options are refused whole.
+  EXPECT_TRUE(world.Market().AdminPost("quota", R"({"ban_seconds":5,"daily_limit":-1})").empty());
+  EXPECT_EQ(Counts()["ban_seconds"], 100);
 }
 
 }  // namespace
