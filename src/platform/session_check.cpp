@@ -3,8 +3,6 @@
 #include "platform/reply.h"
 #include "platform/request.h"
 #include "platform/transport.h"
-#include "util/event_pump.h"
-#include "util/ports.h"
 
 namespace qm {
 namespace {
@@ -14,6 +12,10 @@ constexpr const char* kConfirmedPrefix = "已成功获取Session授权 V";
 constexpr const char* kVersion = "1.0";
 
 }  // namespace
+
+std::string ConfirmedStatus(const std::string& sellerNick) {
+  return std::string(kConfirmedPrefix) + kVersion + "  卖家：" + sellerNick;
+}
 
 SessionCheck confirm_session(const Account& account, SellerIdentity* who) {
   const WebReply answer = web_request(WebRequest::Get(SellerGetUrl(account)));
@@ -41,10 +43,6 @@ SessionCheck confirm_session(const Account& account, SellerIdentity* who) {
   seller.avatar = extract_between(reply, "<avatar>", "<");
   if (seller.nick.empty()) return SessionCheck::Refused;
 
-  // Asked off the UI thread: the window hears of it there.
-  PostToUi([text = std::string(kConfirmedPrefix) + kVersion + "  卖家：" + seller.nick] {
-    if (MainView* view = CurrentMainView(); view != nullptr && view->setStatus) view->setStatus(text);
-  });
   if (who != nullptr) *who = std::move(seller);
   return SessionCheck::Confirmed;
 }

@@ -20,9 +20,12 @@ enum class SessionCheck {
 };
 
 // Asks the gateway for the seller behind the account's session key and waits
-// for the answer (off the UI thread, with the account copied on it). On success the
-// status line (CurrentMainView()->setStatus, on the UI thread) gets a text
-// beginning "已成功获取Session授权 V", and *who is filled when given.
+// for the answer (off the UI thread, with the account copied on it). On
+// success *who is filled when given.
 SessionCheck confirm_session(const Account& account, SellerIdentity* who = nullptr);
+
+// What the status line says once the key is confirmed: "已成功获取Session授权 V",
+// the version and the seller.
+std::string ConfirmedStatus(const std::string& sellerNick);
 
 }  // namespace qm
