@@ -7,6 +7,16 @@ rate some of them, faults come and go in spells, and the runner is restarted
 after any exit, as a service manager would. At the end it prints what the
 month came to: missed deadlines, double and early ratings, requests per day
 and the reloads' share, the runner's memory and processor time.
+
+With --daily-limit and --ban-every-hours the sandbox limits the application
+key's calls as the platform does ("App Call Limited"): the report adds how
+often the limits turned a call away, how many waits the runner said, and
+what must stay zero under them (missed deadlines, refused ratings, refused
+sessions, which on the desktop would open the login window).
+
+The floor of requests is one post per rating plus one look per refresh and
+per load (the first load and each reload); the report gives the ratio of the
+requests made to it.
 """
 import argparse
 import json
@@ -40,13 +50,24 @@ def main():
     ap.add_argument("--step-minutes", type=float, default=5)
     ap.add_argument("--history-days", type=float, default=14.9,
                     help="trades that ended before the start, so that the lists are full-sized from day 1")
+    ap.add_argument("--daily-limit", type=int, default=0,
+                    help="calls the application key may make per day (0: no limit)")
+    ap.add_argument("--ban-every-hours", type=float, default=0,
+                    help="a ban of one method every this many hours (0: none)")
+    ap.add_argument("--ban-seconds", type=int, default=600, help="how long each ban lasts")
+    ap.add_argument("--spent-at-start", type=int, default=0,
+                    help="calls of the key already made by others on each day before the runner's"
+                         " (one key serves many shops), so that the daily limit is met")
     args = ap.parse_args()
     rnd = random.Random(7)
     data = tempfile.mkdtemp(prefix="quillmere-month.")
 
+    quota = ["--daily-limit", str(args.daily_limit)]
+    if args.ban_every_hours > 0:
+        quota += ["--ban-every", str(int(args.ban_every_hours * 3600)), "--ban-seconds", str(args.ban_seconds)]
     sandbox = subprocess.Popen(
         [os.path.join(args.bin, "quillmere-sandbox"), "--port", "0", "--trades", "0",
-         "--write-config", os.path.join(data, "Config.ini")],
+         "--write-config", os.path.join(data, "Config.ini")] + quota,
         stdout=subprocess.PIPE, text=True)
     base = nick = None
     while base is None or nick is None:
@@ -106,9 +127,13 @@ def main():
     lives = [{}]
     restarts, exit_codes = 0, []
     requests = {"reload": 0, "refresh": 0, "rating": 0, "check": 0, "buyer_check": 0, "other": 0}
+    # Calls the quota turned away (counted in the kinds above too).
+    limited_requests = 0
     # Of the reloads' requests, those of the incremental listing (the changes only).
     reload_changes = 0
     sampled = set()
+    day_spent = -1
+
     spell_until, next_spell = 0.0, start + rnd.uniform(0.5, 2) * DAY
     carry = 0.0
     step = args.step_minutes * 60
@@ -144,6 +169,8 @@ def main():
         # The request log, counted and emptied.
         for e in call("/__sandbox/log") or []:
             q = e.get("query", "")
+            if e.get("limited"):
+                limited_requests += 1
             if e.get("path") == "/apitools/getResult.do":
                 requests["rating"] += 1
             elif "trades.sold.increment.get" in q or "RATE_UNBUYER" in q or "RATE_UNSELLER" in q:
@@ -160,6 +187,10 @@ def main():
             else:
                 requests["other"] += 1
         call("/__sandbox/log/clear", {})
+        # Others' calls with the same key: each day starts with part of the quota spent.
+        if args.spent_at_start > 0 and day_spent != int((now + 8 * 3600) // DAY):
+            day_spent = int((now + 8 * 3600) // DAY)
+            call("/__sandbox/quota", {"spent_today": args.spent_at_start})
         # The service manager: a runner that ended is started again.
         if runner.poll() is not None:
             exit_codes.append(runner.returncode)
@@ -207,6 +238,14 @@ def main():
             else:
                 waiting += 1
     days = (end - start) / DAY
+    # What the runner said: refreshes, loads, refused ratings, quota waits.
+    said = open(os.path.join(data, "runner.out"), encoding="utf-8", errors="replace").read().splitlines()
+    refreshes = sum(1 for l in said if "refresh: buyer-rated=" in l or "refresh: the platform did not answer" in l)
+    loads = sum(1 for l in said if "orders loaded:" in l or "reload: added=" in l)
+    refused_ratings = sum(1 for l in said if "outcome=refused" in l)
+    waits_said = sum(1 for l in said if "quota: " in l)
+    floor = len(given) + refreshes + loads
+    quota_counts = call("/__sandbox/quota") or {}
     rss = {day: kb for life in lives for day, kb in life.items()}
     longest = max(lives, key=lambda life: (max(life) - min(life)) if life else -1)
     total = sum(requests.values())
@@ -225,6 +264,18 @@ def main():
         "requests_by_kind_per_day": {k: round(v / days, 1) for k, v in requests.items()},
         "reload_share": round(requests["reload"] / total, 3) if total else None,
         "reload_changes_requests_per_day": round(reload_changes / days, 1),
+        "floor_per_day": round(floor / days, 1),
+        "floor_parts": {"ratings": len(given), "refreshes": refreshes, "loads": loads},
+        "ratio_to_floor": round(total / floor, 2) if floor else None,
+        "quota": {"daily_limit": args.daily_limit, "ban_every_hours": args.ban_every_hours,
+                  "ban_seconds": args.ban_seconds, "spent_by_others_each_day": args.spent_at_start,
+                  "calls_turned_away": limited_requests,
+                  "daily_refusals": quota_counts.get("daily_refusals"),
+                  "ban_refusals": quota_counts.get("ban_refusals"), "bans": quota_counts.get("bans"),
+                  "waits_said_by_the_runner": waits_said},
+        "refused_ratings_counted": refused_ratings,
+        # The runner's refused session (exit 6) is what opens the login window on the desktop.
+        "sessions_refused": exit_codes.count(6),
         "runner_restarts": restarts,
         "runner_exit_codes": exit_codes,
         "runner_rss_kb_day1": rss.get(1),
@@ -239,6 +290,8 @@ def main():
     sandbox.send_signal(signal.SIGTERM)
     sandbox.wait()
     ok = missed == 0 and not stats.get("repeated_ratings") and early == 0
+    if args.daily_limit or args.ban_every_hours:
+        ok = ok and refused_ratings == 0 and exit_codes.count(6) == 0
     sys.exit(0 if ok else 1)
 
 

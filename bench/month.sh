@@ -5,7 +5,10 @@
 # Every process is started by the driver, so all share the clock of the
 # faketime wrapper from its start.
 #
-#   bash bench/month.sh [BIN_DIR] [DAYS] [SPEED]
+#   bash bench/month.sh [BIN_DIR] [DAYS] [SPEED] [month.py options...]
+#
+# e.g. a large shop: bash bench/month.sh build/bin 3 720 --trades-per-day 3000;
+# a key's quota: ... --daily-limit 5000 --ban-every-hours 3 --ban-seconds 600.
 #
 # Both clocks are faked, the wall clock and the monotonic one, so the
 # program's timers keep their periods on the accelerated clock too. Its waits
@@ -26,4 +29,4 @@ here=$(cd "$(dirname "$0")" && pwd)
 shim=$(mktemp -d)/monotonic_waits.so
 cc -O2 -shared -fPIC -o "$shim" "$here/monotonic_waits.c" -ldl
 export LD_PRELOAD=$shim${LD_PRELOAD:+:$LD_PRELOAD}
-exec faketime -f "+0 x$speed" python3 "$here/month.py" --bin "$bin" --days "$days"
+exec faketime -f "+0 x$speed" python3 "$here/month.py" --bin "$bin" --days "$days" "${@:4}"

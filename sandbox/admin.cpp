@@ -146,6 +146,39 @@ void SetFaults(Context& ctx, const httplib::Request& req, httplib::Response& res
   Reply(res, json{{"ok", true}});
 }
 
+json QuotaJson(const Context& ctx) {
+  const QuotaOptions o = ctx.quota.Options();
+  const QuotaCounts c = ctx.quota.Counts(ctx.clock.Now());
+  return json{{"daily_limit", o.dailyLimit},       {"ban_every_seconds", o.banEverySeconds},
+              {"ban_seconds", o.banSeconds},       {"ban_method", o.banMethod},
+              {"calls_today", c.callsToday},       {"daily_refusals", c.dailyRefusals},
+              {"ban_refusals", c.banRefusals},     {"bans", c.bans}};
+}
+
+void SetQuota(Context& ctx, const httplib::Request& req, httplib::Response& res) {
+  auto body = Body(req, res);
+  if (!body) return;
+  QuotaOptions o = ctx.quota.Options();
+  for (const auto& [key, field] : {std::pair<const char*, long*>{"daily_limit", &o.dailyLimit},
+                                   {"ban_every_seconds", &o.banEverySeconds},
+                                   {"ban_seconds", &o.banSeconds}}) {
+    auto it = body->find(key);
+    if (it == body->end()) continue;
+    if (!it->is_number_integer() || it->get<long long>() < 0 || it->get<long long>() > 1'000'000'000)
+      return Fail(res, std::string(key) + " must be a whole number from 0");
+    *field = static_cast<long>(it->get<long long>());
+  }
+  if (body->contains("ban_method")) o.banMethod = Text(*body, "ban_method");
+  if (auto it = body->find("spent_today"); it != body->end()) {
+    if (!it->is_number_integer() || it->get<long long>() < 0 || it->get<long long>() > 1'000'000'000)
+      return Fail(res, "spent_today must be a whole number from 0");
+    ctx.quota.Spend(ctx.market.SellerAt(0)->appKey, static_cast<long>(it->get<long long>()), ctx.clock.Now());
+    return Reply(res, QuotaJson(ctx));
+  }
+  ctx.quota.Set(o, ctx.clock.Now());
+  Reply(res, QuotaJson(ctx));
+}
+
 }  // namespace
 
 void RegisterAdmin(httplib::Server& server, Context& ctx) {
@@ -216,6 +249,7 @@ void RegisterAdmin(httplib::Server& server, Context& ctx) {
                          {"body", e.body},
                          {"api_method", e.apiMethod},
                          {"status", e.status},
+                         {"limited", e.limited},
                          {"time", FormatBeijingTime(e.time)}});
     }
     Reply(res, all);
@@ -229,6 +263,12 @@ void RegisterAdmin(httplib::Server& server, Context& ctx) {
   });
   server.Post("/__sandbox/faults", [&ctx](const httplib::Request& req, httplib::Response& res) {
     SetFaults(ctx, req, res);
+  });
+  server.Get("/__sandbox/quota", [&ctx](const httplib::Request&, httplib::Response& res) {
+    Reply(res, QuotaJson(ctx));
+  });
+  server.Post("/__sandbox/quota", [&ctx](const httplib::Request& req, httplib::Response& res) {
+    SetQuota(ctx, req, res);
   });
   server.Post("/__sandbox/quirks", [&ctx](const httplib::Request& req, httplib::Response& res) {
     auto body = Body(req, res);

@@ -14,6 +14,7 @@
 #include <string>
 
 #include "market.h"
+#include "quota.h"
 
 namespace qm::sandbox {
 
@@ -92,6 +93,7 @@ struct LogEntry {
   std::string method, path, query, body, apiMethod;
   int status = 0;  // 0: the connection was reset
   std::time_t time = 0;
+  bool limited = false;  // turned away by the quota
 };
 
 class RequestLog {
@@ -112,6 +114,7 @@ struct Context {
   Market market;
   Clock clock;
   FaultTable faults;
+  Quota quota;
   RequestLog log;
   int baseLatencyMs = 0;  // --latency-ms, on every non-admin request
   int port = 0;

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <memory>
+#include <optional>
 #include <thread>
 
 #include "context.h"
@@ -175,12 +176,24 @@ std::string QueryOf(const httplib::Request& req) {
   return q == std::string::npos ? std::string() : req.target.substr(q + 1);
 }
 
-std::string ApiMethodOf(const httplib::Request& req) {
-  if (req.has_param("method")) return req.get_param_value("method");
+// A value of the query, or of the form body.
+std::string CallValue(const httplib::Request& req, const char* name) {
+  if (req.has_param(name)) return req.get_param_value(name);
   if (!req.body.empty()) {
-    if (auto m = FormValue(ParseForm(req.body), "method")) return *m;
+    if (auto m = FormValue(ParseForm(req.body), name)) return *m;
   }
   return {};
+}
+
+std::string ApiMethodOf(const httplib::Request& req) { return CallValue(req, "method"); }
+
+// The gateway's and the rating form's calls count against the key's quota;
+// a key the marketplace does not know is refused by the handler instead.
+std::optional<std::string> QuotaRefusal(Context& ctx, const httplib::Request& req, const std::string& apiMethod) {
+  if (req.path != "/router/rest" && req.path != "/apitools/getResult.do") return std::nullopt;
+  const std::string appKey = CallValue(req, "app_key");
+  if (ctx.market.SellerByAppKey(appKey) < 0) return std::nullopt;
+  return ctx.quota.Admit(appKey, apiMethod, ctx.clock.Now(), ctx.GetQuirks().pretty);
 }
 
 }  // namespace
@@ -227,6 +240,14 @@ httplib::Server::Handler Served(Context& ctx, httplib::Server::Handler handler) 
         return;
       default:
         break;
+    }
+    if (auto refusal = QuotaRefusal(ctx, req, entry.apiMethod)) {
+      res.status = 200;
+      res.set_content(*refusal, "text/xml;charset=UTF-8");
+      entry.status = 200;
+      entry.limited = true;
+      ctx.log.Add(std::move(entry));
+      return;
     }
     const auto started = std::chrono::steady_clock::now();
     handler(req, res);

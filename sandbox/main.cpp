@@ -2,6 +2,7 @@
 //
 //   quillmere-sandbox [--port N] [--seed S] [--trades N] [--latency-ms L]
 //                     [--threads N] [--write-config FILE]
+//                     [--daily-limit N] [--ban-every E --ban-seconds S]
 //   quillmere-sandbox --version | --help
 //
 // The first line on standard output is "listening on http://127.0.0.1:PORT";
@@ -26,6 +27,7 @@ void Usage(FILE* to) {
   std::fputs(
       "usage: quillmere-sandbox [--port N] [--seed S] [--trades N] [--latency-ms L]\n"
       "                         [--threads N] [--write-config FILE]\n"
+      "                         [--daily-limit N] [--ban-every E --ban-seconds S]\n"
       "       quillmere-sandbox --version | --help\n"
       "  --port N           loopback port, 0 (the default) takes a free one\n"
       "  --seed S           seed of the marketplace (default 1)\n"
@@ -33,6 +35,10 @@ void Usage(FILE* to) {
       "  --latency-ms L     added to every answer but the admin interface's\n"
       "  --threads N        worker threads (default 64)\n"
       "  --write-config F   write the demo seller's section into the Config.ini F\n"
+      "  --daily-limit N    calls an application key may make per day (Beijing time); 0, the\n"
+      "                     default, for no limit: past it, \"App Call Limited\" until midnight\n"
+      "  --ban-every E      every E seconds one method is banned (the first one called)...\n"
+      "  --ban-seconds S    ...for S seconds, with the platform's \"App Call Limited\"\n"
       "  --version          print the program's name and version and exit\n"
       "  --help, -h         print this help and exit\n",
       to);
@@ -85,6 +91,15 @@ int main(int argc, char** argv) {
     } else if (arg == "--threads") {
       ok = ParseInt(value, 1, 4096, &n);
       options.threads = static_cast<int>(n);
+    } else if (arg == "--daily-limit") {
+      ok = ParseInt(value, 0, 1'000'000'000, &n);
+      options.quota.dailyLimit = n;
+    } else if (arg == "--ban-every") {
+      ok = ParseInt(value, 0, 1'000'000'000, &n);
+      options.quota.banEverySeconds = n;
+    } else if (arg == "--ban-seconds") {
+      ok = ParseInt(value, 0, 1'000'000'000, &n);
+      options.quota.banSeconds = n;
     } else if (arg == "--write-config") {
       configPath = value;
     } else {

@@ -22,6 +22,7 @@ void WideServer::WidenBacklog(int backlog) {
 SandboxServer::SandboxServer(const ServerOptions& options)
     : options_(options), ctx_(std::make_unique<Context>(options.seed, options.trades)) {
   ctx_->baseLatencyMs = options.latencyMs;
+  ctx_->quota.Set(options.quota, ctx_->clock.Now());
   const int threads = options.threads > 0 ? options.threads : 64;
   server_.new_task_queue = [threads] { return new httplib::ThreadPool(static_cast<std::size_t>(threads)); };
   server_.set_keep_alive_max_count(1000);

@@ -15,6 +15,7 @@ struct ServerOptions {
   int trades = 60;
   int latencyMs = 0;
   int threads = 64;
+  QuotaOptions quota;
 };
 
 // The HTTP library listens with a backlog of five, so that a burst of new

@@ -212,6 +212,8 @@ void MainWindow::PlatformUnreachable() { Notify(kPlatformDownTitle, kPlatformDow
 
 void MainWindow::PlatformBack() { SetStatus(kPlatformBackText); }
 
+void MainWindow::CallLimited(const CallLimitWait& wait) { SetStatus(CallLimitText(wait)); }
+
 QMenu* MainWindow::Menu(const char* name) const { return FindMenu(const_cast<MainWindow*>(this), name); }
 
 bool MainWindow::TrayUsable() const { return tray_ != nullptr && tray_->isVisible() && QSystemTrayIcon::isSystemTrayAvailable(); }

@@ -170,6 +170,7 @@ class MainWindow : public QWidget, private RunObserver {
   // The alerts' sends to the seller's phone and chats, with those left pending by an earlier run.
   void OpenOutbox();
   void PlatformUnreachable() override;
+  void CallLimited(const CallLimitWait& wait) override;
   void PlatformBack() override;
 
   // The run goes after the lists' views, which detach from its book first.

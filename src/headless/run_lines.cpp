@@ -77,7 +77,7 @@ void RunLines::RefreshReported(const RefreshReport& report) {
     return;
   }
   Print("refresh: buyer-rated=" + std::to_string(report.buyerRated) + " unrated=" + std::to_string(report.unrated) +
-            " platform=ok");
+            " platform=ok requests-today=" + std::to_string(report.requestsToday));
 }
 
 void RunLines::PassRated(const PassRating& rating) {
@@ -144,5 +144,17 @@ void RunLines::PlatformUnreachable() {
 }
 
 void RunLines::PlatformBack() { Print(std::string("platform: answering again; ") + kPlatformBackText); }
+
+void RunLines::CallLimited(const CallLimitWait& wait) {
+  const std::string until = FormatPlatformTime(static_cast<std::int64_t>(std::ceil(wait.until)));
+  const std::string seconds = std::to_string(std::llround(wait.seconds));
+  if (wait.daily) {
+    Print("quota: the application's calls of the day are used up (at " + wait.method + "); waiting " + seconds +
+          " s, until " + until);
+  } else {
+    Print("quota: the platform banned " + wait.method + " for a while; waiting " + seconds + " s, until " + until);
+  }
+  Print("status: " + CallLimitText(wait));
+}
 
 }  // namespace qm

@@ -30,6 +30,7 @@ class RunLines : public RunObserver {
   void Alert(const Order& order, const BuyerVerdict& verdict) override;
   void PlatformUnreachable() override;
   void PlatformBack() override;
+  void CallLimited(const CallLimitWait& wait) override;
 
  private:
   void Print(const std::string& line) const;

@@ -3,6 +3,7 @@
 #include "orders/order_book.h"
 #include "orders/timing.h"
 #include "orders/trade_page.h"
+#include "platform/call_limits.h"
 #include "platform/platform_time.h"
 #include "platform/reply.h"
 #include "platform/request.h"
@@ -56,7 +57,17 @@ FetchStats PageThrough(const ListingRequest& request, const std::function<void(s
   auto cancelled = [&] { return StopRequested() || (request.cancelled && request.cancelled()); };
   const bool incremental = !request.startModified.empty();
   const Account account = request.account ? *request.account : CurrentAccount();
+  const char* method = incremental ? "taobao.trades.sold.increment.get" : "taobao.trades.sold.get";
+  const std::shared_ptr<CallLimits> limits = CallLimits::Of(account);
   auto ask = [&](int page) {
+    // A call limit in force is waited out before the page goes out; the
+    // wait counts as time spent on the network.
+    const auto waited = Clock::now();
+    const double cpuBefore = ThreadCpuSeconds();
+    const bool clear = limits->WaitBefore(method, cancelled);
+    cpuWaiting += ThreadCpuSeconds() - cpuBefore;
+    stats.networkSeconds += SecondsSince(waited);
+    if (!clear) return PendingRequest();
     return start_web_request(WebRequest::Get(
         incremental ? TradesSoldIncrementUrl(account, request.rateStatus, page, request.fields, request.startModified,
                                              request.endModified)
@@ -82,9 +93,22 @@ FetchStats PageThrough(const ListingRequest& request, const std::function<void(s
       cpuWaiting += ThreadCpuSeconds() - cpuBefore;
       stats.networkSeconds += SecondsSince(waited);
       ++stats.pages;
+      const std::string text = reply.arrived ? DecodeWholeReply(reply.body) : std::string();
+      if (limits->Met(method, text)) {
+        // Not a failed page: the platform did not carry the call out. The
+        // same page goes out again once the limit has passed.
+        ++stats.limited;
+        if (cancelled()) {
+          stats.end = ListingEnd::GaveUp;
+          stats.failedPage = page;
+          return finish();
+        }
+        next = ask(page);
+        --attempt;
+        continue;
+      }
       if (reply.arrived) {
-        read = ReadTradePage(DecodeWholeReply(reply.body), request.withEndTime,
-                             incremental ? kSoldIncrementResponse : kSoldGetResponse);
+        read = ReadTradePage(text, request.withEndTime, incremental ? kSoldIncrementResponse : kSoldGetResponse);
         if (read.whole) break;
       }
       if (cancelled()) {

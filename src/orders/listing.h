@@ -54,6 +54,7 @@ inline const std::vector<int> kDefaultPageRetryPausesMs = {1000, 2000, 4000};
 struct FetchStats {
   int pages = 0;  // requests made, retries included
   int retries = 0;
+  int limited = 0;  // pages the platform's call limit turned away (asked again after the wait)
   ListingEnd end = ListingEnd::LastPage;
   std::vector<int> skippedPages;  // pages that failed after every retry, ascending
   int failedPage = 0;             // GaveUp: the page it ended on

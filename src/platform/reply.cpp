@@ -1,5 +1,8 @@
 #include "platform/reply.h"
 
+#include <cerrno>
+#include <cstdlib>
+
 #include "util/text_codec.h"
 
 namespace qm {
@@ -102,6 +105,59 @@ std::string percent_encode(std::string_view text) {
 bool CompleteElement(const std::string& text, const std::string& name) {
   const std::size_t open = text.find("<" + name);
   return open != std::string::npos && text.find("</" + name + ">", open) != std::string::npos;
+}
+
+namespace {
+
+std::string ErrorField(const std::string& text, const char* name) {
+  std::string open = std::string("<") + name + ">";
+  std::string value = extract_between(text, open, "<");
+  const std::size_t b = value.find_first_not_of(" \t\r\n");
+  if (b == std::string::npos) return {};
+  return value.substr(b, value.find_last_not_of(" \t\r\n") - b + 1);
+}
+
+bool StartsWith(const std::string& text, std::string_view prefix) { return text.rfind(prefix, 0) == 0; }
+
+// The N of "... last for N more seconds"; -1 without one. A number past a
+// day and a half is read as that much: a wait never outlasts the next day.
+long long BanSeconds(const std::string& message) {
+  static constexpr std::string_view kBefore = "last for ";
+  const std::size_t at = message.find(kBefore);
+  if (at == std::string::npos) return -1;
+  const char* digits = message.c_str() + at + kBefore.size();
+  if (*digits < '0' || *digits > '9') return -1;
+  errno = 0;
+  char* end = nullptr;
+  const long long n = std::strtoll(digits, &end, 10);
+  constexpr long long kMost = 36 * 3600;
+  if (errno == ERANGE || n > kMost) return kMost;
+  if (std::string_view(end).rfind(" more second", 0) != 0) return -1;
+  return n;
+}
+
+}  // namespace
+
+ErrorReply ClassifyErrorReply(const std::string& text) {
+  if (!CompleteElement(text, "error_response")) return ErrorReply::None;
+  const std::string code = ErrorField(text, "code");
+  const std::string sub = ErrorField(text, "sub_code");
+  if (code == "7" || StartsWith(sub, "accesscontrol.")) return ErrorReply::CallLimited;
+  if (code == "26" || code == "27" || sub == "invalid-sessionkey") return ErrorReply::SessionRefused;
+  // "isv.*" names a fault of the call (an order already rated, a bad
+  // argument) whatever the code; "isp.*" the platform's own.
+  if (StartsWith(sub, "isv.")) return ErrorReply::Refused;
+  if (code == "10" || code == "15" || StartsWith(sub, "isp.")) return ErrorReply::PlatformTrouble;
+  return ErrorReply::Refused;
+}
+
+std::optional<CallLimit> ReadCallLimit(const std::string& text) {
+  if (ClassifyErrorReply(text) != ErrorReply::CallLimited) return std::nullopt;
+  CallLimit limit;
+  limit.daily = ErrorField(text, "sub_code") == "accesscontrol.limited-by-app-access-count";
+  limit.seconds = BanSeconds(ErrorField(text, "sub_msg"));
+  if (limit.seconds < 0) limit.seconds = BanSeconds(ErrorField(text, "msg"));
+  return limit;
 }
 
 }  // namespace qm

@@ -1,6 +1,7 @@
 #pragma once
 // The text operations of every platform exchange. Inside the program text is
 // UTF-8 in std::string; bytes travel in std::string as well.
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -33,5 +34,29 @@ std::string percent_encode(std::string_view text);
 // True when the text holds the element's opening tag and, after it, its
 // closing tag: a whole answer, not one cut off on the way.
 bool CompleteElement(const std::string& text, const std::string& name);
+
+// What a whole error reply of the platform ("<error_response>") says; a text
+// that holds none is no error reply. The key is refused only where the
+// platform says so of the session; a call limit and the platform's own
+// trouble say nothing about the key or the call, and pass.
+enum class ErrorReply {
+  None,             // no whole error reply
+  SessionRefused,   // the session key: missing, invalid, expired (codes 26, 27, "invalid-sessionkey")
+  CallLimited,      // "App Call Limited" (code 7, "accesscontrol.*")
+  PlatformTrouble,  // the service unavailable (10), a remote service's failure (15, "isp.*")
+  Refused,          // any other ("isv.*" among them): the call itself was refused
+};
+ErrorReply ClassifyErrorReply(const std::string& text);
+
+// A call limit of the platform, read from its error reply.
+struct CallLimit {
+  // The application's calls of the day are used up
+  // ("accesscontrol.limited-by-app-access-count"); otherwise a ban of one method.
+  bool daily = false;
+  // What "This ban will last for N more seconds" says; -1 when it says nothing.
+  long long seconds = -1;
+};
+// The call limit a whole error reply announces; nullopt for any other text.
+std::optional<CallLimit> ReadCallLimit(const std::string& text);
 
 }  // namespace qm

@@ -11,14 +11,6 @@ namespace {
 constexpr const char* kConfirmedPrefix = "已成功获取Session授权 V";
 constexpr const char* kVersion = "1.0";
 
-// An error reply about the platform itself rather than the key: a call limit
-// (code 7, "accesscontrol.*"), the service unavailable (10), a remote
-// service's failure (15, "isp.*"). Asked again later; the key may be good.
-bool PlatformTrouble(const std::string& reply) {
-  const std::string code = extract_between(reply, "<code>", "<");
-  const std::string sub = extract_between(reply, "<sub_code>", "<");
-  return code == "7" || code == "10" || code == "15" || sub.rfind("isp.", 0) == 0 || sub.rfind("accesscontrol.", 0) == 0;
-}
 }  // namespace
 
 std::string ConfirmedStatus(const std::string& sellerNick) {
@@ -33,7 +25,14 @@ SessionCheck confirm_session(const Account& account, SellerIdentity* who) {
   // no reply, a cut-off one, or a page that is not the platform's, says the
   // platform cannot be reached.
   if (!answer.arrived) return SessionCheck::Unreachable;
-  if (CompleteElement(reply, "error_response")) return PlatformTrouble(reply) ? SessionCheck::Unreachable : SessionCheck::Refused;
+  switch (ClassifyErrorReply(reply)) {
+    case ErrorReply::None: break;
+    // A call limit or the platform's own trouble says nothing about the key.
+    case ErrorReply::CallLimited:
+    case ErrorReply::PlatformTrouble: return SessionCheck::Unreachable;
+    case ErrorReply::SessionRefused:
+    case ErrorReply::Refused: return SessionCheck::Refused;
+  }
   if (!CompleteElement(reply, "user_seller_get_response")) return SessionCheck::Unreachable;
   // A reply without the seller's nick is a refused key. An empty nick names
   // no seller either, so it fails the check as well.

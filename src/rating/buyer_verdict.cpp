@@ -1,6 +1,7 @@
 #include "rating/buyer_verdict.h"
 
 #include "orders/trade_page.h"
+#include "platform/call_limits.h"
 #include "platform/reply.h"
 #include "platform/request.h"
 #include "platform/transport.h"
@@ -10,7 +11,9 @@ namespace qm {
 
 std::optional<BuyerVerdict> QueryBuyerRating(const std::string& tid, const Account& account) {
   if (!IsOrderNumber(tid)) return std::nullopt;
-  const std::string reply = decode_reply(web_request(WebRequest::Get(TradeRatesGetUrl(tid, account))).body);
+  const std::string reply =
+      CallPlatform(account, "taobao.traderates.get", [&] { return WebRequest::Get(TradeRatesGetUrl(tid, account)); })
+          .text;
   const auto answer = AnswerBody(reply, "traderates_get_response");
   if (!answer) return std::nullopt;
   // Only a rating of this very order counts; one that names no order says

@@ -1,6 +1,7 @@
 #include "rating/post_rating.h"
 
 #include "orders/trade_page.h"
+#include "platform/call_limits.h"
 #include "platform/reply.h"
 #include "platform/request.h"
 #include "platform/transport.h"
@@ -58,7 +59,10 @@ RatingOutcome PostRating(const std::string& tid, const std::string& result, cons
   const std::string url = account.endpoints.apitools + kRatingPath;
   const std::string form =
       BuildRatingForm(account.appKey, account.appSecret, tid, result, role, comment, account.sessionKey);
-  const std::string reply = decode_reply(web_request(WebRequest::Post(url, form)).body);
+  // A call limit is waited out and the form sent again: the platform did not take it.
+  const PlatformAnswer answer = CallPlatform(account, kRatingFormMethod, [&] { return WebRequest::Post(url, form); });
+  if (!answer.sent) return RatingOutcome::Busy;
+  const std::string& reply = answer.text;
   // Only a whole error reply says the rating was not taken; half of one, an
   // error page of a proxy or nothing at all say nothing. An error reply may
   // echo the call's arguments, this order number among them: whole or cut
@@ -80,8 +84,9 @@ RatingOutcome PostRating(const std::string& tid, const std::string& result, cons
 
 SellerRatingCheck CheckSellerRating(const std::string& tid, const Account& account) {
   if (!IsOrderNumber(tid)) return SellerRatingCheck::Unknown;
-  const std::string url = TradeRatesGetUrl(tid, "give", "seller", "tid,result,created", account);
-  const std::string reply = decode_reply(web_request(WebRequest::Get(url)).body);
+  const std::string reply = CallPlatform(account, "taobao.traderates.get", [&] {
+                              return WebRequest::Get(TradeRatesGetUrl(tid, "give", "seller", "tid,result,created", account));
+                            }).text;
   const auto answer = AnswerBody(reply, "traderates_get_response");
   if (!answer) return SellerRatingCheck::Unknown;
   // The answer may list other orders as well; only this one's counts.

@@ -9,6 +9,7 @@
 #include "orders/listing.h"
 #include "orders/order.h"
 #include "orders/order_loader.h"
+#include "platform/call_limits.h"
 #include "rating/manual_rating.h"
 #include "rating/rating_ledger.h"
 
@@ -34,6 +35,7 @@ struct RefreshReport {
   bool platformUp = true;  // the platform answered "taobao.time.get"
   int buyerRated = 0;      // rows of each list afterwards
   int unrated = 0;
+  long requestsToday = 0;  // the calls this run made to the platform on its present day
 };
 
 class RunObserver {
@@ -65,6 +67,9 @@ class RunObserver {
   // The platform stopped answering (it is asked again at every refresh) / answers again.
   virtual void PlatformUnreachable() {}
   virtual void PlatformBack() {}
+  // The platform limited the key's calls: the run's network work waits until
+  // `wait.until` and then goes on by itself. Once per spell.
+  virtual void CallLimited(const CallLimitWait& /*wait*/) {}
 };
 
 }  // namespace qm

@@ -1,5 +1,6 @@
 #include "rating/run_texts.h"
 
+#include <cmath>
 #include <cstdint>
 #include <unordered_set>
 
@@ -68,6 +69,13 @@ std::string AlertsText(const std::vector<BuyerAlert>& alerts) {
 
 std::string PassStatusText(int rated) {
   return "已自动评价 " + std::to_string(rated) + " 笔（" + ClockText() + "）";
+}
+
+std::string CallLimitText(const CallLimitWait& wait) {
+  const std::string until =
+      FormatPlatformTime(static_cast<std::int64_t>(std::ceil(wait.until))).substr(5) + " 自动继续";
+  if (wait.daily) return "应用今日的调用次数已用完，等到 " + until;
+  return "平台暂停了 " + wait.method + " 的调用 " + std::to_string(std::llround(wait.seconds)) + " 秒，等到 " + until;
 }
 
 }  // namespace qm

@@ -31,5 +31,9 @@ std::string AlertsText(const std::vector<BuyerAlert>& alerts);
 std::string VerdictWords(const std::string& result);
 // "已自动评价 N 笔（MM-DD HH:MM）"
 std::string PassStatusText(int rated);
+// What the status line says of a call limit: "应用今日的调用次数已用完，等到
+// MM-DD HH:MM:SS 自动继续" for the day's calls, "平台暂停了 METHOD 的调用 N 秒，
+// 等到 MM-DD HH:MM:SS 自动继续" for a ban of one method (times in Beijing time).
+std::string CallLimitText(const CallLimitWait& wait);
 
 }  // namespace qm

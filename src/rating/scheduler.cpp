@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "orders/order_book.h"
+#include "platform/call_limits.h"
 #include "platform/platform_time.h"
 #include "platform/reply.h"
 #include "platform/request.h"
@@ -31,7 +32,8 @@ void SetInterval(Timer* timer, int ms) {
 }  // namespace
 
 bool check_platform_time(const Account& account) {
-  const std::string reply = decode_reply(web_request(WebRequest::Get(TimeGetUrl(account))).body);
+  const std::string reply =
+      CallPlatform(account, "taobao.time.get", [&] { return WebRequest::Get(TimeGetUrl(account)); }).text;
   return CodePoints(extract_between(reply, "<time>", "<")) == 19;
 }
 
@@ -212,6 +214,7 @@ void Scheduler::EndRefresh() {
   if (Ending()) return;
   refresh_.buyerRated = run_.Book().BuyerRated().RowCount();
   refresh_.unrated = run_.Book().Unrated().RowCount();
+  refresh_.requestsToday = run_.Limits().RequestsToday();
   refreshing_ = false;
   run_.Observer().RefreshReported(refresh_);
   if (Ending()) return;

@@ -15,6 +15,7 @@ std::unique_ptr<SellerRun> SellerRun::Open(const Account& account, const RunSett
   std::unique_ptr<SellerRun> run(new SellerRun(account, settings, ports, observer));
   if (!run->log_.Open(account.PathOf(RatingLogFileName(account.sellerNick)), false, error)) return nullptr;
   run->alerts_.Load();
+  run->HearCallLimits();
   return run;
 }
 
@@ -24,6 +25,7 @@ SellerRun::SellerRun(const Account& account, const RunSettings& settings, const 
       observer_(observer),
       account_(account),
       settings_(settings),
+      limits_(CallLimits::Of(account_)),
       commentDraw_(std::random_device{}()),
       alerts_(log_),
       ledger_(log_, worker_, account_),
@@ -45,8 +47,20 @@ std::string SellerRun::NextComment() {
   return comments.front();
 }
 
+void SellerRun::HearCallLimits() {
+  limits_->Listen([alive = alive_, pump = ports_.pump, observer = &observer_](const CallLimitWait& wait) {
+    pump->Post([alive, observer, wait] {
+      if (*alive) observer->CallLimited(wait);
+    });
+  });
+}
+
 SellerRun::~SellerRun() {
   scheduler_.End();
+  *alive_ = false;
+  // A call waiting out a limit ends now, so that the workers can end.
+  limits_->Listen({});
+  limits_->EndWaits();
   // The members go in reverse: first the run's worker (after the job in
   // hand; no report of it runs from here on), the scheduler, then the loader
   // (which waits for its worker), the keep list, the ledger, the alerts, the log and the book.

@@ -74,6 +74,8 @@ class SellerRun {
   OrderLoader& Loader() { return loader_; }
   Scheduler& Schedule() { return scheduler_; }
   RunObserver& Observer() { return observer_; }
+  // The platform's call limits of the run's key (its requests of the day among them).
+  CallLimits& Limits() { return *limits_; }
   const RunPorts& Ports() const { return ports_; }
 
   // The first load; false when it cannot start.
@@ -84,11 +86,17 @@ class SellerRun {
 
  private:
   SellerRun(const Account& account, const RunSettings& settings, const RunPorts& ports, RunObserver& observer);
+  // The platform's limits of the run's key, heard on the UI thread.
+  void HearCallLimits();
 
   RunPorts ports_;
   RunObserver& observer_;
   Account account_;
   RunSettings settings_;
+  std::shared_ptr<CallLimits> limits_;
+  // False once the run is being taken apart: a limit heard on another thread
+  // reaches the observer only while the run lasts.
+  std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
   std::size_t commentTurn_ = 0;
   std::minstd_rand commentDraw_;
   OrderBook book_;

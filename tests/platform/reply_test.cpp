@@ -108,5 +108,53 @@ TEST(PercentEncode, ByteAbove126TakesTheNextByteAlong) {
   EXPECT_EQ(percent_encode("a\x7F" "b"), "a%7F%62");
 }
 
+std::string ErrorReplyOf(const std::string& code, const std::string& sub, const std::string& subMsg = {}) {
+  return "<?xml version=\"1.0\" encoding=\"utf-8\" ?><error_response><code>" + code + "</code><msg>m</msg>" +
+         (sub.empty() ? "" : "<sub_code>" + sub + "</sub_code>") +
+         (subMsg.empty() ? "" : "<sub_msg>" + subMsg + "</sub_msg>") + "</error_response>";
+}
+
+TEST(ClassifyErrorReply, OnlyTheSessionsRefusalRefusesTheKeyAndALimitIsNoRefusal) {
+  EXPECT_EQ(ClassifyErrorReply("<time_get_response><time>2026-01-01 00:00:00</time></time_get_response>"),
+            ErrorReply::None);
+  // Half of an error reply says nothing.
+  EXPECT_EQ(ClassifyErrorReply("<error_response><code>27</code>"), ErrorReply::None);
+  EXPECT_EQ(ClassifyErrorReply(ErrorReplyOf("27", "invalid-sessionkey")), ErrorReply::SessionRefused);
+  EXPECT_EQ(ClassifyErrorReply(ErrorReplyOf("26", "")), ErrorReply::SessionRefused);
+  EXPECT_EQ(ClassifyErrorReply(ErrorReplyOf("7", "accesscontrol.limited-by-app-access-count")),
+            ErrorReply::CallLimited);
+  EXPECT_EQ(ClassifyErrorReply(ErrorReplyOf("7", "")), ErrorReply::CallLimited);
+  EXPECT_EQ(ClassifyErrorReply(ErrorReplyOf("15", "isp.remote-service-timeout")), ErrorReply::PlatformTrouble);
+  EXPECT_EQ(ClassifyErrorReply(ErrorReplyOf("10", "")), ErrorReply::PlatformTrouble);
+  // The rating form's refusals come as code 15 with an "isv." sub-code: the call's fault.
+  EXPECT_EQ(ClassifyErrorReply(ErrorReplyOf("15", "isv.trade-rate-exist")), ErrorReply::Refused);
+  EXPECT_EQ(ClassifyErrorReply(ErrorReplyOf("25", "")), ErrorReply::Refused);
+  // Blanks of a pretty-printed reply around the values.
+  EXPECT_EQ(ClassifyErrorReply("<error_response>\n  <code>\n    7\n  </code>\n</error_response>"),
+            ErrorReply::CallLimited);
+}
+
+TEST(ReadCallLimit, TheDaysCallsOrABanOfOneMethodWithTheLengthSaid) {
+  auto daily = ReadCallLimit(ErrorReplyOf("7", "accesscontrol.limited-by-app-access-count",
+                                          "This ban will last for 71 more seconds"));
+  ASSERT_TRUE(daily);
+  EXPECT_TRUE(daily->daily);
+  EXPECT_EQ(daily->seconds, 71);
+  auto ban = ReadCallLimit(ErrorReplyOf("7", "accesscontrol.limited-by-api-access-count",
+                                        "This ban will last for 3 more seconds"));
+  ASSERT_TRUE(ban);
+  EXPECT_FALSE(ban->daily);
+  EXPECT_EQ(ban->seconds, 3);
+  // No length, a length that is no number, a hostile one: unsaid or capped.
+  EXPECT_EQ(ReadCallLimit(ErrorReplyOf("7", "accesscontrol.limited-by-app-access-count"))->seconds, -1);
+  EXPECT_EQ(ReadCallLimit(ErrorReplyOf("7", "", "This ban will last for -5 more seconds"))->seconds, -1);
+  EXPECT_EQ(ReadCallLimit(ErrorReplyOf("7", "", "This ban will last for 71 more minutes"))->seconds, -1);
+  EXPECT_EQ(ReadCallLimit(ErrorReplyOf("7", "", "This ban will last for 99999999999999999999999 more seconds"))
+                ->seconds,
+            36 * 3600);
+  EXPECT_FALSE(ReadCallLimit(ErrorReplyOf("27", "invalid-sessionkey", "This ban will last for 5 more seconds")));
+  EXPECT_FALSE(ReadCallLimit("<trades_sold_get_response><has_next>false</has_next></trades_sold_get_response>"));
+}
+
 }  // namespace
 }  // namespace qm

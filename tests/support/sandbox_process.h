@@ -18,7 +18,8 @@
 //   POST /__sandbox/touch         {"tid"}  the trade changes otherwise than by a rating (a memo):
 //                                  only its modification time moves to now
 //   GET  /__sandbox/ratings       the seller's ratings given: [{"tid","result","content","time"}]
-//   GET  /__sandbox/log           the request log: [{"method","path","query","body","api_method","status"}]
+//   GET  /__sandbox/log           the request log: [{"method","path","query","body","api_method","status",
+//                                  "limited" (turned away by the quota)}]
 //   GET  /__sandbox/stats         {"rating_forms":N (every request to the rating form, faults included),
 //                                  "repeated_ratings":M (forms for orders the seller had rated already)}
 //   POST /__sandbox/log/clear
@@ -41,6 +42,14 @@
 //                                  "repeat_page":P (page P repeats the trades of page P-1),
 //                                  "nul_after_trade":bool (a NUL byte after a page's first trade)}
 //   POST /__sandbox/clock         {"offset_seconds":N}  shifts the sandbox's clock
+//   POST /__sandbox/quota         {"daily_limit":N,"ban_every_seconds":E,"ban_seconds":S,"ban_method":M}
+//                                  the platform's call limits (0: none): a key's gateway and rating-form
+//                                  calls past N a day (Beijing time), and every E seconds of the sandbox
+//                                  clock from now on (the first at once) a ban of S seconds on M (empty:
+//                                  the first method called in it),
+//                                  answered "App Call Limited" (code 7) and not carried out; answers as GET;
+//                                  {"spent_today":N} alone counts N calls more for the demo seller's key today
+//   GET  /__sandbox/quota         the options and {"calls_today","daily_refusals","ban_refusals","bans"}
 //   GET  /__sandbox/sellers       every seller, as /seller; the second owns a few trades of its own
 //                                  (POST /trades takes "seller":1 or "other" per trade for those;
 //                                  GET /trades takes ?seller=1)

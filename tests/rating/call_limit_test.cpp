@@ -1,0 +1,89 @@
+// The key's calls of the day used up while the run works: the run waits for
+// the platform's next day without failing a page or refusing a rating, says
+// so once, and goes on by itself. Against the sandbox's quota, on a clock the
+// test moves for the program and the sandbox alike.
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+
+#include "platform/platform_time.h"
+#include "support/rating_world.h"
+
+namespace qm {
+namespace {
+
+class DailyCallLimit : public ::testing::Test {
+ protected:
+  test::RatingWorld world;
+  double start = std::floor(PlatformNow()), shift = 0;
+
+  void SetUp() override { SetPlatformClock([this] { return start + shift; }); }
+  void TearDown() override { SetPlatformClock(nullptr); }
+  void MoveClocks(double seconds) {
+    shift = seconds;
+    world.Market().AdminPost("clock", nlohmann::json{{"offset_seconds", static_cast<long long>(seconds)}}.dump());
+  }
+  int Lines(const std::string& prefix) const {
+    return static_cast<int>(std::count_if(world.log.begin(), world.log.end(),
+                                          [&](const std::string& l) { return l.rfind(prefix, 0) == 0; }));
+  }
+  int Refusals() {
+    return nlohmann::json::parse(world.Market().AdminGet("quota"))["daily_refusals"].get<int>();
+  }
+  void RunFor(int ms) {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    while (std::chrono::steady_clock::now() < until) world.Loop().WaitAndRun(std::chrono::milliseconds(20));
+  }
+};
+
+TEST_F(DailyCallLimit, TheRunWaitsForTheNextDaySaysSoOnceAndGoesOnByItself) {
+  // A minute past the platform's next midnight.
+  const double jump = 86400 - std::fmod(start + kPlatformUtcOffsetSeconds, 86400) + 60;
+  const int hours = static_cast<int>(std::ceil(jump / 3600));
+  // Due just after midnight: about 340 hours old by then.
+  const std::string due = world.AddTrade(340 - hours, "午夜买家");
+  const std::string later = world.AddTrade(100, "未到期");
+  world.Market().AdminPost("quota", R"({"daily_limit":50})");
+  world.Market().AdminPost("quota", R"({"spent_today":50})");
+
+  ASSERT_TRUE(world.Run().Start());
+  RunFor(1500);
+  // Both listings met the limit once; while it holds nothing more goes out.
+  ASSERT_EQ(Lines("quota: the application's calls of the day are used up"), 1);
+  EXPECT_EQ(Lines("status: 应用今日的调用次数已用完，等到 " +
+                  FormatPlatformTime(static_cast<std::int64_t>(start + jump - 60)).substr(5, 5)),
+            1);
+  const int refusals = Refusals();
+  EXPECT_GE(refusals, 1);
+  EXPECT_LE(refusals, 2);
+  RunFor(1000);
+  EXPECT_EQ(Refusals(), refusals);
+  EXPECT_EQ(Lines("orders loaded"), 0);
+  EXPECT_EQ(Lines("load: incomplete"), 0);
+
+  // The platform's next day: the load, its refresh and its pass go on by themselves.
+  MoveClocks(jump);
+  world.AwaitLoad();
+  EXPECT_EQ(Lines("load: incomplete"), 0);
+  EXPECT_EQ(Lines("orders loaded: unrated=2"), 1);
+  EXPECT_EQ(Lines("rating order=" + due + " buyer=午夜买家 result=good outcome=rated"), 1);
+  EXPECT_EQ(Lines("rating order=" + later), 0);
+  EXPECT_EQ(Lines("quota: "), 1);
+  EXPECT_EQ(Refusals(), refusals);
+  ASSERT_EQ(world.Ratings().size(), 1u);
+  EXPECT_EQ(world.Ratings()[0].tid, due);
+  // The day's requests count from its midnight: the two listings, the
+  // refresh's listing and time check, the buyer's question and the post at least.
+  const auto refresh = std::find_if(world.log.begin(), world.log.end(),
+                                    [](const std::string& l) { return l.rfind("refresh: buyer-rated=", 0) == 0; });
+  ASSERT_NE(refresh, world.log.end());
+  const long today = std::stol(refresh->substr(refresh->find("requests-today=") + 15));
+  EXPECT_GE(today, 4);
+  EXPECT_LE(today, 12);
+}
+
+}  // namespace
+}  // namespace qm
