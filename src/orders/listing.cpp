@@ -162,10 +162,12 @@ FetchStats PageThrough(const ListingRequest& request, const std::function<void(s
 }
 
 TradeStanding AskTrade(const std::string& tid, const Account& account) {
-  const std::string url = build_gateway_url(
-      account, GatewayParams(account, "taobao.trade.get", make_timestamp(),
-                             {{"fields", "tid,status,buyer_rate,seller_rate"}, {"tid", tid}}));
-  const std::string reply = DecodeWholeReply(web_request(WebRequest::Get(url)).body);
+  // Counted with the run's other calls; a call limit is waited out.
+  const std::string reply = CallPlatform(account, "taobao.trade.get", [&] {
+                              return WebRequest::Get(build_gateway_url(
+                                  account, GatewayParams(account, "taobao.trade.get", make_timestamp(),
+                                                         {{"fields", "tid,status,buyer_rate,seller_rate"}, {"tid", tid}})));
+                            }).text;
   const auto answer = AnswerBody(reply, "trade_get_response");
   if (!answer) return TradeStanding::Unknown;
   const TradePage page = ReadTradePage(*answer, false, {});
