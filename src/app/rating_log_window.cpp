@@ -85,7 +85,7 @@ RatingLogWindow::RatingLogWindow(RatingLog* log, QWidget* owner) : QDialog(owner
   statsButton->setObjectName("统计按钮");
   statsButton->setToolTip("最近 30 天或 90 天每天给出和收到的评价");
   connect(statsButton, &QPushButton::clicked, this, [this] {
-    StatsWindow stats(CurrentRatingLog(), this);
+    StatsWindow stats(log_, this);
     stats.exec();
   });
   bar->addWidget(exportButton);

@@ -60,9 +60,9 @@ RatingOutcome PostRating(const std::string& tid, const std::string& result, cons
   const std::string form =
       BuildRatingForm(account.appKey, account.appSecret, tid, result, role, comment, account.sessionKey);
   // A call limit is waited out and the form sent again: the platform did not take it.
-  const PlatformAnswer answer = CallPlatform(account, kRatingFormMethod, [&] { return WebRequest::Post(url, form); });
-  if (!answer.sent) return RatingOutcome::Busy;
-  const std::string& reply = answer.text;
+  const PlatformAnswer call = CallPlatform(account, kRatingFormMethod, [&] { return WebRequest::Post(url, form); });
+  if (!call.sent) return RatingOutcome::Busy;
+  const std::string& reply = call.text;
   // Only a whole error reply says the rating was not taken; half of one, an
   // error page of a proxy or nothing at all say nothing. An error reply may
   // echo the call's arguments, this order number among them: whole or cut

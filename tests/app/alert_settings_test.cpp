@@ -126,7 +126,7 @@ class AlertSettingsTest : public QObject {
       const std::string second = more.at("tids")[0];
       QVERIFY(!sandbox.AdminPost("buyer-rate", json{{"tid", second}, {"result", "neutral"}, {"content", "一般"}}.dump())
                    .empty());
-      CurrentRun()->refresh_cycle();
+      w.Run()->refresh_cycle();
       QTRY_COMPARE_WITH_TIMEOUT(robots.Arrivals("/cgi-bin/webhook/send").size(), size_t(1), 20000);
       QTRY_COMPARE_WITH_TIMEOUT(robots.Arrivals("/hook").size(), size_t(3), 20000);
       const std::string content =
