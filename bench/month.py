@@ -3,8 +3,10 @@
 
 Run by bench/month.sh under libfaketime, so that this driver, the sandbox and
 the runner share one accelerated clock. Trades finish all the time, buyers
-rate some of them, faults come and go in spells, and the runner is restarted
-after any exit, as a service manager would. At the end it prints what the
+rate some of them, faults come and go in spells, the runner's own wall clock
+is set by hand (a day ahead, then a day behind) and the runner is stopped for
+hours (SIGSTOP, as a suspended laptop's program is), and the runner is
+restarted after any exit, as a service manager would. At the end it prints what the
 month came to: missed deadlines, double and early ratings, requests per day
 and the reloads' share, the runner's memory and processor time.
 """
@@ -12,6 +14,7 @@ import argparse
 import json
 import resource
 import os
+import struct
 import random
 import select
 import signal
@@ -40,6 +43,8 @@ def main():
     ap.add_argument("--step-minutes", type=float, default=5)
     ap.add_argument("--history-days", type=float, default=14.9,
                     help="trades that ended before the start, so that the lists are full-sized from day 1")
+    ap.add_argument("--clock-spells", type=int, default=1,
+                    help="0: no clock spells; 1: a stop of the runner and its wall clock set a day either way")
     args = ap.parse_args()
     rnd = random.Random(7)
     data = tempfile.mkdtemp(prefix="quillmere-month.")
@@ -71,11 +76,22 @@ def main():
         return None
 
     runner_log = open(os.path.join(data, "runner.out"), "w")
+    # The runner's wall clock, set by hand through monotonic_waits.c: the
+    # seconds it stands away from everyone else's.
+    shift_file = os.path.join(data, "wall-shift")
+    with open(shift_file, "wb") as f:
+        f.write(struct.pack("d", 0.0))
+
+    def set_runner_clock(seconds):
+        fd = os.open(shift_file, os.O_WRONLY)
+        os.pwrite(fd, struct.pack("d", float(seconds)), 0)
+        os.close(fd)
 
     def start_runner():
         return subprocess.Popen(
             [os.path.join(args.bin, "quillmere-headless"), "--account", nick, "--data-dir", data,
-             "--platform", base], stdout=runner_log, stderr=subprocess.STDOUT)
+             "--platform", base], stdout=runner_log, stderr=subprocess.STDOUT,
+            env=dict(os.environ, MONTH_WALL_SHIFT_FILE=shift_file))
 
     def rss_kb(pid):
         try:
@@ -111,6 +127,13 @@ def main():
     sampled = set()
     spell_until, next_spell = 0.0, start + rnd.uniform(0.5, 2) * DAY
     carry = 0.0
+    # The clock spells, at fixed points of the run: (start, what, length).
+    spells = []
+    if args.clock_spells:
+        spells = [(start + 0.40 * args.days * DAY, "stop", 3 * 3600),
+                  (start + 0.55 * args.days * DAY, "ahead", 6 * 3600),
+                  (start + 0.70 * args.days * DAY, "behind", 6 * 3600)]
+    spell_log, spell_end, spell_kind = [], 0.0, None
     step = args.step_minutes * 60
     next_step = start
     while time.time() - start < args.days * DAY:
@@ -141,6 +164,22 @@ def main():
         elif not spell_until and now >= next_spell:
             call("/__sandbox/faults", {"error_rate": rnd.uniform(0.05, 0.3), "reset_rate": rnd.uniform(0, 0.1)})
             spell_until = now + rnd.uniform(2, 12) * 3600
+        # The clock spells: the runner stopped, or its wall clock set by hand.
+        if spell_kind and now >= spell_end:
+            if spell_kind == "stop":
+                runner.send_signal(signal.SIGCONT)
+            else:
+                set_runner_clock(0)
+            spell_log.append({"end": spell_kind, "day": round((now - start) / DAY, 2)})
+            spell_kind = None
+        if not spell_kind and spells and now >= spells[0][0]:
+            _, spell_kind, length = spells.pop(0)
+            spell_end = now + length
+            if spell_kind == "stop":
+                runner.send_signal(signal.SIGSTOP)
+            else:
+                set_runner_clock(DAY if spell_kind == "ahead" else -DAY)
+            spell_log.append({"start": spell_kind, "day": round((now - start) / DAY, 2), "hours": length / 3600})
         # The request log, counted and emptied.
         for e in call("/__sandbox/log") or []:
             q = e.get("query", "")
@@ -171,6 +210,8 @@ def main():
             sampled.add(day)
             lives[-1][day] = rss_kb(runner.pid)
 
+    if spell_kind == "stop":
+        runner.send_signal(signal.SIGCONT)
     runner.send_signal(signal.SIGTERM)
     runner.wait()
     # Every runner has been waited for; the sandbox has not.
@@ -225,6 +266,10 @@ def main():
         "requests_by_kind_per_day": {k: round(v / days, 1) for k, v in requests.items()},
         "reload_share": round(requests["reload"] / total, 3) if total else None,
         "reload_changes_requests_per_day": round(reload_changes / days, 1),
+        "clock_spells": spell_log,
+        # The runner's word that its buyer-rated list was old news and renewed first.
+        "old_news_renewals": sum(1 for line in open(os.path.join(data, "runner.out"), errors="replace")
+                                 if "buyer-rated list is out of date" in line),
         "runner_restarts": restarts,
         "runner_exit_codes": exit_codes,
         "runner_rss_kb_day1": rss.get(1),
@@ -238,7 +283,7 @@ def main():
     print(json.dumps(report, ensure_ascii=False, indent=2))
     sandbox.send_signal(signal.SIGTERM)
     sandbox.wait()
-    ok = missed == 0 and not stats.get("repeated_ratings") and early == 0
+    ok = missed == 0 and not stats.get("repeated_ratings") and early == 0 and good_for_rated == 0
     sys.exit(0 if ok else 1)
 
 

@@ -214,6 +214,8 @@ void MainWindow::PlatformUnreachable() { Notify(kPlatformDownTitle, kPlatformDow
 
 void MainWindow::PlatformBack() { SetStatus(kPlatformBackText); }
 
+void MainWindow::NewsOld() { SetStatus(kNewsOldText); }
+
 QMenu* MainWindow::Menu(const char* name) const { return FindMenu(const_cast<MainWindow*>(this), name); }
 
 bool MainWindow::TrayUsable() const { return tray_ != nullptr && tray_->isVisible() && QSystemTrayIcon::isSystemTrayAvailable(); }
@@ -234,12 +236,22 @@ bool MainWindow::RunStartup() {
   // one (its "×" ends the program) and the session is confirmed again.
   for (;;) {
     SetStatus("正在确认Session授权…");
-    const StartupStep step = ConfirmAccount([this](int attempt, int pauseMs) {
+    const StartupStep step = ConfirmAccount([this](int attempt, int pauseMs, const SessionTrouble& why) {
       // The seller sees why nothing happens yet, and can end the program from the tray.
       if (!isVisible()) show();
       if (!tray_->isVisible()) tray_->show();
-      SetStatus("无法连接淘宝API服务器，" + std::to_string(pauseMs / 1000) + " 秒后重试（第 " +
-                std::to_string(attempt) + " 次）。请检查网络连接、代理设置和本机时间。");
+      const std::string retry = std::to_string(pauseMs / 1000) + " 秒后自动重试（第 " + std::to_string(attempt) + " 次）";
+      switch (why.kind) {
+        case ReplyKind::Trouble:
+          // A call limit or the platform's own failure: the key is fine, nothing for the seller to do.
+          SetStatus("淘宝API服务器暂时不能使用（" + why.message + "），" + retry + "，无需重新登录。");
+          break;
+        case ReplyKind::ClockRefused:
+          SetStatus("淘宝API服务器不接受本机时间（" + why.message + "），" + retry + "。请检查本机时间。");
+          break;
+        default:
+          SetStatus("无法连接淘宝API服务器，" + retry + "。请检查网络连接、代理设置和本机时间。");
+      }
     });
     switch (step.outcome) {
       case StartupOutcome::Ready:

@@ -167,6 +167,7 @@ class MainWindow : public QWidget, private RunObserver {
   void Alert(const Order& order, const BuyerVerdict& verdict) override;
   void PlatformUnreachable() override;
   void PlatformBack() override;
+  void NewsOld() override;
 
   // The run goes after the lists' views, which detach from its book first.
   std::string startAccount_;

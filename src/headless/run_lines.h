@@ -28,6 +28,7 @@ class RunLines : public RunObserver {
   void Alert(const Order& order, const BuyerVerdict& verdict) override;
   void PlatformUnreachable() override;
   void PlatformBack() override;
+  void NewsOld() override;
 
  private:
   void Print(const std::string& line) const;

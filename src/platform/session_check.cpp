@@ -2,6 +2,7 @@
 
 #include "platform/reply.h"
 #include "platform/request.h"
+#include "platform/time_check.h"
 #include "platform/transport.h"
 #include "util/event_pump.h"
 #include "util/ports.h"
@@ -13,26 +14,28 @@ namespace {
 constexpr const char* kConfirmedPrefix = "已成功获取Session授权 V";
 constexpr const char* kVersion = "1.0";
 
-// An error reply about the platform itself rather than the key: a call limit
-// (code 7, "accesscontrol.*"), the service unavailable (10), a remote
-// service's failure (15, "isp.*"). Asked again later; the key may be good.
-bool PlatformTrouble(const std::string& reply) {
-  const std::string code = extract_between(reply, "<code>", "<");
-  const std::string sub = extract_between(reply, "<sub_code>", "<");
-  return code == "7" || code == "10" || code == "15" || sub.rfind("isp.", 0) == 0 || sub.rfind("accesscontrol.", 0) == 0;
-}
 }  // namespace
 
-SessionCheck confirm_session(const Account& account, SellerIdentity* who) {
-  const WebReply answer = web_request(WebRequest::Get(SellerGetUrl(account)));
-  const std::string reply = decode_reply(answer.body);
-  // Only the platform's own whole reply says anything about the key: its
-  // error reply refuses it, unless the error is the platform's own trouble;
-  // no reply, a cut-off one, or a page that is not the platform's, says the
-  // platform cannot be reached.
-  if (!answer.arrived) return SessionCheck::Unreachable;
-  if (CompleteElement(reply, "error_response")) return PlatformTrouble(reply) ? SessionCheck::Unreachable : SessionCheck::Refused;
-  if (!CompleteElement(reply, "user_seller_get_response")) return SessionCheck::Unreachable;
+SessionCheck confirm_session(const Account& account, SellerIdentity* who, SessionTrouble* why) {
+  std::string reply;
+  ReplyKind kind = ReplyKind::NoAnswer;
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    const WebReply answer = web_request(WebRequest::Get(SellerGetUrl(account)));
+    reply = answer.arrived ? decode_reply(answer.body) : std::string();
+    kind = ClassifyReply(reply, "user_seller_get_response");
+    // A timestamp refused says the clocks disagree, nothing about the key:
+    // the platform's time is asked and the question asked again with it.
+    if (kind != ReplyKind::ClockRefused || attempt > 0 || !SyncPlatformClock(account)) break;
+  }
+  // Only the platform's own whole reply about the credentials refuses the
+  // key. Its other error replies (a call limit, its own failure, a gateway's
+  // error), no reply, a cut-off one, or a page that is not the platform's,
+  // say the platform cannot be used for now.
+  if (kind == ReplyKind::KeyRefused) return SessionCheck::Refused;
+  if (kind != ReplyKind::Answer) {
+    if (why != nullptr) *why = {kind, kind == ReplyKind::NoAnswer ? std::string() : ReadPlatformError(reply).Text()};
+    return SessionCheck::Unreachable;
+  }
   // A reply without the seller's nick is a refused key. An empty nick names
   // no seller either, so it fails the check as well.
   if (reply.find("<nick>") == std::string::npos) return SessionCheck::Refused;

@@ -97,6 +97,8 @@ int AutoPass::Visit(int i) {
   }
   // The seller's own action is posting this very order: leave it to that.
   if (run_.Ledger().InFlight(row.order.tid)) return i - 1;
+  // Old news ends the pass here: the refresh renews the list first.
+  if (run_.Schedule().NewsIsOld()) return -1;
 
   const Order order = row.order;
   resumeSerial_ = row.serial;

@@ -4,7 +4,9 @@
 // show the time left. Right before each post the worker asks the platform
 // for the buyer's rating of that order: an order its buyer has rated moves to
 // the buyer-rated list instead, and one whose question got no answer waits
-// for a later pass. The pass is a walk that stops at each post and goes on
+// for a later pass. When the buyer-rated list has become old news meanwhile
+// (Scheduler::NewsIsOld) the pass ends before its next post, and a pass after
+// the refresh goes on. The pass is a walk that stops at each post and goes on
 // when the post's answer is back, finding its place again by the rated row's
 // serial (rows keep their order, so the rows still to visit are those that
 // came before it).
