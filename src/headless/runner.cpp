@@ -342,10 +342,11 @@ int RunHeadless(int argc, char** argv) {
 
   // A session check without an answer is asked again by itself; the line
   // says so once, and again only when the reason changes.
-  const UnreachableHandler unreachable = [said = std::optional<SessionTrouble>()](
-                                             int attempt, int pauseMs, const SessionTrouble& why) mutable {
-    if (said == why) return;
-    said = why;
+  // (The handler is copied on its way to each attempt: what was said lives beside it.)
+  const auto said = std::make_shared<std::optional<SessionTrouble>>();
+  const UnreachableHandler unreachable = [said](int attempt, int pauseMs, const SessionTrouble& why) {
+    if (*said == why) return;
+    *said = why;
     PrintLine("start: " + UnreachableText(why) + "; waiting, and going on by itself once it answers (attempt " +
               std::to_string(attempt) + ", next in " + std::to_string(pauseMs / 1000) + " s)");
   };
