@@ -244,10 +244,10 @@ bool MainWindow::RunStartup() {
       switch (why.kind) {
         case ReplyKind::Trouble:
           // A call limit or the platform's own failure: the key is fine, nothing for the seller to do.
-          SetStatus("淘宝API服务器暂时不能使用（" + why.message + "），" + retry + "，无需重新登录。");
+          SetStatus("淘宝API服务器暂时不能使用，无需重新登录，" + retry + "。平台说：" + why.message);
           break;
         case ReplyKind::ClockRefused:
-          SetStatus("淘宝API服务器不接受本机时间（" + why.message + "），" + retry + "。请检查本机时间。");
+          SetStatus("淘宝API服务器不接受本机时间，请检查本机时间，" + retry + "。平台说：" + why.message);
           break;
         default:
           SetStatus("无法连接淘宝API服务器，" + retry + "。请检查网络连接、代理设置和本机时间。");
