@@ -26,7 +26,12 @@ install(CODE "
   configure_file(\"${CMAKE_SOURCE_DIR}/packaging/quillmere-headless@.service.in\" \"${QM_UNIT}\" @ONLY)
 ")
 install(FILES ${QM_UNIT} DESTINATION lib/systemd/user)
-install(FILES ${CMAKE_SOURCE_DIR}/README.md DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/quillmere)
+# The sellers' README in Chinese beside the developers' one, with the pictures
+# both show (they refer to docs/NAME.png) and the Windows notes the English one links.
+install(FILES ${CMAKE_SOURCE_DIR}/README.md ${CMAKE_SOURCE_DIR}/README.zh_CN.md
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/quillmere)
+install(DIRECTORY ${CMAKE_SOURCE_DIR}/docs/ DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/quillmere/docs
+        FILES_MATCHING PATTERN "*.png" PATTERN "*.md")
 # Each package carries the copyright file and the changelog in its own
 # documentation directory (Debian's policy; lintian checks both).
 foreach(package IN ITEMS quillmere quillmere-sandbox)
@@ -45,17 +50,19 @@ endforeach()
 
 # Debian wants the changelog and the manual pages compressed at the highest
 # level and without a time stamp (gzip -9n), so that a rebuild gives the same bytes.
-set(QM_MAN_PAGES quillmere-headless quillmere-sandbox)
+# Pages in Chinese are in man/zh_CN and go to the zh_CN section of the tree.
+set(QM_MAN_PAGES quillmere-headless quillmere-sandbox zh_CN/quillmere-headless)
 if(TARGET quillmere)
-  list(APPEND QM_MAN_PAGES quillmere)
+  list(APPEND QM_MAN_PAGES quillmere zh_CN/quillmere)
 endif()
 set(QM_PACKAGING_DIR ${CMAKE_BINARY_DIR}/packaging)
 set(QM_GZIPPED)
+file(MAKE_DIRECTORY ${QM_PACKAGING_DIR}/man/zh_CN)
 foreach(source IN ITEMS debian/changelog LISTS QM_MAN_PAGES)
   if(source STREQUAL "debian/changelog")
     set(gz ${QM_PACKAGING_DIR}/changelog.gz)
   else()
-    set(gz ${QM_PACKAGING_DIR}/${source}.1.gz)
+    set(gz ${QM_PACKAGING_DIR}/man/${source}.1.gz)
     set(source man/${source}.1)
   endif()
   add_custom_command(OUTPUT ${gz}
@@ -70,7 +77,11 @@ foreach(page IN LISTS QM_MAN_PAGES)
   else()
     set(component seller)
   endif()
-  install(FILES ${QM_PACKAGING_DIR}/${page}.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT ${component})
+  set(section ${CMAKE_INSTALL_MANDIR}/man1)
+  if(page MATCHES "^(.+)/")
+    set(section ${CMAKE_INSTALL_MANDIR}/${CMAKE_MATCH_1}/man1)
+  endif()
+  install(FILES ${QM_PACKAGING_DIR}/man/${page}.1.gz DESTINATION ${section} COMPONENT ${component})
 endforeach()
 
 # The software centres' entry of the desktop program. Its id is for good;

@@ -94,7 +94,8 @@ for f in usr/bin/quillmere usr/bin/quillmere-headless \
          usr/share/applications/quillmere.desktop usr/share/icons/hicolor/48x48/apps/quillmere.png \
          usr/share/icons/hicolor/256x256/apps/quillmere.png "usr/lib/systemd/user/quillmere-headless@.service" \
          usr/share/man/man1/quillmere.1.gz usr/share/man/man1/quillmere-headless.1.gz \
-         usr/share/doc/quillmere/copyright \
+         usr/share/man/zh_CN/man1/quillmere.1.gz usr/share/man/zh_CN/man1/quillmere-headless.1.gz \
+         usr/share/doc/quillmere/README.md usr/share/doc/quillmere/README.zh_CN.md usr/share/doc/quillmere/copyright \
          usr/share/doc/quillmere/changelog.gz usr/share/metainfo/org.quillmere.Quillmere.metainfo.xml; do
   check "the package holds /$f" test -s "$root/$f"
 done
@@ -117,6 +118,22 @@ check "the copyright file is machine-readable" \
 check "the changelog's latest entry is this version" \
   equals "$(zcat "$root/usr/share/doc/quillmere/changelog.gz" | head -n 1 | sed -n 's/^quillmere (\([^)]*\)).*/\1/p')" "$version"
 check "the manual page of the runner reads" contains "$(MANWIDTH=80 man -l "$root/usr/share/man/man1/quillmere-headless.1.gz" 2>&1)" "EXIT STATUS"
+check "the Chinese manual page of the runner reads" \
+  contains "$(LANG=C.UTF-8 MANWIDTH=80 man -l "$root/usr/share/man/zh_CN/man1/quillmere-headless.1.gz" 2>&1)" "退出状态"
+# pictures_shown: each picture the packaged READMEs show is in the package
+# beside them (the pictures are a part of the documentation, not decoration).
+pictures_shown() {
+  local doc=$root/usr/share/doc/quillmere shown=0 missing=0 md picture
+  for md in "$doc"/README.md "$doc"/README.zh_CN.md; do
+    while read -r picture; do
+      shown=$((shown + 1))
+      [ -s "$doc/$picture" ] || { echo "${md##*/} shows $picture, which the package does not hold"; missing=1; }
+    done < <(grep -o '!\[[^]]*\]([^)]*)' "$md" | sed 's/^.*](\(.*\))$/\1/')
+  done
+  [ "$shown" -gt 0 ] || { echo "the READMEs show no picture"; return 1; }
+  [ "$missing" -eq 0 ]
+}
+check "the package holds every picture its READMEs show" pictures_shown
 # Offline: CI has no network, and the home page (with the screenshot) is only
 # set where the project is published (QM_HOMEPAGE), so the addresses are not fetched.
 metainfo="$root/usr/share/metainfo/org.quillmere.Quillmere.metainfo.xml"
@@ -202,9 +219,11 @@ code=$?
 desktop_pid=
 check "the desktop ends with 0 on SIGTERM" exited "$code" 0 "$(cat "$scratch/desktop.out")"
 
-# The README's server section, command by command.
+# The READMEs' server sections, command by command.
 check "the README's server section runs as written" bash "$(dirname "$0")/test-readme-server.sh" "$deb" \
   "$sandbox_deb" "$(dirname "$0")/../README.md"
+check "the Chinese README's server section runs as written" bash "$(dirname "$0")/test-readme-server.sh" "$deb" \
+  "$sandbox_deb" "$(dirname "$0")/../README.zh_CN.md" "## 在服务器上运行"
 
 echo "test-package: $passed passed, $failed failed"
 [ "$failed" -eq 0 ]

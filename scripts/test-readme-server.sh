@@ -5,13 +5,17 @@
 # small stand-ins for what cannot run here: apt and sudo (the package is
 # unpacked into a scratch root), the user manager's systemctl (it starts the
 # unit's ExecStart line for the instance), journalctl (the unit's output so
-# far) and loginctl.
+# far) and loginctl. Both systemd stand-ins refuse a unit name that systemd
+# itself would not take as typed (it would escape it with a warning).
 #
-#   bash scripts/test-readme-server.sh DEB SANDBOX_DEB [README]
+#   bash scripts/test-readme-server.sh DEB SANDBOX_DEB [README [HEADING]]
+#
+# HEADING is the server section's heading line (default "## On a server").
 set -uo pipefail
 deb=$(realpath "$1")
 sandbox_deb=$(realpath "$2")
 readme=$(realpath "${3:-README.md}")
+heading=${4:-## On a server}
 scratch=$(mktemp -d)
 sandbox_pid=
 cleanup() {
@@ -26,13 +30,13 @@ trap cleanup EXIT
 die() { echo "test-readme-server: $*" >&2; exit 1; }
 
 # The section's shell blocks, without the list's indentation.
-awk '
-  /^## / { inside = ($0 == "## On a server") }
+awk -v heading="$heading" '
+  /^## / { inside = ($0 == heading) }
   inside && /^ *```sh$/ { block = 1; indent = index($0, "`") - 1; next }
   block && /^ *```$/ { block = 0; next }
   block { print substr($0, indent + 1) }
 ' "$readme" >"$scratch/commands.sh"
-[ -s "$scratch/commands.sh" ] || die "no sh blocks in the server section of $readme"
+[ -s "$scratch/commands.sh" ] || die "no sh blocks in the section '$heading' of $readme"
 
 # The marketplace, from its own package.
 dpkg -x "$sandbox_deb" "$scratch/tools" || die "dpkg -x of the sandbox failed"
@@ -55,7 +59,8 @@ curl -fsS -X POST -H 'Content-Type: application/json' \
 
 # The README's account is the sandbox's demo seller; its placeholder key and
 # secret become the sandbox's.
-grep -q "quillmere-headless@$nick" "$scratch/commands.sh" || die "the server section's account is not '$nick'"
+grep -qF -- "--account $nick " "$scratch/commands.sh" && grep -qF "systemd-escape $nick)" "$scratch/commands.sh" ||
+  die "the section does not name the account '$nick' (with --account and with systemd-escape)"
 sed -i -e "s/^appkey=.*/appkey=$(field "app key")/" -e "s/^AppSecret=.*/AppSecret=$(field "app secret")/" \
   "$scratch/commands.sh"
 
@@ -82,6 +87,20 @@ case \"\$1 \${2:-}\" in
   *) echo \"apt stand-in: \$*\" >&2; exit 100 ;;
 esac"
 stub loginctl '[ "$1" = enable-linger ] && [ -n "${2:-}" ]'
+# unit-name-ok NAME: systemd's own check of a unit name (systemd-analyze
+# refuses a unit file whose name it would have to escape), on the packaged
+# template under that name.
+cat >"$scratch/unit-name-ok" <<EOF
+#!/usr/bin/env bash
+unit=\${1%.service}
+template='$root/usr/lib/systemd/user/'\${unit%%@*}@.service
+[ -f "\$template" ] || { echo "Unit \$unit.service not found." >&2; exit 5; }
+mkdir -p '$scratch/units'
+sed "s#^ExecStart=/usr/bin/#ExecStart=$root/usr/bin/#" "\$template" >"$scratch/units/\$unit.service"
+systemd-analyze verify "$scratch/units/\$unit.service" >/dev/null 2>&1 ||
+  { echo "Invalid unit name \"\$unit\" (maybe you should use systemd-escape?)" >&2; exit 1; }
+EOF
+chmod +x "$scratch/unit-name-ok"
 stub quillmere-headless "
 [ -x '$root/usr/bin/quillmere-headless' ] || { echo 'quillmere-headless: command not found' >&2; exit 127; }
 exec '$root/usr/bin/quillmere-headless' \"\$@\" --platform '$base'"
@@ -92,8 +111,8 @@ stub systemctl "
 shift
 action=\$1; [ \"\$action\" != restart ] && shift
 unit=\${2:-\$1}; unit=\${unit%.service}
+'$scratch/unit-name-ok' \"\$unit\" || exit 1
 template='$root/usr/lib/systemd/user/'\${unit%%@*}@.service
-[ -f \"\$template\" ] || { echo \"Unit \$unit.service not found.\" >&2; exit 5; }
 instance=\$(systemd-escape --unescape -- \"\${unit#*@}\")
 stop() {
   pid=\$(cat '$scratch/unit.pid' 2>/dev/null)
@@ -120,6 +139,8 @@ esac"
 # journalctl --user -u UNIT [-f]: what the unit printed once its first
 # refresh has passed and the output has come to rest.
 stub journalctl "
+[ \"\$1 \$2\" = '--user -u' ] || { echo 'journalctl stand-in: --user -u UNIT only' >&2; exit 1; }
+'$scratch/unit-name-ok' \"\$3\" || exit 1
 for _ in \$(seq 1 120); do
   grep -q ' refresh: ' '$scratch/journal' 2>/dev/null && break
   sleep 0.5

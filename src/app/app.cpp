@@ -16,7 +16,6 @@
 #include "app/qt_ports.h"
 #include "app/shutdown.h"
 #include "app/translations.h"
-#include "browser/document_driver.h"
 #include "headless/runner.h"
 #include "rating/startup.h"
 #include "settings/app_session.h"
@@ -214,19 +213,12 @@ int RunApp(int argc, char** argv) {
   QtEventPump pump;
   SetEventPump(&pump);
 
-  // The run's page driver, used by the login window.
-  DocumentDriver driver;
-  SetDocumentDriver(&driver);
   MainWindow window;
   if (!line.account.empty()) window.ChooseAccountAtStart(line.account);
-  if (!window.RunStartup()) {
-    SetDocumentDriver(nullptr);
-    return 0;
-  }
+  if (!window.RunStartup()) return 0;
   window.show();
   if (line.hidden) window.HideToTray();
   const int code = app.exec();
-  SetDocumentDriver(nullptr);
   SetEventPump(nullptr);
   return code;
 }

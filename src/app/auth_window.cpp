@@ -211,9 +211,9 @@ void AuthWindow::on_consent_timer() {
 }
 
 bool RunAuthWindow(QWidget* owner) {
-  DocumentDriver own;
-  DocumentDriver* driver = CurrentDocumentDriver();
-  AuthWindow window(owner, driver != nullptr ? *driver : own);
+  // The login page's own driver, for as long as the window is open.
+  DocumentDriver driver;
+  AuthWindow window(owner, driver);
   return window.exec() == QDialog::Accepted && window.KeyStored();
 }
 

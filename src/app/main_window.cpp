@@ -33,11 +33,11 @@
 #include "util/event_pump.h"
 #include "util/stop.h"
 #include "platform/platform_time.h"
+#include "platform/session_check.h"
 #include "rating/keep_list.h"
 #include "rating/manual_rating.h"
 #include "rating/refresh_checks.h"
 #include "rating/schedule.h"
-#include "util/clipboard.h"
 
 namespace qm {
 
@@ -138,8 +138,7 @@ MainWindow::MainWindow() : autoTimer_(nullptr), refreshTimer_(nullptr) {
   };
   view_.showNotice = [this](const Notice& notice) { ShowNotice(notice); };
   view_.notify = [this](const std::string& title, const std::string& text) { Notify(title, text); };
-  SetMainView(&view_);
-  SetClipboard(&clipboard_);
+  view_.clipboard = &clipboard_;
   SetBeforeEnd([this] {
     RememberSize();
     // The program ends without closing the rating log: its file is made whole first.
@@ -157,8 +156,6 @@ MainWindow::~MainWindow() {
   for (QtOrderList* list : {unratedList_.get(), buyerRatedList_.get()}) {
     if (list != nullptr && list->Widget() != nullptr) list->Widget()->setModel(nullptr);
   }
-  if (CurrentClipboard() == &clipboard_) SetClipboard(nullptr);
-  if (CurrentMainView() == &view_) SetMainView(nullptr);
   unratedList_.reset();
   buyerRatedList_.reset();
   run_.reset();
@@ -255,6 +252,7 @@ bool MainWindow::RunStartup() {
     });
     switch (step.outcome) {
       case StartupOutcome::Ready:
+        SetStatus(ConfirmedStatus(step.seller));
         for (const std::string& note : step.notes) KeepNotice(note);
         if (!StartRun()) break;
         return true;
@@ -297,8 +295,9 @@ bool MainWindow::OpenRun() {
   ports.autoTimer = &autoTimer_;
   ports.refreshTimer = &refreshTimer_;
   ports.clearWebCache = [] { QWebEngineProfile::defaultProfile()->clearHttpCache(); };
+  ports.view = &view_;
   std::string error;
-  run_ = SellerRun::Open(ports, *this, &error);
+  run_ = SellerRun::Open(CurrentAccount(), CurrentRunSettings(), ports, *this, &error);
   if (!run_) {
     prompts_.Warn(kDatabaseFailedTitle, error + "\n程序将退出。");
     return false;
@@ -406,7 +405,7 @@ void MainWindow::ConfirmExit() {
 }
 
 void MainWindow::OpenSettings() {
-  SettingsWindow settings(this);
+  SettingsWindow settings(run_.get(), this);
   settings.exec();
 }
 
@@ -417,23 +416,27 @@ void MainWindow::ConnectListActions() {
     connect(FindMenuItem(Menu(menu), text), &QAction::triggered, this, action);
   };
   const auto openRatingPage = [this] { OpenRatingPageWindow(this); };
-  item("表一鼠标右键", "复制订单编号", [] { CopyFromUnrated(CopyWhat::OrderNumber); });
-  item("表一鼠标右键", "复制旺旺", [] { CopyFromUnrated(CopyWhat::Buyer); });
-  item("表一鼠标右键", "提前评价", [] { rate_early_from_menu(); });
-  item("表一鼠标右键", "单独评语", [] { WriteOrderComment(); });
-  item("表二鼠标右键", "复制订单编号", [] { CopyFromBuyerRated(CopyWhat::OrderNumber); });
-  item("表二鼠标右键", "复制买家旺旺", [] { CopyFromBuyerRated(CopyWhat::Buyer); });
-  item("表二鼠标右键", "评价选中订单", [] { RateSelectedBuyerRated(); });
+  item("表一鼠标右键", "复制订单编号", [this] { if (run_) CopyFromUnrated(*run_, CopyWhat::OrderNumber); });
+  item("表一鼠标右键", "复制旺旺", [this] { if (run_) CopyFromUnrated(*run_, CopyWhat::Buyer); });
+  item("表一鼠标右键", "提前评价", [this] { if (run_) rate_early_from_menu(*run_); });
+  item("表一鼠标右键", "单独评语", [this] { if (run_) WriteOrderComment(*run_); });
+  item("表二鼠标右键", "复制订单编号", [this] { if (run_) CopyFromBuyerRated(*run_, CopyWhat::OrderNumber); });
+  item("表二鼠标右键", "复制买家旺旺", [this] { if (run_) CopyFromBuyerRated(*run_, CopyWhat::Buyer); });
+  item("表二鼠标右键", "评价选中订单", [this] { if (run_) RateSelectedBuyerRated(*run_); });
   item("表二鼠标右键", "打开评价网页", openRatingPage);
   item("空白右键", "打开评价窗口", openRatingPage);
-  item("表一鼠标右键", "不自动评价", [] { KeepCurrentOrder(true, false); });
-  item("表一鼠标右键", "恢复自动评价", [] { KeepCurrentOrder(false, false); });
-  item("表一鼠标右键", "不自动评价该买家", [] { KeepCurrentOrder(true, true); });
-  item("表一鼠标右键", "恢复自动评价该买家", [] { KeepCurrentOrder(false, true); });
+  item("表一鼠标右键", "不自动评价", [this] { if (run_) KeepCurrentOrder(*run_, true, false); });
+  item("表一鼠标右键", "恢复自动评价", [this] { if (run_) KeepCurrentOrder(*run_, false, false); });
+  item("表一鼠标右键", "不自动评价该买家", [this] { if (run_) KeepCurrentOrder(*run_, true, true); });
+  item("表一鼠标右键", "恢复自动评价该买家", [this] { if (run_) KeepCurrentOrder(*run_, false, true); });
   for (const char* menu : {"表二鼠标右键", "空白右键", "托盘右键"}) item(menu, "评价记录", [this] { OpenRatingLog(); });
 
-  connect(unrated, &QAbstractItemView::doubleClicked, this, [] { rate_on_first_list_double_click(); });
-  connect(buyerRated, &QAbstractItemView::doubleClicked, this, [] { answer_on_second_list_double_click(); });
+  connect(unrated, &QAbstractItemView::doubleClicked, this, [this] {
+    if (run_) rate_on_first_list_double_click(*run_);
+  });
+  connect(buyerRated, &QAbstractItemView::doubleClicked, this, [this] {
+    if (run_) answer_on_second_list_double_click(*run_);
+  });
   // On a row the menu acts on the list's current order; on a blank part of
   // either list, on no order.
   connect(unrated, &QWidget::customContextMenuRequested, this, [this, unrated](const QPoint& at) {
@@ -463,7 +466,7 @@ void MainWindow::DecorateLists() {
 }
 
 void MainWindow::OpenRatingLog() {
-  RatingLogWindow window(this);
+  RatingLogWindow window(run_ ? &run_->Log() : nullptr, this);
   window.exec();
 }
 

@@ -65,7 +65,7 @@ QVariant RatingLogModel::headerData(int section, Qt::Orientation orientation, in
   return QAbstractTableModel::headerData(section, orientation, role);
 }
 
-RatingLogWindow::RatingLogWindow(QWidget* owner) : QDialog(owner) {
+RatingLogWindow::RatingLogWindow(RatingLog* log, QWidget* owner) : QDialog(owner), log_(log) {
   setObjectName("RatingLogWindow");
   setWindowTitle("评价记录");
   resize(900, 560);
@@ -107,8 +107,7 @@ RatingLogWindow::RatingLogWindow(QWidget* owner) : QDialog(owner) {
 }
 
 void RatingLogWindow::Reload() {
-  RatingLog* log = CurrentRatingLog();
-  model_->SetEntries(log ? log->Entries(S(filter_->text().trimmed())) : std::vector<RatingLogEntry>{});
+  model_->SetEntries(log_ ? log_->Entries(S(filter_->text().trimmed())) : std::vector<RatingLogEntry>{});
 }
 
 bool RatingLogWindow::ExportTo(const std::string& path) {

@@ -33,7 +33,8 @@ class RatingLogModel : public QAbstractTableModel {
 class RatingLogWindow : public QDialog {
   Q_OBJECT
  public:
-  explicit RatingLogWindow(QWidget* owner = nullptr);
+  // The entries of `log` (the run's; null shows none).
+  explicit RatingLogWindow(RatingLog* log, QWidget* owner = nullptr);
 
   // Reads the log again with the filter's text.
   void Reload();
@@ -47,6 +48,7 @@ class RatingLogWindow : public QDialog {
  private:
   void AskAndExport();
 
+  RatingLog* log_ = nullptr;
   QLineEdit* filter_ = nullptr;
   QTableView* table_ = nullptr;
   RatingLogModel* model_ = nullptr;

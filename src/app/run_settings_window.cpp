@@ -60,12 +60,11 @@ std::string CommentProblem(const std::string& text, const std::string& which) {
 
 }  // namespace
 
-RunSettingsWindow::RunSettingsWindow(QWidget* owner) : QDialog(owner) {
+RunSettingsWindow::RunSettingsWindow(SellerRun* run, QWidget* owner) : QDialog(owner), run_(run) {
   setObjectName("RunSettingsWindow");
   setWindowTitle(Q(kRunSettingsTitle));
   setModal(true);
   const std::string& nick = Session().sellerNick;
-  SellerRun* run = CurrentRun();
   const RunSettings settings = run != nullptr ? run->Settings() : CurrentRunSettings();
 
   firstComment_ = Named(new QPlainTextEdit(this), "自动评价内容编辑框");
@@ -175,9 +174,9 @@ bool RunSettingsWindow::Save() {
   s.autoContent = first;
   s.ratingHours = settings.ratingHours;
   s.reloadMinutes = settings.reloadMinutes;
-  if (SellerRun* run = CurrentRun()) {
-    run->ChangeSettings(written ? settings : CurrentRunSettings());
-    run->Book().Unrated().Repaint();
+  if (run_ != nullptr) {
+    run_->ChangeSettings(written ? settings : CurrentRunSettings());
+    run_->Book().Unrated().Repaint();
   }
   if (!written) {
     QtPrompts().Information(kRunSettingsTitle, "设置无法全部写入“" + std::string(kConfigFileName) + "”或“" +
@@ -189,9 +188,8 @@ bool RunSettingsWindow::Save() {
 
 void RunSettingsWindow::ShowKeptEntries() {
   kept_->clear();
-  SellerRun* run = CurrentRun();
-  if (run == nullptr) return;
-  KeepList& keep = run->Keep();
+  if (run_ == nullptr) return;
+  KeepList& keep = run_->Keep();
   keep.Refresh();
   for (const auto& [names, buyer] : {std::pair{&keep.KeptOrders(), false}, std::pair{&keep.KeptBuyers(), true}}) {
     for (const std::string& name : *names) {
@@ -207,8 +205,8 @@ void RunSettingsWindow::ShowKeptEntries() {
 }
 
 void RunSettingsWindow::ReleaseKept() {
-  SellerRun* run = CurrentRun();
-  if (run == nullptr) return;
+  if (run_ == nullptr) return;
+  SellerRun* run = run_;
   std::string failed;
   for (const QListWidgetItem* item : kept_->selectedItems()) {
     const std::string name = S(item->data(kKeptName).toString());

@@ -17,12 +17,16 @@ class QSpinBox;
 
 namespace qm {
 
+class SellerRun;
+
 inline constexpr const char* kRunSettingsTitle = "更多设置";
 
 class RunSettingsWindow : public QDialog {
   Q_OBJECT
  public:
-  explicit RunSettingsWindow(QWidget* owner = nullptr);
+  // `run`: the running seller's, whose settings a save changes at once; null
+  // before one runs (the files alone change).
+  explicit RunSettingsWindow(SellerRun* run, QWidget* owner = nullptr);
 
   QPlainTextEdit* FirstCommentBox() const { return firstComment_; }
   QPlainTextEdit* MoreCommentsBox() const { return moreComments_; }
@@ -42,6 +46,7 @@ class RunSettingsWindow : public QDialog {
   // 解除: the selected orders and buyers may be rated automatically again.
   void ReleaseKept();
 
+  SellerRun* run_ = nullptr;
   QPlainTextEdit* firstComment_ = nullptr;
   QPlainTextEdit* moreComments_ = nullptr;
   QComboBox* commentUse_ = nullptr;

@@ -26,7 +26,7 @@ bool HasLineBreak(const std::string& text) { return text.find_first_of("\r\n") !
 
 }  // namespace
 
-SettingsWindow::SettingsWindow(QWidget* owner) : QDialog(owner) {
+SettingsWindow::SettingsWindow(SellerRun* run, QWidget* owner) : QDialog(owner), run_(run) {
   BuildWindow(this, SettingsWindowLayout());
   setModal(true);
   appKey_ = Control<QLineEdit>(this, "AppKey编辑框");
@@ -47,7 +47,7 @@ SettingsWindow::SettingsWindow(QWidget* owner) : QDialog(owner) {
   more_->setToolTip("自动评价内容、评价时间、重新读取间隔、差评提醒、回评方式、不自动评价的订单和买家");
   more_->setGeometry(560, 10, 88, 20);
   connect(more_, &QPushButton::clicked, this, [this] {
-    RunSettingsWindow window(this);
+    RunSettingsWindow window(run_, this);
     window.exec();
   });
 
@@ -102,8 +102,8 @@ void SettingsWindow::AddOrder() {
   comment_->clear();
 }
 
-void OpenSettingsWindow(QWidget* owner) {
-  SettingsWindow window(owner);
+void OpenSettingsWindow(SellerRun* run, QWidget* owner) {
+  SettingsWindow window(run, owner);
   window.exec();
 }
 

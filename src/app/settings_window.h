@@ -12,12 +12,15 @@ class QPushButton;
 
 namespace qm {
 
+class SellerRun;
+
 inline constexpr const char* kSettingsTitle = "系统设置";
 
 class SettingsWindow : public QDialog {
   Q_OBJECT
  public:
-  explicit SettingsWindow(QWidget* owner = nullptr);
+  // `run`: the running seller's, which 更多设置 changes; null before one runs.
+  explicit SettingsWindow(SellerRun* run, QWidget* owner = nullptr);
 
   QLineEdit* AppKeyBox() const { return appKey_; }
   QLineEdit* AppSecretBox() const { return appSecret_; }
@@ -41,10 +44,11 @@ class SettingsWindow : public QDialog {
   QLineEdit* order_ = nullptr;
   QPlainTextEdit* comment_ = nullptr;
   QPushButton* more_ = nullptr;
+  SellerRun* run_ = nullptr;
 };
 
 // Shows a fresh SettingsWindow modally, owned by `owner`, and returns when it
 // has been closed.
-void OpenSettingsWindow(QWidget* owner);
+void OpenSettingsWindow(SellerRun* run, QWidget* owner);
 
 }  // namespace qm

@@ -9,9 +9,6 @@
 namespace qm {
 namespace {
 
-DocumentDriver* g_driver = nullptr;
-
-
 // Frames nested deeper than this are not walked (a page that frames itself).
 constexpr int kFrameDepthLimit = 16;
 
@@ -29,9 +26,6 @@ bool ContainsNoCase(std::string_view haystack, std::string_view needle) {
 }
 
 }  // namespace
-
-void SetDocumentDriver(DocumentDriver* driver) { g_driver = driver; }
-DocumentDriver* CurrentDocumentDriver() { return g_driver; }
 
 // ---- document access ----
 

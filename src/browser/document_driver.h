@@ -236,9 +236,4 @@ class DocumentDriver {
   std::vector<ComObject> tagCollections_;
 };
 
-// The run's one driver (made by the desktop at start, used by the login
-// window); nullptr when none is set.
-void SetDocumentDriver(DocumentDriver* driver);
-DocumentDriver* CurrentDocumentDriver();
-
 }  // namespace qm

@@ -373,8 +373,16 @@ int RunHeadless(int argc, char** argv) {
   Timer* refreshTimer = loop.NewTimer([&] {
     if (current) current->refresh_cycle();
   });
+  // What the run's own notices show on: the status lines and the boxes,
+  // printed.
+  PrintingPrompts prompts;
+  MainView view;
+  view.prompts = &prompts;
+  view.setStatus = [](const std::string& text) { PrintLine("status: " + text); };
+  RunPorts ports{&loop, autoTimer, refreshTimer, {}};
+  ports.view = &view;
   std::string error;
-  std::unique_ptr<SellerRun> run = SellerRun::Open({&loop, autoTimer, refreshTimer, {}}, lines, &error);
+  std::unique_ptr<SellerRun> run = SellerRun::Open(CurrentAccount(), CurrentRunSettings(), ports, lines, &error);
   if (!run) {
     PrintLine("start: the order database cannot be used: " + error);
     return finish(kExitDatabase);
@@ -384,15 +392,9 @@ int RunHeadless(int argc, char** argv) {
   MemoryOrderList buyerRatedView;
   run->Book().Unrated().AttachView(&unratedView);
   run->Book().BuyerRated().AttachView(&buyerRatedView);
-  PrintingPrompts prompts;
-  MainView view;
-  view.prompts = &prompts;
-  view.setStatus = [](const std::string& text) { PrintLine("status: " + text); };
-  SetMainView(&view);
 
   if (!run->Start()) {
     PrintLine("start: the first load could not be started");
-    SetMainView(nullptr);
     return finish(kExitDatabase);
   }
   PrintLine(once ? "start: loading orders (one load, one refresh, one pass)" : "start: loading orders");
@@ -417,7 +419,6 @@ int RunHeadless(int argc, char** argv) {
   // the run waits for it as it goes.
   current = nullptr;
   run.reset();
-  SetMainView(nullptr);
   PrintLine("end: exit code " + std::to_string(exitCode));
   return finish(exitCode);
 }

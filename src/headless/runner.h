@@ -12,20 +12,23 @@
 // SIGINT or SIGTERM. With --once it does one first load (with its refresh and
 // pass) and exits. --authorize obtains the session key instead (authorize.h).
 //
-// Exit codes, the one table of the whole project (also in README.md):
-//   0  finished: --once done, or stopped by SIGINT/SIGTERM
+// Exit codes, the one table of the whole project (also in README.md and the
+// manual page; tests/packaging/exit_codes_test.py keeps the three alike):
+//   0  finished (--once done, or stopped by a signal)
 //   2  bad command line, account name or data directory
-//   3  another run holds the account's lock (NICK.lock), or the program directory cannot be written
-//   4  empty "appkey" or "AppSecret" for the account, or a standing comment
-//      the platform cannot take
-//   5  no stored "SessionKey" for the account
-//   6  the platform did not confirm the session (seller check failed)
-//   7  the order database cannot be used, or the first load failed or gave up
-//   8  --once: the platform did not answer "taobao.time.get" at the refresh
-//      (a run left going waits for the platform instead)
-//   9  --authorize got no token, or a key the platform names another seller for
-//  10  a settings file was refused (too large, not a regular file), or the
-//      program directory or Config.ini is another user's or open to others' writes
+//   3  another run of the account holds its lock (NICK.lock in the program directory), the directory
+//      cannot be written, or the standing comment file cannot be read or made
+//   4  empty appkey or AppSecret, or a standing comment the platform cannot take
+//   5  no stored SessionKey (--authorize gets one)
+//   6  the platform did not confirm the session
+//   7  the order database cannot be used, the first load failed or was incomplete (--once), a listing
+//      gave up (--list), or the rating log cannot be read or written (--export-log)
+//   8  --once: the platform did not answer taobao.time.get at the refresh (a run left going waits for
+//      the platform instead)
+//   9  --authorize got no token, or a key of another seller
+//  10  a settings file was refused (too large, not a regular file, a keep list that cannot be read)
+//      or cannot be written (--authorize), or the program directory or Config.ini is another user's
+//      or open to others' writes
 namespace qm {
 
 inline constexpr int kExitOk = 0;

@@ -1,16 +1,9 @@
 #include "orders/order_book.h"
 
 #include <algorithm>
-#include <atomic>
 #include <utility>
 
 namespace qm {
-namespace {
-
-std::atomic<std::uint64_t> g_nextSerial{1};
-
-}  // namespace
-
 std::uint32_t OrderIndex::Find(std::string_view tid) const {
   std::uint64_t key = 0;
   if (!OrderNumberKey(tid, &key)) {
@@ -158,11 +151,10 @@ OrderRows::Contents OrderRows::Prepare(std::vector<Order> orders) {
   Contents c;
   c.rows.reserve(orders.size());
   c.index.Reserve(orders.size());
-  std::uint64_t serial = g_nextSerial.fetch_add(orders.size());
   for (Order& o : orders) {
     if (c.rows.size() >= RowOrder::kMostRows) break;
     if (!c.index.Insert(o.tid, static_cast<std::uint32_t>(c.rows.size()))) continue;
-    c.rows.push_back(OrderRow{std::move(o), std::string(), serial++});
+    c.rows.push_back(OrderRow{std::move(o), std::string(), 0});  // numbered by Fill
   }
   return c;
 }
@@ -170,8 +162,10 @@ OrderRows::Contents OrderRows::Prepare(std::vector<Order> orders) {
 void OrderRows::Fill(Contents contents) {
   FlushTimeLeftChanges();
   std::vector<std::uint64_t> order(contents.rows.size());
-  for (std::size_t i = 0; i < order.size(); ++i)
+  for (std::size_t i = 0; i < order.size(); ++i) {
+    contents.rows[i].serial = nextSerial_++;
     order[i] = RowOrder::Entry(contents.rows[i].serial, static_cast<std::uint32_t>(i));
+  }
   if (view_ != nullptr) view_->BeginReset();
   std::swap(slots_, contents.rows);
   std::swap(index_, contents.index);
@@ -182,7 +176,6 @@ void OrderRows::Fill(Contents contents) {
 }
 
 int OrderRows::Append(std::vector<Order> orders) {
-  std::uint64_t serial = g_nextSerial.fetch_add(orders.size());
   const int first = RowCount();
   std::vector<std::uint64_t> fresh;
   fresh.reserve(orders.size());
@@ -191,7 +184,7 @@ int OrderRows::Append(std::vector<Order> orders) {
     const std::uint32_t slot = reuse ? freeSlots_.back() : static_cast<std::uint32_t>(slots_.size());
     if (!reuse && slot >= RowOrder::kMostRows) break;
     if (!index_.Insert(o.tid, slot)) continue;
-    const std::uint64_t rowSerial = serial++;
+    const std::uint64_t rowSerial = nextSerial_++;
     OrderRow row{std::move(o), std::string(), rowSerial};
     if (reuse) {
       freeSlots_.pop_back();

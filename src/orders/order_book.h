@@ -30,7 +30,7 @@ inline constexpr int kColumnTimeLeft = 3;     // 到期
 struct OrderRow {
   Order order;
   std::string timeLeft;  // "到期"; empty until the automatic pass has looked
-  // Rises with every row any list is given, so rows stand in serial order and
+  // Rises with every row its list is given, so rows stand in serial order and
   // a walk can find its place again when a post's answer is back.
   std::uint64_t serial = 0;
 };
@@ -181,6 +181,8 @@ class OrderRows {
   // slot is reused); order_ says which slots are listed, in list order.
   std::vector<OrderRow> slots_;
   std::vector<std::uint32_t> freeSlots_;
+  // The serial of the next row this list is given; never reused.
+  std::uint64_t nextSerial_ = 1;
   OrderIndex index_;  // order number -> slot
   RowOrder order_;
   OrderList* view_ = nullptr;

@@ -4,8 +4,6 @@
 #include "platform/request.h"
 #include "platform/time_check.h"
 #include "platform/transport.h"
-#include "util/event_pump.h"
-#include "util/ports.h"
 
 namespace qm {
 namespace {
@@ -15,6 +13,10 @@ constexpr const char* kConfirmedPrefix = "已成功获取Session授权 V";
 constexpr const char* kVersion = "1.0";
 
 }  // namespace
+
+std::string ConfirmedStatus(const std::string& sellerNick) {
+  return std::string(kConfirmedPrefix) + kVersion + "  卖家：" + sellerNick;
+}
 
 SessionCheck confirm_session(const Account& account, SellerIdentity* who, SessionTrouble* why) {
   std::string reply;
@@ -45,10 +47,6 @@ SessionCheck confirm_session(const Account& account, SellerIdentity* who, Sessio
   seller.avatar = extract_between(reply, "<avatar>", "<");
   if (seller.nick.empty()) return SessionCheck::Refused;
 
-  // Asked off the UI thread: the window hears of it there.
-  PostToUi([text = std::string(kConfirmedPrefix) + kVersion + "  卖家：" + seller.nick] {
-    if (MainView* view = CurrentMainView(); view != nullptr && view->setStatus) view->setStatus(text);
-  });
   if (who != nullptr) *who = std::move(seller);
   return SessionCheck::Confirmed;
 }

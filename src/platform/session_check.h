@@ -33,10 +33,12 @@ struct SessionTrouble {
 // Asks the gateway for the seller behind the account's session key and waits
 // for the answer (off the UI thread, with the account copied on it). A request
 // refused for its timestamp sets the platform clock by the platform's word
-// (SyncPlatformClock) and is asked once more. On success the
-// status line (CurrentMainView()->setStatus, on the UI thread) gets a text
-// beginning "已成功获取Session授权 V", and *who is filled when given; when
-// Unreachable, *why says why.
+// (SyncPlatformClock) and is asked once more. On success *who is filled when
+// given; when Unreachable, *why says why.
 SessionCheck confirm_session(const Account& account, SellerIdentity* who = nullptr, SessionTrouble* why = nullptr);
+
+// What the status line says once the key is confirmed: "已成功获取Session授权 V",
+// the version and the seller.
+std::string ConfirmedStatus(const std::string& sellerNick);
 
 }  // namespace qm

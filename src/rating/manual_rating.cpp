@@ -15,10 +15,7 @@
 #include "rating/run_worker.h"
 #include "rating/seller_run.h"
 #include "rating/schedule.h"
-#include "settings/app_session.h"
 #include "settings/config.h"
-#include "util/clipboard.h"
-#include "util/event_pump.h"
 #include "util/ports.h"
 #include "util/stop.h"
 
@@ -72,15 +69,14 @@ void SayAttempt(MainView* view, const std::string& caption, const std::string& t
 
 // Rates the current order of the both-unrated list "good" with the standing
 // comment once the user has said OK to `question`.
-void RateCurrentUnrated(const char* questionEnd) {
-  SellerRun* run = CurrentRun();
-  MainView* view = CurrentMainView();
-  if (run == nullptr || view == nullptr || view->prompts == nullptr) return;
-  OrderRows& rows = run->Book().Unrated();
+void RateCurrentUnrated(SellerRun& run, const char* questionEnd) {
+  MainView* view = run.Ports().view;
+  if (view == nullptr || view->prompts == nullptr) return;
+  OrderRows& rows = run.Book().Unrated();
   const std::string tid = rows.CurrentOrder();
   if (tid.empty()) return;
   // The seller sees what goes out: "good" and the comment it carries.
-  const std::string comment = run->NextComment();
+  const std::string comment = run.NextComment();
   if (!view->prompts->Question(kRateOrderCaption, "确定要对订单号‘" + tid + questionEnd + "\n\n将评价“好评”，评语：" +
                                                       (comment.empty() ? "（无）" : comment))) {
     return;
@@ -89,19 +85,19 @@ void RateCurrentUnrated(const char* questionEnd) {
   // or the refresh found its buyer's rating: then there is nothing to say "good" to.
   if (!rows.Contains(tid)) return;
   RatingRequest request{tid, kResultGood, comment, {BuyerOf(rows, tid), RatingStart::Early}, false};
-  run->Ledger().Rate(std::move(request), [run, tid](const RatingAttempt& attempt) {
-    if (attempt.Done()) run->Book().Unrated().Remove(tid);
-    SayAttempt(CurrentMainView(), kRateOrderCaption, tid, "评价“好评”", attempt);
+  run.Ledger().Rate(std::move(request), [&run, tid](const RatingAttempt& attempt) {
+    if (attempt.Done()) run.Book().Unrated().Remove(tid);
+    SayAttempt(run.Ports().view, kRateOrderCaption, tid, "评价“好评”", attempt);
   });
 }
 
 // The rating-page window for an order the seller answered; its row goes when
 // the user closed the window as modified.
-void FinishOnRatingPage(const std::string& tid) {
-  MainView* view = CurrentMainView();
+void FinishOnRatingPage(SellerRun& run, const std::string& tid) {
+  MainView* view = run.Ports().view;
   if (view == nullptr || !view->openRatingPage) return;
   if (!view->openRatingPage()) return;
-  if (OrderBook* book = CurrentOrderBook()) book->BuyerRated().Remove(tid);
+  run.Book().BuyerRated().Remove(tid);
 }
 
 // What the buyer gave for an order the seller has answered: a good rating
@@ -114,12 +110,12 @@ void ShowBuyerVerdict(SellerRun& run, const std::string& tid, const std::string&
   if (verdict.result.empty()) verdict.result = kUnfavourableVerdict;
   if (verdict.comment.empty()) verdict.comment = kNoBuyerComment;
   if (verdict.result == kResultGood) {
-    FinishOnRatingPage(tid);
+    FinishOnRatingPage(run, tid);
     return;
   }
   const std::optional<NoticeStyle> style = NoticeStyleFor(verdict.result);
   if (!style) return;
-  MainView* view = CurrentMainView();
+  MainView* view = run.Ports().view;
   if (view != nullptr && view->showNotice) {
     // The body's heading is the layout's; the tooltip says whose words they are.
     view->showNotice(Notice{style->line, kNoticeCommentPrefix + verdict.comment,
@@ -129,28 +125,28 @@ void ShowBuyerVerdict(SellerRun& run, const std::string& tid, const std::string&
   run.Book().BuyerRated().Remove(tid);
 }
 
-void CopyFrom(OrderRows& rows, CopyWhat what) {
+void CopyFrom(const SellerRun& run, const OrderRows& rows, CopyWhat what) {
   const int row = rows.Find(rows.CurrentOrder());
-  if (row < 0) return;
+  const MainView* view = run.Ports().view;
+  if (row < 0 || view == nullptr || view->clipboard == nullptr) return;
   const Order& order = rows.Row(row).order;
-  SetClipboardText(what == CopyWhat::OrderNumber ? order.tid : order.buyerNick);
+  view->clipboard->SetText(what == CopyWhat::OrderNumber ? order.tid : order.buyerNick);
 }
 
 }  // namespace
 
-void rate_on_first_list_double_click() { RateCurrentUnrated("’进行评价吗？ "); }
+void rate_on_first_list_double_click(SellerRun& run) { RateCurrentUnrated(run, "’进行评价吗？ "); }
 
-void rate_early_from_menu() { RateCurrentUnrated("’提前评价吗？ "); }
+void rate_early_from_menu(SellerRun& run) { RateCurrentUnrated(run, "’提前评价吗？ "); }
 
 namespace {
 
 // The original answer: "bad" first, then the buyer's rating is read; a good
 // buyer leads to the rating page. Kept for sellers who choose it (回评方式=先差评).
-void AnswerBadFirstFlow() {
-  SellerRun* run = CurrentRun();
-  MainView* view = CurrentMainView();
-  if (run == nullptr || view == nullptr) return;
-  OrderRows& rows = run->Book().BuyerRated();
+void AnswerBadFirstFlow(SellerRun& run) {
+  MainView* view = run.Ports().view;
+  if (view == nullptr) return;
+  OrderRows& rows = run.Book().BuyerRated();
   const std::string tid = rows.CurrentOrder();
   if (tid.empty()) return;
   // A "bad" rating cannot be taken back: asked first, as the early rating is.
@@ -160,21 +156,21 @@ void AnswerBadFirstFlow() {
   if (!rows.Contains(tid)) return;
   const std::string buyer = BuyerOf(rows, tid);
   RatingRequest request{tid, kResultBad, ReadManualComment(tid), {buyer, RatingStart::Answer}, false};
-  run->Ledger().Rate(std::move(request), [run, tid, buyer](const RatingAttempt& attempt) {
+  run.Ledger().Rate(std::move(request), [&run, tid, buyer](const RatingAttempt& attempt) {
     // Another call is posting this very order (a second double-click before
     // the first one's answer): that call finishes the answer.
     if (attempt.verdict == LedgerVerdict::Busy) return;
-    SayAttempt(CurrentMainView(), kAnswerCaption, tid, "回评“差评”", attempt);
+    SayAttempt(run.Ports().view, kAnswerCaption, tid, "回评“差评”", attempt);
     if (attempt.verdict == LedgerVerdict::NotLogged) return;  // not sent: the order stays
     // An order rated elsewhere already: the rating page shows what the platform
     // holds, and the seller may change it there.
     if (!attempt.Done() || attempt.verdict == LedgerVerdict::AlreadyRated) {
-      FinishOnRatingPage(tid);
+      FinishOnRatingPage(run, tid);
       return;
     }
-    run->Worker().Run<std::optional<BuyerVerdict>>(
-        [tid, account = run->RunAccount()] { return QueryBuyerRating(tid, account); },
-        [run, tid, buyer](std::optional<BuyerVerdict> found) { ShowBuyerVerdict(*run, tid, buyer, found); });
+    run.Worker().Run<std::optional<BuyerVerdict>>(
+        [tid, account = run.RunAccount()] { return QueryBuyerRating(tid, account); },
+        [&run, tid, buyer](std::optional<BuyerVerdict> found) { ShowBuyerVerdict(run, tid, buyer, found); });
   });
 }
 
@@ -213,7 +209,7 @@ std::string VerdictLine(const std::string& tid, const std::string& buyer, const 
 // reply goes out on OK. The rating page only when the post fails.
 void AnswerInKind(SellerRun& run, const std::string& tid, const std::string& buyer,
                   const std::optional<BuyerVerdict>& found) {
-  MainView* view = CurrentMainView();
+  MainView* view = run.Ports().view;
   OrderRows& rows = run.Book().BuyerRated();
   if (view == nullptr || !rows.Contains(tid)) return;
   if (!found || !found->Rated()) {
@@ -234,12 +230,12 @@ void AnswerInKind(SellerRun& run, const std::string& tid, const std::string& buy
   RatingRequest request{tid, reply.result, reply.comment, {buyer, RatingStart::Answer}, false};
   run.Ledger().Rate(std::move(request), [&run, tid, buyer, verdict, what](const RatingAttempt& attempt) {
     if (attempt.verdict == LedgerVerdict::Busy) return;
-    SayAttempt(CurrentMainView(), kAnswerCaption, tid, what.c_str(), attempt);
+    SayAttempt(run.Ports().view, kAnswerCaption, tid, what.c_str(), attempt);
     if (attempt.verdict == LedgerVerdict::NotLogged) return;  // not sent: the order stays
     if (!attempt.Done() || attempt.verdict == LedgerVerdict::AlreadyRated) {
       // The platform did not take it, or holds a rating already: the rating
       // page shows what it holds, and the seller may change it there.
-      FinishOnRatingPage(tid);
+      FinishOnRatingPage(run, tid);
       return;
     }
     run.Book().BuyerRated().Remove(tid);
@@ -250,32 +246,30 @@ void AnswerInKind(SellerRun& run, const std::string& tid, const std::string& buy
 
 }  // namespace
 
-void answer_on_second_list_double_click() {
-  SellerRun* run = CurrentRun();
-  MainView* view = CurrentMainView();
-  if (run == nullptr || view == nullptr) return;
-  if (run->Settings().answerBadFirst) return AnswerBadFirstFlow();
-  OrderRows& rows = run->Book().BuyerRated();
+void answer_on_second_list_double_click(SellerRun& run) {
+  MainView* view = run.Ports().view;
+  if (view == nullptr) return;
+  if (run.Settings().answerBadFirst) return AnswerBadFirstFlow(run);
+  OrderRows& rows = run.Book().BuyerRated();
   const std::string tid = rows.CurrentOrder();
-  if (tid.empty() || run->Ledger().InFlight(tid)) return;
+  if (tid.empty() || run.Ledger().InFlight(tid)) return;
   const std::string buyer = BuyerOf(rows, tid);
   if (view->setStatus) view->setStatus("正在读取买家对订单‘" + tid + "’的评价…");
   // First what the buyer gave, so that the question can say it.
-  run->Worker().Run<std::optional<BuyerVerdict>>(
-      [tid, account = run->RunAccount()] { return QueryBuyerRating(tid, account); },
-      [run, tid, buyer](std::optional<BuyerVerdict> found) { AnswerInKind(*run, tid, buyer, found); });
+  run.Worker().Run<std::optional<BuyerVerdict>>(
+      [tid, account = run.RunAccount()] { return QueryBuyerRating(tid, account); },
+      [&run, tid, buyer](std::optional<BuyerVerdict> found) { AnswerInKind(run, tid, buyer, found); });
 }
 
-void WriteOrderComment() {
-  SellerRun* run = CurrentRun();
-  MainView* view = CurrentMainView();
-  if (run == nullptr || view == nullptr || view->prompts == nullptr) return;
-  OrderRows& rows = run->Book().Unrated();
+void WriteOrderComment(SellerRun& run) {
+  MainView* view = run.Ports().view;
+  if (view == nullptr || view->prompts == nullptr) return;
+  OrderRows& rows = run.Book().Unrated();
   const int row = rows.Find(rows.CurrentOrder());
   if (row < 0) return;
   const Order order = rows.Row(row).order;
   // The box starts from the order's own comment, or the standing one.
-  std::string initial = StoredManualComment(order.tid).value_or(run->Settings().FirstComment());
+  std::string initial = StoredManualComment(order.tid).value_or(run.Settings().FirstComment());
   if (initial.empty()) initial = kOrderCommentInitial;
   const std::optional<std::string> text =
       view->prompts->Input(kOrderCommentCaption, "‘" + order.buyerNick + "’的评语。", initial);
@@ -311,7 +305,7 @@ struct SelectionAnswer {
 };
 
 void SaySelectionEnd(const SelectionAnswer& state) {
-  MainView* view = CurrentMainView();
+  MainView* view = state.run->Ports().view;
   if (view == nullptr) return;
   const int total = static_cast<int>(state.replies.size());
   if (view->setStatus) {
@@ -357,7 +351,7 @@ using FoundVerdicts = std::vector<std::pair<std::string, std::optional<BuyerVerd
 // The buyers' ratings of the chosen orders are back: one question lists
 // them with the replies, and the replies go out on OK.
 void AnswerSelectedInKind(SellerRun& run, const FoundVerdicts& found) {
-  MainView* view = CurrentMainView();
+  MainView* view = run.Ports().view;
   if (view == nullptr) return;
   OrderRows& rows = run.Book().BuyerRated();
   auto state = std::make_shared<SelectionAnswer>();
@@ -388,20 +382,19 @@ void AnswerSelectedInKind(SellerRun& run, const FoundVerdicts& found) {
 
 }  // namespace
 
-void RateSelectedBuyerRated() {
-  SellerRun* run = CurrentRun();
-  MainView* view = CurrentMainView();
-  if (run == nullptr || view == nullptr) return;
-  OrderRows& rows = run->Book().BuyerRated();
+void RateSelectedBuyerRated(SellerRun& run) {
+  MainView* view = run.Ports().view;
+  if (view == nullptr) return;
+  OrderRows& rows = run.Book().BuyerRated();
   if (rows.CurrentOrder().empty()) return;
   std::vector<std::string> chosen = rows.SelectedOrders();
   if (chosen.empty()) return;
   // Last to first.
   std::reverse(chosen.begin(), chosen.end());
-  if (!run->Settings().answerBadFirst) {
+  if (!run.Settings().answerBadFirst) {
     if (view->setStatus) view->setStatus("正在读取选中的 " + std::to_string(chosen.size()) + " 笔订单的买家评价…");
-    run->Worker().Run<FoundVerdicts>(
-        [chosen, account = run->RunAccount()] {
+    run.Worker().Run<FoundVerdicts>(
+        [chosen, account = run.RunAccount()] {
           FoundVerdicts found;
           for (const std::string& tid : chosen) {
             if (StopRequested()) break;
@@ -409,11 +402,11 @@ void RateSelectedBuyerRated() {
           }
           return found;
         },
-        [run](FoundVerdicts found) { AnswerSelectedInKind(*run, found); });
+        [&run](FoundVerdicts found) { AnswerSelectedInKind(run, found); });
     return;
   }
   auto state = std::make_shared<SelectionAnswer>();
-  state->run = run;
+  state->run = &run;
   state->inKind = false;
   for (const std::string& tid : chosen) state->replies.push_back({tid, kResultBad, ReadManualComment(tid)});
   const std::string question = chosen.size() == 1 ? "确定要对订单号‘" + chosen.front() + "’回评“差评”吗？"
@@ -423,23 +416,19 @@ void RateSelectedBuyerRated() {
   AnswerNextSelected(state);
 }
 
-void KeepCurrentOrder(bool keep, bool wholeBuyer) {
-  OrderBook* book = CurrentOrderBook();
-  MainView* view = CurrentMainView();
-  if (book == nullptr) return;
-  OrderRows& rows = book->Unrated();
+void KeepCurrentOrder(SellerRun& run, bool keep, bool wholeBuyer) {
+  MainView* view = run.Ports().view;
+  OrderRows& rows = run.Book().Unrated();
   const int row = rows.Find(rows.CurrentOrder());
   if (row < 0) return;
   const Order order = rows.Row(row).order;
-  SellerRun* run = CurrentRun();
-  if (run == nullptr) return;
-  KeepList& kept = run->Keep();
+  KeepList& kept = run.Keep();
   kept.Refresh();
   const bool ok = wholeBuyer ? (keep ? kept.KeepBuyer(order.buyerNick) : kept.ReleaseBuyer(order.buyerNick))
                              : (keep ? kept.KeepOrder(order.tid) : kept.ReleaseOrder(order.tid));
   if (!ok) {
     if (view != nullptr && view->prompts != nullptr) {
-      view->prompts->Information(kKeptTimeLeft, "“" + KeepListFileName(Session().sellerNick) + "”无法保存" +
+      view->prompts->Information(kKeptTimeLeft, "“" + KeepListFileName(run.RunAccount().sellerNick) + "”无法保存" +
                                                     (wholeBuyer ? "买家‘" + order.buyerNick + "’" : "订单‘" + order.tid + "’") +
                                                     "（名称含有“=”、“]”、换行或GBK无法表示的字符，或文件无法写入）。");
     }
@@ -458,12 +447,8 @@ void KeepCurrentOrder(bool keep, bool wholeBuyer) {
   }
 }
 
-void CopyFromUnrated(CopyWhat what) {
-  if (OrderBook* book = CurrentOrderBook()) CopyFrom(book->Unrated(), what);
-}
+void CopyFromUnrated(SellerRun& run, CopyWhat what) { CopyFrom(run, run.Book().Unrated(), what); }
 
-void CopyFromBuyerRated(CopyWhat what) {
-  if (OrderBook* book = CurrentOrderBook()) CopyFrom(book->BuyerRated(), what);
-}
+void CopyFromBuyerRated(SellerRun& run, CopyWhat what) { CopyFrom(run, run.Book().BuyerRated(), what); }
 
 }  // namespace qm

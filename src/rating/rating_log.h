@@ -123,9 +123,6 @@ class RatingLog {
   std::unordered_map<std::string, BuyerVerdict> verdicts_;
 };
 
-// The log of the current run (seller_run.h); nullptr while there is none.
-RatingLog* CurrentRatingLog();
-
 // The CSV of a list of entries: UTF-8 with a byte order mark, a header line
 // (时间, 订单编号, 买家旺旺, 评价, 评语, 方式, 结果), the words in Chinese as the window shows them, CRLF line ends,
 // every field quoted and inner quotes doubled, so that commas, quotes and

@@ -5,37 +5,25 @@
 #include "util/event_pump.h"
 
 namespace qm {
-namespace {
 
-// The one run of the process (see CurrentRun).
-SellerRun* g_run = nullptr;
-
-}  // namespace
-
-SellerRun* CurrentRun() { return g_run; }
-
-// The seller's own actions in the windows reach the run's parts through these.
-OrderBook* CurrentOrderBook() { return g_run ? &g_run->Book() : nullptr; }
-RatingLog* CurrentRatingLog() { return g_run ? &g_run->Log() : nullptr; }
-
-std::unique_ptr<SellerRun> SellerRun::Open(const RunPorts& ports, RunObserver& observer, std::string* error) {
+std::unique_ptr<SellerRun> SellerRun::Open(const Account& account, const RunSettings& settings, const RunPorts& ports,
+                                           RunObserver& observer, std::string* error) {
   if (ports.pump == nullptr) {
     if (error) *error = "no event pump";
     return nullptr;
   }
-  std::unique_ptr<SellerRun> run(new SellerRun(ports, observer));
-  const AppSession& s = Session();
-  if (!run->log_.Open(s.PathOf(RatingLogFileName(s.sellerNick)), false, error)) return nullptr;
+  std::unique_ptr<SellerRun> run(new SellerRun(account, settings, ports, observer));
+  if (!run->log_.Open(account.PathOf(RatingLogFileName(account.sellerNick)), false, error)) return nullptr;
   run->alerts_.Load();
-  g_run = run.get();
   return run;
 }
 
-SellerRun::SellerRun(const RunPorts& ports, RunObserver& observer)
+SellerRun::SellerRun(const Account& account, const RunSettings& settings, const RunPorts& ports,
+                     RunObserver& observer)
     : ports_(ports),
       observer_(observer),
-      account_(CurrentAccount()),
-      settings_(CurrentRunSettings()),
+      account_(account),
+      settings_(settings),
       commentDraw_(std::random_device{}()),
       alerts_(log_),
       ledger_(log_, worker_, account_),
@@ -59,7 +47,6 @@ std::string SellerRun::NextComment() {
 
 SellerRun::~SellerRun() {
   scheduler_.End();
-  if (g_run == this) g_run = nullptr;
   // The members go in reverse: first the run's worker (after the job in
   // hand; no report of it runs from here on), the scheduler, then the loader
   // (which waits for its worker), the keep list, the ledger, the alerts, the log and the book.

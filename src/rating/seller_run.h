@@ -27,6 +27,7 @@ namespace qm {
 class EventPump;
 class Prompts;
 class Timer;
+struct MainView;
 
 // What the run reaches of its front end besides the observer.
 struct RunPorts {
@@ -37,19 +38,24 @@ struct RunPorts {
   // The pauses before a failed listing page or time check is asked again.
   std::vector<int> pageRetryPausesMs = kDefaultPageRetryPausesMs;
   std::vector<int> timeCheckPausesMs = kDefaultTimeCheckPausesMs;
+  // What the seller's own actions show and ask in; may be null (nothing is
+  // asked, so nothing the seller starts goes out).
+  MainView* view = nullptr;
 };
 
 class SellerRun {
  public:
-  // The run of Session()'s seller: opens its rating log. nullptr with the
-  // reason in *error when the log cannot be opened.
-  static std::unique_ptr<SellerRun> Open(const RunPorts& ports, RunObserver& observer, std::string* error);
+  // The run of the account's seller with the settings it starts from: opens
+  // its rating log. nullptr with the reason in *error when the log cannot be
+  // opened.
+  static std::unique_ptr<SellerRun> Open(const Account& account, const RunSettings& settings, const RunPorts& ports,
+                                         RunObserver& observer, std::string* error);
   ~SellerRun();
   SellerRun(const SellerRun&) = delete;
   SellerRun& operator=(const SellerRun&) = delete;
 
   // Who the run acts for: copied when the run is built; its network work
-  // takes copies of it, never Session().
+  // takes copies of it.
   const Account& RunAccount() const { return account_; }
   // What the seller set: copied when the run is built; changed here when the
   // seller saves new settings, and read by the next step that needs them.
@@ -77,7 +83,7 @@ class SellerRun {
   void refresh_cycle() { scheduler_.refresh_cycle(); }
 
  private:
-  SellerRun(const RunPorts& ports, RunObserver& observer);
+  SellerRun(const Account& account, const RunSettings& settings, const RunPorts& ports, RunObserver& observer);
 
   RunPorts ports_;
   RunObserver& observer_;
@@ -96,12 +102,5 @@ class SellerRun {
   // that is being taken apart.
   RunWorker worker_;
 };
-
-// The run of this process, for the seller's own actions in the windows (the
-// menu items and double-clicks, which reach the run through it); nullptr
-// while there is none. A process runs one seller at a time.
-SellerRun* CurrentRun();
-// The current run's book; nullptr while there is none.
-OrderBook* CurrentOrderBook();
 
 }  // namespace qm

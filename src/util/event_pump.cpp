@@ -1,16 +1,11 @@
 #include "util/event_pump.h"
-#include "util/ports.h"
 
 #include <atomic>
 
 namespace qm {
 namespace {
 std::atomic<EventPump*> g_pump{nullptr};
-std::atomic<MainView*> g_view{nullptr};
 }  // namespace
-
-void SetMainView(MainView* view) { g_view.store(view); }
-MainView* CurrentMainView() { return g_view.load(); }
 
 void SetEventPump(EventPump* pump) { g_pump.store(pump); }
 EventPump* CurrentEventPump() { return g_pump.load(); }

@@ -102,11 +102,9 @@ struct MainView {
   // A notification the seller should see even with the window hidden (the
   // tray's balloon, or the status line without a tray); may be empty.
   std::function<void(const std::string& title, const std::string& text)> notify;
+  // Where the copy items put an order's number or buyer; may be null.
+  Clipboard* clipboard = nullptr;
 };
-
-// The view the running program uses; nullptr until the desktop or the runner sets it.
-void SetMainView(MainView* view);
-MainView* CurrentMainView();
 
 }  // namespace qm
 

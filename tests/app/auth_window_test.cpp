@@ -139,12 +139,9 @@ class AuthWindowTest : public QObject {
     pump_ = std::make_unique<QtEventPump>();
     SetEventPump(pump_.get());
     driver_ = std::make_unique<DocumentDriver>();
-    SetDocumentDriver(driver_.get());
   }
   void cleanup() {
-    QTRY_VERIFY_WITH_TIMEOUT((!CurrentRun() || !CurrentRun()->Loader().Running()), 15000);
     QCoreApplication::processEvents();
-    SetDocumentDriver(nullptr);
     driver_.reset();
     SetEventPump(nullptr);
     pump_.reset();

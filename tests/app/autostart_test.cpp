@@ -29,7 +29,7 @@ void WithSettings(const std::function<void(SettingsWindow*)>& act) {
     act(window);
     window->done(QDialog::Rejected);
   });
-  OpenSettingsWindow(&owner);
+  OpenSettingsWindow(nullptr, &owner);
 }
 
 QCheckBox* Box(SettingsWindow* w) { return Control<QCheckBox>(w, QString::fromUtf8(kAutostartText)); }

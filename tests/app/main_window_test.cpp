@@ -36,14 +36,12 @@ class MainWindowTest : public QObject {
     ProgramDir dir;
     MainWindow w;
     QCOMPARE(w.objectName(), QString("MainWindow"));
-    QCOMPARE(CurrentMainView(), &w.View());
     QVERIFY(!FindTimer(&w, "时钟1")->isActive());
     QVERIFY(!FindTimer(&w, "时钟2")->isActive());
     QVERIFY(!FindControl(&w, "图片框2")->isVisibleTo(&w));
     QVERIFY(!FindControl(&w, "外形框3")->isVisibleTo(&w));
     // No run before the account is confirmed.
     QVERIFY(w.Run() == nullptr);
-    QVERIFY(CurrentOrderBook() == nullptr);
     // The view reaches the widgets.
     w.View().setStatus("已成功获取Session授权 V测试");
     QCOMPARE(Control<QLabel>(&w, "标签3")->text(), QString("已成功获取Session授权 V测试"));
@@ -383,7 +381,7 @@ class MainWindowTest : public QObject {
     captionWatch.stop();
     QVERIFY(!caption->isVisibleTo(&w));
     QVERIFY2(cutCaptions.isEmpty(), qPrintable(cutCaptions.join('|')));
-    QTRY_VERIFY_WITH_TIMEOUT((!CurrentRun() || !CurrentRun()->Loader().Running()), 15000);
+    QTRY_VERIFY_WITH_TIMEOUT(!w.Run() || !w.Run()->Loader().Running(), 15000);
     QCoreApplication::processEvents();
     // The tray tip names the seller and follows the number of orders waiting
     // (and of the alerts the seeded buyers' bad ratings raised).

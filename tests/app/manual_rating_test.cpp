@@ -161,7 +161,7 @@ class ManualRatingTest : public QObject {
     window_->show();
     ChooseAccountWhenAsked(QString::fromStdString(sandbox_->Seller().nick));
     QVERIFY(window_->RunStartup());
-    QTRY_VERIFY_WITH_TIMEOUT((!CurrentRun() || !CurrentRun()->Loader().Running()), 15000);
+    QTRY_VERIFY_WITH_TIMEOUT(!window_->Run() || !window_->Run()->Loader().Running(), 15000);
     QTRY_COMPARE_WITH_TIMEOUT(window_->Book().BuyerRated().RowCount(), 10, 15000);
     QCOMPARE(window_->Book().Unrated().RowCount(), 2);
     QVERIFY(sandbox_->AdminPost("log/clear", "{}").size() > 0);
@@ -222,7 +222,7 @@ class ManualRatingTest : public QObject {
     QTRY_VERIFY_WITH_TIMEOUT(!rows.Contains(bad), 10000);
     QVERIFY(ok.boxes.back().text.contains("<b>差</b>"));
     QCOMPARE(closer.opened, 0);  // every post was taken: no rating page
-    RatingLogWindow log(&w);
+    RatingLogWindow log(&w.Run()->Log(), &w);
     QCOMPARE(log.Model().index(0, 3).data().toString(), QString("差评"));
     QCOMPARE(log.Model().index(2, 3).data().toString(), QString("好评"));
   }
@@ -234,7 +234,7 @@ class ManualRatingTest : public QObject {
     const std::string neutral = tids_[2], bad = tids_[3], good = tids_[4], good2 = tids_[5];
     // Set by hand in Config.ini: it counts from the run's next start.
     QVERIFY(WriteProfileString(ConfigPath(), Session().sellerNick, kKeyAnswerStyle, kAnswerBadFirst));
-    CurrentRun()->ChangeSettings(CurrentRunSettings());
+    w.Run()->ChangeSettings(CurrentRunSettings());
     QVERIFY(AddOrderComment(neutral, "谢谢，下次快点"));
     // A "bad" answer is asked about first; Cancel posts nothing.
     {
@@ -387,7 +387,7 @@ class ManualRatingTest : public QObject {
     const QModelIndex left = w.UnratedList().Model()->index(rows.Find(second), kColumnTimeLeft);
     QCOMPARE(left.data().toString(), QString("不自动评价"));
     QVERIFY(left.data(Qt::ToolTipRole).toString().contains("天"));
-    QVERIFY(CurrentRun()->Keep().KeepsBuyer(buyer));
+    QVERIFY(w.Run()->Keep().KeepsBuyer(buyer));
 
     // The copy items take the current order's cells.
     FindMenuItem(w.Menu("表一鼠标右键"), "复制旺旺")->trigger();
@@ -413,7 +413,7 @@ class ManualRatingTest : public QObject {
   void theSecondSettingsPageSteersTheRunningProgram() {
     MainWindow& w = *window_;
     const std::string nick = Session().sellerNick;
-    QVERIFY(CurrentRun()->Keep().KeepBuyer("留着的买家"));
+    QVERIFY(w.Run()->Keep().KeepBuyer("留着的买家"));
     const std::string configBefore = ReadFileBytes(ConfigPath());
     {
       BoxAnswerer boxes;
@@ -442,8 +442,8 @@ class ManualRatingTest : public QObject {
       Control<QPushButton>(more, "保存按钮")->click();
       QVERIFY(!more->isVisible());
     });
-    QVERIFY(!CurrentRun()->Keep().KeepsBuyer("留着的买家"));
-    const RunSettings& now = CurrentRun()->Settings();
+    QVERIFY(!w.Run()->Keep().KeepsBuyer("留着的买家"));
+    const RunSettings& now = w.Run()->Settings();
     QVERIFY(now.comments == (std::vector<std::string>{"谢谢惠顾", "第二条", "第三条"}));
     QVERIFY(now.commentUse == CommentUse::InTurn && now.reloadMinutes == 0 && !now.badRatingAlerts);
     QCOMPARE(now.ratingHours, 36.5f);
@@ -518,7 +518,7 @@ class ManualRatingTest : public QObject {
     QCOMPARE(RatingsGiven(*sandbox_)[row0].value("result", ""), std::string("bad"));
 
     // The rating log: newest first, filtered by order number, exported as shown.
-    RatingLogWindow log(&w);
+    RatingLogWindow log(&w.Run()->Log(), &w);
     QCOMPARE(log.Model().rowCount(), 3);
     QCOMPARE(log.Model().index(0, 1).data().toString(), QString::fromStdString(row0));
     QCOMPARE(log.Model().index(0, 3).data().toString(), QString("差评"));

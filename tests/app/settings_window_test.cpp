@@ -41,7 +41,7 @@ bool WithSettings(QWidget* owner, const std::function<void(SettingsWindow*)>& ac
   QTimer::singleShot(5000, owner, [] {  // never hang a test
     if (QWidget* w = QApplication::activeModalWidget()) w->close();
   });
-  OpenSettingsWindow(owner);
+  OpenSettingsWindow(nullptr, owner);
   return open;
 }
 

@@ -36,7 +36,6 @@ RatingWorld::RatingWorld(const Sandbox::Options& options) : sandbox_(options) {
   s.autoContent = "欢迎再次光临！";
   s.ratingHours = 24.0f;
   view_.prompts = &prompts;
-  SetMainView(&view_);
   Restart();
 }
 
@@ -51,7 +50,8 @@ void RatingWorld::Restart() {
   lines_ = std::move(lines);
   std::string error;
   // Retries as the program makes them, without its waits of seconds.
-  run_ = SellerRun::Open({&loop_, &autoTimer, &refreshTimer, [this] { ++cacheClears; }, {20, 40, 80}, {50, 100}},
+  run_ = SellerRun::Open(CurrentAccount(), CurrentRunSettings(),
+                         {&loop_, &autoTimer, &refreshTimer, [this] { ++cacheClears; }, {20, 40, 80}, {50, 100}, &view_},
                          *lines_, &error);
   EXPECT_TRUE(run_ != nullptr) << error;
   run_->Book().Unrated().AttachView(&unratedView_);
@@ -60,7 +60,6 @@ void RatingWorld::Restart() {
 
 RatingWorld::~RatingWorld() {
   run_.reset();
-  SetMainView(nullptr);
   SetEventPump(nullptr);
 }
 

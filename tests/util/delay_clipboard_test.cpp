@@ -5,7 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include "util/clipboard.h"
 #include "util/delay.h"
 #include "util/event_loop.h"
 #include "util/memory_ports.h"
@@ -72,29 +71,6 @@ TEST(Delay, OffTheUiThreadItSleepsAndLeavesTheEventsAlone) {
   const auto start = Clock::now();
   DelayWithEvents(30);  // no pump at all
   EXPECT_GE(Clock::now() - start, 30ms);
-}
-
-TEST(ClipboardPort, WithoutAnAdapterNothingIsPlaced) {
-  SetClipboard(nullptr);
-  EXPECT_FALSE(SetClipboardText("x"));
-  EXPECT_EQ(GetClipboardText(), "");
-  EXPECT_FALSE(SetClipboardPicture({1, 2, 3}));
-  EXPECT_TRUE(GetClipboardPicture().empty());
-}
-
-TEST(ClipboardPort, TextAndPicturesGoThroughTheAdapter) {
-  MemoryClipboard clipboard;
-  SetClipboard(&clipboard);
-  EXPECT_EQ(CurrentClipboard(), &clipboard);
-  EXPECT_TRUE(SetClipboardText("订单 123\r\n"));
-  EXPECT_EQ(GetClipboardText(), "订单 123\r\n");
-  EXPECT_TRUE(SetClipboardText(""));  // an empty text replaces the old one
-  EXPECT_EQ(GetClipboardText(), "");
-  const std::vector<std::uint8_t> png = {0x89, 'P', 'N', 'G', 0, 1};
-  EXPECT_TRUE(SetClipboardPicture(png));
-  EXPECT_EQ(GetClipboardPicture(), png);
-  EXPECT_FALSE(SetClipboardPicture({}));
-  SetClipboard(nullptr);
 }
 
 }  // namespace
