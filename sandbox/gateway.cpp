@@ -1,7 +1,7 @@
 // The REST gateway, GET "/router/rest": checks the signature, the application
 // key, the session and the timestamp, then answers taobao.time.get,
-// taobao.user.seller.get, taobao.trades.sold.get, taobao.trades.sold.increment.get
-// and taobao.traderates.get.
+// taobao.user.seller.get, taobao.trades.sold.get, taobao.trades.sold.increment.get,
+// taobao.trade.get and taobao.traderates.get.
 #include <algorithm>
 #include <cstdlib>
 #include <map>
@@ -234,6 +234,30 @@ std::variant<std::string, Failure> TradesSoldGet(Context& ctx, const Call& call,
   return w.Text();
 }
 
+// taobao.trade.get: one trade of the seller, the fields asked for.
+std::variant<std::string, Failure> TradeGet(Context& ctx, const Call& call) {
+  const std::string* fields = call.Get("fields");
+  if (!fields || fields->empty()) return Failure{kMissingArguments, "Missing required arguments:fields", "", ""};
+  const std::string tid = call.Value("tid");
+  if (tid.empty()) return Failure{kMissingArguments, "Missing required arguments:tid", "", ""};
+  if (!IsDigits(tid)) return Failure{kInvalidArguments, "Invalid arguments:tid", "isv.invalid-parameter", ""};
+  const auto t = ctx.market.FindTrade(tid);
+  if (!t || t->seller != call.seller) return Failure{15, "Remote service error", "isv.trade-not-exist", "no such trade"};
+  const auto wanted = FieldSet(*fields);
+  XmlWriter w(call.pretty);
+  w.Open("trade_get_response");
+  w.Open("trade");
+  if (wanted.count("buyer_nick")) w.Element("buyer_nick", t->buyerNick);
+  if (wanted.count("buyer_rate")) w.Element("buyer_rate", t->buyer.result != Rate::None ? "true" : "false");
+  if (wanted.count("end_time") && !t->endTimeText.empty()) w.Element("end_time", t->endTimeText);
+  if (wanted.count("seller_rate")) w.Element("seller_rate", t->sellerRating.result != Rate::None ? "true" : "false");
+  if (wanted.count("status")) w.Element("status", t->status);
+  if (wanted.count("tid")) w.Element("tid", t->tid);
+  w.Close("trade");
+  w.Close("trade_get_response");
+  return w.Text();
+}
+
 std::variant<std::string, Failure> TradeRatesGet(Context& ctx, const Call& call) {
   const std::string* fields = call.Get("fields");
   if (!fields || fields->empty()) return Failure{kMissingArguments, "Missing required arguments:fields", "", ""};
@@ -313,6 +337,8 @@ void RegisterGateway(httplib::Server& server, Context& ctx) {
                    answer = TradesSoldGet(ctx, call, false);
                  } else if (method == "taobao.trades.sold.increment.get") {
                    answer = TradesSoldGet(ctx, call, true);
+                 } else if (method == "taobao.trade.get") {
+                   answer = TradeGet(ctx, call);
                  } else if (method == "taobao.traderates.get") {
                    answer = TradeRatesGet(ctx, call);
                  } else {

@@ -251,6 +251,16 @@ RateOutcome Market::RateAsBuyer(std::string_view tid, Rate result, std::string_v
   return RateOutcome::Ok;
 }
 
+bool Market::Touch(std::string_view tid, std::time_t now) {
+  std::unique_lock lock(mutex_);
+  auto it = byTid_.find(std::string(tid));
+  if (it == byTid_.end()) return false;
+  Trade& t = trades_[it->second];
+  t.modified = std::max(t.modified, now);
+  keys_[it->second].modified = t.modified;
+  return true;
+}
+
 RateOutcome Market::ChangeSellerRating(int seller, std::string_view tid, Rate result, std::string_view content,
                                        std::time_t now) {
   std::unique_lock lock(mutex_);

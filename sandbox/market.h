@@ -104,6 +104,9 @@ class Market {
                            std::time_t now);
   // The buyer rates the seller (the admin interface plays the buyer).
   RateOutcome RateAsBuyer(std::string_view tid, Rate result, std::string_view content, std::time_t now);
+  // Something else about the trade changes (a memo, logistics): its
+  // modification time moves to `now`. False for an unknown trade.
+  bool Touch(std::string_view tid, std::time_t now);
   // The seller changes a rating already given (the rating page).
   RateOutcome ChangeSellerRating(int seller, std::string_view tid, Rate result, std::string_view content,
                                  std::time_t now);

@@ -10,6 +10,7 @@ pkgs=(
   xvfb xauth fonts-noto-cjk
   clang-14 libclang-rt-14-dev
   nlohmann-json3-dev python3 curl tzdata
+  chromium chromium-driver python3-selenium
   dpkg-dev desktop-file-utils systemd lintian appstream groff-base libglib2.0-bin
   g++-mingw-w64-x86-64-posix wine64
 )

@@ -1,5 +1,6 @@
 #include "app/account_dialog.h"
 
+
 #include <QAbstractItemView>
 #include <QComboBox>
 #include <QEvent>
@@ -229,9 +230,20 @@ void AccountDialog::Refuse(const StartupStep& step) {
       // The run lock is held by another run of the program for this
       // seller: that run shows its window, and this one ends. A run without
       // a window (the runner) cannot show one, so this one says why it ends.
-      if (!InstanceChannel::AskToShow(InstanceSocketName(Session().programDir, Session().sellerNick))) {
-        QtPrompts().Warn(kAlreadyRunningTitle, "卖家‘" + ShownName(Session().sellerNick) +
-                                                   "’的评价程序已经在运行（例如在后台运行的quillmere-headless）。\n程序将退出。");
+      const QString name = InstanceSocketName(Session().programDir, Session().sellerNick);
+      switch (InstanceChannel::AskToShow(name)) {
+        case ChannelOutcome::Done: break;
+        case ChannelOutcome::OtherUser: {
+          const std::string text = InstanceChannel::OtherUserText(name);
+          std::fprintf(stderr, "quillmere: %s\n", text.c_str());
+          QtPrompts().Warn(kAlreadyRunningTitle, "卖家‘" + ShownName(Session().sellerNick) + "’的评价程序已经在运行。\n" +
+                                                     text + "\n程序将退出。");
+          break;
+        }
+        case ChannelOutcome::NoAnswer:
+          QtPrompts().Warn(kAlreadyRunningTitle, "卖家‘" + ShownName(Session().sellerNick) +
+                                                     "’的评价程序已经在运行（例如在后台运行的quillmere-headless）。\n程序将退出。");
+          break;
       }
       EndProgram(0);
       reject();

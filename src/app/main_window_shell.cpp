@@ -10,6 +10,7 @@
 #include <QShortcut>
 #include <QTreeView>
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 
 #include "app/builder.h"
@@ -207,7 +208,8 @@ void MainWindow::RememberSize() {
 
 void MainWindow::ListenForLaterStarts() {
   if (channel_ == nullptr) channel_ = new InstanceChannel(this);
-  channel_->Listen(InstanceSocketName(Session().programDir, Session().sellerNick), [this] {
+  const QString name = InstanceSocketName(Session().programDir, Session().sellerNick);
+  const ChannelOutcome outcome = channel_->Listen(name, [this] {
     // During the start-up the login window is the one to see.
     if (QWidget* modal = QApplication::activeModalWidget(); modal != nullptr && modal != this) {
       modal->raise();
@@ -216,6 +218,13 @@ void MainWindow::ListenForLaterStarts() {
       BringToFront();
     }
   });
+  // The run goes on without the channel; the seller is told why a later
+  // start cannot reach it.
+  if (outcome == ChannelOutcome::OtherUser) {
+    const std::string text = InstanceChannel::OtherUserText(name);
+    std::fprintf(stderr, "quillmere: %s\n", text.c_str());
+    KeepNotice(text);
+  }
 }
 
 }  // namespace qm

@@ -50,14 +50,6 @@ std::vector<std::string> MoreCommentLines(const QString& text) {
   return lines;
 }
 
-// Why a comment cannot be sent or stored; empty when it can.
-std::string CommentProblem(const std::string& text, const std::string& which) {
-  if (const std::size_t length = CommentLength(text); length > kCommentLimit)
-    return which + "有 " + std::to_string(length) + " 个字，淘宝最多接受 " + std::to_string(kCommentLimit) + " 个字。";
-  if (!IsValidUtf8(text)) return which + "含有无法保存的字符。";
-  return {};
-}
-
 }  // namespace
 
 RunSettingsWindow::RunSettingsWindow(SellerRun* run, QWidget* owner) : QDialog(owner), run_(run) {
@@ -139,51 +131,18 @@ RunSettingsWindow::RunSettingsWindow(SellerRun* run, QWidget* owner) : QDialog(o
 }
 
 bool RunSettingsWindow::Save() {
-  const std::string nick = Session().sellerNick;
-  const std::string first = TrimmedComment(S(firstComment_->toPlainText()));
-  const std::vector<std::string> more = MoreCommentLines(moreComments_->toPlainText());
-  std::string problem = CommentProblem(first, "自动评价内容");
-  for (std::size_t i = 0; problem.empty() && i < more.size(); ++i) {
-    problem = CommentProblem(more[i], "其他评语第 " + std::to_string(i + 1) + " 条");
-    if (problem.empty() && !GbkCanHold(more[i])) problem = "其他评语第 " + std::to_string(i + 1) + " 条含有无法保存的字符。";
-  }
-  if (problem.empty() && more.size() + 1 > static_cast<std::size_t>(kMostStandingComments))
-    problem = "评语最多 " + std::to_string(kMostStandingComments) + " 条。";
-  if (!problem.empty()) {
-    QtPrompts().Information(kRunSettingsTitle, problem + "没有保存。");
-    return false;
-  }
-
   RunSettings settings;
-  settings.comments.push_back(first);
-  settings.comments.insert(settings.comments.end(), more.begin(), more.end());
+  settings.comments.push_back(TrimmedComment(S(firstComment_->toPlainText())));
+  for (std::string& more : MoreCommentLines(moreComments_->toPlainText())) settings.comments.push_back(std::move(more));
   settings.commentUse = static_cast<CommentUse>(commentUse_->currentData().toInt());
   settings.ratingHours = static_cast<float>(ratingHours_->value());
   settings.reloadMinutes = reloadMinutes_->value();
   settings.badRatingAlerts = alerts_->isChecked();
   settings.answerBadFirst = answerStyle_->currentData().toBool();
-  const char* use = CommentUseText(settings.commentUse);
-  const bool written = SaveAutoComment(nick, first) && SaveMoreComments(nick, more) &&
-                       (*use != '\0' ? WriteSetting(nick, kKeyCommentUse, use) : RemoveSetting(nick, kKeyCommentUse)) &&
-                       WriteRatingHoursSetting(nick, RatingHoursText(settings.ratingHours)) &&
-                       WriteSetting(nick, kKeyReloadMinutes, std::to_string(settings.reloadMinutes)) &&
-                       WriteSetting(nick, kKeyBadRatingAlerts, settings.badRatingAlerts ? "1" : "0") &&
-                       WriteSetting(nick, kKeyAnswerStyle, settings.answerBadFirst ? kAnswerBadFirst : kAnswerInKind);
-  // What was written counts from the run's next step, whatever failed after it.
-  AppSession& s = Session();
-  s.autoContent = first;
-  s.ratingHours = settings.ratingHours;
-  s.reloadMinutes = settings.reloadMinutes;
-  if (run_ != nullptr) {
-    run_->ChangeSettings(written ? settings : CurrentRunSettings());
-    run_->Book().Unrated().Repaint();
-  }
-  if (!written) {
-    QtPrompts().Information(kRunSettingsTitle, "设置无法全部写入“" + std::string(kConfigFileName) + "”或“" +
-                                                   AutoCommentFileName(nick) + "”，请检查文件是否可写。");
-    return false;
-  }
-  return true;
+  std::string problem;
+  if (SaveRunSettings(run_, settings, &problem)) return true;
+  QtPrompts().Information(kRunSettingsTitle, problem);
+  return false;
 }
 
 void RunSettingsWindow::ShowKeptEntries() {

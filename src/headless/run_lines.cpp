@@ -39,6 +39,8 @@ void RunLines::LoadReported(const LoadReport& report) {
   if (const std::string status = LoadStatusText(report); !status.empty()) Print("status: " + status);
   if (report.kind == LoadKind::Reload) {
     std::string line = "reload: added=" + std::to_string(report.added) + " dropped=" + std::to_string(report.dropped);
+    if (report.keptNotListed > 0)
+      line += "; kept " + std::to_string(report.keptNotListed) + " the listing did not bring (not proven rated)";
     if (!report.databaseOk) {
       line += "; the order database cannot be used: " + report.error;
     } else if (!report.problem.empty()) {

@@ -27,6 +27,11 @@
 #include "util/ports.h"
 #include "util/program_paths.h"
 #include "util/stop.h"
+#if QM_WITH_WEB
+#include "web/web_desk.h"
+#include "web/web_password.h"
+#include "web/web_server.h"
+#endif
 
 namespace qm {
 namespace {
@@ -34,7 +39,8 @@ namespace {
 constexpr const char* kUsageHead =
     "usage: quillmere-headless --account NICK [--data-dir DIR] [--platform URL] [--verbose]\n"
     "                          [--once | --authorize | --list | --check TID | --export-log FILE |\n"
-    "                           --keep TID | --release TID | --keep-buyer NICK | --release-buyer NICK]\n"
+    "                           --keep TID | --release TID | --keep-buyer NICK | --release-buyer NICK |\n"
+    "                           --set-web-password] [--web [ADDRESS:]PORT]\n"
     "       quillmere-headless --version | --help\n"
     "  --account NICK   the seller account (a section of Config.ini)\n";
 constexpr const char* kUsageCommands =
@@ -49,6 +55,10 @@ constexpr const char* kUsageCommands =
     "  --keep TID, --release TID, --keep-buyer NICK, --release-buyer NICK\n"
     "                   keep an order or every order of a buyer from automatic rating\n"
     "                   (or give it back), then exit; a running instance follows at its next pass\n"
+    "  --web [ADDRESS:]PORT  serve the web page of the run there (127.0.0.1 when no\n"
+    "                   address is given); it needs a password set with --set-web-password\n"
+    "  --set-web-password  read the web page's password (twice from a terminal, without\n"
+    "                   echo; once from standard input otherwise), store its salted hash, exit\n"
     "  --version        print the program's name and version and exit\n"
     "  --help, -h       print this help and the data directory of this run, and exit\n";
 
@@ -65,6 +75,8 @@ struct Options {
   bool help = false;
   bool version = false;
   bool authorize = false;
+  std::string web;  // --web [ADDRESS:]PORT
+  bool setWebPassword = false;
 };
 
 void PrintUsage(std::FILE* to) {
@@ -72,6 +84,19 @@ void PrintUsage(std::FILE* to) {
   std::fputs(kDirectoryOptionsHelp, to);
   std::fputs(kUsageCommands, to);
 }
+
+// The web page is built where cpp-httplib is.
+#if QM_WITH_WEB
+constexpr bool kWithWebPage = true;
+bool WebAddressUsable(const std::string& text) {
+  std::string address;
+  int port = 0;
+  return ParseWebAddress(text, &address, &port);
+}
+#else
+constexpr bool kWithWebPage = false;
+bool WebAddressUsable(const std::string&) { return false; }
+#endif
 
 // The name error lines begin with: the program's own, as it was started
 // (quillmere-headless, or quillmere for `quillmere --headless`).
@@ -113,6 +138,11 @@ std::optional<Options> ParseOptions(int argc, char** argv) {
       o.keepEdit = edit;
     } else if (arg == "--authorize") {
       o.authorize = true;
+    } else if (arg == "--web") {
+      ok = value(&o.web) && WebAddressUsable(o.web);
+    } else if (arg == "--set-web-password") {
+      o.setWebPassword = true;
+      ok = kWithWebPage;
     } else if (arg == "--account") {
       ok = value(&o.account);
     } else if (arg == "--data-dir") {
@@ -125,6 +155,15 @@ std::optional<Options> ParseOptions(int argc, char** argv) {
       o.version = true;
     } else {
       std::fprintf(stderr, "%s: unknown argument '%s'\n", program.c_str(), arg.c_str());
+      PrintUsage(stderr);
+      return std::nullopt;
+    }
+    if (!ok && !kWithWebPage && (arg == "--web" || arg == "--set-web-password")) {
+      std::fprintf(stderr, "%s: this build has no web page (%s)\n", program.c_str(), arg.c_str());
+      return std::nullopt;
+    }
+    if (!ok && arg == "--web" && !o.web.empty()) {
+      std::fprintf(stderr, "%s: --web needs [ADDRESS:]PORT, not '%s'\n", program.c_str(), o.web.c_str());
       PrintUsage(stderr);
       return std::nullopt;
     }
@@ -324,6 +363,39 @@ int RunHeadless(int argc, char** argv) {
     std::fflush(stdout);
     return code;
   }
+#if QM_WITH_WEB
+  if (options->setWebPassword) {
+    const std::string nick = AccountSectionName(options->account);
+    int code = kExitOk;
+    if (!AccountIsSetUp(nick)) {
+      PrintLine("start: " + nick + " has no appkey and AppSecret in " + Session().PathOf(kConfigFileName));
+      code = kExitNoCredentials;
+    } else {
+      const PasswordSet set = SetWebPassword(nick);
+      code = set == PasswordSet::Stored ? kExitOk : set == PasswordSet::Refused ? kExitUsage : kExitSettingsFile;
+    }
+    StopSignalWatch();
+    SetEventPump(nullptr);
+    std::fflush(stdout);
+    return code;
+  }
+  // The page does not start without its password: said before anything else.
+  WebOptions web;
+  if (!options->web.empty()) {
+    ParseWebAddress(options->web, &web.address, &web.port);
+    const std::string nick = AccountSectionName(options->account);
+    web.passwordHash = ReadSetting(nick, kKeyWebPassword);
+    web.hosts = SplitList(ReadSetting(nick, kKeyWebHosts));
+    if (const std::string proxies = ReadSetting(nick, kKeyWebProxies); !proxies.empty()) web.proxies = SplitList(proxies);
+    if (web.passwordHash.empty()) {
+      PrintLine("start: the web page has no password; set one with quillmere-headless --account " + nick +
+                " --set-web-password");
+      StopSignalWatch();
+      SetEventPump(nullptr);
+      return kExitUsage;
+    }
+  }
+#endif
   if (options->authorize) {
     const StartupStep step = OpenAccount(options->account);
     const int code = step.Ready() ? RunAuthorize(PrintLine) : ExitCodeFor(step.outcome);
@@ -360,7 +432,12 @@ int RunHeadless(int argc, char** argv) {
   // The run's objects, released in reverse at the end.
   const bool once = options->once;
   int exitCode = kExitOk;
-  RunLines lines(once);
+  // The run's status lines also reach the web page's status line.
+  std::function<void(const std::string&)> statusToPage;
+  RunLines lines(once, [&statusToPage](const std::string& line) {
+    PrintLine(line);
+    if (statusToPage && line.rfind("status: ", 0) == 0) statusToPage(line.substr(8));
+  });
   SellerRun* current = nullptr;
   lines.end = [&](int code) {
     exitCode = code;
@@ -392,9 +469,41 @@ int RunHeadless(int argc, char** argv) {
   MemoryOrderList buyerRatedView;
   run->Book().Unrated().AttachView(&unratedView);
   run->Book().BuyerRated().AttachView(&buyerRatedView);
+#if QM_WITH_WEB
+  // The page's desk and server, stopped before the run goes.
+  std::unique_ptr<WebDesk> desk;
+  std::unique_ptr<WebServer> server;
+  if (!options->web.empty()) {
+    desk = std::make_unique<WebDesk>(*run, unratedView, buyerRatedView, loop);
+    desk->Attach(view);
+    statusToPage = [d = desk.get()](const std::string& text) { d->ShowStatus(text); };
+    server = std::make_unique<WebServer>(*desk, loop);
+    std::string webError;
+    const int port = server->Start(web, &webError);
+    if (port <= 0) {
+      PrintLine("start: the web page cannot start: " + webError);
+      statusToPage = nullptr;
+      server.reset();
+      current = nullptr;
+      run.reset();
+      desk.reset();
+      return finish(kExitUsage);
+    }
+    const bool v6 = web.address.find(':') != std::string::npos;
+    PrintLine("web: the page is at http://" + (v6 ? "[" + web.address + "]" : web.address) + ":" + std::to_string(port) + "/");
+  }
+  auto stopWeb = [&] {
+    statusToPage = nullptr;
+    if (server) server->Stop();
+    if (desk) desk->Close();
+  };
+#else
+  auto stopWeb = [] {};
+#endif
 
   if (!run->Start()) {
     PrintLine("start: the first load could not be started");
+    stopWeb();
     return finish(kExitDatabase);
   }
   PrintLine(once ? "start: loading orders (one load, one refresh, one pass)" : "start: loading orders");
@@ -417,6 +526,7 @@ int RunHeadless(int argc, char** argv) {
   }
   // A load still under way (a stop signal during it) ends at its next page;
   // the run waits for it as it goes.
+  stopWeb();
   current = nullptr;
   run.reset();
   PrintLine("end: exit code " + std::to_string(exitCode));

@@ -38,15 +38,14 @@ std::string ListingProblem(const std::string& rateStatus, const FetchStats& stat
 std::string TradesSoldIncrementUrl(const Account& account, const std::string& rateStatus, int pageNo,
                                    const std::string& fields, const std::string& startModified,
                                    const std::string& endModified) {
-  return build_gateway_url(account, GatewayParams(account, "taobao.trades.sold.increment.get", make_timestamp(),
-                                         {{"page_no", std::to_string(pageNo)},
-                                          {"page_size", "100"},
-                                          {"rate_status", rateStatus},
-                                          {"status", "TRADE_FINISHED"},
-                                          {"use_has_next", "true"},
-                                          {"fields", fields},
-                                          {"start_modified", startModified},
-                                          {"end_modified", endModified}}));
+  RequestParams own = {{"page_no", std::to_string(pageNo)}, {"page_size", "100"}};
+  if (!rateStatus.empty()) own.emplace_back("rate_status", rateStatus);
+  own.insert(own.end(), {{"status", "TRADE_FINISHED"},
+                         {"use_has_next", "true"},
+                         {"fields", fields},
+                         {"start_modified", startModified},
+                         {"end_modified", endModified}});
+  return build_gateway_url(account, GatewayParams(account, "taobao.trades.sold.increment.get", make_timestamp(), std::move(own)));
 }
 
 FetchStats PageThrough(const ListingRequest& request, const std::function<void(std::vector<Order>&&)>& onPage) {
@@ -136,6 +135,27 @@ FetchStats PageThrough(const ListingRequest& request, const std::function<void(s
       return finish();
     }
   }
+}
+
+TradeStanding AskTrade(const std::string& tid, const Account& account) {
+  const std::string url = build_gateway_url(
+      account, GatewayParams(account, "taobao.trade.get", make_timestamp(),
+                             {{"fields", "tid,status,buyer_rate,seller_rate"}, {"tid", tid}}));
+  const std::string reply = DecodeWholeReply(web_request(WebRequest::Get(url)).body);
+  const auto answer = AnswerBody(reply, "trade_get_response");
+  if (!answer) return TradeStanding::Unknown;
+  const TradePage page = ReadTradePage(*answer, false, {});
+  // An answer about another order, or about several, is no answer about this one.
+  if (page.trades.size() != 1 || page.trades[0].tid != tid) return TradeStanding::Unknown;
+  const Order& trade = page.trades[0];
+  using Said = Order::Said;
+  if (trade.sellerRated == Said::Yes) return TradeStanding::SellerRated;
+  if (ElementText(extract_between(*answer, "<status>", "<")) != "TRADE_FINISHED") {
+    return answer->find("<status>") == std::string_view::npos ? TradeStanding::Unknown : TradeStanding::NotRatable;
+  }
+  if (trade.buyerRated == Said::Yes) return TradeStanding::BuyerRated;
+  if (trade.sellerRated == Said::No && trade.buyerRated == Said::No) return TradeStanding::Unrated;
+  return TradeStanding::Unknown;
 }
 
 int StoreUnratedPage(OrderDatabase& db, OrderTable table, const std::vector<Order>& trades) {

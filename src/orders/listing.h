@@ -25,6 +25,10 @@ inline constexpr const char* kRateUnseller = "RATE_UNSELLER";
 inline constexpr const char* kRateBuyerUnseller = "RATE_BUYER_UNSELLER";
 inline constexpr const char* kUnratedFields = "tid,buyer_nick,end_time";
 inline constexpr const char* kBuyerRatedFields = "tid,buyer_nick";
+// The listing of the changes: every finished trade modified in a window,
+// whatever its rate status, with both sides' rating flags.
+inline constexpr const char* kChangedFields = "tid,buyer_nick,end_time,buyer_rate,seller_rate";
+inline constexpr const char* kChangesListing = "changes";
 
 // How a listing ended.
 enum class ListingEnd {
@@ -71,7 +75,7 @@ std::string ListingProblem(const std::string& rateStatus, const FetchStats& stat
 
 // How to page through one listing.
 struct ListingRequest {
-  std::string rateStatus;
+  std::string rateStatus;  // empty: every rate status (the incremental listing only)
   const char* fields = kUnratedFields;
   bool withEndTime = true;
   std::vector<int> retryPausesMs = kDefaultPageRetryPausesMs;
@@ -92,6 +96,17 @@ inline constexpr std::int64_t kMostModifiedWindowSeconds = 24 * 3600;
 std::string TradesSoldIncrementUrl(const Account& account, const std::string& rateStatus, int pageNo,
                                    const std::string& fields, const std::string& startModified,
                                    const std::string& endModified);
+
+// What the platform says of one order asked about by itself
+// ("taobao.trade.get", fields tid, status, buyer_rate, seller_rate).
+enum class TradeStanding {
+  Unrated,      // finished, neither side has rated
+  SellerRated,  // the seller's rating of it is there
+  BuyerRated,   // the buyer has rated, the seller not
+  NotRatable,   // no longer a finished trade
+  Unknown,      // no whole answer about this very order (an error reply too)
+};
+TradeStanding AskTrade(const std::string& tid, const Account& account);
 
 // Pages through the listing and hands each page's new trades to `onPage`
 // (never an empty batch), in page order. The next page is asked for as soon

@@ -1,4 +1,5 @@
 #pragma once
+#include <cstdint>
 #include <string>
 
 namespace qm {
@@ -10,6 +11,12 @@ struct Order {
   std::string tid;
   std::string buyerNick;
   std::string endTime;
+  // What a listing that was asked for them said of each side's rating (its
+  // buyer_rate and seller_rate); Unsaid where it was not asked or said
+  // neither "true" nor "false".
+  enum class Said : std::uint8_t { Unsaid, No, Yes };
+  Said buyerRated = Said::Unsaid;
+  Said sellerRated = Said::Unsaid;
 };
 
 }  // namespace qm

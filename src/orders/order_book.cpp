@@ -137,8 +137,6 @@ std::string_view OrderRows::Cell(int row, int column) const {
   }
 }
 
-int OrderRows::RowsBefore(std::uint64_t serial) const { return static_cast<int>(order_.LowerBound(serial)); }
-
 int OrderRows::Find(std::string_view tid) const {
   const std::uint32_t slot = index_.Find(tid);
   if (slot == OrderIndex::kNone) return -1;

@@ -31,7 +31,7 @@ struct OrderRow {
   Order order;
   std::string timeLeft;  // "到期"; empty until the automatic pass has looked
   // Rises with every row its list is given, so rows stand in serial order and
-  // a walk can find its place again when a post's answer is back.
+  // a row is found by its serial without reading the others.
   std::uint64_t serial = 0;
 };
 
@@ -133,9 +133,6 @@ class OrderRows {
   // The row of an order, -1 when it is not listed.
   int Find(std::string_view tid) const;
   bool Contains(std::string_view tid) const { return index_.Find(tid) != OrderIndex::kNone; }
-  // How many rows came before the row with `serial` (listed or not): the walk
-  // of the automatic pass goes on from there when a post's answer is back.
-  int RowsBefore(std::uint64_t serial) const;
 
   // Rows for `orders` in their order, the first of each order number kept.
   // Safe on any thread; touches no list.

@@ -259,11 +259,11 @@ void OrderLoader::SyncUnratedOrders(LoadKind kind, std::shared_ptr<const OrderIn
   auto report = std::make_shared<LoadReport>();
   report->kind = kind;
   auto orders = std::make_shared<std::vector<Order>>();
-  auto ratedOnOneSide = std::make_shared<std::vector<std::string>>();
+  auto ratedSide = std::make_shared<std::vector<std::string>>();
   {
     LockGuard hold(loadLock_);
     if (since > 0) {
-      ListChanges(account_, since, until, *report, orders.get(), ratedOnOneSide.get(), pauses, cancelled);
+      ListChanges(account_, since, until, *report, orders.get(), ratedSide.get(), pauses, cancelled);
     } else {
       ListAndStore(account_, *report, *orders, pauses, cancelled, progress);
     }
@@ -271,7 +271,7 @@ void OrderLoader::SyncUnratedOrders(LoadKind kind, std::shared_ptr<const OrderIn
   // The list and its index are made here, so the UI thread only takes them over.
   auto contents = std::make_shared<OrderRows::Contents>();
   if (kind == LoadKind::First) *contents = OrderRows::Prepare(std::move(*orders));
-  pump_.Post([this, shared, report, orders, ratedOnOneSide, contents, listedAtStart] {
+  pump_.Post([this, shared, report, orders, ratedSide, contents, listedAtStart] {
     if (!shared->alive) return;
     OrderRows& rows = book_.Unrated();
     if (report->kind == LoadKind::First) {
@@ -280,7 +280,7 @@ void OrderLoader::SyncUnratedOrders(LoadKind kind, std::shared_ptr<const OrderIn
       report->fillSeconds = SecondsSince(fillStart);
       report->added = rows.RowCount();
     } else if (report->databaseOk && listedAtStart) {
-      MergeReload(rows, std::move(*orders), *listedAtStart, *report, *ratedOnOneSide);
+      MergeReload(rows, std::move(*orders), *listedAtStart, *report, *ratedSide);
     }
     report->unrated = rows.RowCount();
     // The load is over before its report is heard: the report may start the next one.
@@ -290,7 +290,7 @@ void OrderLoader::SyncUnratedOrders(LoadKind kind, std::shared_ptr<const OrderIn
 }
 
 void MergeReload(OrderRows& rows, std::vector<Order> fresh, const OrderIndex& listedAtStart, LoadReport& report,
-                 const std::vector<std::string>& ratedOnOneSide) {
+                 const std::vector<std::string>& ratedSide) {
   OrderIndex now;
   now.Reserve(fresh.size());
   std::vector<Order> added;
@@ -301,13 +301,25 @@ void MergeReload(OrderRows& rows, std::vector<Order> fresh, const OrderIndex& li
   }
   std::vector<std::string> dropped;
   if (report.Completed() && report.changesOnly) {
-    // The changes say nothing of the rows they do not hold.
-    for (const std::string& tid : ratedOnOneSide)
+    // The changes say nothing of the rows they do not hold; of those they
+    // hold, only a record that says a side has rated takes a row out.
+    for (const std::string& tid : ratedSide)
       if (listedAtStart.Find(tid) != OrderIndex::kNone && rows.Contains(tid)) dropped.push_back(tid);
   } else if (report.Completed()) {
+    // A full listing pages while the shop goes on: a trade that leaves it
+    // between two pages moves the later ones up a place, and the first of
+    // the next page goes unseen. Not being listed proves nothing, so each
+    // row it did not bring is asked about by itself (the caller asks); only
+    // a row whose rating period is over goes at once, as nothing can rate it.
+    const double at = PlatformNow();
     for (int i = 0; i < rows.RowCount(); ++i) {
-      const std::string& tid = rows.Row(i).order.tid;
-      if (listedAtStart.Find(tid) != OrderIndex::kNone && now.Find(tid) == OrderIndex::kNone) dropped.push_back(tid);
+      const Order& order = rows.Row(i).order;
+      if (listedAtStart.Find(order.tid) == OrderIndex::kNone || now.Find(order.tid) != OrderIndex::kNone) continue;
+      if (ParsePlatformTime(order.endTime) && !WithinRatingPeriod(order.endTime, at)) {
+        dropped.push_back(order.tid);
+      } else {
+        report.notListed.push_back(order);
+      }
     }
   }
   report.added = rows.Append(std::move(added));
@@ -315,64 +327,55 @@ void MergeReload(OrderRows& rows, std::vector<Order> fresh, const OrderIndex& li
 }
 
 void ListChanges(const Account& account, double from, double to, LoadReport& report, std::vector<Order>* orders,
-                 std::vector<std::string>* ratedOnOneSide, const std::vector<int>& retryPauses,
+                 std::vector<std::string>* ratedSide, const std::vector<int>& retryPauses,
                  const std::function<bool()>& cancelled) {
   const auto start = Clock::now();
   report.changesOnly = true;
   report.changesFrom = from;
   report.changesTo = to;
   report.databaseOk = true;  // nothing of the tables is used
-  struct Side {
-    const char* rateStatus;
-    FetchStats* stats;
-    std::unordered_map<std::string, Order> listed;
-  };
-  Side sides[2] = {{kRateUnbuyer, &report.buyerSide, {}}, {kRateUnseller, &report.sellerSide, {}}};
+  // One listing of every finished trade modified in the window, each with
+  // both sides' rating flags: what a trade's record says of both sides was
+  // said at one moment. (Two listings, one per side, read a trade at two
+  // moments; one modified in between for any reason leaves the second
+  // listing's window and would look rated on one side.)
+  std::unordered_map<std::string, Order> listed;
   // Nothing modified before the rating period of the oldest ratable trade
   // began can matter; whole seconds, so that no window is a fraction longer
   // than the platform takes.
   from = std::max(from, to - kMostChangesSeconds);
   const auto first = static_cast<std::int64_t>(std::floor(from));
   const auto last = std::max(first, static_cast<std::int64_t>(std::ceil(to)));
-  bool gaveUp = false, onePageEach = true;
-  for (std::int64_t at = first; !gaveUp;) {
+  for (std::int64_t at = first;;) {
     const std::int64_t until = std::min(last, at + kMostModifiedWindowSeconds);
     ++report.windows;
-    for (Side& side : sides) {
-      ListingRequest request{side.rateStatus, kUnratedFields, true, retryPauses, cancelled,
-                             FormatPlatformTime(at), FormatPlatformTime(until), account};
-      const FetchStats window = PageThrough(request, [&](std::vector<Order>&& trades) {
-        for (Order& t : trades) side.listed.insert_or_assign(t.tid, std::move(t));
-      });
-      Accumulate(*side.stats, window);
-      if (window.pages - window.retries > 1) onePageEach = false;
-      // A platform that stopped answering answers no later window either.
-      if (window.end == ListingEnd::GaveUp) gaveUp = true;
-    }
-    if (until >= last) break;
+    ListingRequest request{"", kChangedFields, true, retryPauses, cancelled,
+                           FormatPlatformTime(at), FormatPlatformTime(until), account};
+    const FetchStats window = PageThrough(request, [&](std::vector<Order>&& trades) {
+      for (Order& t : trades) listed.insert_or_assign(t.tid, std::move(t));
+    });
+    Accumulate(report.buyerSide, window);
+    // A platform that stopped answering answers no later window either.
+    if (window.end == ListingEnd::GaveUp || until >= last) break;
     at = until;
   }
-  report.problem = ListingProblem(kRateUnbuyer, report.buyerSide);
-  if (const std::string seller = ListingProblem(kRateUnseller, report.sellerSide); !seller.empty())
-    report.problem += (report.problem.empty() ? "" : ", ") + seller;
+  report.problem = ListingProblem(kChangesListing, report.buyerSide);
 
   const double now = PlatformNow();
   std::vector<Order> both;
-  for (auto& [tid, order] : sides[0].listed) {
-    if (sides[1].listed.count(tid) == 0) {
-      ratedOnOneSide->push_back(tid);
-    } else if (WithinRatingPeriod(order.endTime, now)) {
+  for (auto& [tid, order] : listed) {
+    using Said = Order::Said;
+    if (order.buyerRated == Said::Yes || order.sellerRated == Said::Yes) {
+      // The trade's own record says a side has rated it.
+      ratedSide->push_back(tid);
+    } else if (order.buyerRated == Said::No && order.sellerRated == Said::No && WithinRatingPeriod(order.endTime, now)) {
       both.push_back(std::move(order));
     }
   }
-  for (const auto& [tid, order] : sides[1].listed)
-    if (sides[0].listed.count(tid) == 0) ratedOnOneSide->push_back(tid);
-  if (!onePageEach) ratedOnOneSide->clear();
   std::sort(both.begin(), both.end(), [](const Order& a, const Order& b) {
     return a.endTime != b.endTime ? a.endTime < b.endTime : a.tid < b.tid;
   });
-  report.buyerSide.kept = static_cast<int>(sides[0].listed.size());
-  report.sellerSide.kept = static_cast<int>(sides[1].listed.size());
+  report.buyerSide.kept = static_cast<int>(listed.size());
   report.listed = static_cast<int>(both.size());
   *orders = std::move(both);
   report.totalSeconds = SecondsSince(start);

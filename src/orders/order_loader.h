@@ -11,10 +11,13 @@
 // across what the UI thread does with the report.
 //
 // The first load fills the list. A reload leaves the list in place: the
-// orders that finished since are appended, the ones that left both-unrated
-// are removed (only after two complete listings), every other row is kept as
-// it is (its place, the selection, a post in flight). An order listed when
-// the reload started and gone since (rated meanwhile) is not brought back.
+// orders that finished since are appended, every other row is kept as it is
+// (its place, the selection, a post in flight). A row leaves only with proof
+// for that order: the listing of the changes holds its record saying a side
+// has rated it; or a complete full listing did not bring it and the platform,
+// asked about that order alone, says so (the run asks; see `notListed`); or
+// its rating period is over. An order listed when the reload started and gone
+// since (rated meanwhile) is not brought back.
 #include <atomic>
 #include <cstdint>
 #include <functional>
@@ -49,6 +52,11 @@ struct LoadReport {
   int listed = 0;   // orders unrated on both sides, as the listings gave them
   int added = 0;    // rows the list gained (the first load: every row)
   int dropped = 0;  // rows a reload removed
+  // Rows a complete full listing did not bring, whose rating period is not
+  // over: they stay until the platform, asked about each, says it is rated
+  // or no longer ratable. Asking is the run's (UpdateNotListed).
+  std::vector<Order> notListed;
+  int keptNotListed = 0;  // of those, rows that stayed (still unrated, not asked, or no answer)
   int unrated = 0;  // rows of the unrated list afterwards
   double joinSeconds = 0;     // the join, read into rows
   double joinCpuSeconds = 0;  // processor time of the same
@@ -106,21 +114,22 @@ class OrderLoader {
   std::thread worker_;
 };
 
-// Appends the orders of `fresh` not listed and not listed at the start, and
-// (after complete listings) removes the rows listed at the start that
-// `fresh` no longer holds, or for a reload of the changes those of
-// `ratedOnOneSide`; fills `report.added` and `report.dropped`.
+// Appends the orders of `fresh` not listed and not listed at the start; after
+// complete listings, for a reload of the changes removes the rows listed at
+// the start that `ratedSide` holds, and for a full reload puts the rows
+// listed at the start that `fresh` no longer holds into `report.notListed`
+// (or removes them when their rating period is over); fills
+// `report.added` and `report.dropped`.
 void MergeReload(OrderRows& rows, std::vector<Order> fresh, const OrderIndex& listedAtStart, LoadReport& report,
-                 const std::vector<std::string>& ratedOnOneSide = {});
+                 const std::vector<std::string>& ratedSide = {});
 
-// The incremental listings of both sides from `from` to `to` (platform
-// times), day by day: into *orders the trades still unrated on both sides
-// (of the last fifteen days, oldest end first), into *ratedOnOneSide those
-// listed on one side only (none when a listing ran to a second page: a
-// trade that leaves the listing between its pages moves the later ones up,
-// and one of them would go unseen). Fills the report's sides, problem and windows.
+// The incremental listing of every finished trade modified from `from` to
+// `to` (platform times), day by day, with both sides' rating flags: into
+// *orders the trades whose record says neither side has rated (of the last
+// fifteen days, oldest end first), into *ratedSide those whose record says
+// a side has. Fills the report's buyerSide (the one listing), problem and windows.
 void ListChanges(const Account& account, double from, double to, LoadReport& report, std::vector<Order>* orders,
-                 std::vector<std::string>* ratedOnOneSide, const std::vector<int>& retryPauses,
+                 std::vector<std::string>* ratedSide, const std::vector<int>& retryPauses,
                  const std::function<bool()>& cancelled = {});
 
 }  // namespace qm

@@ -90,6 +90,12 @@ unsigned long NumericReference(std::string_view body) {
   return cp;
 }
 
+Order::Said SaidOf(std::string_view trade, std::string_view tag) {
+  if (trade.find(tag) == std::string_view::npos) return Order::Said::Unsaid;
+  const std::string text = TakeElementText(extract_between(trade, tag, "<"));
+  return text == "true" ? Order::Said::Yes : text == "false" ? Order::Said::No : Order::Said::Unsaid;
+}
+
 }  // namespace
 
 std::string ElementText(std::string_view raw) {
@@ -131,6 +137,32 @@ std::string ElementText(std::string_view raw) {
   return out;
 }
 
+std::optional<std::string_view> AnswerBody(std::string_view reply, std::string_view root) {
+  static constexpr std::string_view kError = "<error_response";
+  for (std::size_t at = FindTagNoCase(reply, kError, 0); at != std::string_view::npos;
+       at = FindTagNoCase(reply, kError, at + 1)) {
+    // "<error_responses>" or the like is another element.
+    const std::size_t after = at + kError.size();
+    if (after >= reply.size() || reply[after] == '>' || reply[after] == '/' || IsLayoutSpace(reply[after]))
+      return std::nullopt;
+  }
+  const std::string open = "<" + std::string(root);
+  std::size_t from = 0, begin = std::string_view::npos;
+  while ((from = reply.find(open, from)) != std::string_view::npos) {
+    const std::size_t after = from + open.size();
+    if (after < reply.size() && (reply[after] == '>' || IsLayoutSpace(reply[after]))) {
+      begin = reply.find('>', after);
+      break;
+    }
+    from = after;
+  }
+  if (begin == std::string_view::npos) return std::nullopt;
+  ++begin;
+  const std::size_t end = reply.find("</" + std::string(root) + ">", begin);
+  if (end == std::string_view::npos) return std::nullopt;
+  return reply.substr(begin, end - begin);
+}
+
 TradePage ReadTradePage(std::string_view reply, bool withEndTime, std::string_view response) {
   TradePage page;
   page.trades.reserve(100);  // a full page
@@ -149,6 +181,8 @@ TradePage ReadTradePage(std::string_view reply, bool withEndTime, std::string_vi
     if (trade.tid.empty()) continue;
     trade.buyerNick = TakeElementText(extract_between(match, "<buyer_nick>", "<"));
     if (withEndTime) trade.endTime = TakeElementText(extract_between(match, "<end_time>", "<"));
+    trade.buyerRated = SaidOf(match, "<buyer_rate>");
+    trade.sellerRated = SaidOf(match, "<seller_rate>");
     page.trades.push_back(std::move(trade));
   }
   page.hasNext = TakeElementText(extract_between(reply, "<has_next>", "<")) == "true";

@@ -16,8 +16,6 @@ namespace qm {
 namespace {
 
 constexpr std::int64_t kCachedHours = 24 * 400;
-// What Visit returns while a post is on its way.
-constexpr int kAwaitAnswer = INT_MIN;
 
 std::int32_t ClampHours(std::int64_t h) {
   if (h > INT32_MAX) return INT32_MAX;
@@ -56,68 +54,64 @@ bool AutoPass::Start(std::function<void(int)> done) {
     Finish();
     return true;
   }
-  next_ = list_.RowCount() - 1;
-  Walk();
+  Look();
+  PostDue();
   return true;
 }
 
-void AutoPass::Walk() {
+void AutoPass::Look() {
+  due_.clear();
+  next_ = 0;
+  const KeepList& keep = run_.Keep();
+  const float lead = run_.Settings().ratingHours;
   list_.BeginTimeLeftChanges();
-  while (next_ >= 0 && !Ending()) {
-    const int after = Visit(next_);
-    if (after == kAwaitAnswer && !answeredNow_) {
-      // The post is on its way; its answer goes on with the walk. The window
-      // hears of the texts so far.
-      list_.EndTimeLeftChanges();
-      return;
+  for (int i = list_.RowCount() - 1; i >= 0; --i) {
+    const OrderRow& row = list_.Row(i);
+    if (row.order.endTime.empty()) continue;
+    const auto hours = HoursLeft(row.order.endTime, now_);
+    // An end time that is not a time gives no deadline: the row is left alone
+    // rather than rated at once.
+    if (!hours) continue;
+    if (!keep.Empty() && keep.Keeps(row.order)) {
+      list_.SetTimeLeft(i, kKeptTimeLeft);
+      continue;
     }
-    next_ = answeredNow_ ? list_.RowsBefore(resumeSerial_) - 1 : after;
-    answeredNow_ = false;
+    if (static_cast<double>(*hours) - static_cast<double>(lead) > 0.0000001) {
+      list_.SetTimeLeft(i, TimeLeftFor(*hours));
+      continue;
+    }
+    due_.push_back(Due{row.order, *hours});
   }
   list_.EndTimeLeftChanges();
-  Finish();
+  // Gathered from the bottom row up: equal deadlines keep that order.
+  std::stable_sort(due_.begin(), due_.end(), [](const Due& a, const Due& b) { return a.hoursLeft < b.hoursLeft; });
 }
 
-int AutoPass::Visit(int i) {
-  const OrderRow& row = list_.Row(i);
-  if (row.order.endTime.empty()) return i - 1;
-  const auto hours = HoursLeft(row.order.endTime, now_);
-  // An end time that is not a time gives no deadline: the row is left alone
-  // rather than rated at once.
-  if (!hours) return i - 1;
-  const KeepList& keep = run_.Keep();
-  if (!keep.Empty() && keep.Keeps(row.order)) {
-    list_.SetTimeLeft(i, kKeptTimeLeft);
-    return i - 1;
+void AutoPass::PostDue() {
+  while (next_ < due_.size() && !Ending()) {
+    const Order order = std::move(due_[next_++].order);
+    // Gone since the look (rated by hand, its buyer rated, a reload), or the
+    // seller's own action is posting this very order: leave it to that.
+    if (!list_.Contains(order.tid) || run_.Ledger().InFlight(order.tid)) continue;
+    // Old news ends the pass here: the refresh renews the list first.
+    if (run_.Schedule().NewsIsOld()) break;
+    RatingRequest request{order.tid, kResultGood, run_.NextComment(), {order.buyerNick, RatingStart::Automatic}, true};
+    launching_ = true;
+    answeredNow_ = false;
+    run_.Ledger().Rate(std::move(request), [this, order](const RatingAttempt& attempt) {
+      Answered(order, attempt);
+      if (launching_) {
+        answeredNow_ = true;  // the loop is still in the call and goes on by itself
+        return;
+      }
+      if (!running_) return;
+      PostDue();
+    });
+    launching_ = false;
+    if (!answeredNow_) return;  // the answer goes on with the posts
   }
-  const float lead = run_.Settings().ratingHours;
-  if (static_cast<double>(*hours) - static_cast<double>(lead) > 0.0000001) {
-    list_.SetTimeLeft(i, TimeLeftFor(*hours));
-    return i - 1;
-  }
-  // The seller's own action is posting this very order: leave it to that.
-  if (run_.Ledger().InFlight(row.order.tid)) return i - 1;
-  // Old news ends the pass here: the refresh renews the list first.
-  if (run_.Schedule().NewsIsOld()) return -1;
-
-  const Order order = row.order;
-  resumeSerial_ = row.serial;
-  RatingRequest request{order.tid, kResultGood, run_.NextComment(), {order.buyerNick, RatingStart::Automatic}, true};
-  launching_ = true;
-  answeredNow_ = false;
-  run_.Ledger().Rate(std::move(request), [this, order](const RatingAttempt& attempt) {
-    Answered(order, attempt);
-    if (launching_) {
-      answeredNow_ = true;  // the walk is still in the call and goes on by itself
-      return;
-    }
-    if (!running_) return;
-    now_ = PlatformNow();
-    next_ = list_.RowsBefore(resumeSerial_) - 1;
-    Walk();
-  });
-  launching_ = false;
-  return kAwaitAnswer;
+  due_.clear();
+  Finish();
 }
 
 void AutoPass::Answered(const Order& order, const RatingAttempt& attempt) {

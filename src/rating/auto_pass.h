@@ -1,15 +1,18 @@
 #pragma once
-// The automatic pass over the both-unrated list, from the last row to the
-// first: due orders are rated "good" with the standing comment, the others
-// show the time left. Right before each post the worker asks the platform
-// for the buyer's rating of that order: an order its buyer has rated moves to
-// the buyer-rated list instead, and one whose question got no answer waits
-// for a later pass. When the buyer-rated list has become old news meanwhile
-// (Scheduler::NewsIsOld) the pass ends before its next post, and a pass after
-// the refresh goes on. The pass is a walk that stops at each post and goes on
-// when the post's answer is back, finding its place again by the rated row's
-// serial (rows keep their order, so the rows still to visit are those that
-// came before it).
+// The automatic pass over the both-unrated list. It first looks at every row,
+// from the last to the first: the rows not yet due show the time left, the
+// due ones are gathered. It then rates the due orders "good" with the
+// standing comment, the nearest deadline first whatever their place in the
+// list (at a start after a night off, the orders with minutes left go before
+// those with a day left; equal deadlines go from the bottom row up). Right
+// before each post the worker asks the platform for the buyer's rating of
+// that order: an order its buyer has rated moves to the buyer-rated list
+// instead, and one whose question got no answer waits for a later pass. The
+// pass stops at each post and goes on with the next due order when the
+// answer is back; an order that left the list meanwhile (rated by hand, its
+// buyer rated, a reload) is passed over. When the buyer-rated list has
+// become old news meanwhile (Scheduler::NewsIsOld) the pass ends before its
+// next post, and a pass after the refresh goes on.
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -33,9 +36,10 @@ class AutoPass {
   bool Running() const { return running_; }
 
  private:
-  void Walk();
-  // The next row to visit after row `i` (-1: none), or kAwaitAnswer while a post is on its way.
-  int Visit(int i);
+  // Shows the time left of the rows not due and gathers the due ones, by deadline.
+  void Look();
+  // Posts the due orders in turn; returns while a post is on its way.
+  void PostDue();
   void Answered(const Order& order, const RatingAttempt& attempt);
   void Finish();
   bool Ending() const;
@@ -46,8 +50,12 @@ class AutoPass {
   bool running_ = false;
   bool launching_ = false;     // inside the ledger's call: an answer now is taken by the walk
   bool answeredNow_ = false;
-  std::uint64_t resumeSerial_ = 0;
-  int next_ = -1;
+  struct Due {
+    Order order;
+    std::int64_t hoursLeft;
+  };
+  std::vector<Due> due_;
+  std::size_t next_ = 0;
   double now_ = 0;
   int rated_ = 0;
   std::function<void(int)> done_;

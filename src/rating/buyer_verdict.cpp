@@ -11,11 +11,27 @@ namespace qm {
 std::optional<BuyerVerdict> QueryBuyerRating(const std::string& tid, const Account& account) {
   if (!IsOrderNumber(tid)) return std::nullopt;
   const std::string reply = decode_reply(web_request(WebRequest::Get(TradeRatesGetUrl(tid, account))).body);
-  if (!CompleteElement(reply, "traderates_get_response")) return std::nullopt;
-  // Element texts: the blanks of a pretty-printed reply dropped, the escapes
-  // of markup in a buyer's comment decoded to what the buyer wrote.
-  return BuyerVerdict{ElementText(extract_between(reply, "<result>", "<")),
-                      ElementText(extract_between(reply, "<content>", "<"))};
+  const auto answer = AnswerBody(reply, "traderates_get_response");
+  if (!answer) return std::nullopt;
+  // Only a rating of this very order counts; one that names no order says
+  // nothing of which order it is, so the question counts as unanswered.
+  std::size_t from = 0;
+  for (;;) {
+    const std::size_t open = answer->find("<trade_rate>", from);
+    if (open == std::string_view::npos) break;
+    const std::size_t close = answer->find("</trade_rate>", open);
+    if (close == std::string_view::npos) return std::nullopt;
+    from = close + 1;
+    const std::string_view rate = answer->substr(open, close - open);
+    if (rate.find("<tid>") == std::string_view::npos) return std::nullopt;
+    if (ElementText(extract_between(rate, "<tid>", "<")) != tid) continue;
+    // Element texts: the blanks of a pretty-printed reply dropped, the escapes
+    // of markup in a buyer's comment decoded to what the buyer wrote.
+    return BuyerVerdict{ElementText(extract_between(rate, "<result>", "<")),
+                        ElementText(extract_between(rate, "<content>", "<"))};
+  }
+  // A whole answer without a rating of this order: the buyer has not rated.
+  return BuyerVerdict{};
 }
 
 std::string check_buyer_rating(const std::string& tid) {

@@ -5,6 +5,7 @@
 #include "settings/profile.h"
 #include "settings/profile_document.h"
 #include "util/file_io.h"
+#include "util/file_text.h"
 #include "util/held_file.h"
 #include "util/text_codec.h"
 
@@ -27,7 +28,16 @@ std::optional<std::string> AutoCommentPath(const std::string& nick) {
 }
 
 // The file's text as the program uses it.
-std::string CommentFileText(std::string_view bytes) { return TrimmedComment(LocalFileText(CommentBytes(bytes))); }
+std::string CommentFileText(std::string_view bytes) {
+  const FileEncoding encoding = DetectFileEncoding(bytes);
+  if (encoding == FileEncoding::Utf16Le || encoding == FileEncoding::Utf16Be) {
+    // Every ASCII character of UTF-16 has a zero byte: there the text ends at
+    // its first zero character instead.
+    const std::string text = DecodeFileText(bytes, encoding);
+    return TrimmedComment(std::string(CommentBytes(text)));
+  }
+  return TrimmedComment(LocalFileText(CommentBytes(bytes)));
+}
 
 }  // namespace
 
@@ -78,7 +88,17 @@ std::optional<std::string> ReadAutoComment(const std::string& nick) {
 bool SaveAutoComment(const std::string& nick, const std::string& text) {
   const std::optional<std::string> path = AutoCommentPath(nick);
   if (!path || !IsValidUtf8(text)) return false;
-  return ReplaceFileAtomically(*path, GbkCanHold(text) ? Utf8ToGbk(text) : "\xEF\xBB\xBF" + text);
+  // The file stays in the encoding it was saved in (UTF-16 from Notepad,
+  // UTF-8 from another editor); a GBK or new file is GBK while GBK holds the
+  // text. Whatever would not read back as written is UTF-8 with a mark.
+  std::string old;
+  FileEncoding encoding = FileEncoding::Gbk;
+  if (ReadWholeFile(*path, &old) == FileReadStatus::Ok) encoding = DetectFileEncoding(old);
+  std::string bytes = EncodeFileText(text, encoding);
+  if (!FileEncodingCanHold(text, encoding) || LocalFileText(bytes) != text) {
+    bytes = EncodeFileText(text, FileEncoding::Utf8Bom);
+  }
+  return ReplaceFileAtomically(*path, bytes);
 }
 
 std::vector<std::string> ReadMoreComments(const std::string& nick) {

@@ -28,16 +28,18 @@ std::string TrimmedComment(std::string text);
 std::string AutoCommentFileName(const std::string& nick);
 
 // Reads the seller's standing comment file (creating it with
-// kDefaultAutoComment when missing) and stores its text (up to a first byte
-// 0 or 0x1A; GBK, or UTF-8 as LocalFileText tells; trimmed) in Session().autoContent.
+// kDefaultAutoComment when missing) and stores its text (in the encoding
+// DetectFileEncoding tells: GBK, UTF-8 or UTF-16; up to a first character 0
+// or 0x1A; trimmed) in Session().autoContent.
 // False when the file cannot be read, and for an empty name or one holding a
 // path separator. The run's lock is another file (RunLockFileName).
 bool LoadAutoComment(const std::string& nick);
 // The seller's comment file as LoadAutoComment reads it; none when it is
 // missing or cannot be read (nothing is made).
 std::optional<std::string> ReadAutoComment(const std::string& nick);
-// Replaces the seller's comment file with `text` (GBK when it can hold the
-// text, UTF-8 otherwise), whole or not at all.
+// Replaces the seller's comment file with `text`, whole or not at all, in
+// the encoding the file has (a new or GBK file: GBK when it can hold the
+// text, UTF-8 with a mark otherwise).
 bool SaveAutoComment(const std::string& nick, const std::string& text);
 // The seller's standing comments after the file's (Config.ini "评语2", ...),
 // trimmed, empty ones left out.

@@ -8,6 +8,11 @@
 #include "util/stop.h"
 
 namespace qm {
+namespace {
+
+constexpr std::string_view kRatingResponse = "traderate_list_add_response";
+
+}  // namespace
 
 bool IsOrderNumber(const std::string& tid) {
   if (tid.empty()) return false;
@@ -55,8 +60,9 @@ RatingOutcome PostRating(const std::string& tid, const std::string& result, cons
       BuildRatingForm(account.appKey, account.appSecret, tid, result, role, comment, account.sessionKey);
   const std::string reply = decode_reply(web_request(WebRequest::Post(url, form)).body);
   // Only a whole error reply says the rating was not taken; half of one, an
-  // error page of a proxy or nothing at all say nothing. It is read first: an
-  // error reply may echo the call's arguments, this order number among them.
+  // error page of a proxy or nothing at all say nothing. An error reply may
+  // echo the call's arguments, this order number among them: whole or cut
+  // off, it is never taken for a rating.
   if (CompleteElement(reply, "error_response")) {
     if (refusal != nullptr) {
       const std::string msg = ElementText(extract_between(reply, "<msg>", "<"));
@@ -66,7 +72,9 @@ RatingOutcome PostRating(const std::string& tid, const std::string& result, cons
     if (ElementText(extract_between(reply, "<sub_code>", "<")) == kRatedAlreadyCode) return RatingOutcome::AlreadyRated;
     return RatingOutcome::Refused;
   }
-  if (ElementText(extract_between(reply, "<tid>", "<")) == tid) return RatingOutcome::Rated;
+  // Rated is the rating method's own whole answer, for this order.
+  const auto answer = AnswerBody(reply, kRatingResponse);
+  if (answer && ElementText(extract_between(*answer, "<tid>", "<")) == tid) return RatingOutcome::Rated;
   return RatingOutcome::Unknown;
 }
 
@@ -74,11 +82,12 @@ SellerRatingCheck CheckSellerRating(const std::string& tid, const Account& accou
   if (!IsOrderNumber(tid)) return SellerRatingCheck::Unknown;
   const std::string url = TradeRatesGetUrl(tid, "give", "seller", "tid,result,created", account);
   const std::string reply = decode_reply(web_request(WebRequest::Get(url)).body);
-  if (!CompleteElement(reply, "traderates_get_response")) return SellerRatingCheck::Unknown;
+  const auto answer = AnswerBody(reply, "traderates_get_response");
+  if (!answer) return SellerRatingCheck::Unknown;
   // The answer may list other orders as well; only this one's counts.
   std::size_t pos = 0;
   while (pos != std::string::npos) {
-    const std::string found = extract_between_from(reply, "<tid>", "<", &pos);
+    const std::string found = extract_between_from(*answer, "<tid>", "<", &pos);
     if (pos != std::string::npos && ElementText(found) == tid) return SellerRatingCheck::Exists;
   }
   return SellerRatingCheck::Missing;

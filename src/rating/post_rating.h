@@ -26,9 +26,10 @@ std::string BuildRatingForm(const std::string& appKey, const std::string& appSec
 
 // Posts the rating with the credentials of Session() to
 // Session().endpoints.apitools + kRatingPath and waits for the reply (on the
-// run's worker: the UI thread never calls it). True only when the reply is no
-// error reply and its "<tid>" element holds exactly this order number
-// (blanks and line breaks around it aside). An order number that is empty or
+// run's worker: the UI thread never calls it). True only when the reply is
+// the rating method's whole answer, holds no error element (whole or cut
+// off) and its "<tid>" holds exactly this order number (blanks and line
+// breaks around it aside). An order number that is empty or
 // not all decimal digits is refused (false, nothing sent): an empty one would
 // match a reply without "<tid>", and one holding '&' or '=' would rewrite the
 // form. Once a stop is requested (util/stop.h) nothing is sent: false. The
@@ -39,10 +40,10 @@ bool post_rating(const std::string& tid, const std::string& result, const std::s
 // What one post came to. A lost reply is not a refusal: the platform may well
 // have recorded the rating before the answer went missing.
 enum class RatingOutcome {
-  Rated,    // the reply's "<tid>" is this order
+  Rated,    // the rating method's whole answer, no error in it, its "<tid>" this order
   Refused,  // a complete error reply, or nothing sent for a text that is no order number
   AlreadyRated,  // a complete error reply saying the order holds the seller's rating already
-  Unknown,  // no readable answer: nothing back, time-out, a cut-off or garbled body
+  Unknown,  // no readable answer: nothing back, time-out, a cut-off (even of an error) or garbled body
   Busy,     // the program is stopping; nothing sent
 };
 

@@ -112,13 +112,26 @@ std::string RatingLogFileName(const std::string& nick) { return nick + "的评�
 RatingLog::~RatingLog() { Close(); }
 
 void RatingLog::Close() {
-  if (db_ != nullptr) sqlite3_close_v2(db_);
-  db_ = nullptr;
+  CloseFile();
+  path_.clear();
   verdicts_.clear();
+  pending_.clear();
+}
+
+void RatingLog::CloseFile(bool replaced) {
+  if (db_ != nullptr) {
+    // SQLite leaves the write-ahead file of a database that was moved away
+    // beside its name, where the replacement would read its pages as its
+    // own: it is emptied into the file it belongs to first.
+    if (replaced && !readOnly_) sqlite3_wal_checkpoint_v2(db_, nullptr, SQLITE_CHECKPOINT_TRUNCATE, nullptr, nullptr);
+    sqlite3_close_v2(db_);
+  }
+  db_ = nullptr;
+  opened_.reset();
 }
 
 void RatingLog::Checkpoint() {
-  if (db_ != nullptr) sqlite3_wal_checkpoint_v2(db_, nullptr, SQLITE_CHECKPOINT_TRUNCATE, nullptr, nullptr);
+  if (FollowFile()) sqlite3_wal_checkpoint_v2(db_, nullptr, SQLITE_CHECKPOINT_TRUNCATE, nullptr, nullptr);
 }
 
 std::string RatingLog::CurrentError() const { return db_ ? sqlite3_errmsg(db_) : "no database"; }
@@ -131,17 +144,26 @@ bool RatingLog::Exec(const char* sql) {
 
 bool RatingLog::Open(const std::string& path, bool readOnly, std::string* error) {
   Close();
-  const int flags = readOnly ? SQLITE_OPEN_READONLY : (SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
+  path_ = path;
+  readOnly_ = readOnly;
+  if (OpenFile(error)) return true;
+  path_.clear();
+  return false;
+}
+
+bool RatingLog::OpenFile(std::string* error) {
+  const std::string& path = path_;
+  const int flags = readOnly_ ? SQLITE_OPEN_READONLY : (SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
   if (sqlite3_open_v2(path.c_str(), &db_, flags | SQLITE_OPEN_NOMUTEX, nullptr) != SQLITE_OK) {
     error_ = "评价记录“" + path + "”无法打开：" + CurrentError();
-    Close();
+    CloseFile();
     if (error) *error = error_;
     return false;
   }
   // A second run reads the log while the first writes it.
   sqlite3_busy_timeout(db_, 5000);
   bool ok = true;
-  if (!readOnly) {
+  if (!readOnly_) {
     std::error_code ec;
     std::filesystem::permissions(std::filesystem::path(std::u8string(path.begin(), path.end())),
                                  std::filesystem::perms::owner_read | std::filesystem::perms::owner_write, ec);
@@ -153,26 +175,43 @@ bool RatingLog::Open(const std::string& path, bool readOnly, std::string* error)
     if (!ok) error_ = CurrentError();
   }
   if (ok) {
+    // The file is open now (SQLite opens it at its first use).
+    opened_ = IdentityOf(path);
     Statement verdicts(db_, "SELECT tid, verdict FROM buyer_verdicts");
     while (verdicts.Step() == SQLITE_ROW) verdicts_[verdicts.Text(0)] = SplitVerdict(verdicts.Text(1));
   }
   if (!ok) {
     error_ = "评价记录“" + path + "”无法使用：" + error_;
-    Close();
+    CloseFile();
     if (error) *error = error_;
     return false;
   }
   return true;
 }
 
-std::int64_t RatingLog::Sent(const std::string& tid, const std::string& buyer, const std::string& result,
-                             const std::string& comment, RatingStart start) {
-  if (db_ == nullptr) return 0;
+bool RatingLog::SameFileAsOpened() {
+  int moved = 0;
+  if (sqlite3_file_control(db_, "main", SQLITE_FCNTL_HAS_MOVED, &moved) == SQLITE_OK && moved != 0) return false;
+  return !opened_ || IdentityOf(path_) == opened_;
+}
+
+bool RatingLog::FollowFile() {
+  if (path_.empty()) return db_ != nullptr;
+  if (db_ != nullptr && SameFileAsOpened()) return true;
+  // Replaced or removed (or not usable before): the file under the name is
+  // the seller's log now. What the run knew of the buyers stays known.
+  CloseFile(true);
+  if (!OpenFile(nullptr)) return false;
+  for (auto& [post, pending] : pending_) pending.row = InsertRow(pending.entry);
+  return true;
+}
+
+std::int64_t RatingLog::InsertRow(const RatingLogEntry& e) {
   Statement insert(db_,
                    "INSERT INTO ratings(time,tid,buyer,result,comment,started,outcome,message) "
-                   "VALUES(?,?,?,?,?,?,?,'')");
-  insert.Bind(1, Now()).Bind(2, tid).Bind(3, buyer).Bind(4, result).Bind(5, comment);
-  insert.Bind(6, std::string(RatingStartName(start))).Bind(7, std::string(kLogNoAnswer));
+                   "VALUES(?,?,?,?,?,?,?,?)");
+  insert.Bind(1, e.time).Bind(2, e.tid).Bind(3, e.buyer).Bind(4, e.result).Bind(5, e.comment);
+  insert.Bind(6, e.started).Bind(7, e.outcome).Bind(8, e.message);
   if (insert.Step() != SQLITE_DONE) {
     error_ = CurrentError();
     return 0;
@@ -180,22 +219,58 @@ std::int64_t RatingLog::Sent(const std::string& tid, const std::string& buyer, c
   return sqlite3_last_insert_rowid(db_);
 }
 
-void RatingLog::Answered(std::int64_t id, const char* outcome, const std::string& message) {
-  if (db_ == nullptr || id == 0) return;
+std::int64_t RatingLog::Sent(const std::string& tid, const std::string& buyer, const std::string& result,
+                             const std::string& comment, RatingStart start) {
+  if (!FollowFile()) return 0;
+  RatingLogEntry entry;
+  entry.time = Now();
+  entry.tid = tid;
+  entry.buyer = buyer;
+  entry.result = result;
+  entry.comment = comment;
+  entry.started = RatingStartName(start);
+  entry.outcome = kLogNoAnswer;
+  const std::int64_t row = InsertRow(entry);
+  if (row == 0) return 0;
+  const std::int64_t post = ++lastPost_;
+  pending_[post] = Pending{row, std::move(entry)};
+  return post;
+}
+
+void RatingLog::Answered(std::int64_t post, const char* outcome, const std::string& message) {
+  // Followed first: a new file gets the post's entry with the others on their way.
+  const bool usable = FollowFile();
+  const auto it = pending_.find(post);
+  if (it == pending_.end()) return;
+  Pending pending = std::move(it->second);
+  pending_.erase(it);
+  if (!usable) return;
+  if (pending.row == 0) {
+    // Not carried into this file when it was opened: written whole now.
+    pending.entry.outcome = outcome;
+    pending.entry.message = message;
+    InsertRow(pending.entry);
+    return;
+  }
   Statement update(db_, "UPDATE ratings SET outcome=?, message=? WHERE id=?");
-  update.Bind(1, std::string(outcome)).Bind(2, message).Bind(3, id);
+  update.Bind(1, std::string(outcome)).Bind(2, message).Bind(3, pending.row);
   if (update.Step() != SQLITE_DONE) error_ = CurrentError();
 }
 
-void RatingLog::Forget(std::int64_t id) {
-  if (db_ == nullptr || id == 0) return;
+void RatingLog::Forget(std::int64_t post) {
+  const bool usable = FollowFile();
+  const auto it = pending_.find(post);
+  if (it == pending_.end()) return;
+  const std::int64_t row = it->second.row;
+  pending_.erase(it);
+  if (row == 0 || !usable) return;
   Statement remove(db_, "DELETE FROM ratings WHERE id=?");
-  remove.Bind(1, id);
+  remove.Bind(1, row);
   if (remove.Step() != SQLITE_DONE) error_ = CurrentError();
 }
 
 void RatingLog::Settle(const std::string& tid, const char* outcome, const std::string& message) {
-  if (db_ == nullptr) return;
+  if (!FollowFile()) return;
   Statement update(db_, "UPDATE ratings SET outcome=?, message=? WHERE tid=? AND outcome=?");
   update.Bind(1, std::string(outcome)).Bind(2, message).Bind(3, tid).Bind(4, std::string(kLogNoAnswer));
   if (update.Step() != SQLITE_DONE) error_ = CurrentError();
@@ -203,7 +278,7 @@ void RatingLog::Settle(const std::string& tid, const char* outcome, const std::s
 
 std::vector<std::string> RatingLog::Unsettled(int limit) {
   std::vector<std::string> tids;
-  if (db_ == nullptr) return tids;
+  if (!FollowFile()) return tids;
   Statement query(db_, "SELECT tid FROM ratings WHERE outcome=? GROUP BY tid ORDER BY min(id) LIMIT ?");
   query.Bind(1, std::string(kLogNoAnswer)).Bind(2, static_cast<std::int64_t>(limit));
   while (query.Step() == SQLITE_ROW) tids.push_back(query.Text(0));
@@ -231,7 +306,7 @@ RatingLogEntry EntryOf(const Statement& query) {
 
 std::vector<RatingLogEntry> RatingLog::Entries(const std::string& filter, int limit) {
   std::vector<RatingLogEntry> entries;
-  if (db_ == nullptr) return entries;
+  if (!FollowFile()) return entries;
   // instr, not LIKE: '%' and '_' in a typed filter are plain characters.
   Statement query(db_,
                   "SELECT id,time,tid,buyer,result,comment,started,outcome,message FROM ratings "
@@ -244,7 +319,7 @@ std::vector<RatingLogEntry> RatingLog::Entries(const std::string& filter, int li
 }
 
 void RatingLog::RememberVerdict(const std::string& tid, const BuyerVerdict& verdict) {
-  if (db_ == nullptr) return;
+  if (!FollowFile()) return;
   Statement upsert(db_, "INSERT OR REPLACE INTO buyer_verdicts(tid,verdict,time) VALUES(?,?,?)");
   upsert.Bind(1, tid).Bind(2, verdict.Text()).Bind(3, Now());
   if (upsert.Step() != SQLITE_DONE) error_ = CurrentError();
@@ -259,7 +334,7 @@ const BuyerVerdict* RatingLog::KnownVerdict(const std::string& tid) const {
 AlertStored RatingLog::KeepAlert(const BuyerAlert& alert, const BuyerVerdict& verdict) {
   // The row's colour follows the verdict even when the file cannot take it.
   verdicts_[alert.tid] = verdict;
-  if (db_ == nullptr) return AlertStored::Failed;
+  if (!FollowFile()) return AlertStored::Failed;
   if (!Exec("BEGIN IMMEDIATE")) return AlertStored::Failed;
   Statement upsert(db_, "INSERT OR REPLACE INTO buyer_verdicts(tid,verdict,time) VALUES(?,?,?)");
   upsert.Bind(1, alert.tid).Bind(2, verdict.Text()).Bind(3, alert.time);
@@ -281,7 +356,7 @@ AlertStored RatingLog::KeepAlert(const BuyerAlert& alert, const BuyerVerdict& ve
 
 std::vector<BuyerAlert> RatingLog::UnseenAlerts() {
   std::vector<BuyerAlert> alerts;
-  if (db_ == nullptr) return alerts;
+  if (!FollowFile()) return alerts;
   Statement query(db_, "SELECT tid,buyer,result,comment,time FROM buyer_alerts WHERE seen=0 ORDER BY rowid");
   // A log of an older version (opened read-only) has no such table: no alerts.
   if (!query.Ok()) return alerts;
@@ -292,7 +367,7 @@ std::vector<BuyerAlert> RatingLog::UnseenAlerts() {
 }
 
 bool RatingLog::MarkAlertsSeen(const std::vector<std::string>& tids) {
-  if (db_ == nullptr) return false;
+  if (!FollowFile()) return false;
   if (tids.empty()) return true;
   if (!Exec("BEGIN IMMEDIATE")) return false;
   Statement update(db_, "UPDATE buyer_alerts SET seen=1 WHERE tid=?");
@@ -372,7 +447,7 @@ bool WriteRatingLogCsv(const std::vector<RatingLogEntry>& entries, const std::st
 }
 
 bool RatingLog::ForEachEntry(const std::function<bool(const RatingLogEntry&)>& each) {
-  if (db_ == nullptr) return false;
+  if (!FollowFile()) return false;
   Statement query(db_, "SELECT id,time,tid,buyer,result,comment,started,outcome,message FROM ratings ORDER BY id DESC");
   int rc;
   while ((rc = query.Step()) == SQLITE_ROW) {

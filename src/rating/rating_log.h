@@ -10,6 +10,13 @@
 // alerts themselves with whether the seller has seen them: a verdict and its
 // alert are written together, so a run killed in between cannot leave an
 // order remembered but never alerted.
+//
+// The file may be replaced or removed under a running program (a backup put
+// back, a sync tool's rename, a copy from another computer, a deletion).
+// Before each use the log compares the file its path names with the one it
+// has open; when they differ it opens the one the seller sees, or makes it
+// anew, and carries over the posts still waiting for their answer. Nothing is
+// ever written to a file that is no longer there under its name.
 #include <sqlite3.h>
 
 #include <cstdint>
@@ -20,6 +27,7 @@
 #include <vector>
 
 #include "rating/buyer_verdict.h"
+#include "util/file_guard.h"
 
 namespace qm {
 
@@ -73,19 +81,23 @@ class RatingLog {
   // Opens (making when missing) the log at `path`; with `readOnly` the file
   // must exist and is never written. False with a reason in *error.
   bool Open(const std::string& path, bool readOnly = false, std::string* error = nullptr);
+  // Closes the log; it is not opened again until the next Open.
   void Close();
   // Writes what the write-ahead file holds into the database file itself, so
   // that a copy of the .db alone is whole (the desktop ends without closing it).
   void Checkpoint();
   bool IsOpen() const { return db_ != nullptr; }
+  // The file the log writes to: the one its path names now.
+  const std::string& Path() const { return path_; }
 
-  // A post about to go out, recorded as "no answer"; its id (0 when it could not be written).
+  // A post about to go out, recorded as "no answer"; the post's number for
+  // Answered and Forget (0 when it could not be written).
   std::int64_t Sent(const std::string& tid, const std::string& buyer, const std::string& result,
                     const std::string& comment, RatingStart start);
   // The post's outcome, with the platform's message for a refusal.
-  void Answered(std::int64_t id, const char* outcome, const std::string& message = {});
+  void Answered(std::int64_t post, const char* outcome, const std::string& message = {});
   // Drops the entry of a post that was not sent after all.
-  void Forget(std::int64_t id);
+  void Forget(std::int64_t post);
   // Every entry of the order still reading "no answer" gets `outcome`.
   void Settle(const std::string& tid, const char* outcome, const std::string& message);
   // Orders with an entry still reading "no answer", oldest first.
@@ -102,6 +114,7 @@ class RatingLog {
   // The buyer-rating verdicts already known, by order number (held in
   // memory as well: the lists' colours ask for every row they paint).
   void RememberVerdict(const std::string& tid, const BuyerVerdict& verdict);
+  // What the run knows, also when the file was replaced since.
   const BuyerVerdict* KnownVerdict(const std::string& tid) const;
 
   // Remembers the verdict and keeps its alert, unseen, in one transaction,
@@ -115,12 +128,34 @@ class RatingLog {
   const std::string& LastError() const { return error_; }
 
  private:
+  // A post between Sent and its answer: its row in the open file (0 when
+  // it could not be carried into a new one) and what the row holds.
+  struct Pending {
+    std::int64_t row = 0;
+    RatingLogEntry entry;
+  };
+
   bool Exec(const char* sql);
   std::string CurrentError() const;
+  bool OpenFile(std::string* error);
+  // `replaced`: the path names another file, or none, now.
+  void CloseFile(bool replaced = false);
+  // Opens the file the path names when it is not the open one (replaced,
+  // removed), or when the log could not be opened before. False when no
+  // file can be used now.
+  bool FollowFile();
+  bool SameFileAsOpened();
+  // A new row for `entry`; its rowid, 0 when it could not be written.
+  std::int64_t InsertRow(const RatingLogEntry& entry);
 
   sqlite3* db_ = nullptr;
+  std::string path_;  // empty when closed by Close
+  bool readOnly_ = false;
+  std::optional<FileIdentity> opened_;
   std::string error_;
   std::unordered_map<std::string, BuyerVerdict> verdicts_;
+  std::unordered_map<std::int64_t, Pending> pending_;  // by post number
+  std::int64_t lastPost_ = 0;
 };
 
 // The CSV of a list of entries: UTF-8 with a byte order mark, a header line

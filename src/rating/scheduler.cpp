@@ -1,5 +1,6 @@
 #include "rating/scheduler.h"
 
+#include <algorithm>
 #include <cmath>
 #include <utility>
 
@@ -55,6 +56,8 @@ bool Scheduler::Start() {
 
 void Scheduler::OnLoadDone(const LoadReport& report) {
   if (Ending()) return;
+  // Rows a full listing did not bring are asked about before the load is over.
+  if (!report.notListed.empty()) return AskNotListed(report);
   const bool first = report.kind == LoadKind::First;
   lastLoad_ = report;
   lastLoadEnd_ = PlatformNow();
@@ -76,6 +79,41 @@ void Scheduler::OnLoadDone(const LoadReport& report) {
   }
   phase_ = RunPhase::Idle;
   Decide();
+}
+
+void Scheduler::AskNotListed(LoadReport report) {
+  std::vector<Order> rows = std::move(report.notListed);
+  report.notListed.clear();
+  // Beyond the first ones, rows stay until a later full listing asks again.
+  std::vector<Order> asked(rows.begin(), rows.begin() + std::min<std::ptrdiff_t>(
+                                                            static_cast<std::ptrdiff_t>(rows.size()), kMostNotListedQuestions));
+  RunWorker& worker = run_.Worker();
+  worker.Run<std::vector<TradeStanding>>(
+      [&worker, asked, account = run_.RunAccount()] {
+        std::vector<TradeStanding> found;
+        for (const Order& order : asked) {
+          if (worker.Ending() || StopRequested()) break;
+          found.push_back(AskTrade(order.tid, account));
+        }
+        return found;
+      },
+      [this, rows = std::move(rows), report = std::move(report)](std::vector<TradeStanding> found) mutable {
+        if (Ending()) return;
+        OrderBook& book = run_.Book();
+        for (std::size_t i = 0; i < found.size(); ++i) {
+          const Order& order = rows[i];
+          const bool leaves = found[i] == TradeStanding::SellerRated || found[i] == TradeStanding::NotRatable ||
+                              found[i] == TradeStanding::BuyerRated;
+          if (!leaves || !book.Unrated().Remove(order.tid)) continue;
+          ++report.dropped;
+          // The buyer-rated list has it until the next refresh lists it there itself.
+          if (found[i] == TradeStanding::BuyerRated) book.BuyerRated().Append({order});
+        }
+        report.keptNotListed = static_cast<int>(
+            std::count_if(rows.begin(), rows.end(), [&book](const Order& o) { return book.Unrated().Contains(o.tid); }));
+        report.unrated = book.Unrated().RowCount();
+        OnLoadDone(report);
+      });
 }
 
 void Scheduler::refresh_cycle() {

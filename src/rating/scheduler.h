@@ -54,6 +54,9 @@ inline constexpr int kRefreshIntervalMs = 600000;  // 时钟2
 inline constexpr double kChangesOverlapSeconds = 5 * 60;
 // A full listing at least this often.
 inline constexpr double kFullReloadSeconds = 24 * 3600;
+// At most this many rows a full listing did not bring are asked about, one
+// question each, before the load's end; the others stay listed.
+inline constexpr int kMostNotListedQuestions = 100;
 // Two looks at the clocks this much further apart than the work between them
 // can take say the process was stopped or the machine slept.
 inline constexpr double kClockGapSeconds = 120;
@@ -111,6 +114,9 @@ class Scheduler {
   // What runs next, when anything may: the refresh that is due, else a due reload.
   void Decide();
   bool ReloadDue() const;
+  // Asks the platform about each row the full listing did not bring (on the
+  // worker); the rows it says are rated or not ratable leave, then the load ends.
+  void AskNotListed(LoadReport report);
   void StartReload(ReloadReason why);
   // The refresh, as a chain of the worker's reports.
   void RunRefresh();

@@ -23,6 +23,12 @@ std::string_view Trim(std::string_view s) {
   return s;
 }
 
+bool IsAscii(std::string_view s) {
+  for (char c : s)
+    if (static_cast<unsigned char>(c) >= 0x80) return false;
+  return true;
+}
+
 bool IsQuote(char c) { return c == '"' || c == '\''; }
 
 std::string_view Unquote(std::string_view s) {
@@ -65,6 +71,7 @@ std::string ProfileDocument::Encode(std::string_view utf8) const {
 }
 
 bool ProfileDocument::CanStore(std::string_view text) const {
+  if (readOnly_) return false;
   switch (encoding_) {
     case Encoding::Gbk:
       return GbkCanHold(text);
@@ -112,15 +119,26 @@ ProfileDocument::Line ProfileDocument::ParseLine(std::string raw, std::string eo
 
 ProfileDocument ProfileDocument::Parse(std::string_view bytes) {
   ProfileDocument doc;
-  if (bytes.substr(0, 3) == kUtf8Bom) {
-    doc.encoding_ = Encoding::Utf8;
-    doc.bom_ = std::string(kUtf8Bom);
-    bytes.remove_prefix(3);
-  } else if (bytes.substr(0, 2) == "\xFF\xFE" || bytes.substr(0, 2) == "\xFE\xFF") {
-    doc.encoding_ = Encoding::Foreign;
-  } else if (LooksLikeUtf8File(bytes)) {
-    // Saved by hand in a UTF-8 editor; written back the same way, without a mark.
-    doc.encoding_ = Encoding::Utf8;
+  doc.file_ = DetectFileEncoding(bytes);
+  std::string utf16Text;
+  switch (doc.file_) {
+    case FileEncoding::Gbk: break;
+    case FileEncoding::Utf8Bom:
+      doc.encoding_ = Encoding::Utf8;
+      doc.bom_ = std::string(kUtf8Bom);
+      bytes.remove_prefix(3);
+      break;
+    case FileEncoding::Utf8:  // saved by hand in a UTF-8 editor; written back the same way, without a mark
+      doc.encoding_ = Encoding::Utf8;
+      break;
+    case FileEncoding::Utf16Le:
+    case FileEncoding::Utf16Be:
+      doc.encoding_ = Encoding::Utf8;
+      utf16Text = DecodeFileText(bytes, doc.file_);
+      if (EncodeFileText(utf16Text, doc.file_) != bytes) doc.readOnly_ = std::string(bytes);
+      bytes = utf16Text;
+      break;
+    case FileEncoding::Unknown: doc.encoding_ = Encoding::Foreign; break;
   }
   bool sawBreak = false;
   std::size_t pos = 0;
@@ -309,6 +327,7 @@ std::vector<std::string> ProfileDocument::KeyNames(std::string_view section) con
 }
 
 std::string ProfileDocument::Serialize() const {
+  if (readOnly_) return *readOnly_;
   std::string out = bom_;
   for (const Line& line : lines_) {
     out += line.raw;
@@ -321,6 +340,10 @@ std::string ProfileDocument::Serialize() const {
   if (encoding_ == Encoding::Gbk && LooksLikeUtf8File(out)) {
     out.insert(0, Utf8ToGbk(kGbkMarker) + NewLineBreak());
   }
+  if (file_ == FileEncoding::Utf16Le || file_ == FileEncoding::Utf16Be) return EncodeFileText(out, file_);
+  // Likewise a UTF-8 file without a mark whose edited text would read back as
+  // GBK gains the mark.
+  if (file_ == FileEncoding::Utf8 && !LooksLikeUtf8File(out) && !IsAscii(out)) out.insert(0, kUtf8Bom);
   return out;
 }
 

@@ -3,11 +3,13 @@
 // and editor behind profile.h (which adds the file handling). Unchanged lines
 // keep their bytes exactly; only the lines a write touches are rebuilt.
 //
-// The bytes are GBK; a file that starts with the UTF-8 byte order mark, or
-// whose bytes are valid UTF-8 holding a character of three or more bytes, is read and
-// written as UTF-8 instead (it keeps its mark, or its lack of one). A file that starts with a
-// UTF-16 byte order mark is not understood: it reads as empty and CanStore
-// refuses every write, so it is never overwritten with GBK.
+// The bytes are GBK unless DetectFileEncoding (util/file_text.h) tells
+// otherwise: a file saved as UTF-8, with a mark or without one, or as UTF-16
+// with a mark (Notepad's "Unicode"), is read and written back in the encoding
+// it was saved in, keeping its mark or its lack of one. A UTF-16 file that
+// would not come back byte for byte (cut in half a character, a lone
+// surrogate) reads but is never rewritten, and a file with a UTF-32 mark is
+// not understood: it reads as empty and CanStore refuses every write.
 //
 // The scan for "[", "]", ";" and "=" steps over whole GBK characters, so a
 // trail byte that happens to be 0x5D (']') does not end a section name. Names
@@ -17,6 +19,8 @@
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "util/file_text.h"
 
 namespace qm {
 
@@ -83,7 +87,11 @@ class ProfileDocument {
   std::vector<Line> lines_;
   bool crlf_ = true;
   Encoding encoding_ = Encoding::Gbk;
-  std::string bom_;  // the byte order mark the file starts with, if any
+  std::string bom_;  // the UTF-8 byte order mark the file starts with, if any
+  // The encoding of the file's bytes; the lines of a UTF-16 file are held as UTF-8.
+  FileEncoding file_ = FileEncoding::Gbk;
+  // The bytes of a file that can be read but not written back as they came.
+  std::optional<std::string> readOnly_;
 };
 
 // True when a section or key name can be stored without breaking the file.

@@ -4,6 +4,7 @@
 // data directory, and a replacement written as a stream that never follows
 // a link (file_guard.cpp for POSIX, file_guard_windows.cpp for Windows).
 #include <cstdint>
+#include <optional>
 #include <string>
 
 namespace qm {
@@ -33,6 +34,16 @@ bool DirectoryWritable(const std::string& dir);
 // it. A link counts as what it names; a missing file is fine. The text
 // names the path and its mode.
 std::string ForeignOwnershipProblem(const std::string& path);
+
+// Which file a path names now (its device and file number, through links),
+// so that a file replaced under an open one is told apart; none when the
+// path names nothing.
+struct FileIdentity {
+  std::uint64_t device = 0;
+  std::uint64_t file = 0;
+  bool operator==(const FileIdentity&) const = default;
+};
+std::optional<FileIdentity> IdentityOf(const std::string& path);
 
 // True when the last part of the path is a symbolic link.
 bool IsSymbolicLink(const std::string& path);

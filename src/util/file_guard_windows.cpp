@@ -53,6 +53,20 @@ bool DirectoryWritable(const std::string& dir) {
 
 std::string ForeignOwnershipProblem(const std::string&) { return {}; }
 
+std::optional<FileIdentity> IdentityOf(const std::string& path) {
+  std::wstring wide;
+  if (!WidePath(path, &wide)) return std::nullopt;
+  HANDLE h = CreateFileW(wide.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                         nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return std::nullopt;
+  BY_HANDLE_FILE_INFORMATION info{};
+  const bool ok = GetFileInformationByHandle(h, &info) != 0;
+  CloseHandle(h);
+  if (!ok) return std::nullopt;
+  return FileIdentity{info.dwVolumeSerialNumber,
+                      (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow};
+}
+
 bool IsSymbolicLink(const std::string& path) {
   std::wstring wide;
   if (!WidePath(path, &wide)) return false;

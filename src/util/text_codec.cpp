@@ -298,24 +298,4 @@ bool EqualsNoCase(std::string_view a, std::string_view b) {
   return true;
 }
 
-bool LooksLikeUtf8File(std::string_view bytes) {
-  if (bytes.substr(0, 3) == "\xEF\xBB\xBF") return true;
-  // Chinese in UTF-8 takes three bytes a character. Two-byte sequences alone
-  // (Latin, Greek, Cyrillic) are what GBK often looks like read as UTF-8:
-  // 木木 is C4 BE C4 BE in GBK, "ľľ" in UTF-8.
-  bool wideCharacter = false;
-  for (unsigned char c : bytes) {
-    if (c >= 0xE0) {
-      wideCharacter = true;
-      break;
-    }
-  }
-  return wideCharacter && IsValidUtf8(bytes);
-}
-
-std::string LocalFileText(std::string_view bytes) {
-  if (bytes.substr(0, 3) == "\xEF\xBB\xBF") return SanitizeUtf8(bytes.substr(3));
-  return LooksLikeUtf8File(bytes) ? std::string(bytes) : GbkToUtf8(bytes);
-}
-
 }  // namespace qm

@@ -23,15 +23,6 @@ bool GbkCanHold(std::string_view text);
 // `text` with every invalid UTF-8 sequence replaced by U+FFFD.
 std::string SanitizeUtf8(std::string_view text);
 
-// How a file shared with the Windows original is read: a file that starts
-// with the UTF-8 byte order mark, or whose bytes are valid UTF-8 holding at
-// least one character of three or four bytes (as every Chinese character in
-// UTF-8 is; GBK text almost never is), was saved as UTF-8; any other file is
-// GBK.
-bool LooksLikeUtf8File(std::string_view bytes);
-// The file's text as UTF-8 by that rule, without a byte order mark.
-std::string LocalFileText(std::string_view bytes);
-
 // UTF-8 to UTF-16 code units (invalid sequences become U+FFFD).
 std::u16string Utf8ToUtf16(std::string_view utf8);
 // UTF-16 code units to UTF-8 (unpaired surrogates become U+FFFD).

@@ -277,16 +277,17 @@ class FirstDayTest : public QObject {
 
   // A later start of the account reaches the running one, which shows itself.
   void aLaterStartOfTheAccountShowsTheRunningWindow() {
-    const QString name = InstanceSocketName("/data/a", "Shop");
-    QCOMPARE(InstanceSocketName("/data/a", "shop"), name);
-    QVERIFY(InstanceSocketName("/data/b", "Shop") != name);
-    QVERIFY(!InstanceChannel::AskToShow(name, 200));
+    ProgramDir a, b;
+    const QString name = InstanceSocketName(a.dir.str(), "Shop");
+    QCOMPARE(InstanceSocketName(a.dir.str(), "shop"), name);
+    QVERIFY(InstanceSocketName(b.dir.str(), "Shop") != name);
+    QCOMPARE(InstanceChannel::AskToShow(name, 200), ChannelOutcome::NoAnswer);
     int shown = 0;
     InstanceChannel running;
-    QVERIFY(running.Listen(name, [&shown] { ++shown; }));
+    QCOMPARE(running.Listen(name, [&shown] { ++shown; }), ChannelOutcome::Done);
     // The later start is another process; here a thread of its own.
     std::atomic<int> answered{-1};
-    std::thread later([&] { answered = InstanceChannel::AskToShow(name) ? 1 : 0; });
+    std::thread later([&] { answered = InstanceChannel::AskToShow(name) == ChannelOutcome::Done ? 1 : 0; });
     QTRY_VERIFY(answered.load() != -1);
     later.join();
     QCOMPARE(answered.load(), 1);

@@ -9,8 +9,13 @@
 #include <cstdio>
 #include <signal.h>
 
+#include <QFile>
+#include <atomic>
 #include <filesystem>
+#include <thread>
+#include <unistd.h>
 
+#include "app/instance_channel.h"
 #include "app_test_support.h"
 #include "rating/startup.h"
 
@@ -21,10 +26,16 @@ namespace {
 
 // With `home`, the program is started as an installed one: without
 // --data-dir, HOME there and no XDG_DATA_HOME.
-QProcess* StartProgram(const ProgramDir& dir, const QString& nick, QObject* parent, const QString& home = {}) {
+QProcess* StartProgram(const ProgramDir& dir, const QString& nick, QObject* parent, const QString& home = {},
+                       const QString& runtimeDir = {}) {
   auto* p = new QProcess(parent);
   QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
   env.insert("QT_QPA_PLATFORM", "offscreen");
+  if (runtimeDir.isEmpty()) {
+    env.remove("XDG_RUNTIME_DIR");
+  } else {
+    env.insert("XDG_RUNTIME_DIR", runtimeDir);
+  }
   QStringList args{"--report"};
   if (home.isEmpty()) {
     args << "--data-dir" << QString::fromStdString(dir.dir.str());
@@ -52,8 +63,43 @@ bool WaitForMark(QProcess* p, const QByteArray& mark, QByteArray* out, int ms = 
   return false;
 }
 
+// Waits until the program has written `text` on its standard error.
+bool WaitForError(QProcess* p, const QByteArray& text) {
+  QByteArray err;
+  QElapsedTimer t;
+  t.start();
+  while (t.elapsed() < 10000) {
+    p->waitForReadyRead(100);
+    err += p->readAllStandardError();
+    if (err.contains(text)) return true;
+  }
+  qWarning("%s", err.constData());
+  return false;
+}
+
 bool ShowedABox(const QByteArray& out) {
   return out.contains("shown InformationBox") || out.contains("shown QuestionBox") || out.contains("shown WarningBox");
+}
+
+// A process of another user (nobody, 65534) listening under `name`, which
+// answers every request "ok" and prints what it was asked. With `ownsName`
+// the socket's file is that user's; else it is ours and only the listener
+// is the other user's.
+QProcess* StartSquatter(const QString& name, bool ownsName, QObject* parent) {
+  auto* p = new QProcess(parent);
+  p->setProcessChannelMode(QProcess::MergedChannels);
+  p->start("python3", {"-c",
+                       "import os,socket,sys\n"
+                       "s=socket.socket(socket.AF_UNIX,socket.SOCK_STREAM); s.bind(sys.argv[1])\n"
+                       "os.chmod(sys.argv[1],0o777)\n"
+                       "if sys.argv[2]=='1': os.chown(sys.argv[1],65534,65534)\n"
+                       "os.setgid(65534); os.setuid(65534); s.listen(5); print('listening',flush=True)\n"
+                       "while True:\n"
+                       "  c,_=s.accept(); d=c.recv(64)\n"
+                       "  if d: print('asked',d,flush=True); c.sendall(b'ok\\n')\n"
+                       "  c.close()\n",
+                       name, ownsName ? "1" : "0"});
+  return p;
 }
 
 void Stop(QProcess* p) {
@@ -150,6 +196,98 @@ class SecondInstanceTest : public QObject {
     QVERIFY2(!ShowedABox(outSecond), outSecond.constData());
     Stop(first);
     QVERIFY(std::filesystem::is_empty(unused.dir.path()));
+  }
+
+  // The channel's name lies in the user's runtime directory. Another user
+  // holding it is told, at the start that would listen and at a second start,
+  // and never talked to; a socket file of ours with another user listening
+  // is not talked to either, and a process of another user that reaches our
+  // channel learns nothing and shows nothing.
+  void aNameHeldByAnotherUserIsReportedNeverTalkedTo() {
+    if (::geteuid() != 0) QSKIP("needs root to act as a second user");
+    TempDir runtime;
+    std::filesystem::permissions(runtime.path(), std::filesystem::perms::owner_all,
+                                 std::filesystem::perm_options::replace);
+    const QString runtimeDir = QString::fromStdString(runtime.str());
+    ProgramDir dir("[卖家甲]\r\nappkey=k1\r\nAppSecret=s1\r\n");
+    qputenv("XDG_RUNTIME_DIR", runtimeDir.toUtf8());
+    const QString name = InstanceSocketName(dir.dir.str(), "卖家甲");
+    QVERIFY2(name.startsWith(runtimeDir + "/"), qPrintable(name));
+
+    QProcess* squatter = StartSquatter(name, true, this);
+    QVERIFY(squatter->waitForReadyRead(10000));
+    QByteArray heard = squatter->readAll();
+    QVERIFY2(heard.contains("listening"), heard.constData());
+    const QByteArray told = QString::fromStdString(InstanceChannel::OtherUserText(name)).toUtf8();
+    QVERIFY(told.contains("uid 65534"));
+
+    QByteArray outFirst, outSecond;
+    QProcess* first = StartProgram(dir, "卖家甲", this, {}, runtimeDir);
+    QVERIFY2(WaitForMark(first, "shown AuthWindow", &outFirst), outFirst.constData());
+    QProcess* second = StartProgram(dir, "卖家甲", this, {}, runtimeDir);
+    QVERIFY2(WaitForMark(second, "shown WarningBox", &outSecond), outSecond.constData());
+    QVERIFY(WaitForError(first, told));
+    QVERIFY(WaitForError(second, told));
+    Stop(second);
+    Stop(first);
+    squatter->waitForReadyRead(300);
+    heard += squatter->readAll();
+    QVERIFY2(!heard.contains("asked"), heard.constData());
+    Stop(squatter);
+    QFile::remove(name);
+
+    // Our file, another user listening: a later start does not talk to it.
+    squatter = StartSquatter(name, false, this);
+    QVERIFY(squatter->waitForReadyRead(10000));
+    QCOMPARE(InstanceChannel::AskToShow(name, 2000), ChannelOutcome::OtherUser);
+    squatter->waitForReadyRead(300);
+    heard = squatter->readAll();
+    QVERIFY2(!heard.contains("asked"), heard.constData());
+    Stop(squatter);
+
+    // Our channel, open to all for the test: nobody's request shows nothing
+    // and gets no answer; ours does.
+    InstanceChannel running;
+    int shown = 0;
+    QCOMPARE(running.Listen(name, [&shown] { ++shown; }), ChannelOutcome::Done);
+    QFile::setPermissions(name, QFileDevice::ReadOther | QFileDevice::WriteOther | QFileDevice::ReadOwner |
+                                    QFileDevice::WriteOwner);
+    std::filesystem::permissions(runtime.path(), std::filesystem::perms::others_exec, std::filesystem::perm_options::add);
+    QProcess nobody;
+    nobody.setProcessChannelMode(QProcess::MergedChannels);
+    nobody.start("python3", {"-c",
+                             "import os,socket,sys\n"
+                             "os.setgid(65534); os.setuid(65534)\n"
+                             "s=socket.socket(socket.AF_UNIX,socket.SOCK_STREAM); s.connect(sys.argv[1])\n"
+                             "try:\n"
+                             "  s.sendall(b'show\\n'); d=s.recv(64)\n"
+                             "except OSError: d=b''\n"
+                             "print('answer',d,flush=True)\n",
+                             name});
+    QTRY_VERIFY_WITH_TIMEOUT(nobody.state() == QProcess::NotRunning, 10000);
+    const QByteArray answer = nobody.readAll();
+    QVERIFY2(answer.contains("answer b''"), answer.constData());
+    QCOMPARE(shown, 0);
+    std::atomic<int> answered{-1};
+    std::thread later([&] { answered = InstanceChannel::AskToShow(name) == ChannelOutcome::Done ? 1 : 0; });
+    QTRY_VERIFY(answered.load() != -1);
+    later.join();
+    QCOMPARE(answered.load(), 1);
+    QTRY_COMPARE(shown, 1);
+    qunsetenv("XDG_RUNTIME_DIR");
+  }
+
+  // Without a runtime directory the name lies in the program directory.
+  void withoutARuntimeDirectoryTheNameIsInTheProgramDirectory() {
+    qunsetenv("XDG_RUNTIME_DIR");
+    ProgramDir dir;
+    QVERIFY(InstanceSocketName(dir.dir.str(), "x").startsWith(QString::fromStdString(dir.dir.str()) + "/quillmere-"));
+    // One that others may write is not used.
+    TempDir open;
+    std::filesystem::permissions(open.path(), std::filesystem::perms::all, std::filesystem::perm_options::replace);
+    qputenv("XDG_RUNTIME_DIR", QByteArray::fromStdString(open.str()));
+    QVERIFY(InstanceSocketName(dir.dir.str(), "x").startsWith(QString::fromStdString(dir.dir.str()) + "/quillmere-"));
+    qunsetenv("XDG_RUNTIME_DIR");
   }
 
   // Both answer before Qt starts: no display is needed.

@@ -50,14 +50,13 @@ TEST(OrderBook, ListsEachOrderOnceInArrivalOrderAndFindsItByNumber) {
   EXPECT_EQ(list.Find("5"), 4);
   EXPECT_EQ(list.Find("55"), -1);
 
-  // The walk of a pass finds its place by serial, whatever went meanwhile.
-  const std::uint64_t serialOf4 = list.Row(3).serial;
+  // Rows are found by their number, whatever went meanwhile.
   view.SetCurrentRow(4);
   EXPECT_TRUE(list.Remove("2"));
   EXPECT_FALSE(list.Remove("2"));
-  EXPECT_EQ(list.RowsBefore(serialOf4), 2);
+  EXPECT_EQ(list.Find("4"), 2);
   EXPECT_TRUE(list.Remove("4"));
-  EXPECT_EQ(list.RowsBefore(serialOf4), 2);
+  EXPECT_EQ(list.Find("4"), -1);
   EXPECT_EQ(list.Find("5"), 2);
   EXPECT_EQ(view.Rows(), 4);
   EXPECT_EQ(list.CurrentOrder(), "5");  // the focus moved with its order
@@ -66,10 +65,9 @@ TEST(OrderBook, ListsEachOrderOnceInArrivalOrderAndFindsItByNumber) {
   EXPECT_EQ(list.Cell(0, kColumnTimeLeft), "01天01小时");
   list.SetTimeLeft(7, "ignored");
 
-  // A refill replaces everything; serials keep rising, so an old walk ends.
+  // A refill replaces everything.
   list.Fill(Orders(10, 3));
   EXPECT_EQ(Numbers(list), (std::vector<std::string>{"10", "11", "12"}));
-  EXPECT_EQ(list.RowsBefore(serialOf4), 0);
   EXPECT_EQ(list.Find("1"), -1);
   EXPECT_EQ(list.CurrentOrder(), "");
   list.Clear();

@@ -10,6 +10,7 @@
 
 #include "settings/app_session.h"
 #include "support/temp_dir.h"
+#include "util/file_text.h"
 #include "util/text_codec.h"
 
 namespace qm {
@@ -87,6 +88,43 @@ TEST_F(CommentsTest, UnusableFilesAndNamesFailAndKeepTheOldComment) {
   Session().programDir = dir_.File("no-such-dir");
   EXPECT_FALSE(LoadAutoComment("nobody"));
   EXPECT_EQ(Session().autoContent, "old");
+}
+
+// Notepad's "Unicode" files, little or big endian: read whole (their ASCII
+// holds zero bytes), up to a zero character; saved back in the same
+// encoding. The per-order comments of such a file likewise.
+TEST_F(CommentsTest, Utf16FilesAreReadAsSuchAndKeepTheirEncoding) {
+  for (FileEncoding e : {FileEncoding::Utf16Le, FileEncoding::Utf16Be}) {
+    ASSERT_TRUE(WriteFileBytes(AutoFile("notepad"), EncodeFileText("Thanks 谢谢😀\r\n", e)));
+    ASSERT_TRUE(LoadAutoComment("notepad"));
+    EXPECT_EQ(Session().autoContent, "Thanks 谢谢😀");
+    ASSERT_TRUE(SaveAutoComment("notepad", "好评 again"));
+    EXPECT_EQ(ReadFileBytes(AutoFile("notepad")), EncodeFileText("好评 again", e));
+    EXPECT_EQ(ReadAutoComment("notepad").value_or("?"), "好评 again");
+  }
+  ASSERT_TRUE(WriteFileBytes(AutoFile("zero"), EncodeFileText(std::string("ab\0cd", 5), FileEncoding::Utf16Le)));
+  EXPECT_EQ(ReadAutoComment("zero").value_or("?"), "ab");
+
+  ASSERT_TRUE(WriteFileBytes(ManualFile(), EncodeFileText("[1001]\r\n评价内容=手写 OK\r\n", FileEncoding::Utf16Le)));
+  EXPECT_EQ(ReadManualComment("1001"), "手写 OK");
+  ASSERT_TRUE(AddOrderComment("1002", "第二单😀"));
+  EXPECT_EQ(ReadFileBytes(ManualFile()),
+            EncodeFileText("[1001]\r\n评价内容=手写 OK\r\n[1002]\r\n评价内容=第二单😀\r\n", FileEncoding::Utf16Le));
+}
+
+// A GBK or new comment file stays GBK while GBK holds the text, UTF-8 with
+// a mark when it does not; a UTF-8 file stays UTF-8.
+TEST_F(CommentsTest, SavedCommentsReadBackAsWritten) {
+  for (const std::string text : {"皓辰", "谢谢惠顾", "好评😀", "ok"}) {
+    ASSERT_TRUE(SaveAutoComment("new", text));
+    EXPECT_EQ(ReadAutoComment("new").value_or("?"), text);
+    ASSERT_TRUE(std::filesystem::remove(AutoFile("new")));
+  }
+  ASSERT_TRUE(SaveAutoComment("g", "谢谢惠顾"));
+  EXPECT_EQ(ReadFileBytes(AutoFile("g")), Utf8ToGbk("谢谢惠顾"));
+  ASSERT_TRUE(WriteFileBytes(AutoFile("u"), "欢迎光临"));
+  ASSERT_TRUE(SaveAutoComment("u", "谢谢惠顾"));
+  EXPECT_EQ(ReadFileBytes(AutoFile("u")), "谢谢惠顾");
 }
 
 // ---- the per-order comments ----

@@ -17,6 +17,7 @@
 #include "settings/profile_document.h"
 #include "support/temp_dir.h"
 #include "util/file_io.h"
+#include "util/file_text.h"
 #include "util/text_codec.h"
 
 namespace qm {
@@ -159,10 +160,17 @@ TEST_F(ProfileFiles, CorruptingWritesAreRefusedAndLeaveTheFileAlone) {
 }
 
 TEST_F(ProfileFiles, UnreadableOrForeignFilesAreNeverOverwritten) {
-  const std::string utf16 = std::string("\xFF\xFE[\0s\0]\0", 8);
-  ASSERT_TRUE(WriteFileBytes(path, utf16));
+  const std::string utf32 = std::string("\xFF\xFE\0\0[\0\0\0", 8);
+  ASSERT_TRUE(WriteFileBytes(path, utf32));
   EXPECT_FALSE(WriteProfileString(path, "s", "k", "v"));
-  EXPECT_EQ(ReadFileBytes(path), utf16);
+  EXPECT_EQ(ReadFileBytes(path), utf32);
+  // UTF-16 cut in the middle of a character: read, never rewritten.
+  const std::string cut = EncodeFileText("[s]\r\nk=值\r\n", FileEncoding::Utf16Le) + "x";
+  ASSERT_TRUE(WriteFileBytes(path, cut));
+  EXPECT_EQ(ReadProfileString(path, "s", "k"), "值");
+  EXPECT_FALSE(WriteProfileString(path, "s", "k", "v"));
+  EXPECT_TRUE(DeleteProfileKey(path, "s", "k"));
+  EXPECT_EQ(ReadFileBytes(path), cut);
   // Over the size limit: refused, never taken for an empty file and rewritten.
   const std::string large = "[s]\r\nk=old\r\n" + std::string(kSettingsFileLimit, ';');
   ASSERT_TRUE(WriteFileBytes(path, large));
@@ -205,6 +213,38 @@ TEST_F(ProfileFiles, Utf8FileWithoutAMarkIsReadAndWrittenAsUtf8) {
   ASSERT_TRUE(WriteProfileString(path, "浣犲ソ", "appkey", "k"));
   EXPECT_EQ(ProfileSectionNames(path), std::vector<std::string>{"浣犲ソ"});
   EXPECT_EQ(ReadProfileString(path, "浣犲ソ", "appkey"), "k");
+}
+
+// Notepad's "Unicode" (UTF-16 LE) and "Unicode big endian": read, and
+// written back in the same encoding with its mark; lines not edited stay.
+TEST_F(ProfileFiles, Utf16FilesAreReadAndWrittenAsUtf16) {
+  for (FileEncoding e : {FileEncoding::Utf16Le, FileEncoding::Utf16Be}) {
+    ASSERT_TRUE(WriteFileBytes(path, EncodeFileText("; 备注\r\n[卖家]\r\nappkey = \"一\"\r\n[Other]\r\nk=v\r\n", e)));
+    EXPECT_EQ(ProfileSectionNames(path), (std::vector<std::string>{"卖家", "Other"}));
+    EXPECT_EQ(ReadProfileString(path, "卖家", "APPKEY"), "一");
+    ASSERT_TRUE(WriteProfileString(path, "卖家", "AppSecret", "二😀"));
+    ASSERT_TRUE(DeleteProfileKey(path, "other", "k"));
+    ASSERT_TRUE(WriteProfileString(path, "新", "k", "三"));
+    EXPECT_EQ(ReadFileBytes(path),
+              EncodeFileText("; 备注\r\n[卖家]\r\nappkey = \"一\"\r\nAppSecret=二😀\r\n[Other]\r\n[新]\r\nk=三\r\n", e));
+    ASSERT_TRUE(DeleteProfileSection(path, "卖家"));
+    EXPECT_EQ(ProfileSectionNames(path), (std::vector<std::string>{"Other", "新"}));
+    EXPECT_EQ(DetectFileEncoding(ReadFileBytes(path)), e);
+  }
+}
+
+// A GBK file whose names happen to be valid UTF-8 stays GBK, also after an
+// edit; a UTF-8 file without a mark stays readable as UTF-8 after one.
+TEST_F(ProfileFiles, EditsKeepAFileInTheEncodingItWasReadIn) {
+  ASSERT_TRUE(WriteFileBytes(path, Utf8ToGbk("[皓辰]\r\nappkey=k\r\n")));
+  ASSERT_TRUE(IsValidUtf8(ReadFileBytes(path)));
+  EXPECT_EQ(ProfileSectionNames(path), std::vector<std::string>{"皓辰"});
+  ASSERT_TRUE(WriteProfileString(path, "皓辰", "AppSecret", "s"));
+  EXPECT_EQ(ReadFileBytes(path), Utf8ToGbk("[皓辰]\r\nappkey=k\r\nAppSecret=s\r\n"));
+  ASSERT_TRUE(WriteFileBytes(path, "[谢谢]\nk=你好\n"));
+  ASSERT_TRUE(WriteProfileString(path, "谢谢", "k", "v"));
+  EXPECT_EQ(ProfileSectionNames(path), std::vector<std::string>{"谢谢"});
+  EXPECT_EQ(ReadProfileString(path, "谢谢", "k"), "v");
 }
 
 TEST_F(ProfileFiles, GbkTrailBytesThatLookLikeSyntaxDoNotSplitNames) {
@@ -319,7 +359,9 @@ TEST_F(ProfileFiles, KilledWriterNeverLeavesATornFile) {
 TEST(ProfileDocumentBytes, ParsingAndSerialisingKeepsAnyInputExactly) {
   const std::vector<std::string> inputs = {
       "", "\n", "\r\n\r\n", "no breaks at all", "[s]\r\nk=v\nmixed=breaks\r\n", "[s\nk=v\n",
-      std::string("[s]\n\0=\0\n", 8), "\xEF\xBB\xBF[s]\nk=v", "[a]b]\nk==v\n  =x\n\xFF\xFE\x81\n"};
+      std::string("[s]\n\0=\0\n", 8), "\xEF\xBB\xBF[s]\nk=v", "[a]b]\nk==v\n  =x\n\xFF\xFE\x81\n",
+      std::string("\xFF\xFE[\0s\0]\0\n\0", 10), std::string("\xFE\xFF\0[\0s\xD8\0", 8), "\xFF\xFE[",
+      "\xFE\xFF"};
   for (const auto& in : inputs) {
     EXPECT_EQ(ProfileDocument::Parse(in).Serialize(), in);
   }

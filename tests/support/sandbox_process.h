@@ -15,6 +15,8 @@
 //                                  "buyer_rate"?,"buyer_comment"?,"seller_rate"?}]} adds trades of the seller;
 //                                  answers {"tids":[...]}; rates are "none","good","neutral","bad"
 //   POST /__sandbox/buyer-rate    {"tid","result","content"}  the buyer rates an order
+//   POST /__sandbox/touch         {"tid"}  the trade changes otherwise than by a rating (a memo):
+//                                  only its modification time moves to now
 //   GET  /__sandbox/ratings       the seller's ratings given: [{"tid","result","content","time"}]
 //   GET  /__sandbox/log           the request log: [{"method","path","query","body","api_method","status"}]
 //   GET  /__sandbox/stats         {"rating_forms":N (every request to the rating form, faults included),
