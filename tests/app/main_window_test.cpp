@@ -444,7 +444,7 @@ class MainWindowTest : public QObject {
     QVERIFY(Control<QLabel>(&w, "标签3")->text().startsWith("已成功获取Session授权 V"));
     // The platform's time, two days ahead of the machine's, is the run's.
     QVERIFY(std::fabs(PlatformNow() - LocalNow() - 172800) < 5);
-    QTRY_VERIFY_WITH_TIMEOUT((!CurrentRun() || !CurrentRun()->Loader().Running()), 15000);
+    QTRY_VERIFY_WITH_TIMEOUT(!w.Run() || !w.Run()->Loader().Running(), 15000);
     SetEventPump(nullptr);
   }
 
