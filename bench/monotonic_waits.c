@@ -1,5 +1,6 @@
 /* Preloaded before libfaketime by bench/month.sh: makes timed waits on the
- * monotonic clock keep the accelerated clock's pace.
+ * monotonic clock keep the accelerated clock's pace, and lets the driver set
+ * one process's wall clock by hand.
  *
  * std::condition_variable waits on steady_clock through pthread_cond_clockwait,
  * which libfaketime 0.9.10 does not intercept. The deadline it is given is read
@@ -8,6 +9,8 @@
  * real time divided by the speed of FAKETIME's "xSPEED". */
 #define _GNU_SOURCE
 #include <dlfcn.h>
+#include <fcntl.h>
+#include <sys/mman.h>
 #include <pthread.h>
 #include <stdlib.h>
 #include <string.h>
@@ -46,4 +49,49 @@ int pthread_cond_clockwait(pthread_cond_t* cond, pthread_mutex_t* mutex, clockid
   real_end.tv_nsec = (long)((end - (double)real_end.tv_sec) * 1e9);
   if (real_end.tv_nsec >= 1000000000L) real_end.tv_nsec = 999999999L;
   return next(cond, mutex, clock, &real_end);
+}
+
+/* A wall clock set by hand, for the processes given MONTH_WALL_SHIFT_FILE: the
+ * file holds one double, the seconds their wall clock stands away from the
+ * shared one. The driver rewrites it in place; it is mapped, so a change is
+ * seen at the next reading. The monotonic and boot clocks stay as they are,
+ * as a clock set by hand leaves them. */
+static volatile const double* Shift(void) {
+  static volatile const double* shift;
+  static int tried;
+  if (!tried) {
+    tried = 1;
+    const char* path = getenv("MONTH_WALL_SHIFT_FILE");
+    int fd = path ? open(path, O_RDONLY) : -1;
+    if (fd >= 0) {
+      void* map = mmap(NULL, sizeof(double), PROT_READ, MAP_SHARED, fd, 0);
+      if (map != MAP_FAILED) shift = (volatile const double*)map;
+      close(fd);
+    }
+  }
+  return shift;
+}
+
+typedef int (*gettime_fn)(clockid_t, struct timespec*);
+
+int clock_gettime(clockid_t clock, struct timespec* t) {
+  static gettime_fn next;
+  if (!next) next = (gettime_fn)dlsym(RTLD_NEXT, "clock_gettime");
+  int rc = next(clock, t);
+  volatile const double* shift = (clock == CLOCK_REALTIME || clock == CLOCK_REALTIME_COARSE) ? Shift() : NULL;
+  if (rc == 0 && shift && *shift != 0) {
+    double at = Seconds(t) + *shift;
+    t->tv_sec = (time_t)at;
+    t->tv_nsec = (long)((at - (double)t->tv_sec) * 1e9);
+    if (t->tv_nsec < 0) t->tv_nsec = 0;
+    if (t->tv_nsec >= 1000000000L) t->tv_nsec = 999999999L;
+  }
+  return rc;
+}
+
+time_t time(time_t* out) {
+  struct timespec now;
+  clock_gettime(CLOCK_REALTIME, &now);
+  if (out) *out = now.tv_sec;
+  return now.tv_sec;
 }

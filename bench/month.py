@@ -3,8 +3,10 @@
 
 Run by bench/month.sh under libfaketime, so that this driver, the sandbox and
 the runner share one accelerated clock. Trades finish all the time, buyers
-rate some of them, faults come and go in spells, and the runner is restarted
-after any exit, as a service manager would. At the end it prints what the
+rate some of them, faults come and go in spells, the runner's own wall clock
+is set by hand (a day ahead, then a day behind) and the runner is stopped for
+hours (SIGSTOP, as a suspended laptop's program is), and the runner is
+restarted after any exit, as a service manager would. At the end it prints what the
 month came to: missed deadlines, double and early ratings, requests per day
 and the reloads' share, the runner's memory and processor time.
 
@@ -22,6 +24,7 @@ import argparse
 import json
 import resource
 import os
+import struct
 import random
 import select
 import signal
@@ -58,6 +61,8 @@ def main():
     ap.add_argument("--spent-at-start", type=int, default=0,
                     help="calls of the key already made by others on each day before the runner's"
                          " (one key serves many shops), so that the daily limit is met")
+    ap.add_argument("--clock-spells", type=int, default=1,
+                    help="0: no clock spells; 1: a stop of the runner and its wall clock set a day either way")
     args = ap.parse_args()
     rnd = random.Random(7)
     data = tempfile.mkdtemp(prefix="quillmere-month.")
@@ -92,11 +97,22 @@ def main():
         return None
 
     runner_log = open(os.path.join(data, "runner.out"), "w")
+    # The runner's wall clock, set by hand through monotonic_waits.c: the
+    # seconds it stands away from everyone else's.
+    shift_file = os.path.join(data, "wall-shift")
+    with open(shift_file, "wb") as f:
+        f.write(struct.pack("d", 0.0))
+
+    def set_runner_clock(seconds):
+        fd = os.open(shift_file, os.O_WRONLY)
+        os.pwrite(fd, struct.pack("d", float(seconds)), 0)
+        os.close(fd)
 
     def start_runner():
         return subprocess.Popen(
             [os.path.join(args.bin, "quillmere-headless"), "--account", nick, "--data-dir", data,
-             "--platform", base], stdout=runner_log, stderr=subprocess.STDOUT)
+             "--platform", base], stdout=runner_log, stderr=subprocess.STDOUT,
+            env=dict(os.environ, MONTH_WALL_SHIFT_FILE=shift_file))
 
     def rss_kb(pid):
         try:
@@ -136,6 +152,13 @@ def main():
 
     spell_until, next_spell = 0.0, start + rnd.uniform(0.5, 2) * DAY
     carry = 0.0
+    # The clock spells, at fixed points of the run: (start, what, length).
+    spells = []
+    if args.clock_spells:
+        spells = [(start + 0.40 * args.days * DAY, "stop", 3 * 3600),
+                  (start + 0.55 * args.days * DAY, "ahead", 6 * 3600),
+                  (start + 0.70 * args.days * DAY, "behind", 6 * 3600)]
+    spell_log, spell_end, spell_kind = [], 0.0, None
     step = args.step_minutes * 60
     next_step = start
     while time.time() - start < args.days * DAY:
@@ -166,6 +189,22 @@ def main():
         elif not spell_until and now >= next_spell:
             call("/__sandbox/faults", {"error_rate": rnd.uniform(0.05, 0.3), "reset_rate": rnd.uniform(0, 0.1)})
             spell_until = now + rnd.uniform(2, 12) * 3600
+        # The clock spells: the runner stopped, or its wall clock set by hand.
+        if spell_kind and now >= spell_end:
+            if spell_kind == "stop":
+                runner.send_signal(signal.SIGCONT)
+            else:
+                set_runner_clock(0)
+            spell_log.append({"end": spell_kind, "day": round((now - start) / DAY, 2)})
+            spell_kind = None
+        if not spell_kind and spells and now >= spells[0][0]:
+            _, spell_kind, length = spells.pop(0)
+            spell_end = now + length
+            if spell_kind == "stop":
+                runner.send_signal(signal.SIGSTOP)
+            else:
+                set_runner_clock(DAY if spell_kind == "ahead" else -DAY)
+            spell_log.append({"start": spell_kind, "day": round((now - start) / DAY, 2), "hours": length / 3600})
         # The request log, counted and emptied.
         for e in call("/__sandbox/log") or []:
             q = e.get("query", "")
@@ -202,6 +241,8 @@ def main():
             sampled.add(day)
             lives[-1][day] = rss_kb(runner.pid)
 
+    if spell_kind == "stop":
+        runner.send_signal(signal.SIGCONT)
     runner.send_signal(signal.SIGTERM)
     runner.wait()
     # Every runner has been waited for; the sandbox has not.
@@ -276,6 +317,10 @@ def main():
         "refused_ratings_counted": refused_ratings,
         # The runner's refused session (exit 6) is what opens the login window on the desktop.
         "sessions_refused": exit_codes.count(6),
+        "clock_spells": spell_log,
+        # The runner's word that its buyer-rated list was old news and renewed first.
+        "old_news_renewals": sum(1 for line in open(os.path.join(data, "runner.out"), errors="replace")
+                                 if "buyer-rated list is out of date" in line),
         "runner_restarts": restarts,
         "runner_exit_codes": exit_codes,
         "runner_rss_kb_day1": rss.get(1),
@@ -289,7 +334,7 @@ def main():
     print(json.dumps(report, ensure_ascii=False, indent=2))
     sandbox.send_signal(signal.SIGTERM)
     sandbox.wait()
-    ok = missed == 0 and not stats.get("repeated_ratings") and early == 0
+    ok = missed == 0 and not stats.get("repeated_ratings") and early == 0 and good_for_rated == 0
     if args.daily_limit or args.ban_every_hours:
         ok = ok and refused_ratings == 0 and exit_codes.count(6) == 0
     sys.exit(0 if ok else 1)

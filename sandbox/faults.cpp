@@ -204,6 +204,8 @@ httplib::Server::Handler Served(Context& ctx, httplib::Server::Handler handler) 
     const FaultPlan plan = ctx.faults.Draw(req.path, apiMethod, std::atol(req.get_param_value("page_no").c_str()),
                                            req.get_param_value("rate_status"));
     if (req.path == "/apitools/getResult.do") ++ctx.ratingForms;
+    // Every answer carries the date by the marketplace's own clock, as a web server's does.
+    res.set_header("Date", FormatHttpDate(ctx.clock.Now()));
     LogEntry entry{req.method, req.path, QueryOf(req), req.body.substr(0, 65536), std::move(apiMethod), 0,
                    ctx.clock.Now()};
     if (!ctx.Sleep(ctx.baseLatencyMs + plan.delayMs) || !ctx.Sleep(plan.stallMs)) {

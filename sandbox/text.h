@@ -40,6 +40,8 @@ std::size_t Utf8Length(std::string_view text);
 
 // "YYYY-MM-DD hh:mm:ss" in Beijing time, as the platform writes its times.
 std::string FormatBeijingTime(std::time_t t);
+// The HTTP date of `t` ("Sun, 06 Nov 1994 08:49:37 GMT"), as every reply's Date header carries it.
+std::string FormatHttpDate(std::time_t t);
 // The reverse; nothing unless the text has exactly that form and is a real
 // date and time (years from 1900, seconds up to 59).
 std::optional<std::time_t> ParseBeijingTime(std::string_view text);

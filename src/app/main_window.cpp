@@ -213,6 +213,7 @@ void MainWindow::PlatformUnreachable() { Notify(kPlatformDownTitle, kPlatformDow
 void MainWindow::PlatformBack() { SetStatus(kPlatformBackText); }
 
 void MainWindow::CallLimited(const CallLimitWait& wait) { SetStatus(CallLimitText(wait)); }
+void MainWindow::NewsOld() { SetStatus(kNewsOldText); }
 
 QMenu* MainWindow::Menu(const char* name) const { return FindMenu(const_cast<MainWindow*>(this), name); }
 
@@ -234,12 +235,22 @@ bool MainWindow::RunStartup() {
   // one (its "×" ends the program) and the session is confirmed again.
   for (;;) {
     SetStatus("正在确认Session授权…");
-    const StartupStep step = ConfirmAccount([this](int attempt, int pauseMs) {
+    const StartupStep step = ConfirmAccount([this](int attempt, int pauseMs, const SessionTrouble& why) {
       // The seller sees why nothing happens yet, and can end the program from the tray.
       if (!isVisible()) show();
       if (!tray_->isVisible()) tray_->show();
-      SetStatus("无法连接淘宝API服务器，" + std::to_string(pauseMs / 1000) + " 秒后重试（第 " +
-                std::to_string(attempt) + " 次）。请检查网络连接、代理设置和本机时间。");
+      const std::string retry = std::to_string(pauseMs / 1000) + " 秒后自动重试（第 " + std::to_string(attempt) + " 次）";
+      switch (why.kind) {
+        case ReplyKind::Trouble:
+          // A call limit or the platform's own failure: the key is fine, nothing for the seller to do.
+          SetStatus("淘宝API服务器暂时不能使用，无需重新登录，" + retry + "。平台说：" + why.message);
+          break;
+        case ReplyKind::ClockRefused:
+          SetStatus("淘宝API服务器不接受本机时间，请检查本机时间，" + retry + "。平台说：" + why.message);
+          break;
+        default:
+          SetStatus("无法连接淘宝API服务器，" + retry + "。请检查网络连接、代理设置和本机时间。");
+      }
     });
     switch (step.outcome) {
       case StartupOutcome::Ready:

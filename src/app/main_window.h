@@ -172,6 +172,7 @@ class MainWindow : public QWidget, private RunObserver {
   void PlatformUnreachable() override;
   void CallLimited(const CallLimitWait& wait) override;
   void PlatformBack() override;
+  void NewsOld() override;
 
   // The run goes after the lists' views, which detach from its book first.
   std::string startAccount_;

@@ -143,6 +143,11 @@ void RunLines::PlatformUnreachable() {
   Print(std::string("message: ") + kPlatformDownTitle + ": " + kPlatformDownText);
 }
 
+void RunLines::NewsOld() {
+  Print("refresh: the buyer-rated list is out of date (the process was stopped, the machine slept or its clock "
+        "was set); renewing it before the next rating");
+}
+
 void RunLines::PlatformBack() { Print(std::string("platform: answering again; ") + kPlatformBackText); }
 
 void RunLines::CallLimited(const CallLimitWait& wait) {

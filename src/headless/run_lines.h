@@ -31,6 +31,7 @@ class RunLines : public RunObserver {
   void PlatformUnreachable() override;
   void PlatformBack() override;
   void CallLimited(const CallLimitWait& wait) override;
+  void NewsOld() override;
 
  private:
   void Print(const std::string& line) const;

@@ -286,6 +286,15 @@ std::string StartupStopLine(const StartupStep& step, const std::string& nick) {
   return {};
 }
 
+// Why the platform cannot be used at the start, for the runner's line.
+std::string UnreachableText(const SessionTrouble& why) {
+  switch (why.kind) {
+    case ReplyKind::Trouble: return "the platform answers with trouble of its own: " + why.message;
+    case ReplyKind::ClockRefused: return "the platform refuses this machine's time: " + why.message;
+    default: return "the platform cannot be reached";
+  }
+}
+
 // The desktop's start-up without windows; kExitOk when the first load may start.
 int StartUp(const Options& o, const ProgramDirChoice& dataDir, const UnreachableHandler& unreachable) {
   StartupStep step = OpenAccount(o.account);
@@ -455,10 +464,15 @@ int RunHeadless(int argc, char** argv) {
     return code;
   };
 
-  // A session check without an answer is asked again, saying so each time.
-  const UnreachableHandler unreachable = [](int attempt, int pauseMs) {
-    PrintLine("start: the platform cannot be reached (attempt " + std::to_string(attempt) + "); trying again in " +
-              std::to_string(pauseMs / 1000) + " s");
+  // A session check without an answer is asked again by itself; the line
+  // says so once, and again only when the reason changes.
+  // (The handler is copied on its way to each attempt: what was said lives beside it.)
+  const auto said = std::make_shared<std::optional<SessionTrouble>>();
+  const UnreachableHandler unreachable = [said](int attempt, int pauseMs, const SessionTrouble& why) {
+    if (*said == why) return;
+    *said = why;
+    PrintLine("start: " + UnreachableText(why) + "; waiting, and going on by itself once it answers (attempt " +
+              std::to_string(attempt) + ", next in " + std::to_string(pauseMs / 1000) + " s)");
   };
   const int started = StartUp(*options, dataDir, unreachable);
   if (started != kExitOk) return finish(started);

@@ -6,6 +6,8 @@
 #include <mutex>
 #include <utility>
 
+#include "util/elapsed_clock.h"
+
 namespace qm {
 namespace {
 
@@ -67,26 +69,90 @@ double SystemNow() {
   return duration<double>(system_clock::now().time_since_epoch()).count();
 }
 
-// The clock is copied out under the lock and called outside it, so a test
-// clock may itself be slow or read PlatformNow() of another thread.
+using Source = std::shared_ptr<const std::function<double()>>;
+
+// The machine's clocks (a test's, or none for the system's) and what the
+// platform last said of its time. Sources are copied out under the lock and
+// called outside it, so a test clock may itself be slow or read PlatformNow()
+// of another thread.
+struct ClockState {
+  Source wall, elapsed;
+  bool known = false;
+  double platformAt = 0, elapsedAt = 0;
+};
 std::mutex g_clockMutex;
-std::shared_ptr<const std::function<double()>> g_clock;
+ClockState g_clock;
+
+ClockState Snapshot() {
+  std::lock_guard lock(g_clockMutex);
+  return g_clock;
+}
+
+double Read(const Source& source, double (*system)()) { return source ? (*source)() : system(); }
+
+constexpr const char* kWeekdays[] = {"Thu", "Fri", "Sat", "Sun", "Mon", "Tue", "Wed"};  // 1970-01-01 was a Thursday
+constexpr const char* kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                   "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
 
 }  // namespace
 
+double LocalNow() { return Read(Snapshot().wall, SystemNow); }
+
+double ElapsedNow() { return Read(Snapshot().elapsed, ElapsedSeconds); }
+
 double PlatformNow() {
-  std::shared_ptr<const std::function<double()>> clock;
-  {
-    std::lock_guard lock(g_clockMutex);
-    clock = g_clock;
-  }
-  return clock ? (*clock)() : SystemNow();
+  const ClockState c = Snapshot();
+  const double wall = Read(c.wall, SystemNow);
+  if (!c.known) return wall;
+  const double carried = c.platformAt + (Read(c.elapsed, ElapsedSeconds) - c.elapsedAt);
+  return std::fabs(wall - carried) <= kLocalClockTolerance ? wall : carried;
 }
 
-void SetPlatformClock(std::function<double()> now) {
-  auto clock = now ? std::make_shared<const std::function<double()>>(std::move(now)) : nullptr;
+void NotePlatformTime(double platformTime, double elapsedAt) {
+  if (!std::isfinite(platformTime) || !std::isfinite(elapsedAt)) return;
   std::lock_guard lock(g_clockMutex);
-  g_clock = std::move(clock);
+  g_clock.known = true;
+  g_clock.platformAt = platformTime;
+  g_clock.elapsedAt = elapsedAt;
+}
+
+bool PlatformTimeKnown() { return Snapshot().known; }
+
+void SetMachineClocks(std::function<double()> wall, std::function<double()> elapsed) {
+  Source w = wall ? std::make_shared<const std::function<double()>>(std::move(wall)) : nullptr;
+  Source e = elapsed ? std::make_shared<const std::function<double()>>(std::move(elapsed)) : nullptr;
+  std::lock_guard lock(g_clockMutex);
+  g_clock = ClockState{std::move(w), std::move(e)};
+}
+
+void SetPlatformClock(std::function<double()> now) { SetMachineClocks(now, now); }
+
+std::optional<std::int64_t> ParseHttpDate(std::string_view s) {
+  // "Sun, 06 Nov 1994 08:49:37 GMT": 29 characters.
+  if (s.size() != 29 || s[3] != ',' || s[4] != ' ' || s[7] != ' ' || s[11] != ' ' || s[16] != ' ' ||
+      s.substr(25) != " GMT")
+    return std::nullopt;
+  int month = 0;
+  for (int m = 0; m < 12; ++m)
+    if (s.substr(8, 3) == kMonths[m]) month = m + 1;
+  if (month == 0) return std::nullopt;
+  // The rest has the platform's own layout once rearranged; its zone is UTC, not Beijing.
+  std::string text = std::string(s.substr(12, 4)) + "-00-" + std::string(s.substr(5, 2)) + " " + std::string(s.substr(17, 8));
+  text[5] = static_cast<char>('0' + month / 10);
+  text[6] = static_cast<char>('0' + month % 10);
+  const auto beijing = ParsePlatformTime(text);
+  if (!beijing) return std::nullopt;
+  return *beijing + kPlatformUtcOffsetSeconds;
+}
+
+std::string FormatHttpDate(std::int64_t epochSeconds) {
+  const std::string beijing = FormatPlatformTime(epochSeconds - kPlatformUtcOffsetSeconds);
+  if (beijing.size() != 19) return {};
+  std::int64_t days = epochSeconds / kDaySeconds;
+  if (epochSeconds % kDaySeconds < 0) --days;
+  const int month = (beijing[5] - '0') * 10 + (beijing[6] - '0');
+  return std::string(kWeekdays[((days % 7) + 7) % 7]) + ", " + beijing.substr(8, 2) + " " + kMonths[month - 1] + " " +
+         beijing.substr(0, 4) + " " + beijing.substr(11) + " GMT";
 }
 
 std::optional<std::int64_t> ParsePlatformTime(std::string_view s) {

@@ -14,12 +14,44 @@ namespace qm {
 inline constexpr int kRatingPeriodDays = 15;
 inline constexpr int kPlatformUtcOffsetSeconds = 8 * 3600;
 
-// The platform's clock: seconds since the epoch (UTC), with fractions. The
-// system clock unless a test set one.
+// The platform's clock: seconds since the epoch (UTC), with fractions.
+//
+// Until the platform has told its time, the machine's clock. Once it has
+// (NotePlatformTime, at the start and at every refresh), the platform's time
+// carried forward on the elapsed clock, which neither a date set by hand nor
+// a clock service moves and which goes on while the machine sleeps; while the
+// machine's clock stays within kLocalClockTolerance of that, the machine's
+// clock itself (a difference that small moves no deadline that matters, and
+// the platform takes timestamps ten minutes either side). So a machine clock
+// set a day wrong, or set while the program runs, neither moves deadlines nor
+// gets requests refused for their timestamp.
 double PlatformNow();
-// Tests set the clock (nullptr: back to the system clock). Process-wide; safe
-// to call while other threads read the clock.
+inline constexpr double kLocalClockTolerance = 120;
+
+// The machine's own clock as the core reads it, and the elapsed clock
+// (util/elapsed_clock.h).
+double LocalNow();
+double ElapsedNow();
+
+// The platform gave its time as `platformTime` at `elapsedAt` (ElapsedNow()
+// when the answer was on its way: the middle of the exchange).
+void NotePlatformTime(double platformTime, double elapsedAt);
+// Whether the platform has told its time since the start (or the last test clock).
+bool PlatformTimeKnown();
+
+// Tests set the machine's clock: `now` serves as both the wall clock and the
+// elapsed one (time that passes), nullptr goes back to the system's. Either
+// forgets what the platform said. Process-wide; safe to call while other
+// threads read the clock.
 void SetPlatformClock(std::function<double()> now);
+// The same with the two apart: a wall clock set by hand moves `wall` only.
+void SetMachineClocks(std::function<double()> wall, std::function<double()> elapsed);
+
+// An HTTP date ("Sun, 06 Nov 1994 08:49:37 GMT", the one form servers send)
+// -> seconds since the epoch; nullopt for anything else.
+std::optional<std::int64_t> ParseHttpDate(std::string_view text);
+// Seconds since the epoch -> that form.
+std::string FormatHttpDate(std::int64_t epochSeconds);
 
 // "YYYY-MM-DD HH:MM:SS" read as Beijing time -> seconds since the epoch.
 // nullopt unless the text is exactly such a time: 19 characters, ASCII digits

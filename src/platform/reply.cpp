@@ -26,6 +26,24 @@ void AppendEscape(std::string& out, unsigned char c) {
   out += kHex[c & 0x0F];
 }
 
+std::string Trimmed(std::string_view text) {
+  auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
+  while (!text.empty() && blank(text.front())) text.remove_prefix(1);
+  while (!text.empty() && blank(text.back())) text.remove_suffix(1);
+  return std::string(text);
+}
+
+// The platform's codes about the credentials: the signature (a wrong
+// secret), the session key missing or refused, the application key missing
+// or unknown.
+bool AboutCredentials(const PlatformError& e) {
+  if (e.code == "25" || e.code == "26" || e.code == "27" || e.code == "28" || e.code == "29") return true;
+  // Its sub-codes of the session key ("invalid-sessionkey", "isv.invalid-sessionkey", "sessionkey-not-exist").
+  return e.subCode.rfind("isp.", 0) != 0 && e.subCode.find("sessionkey") != std::string::npos;
+}
+
+bool AboutTimestamp(const PlatformError& e) { return e.code == "30" || e.code == "31"; }
+
 }  // namespace
 
 std::string decode_reply(std::string_view bytes) {
@@ -158,6 +176,32 @@ std::optional<CallLimit> ReadCallLimit(const std::string& text) {
   limit.seconds = BanSeconds(ErrorField(text, "sub_msg"));
   if (limit.seconds < 0) limit.seconds = BanSeconds(ErrorField(text, "msg"));
   return limit;
+}
+
+std::string PlatformError::Text() const {
+  std::string text = msg.empty() ? code : msg;
+  if (!subCode.empty()) text += (text.empty() ? "" : " (") + subCode + (text.empty() ? "" : ")");
+  return text;
+}
+
+PlatformError ReadPlatformError(const std::string& text) {
+  PlatformError e;
+  e.code = Trimmed(extract_between(text, "<code>", "<"));
+  e.msg = Trimmed(extract_between(text, "<msg>", "<"));
+  e.subCode = Trimmed(extract_between(text, "<sub_code>", "<"));
+  e.subMsg = Trimmed(extract_between(text, "<sub_msg>", "<"));
+  return e;
+}
+
+ReplyKind ClassifyReply(const std::string& text, const std::string& answerElement) {
+  // An error reply is read first: one may echo the call's arguments, or sit
+  // beside a piece of an answer.
+  if (CompleteElement(text, "error_response")) {
+    const PlatformError e = ReadPlatformError(text);
+    if (AboutTimestamp(e)) return ReplyKind::ClockRefused;
+    return AboutCredentials(e) ? ReplyKind::KeyRefused : ReplyKind::Trouble;
+  }
+  return CompleteElement(text, answerElement) ? ReplyKind::Answer : ReplyKind::NoAnswer;
 }
 
 }  // namespace qm

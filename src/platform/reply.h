@@ -59,4 +59,28 @@ struct CallLimit {
 // The call limit a whole error reply announces; nullopt for any other text.
 std::optional<CallLimit> ReadCallLimit(const std::string& text);
 
+// The fields of the platform's error reply (each trimmed of blanks; empty
+// when missing).
+struct PlatformError {
+  std::string code, msg, subCode, subMsg;
+  // "msg (sub_code)", or as much of it as there is: for the seller's lines.
+  std::string Text() const;
+};
+PlatformError ReadPlatformError(const std::string& text);
+
+// What a gateway reply says, for whoever must tell a key the platform refuses
+// from trouble that passes by itself. Only an answer about the credentials
+// refuses the key; everything else is waited out.
+enum class ReplyKind {
+  Answer,        // the whole answer element asked for
+  KeyRefused,    // the platform's error reply about the session key, the application key or the signature
+  ClockRefused,  // the platform's error reply about the request's timestamp: the clocks disagree
+  Trouble,       // any other error reply of the platform: a call limit or ban ("App Call Limited",
+                 // accesscontrol.*), its own failure (isp.*, the service unavailable), a gateway's error
+                 // element (a 502 in the platform's reply shape), a method not granted
+  NoAnswer,      // nothing whole: no reply, a cut-off one, a page that is not the platform's (a
+                 // portal's login page, a proxy's error page)
+};
+ReplyKind ClassifyReply(const std::string& text, const std::string& answerElement);
+
 }  // namespace qm

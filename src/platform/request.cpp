@@ -61,8 +61,8 @@ std::string Md5UpperHex(std::string_view bytes) {
 }  // namespace
 
 std::string make_timestamp() {
-  // The platform's clock as it is: the gateway's own time is only ever checked
-  // for an answer, never used to correct ours.
+  // The platform's clock: the machine's until the platform has told its time,
+  // then carried forward from what it said.
   return FormatPlatformTime(static_cast<std::int64_t>(std::floor(PlatformNow())));
 }
 

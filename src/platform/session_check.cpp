@@ -2,6 +2,7 @@
 
 #include "platform/reply.h"
 #include "platform/request.h"
+#include "platform/time_check.h"
 #include "platform/transport.h"
 
 namespace qm {
@@ -17,23 +18,26 @@ std::string ConfirmedStatus(const std::string& sellerNick) {
   return std::string(kConfirmedPrefix) + kVersion + "  卖家：" + sellerNick;
 }
 
-SessionCheck confirm_session(const Account& account, SellerIdentity* who) {
-  const WebReply answer = web_request(WebRequest::Get(SellerGetUrl(account)));
-  const std::string reply = decode_reply(answer.body);
-  // Only the platform's own whole reply says anything about the key: its
-  // error reply refuses it, unless the error is the platform's own trouble;
-  // no reply, a cut-off one, or a page that is not the platform's, says the
-  // platform cannot be reached.
-  if (!answer.arrived) return SessionCheck::Unreachable;
-  switch (ClassifyErrorReply(reply)) {
-    case ErrorReply::None: break;
-    // A call limit or the platform's own trouble says nothing about the key.
-    case ErrorReply::CallLimited:
-    case ErrorReply::PlatformTrouble: return SessionCheck::Unreachable;
-    case ErrorReply::SessionRefused:
-    case ErrorReply::Refused: return SessionCheck::Refused;
+SessionCheck confirm_session(const Account& account, SellerIdentity* who, SessionTrouble* why) {
+  std::string reply;
+  ReplyKind kind = ReplyKind::NoAnswer;
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    const WebReply answer = web_request(WebRequest::Get(SellerGetUrl(account)));
+    reply = answer.arrived ? decode_reply(answer.body) : std::string();
+    kind = ClassifyReply(reply, "user_seller_get_response");
+    // A timestamp refused says the clocks disagree, nothing about the key:
+    // the platform's time is asked and the question asked again with it.
+    if (kind != ReplyKind::ClockRefused || attempt > 0 || !SyncPlatformClock(account)) break;
   }
-  if (!CompleteElement(reply, "user_seller_get_response")) return SessionCheck::Unreachable;
+  // Only the platform's own whole reply about the credentials refuses the
+  // key. Its other error replies (a call limit, its own failure, a gateway's
+  // error), no reply, a cut-off one, or a page that is not the platform's,
+  // say the platform cannot be used for now.
+  if (kind == ReplyKind::KeyRefused) return SessionCheck::Refused;
+  if (kind != ReplyKind::Answer) {
+    if (why != nullptr) *why = {kind, kind == ReplyKind::NoAnswer ? std::string() : ReadPlatformError(reply).Text()};
+    return SessionCheck::Unreachable;
+  }
   // A reply without the seller's nick is a refused key. An empty nick names
   // no seller either, so it fails the check as well.
   if (reply.find("<nick>") == std::string::npos) return SessionCheck::Refused;

@@ -93,6 +93,8 @@ void AutoPass::PostDue() {
     // Gone since the look (rated by hand, its buyer rated, a reload), or the
     // seller's own action is posting this very order: leave it to that.
     if (!list_.Contains(order.tid) || run_.Ledger().InFlight(order.tid)) continue;
+    // Old news ends the pass here: the refresh renews the list first.
+    if (run_.Schedule().NewsIsOld()) break;
     RatingRequest request{order.tid, kResultGood, run_.NextComment(), {order.buyerNick, RatingStart::Automatic}, true};
     launching_ = true;
     answeredNow_ = false;

@@ -10,7 +10,9 @@
 // instead, and one whose question got no answer waits for a later pass. The
 // pass stops at each post and goes on with the next due order when the
 // answer is back; an order that left the list meanwhile (rated by hand, its
-// buyer rated, a reload) is passed over.
+// buyer rated, a reload) is passed over. When the buyer-rated list has
+// become old news meanwhile (Scheduler::NewsIsOld) the pass ends before its
+// next post, and a pass after the refresh goes on.
 #include <cstdint>
 #include <functional>
 #include <string>

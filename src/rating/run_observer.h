@@ -64,6 +64,10 @@ class RunObserver {
   // run's alert list (SellerRun::Alerts) until the seller has seen it. The
   // alerts of one refresh come one after the other, in one go.
   virtual void Alert(const Order& /*order*/, const BuyerVerdict& /*verdict*/) {}
+  // The buyer-rated list counts as old news (the process was stopped, the
+  // machine slept or its clock was set, or the refresh is overdue): the
+  // refresh renews it before the next automatic post.
+  virtual void NewsOld() {}
   // The platform stopped answering (it is asked again at every refresh) / answers again.
   virtual void PlatformUnreachable() {}
   virtual void PlatformBack() {}

@@ -15,6 +15,8 @@ inline constexpr float kDefaultRatingHours = 24.0f;
 inline constexpr const char* kPlatformDownTitle = "连接淘宝API服务器失败";
 inline constexpr const char* kPlatformDownText = "淘宝API服务端出问题了，每次刷新时再试，恢复后继续评价。";
 inline constexpr const char* kPlatformBackText = "淘宝API服务器已恢复，继续自动评价。";
+// The buyer-rated list is renewed before the next automatic rating.
+inline constexpr const char* kNewsOldText = "程序曾暂停或本机时间有变动，先刷新买家已评列表再继续自动评价。";
 
 // The text shown in "到期" for a number of whole hours: days and hours, each
 // at least two digits ("00天01小时", "100天00小时").

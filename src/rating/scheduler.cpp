@@ -1,12 +1,15 @@
 #include "rating/scheduler.h"
 
 #include <algorithm>
+#include <cmath>
+#include <utility>
 
 #include "orders/order_book.h"
 #include "platform/call_limits.h"
 #include "platform/platform_time.h"
 #include "platform/reply.h"
 #include "platform/request.h"
+#include "platform/time_check.h"
 #include "platform/transport.h"
 #include "rating/refresh_checks.h"
 #include "rating/run_worker.h"
@@ -18,24 +21,13 @@
 namespace qm {
 namespace {
 
-std::size_t CodePoints(const std::string& s) {
-  std::size_t n = 0;
-  for (unsigned char c : s)
-    if ((c & 0xC0) != 0x80) ++n;
-  return n;
-}
-
 void SetInterval(Timer* timer, int ms) {
   if (timer != nullptr) timer->SetInterval(ms);
 }
 
 }  // namespace
 
-bool check_platform_time(const Account& account) {
-  const std::string reply =
-      CallPlatform(account, "taobao.time.get", [&] { return WebRequest::Get(TimeGetUrl(account)); }).text;
-  return CodePoints(extract_between(reply, "<time>", "<")) == 19;
-}
+bool check_platform_time(const Account& account) { return SyncPlatformClock(account); }
 
 bool PlatformAnswersTime(RunWorker& worker, const Account& account, const std::vector<int>& pausesMs) {
   for (std::size_t attempt = 0;; ++attempt) {
@@ -210,8 +202,43 @@ void Scheduler::OnTimeCheck(bool platformUp) {
   RunRefreshChecks(run_, [this] { EndRefresh(); });
 }
 
+bool Scheduler::ClockMoved() {
+  const double elapsed = ElapsedNow();
+  const double wallLead = LocalNow() - elapsed;
+  const bool moved = looked_ && (elapsed - lookElapsed_ > kClockGapSeconds ||
+                                 std::fabs(wallLead - lookWallLead_) > kClockJumpSeconds);
+  looked_ = true;
+  lookElapsed_ = elapsed;
+  lookWallLead_ = wallLead;
+  return moved;
+}
+
+void Scheduler::MarkNewsOld() {
+  refreshDue_ = true;
+  if (!std::exchange(newsOld_, true)) run_.Observer().NewsOld();
+}
+
+bool Scheduler::NewsIsOld() {
+  // Stopped, asleep, or the machine's clock set: even a refresh under way
+  // may have listed before it, so another one follows.
+  bool found = ClockMoved();
+  // The refresh that should have run by now and has not started (a timer that
+  // fired late, or not at all while the process was stopped).
+  if (!refreshing_ && lastRefreshEnd_ > 0 &&
+      std::fabs(PlatformNow() - lastRefreshEnd_) > kRefreshIntervalMs / 1000.0 + kRefreshOverdueSeconds)
+    found = true;
+  if (found) MarkNewsOld();
+  return newsOld_;
+}
+
 void Scheduler::EndRefresh() {
   if (Ending()) return;
+  // Renewed, or tried: a listing that failed leaves each post's own question
+  // about its buyer, and the next refresh at its interval. Unless the clocks
+  // moved during this refresh.
+  newsOld_ = false;
+  lastRefreshEnd_ = PlatformNow();
+  if (ClockMoved()) MarkNewsOld();
   refresh_.buyerRated = run_.Book().BuyerRated().RowCount();
   refresh_.unrated = run_.Book().Unrated().RowCount();
   refresh_.requestsToday = run_.Limits().RequestsToday();
@@ -232,8 +259,11 @@ void Scheduler::RunAutoRatingPass() {
   SetInterval(run_.Ports().autoTimer, 0);
   if (Ending()) return;
   if (pass_.Running()) return;
+  // Old news is renewed first: the refresh starts now, or right after the
+  // load under way.
+  const bool old = NewsIsOld();
   Decide();
-  if (refreshing_) {
+  if (refreshing_ || old) {
     // The pass waits for the refresh's listing rather than decide on half of it.
     SetInterval(run_.Ports().autoTimer, kAutoPassIntervalMs);
     return;

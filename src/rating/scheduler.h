@@ -21,6 +21,14 @@
 // platform that does not answer is a state the run waits in: the refresh
 // asks again at each interval and the run goes on by itself once it answers.
 //
+// The buyer-rated list is only as good as its last look. After the process
+// was stopped or the machine slept (two looks at the clock far more apart
+// than the passes' period), after the machine's clock was set (it moved
+// against the elapsed clock), or whenever the refresh is overdue, the list
+// counts as old news: the refresh runs (its time check sets the platform
+// clock again) before the next automatic post, and a pass under way stops
+// at its next post to let it. Each post asks the order's buyer besides.
+//
 // Everything here runs on the UI thread. The network work (the listing, the
 // time check, the questions and the posts) runs on the run's worker and
 // reports back here; one activity of the run's own runs at a time (a pass or
@@ -49,6 +57,13 @@ inline constexpr double kFullReloadSeconds = 24 * 3600;
 // At most this many rows a full listing did not bring are asked about, one
 // question each, before the load's end; the others stay listed.
 inline constexpr int kMostNotListedQuestions = 100;
+// Two looks at the clocks this much further apart than the work between them
+// can take say the process was stopped or the machine slept.
+inline constexpr double kClockGapSeconds = 120;
+// The machine's clock moved this far against the elapsed one: it was set.
+inline constexpr double kClockJumpSeconds = 60;
+// The refresh is overdue this long after its interval.
+inline constexpr double kRefreshOverdueSeconds = 60;
 
 // The time check is made again after each of these pauses in turn before the
 // platform counts as not answering.
@@ -87,6 +102,10 @@ class Scheduler {
   const FetchStats& LastRefresh() const { return lastRefresh_; }
   // The last refresh's buyer-rated listing was complete.
   bool BuyerRatedComplete() const { return buyerRatedComplete_; }
+  // Looks at the clocks: true when the buyer-rated list counts as old news
+  // (see above) and the refresh that renews it has not ended yet; the
+  // refresh is then due. The pass asks before each post.
+  bool NewsIsOld();
 
   // The loader's end, on the UI thread.
   void OnLoadDone(const LoadReport& report);
@@ -109,8 +128,17 @@ class Scheduler {
   void StartPass();
   void OnPassEnded(int rated);
   bool Ending() const;
+  // A gap or a jump of the clocks since the last look; this look is the next one's start.
+  bool ClockMoved();
+  void MarkNewsOld();
 
   SellerRun& run_;
+  // What the last look at the clocks saw (NewsIsOld).
+  bool looked_ = false;
+  double lookElapsed_ = 0;   // the elapsed clock
+  double lookWallLead_ = 0;  // the machine's clock less the elapsed one
+  double lastRefreshEnd_ = 0;  // platform time; 0 before the first
+  bool newsOld_ = false;
   RunPhase phase_ = RunPhase::Idle;
   bool refreshDue_ = false;
   bool refreshing_ = false;
@@ -130,8 +158,9 @@ class Scheduler {
   AutoPass pass_;
 };
 
-// True when the gateway answers "taobao.time.get" with a 19-character time.
-// Blocks: it runs on the run's worker.
+// True when the gateway answers "taobao.time.get" with a 19-character time,
+// which sets the platform clock (SyncPlatformClock). Blocks: it runs on the
+// run's worker.
 bool check_platform_time(const Account& account = CurrentAccount());
 // The time check with its pauses: asked again after each pause (on the
 // worker) before the platform counts as not answering.

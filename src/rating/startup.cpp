@@ -221,10 +221,11 @@ StartupStep ConfirmAccount(const UnreachableHandler& unreachable) {
   const Confirmation confirmed = AwaitWork<Confirmation>([unreachable, account = CurrentAccount()] {
     Confirmation c;
     for (int attempt = 1;; ++attempt) {
-      c.check = confirm_session(account, &c.who);
+      SessionTrouble why;
+      c.check = confirm_session(account, &c.who, &why);
       if (c.check != SessionCheck::Unreachable || StopRequested()) return c;
       const int pauseMs = UnreachablePauseMs(attempt);
-      if (unreachable) PostToUi([unreachable, attempt, pauseMs] { unreachable(attempt, pauseMs); });
+      if (unreachable) PostToUi([unreachable, attempt, pauseMs, why] { unreachable(attempt, pauseMs, why); });
       PauseUnlessCancelled(pauseMs, {});
       if (StopRequested()) return c;
     }

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/session_check.h"
 #include "rating/comments.h"
 
 namespace qm {
@@ -140,8 +141,8 @@ AccountRemoval RemoveAccount(const std::string& nick);
 // key, the platform's seller check, the rating lead time and the order
 // database.
 // A session check without an answer from the platform: the attempt (from
-// 1) and the pause before the next one.
-using UnreachableHandler = std::function<void(int attempt, int pauseMs)>;
+// 1), the pause before the next one and why (none, or the platform's trouble).
+using UnreachableHandler = std::function<void(int attempt, int pauseMs, const SessionTrouble& why)>;
 // The pause after the attempt-th unanswered session check: 2 s, doubling, at most a minute.
 int UnreachablePauseMs(int attempt);
 StartupStep ConfirmAccount(const UnreachableHandler& unreachable = {});

@@ -9,13 +9,17 @@
 #include <QtTest>
 #include <QWebEngineView>
 
+#include <cmath>
 #include <filesystem>
+
+#include <nlohmann/json.hpp>
 
 #include "app/account_dialog.h"
 #include "app/app.h"
 #include "app/builder.h"
 #include "app/main_window.h"
 #include "app_test_support.h"
+#include "platform/platform_time.h"
 #include "rating/seller_run.h"
 #include "rating/startup.h"
 #include "support/sandbox_process.h"
@@ -392,6 +396,55 @@ class MainWindowTest : public QObject {
     QVERIFY(w.Book().Unrated().Remove(w.Book().Unrated().Row(0).order.tid));
     QCOMPARE(w.Tray()->toolTip(), tip());
     QVERIFY(w.Tray()->toolTip().contains("等待评价的订单：" + QString::number(waiting - 1)));
+    SetEventPump(nullptr);
+  }
+
+  // A call limit and a timestamp the platform refuses at the session check
+  // (the machine's clock two days off): the status line says which, nothing
+  // asks the seller to log in, and the start goes on by itself.
+  void troubleAtTheStartIsNoRefusedKey() {
+    struct ForgetThePlatformsTime {
+      ~ForgetThePlatformsTime() { SetPlatformClock(nullptr); }
+    } forget;
+    Sandbox sandbox;
+    QVERIFY(sandbox.Ok());
+    ProgramDir dir;
+    QVERIFY(sandbox.WriteConfig(dir.File("Config.ini")));
+    Session().endpoints = Endpoints::AtBase(sandbox.BaseUrl());
+    QtEventPump pump;
+    SetEventPump(&pump);
+    EndRecorder ends;
+    BoxAnswerer boxes;
+    MainWindow w;
+    ChooseAccountWhenAsked(QString::fromStdString(sandbox.Seller().nick));
+    QVERIFY(!sandbox.AdminPost("faults", nlohmann::json{{"path", "/router/rest"}, {"api_method", "taobao.user.seller.get"},
+                                                        {"reply_body", "<error_response><code>7</code><msg>App Call Limited</msg>"
+                                                                       "<sub_code>accesscontrol.limited-by-app-access-count</sub_code>"
+                                                                       "</error_response>"},
+                                                        {"first_n", 1}}.dump()).empty());
+    QVERIFY(!sandbox.AdminPost("clock", R"({"offset_seconds":172800})").empty());
+    QStringList statuses;
+    bool loginShown = false;
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, &w, [&] {
+      // The whole line is the status's tool tip; the line itself may be cut to fit.
+      const QString status = Control<QLabel>(&w, "标签3")->toolTip();
+      if (!statuses.contains(status)) statuses << status;
+      for (QWidget* t : QApplication::topLevelWidgets()) loginShown |= t->objectName() == "AuthWindow" && t->isVisible();
+    });
+    watch.start(20);
+    QVERIFY(w.RunStartup());
+    watch.stop();
+    QVERIFY(!loginShown);
+    QVERIFY(ends.codes.empty());
+    QVERIFY(boxes.boxes.empty());
+    const QStringList limited = statuses.filter("淘宝API服务器暂时不能使用，无需重新登录");
+    QCOMPARE(limited.size(), 1);
+    QVERIFY2(limited[0].contains("App Call Limited (accesscontrol.limited-by-app-access-count)"), qPrintable(limited[0]));
+    QVERIFY(Control<QLabel>(&w, "标签3")->text().startsWith("已成功获取Session授权 V"));
+    // The platform's time, two days ahead of the machine's, is the run's.
+    QVERIFY(std::fabs(PlatformNow() - LocalNow() - 172800) < 5);
+    QTRY_VERIFY_WITH_TIMEOUT(!w.Run() || !w.Run()->Loader().Running(), 15000);
     SetEventPump(nullptr);
   }
 

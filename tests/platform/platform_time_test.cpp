@@ -95,6 +95,48 @@ TEST_F(PlatformClockSet, TimestampsComeFromTheSetClockAndNullptrRestoresTheSyste
   EXPECT_NEAR(static_cast<double>(ParsePlatformTime(make_timestamp()).value()), system, 5.0);
 }
 
+// Once the platform has told its time, a machine clock set by hand (a day
+// either way, or a few minutes) moves neither the platform's time nor the
+// timestamps; time that passes, asleep or awake, does. A clock within the
+// tolerance is taken as it is.
+TEST_F(PlatformClockSet, ThePlatformsWordHoldsAgainstAMachineClockSetByHand) {
+  double wall = static_cast<double>(kNoonBeijing) + 30, elapsed = 1000;
+  SetMachineClocks([&] { return wall; }, [&] { return elapsed; });
+  EXPECT_FALSE(PlatformTimeKnown());
+  EXPECT_EQ(PlatformNow(), wall);
+  NotePlatformTime(static_cast<double>(kNoonBeijing), elapsed);
+  EXPECT_TRUE(PlatformTimeKnown());
+  EXPECT_EQ(PlatformNow(), wall);  // 30 s apart: within the tolerance
+
+  wall += kDay;  // set a day ahead while no time passes
+  EXPECT_EQ(PlatformNow(), static_cast<double>(kNoonBeijing));
+  EXPECT_EQ(make_timestamp(), "2024-03-10 12:00:00");
+  EXPECT_EQ(HoursLeft(Ago(14 * kDay), PlatformNow()), 24);
+  elapsed += 2 * kHour;  // two hours pass (a night's sleep counts as well)
+  wall -= 2 * kDay;      // and the clock is set a day behind
+  EXPECT_EQ(PlatformNow(), static_cast<double>(kNoonBeijing + 2 * kHour));
+  EXPECT_EQ(make_timestamp(), "2024-03-10 14:00:00");
+  wall = static_cast<double>(kNoonBeijing + 2 * kHour) - 300;  // five minutes slow
+  EXPECT_EQ(PlatformNow(), static_cast<double>(kNoonBeijing + 2 * kHour));
+  EXPECT_EQ(LocalNow(), wall);
+
+  // A test clock forgets what the platform said.
+  SetNow(42);
+  EXPECT_FALSE(PlatformTimeKnown());
+  EXPECT_EQ(PlatformNow(), 42);
+}
+
+TEST(HttpDate, ReadsTheOneFormServersSend) {
+  EXPECT_EQ(ParseHttpDate("Sun, 06 Nov 1994 08:49:37 GMT"), 784111777);
+  EXPECT_EQ(FormatHttpDate(784111777), "Sun, 06 Nov 1994 08:49:37 GMT");
+  EXPECT_EQ(FormatHttpDate(kNoonBeijing), "Sun, 10 Mar 2024 04:00:00 GMT");
+  EXPECT_EQ(ParseHttpDate(FormatHttpDate(kNoonBeijing)), kNoonBeijing);
+  for (const char* bad : {"", "Sun, 06 Nov 1994 08:49:37 UTC", "Sunday, 06-Nov-94 08:49:37 GMT",
+                          "Sun Nov  6 08:49:37 1994", "Sun, 06 Now 1994 08:49:37 GMT", "Sun, 31 Nov 1994 08:49:37 GMT",
+                          "Sun, 06 Nov 1994 25:49:37 GMT", "Sun, 06 Nov 1994 08:49:37 GMT "})
+    EXPECT_FALSE(ParseHttpDate(bad).has_value()) << bad;
+}
+
 // The machine's zone must change nothing: the same results under each zone,
 // around the night New York's clocks go forward.
 TEST_F(PlatformClockSet, EveryMachineZoneGivesTheSameResults) {

@@ -156,5 +156,37 @@ TEST(ReadCallLimit, TheDaysCallsOrABanOfOneMethodWithTheLengthSaid) {
   EXPECT_FALSE(ReadCallLimit("<trades_sold_get_response><has_next>false</has_next></trades_sold_get_response>"));
 }
 
+// Only the platform's answer about the credentials refuses the key; its
+// other error replies pass by themselves, and what is not the platform's
+// whole reply is no answer at all.
+TEST(ClassifyReply, OnlyAnAnswerAboutTheCredentialsRefusesTheKey) {
+  const std::string answer = "user_seller_get_response";
+  auto error = [](const std::string& inner) { return "<?xml version=\"1.0\"?><error_response>" + inner + "</error_response>"; };
+  EXPECT_EQ(ClassifyReply("<user_seller_get_response><user><nick>x</nick></user></user_seller_get_response>", answer),
+            ReplyKind::Answer);
+  for (const char* key : {"<code>27</code><msg>Invalid session</msg><sub_code>invalid-sessionkey</sub_code>",
+                          "<code>26</code><msg>Missing session</msg>", "<code>25</code><msg>Invalid signature</msg>",
+                          "<code>29</code><msg>Invalid app Key</msg>",
+                          "<code>53</code><msg>Session expired</msg><sub_code>isv.invalid-sessionkey</sub_code>"})
+    EXPECT_EQ(ClassifyReply(error(key), answer), ReplyKind::KeyRefused) << key;
+  EXPECT_EQ(ClassifyReply(error("<code>31</code><msg>Invalid timestamp</msg>"), answer), ReplyKind::ClockRefused);
+  for (const char* trouble :
+       {"<code>7</code><msg>App Call Limited</msg><sub_code>accesscontrol.limited-by-app-access-count</sub_code>"
+        "<sub_msg>This ban will last for 71 more seconds</sub_msg>",
+        "<code>15</code><msg>Remote service error</msg><sub_code>isp.remote-service-timeout</sub_code>",
+        "<code>502</code><msg>Bad Gateway</msg>", "<code>10</code><msg>Service currently unavailable</msg>",
+        "<code>11</code><msg>Insufficient isv permissions</msg><sub_code>isv.permission-api-package-limit</sub_code>",
+        // An error that echoes a whole answer element is an error all the same.
+        "<code>15</code><sub_code>isp.remote-service-error</sub_code><user_seller_get_response></user_seller_get_response>"})
+    EXPECT_EQ(ClassifyReply(error(trouble), answer), ReplyKind::Trouble) << trouble;
+  for (const char* none : {"", "<user_seller_get_response><user><nick>cut", "<error_response><code>27</code><msg>Inv",
+                           "<html><head><title>502 Bad Gateway</title></head><body>nginx</body></html>",
+                           "<html><body><form action=\"/portal/login\">请先登录上网</form></body></html>"})
+    EXPECT_EQ(ClassifyReply(none, answer), ReplyKind::NoAnswer) << none;
+  const PlatformError e = ReadPlatformError(error(" <code> 7 </code><msg>App Call Limited</msg><sub_code>accesscontrol.x</sub_code>"));
+  EXPECT_EQ(e.code, "7");
+  EXPECT_EQ(e.Text(), "App Call Limited (accesscontrol.x)");
+}
+
 }  // namespace
 }  // namespace qm

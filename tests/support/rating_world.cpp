@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 
@@ -80,8 +81,19 @@ void RatingWorld::AwaitTimedWork() {
 }
 
 void RatingWorld::Pass() {
+  auto renewals = [this] {
+    return std::count_if(log.begin(), log.end(),
+                         [](const std::string& line) { return line.rfind("refresh: the buyer-rated list is out of date", 0) == 0; });
+  };
+  const auto before = renewals();
   run_->RunAutoRatingPass();
   AwaitTimedWork();
+  // A tick after a leap of the clock (a test's, as after a stop) renews the
+  // buyer-rated list instead; the timer's next tick runs the pass.
+  if (renewals() > before) {
+    run_->RunAutoRatingPass();
+    AwaitTimedWork();
+  }
 }
 
 void RatingWorld::Refresh() {

@@ -57,6 +57,9 @@ class RatingWorld {
   void AwaitTimedWork();
   // 时钟1 and 时钟2 as their timers would run them, to their end (a reload
   // they start goes on; a refresh that waits for a load returns at once).
+  // A clock moved by more than a tick's work between two calls reads as a
+  // stop: Pass() then runs the renewing refresh and the pass after it, as
+  // two ticks would.
   void Pass();
   void Refresh();
   // The run's settings as the settings window changes them.
