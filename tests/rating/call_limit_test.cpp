@@ -15,17 +15,8 @@
 namespace qm {
 namespace {
 
-class DailyCallLimit : public ::testing::Test {
+class DailyCallLimit : public test::ClockedWorldTest {
  protected:
-  test::RatingWorld world;
-  double start = std::floor(PlatformNow()), shift = 0;
-
-  void SetUp() override { SetPlatformClock([this] { return start + shift; }); }
-  void TearDown() override { SetPlatformClock(nullptr); }
-  void MoveClocks(double seconds) {
-    shift = seconds;
-    world.Market().AdminPost("clock", nlohmann::json{{"offset_seconds", static_cast<long long>(seconds)}}.dump());
-  }
   int Lines(const std::string& prefix) const {
     return static_cast<int>(std::count_if(world.log.begin(), world.log.end(),
                                           [&](const std::string& l) { return l.rfind(prefix, 0) == 0; }));

@@ -24,17 +24,8 @@ struct Listing {
   std::string method, from, to;  // the window's times, for the incremental listing
 };
 
-class ReloadChanges : public ::testing::Test {
+class ReloadChanges : public test::ClockedWorldTest {
  protected:
-  test::RatingWorld world;
-  double start = std::floor(PlatformNow()), shift = 0;
-
-  void SetUp() override { SetPlatformClock([this] { return start + shift; }); }
-  void TearDown() override { SetPlatformClock(nullptr); }
-  void MoveClocks(double seconds) {
-    shift = seconds;
-    world.Market().AdminPost("clock", nlohmann::json{{"offset_seconds", static_cast<long long>(seconds)}}.dump());
-  }
   std::string At(double seconds) const { return FormatPlatformTime(static_cast<std::int64_t>(start + seconds)); }
   // The unrated-order listings asked since the last call.
   std::vector<Listing> Listings() {

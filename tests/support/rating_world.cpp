@@ -174,4 +174,9 @@ int RatingWorld::RequestsTo(const std::string& path) const {
 
 bool RatingWorld::Faults(const std::string& json) { return !sandbox_.AdminPost("faults", json).empty(); }
 
+void ClockedWorldTest::MoveClocks(double seconds) {
+  shift = seconds;
+  world.Market().AdminPost("clock", nlohmann::json{{"offset_seconds", static_cast<long long>(seconds)}}.dump());
+}
+
 }  // namespace qm::test

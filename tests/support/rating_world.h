@@ -5,13 +5,17 @@
 // boxes, and the runner's own lines for what the run tells (in `log`).
 // Failed pages and time checks are retried after pauses of milliseconds
 // instead of seconds.
+#include <cmath>
 #include <cstdint>
 #include <ctime>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 #include "orders/order_book.h"
+#include "platform/platform_time.h"
 #include "rating/seller_run.h"
 #include "support/sandbox_process.h"
 #include "support/temp_dir.h"
@@ -117,6 +121,18 @@ class RatingWorld {
   static std::string EndTimeHoursAgo(int hoursAgo);
   // The texts of one column of a list, top to bottom.
   static std::vector<std::string> Column(const OrderRows& list, int column);
+};
+
+// A world on a platform clock the test moves: the program's clock and the
+// sandbox's move together, `shift` seconds from `start`.
+class ClockedWorldTest : public ::testing::Test {
+ protected:
+  RatingWorld world;
+  double start = std::floor(PlatformNow()), shift = 0;
+
+  void SetUp() override { SetPlatformClock([this] { return start + shift; }); }
+  void TearDown() override { SetPlatformClock(nullptr); }
+  void MoveClocks(double seconds);
 };
 
 }  // namespace qm::test
