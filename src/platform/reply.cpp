@@ -158,14 +158,14 @@ long long BanSeconds(const std::string& message) {
 
 ErrorReply ClassifyErrorReply(const std::string& text) {
   if (!CompleteElement(text, "error_response")) return ErrorReply::None;
-  const std::string code = ErrorField(text, "code");
-  const std::string sub = ErrorField(text, "sub_code");
-  if (code == "7" || StartsWith(sub, "accesscontrol.")) return ErrorReply::CallLimited;
-  if (code == "26" || code == "27" || sub == "invalid-sessionkey") return ErrorReply::SessionRefused;
+  const PlatformError e = ReadPlatformError(text);
+  if (e.code == "7" || StartsWith(e.subCode, "accesscontrol.")) return ErrorReply::CallLimited;
+  if (AboutTimestamp(e)) return ErrorReply::ClockRefused;
+  if (AboutCredentials(e)) return ErrorReply::KeyRefused;
   // "isv.*" names a fault of the call (an order already rated, a bad
   // argument) whatever the code; "isp.*" the platform's own.
-  if (StartsWith(sub, "isv.")) return ErrorReply::Refused;
-  if (code == "10" || code == "15" || StartsWith(sub, "isp.")) return ErrorReply::PlatformTrouble;
+  if (StartsWith(e.subCode, "isv.")) return ErrorReply::Refused;
+  if (e.code == "10" || e.code == "15" || StartsWith(e.subCode, "isp.")) return ErrorReply::PlatformTrouble;
   return ErrorReply::Refused;
 }
 
@@ -196,12 +196,12 @@ PlatformError ReadPlatformError(const std::string& text) {
 ReplyKind ClassifyReply(const std::string& text, const std::string& answerElement) {
   // An error reply is read first: one may echo the call's arguments, or sit
   // beside a piece of an answer.
-  if (CompleteElement(text, "error_response")) {
-    const PlatformError e = ReadPlatformError(text);
-    if (AboutTimestamp(e)) return ReplyKind::ClockRefused;
-    return AboutCredentials(e) ? ReplyKind::KeyRefused : ReplyKind::Trouble;
+  switch (ClassifyErrorReply(text)) {
+    case ErrorReply::None: return CompleteElement(text, answerElement) ? ReplyKind::Answer : ReplyKind::NoAnswer;
+    case ErrorReply::KeyRefused: return ReplyKind::KeyRefused;
+    case ErrorReply::ClockRefused: return ReplyKind::ClockRefused;
+    default: return ReplyKind::Trouble;
   }
-  return CompleteElement(text, answerElement) ? ReplyKind::Answer : ReplyKind::NoAnswer;
 }
 
 }  // namespace qm

@@ -37,11 +37,12 @@ bool CompleteElement(const std::string& text, const std::string& name);
 
 // What a whole error reply of the platform ("<error_response>") says; a text
 // that holds none is no error reply. The key is refused only where the
-// platform says so of the session; a call limit and the platform's own
+// platform says so of the credentials; a call limit and the platform's own
 // trouble say nothing about the key or the call, and pass.
 enum class ErrorReply {
   None,             // no whole error reply
-  SessionRefused,   // the session key: missing, invalid, expired (codes 26, 27, "invalid-sessionkey")
+  KeyRefused,       // the session key, the application key or the signature (codes 25-29, a session-key sub-code)
+  ClockRefused,     // the request's timestamp (codes 30, 31): the clocks disagree
   CallLimited,      // "App Call Limited" (code 7, "accesscontrol.*")
   PlatformTrouble,  // the service unavailable (10), a remote service's failure (15, "isp.*")
   Refused,          // any other ("isv.*" among them): the call itself was refused
@@ -69,15 +70,15 @@ struct PlatformError {
 PlatformError ReadPlatformError(const std::string& text);
 
 // What a gateway reply says, for whoever must tell a key the platform refuses
-// from trouble that passes by itself. Only an answer about the credentials
-// refuses the key; everything else is waited out.
+// from trouble that passes by itself: ClassifyErrorReply seen from the start
+// of a run, where only an answer about the credentials refuses the key and
+// everything else is waited out.
 enum class ReplyKind {
   Answer,        // the whole answer element asked for
-  KeyRefused,    // the platform's error reply about the session key, the application key or the signature
-  ClockRefused,  // the platform's error reply about the request's timestamp: the clocks disagree
-  Trouble,       // any other error reply of the platform: a call limit or ban ("App Call Limited",
-                 // accesscontrol.*), its own failure (isp.*, the service unavailable), a gateway's error
-                 // element (a 502 in the platform's reply shape), a method not granted
+  KeyRefused,    // ErrorReply::KeyRefused
+  ClockRefused,  // ErrorReply::ClockRefused
+  Trouble,       // any other error reply of the platform: a call limit or ban, its own failure, a gateway's
+                 // error element (a 502 in the platform's reply shape), a method not granted, a refused call
   NoAnswer,      // nothing whole: no reply, a cut-off one, a page that is not the platform's (a
                  // portal's login page, a proxy's error page)
 };

@@ -114,21 +114,24 @@ std::string ErrorReplyOf(const std::string& code, const std::string& sub, const 
          (subMsg.empty() ? "" : "<sub_msg>" + subMsg + "</sub_msg>") + "</error_response>";
 }
 
-TEST(ClassifyErrorReply, OnlyTheSessionsRefusalRefusesTheKeyAndALimitIsNoRefusal) {
+TEST(ClassifyErrorReply, OnlyTheCredentialsRefuseTheKeyAndALimitIsNoRefusal) {
   EXPECT_EQ(ClassifyErrorReply("<time_get_response><time>2026-01-01 00:00:00</time></time_get_response>"),
             ErrorReply::None);
   // Half of an error reply says nothing.
   EXPECT_EQ(ClassifyErrorReply("<error_response><code>27</code>"), ErrorReply::None);
-  EXPECT_EQ(ClassifyErrorReply(ErrorReplyOf("27", "invalid-sessionkey")), ErrorReply::SessionRefused);
-  EXPECT_EQ(ClassifyErrorReply(ErrorReplyOf("26", "")), ErrorReply::SessionRefused);
+  EXPECT_EQ(ClassifyErrorReply(ErrorReplyOf("27", "invalid-sessionkey")), ErrorReply::KeyRefused);
+  EXPECT_EQ(ClassifyErrorReply(ErrorReplyOf("26", "")), ErrorReply::KeyRefused);
+  EXPECT_EQ(ClassifyErrorReply(ErrorReplyOf("25", "")), ErrorReply::KeyRefused);
+  EXPECT_EQ(ClassifyErrorReply(ErrorReplyOf("31", "")), ErrorReply::ClockRefused);
   EXPECT_EQ(ClassifyErrorReply(ErrorReplyOf("7", "accesscontrol.limited-by-app-access-count")),
             ErrorReply::CallLimited);
   EXPECT_EQ(ClassifyErrorReply(ErrorReplyOf("7", "")), ErrorReply::CallLimited);
   EXPECT_EQ(ClassifyErrorReply(ErrorReplyOf("15", "isp.remote-service-timeout")), ErrorReply::PlatformTrouble);
   EXPECT_EQ(ClassifyErrorReply(ErrorReplyOf("10", "")), ErrorReply::PlatformTrouble);
-  // The rating form's refusals come as code 15 with an "isv." sub-code: the call's fault.
+  // The rating form's refusals come as code 15 with an "isv." sub-code: the
+  // call's fault during a run, and no refused key at its start.
   EXPECT_EQ(ClassifyErrorReply(ErrorReplyOf("15", "isv.trade-rate-exist")), ErrorReply::Refused);
-  EXPECT_EQ(ClassifyErrorReply(ErrorReplyOf("25", "")), ErrorReply::Refused);
+  EXPECT_EQ(ClassifyReply(ErrorReplyOf("15", "isv.trade-rate-exist"), "time_get_response"), ReplyKind::Trouble);
   // Blanks of a pretty-printed reply around the values.
   EXPECT_EQ(ClassifyErrorReply("<error_response>\n  <code>\n    7\n  </code>\n</error_response>"),
             ErrorReply::CallLimited);
