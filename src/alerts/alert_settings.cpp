@@ -2,6 +2,7 @@
 
 #include <charconv>
 
+#include "alerts/alert_outbox.h"
 #include "settings/config.h"
 #include "util/text_codec.h"
 
@@ -84,6 +85,24 @@ bool WriteAlertSettings(const std::string& nick, const AlertSettings& s) {
          Store(nick, kKeyMailPassword, s.mailPassword) && Store(nick, kKeyMailFrom, s.mailFrom) &&
          Store(nick, kKeyMailTo, s.mailTo) &&
          Store(nick, kKeySummaryHour, s.summaryHour >= 0 ? std::to_string(s.summaryHour) : std::string());
+}
+
+std::string EnteredSecret(const std::string& typed, bool cleared, const std::string& stored) {
+  if (!typed.empty()) return typed;
+  return cleared ? std::string() : stored;
+}
+
+bool SaveAlertSettings(const std::string& nick, const AlertSettings& settings, AlertOutbox* outbox,
+                       std::string* problem) {
+  if (std::string why = AlertSettingsProblem(settings); !why.empty()) {
+    *problem = why + "没有保存。";
+    return false;
+  }
+  const bool written = WriteAlertSettings(nick, settings);
+  // Part of them may have been written: the outbox goes by what the file holds.
+  if (outbox != nullptr) outbox->ChangeSettings(written ? settings : ReadAlertSettings(nick));
+  if (!written) *problem = "提醒设置无法全部写入“" + std::string(kConfigFileName) + "”，请检查文件是否可写。";
+  return written;
 }
 
 std::vector<std::string> MailRecipients(const std::string& list) {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <utility>
 
 #include "platform/platform_time.h"
 #include "platform/reply.h"
@@ -77,6 +78,14 @@ bool CallLimits::Met(const std::string& method, const std::string& replyText) {
   const std::optional<CallLimit> limit = ReadCallLimit(replyText);
   Listener listener;
   CallLimitWait wait;
+  std::function<void()> counted;
+  // Heard outside the lock, whichever way this call ends.
+  struct Tell {
+    std::function<void()>& heard;
+    ~Tell() {
+      if (heard) heard();
+    }
+  } tell{counted};
   {
     std::lock_guard lock(mutex_);
     if (BeijingDay(now) != day_) {
@@ -84,6 +93,8 @@ bool CallLimits::Met(const std::string& method, const std::string& replyText) {
       today_ = 0;
     }
     ++today_;
+    if (counted_.empty()) counted = onCounted_;
+    ++counted_[FormatPlatformTime(static_cast<std::int64_t>(std::floor(now))).substr(0, 10)];
     if (!limit) return false;
     // A limit lasts as long as its message says; without a length, the
     // day's calls come back at the platform's midnight.
@@ -106,6 +117,16 @@ bool CallLimits::Met(const std::string& method, const std::string& replyText) {
 long CallLimits::RequestsToday() const {
   std::lock_guard lock(mutex_);
   return BeijingDay(PlatformNow()) == day_ ? today_ : 0;
+}
+
+std::map<std::string, long> CallLimits::TakeCounted() {
+  std::lock_guard lock(mutex_);
+  return std::exchange(counted_, {});
+}
+
+void CallLimits::OnCounted(std::function<void()> heard) {
+  std::lock_guard lock(mutex_);
+  onCounted_ = std::move(heard);
 }
 
 PlatformAnswer CallPlatform(const Account& account, const std::string& method,
