@@ -137,7 +137,7 @@ std::string AlertSettingsProblem(const AlertSettings& s) {
   if (!s.dingTalkUrl.empty() && !IsWebAddress(s.dingTalkUrl)) return "钉钉机器人的地址应以 https:// 开头。";
   if (!s.weComUrl.empty() && !IsWebAddress(s.weComUrl)) return "企业微信机器人的地址应以 https:// 开头。";
   if (!s.webhookUrl.empty() && !IsWebAddress(s.webhookUrl)) return "提醒网址应以 http:// 或 https:// 开头。";
-  for (const std::string* text : {&s.dingTalkSecret, &s.mailPassword, &s.mailUser, &s.mailServer})
+  for (const std::string* text : {&s.dingTalkSecret, &s.mailPassword, &s.mailUser, &s.mailServer, &s.mailFrom, &s.mailTo})
     for (unsigned char c : *text)
       if (c < 0x20 || c == 0x7F) return "提醒设置中含有控制字符。";
   if (!s.mailTo.empty() || !s.mailServer.empty()) {
