@@ -73,28 +73,26 @@ bool CallLimits::WaitBefore(const std::string& method, const std::function<bool(
   }
 }
 
+std::function<void()> CallLimits::Count(double now) {
+  std::lock_guard lock(mutex_);
+  if (BeijingDay(now) != day_) {
+    day_ = BeijingDay(now);
+    today_ = 0;
+  }
+  ++today_;
+  const bool first = counted_.empty();
+  ++counted_[FormatPlatformTime(static_cast<std::int64_t>(std::floor(now))).substr(0, 10)];
+  return first ? onCounted_ : std::function<void()>();
+}
+
 bool CallLimits::Met(const std::string& method, const std::string& replyText) {
   const double now = PlatformNow();
   const std::optional<CallLimit> limit = ReadCallLimit(replyText);
+  if (const std::function<void()> heard = Count(now)) heard();
   Listener listener;
   CallLimitWait wait;
-  std::function<void()> counted;
-  // Heard outside the lock, whichever way this call ends.
-  struct Tell {
-    std::function<void()>& heard;
-    ~Tell() {
-      if (heard) heard();
-    }
-  } tell{counted};
   {
     std::lock_guard lock(mutex_);
-    if (BeijingDay(now) != day_) {
-      day_ = BeijingDay(now);
-      today_ = 0;
-    }
-    ++today_;
-    if (counted_.empty()) counted = onCounted_;
-    ++counted_[FormatPlatformTime(static_cast<std::int64_t>(std::floor(now))).substr(0, 10)];
     if (!limit) return false;
     // A limit lasts as long as its message says; without a length, the
     // day's calls come back at the platform's midnight.

@@ -62,6 +62,9 @@ class CallLimits {
   void OnCounted(std::function<void()> heard);
 
  private:
+  // Counts a call made at `now`; who is to hear of it, when anyone is.
+  std::function<void()> Count(double now);
+
   mutable std::mutex mutex_;
   std::condition_variable wake_;
   Listener listener_;

@@ -10,7 +10,7 @@
     ['chart-received', [['good', '好评'], ['neutral', '中评'], ['bad', '差评']]],
     ['chart-requests', [['requests', '请求']]],
   ];
-  const W = 900, H = 220, LEFT = 40, RIGHT = 8, TOP = 10, BOTTOM = 26;
+  const H = 220, LEFT = 40, RIGHT = 8, TOP = 10, BOTTOM = 26;
 
   function node(name, attrs, text) {
     const e = document.createElementNS(SVG, name);
@@ -30,6 +30,8 @@
 
   function draw(figure, sets, days) {
     for (const old of figure.querySelectorAll('svg, .legend')) old.remove();
+    // Drawn at the width it is shown at, so that its text keeps its size on a phone.
+    const W = Math.max(300, Math.round(figure.clientWidth || 900));
     const totals = days.map((d) => sets.reduce((n, [key]) => n + (Number(d[key]) || 0), 0));
     const { step, top } = scale(Math.max(0, ...totals));
     const plotH = H - TOP - BOTTOM;
@@ -41,7 +43,7 @@
       chart.appendChild(node('line', { x1: LEFT, x2: W - RIGHT, y1: y(n), y2: y(n) }));
       chart.appendChild(node('text', { x: LEFT - 6, y: y(n) + 4, 'text-anchor': 'end' }, n));
     }
-    const every = Math.ceil(days.length / 10);
+    const every = Math.ceil(days.length / Math.max(2, Math.min(10, Math.floor(W / 60))));
     days.forEach((d, i) => {
       const x = LEFT + i * slot;
       // The whole day's column answers the pointer, also on a day without ratings.
@@ -60,7 +62,10 @@
         base += n;
       });
       if ((days.length - 1 - i) % every === 0) {
-        chart.appendChild(node('text', { x: x + slot / 2, y: H - 8, 'text-anchor': 'middle' }, short(d.day)));
+        // The last day's label ends at the edge rather than past it.
+        const last = i === days.length - 1;
+        chart.appendChild(node('text', { x: last ? W - RIGHT : x + slot / 2, y: H - 8,
+                                         'text-anchor': last ? 'end' : 'middle' }, short(d.day)));
       }
     });
     figure.appendChild(chart);
