@@ -301,4 +301,19 @@ std::vector<std::pair<Destination, DeliveryOutcome>> SendTestAlerts(const AlertS
   return outcomes;
 }
 
+std::string TestAlertProblem(const AlertSettings& settings) {
+  if (std::string problem = AlertSettingsProblem(settings); !problem.empty()) return problem;
+  return settings.Destinations().empty() ? "请先填写至少一个提醒方式。" : "";
+}
+
+std::string TestAlertText(const std::vector<std::pair<Destination, DeliveryOutcome>>& outcomes) {
+  std::string text;
+  for (const auto& [destination, outcome] : outcomes) {
+    if (!text.empty()) text += "\n";
+    text += std::string(DestinationName(destination)) + "：" +
+            (outcome.delivered ? std::string("已送达") : "未送达（" + outcome.why + "）");
+  }
+  return text;
+}
+
 }  // namespace qm

@@ -119,5 +119,9 @@ class AlertOutbox {
 std::vector<std::pair<Destination, DeliveryOutcome>> SendTestAlerts(const AlertSettings& settings,
                                                                     const std::string& shop,
                                                                     int timeoutSeconds = kDeliveryTimeoutSeconds);
+// Why no test alert can go out with `settings`, in the seller's words; empty when one can.
+std::string TestAlertProblem(const AlertSettings& settings);
+// What each place answered, a line each ("钉钉：已送达", "邮件：未送达（…）").
+std::string TestAlertText(const std::vector<std::pair<Destination, DeliveryOutcome>>& outcomes);
 
 }  // namespace qm

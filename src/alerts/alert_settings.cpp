@@ -2,6 +2,7 @@
 
 #include <charconv>
 
+#include "alerts/alert_outbox.h"
 #include "settings/config.h"
 #include "util/text_codec.h"
 
@@ -86,6 +87,24 @@ bool WriteAlertSettings(const std::string& nick, const AlertSettings& s) {
          Store(nick, kKeySummaryHour, s.summaryHour >= 0 ? std::to_string(s.summaryHour) : std::string());
 }
 
+std::string EnteredSecret(const std::string& typed, bool cleared, const std::string& stored) {
+  if (!typed.empty()) return typed;
+  return cleared ? std::string() : stored;
+}
+
+bool SaveAlertSettings(const std::string& nick, const AlertSettings& settings, AlertOutbox* outbox,
+                       std::string* problem) {
+  if (std::string why = AlertSettingsProblem(settings); !why.empty()) {
+    *problem = why + "没有保存。";
+    return false;
+  }
+  const bool written = WriteAlertSettings(nick, settings);
+  // Part of them may have been written: the outbox goes by what the file holds.
+  if (outbox != nullptr) outbox->ChangeSettings(written ? settings : ReadAlertSettings(nick));
+  if (!written) *problem = "提醒设置无法全部写入“" + std::string(kConfigFileName) + "”，请检查文件是否可写。";
+  return written;
+}
+
 std::vector<std::string> MailRecipients(const std::string& list) {
   std::vector<std::string> out;
   std::string part;
@@ -118,7 +137,7 @@ std::string AlertSettingsProblem(const AlertSettings& s) {
   if (!s.dingTalkUrl.empty() && !IsWebAddress(s.dingTalkUrl)) return "钉钉机器人的地址应以 https:// 开头。";
   if (!s.weComUrl.empty() && !IsWebAddress(s.weComUrl)) return "企业微信机器人的地址应以 https:// 开头。";
   if (!s.webhookUrl.empty() && !IsWebAddress(s.webhookUrl)) return "提醒网址应以 http:// 或 https:// 开头。";
-  for (const std::string* text : {&s.dingTalkSecret, &s.mailPassword, &s.mailUser, &s.mailServer})
+  for (const std::string* text : {&s.dingTalkSecret, &s.mailPassword, &s.mailUser, &s.mailServer, &s.mailFrom, &s.mailTo})
     for (unsigned char c : *text)
       if (c < 0x20 || c == 0x7F) return "提醒设置中含有控制字符。";
   if (!s.mailTo.empty() || !s.mailServer.empty()) {

@@ -46,6 +46,19 @@ AlertSettings ReadAlertSettings(const std::string& nick);
 // not written.
 bool WriteAlertSettings(const std::string& nick, const AlertSettings& settings);
 
+// A secret as a form gives it (the robot's signing secret, the mail
+// password, never shown): what was typed replaces the stored one; an empty
+// box keeps it, unless the seller cleared it.
+std::string EnteredSecret(const std::string& typed, bool cleared, const std::string& stored);
+
+class AlertOutbox;
+// 保存 of the alert settings, the settings window's and the web page's:
+// checks them, writes them to the seller's section of Config.ini and hands
+// what is stored to `outbox` (may be null), which uses them from now on.
+// False, with why in *problem (the seller's words), when they were not all saved.
+bool SaveAlertSettings(const std::string& nick, const AlertSettings& settings, AlertOutbox* outbox,
+                       std::string* problem);
+
 // Why the settings cannot be used; empty when they can. Addresses must be
 // http(s) (robots, webhook) and mail addresses plain ones.
 std::string AlertSettingsProblem(const AlertSettings& settings);

@@ -130,24 +130,15 @@ AlertSettings AlertSettingsWindow::Entered() const {
   s.mailTo = Typed(mailTo_);
   s.summaryHour = summaryHour_->currentData().toInt();
   // A secret may hold spaces at its ends; it is taken as typed.
-  const std::string secret = S(dingTalkSecret_->text());
-  s.dingTalkSecret = !secret.empty() ? secret : dingTalkSecretCleared_ ? std::string() : stored_.dingTalkSecret;
-  const std::string password = S(mailPassword_->text());
-  s.mailPassword = !password.empty() ? password : mailPasswordCleared_ ? std::string() : stored_.mailPassword;
+  s.dingTalkSecret = EnteredSecret(S(dingTalkSecret_->text()), dingTalkSecretCleared_, stored_.dingTalkSecret);
+  s.mailPassword = EnteredSecret(S(mailPassword_->text()), mailPasswordCleared_, stored_.mailPassword);
   return s;
 }
 
 bool AlertSettingsWindow::Save() {
   const AlertSettings s = Entered();
-  if (const std::string problem = AlertSettingsProblem(s); !problem.empty()) {
-    QtPrompts().Information(kAlertSettingsTitle, problem + "没有保存。");
-    return false;
-  }
-  const bool written = WriteAlertSettings(Session().sellerNick, s);
-  if (outbox_ != nullptr) outbox_->ChangeSettings(written ? s : ReadAlertSettings(Session().sellerNick));
-  if (!written) {
-    QtPrompts().Information(kAlertSettingsTitle,
-                            "提醒设置无法全部写入“" + std::string(kConfigFileName) + "”，请检查文件是否可写。");
+  if (std::string problem; !SaveAlertSettings(Session().sellerNick, s, outbox_, &problem)) {
+    QtPrompts().Information(kAlertSettingsTitle, problem);
     return false;
   }
   stored_ = s;
@@ -156,25 +147,15 @@ bool AlertSettingsWindow::Save() {
 
 void AlertSettingsWindow::SendTest() {
   const AlertSettings s = Entered();
-  if (const std::string problem = AlertSettingsProblem(s); !problem.empty()) {
+  if (const std::string problem = TestAlertProblem(s); !problem.empty()) {
     result_->setText(Q(problem));
-    return;
-  }
-  if (s.Destinations().empty()) {
-    result_->setText("请先填写至少一个提醒方式。");
     return;
   }
   test_->setEnabled(false);
   result_->setText("正在发送测试提醒…");
   // Off the UI thread; the answer comes back to the window if it is still open.
   std::thread([s, shop = Session().sellerNick, window = QPointer<AlertSettingsWindow>(this)] {
-    const auto outcomes = SendTestAlerts(s, shop);
-    QString text;
-    for (const auto& [destination, outcome] : outcomes) {
-      if (!text.isEmpty()) text += "\n";
-      text += Q(std::string(DestinationName(destination)) + "：" +
-                (outcome.delivered ? std::string("已送达") : "未送达（" + outcome.why + "）"));
-    }
+    const QString text = Q(TestAlertText(SendTestAlerts(s, shop)));
     QMetaObject::invokeMethod(
         QCoreApplication::instance(),
         [window, text] {

@@ -33,7 +33,7 @@ QString ShortDay(const std::string& day) { return Q(day.size() >= 10 ? day.subst
 StatsWindow::StatsWindow(RatingLog* log, QWidget* owner) : QDialog(owner), log_(log) {
   setObjectName("StatsWindow");
   setWindowTitle(kTitle);
-  resize(960, 640);
+  resize(960, 800);
   range_ = new QComboBox(this);
   range_->setObjectName("统计范围框");
   range_->addItem("最近 30 天", 30);
@@ -47,7 +47,9 @@ StatsWindow::StatsWindow(RatingLog* log, QWidget* owner) : QDialog(owner), log_(
   given_->setObjectName("给出的评价图");
   received_ = new QChartView(this);
   received_->setObjectName("收到的评价图");
-  for (QChartView* view : {given_, received_}) view->setRenderHint(QPainter::Antialiasing);
+  requests_ = new QChartView(this);
+  requests_->setObjectName("请求次数图");
+  for (QChartView* view : {given_, received_, requests_}) view->setRenderHint(QPainter::Antialiasing);
 
   auto* bar = new QHBoxLayout;
   bar->addWidget(range_);
@@ -57,6 +59,7 @@ StatsWindow::StatsWindow(RatingLog* log, QWidget* owner) : QDialog(owner), log_(
   layout->addLayout(bar);
   layout->addWidget(given_, 1);
   layout->addWidget(received_, 1);
+  layout->addWidget(requests_, 1);
 
   connect(range_, &QComboBox::currentIndexChanged, this, [this] { ShowDays(range_->currentData().toInt()); });
   connect(exportButton, &QPushButton::clicked, this, &StatsWindow::AskAndExport);
@@ -72,6 +75,7 @@ void StatsWindow::ShowDays(int days) {
   Fill(given_, "程序给出的评价",
        {{"自动", &DayFigures::automatic}, {"提前", &DayFigures::early}, {"回评", &DayFigures::answered}});
   Fill(received_, "买家给的评价", {{"好评", &DayFigures::good}, {"中评", &DayFigures::neutral}, {"差评", &DayFigures::bad}});
+  Fill(requests_, "向平台发出的请求", {{"请求", &DayFigures::requests}});
   ShowTotals();
 }
 
@@ -132,15 +136,17 @@ void StatsWindow::ShowTotals() {
     total.good += f.good;
     total.neutral += f.neutral;
     total.bad += f.bad;
+    total.requests += f.requests;
   }
-  hover_->setText(QString("共给出 %1（自动 %2，提前 %3，回评 %4）；收到好评 %5，中评 %6，差评 %7")
+  hover_->setText(QString("共给出 %1（自动 %2，提前 %3，回评 %4）；收到好评 %5，中评 %6，差评 %7；请求 %8 次")
                       .arg(total.automatic + total.early + total.answered)
                       .arg(total.automatic)
                       .arg(total.early)
                       .arg(total.answered)
                       .arg(total.good)
                       .arg(total.neutral)
-                      .arg(total.bad));
+                      .arg(total.bad)
+                      .arg(total.requests));
 }
 
 bool StatsWindow::ExportTo(const std::string& path) {

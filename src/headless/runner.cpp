@@ -536,7 +536,7 @@ int RunHeadless(int argc, char** argv) {
   std::unique_ptr<WebDesk> desk;
   std::unique_ptr<WebServer> server;
   if (!options->web.empty()) {
-    desk = std::make_unique<WebDesk>(*run, unratedView, buyerRatedView, loop);
+    desk = std::make_unique<WebDesk>(*run, unratedView, buyerRatedView, loop, &outbox);
     desk->Attach(view);
     statusToPage = [d = desk.get()](const std::string& text) { d->ShowStatus(text); };
     server = std::make_unique<WebServer>(*desk, loop);

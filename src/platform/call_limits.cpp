@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <utility>
 
 #include "platform/platform_time.h"
 #include "platform/reply.h"
@@ -72,18 +73,26 @@ bool CallLimits::WaitBefore(const std::string& method, const std::function<bool(
   }
 }
 
+std::function<void()> CallLimits::Count(double now) {
+  std::lock_guard lock(mutex_);
+  if (BeijingDay(now) != day_) {
+    day_ = BeijingDay(now);
+    today_ = 0;
+  }
+  ++today_;
+  const bool first = counted_.empty();
+  ++counted_[FormatPlatformTime(static_cast<std::int64_t>(std::floor(now))).substr(0, 10)];
+  return first ? onCounted_ : std::function<void()>();
+}
+
 bool CallLimits::Met(const std::string& method, const std::string& replyText) {
   const double now = PlatformNow();
   const std::optional<CallLimit> limit = ReadCallLimit(replyText);
+  if (const std::function<void()> heard = Count(now)) heard();
   Listener listener;
   CallLimitWait wait;
   {
     std::lock_guard lock(mutex_);
-    if (BeijingDay(now) != day_) {
-      day_ = BeijingDay(now);
-      today_ = 0;
-    }
-    ++today_;
     if (!limit) return false;
     // A limit lasts as long as its message says; without a length, the
     // day's calls come back at the platform's midnight.
@@ -106,6 +115,16 @@ bool CallLimits::Met(const std::string& method, const std::string& replyText) {
 long CallLimits::RequestsToday() const {
   std::lock_guard lock(mutex_);
   return BeijingDay(PlatformNow()) == day_ ? today_ : 0;
+}
+
+std::map<std::string, long> CallLimits::TakeCounted() {
+  std::lock_guard lock(mutex_);
+  return std::exchange(counted_, {});
+}
+
+void CallLimits::OnCounted(std::function<void()> heard) {
+  std::lock_guard lock(mutex_);
+  onCounted_ = std::move(heard);
 }
 
 PlatformAnswer CallPlatform(const Account& account, const std::string& method,

@@ -53,8 +53,18 @@ class CallLimits {
 
   // Calls made through here on the platform's present day (Beijing time).
   long RequestsToday() const;
+  // The calls counted since the last take, by Beijing day ("YYYY-MM-DD"),
+  // for the run's record of its requests per day. They wait here until a
+  // run takes them, so the calls of the start-up are not lost.
+  std::map<std::string, long> TakeCounted();
+  // Who hears that counted calls wait to be taken (called on the counting
+  // thread, once until they are taken); an empty one hears nothing.
+  void OnCounted(std::function<void()> heard);
 
  private:
+  // Counts a call made at `now`; who is to hear of it, when anyone is.
+  std::function<void()> Count(double now);
+
   mutable std::mutex mutex_;
   std::condition_variable wake_;
   Listener listener_;
@@ -62,6 +72,8 @@ class CallLimits {
   std::map<std::string, double> until_;  // "" for the whole key (the day's calls), else a method
   long long day_ = 0;
   long today_ = 0;
+  std::map<std::string, long> counted_;  // not yet taken, by day
+  std::function<void()> onCounted_;
 };
 
 struct PlatformAnswer {

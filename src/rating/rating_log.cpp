@@ -20,7 +20,8 @@ constexpr const char* kSchemaSql =
     "CREATE INDEX IF NOT EXISTS ratings_tid ON ratings(tid);"
     "CREATE TABLE IF NOT EXISTS buyer_verdicts(tid TEXT PRIMARY KEY, verdict TEXT, time TEXT);"
     "CREATE TABLE IF NOT EXISTS buyer_alerts(tid TEXT PRIMARY KEY, buyer TEXT, result TEXT, comment TEXT,"
-    " time TEXT, seen INTEGER NOT NULL DEFAULT 0);";
+    " time TEXT, seen INTEGER NOT NULL DEFAULT 0);"
+    "CREATE TABLE IF NOT EXISTS requests(day TEXT PRIMARY KEY, count INTEGER NOT NULL DEFAULT 0);";
 
 using Statement = SqlStatement;
 
@@ -377,6 +378,27 @@ std::vector<RatingLog::DayCount> RatingLog::ReceivedByDay(const std::string& fir
   return CountsByDay("SELECT substr(time,1,10) AS day, substr(verdict,1,instr(verdict,?1)-1) AS result, count(*) "
                      "FROM buyer_verdicts WHERE time>=?2 AND instr(verdict,?1)>0 GROUP BY day, result ORDER BY day",
                      kVerdictSeparator, firstDay);
+}
+
+bool RatingLog::AddRequests(const std::map<std::string, long>& byDay) {
+  if (byDay.empty()) return true;
+  if (readOnly_ || !FollowFile()) return false;
+  if (!Exec("BEGIN IMMEDIATE")) return false;
+  Statement add(db_, "INSERT INTO requests(day,count) VALUES(?1,?2) ON CONFLICT(day) DO UPDATE SET count=count+?2");
+  bool ok = add.Ok();
+  for (const auto& [day, count] : byDay) {
+    if (!ok) break;
+    add.Reset().Bind(1, day).Bind(2, static_cast<std::int64_t>(count));
+    ok = add.Step() == SQLITE_DONE;
+  }
+  if (ok && Exec("COMMIT")) return true;
+  if (!ok) error_ = CurrentError();
+  Exec("ROLLBACK");
+  return false;
+}
+
+std::vector<RatingLog::DayCount> RatingLog::RequestsByDay(const std::string& firstDay) {
+  return CountsByDay("SELECT day, ?1, count FROM requests WHERE day>=?2 ORDER BY day", "requests", firstDay);
 }
 
 namespace {

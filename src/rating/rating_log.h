@@ -9,7 +9,8 @@
 // already checked for the alerts, so a restart does not ask again, and the
 // alerts themselves with whether the seller has seen them: a verdict and its
 // alert are written together, so a run killed in between cannot leave an
-// order remembered but never alerted.
+// order remembered but never alerted. It also counts the run's platform
+// requests per day, for the statistics.
 //
 // The file may be replaced or removed under a running program (a backup put
 // back, a sync tool's rename, a copy from another computer, a deletion).
@@ -21,6 +22,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <optional>
 #include <string>
 #include <unordered_map>
@@ -134,6 +136,11 @@ class RatingLog {
   };
   std::vector<DayCount> GivenByDay(const std::string& firstDay);
   std::vector<DayCount> ReceivedByDay(const std::string& firstDay);
+  // The platform requests of each day (its `what` is "requests"), and
+  // counts to add to them, by day; false (LastError says why) when they
+  // could not be added.
+  std::vector<DayCount> RequestsByDay(const std::string& firstDay);
+  bool AddRequests(const std::map<std::string, long>& byDay);
 
   const std::string& LastError() const { return error_; }
 

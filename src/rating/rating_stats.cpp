@@ -34,14 +34,17 @@ std::vector<DayFigures> DailyFigures(RatingLog& log, int days) {
     else if (c.what == "neutral") f.neutral += c.count;
     else if (c.what == "bad") f.bad += c.count;
   }
+  for (const RatingLog::DayCount& c : log.RequestsByDay(first)) {
+    if (const auto it = index.find(c.day); it != index.end()) figures[it->second].requests += c.count;
+  }
   return figures;
 }
 
 std::string DailyFiguresCsv(const std::vector<DayFigures>& figures) {
-  std::string out = "\xEF\xBB\xBF" "日期,自动,提前,回评,好评,中评,差评\r\n";
+  std::string out = "\xEF\xBB\xBF" "日期,自动,提前,回评,好评,中评,差评,请求\r\n";
   for (const DayFigures& f : figures) {
     out += f.day;
-    for (int n : {f.automatic, f.early, f.answered, f.good, f.neutral, f.bad}) out += "," + std::to_string(n);
+    for (int n : {f.automatic, f.early, f.answered, f.good, f.neutral, f.bad, f.requests}) out += "," + std::to_string(n);
     out += "\r\n";
   }
   return out;

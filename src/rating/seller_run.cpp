@@ -53,6 +53,19 @@ void SellerRun::HearCallLimits() {
       if (*alive) observer->CallLimited(wait);
     });
   });
+  // The requests of a burst (a load's pages) are written together, once the UI thread gets to them.
+  limits_->OnCounted([alive = alive_, pump = ports_.pump, this] {
+    pump->Post([alive, this] {
+      if (*alive) RecordRequests();
+    });
+  });
+  RecordRequests();
+}
+
+void SellerRun::RecordRequests() {
+  for (const auto& [day, count] : limits_->TakeCounted()) unrecorded_[day] += count;
+  // Counts that cannot be written now are tried again with the next ones.
+  if (log_.AddRequests(unrecorded_)) unrecorded_.clear();
 }
 
 SellerRun::~SellerRun() {
@@ -60,7 +73,9 @@ SellerRun::~SellerRun() {
   *alive_ = false;
   // A call waiting out a limit ends now, so that the workers can end.
   limits_->Listen({});
+  limits_->OnCounted({});
   limits_->EndWaits();
+  RecordRequests();
   // The members go in reverse: first the run's worker (after the job in
   // hand; no report of it runs from here on), the scheduler, then the loader
   // (which waits for its worker), the keep list, the ledger, the alerts, the log and the book.

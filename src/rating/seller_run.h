@@ -6,6 +6,7 @@
 // before anything it was given. Everything runs on the UI thread but the
 // network work, which runs on the run's worker and reports back.
 #include <functional>
+#include <map>
 #include <memory>
 #include <random>
 #include <string>
@@ -88,6 +89,8 @@ class SellerRun {
   SellerRun(const Account& account, const RunSettings& settings, const RunPorts& ports, RunObserver& observer);
   // The platform's limits of the run's key, heard on the UI thread.
   void HearCallLimits();
+  // Adds the requests counted since the last time to the log's per-day record.
+  void RecordRequests();
 
   RunPorts ports_;
   RunObserver& observer_;
@@ -97,6 +100,7 @@ class SellerRun {
   // False once the run is being taken apart: a limit heard on another thread
   // reaches the observer only while the run lasts.
   std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+  std::map<std::string, long> unrecorded_;  // requests by day not yet in the log
   std::size_t commentTurn_ = 0;
   std::minstd_rand commentDraw_;
   OrderBook book_;

@@ -2,6 +2,7 @@
 #   cmake -DOUT=page_files.h -DDIR=page -P embed_page.cmake
 set(files "index.html|/|text/html"
           "app.js|/app.js|text/javascript"
+          "stats.js|/stats.js|text/javascript"
           "app.css|/app.css|text/css"
           "icon.svg|/icon.svg|image/svg+xml")
 set(text "#pragma once\n// Made from the files of src/web/page when the program is built.\n#include <string_view>\n\nnamespace qm {\n\n")

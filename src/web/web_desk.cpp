@@ -11,6 +11,7 @@
 #include "rating/keep_list.h"
 #include "rating/manual_rating.h"
 #include "rating/rating_log.h"
+#include "rating/rating_stats.h"
 #include "rating/refresh_checks.h"
 #include "rating/run_settings.h"
 #include "rating/seller_run.h"
@@ -111,9 +112,14 @@ class WebDesk::PagePrompts : public Prompts {
   WebDesk& desk_;
 };
 
-WebDesk::WebDesk(SellerRun& run, MemoryOrderList& unratedView, MemoryOrderList& buyerRatedView, EventLoop& loop)
+WebDesk::WebDesk(SellerRun& run, MemoryOrderList& unratedView, MemoryOrderList& buyerRatedView, EventLoop& loop,
+                 AlertOutbox* outbox)
     : run_(run), unratedView_(unratedView), buyerRatedView_(buyerRatedView), loop_(loop),
-      prompts_(std::make_unique<PagePrompts>(*this)) {}
+      prompts_(std::make_unique<PagePrompts>(*this)), outbox_(outbox) {}
+
+WebDesk::~WebDesk() {
+  if (test_.joinable()) test_.join();
+}
 
 void WebDesk::Attach(MainView& view) {
   printStatus_ = view.setStatus;
@@ -264,6 +270,8 @@ void WebDesk::Act(const std::string& action, const std::string& argsText, const 
     const bool ok = settings && SaveRunSettings(&run_, *settings, &problem);
     return reply(Started(ok, ok ? "设置已保存。" : problem));
   }
+  if (action == "alert-settings") return SaveAlerts(argsText, reply);
+  if (action == "alert-test") return TestAlerts(argsText, reply);
   if (action == "release-kept") {
     const std::string name = text("name");
     KeepList& keep = run_.Keep();
@@ -311,5 +319,16 @@ std::string WebDesk::Log(const std::string& filter, int limit) {
 }
 
 std::string WebDesk::LogCsv(const std::string& filter) { return RatingLogCsv(run_.Log().Entries(filter)); }
+
+std::string WebDesk::Stats(int days) {
+  json out = json::array();
+  for (const DayFigures& f : DailyFigures(run_.Log(), days)) {
+    out.push_back({{"day", f.day}, {"automatic", f.automatic}, {"early", f.early}, {"answered", f.answered},
+                   {"good", f.good}, {"neutral", f.neutral}, {"bad", f.bad}, {"requests", f.requests}});
+  }
+  return out.dump();
+}
+
+std::string WebDesk::StatsCsv(int days) { return DailyFiguresCsv(DailyFigures(run_.Log(), days)); }
 
 }  // namespace qm

@@ -1,23 +1,27 @@
 #pragma once
 // The web page's side of a run, on the runner's thread: what the page shows
 // (the two lists, the alerts, the settings, the open question, the latest
-// messages), the seller's actions, and the questions of those actions. The
+// messages, where the alerts go, the statistics), the seller's actions, and
+// the questions of those actions. The
 // actions are the desktop's own (rating/manual_rating.h); their questions
 // wait for the page's answer the way a modal box waits on the desktop, with
 // the run's events going on meanwhile. Nothing here is touched from another
 // thread: the server reaches it through queued calls (web_server.h).
+#include <atomic>
 #include <cstdint>
 #include <deque>
 #include <functional>
 #include <memory>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "util/ports.h"
 
 namespace qm {
 
+class AlertOutbox;
 class EventLoop;
 class MemoryOrderList;
 class SellerRun;
@@ -28,7 +32,12 @@ class WebDesk {
   // its question when it asks one, or when it is done.
   using Reply = std::function<void(const std::string& json)>;
 
-  WebDesk(SellerRun& run, MemoryOrderList& unratedView, MemoryOrderList& buyerRatedView, EventLoop& loop);
+  // `outbox`: where the run's alerts go, which a save of their settings
+  // changes at once; may be null.
+  WebDesk(SellerRun& run, MemoryOrderList& unratedView, MemoryOrderList& buyerRatedView, EventLoop& loop,
+          AlertOutbox* outbox = nullptr);
+  // Waits for a test alert still on its way.
+  ~WebDesk();
   WebDesk(const WebDesk&) = delete;
   WebDesk& operator=(const WebDesk&) = delete;
 
@@ -43,12 +52,19 @@ class WebDesk {
   // Everything the page shows, as JSON.
   std::string State();
   // Runs `action` ("rate", "answer", "keep", "release", "keep-buyer",
-  // "release-buyer", "release-kept", "question", "seen", "settings") with its
-  // JSON `args`; `reply` is called exactly once.
+  // "release-buyer", "release-kept", "question", "seen", "settings",
+  // "alert-settings", "alert-test") with its JSON `args`; `reply` is called
+  // exactly once (for "alert-test" on another thread, once every place has
+  // answered).
   void Act(const std::string& action, const std::string& args, const Reply& reply);
   // The rating log's entries matching `filter`, newest first, as JSON / as CSV.
   std::string Log(const std::string& filter, int limit);
   std::string LogCsv(const std::string& filter);
+  // Where the alerts go, as JSON; of the secrets only whether one is stored.
+  std::string AlertSettingsJson();
+  // The figures of the last `days` days (30 or 90), as JSON / as CSV.
+  std::string Stats(int days);
+  std::string StatsCsv(int days);
 
  private:
   class PagePrompts;
@@ -70,6 +86,8 @@ class WebDesk {
   bool Ask(const std::string& title, const std::string& text);
   void ReplyNow(const std::string& json);
   std::string Started(bool ok, const std::string& message);
+  void SaveAlerts(const std::string& args, const Reply& reply);
+  void TestAlerts(const std::string& args, const Reply& reply);
 
   SellerRun& run_;
   MemoryOrderList& unratedView_;
@@ -83,6 +101,9 @@ class WebDesk {
   std::string status_;
   Reply pendingReply_;  // the action under way, until it has replied
   bool closed_ = false;
+  AlertOutbox* outbox_ = nullptr;
+  std::thread test_;  // the last test alert's sends
+  std::atomic<bool> testing_{false};
 };
 
 }  // namespace qm

@@ -366,7 +366,33 @@ struct WebServer::Impl {
                      "attachment; filename=\"rating-log.csv\"; filename*=UTF-8''%E8%AF%84%E4%BB%B7%E8%AE%B0%E5%BD%95.csv");
       res.set_content(*csv, "text/csv; charset=utf-8");
     });
+    server.Get("/api/alert-settings", [this](const httplib::Request& req, httplib::Response& res) {
+      if (!Signed(req, res)) return;
+      const auto settings = Read([](WebDesk& d) { return d.AlertSettingsJson(); });
+      if (!settings) return Unanswered(res);
+      res.set_content(*settings, "application/json");
+    });
+    // The statistics read the rating log alone: no request to the platform.
+    server.Get("/api/stats", [this](const httplib::Request& req, httplib::Response& res) {
+      if (!Signed(req, res)) return;
+      const int days = DaysOf(req);
+      const auto stats = Read([days](WebDesk& d) { return d.Stats(days); });
+      if (!stats) return Unanswered(res);
+      res.set_content(*stats, "application/json");
+    });
+    server.Get("/api/stats.csv", [this](const httplib::Request& req, httplib::Response& res) {
+      if (!Signed(req, res)) return;
+      const int days = DaysOf(req);
+      const auto csv = Read([days](WebDesk& d) { return d.StatsCsv(days); });
+      if (!csv) return Unanswered(res);
+      res.set_header("Content-Disposition",
+                     "attachment; filename=\"stats.csv\"; filename*=UTF-8''%E7%BB%9F%E8%AE%A1.csv");
+      res.set_content(*csv, "text/csv; charset=utf-8");
+    });
   }
+
+  // The statistics' range: the last 90 days when asked for, else the last 30.
+  static int DaysOf(const httplib::Request& req) { return req.get_param_value("days") == "90" ? 90 : 30; }
 
   // The request's session; null, with the answer set, when it has none.
   std::optional<std::string> Signed(const httplib::Request& req, httplib::Response& res) {

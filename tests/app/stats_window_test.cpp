@@ -1,5 +1,5 @@
-// 统计 over a rating log the test writes: the counts per day in both charts
-// for 30 and 90 days, the numbers of a bar on hover, and the CSV.
+// 统计 over a rating log the test writes: the counts per day in the three
+// charts for 30 and 90 days, the numbers of a bar on hover, and the CSV.
 #include <QBarSet>
 #include <QBarCategoryAxis>
 #include <QChart>
@@ -63,6 +63,9 @@ class StatsWindowTest : public QObject {
     now = static_cast<double>(today - 50 * 86400);
     log.RememberVerdict("7", BuyerVerdict{"neutral", ""});
     now = static_cast<double>(today + 3600);
+    // The runs' requests: added to what a day holds, one day past the 90.
+    QVERIFY(log.AddRequests({{"2026-12-09", 30}, {"2026-12-10", 7}, {"2026-09-11", 5}}));
+    QVERIFY(log.AddRequests({{"2026-12-09", 10}}));
 
     StatsWindow w(&log);
     w.show();
@@ -74,10 +77,15 @@ class StatsWindowTest : public QObject {
     QCOMPARE(SetOf(w.GivenChart(), "回评")->at(28), 2.0);
     QCOMPARE(SetOf(w.ReceivedChart(), "好评")->at(29), 2.0);
     QCOMPARE(SetOf(w.ReceivedChart(), "差评")->at(28), 1.0);
-    QCOMPARE(w.HoverLine()->text(), QString("共给出 5（自动 2，提前 1，回评 2）；收到好评 2，中评 0，差评 1"));
+    QCOMPARE(SetOf(w.RequestChart(), "请求")->at(28), 40.0);
+    QCOMPARE(SetOf(w.RequestChart(), "请求")->at(29), 7.0);
+    QCOMPARE(Days(w.RequestChart()).last(), QString("12-10"));
+    QCOMPARE(w.HoverLine()->text(), QString("共给出 5（自动 2，提前 1，回评 2）；收到好评 2，中评 0，差评 1；请求 47 次"));
     QCOMPARE(w.HoverLine()->textFormat(), Qt::PlainText);
     emit SetOf(w.ReceivedChart(), "差评")->hovered(true, 28);
     QCOMPARE(w.HoverLine()->text(), QString("12-09 差评 1"));
+    emit SetOf(w.RequestChart(), "请求")->hovered(true, 28);
+    QCOMPARE(w.HoverLine()->text(), QString("12-09 请求 40"));
     emit SetOf(w.ReceivedChart(), "差评")->hovered(false, 28);
     QVERIFY(w.HoverLine()->text().startsWith("共给出 5"));
 
@@ -87,13 +95,14 @@ class StatsWindowTest : public QObject {
     QCOMPARE(SetOf(w.GivenChart(), "自动")->at(89 - 40), 1.0);
     QCOMPARE(SetOf(w.ReceivedChart(), "中评")->at(89 - 50), 1.0);
     QCOMPARE(w.Figures().size(), size_t(90));
+    QVERIFY(w.HoverLine()->text().endsWith("请求 47 次"));
 
     // The CSV: a line a day; never into the program's own directory.
     TempDir out;
     QVERIFY(w.ExportTo(out.File("统计.csv")));
     const std::string csv = ReadFileBytes(out.File("统计.csv"));
-    QVERIFY(csv.rfind("\xEF\xBB\xBF" "日期,自动,提前,回评,好评,中评,差评\r\n", 0) == 0);
-    QVERIFY(csv.find("\r\n2026-12-09,0,1,2,0,0,1\r\n2026-12-10,2,0,0,2,0,0\r\n") != std::string::npos);
+    QVERIFY(csv.rfind("\xEF\xBB\xBF" "日期,自动,提前,回评,好评,中评,差评,请求\r\n", 0) == 0);
+    QVERIFY(csv.find("\r\n2026-12-09,0,1,2,0,0,1,40\r\n2026-12-10,2,0,0,2,0,0,7\r\n") != std::string::npos);
     QCOMPARE(std::count(csv.begin(), csv.end(), '\n'), 91L);
     {
       BoxAnswerer boxes;

@@ -5,21 +5,31 @@
 
 Drives the page as a seller does (log in, both lists, answer a neutral buyer's
 order, keep and release an order, change the standing comment, download the
-rating log's CSV) and checks what it must refuse (a wrong password, a change
-without its CSRF token, a foreign Host header, a page that frames it).
+rating log's CSV, set where alerts go and send a test alert to a local
+receiver, read the statistics and their CSV) and checks what it must refuse
+(a wrong password, a change without its CSRF token, a foreign Host header, a
+page that frames it, a stored secret in any page).
 With --pictures it saves the page at a desktop's and a phone's width; with
 --figures it prints the load time, an action's round trip, the runner's added
 memory and the platform requests the open page causes."""
+import base64
+import datetime
+import hashlib
+import hmac
 import http.client
+import http.server
 import json
 import os
 import re
 import shutil
+import sqlite3
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 import unittest
+import urllib.parse
 import urllib.request
 
 from selenium import webdriver
@@ -27,7 +37,7 @@ from selenium.common.exceptions import NoSuchElementException, StaleElementRefer
 from selenium.webdriver.chrome.service import Service
 from selenium.webdriver.common.by import By
 from selenium.webdriver.support import expected_conditions as EC
-from selenium.webdriver.support.ui import WebDriverWait
+from selenium.webdriver.support.ui import Select, WebDriverWait
 
 HEADLESS, SANDBOX = sys.argv[1], sys.argv[2]
 PICTURES = sys.argv[sys.argv.index('--pictures') + 1] if '--pictures' in sys.argv else None
@@ -47,6 +57,49 @@ def wait_for_line(path, pattern, seconds=30):
         time.sleep(0.05)
     with open(path, encoding='utf-8', errors='replace') as f:
         raise AssertionError('no line %r in:\n%s' % (pattern, f.read()))
+
+
+class Receiver:
+    """A DingTalk robot (/robot/send, checking the signature) and a generic webhook (/hook) on loopback."""
+
+    def __init__(self, secret):
+        self.received = []
+        receiver = self
+
+        class Handler(http.server.BaseHTTPRequestHandler):
+            def do_POST(self):
+                body = self.rfile.read(int(self.headers.get('Content-Length', 0))).decode('utf-8')
+                url = urllib.parse.urlsplit(self.path)
+                query = dict(urllib.parse.parse_qsl(url.query))
+                receiver.received.append((url.path, query, json.loads(body)))
+                reply = {}
+                if url.path == '/robot/send':
+                    mac = hmac.new(secret.encode(), (query.get('timestamp', '') + '\n' + secret).encode(),
+                                   hashlib.sha256)
+                    signed = query.get('sign') == base64.b64encode(mac.digest()).decode()
+                    reply = {'errcode': 0 if signed else 310000, 'errmsg': 'ok' if signed else 'sign not match'}
+                data = json.dumps(reply).encode()
+                self.send_response(200)
+                self.send_header('Content-Type', 'application/json')
+                self.send_header('Content-Length', str(len(data)))
+                self.end_headers()
+                self.wfile.write(data)
+
+            def log_message(self, *args):
+                pass
+
+        self.server = http.server.ThreadingHTTPServer(('127.0.0.1', 0), Handler)
+        self.base = 'http://127.0.0.1:%d' % self.server.server_address[1]
+        threading.Thread(target=self.server.serve_forever, daemon=True).start()
+
+    def close(self):
+        self.server.shutdown()
+        self.server.server_close()
+
+
+def beijing_day(days_ago):
+    now = datetime.datetime.now(datetime.timezone(datetime.timedelta(hours=8)))
+    return (now - datetime.timedelta(days=days_ago)).strftime('%Y-%m-%d')
 
 
 def rss_kib(pid):
@@ -401,6 +454,174 @@ class WebPageTest(unittest.TestCase):
         requests = len(w.admin('/__sandbox/log')) - requests_before
         print('figure: runner RSS %d KiB before any page, %d KiB after the tests and 30 s more open (+%d KiB)' % (before, after, after - before))
         print('figure: platform requests while the page was open 30 s: %d' % requests)
+
+    def test_7a_alerts_set_on_the_page_reach_a_receiver(self):
+        d, w = self.driver, self.world
+        secret = 'SEC' + 'f00d' * 12
+        receiver = Receiver(secret)
+        self.addCleanup(receiver.close)
+        d.get(w.url)
+        self.wait.until(EC.visibility_of_element_located((By.ID, 'unrated')))
+        self.tab('settings')
+        self.wait.until(lambda _: self.by('#alert-dingtalk-secret').get_attribute('placeholder') == '未设置')
+        self.by('#alert-dingtalk').send_keys(receiver.base + '/robot/send?access_token=tok')
+        self.by('#alert-dingtalk-secret').send_keys(secret)
+        self.by('#alert-webhook').send_keys(receiver.base + '/hook')
+        Select(self.by('#alert-summary')).select_by_value('21')
+        self.by('#alerts-save').click()
+        self.wait.until(lambda _: self.by('#alerts-result').text == '提醒设置已保存。')
+        config = w.file('Config.ini')
+        self.assertIn('提醒网址=%s/hook' % receiver.base, config)
+        self.assertIn('钉钉加签密钥=' + secret, config)
+        self.assertIn('每日汇总时间=21', config)
+        # The secret does not come back: its box is empty and says one is stored.
+        self.wait.until(lambda _: '已设置' in self.by('#alert-dingtalk-secret').get_attribute('placeholder'))
+        self.assertEqual(self.by('#alert-dingtalk-secret').get_attribute('value'), '')
+
+        # Opened again, the page shows what is stored; 测试提醒 with the secret's
+        # box left empty signs with the stored one, and both places take it.
+        d.refresh()
+        self.wait.until(EC.visibility_of_element_located((By.ID, 'unrated')))
+        self.tab('settings')
+        self.wait.until(lambda _: self.by('#alert-webhook').get_attribute('value') == receiver.base + '/hook')
+        self.assertEqual(Select(self.by('#alert-summary')).first_selected_option.get_attribute('value'), '21')
+        self.by('#alerts-test').click()
+        self.wait.until(lambda _: '网址：已送达' in self.by('#alerts-result').text)
+        self.assertIn('钉钉：已送达', self.by('#alerts-result').text)
+        hooks = [body for path, _, body in receiver.received if path == '/hook']
+        robots = [(query, body) for path, query, body in receiver.received if path == '/robot/send']
+        self.assertEqual(len(hooks), 1)
+        self.assertEqual((hooks[0]['kind'], hooks[0]['shop']), ('test', w.nick))
+        self.assertEqual(len(robots), 1)
+        self.assertEqual(robots[0][0]['access_token'], 'tok')
+        self.assertIn(w.nick, robots[0][1]['text']['content'])
+        # The secret is in no page and in nothing the page reads.
+        headers = {'Host': '127.0.0.1:%d' % w.port, 'Cookie': self.cookie()}
+        for path in ('/api/state', '/api/alert-settings', '/'):
+            status, _, body = w.raw('GET', path, headers=headers)
+            self.assertEqual(status, 200)
+            self.assertNotIn(secret, body)
+        self.assertNotIn(secret, d.page_source)
+        self.assertTrue(json.loads(w.raw('GET', '/api/alert-settings', headers=headers)[2])['dingTalkSecretSet'])
+        if PICTURES:
+            d.set_window_size(1280, 1100)
+            d.execute_script("document.getElementById('alerts-form').previousElementSibling"
+                             ".previousElementSibling.scrollIntoView()")
+            d.save_screenshot(os.path.join(PICTURES, 'web-page-alerts.png'))
+            d.set_window_size(1280, 860)
+
+        # What cannot be used is refused with the reason, and nothing is written.
+        self.by('#alert-webhook').clear()
+        self.by('#alert-webhook').send_keys('ftp://example.com/x')
+        self.by('#alerts-save').click()
+        self.wait.until(lambda _: '没有保存' in self.by('#alerts-result').text)
+        self.assertIn('提醒网址应以', self.by('#alerts-result').text)
+        self.assertEqual(w.file('Config.ini'), config)
+
+        # 清除 forgets the secret: the robot's next test goes unsigned and is refused.
+        self.by('#alert-webhook').clear()
+        self.by('#alert-webhook').send_keys(receiver.base + '/hook')
+        self.by('#alert-dingtalk-secret-clear').click()
+        self.by('#alerts-save').click()
+        self.wait.until(lambda _: self.by('#alerts-result').text == '提醒设置已保存。')
+        self.assertNotIn('钉钉加签密钥', w.file('Config.ini'))
+        self.wait.until(lambda _: self.by('#alert-dingtalk-secret').get_attribute('placeholder') == '未设置')
+        self.by('#alerts-test').click()
+        self.wait.until(lambda _: '钉钉：未送达' in self.by('#alerts-result').text)
+        self.assertIn('网址：已送达', self.by('#alerts-result').text)
+        self.assertIn('warn', self.by('#alerts-result').get_attribute('class'))
+        self.assertNotIn('sign', [query for path, query, _ in receiver.received if path == '/robot/send'][-1])
+
+        # A change without the page's token, or from another site's page, changes nothing.
+        config = w.file('Config.ini')
+        evil = json.dumps({'dingTalkUrl': '', 'weComUrl': '', 'webhookUrl': 'http://evil.example/', 'mailServer': '',
+                           'mailUser': '', 'mailFrom': '', 'mailTo': '', 'summaryHour': -1})
+        status, _, _ = w.raw('POST', '/api/act/alert-settings', evil, dict(headers, **{'X-CSRF-Token': 'f' * 64}))
+        self.assertEqual(status, 403)
+        status, _, _ = w.raw('POST', '/api/act/alert-settings', evil,
+                             dict(headers, Origin='http://evil.example', **{'X-CSRF-Token': self.csrf()}))
+        self.assertEqual(status, 403)
+        self.assertEqual(w.raw('GET', '/api/alert-settings', headers={'Host': headers['Host']})[0], 401)
+        self.assertEqual(w.file('Config.ini'), config)
+
+    def test_7b_statistics_of_a_log_the_test_writes(self):
+        d, w = self.driver, self.world
+        a, b, today = beijing_day(3), beijing_day(40), beijing_day(0)
+        db = sqlite3.connect(os.path.join(w.dir, '%s的评价记录.db' % w.nick), timeout=10)
+        db.executemany('INSERT INTO ratings(time,tid,buyer,result,comment,started,outcome,message) '
+                       'VALUES(?,?,?,?,?,?,?,\'\')', [
+                           (a + ' 10:00:00', '9001', 'b1', 'good', 'c', 'automatic', 'rated'),
+                           (a + ' 11:00:00', '9002', 'b2', 'good', 'c', 'automatic', 'rated'),
+                           (a + ' 12:00:00', '9003', 'b3', 'good', 'c', 'early', 'rated'),
+                           (a + ' 12:30:00', '9004', 'b4', 'good', 'c', 'automatic', 'refused'),
+                           (a + ' 23:59:59', '9005', COMMENT_HTML, 'bad', COMMENT_HTML, 'answer', 'rated'),
+                           (b + ' 09:00:00', '9006', 'b6', 'bad', 'c', 'selection', 'rated')])
+        db.executemany('INSERT INTO buyer_verdicts(tid,verdict,time) VALUES(?,?,?)', [
+            ('9001', 'good|:|好', a + ' 13:00:00'), ('9005', 'bad|:|' + COMMENT_HTML, a + ' 14:00:00'),
+            ('9006', 'neutral|:|', b + ' 10:00:00')])
+        db.executemany('INSERT INTO requests(day,count) VALUES(?,?)', [(a, 123), (b, 9)])
+        db.commit()
+        db.close()
+
+        def platform_requests():
+            # The start-up's account check goes out before the run keeps count.
+            return sum(1 for e in w.admin('/__sandbox/log') if not e['path'].startswith('/__sandbox')
+                       and e['api_method'] != 'taobao.user.seller.get')
+        before = platform_requests()
+        d.get(w.url)
+        self.wait.until(EC.visibility_of_element_located((By.ID, 'unrated')))
+        self.tab('stats')
+
+        def bar(day, name):
+            found = d.find_elements(By.CSS_SELECTOR, '#tab-stats rect.bar[data-day="%s"][data-set="%s"]' % (day, name))
+            return found[0] if found else None
+
+        def count(day, name):
+            found = bar(day, name)
+            return int(found.get_attribute('data-count')) if found else 0
+        self.wait.until(lambda _: bar(a, '自动'))
+        self.assertEqual([count(a, n) for n in ('自动', '提前', '回评', '好评', '中评', '差评', '请求')],
+                         [2, 1, 1, 1, 0, 1, 123])
+        self.assertEqual(bar(a, '请求').find_element(By.TAG_NAME, 'title').get_attribute('textContent'),
+                         a[5:] + ' 请求 123')
+        column = d.find_element(By.CSS_SELECTOR, '#chart-given rect.day[data-day="%s"] title' % a)
+        self.assertEqual(column.get_attribute('textContent'), a[5:] + '：自动 2，提前 1，回评 1')
+        self.assertEqual(len(d.find_elements(By.CSS_SELECTOR, '#chart-received rect.day')), 30)
+        self.assertEqual(d.find_elements(By.CSS_SELECTOR, '#tab-stats rect[data-day="%s"]' % b), [])
+        # Today's requests are the ones the platform saw from the run.
+        self.assertEqual(count(today, '请求'), before)
+        self.assertEqual(d.find_elements(By.ID, 'injected'), [])
+        # 90 days reach the older day.
+        Select(self.by('#stats-days')).select_by_value('90')
+        self.wait.until(lambda _: bar(b, '回评'))
+        self.assertEqual([count(b, n) for n in ('回评', '中评', '请求')], [1, 1, 9])
+        self.assertEqual(len(d.find_elements(By.CSS_SELECTOR, '#chart-requests rect.day')), 90)
+        self.assertIn('请求 %d 次' % (123 + 9 + before), self.by('#stats-totals').text)
+        # A tap on a bar says its numbers (a phone has no pointer to rest).
+        d.execute_script('arguments[0].dispatchEvent(new MouseEvent("click", {bubbles: true}))', bar(b, '请求'))
+        self.assertEqual(self.by('#stats-pick').text, b[5:] + ' 请求 9')
+        if PICTURES:
+            Select(self.by('#stats-days')).select_by_value('30')
+            self.wait.until(lambda _: len(d.find_elements(By.CSS_SELECTOR, '#chart-requests rect.day')) == 30)
+            d.set_window_size(1280, 1500)
+            d.save_screenshot(os.path.join(PICTURES, 'web-page-stats.png'))
+            d.set_window_size(1280, 860)
+            Select(self.by('#stats-days')).select_by_value('90')
+            self.wait.until(lambda _: len(d.find_elements(By.CSS_SELECTOR, '#chart-requests rect.day')) == 90)
+
+        self.by('#stats-csv').click()
+        path = os.path.join(self.downloads, '统计.csv')
+        end = time.time() + 20
+        while time.time() < end and not os.path.exists(path):
+            time.sleep(0.1)
+        with open(path, 'rb') as f:
+            lines = f.read().decode('utf-8-sig').split('\r\n')
+        self.assertEqual(lines[0], '日期,自动,提前,回评,好评,中评,差评,请求')
+        self.assertEqual(len([l for l in lines if l]), 91)
+        self.assertIn(a + ',2,1,1,1,0,1,123', lines)
+        self.assertIn(b + ',0,0,1,0,1,0,9', lines)
+        # Reading the statistics asked the platform nothing.
+        self.assertEqual(platform_requests(), before)
 
     def test_8_early_rating_asks_and_a_stop_ends_the_question(self):
         d, w = self.driver, self.world

@@ -10,6 +10,7 @@
 #include <cmath>
 
 #include "platform/platform_time.h"
+#include "rating/rating_stats.h"
 #include "support/rating_world.h"
 
 namespace qm {
@@ -23,6 +24,19 @@ class DailyCallLimit : public test::ClockedWorldTest {
   }
   int Refusals() {
     return nlohmann::json::parse(world.Market().AdminGet("quota"))["daily_refusals"].get<int>();
+  }
+  // The requests the sandbox saw from the program (its admin interface aside).
+  int PlatformRequests() {
+    int n = 0;
+    for (const auto& e : nlohmann::json::parse(world.Market().AdminGet("log")))
+      if (e.value("path", "").rfind("/__sandbox", 0) != 0) ++n;
+    return n;
+  }
+  // The run's requests of each of the last `days` days, as the statistics read them.
+  std::vector<int> RequestsPerDay(int days) {
+    std::vector<int> out;
+    for (const DayFigures& f : DailyFigures(world.Run().Log(), days)) out.push_back(f.requests);
+    return out;
   }
   void RunFor(int ms) {
     const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
@@ -74,6 +88,41 @@ TEST_F(DailyCallLimit, TheRunWaitsForTheNextDaySaysSoOnceAndGoesOnByItself) {
   const long today = std::stol(refresh->substr(refresh->find("requests-today=") + 15));
   EXPECT_GE(today, 4);
   EXPECT_LE(today, 12);
+}
+
+// Each platform day's requests are kept in the rating log as the run makes
+// them: every request the platform saw, on its own day, also across a
+// restart of the program.
+TEST_F(DailyCallLimit, EachDaysRequestsAreKeptInTheLogAcrossARestartAndAMidnight) {
+  // An hour before the platform's next midnight.
+  const double toMidnight = 86400 - std::fmod(start + kPlatformUtcOffsetSeconds, 86400);
+  MoveClocks(toMidnight - 3600);
+  world.AddTrade(340, "到期买家");
+  world.AddTrade(100, "未到期");
+  ASSERT_TRUE(world.Run().Start());
+  world.AwaitLoad();
+  const int first = PlatformRequests();
+  ASSERT_GE(first, 3);  // the listings, the time check, the post
+  EXPECT_EQ(RequestsPerDay(2), (std::vector<int>{0, first}));
+
+  // A restart reads on from what the file holds.
+  world.Restart();
+  ASSERT_TRUE(world.Run().Start());
+  world.AwaitLoad();
+  const int both = PlatformRequests();
+  ASSERT_GT(both, first);
+  EXPECT_EQ(RequestsPerDay(2), (std::vector<int>{0, both}));
+
+  // Past midnight the requests count for the new day.
+  MoveClocks(toMidnight + 60);
+  world.Refresh();
+  world.AwaitLoad();
+  const int all = PlatformRequests();
+  ASSERT_GT(all, both);
+  EXPECT_EQ(RequestsPerDay(3), (std::vector<int>{0, both, all - both}));
+  // The CSV carries them in its last column.
+  EXPECT_NE(DailyFiguresCsv(DailyFigures(world.Run().Log(), 2)).find("," + std::to_string(all - both) + "\r\n"),
+            std::string::npos);
 }
 
 }  // namespace

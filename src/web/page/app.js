@@ -223,6 +223,84 @@
     $('kept-empty').hidden = entries.length > 0;
   }
 
+  // Where the alerts go: read when 更多设置 opens and after a save, never
+  // while the seller edits. The secrets never come to the page: only
+  // whether one is stored.
+  const ALERT_FIELDS = [['dingTalkUrl', 'alert-dingtalk'], ['weComUrl', 'alert-wecom'], ['webhookUrl', 'alert-webhook'],
+    ['mailServer', 'alert-mail-server'], ['mailUser', 'alert-mail-user'], ['mailFrom', 'alert-mail-from'],
+    ['mailTo', 'alert-mail-to']];
+  const SECRETS = [['DingTalkSecret', 'alert-dingtalk-secret'], ['MailPassword', 'alert-mail-password']];
+  const cleared = {};
+
+  function showSecret(key, id, stored, placeholder) {
+    $(id).value = '';
+    $(id).placeholder = placeholder || (stored ? '已设置（不显示）；留空则不变' : '未设置');
+    $(id + '-clear').disabled = !stored;
+    cleared[key] = !stored && !!placeholder;
+  }
+
+  async function loadAlertSettings() {
+    const form = $('alerts-form');
+    if (form.dataset.edited === '1') return;
+    const res = await fetch('/api/alert-settings', { credentials: 'same-origin' });
+    if (!res.ok || form.dataset.edited === '1') return;
+    const s = await res.json();
+    for (const [key, id] of ALERT_FIELDS) $(id).value = s[key] || '';
+    showSecret('DingTalkSecret', 'alert-dingtalk-secret', s.dingTalkSecretSet);
+    showSecret('MailPassword', 'alert-mail-password', s.mailPasswordSet);
+    $('alert-summary').value = String(s.summaryHour);
+  }
+
+  function alertsEntered() {
+    const s = { summaryHour: Number($('alert-summary').value) };
+    for (const [key, id] of ALERT_FIELDS) s[key] = $(id).value.trim();
+    for (const [key, id] of SECRETS) {
+      s[key[0].toLowerCase() + key.slice(1)] = $(id).value;
+      s['clear' + key] = !!cleared[key];
+    }
+    return s;
+  }
+
+  function alertsResult(text, ok) {
+    $('alerts-result').textContent = text || '';
+    $('alerts-result').classList.toggle('warn', !ok);
+  }
+
+  function setUpAlerts() {
+    const form = $('alerts-form');
+    for (let hour = 0; hour < 24; hour++) {
+      const option = el('option', '每天 ' + hour + ':00（北京时间）');
+      option.value = String(hour);
+      $('alert-summary').appendChild(option);
+    }
+    form.addEventListener('input', () => { form.dataset.edited = '1'; });
+    for (const [key, id] of SECRETS) {
+      $(id + '-clear').addEventListener('click', () => {
+        showSecret(key, id, false, '保存后清除');
+        form.dataset.edited = '1';
+      });
+    }
+    form.addEventListener('submit', async (ev) => {
+      ev.preventDefault();
+      const reply = await post('/api/act/alert-settings', alertsEntered());
+      alertsResult(reply.message, reply.ok);
+      if (reply.ok) {
+        form.dataset.edited = '0';
+        loadAlertSettings();
+      }
+    });
+    $('alerts-test').addEventListener('click', async () => {
+      $('alerts-test').disabled = true;
+      alertsResult('正在发送测试提醒…', true);
+      try {
+        const reply = await post('/api/act/alert-test', alertsEntered());
+        alertsResult(reply.message, reply.ok);
+      } finally {
+        $('alerts-test').disabled = false;
+      }
+    });
+  }
+
   function render(s) {
     $('seller').textContent = '卖家：' + s.seller;
     $('status').textContent = s.status;
@@ -305,6 +383,7 @@
     for (const b of document.querySelectorAll('#tabs button')) b.classList.toggle('on', b.dataset.tab === name);
     for (const t of document.querySelectorAll('.tab')) t.hidden = t.id !== 'tab-' + name;
     if (name === 'log') loadLog();
+    if (name === 'settings') loadAlertSettings();
   }
 
   document.addEventListener('DOMContentLoaded', () => {
@@ -354,6 +433,7 @@
     $('log-filter').addEventListener('input', () => {
       $('log-csv').href = '/api/log.csv?filter=' + encodeURIComponent($('log-filter').value.trim());
     });
+    setUpAlerts();
     const form = $('settings-form');
     form.addEventListener('input', () => { form.dataset.edited = '1'; });
     form.addEventListener('submit', async (ev) => {
