@@ -109,11 +109,9 @@ class Pager {
 
 PendingRequest Pager::Ask(int page) {
   // A call limit in force is waited out before the page goes out; the
-  // wait counts as time spent on the network.
+  // wait counts as time spent on the network (asleep: it takes no processor time).
   const auto waited = LoadClock::now();
-  const double cpuBefore = ThreadCpuSeconds();
   const bool clear = limits_->WaitBefore(method_, [this] { return Cancelled(); });
-  cpuWaiting_ += ThreadCpuSeconds() - cpuBefore;
   stats_.networkSeconds += SecondsSince(waited);
   if (!clear) return PendingRequest();
   return start_web_request(WebRequest::Get(
@@ -144,6 +142,7 @@ void Pager::DropInFlight() {
 bool Pager::Read(AskedPage& asked, TradePage& read) {
   for (std::size_t attempt = 0;; ++attempt) {
     const auto waited = LoadClock::now();
+    // The wait for a reply begins with a short spin, which is not the listing's own work.
     const double cpuBefore = ThreadCpuSeconds();
     const WebReply reply = asked.reply.Take();
     cpuWaiting_ += ThreadCpuSeconds() - cpuBefore;
@@ -167,9 +166,7 @@ bool Pager::Read(AskedPage& asked, TradePage& read) {
     if (attempt >= request_.retryPausesMs.size()) return false;
     ++stats_.retries;
     const auto paused = LoadClock::now();
-    const double cpuPause = ThreadCpuSeconds();
     PauseUnlessCancelled(request_.retryPausesMs[attempt], [this] { return Cancelled(); });
-    cpuWaiting_ += ThreadCpuSeconds() - cpuPause;
     stats_.networkSeconds += SecondsSince(paused);
     asked.reply = Ask(asked.page);
   }

@@ -98,9 +98,9 @@ struct ListingRequest {
 };
 
 // The most pages of one listing that travel at once, and what the loads ask:
-// a listing of many pages then waits about a quarter of its round trips.
+// a listing of many pages then waits about a third of its round trips.
 inline constexpr int kMostPagesInFlight = 8;
-inline constexpr int kLoadPagesInFlight = 4;
+inline constexpr int kLoadPagesInFlight = 3;
 
 // The longest window the incremental listing accepts.
 inline constexpr std::int64_t kMostModifiedWindowSeconds = 24 * 3600;
