@@ -96,7 +96,7 @@ class Pager {
   const char* method_;
   const std::shared_ptr<CallLimits> limits_;
   int most_;        // pages that may travel at once; 1 after the listing moved
-  int window_ = 1;  // grows page by page up to most_, so a short listing wastes nothing
+  int window_ = 1;  // grows page by page up to most_, so a short listing wastes little
   int nextPage_ = 1;
   bool aheadUsed_ = false;  // two pages of the listing have travelled at once
   bool stopped_ = false;
@@ -229,7 +229,8 @@ FetchStats Pager::Run() {
       most_ = window_ = 1;
       nextPage_ = page + 1;
     } else if (more) {
-      window_ = std::min(most_, window_ + 1);
+      // A listing of two pages goes as before; from the third on, more travel.
+      window_ = std::min(most_, page);
     }
     if (more) TopUp();
     if (fresh) onPage_(std::move(read.trades));
