@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <deque>
+#include <optional>
+#include <utility>
 
 #include "orders/order_book.h"
 #include "orders/timing.h"
@@ -186,6 +188,8 @@ FetchStats Pager::Run() {
   OrderIndex seen;
   std::uint32_t seenCount = 0;
   int skippedInARow = 0;
+  // How the listing ends, and on which page; set by the page that ends it.
+  std::optional<std::pair<ListingEnd, int>> ending;
   TopUp();
   while (!inFlight_.empty()) {
     AskedPage asked = std::move(inFlight_.front());
@@ -217,15 +221,17 @@ FetchStats Pager::Run() {
     // one that goes on saying "true" with nothing new) is no proof of the end.
     const bool repeated = !fresh && (anyTrade || read.hasNext);
     const bool more = read.hasNext && fresh && page < kMaxListingPages && !Cancelled();
-    if (more && read.trades.size() < before && aheadUsed_ && most_ > 1) {
+    const bool moved = fresh && read.trades.size() < before && aheadUsed_ && most_ > 1;
+    if (moved) {
       // The listing moved down while it was paged (trades came in ahead of
       // this page). A page answered before the move, travelling beside one
       // answered after it, may have missed the trades pushed across their
       // border: the pages that travelled beside this one are asked again,
       // and the rest of the listing goes one page at a time.
       DropInFlight();
-      for (int earlier = std::max(1, page - most_ + 1); earlier < page; ++earlier) Send(earlier, true);
-      stats_.rechecked += page - std::max(1, page - most_ + 1);
+      const int first = std::max(1, page - most_ + 1);
+      for (int earlier = first; earlier < page; ++earlier) Send(earlier, true);
+      stats_.rechecked += page - first;
       most_ = window_ = 1;
       nextPage_ = page + 1;
     } else if (more) {
@@ -235,14 +241,16 @@ FetchStats Pager::Run() {
     if (more) TopUp();
     if (fresh) onPage_(std::move(read.trades));
     if (!more) {
-      return Finish(repeated            ? ListingEnd::Repeated
-                    : !read.hasNext     ? ListingEnd::LastPage
-                    : page >= kMaxListingPages ? ListingEnd::PageLimit
-                                               : ListingEnd::GaveUp,
-                    page);
+      const ListingEnd end = repeated                   ? ListingEnd::Repeated
+                             : !read.hasNext            ? ListingEnd::LastPage
+                             : page >= kMaxListingPages ? ListingEnd::PageLimit
+                                                        : ListingEnd::GaveUp;
+      ending = std::pair{end, page};
+      // What travels now is past the end, or pages asked again before it ends.
+      if (!moved) break;
     }
   }
-  return Finish(ListingEnd::GaveUp, nextPage_ - 1);
+  return ending ? Finish(ending->first, ending->second) : Finish(ListingEnd::GaveUp, nextPage_ - 1);
 }
 
 }  // namespace

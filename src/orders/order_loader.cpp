@@ -185,6 +185,9 @@ constexpr double kMostChangesSeconds = 16 * 24 * 3600.0;
 void Accumulate(FetchStats& total, const FetchStats& window) {
   total.pages += window.pages;
   total.retries += window.retries;
+  total.limited += window.limited;
+  total.wasted += window.wasted;
+  total.rechecked += window.rechecked;
   total.skippedPages.insert(total.skippedPages.end(), window.skippedPages.begin(), window.skippedPages.end());
   if (total.end == ListingEnd::LastPage && window.end != ListingEnd::LastPage) {
     total.end = window.end;
