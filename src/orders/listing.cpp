@@ -1,5 +1,10 @@
 #include "orders/listing.h"
 
+#include <algorithm>
+#include <deque>
+#include <optional>
+#include <utility>
+
 #include "orders/order_book.h"
 #include "orders/timing.h"
 #include "orders/trade_page.h"
@@ -13,8 +18,6 @@
 
 namespace qm {
 namespace {
-
-using Clock = LoadClock;
 
 // Two skipped pages in a row: the platform is not answering this listing.
 constexpr int kMostSkippedInARow = 2;
@@ -49,116 +52,211 @@ std::string TradesSoldIncrementUrl(const Account& account, const std::string& ra
   return build_gateway_url(account, GatewayParams(account, "taobao.trades.sold.increment.get", make_timestamp(), std::move(own)));
 }
 
-FetchStats PageThrough(const ListingRequest& request, const std::function<void(std::vector<Order>&&)>& onPage) {
-  FetchStats stats;
-  const auto start = Clock::now();
-  const double cpuStart = ThreadCpuSeconds();
-  double cpuWaiting = 0;
-  auto cancelled = [&] { return StopRequested() || (request.cancelled && request.cancelled()); };
-  const bool incremental = !request.startModified.empty();
-  const Account account = request.account ? *request.account : CurrentAccount();
-  const char* method = incremental ? "taobao.trades.sold.increment.get" : "taobao.trades.sold.get";
-  const std::shared_ptr<CallLimits> limits = CallLimits::Of(account);
-  auto ask = [&](int page) {
-    // A call limit in force is waited out before the page goes out; the
-    // wait counts as time spent on the network.
-    const auto waited = Clock::now();
+namespace {
+
+// One page asked for and not read yet.
+struct AskedPage {
+  int page = 0;
+  // Asked again after the listing moved: it may hold trades that moved into
+  // it from a page answered earlier. It decides nothing about the end.
+  bool recheck = false;
+  PendingRequest reply;
+};
+
+// Reads one listing page after page, with up to `most` pages travelling at
+// once. Pages are read in page order whatever order their replies come in.
+class Pager {
+ public:
+  Pager(const ListingRequest& request, const std::function<void(std::vector<Order>&&)>& onPage)
+      : request_(request),
+        onPage_(onPage),
+        incremental_(!request.startModified.empty()),
+        account_(request.account ? *request.account : CurrentAccount()),
+        method_(incremental_ ? "taobao.trades.sold.increment.get" : "taobao.trades.sold.get"),
+        limits_(CallLimits::Of(account_)),
+        most_(std::clamp(request.pagesInFlight, 1, kMostPagesInFlight)) {}
+
+  FetchStats Run();
+
+ private:
+  bool Cancelled() const { return StopRequested() || (request_.cancelled && request_.cancelled()); }
+  PendingRequest Ask(int page);
+  void Send(int page, bool recheck) { inFlight_.push_back({page, recheck, Ask(page)}); }
+  // Asks for the next pages of the listing until `window_` of them travel.
+  void TopUp();
+  // Pages travelling that will not be read: their calls went out all the same.
+  void DropInFlight();
+  // The reply of one page, asked again after a failure or a call limit;
+  // false when it never came whole (or the run stopped: `stopped_`).
+  bool Read(AskedPage& asked, TradePage& read);
+  FetchStats& Finish(ListingEnd end, int page);
+
+  const ListingRequest& request_;
+  const std::function<void(std::vector<Order>&&)>& onPage_;
+  const bool incremental_;
+  const Account account_;
+  const char* method_;
+  const std::shared_ptr<CallLimits> limits_;
+  int most_;        // pages that may travel at once; 1 after the listing moved
+  int window_ = 1;  // grows page by page up to most_, so a short listing wastes little
+  int nextPage_ = 1;
+  bool aheadUsed_ = false;  // two pages of the listing have travelled at once
+  bool stopped_ = false;
+  std::deque<AskedPage> inFlight_;
+  FetchStats stats_;
+  const LoadClock::time_point start_ = LoadClock::now();
+  const double cpuStart_ = ThreadCpuSeconds();
+  double cpuWaiting_ = 0;
+};
+
+PendingRequest Pager::Ask(int page) {
+  // A call limit in force is waited out before the page goes out; the
+  // wait counts as time spent on the network (asleep: it takes no processor time).
+  const auto waited = LoadClock::now();
+  const bool clear = limits_->WaitBefore(method_, [this] { return Cancelled(); });
+  stats_.networkSeconds += SecondsSince(waited);
+  if (!clear) return PendingRequest();
+  return start_web_request(WebRequest::Get(
+      incremental_ ? TradesSoldIncrementUrl(account_, request_.rateStatus, page, request_.fields,
+                                            request_.startModified, request_.endModified)
+                   : TradesSoldGetUrl(request_.rateStatus, page, request_.fields, account_)));
+}
+
+void Pager::TopUp() {
+  int travelling = 0;
+  for (const AskedPage& asked : inFlight_) travelling += asked.recheck ? 0 : 1;
+  while (travelling < window_ && nextPage_ <= kMaxListingPages && !Cancelled()) {
+    Send(nextPage_++, false);
+    if (++travelling > 1) aheadUsed_ = true;
+  }
+}
+
+void Pager::DropInFlight() {
+  for (AskedPage& asked : inFlight_) {
+    if (!asked.reply.Valid()) continue;
+    ++stats_.pages;
+    ++stats_.wasted;
+    limits_->Met(method_, {});
+  }
+  inFlight_.clear();
+}
+
+bool Pager::Read(AskedPage& asked, TradePage& read) {
+  for (std::size_t attempt = 0;; ++attempt) {
+    const auto waited = LoadClock::now();
+    // The wait for a reply begins with a short spin, which is not the listing's own work.
     const double cpuBefore = ThreadCpuSeconds();
-    const bool clear = limits->WaitBefore(method, cancelled);
-    cpuWaiting += ThreadCpuSeconds() - cpuBefore;
-    stats.networkSeconds += SecondsSince(waited);
-    if (!clear) return PendingRequest();
-    return start_web_request(WebRequest::Get(
-        incremental ? TradesSoldIncrementUrl(account, request.rateStatus, page, request.fields, request.startModified,
-                                             request.endModified)
-                    : TradesSoldGetUrl(request.rateStatus, page, request.fields, account)));
-  };
-  auto finish = [&] {
-    stats.localCpuSeconds = ThreadCpuSeconds() - cpuStart - cpuWaiting;
-    stats.localSeconds = SecondsSince(start) - stats.networkSeconds;
-    return stats;
-  };
+    const WebReply reply = asked.reply.Take();
+    cpuWaiting_ += ThreadCpuSeconds() - cpuBefore;
+    stats_.networkSeconds += SecondsSince(waited);
+    ++stats_.pages;
+    const std::string text = reply.arrived ? DecodeWholeReply(reply.body) : std::string();
+    if (limits_->Met(method_, text)) {
+      // Not a failed page: the platform did not carry the call out. The
+      // same page goes out again once the limit has passed.
+      ++stats_.limited;
+      if ((stopped_ = Cancelled())) return false;
+      asked.reply = Ask(asked.page);
+      --attempt;
+      continue;
+    }
+    if (reply.arrived) {
+      read = ReadTradePage(text, request_.withEndTime, incremental_ ? kSoldIncrementResponse : kSoldGetResponse);
+      if (read.whole) return true;
+    }
+    if ((stopped_ = Cancelled())) return false;
+    if (attempt >= request_.retryPausesMs.size()) return false;
+    ++stats_.retries;
+    const auto paused = LoadClock::now();
+    PauseUnlessCancelled(request_.retryPausesMs[attempt], [this] { return Cancelled(); });
+    stats_.networkSeconds += SecondsSince(paused);
+    asked.reply = Ask(asked.page);
+  }
+}
+
+FetchStats& Pager::Finish(ListingEnd end, int page) {
+  DropInFlight();
+  stats_.end = end;
+  if (end != ListingEnd::LastPage) stats_.failedPage = page;
+  stats_.localCpuSeconds = ThreadCpuSeconds() - cpuStart_ - cpuWaiting_;
+  stats_.localSeconds = SecondsSince(start_) - stats_.networkSeconds;
+  return stats_;
+}
+
+FetchStats Pager::Run() {
   // The order numbers seen so far, in the book's own index.
   OrderIndex seen;
   std::uint32_t seenCount = 0;
   int skippedInARow = 0;
-  PendingRequest next = ask(1);
-  for (int page = 1;; ++page) {
+  // How the listing ends, and on which page; set by the page that ends it.
+  std::optional<std::pair<ListingEnd, int>> ending;
+  TopUp();
+  while (!inFlight_.empty()) {
+    AskedPage asked = std::move(inFlight_.front());
+    inFlight_.pop_front();
+    const int page = asked.page;
     TradePage read;
-    bool failed = false;
-    for (std::size_t attempt = 0;; ++attempt) {
-      const auto waited = Clock::now();
-      const double cpuBefore = ThreadCpuSeconds();
-      const WebReply reply = next.Take();
-      cpuWaiting += ThreadCpuSeconds() - cpuBefore;
-      stats.networkSeconds += SecondsSince(waited);
-      ++stats.pages;
-      const std::string text = reply.arrived ? DecodeWholeReply(reply.body) : std::string();
-      if (limits->Met(method, text)) {
-        // Not a failed page: the platform did not carry the call out. The
-        // same page goes out again once the limit has passed.
-        ++stats.limited;
-        if (cancelled()) {
-          stats.end = ListingEnd::GaveUp;
-          stats.failedPage = page;
-          return finish();
-        }
-        next = ask(page);
-        --attempt;
-        continue;
-      }
-      if (reply.arrived) {
-        read = ReadTradePage(text, request.withEndTime, incremental ? kSoldIncrementResponse : kSoldGetResponse);
-        if (read.whole) break;
-      }
-      if (cancelled()) {
-        stats.end = ListingEnd::GaveUp;
-        stats.failedPage = page;
-        return finish();
-      }
-      if (attempt >= request.retryPausesMs.size()) {
-        failed = true;
-        break;
-      }
-      ++stats.retries;
-      const auto paused = Clock::now();
-      const double cpuPause = ThreadCpuSeconds();
-      PauseUnlessCancelled(request.retryPausesMs[attempt], cancelled);
-      cpuWaiting += ThreadCpuSeconds() - cpuPause;
-      stats.networkSeconds += SecondsSince(paused);
-      next = ask(page);
-    }
-    if (failed) {
+    if (!Read(asked, read)) {
+      if (stopped_) return Finish(ListingEnd::GaveUp, page);
+      const auto at = std::lower_bound(stats_.skippedPages.begin(), stats_.skippedPages.end(), page);
+      if (at == stats_.skippedPages.end() || *at != page) stats_.skippedPages.insert(at, page);
+      if (asked.recheck) continue;
       // The page's has_next is unknown: the next page says whether there is more.
-      stats.skippedPages.push_back(page);
-      if (++skippedInARow >= kMostSkippedInARow || page >= kMaxListingPages || cancelled()) {
-        stats.end = ListingEnd::GaveUp;
-        stats.failedPage = page;
-        return finish();
-      }
-      next = ask(page + 1);
+      if (++skippedInARow >= kMostSkippedInARow || page >= kMaxListingPages || Cancelled())
+        return Finish(ListingEnd::GaveUp, page);
+      TopUp();
+      continue;
+    }
+    const bool anyTrade = !read.trades.empty();
+    stats_.tradesRead += static_cast<int>(read.trades.size());
+    const std::size_t before = read.trades.size();
+    std::erase_if(read.trades, [&](const Order& t) { return !seen.Insert(t.tid, seenCount++); });
+    const bool fresh = !read.trades.empty();
+    if (asked.recheck) {
+      if (fresh) onPage_(std::move(read.trades));
       continue;
     }
     skippedInARow = 0;
-    const bool anyTrade = !read.trades.empty();
-    stats.tradesRead += static_cast<int>(read.trades.size());
-    std::erase_if(read.trades, [&](const Order& t) { return !seen.Insert(t.tid, seenCount++); });
-    const bool fresh = !read.trades.empty();
     // A page of orders all listed before (a gateway that repeats a page, or
     // one that goes on saying "true" with nothing new) is no proof of the end.
     const bool repeated = !fresh && (anyTrade || read.hasNext);
-    const bool more = read.hasNext && fresh && page < kMaxListingPages && !cancelled();
-    if (more) next = ask(page + 1);
-    if (fresh) onPage(std::move(read.trades));
+    const bool more = read.hasNext && fresh && page < kMaxListingPages && !Cancelled();
+    const bool moved = fresh && read.trades.size() < before && aheadUsed_ && most_ > 1;
+    if (moved) {
+      // The listing moved down while it was paged (trades came in ahead of
+      // this page). A page answered before the move, travelling beside one
+      // answered after it, may have missed the trades pushed across their
+      // border: the pages that travelled beside this one are asked again,
+      // and the rest of the listing goes one page at a time.
+      DropInFlight();
+      const int first = std::max(1, page - most_ + 1);
+      for (int earlier = first; earlier < page; ++earlier) Send(earlier, true);
+      stats_.rechecked += page - first;
+      most_ = window_ = 1;
+      nextPage_ = page + 1;
+    } else if (more) {
+      // A listing of two pages goes as before; from the third on, more travel.
+      window_ = std::min(most_, page);
+    }
+    if (more) TopUp();
+    if (fresh) onPage_(std::move(read.trades));
     if (!more) {
-      stats.end = repeated      ? ListingEnd::Repeated
-                  : !read.hasNext ? ListingEnd::LastPage
-                  : page >= kMaxListingPages ? ListingEnd::PageLimit
-                                             : ListingEnd::GaveUp;
-      if (stats.end != ListingEnd::LastPage) stats.failedPage = page;
-      return finish();
+      const ListingEnd end = repeated                   ? ListingEnd::Repeated
+                             : !read.hasNext            ? ListingEnd::LastPage
+                             : page >= kMaxListingPages ? ListingEnd::PageLimit
+                                                        : ListingEnd::GaveUp;
+      ending = std::pair{end, page};
+      // What travels now is past the end, or pages asked again before it ends.
+      if (!moved) break;
     }
   }
+  return ending ? Finish(ending->first, ending->second) : Finish(ListingEnd::GaveUp, nextPage_ - 1);
+}
+
+}  // namespace
+
+FetchStats PageThrough(const ListingRequest& request, const std::function<void(std::vector<Order>&&)>& onPage) {
+  return Pager(request, onPage).Run();
 }
 
 TradeStanding AskTrade(const std::string& tid, const Account& account) {
@@ -184,15 +282,14 @@ TradeStanding AskTrade(const std::string& tid, const Account& account) {
   return TradeStanding::Unknown;
 }
 
-int StoreUnratedPage(OrderDatabase& db, OrderTable table, const std::vector<Order>& trades) {
+int StoreUnratedPage(OrderDatabase& db, OrderTable table, std::vector<Order>& trades) {
   const double now = PlatformNow();
-  int stored = 0;
   const bool inTransaction = db.BeginTransaction();
-  for (const auto& t : trades) {
-    if (!WithinRatingPeriod(t.endTime, now)) continue;
-    if (db.Insert(table, t.tid, t.buyerNick, t.endTime)) ++stored;
-  }
-  return !inTransaction || db.CommitTransaction() ? stored : 0;
+  std::erase_if(trades, [&](const Order& t) {
+    return !WithinRatingPeriod(t.endTime, now) || !db.Insert(table, t.tid, t.buyerNick, t.endTime);
+  });
+  if (inTransaction && !db.CommitTransaction()) trades.clear();
+  return static_cast<int>(trades.size());
 }
 
 FetchStats FetchUnratedTrades(OrderDatabase& db, const std::string& rateStatus, OrderTable table,

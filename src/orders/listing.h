@@ -55,6 +55,10 @@ struct FetchStats {
   int pages = 0;  // requests made, retries included
   int retries = 0;
   int limited = 0;  // pages the platform's call limit turned away (asked again after the wait)
+  // Pages asked for ahead and dropped unread: past the last page, or
+  // travelling when the listing moved. Counted in `pages` too.
+  int wasted = 0;
+  int rechecked = 0;  // pages asked again because the listing moved while paged
   ListingEnd end = ListingEnd::LastPage;
   std::vector<int> skippedPages;  // pages that failed after every retry, ascending
   int failedPage = 0;             // GaveUp: the page it ended on
@@ -87,7 +91,16 @@ struct ListingRequest {
   std::string startModified, endModified;
   // Who asks; without one, Session()'s account (the runner's one-shot listing).
   std::optional<Account> account;
+  // Pages that may travel at once. Above 1 the next pages are asked for
+  // before the earlier ones are back (up to this many after a few pages),
+  // read in page order, and those past the last page dropped unread.
+  int pagesInFlight = 1;
 };
+
+// The most pages of one listing that travel at once, and what the loads ask:
+// a listing of many pages then waits about a third of its round trips.
+inline constexpr int kMostPagesInFlight = 8;
+inline constexpr int kLoadPagesInFlight = 3;
 
 // The longest window the incremental listing accepts.
 inline constexpr std::int64_t kMostModifiedWindowSeconds = 24 * 3600;
@@ -112,12 +125,19 @@ TradeStanding AskTrade(const std::string& tid, const Account& account);
 // Pages through the listing and hands each page's new trades to `onPage`
 // (never an empty batch), in page order. The next page is asked for as soon
 // as a page has been read, so that handling one page happens while the next
-// one travels.
+// one travels; with `pagesInFlight` above 1, further pages travel beside it.
+// When pages travelled at once and a page then brings trades listed before
+// (trades came in ahead of it while the listing was paged), a page answered
+// before that moment may have missed the trades pushed onto it: the pages
+// that travelled beside it are asked again (their new trades handed on after
+// it) and the rest goes one page at a time, so a growing listing loses no
+// trade that paging one page at a time would have brought.
 FetchStats PageThrough(const ListingRequest& request, const std::function<void(std::vector<Order>&&)>& onPage);
 
 // Stores the trades of one page of an unrated listing in one transaction,
-// those older than fifteen days left out; how many were stored.
-int StoreUnratedPage(OrderDatabase& db, OrderTable table, const std::vector<Order>& trades);
+// those older than fifteen days left out; `trades` keeps the ones stored, in
+// their order (none when the transaction failed), and their number is returned.
+int StoreUnratedPage(OrderDatabase& db, OrderTable table, std::vector<Order>& trades);
 
 // Pages through one rate status ("RATE_UNBUYER" or "RATE_UNSELLER") and
 // stores every trade of the last fifteen days in `table`, one transaction per

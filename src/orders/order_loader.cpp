@@ -71,8 +71,11 @@ class PageQueue {
 // while this thread, the only one that writes to `db`, stores every page in
 // a transaction of its own as it comes. The listings do not depend on each
 // other, so the load waits for the slower one instead of for both in turn.
+// What the tables now hold is kept beside them: the buyer side's rows in
+// storing order in *buyerSide, the seller side's order numbers in *sellerSide.
 void FetchBothSides(const Account& account, OrderDatabase& db, LoadReport& report, const std::vector<int>& pauses,
-                    const std::function<bool()>& cancelled, const std::function<void(int)>& progress) {
+                    const std::function<bool()>& cancelled, const std::function<void(int)>& progress,
+                    std::vector<Order>* buyerSide, OrderIndex* sellerSide) {
   struct Side {
     const char* rateStatus;
     OrderTable table;
@@ -92,6 +95,7 @@ void FetchBothSides(const Account& account, OrderDatabase& db, LoadReport& repor
     auto list = [&account, &queue, &side, &pauses, &cancelled, i] {
       ListingRequest request{side.rateStatus, kUnratedFields, true, pauses, cancelled};
       request.account = account;
+      request.pagesInFlight = kLoadPagesInFlight;
       int read = 0;
       *side.stats = PageThrough(request, [&](std::vector<Order>&& trades) {
         read += static_cast<int>(trades.size());
@@ -116,6 +120,13 @@ void FetchBothSides(const Account& account, OrderDatabase& db, LoadReport& repor
     const auto start = Clock::now();
     const double cpuStart = ThreadCpuSeconds();
     side.stored += StoreUnratedPage(db, side.table, page.trades);
+    for (Order& order : page.trades) {
+      if (page.side == 0) {
+        buyerSide->push_back(std::move(order));
+      } else {
+        sellerSide->Insert(order.tid, 0);
+      }
+    }
     side.storeCpuSeconds += ThreadCpuSeconds() - cpuStart;
     side.storeSeconds += SecondsSince(start);
     side.read = page.readSoFar;
@@ -129,7 +140,7 @@ void FetchBothSides(const Account& account, OrderDatabase& db, LoadReport& repor
   }
 }
 
-// The listings, stored, then read back: the part of a load on its worker.
+// The listings, stored, then joined: the part of a load on its worker.
 void ListAndStore(const Account& account, LoadReport& report, std::vector<Order>& orders,
                   const std::vector<int>& pauses, const std::function<bool()>& cancelled,
                   const std::function<void(int)>& progress) {
@@ -148,13 +159,15 @@ void ListAndStore(const Account& account, LoadReport& report, std::vector<Order>
   if (report.databaseOk) {
     // Both listings run even when one gives up: the orders found on both
     // sides can be rated until a reload completes.
-    FetchBothSides(account, db, report, pauses, cancelled, progress);
+    std::vector<Order> buyerSide;
+    OrderIndex sellerSide;
+    FetchBothSides(account, db, report, pauses, cancelled, progress, &buyerSide, &sellerSide);
     report.problem = ListingProblem(kRateUnbuyer, report.buyerSide);
     if (const std::string seller = ListingProblem(kRateUnseller, report.sellerSide); !seller.empty())
       report.problem += (report.problem.empty() ? "" : ", ") + seller;
     const auto joinStart = Clock::now();
     const double joinCpuStart = ThreadCpuSeconds();
-    orders = db.UnratedOrders();
+    orders = JoinListings(std::move(buyerSide), sellerSide);
     report.joinSeconds = SecondsSince(joinStart);
     report.joinCpuSeconds = ThreadCpuSeconds() - joinCpuStart;
     report.listed = static_cast<int>(orders.size());
@@ -172,6 +185,9 @@ constexpr double kMostChangesSeconds = 16 * 24 * 3600.0;
 void Accumulate(FetchStats& total, const FetchStats& window) {
   total.pages += window.pages;
   total.retries += window.retries;
+  total.limited += window.limited;
+  total.wasted += window.wasted;
+  total.rechecked += window.rechecked;
   total.skippedPages.insert(total.skippedPages.end(), window.skippedPages.begin(), window.skippedPages.end());
   if (total.end == ListingEnd::LastPage && window.end != ListingEnd::LastPage) {
     total.end = window.end;
@@ -287,6 +303,15 @@ void OrderLoader::SyncUnratedOrders(LoadKind kind, std::shared_ptr<const OrderIn
     running_ = false;
     if (done_) done_(*report);
   });
+}
+
+std::vector<Order> JoinListings(std::vector<Order> buyerSide, const OrderIndex& sellerSide) {
+  std::erase_if(buyerSide, [&](const Order& order) { return sellerSide.Find(order.tid) == OrderIndex::kNone; });
+  // The end times are the platform's fixed-width texts: their text order is
+  // their time order, and a stable sort keeps equal times in storing order.
+  std::stable_sort(buyerSide.begin(), buyerSide.end(),
+                   [](const Order& a, const Order& b) { return a.endTime < b.endTime; });
+  return buyerSide;
 }
 
 void MergeReload(OrderRows& rows, std::vector<Order> fresh, const OrderIndex& listedAtStart, LoadReport& report,

@@ -4,10 +4,10 @@
 // trades that the buyer has not rated and those the seller has not rated
 // (both listings at once, each on a thread of its own), stores each page in a
 // transaction of its own (trades older than fifteen days left out; the
-// worker is the database's only writer) and reads back the orders unrated
-// on both sides, oldest end time first. It then posts its report to the UI
-// thread and ends: the UI thread fills or merges the book's unrated list and
-// hears of the report. No thread waits for the UI thread, and nothing is held
+// worker is the database's only writer) and joins what both sides stored
+// into the orders unrated on both sides, oldest end time first. It then
+// posts its report to the UI thread and ends: the UI thread fills or merges
+// the book's unrated list and hears of the report. No thread waits for the UI thread, and nothing is held
 // across what the UI thread does with the report.
 //
 // The first load fills the list. A reload leaves the list in place: the
@@ -113,6 +113,13 @@ class OrderLoader {
   std::shared_ptr<Shared> shared_;
   std::thread worker_;
 };
+
+// The orders unrated on both sides from what the two tables were given, as
+// the database's join (kUnratedJoinSql) reads them back: the rows of
+// `buyerSide` (in storing order) whose order number `sellerSide` holds,
+// oldest end time first, equal times in storing order. The load joins in
+// memory what it has just stored instead of reading the tables back.
+std::vector<Order> JoinListings(std::vector<Order> buyerSide, const OrderIndex& sellerSide);
 
 // Appends the orders of `fresh` not listed and not listed at the start; after
 // complete listings, for a reload of the changes removes the rows listed at

@@ -90,9 +90,37 @@ unsigned long NumericReference(std::string_view body) {
   return cp;
 }
 
-Order::Said SaidOf(std::string_view trade, std::string_view tag) {
-  if (trade.find(tag) == std::string_view::npos) return Order::Said::Unsaid;
-  const std::string text = TakeElementText(extract_between(trade, tag, "<"));
+// The elements a trade is read from, each by its first opening tag (exact
+// letter case) and the text after it up to the next '<'.
+enum TradeField { kTid, kBuyerNick, kEndTime, kBuyerRate, kSellerRate, kTradeFields };
+constexpr std::string_view kFieldTags[kTradeFields] = {"<tid>", "<buyer_nick>", "<end_time>", "<buyer_rate>",
+                                                      "<seller_rate>"};
+
+// The raw text of each field of one trade; a field whose tag is missing
+// stays null (data() == nullptr). One pass from '<' to '<'.
+void ScanTrade(std::string_view trade, std::string_view (&fields)[kTradeFields]) {
+  for (auto& f : fields) f = {};
+  int found = 0;
+  std::size_t at = trade.find('<');
+  while (at != std::string_view::npos && found < kTradeFields) {
+    const std::size_t next = trade.find('<', at + 1);
+    const std::string_view rest = trade.substr(at);
+    for (int i = 0; i < kTradeFields; ++i) {
+      if (fields[i].data() != nullptr || !rest.starts_with(kFieldTags[i])) continue;
+      // Each tag holds one '<', its first byte: the text runs to `next`, and
+      // without a '<' after it there is none (an empty text, as extract_between gives).
+      const std::size_t from = at + kFieldTags[i].size();
+      fields[i] = next == std::string_view::npos ? trade.substr(from, 0) : trade.substr(from, next - from);
+      ++found;
+      break;
+    }
+    at = next;
+  }
+}
+
+Order::Said SaidOf(std::string_view raw) {
+  if (raw.data() == nullptr) return Order::Said::Unsaid;
+  const std::string text = ElementText(raw);
   return text == "true" ? Order::Said::Yes : text == "false" ? Order::Said::No : Order::Said::Unsaid;
 }
 
@@ -174,15 +202,17 @@ TradePage ReadTradePage(std::string_view reply, bool withEndTime, std::string_vi
     if (close == std::string_view::npos) break;
     pos = close + kTradeClose.size();
     const std::string_view match = reply.substr(open, pos - open);
+    std::string_view fields[kTradeFields];
+    ScanTrade(match, fields);
     Order trade;
     // A line break written as a reference ("&#10;") is no part of an order number.
-    trade.tid = TrimmedOfLayoutSpace(TakeElementText(extract_between(match, "<tid>", "<")));
+    trade.tid = TrimmedOfLayoutSpace(ElementText(fields[kTid]));
     // A trade without an order number cannot be rated or listed.
     if (trade.tid.empty()) continue;
-    trade.buyerNick = TakeElementText(extract_between(match, "<buyer_nick>", "<"));
-    if (withEndTime) trade.endTime = TakeElementText(extract_between(match, "<end_time>", "<"));
-    trade.buyerRated = SaidOf(match, "<buyer_rate>");
-    trade.sellerRated = SaidOf(match, "<seller_rate>");
+    trade.buyerNick = ElementText(fields[kBuyerNick]);
+    if (withEndTime) trade.endTime = ElementText(fields[kEndTime]);
+    trade.buyerRated = SaidOf(fields[kBuyerRate]);
+    trade.sellerRated = SaidOf(fields[kSellerRate]);
     page.trades.push_back(std::move(trade));
   }
   page.hasNext = TakeElementText(extract_between(reply, "<has_next>", "<")) == "true";
