@@ -101,6 +101,7 @@ class Pager {
   int window_ = 1;  // grows page by page up to most_, so a short listing wastes little
   int nextPage_ = 1;
   bool aheadUsed_ = false;  // two pages of the listing have travelled at once
+  int firstAhead_ = 0;      // the first page sent while another travelled
   bool stopped_ = false;
   std::deque<AskedPage> inFlight_;
   FetchStats stats_;
@@ -126,8 +127,11 @@ void Pager::TopUp() {
   int travelling = 0;
   for (const AskedPage& asked : inFlight_) travelling += asked.recheck ? 0 : 1;
   while (travelling < window_ && nextPage_ <= kMaxListingPages && !Cancelled()) {
+    if (++travelling > 1 && !aheadUsed_) {
+      aheadUsed_ = true;
+      firstAhead_ = nextPage_;
+    }
     Send(nextPage_++, false);
-    if (++travelling > 1) aheadUsed_ = true;
   }
 }
 
@@ -246,6 +250,19 @@ FetchStats Pager::Run() {
                              : page >= kMaxListingPages ? ListingEnd::PageLimit
                                                         : ListingEnd::GaveUp;
       ending = std::pair{end, page};
+      if (!moved && end == ListingEnd::LastPage && aheadUsed_ && most_ > 1 && page >= firstAhead_) {
+        // A trade that joined the listing inside a page answered after the
+        // page behind it pushes its last trade onto that page, which was
+        // read without it; with no later page to repeat a trade, nothing
+        // shows the move. The last two pages, sent while others travelled,
+        // are asked once more.
+        DropInFlight();
+        const int first = std::max(firstAhead_, page - 1);
+        for (int again = first; again <= page; ++again) Send(again, true);
+        stats_.rechecked += page - first + 1;
+        most_ = window_ = 1;
+        continue;
+      }
       // What travels now is past the end, or pages asked again before it ends.
       if (!moved) break;
     }

@@ -80,7 +80,7 @@ TEST_F(PagesAheadTest, NothingIsKeptFromPagesPastTheLast) {
   // The seller side's five pages, and no more than two asked past them.
   EXPECT_EQ(r.sellerSide.kept, 450);
   EXPECT_LE(r.sellerSide.wasted, kLoadPagesInFlight - 1);
-  EXPECT_EQ(static_cast<int>(PagesAsked(kRateUnseller).size()), 5 + r.sellerSide.wasted);
+  EXPECT_EQ(static_cast<int>(PagesAsked(kRateUnseller).size()), 5 + r.sellerSide.wasted + r.sellerSide.rechecked);
   ASSERT_EQ(unrated_.RowCount(), 300);
   EXPECT_FALSE(unrated_.Contains("9100300"));
   EXPECT_TRUE(unrated_.Contains("9100299"));
@@ -176,6 +176,48 @@ TEST_F(PagesAheadTest, AListingThatGrowsWhilePagedLosesNoTrade) {
     EXPECT_EQ(rows, distinct) << table;
     EXPECT_GE(rows, 600) << table;
   }
+}
+
+// A trade joins the listing inside the slow page 4 after page 5, the last,
+// has been answered: page 4 holds it and pushes its own last trade (9100399)
+// onto page 5, which was read without it. No later page repeats a trade to
+// show the move, so the load asks its last pages once more before it ends.
+TEST_F(PagesAheadTest, ATradeJoiningInsideTheLastPagesLosesNoTrade) {
+  AddUnrated(500);  // five pages, all ended at one time: listed by order number
+  const json all = json::parse(sandbox_->AdminGet("trades"));
+  std::string endTime;
+  for (const auto& t : all)
+    if (t.at("tid") == "9100350") endTime = t.at("end_time");
+  ASSERT_FALSE(endTime.empty());
+  Admin("faults", json{{"path", "/router/rest"}, {"api_method", "taobao.trades.sold.get"},
+                       {"rate_status", kRateUnbuyer}, {"page_no", 4}, {"latency_ms", 600}, {"first_n", 1}});
+  std::atomic<bool> grown{false};
+  std::thread grower([&] {
+    const auto deadline = std::chrono::steady_clock::now() + 10s;
+    while (std::chrono::steady_clock::now() < deadline) {
+      bool page5 = false;
+      for (const auto& call : PageCalls(kRateUnbuyer)) page5 = page5 || call.query.at("page_no") == "5";
+      if (page5) {
+        std::this_thread::sleep_for(100ms);  // page 5 answered, page 4 still on its way
+        // Between 9100350 and 9100351 in the listing's order.
+        AddTrades(json::array({{{"tid", "91003505"}, {"buyer_nick", "joiner"}, {"end_time", endTime}}}));
+        grown = true;
+        return;
+      }
+      std::this_thread::sleep_for(5ms);
+    }
+  });
+  RunFirstLoad();
+  grower.join();
+  ASSERT_TRUE(grown);
+  const LoadReport& r = LastSyncResult();
+  EXPECT_TRUE(r.Completed()) << r.problem;
+  EXPECT_GT(r.buyerSide.rechecked, 0);
+  for (int i = 0; i < 500; ++i) EXPECT_TRUE(unrated_.Contains("9" + std::to_string(100000 + i))) << i;
+  // The newcomer itself waits for the reload of the changes: the seller's
+  // side was read before it came.
+  EXPECT_LE(unrated_.RowCount(), 501);
+  ExpectListInOrder();
 }
 
 }  // namespace
