@@ -41,10 +41,10 @@ struct AlertSettings {
   bool operator==(const AlertSettings&) const = default;
 };
 
-AlertSettings ReadAlertSettings(const std::string& nick);
+AlertSettings ReadAlertSettings(const std::string& dir, const std::string& nick);
 // Writes every key (an empty value removes it); false when Config.ini was
 // not written.
-bool WriteAlertSettings(const std::string& nick, const AlertSettings& settings);
+bool WriteAlertSettings(const std::string& dir, const std::string& nick, const AlertSettings& settings);
 
 // Why the settings cannot be used; empty when they can. Addresses must be
 // http(s) (robots, webhook) and mail addresses plain ones.

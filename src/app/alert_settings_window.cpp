@@ -34,12 +34,13 @@ std::string Typed(const QLineEdit* box) { return S(box->text().trimmed()); }
 
 }  // namespace
 
-AlertSettingsWindow::AlertSettingsWindow(AlertOutbox* outbox, QWidget* owner) : QDialog(owner), outbox_(outbox) {
+AlertSettingsWindow::AlertSettingsWindow(const AppSession& session, AlertOutbox* outbox, QWidget* owner)
+    : QDialog(owner), session_(session), outbox_(outbox) {
   setObjectName("AlertSettingsWindow");
   setWindowTitle(Q(kAlertSettingsTitle));
   setModal(true);
-  const std::string& nick = Session().sellerNick;
-  stored_ = ReadAlertSettings(nick);
+  const std::string& nick = session_.sellerNick;
+  stored_ = ReadAlertSettings(session_.programDir, nick);
 
   dingTalk_ = NamedBox(this, "钉钉机器人编辑框", stored_.dingTalkUrl, "https://oapi.dingtalk.com/robot/send?access_token=…");
   dingTalkSecret_ = NamedBox(this, "钉钉加签密钥编辑框", {}, "");
@@ -143,8 +144,8 @@ bool AlertSettingsWindow::Save() {
     QtPrompts().Information(kAlertSettingsTitle, problem + "没有保存。");
     return false;
   }
-  const bool written = WriteAlertSettings(Session().sellerNick, s);
-  if (outbox_ != nullptr) outbox_->ChangeSettings(written ? s : ReadAlertSettings(Session().sellerNick));
+  const bool written = WriteAlertSettings(session_.programDir, session_.sellerNick, s);
+  if (outbox_ != nullptr) outbox_->ChangeSettings(written ? s : ReadAlertSettings(session_.programDir, session_.sellerNick));
   if (!written) {
     QtPrompts().Information(kAlertSettingsTitle,
                             "提醒设置无法全部写入“" + std::string(kConfigFileName) + "”，请检查文件是否可写。");
@@ -167,7 +168,7 @@ void AlertSettingsWindow::SendTest() {
   test_->setEnabled(false);
   result_->setText("正在发送测试提醒…");
   // Off the UI thread; the answer comes back to the window if it is still open.
-  std::thread([s, shop = Session().sellerNick, window = QPointer<AlertSettingsWindow>(this)] {
+  std::thread([s, shop = session_.sellerNick, window = QPointer<AlertSettingsWindow>(this)] {
     const auto outcomes = SendTestAlerts(s, shop);
     QString text;
     for (const auto& [destination, outcome] : outcomes) {

@@ -68,8 +68,8 @@ void PrintUsage(const CommandLine& line) {
 
 }  // namespace
 
-bool UseProgramDirOrSay(const std::string& dataDir) {
-  const StartupStep step = UseProgramDir(dataDir, ExecutableDir());
+bool UseProgramDirOrSay(AppSession& session, const std::string& dataDir) {
+  const StartupStep step = UseProgramDir(session, dataDir, ExecutableDir());
   if (step.Ready()) return true;
   QtPrompts().Warn(kBadDataDirTitle, step.reason + "\n程序将退出。");
   return false;
@@ -205,15 +205,17 @@ int RunApp(int argc, char** argv) {
   QApplication::setWindowIcon(ProgramIcon());
   InstallQtTranslations(app);
 
-  if (!UseProgramDirOrSay(line.dataDir)) return kExitUsage;
-  PlaceBrowserProfile(Session().programDir);
-  AppSession& s = Session();
+  // The start-up record of this run: made here, handed to the window, and
+  // gone with it at the end.
+  AppSession s;
+  if (!UseProgramDirOrSay(s, line.dataDir)) return kExitUsage;
+  PlaceBrowserProfile(s.programDir);
   if (!line.platform.empty()) s.endpoints = Endpoints::AtBase(line.platform);
 
   QtEventPump pump;
   SetEventPump(&pump);
 
-  MainWindow window;
+  MainWindow window(s);
   if (!line.account.empty()) window.ChooseAccountAtStart(line.account);
   if (!window.RunStartup()) return 0;
   window.show();

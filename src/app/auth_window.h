@@ -7,6 +7,7 @@
 #include <QDialog>
 #include <string>
 
+#include "settings/app_session.h"
 #include "util/com_object.h"
 
 class QLabel;
@@ -24,7 +25,8 @@ class AuthWindow : public QDialog {
  public:
   // Builds the window and starts the authorization; `driver` is the run's
   // document driver, attached to this window's page when the login page loads.
-  AuthWindow(QWidget* owner, DocumentDriver& driver);
+  // The key goes into `session`, the start-up record, and its Config.ini.
+  AuthWindow(QWidget* owner, AppSession& session, DocumentDriver& driver);
   ~AuthWindow() override;
 
   // The steps of the login, each run by its event of the browser or timer.
@@ -54,6 +56,7 @@ class AuthWindow : public QDialog {
   QWidget* loadFailure_ = nullptr;
   PageBridge* bridge_ = nullptr;
   ComObject browserObject_;
+  AppSession& session_;
   DocumentDriver& driver_;
   bool stored_ = false;
 };
@@ -61,6 +64,6 @@ class AuthWindow : public QDialog {
 // Shows a fresh login window modally, owned by `owner`, with the run's
 // document driver (one of its own when none is set). True when it closed
 // with a stored key; false when the program was ended from it.
-bool RunAuthWindow(QWidget* owner);
+bool RunAuthWindow(AppSession& session, QWidget* owner);
 
 }  // namespace qm

@@ -49,7 +49,9 @@ class InstanceChannel;
 class MainWindow : public QWidget, private RunObserver {
   Q_OBJECT
  public:
-  MainWindow();
+  // The window opens the account into `session`, the start-up record its
+  // owner keeps for the whole program, and hands it to what needs it.
+  explicit MainWindow(AppSession& session);
   ~MainWindow() override;
 
   // The start-up sequence: the account choice, then the rest of the core's
@@ -184,6 +186,7 @@ class MainWindow : public QWidget, private RunObserver {
   std::unique_ptr<QtOrderList> buyerRatedList_;  // 超级列表框2
   QTreeView* unratedView_ = nullptr;
   QTreeView* buyerRatedView_ = nullptr;
+  AppSession& session_;
   QtTimer autoTimer_;
   QtTimer refreshTimer_;
   QtPrompts prompts_;

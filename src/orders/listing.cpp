@@ -56,7 +56,7 @@ FetchStats PageThrough(const ListingRequest& request, const std::function<void(s
   double cpuWaiting = 0;
   auto cancelled = [&] { return StopRequested() || (request.cancelled && request.cancelled()); };
   const bool incremental = !request.startModified.empty();
-  const Account account = request.account ? *request.account : CurrentAccount();
+  const Account& account = request.account;
   const char* method = incremental ? "taobao.trades.sold.increment.get" : "taobao.trades.sold.get";
   const std::shared_ptr<CallLimits> limits = CallLimits::Of(account);
   auto ask = [&](int page) {
@@ -195,10 +195,10 @@ int StoreUnratedPage(OrderDatabase& db, OrderTable table, const std::vector<Orde
   return !inTransaction || db.CommitTransaction() ? stored : 0;
 }
 
-FetchStats FetchUnratedTrades(OrderDatabase& db, const std::string& rateStatus, OrderTable table,
+FetchStats FetchUnratedTrades(const Account& account, OrderDatabase& db, const std::string& rateStatus, OrderTable table,
                               const std::function<void(int)>& onPage, const std::vector<int>& retryPausesMs) {
   int kept = 0, read = 0;
-  FetchStats stats = PageThrough({rateStatus, kUnratedFields, true, retryPausesMs, {}}, [&](std::vector<Order>&& trades) {
+  FetchStats stats = PageThrough({rateStatus, kUnratedFields, true, retryPausesMs, {}, {}, {}, account}, [&](std::vector<Order>&& trades) {
     read += static_cast<int>(trades.size());
     kept += StoreUnratedPage(db, table, trades);
     if (onPage) onPage(read);

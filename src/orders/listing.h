@@ -85,8 +85,8 @@ struct ListingRequest {
   // When set, only the trades modified from the one time to the other (the
   // platform's texts, at most a day apart), through the incremental listing.
   std::string startModified, endModified;
-  // Who asks; without one, Session()'s account (the runner's one-shot listing).
-  std::optional<Account> account;
+  // Who asks.
+  Account account;
 };
 
 // The longest window the incremental listing accepts.
@@ -119,11 +119,11 @@ FetchStats PageThrough(const ListingRequest& request, const std::function<void(s
 // those older than fifteen days left out; how many were stored.
 int StoreUnratedPage(OrderDatabase& db, OrderTable table, const std::vector<Order>& trades);
 
-// Pages through one rate status ("RATE_UNBUYER" or "RATE_UNSELLER") and
+// Pages through one rate status ("RATE_UNBUYER" or "RATE_UNSELLER") of the account and
 // stores every trade of the last fifteen days in `table`, one transaction per
 // page, each order number once. `onPage` (may be empty) hears the number of
 // trades read so far.
-FetchStats FetchUnratedTrades(OrderDatabase& db, const std::string& rateStatus, OrderTable table,
+FetchStats FetchUnratedTrades(const Account& account, OrderDatabase& db, const std::string& rateStatus, OrderTable table,
                               const std::function<void(int)>& onPage = {},
                               const std::vector<int>& retryPausesMs = kDefaultPageRetryPausesMs);
 

@@ -11,6 +11,7 @@
 
 #include "platform/session_check.h"
 #include "rating/comments.h"
+#include "settings/app_session.h"
 
 namespace qm {
 
@@ -93,31 +94,31 @@ ProgramDirChoice ChooseProgramDir(const std::string& given, const std::string& e
 // How --help and the runner's start line name the source of a directory.
 const char* ProgramDirSourceText(ProgramDirSource source);
 
-// Sets Session().programDir to the chosen directory. The user's data
+// Sets the start-up record's programDir to the chosen directory. The user's data
 // directory is made (for its owner only) when it is missing; a given or
 // portable one is never made. A directory that another user owns, or that
 // group or others may write, is refused (SettingsRefused, naming its mode). The temporary files that killed runs left
 // there are removed.
-StartupStep UseProgramDir(const ProgramDirChoice& choice);
-StartupStep UseProgramDir(const std::string& given, const std::string& executableDir);
+StartupStep UseProgramDir(AppSession& session, const ProgramDirChoice& choice);
+StartupStep UseProgramDir(AppSession& session, const std::string& given, const std::string& executableDir);
 
 // The file a run of the seller holds locked from its start to its end
 // (nick + ".lock" in the program directory); it exists only for the lock.
 std::string RunLockFileName(const std::string& nick);
 
 // The account name check, the settings files, then the run lock (held for
-// the rest of the process), the standing comment file, then the key and secret: sets Session().sellerNick, AppKey,
-// AppSecret and autoContent. The name used from here on is the Config.ini
+// the rest of the process), the standing comment file, then the key and secret: sets the record's sellerNick,
+// AppKey, AppSecret and autoContent. Every file is the record's programDir's. The name used from here on is the Config.ini
 // section's own (AccountSectionName). An empty key or secret is
 // ConfirmAccount's to report.
-StartupStep OpenAccount(const std::string& nick);
+StartupStep OpenAccount(AppSession& session, const std::string& nick);
 
 // Before OpenAccount, where a name that is not set up leads to its setup
 // instead: the name check and the settings files as OpenAccount makes them,
 // then whether the account's section has a key and a secret (NoCredentials
-// when not). Nothing is made and Session() is left as it was. *section: the
+// when not), in the data directory `dir`. Nothing is made. *section: the
 // Config.ini section the name reads (the name itself for a new one).
-StartupStep CheckAccount(const std::string& nick, std::string* section);
+StartupStep CheckAccount(const std::string& dir, const std::string& nick, std::string* section);
 
 enum class RemovalOutcome {
   Removed,  // the account's section is gone from Config.ini
@@ -134,7 +135,7 @@ struct AccountRemoval {
 // name) while holding its run lock, so that no run of it starts meanwhile.
 // The seller's other files (the order database, the standing comment, the
 // rating log) stay where they are.
-AccountRemoval RemoveAccount(const std::string& nick);
+AccountRemoval RemoveAccount(const std::string& dir, const std::string& nick);
 
 // After OpenAccount: the key and secret must be there, the standing comment
 // must be one the platform takes (at most kCommentLimit characters), then the stored session
@@ -145,16 +146,16 @@ AccountRemoval RemoveAccount(const std::string& nick);
 using UnreachableHandler = std::function<void(int attempt, int pauseMs, const SessionTrouble& why)>;
 // The pause after the attempt-th unanswered session check: 2 s, doubling, at most a minute.
 int UnreachablePauseMs(int attempt);
-StartupStep ConfirmAccount(const UnreachableHandler& unreachable = {});
+StartupStep ConfirmAccount(AppSession& session, const UnreachableHandler& unreachable = {});
 
 // For the read-only commands that work beside a running instance of the
 // same seller: the name check, the settings files, the key, secret and stored
 // session key, without taking the run lock, opening the
 // ledger or touching the order database. NoCredentials or NoSessionKey when
 // one of them is missing.
-StartupStep OpenAccountToRead(const std::string& nick);
+StartupStep OpenAccountToRead(AppSession& session, const std::string& nick);
 // Less again, for the commands that edit or read the seller's own files:
-// the name check and the settings files; sets Session().sellerNick.
-StartupStep OpenAccountFiles(const std::string& nick);
+// the name check and the settings files; sets the record's sellerNick.
+StartupStep OpenAccountFiles(AppSession& session, const std::string& nick);
 
 }  // namespace qm

@@ -27,15 +27,16 @@
 
 namespace qm::test {
 
-// A fresh program directory made current in Session(), with a GBK Config.ini.
+// A fresh program directory with a GBK Config.ini, and the start-up record
+// of a run in it, as the program's entry makes one.
 struct ProgramDir {
   TempDir dir;
+  AppSession session;
   explicit ProgramDir(const std::string& configUtf8 = {}) {
-    AppSession& s = Session();
-    s = AppSession();
-    s.programDir = dir.str();
+    session.programDir = dir.str();
     if (!configUtf8.empty()) WriteFileBytes(dir.File("Config.ini"), Utf8ToGbk(configUtf8));
   }
+  const std::string& Data() const { return session.programDir; }
   std::string File(const std::string& name) const { return dir.File(name); }
 };
 

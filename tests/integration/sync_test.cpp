@@ -55,9 +55,8 @@ class SyncTest : public ::testing::Test {
     sandbox_ = std::make_unique<test::Sandbox>();
     ASSERT_TRUE(sandbox_->Ok()) << "the sandbox marketplace did not start";
     ASSERT_FALSE(Admin("reset", json{{"seed", 1}, {"trades", 0}}).empty());
-    sandbox_->UseInSession();
-    Session().programDir = dir_.str();
-    Session().sellerNick = sandbox_->Seller().nick;
+    sandbox_->UseInSession(session_);
+    session_.programDir = dir_.str();
 
     SetEventPump(&loop_);
     unrated_.AttachView(&unratedView_);
@@ -65,11 +64,11 @@ class SyncTest : public ::testing::Test {
     SetPageRetryPauses({20, 40, 80});
   }
 
-  // A loader for Session()'s account as it is now.
+  // A loader for the record's account as it is now.
   void MakeLoader() {
     // What the front ends show of each report, heard on the UI thread.
     loader_ = std::make_unique<OrderLoader>(
-        book_, loop_, CurrentAccount(), pauses_,
+        book_, loop_, session_.RunAccount(), pauses_,
         [this](const LoadReport& report) {
           EXPECT_TRUE(loop_.OnOwnerThread());
           last_ = report;
@@ -92,7 +91,7 @@ class SyncTest : public ::testing::Test {
     MakeLoader();
   }
   const LoadReport& LastSyncResult() const { return last_; }
-  void RefreshBuyerRatedList() { refresh_ = qm::RefreshBuyerRatedList(book_, pauses_); }
+  void RefreshBuyerRatedList() { refresh_ = qm::RefreshBuyerRatedList(session_.RunAccount(), book_, pauses_); }
   const FetchStats& LastRefreshStats() const { return refresh_; }
 
   std::string Admin(const std::string& path, const json& body) { return sandbox_->AdminPost(path, body.dump()); }
@@ -158,6 +157,7 @@ class SyncTest : public ::testing::Test {
   }
 
   test::TempDir dir_;
+  AppSession session_;
   std::unique_ptr<test::Sandbox> sandbox_;
   EventLoop loop_;
   OrderBook book_;
@@ -249,13 +249,13 @@ TEST_F(SyncTest, AnOverlappedLoadAsksForTheSamePagesAsTheListingsOneAfterTheOthe
     }
     return out;
   };
-  ASSERT_TRUE(PrepareOrderDatabase(Session().sellerNick));
+  ASSERT_TRUE(PrepareOrderDatabase(session_.programDir, session_.sellerNick, nullptr));
   Admin("log/clear", json::object());
   {
     OrderDatabase db;
-    ASSERT_TRUE(db.Open(dir_.File(Session().sellerNick + ".MDB")));
-    EXPECT_EQ(FetchUnratedTrades(db, kRateUnbuyer, OrderTable::BuyerUnrated).kept, 250);
-    EXPECT_EQ(FetchUnratedTrades(db, kRateUnseller, OrderTable::SellerUnrated).kept, 250);
+    ASSERT_TRUE(db.Open(dir_.File(session_.sellerNick + ".MDB")));
+    EXPECT_EQ(FetchUnratedTrades(session_.RunAccount(), db, kRateUnbuyer, OrderTable::BuyerUnrated).kept, 250);
+    EXPECT_EQ(FetchUnratedTrades(session_.RunAccount(), db, kRateUnseller, OrderTable::SellerUnrated).kept, 250);
   }
   const auto buyerSide = pages(kRateUnbuyer), sellerSide = pages(kRateUnseller);
   ASSERT_EQ(buyerSide.size(), 3u);
@@ -287,7 +287,7 @@ TEST_F(SyncTest, OnlyTradesOfTheLastFifteenDaysAreStored) {
   RunFirstLoad();
   EXPECT_EQ(UnratedTids(), std::vector<std::string>{"359"});
   OrderDatabase db;
-  ASSERT_TRUE(db.Open(dir_.File(Session().sellerNick + ".MDB"))) << db.LastError();
+  ASSERT_TRUE(db.Open(dir_.File(session_.sellerNick + ".MDB"))) << db.LastError();
   for (const char* table : {"买家未评价", "卖家未评价"}) {
     RecordSet rows = db.Query(std::string("select 订单ID from ") + table);
     ASSERT_TRUE(rows.Valid());
@@ -306,10 +306,10 @@ TEST_F(SyncTest, TheLeftListHoldsOrdersUnratedOnBothSidesOldestFirst) {
       {{"tid", "2005"}, {"buyer_nick", "newest"}, {"ended_hours_ago", 5}},
   }));
   // A stale row from an earlier run must not survive the emptying.
-  ASSERT_TRUE(PrepareOrderDatabase(Session().sellerNick));
+  ASSERT_TRUE(PrepareOrderDatabase(session_.programDir, session_.sellerNick, nullptr));
   {
     OrderDatabase db;
-    ASSERT_TRUE(db.Open(dir_.File(Session().sellerNick + ".MDB")));
+    ASSERT_TRUE(db.Open(dir_.File(session_.sellerNick + ".MDB")));
     ASSERT_TRUE(db.Insert(OrderTable::BuyerUnrated, "7777", "stale", "2026-01-01 00:00:00"));
     ASSERT_TRUE(db.Insert(OrderTable::SellerUnrated, "7777", "stale", "2026-01-01 00:00:00"));
   }
@@ -366,7 +366,7 @@ TEST_F(SyncTest, QuotedNicksAndPrettyPrintedRepliesArriveIntact) {
 
 TEST_F(SyncTest, AnErrorReplyAddsNothing) {
   AddUnrated(30);
-  Session().SessionKey = "not-a-session";
+  session_.SessionKey = "not-a-session";
   MakeLoader();
   RunFirstLoad();
   EXPECT_EQ(unrated_.RowCount(), 0);
@@ -381,7 +381,7 @@ TEST_F(SyncTest, AnErrorReplyAddsNothing) {
   EXPECT_EQ(LastRefreshStats().end, ListingEnd::GaveUp);
 
   // Failed requests (connections reset, server errors) are the same.
-  sandbox_->UseInSession();
+  sandbox_->UseInSession(session_);
   MakeLoader();
   Admin("faults", json{{"path", "/router/rest"}, {"reset_rate", 1.0}});
   RunFirstLoad();
@@ -513,7 +513,7 @@ TEST_F(SyncTest, FailedPagesAreAskedForAgainBeforeTheLoadGivesUp) {
 // is lost.
 TEST_F(SyncTest, MisbehavingListingsEndAndStoreEachOrderOnce) {
   AddUnrated(250);
-  const std::string path = dir_.File(Session().sellerNick + ".MDB");
+  const std::string path = dir_.File(session_.sellerNick + ".MDB");
   for (const json& quirk : {json{{"repeat_page", 2}}, json{{"endless", true}}}) {
     Admin("quirks", quirk);
     RunFirstLoad();
