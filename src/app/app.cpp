@@ -217,9 +217,17 @@ int RunApp(int argc, char** argv) {
 
   MainWindow window(s);
   if (!line.account.empty()) window.ChooseAccountAtStart(line.account);
+  // The window shows once the run has started; a start-up that ends on the
+  // way ends the program itself.
+  QObject::connect(&window, &MainWindow::StartupEnded, &window, [&window, hidden = line.hidden](bool started) {
+    if (!started) {
+      QApplication::exit(0);
+      return;
+    }
+    window.show();
+    if (hidden) window.HideToTray();
+  });
   if (!window.RunStartup()) return 0;
-  window.show();
-  if (line.hidden) window.HideToTray();
   const int code = app.exec();
   SetEventPump(nullptr);
   return code;

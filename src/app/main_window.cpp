@@ -220,74 +220,86 @@ QMenu* MainWindow::Menu(const char* name) const { return FindMenu(const_cast<Mai
 bool MainWindow::TrayUsable() const { return tray_ != nullptr && tray_->isVisible() && QSystemTrayIcon::isSystemTrayAvailable(); }
 
 bool MainWindow::RunStartup() {
-  AppSession& s = session_;
   {
     AccountDialog dialog(session_, this);
     if (!startAccount_.empty()) dialog.ChooseOnShow(std::exchange(startAccount_, std::string()));
     if (dialog.exec() != QDialog::Accepted) return false;
   }
-  title_->setText(Q("Quillmere 淘宝自动评价 — " + s.sellerNick));
+  title_->setText(Q("Quillmere 淘宝自动评价 — " + session_.sellerNick));
   UpdateAlertCount();
   ListenForLaterStarts();
   RestoreSize();
+  ConfirmSession();
+  return true;
+}
 
-  // No stored key, or one the platform refuses: the login window gets a new
-  // one (its "×" ends the program) and the session is confirmed again.
-  for (;;) {
-    SetStatus("正在确认Session授权…");
-    const StartupStep step = ConfirmAccount(session_, [this](int attempt, int pauseMs, const SessionTrouble& why) {
-      // The seller sees why nothing happens yet, and can end the program from the tray.
-      if (!isVisible()) show();
-      if (!tray_->isVisible()) tray_->show();
-      const std::string retry = std::to_string(pauseMs / 1000) + " 秒后自动重试（第 " + std::to_string(attempt) + " 次）";
-      switch (why.kind) {
-        case ReplyKind::Trouble:
-          // A call limit or the platform's own failure: the key is fine, nothing for the seller to do.
-          SetStatus("淘宝API服务器暂时不能使用，无需重新登录，" + retry + "。平台说：" + why.message);
-          break;
-        case ReplyKind::ClockRefused:
-          SetStatus("淘宝API服务器不接受本机时间，请检查本机时间，" + retry + "。平台说：" + why.message);
-          break;
-        default:
-          SetStatus("无法连接淘宝API服务器，" + retry + "。请检查网络连接、代理设置和本机时间。");
-      }
-    });
-    switch (step.outcome) {
-      case StartupOutcome::Ready:
-        SetStatus(ConfirmedStatus(step.seller));
-        for (const std::string& note : step.notes) KeepNotice(note);
-        if (!StartRun()) break;
-        return true;
-      case StartupOutcome::NoSessionKey:
-      case StartupOutcome::SessionRefused:
-        // Ended while the platform could not be reached: no login.
-        if (StopRequested()) break;
-        SetStatus("请登录淘宝并授权");
-        if (!RunAuthWindow(session_, this)) return false;
-        continue;
-      case StartupOutcome::NoCredentials: {
-        // The account box sets up a name before it opens it; here the key went
-        // meanwhile (the file edited by hand). The account is this run's by
-        // now, so closing the form ends the start-up.
-        prompts_.Warn(kNoKeyTitle, std::string(kEmptyKeyText) + "\n请在下一个窗口中填写本帐号的AppKey和AppSecret。");
-        AccountSetupDialog setup(this, session_.programDir, s.sellerNick, true);
-        if (setup.exec() != QDialog::Accepted) break;
-        s.AppKey = ReadAppKey(session_.programDir, s.sellerNick);
-        s.AppSecret = ReadAppSecret(session_.programDir, s.sellerNick);
-        continue;
-      }
-      case StartupOutcome::CommentTooLong:
-        prompts_.Warn(kCommentTooLongTitle, step.reason + "\n程序将退出。");
+void MainWindow::ConfirmSession() {
+  SetStatus("正在确认Session授权…");
+  const auto unreachable = [this](int attempt, int pauseMs, const SessionTrouble& why) {
+    // The seller sees why nothing happens yet, and can end the program from the tray.
+    if (!isVisible()) show();
+    if (!tray_->isVisible()) tray_->show();
+    const std::string retry = std::to_string(pauseMs / 1000) + " 秒后自动重试（第 " + std::to_string(attempt) + " 次）";
+    switch (why.kind) {
+      case ReplyKind::Trouble:
+        // A call limit or the platform's own failure: the key is fine, nothing for the seller to do.
+        SetStatus("淘宝API服务器暂时不能使用，无需重新登录，" + retry + "。平台说：" + why.message);
         break;
-      case StartupOutcome::DatabaseUnusable:
+      case ReplyKind::ClockRefused:
+        SetStatus("淘宝API服务器不接受本机时间，请检查本机时间，" + retry + "。平台说：" + why.message);
+        break;
       default:
-        prompts_.Warn(kDatabaseFailedTitle, step.reason + "\n程序将退出。");
-        break;
+        SetStatus("无法连接淘宝API服务器，" + retry + "。请检查网络连接、代理设置和本机时间。");
     }
-    break;
+  };
+  confirmation_ = std::make_unique<AccountConfirmation>(session_, *CurrentEventPump(), unreachable,
+                                                        [this](const StartupStep& step) { Confirmed(step); });
+}
+
+// No stored key, or one the platform refuses: the login window gets a new
+// one (its "×" ends the program) and the session is confirmed again.
+void MainWindow::Confirmed(const StartupStep& step) {
+  AppSession& s = session_;
+  switch (step.outcome) {
+    case StartupOutcome::Ready:
+      SetStatus(ConfirmedStatus(step.seller));
+      for (const std::string& note : step.notes) KeepNotice(note);
+      if (!StartRun()) break;
+      emit StartupEnded(true);
+      return;
+    case StartupOutcome::NoSessionKey:
+    case StartupOutcome::SessionRefused:
+      // Ended while the platform could not be reached: no login.
+      if (StopRequested()) break;
+      SetStatus("请登录淘宝并授权");
+      if (!RunAuthWindow(session_, this)) {
+        emit StartupEnded(false);
+        return;
+      }
+      ConfirmSession();
+      return;
+    case StartupOutcome::NoCredentials: {
+      // The account box sets up a name before it opens it; here the key went
+      // meanwhile (the file edited by hand). The account is this run's by
+      // now, so closing the form ends the start-up.
+      prompts_.Warn(kNoKeyTitle, std::string(kEmptyKeyText) + "\n请在下一个窗口中填写本帐号的AppKey和AppSecret。");
+      AccountSetupDialog setup(this, s.programDir, s.sellerNick, true);
+      if (setup.exec() != QDialog::Accepted) break;
+      s.AppKey = ReadAppKey(s.programDir, s.sellerNick);
+      s.AppSecret = ReadAppSecret(s.programDir, s.sellerNick);
+      ConfirmSession();
+      return;
+    }
+    case StartupOutcome::CommentTooLong:
+      prompts_.Warn(kCommentTooLongTitle, step.reason + "\n程序将退出。");
+      break;
+    case StartupOutcome::DatabaseUnusable:
+    default:
+      prompts_.Warn(kDatabaseFailedTitle, step.reason + "\n程序将退出。");
+      break;
   }
   EndProgram(0);
-  return false;
+  emit StartupEnded(false);
 }
 
 bool MainWindow::OpenRun() {

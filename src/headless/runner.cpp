@@ -296,9 +296,20 @@ std::string UnreachableText(const SessionTrouble& why) {
 }
 
 // The desktop's start-up without windows; kExitOk when the first load may start.
-int StartUp(AppSession& s, const Options& o, const ProgramDirChoice& dataDir, const UnreachableHandler& unreachable) {
+int StartUp(AppSession& s, EventLoop& loop, const Options& o, const ProgramDirChoice& dataDir,
+            const UnreachableHandler& unreachable) {
   StartupStep step = OpenAccount(s, o.account);
-  if (step.Ready()) step = ConfirmAccount(s, unreachable);
+  if (step.Ready()) {
+    // The loop runs until the session check reports (or a stop signal ends
+    // it: the check then counts as not answered), then runs again for the run.
+    step.outcome = StartupOutcome::SessionRefused;
+    const AccountConfirmation confirmation(s, loop, unreachable, [&step, &loop](const StartupStep& answered) {
+      step = answered;
+      loop.Quit(kExitOk);
+    });
+    loop.Run();
+    loop.ClearQuit();
+  }
   if (!step.Ready()) {
     // A step cut short by a stop signal was not refused.
     if (StopRequested()) return kExitOk;
@@ -476,7 +487,7 @@ int RunHeadless(int argc, char** argv) {
     PrintLine("start: " + UnreachableText(why) + "; waiting, and going on by itself once it answers (attempt " +
               std::to_string(attempt) + ", next in " + std::to_string(pauseMs / 1000) + " s)");
   };
-  const int started = StartUp(s, *options, dataDir, unreachable);
+  const int started = StartUp(s, loop, *options, dataDir, unreachable);
   if (started != kExitOk) return finish(started);
   if (StopRequested()) {
     PrintLine("end: exit code 0");

@@ -12,13 +12,11 @@
 #include "rating/schedule.h"
 #include "settings/app_session.h"
 #include "settings/config.h"
-#include "util/await.h"
 #include "util/file_guard.h"
 #include "util/file_io.h"
 #include "util/held_file.h"
 #include "util/program_paths.h"
 #include "util/text_codec.h"
-#include "util/delay.h"
 #include "util/event_pump.h"
 #include "util/stop.h"
 
@@ -195,7 +193,8 @@ int UnreachablePauseMs(int attempt) {
   return ms < 60000 ? ms : 60000;
 }
 
-StartupStep ConfirmAccount(AppSession& s, const UnreachableHandler& unreachable) {
+// The checks before the platform is asked.
+static StartupStep BeforeAsking(AppSession& s) {
   if (s.AppKey.empty() || s.AppSecret.empty()) return Stop(StartupOutcome::NoCredentials);
   // A comment the platform refuses would fail every rating of the run.
   if (const std::size_t length = CommentLength(s.autoContent); length > kCommentLimit) {
@@ -207,28 +206,57 @@ StartupStep ConfirmAccount(AppSession& s, const UnreachableHandler& unreachable)
   // there is what this run uses.
   s.SessionKey = ReadSessionKey(s.programDir, s.sellerNick);
   if (s.SessionKey.empty()) return Stop(StartupOutcome::NoSessionKey);
-  // A platform that cannot be reached says nothing about the key: it is
-  // asked again after a growing pause, until it answers or the run is
-  // stopped. The questions and pauses run off the UI thread; the window
-  // answers meanwhile and hears of each unanswered attempt.
-  struct Confirmation {
-    SessionCheck check = SessionCheck::Unreachable;
-    SellerIdentity who;
-  };
-  const Confirmation confirmed = AwaitWork<Confirmation>([unreachable, account = s.RunAccount()] {
-    Confirmation c;
-    for (int attempt = 1;; ++attempt) {
-      SessionTrouble why;
-      c.check = confirm_session(account, &c.who, &why);
-      if (c.check != SessionCheck::Unreachable || StopRequested()) return c;
-      const int pauseMs = UnreachablePauseMs(attempt);
-      if (unreachable) PostToUi([unreachable, attempt, pauseMs, why] { unreachable(attempt, pauseMs, why); });
-      PauseUnlessCancelled(pauseMs, {});
-      if (StopRequested()) return c;
-    }
-  });
-  if (confirmed.check != SessionCheck::Confirmed || StopRequested()) return Stop(StartupOutcome::SessionRefused);
-  const SellerIdentity& who = confirmed.who;
+  return {};
+}
+
+struct AccountConfirmation::Answer {
+  SessionCheck check = SessionCheck::Unreachable;
+  SellerIdentity who;
+};
+
+AccountConfirmation::AccountConfirmation(AppSession& session, EventPump& pump, UnreachableHandler unreachable,
+                                         Done done)
+    : session_(session), done_(std::move(done)), worker_(pump) {
+  if (StartupStep refused = BeforeAsking(session_); !refused.Ready()) {
+    pump.Post([this, alive = alive_, refused] {
+      if (*alive) Finish(refused);
+    });
+    return;
+  }
+  RunWorker* worker = &worker_;
+  worker_.Run<Answer>(
+      [account = session_.RunAccount(), unreachable = std::move(unreachable), &pump, alive = alive_, worker] {
+        Answer answer;
+        for (int attempt = 1;; ++attempt) {
+          SessionTrouble why;
+          answer.check = confirm_session(account, &answer.who, &why);
+          if (answer.check != SessionCheck::Unreachable || StopRequested() || worker->Ending()) return answer;
+          const int pauseMs = UnreachablePauseMs(attempt);
+          if (unreachable) {
+            pump.Post([alive, unreachable, attempt, pauseMs, why] {
+              if (*alive) unreachable(attempt, pauseMs, why);
+            });
+          }
+          // False once the run is stopped or the check dropped.
+          if (!worker->Pause(pauseMs)) return answer;
+        }
+      },
+      [this](Answer answer) { Finish(AfterAnswer(answer)); });
+}
+
+AccountConfirmation::~AccountConfirmation() { *alive_ = false; }
+
+void AccountConfirmation::Finish(const StartupStep& step) {
+  // `done` may drop this check: nothing of it is used after the call.
+  const Done done = std::move(done_);
+  done_ = nullptr;
+  if (done) done(step);
+}
+
+StartupStep AccountConfirmation::AfterAnswer(const Answer& answer) {
+  AppSession& s = session_;
+  if (answer.check != SessionCheck::Confirmed || StopRequested()) return Stop(StartupOutcome::SessionRefused);
+  const SellerIdentity& who = answer.who;
   s.ratingHours = ReadRatingHours(s.programDir, s.sellerNick);
   s.reloadMinutes = ReadReloadMinutes(s.programDir, s.sellerNick);
   std::string error;

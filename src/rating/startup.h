@@ -6,11 +6,13 @@
 // pressed and confirms it once the account dialog has closed.
 #include <cstddef>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "platform/session_check.h"
 #include "rating/comments.h"
+#include "rating/run_worker.h"
 #include "settings/app_session.h"
 
 namespace qm {
@@ -137,16 +139,46 @@ struct AccountRemoval {
 // rating log) stay where they are.
 AccountRemoval RemoveAccount(const std::string& dir, const std::string& nick);
 
-// After OpenAccount: the key and secret must be there, the standing comment
-// must be one the platform takes (at most kCommentLimit characters), then the stored session
-// key, the platform's seller check, the rating lead time and the order
-// database.
 // A session check without an answer from the platform: the attempt (from
 // 1), the pause before the next one and why (none, or the platform's trouble).
 using UnreachableHandler = std::function<void(int attempt, int pauseMs, const SessionTrouble& why)>;
 // The pause after the attempt-th unanswered session check: 2 s, doubling, at most a minute.
 int UnreachablePauseMs(int attempt);
-StartupStep ConfirmAccount(AppSession& session, const UnreachableHandler& unreachable = {});
+
+// After OpenAccount: the key and secret must be there, the standing comment
+// must be one the platform takes (at most kCommentLimit characters), then the
+// stored session key, the platform's seller check, the rating lead time and
+// the order database, into `session`.
+//
+// The check is work that reports back: made, it returns at once. The
+// platform's seller check runs on a worker of its own; a platform that cannot
+// be reached says nothing about the key, so it is asked again after a growing
+// pause until it answers or the run is stopped, and each unanswered attempt
+// is told to `unreachable`. The outcome reaches `done` once, on the pump's
+// thread, like every report of the run; a refusal before the platform is
+// asked too. Destroying the check drops what it has not reported (after the
+// request in hand).
+class AccountConfirmation {
+ public:
+  using Done = std::function<void(const StartupStep&)>;
+  AccountConfirmation(AppSession& session, EventPump& pump, UnreachableHandler unreachable, Done done);
+  ~AccountConfirmation();
+  AccountConfirmation(const AccountConfirmation&) = delete;
+  AccountConfirmation& operator=(const AccountConfirmation&) = delete;
+
+ private:
+  struct Answer;
+  // The steps after the platform's answer, on the pump's thread.
+  StartupStep AfterAnswer(const Answer& answer);
+  void Finish(const StartupStep& step);
+
+  AppSession& session_;
+  Done done_;
+  // False once destroyed: the refusal posted before the platform was asked
+  // and the unanswered attempts told meanwhile reach nobody then.
+  std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+  RunWorker worker_;
+};
 
 // For the read-only commands that work beside a running instance of the
 // same seller: the name check, the settings files, the key, secret and stored

@@ -213,7 +213,7 @@ class AccountDialogTest : public QObject {
     };
     WhenModal("AccountDialog", typo);
     WhenModal("AccountSetupDialog", answerForm);
-    QVERIFY(!w.RunStartup());
+    QVERIFY(!RunStartupToEnd(w));
     QCOMPARE(forms, 2);
     QVERIFY(keyFirst && masked && readOnly);
     QCOMPARE(boxes.boxes.size(), size_t(2));

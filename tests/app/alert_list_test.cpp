@@ -52,7 +52,7 @@ std::vector<std::string> AddTrades(const Sandbox& market, const nlohmann::json& 
 // refresh and pass.
 bool StartAndSettle(MainWindow& w, const Sandbox& market) {
   ChooseAccountWhenAsked(QString::fromStdString(market.Seller().nick));
-  if (!w.RunStartup()) return false;
+  if (!RunStartupToEnd(w)) return false;
   return QTest::qWaitFor([&] { return w.Run() && w.Run()->Schedule().Phase() == RunPhase::Idle &&
                                       !FindControl(&w, "图片框2")->isVisibleTo(&w); },
                          30000);

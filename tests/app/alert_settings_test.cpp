@@ -70,7 +70,7 @@ class AlertSettingsTest : public QObject {
       MainWindow w(dir.session);
       w.show();
       ChooseAccountWhenAsked(QString::fromStdString(nick));
-      QVERIFY(w.RunStartup());
+      QVERIFY(RunStartupToEnd(w));
 
       // The buyer's bad rating found by the first load goes to the webhook.
       QTRY_COMPARE_WITH_TIMEOUT(robots.Arrivals("/hook").size(), size_t(1), 20000);

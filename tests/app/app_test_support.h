@@ -6,6 +6,7 @@
 #include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QStringList>
 #include <QTimer>
 #include <QtTest>
@@ -39,6 +40,16 @@ struct ProgramDir {
   const std::string& Data() const { return session.programDir; }
   std::string File(const std::string& name) const { return dir.File(name); }
 };
+
+// The window's start-up to its end, as the program's entry runs it: false
+// when it ended at the account choice or on the way, true once the run has
+// started.
+inline bool RunStartupToEnd(MainWindow& w) {
+  QSignalSpy ended(&w, &MainWindow::StartupEnded);
+  if (!w.RunStartup()) return false;
+  if (ended.isEmpty() && !ended.wait(180000)) return false;
+  return ended.takeFirst().at(0).toBool();
+}
 
 // Records EndProgram calls instead of ending the test.
 struct EndRecorder {

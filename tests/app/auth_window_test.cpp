@@ -219,7 +219,7 @@ class AuthWindowTest : public QObject {
            return true;
          }},
     });
-    const bool started = w.RunStartup();
+    const bool started = RunStartupToEnd(w);
     QVERIFY2(user.Finished(), qPrintable(user.Where()));
     QVERIFY(started);
     QVERIFY(consentShown.isValid());
@@ -290,7 +290,7 @@ class AuthWindowTest : public QObject {
            return true;
          }},
     });
-    const bool started = w.RunStartup();
+    const bool started = RunStartupToEnd(w);
     QVERIFY2(user.Finished(), qPrintable(user.Where()));
     QVERIFY(started);
     QVERIFY(leftAlone);
@@ -327,7 +327,7 @@ class AuthWindowTest : public QObject {
            return true;
          }},
     });
-    QVERIFY(!w.RunStartup());
+    QVERIFY(!RunStartupToEnd(w));
     QVERIFY2(user.Finished(), qPrintable(user.Where()));
     QCOMPARE(boxes.boxes.size(), size_t(1));
     QVERIFY(boxes.boxes[0].text.contains(QString::fromStdString(seller["nick"])));
@@ -367,7 +367,7 @@ class AuthWindowTest : public QObject {
            return true;
          }},
     });
-    QVERIFY(!w.RunStartup());
+    QVERIFY(!RunStartupToEnd(w));
     QVERIFY2(user.Finished(), qPrintable(user.Where()));
     QCOMPARE(ends.codes, std::vector<int>({0}));
     QVERIFY(boxes.boxes.empty());

@@ -171,7 +171,7 @@ class FirstDayTest : public QObject {
       login = true;
       Control<QPushButton>(auth, "超级按钮1")->click();
     });
-    QVERIFY(!w.RunStartup());
+    QVERIFY(!RunStartupToEnd(w));
     QVERIFY(login);
     QCOMPARE(ReadAppKey(dir.Data(), "卖家"), std::string("k"));
     QCOMPARE(ReadAppSecret(dir.Data(), "卖家"), std::string("s"));
@@ -270,7 +270,7 @@ class FirstDayTest : public QObject {
       restored = again.size();
       Control<QPushButton>(auth, "超级按钮1")->click();
     });
-    QVERIFY(!again.RunStartup());
+    QVERIFY(!RunStartupToEnd(again));
     QCOMPARE(restored, QSize(1039, 819));
     SetEventPump(nullptr);
   }

@@ -253,7 +253,7 @@ class MainWindowTest : public QObject {
       }
     });
     poll.start(10);
-    QVERIFY(!w.RunStartup());
+    QVERIFY(!RunStartupToEnd(w));
     QCOMPARE(forms, 1);
     QCOMPARE(ends.codes, std::vector<int>({0}));
     QCOMPARE(boxes.boxes.size(), size_t(1));
@@ -295,7 +295,7 @@ class MainWindowTest : public QObject {
       }
     });
     poll->start(20);
-    QVERIFY(!w.RunStartup());
+    QVERIFY(!RunStartupToEnd(w));
     QCOMPARE(address, QString::fromStdString(sandbox.BaseUrl()) + "/authorize?response_type=token&client_id=k");
     QCOMPARE(ends.codes, std::vector<int>({0}));
     QVERIFY(boxes.boxes.empty());
@@ -311,7 +311,7 @@ class MainWindowTest : public QObject {
     BoxAnswerer boxes;
     MainWindow w(dir.session);
     ChooseAccountWhenAsked("卖家");
-    QVERIFY(!w.RunStartup());
+    QVERIFY(!RunStartupToEnd(w));
     QCOMPARE(ends.codes, std::vector<int>({0}));
     QCOMPARE(boxes.boxes.size(), size_t(1));
     QCOMPARE(boxes.boxes[0].title, QString(kCommentTooLongTitle));
@@ -348,7 +348,7 @@ class MainWindowTest : public QObject {
       for (QWidget* t : QApplication::topLevelWidgets()) loginShown |= t->objectName() == "AuthWindow" && t->isVisible();
     });
     watch.start(20);
-    QVERIFY(w.RunStartup());
+    QVERIFY(RunStartupToEnd(w));
     watch.stop();
     QCOMPARE(unreachable.size(), 2);
     QVERIFY2(unreachable[1].contains("第 2 次"), qPrintable(unreachable.join('|')));
@@ -433,7 +433,7 @@ class MainWindowTest : public QObject {
       for (QWidget* t : QApplication::topLevelWidgets()) loginShown |= t->objectName() == "AuthWindow" && t->isVisible();
     });
     watch.start(20);
-    QVERIFY(w.RunStartup());
+    QVERIFY(RunStartupToEnd(w));
     watch.stop();
     QVERIFY(!loginShown);
     QVERIFY(ends.codes.empty());
@@ -475,7 +475,7 @@ class MainWindowTest : public QObject {
         if (t->objectName() == "AccountDialog" && t->isVisible()) Control<QPushButton>(t, "超级按钮1")->click();
       }
     });
-    QVERIFY(!w.RunStartup());
+    QVERIFY(!RunStartupToEnd(w));
     QCOMPARE(ends.codes, std::vector<int>({0}));
   }
 };

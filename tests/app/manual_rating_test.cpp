@@ -142,7 +142,7 @@ class ManualRatingTest : public QObject {
     window_ = std::make_unique<MainWindow>(dir_->session);
     window_->show();
     ChooseAccountWhenAsked(QString::fromStdString(sandbox_->Seller().nick));
-    QVERIFY(window_->RunStartup());
+    QVERIFY(RunStartupToEnd(*window_));
     QTRY_VERIFY_WITH_TIMEOUT(!window_->Run() || !window_->Run()->Loader().Running(), 15000);
     QTRY_COMPARE_WITH_TIMEOUT(window_->Book().BuyerRated().RowCount(), 10, 15000);
     QCOMPARE(window_->Book().Unrated().RowCount(), 2);
