@@ -19,7 +19,7 @@
 #include "settings/app_session.h"
 #include "settings/config.h"
 #include "util/delay.h"
-#include "util/await.h"
+#include "rating/run_worker.h"
 #include "util/event_pump.h"
 
 namespace qm {
@@ -176,16 +176,25 @@ void AuthWindow::on_navigate_complete() {
   if (s.SessionKey.empty()) return;
   browser_->stop();
   stored_ = true;
+  // The platform is asked whose key it is off the UI thread; its answer
+  // goes on in KeyChecked.
+  if (!check_) {
+    pump_ = std::make_unique<QtEventPump>();
+    check_ = std::make_unique<RunWorker>(*pump_);
+  }
+  check_->Run<std::pair<bool, SellerIdentity>>(
+      [account = s.RunAccount()] {
+        SellerIdentity seller;
+        const bool ok = confirm_session(account, &seller) == SessionCheck::Confirmed;
+        return std::make_pair(ok, seller);
+      },
+      [this](const std::pair<bool, SellerIdentity>& answer) { KeyChecked(answer.first, answer.second); });
+}
+
+void AuthWindow::KeyChecked(bool confirmed, const SellerIdentity& who) {
+  AppSession& s = session_;
   // A key the platform names another seller for is never stored. One it does
   // not confirm at all is, and the start-up's own check opens this window again.
-  const QPointer<AuthWindow> self(this);
-  // The login page's edge: the next step needs the answer; the window paints meanwhile.
-  const auto [confirmed, who] = AwaitWork<std::pair<bool, SellerIdentity>>([account = s.RunAccount()] {
-    SellerIdentity seller;
-    const bool ok = confirm_session(account, &seller) == SessionCheck::Confirmed;
-    return std::make_pair(ok, seller);
-  });
-  if (!self) return;
   if (confirmed && who.nick != s.sellerNick) {
     s.SessionKey.clear();
     stored_ = false;

@@ -5,8 +5,10 @@
 // second, and the session key taken from the final page's address, written
 // to Config.ini, and the window closed. Its "×" ends the program.
 #include <QDialog>
+#include <memory>
 #include <string>
 
+#include "platform/session_check.h"
 #include "settings/app_session.h"
 #include "util/com_object.h"
 
@@ -19,6 +21,8 @@ namespace qm {
 
 class DocumentDriver;
 class PageBridge;
+class QtEventPump;
+class RunWorker;
 
 class AuthWindow : public QDialog {
   Q_OBJECT
@@ -36,6 +40,8 @@ class AuthWindow : public QDialog {
   bool on_before_navigate();
   void on_navigate_complete();
   void on_consent_timer();
+  // The platform's answer about a key taken from the final page.
+  void KeyChecked(bool confirmed, const SellerIdentity& who);
 
   QWebEngineView* Browser() const { return browser_; }
   // Shown over the page when it could not be loaded, with its 重试 button.
@@ -58,6 +64,10 @@ class AuthWindow : public QDialog {
   ComObject browserObject_;
   AppSession& session_;
   DocumentDriver& driver_;
+  // Asks the platform about a taken key; its report comes back through the
+  // window's own pump and is dropped with the window.
+  std::unique_ptr<QtEventPump> pump_;
+  std::unique_ptr<RunWorker> check_;
   bool stored_ = false;
 };
 

@@ -252,7 +252,7 @@ void MainWindow::ConfirmSession() {
         SetStatus("无法连接淘宝API服务器，" + retry + "。请检查网络连接、代理设置和本机时间。");
     }
   };
-  confirmation_ = std::make_unique<AccountConfirmation>(session_, *CurrentEventPump(), unreachable,
+  confirmation_ = std::make_unique<AccountConfirmation>(session_, pump_, unreachable,
                                                         [this](const StartupStep& step) { Confirmed(step); });
 }
 
@@ -305,7 +305,7 @@ void MainWindow::Confirmed(const StartupStep& step) {
 bool MainWindow::OpenRun() {
   if (run_) return true;
   RunPorts ports;
-  ports.pump = CurrentEventPump();
+  ports.pump = &pump_;
   ports.autoTimer = &autoTimer_;
   ports.refreshTimer = &refreshTimer_;
   ports.clearWebCache = [] { QWebEngineProfile::defaultProfile()->clearHttpCache(); };

@@ -190,6 +190,10 @@ class MainWindow : public QWidget, private RunObserver {
 
   // The run goes after the lists' views, which detach from its book first.
   std::string startAccount_;
+  // Where the run's reports, the session check's and the alerts' reach the
+  // window: queued calls on the UI thread. Before what posts to it, so that
+  // it goes last.
+  QtEventPump pump_;
   // The session check under way, from RunStartup until it has reported.
   std::unique_ptr<AccountConfirmation> confirmation_;
   std::unique_ptr<SellerRun> run_;

@@ -23,7 +23,7 @@ namespace qm {
 void MainWindow::OpenOutbox() {
   const std::string& nick = session_.sellerNick;
   outbox_ = std::make_unique<AlertOutbox>(
-      *CurrentEventPump(), nick, ReadAlertSettings(session_.programDir, nick),
+      pump_, nick, ReadAlertSettings(session_.programDir, nick),
       [this](const AlertEvent& event) {
         // A send that is tried again is told once; what became of it is told too.
         if (event.kind != AlertEvent::Kind::Retrying || event.tries == 1) SetStatus(AlertEventText(event));

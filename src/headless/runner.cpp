@@ -586,13 +586,16 @@ int RunHeadless(int argc, char** argv) {
   if (exitCode == kExitOk) exitCode = code;
   // --once leaves after the alerts it raised had their first try; what is
   // still pending goes out at the next start.
-  if (once && !StopRequested()) {
+  if (once && !StopRequested() && outbox.Pending() > 0) {
+    // The loop runs on until the sends have reported (or their time is up).
     const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(kDeliveryTimeoutSeconds + 5);
-    while (outbox.Pending() > 0 && std::chrono::steady_clock::now() < limit && !StopRequested()) {
-      // The loop has ended: its reports run here.
-      std::this_thread::sleep_for(std::chrono::milliseconds(50));
-      loop.RunPending();
-    }
+    loop.ClearQuit();
+    Timer* drained = loop.NewTimer([&] {
+      if (outbox.Pending() == 0 || std::chrono::steady_clock::now() >= limit || StopRequested()) loop.Quit(kExitOk);
+    });
+    drained->SetInterval(50);
+    loop.Run();
+    drained->SetInterval(0);
   }
   if (outbox.Pending() > 0)
     PrintLine("notify: " + std::to_string(outbox.Pending()) + " sends still pending; they go out at the next start");
