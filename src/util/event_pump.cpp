@@ -18,13 +18,4 @@ void PumpEvents() {
   if (pump != nullptr && pump->OnOwnerThread()) pump->RunPending();
 }
 
-void PostToUi(std::function<void()> fn) {
-  EventPump* pump = g_pump.load();
-  if (pump != nullptr) {
-    pump->Post(std::move(fn));
-  } else if (fn) {
-    fn();
-  }
-}
-
 }  // namespace qm
