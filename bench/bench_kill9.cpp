@@ -40,8 +40,7 @@ namespace fs = std::filesystem;
 pid_t StartWriter(const std::string& dir) {
   const pid_t pid = fork();
   if (pid == 0) {
-    qm::Session().programDir = dir;
-    for (unsigned i = 0;; ++i) qm::WriteRatingHoursSetting("写入者", std::to_string(i % 1000));
+    for (unsigned i = 0;; ++i) qm::WriteRatingHoursSetting(dir, "写入者", std::to_string(i % 1000));
   }
   return pid;
 }
@@ -88,9 +87,8 @@ int main(int argc, char** argv) {
   qm::test::TempDir dir;
   const std::string config = dir.File("Config.ini");
   if (!sb.WriteConfig(config)) return 1;
-  qm::Session().programDir = dir.str();
   const std::string nick = sb.Seller().nick;
-  const std::string key = qm::ReadAppKey(nick), secret = qm::ReadAppSecret(nick);
+  const std::string key = qm::ReadAppKey(dir.str(), nick), secret = qm::ReadAppSecret(dir.str(), nick);
   const std::vector<std::string> run = {"--account", nick, "--data-dir", dir.str(), "--platform", sb.BaseUrl()};
   std::vector<std::string> once = run;
   once.push_back("--once");
@@ -116,8 +114,8 @@ int main(int argc, char** argv) {
 
     leftByKills += static_cast<int>(Strays(dir.str()).size());
     if (fs::exists(dir.File(nick + ".MDB-journal"))) ++hotJournals;
-    if (qm::ReadAppKey(nick) != key || qm::ReadAppSecret(nick) != secret) ++tornConfigs;
-    const std::string written = qm::ReadRatingHoursSetting("写入者");
+    if (qm::ReadAppKey(dir.str(), nick) != key || qm::ReadAppSecret(dir.str(), nick) != secret) ++tornConfigs;
+    const std::string written = qm::ReadRatingHoursSetting(dir.str(), "写入者");
     if (!written.empty() && written.find_first_not_of("0123456789") != std::string::npos) ++tornConfigs;
 
     // The next start.

@@ -71,14 +71,15 @@ int main(int argc, char** argv) {
     return 1;
   }
   qm::test::TempDir dir;
-  sb.UseInSession();
-  qm::Session().programDir = dir.str();
-  qm::Session().ratingHours = 24.0f;
-  qm::Session().autoContent = "好评";
+  qm::AppSession session;
+  sb.UseInSession(session);
+  session.programDir = dir.str();
+  session.ratingHours = 24.0f;
+  session.autoContent = "好评";
   qm::QtEventPump pump;
   qm::SetEventPump(&pump);
 
-  qm::MainWindow window;
+  qm::MainWindow window(session);
   window.show();
   QApplication::processEvents();
 

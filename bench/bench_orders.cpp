@@ -109,14 +109,13 @@ class Bench {
  public:
   Bench() {
     sb_.AdminPost("reset", json{{"seed", 1}, {"trades", 0}}.dump());
-    sb_.UseInSession();
-    qm::Session().programDir = dir_.str();
-    qm::Session().sellerNick = sb_.Seller().nick;
+    sb_.UseInSession(session_);
+    session_.programDir = dir_.str();
     qm::SetEventPump(&loop_);
     book_.Unrated().AttachView(&unratedView_);
     book_.BuyerRated().AttachView(&buyerRatedView_);
     loader_ = std::make_unique<qm::OrderLoader>(
-        book_, loop_, qm::CurrentAccount(), qm::kDefaultPageRetryPausesMs,
+        book_, loop_, session_.RunAccount(), qm::kDefaultPageRetryPausesMs,
         [this](const qm::LoadReport& report) {
           finished_ = Clock::now();
           last_ = report;
@@ -155,9 +154,9 @@ class Bench {
     const auto start = Clock::now();
     std::thread worker([&] {
       qm::OrderDatabase db;
-      if (!db.Open(qm::Session().PathOf(qm::OrderDbFileName(qm::Session().sellerNick))) || !db.ClearTables()) return;
-      const auto buyer = qm::FetchUnratedTrades(db, qm::kRateUnbuyer, qm::OrderTable::BuyerUnrated);
-      const auto seller = qm::FetchUnratedTrades(db, qm::kRateUnseller, qm::OrderTable::SellerUnrated);
+      if (!db.Open(session_.PathOf(qm::OrderDbFileName(session_.sellerNick))) || !db.ClearTables()) return;
+      const auto buyer = qm::FetchUnratedTrades(session_.RunAccount(), db, qm::kRateUnbuyer, qm::OrderTable::BuyerUnrated);
+      const auto seller = qm::FetchUnratedTrades(session_.RunAccount(), db, qm::kRateUnseller, qm::OrderTable::SellerUnrated);
       ok = buyer.end == qm::ListingEnd::LastPage && seller.end == qm::ListingEnd::LastPage;
     });
     worker.join();
@@ -166,12 +165,14 @@ class Bench {
   }
 
   qm::OrderBook& Book() { return book_; }
+  qm::Account Account() const { return session_.RunAccount(); }
   qm::OrderRows& Unrated() { return book_.Unrated(); }
   qm::OrderRows& BuyerRated() { return book_.BuyerRated(); }
 
  private:
   qm::test::Sandbox sb_;
   qm::test::TempDir dir_;
+  qm::AppSession session_;
   qm::EventLoop loop_;
   qm::OrderBook book_;
   qm::MemoryOrderList unratedView_, buyerRatedView_;
@@ -278,7 +279,7 @@ int Refresh(Bench& b) {
     b.Unrated().Fill(std::move(rows));
     b.BuyerRated().Clear();
     const auto start = Clock::now();
-    qm::BuyerRatedListing listed = qm::ListBuyerRated(qm::CurrentAccount());
+    qm::BuyerRatedListing listed = qm::ListBuyerRated(b.Account());
     const double applyStart = qm::ThreadCpuSeconds();
     refresh = qm::ApplyBuyerRatedListing(b.Book(), std::move(listed));
     const double applied = qm::ThreadCpuSeconds() - applyStart;

@@ -37,7 +37,8 @@ int main() {
       world.AddUnratedRow(tid, "买家" + std::to_string(i), 340 + i);
     }
     // Nothing listens there: every connection is refused.
-    qm::Session().endpoints = qm::Endpoints::AtBase("http://127.0.0.1:9");
+    world.Session().endpoints = qm::Endpoints::AtBase("http://127.0.0.1:9");
+    world.Restart();
     worst = std::max(worst, Measure(world, "platform unreachable (connections refused):"));
   }
   {

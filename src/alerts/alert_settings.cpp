@@ -23,8 +23,8 @@ bool IsWebAddress(const std::string& url) {
   return true;
 }
 
-bool Store(const std::string& nick, const char* key, const std::string& value) {
-  return value.empty() ? RemoveSetting(nick, key) : WriteSetting(nick, key, value);
+bool Store(const std::string& dir, const std::string& nick, const char* key, const std::string& value) {
+  return value.empty() ? RemoveSetting(dir, nick, key) : WriteSetting(dir, nick, key, value);
 }
 
 }  // namespace
@@ -58,18 +58,18 @@ std::vector<Destination> AlertSettings::Destinations() const {
   return set;
 }
 
-AlertSettings ReadAlertSettings(const std::string& nick) {
+AlertSettings ReadAlertSettings(const std::string& dir, const std::string& nick) {
   AlertSettings s;
-  s.dingTalkUrl = Trimmed(ReadSetting(nick, kKeyDingTalkUrl));
-  s.dingTalkSecret = ReadSetting(nick, kKeyDingTalkSecret);
-  s.weComUrl = Trimmed(ReadSetting(nick, kKeyWeComUrl));
-  s.webhookUrl = Trimmed(ReadSetting(nick, kKeyWebhookUrl));
-  s.mailServer = Trimmed(ReadSetting(nick, kKeyMailServer));
-  s.mailUser = Trimmed(ReadSetting(nick, kKeyMailUser));
-  s.mailPassword = ReadSetting(nick, kKeyMailPassword);
-  s.mailFrom = Trimmed(ReadSetting(nick, kKeyMailFrom));
-  s.mailTo = Trimmed(ReadSetting(nick, kKeyMailTo));
-  const std::string hour = Trimmed(ReadSetting(nick, kKeySummaryHour));
+  s.dingTalkUrl = Trimmed(ReadSetting(dir, nick, kKeyDingTalkUrl));
+  s.dingTalkSecret = ReadSetting(dir, nick, kKeyDingTalkSecret);
+  s.weComUrl = Trimmed(ReadSetting(dir, nick, kKeyWeComUrl));
+  s.webhookUrl = Trimmed(ReadSetting(dir, nick, kKeyWebhookUrl));
+  s.mailServer = Trimmed(ReadSetting(dir, nick, kKeyMailServer));
+  s.mailUser = Trimmed(ReadSetting(dir, nick, kKeyMailUser));
+  s.mailPassword = ReadSetting(dir, nick, kKeyMailPassword);
+  s.mailFrom = Trimmed(ReadSetting(dir, nick, kKeyMailFrom));
+  s.mailTo = Trimmed(ReadSetting(dir, nick, kKeyMailTo));
+  const std::string hour = Trimmed(ReadSetting(dir, nick, kKeySummaryHour));
   int value = -1;
   const auto [end, ec] = std::from_chars(hour.data(), hour.data() + hour.size(), value);
   s.summaryHour = !hour.empty() && ec == std::errc() && end == hour.data() + hour.size() && value >= 0 && value < 24
@@ -78,13 +78,13 @@ AlertSettings ReadAlertSettings(const std::string& nick) {
   return s;
 }
 
-bool WriteAlertSettings(const std::string& nick, const AlertSettings& s) {
-  return Store(nick, kKeyDingTalkUrl, s.dingTalkUrl) && Store(nick, kKeyDingTalkSecret, s.dingTalkSecret) &&
-         Store(nick, kKeyWeComUrl, s.weComUrl) && Store(nick, kKeyWebhookUrl, s.webhookUrl) &&
-         Store(nick, kKeyMailServer, s.mailServer) && Store(nick, kKeyMailUser, s.mailUser) &&
-         Store(nick, kKeyMailPassword, s.mailPassword) && Store(nick, kKeyMailFrom, s.mailFrom) &&
-         Store(nick, kKeyMailTo, s.mailTo) &&
-         Store(nick, kKeySummaryHour, s.summaryHour >= 0 ? std::to_string(s.summaryHour) : std::string());
+bool WriteAlertSettings(const std::string& dir, const std::string& nick, const AlertSettings& s) {
+  return Store(dir, nick, kKeyDingTalkUrl, s.dingTalkUrl) && Store(dir, nick, kKeyDingTalkSecret, s.dingTalkSecret) &&
+         Store(dir, nick, kKeyWeComUrl, s.weComUrl) && Store(dir, nick, kKeyWebhookUrl, s.webhookUrl) &&
+         Store(dir, nick, kKeyMailServer, s.mailServer) && Store(dir, nick, kKeyMailUser, s.mailUser) &&
+         Store(dir, nick, kKeyMailPassword, s.mailPassword) && Store(dir, nick, kKeyMailFrom, s.mailFrom) &&
+         Store(dir, nick, kKeyMailTo, s.mailTo) &&
+         Store(dir, nick, kKeySummaryHour, s.summaryHour >= 0 ? std::to_string(s.summaryHour) : std::string());
 }
 
 std::string EnteredSecret(const std::string& typed, bool cleared, const std::string& stored) {
@@ -92,15 +92,15 @@ std::string EnteredSecret(const std::string& typed, bool cleared, const std::str
   return cleared ? std::string() : stored;
 }
 
-bool SaveAlertSettings(const std::string& nick, const AlertSettings& settings, AlertOutbox* outbox,
+bool SaveAlertSettings(const std::string& dir, const std::string& nick, const AlertSettings& settings, AlertOutbox* outbox,
                        std::string* problem) {
   if (std::string why = AlertSettingsProblem(settings); !why.empty()) {
     *problem = why + "没有保存。";
     return false;
   }
-  const bool written = WriteAlertSettings(nick, settings);
+  const bool written = WriteAlertSettings(dir, nick, settings);
   // Part of them may have been written: the outbox goes by what the file holds.
-  if (outbox != nullptr) outbox->ChangeSettings(written ? settings : ReadAlertSettings(nick));
+  if (outbox != nullptr) outbox->ChangeSettings(written ? settings : ReadAlertSettings(dir, nick));
   if (!written) *problem = "提醒设置无法全部写入“" + std::string(kConfigFileName) + "”，请检查文件是否可写。";
   return written;
 }

@@ -41,10 +41,10 @@ struct AlertSettings {
   bool operator==(const AlertSettings&) const = default;
 };
 
-AlertSettings ReadAlertSettings(const std::string& nick);
+AlertSettings ReadAlertSettings(const std::string& dir, const std::string& nick);
 // Writes every key (an empty value removes it); false when Config.ini was
 // not written.
-bool WriteAlertSettings(const std::string& nick, const AlertSettings& settings);
+bool WriteAlertSettings(const std::string& dir, const std::string& nick, const AlertSettings& settings);
 
 // A secret as a form gives it (the robot's signing secret, the mail
 // password, never shown): what was typed replaces the stored one; an empty
@@ -56,7 +56,7 @@ class AlertOutbox;
 // checks them, writes them to the seller's section of Config.ini and hands
 // what is stored to `outbox` (may be null), which uses them from now on.
 // False, with why in *problem (the seller's words), when they were not all saved.
-bool SaveAlertSettings(const std::string& nick, const AlertSettings& settings, AlertOutbox* outbox,
+bool SaveAlertSettings(const std::string& dir, const std::string& nick, const AlertSettings& settings, AlertOutbox* outbox,
                        std::string* problem);
 
 // Why the settings cannot be used; empty when they can. Addresses must be

@@ -34,7 +34,7 @@ std::string ShownName(const std::string& nick) {
 
 }  // namespace
 
-AccountDialog::AccountDialog(QWidget* owner) : QDialog(owner) {
+AccountDialog::AccountDialog(AppSession& session, QWidget* owner) : QDialog(owner), session_(session) {
   BuildWindow(this, AccountDialogLayout());
   setModal(true);
   box_ = Control<QComboBox>(this, "组合框1");
@@ -68,14 +68,14 @@ AccountDialog::AccountDialog(QWidget* owner) : QDialog(owner) {
 void AccountDialog::FillAccounts(bool chooseLast) {
   box_->clear();
   int position = 0;
-  for (const std::string& name : AccountNames()) box_->insertItem(position++, Q(name));
+  for (const std::string& name : AccountNames(session_.programDir)) box_->insertItem(position++, Q(name));
   box_->setCurrentIndex(-1);
   box_->setEditText(QString());
   // A first start has no accounts to offer: the box says what to do.
   box_->lineEdit()->setPlaceholderText(position == 0 ? "首次使用请点“添加帐号”" : "选择或输入卖家帐号");
   SetAccountColour(kAccountIdleColour);
   if (!chooseLast) return;
-  const std::string lastUsed = LastUsedAccount();
+  const std::string lastUsed = LastUsedAccount(session_.programDir);
   const int last = lastUsed.empty() ? -1 : box_->findText(Q(lastUsed), Qt::MatchFixedString | Qt::MatchCaseSensitive);
   if (last < 0) return;
   box_->setCurrentIndex(last);
@@ -116,7 +116,7 @@ bool AccountDialog::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void AccountDialog::AddAccount() {
-  AccountSetupDialog setup(this, S(box_->currentText().trimmed()), false);
+  AccountSetupDialog setup(this, session_.programDir, S(box_->currentText().trimmed()), false);
   if (setup.exec() != QDialog::Accepted) return;
   const QString name = Q(setup.SavedAccount());
   if (box_->findText(name, Qt::MatchFixedString) < 0) box_->addItem(name);
@@ -132,7 +132,7 @@ bool AccountDialog::SetUpAccount(const std::string& nick) {
                    (listed ? std::string(kEmptyKeyText) + "\n请在下一个窗口中填写帐号“" + ShownName(nick) + "”的AppKey和AppSecret。"
                            : "帐号“" + ShownName(nick) + "”还没有设置。\n请在下一个窗口中填写它的AppKey和AppSecret。") +
                        "\n帐号名称输错了？关闭那个窗口即可回到帐号选择。");
-  AccountSetupDialog setup(this, nick, true);
+  AccountSetupDialog setup(this, session_.programDir, nick, true);
   if (setup.exec() != QDialog::Accepted) {
     box_->setFocus(Qt::OtherFocusReason);
     box_->lineEdit()->selectAll();
@@ -154,7 +154,7 @@ void AccountDialog::RemoveChosenAccount() {
                        "它的订单数据库、自动评价内容和评价记录等文件仍保留在程序目录中。")) {
     return;
   }
-  const AccountRemoval removal = RemoveAccount(nick);
+  const AccountRemoval removal = RemoveAccount(session_.programDir, nick);
   switch (removal.outcome) {
     case RemovalOutcome::Removed:
       FillAccounts(false);
@@ -189,7 +189,7 @@ void AccountDialog::OnLogin() {
   // A name that is not set up gets its setup first, before its files or its
   // lock are made: closing the form comes back here and leaves nothing.
   std::string section;
-  const StartupStep check = CheckAccount(nick, &section);
+  const StartupStep check = CheckAccount(session_.programDir, nick, &section);
   if (check.outcome == StartupOutcome::NoCredentials) {
     if (!SetUpAccount(section)) return;
     nick = S(box_->currentText());
@@ -197,12 +197,12 @@ void AccountDialog::OnLogin() {
     Refuse(check);
     return;
   }
-  const StartupStep step = OpenAccount(nick);
+  const StartupStep step = OpenAccount(session_, nick);
   if (!step.Ready()) {
     Refuse(step);
     return;
   }
-  MarkAccountUsed(Session().sellerNick);
+  MarkAccountUsed(session_.programDir, session_.sellerNick);
   accept();
 }
 
@@ -221,7 +221,7 @@ void AccountDialog::Refuse(const StartupStep& step) {
       return;
     case StartupOutcome::FilesUnusable:
       // Not another run: the seller's files themselves cannot be used.
-      QtPrompts().Warn(kFilesUnusableTitle, "卖家‘" + ShownName(Session().sellerNick) + "’的文件无法使用：" + step.reason +
+      QtPrompts().Warn(kFilesUnusableTitle, "卖家‘" + ShownName(session_.sellerNick) + "’的文件无法使用：" + step.reason +
                                                 "\n请检查程序目录的权限后再启动。程序将退出。");
       EndProgram(0);
       reject();
@@ -230,18 +230,18 @@ void AccountDialog::Refuse(const StartupStep& step) {
       // The run lock is held by another run of the program for this
       // seller: that run shows its window, and this one ends. A run without
       // a window (the runner) cannot show one, so this one says why it ends.
-      const QString name = InstanceSocketName(Session().programDir, Session().sellerNick);
+      const QString name = InstanceSocketName(session_.programDir, session_.sellerNick);
       switch (InstanceChannel::AskToShow(name)) {
         case ChannelOutcome::Done: break;
         case ChannelOutcome::OtherUser: {
           const std::string text = InstanceChannel::OtherUserText(name);
           std::fprintf(stderr, "quillmere: %s\n", text.c_str());
-          QtPrompts().Warn(kAlreadyRunningTitle, "卖家‘" + ShownName(Session().sellerNick) + "’的评价程序已经在运行。\n" +
+          QtPrompts().Warn(kAlreadyRunningTitle, "卖家‘" + ShownName(session_.sellerNick) + "’的评价程序已经在运行。\n" +
                                                      text + "\n程序将退出。");
           break;
         }
         case ChannelOutcome::NoAnswer:
-          QtPrompts().Warn(kAlreadyRunningTitle, "卖家‘" + ShownName(Session().sellerNick) +
+          QtPrompts().Warn(kAlreadyRunningTitle, "卖家‘" + ShownName(session_.sellerNick) +
                                                      "’的评价程序已经在运行（例如在后台运行的quillmere-headless）。\n程序将退出。");
           break;
       }

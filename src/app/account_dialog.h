@@ -7,6 +7,8 @@
 #include <QDialog>
 #include <string>
 
+#include "settings/app_session.h"
+
 class QComboBox;
 class QPushButton;
 
@@ -28,7 +30,8 @@ inline constexpr const char* kNotSetUpTitle = "帐号尚未设置";
 class AccountDialog : public QDialog {
   Q_OBJECT
  public:
-  explicit AccountDialog(QWidget* owner = nullptr);
+  // The chosen account is opened into `session`, the start-up record.
+  explicit AccountDialog(AppSession& session, QWidget* owner = nullptr);
 
   // `quillmere --account NICK`: the dialog logs in with NICK once it is shown,
   // as if the seller had typed it and pressed "登  录".
@@ -62,6 +65,7 @@ class AccountDialog : public QDialog {
   void AddAccount();
   void RemoveChosenAccount();
 
+  AppSession& session_;
   QComboBox* box_ = nullptr;
   QPushButton* login_ = nullptr;
   QPushButton* add_ = nullptr;

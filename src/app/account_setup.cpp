@@ -80,7 +80,8 @@ const WindowLayout& AccountSetupLayout() {
   return w;
 }
 
-AccountSetupDialog::AccountSetupDialog(QWidget* owner, const std::string& nick, bool nickFixed) : QDialog(owner) {
+AccountSetupDialog::AccountSetupDialog(QWidget* owner, const std::string& dir, const std::string& nick, bool nickFixed)
+    : QDialog(owner), dir_(dir) {
   BuildWindow(this, AccountSetupLayout());
   setModal(true);
   appKey_ = Control<QLineEdit>(this, "AppKey编辑框");
@@ -105,10 +106,10 @@ AccountSetupDialog::AccountSetupDialog(QWidget* owner, const std::string& nick, 
   ratingHours_->setValue(kDefaultRatingHours);
   std::optional<std::string> comment;
   if (!nick.empty()) {
-    appKey_->setText(Q(ReadAppKey(nick)));
-    appSecret_->setText(Q(ReadAppSecret(nick)));
-    comment = ReadAutoComment(nick);
-    if (const std::string hours = ReadRatingHoursSetting(nick); !hours.empty())
+    appKey_->setText(Q(ReadAppKey(dir_, nick)));
+    appSecret_->setText(Q(ReadAppSecret(dir_, nick)));
+    comment = ReadAutoComment(dir_, nick);
+    if (const std::string hours = ReadRatingHoursSetting(dir_, nick); !hours.empty())
       ratingHours_->setValue(ParseRatingHours(hours));
   }
   comment_->setPlainText(Q(comment.value_or(kDefaultAutoComment)));
@@ -157,13 +158,13 @@ void AccountSetupDialog::Save() {
     return;
   }
   // "nick" and "NICK" are one section: the one already in the file keeps its spelling.
-  const std::string section = AccountSectionName(nick);
-  if (!WriteAppKey(section, key) || !WriteAppSecret(section, secret) ||
-      !WriteRatingHoursSetting(section, RatingHoursText(ratingHours_->value()))) {
-    prompts.Warn(kAccountSetupTitle, "无法写入“" + ConfigPath() + "”，没有保存。");
+  const std::string section = AccountSectionName(dir_, nick);
+  if (!WriteAppKey(dir_, section, key) || !WriteAppSecret(dir_, section, secret) ||
+      !WriteRatingHoursSetting(dir_, section, RatingHoursText(ratingHours_->value()))) {
+    prompts.Warn(kAccountSetupTitle, "无法写入“" + ConfigPath(dir_) + "”，没有保存。");
     return;
   }
-  if (!SaveAutoComment(section, comment)) {
+  if (!SaveAutoComment(dir_, section, comment)) {
     prompts.Warn(kAccountSetupTitle, "无法写入“" + AutoCommentFileName(section) + "”，评价内容没有保存。");
     return;
   }

@@ -28,7 +28,8 @@ class AccountSetupDialog : public QDialog {
   // `nick` fills the seller box; with `nickFixed` (the account is already
   // chosen and its files are held) it cannot be changed. The key and secret
   // the section already has fill their boxes.
-  AccountSetupDialog(QWidget* owner, const std::string& nick, bool nickFixed);
+  // The account's files are those of the data directory `dir`.
+  AccountSetupDialog(QWidget* owner, const std::string& dir, const std::string& nick, bool nickFixed);
 
   // The section written, as it stands in Config.ini; empty until saved.
   const std::string& SavedAccount() const { return saved_; }
@@ -53,6 +54,7 @@ class AccountSetupDialog : public QDialog {
   QPushButton* save_ = nullptr;
   QPlainTextEdit* comment_ = nullptr;
   QDoubleSpinBox* ratingHours_ = nullptr;
+  std::string dir_;
   std::string saved_;
 };
 

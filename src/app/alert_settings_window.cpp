@@ -34,12 +34,13 @@ std::string Typed(const QLineEdit* box) { return S(box->text().trimmed()); }
 
 }  // namespace
 
-AlertSettingsWindow::AlertSettingsWindow(AlertOutbox* outbox, QWidget* owner) : QDialog(owner), outbox_(outbox) {
+AlertSettingsWindow::AlertSettingsWindow(const AppSession& session, AlertOutbox* outbox, QWidget* owner)
+    : QDialog(owner), session_(session), outbox_(outbox) {
   setObjectName("AlertSettingsWindow");
   setWindowTitle(Q(kAlertSettingsTitle));
   setModal(true);
-  const std::string& nick = Session().sellerNick;
-  stored_ = ReadAlertSettings(nick);
+  const std::string& nick = session_.sellerNick;
+  stored_ = ReadAlertSettings(session_.programDir, nick);
 
   dingTalk_ = NamedBox(this, "钉钉机器人编辑框", stored_.dingTalkUrl, "https://oapi.dingtalk.com/robot/send?access_token=…");
   dingTalkSecret_ = NamedBox(this, "钉钉加签密钥编辑框", {}, "");
@@ -137,7 +138,7 @@ AlertSettings AlertSettingsWindow::Entered() const {
 
 bool AlertSettingsWindow::Save() {
   const AlertSettings s = Entered();
-  if (std::string problem; !SaveAlertSettings(Session().sellerNick, s, outbox_, &problem)) {
+  if (std::string problem; !SaveAlertSettings(session_.programDir, session_.sellerNick, s, outbox_, &problem)) {
     QtPrompts().Information(kAlertSettingsTitle, problem);
     return false;
   }
@@ -154,7 +155,7 @@ void AlertSettingsWindow::SendTest() {
   test_->setEnabled(false);
   result_->setText("正在发送测试提醒…");
   // Off the UI thread; the answer comes back to the window if it is still open.
-  std::thread([s, shop = Session().sellerNick, window = QPointer<AlertSettingsWindow>(this)] {
+  std::thread([s, shop = session_.sellerNick, window = QPointer<AlertSettingsWindow>(this)] {
     const QString text = Q(TestAlertText(SendTestAlerts(s, shop)));
     QMetaObject::invokeMethod(
         QCoreApplication::instance(),

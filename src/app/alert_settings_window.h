@@ -10,6 +10,7 @@
 #include <string>
 
 #include "alerts/alert_settings.h"
+#include "settings/app_session.h"
 
 class QComboBox;
 class QLabel;
@@ -26,7 +27,8 @@ class AlertSettingsWindow : public QDialog {
   Q_OBJECT
  public:
   // `outbox`: the running program's, which a save changes at once; may be null.
-  explicit AlertSettingsWindow(AlertOutbox* outbox, QWidget* owner = nullptr);
+  // The seller and their Config.ini are the start-up record `session`'s.
+  AlertSettingsWindow(const AppSession& session, AlertOutbox* outbox, QWidget* owner = nullptr);
 
   QLineEdit* DingTalkBox() const { return dingTalk_; }
   QLineEdit* DingTalkSecretBox() const { return dingTalkSecret_; }
@@ -56,6 +58,7 @@ class AlertSettingsWindow : public QDialog {
   AlertSettings stored_;
   bool dingTalkSecretCleared_ = false;
   bool mailPasswordCleared_ = false;
+  const AppSession& session_;
   AlertOutbox* outbox_ = nullptr;
   QLineEdit* dingTalk_ = nullptr;
   QLineEdit* dingTalkSecret_ = nullptr;

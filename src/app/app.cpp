@@ -68,8 +68,8 @@ void PrintUsage(const CommandLine& line) {
 
 }  // namespace
 
-bool UseProgramDirOrSay(const std::string& dataDir) {
-  const StartupStep step = UseProgramDir(dataDir, ExecutableDir());
+bool UseProgramDirOrSay(AppSession& session, const std::string& dataDir) {
+  const StartupStep step = UseProgramDir(session, dataDir, ExecutableDir());
   if (step.Ready()) return true;
   QtPrompts().Warn(kBadDataDirTitle, step.reason + "\n程序将退出。");
   return false;
@@ -205,19 +205,29 @@ int RunApp(int argc, char** argv) {
   QApplication::setWindowIcon(ProgramIcon());
   InstallQtTranslations(app);
 
-  if (!UseProgramDirOrSay(line.dataDir)) return kExitUsage;
-  PlaceBrowserProfile(Session().programDir);
-  AppSession& s = Session();
+  // The start-up record of this run: made here, handed to the window, and
+  // gone with it at the end.
+  AppSession s;
+  if (!UseProgramDirOrSay(s, line.dataDir)) return kExitUsage;
+  PlaceBrowserProfile(s.programDir);
   if (!line.platform.empty()) s.endpoints = Endpoints::AtBase(line.platform);
 
   QtEventPump pump;
   SetEventPump(&pump);
 
-  MainWindow window;
+  MainWindow window(s);
   if (!line.account.empty()) window.ChooseAccountAtStart(line.account);
+  // The window shows once the run has started; a start-up that ends on the
+  // way ends the program itself.
+  QObject::connect(&window, &MainWindow::StartupEnded, &window, [&window, hidden = line.hidden](bool started) {
+    if (!started) {
+      QApplication::exit(0);
+      return;
+    }
+    window.show();
+    if (hidden) window.HideToTray();
+  });
   if (!window.RunStartup()) return 0;
-  window.show();
-  if (line.hidden) window.HideToTray();
   const int code = app.exec();
   SetEventPump(nullptr);
   return code;

@@ -3,6 +3,8 @@
 // application and the main window.
 #include <string>
 
+#include "settings/app_session.h"
+
 namespace qm {
 
 struct CommandLine {
@@ -21,11 +23,11 @@ CommandLine ParseCommandLine(int argc, char** argv);
 
 inline constexpr const char* kBadDataDirTitle = "数据目录无效";
 
-// Sets the program directory: the one given with --data-dir, else the
+// Sets the record's program directory: the one given with --data-dir, else the
 // executable's when it holds a Config.ini, else the user's data directory.
 // False after a box naming a directory that cannot be used (a given one is
 // never made).
-bool UseProgramDirOrSay(const std::string& dataDir);
+bool UseProgramDirOrSay(AppSession& session, const std::string& dataDir);
 
 // The whole program: with --headless the runner without windows, otherwise
 // the desktop. Returns the exit code.

@@ -19,7 +19,7 @@
 #include "settings/app_session.h"
 #include "settings/config.h"
 #include "util/delay.h"
-#include "util/await.h"
+#include "rating/run_worker.h"
 #include "util/event_pump.h"
 
 namespace qm {
@@ -45,7 +45,8 @@ class AuthPage : public QWebEnginePage {
 
 }  // namespace
 
-AuthWindow::AuthWindow(QWidget* owner, DocumentDriver& driver) : QDialog(owner), driver_(driver) {
+AuthWindow::AuthWindow(QWidget* owner, AppSession& session, DocumentDriver& driver)
+    : QDialog(owner), session_(session), driver_(driver) {
   BuildWindow(this, AuthWindowLayout());
   setModal(true);
   browser_ = Control<QWebEngineView>(this, "超文本浏览框1");
@@ -119,16 +120,16 @@ void AuthWindow::MakeLoadFailure() {
 std::string AuthWindow::Address() const { return S(browser_->url().toString(QUrl::FullyEncoded)); }
 
 void AuthWindow::start_authorization() {
-  AppSession& s = Session();
+  AppSession& s = session_;
   nickLabel_->setText(Q(s.sellerNick));
-  s.AppKey = ReadAppKey(s.sellerNick);
-  s.AppSecret = ReadAppSecret(s.sellerNick);
+  s.AppKey = ReadAppKey(session_.programDir, s.sellerNick);
+  s.AppSecret = ReadAppSecret(session_.programDir, s.sellerNick);
   PumpEvents();
-  browser_->setUrl(QUrl(Q(AuthorizeAddress(s.AppKey))));
+  browser_->setUrl(QUrl(Q(AuthorizeAddress(s.endpoints, s.AppKey))));
 }
 
 void AuthWindow::on_document_loaded() {
-  if (stored_ || !IsEightCharacterLoginPage(Address())) return;
+  if (stored_ || !IsEightCharacterLoginPage(session_.endpoints, Address())) return;
   driver_.Attach(browserObject_);
   ComObject element;
   if (!driver_.FindElement("id=J_Quick2Static", &element, "A")) return;
@@ -147,7 +148,7 @@ void AuthWindow::on_document_loaded() {
     // already, unless the page brought one of its own.
     std::string typed;
     if (driver_.GetValue("id=TPL_username_1", "input", 0, &typed) && typed.empty())
-      driver_.SetValue("id=TPL_username_1", "input", 0, Session().sellerNick);
+      driver_.SetValue("id=TPL_username_1", "input", 0, session_.sellerNick);
     driver_.Click(element);
     // A scripted click does not move the keyboard focus; the user types next.
     driver_.Focus(element);
@@ -156,7 +157,7 @@ void AuthWindow::on_document_loaded() {
 }
 
 bool AuthWindow::on_before_navigate() {
-  if (Address().rfind(TokenPagePrefix(), 0) != 0) return false;
+  if (Address().rfind(TokenPagePrefix(session_.endpoints), 0) != 0) return false;
   browser_->stop();
   return true;
 }
@@ -164,10 +165,10 @@ bool AuthWindow::on_before_navigate() {
 void AuthWindow::on_navigate_complete() {
   if (stored_) return;
   PumpEvents();
-  AppSession& s = Session();
+  AppSession& s = session_;
   const std::string address = Address();
   s.SessionKey = TokenFromAddress(address);
-  if (IsConsentPage(address, s.AppKey)) {
+  if (IsConsentPage(s.endpoints, address, s.AppKey)) {
     PumpEvents();
     consentTimer_->start(1000);
     return;
@@ -175,16 +176,25 @@ void AuthWindow::on_navigate_complete() {
   if (s.SessionKey.empty()) return;
   browser_->stop();
   stored_ = true;
+  // The platform is asked whose key it is off the UI thread; its answer
+  // goes on in KeyChecked.
+  if (!check_) {
+    pump_ = std::make_unique<QtEventPump>();
+    check_ = std::make_unique<RunWorker>(*pump_);
+  }
+  check_->Run<std::pair<bool, SellerIdentity>>(
+      [account = s.RunAccount()] {
+        SellerIdentity seller;
+        const bool ok = confirm_session(account, &seller) == SessionCheck::Confirmed;
+        return std::make_pair(ok, seller);
+      },
+      [this](const std::pair<bool, SellerIdentity>& answer) { KeyChecked(answer.first, answer.second); });
+}
+
+void AuthWindow::KeyChecked(bool confirmed, const SellerIdentity& who) {
+  AppSession& s = session_;
   // A key the platform names another seller for is never stored. One it does
   // not confirm at all is, and the start-up's own check opens this window again.
-  const QPointer<AuthWindow> self(this);
-  // The login page's edge: the next step needs the answer; the window paints meanwhile.
-  const auto [confirmed, who] = AwaitWork<std::pair<bool, SellerIdentity>>([account = CurrentAccount()] {
-    SellerIdentity seller;
-    const bool ok = confirm_session(account, &seller) == SessionCheck::Confirmed;
-    return std::make_pair(ok, seller);
-  });
-  if (!self) return;
   if (confirmed && who.nick != s.sellerNick) {
     s.SessionKey.clear();
     stored_ = false;
@@ -192,8 +202,8 @@ void AuthWindow::on_navigate_complete() {
                                                   s.sellerNick + "”登录淘宝。");
     return;  // the window stays open for another login
   }
-  if (!WriteSessionKey(s.sellerNick, s.SessionKey)) {
-    QtPrompts().Information(kKeyNotStoredTitle, "Session授权无法写入“" + ConfigPath() + "”。程序将退出。");
+  if (!WriteSessionKey(session_.programDir, s.sellerNick, s.SessionKey)) {
+    QtPrompts().Information(kKeyNotStoredTitle, "Session授权无法写入“" + ConfigPath(session_.programDir) + "”。程序将退出。");
     s.SessionKey.clear();
     EndProgram(0);
     reject();
@@ -210,10 +220,10 @@ void AuthWindow::on_consent_timer() {
   if (driver_.FindElement("class=sh", &button, "BUTTON")) driver_.Click(button);
 }
 
-bool RunAuthWindow(QWidget* owner) {
+bool RunAuthWindow(AppSession& session, QWidget* owner) {
   // The login page's own driver, for as long as the window is open.
   DocumentDriver driver;
-  AuthWindow window(owner, driver);
+  AuthWindow window(owner, session, driver);
   return window.exec() == QDialog::Accepted && window.KeyStored();
 }
 

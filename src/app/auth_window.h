@@ -5,8 +5,11 @@
 // second, and the session key taken from the final page's address, written
 // to Config.ini, and the window closed. Its "×" ends the program.
 #include <QDialog>
+#include <memory>
 #include <string>
 
+#include "platform/session_check.h"
+#include "settings/app_session.h"
 #include "util/com_object.h"
 
 class QLabel;
@@ -18,13 +21,16 @@ namespace qm {
 
 class DocumentDriver;
 class PageBridge;
+class QtEventPump;
+class RunWorker;
 
 class AuthWindow : public QDialog {
   Q_OBJECT
  public:
   // Builds the window and starts the authorization; `driver` is the run's
   // document driver, attached to this window's page when the login page loads.
-  AuthWindow(QWidget* owner, DocumentDriver& driver);
+  // The key goes into `session`, the start-up record, and its Config.ini.
+  AuthWindow(QWidget* owner, AppSession& session, DocumentDriver& driver);
   ~AuthWindow() override;
 
   // The steps of the login, each run by its event of the browser or timer.
@@ -34,6 +40,8 @@ class AuthWindow : public QDialog {
   bool on_before_navigate();
   void on_navigate_complete();
   void on_consent_timer();
+  // The platform's answer about a key taken from the final page.
+  void KeyChecked(bool confirmed, const SellerIdentity& who);
 
   QWebEngineView* Browser() const { return browser_; }
   // Shown over the page when it could not be loaded, with its 重试 button.
@@ -54,13 +62,18 @@ class AuthWindow : public QDialog {
   QWidget* loadFailure_ = nullptr;
   PageBridge* bridge_ = nullptr;
   ComObject browserObject_;
+  AppSession& session_;
   DocumentDriver& driver_;
+  // Asks the platform about a taken key; its report comes back through the
+  // window's own pump and is dropped with the window.
+  std::unique_ptr<QtEventPump> pump_;
+  std::unique_ptr<RunWorker> check_;
   bool stored_ = false;
 };
 
 // Shows a fresh login window modally, owned by `owner`, with the run's
 // document driver (one of its own when none is set). True when it closed
 // with a stored key; false when the program was ended from it.
-bool RunAuthWindow(QWidget* owner);
+bool RunAuthWindow(AppSession& session, QWidget* owner);
 
 }  // namespace qm

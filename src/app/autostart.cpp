@@ -97,15 +97,15 @@ bool SetAutostart(bool on, const std::string& program, const std::string& dataDi
   return true;
 }
 
-void AddAutostartBox(QWidget* frame) {
+void AddAutostartBox(QWidget* frame, const AppSession& session) {
   auto* box = new QCheckBox(Q(kAutostartText), frame);
   box->setObjectName(Q(kAutostartText));
   box->setGeometry(72, frame->height() - 20, 152, 18);
   box->setChecked(AutostartEnabled());
-  QObject::connect(box, &QCheckBox::toggled, box, [box](bool on) {
+  QObject::connect(box, &QCheckBox::toggled, box, [box, &session](bool on) {
     std::string error;
-    if (SetAutostart(on, S(QCoreApplication::applicationFilePath()), Session().programDir, Session().sellerNick,
-                     Session().endpoints.Base(), &error)) {
+    if (SetAutostart(on, S(QCoreApplication::applicationFilePath()), session.programDir, session.sellerNick,
+                     session.endpoints.Base(), &error)) {
       return;
     }
     QtPrompts().Information(kAutostartText, error);

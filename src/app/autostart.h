@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "settings/app_session.h"
+
 class QWidget;
 
 namespace qm {
@@ -28,7 +30,7 @@ bool SetAutostart(bool on, const std::string& program, const std::string& dataDi
 std::string DesktopExecValue(const std::vector<std::string>& args);
 
 // The 开机自动启动 box at the foot of `frame`: ticked while the entry exists;
-// ticking writes it for the running seller, unticking removes it.
-void AddAutostartBox(QWidget* frame);
+// ticking writes it for the seller of `session` (which outlives the box), unticking removes it.
+void AddAutostartBox(QWidget* frame, const AppSession& session);
 
 }  // namespace qm

@@ -54,7 +54,7 @@ std::string BusyPassText(int rated) { return "正在自动评价到期的订单�
 
 }  // namespace
 
-MainWindow::MainWindow() : autoTimer_(nullptr), refreshTimer_(nullptr) {
+MainWindow::MainWindow(AppSession& session) : session_(session), autoTimer_(nullptr), refreshTimer_(nullptr) {
   BuildWindow(this, MainWindowLayout());
   unratedView_ = Control<QTreeView>(this, "超级列表框1");
   buyerRatedView_ = Control<QTreeView>(this, "超级列表框2");
@@ -131,9 +131,9 @@ MainWindow::MainWindow() : autoTimer_(nullptr), refreshTimer_(nullptr) {
   view_.setStatus = [this](const std::string& text) { SetStatus(text); };
   view_.openRatingPage = [this] {
     // A flag left over from a window opened from a menu must not count for this one.
-    Session().pageEdited = 0;
-    const bool edited = OpenRatingPageWindow(this) == 1;
-    Session().pageEdited = 0;
+    session_.pageEdited = 0;
+    const bool edited = OpenRatingPageWindow(session_, this) == 1;
+    session_.pageEdited = 0;
     return edited;
   };
   view_.showNotice = [this](const Notice& notice) { ShowNotice(notice); };
@@ -220,86 +220,98 @@ QMenu* MainWindow::Menu(const char* name) const { return FindMenu(const_cast<Mai
 bool MainWindow::TrayUsable() const { return tray_ != nullptr && tray_->isVisible() && QSystemTrayIcon::isSystemTrayAvailable(); }
 
 bool MainWindow::RunStartup() {
-  AppSession& s = Session();
   {
-    AccountDialog dialog(this);
+    AccountDialog dialog(session_, this);
     if (!startAccount_.empty()) dialog.ChooseOnShow(std::exchange(startAccount_, std::string()));
     if (dialog.exec() != QDialog::Accepted) return false;
   }
-  title_->setText(Q("Quillmere 淘宝自动评价 — " + s.sellerNick));
+  title_->setText(Q("Quillmere 淘宝自动评价 — " + session_.sellerNick));
   UpdateAlertCount();
   ListenForLaterStarts();
   RestoreSize();
+  ConfirmSession();
+  return true;
+}
 
-  // No stored key, or one the platform refuses: the login window gets a new
-  // one (its "×" ends the program) and the session is confirmed again.
-  for (;;) {
-    SetStatus("正在确认Session授权…");
-    const StartupStep step = ConfirmAccount([this](int attempt, int pauseMs, const SessionTrouble& why) {
-      // The seller sees why nothing happens yet, and can end the program from the tray.
-      if (!isVisible()) show();
-      if (!tray_->isVisible()) tray_->show();
-      const std::string retry = std::to_string(pauseMs / 1000) + " 秒后自动重试（第 " + std::to_string(attempt) + " 次）";
-      switch (why.kind) {
-        case ReplyKind::Trouble:
-          // A call limit or the platform's own failure: the key is fine, nothing for the seller to do.
-          SetStatus("淘宝API服务器暂时不能使用，无需重新登录，" + retry + "。平台说：" + why.message);
-          break;
-        case ReplyKind::ClockRefused:
-          SetStatus("淘宝API服务器不接受本机时间，请检查本机时间，" + retry + "。平台说：" + why.message);
-          break;
-        default:
-          SetStatus("无法连接淘宝API服务器，" + retry + "。请检查网络连接、代理设置和本机时间。");
-      }
-    });
-    switch (step.outcome) {
-      case StartupOutcome::Ready:
-        SetStatus(ConfirmedStatus(step.seller));
-        for (const std::string& note : step.notes) KeepNotice(note);
-        if (!StartRun()) break;
-        return true;
-      case StartupOutcome::NoSessionKey:
-      case StartupOutcome::SessionRefused:
-        // Ended while the platform could not be reached: no login.
-        if (StopRequested()) break;
-        SetStatus("请登录淘宝并授权");
-        if (!RunAuthWindow(this)) return false;
-        continue;
-      case StartupOutcome::NoCredentials: {
-        // The account box sets up a name before it opens it; here the key went
-        // meanwhile (the file edited by hand). The account is this run's by
-        // now, so closing the form ends the start-up.
-        prompts_.Warn(kNoKeyTitle, std::string(kEmptyKeyText) + "\n请在下一个窗口中填写本帐号的AppKey和AppSecret。");
-        AccountSetupDialog setup(this, s.sellerNick, true);
-        if (setup.exec() != QDialog::Accepted) break;
-        s.AppKey = ReadAppKey(s.sellerNick);
-        s.AppSecret = ReadAppSecret(s.sellerNick);
-        continue;
-      }
-      case StartupOutcome::CommentTooLong:
-        prompts_.Warn(kCommentTooLongTitle, step.reason + "\n程序将退出。");
+void MainWindow::ConfirmSession() {
+  SetStatus("正在确认Session授权…");
+  const auto unreachable = [this](int attempt, int pauseMs, const SessionTrouble& why) {
+    // The seller sees why nothing happens yet, and can end the program from the tray.
+    if (!isVisible()) show();
+    if (!tray_->isVisible()) tray_->show();
+    const std::string retry = std::to_string(pauseMs / 1000) + " 秒后自动重试（第 " + std::to_string(attempt) + " 次）";
+    switch (why.kind) {
+      case ReplyKind::Trouble:
+        // A call limit or the platform's own failure: the key is fine, nothing for the seller to do.
+        SetStatus("淘宝API服务器暂时不能使用，无需重新登录，" + retry + "。平台说：" + why.message);
         break;
-      case StartupOutcome::DatabaseUnusable:
+      case ReplyKind::ClockRefused:
+        SetStatus("淘宝API服务器不接受本机时间，请检查本机时间，" + retry + "。平台说：" + why.message);
+        break;
       default:
-        prompts_.Warn(kDatabaseFailedTitle, step.reason + "\n程序将退出。");
-        break;
+        SetStatus("无法连接淘宝API服务器，" + retry + "。请检查网络连接、代理设置和本机时间。");
     }
-    break;
+  };
+  confirmation_ = std::make_unique<AccountConfirmation>(session_, pump_, unreachable,
+                                                        [this](const StartupStep& step) { Confirmed(step); });
+}
+
+// No stored key, or one the platform refuses: the login window gets a new
+// one (its "×" ends the program) and the session is confirmed again.
+void MainWindow::Confirmed(const StartupStep& step) {
+  AppSession& s = session_;
+  switch (step.outcome) {
+    case StartupOutcome::Ready:
+      SetStatus(ConfirmedStatus(step.seller));
+      for (const std::string& note : step.notes) KeepNotice(note);
+      if (!StartRun()) break;
+      emit StartupEnded(true);
+      return;
+    case StartupOutcome::NoSessionKey:
+    case StartupOutcome::SessionRefused:
+      // Ended while the platform could not be reached: no login.
+      if (StopRequested()) break;
+      SetStatus("请登录淘宝并授权");
+      if (!RunAuthWindow(session_, this)) {
+        emit StartupEnded(false);
+        return;
+      }
+      ConfirmSession();
+      return;
+    case StartupOutcome::NoCredentials: {
+      // The account box sets up a name before it opens it; here the key went
+      // meanwhile (the file edited by hand). The account is this run's by
+      // now, so closing the form ends the start-up.
+      prompts_.Warn(kNoKeyTitle, std::string(kEmptyKeyText) + "\n请在下一个窗口中填写本帐号的AppKey和AppSecret。");
+      AccountSetupDialog setup(this, s.programDir, s.sellerNick, true);
+      if (setup.exec() != QDialog::Accepted) break;
+      s.AppKey = ReadAppKey(s.programDir, s.sellerNick);
+      s.AppSecret = ReadAppSecret(s.programDir, s.sellerNick);
+      ConfirmSession();
+      return;
+    }
+    case StartupOutcome::CommentTooLong:
+      prompts_.Warn(kCommentTooLongTitle, step.reason + "\n程序将退出。");
+      break;
+    case StartupOutcome::DatabaseUnusable:
+    default:
+      prompts_.Warn(kDatabaseFailedTitle, step.reason + "\n程序将退出。");
+      break;
   }
   EndProgram(0);
-  return false;
+  emit StartupEnded(false);
 }
 
 bool MainWindow::OpenRun() {
   if (run_) return true;
   RunPorts ports;
-  ports.pump = CurrentEventPump();
+  ports.pump = &pump_;
   ports.autoTimer = &autoTimer_;
   ports.refreshTimer = &refreshTimer_;
   ports.clearWebCache = [] { QWebEngineProfile::defaultProfile()->clearHttpCache(); };
   ports.view = &view_;
   std::string error;
-  run_ = SellerRun::Open(CurrentAccount(), CurrentRunSettings(), ports, *this, &error);
+  run_ = SellerRun::Open(session_.RunAccount(), CurrentRunSettings(session_), ports, *this, &error);
   if (!run_) {
     prompts_.Warn(kDatabaseFailedTitle, error + "\n程序将退出。");
     return false;
@@ -402,13 +414,13 @@ void MainWindow::BringToFront() {
 void MainWindow::ConfirmExit() {
   showNormal();
   raise();
-  if (!prompts_.Question(kExitTitle, "要退出‘" + Session().sellerNick + "’吗?\n退出后不再自动评价，到期的订单要等下次启动后才会评价。")) return;
+  if (!prompts_.Question(kExitTitle, "要退出‘" + session_.sellerNick + "’吗?\n退出后不再自动评价，到期的订单要等下次启动后才会评价。")) return;
   if (tray_ != nullptr) tray_->hide();
   EndProgram(0);
 }
 
 void MainWindow::OpenSettings() {
-  SettingsWindow settings(run_.get(), outbox_.get(), this);
+  SettingsWindow settings(session_, run_.get(), outbox_.get(), this);
   settings.exec();
 }
 
@@ -418,7 +430,7 @@ void MainWindow::ConnectListActions() {
   auto item = [this](const char* menu, const char* text, auto action) {
     connect(FindMenuItem(Menu(menu), text), &QAction::triggered, this, action);
   };
-  const auto openRatingPage = [this] { OpenRatingPageWindow(this); };
+  const auto openRatingPage = [this] { OpenRatingPageWindow(session_, this); };
   item("表一鼠标右键", "复制订单编号", [this] { if (run_) CopyFromUnrated(*run_, CopyWhat::OrderNumber); });
   item("表一鼠标右键", "复制旺旺", [this] { if (run_) CopyFromUnrated(*run_, CopyWhat::Buyer); });
   item("表一鼠标右键", "提前评价", [this] { if (run_) rate_early_from_menu(*run_); });

@@ -17,6 +17,7 @@
 #include "orders/order_book.h"
 #include "rating/rating_log.h"
 #include "rating/run_observer.h"
+#include "rating/startup.h"
 #include "util/ports.h"
 
 class QAction;
@@ -49,14 +50,19 @@ class InstanceChannel;
 class MainWindow : public QWidget, private RunObserver {
   Q_OBJECT
  public:
-  MainWindow();
+  // The window opens the account into `session`, the start-up record its
+  // owner keeps for the whole program, and hands it to what needs it.
+  explicit MainWindow(AppSession& session);
   ~MainWindow() override;
 
   // The start-up sequence: the account choice, then the rest of the core's
   // start-up (key and secret, session key, seller check, order database) with
   // a box for each refusal, the login window while there is no session key
   // the platform confirms, then the run, the tray icon and the first load.
-  // False when the program was ended on the way (EndProgram has been called).
+  // False when the program was ended at the account choice. Otherwise the
+  // rest goes on from the session check's report, and StartupEnded tells how
+  // it ended: true once the run has started, false when the program was ended
+  // on the way (EndProgram has been called).
   bool RunStartup();
   // `--account NICK`: the account dialog of RunStartup logs in with it once it shows.
   void ChooseAccountAtStart(const std::string& account) { startAccount_ = account; }
@@ -120,6 +126,11 @@ class MainWindow : public QWidget, private RunObserver {
   // notification area (and on the offscreen platform).
   bool TrayUsable() const;
 
+ signals:
+  // The start-up after the account choice has ended: `started` when the run
+  // has started, false when the program was ended on the way.
+  void StartupEnded(bool started);
+
  protected:
   void closeEvent(QCloseEvent* event) override;
   void showEvent(QShowEvent* event) override;
@@ -127,6 +138,9 @@ class MainWindow : public QWidget, private RunObserver {
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
+  // The session check of the start-up, and what follows its report.
+  void ConfirmSession();
+  void Confirmed(const StartupStep& step);
   void ShowTray();
   void ConnectListActions();
   void PopUpMenu(const char* name);
@@ -176,6 +190,12 @@ class MainWindow : public QWidget, private RunObserver {
 
   // The run goes after the lists' views, which detach from its book first.
   std::string startAccount_;
+  // Where the run's reports, the session check's and the alerts' reach the
+  // window: queued calls on the UI thread. Before what posts to it, so that
+  // it goes last.
+  QtEventPump pump_;
+  // The session check under way, from RunStartup until it has reported.
+  std::unique_ptr<AccountConfirmation> confirmation_;
   std::unique_ptr<SellerRun> run_;
   // Alerts on their way to the seller's phone and chats; goes before the run.
   std::unique_ptr<AlertOutbox> outbox_;
@@ -184,6 +204,7 @@ class MainWindow : public QWidget, private RunObserver {
   std::unique_ptr<QtOrderList> buyerRatedList_;  // 超级列表框2
   QTreeView* unratedView_ = nullptr;
   QTreeView* buyerRatedView_ = nullptr;
+  AppSession& session_;
   QtTimer autoTimer_;
   QtTimer refreshTimer_;
   QtPrompts prompts_;

@@ -21,15 +21,15 @@
 namespace qm {
 
 void MainWindow::OpenOutbox() {
-  const std::string& nick = Session().sellerNick;
+  const std::string& nick = session_.sellerNick;
   outbox_ = std::make_unique<AlertOutbox>(
-      *CurrentEventPump(), nick, ReadAlertSettings(nick),
+      pump_, nick, ReadAlertSettings(session_.programDir, nick),
       [this](const AlertEvent& event) {
         // A send that is tried again is told once; what became of it is told too.
         if (event.kind != AlertEvent::Kind::Retrying || event.tries == 1) SetStatus(AlertEventText(event));
       },
       AlertOutbox::Options{});
-  if (std::string why; !outbox_->Open(Session().PathOf(RatingLogFileName(nick)), &why))
+  if (std::string why; !outbox_->Open(session_.PathOf(RatingLogFileName(nick)), &why))
     SetStatus("提醒的发送记录无法保存：" + why);
   summaryTimer_ = new QTimer(this);
   connect(summaryTimer_, &QTimer::timeout, this, [this] {
@@ -80,7 +80,7 @@ void MainWindow::UpdateAlertCount() {
 
 void MainWindow::UpdateTrayTip() {
   if (!run_) return;
-  std::string tip = "Quillmere — " + Session().sellerNick + "\n等待评价的订单：" +
+  std::string tip = "Quillmere — " + session_.sellerNick + "\n等待评价的订单：" +
                     std::to_string(run_->Book().Unrated().RowCount());
   if (const int unseen = run_->Alerts().UnseenCount(); unseen > 0) tip += "\n未读差评提醒：" + std::to_string(unseen);
   tray_->setToolTip(Q(tip));

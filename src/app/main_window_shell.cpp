@@ -187,7 +187,7 @@ void MainWindow::resizeEvent(QResizeEvent* event) {
 }
 
 void MainWindow::RestoreSize() {
-  const std::string text = ReadProfileString(ConfigPath(), Session().sellerNick, kKeyWindowSize);
+  const std::string text = ReadProfileString(ConfigPath(session_.programDir), session_.sellerNick, kKeyWindowSize);
   const std::size_t comma = text.find(',');
   if (comma == std::string::npos) return;
   const int w = std::atoi(text.substr(0, comma).c_str()), h = std::atoi(text.substr(comma + 1).c_str());
@@ -197,18 +197,18 @@ void MainWindow::RestoreSize() {
 }
 
 void MainWindow::RememberSize() {
-  const std::string& nick = Session().sellerNick;
+  const std::string& nick = session_.sellerNick;
   if (nick.empty() || isMinimized() || isMaximized() || isFullScreen()) return;
   // A size alone must not make a section: an account is in Config.ini once it is set up.
-  if (!AccountIsSetUp(nick)) return;
+  if (!AccountIsSetUp(session_.programDir, nick)) return;
   const std::string text = std::to_string(width()) + "," + std::to_string(height());
-  if (ReadProfileString(ConfigPath(), nick, kKeyWindowSize) == text) return;
-  WriteProfileString(ConfigPath(), nick, kKeyWindowSize, text);
+  if (ReadProfileString(ConfigPath(session_.programDir), nick, kKeyWindowSize) == text) return;
+  WriteProfileString(ConfigPath(session_.programDir), nick, kKeyWindowSize, text);
 }
 
 void MainWindow::ListenForLaterStarts() {
   if (channel_ == nullptr) channel_ = new InstanceChannel(this);
-  const QString name = InstanceSocketName(Session().programDir, Session().sellerNick);
+  const QString name = InstanceSocketName(session_.programDir, session_.sellerNick);
   const ChannelOutcome outcome = channel_->Listen(name, [this] {
     // During the start-up the login window is the one to see.
     if (QWidget* modal = QApplication::activeModalWidget(); modal != nullptr && modal != this) {

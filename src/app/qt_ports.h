@@ -123,7 +123,7 @@ class QtEventPump : public EventPump {
   QObject* context_;
 };
 
-// Shows `box` modally (through the hook when one is set) and returns the button chosen.
+// Shows `box` modally, its texts as plain text, and returns the button chosen.
 int ExecMessageBox(QMessageBox& box);
 
 }  // namespace qm

@@ -121,7 +121,7 @@ void RatingLogWindow::Reload() {
 
 bool RatingLogWindow::ExportTo(const std::string& path) {
   std::string error;
-  if (WriteRatingLogCsv(model_->Entries(), path, &error)) return true;
+  if (WriteRatingLogCsv(log_ != nullptr ? log_->Directory() : std::string(), model_->Entries(), path, &error)) return true;
   QtPrompts().Warn("导出CSV", error);
   return false;
 }

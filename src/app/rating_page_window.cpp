@@ -9,14 +9,15 @@
 
 namespace qm {
 
-std::string RatingStartPage() { return Session().endpoints.rating + "/myRate.htm"; }
+std::string RatingStartPage(const Endpoints& endpoints) { return endpoints.rating + "/myRate.htm"; }
 
-RatingPageWindow::RatingPageWindow(QWidget* owner, const std::string& url) : QDialog(owner) {
+RatingPageWindow::RatingPageWindow(AppSession& session, QWidget* owner, const std::string& url)
+    : QDialog(owner), session_(session) {
   BuildWindow(this, RatingPageWindowLayout());
   setModal(true);
-  Control<QLabel>(this, "标签1")->setText(Q(Session().sellerNick));
+  Control<QLabel>(this, "标签1")->setText(Q(session_.sellerNick));
   view_ = Control<QWebEngineView>(this, "超文本浏览框1");
-  start_ = QUrl(Q(url.empty() ? RatingStartPage() : url));
+  start_ = QUrl(Q(url.empty() ? RatingStartPage(session_.endpoints) : url));
 
   for (QPushButton* button : findChildren<QPushButton*>()) {
     button->setAutoDefault(false);
@@ -38,14 +39,14 @@ RatingPageWindow::RatingPageWindow(QWidget* owner, const std::string& url) : QDi
 }
 
 void RatingPageWindow::CloseWith(int edited) {
-  Session().pageEdited = edited;
+  session_.pageEdited = edited;
   accept();
 }
 
-int OpenRatingPageWindow(QWidget* owner, const std::string& url) {
-  RatingPageWindow window(owner, url);
+int OpenRatingPageWindow(AppSession& session, QWidget* owner, const std::string& url) {
+  RatingPageWindow window(session, owner, url);
   window.exec();
-  return Session().pageEdited;
+  return session.pageEdited;
 }
 
 }  // namespace qm

@@ -53,13 +53,13 @@ std::vector<std::string> MoreCommentLines(const QString& text) {
 
 }  // namespace
 
-RunSettingsWindow::RunSettingsWindow(SellerRun* run, AlertOutbox* outbox, QWidget* owner)
-    : QDialog(owner), run_(run), outbox_(outbox) {
+RunSettingsWindow::RunSettingsWindow(AppSession& session, SellerRun* run, AlertOutbox* outbox, QWidget* owner)
+    : QDialog(owner), session_(session), run_(run), outbox_(outbox) {
   setObjectName("RunSettingsWindow");
   setWindowTitle(Q(kRunSettingsTitle));
   setModal(true);
-  const std::string& nick = Session().sellerNick;
-  const RunSettings settings = run != nullptr ? run->Settings() : CurrentRunSettings();
+  const std::string& nick = session_.sellerNick;
+  const RunSettings settings = run != nullptr ? run->Settings() : CurrentRunSettings(session_);
 
   firstComment_ = Named(new QPlainTextEdit(this), "自动评价内容编辑框");
   firstComment_->setPlainText(Q(settings.FirstComment()));
@@ -114,7 +114,7 @@ RunSettingsWindow::RunSettingsWindow(SellerRun* run, AlertOutbox* outbox, QWidge
   auto* alertPlaces = Named(new QPushButton("发到手机和群…", this), "提醒设置按钮");
   alertPlaces->setToolTip("把中评、差评提醒和每日汇总发到钉钉群、企业微信群、网址或邮箱");
   connect(alertPlaces, &QPushButton::clicked, this, [this] {
-    AlertSettingsWindow window(outbox_, this);
+    AlertSettingsWindow window(session_, outbox_, this);
     window.exec();
   });
   alertRow->addWidget(alertPlaces);
@@ -151,7 +151,13 @@ bool RunSettingsWindow::Save() {
   settings.badRatingAlerts = alerts_->isChecked();
   settings.answerBadFirst = answerStyle_->currentData().toBool();
   std::string problem;
-  if (SaveRunSettings(run_, settings, &problem)) return true;
+  if (SaveRunSettings(session_.programDir, session_.sellerNick, run_, settings, &problem)) {
+    // The record's copy, which this window reads before a run exists, follows what was saved.
+    session_.autoContent = settings.FirstComment();
+    session_.ratingHours = settings.ratingHours;
+    session_.reloadMinutes = settings.reloadMinutes;
+    return true;
+  }
   QtPrompts().Information(kRunSettingsTitle, problem);
   return false;
 }
@@ -186,7 +192,7 @@ void RunSettingsWindow::ReleaseKept() {
   ShowKeptEntries();
   run->Book().Unrated().Repaint();
   if (!failed.empty())
-    QtPrompts().Information(kRunSettingsTitle, "“" + failed + "”无法解除：“" + KeepListFileName(Session().sellerNick) + "”无法保存。");
+    QtPrompts().Information(kRunSettingsTitle, "“" + failed + "”无法解除：“" + KeepListFileName(session_.sellerNick) + "”无法保存。");
 }
 
 }  // namespace qm

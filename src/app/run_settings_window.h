@@ -8,6 +8,8 @@
 #include <QDialog>
 #include <string>
 
+#include "settings/app_session.h"
+
 class QCheckBox;
 class QComboBox;
 class QDoubleSpinBox;
@@ -26,8 +28,9 @@ class RunSettingsWindow : public QDialog {
   Q_OBJECT
  public:
   // `run`: the running seller's, whose settings a save changes at once; null
-  // before one runs (the files alone change).
-  explicit RunSettingsWindow(SellerRun* run, AlertOutbox* outbox, QWidget* owner = nullptr);
+  // before one runs (the files alone change). The seller and their files are
+  // the start-up record `session`'s.
+  RunSettingsWindow(AppSession& session, SellerRun* run, AlertOutbox* outbox, QWidget* owner = nullptr);
 
   QPlainTextEdit* FirstCommentBox() const { return firstComment_; }
   QPlainTextEdit* MoreCommentsBox() const { return moreComments_; }
@@ -47,6 +50,7 @@ class RunSettingsWindow : public QDialog {
   // 解除: the selected orders and buyers may be rated automatically again.
   void ReleaseKept();
 
+  AppSession& session_;
   SellerRun* run_ = nullptr;
   AlertOutbox* outbox_ = nullptr;  // where the alerts go, for 提醒设置; may be null
   QPlainTextEdit* firstComment_ = nullptr;

@@ -26,8 +26,8 @@ bool HasLineBreak(const std::string& text) { return text.find_first_of("\r\n") !
 
 }  // namespace
 
-SettingsWindow::SettingsWindow(SellerRun* run, AlertOutbox* outbox, QWidget* owner)
-    : QDialog(owner), run_(run), outbox_(outbox) {
+SettingsWindow::SettingsWindow(AppSession& session, SellerRun* run, AlertOutbox* outbox, QWidget* owner)
+    : QDialog(owner), session_(session), run_(run), outbox_(outbox) {
   BuildWindow(this, SettingsWindowLayout());
   setModal(true);
   appKey_ = Control<QLineEdit>(this, "AppKey编辑框");
@@ -36,19 +36,19 @@ SettingsWindow::SettingsWindow(SellerRun* run, AlertOutbox* outbox, QWidget* own
   order_ = Control<QLineEdit>(this, "订单ID编辑框");
   comment_ = Control<QPlainTextEdit>(this, "评价内容编辑框");
 
-  const std::string& nick = Session().sellerNick;
-  appKey_->setText(Q(ReadAppKey(nick)));
-  appSecret_->setText(Q(ReadAppSecret(nick)));
+  const std::string& nick = session_.sellerNick;
+  appKey_->setText(Q(ReadAppKey(session_.programDir, nick)));
+  appSecret_->setText(Q(ReadAppSecret(session_.programDir, nick)));
   MaskSecret(appSecret_);
   seller_->setText(Q(nick));
-  AddAutostartBox(Control<QWidget>(this, "外形框1"));
+  AddAutostartBox(Control<QWidget>(this, "外形框1"), session_);
   // Everything else the seller sets lives one click away, beside the close button.
   more_ = new QPushButton("更多设置…", this);
   more_->setObjectName("更多设置按钮");
   more_->setToolTip("自动评价内容、评价时间、重新读取间隔、差评提醒、回评方式、不自动评价的订单和买家");
   more_->setGeometry(560, 10, 88, 20);
   connect(more_, &QPushButton::clicked, this, [this] {
-    RunSettingsWindow window(run_, outbox_, this);
+    RunSettingsWindow window(session_, run_, outbox_, this);
     window.exec();
   });
 
@@ -60,7 +60,7 @@ SettingsWindow::SettingsWindow(SellerRun* run, AlertOutbox* outbox, QWidget* own
   }
   // An order that has a comment already shows it, to be changed rather than typed again.
   connect(order_, &QLineEdit::editingFinished, this, [this] {
-    const std::optional<std::string> stored = StoredManualComment(S(order_->text().trimmed()));
+    const std::optional<std::string> stored = StoredManualComment(session_.programDir, S(order_->text().trimmed()));
     if (stored && comment_->toPlainText().isEmpty()) comment_->setPlainText(Q(*stored));
   });
   connect(Control<QPushButton>(this, "超级按钮1"), &QPushButton::clicked, this, &SettingsWindow::SaveApiSettings);
@@ -74,14 +74,14 @@ void SettingsWindow::SaveApiSettings() {
   const std::string secret = S(appSecret_->text());
   if (key.empty() || secret.empty()) return;
   // The section is always the running seller's; 旺旺ID编辑框1 only shows it.
-  const std::string& nick = Session().sellerNick;
+  const std::string& nick = session_.sellerNick;
   // Both values are checked before either is written, so the file never
   // pairs a new key with the old secret.
   if (!Storable(key) || !Storable(secret)) {
     QtPrompts().Information(kSettingsTitle, "AppKey或AppSecret含有无法保存的字符，没有保存。");
     return;
   }
-  if (!WriteAppKey(nick, key) || !WriteAppSecret(nick, secret)) {
+  if (!WriteAppKey(session_.programDir, nick, key) || !WriteAppSecret(session_.programDir, nick, secret)) {
     QtPrompts().Information(kSettingsTitle, "API信息无法写入Config.ini，没有保存。");
   }
 }
@@ -90,7 +90,7 @@ void SettingsWindow::AddOrder() {
   const std::string tid = S(order_->text().trimmed());
   const std::string text = S(comment_->toPlainText());
   if (tid.empty() || text.empty()) return;
-  if (!AddOrderComment(tid, text)) {
+  if (!AddOrderComment(session_.programDir, tid, text)) {
     // The boxes keep what the user typed, so nothing is lost.
     if (HasLineBreak(text)) {
       QtPrompts().Information(kSettingsTitle, "评价内容请不要换行，没有保存。");
@@ -103,8 +103,8 @@ void SettingsWindow::AddOrder() {
   comment_->clear();
 }
 
-void OpenSettingsWindow(SellerRun* run, QWidget* owner) {
-  SettingsWindow window(run, nullptr, owner);
+void OpenSettingsWindow(AppSession& session, SellerRun* run, QWidget* owner) {
+  SettingsWindow window(session, run, nullptr, owner);
   window.exec();
 }
 

@@ -6,6 +6,8 @@
 #include <QDialog>
 #include <string>
 
+#include "settings/app_session.h"
+
 class QLineEdit;
 class QPlainTextEdit;
 class QPushButton;
@@ -21,7 +23,8 @@ class SettingsWindow : public QDialog {
   Q_OBJECT
  public:
   // `run`: the running seller's, which 更多设置 changes; null before one runs.
-  explicit SettingsWindow(SellerRun* run, AlertOutbox* outbox, QWidget* owner = nullptr);
+  // The seller and their files are the start-up record `session`'s.
+  SettingsWindow(AppSession& session, SellerRun* run, AlertOutbox* outbox, QWidget* owner = nullptr);
 
   QLineEdit* AppKeyBox() const { return appKey_; }
   QLineEdit* AppSecretBox() const { return appSecret_; }
@@ -39,6 +42,7 @@ class SettingsWindow : public QDialog {
   // boxes are emptied once it is stored.
   void AddOrder();
 
+  AppSession& session_;
   QLineEdit* appKey_ = nullptr;
   QLineEdit* appSecret_ = nullptr;
   QLineEdit* seller_ = nullptr;
@@ -51,6 +55,6 @@ class SettingsWindow : public QDialog {
 
 // Shows a fresh SettingsWindow modally, owned by `owner`, and returns when it
 // has been closed.
-void OpenSettingsWindow(SellerRun* run, QWidget* owner);
+void OpenSettingsWindow(AppSession& session, SellerRun* run, QWidget* owner);
 
 }  // namespace qm

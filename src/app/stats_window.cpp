@@ -151,7 +151,7 @@ void StatsWindow::ShowTotals() {
 
 bool StatsWindow::ExportTo(const std::string& path) {
   std::string error;
-  if (WriteExportFile(path, DailyFiguresCsv(figures_), &error)) return true;
+  if (WriteExportFile(log_ != nullptr ? log_->Directory() : std::string(), path, DailyFiguresCsv(figures_), &error)) return true;
   QtPrompts().Warn("导出CSV", error);
   return false;
 }

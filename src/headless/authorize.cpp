@@ -22,15 +22,14 @@ std::string Trimmed(const std::string& text) {
 
 }  // namespace
 
-int RunAuthorize(const std::function<void(const std::string&)>& printLine) {
-  AppSession& s = Session();
+int RunAuthorize(AppSession& s, const std::function<void(const std::string&)>& printLine) {
   if (s.AppKey.empty() || s.AppSecret.empty()) {
     printLine("authorize: the account " + s.sellerNick + " has no appkey or AppSecret in Config.ini");
     return kExitNoCredentials;
   }
   printLine("authorize: open this address in a browser, log in as " + s.sellerNick + " and allow the application:");
   // Alone on its line, so that it can be copied as it is.
-  std::printf("%s\n", AuthorizeAddress(s.AppKey).c_str());
+  std::printf("%s\n", AuthorizeAddress(s.endpoints, s.AppKey).c_str());
   printLine("authorize: then paste the address of the last page (it holds \"access_token=\") and press Enter");
   std::fflush(stdout);
 
@@ -59,7 +58,7 @@ int RunAuthorize(const std::function<void(const std::string&)>& printLine) {
   const std::string previous = s.SessionKey;
   s.SessionKey = token;
   SellerIdentity who;
-  if (confirm_session(CurrentAccount(), &who) != SessionCheck::Confirmed) {
+  if (confirm_session(s.RunAccount(), &who) != SessionCheck::Confirmed) {
     s.SessionKey = previous;
     if (StopRequested()) return kExitOk;
     printLine("authorize: the platform did not confirm the session of " + s.sellerNick + "; nothing was stored");
@@ -71,9 +70,9 @@ int RunAuthorize(const std::function<void(const std::string&)>& printLine) {
               "; nothing was stored");
     return kExitNoToken;
   }
-  if (!WriteSessionKey(s.sellerNick, token)) {
+  if (!WriteSessionKey(s.programDir, s.sellerNick, token)) {
     s.SessionKey = previous;
-    printLine("authorize: " + ConfigPath() + " could not be written; nothing was stored");
+    printLine("authorize: " + ConfigPath(s.programDir) + " could not be written; nothing was stored");
     return kExitSettingsFile;
   }
   printLine("authorize: session confirmed, seller " + who.nick + "; the session key was stored in Config.ini");

@@ -9,13 +9,15 @@
 #include <functional>
 #include <string>
 
+#include "settings/app_session.h"
+
 namespace qm {
 
-// After OpenAccount succeeded. Returns the exit code: 0 (confirmed and
+// After OpenAccount succeeded on `session`. Returns the exit code: 0 (confirmed and
 // stored), kExitNoCredentials, kExitNoToken (no token, or a key of another
 // seller; nothing written), kExitSettingsFile (Config.ini not written) or
 // kExitSessionRefused (the platform did not confirm it; nothing written). Standard input is read until a line ends.
-int RunAuthorize(const std::function<void(const std::string&)>& printLine);
+int RunAuthorize(AppSession& session, const std::function<void(const std::string&)>& printLine);
 
 // The longest pasted line taken; a longer one is refused.
 inline constexpr std::size_t kPastedAddressLimit = 64 * 1024;

@@ -20,7 +20,7 @@
 
 namespace qm {
 
-bool LoadListsInMemory(OrderBook& book, std::string* error) {
+bool LoadListsInMemory(const Account& account, OrderBook& book, std::string* error) {
   OrderDatabase db;
   if (!db.OpenInMemory()) {
     if (error) *error = db.LastError();
@@ -29,23 +29,23 @@ bool LoadListsInMemory(OrderBook& book, std::string* error) {
   std::string gaveUp;
   for (const auto& [status, table] : {std::pair{kRateUnbuyer, OrderTable::BuyerUnrated},
                                       std::pair{kRateUnseller, OrderTable::SellerUnrated}}) {
-    const FetchStats stats = FetchUnratedTrades(db, status, table);
+    const FetchStats stats = FetchUnratedTrades(account, db, status, table);
     if (const std::string problem = ListingProblem(status, stats); !problem.empty() && gaveUp.empty()) gaveUp = problem;
   }
   book.Unrated().Fill(db.UnratedOrders());
-  const FetchStats refresh = RefreshBuyerRatedList(book);
+  const FetchStats refresh = RefreshBuyerRatedList(account, book);
   if (const std::string problem = ListingProblem(kRateBuyerUnseller, refresh); !problem.empty() && gaveUp.empty())
     gaveUp = problem;
   if (!gaveUp.empty() && error) *error = "the platform did not answer " + gaveUp;
   return gaveUp.empty();
 }
 
-int ListOrders() {
+int ListOrders(const AppSession& session) {
   OrderBook book;
   std::string error;
-  const bool complete = LoadListsInMemory(book, &error);
+  const bool complete = LoadListsInMemory(session.RunAccount(), book, &error);
   const double now = PlatformNow();
-  KeepList kept;
+  KeepList kept(KeepListPath(session.programDir, session.sellerNick));
   kept.Refresh();
   if (!kept.Usable())
     PrintLine("list: the keep list cannot be used: " + kept.Problem() + "; a run rates nothing automatically");
@@ -70,20 +70,20 @@ int ListOrders() {
   return kExitOk;
 }
 
-int CheckOrder(const std::string& tid) {
+int CheckOrder(const AppSession& session, const std::string& tid) {
   if (!IsOrderNumber(tid)) {
     PrintLine("check: '" + tid + "' is no order number");
     return kExitUsage;
   }
-  const std::string verdict = check_buyer_rating(tid);
+  const std::string verdict = check_buyer_rating(tid, session.RunAccount());
   // A question cut short by a stop has no answer; its fallback verdict would read as one.
   if (StopRequested()) return kExitOk;
   PrintBareLine(verdict);
   return kExitOk;
 }
 
-int EditKeepList(const KeepEdit& edit) {
-  KeepList kept;
+int EditKeepList(const AppSession& session, const KeepEdit& edit) {
+  KeepList kept(KeepListPath(session.programDir, session.sellerNick));
   kept.Refresh();
   if (!kept.Usable()) {
     PrintLine("keep: the keep list cannot be used: " + kept.Problem() + "; nothing was changed");
@@ -93,7 +93,7 @@ int EditKeepList(const KeepEdit& edit) {
                              : (edit.keep ? kept.KeepOrder(edit.name) : kept.ReleaseOrder(edit.name));
   const std::string what = std::string(edit.buyer ? "buyer " : "order ") + edit.name;
   if (!ok) {
-    PrintLine("keep: " + what + " cannot be stored in " + KeepListFileName(Session().sellerNick) +
+    PrintLine("keep: " + what + " cannot be stored in " + KeepListFileName(session.sellerNick) +
               (edit.buyer ? " (a name with \"=\", \"]\", a line break or a character outside GBK)"
                           : " (not an order number, or the file cannot be written)"));
     return kExitUsage;
@@ -103,10 +103,10 @@ int EditKeepList(const KeepEdit& edit) {
   return kExitOk;
 }
 
-int ExportLog(const std::string& path) {
+int ExportLog(const AppSession& session, const std::string& path) {
   RatingLog log;
   std::string error;
-  const std::string file = Session().PathOf(RatingLogFileName(Session().sellerNick));
+  const std::string file = session.PathOf(RatingLogFileName(session.sellerNick));
   // Looked at before SQLite opens it: a FIFO put in its place would hold the open for ever.
   const FileReadStatus status = CheckReadableFile(file, std::numeric_limits<std::size_t>::max());
   if (status == FileReadStatus::NotRegular) {
@@ -118,7 +118,7 @@ int ExportLog(const std::string& path) {
     return kExitDatabase;
   }
   std::int64_t written = 0;
-  if (!ExportRatingLog(log.IsOpen() ? &log : nullptr, path, &written, &error)) {
+  if (!ExportRatingLog(session.programDir, log.IsOpen() ? &log : nullptr, path, &written, &error)) {
     PrintLine("export: " + error);
     return kExitDatabase;
   }

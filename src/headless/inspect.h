@@ -11,6 +11,7 @@
 #include <string>
 
 #include "orders/order_book.h"
+#include "settings/app_session.h"
 
 namespace qm {
 
@@ -18,12 +19,12 @@ namespace qm {
 // book's unrated list, then the buyer-rated listing into its own list (which
 // takes those orders out of the unrated one). False with a reason when a
 // listing gave up or the database could not be made; what was read is kept.
-bool LoadListsInMemory(OrderBook& book, std::string* error);
+bool LoadListsInMemory(const Account& account, OrderBook& book, std::string* error);
 
 // Both commands print their lines and return the exit code; the account has
-// been opened with OpenAccountToRead.
-int ListOrders();
-int CheckOrder(const std::string& tid);
+// been opened with OpenAccountToRead into `session`.
+int ListOrders(const AppSession& session);
+int CheckOrder(const AppSession& session, const std::string& tid);
 
 struct KeepEdit {
   bool keep = true;    // false: release
@@ -31,7 +32,7 @@ struct KeepEdit {
   std::string name;
 };
 // These need the account's files only (OpenAccountFiles).
-int EditKeepList(const KeepEdit& edit);
-int ExportLog(const std::string& path);
+int EditKeepList(const AppSession& session, const KeepEdit& edit);
+int ExportLog(const AppSession& session, const std::string& path);
 
 }  // namespace qm

@@ -296,36 +296,48 @@ std::string UnreachableText(const SessionTrouble& why) {
 }
 
 // The desktop's start-up without windows; kExitOk when the first load may start.
-int StartUp(const Options& o, const ProgramDirChoice& dataDir, const UnreachableHandler& unreachable) {
-  StartupStep step = OpenAccount(o.account);
-  if (step.Ready()) step = ConfirmAccount(unreachable);
+int StartUp(AppSession& s, EventLoop& loop, const Options& o, const ProgramDirChoice& dataDir,
+            const UnreachableHandler& unreachable) {
+  StartupStep step = OpenAccount(s, o.account);
+  if (step.Ready()) {
+    // The loop runs until the session check reports (or a stop signal ends
+    // it: the check then counts as not answered), then runs again for the run.
+    step.outcome = StartupOutcome::SessionRefused;
+    const AccountConfirmation confirmation(s, loop, unreachable, [&step, &loop](const StartupStep& answered) {
+      step = answered;
+      loop.Quit(kExitOk);
+    });
+    loop.Run();
+    loop.ClearQuit();
+  }
   if (!step.Ready()) {
     // A step cut short by a stop signal was not refused.
     if (StopRequested()) return kExitOk;
     // Missing settings are looked for in a directory the user may not know
     // of: where they were read comes first, then what is missing there.
     if (step.outcome == StartupOutcome::NoCredentials || step.outcome == StartupOutcome::NoSessionKey) {
-      PrintLine("start: the settings are read from " + Session().PathOf(kConfigFileName));
+      PrintLine("start: the settings are read from " + s.PathOf(kConfigFileName));
     }
     PrintLine(StartupStopLine(step, o.account));
     return ExitCodeFor(step.outcome);
   }
   PrintLine("start: seller " + (step.seller.empty() ? o.account : step.seller) + ", rating " +
-            RatingHoursText(Session().ratingHours) +
+            RatingHoursText(s.ratingHours) +
             " hours before the deadline, data in " + DescribeDataDir(dataDir));
   for (const std::string& note : step.notes) PrintLine("start: " + note);
   return kExitOk;
 }
 
 // --test-alert: one try to each destination, a line each; never a secret or an address.
-int TestAlert(const std::string& nick) {
-  const AlertSettings settings = ReadAlertSettings(nick);
+int TestAlert(const AppSession& s) {
+  const std::string& nick = s.sellerNick;
+  const AlertSettings settings = ReadAlertSettings(s.programDir, nick);
   if (const std::string problem = AlertSettingsProblem(settings); !problem.empty()) {
     PrintLine("test-alert: the alert settings cannot be used: " + problem);
     return kExitAlertNotDelivered;
   }
   if (settings.Destinations().empty()) {
-    PrintLine("test-alert: no place to send alerts to is set for " + nick + " in " + Session().PathOf(kConfigFileName));
+    PrintLine("test-alert: no place to send alerts to is set for " + nick + " in " + s.PathOf(kConfigFileName));
     return kExitAlertNotDelivered;
   }
   int code = kExitOk;
@@ -374,8 +386,9 @@ int RunHeadless(int argc, char** argv) {
     return kExitOk;
   }
 
-  AppSession& s = Session();
-  if (const StartupStep dir = UseProgramDir(dataDir); !dir.Ready()) {
+  // The start-up record of this run, handed to every step that needs the account.
+  AppSession s;
+  if (const StartupStep dir = UseProgramDir(s, dataDir); !dir.Ready()) {
     PrintLine(StartupStopLine(dir, options->account));
     return ExitCodeFor(dir.outcome);
   }
@@ -386,8 +399,8 @@ int RunHeadless(int argc, char** argv) {
   StartSignalWatch(&loop);
 
   if (options->testAlert) {
-    const StartupStep step = OpenAccountFiles(options->account);
-    const int code = step.Ready() ? TestAlert(Session().sellerNick)
+    const StartupStep step = OpenAccountFiles(s, options->account);
+    const int code = step.Ready() ? TestAlert(s)
                                   : (PrintLine(StartupStopLine(step, options->account)), ExitCodeFor(step.outcome));
     StopSignalWatch();
     SetEventPump(nullptr);
@@ -396,20 +409,20 @@ int RunHeadless(int argc, char** argv) {
   }
   if (options->keepEdit || !options->exportLog.empty()) {
     // Files of the seller only: no session needed.
-    const StartupStep step = OpenAccountFiles(options->account);
+    const StartupStep step = OpenAccountFiles(s, options->account);
     const int code = !step.Ready()       ? (PrintLine(StartupStopLine(step, options->account)), ExitCodeFor(step.outcome))
-                     : options->keepEdit ? EditKeepList(*options->keepEdit)
-                                         : ExportLog(options->exportLog);
+                     : options->keepEdit ? EditKeepList(s, *options->keepEdit)
+                                         : ExportLog(s, options->exportLog);
     StopSignalWatch();
     SetEventPump(nullptr);
     std::fflush(stdout);
     return code;
   }
   if (options->list || !options->check.empty()) {
-    const StartupStep step = OpenAccountToRead(options->account);
+    const StartupStep step = OpenAccountToRead(s, options->account);
     const int code = !step.Ready() ? (PrintLine(StartupStopLine(step, options->account)), ExitCodeFor(step.outcome))
-                     : options->list ? ListOrders()
-                                     : CheckOrder(options->check);
+                     : options->list ? ListOrders(s)
+                                     : CheckOrder(s, options->check);
     StopSignalWatch();
     SetEventPump(nullptr);
     std::fflush(stdout);
@@ -417,13 +430,13 @@ int RunHeadless(int argc, char** argv) {
   }
 #if QM_WITH_WEB
   if (options->setWebPassword) {
-    const std::string nick = AccountSectionName(options->account);
+    const std::string nick = AccountSectionName(s.programDir, options->account);
     int code = kExitOk;
-    if (!AccountIsSetUp(nick)) {
-      PrintLine("start: " + nick + " has no appkey and AppSecret in " + Session().PathOf(kConfigFileName));
+    if (!AccountIsSetUp(s.programDir, nick)) {
+      PrintLine("start: " + nick + " has no appkey and AppSecret in " + s.PathOf(kConfigFileName));
       code = kExitNoCredentials;
     } else {
-      const PasswordSet set = SetWebPassword(nick);
+      const PasswordSet set = SetWebPassword(s.programDir, nick);
       code = set == PasswordSet::Stored ? kExitOk : set == PasswordSet::Refused ? kExitUsage : kExitSettingsFile;
     }
     StopSignalWatch();
@@ -435,10 +448,10 @@ int RunHeadless(int argc, char** argv) {
   WebOptions web;
   if (!options->web.empty()) {
     ParseWebAddress(options->web, &web.address, &web.port);
-    const std::string nick = AccountSectionName(options->account);
-    web.passwordHash = ReadSetting(nick, kKeyWebPassword);
-    web.hosts = SplitList(ReadSetting(nick, kKeyWebHosts));
-    if (const std::string proxies = ReadSetting(nick, kKeyWebProxies); !proxies.empty()) web.proxies = SplitList(proxies);
+    const std::string nick = AccountSectionName(s.programDir, options->account);
+    web.passwordHash = ReadSetting(s.programDir, nick, kKeyWebPassword);
+    web.hosts = SplitList(ReadSetting(s.programDir, nick, kKeyWebHosts));
+    if (const std::string proxies = ReadSetting(s.programDir, nick, kKeyWebProxies); !proxies.empty()) web.proxies = SplitList(proxies);
     if (web.passwordHash.empty()) {
       PrintLine("start: the web page has no password; set one with quillmere-headless --account " + nick +
                 " --set-web-password");
@@ -449,8 +462,8 @@ int RunHeadless(int argc, char** argv) {
   }
 #endif
   if (options->authorize) {
-    const StartupStep step = OpenAccount(options->account);
-    const int code = step.Ready() ? RunAuthorize(PrintLine) : ExitCodeFor(step.outcome);
+    const StartupStep step = OpenAccount(s, options->account);
+    const int code = step.Ready() ? RunAuthorize(s, PrintLine) : ExitCodeFor(step.outcome);
     if (!step.Ready()) PrintLine(StartupStopLine(step, options->account));
     StopSignalWatch();
     SetEventPump(nullptr);
@@ -474,7 +487,7 @@ int RunHeadless(int argc, char** argv) {
     PrintLine("start: " + UnreachableText(why) + "; waiting, and going on by itself once it answers (attempt " +
               std::to_string(attempt) + ", next in " + std::to_string(pauseMs / 1000) + " s)");
   };
-  const int started = StartUp(*options, dataDir, unreachable);
+  const int started = StartUp(s, loop, *options, dataDir, unreachable);
   if (started != kExitOk) return finish(started);
   if (StopRequested()) {
     PrintLine("end: exit code 0");
@@ -511,15 +524,15 @@ int RunHeadless(int argc, char** argv) {
   RunPorts ports{&loop, autoTimer, refreshTimer, {}};
   ports.view = &view;
   std::string error;
-  std::unique_ptr<SellerRun> run = SellerRun::Open(CurrentAccount(), CurrentRunSettings(), ports, lines, &error);
+  std::unique_ptr<SellerRun> run = SellerRun::Open(s.RunAccount(), CurrentRunSettings(s), ports, lines, &error);
   if (!run) {
     PrintLine("start: the order database cannot be used: " + error);
     return finish(kExitDatabase);
   }
   current = run.get();
   // Alerts also go to the seller's phone and chats, from their own workers.
-  AlertOutbox outbox(loop, s.sellerNick, ReadAlertSettings(s.sellerNick), PrintAlertEvent, {});
-  if (std::string why; !outbox.Open(Session().PathOf(RatingLogFileName(s.sellerNick)), &why))
+  AlertOutbox outbox(loop, s.sellerNick, ReadAlertSettings(s.programDir, s.sellerNick), PrintAlertEvent, {});
+  if (std::string why; !outbox.Open(s.PathOf(RatingLogFileName(s.sellerNick)), &why))
     PrintLine("notify: the alerts' sends cannot be kept: " + why);
   lines.alerted = [&outbox](const Order& order, const BuyerVerdict& verdict) {
     outbox.Raise({order.tid, order.buyerNick, verdict.result, verdict.comment, {}});
@@ -573,13 +586,16 @@ int RunHeadless(int argc, char** argv) {
   if (exitCode == kExitOk) exitCode = code;
   // --once leaves after the alerts it raised had their first try; what is
   // still pending goes out at the next start.
-  if (once && !StopRequested()) {
+  if (once && !StopRequested() && outbox.Pending() > 0) {
+    // The loop runs on until the sends have reported (or their time is up).
     const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(kDeliveryTimeoutSeconds + 5);
-    while (outbox.Pending() > 0 && std::chrono::steady_clock::now() < limit && !StopRequested()) {
-      // The loop has ended: its reports run here.
-      std::this_thread::sleep_for(std::chrono::milliseconds(50));
-      loop.RunPending();
-    }
+    loop.ClearQuit();
+    Timer* drained = loop.NewTimer([&] {
+      if (outbox.Pending() == 0 || std::chrono::steady_clock::now() >= limit || StopRequested()) loop.Quit(kExitOk);
+    });
+    drained->SetInterval(50);
+    loop.Run();
+    drained->SetInterval(0);
   }
   if (outbox.Pending() > 0)
     PrintLine("notify: " + std::to_string(outbox.Pending()) + " sends still pending; they go out at the next start");

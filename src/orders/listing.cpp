@@ -71,7 +71,7 @@ class Pager {
       : request_(request),
         onPage_(onPage),
         incremental_(!request.startModified.empty()),
-        account_(request.account ? *request.account : CurrentAccount()),
+        account_(request.account),
         method_(incremental_ ? "taobao.trades.sold.increment.get" : "taobao.trades.sold.get"),
         limits_(CallLimits::Of(account_)),
         most_(std::clamp(request.pagesInFlight, 1, kMostPagesInFlight)) {}
@@ -309,10 +309,10 @@ int StoreUnratedPage(OrderDatabase& db, OrderTable table, std::vector<Order>& tr
   return static_cast<int>(trades.size());
 }
 
-FetchStats FetchUnratedTrades(OrderDatabase& db, const std::string& rateStatus, OrderTable table,
+FetchStats FetchUnratedTrades(const Account& account, OrderDatabase& db, const std::string& rateStatus, OrderTable table,
                               const std::function<void(int)>& onPage, const std::vector<int>& retryPausesMs) {
   int kept = 0, read = 0;
-  FetchStats stats = PageThrough({rateStatus, kUnratedFields, true, retryPausesMs, {}}, [&](std::vector<Order>&& trades) {
+  FetchStats stats = PageThrough({rateStatus, kUnratedFields, true, retryPausesMs, {}, {}, {}, account}, [&](std::vector<Order>&& trades) {
     read += static_cast<int>(trades.size());
     kept += StoreUnratedPage(db, table, trades);
     if (onPage) onPage(read);

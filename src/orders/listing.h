@@ -89,8 +89,8 @@ struct ListingRequest {
   // When set, only the trades modified from the one time to the other (the
   // platform's texts, at most a day apart), through the incremental listing.
   std::string startModified, endModified;
-  // Who asks; without one, Session()'s account (the runner's one-shot listing).
-  std::optional<Account> account;
+  // Who asks.
+  Account account;
   // Pages that may travel at once. Above 1 the next pages are asked for
   // before the earlier ones are back (up to this many after a few pages),
   // read in page order, and those past the last page dropped unread.
@@ -139,11 +139,11 @@ FetchStats PageThrough(const ListingRequest& request, const std::function<void(s
 // their order (none when the transaction failed), and their number is returned.
 int StoreUnratedPage(OrderDatabase& db, OrderTable table, std::vector<Order>& trades);
 
-// Pages through one rate status ("RATE_UNBUYER" or "RATE_UNSELLER") and
+// Pages through one rate status ("RATE_UNBUYER" or "RATE_UNSELLER") of the account and
 // stores every trade of the last fifteen days in `table`, one transaction per
 // page, each order number once. `onPage` (may be empty) hears the number of
 // trades read so far.
-FetchStats FetchUnratedTrades(OrderDatabase& db, const std::string& rateStatus, OrderTable table,
+FetchStats FetchUnratedTrades(const Account& account, OrderDatabase& db, const std::string& rateStatus, OrderTable table,
                               const std::function<void(int)>& onPage = {},
                               const std::vector<int>& retryPausesMs = kDefaultPageRetryPausesMs);
 

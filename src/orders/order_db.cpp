@@ -281,10 +281,6 @@ bool MakeOrderDbTemplate(const std::string& path, std::string* error) {
   return false;
 }
 
-bool PrepareOrderDatabase(const std::string& nick, std::string* error, std::vector<std::string>* setAside) {
-  return PrepareOrderDatabase(Session().programDir, nick, error, setAside);
-}
-
 bool PrepareOrderDatabase(const std::string& dir, const std::string& nick, std::string* error,
                           std::vector<std::string>* setAside) {
   const std::string name = OrderDbFileName(nick);

@@ -67,9 +67,6 @@ bool IsOrderDatabase(const std::string& path, std::string* error = nullptr);
 // In `dir` (the program directory of the seller's run, any thread):
 bool PrepareOrderDatabase(const std::string& dir, const std::string& nick, std::string* error,
                           std::vector<std::string>* setAside = nullptr);
-// In Session()'s program directory (the UI thread):
-bool PrepareOrderDatabase(const std::string& nick, std::string* error = nullptr,
-                          std::vector<std::string>* setAside = nullptr);
 
 // The rows of one query, walked like a record set. Move-only; it must not
 // outlive the database that made it.

@@ -4,11 +4,13 @@
 
 namespace qm {
 
-std::string AuthorizePrefix() { return Session().endpoints.oauth + "/authorize?response_type=token&client_id="; }
+std::string AuthorizePrefix(const Endpoints& endpoints) { return endpoints.oauth + "/authorize?response_type=token&client_id="; }
 
-std::string AuthorizeAddress(const std::string& appKey) { return AuthorizePrefix() + appKey; }
+std::string AuthorizeAddress(const Endpoints& endpoints, const std::string& appKey) {
+  return AuthorizePrefix(endpoints) + appKey;
+}
 
-std::string TokenPagePrefix() { return Session().endpoints.oauth + "/oauth2?view=web#access_token="; }
+std::string TokenPagePrefix(const Endpoints& endpoints) { return endpoints.oauth + "/oauth2?view=web#access_token="; }
 
 std::string TokenFromAddress(const std::string& address) {
   static constexpr std::string_view kOpen = "access_token=";
@@ -25,13 +27,13 @@ std::string TokenFromAddress(const std::string& address) {
   return token;
 }
 
-bool IsEightCharacterLoginPage(const std::string& address) {
-  const std::string prefix = AuthorizePrefix();
+bool IsEightCharacterLoginPage(const Endpoints& endpoints, const std::string& address) {
+  const std::string prefix = AuthorizePrefix(endpoints);
   return address.size() == prefix.size() + 8 && address.compare(0, prefix.size(), prefix) == 0;
 }
 
-bool IsConsentPage(const std::string& address, const std::string& appKey) {
-  const std::string prefix = AuthorizePrefix();
+bool IsConsentPage(const Endpoints& endpoints, const std::string& address, const std::string& appKey) {
+  const std::string prefix = AuthorizePrefix(endpoints);
   const std::string built = prefix + appKey + "&timestamp";
   const std::size_t n = prefix.size() + 18;
   return address.substr(0, n) == built;

@@ -34,6 +34,8 @@ double NextBeijingMidnight(double now) {
 }  // namespace
 
 std::shared_ptr<CallLimits> CallLimits::Of(const Account& account) {
+  // Process-wide by key: the platform counts calls per application key, and
+  // one key may serve several shops' runs, which then share its quota and bans.
   static std::mutex mutex;
   static std::map<std::string, std::shared_ptr<CallLimits>> all;
   std::lock_guard lock(mutex);

@@ -80,6 +80,8 @@ struct ClockState {
   bool known = false;
   double platformAt = 0, elapsedAt = 0;
 };
+// Process-wide: the platform has one time for every account, so what one
+// run's time check learns holds for every request of the process.
 std::mutex g_clockMutex;
 ClockState g_clock;
 

@@ -66,10 +66,6 @@ std::string make_timestamp() {
   return FormatPlatformTime(static_cast<std::int64_t>(std::floor(PlatformNow())));
 }
 
-std::string sign_request(const RequestParams& params) {
-  return sign_request(params, Session().AppSecret);
-}
-
 std::string sign_request(const RequestParams& params, const std::string& secret) {
   // Sorted by key in ascending byte order (std::string compares bytes as
   // unsigned char). A stable sort keeps a repeated key in the order given.
@@ -93,11 +89,6 @@ std::string sign_request(const RequestParams& params, const std::string& secret)
   return Md5UpperHex(base);
 }
 
-RequestParams GatewayParams(const std::string& method, const std::string& timestamp,
-                            const RequestParams& own) {
-  return GatewayParams(CurrentAccount(), method, timestamp, own);
-}
-
 RequestParams GatewayParams(const Account& account, const std::string& method, const std::string& timestamp,
                             const RequestParams& own) {
   RequestParams params = {
@@ -112,8 +103,6 @@ RequestParams GatewayParams(const Account& account, const std::string& method, c
   params.insert(params.end(), own.begin(), own.end());
   return params;
 }
-
-std::string build_gateway_url(const RequestParams& params) { return build_gateway_url(CurrentAccount(), params); }
 
 std::string build_gateway_url(const Account& account, const RequestParams& params) {
   // Values go in as they are, without percent-encoding: every value of these

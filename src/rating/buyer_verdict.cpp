@@ -37,10 +37,10 @@ std::optional<BuyerVerdict> QueryBuyerRating(const std::string& tid, const Accou
   return BuyerVerdict{};
 }
 
-std::string check_buyer_rating(const std::string& tid) {
+std::string check_buyer_rating(const std::string& tid, const Account& account) {
   // A failed, timed-out or cut-off query reads as a rating without result
   // or comment; a text that is no order number is never sent.
-  const BuyerVerdict verdict = QueryBuyerRating(tid).value_or(BuyerVerdict{});
+  const BuyerVerdict verdict = QueryBuyerRating(tid, account).value_or(BuyerVerdict{});
   return BuyerVerdict{verdict.result.empty() ? std::string(kUnfavourableVerdict) : verdict.result,
                       verdict.comment.empty() ? std::string(kNoBuyerComment) : verdict.comment}
       .Text();

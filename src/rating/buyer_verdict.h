@@ -34,12 +34,12 @@ BuyerVerdict SplitVerdict(const std::string& verdict);
 // comment as they stand, either may be empty); nullopt when no complete
 // answer came, so that the question can be asked again. Blocks: it runs on
 // the run's worker (or in the runner's one-shot commands).
-std::optional<BuyerVerdict> QueryBuyerRating(const std::string& tid, const Account& account = CurrentAccount());
+std::optional<BuyerVerdict> QueryBuyerRating(const std::string& tid, const Account& account);
 
 // The buyer's rating of one order as "result|:|comment" ("无" for no
 // comment, kUnfavourableVerdict for no result; a failed or timed-out query
 // gives "客户给了不好的评价|:|无"). Never empty. What `--check` prints.
-std::string check_buyer_rating(const std::string& tid);
+std::string check_buyer_rating(const std::string& tid, const Account& account);
 
 // The verdict line and colours of the notice for a result: "neutral", "bad"
 // and kUnfavourableVerdict have one; "good" and unknown words none.

@@ -12,7 +12,7 @@
 namespace qm {
 namespace {
 
-std::string ManualCommentPath() { return Session().PathOf(kManualCommentFile); }
+std::string ManualCommentPath(const std::string& dir) { return PathIn(dir, kManualCommentFile); }
 
 // The standing comment is the file's text up to its first byte 0 or 0x1A.
 std::string_view CommentBytes(std::string_view bytes) {
@@ -22,9 +22,9 @@ std::string_view CommentBytes(std::string_view bytes) {
 
 // The seller's comment file; none for a name that would lead out of the
 // program directory, which never reaches the file system.
-std::optional<std::string> AutoCommentPath(const std::string& nick) {
+std::optional<std::string> AutoCommentPath(const std::string& dir, const std::string& nick) {
   if (nick.empty() || nick.find_first_of(std::string_view("/\\\0", 3)) != std::string::npos) return std::nullopt;
-  return Session().PathOf(AutoCommentFileName(nick));
+  return PathIn(dir, AutoCommentFileName(nick));
 }
 
 // The file's text as the program uses it.
@@ -63,8 +63,8 @@ std::string TrimmedComment(std::string text) {
 
 std::string AutoCommentFileName(const std::string& nick) { return nick + "的自动评价内容.txt"; }
 
-bool LoadAutoComment(const std::string& nick) {
-  const std::optional<std::string> file = AutoCommentPath(nick);
+bool LoadAutoComment(const std::string& dir, const std::string& nick, std::string* text) {
+  const std::optional<std::string> file = AutoCommentPath(dir, nick);
   if (!file) return false;
   const std::string& path = *file;
   std::string bytes;
@@ -74,19 +74,19 @@ bool LoadAutoComment(const std::string& nick) {
     status = ReadWholeFile(path, &bytes);
   }
   if (status != FileReadStatus::Ok) return false;
-  Session().autoContent = CommentFileText(bytes);
+  *text = CommentFileText(bytes);
   return true;
 }
 
-std::optional<std::string> ReadAutoComment(const std::string& nick) {
-  const std::optional<std::string> path = AutoCommentPath(nick);
+std::optional<std::string> ReadAutoComment(const std::string& dir, const std::string& nick) {
+  const std::optional<std::string> path = AutoCommentPath(dir, nick);
   std::string bytes;
   if (!path || ReadWholeFile(*path, &bytes) != FileReadStatus::Ok) return std::nullopt;
   return CommentFileText(bytes);
 }
 
-bool SaveAutoComment(const std::string& nick, const std::string& text) {
-  const std::optional<std::string> path = AutoCommentPath(nick);
+bool SaveAutoComment(const std::string& dir, const std::string& nick, const std::string& text) {
+  const std::optional<std::string> path = AutoCommentPath(dir, nick);
   if (!path || !IsValidUtf8(text)) return false;
   // The file stays in the encoding it was saved in (UTF-16 from Notepad,
   // UTF-8 from another editor); a GBK or new file is GBK while GBK holds the
@@ -101,16 +101,16 @@ bool SaveAutoComment(const std::string& nick, const std::string& text) {
   return ReplaceFileAtomically(*path, bytes);
 }
 
-std::vector<std::string> ReadMoreComments(const std::string& nick) {
+std::vector<std::string> ReadMoreComments(const std::string& dir, const std::string& nick) {
   std::vector<std::string> comments;
   for (int i = 2; i <= kMostStandingComments; ++i) {
-    std::string text = TrimmedComment(ReadSetting(nick, kKeyMoreComment + std::to_string(i)));
+    std::string text = TrimmedComment(ReadSetting(dir, nick, kKeyMoreComment + std::to_string(i)));
     if (!text.empty()) comments.push_back(std::move(text));
   }
   return comments;
 }
 
-bool SaveMoreComments(const std::string& nick, const std::vector<std::string>& comments) {
+bool SaveMoreComments(const std::string& dir, const std::string& nick, const std::vector<std::string>& comments) {
   if (comments.size() + 1 > static_cast<std::size_t>(kMostStandingComments)) return false;
   for (const std::string& text : comments) {
     if (text.find_first_of("\r\n") != std::string::npos || !GbkCanHold(text) || !IsStorableProfileValue(text)) return false;
@@ -118,25 +118,25 @@ bool SaveMoreComments(const std::string& nick, const std::vector<std::string>& c
   for (int i = 2; i <= kMostStandingComments; ++i) {
     const std::string key = kKeyMoreComment + std::to_string(i);
     const std::size_t at = static_cast<std::size_t>(i - 2);
-    if (!(at < comments.size() ? WriteSetting(nick, key, comments[at]) : RemoveSetting(nick, key))) return false;
+    if (!(at < comments.size() ? WriteSetting(dir, nick, key, comments[at]) : RemoveSetting(dir, nick, key))) return false;
   }
   return true;
 }
 
-bool AddOrderComment(const std::string& tid, const std::string& text) {
+bool AddOrderComment(const std::string& dir, const std::string& tid, const std::string& text) {
   if (tid.empty() || text.empty()) return false;
-  return WriteProfileString(ManualCommentPath(), tid, kManualCommentKey, text);
+  return WriteProfileString(ManualCommentPath(dir), tid, kManualCommentKey, text);
 }
 
-std::string ReadManualComment(const std::string& tid) {
+std::string ReadManualComment(const std::string& dir, const std::string& tid) {
   // An entry that exists with an empty value is the empty comment, not the default.
-  return StoredManualComment(tid).value_or(std::string(kDefaultManualComment));
+  return StoredManualComment(dir, tid).value_or(std::string(kDefaultManualComment));
 }
 
-std::optional<std::string> StoredManualComment(const std::string& tid) {
+std::optional<std::string> StoredManualComment(const std::string& dir, const std::string& tid) {
   if (tid.empty()) return std::nullopt;
   std::string bytes;
-  if (ReadWholeFile(ManualCommentPath(), &bytes) != FileReadStatus::Ok) return std::nullopt;
+  if (ReadWholeFile(ManualCommentPath(dir), &bytes) != FileReadStatus::Ok) return std::nullopt;
   return ProfileDocument::Parse(bytes).Get(tid, kManualCommentKey, kProfileValueLimit);
 }
 

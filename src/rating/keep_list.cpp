@@ -23,14 +23,13 @@ std::string Folded(std::string_view text) {
   return out;
 }
 
-std::string CurrentPath() {
-  const AppSession& s = Session();
-  return s.sellerNick.empty() ? std::string() : s.PathOf(KeepListFileName(s.sellerNick));
-}
-
 }  // namespace
 
 std::string KeepListFileName(const std::string& nick) { return nick + "的不自动评价.ini"; }
+
+std::string KeepListPath(const std::string& dir, const std::string& nick) {
+  return nick.empty() ? std::string() : PathIn(dir, KeepListFileName(nick));
+}
 
 
 bool KeepList::KeepsBuyer(std::string_view nick) const {
@@ -38,7 +37,7 @@ bool KeepList::KeepsBuyer(std::string_view nick) const {
 }
 
 void KeepList::Refresh() {
-  const std::string path = CurrentPath();
+  const std::string& path = file_;
   std::error_code ec;
   const fs::path file(std::u8string(path.begin(), path.end()));
   // The file clock's epoch is not the system's: its counts may be negative.
@@ -83,7 +82,7 @@ void KeepList::Refresh() {
 }
 
 bool KeepList::Edit(const char* section, const std::string& key, bool keep) {
-  const std::string path = CurrentPath();
+  const std::string& path = file_;
   if (path.empty()) return false;
   const bool ok = keep ? WriteProfileString(path, section, key, FormatPlatformTime(static_cast<std::int64_t>(PlatformNow())))
                        : DeleteProfileKey(path, section, key);

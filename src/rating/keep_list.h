@@ -30,9 +30,13 @@ inline constexpr const char* kKeptBuyersSection = "不自动评价的买家";
 inline constexpr const char* kKeptTimeLeft = "不自动评价";
 
 std::string KeepListFileName(const std::string& nick);
+// The seller's keep list in the data directory `dir`; empty for no seller.
+std::string KeepListPath(const std::string& dir, const std::string& nick);
 
 class KeepList {
  public:
+  // The list kept in `file` (KeepListPath); none, and nothing kept, when empty.
+  explicit KeepList(std::string file = {}) : file_(std::move(file)) {}
   // Reads the seller's file again when it is another file or changed since
   // the last look. Cheap when nothing changed (one status call).
   void Refresh();
@@ -70,6 +74,7 @@ class KeepList {
  private:
   bool Edit(const char* section, const std::string& key, bool keep);
 
+  std::string file_;
   std::string path_;
   // The modification time and size of what was read (no time: no file).
   std::optional<std::int64_t> stamp_;

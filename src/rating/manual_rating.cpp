@@ -155,7 +155,7 @@ void AnswerBadFirstFlow(SellerRun& run) {
   }
   if (!rows.Contains(tid)) return;
   const std::string buyer = BuyerOf(rows, tid);
-  RatingRequest request{tid, kResultBad, ReadManualComment(tid), {buyer, RatingStart::Answer}, false};
+  RatingRequest request{tid, kResultBad, ReadManualComment(run.RunAccount().dataDir, tid), {buyer, RatingStart::Answer}, false};
   run.Ledger().Rate(std::move(request), [&run, tid, buyer](const RatingAttempt& attempt) {
     // Another call is posting this very order (a second double-click before
     // the first one's answer): that call finishes the answer.
@@ -194,7 +194,7 @@ struct InKind {
 };
 InKind ReplyTo(SellerRun& run, const std::string& tid, const BuyerVerdict& verdict) {
   if (verdict.result == kResultGood) return {kResultGood, run.NextComment()};
-  return {kResultBad, ReadManualComment(tid)};
+  return {kResultBad, ReadManualComment(run.RunAccount().dataDir, tid)};
 }
 
 // One line of a question: what the buyer gave and wrote, and the reply.
@@ -269,12 +269,12 @@ void WriteOrderComment(SellerRun& run) {
   if (row < 0) return;
   const Order order = rows.Row(row).order;
   // The box starts from the order's own comment, or the standing one.
-  std::string initial = StoredManualComment(order.tid).value_or(run.Settings().FirstComment());
+  std::string initial = StoredManualComment(run.RunAccount().dataDir, order.tid).value_or(run.Settings().FirstComment());
   if (initial.empty()) initial = kOrderCommentInitial;
   const std::optional<std::string> text =
       view->prompts->Input(kOrderCommentCaption, "‘" + order.buyerNick + "’的评语。", initial);
   if (!text) return;
-  if (!AddOrderComment(order.tid, TrimmedComment(*text))) {
+  if (!AddOrderComment(run.RunAccount().dataDir, order.tid, TrimmedComment(*text))) {
     view->prompts->Information(kOrderCommentCaption,
                                "订单‘" + order.tid +
                                    "’的评语没有保存：评语不能为空，不能换行，只能使用GBK编码能表示的字符，"
@@ -408,7 +408,7 @@ void RateSelectedBuyerRated(SellerRun& run) {
   auto state = std::make_shared<SelectionAnswer>();
   state->run = &run;
   state->inKind = false;
-  for (const std::string& tid : chosen) state->replies.push_back({tid, kResultBad, ReadManualComment(tid)});
+  for (const std::string& tid : chosen) state->replies.push_back({tid, kResultBad, ReadManualComment(run.RunAccount().dataDir, tid)});
   const std::string question = chosen.size() == 1 ? "确定要对订单号‘" + chosen.front() + "’回评“差评”吗？"
                                                   : "确定要对选中的 " + std::to_string(chosen.size()) +
                                                         " 笔订单回评“差评”吗？";

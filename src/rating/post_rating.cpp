@@ -46,9 +46,9 @@ std::string BuildRatingForm(const std::string& appKey, const std::string& appSec
   return body;
 }
 
-bool post_rating(const std::string& tid, const std::string& result, const std::string& role,
+bool post_rating(const Account& account, const std::string& tid, const std::string& result, const std::string& role,
                  const std::string& comment) {
-  return PostRating(tid, result, role, comment) == RatingOutcome::Rated;
+  return PostRating(tid, result, role, comment, nullptr, account) == RatingOutcome::Rated;
 }
 
 RatingOutcome PostRating(const std::string& tid, const std::string& result, const std::string& role,

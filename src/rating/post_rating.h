@@ -24,8 +24,8 @@ std::string BuildRatingForm(const std::string& appKey, const std::string& appSec
                             const std::string& role, const std::string& comment,
                             const std::string& sessionKey);
 
-// Posts the rating with the credentials of Session() to
-// Session().endpoints.apitools + kRatingPath and waits for the reply (on the
+// Posts the rating with the account's credentials to its
+// endpoints.apitools + kRatingPath and waits for the reply (on the
 // run's worker: the UI thread never calls it). True only when the reply is
 // the rating method's whole answer, holds no error element (whole or cut
 // off) and its "<tid>" holds exactly this order number (blanks and line
@@ -34,7 +34,7 @@ std::string BuildRatingForm(const std::string& appKey, const std::string& appSec
 // match a reply without "<tid>", and one holding '&' or '=' would rewrite the
 // form. Once a stop is requested (util/stop.h) nothing is sent: false. The
 // run's ledger keeps one order from being posted twice at once.
-bool post_rating(const std::string& tid, const std::string& result, const std::string& role,
+bool post_rating(const Account& account, const std::string& tid, const std::string& result, const std::string& role,
                  const std::string& comment);
 
 // What one post came to. A lost reply is not a refusal: the platform may well
@@ -50,10 +50,8 @@ enum class RatingOutcome {
 // post_rating with the whole answer; for a refusal the platform's message
 // ("msg" and "sub_msg" of its error reply) goes to *refusal, for
 // AlreadyRated too.
-// Work off the UI thread passes the run's account; without one, Session()'s.
 RatingOutcome PostRating(const std::string& tid, const std::string& result, const std::string& role,
-                         const std::string& comment, std::string* refusal = nullptr,
-                         const Account& account = CurrentAccount());
+                         const std::string& comment, std::string* refusal, const Account& account);
 
 // Whether the seller's own rating of the order is on the platform
 // ("taobao.traderates.get", rate_type "give", role "seller").
@@ -62,7 +60,7 @@ enum class SellerRatingCheck {
   Missing,  // a complete answer without it
   Unknown,  // no complete answer (or an error reply): ask again later
 };
-SellerRatingCheck CheckSellerRating(const std::string& tid, const Account& account = CurrentAccount());
+SellerRatingCheck CheckSellerRating(const std::string& tid, const Account& account);
 
 
 

@@ -116,6 +116,7 @@ bool RatingLog::Exec(const char* sql) {
 bool RatingLog::Open(const std::string& path, bool readOnly, std::string* error) {
   Close();
   path_ = path;
+  dir_ = ParentDirectory(path);
   readOnly_ = readOnly;
   if (OpenFile(error)) return true;
   path_.clear();
@@ -413,9 +414,10 @@ std::string CsvLine(const RatingLogEntry& e) {
 
 // Opens the export target: never a file of the program's own directory (the
 // settings, the databases, this very log), never through a link.
-bool OpenExportTarget(StreamedReplacement& out, const std::string& path, std::string* error) {
+bool OpenExportTarget(StreamedReplacement& out, const std::string& programDir, const std::string& path,
+                      std::string* error) {
   const std::string dir = ParentDirectory(path);
-  if (!Session().programDir.empty() && SameDirectory(dir, Session().programDir)) {
+  if (!programDir.empty() && SameDirectory(dir, programDir)) {
     *error = "“" + path + "”在程序的数据目录中；导出不会写入程序自己的目录。";
     return false;
   }
@@ -424,12 +426,12 @@ bool OpenExportTarget(StreamedReplacement& out, const std::string& path, std::st
 
 // The header, then a line for every entry `rows` hands over, into a
 // temporary file beside `path` that replaces it once complete.
-bool WriteCsv(const std::string& path, std::int64_t* written, std::string* error,
+bool WriteCsv(const std::string& programDir, const std::string& path, std::int64_t* written, std::string* error,
               const std::function<bool(const std::function<bool(const RatingLogEntry&)>&)>& rows) {
   *written = 0;
   StreamedReplacement out;
   std::string why;
-  if (!OpenExportTarget(out, path, &why)) {
+  if (!OpenExportTarget(out, programDir, path, &why)) {
     if (error) *error = why;
     return false;
   }
@@ -451,9 +453,10 @@ std::string RatingLogCsv(const std::vector<RatingLogEntry>& entries) {
   return out;
 }
 
-bool WriteRatingLogCsv(const std::vector<RatingLogEntry>& entries, const std::string& path, std::string* error) {
+bool WriteRatingLogCsv(const std::string& programDir, const std::vector<RatingLogEntry>& entries, const std::string& path,
+                       std::string* error) {
   std::int64_t written = 0;
-  return WriteCsv(path, &written, error, [&entries](const std::function<bool(const RatingLogEntry&)>& line) {
+  return WriteCsv(programDir, path, &written, error, [&entries](const std::function<bool(const RatingLogEntry&)>& line) {
     for (const RatingLogEntry& e : entries)
       if (!line(e)) return false;
     return true;
@@ -472,10 +475,10 @@ bool RatingLog::ForEachEntry(const std::function<bool(const RatingLogEntry&)>& e
   return false;
 }
 
-bool WriteExportFile(const std::string& path, const std::string& text, std::string* error) {
+bool WriteExportFile(const std::string& programDir, const std::string& path, const std::string& text, std::string* error) {
   StreamedReplacement out;
   std::string why;
-  if (!OpenExportTarget(out, path, &why)) {
+  if (!OpenExportTarget(out, programDir, path, &why)) {
     if (error) *error = why;
     return false;
   }
@@ -484,8 +487,9 @@ bool WriteExportFile(const std::string& path, const std::string& text, std::stri
   return false;
 }
 
-bool ExportRatingLog(RatingLog* log, const std::string& path, std::int64_t* written, std::string* error) {
-  const bool ok = WriteCsv(path, written, error, [log](const std::function<bool(const RatingLogEntry&)>& line) {
+bool ExportRatingLog(const std::string& programDir, RatingLog* log, const std::string& path, std::int64_t* written,
+                     std::string* error) {
+  const bool ok = WriteCsv(programDir, path, written, error, [log](const std::function<bool(const RatingLogEntry&)>& line) {
     return log == nullptr || log->ForEachEntry(line);
   });
   if (!ok && log != nullptr && !log->LastError().empty() && error) *error = "评价记录无法读取：" + log->LastError();

@@ -91,6 +91,9 @@ class RatingLog {
   bool IsOpen() const { return db_ != nullptr; }
   // The file the log writes to: the one its path names now.
   const std::string& Path() const { return path_; }
+  // The directory the log was opened in (the program directory of its
+  // seller), kept after Close; exports never write there.
+  const std::string& Directory() const { return dir_; }
 
   // A post about to go out, recorded as "no answer"; the post's number for
   // Answered and Forget (0 when it could not be written).
@@ -169,6 +172,7 @@ class RatingLog {
 
   sqlite3* db_ = nullptr;
   std::string path_;  // empty when closed by Close
+  std::string dir_;
   bool readOnly_ = false;
   std::optional<FileIdentity> opened_;
   std::string error_;
@@ -187,13 +191,15 @@ std::string RatingLogCsv(const std::vector<RatingLogEntry>& entries);
 // Writes the CSV of `entries` to `path` through a temporary file beside it,
 // renamed over it once complete. Refused, with a reason: a path whose last
 // part is a symbolic link, one that is not a regular file, and every file
-// of the program directory.
-bool WriteRatingLogCsv(const std::vector<RatingLogEntry>& entries, const std::string& path, std::string* error);
+// of the program directory `programDir`.
+bool WriteRatingLogCsv(const std::string& programDir, const std::vector<RatingLogEntry>& entries, const std::string& path,
+                       std::string* error);
 // The same for every entry of `log`, streamed; a null log (none made yet)
 // gives the header alone. *written receives the number of entries written.
-bool ExportRatingLog(RatingLog* log, const std::string& path, std::int64_t* written, std::string* error);
+bool ExportRatingLog(const std::string& programDir, RatingLog* log, const std::string& path, std::int64_t* written,
+                     std::string* error);
 // Writes `text` as an export is written (a temporary file renamed over the
 // target, the same refusals); false with the reason.
-bool WriteExportFile(const std::string& path, const std::string& text, std::string* error);
+bool WriteExportFile(const std::string& programDir, const std::string& path, const std::string& text, std::string* error);
 
 }  // namespace qm

@@ -113,8 +113,8 @@ FetchStats ApplyBuyerRatedListing(OrderBook& book, BuyerRatedListing listing) {
   return stats;
 }
 
-FetchStats RefreshBuyerRatedList(OrderBook& book, const std::vector<int>& retryPausesMs) {
-  return ApplyBuyerRatedListing(book, ListBuyerRated(CurrentAccount(), retryPausesMs));
+FetchStats RefreshBuyerRatedList(const Account& account, OrderBook& book, const std::vector<int>& retryPausesMs) {
+  return ApplyBuyerRatedListing(book, ListBuyerRated(account, retryPausesMs));
 }
 
 std::optional<NoticeStyle> AlertStyleOf(const RatingLog& log, const std::string& tid) {

@@ -44,7 +44,7 @@ BuyerRatedListing ListBuyerRated(const Account& account,
 // orders leave the unrated list. The listing's stats, with `kept` its orders.
 FetchStats ApplyBuyerRatedListing(OrderBook& book, BuyerRatedListing listing);
 // Both at once, for the runner's one-shot listing.
-FetchStats RefreshBuyerRatedList(OrderBook& book, const std::vector<int>& retryPausesMs = kDefaultPageRetryPausesMs);
+FetchStats RefreshBuyerRatedList(const Account& account, OrderBook& book, const std::vector<int>& retryPausesMs = kDefaultPageRetryPausesMs);
 
 // The colours of a buyer-rated order whose buyer's rating `log` knows to be
 // neutral or bad; nullopt for every other order.

@@ -40,21 +40,31 @@ const char* CommentUseText(CommentUse use) {
   return "";
 }
 
-RunSettings CurrentRunSettings() {
-  const AppSession& s = Session();
+namespace {
+
+// The first comment, lead time and reload interval given; the rest as the
+// seller's Config.ini holds it.
+RunSettings SettingsWith(const std::string& dir, const std::string& nick, const std::string& first, float ratingHours,
+                         int reloadMinutes) {
   RunSettings settings;
-  settings.comments.push_back(s.autoContent);
-  for (std::string& more : ReadMoreComments(s.sellerNick)) settings.comments.push_back(std::move(more));
-  settings.commentUse = ParseCommentUse(ReadSetting(s.sellerNick, kKeyCommentUse));
-  settings.ratingHours = s.ratingHours;
-  settings.reloadMinutes = s.reloadMinutes;
-  settings.badRatingAlerts = BadRatingAlertsOn(s.sellerNick);
-  settings.answerBadFirst = AnswerBadFirst(s.sellerNick);
+  settings.comments.push_back(first);
+  for (std::string& more : ReadMoreComments(dir, nick)) settings.comments.push_back(std::move(more));
+  settings.commentUse = ParseCommentUse(ReadSetting(dir, nick, kKeyCommentUse));
+  settings.ratingHours = ratingHours;
+  settings.reloadMinutes = reloadMinutes;
+  settings.badRatingAlerts = BadRatingAlertsOn(dir, nick);
+  settings.answerBadFirst = AnswerBadFirst(dir, nick);
   return settings;
 }
 
-bool SaveRunSettings(SellerRun* run, const RunSettings& settings, std::string* problem) {
-  const std::string& nick = Session().sellerNick;
+}  // namespace
+
+RunSettings CurrentRunSettings(const AppSession& s) {
+  return SettingsWith(s.programDir, s.sellerNick, s.autoContent, s.ratingHours, s.reloadMinutes);
+}
+
+bool SaveRunSettings(const std::string& dir, const std::string& nick, SellerRun* run, const RunSettings& settings,
+                     std::string* problem) {
   const std::string first = settings.FirstComment();
   const std::vector<std::string> more(settings.comments.size() > 1 ? settings.comments.begin() + 1 : settings.comments.end(),
                                       settings.comments.end());
@@ -70,19 +80,16 @@ bool SaveRunSettings(SellerRun* run, const RunSettings& settings, std::string* p
     return false;
   }
   const char* use = CommentUseText(settings.commentUse);
-  const bool written = SaveAutoComment(nick, first) && SaveMoreComments(nick, more) &&
-                       (*use != '\0' ? WriteSetting(nick, kKeyCommentUse, use) : RemoveSetting(nick, kKeyCommentUse)) &&
-                       WriteRatingHoursSetting(nick, RatingHoursText(settings.ratingHours)) &&
-                       WriteSetting(nick, kKeyReloadMinutes, std::to_string(settings.reloadMinutes)) &&
-                       WriteSetting(nick, kKeyBadRatingAlerts, settings.badRatingAlerts ? "1" : "0") &&
-                       WriteSetting(nick, kKeyAnswerStyle, settings.answerBadFirst ? kAnswerBadFirst : kAnswerInKind);
+  const bool written = SaveAutoComment(dir, nick, first) && SaveMoreComments(dir, nick, more) &&
+                       (*use != '\0' ? WriteSetting(dir, nick, kKeyCommentUse, use) : RemoveSetting(dir, nick, kKeyCommentUse)) &&
+                       WriteRatingHoursSetting(dir, nick, RatingHoursText(settings.ratingHours)) &&
+                       WriteSetting(dir, nick, kKeyReloadMinutes, std::to_string(settings.reloadMinutes)) &&
+                       WriteSetting(dir, nick, kKeyBadRatingAlerts, settings.badRatingAlerts ? "1" : "0") &&
+                       WriteSetting(dir, nick, kKeyAnswerStyle, settings.answerBadFirst ? kAnswerBadFirst : kAnswerInKind);
   // What was written counts from the run's next step, whatever failed after it.
-  AppSession& s = Session();
-  s.autoContent = first;
-  s.ratingHours = settings.ratingHours;
-  s.reloadMinutes = settings.reloadMinutes;
   if (run != nullptr) {
-    run->ChangeSettings(written ? settings : CurrentRunSettings());
+    run->ChangeSettings(written ? settings
+                                : SettingsWith(dir, nick, first, settings.ratingHours, settings.reloadMinutes));
     run->Book().Unrated().Repaint();
   }
   if (!written && problem) {

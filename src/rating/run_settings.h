@@ -25,18 +25,20 @@ struct RunSettings {
   const std::string& FirstComment() const;
 };
 
-// Session()'s standing comment, lead time and reload interval, and the
-// seller's other settings from Config.ini (UI thread).
-RunSettings CurrentRunSettings();
+// The start-up record's standing comment, lead time and reload interval, and
+// the seller's other settings from its Config.ini.
+struct AppSession;
+RunSettings CurrentRunSettings(const AppSession& session);
 CommentUse ParseCommentUse(const std::string& text);
 
-// Stores what the seller set for their account (the comment file, Config.ini)
+// Stores what the seller set for their account (the comment file, Config.ini
+// in the data directory `dir`)
 // and hands it to `run` (may be null), which uses it from its next step on. Every
 // comment is checked first: nothing is written when one cannot be sent or
 // stored. False, with why in *problem (the seller's words), when something
 // was not saved; what was written still counts.
 class SellerRun;
-bool SaveRunSettings(SellerRun* run, const RunSettings& settings, std::string* problem);
+bool SaveRunSettings(const std::string& dir, const std::string& nick, SellerRun* run, const RunSettings& settings, std::string* problem);
 const char* CommentUseText(CommentUse use);  // the Config.ini value; "" for the first only
 
 }  // namespace qm

@@ -54,8 +54,8 @@ std::string RatingHoursText(double hours) {
   return text;
 }
 
-void LoadRatingHours(const std::string& nick) {
-  Session().ratingHours = ParseRatingHours(ReadRatingHoursSetting(nick));
+float ReadRatingHours(const std::string& dir, const std::string& nick) {
+  return ParseRatingHours(ReadRatingHoursSetting(dir, nick));
 }
 
 }  // namespace qm

@@ -31,7 +31,7 @@ std::optional<std::string> TimeLeftText(std::string_view endTime, double now);
 float ParseRatingHours(std::string_view text);
 // The lead time as "评价时间" holds it ("24", "36.5").
 std::string RatingHoursText(double hours);
-// Session().ratingHours from the seller's "评价时间" in Config.ini.
-void LoadRatingHours(const std::string& nick);
+// The seller's "评价时间" in the Config.ini of the data directory `dir`, parsed.
+float ReadRatingHours(const std::string& dir, const std::string& nick);
 
 }  // namespace qm

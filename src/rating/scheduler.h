@@ -161,7 +161,7 @@ class Scheduler {
 // True when the gateway answers "taobao.time.get" with a 19-character time,
 // which sets the platform clock (SyncPlatformClock). Blocks: it runs on the
 // run's worker.
-bool check_platform_time(const Account& account = CurrentAccount());
+bool check_platform_time(const Account& account);
 // The time check with its pauses: asked again after each pause (on the
 // worker) before the platform counts as not answering.
 bool PlatformAnswersTime(RunWorker& worker, const Account& account, const std::vector<int>& pausesMs);

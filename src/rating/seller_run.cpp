@@ -29,6 +29,7 @@ SellerRun::SellerRun(const Account& account, const RunSettings& settings, const 
       commentDraw_(std::random_device{}()),
       alerts_(log_),
       ledger_(log_, worker_, account_),
+      keep_(KeepListPath(account.dataDir, account.sellerNick)),
       loader_(
           book_, *ports.pump, account_, ports.pageRetryPausesMs, [this](const LoadReport& report) { scheduler_.OnLoadDone(report); },
           [this](int read) { observer_.LoadProgress(read); }),

@@ -12,13 +12,11 @@
 #include "rating/schedule.h"
 #include "settings/app_session.h"
 #include "settings/config.h"
-#include "util/await.h"
 #include "util/file_guard.h"
 #include "util/file_io.h"
 #include "util/held_file.h"
 #include "util/program_paths.h"
 #include "util/text_codec.h"
-#include "util/delay.h"
 #include "util/event_pump.h"
 #include "util/stop.h"
 
@@ -113,7 +111,7 @@ ProgramDirChoice ChooseProgramDir(const std::string& given, const std::string& e
   return choice;
 }
 
-StartupStep UseProgramDir(const ProgramDirChoice& choice) {
+StartupStep UseProgramDir(AppSession& s, const ProgramDirChoice& choice) {
   if (!choice.problem.empty()) return Stop(StartupOutcome::BadDataDir, choice.problem);
   if (choice.source == ProgramDirSource::User) {
     const fs::path path(std::u8string(choice.dir.begin(), choice.dir.end()));
@@ -136,19 +134,19 @@ StartupStep UseProgramDir(const ProgramDirChoice& choice) {
   if (std::string problem = ForeignOwnershipProblem(choice.dir); !problem.empty()) {
     return Stop(StartupOutcome::SettingsRefused, "数据目录" + problem);
   }
-  Session().programDir = choice.dir;
+  s.programDir = choice.dir;
   RemoveStrayTemporaries(choice.dir);
   return {};
 }
 
-StartupStep UseProgramDir(const std::string& given, const std::string& executableDir) {
-  return UseProgramDir(ChooseProgramDir(given, executableDir));
+StartupStep UseProgramDir(AppSession& s, const std::string& given, const std::string& executableDir) {
+  return UseProgramDir(s, ChooseProgramDir(given, executableDir));
 }
 
 // Why a settings file beside the program will not be read, or empty. A
 // missing file is fine: it is made when first written.
-static std::string SettingsFileProblem(const std::string& name) {
-  switch (CheckReadableFile(Session().PathOf(name))) {
+static std::string SettingsFileProblem(const std::string& dir, const std::string& name) {
+  switch (CheckReadableFile(PathIn(dir, name))) {
     case FileReadStatus::Missing: return {};
     case FileReadStatus::Ok: break;
     case FileReadStatus::NotRegular: return "“" + name + "”不是普通文件。";
@@ -156,38 +154,36 @@ static std::string SettingsFileProblem(const std::string& name) {
       return "“" + name + "”超过 " + std::to_string(kSettingsFileLimit >> 20) + " MB，不是本程序的设置文件。";
     case FileReadStatus::Failed: return "“" + name + "”无法读取。";
   }
-  if (name == std::string_view(kConfigFileName)) return ForeignOwnershipProblem(Session().PathOf(name));
+  if (name == std::string_view(kConfigFileName)) return ForeignOwnershipProblem(PathIn(dir, name));
   return {};
 }
 
-StartupStep OpenAccount(const std::string& typed) {
+StartupStep OpenAccount(AppSession& s, const std::string& typed) {
   // "nick" and "NICK" read the same section; they must also take the same
   // lock, or two runs would rate every order of the seller twice.
-  if (StartupStep files = OpenAccountFiles(typed); !files.Ready()) return files;
-  const std::string nick = Session().sellerNick;
+  if (StartupStep files = OpenAccountFiles(s, typed); !files.Ready()) return files;
+  const std::string nick = s.sellerNick;
   // The lock stays held for the whole run, on a file that nothing replaces.
   std::string unused;
-  switch (HoldFileExclusively(Session().PathOf(RunLockFileName(nick)), "", &unused)) {
+  switch (HoldFileExclusively(s.PathOf(RunLockFileName(nick)), "", &unused)) {
     case HeldFileStatus::Ok: break;
     case HeldFileStatus::Busy:
       return Stop(StartupOutcome::CommentFileHeld,
                   "the account " + nick + " is in use: another run holds " + RunLockFileName(nick));
     case HeldFileStatus::Failed:
-      if (!DirectoryWritable(Session().programDir)) {
-        return Stop(StartupOutcome::FilesUnusable,
-                    "the data directory " + Session().programDir + " cannot be written");
+      if (!DirectoryWritable(s.programDir)) {
+        return Stop(StartupOutcome::FilesUnusable, "the data directory " + s.programDir + " cannot be written");
       }
       return Stop(StartupOutcome::FilesUnusable,
-                  "the lock file " + Session().PathOf(RunLockFileName(nick)) + " cannot be made or opened");
+                  "the lock file " + s.PathOf(RunLockFileName(nick)) + " cannot be made or opened");
   }
-  if (!LoadAutoComment(nick)) {
+  if (!LoadAutoComment(s.programDir, nick, &s.autoContent)) {
     return Stop(StartupOutcome::FilesUnusable,
                 "the standing comment file " + AutoCommentFileName(nick) + " cannot be read or made");
   }
-  AppSession& s = Session();
   s.sellerNick = nick;
-  s.AppKey = ReadAppKey(nick);
-  s.AppSecret = ReadAppSecret(nick);
+  s.AppKey = ReadAppKey(s.programDir, nick);
+  s.AppSecret = ReadAppSecret(s.programDir, nick);
   return {};
 }
 
@@ -197,8 +193,8 @@ int UnreachablePauseMs(int attempt) {
   return ms < 60000 ? ms : 60000;
 }
 
-StartupStep ConfirmAccount(const UnreachableHandler& unreachable) {
-  AppSession& s = Session();
+// The checks before the platform is asked.
+static StartupStep BeforeAsking(AppSession& s) {
   if (s.AppKey.empty() || s.AppSecret.empty()) return Stop(StartupOutcome::NoCredentials);
   // A comment the platform refuses would fail every rating of the run.
   if (const std::size_t length = CommentLength(s.autoContent); length > kCommentLimit) {
@@ -208,83 +204,112 @@ StartupStep ConfirmAccount(const UnreachableHandler& unreachable) {
   }
   // The authorization stores the session key in Config.ini; the one stored
   // there is what this run uses.
-  s.SessionKey = ReadSessionKey(s.sellerNick);
+  s.SessionKey = ReadSessionKey(s.programDir, s.sellerNick);
   if (s.SessionKey.empty()) return Stop(StartupOutcome::NoSessionKey);
-  // A platform that cannot be reached says nothing about the key: it is
-  // asked again after a growing pause, until it answers or the run is
-  // stopped. The questions and pauses run off the UI thread; the window
-  // answers meanwhile and hears of each unanswered attempt.
-  struct Confirmation {
-    SessionCheck check = SessionCheck::Unreachable;
-    SellerIdentity who;
-  };
-  const Confirmation confirmed = AwaitWork<Confirmation>([unreachable, account = CurrentAccount()] {
-    Confirmation c;
-    for (int attempt = 1;; ++attempt) {
-      SessionTrouble why;
-      c.check = confirm_session(account, &c.who, &why);
-      if (c.check != SessionCheck::Unreachable || StopRequested()) return c;
-      const int pauseMs = UnreachablePauseMs(attempt);
-      if (unreachable) PostToUi([unreachable, attempt, pauseMs, why] { unreachable(attempt, pauseMs, why); });
-      PauseUnlessCancelled(pauseMs, {});
-      if (StopRequested()) return c;
-    }
-  });
-  if (confirmed.check != SessionCheck::Confirmed || StopRequested()) return Stop(StartupOutcome::SessionRefused);
-  const SellerIdentity& who = confirmed.who;
-  LoadRatingHours(s.sellerNick);
-  s.reloadMinutes = ReadReloadMinutes(s.sellerNick);
+  return {};
+}
+
+struct AccountConfirmation::Answer {
+  SessionCheck check = SessionCheck::Unreachable;
+  SellerIdentity who;
+};
+
+AccountConfirmation::AccountConfirmation(AppSession& session, EventPump& pump, UnreachableHandler unreachable,
+                                         Done done)
+    : session_(session), done_(std::move(done)), worker_(pump) {
+  if (StartupStep refused = BeforeAsking(session_); !refused.Ready()) {
+    pump.Post([this, alive = alive_, refused] {
+      if (*alive) Finish(refused);
+    });
+    return;
+  }
+  RunWorker* worker = &worker_;
+  worker_.Run<Answer>(
+      [account = session_.RunAccount(), unreachable = std::move(unreachable), &pump, alive = alive_, worker] {
+        Answer answer;
+        for (int attempt = 1;; ++attempt) {
+          SessionTrouble why;
+          answer.check = confirm_session(account, &answer.who, &why);
+          if (answer.check != SessionCheck::Unreachable || StopRequested() || worker->Ending()) return answer;
+          const int pauseMs = UnreachablePauseMs(attempt);
+          if (unreachable) {
+            pump.Post([alive, unreachable, attempt, pauseMs, why] {
+              if (*alive) unreachable(attempt, pauseMs, why);
+            });
+          }
+          // False once the run is stopped or the check dropped.
+          if (!worker->Pause(pauseMs)) return answer;
+        }
+      },
+      [this](Answer answer) { Finish(AfterAnswer(answer)); });
+}
+
+AccountConfirmation::~AccountConfirmation() { *alive_ = false; }
+
+void AccountConfirmation::Finish(const StartupStep& step) {
+  // `done` may drop this check: nothing of it is used after the call.
+  const Done done = std::move(done_);
+  done_ = nullptr;
+  if (done) done(step);
+}
+
+StartupStep AccountConfirmation::AfterAnswer(const Answer& answer) {
+  AppSession& s = session_;
+  if (answer.check != SessionCheck::Confirmed || StopRequested()) return Stop(StartupOutcome::SessionRefused);
+  const SellerIdentity& who = answer.who;
+  s.ratingHours = ReadRatingHours(s.programDir, s.sellerNick);
+  s.reloadMinutes = ReadReloadMinutes(s.programDir, s.sellerNick);
   std::string error;
   StartupStep ready;
-  if (!PrepareOrderDatabase(s.sellerNick, &error, &ready.notes)) return Stop(StartupOutcome::DatabaseUnusable, error);
+  if (!PrepareOrderDatabase(s.programDir, s.sellerNick, &error, &ready.notes)) return Stop(StartupOutcome::DatabaseUnusable, error);
   ready.seller = who.nick;
   return ready;
 }
 
 // The name check and the settings files; *nick: the section the name reads.
-static StartupStep CheckAccountFiles(const std::string& typed, std::string* nick) {
+static StartupStep CheckAccountFiles(const std::string& dir, const std::string& typed, std::string* nick) {
   if (std::string problem = AccountNameProblem(typed); !problem.empty()) {
     return Stop(StartupOutcome::BadAccountName, std::move(problem));
   }
   for (const char* name : {kConfigFileName, kManualCommentFile}) {
-    if (std::string problem = SettingsFileProblem(name); !problem.empty()) {
+    if (std::string problem = SettingsFileProblem(dir, name); !problem.empty()) {
       return Stop(StartupOutcome::SettingsRefused, std::move(problem));
     }
   }
-  *nick = AccountSectionName(typed);
+  *nick = AccountSectionName(dir, typed);
   if (std::string problem = AccountNameProblem(*nick); !problem.empty()) {
     return Stop(StartupOutcome::BadAccountName, std::move(problem));
   }
   return {};
 }
 
-StartupStep OpenAccountFiles(const std::string& typed) {
+StartupStep OpenAccountFiles(AppSession& s, const std::string& typed) {
   std::string nick;
-  if (StartupStep files = CheckAccountFiles(typed, &nick); !files.Ready()) return files;
-  Session().sellerNick = nick;
+  if (StartupStep files = CheckAccountFiles(s.programDir, typed, &nick); !files.Ready()) return files;
+  s.sellerNick = nick;
   return {};
 }
 
-StartupStep CheckAccount(const std::string& typed, std::string* section) {
+StartupStep CheckAccount(const std::string& dir, const std::string& typed, std::string* section) {
   std::string nick;
-  if (StartupStep files = CheckAccountFiles(typed, &nick); !files.Ready()) return files;
+  if (StartupStep files = CheckAccountFiles(dir, typed, &nick); !files.Ready()) return files;
   *section = nick;
-  if (!AccountIsSetUp(nick)) return Stop(StartupOutcome::NoCredentials);
+  if (!AccountIsSetUp(dir, nick)) return Stop(StartupOutcome::NoCredentials);
   return {};
 }
 
-AccountRemoval RemoveAccount(const std::string& typed) {
+AccountRemoval RemoveAccount(const std::string& dir, const std::string& typed) {
   AccountRemoval removal;
-  const std::string nick = AccountSectionName(typed);
-  if (std::string problem = SettingsFileProblem(kConfigFileName); !problem.empty()) {
+  const std::string nick = AccountSectionName(dir, typed);
+  if (std::string problem = SettingsFileProblem(dir, kConfigFileName); !problem.empty()) {
     removal.outcome = RemovalOutcome::Failed;
     removal.reason = std::move(problem);
     return removal;
   }
-  const auto remove = [&removal, &nick] {
-    if (!RemoveAccountSection(nick)) {
+  const auto remove = [&removal, &dir, &nick] {
+    if (!RemoveAccountSection(dir, nick)) {
       removal.outcome = RemovalOutcome::Failed;
-      removal.reason = "无法写入“" + ConfigPath() + "”。";
+      removal.reason = "无法写入“" + ConfigPath(dir) + "”。";
     }
   };
   // A section whose name cannot name files (written by hand) never had a
@@ -293,7 +318,7 @@ AccountRemoval RemoveAccount(const std::string& typed) {
     remove();
     return removal;
   }
-  switch (WithFileUnheld(Session().PathOf(RunLockFileName(nick)), remove)) {
+  switch (WithFileUnheld(PathIn(dir, RunLockFileName(nick)), remove)) {
     case HeldFileStatus::Ok: break;
     case HeldFileStatus::Busy: removal.outcome = RemovalOutcome::InUse; break;
     case HeldFileStatus::Failed:
@@ -304,15 +329,14 @@ AccountRemoval RemoveAccount(const std::string& typed) {
   return removal;
 }
 
-StartupStep OpenAccountToRead(const std::string& typed) {
-  if (StartupStep files = OpenAccountFiles(typed); !files.Ready()) return files;
-  AppSession& s = Session();
-  s.AppKey = ReadAppKey(s.sellerNick);
-  s.AppSecret = ReadAppSecret(s.sellerNick);
+StartupStep OpenAccountToRead(AppSession& s, const std::string& typed) {
+  if (StartupStep files = OpenAccountFiles(s, typed); !files.Ready()) return files;
+  s.AppKey = ReadAppKey(s.programDir, s.sellerNick);
+  s.AppSecret = ReadAppSecret(s.programDir, s.sellerNick);
   if (s.AppKey.empty() || s.AppSecret.empty()) return Stop(StartupOutcome::NoCredentials);
-  s.SessionKey = ReadSessionKey(s.sellerNick);
+  s.SessionKey = ReadSessionKey(s.programDir, s.sellerNick);
   if (s.SessionKey.empty()) return Stop(StartupOutcome::NoSessionKey);
-  LoadRatingHours(s.sellerNick);
+  s.ratingHours = ReadRatingHours(s.programDir, s.sellerNick);
   return {};
 }
 

@@ -6,11 +6,14 @@
 // pressed and confirms it once the account dialog has closed.
 #include <cstddef>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "platform/session_check.h"
 #include "rating/comments.h"
+#include "rating/run_worker.h"
+#include "settings/app_session.h"
 
 namespace qm {
 
@@ -93,31 +96,31 @@ ProgramDirChoice ChooseProgramDir(const std::string& given, const std::string& e
 // How --help and the runner's start line name the source of a directory.
 const char* ProgramDirSourceText(ProgramDirSource source);
 
-// Sets Session().programDir to the chosen directory. The user's data
+// Sets the start-up record's programDir to the chosen directory. The user's data
 // directory is made (for its owner only) when it is missing; a given or
 // portable one is never made. A directory that another user owns, or that
 // group or others may write, is refused (SettingsRefused, naming its mode). The temporary files that killed runs left
 // there are removed.
-StartupStep UseProgramDir(const ProgramDirChoice& choice);
-StartupStep UseProgramDir(const std::string& given, const std::string& executableDir);
+StartupStep UseProgramDir(AppSession& session, const ProgramDirChoice& choice);
+StartupStep UseProgramDir(AppSession& session, const std::string& given, const std::string& executableDir);
 
 // The file a run of the seller holds locked from its start to its end
 // (nick + ".lock" in the program directory); it exists only for the lock.
 std::string RunLockFileName(const std::string& nick);
 
 // The account name check, the settings files, then the run lock (held for
-// the rest of the process), the standing comment file, then the key and secret: sets Session().sellerNick, AppKey,
-// AppSecret and autoContent. The name used from here on is the Config.ini
+// the rest of the process), the standing comment file, then the key and secret: sets the record's sellerNick,
+// AppKey, AppSecret and autoContent. Every file is the record's programDir's. The name used from here on is the Config.ini
 // section's own (AccountSectionName). An empty key or secret is
 // ConfirmAccount's to report.
-StartupStep OpenAccount(const std::string& nick);
+StartupStep OpenAccount(AppSession& session, const std::string& nick);
 
 // Before OpenAccount, where a name that is not set up leads to its setup
 // instead: the name check and the settings files as OpenAccount makes them,
 // then whether the account's section has a key and a secret (NoCredentials
-// when not). Nothing is made and Session() is left as it was. *section: the
+// when not), in the data directory `dir`. Nothing is made. *section: the
 // Config.ini section the name reads (the name itself for a new one).
-StartupStep CheckAccount(const std::string& nick, std::string* section);
+StartupStep CheckAccount(const std::string& dir, const std::string& nick, std::string* section);
 
 enum class RemovalOutcome {
   Removed,  // the account's section is gone from Config.ini
@@ -134,27 +137,57 @@ struct AccountRemoval {
 // name) while holding its run lock, so that no run of it starts meanwhile.
 // The seller's other files (the order database, the standing comment, the
 // rating log) stay where they are.
-AccountRemoval RemoveAccount(const std::string& nick);
+AccountRemoval RemoveAccount(const std::string& dir, const std::string& nick);
 
-// After OpenAccount: the key and secret must be there, the standing comment
-// must be one the platform takes (at most kCommentLimit characters), then the stored session
-// key, the platform's seller check, the rating lead time and the order
-// database.
 // A session check without an answer from the platform: the attempt (from
 // 1), the pause before the next one and why (none, or the platform's trouble).
 using UnreachableHandler = std::function<void(int attempt, int pauseMs, const SessionTrouble& why)>;
 // The pause after the attempt-th unanswered session check: 2 s, doubling, at most a minute.
 int UnreachablePauseMs(int attempt);
-StartupStep ConfirmAccount(const UnreachableHandler& unreachable = {});
+
+// After OpenAccount: the key and secret must be there, the standing comment
+// must be one the platform takes (at most kCommentLimit characters), then the
+// stored session key, the platform's seller check, the rating lead time and
+// the order database, into `session`.
+//
+// The check is work that reports back: made, it returns at once. The
+// platform's seller check runs on a worker of its own; a platform that cannot
+// be reached says nothing about the key, so it is asked again after a growing
+// pause until it answers or the run is stopped, and each unanswered attempt
+// is told to `unreachable`. The outcome reaches `done` once, on the pump's
+// thread, like every report of the run; a refusal before the platform is
+// asked too. Destroying the check drops what it has not reported (after the
+// request in hand).
+class AccountConfirmation {
+ public:
+  using Done = std::function<void(const StartupStep&)>;
+  AccountConfirmation(AppSession& session, EventPump& pump, UnreachableHandler unreachable, Done done);
+  ~AccountConfirmation();
+  AccountConfirmation(const AccountConfirmation&) = delete;
+  AccountConfirmation& operator=(const AccountConfirmation&) = delete;
+
+ private:
+  struct Answer;
+  // The steps after the platform's answer, on the pump's thread.
+  StartupStep AfterAnswer(const Answer& answer);
+  void Finish(const StartupStep& step);
+
+  AppSession& session_;
+  Done done_;
+  // False once destroyed: the refusal posted before the platform was asked
+  // and the unanswered attempts told meanwhile reach nobody then.
+  std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+  RunWorker worker_;
+};
 
 // For the read-only commands that work beside a running instance of the
 // same seller: the name check, the settings files, the key, secret and stored
 // session key, without taking the run lock, opening the
 // ledger or touching the order database. NoCredentials or NoSessionKey when
 // one of them is missing.
-StartupStep OpenAccountToRead(const std::string& nick);
+StartupStep OpenAccountToRead(AppSession& session, const std::string& nick);
 // Less again, for the commands that edit or read the seller's own files:
-// the name check and the settings files; sets Session().sellerNick.
-StartupStep OpenAccountFiles(const std::string& nick);
+// the name check and the settings files; sets the record's sellerNick.
+StartupStep OpenAccountFiles(AppSession& session, const std::string& nick);
 
 }  // namespace qm

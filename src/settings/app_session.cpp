@@ -25,14 +25,6 @@ std::string AppSession::PathOf(const std::string& fileName) const { return PathI
 
 std::string Account::PathOf(const std::string& fileName) const { return PathIn(dataDir, fileName); }
 
-AppSession& Session() {
-  static AppSession session;
-  return session;
-}
-
-Account CurrentAccount() {
-  const AppSession& s = Session();
-  return Account{s.AppKey, s.AppSecret, s.SessionKey, s.endpoints, s.sellerNick, s.programDir};
-}
+Account AppSession::RunAccount() const { return Account{AppKey, AppSecret, SessionKey, endpoints, sellerNick, programDir}; }
 
 }  // namespace qm

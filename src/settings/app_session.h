@@ -1,8 +1,9 @@
 #pragma once
-// The run state of one program run: the chosen seller account, its
-// credentials, the standing comment, the rating lead time and the platform
-// endpoints. One record per process (Session()); every window, timer and the
-// headless runner read and write it on the UI thread. Texts are UTF-8.
+// The start-up record of one seller's run: the chosen seller account, its
+// credentials, the standing comment, the rating lead time, the program
+// directory and the platform endpoints. The front end that starts the run
+// owns it and hands it to the windows and steps that need it; work off the UI
+// thread gets an Account copied from it. Texts are UTF-8.
 #include <cstdint>
 #include <string>
 
@@ -24,8 +25,8 @@ struct Endpoints {
 };
 
 // Who a request acts for, where it goes and where the seller's files are: a
-// copy taken once, so that work on another thread never reads the
-// process-wide record.
+// copy taken once, so that work on another thread never reads the start-up
+// record.
 struct Account {
   std::string appKey;
   std::string appSecret;
@@ -54,15 +55,12 @@ struct AppSession {
 
   // programDir joined with a file name by the platform's separator.
   std::string PathOf(const std::string& fileName) const;
+  // The key, secret, session key, endpoints, nick and directory, copied.
+  Account RunAccount() const;
 };
 
 // `dir` joined with a file name by the platform's separator; the bare name
 // without a directory.
 std::string PathIn(const std::string& dir, const std::string& fileName);
-
-// The process-wide run state.
-AppSession& Session();
-// Session()'s key, secret, session key and endpoints, copied (on the UI thread).
-Account CurrentAccount();
 
 }  // namespace qm

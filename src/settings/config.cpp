@@ -9,26 +9,26 @@
 
 namespace qm {
 
-std::string ConfigPath() { return Session().PathOf(kConfigFileName); }
+std::string ConfigPath(const std::string& dir) { return PathIn(dir, kConfigFileName); }
 
-std::vector<std::string> AccountNames() { return ProfileSectionNames(ConfigPath()); }
+std::vector<std::string> AccountNames(const std::string& dir) { return ProfileSectionNames(ConfigPath(dir)); }
 
-std::string AccountSectionName(const std::string& nick) {
+std::string AccountSectionName(const std::string& dir, const std::string& nick) {
   const std::string folded = AsciiLower(nick);
-  for (const std::string& name : AccountNames())
+  for (const std::string& name : AccountNames(dir))
     if (AsciiLower(name) == folded) return name;
   return nick;
 }
 
-std::string ReadAppKey(const std::string& nick) { return ReadProfileString(ConfigPath(), nick, kKeyAppKey); }
-std::string ReadAppSecret(const std::string& nick) {
-  return ReadProfileString(ConfigPath(), nick, kKeyAppSecret);
+std::string ReadAppKey(const std::string& dir, const std::string& nick) { return ReadProfileString(ConfigPath(dir), nick, kKeyAppKey); }
+std::string ReadAppSecret(const std::string& dir, const std::string& nick) {
+  return ReadProfileString(ConfigPath(dir), nick, kKeyAppSecret);
 }
-std::string ReadSessionKey(const std::string& nick) {
-  return ReadProfileString(ConfigPath(), nick, kKeySessionKey);
+std::string ReadSessionKey(const std::string& dir, const std::string& nick) {
+  return ReadProfileString(ConfigPath(dir), nick, kKeySessionKey);
 }
-int ReadReloadMinutes(const std::string& nick) {
-  const std::string text = ReadProfileString(ConfigPath(), nick, kKeyReloadMinutes);
+int ReadReloadMinutes(const std::string& dir, const std::string& nick) {
+  const std::string text = ReadProfileString(ConfigPath(dir), nick, kKeyReloadMinutes);
   int minutes = 0;
   const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), minutes);
   if (text.empty() || ec != std::errc() || end != text.data() + text.size() || minutes < 0 || minutes > 525600) {
@@ -37,36 +37,36 @@ int ReadReloadMinutes(const std::string& nick) {
   return minutes;
 }
 
-bool BadRatingAlertsOn(const std::string& nick) {
-  return ReadProfileString(ConfigPath(), nick, kKeyBadRatingAlerts) != "0";
+bool BadRatingAlertsOn(const std::string& dir, const std::string& nick) {
+  return ReadProfileString(ConfigPath(dir), nick, kKeyBadRatingAlerts) != "0";
 }
 
-bool AnswerBadFirst(const std::string& nick) {
-  return ReadProfileString(ConfigPath(), nick, kKeyAnswerStyle) == kAnswerBadFirst;
+bool AnswerBadFirst(const std::string& dir, const std::string& nick) {
+  return ReadProfileString(ConfigPath(dir), nick, kKeyAnswerStyle) == kAnswerBadFirst;
 }
 
-std::string ReadRatingHoursSetting(const std::string& nick) {
-  return ReadProfileString(ConfigPath(), nick, kKeyRatingHours);
+std::string ReadRatingHoursSetting(const std::string& dir, const std::string& nick) {
+  return ReadProfileString(ConfigPath(dir), nick, kKeyRatingHours);
 }
 
-bool AccountIsSetUp(const std::string& nick) { return !ReadAppKey(nick).empty() && !ReadAppSecret(nick).empty(); }
+bool AccountIsSetUp(const std::string& dir, const std::string& nick) { return !ReadAppKey(dir, nick).empty() && !ReadAppSecret(dir, nick).empty(); }
 
 namespace {
 // The account's login order; 0 when it has none or an unreadable one.
-std::uint64_t LoginOrder(const std::string& nick) {
-  const std::string text = ReadProfileString(ConfigPath(), nick, kKeyLoginOrder);
+std::uint64_t LoginOrder(const std::string& dir, const std::string& nick) {
+  const std::string text = ReadProfileString(ConfigPath(dir), nick, kKeyLoginOrder);
   std::uint64_t order = 0;
   const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), order);
   return ec == std::errc() && end == text.data() + text.size() ? order : 0;
 }
 }  // namespace
 
-bool MarkAccountUsed(const std::string& nick) {
-  if (!AccountIsSetUp(nick)) return false;
+bool MarkAccountUsed(const std::string& dir, const std::string& nick) {
+  if (!AccountIsSetUp(dir, nick)) return false;
   const std::string folded = AsciiLower(nick);
   std::uint64_t own = 0, highestOther = 0;
-  for (const std::string& name : AccountNames()) {
-    const std::uint64_t order = LoginOrder(name);
+  for (const std::string& name : AccountNames(dir)) {
+    const std::uint64_t order = LoginOrder(dir, name);
     if (AsciiLower(name) == folded) {
       own = order;
     } else if (order > highestOther) {
@@ -76,15 +76,15 @@ bool MarkAccountUsed(const std::string& nick) {
   if (own > highestOther) return true;  // already the last used
   // A count at the top of its range (only by hand) can but tie: it never wraps below the others.
   const std::uint64_t next = highestOther < UINT64_MAX ? highestOther + 1 : highestOther;
-  return WriteProfileString(ConfigPath(), nick, kKeyLoginOrder, std::to_string(next));
+  return WriteProfileString(ConfigPath(dir), nick, kKeyLoginOrder, std::to_string(next));
 }
 
-std::string LastUsedAccount() {
+std::string LastUsedAccount(const std::string& dir) {
   std::string last;
   std::uint64_t highest = 0;
-  for (const std::string& name : AccountNames()) {
+  for (const std::string& name : AccountNames(dir)) {
     // Ties go to the first in the file, as lookups do.
-    if (const std::uint64_t order = LoginOrder(name); order > highest) {
+    if (const std::uint64_t order = LoginOrder(dir, name); order > highest) {
       highest = order;
       last = name;
     }
@@ -92,27 +92,27 @@ std::string LastUsedAccount() {
   return last;
 }
 
-bool RemoveAccountSection(const std::string& nick) { return DeleteProfileSection(ConfigPath(), nick); }
+bool RemoveAccountSection(const std::string& dir, const std::string& nick) { return DeleteProfileSection(ConfigPath(dir), nick); }
 
-bool WriteAppKey(const std::string& nick, const std::string& value) {
-  return WriteProfileString(ConfigPath(), nick, kKeyAppKey, value);
+bool WriteAppKey(const std::string& dir, const std::string& nick, const std::string& value) {
+  return WriteProfileString(ConfigPath(dir), nick, kKeyAppKey, value);
 }
-bool WriteAppSecret(const std::string& nick, const std::string& value) {
-  return WriteProfileString(ConfigPath(), nick, kKeyAppSecret, value);
+bool WriteAppSecret(const std::string& dir, const std::string& nick, const std::string& value) {
+  return WriteProfileString(ConfigPath(dir), nick, kKeyAppSecret, value);
 }
-bool WriteSessionKey(const std::string& nick, const std::string& value) {
-  return WriteProfileString(ConfigPath(), nick, kKeySessionKey, value);
+bool WriteSessionKey(const std::string& dir, const std::string& nick, const std::string& value) {
+  return WriteProfileString(ConfigPath(dir), nick, kKeySessionKey, value);
 }
-bool WriteRatingHoursSetting(const std::string& nick, const std::string& value) {
-  return WriteProfileString(ConfigPath(), nick, kKeyRatingHours, value);
+bool WriteRatingHoursSetting(const std::string& dir, const std::string& nick, const std::string& value) {
+  return WriteProfileString(ConfigPath(dir), nick, kKeyRatingHours, value);
 }
 
-std::string ReadSetting(const std::string& nick, const std::string& key) {
-  return ReadProfileString(ConfigPath(), nick, key);
+std::string ReadSetting(const std::string& dir, const std::string& nick, const std::string& key) {
+  return ReadProfileString(ConfigPath(dir), nick, key);
 }
-bool WriteSetting(const std::string& nick, const std::string& key, const std::string& value) {
-  return WriteProfileString(ConfigPath(), nick, key, value);
+bool WriteSetting(const std::string& dir, const std::string& nick, const std::string& key, const std::string& value) {
+  return WriteProfileString(ConfigPath(dir), nick, key, value);
 }
-bool RemoveSetting(const std::string& nick, const std::string& key) { return DeleteProfileKey(ConfigPath(), nick, key); }
+bool RemoveSetting(const std::string& dir, const std::string& nick, const std::string& key) { return DeleteProfileKey(ConfigPath(dir), nick, key); }
 
 }  // namespace qm

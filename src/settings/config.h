@@ -36,57 +36,58 @@ inline constexpr int kDefaultReloadMinutes = 60;
 // takes it for an account.
 inline constexpr const char* kKeyLoginOrder = "登录次序";
 
-// Session().PathOf("Config.ini").
-std::string ConfigPath();
+// Config.ini in the data directory `dir`. Every function below reads or
+// writes the Config.ini of the data directory it is given.
+std::string ConfigPath(const std::string& dir);
 
 // The seller accounts: the section names of Config.ini in file order.
-std::vector<std::string> AccountNames();
+std::vector<std::string> AccountNames(const std::string& dir);
 
 // The section name, as it stands in Config.ini, that lookups by `nick` read
 // (names compare without regard to ASCII case, first match wins); `nick` as
 // given when there is none. Every file and lock of the account is named after
 // it, so that one seller is one account however its name was typed.
-std::string AccountSectionName(const std::string& nick);
+std::string AccountSectionName(const std::string& dir, const std::string& nick);
 
 // Each read gives the empty text when the file, the section or the key is missing.
-std::string ReadAppKey(const std::string& nick);
-std::string ReadAppSecret(const std::string& nick);
-std::string ReadSessionKey(const std::string& nick);
+std::string ReadAppKey(const std::string& dir, const std::string& nick);
+std::string ReadAppSecret(const std::string& dir, const std::string& nick);
+std::string ReadSessionKey(const std::string& dir, const std::string& nick);
 // The raw text of "评价时间"; the caller decides what a missing or odd value means.
-std::string ReadRatingHoursSetting(const std::string& nick);
+std::string ReadRatingHoursSetting(const std::string& dir, const std::string& nick);
 // False only when "差评提醒" is "0".
-bool BadRatingAlertsOn(const std::string& nick);
+bool BadRatingAlertsOn(const std::string& dir, const std::string& nick);
 // True only when "回评方式" is "先差评".
-bool AnswerBadFirst(const std::string& nick);
+bool AnswerBadFirst(const std::string& dir, const std::string& nick);
 // "重新读取间隔" as whole minutes: kDefaultReloadMinutes when missing or not a
 // whole number from 0 to a year of minutes.
-int ReadReloadMinutes(const std::string& nick);
+int ReadReloadMinutes(const std::string& dir, const std::string& nick);
 
 // True when the account's section has both "appkey" and "AppSecret": only
 // such an account gets keys written for it by the program's own doing.
-bool AccountIsSetUp(const std::string& nick);
+bool AccountIsSetUp(const std::string& dir, const std::string& nick);
 
 // Records that the set-up account was logged in with (kKeyLoginOrder);
 // writes nothing for an account that is not set up. False when not written.
-bool MarkAccountUsed(const std::string& nick);
+bool MarkAccountUsed(const std::string& dir, const std::string& nick);
 // The account logged in with last, as its section is named; empty when no
 // section has a login order (a file from before it was kept).
-std::string LastUsedAccount();
+std::string LastUsedAccount(const std::string& dir);
 
 // Removes the account's section (each section of that name) from Config.ini;
 // nothing else of the account. True when no such section is left.
-bool RemoveAccountSection(const std::string& nick);
+bool RemoveAccountSection(const std::string& dir, const std::string& nick);
 
 // Each write creates the file and the section when missing; false when the
 // write was refused (see WriteProfileString) or failed.
-bool WriteAppKey(const std::string& nick, const std::string& value);
-bool WriteAppSecret(const std::string& nick, const std::string& value);
-bool WriteSessionKey(const std::string& nick, const std::string& value);
-bool WriteRatingHoursSetting(const std::string& nick, const std::string& value);
+bool WriteAppKey(const std::string& dir, const std::string& nick, const std::string& value);
+bool WriteAppSecret(const std::string& dir, const std::string& nick, const std::string& value);
+bool WriteSessionKey(const std::string& dir, const std::string& nick, const std::string& value);
+bool WriteRatingHoursSetting(const std::string& dir, const std::string& nick, const std::string& value);
 // Any key of the seller's section.
-std::string ReadSetting(const std::string& nick, const std::string& key);
-bool WriteSetting(const std::string& nick, const std::string& key, const std::string& value);
+std::string ReadSetting(const std::string& dir, const std::string& nick, const std::string& key);
+bool WriteSetting(const std::string& dir, const std::string& nick, const std::string& key, const std::string& value);
 // Removes the key; true when it is gone (or was never there).
-bool RemoveSetting(const std::string& nick, const std::string& key);
+bool RemoveSetting(const std::string& dir, const std::string& nick, const std::string& key);
 
 }  // namespace qm

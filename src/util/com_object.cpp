@@ -44,6 +44,8 @@ struct FactoryRegistry {
   std::map<std::string, ObjectFactory> factories;  // folded name
 };
 
+// Process-wide, as the system's class registry it stands in for: a name
+// registered once makes objects for every caller.
 FactoryRegistry& Factories() {
   static FactoryRegistry registry;
   return registry;

@@ -116,6 +116,12 @@ void EventLoop::Quit(int code) {
   wake_.notify_all();
 }
 
+void EventLoop::ClearQuit() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  quit_ = false;
+  quitCode_ = 0;
+}
+
 bool EventLoop::QuitRequested() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return quit_;

@@ -37,6 +37,9 @@ class EventLoop : public EventPump {
   // Ends Run (from any thread) with `code`.
   void Quit(int code);
   bool QuitRequested() const;
+  // Takes back a Quit, so that a loop ended for one step of the start-up
+  // runs again for the next.
+  void ClearQuit();
 
  private:
   class LoopTimer;

@@ -1,10 +1,11 @@
 #pragma once
-// The event pump: how waits on the UI thread keep the program answering.
+// The event pump: the queue through which work done on other threads reports
+// back to the thread that owns the pump (Post), and the one way the page
+// driver's synchronous page calls keep that thread answering while they wait
+// (RunPending, WaitAndRun).
 //
-// The desktop installs a Qt adapter; the headless runner and the tests install
-// the in-memory EventLoop (event_loop.h). Every wait of the program (network
-// waits, delays, the pauses of the first load) goes through the pump that is
-// current, so handlers can run inside one another as on the desktop.
+// The desktop has a Qt adapter; the headless runner and the tests use the
+// in-memory EventLoop (event_loop.h).
 #include <chrono>
 #include <functional>
 
@@ -32,9 +33,5 @@ EventPump* CurrentEventPump();
 // Runs pending events when called on the pump's own thread; elsewhere (worker
 // threads) and without a pump it does nothing.
 void PumpEvents();
-
-// Queues `fn` for the UI thread: through the current pump when there is one,
-// otherwise it runs at once on the calling thread.
-void PostToUi(std::function<void()> fn);
 
 }  // namespace qm

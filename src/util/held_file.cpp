@@ -17,7 +17,9 @@ namespace {
 
 // The files held so far, by path, with the process that holds them (a child
 // made by fork() inherits the table but is not the holder). The descriptors
-// are never closed: the process end releases them and their locks.
+// are never closed: the process end releases them and their locks. One table
+// for the process, because record locks belong to the process: a second
+// holder in the same process would not be refused by the system.
 struct Held {
   int fd;
   pid_t owner;

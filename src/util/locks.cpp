@@ -77,6 +77,8 @@ class LockRegistry {
   std::uint32_t next_ = 0x1000;
 };
 
+// Process-wide, as the handles it gives out: a handle may be passed to any
+// thread, as the original's critical sections were.
 LockRegistry& Locks() {
   static LockRegistry* registry = new LockRegistry;  // used by threads that outlive static destruction
   return *registry;

@@ -6,6 +6,8 @@
 
 namespace qm {
 namespace {
+// Process-wide: a stop signal is sent to the process, and every wait of every
+// thread ends on it.
 std::atomic<bool> g_stop{false};
 
 sigset_t StopSignals() {

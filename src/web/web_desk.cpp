@@ -177,8 +177,7 @@ std::string WebDesk::Started(bool ok, const std::string& message) {
 
 std::string WebDesk::State() {
   json state;
-  const AppSession& s = Session();
-  state["seller"] = Safe(s.sellerNick);
+  state["seller"] = Safe(run_.RunAccount().sellerNick);
   state["status"] = Safe(status_);
   KeepList& keep = run_.Keep();
   keep.Refresh();
@@ -267,7 +266,7 @@ void WebDesk::Act(const std::string& action, const std::string& argsText, const 
   if (action == "settings") {
     std::string problem;
     const std::optional<RunSettings> settings = SettingsFrom(args, &problem);
-    const bool ok = settings && SaveRunSettings(&run_, *settings, &problem);
+    const bool ok = settings && SaveRunSettings(run_.RunAccount().dataDir, run_.RunAccount().sellerNick, &run_, *settings, &problem);
     return reply(Started(ok, ok ? "设置已保存。" : problem));
   }
   if (action == "alert-settings") return SaveAlerts(argsText, reply);
@@ -279,7 +278,7 @@ void WebDesk::Act(const std::string& action, const std::string& argsText, const 
     const bool ok = args.value("buyer", false) ? keep.ReleaseBuyer(name) : keep.ReleaseOrder(name);
     run_.Book().Unrated().Repaint();
     return reply(Started(ok, ok ? "“" + name + "”以后可以自动评价。"
-                                : "“" + name + "”无法解除：“" + KeepListFileName(Session().sellerNick) + "”无法保存。"));
+                                : "“" + name + "”无法解除：“" + KeepListFileName(run_.RunAccount().sellerNick) + "”无法保存。"));
   }
   const bool onUnrated = action != "answer";
   if (onUnrated && action != "rate" && action != "keep" && action != "release" && action != "keep-buyer" &&

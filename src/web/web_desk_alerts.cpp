@@ -57,7 +57,8 @@ std::optional<AlertSettings> AlertSettingsFrom(const std::string& argsText, cons
 }  // namespace
 
 std::string WebDesk::AlertSettingsJson() {
-  const AlertSettings s = ReadAlertSettings(run_.RunAccount().sellerNick);
+  const Account account = run_.RunAccount();
+  const AlertSettings s = ReadAlertSettings(account.dataDir, account.sellerNick);
   const json out = {{"dingTalkUrl", Safe(s.dingTalkUrl)},
                     {"dingTalkSecretSet", !s.dingTalkSecret.empty()},
                     {"weComUrl", Safe(s.weComUrl)},
@@ -72,17 +73,19 @@ std::string WebDesk::AlertSettingsJson() {
 }
 
 void WebDesk::SaveAlerts(const std::string& args, const Reply& reply) {
-  const std::string& nick = run_.RunAccount().sellerNick;
-  const std::optional<AlertSettings> s = AlertSettingsFrom(args, ReadAlertSettings(nick));
+  const Account account = run_.RunAccount();
+  const std::string& nick = account.sellerNick;
+  const std::optional<AlertSettings> s = AlertSettingsFrom(args, ReadAlertSettings(account.dataDir, nick));
   if (!s) return reply(Started(false, kBadForm));
   std::string problem;
-  const bool ok = SaveAlertSettings(nick, *s, outbox_, &problem);
+  const bool ok = SaveAlertSettings(account.dataDir, nick, *s, outbox_, &problem);
   reply(Started(ok, ok ? "提醒设置已保存。" : problem));
 }
 
 void WebDesk::TestAlerts(const std::string& args, const Reply& reply) {
-  const std::string& nick = run_.RunAccount().sellerNick;
-  const std::optional<AlertSettings> s = AlertSettingsFrom(args, ReadAlertSettings(nick));
+  const Account account = run_.RunAccount();
+  const std::string& nick = account.sellerNick;
+  const std::optional<AlertSettings> s = AlertSettingsFrom(args, ReadAlertSettings(account.dataDir, nick));
   if (!s) return reply(Started(false, "提醒设置的格式不对。"));
   if (const std::string problem = TestAlertProblem(*s); !problem.empty()) return reply(Started(false, problem));
   if (testing_) return reply(Started(false, "测试提醒正在发送，请稍候。"));

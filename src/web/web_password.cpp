@@ -107,7 +107,7 @@ bool WebPasswordMatches(const std::string& password, const std::string& stored) 
   return CRYPTO_memcmp(hash, expected.data(), kHashBytes) == 0;
 }
 
-PasswordSet SetWebPassword(const std::string& nick) {
+PasswordSet SetWebPassword(const std::string& dir, const std::string& nick) {
   std::string password, again;
   if (!ReadSecretLine("web page password: ", &password)) {
     std::fprintf(stderr, "quillmere-headless: no password was read\n");
@@ -125,11 +125,11 @@ PasswordSet SetWebPassword(const std::string& nick) {
   }
   const std::string stored = HashWebPassword(password);
   OPENSSL_cleanse(password.data(), password.size());
-  if (stored.empty() || !WriteSetting(nick, kKeyWebPassword, stored)) {
-    std::fprintf(stderr, "quillmere-headless: the password could not be stored in %s\n", ConfigPath().c_str());
+  if (stored.empty() || !WriteSetting(dir, nick, kKeyWebPassword, stored)) {
+    std::fprintf(stderr, "quillmere-headless: the password could not be stored in %s\n", ConfigPath(dir).c_str());
     return PasswordSet::NotWritten;
   }
-  std::printf("web page password stored for %s (only its salted hash, in %s)\n", nick.c_str(), ConfigPath().c_str());
+  std::printf("web page password stored for %s (only its salted hash, in %s)\n", nick.c_str(), ConfigPath(dir).c_str());
   return PasswordSet::Stored;
 }
 

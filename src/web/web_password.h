@@ -25,9 +25,9 @@ bool WebPasswordMatches(const std::string& password, const std::string& stored);
 
 // --set-web-password: reads the password twice from the terminal without
 // echo (or once from standard input when it is not a terminal) and stores
-// its hash in Session()'s seller's section. Says what happened on standard
+// its hash in the seller's section of the Config.ini in `dir`. Says what happened on standard
 // error (or output, once stored).
 enum class PasswordSet { Stored, Refused, NotWritten };
-PasswordSet SetWebPassword(const std::string& nick);
+PasswordSet SetWebPassword(const std::string& dir, const std::string& nick);
 
 }  // namespace qm

@@ -35,7 +35,7 @@ class AccountDialogTest : public QObject {
  private slots:
   void listsTheSectionsInFileOrder() {
     ProgramDir dir("[zeta]\r\nappkey=1\r\n[阿尔法]\r\nappkey=2\r\n; a comment\r\n[mid]\r\n[ZETA]\r\nappkey=3\r\n");
-    AccountDialog dialog;
+    AccountDialog dialog(dir.session);
     QComboBox* box = dialog.AccountBox();
     QStringList items;
     for (int i = 0; i < box->count(); ++i) items << box->itemText(i);
@@ -46,7 +46,7 @@ class AccountDialogTest : public QObject {
 
   void withoutConfigTheListIsEmpty() {
     ProgramDir dir;
-    AccountDialog dialog;
+    AccountDialog dialog(dir.session);
     QCOMPARE(dialog.AccountBox()->count(), 0);
   }
 
@@ -54,7 +54,7 @@ class AccountDialogTest : public QObject {
     ProgramDir dir("[seller]\r\nappkey=k\r\nAppSecret=s\r\n");
     EndRecorder ends;
     BoxAnswerer boxes;
-    AccountDialog dialog;
+    AccountDialog dialog(dir.session);
     bool stillOpen = false;
     const int result = RunDialog(dialog, [&] {
       dialog.LoginButton()->click();
@@ -65,7 +65,7 @@ class AccountDialogTest : public QObject {
     QCOMPARE(result, 7);
     QVERIFY(ends.codes.empty());
     QVERIFY(boxes.boxes.empty());
-    QVERIFY(Session().sellerNick.empty());
+    QVERIFY(dir.session.sellerNick.empty());
     // Only Config.ini: no comment file was made.
     QCOMPARE(std::distance(std::filesystem::directory_iterator(dir.dir.path()), {}), 1);
   }
@@ -80,7 +80,7 @@ class AccountDialogTest : public QObject {
       setup->AppSecretBox()->setText("secret2");
       setup->SaveButton()->click();
     });
-    AccountDialog dialog;
+    AccountDialog dialog(dir.session);
     const int result = RunDialog(dialog, [&] {
       dialog.AccountBox()->setEditText("新卖家");
       dialog.LoginButton()->click();
@@ -91,7 +91,7 @@ class AccountDialogTest : public QObject {
     const std::string bytes = ReadFileBytes(dir.File("新卖家的自动评价内容.txt"));
     QCOMPARE(bytes.size(), size_t(14));
     QCOMPARE(QByteArray::fromStdString(bytes).toHex(), QByteArray("bbb6d3add4d9b4ceb9e2c1d9a3a1"));
-    AppSession& s = Session();
+    AppSession& s = dir.session;
     QCOMPARE(s.sellerNick, std::string("新卖家"));
     QCOMPARE(s.autoContent, std::string(kDefaultAutoComment));
     QCOMPARE(s.AppKey, std::string("key2"));
@@ -101,16 +101,16 @@ class AccountDialogTest : public QObject {
   void chosenAccountReadsItsKeyAndSecret() {
     ProgramDir dir("[a]\r\nappkey=ka\r\nAppSecret=sa\r\n[b]\r\nAppSecret = \"s b\"\r\nappkey=kb\r\n");
     WriteFileBytes(dir.File("b的自动评价内容.txt"), Utf8ToGbk("谢谢惠顾"));
-    AccountDialog dialog;
+    AccountDialog dialog(dir.session);
     const int result = RunDialog(dialog, [&] {
       dialog.AccountBox()->setCurrentIndex(1);
       dialog.LoginButton()->click();
     });
     QCOMPARE(result, int(QDialog::Accepted));
-    QCOMPARE(Session().sellerNick, std::string("b"));
-    QCOMPARE(Session().AppKey, std::string("kb"));
-    QCOMPARE(Session().AppSecret, std::string("s b"));
-    QCOMPARE(Session().autoContent, std::string("谢谢惠顾"));
+    QCOMPARE(dir.session.sellerNick, std::string("b"));
+    QCOMPARE(dir.session.AppKey, std::string("kb"));
+    QCOMPARE(dir.session.AppSecret, std::string("s b"));
+    QCOMPARE(dir.session.autoContent, std::string("谢谢惠顾"));
     // The existing file is kept as it was.
     QCOMPARE(ReadFileBytes(dir.File("b的自动评价内容.txt")), Utf8ToGbk("谢谢惠顾"));
   }
@@ -132,7 +132,7 @@ class AccountDialogTest : public QObject {
     ProgramDir dir("[ok]\r\nappkey=1\r\nAppSecret=2\r\n");
     EndRecorder ends;
     BoxAnswerer boxes;
-    AccountDialog dialog;
+    AccountDialog dialog(dir.session);
     bool stillOpen = false;
     RunDialog(dialog, [&] {
       dialog.AccountBox()->setEditText(name);
@@ -145,7 +145,7 @@ class AccountDialogTest : public QObject {
     QCOMPARE(boxes.boxes[0].title, QString(kBadAccountTitle));
     QCOMPARE(boxes.boxes[0].icon, QMessageBox::Warning);
     QVERIFY(ends.codes.empty());
-    QVERIFY(Session().sellerNick.empty());
+    QVERIFY(dir.session.sellerNick.empty());
     // Nothing was made, here or above.
     QCOMPARE(std::distance(std::filesystem::directory_iterator(dir.dir.path()), {}), 1);
     QVERIFY(!std::filesystem::exists(dir.dir.path().parent_path() / "evil的自动评价内容.txt"));
@@ -153,7 +153,7 @@ class AccountDialogTest : public QObject {
 
   void colourAndFocusFollowTheDropDown() {
     ProgramDir dir("[one]\r\n[two]\r\n");
-    AccountDialog dialog;
+    AccountDialog dialog(dir.session);
     dialog.show();
     QVERIFY(QTest::qWaitForWindowExposed(&dialog));
     QComboBox* box = dialog.AccountBox();
@@ -188,7 +188,7 @@ class AccountDialogTest : public QObject {
     const std::string before = ReadFileBytes(dir.File("Config.ini"));
     EndRecorder ends;
     BoxAnswerer boxes;
-    MainWindow w;
+    MainWindow w(dir.session);
     auto typo = [](QWidget* d) {
       Control<QComboBox>(d, "组合框1")->setEditText("青禾小浦");
       Control<QPushButton>(d, "超级按钮2")->click();
@@ -213,7 +213,7 @@ class AccountDialogTest : public QObject {
     };
     WhenModal("AccountDialog", typo);
     WhenModal("AccountSetupDialog", answerForm);
-    QVERIFY(!w.RunStartup());
+    QVERIFY(!RunStartupToEnd(w));
     QCOMPARE(forms, 2);
     QVERIFY(keyFirst && masked && readOnly);
     QCOMPARE(boxes.boxes.size(), size_t(2));
@@ -221,7 +221,7 @@ class AccountDialogTest : public QObject {
     QCOMPARE(ends.codes, std::vector<int>({0}));
     QCOMPARE(ReadFileBytes(dir.File("Config.ini")), before);
     QCOMPARE(std::distance(std::filesystem::directory_iterator(dir.dir.path()), {}), 1);
-    QVERIFY(Session().sellerNick.empty());
+    QVERIFY(dir.session.sellerNick.empty());
   }
 
   // The account logged in with is chosen at the next opening. "删除帐号" asks
@@ -234,7 +234,7 @@ class AccountDialogTest : public QObject {
     WriteFileBytes(dir.File("丙的自动评价内容.txt"), Utf8ToGbk("谢谢"));
     EndRecorder ends;
     {
-      AccountDialog first;
+      AccountDialog first(dir.session);
       QCOMPARE(first.AccountBox()->currentText(), QString());
       QVERIFY(!first.RemoveButton()->isEnabled());
       const int result = RunDialog(first, [&] {
@@ -243,7 +243,7 @@ class AccountDialogTest : public QObject {
       });
       QCOMPARE(result, int(QDialog::Accepted));
     }
-    QCOMPARE(Session().sellerNick, std::string("乙"));
+    QCOMPARE(dir.session.sellerNick, std::string("乙"));
 
     // 丙 runs elsewhere (the runner, say): the question, then the refusal.
     QProcess holder;
@@ -252,7 +252,7 @@ class AccountDialogTest : public QObject {
                              "f=open(sys.argv[1],'a'); fcntl.flock(f,fcntl.LOCK_EX); print('held',flush=True); time.sleep(30)",
                              QString::fromStdString(dir.File(RunLockFileName("丙")))});
     QVERIFY(holder.waitForReadyRead(10000));
-    AccountDialog dialog;
+    AccountDialog dialog(dir.session);
     QCOMPARE(dialog.AccountBox()->currentText(), QString("乙"));
     QCOMPARE(dialog.AccountColour(), kAccountChosenColour);
     dialog.AccountBox()->setEditText("丙");
@@ -268,7 +268,7 @@ class AccountDialogTest : public QObject {
     }
     holder.kill();
     holder.waitForFinished();
-    QCOMPARE(AccountNames(), std::vector<std::string>({"甲", "丙", "乙"}));
+    QCOMPARE(AccountNames(dir.Data()), std::vector<std::string>({"甲", "丙", "乙"}));
 
     // Cancel keeps it; OK removes it.
     {
@@ -291,20 +291,20 @@ class AccountDialogTest : public QObject {
                        std::string(kKeyLoginOrder) + "=1\r\n"));
     QCOMPARE(ReadFileBytes(dir.File("丙的自动评价内容.txt")), Utf8ToGbk("谢谢"));
     QVERIFY(ends.codes.empty());
-    AccountDialog after;
+    AccountDialog after(dir.session);
     QCOMPARE(after.AccountBox()->currentText(), QString("乙"));
   }
 
   void closeButtonEndsTheProgram() {
     ProgramDir dir("[one]\r\n");
     EndRecorder ends;
-    AccountDialog dialog;
+    AccountDialog dialog(dir.session);
     auto* close = Control<QPushButton>(&dialog, "超级按钮1");
     QCOMPARE(close->toolTip(), QString("关闭"));
     const int result = RunDialog(dialog, [&] { close->click(); });
     QCOMPARE(ends.codes, std::vector<int>({0}));
     QCOMPARE(result, int(QDialog::Rejected));
-    QVERIFY(Session().sellerNick.empty());
+    QVERIFY(dir.session.sellerNick.empty());
   }
 };
 

@@ -52,7 +52,7 @@ std::vector<std::string> AddTrades(const Sandbox& market, const nlohmann::json& 
 // refresh and pass.
 bool StartAndSettle(MainWindow& w, const Sandbox& market) {
   ChooseAccountWhenAsked(QString::fromStdString(market.Seller().nick));
-  if (!w.RunStartup()) return false;
+  if (!RunStartupToEnd(w)) return false;
   return QTest::qWaitFor([&] { return w.Run() && w.Run()->Schedule().Phase() == RunPhase::Idle &&
                                       !FindControl(&w, "图片框2")->isVisibleTo(&w); },
                          30000);
@@ -72,7 +72,7 @@ class AlertListTest : public QObject {
     QVERIFY(market.Ok());
     ProgramDir dir;
     QVERIFY(market.WriteConfig(dir.File("Config.ini")));
-    Session().endpoints = Endpoints::AtBase(market.BaseUrl());
+    dir.session.endpoints = Endpoints::AtBase(market.BaseUrl());
     const std::string hostile = "<b>太差</b>\n<img src=x onerror=alert(1)>\t第二行";
     const std::vector<std::string> rated = AddTrades(
         market, nlohmann::json::array({
@@ -90,7 +90,7 @@ class AlertListTest : public QObject {
     BoxAnswerer boxes;
 
     {
-      MainWindow w;
+      MainWindow w(dir.session);
       Announcements said(w);
       QVERIFY(StartAndSettle(w, market));
       // Three alerts of one refresh: all in the list, one announcement for them.
@@ -166,7 +166,7 @@ class AlertListTest : public QObject {
                                         {"buyer_comment", "差"}}}));
     QCOMPARE(more.size(), size_t(1));
     {
-      MainWindow w;
+      MainWindow w(dir.session);
       Announcements said(w);
       QVERIFY(StartAndSettle(w, market));
       QTRY_COMPARE_WITH_TIMEOUT(said.seen.size(), qsizetype(1), kAlertBurstQuietMs + 3000);
@@ -174,7 +174,7 @@ class AlertListTest : public QObject {
       QCOMPARE(w.Run()->Alerts().UnseenCount(), 1);
     }
     {
-      MainWindow w;
+      MainWindow w(dir.session);
       Announcements said(w);
       QVERIFY(StartAndSettle(w, market));
       // The seen ones stay seen and nothing is announced again; the unseen one waits.

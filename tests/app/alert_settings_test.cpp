@@ -59,18 +59,18 @@ class AlertSettingsTest : public QObject {
     ProgramDir dir;
     QVERIFY(sandbox.WriteConfig(dir.File("Config.ini")));
     const std::string nick = sandbox.Seller().nick;
-    QVERIFY(WriteSetting(nick, kKeyWebhookUrl, robots.Base() + "/hook"));
-    QVERIFY(WriteSetting(nick, kKeyDingTalkSecret, "SEC-stored"));
-    QVERIFY(WriteSetting(nick, kKeyMailPassword, "mail-stored"));
-    Session().endpoints = Endpoints::AtBase(sandbox.BaseUrl());
+    QVERIFY(WriteSetting(dir.Data(), nick, kKeyWebhookUrl, robots.Base() + "/hook"));
+    QVERIFY(WriteSetting(dir.Data(), nick, kKeyDingTalkSecret, "SEC-stored"));
+    QVERIFY(WriteSetting(dir.Data(), nick, kKeyMailPassword, "mail-stored"));
+    dir.session.endpoints = Endpoints::AtBase(sandbox.BaseUrl());
     QtEventPump pump;
     SetEventPump(&pump);
     EndRecorder ends;
     {
-      MainWindow w;
+      MainWindow w(dir.session);
       w.show();
       ChooseAccountWhenAsked(QString::fromStdString(nick));
-      QVERIFY(w.RunStartup());
+      QVERIFY(RunStartupToEnd(w));
 
       // The buyer's bad rating found by the first load goes to the webhook.
       QTRY_COMPARE_WITH_TIMEOUT(robots.Arrivals("/hook").size(), size_t(1), 20000);
@@ -93,7 +93,7 @@ class AlertSettingsTest : public QObject {
         QCOMPARE(a->TestResult()->text(), QString("企业微信：未送达（无法连接）\n网址：已送达"));
         QCOMPARE(a->TestResult()->textFormat(), Qt::PlainText);
         QCOMPARE(json::parse(robots.Arrivals("/hook").back().body).at("kind").get<std::string>(), std::string("test"));
-        QCOMPARE(ReadSetting(Session().sellerNick, kKeyWeComUrl), std::string());
+        QCOMPARE(ReadSetting(dir.Data(), dir.session.sellerNick, kKeyWeComUrl), std::string());
 
         // A mail address that is not one is refused before anything is written.
         {
@@ -104,7 +104,7 @@ class AlertSettingsTest : public QObject {
           QCOMPARE(boxes.boxes.size(), size_t(1));
           QVERIFY2(boxes.boxes[0].text.contains("<evil>"), qPrintable(boxes.boxes[0].text));
         }
-        QCOMPARE(ReadSetting(Session().sellerNick, kKeyMailServer), std::string());
+        QCOMPARE(ReadSetting(dir.Data(), dir.session.sellerNick, kKeyMailServer), std::string());
         a->MailServerBox()->clear();
         a->MailToBox()->clear();
         // The robot's address saved; its secret kept as stored; the mail password cleared.
@@ -114,10 +114,10 @@ class AlertSettingsTest : public QObject {
         Control<QPushButton>(a, "保存按钮")->click();
         QVERIFY(!a->isVisible());
       });
-      QCOMPARE(ReadSetting(nick, kKeyWeComUrl), robots.Base() + "/cgi-bin/webhook/send?key=k");
-      QCOMPARE(ReadSetting(nick, kKeyDingTalkSecret), std::string("SEC-stored"));
-      QCOMPARE(ReadSetting(nick, kKeyMailPassword), std::string());
-      QCOMPARE(ReadSetting(nick, kKeySummaryHour), std::string("21"));
+      QCOMPARE(ReadSetting(dir.Data(), nick, kKeyWeComUrl), robots.Base() + "/cgi-bin/webhook/send?key=k");
+      QCOMPARE(ReadSetting(dir.Data(), nick, kKeyDingTalkSecret), std::string("SEC-stored"));
+      QCOMPARE(ReadSetting(dir.Data(), nick, kKeyMailPassword), std::string());
+      QCOMPARE(ReadSetting(dir.Data(), nick, kKeySummaryHour), std::string("21"));
       QCOMPARE(w.Outbox()->Settings().weComUrl, robots.Base() + "/cgi-bin/webhook/send?key=k");
 
       // The next bad rating goes to both places at once.

@@ -6,6 +6,7 @@
 #include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QStringList>
 #include <QTimer>
 #include <QtTest>
@@ -27,17 +28,28 @@
 
 namespace qm::test {
 
-// A fresh program directory made current in Session(), with a GBK Config.ini.
+// A fresh program directory with a GBK Config.ini, and the start-up record
+// of a run in it, as the program's entry makes one.
 struct ProgramDir {
   TempDir dir;
+  AppSession session;
   explicit ProgramDir(const std::string& configUtf8 = {}) {
-    AppSession& s = Session();
-    s = AppSession();
-    s.programDir = dir.str();
+    session.programDir = dir.str();
     if (!configUtf8.empty()) WriteFileBytes(dir.File("Config.ini"), Utf8ToGbk(configUtf8));
   }
+  const std::string& Data() const { return session.programDir; }
   std::string File(const std::string& name) const { return dir.File(name); }
 };
+
+// The window's start-up to its end, as the program's entry runs it: false
+// when it ended at the account choice or on the way, true once the run has
+// started.
+inline bool RunStartupToEnd(MainWindow& w) {
+  QSignalSpy ended(&w, &MainWindow::StartupEnded);
+  if (!w.RunStartup()) return false;
+  if (ended.isEmpty() && !ended.wait(180000)) return false;
+  return ended.takeFirst().at(0).toBool();
+}
 
 // Records EndProgram calls instead of ending the test.
 struct EndRecorder {

@@ -154,16 +154,16 @@ class AuthWindowTest : public QObject {
     ProgramDir dir;
     const nlohmann::json seller = SellerAt(0);
     WriteAccount(dir, seller);
-    Session().sellerNick = seller["nick"];
-    Session().endpoints = Endpoints::AtBase("http://127.0.0.1:9");
-    AuthWindow window(nullptr, *driver_);
+    dir.session.sellerNick = seller["nick"];
+    dir.session.endpoints = Endpoints::AtBase("http://127.0.0.1:9");
+    AuthWindow window(nullptr, dir.session, *driver_);
     window.show();
     QTRY_VERIFY_WITH_TIMEOUT(window.LoadFailure()->isVisible(), 15000);
     auto* retry = window.LoadFailure()->findChild<QPushButton*>("重试");
     QVERIFY(retry != nullptr && retry->isVisible());
     QVERIFY(window.LoadFailure()->geometry().contains(window.Browser()->geometry().center()));
 
-    Session().endpoints = Endpoints::AtBase(sandbox_->BaseUrl());
+    dir.session.endpoints = Endpoints::AtBase(sandbox_->BaseUrl());
     retry->click();
     QVERIFY(!window.LoadFailure()->isVisible());
     QTRY_VERIFY_WITH_TIMEOUT(window.Browser()->url().toString().startsWith(QString::fromStdString(sandbox_->BaseUrl())),
@@ -180,10 +180,10 @@ class AuthWindowTest : public QObject {
     ProgramDir dir;
     const nlohmann::json seller = SellerAt(0);
     WriteAccount(dir, seller);
-    Session().endpoints = Endpoints::AtBase(sandbox_->BaseUrl());
+    dir.session.endpoints = Endpoints::AtBase(sandbox_->BaseUrl());
     EndRecorder ends;
     BoxAnswerer boxes;
-    MainWindow w;
+    MainWindow w(dir.session);
     ChooseAccountWhenAsked(QString::fromStdString(seller["nick"]));
     Hands hands;
     QElapsedTimer consentShown;
@@ -219,7 +219,7 @@ class AuthWindowTest : public QObject {
            return true;
          }},
     });
-    const bool started = w.RunStartup();
+    const bool started = RunStartupToEnd(w);
     QVERIFY2(user.Finished(), qPrintable(user.Where()));
     QVERIFY(started);
     QVERIFY(consentShown.isValid());
@@ -234,7 +234,7 @@ class AuthWindowTest : public QObject {
     QVERIFY(posted);
     QVERIFY(ends.codes.empty());
     QVERIFY(boxes.boxes.empty());
-    QCOMPARE(ReadSessionKey(seller["nick"]), seller["session"].get<std::string>());
+    QCOMPARE(ReadSessionKey(dir.Data(), seller["nick"]), seller["session"].get<std::string>());
     struct stat st {};
     QCOMPARE(stat(dir.File("Config.ini").c_str(), &st), 0);
     QCOMPARE(st.st_mode & 0777, 0600u);
@@ -254,10 +254,10 @@ class AuthWindowTest : public QObject {
     ProgramDir dir;
     const nlohmann::json s = SellerAt(seller);
     WriteAccount(dir, s);
-    Session().endpoints = Endpoints::AtBase(sandbox_->BaseUrl());
+    dir.session.endpoints = Endpoints::AtBase(sandbox_->BaseUrl());
     EndRecorder ends;
     BoxAnswerer boxes;
-    MainWindow w;
+    MainWindow w(dir.session);
     ChooseAccountWhenAsked(QString::fromStdString(s["nick"]));
     Hands hands;
     QElapsedTimer since;
@@ -290,12 +290,12 @@ class AuthWindowTest : public QObject {
            return true;
          }},
     });
-    const bool started = w.RunStartup();
+    const bool started = RunStartupToEnd(w);
     QVERIFY2(user.Finished(), qPrintable(user.Where()));
     QVERIFY(started);
     QVERIFY(leftAlone);
     QVERIFY(consentWaited);
-    QCOMPARE(ReadSessionKey(s["nick"]), s["session"].get<std::string>());
+    QCOMPARE(ReadSessionKey(dir.Data(), s["nick"]), s["session"].get<std::string>());
     QVERIFY(ends.codes.empty());
   }
 
@@ -307,10 +307,10 @@ class AuthWindowTest : public QObject {
     WriteFileBytes(dir.File("Config.ini"), Utf8ToGbk("[青禾小铺]\r\nappkey=" + seller["app_key"].get<std::string>() +
                                                      "\r\nAppSecret=" + seller["app_secret"].get<std::string>() +
                                                      "\r\n"));
-    Session().endpoints = Endpoints::AtBase(sandbox_->BaseUrl());
+    dir.session.endpoints = Endpoints::AtBase(sandbox_->BaseUrl());
     EndRecorder ends;
     BoxAnswerer boxes;
-    MainWindow w;
+    MainWindow w(dir.session);
     ChooseAccountWhenAsked(QString::fromUtf8("青禾小铺"));
     Hands hands;
     QPointer<QWidget> window;
@@ -327,11 +327,11 @@ class AuthWindowTest : public QObject {
            return true;
          }},
     });
-    QVERIFY(!w.RunStartup());
+    QVERIFY(!RunStartupToEnd(w));
     QVERIFY2(user.Finished(), qPrintable(user.Where()));
     QCOMPARE(boxes.boxes.size(), size_t(1));
     QVERIFY(boxes.boxes[0].text.contains(QString::fromStdString(seller["nick"])));
-    QCOMPARE(ReadSessionKey("青禾小铺"), std::string());
+    QCOMPARE(ReadSessionKey(dir.Data(), "青禾小铺"), std::string());
     QCOMPARE(ends.codes, std::vector<int>({0}));
   }
 
@@ -342,10 +342,10 @@ class AuthWindowTest : public QObject {
     ProgramDir dir;
     const nlohmann::json seller = SellerAt(0);
     WriteAccount(dir, seller, "expired-key");
-    Session().endpoints = Endpoints::AtBase(sandbox_->BaseUrl());
+    dir.session.endpoints = Endpoints::AtBase(sandbox_->BaseUrl());
     EndRecorder ends;
     BoxAnswerer boxes;
-    MainWindow w;
+    MainWindow w(dir.session);
     ChooseAccountWhenAsked(QString::fromStdString(seller["nick"]));
     Hands hands;
     QPointer<QWidget> first;
@@ -360,14 +360,14 @@ class AuthWindowTest : public QObject {
          }},
         {"a second login window", [&] {
            QWidget* again = VisibleWindow("AuthWindow");
-           return again != nullptr && first.isNull() && ReadSessionKey(seller["nick"]) == seller["session"];
+           return again != nullptr && first.isNull() && ReadSessionKey(dir.Data(), seller["nick"]) == seller["session"];
          }},
         {"its ×", [&] {
            Control<QPushButton>(VisibleWindow("AuthWindow"), "超级按钮1")->click();
            return true;
          }},
     });
-    QVERIFY(!w.RunStartup());
+    QVERIFY(!RunStartupToEnd(w));
     QVERIFY2(user.Finished(), qPrintable(user.Where()));
     QCOMPARE(ends.codes, std::vector<int>({0}));
     QVERIFY(boxes.boxes.empty());

@@ -21,7 +21,7 @@ using namespace qm::test;
 namespace {
 
 // Opens the settings window modally; `act` runs inside its loop.
-void WithSettings(const std::function<void(SettingsWindow*)>& act) {
+void WithSettings(AppSession& session, const std::function<void(SettingsWindow*)>& act) {
   QWidget owner;
   QTimer::singleShot(0, &owner, [&] {
     auto* window = qobject_cast<SettingsWindow*>(QApplication::activeModalWidget());
@@ -29,7 +29,7 @@ void WithSettings(const std::function<void(SettingsWindow*)>& act) {
     act(window);
     window->done(QDialog::Rejected);
   });
-  OpenSettingsWindow(nullptr, &owner);
+  OpenSettingsWindow(session, nullptr, &owner);
 }
 
 QCheckBox* Box(SettingsWindow* w) { return Control<QCheckBox>(w, QString::fromUtf8(kAutostartText)); }
@@ -51,14 +51,14 @@ class AutostartTest : public QObject {
     ProgramDir dir;
     const std::string data = dir.File("数据 $HOME \"q\" `x` \\ 100%");
     std::filesystem::create_directory(data);
-    Session().programDir = data;
-    Session().sellerNick = "沐晨 旗舰店 %u";
+    dir.session.programDir = data;
+    dir.session.sellerNick = "沐晨 旗舰店 %u";
     // A program started for another marketplace starts for it again.
-    Session().endpoints = Endpoints::AtBase("http://127.0.0.1:8123/");
+    dir.session.endpoints = Endpoints::AtBase("http://127.0.0.1:8123/");
     const std::string entry = config.File("autostart/quillmere.desktop");
     QCOMPARE(AutostartEntryPath(), entry);
 
-    WithSettings([&](SettingsWindow* w) {
+    WithSettings(dir.session, [&](SettingsWindow* w) {
       QVERIFY(Box(w) != nullptr);
       QVERIFY(!Box(w)->isChecked());
       Box(w)->click();
@@ -93,24 +93,24 @@ class AutostartTest : public QObject {
              QString::fromStdString("--data-dir\n" + data + "\n--account\n沐晨 旗舰店 %u\n--platform\nhttp://127.0.0.1:8123\n--hidden\n"));
 
     // The next opening shows it ticked; unticking removes the entry.
-    WithSettings([&](SettingsWindow* w) {
+    WithSettings(dir.session, [&](SettingsWindow* w) {
       QVERIFY(Box(w)->isChecked());
       Box(w)->click();
     });
     QVERIFY(!std::filesystem::exists(entry));
     qunsetenv("XDG_CONFIG_HOME");
-    Session().endpoints = Endpoints();
+    dir.session.endpoints = Endpoints();
   }
 
   void anEntryThatCannotBeWrittenLeavesTheBoxUnticked() {
     TempDir config;
     qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString(config.str()));
     ProgramDir dir;
-    Session().sellerNick = "卖家甲";
+    dir.session.sellerNick = "卖家甲";
     // A file where the autostart directory belongs.
     WriteFileBytes(config.File("autostart"), "");
     BoxAnswerer boxes;
-    WithSettings([&](SettingsWindow* w) {
+    WithSettings(dir.session, [&](SettingsWindow* w) {
       Box(w)->click();
       QVERIFY(!Box(w)->isChecked());
     });

@@ -86,7 +86,7 @@ class FirstDayTest : public QObject {
     // The main window's list titles with a four-digit count.
     QtEventPump pump;
     SetEventPump(&pump);
-    MainWindow w;
+    MainWindow w(dir.session);
     QVERIFY(w.OpenRun());
     std::vector<Order> orders;
     for (int i = 0; i < 1234; ++i) orders.push_back(Order{std::to_string(1000000 + i), "买家", "2026-01-01 00:00:00"});
@@ -104,7 +104,7 @@ class FirstDayTest : public QObject {
     ProgramDir dir;
     EndRecorder ends;
     BoxAnswerer boxes;
-    AccountDialog dialog;
+    AccountDialog dialog(dir.session);
     QVERIFY(dialog.AccountBox()->lineEdit()->placeholderText().contains("添加帐号"));
     bool formSeen = false;
     WhenModal("AccountSetupDialog", [&](QWidget* form) {
@@ -130,18 +130,18 @@ class FirstDayTest : public QObject {
     QVERIFY(formSeen);
     QCOMPARE(boxes.boxes.size(), size_t(1));
     QCOMPARE(boxes.boxes[0].icon, QMessageBox::Warning);
-    QCOMPARE(Session().sellerNick, std::string("新卖家"));
-    QCOMPARE(Session().AppKey, std::string("12345678"));
-    QCOMPARE(Session().AppSecret, std::string("abcdef0123456789"));
-    QCOMPARE(AccountNames(), std::vector<std::string>{"新卖家"});
+    QCOMPARE(dir.session.sellerNick, std::string("新卖家"));
+    QCOMPARE(dir.session.AppKey, std::string("12345678"));
+    QCOMPARE(dir.session.AppSecret, std::string("abcdef0123456789"));
+    QCOMPARE(AccountNames(dir.Data()), std::vector<std::string>{"新卖家"});
     struct stat st {};
     QCOMPARE(::stat(dir.File("Config.ini").c_str(), &st), 0);
     QCOMPARE(st.st_mode & 0777, 0600u);
     QVERIFY(ends.codes.empty());
     // The start reads them: the run rates with what the form showed.
-    QVERIFY(LoadAutoComment("新卖家"));
-    LoadRatingHours("新卖家");
-    const RunSettings settings = CurrentRunSettings();
+    QVERIFY(LoadAutoComment(dir.Data(), "新卖家", &dir.session.autoContent));
+    dir.session.ratingHours = ReadRatingHours(dir.Data(), "新卖家");
+    const RunSettings settings = CurrentRunSettings(dir.session);
     QCOMPARE(settings.FirstComment(), std::string("谢谢光临，欢迎常来！"));
     QCOMPARE(settings.ratingHours, 30.0f);
   }
@@ -150,10 +150,10 @@ class FirstDayTest : public QObject {
   // saved, the start-up goes on to the login.
   void anEmptyKeyLeadsToTheFormAndThenTheLogin() {
     ProgramDir dir("[卖家]\r\nappkey=\r\n");
-    Session().endpoints = Endpoints::AtBase("http://127.0.0.1:1");
+    dir.session.endpoints = Endpoints::AtBase("http://127.0.0.1:1");
     EndRecorder ends;
     BoxAnswerer boxes;
-    MainWindow w;
+    MainWindow w(dir.session);
     WhenModal("AccountDialog", [](QWidget* d) {
       Control<QComboBox>(d, "组合框1")->setEditText("卖家");
       Control<QPushButton>(d, "超级按钮2")->click();
@@ -171,10 +171,10 @@ class FirstDayTest : public QObject {
       login = true;
       Control<QPushButton>(auth, "超级按钮1")->click();
     });
-    QVERIFY(!w.RunStartup());
+    QVERIFY(!RunStartupToEnd(w));
     QVERIFY(login);
-    QCOMPARE(ReadAppKey("卖家"), std::string("k"));
-    QCOMPARE(ReadAppSecret("卖家"), std::string("s"));
+    QCOMPARE(ReadAppKey(dir.Data(), "卖家"), std::string("k"));
+    QCOMPARE(ReadAppSecret(dir.Data(), "卖家"), std::string("s"));
     QCOMPARE(boxes.boxes.size(), size_t(1));
     QVERIFY(boxes.boxes[0].text.startsWith("‘AppKey’或‘AppSecret’为空，请检查！"));
   }
@@ -183,9 +183,9 @@ class FirstDayTest : public QObject {
   // shows it whole on hover; the program's notices without a tray are kept, in order.
   void theStatusLineAndTheAlertsAreWhole() {
     ProgramDir dir;
-    Session().sellerNick = "卖家";
+    dir.session.sellerNick = "卖家";
     BoxAnswerer boxes;
-    MainWindow w;
+    MainWindow w(dir.session);
     w.show();
     QVERIFY(QTest::qWaitForWindowExposed(&w));
     auto* status = Control<QLabel>(&w, "标签3");
@@ -230,12 +230,12 @@ class FirstDayTest : public QObject {
   // is kept per account.
   void theWindowGrowsAndRemembersItsSize() {
     ProgramDir dir("[卖家]\r\nappkey=k\r\nAppSecret=s\r\n");
-    Session().sellerNick = "卖家";
+    dir.session.sellerNick = "卖家";
     EndRecorder ends;
     QtEventPump pump;
     SetEventPump(&pump);
     {
-      MainWindow w;
+      MainWindow w(dir.session);
       QVERIFY(w.OpenRun());
       w.show();
       QVERIFY(QTest::qWaitForWindowExposed(&w));
@@ -258,9 +258,9 @@ class FirstDayTest : public QObject {
     QCOMPARE(ends.codes, std::vector<int>({0}));
     QVERIFY(ReadFileBytes(dir.File("Config.ini")).find("appkey=k") != std::string::npos);
     // The next start of the account opens at that size.
-    Session().endpoints = Endpoints::AtBase("http://127.0.0.1:1");
+    dir.session.endpoints = Endpoints::AtBase("http://127.0.0.1:1");
     BoxAnswerer boxes;
-    MainWindow again;
+    MainWindow again(dir.session);
     WhenModal("AccountDialog", [](QWidget* d) {
       Control<QComboBox>(d, "组合框1")->setEditText("卖家");
       Control<QPushButton>(d, "超级按钮2")->click();
@@ -270,7 +270,7 @@ class FirstDayTest : public QObject {
       restored = again.size();
       Control<QPushButton>(auth, "超级按钮1")->click();
     });
-    QVERIFY(!again.RunStartup());
+    QVERIFY(!RunStartupToEnd(again));
     QCOMPARE(restored, QSize(1039, 819));
     SetEventPump(nullptr);
   }
@@ -307,7 +307,7 @@ class FirstDayTest : public QObject {
     QCOMPARE(holder.readLine().trimmed(), QByteArray("held"));
     EndRecorder ends;
     BoxAnswerer boxes;
-    AccountDialog dialog;
+    AccountDialog dialog(dir.session);
     dialog.AccountBox()->setEditText("卖家");
     dialog.LoginButton()->click();
     holder.kill();
@@ -321,7 +321,7 @@ class FirstDayTest : public QObject {
     // place) is no other run: the box says what is wrong with the file instead.
     std::filesystem::remove(dir.File("卖家的自动评价内容.txt"));
     std::filesystem::create_directory(dir.File("卖家的自动评价内容.txt"));
-    AccountDialog again;
+    AccountDialog again(dir.session);
     again.AccountBox()->setEditText("卖家");
     again.LoginButton()->click();
     QCOMPARE(boxes.boxes.size(), size_t(2));

@@ -34,7 +34,7 @@ class MainWindowTest : public QObject {
  private slots:
   void startsWithTimersStoppedAndPartsHidden() {
     ProgramDir dir;
-    MainWindow w;
+    MainWindow w(dir.session);
     QCOMPARE(w.objectName(), QString("MainWindow"));
     QVERIFY(!FindTimer(&w, "时钟1")->isActive());
     QVERIFY(!FindTimer(&w, "时钟2")->isActive());
@@ -53,7 +53,7 @@ class MainWindowTest : public QObject {
   // back its size, and the long status text stays whole in its tooltip.
   void theWindowGrowsByItsEdgesAndMaximisesFromItsTitleStrip() {
     ProgramDir dir;
-    MainWindow w;
+    MainWindow w(dir.session);
     w.show();
     QVERIFY(QTest::qWaitForWindowExposed(&w));
     const QSize least = w.size();
@@ -93,7 +93,7 @@ class MainWindowTest : public QObject {
 
   void trayClickTogglesTheWindow() {
     ProgramDir dir;
-    MainWindow w;
+    MainWindow w(dir.session);
     w.show();
     QVERIFY(QTest::qWaitForWindowExposed(&w));
     // A single click puts the window away (minimised where there is no
@@ -113,7 +113,7 @@ class MainWindowTest : public QObject {
 
   void trayRightButtonOpensTheTrayMenu() {
     ProgramDir dir;
-    MainWindow w;
+    MainWindow w(dir.session);
     QMenu* menu = w.Menu("托盘右键");
     QVERIFY(!menu->isVisible());
     emit w.Tray()->activated(QSystemTrayIcon::Context);
@@ -123,7 +123,7 @@ class MainWindowTest : public QObject {
 
   void trayMenuShowsAndHides() {
     ProgramDir dir;
-    MainWindow w;
+    MainWindow w(dir.session);
     FindMenuItem(w.Menu("托盘右键"), "显示")->trigger();
     QVERIFY(w.isVisible());
     // Without a notification area (offscreen) "隐藏" minimises instead of losing the window.
@@ -135,7 +135,7 @@ class MainWindowTest : public QObject {
   void hideButtonMinimisesWithoutATray() {
     ProgramDir dir;
     QVERIFY(!QSystemTrayIcon::isSystemTrayAvailable());
-    MainWindow w;
+    MainWindow w(dir.session);
     w.show();
     QVERIFY(QTest::qWaitForWindowExposed(&w));
     QVERIFY(!w.TrayUsable());
@@ -148,9 +148,9 @@ class MainWindowTest : public QObject {
   // through the window system ask, and OK ends it.
   void closingWithoutATrayAsksAndQuits() {
     ProgramDir dir;
-    Session().sellerNick = "卖家丙";
+    dir.session.sellerNick = "卖家丙";
     EndRecorder ends;
-    MainWindow w;
+    MainWindow w(dir.session);
     w.show();
     QVERIFY(QTest::qWaitForWindowExposed(&w));
     {
@@ -169,10 +169,10 @@ class MainWindowTest : public QObject {
 
   void cancelInTheExitQuestionKeepsRunning() {
     ProgramDir dir;
-    Session().sellerNick = "卖家甲";
+    dir.session.sellerNick = "卖家甲";
     EndRecorder ends;
     BoxAnswerer boxes(QMessageBox::Cancel);
-    MainWindow w;
+    MainWindow w(dir.session);
     w.Tray()->show();
     w.hide();
     FindMenuItem(w.Menu("托盘右键"), "退出")->trigger();
@@ -188,10 +188,10 @@ class MainWindowTest : public QObject {
 
   void okInTheExitQuestionEndsWithZero() {
     ProgramDir dir;
-    Session().sellerNick = "卖家乙";
+    dir.session.sellerNick = "卖家乙";
     EndRecorder ends;
     BoxAnswerer boxes(QMessageBox::Ok);
-    MainWindow w;
+    MainWindow w(dir.session);
     w.Tray()->show();
     FindMenuItem(w.Menu("托盘右键"), "退出")->trigger();
     QCOMPARE(ends.codes, std::vector<int>({0}));
@@ -200,7 +200,7 @@ class MainWindowTest : public QObject {
 
   void noticeBoxDragsAndCloses() {
     ProgramDir dir;
-    MainWindow w;
+    MainWindow w(dir.session);
     w.show();
     QVERIFY(QTest::qWaitForWindowExposed(&w));
     QWidget* box = FindControl(&w, "外形框3");
@@ -238,7 +238,7 @@ class MainWindowTest : public QObject {
     const std::string before = ReadFileBytes(dir.File("Config.ini"));
     EndRecorder ends;
     BoxAnswerer boxes;
-    MainWindow w;
+    MainWindow w(dir.session);
     ChooseAccountWhenAsked("卖家");
     int forms = 0;
     QTimer poll;
@@ -253,7 +253,7 @@ class MainWindowTest : public QObject {
       }
     });
     poll.start(10);
-    QVERIFY(!w.RunStartup());
+    QVERIFY(!RunStartupToEnd(w));
     QCOMPARE(forms, 1);
     QCOMPARE(ends.codes, std::vector<int>({0}));
     QCOMPARE(boxes.boxes.size(), size_t(1));
@@ -277,10 +277,10 @@ class MainWindowTest : public QObject {
     // The platform refuses the key of "k" (an application it does not know).
     Sandbox sandbox;
     QVERIFY(sandbox.Ok());
-    Session().endpoints = Endpoints::AtBase(sandbox.BaseUrl());
+    dir.session.endpoints = Endpoints::AtBase(sandbox.BaseUrl());
     EndRecorder ends;
     BoxAnswerer boxes;
-    MainWindow w;
+    MainWindow w(dir.session);
     ChooseAccountWhenAsked("卖家");
     QString address;
     auto* poll = new QTimer();
@@ -295,7 +295,7 @@ class MainWindowTest : public QObject {
       }
     });
     poll->start(20);
-    QVERIFY(!w.RunStartup());
+    QVERIFY(!RunStartupToEnd(w));
     QCOMPARE(address, QString::fromStdString(sandbox.BaseUrl()) + "/authorize?response_type=token&client_id=k");
     QCOMPARE(ends.codes, std::vector<int>({0}));
     QVERIFY(boxes.boxes.empty());
@@ -309,9 +309,9 @@ class MainWindowTest : public QObject {
     WriteFileBytes(dir.File("卖家的自动评价内容.txt"), Utf8ToGbk(comment));
     EndRecorder ends;
     BoxAnswerer boxes;
-    MainWindow w;
+    MainWindow w(dir.session);
     ChooseAccountWhenAsked("卖家");
-    QVERIFY(!w.RunStartup());
+    QVERIFY(!RunStartupToEnd(w));
     QCOMPARE(ends.codes, std::vector<int>({0}));
     QCOMPARE(boxes.boxes.size(), size_t(1));
     QCOMPARE(boxes.boxes[0].title, QString(kCommentTooLongTitle));
@@ -329,13 +329,13 @@ class MainWindowTest : public QObject {
     QVERIFY(sandbox.Ok());
     ProgramDir dir;
     QVERIFY(sandbox.WriteConfig(dir.File("Config.ini")));
-    Session().endpoints = Endpoints::AtBase(sandbox.BaseUrl());
+    dir.session.endpoints = Endpoints::AtBase(sandbox.BaseUrl());
     // The first load's worker hands its list work to the UI thread through the pump.
     QtEventPump pump;
     SetEventPump(&pump);
     EndRecorder ends;
     BoxAnswerer boxes;
-    MainWindow w;
+    MainWindow w(dir.session);
     ChooseAccountWhenAsked(QString::fromStdString(sandbox.Seller().nick));
     QVERIFY(!sandbox.AdminPost("faults", R"({"path":"/router/rest","api_method":"taobao.user.seller.get",)"
                                          R"("error_rate":1,"first_n":2})").empty());
@@ -348,7 +348,7 @@ class MainWindowTest : public QObject {
       for (QWidget* t : QApplication::topLevelWidgets()) loginShown |= t->objectName() == "AuthWindow" && t->isVisible();
     });
     watch.start(20);
-    QVERIFY(w.RunStartup());
+    QVERIFY(RunStartupToEnd(w));
     watch.stop();
     QCOMPARE(unreachable.size(), 2);
     QVERIFY2(unreachable[1].contains("第 2 次"), qPrintable(unreachable.join('|')));
@@ -356,7 +356,7 @@ class MainWindowTest : public QObject {
     QAbstractItemModelTester tester(w.UnratedList().Model(), QAbstractItemModelTester::FailureReportingMode::QtTest);
     QVERIFY(ends.codes.empty());
     QVERIFY(boxes.boxes.empty());
-    QCOMPARE(Session().SessionKey, sandbox.Seller().session);
+    QCOMPARE(dir.session.SessionKey, sandbox.Seller().session);
     QVERIFY(Control<QLabel>(&w, "标签3")->text().startsWith("已成功获取Session授权 V"));
     QVERIFY(Control<QLabel>(&w, "标签5")->text().contains(QString::fromStdString(sandbox.Seller().nick)));
     QVERIFY(w.Tray()->isVisible());
@@ -410,12 +410,12 @@ class MainWindowTest : public QObject {
     QVERIFY(sandbox.Ok());
     ProgramDir dir;
     QVERIFY(sandbox.WriteConfig(dir.File("Config.ini")));
-    Session().endpoints = Endpoints::AtBase(sandbox.BaseUrl());
+    dir.session.endpoints = Endpoints::AtBase(sandbox.BaseUrl());
     QtEventPump pump;
     SetEventPump(&pump);
     EndRecorder ends;
     BoxAnswerer boxes;
-    MainWindow w;
+    MainWindow w(dir.session);
     ChooseAccountWhenAsked(QString::fromStdString(sandbox.Seller().nick));
     QVERIFY(!sandbox.AdminPost("faults", nlohmann::json{{"path", "/router/rest"}, {"api_method", "taobao.user.seller.get"},
                                                         {"reply_body", "<error_response><code>7</code><msg>App Call Limited</msg>"
@@ -433,7 +433,7 @@ class MainWindowTest : public QObject {
       for (QWidget* t : QApplication::topLevelWidgets()) loginShown |= t->objectName() == "AuthWindow" && t->isVisible();
     });
     watch.start(20);
-    QVERIFY(w.RunStartup());
+    QVERIFY(RunStartupToEnd(w));
     watch.stop();
     QVERIFY(!loginShown);
     QVERIFY(ends.codes.empty());
@@ -453,28 +453,29 @@ class MainWindowTest : public QObject {
     WriteFileBytes(dir.File("plain"), "x");
     for (const std::string& bad : {dir.File("missing"), dir.File("plain")}) {
       BoxAnswerer boxes;
-      QVERIFY(!UseProgramDirOrSay(bad));
+      QVERIFY(!UseProgramDirOrSay(dir.session, bad));
       QCOMPARE(boxes.boxes.size(), size_t(1));
       QCOMPARE(boxes.boxes[0].title, QString(kBadDataDirTitle));
       QVERIFY2(boxes.boxes[0].text.contains(QString::fromStdString(bad)), qPrintable(boxes.boxes[0].text));
     }
     QVERIFY(!std::filesystem::exists(dir.File("missing")));
     BoxAnswerer none;
-    QVERIFY(UseProgramDirOrSay(dir.dir.str()));
-    QCOMPARE(Session().programDir, dir.dir.str());
+    dir.session.programDir.clear();
+    QVERIFY(UseProgramDirOrSay(dir.session, dir.dir.str()));
+    QCOMPARE(dir.session.programDir, dir.dir.str());
     QVERIFY(none.boxes.empty());
   }
 
   void closingTheAccountDialogEndsTheStartUp() {
     ProgramDir dir("[卖家]\r\n");
     EndRecorder ends;
-    MainWindow w;
+    MainWindow w(dir.session);
     QTimer::singleShot(0, [] {
       for (QWidget* t : QApplication::topLevelWidgets()) {
         if (t->objectName() == "AccountDialog" && t->isVisible()) Control<QPushButton>(t, "超级按钮1")->click();
       }
     });
-    QVERIFY(!w.RunStartup());
+    QVERIFY(!RunStartupToEnd(w));
     QCOMPARE(ends.codes, std::vector<int>({0}));
   }
 };

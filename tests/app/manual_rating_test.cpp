@@ -135,14 +135,14 @@ class ManualRatingTest : public QObject {
 
     dir_ = std::make_unique<ProgramDir>();
     QVERIFY(sandbox_->WriteConfig(dir_->File("Config.ini")));
-    Session().endpoints = Endpoints::AtBase(sandbox_->BaseUrl());
+    dir_->session.endpoints = Endpoints::AtBase(sandbox_->BaseUrl());
     pump_ = std::make_unique<QtEventPump>();
     SetEventPump(pump_.get());
     ends_ = std::make_unique<EndRecorder>();
-    window_ = std::make_unique<MainWindow>();
+    window_ = std::make_unique<MainWindow>(dir_->session);
     window_->show();
     ChooseAccountWhenAsked(QString::fromStdString(sandbox_->Seller().nick));
-    QVERIFY(window_->RunStartup());
+    QVERIFY(RunStartupToEnd(*window_));
     QTRY_VERIFY_WITH_TIMEOUT(!window_->Run() || !window_->Run()->Loader().Running(), 15000);
     QTRY_COMPARE_WITH_TIMEOUT(window_->Book().BuyerRated().RowCount(), 10, 15000);
     QCOMPARE(window_->Book().Unrated().RowCount(), 2);
@@ -168,13 +168,13 @@ class ManualRatingTest : public QObject {
     MainWindow& w = *window_;
     OrderRows& rows = w.Book().BuyerRated();
     const std::string neutral = tids_[2], bad = tids_[3], good = tids_[4];
-    QVERIFY(AddOrderComment(neutral, "谢谢，下次快点"));
+    QVERIFY(AddOrderComment(dir_->Data(), neutral, "谢谢，下次快点"));
     {
       BoxAnswerer cancel(QMessageBox::Cancel);
       DoubleClick(w.BuyerRatedList(), good, rows);
       QTRY_COMPARE_WITH_TIMEOUT(cancel.boxes.size(), size_t(1), 10000);
       const QString& text = cancel.boxes[0].text;
-      QVERIFY2(text.contains("给了“好评”") && text.contains("回评“好评”，评语：" + QString::fromStdString(Session().autoContent)),
+      QVERIFY2(text.contains("给了“好评”") && text.contains("回评“好评”，评语：" + QString::fromStdString(dir_->session.autoContent)),
                qPrintable(text));
     }
     QTest::qWait(50);
@@ -186,7 +186,7 @@ class ManualRatingTest : public QObject {
     DoubleClick(w.BuyerRatedList(), good, rows);
     QTRY_VERIFY_WITH_TIMEOUT(!rows.Contains(good), 10000);
     QCOMPARE(RatingsGiven(*sandbox_)[good].value("result", ""), std::string("good"));
-    QCOMPARE(RatingsGiven(*sandbox_)[good].value("content", ""), Session().autoContent);
+    QCOMPARE(RatingsGiven(*sandbox_)[good].value("content", ""), dir_->session.autoContent);
     QCOMPARE(w.StatusText(), QString::fromStdString("已对订单‘" + good + "’回评“好评”，平台已接受。"));
 
     // A neutral buyer: the buyer's words in the question, "bad" with the
@@ -215,9 +215,9 @@ class ManualRatingTest : public QObject {
     OrderRows& rows = w.Book().BuyerRated();
     const std::string neutral = tids_[2], bad = tids_[3], good = tids_[4], good2 = tids_[5];
     // Set by hand in Config.ini: it counts from the run's next start.
-    QVERIFY(WriteProfileString(ConfigPath(), Session().sellerNick, kKeyAnswerStyle, kAnswerBadFirst));
-    w.Run()->ChangeSettings(CurrentRunSettings());
-    QVERIFY(AddOrderComment(neutral, "谢谢，下次快点"));
+    QVERIFY(WriteProfileString(ConfigPath(dir_->Data()), dir_->session.sellerNick, kKeyAnswerStyle, kAnswerBadFirst));
+    w.Run()->ChangeSettings(CurrentRunSettings(dir_->session));
+    QVERIFY(AddOrderComment(dir_->Data(), neutral, "谢谢，下次快点"));
     // A "bad" answer is asked about first; Cancel posts nothing.
     {
       BoxAnswerer cancel(QMessageBox::Cancel);
@@ -277,7 +277,7 @@ class ManualRatingTest : public QObject {
     DoubleClick(w.BuyerRatedList(), good2, rows);
     QTRY_COMPARE_WITH_TIMEOUT(closer.opened, 2, 10000);
     QTRY_VERIFY(!rows.Contains(good2));
-    QCOMPARE(Session().pageEdited, 0);
+    QCOMPARE(dir_->session.pageEdited, 0);
     QCOMPARE(PostedRatings(*sandbox_), (std::vector<std::string>{neutral, bad, good, good2}));
 
     // No current row: a double-click does nothing.
@@ -289,7 +289,7 @@ class ManualRatingTest : public QObject {
 
     // A refusal says why, in the platform's words, in a warning box and the status line.
     const std::string refused = tids_[6];
-    QVERIFY(AddOrderComment(refused, std::string(501, 'x')));
+    QVERIFY(AddOrderComment(dir_->Data(), refused, std::string(501, 'x')));
     const std::size_t before = ok.boxes.size();
     DoubleClick(w.BuyerRatedList(), refused, rows);
     QTRY_COMPARE_WITH_TIMEOUT(closer.opened, 3, 10000);
@@ -313,7 +313,7 @@ class ManualRatingTest : public QObject {
       QTRY_COMPARE(cancel.boxes.size(), size_t(1));
       QCOMPARE(cancel.boxes[0].title, QString(" 评价订单"));
       QCOMPARE(cancel.boxes[0].text, QString::fromStdString("确定要对订单号‘" + first + "’进行评价吗？ \n\n将评价“好评”，评语：" +
-                                                            Session().autoContent));
+                                                            dir_->session.autoContent));
       QCOMPARE(cancel.boxes[0].icon, QMessageBox::Information);
       QCOMPARE(cancel.boxes[0].buttons, QMessageBox::Ok | QMessageBox::Cancel);
     }
@@ -336,7 +336,7 @@ class ManualRatingTest : public QObject {
     }
     const auto given = RatingsGiven(*sandbox_);
     QCOMPARE(given.at(first).value("result", ""), std::string("good"));
-    QCOMPARE(given.at(first).value("content", ""), Session().autoContent);
+    QCOMPARE(given.at(first).value("content", ""), dir_->session.autoContent);
 
     // "单独评语": the buyer's name in the prompt as text, the answer stored for the order.
     const std::string buyer(rows.Cell(rows.Find(second), kColumnBuyer));
@@ -345,7 +345,7 @@ class ManualRatingTest : public QObject {
       DialogAnswerer<QInputDialog> typist([&](QInputDialog* box) {
         prompt = box->labelText();
         QCOMPARE(box->windowTitle(), QString("为该订单写单独的评语。"));
-        QCOMPARE(box->textValue(), QString::fromStdString(Session().autoContent));  // the standing comment
+        QCOMPARE(box->textValue(), QString::fromStdString(dir_->session.autoContent));  // the standing comment
         box->setTextValue("<b>老顾客</b>");
         box->accept();
       });
@@ -353,7 +353,7 @@ class ManualRatingTest : public QObject {
       FindMenuItem(w.Menu("表一鼠标右键"), "单独评语")->trigger();
     }
     QCOMPARE(prompt, QString::fromStdString("‘" + buyer + "’的评语。"));
-    QCOMPARE(ReadManualComment(second), std::string("<b>老顾客</b>"));
+    QCOMPARE(ReadManualComment(dir_->Data(), second), std::string("<b>老顾客</b>"));
     QCOMPARE(w.StatusText(), QString::fromStdString("订单‘" + second + "’的单独评语已保存。"));
     // Asked again, the box starts from what was stored.
     {
@@ -394,13 +394,13 @@ class ManualRatingTest : public QObject {
   // again, and a kept buyer is released there.
   void theSecondSettingsPageSteersTheRunningProgram() {
     MainWindow& w = *window_;
-    const std::string nick = Session().sellerNick;
+    const std::string nick = dir_->session.sellerNick;
     QVERIFY(w.Run()->Keep().KeepBuyer("留着的买家"));
-    const std::string configBefore = ReadFileBytes(ConfigPath());
+    const std::string configBefore = ReadFileBytes(ConfigPath(dir_->Data()));
     {
       BoxAnswerer boxes;
-      WithRunSettings(w, [](RunSettingsWindow* more) {
-        QCOMPARE(more->FirstCommentBox()->toPlainText(), QString::fromStdString(Session().autoContent));
+      WithRunSettings(w, [this](RunSettingsWindow* more) {
+        QCOMPARE(more->FirstCommentBox()->toPlainText(), QString::fromStdString(dir_->session.autoContent));
         more->FirstCommentBox()->setPlainText(QString(501, QChar(0x597D)));
         Control<QPushButton>(more, "保存按钮")->click();
         QVERIFY(more->isVisible());
@@ -408,7 +408,7 @@ class ManualRatingTest : public QObject {
       QCOMPARE(boxes.boxes.size(), size_t(1));
       QVERIFY2(boxes.boxes[0].text.contains("501 个字"), qPrintable(boxes.boxes[0].text));
     }
-    QCOMPARE(ReadFileBytes(ConfigPath()), configBefore);
+    QCOMPARE(ReadFileBytes(ConfigPath(dir_->Data())), configBefore);
 
     WithRunSettings(w, [](RunSettingsWindow* more) {
       QCOMPARE(more->KeptList()->count(), 1);
@@ -430,11 +430,11 @@ class ManualRatingTest : public QObject {
     QVERIFY(now.commentUse == CommentUse::InTurn && now.reloadMinutes == 0 && !now.badRatingAlerts);
     QCOMPARE(now.ratingHours, 36.5f);
     // The files hold it for the next start.
-    QCOMPARE(ReadFileBytes(Session().PathOf(AutoCommentFileName(nick))), Utf8ToGbk("谢谢惠顾"));
-    QCOMPARE(ReadSetting(nick, kKeyRatingHours), std::string("36.5"));
-    QCOMPARE(ReadSetting(nick, kKeyCommentUse), std::string(kCommentsInTurn));
-    QCOMPARE(ReadSetting(nick, kKeyReloadMinutes), std::string("0"));
-    QCOMPARE(ReadSetting(nick, kKeyBadRatingAlerts), std::string("0"));
+    QCOMPARE(ReadFileBytes(dir_->session.PathOf(AutoCommentFileName(nick))), Utf8ToGbk("谢谢惠顾"));
+    QCOMPARE(ReadSetting(dir_->Data(), nick, kKeyRatingHours), std::string("36.5"));
+    QCOMPARE(ReadSetting(dir_->Data(), nick, kKeyCommentUse), std::string(kCommentsInTurn));
+    QCOMPARE(ReadSetting(dir_->Data(), nick, kKeyReloadMinutes), std::string("0"));
+    QCOMPARE(ReadSetting(dir_->Data(), nick, kKeyBadRatingAlerts), std::string("0"));
 
     // Two good buyers answered: the comments in turn.
     BoxAnswerer ok(QMessageBox::Ok);
@@ -490,7 +490,7 @@ class ManualRatingTest : public QObject {
       Control<QPushButton>(more, "保存按钮")->click();
       QVERIFY(!more->isVisible());
     });
-    QCOMPARE(ReadSetting(Session().sellerNick, kKeyAnswerStyle), std::string(kAnswerBadFirst));
+    QCOMPARE(ReadSetting(dir_->Data(), dir_->session.sellerNick, kKeyAnswerStyle), std::string(kAnswerBadFirst));
     const std::string row0(rows.Cell(0, kColumnOrderNumber));
     selection->setCurrentIndex(list.Model()->index(0, 0), QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
     FindMenuItem(w.Menu("表二鼠标右键"), "评价选中订单")->trigger();

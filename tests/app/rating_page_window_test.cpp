@@ -26,7 +26,7 @@ const char* kDeadBase = "http://127.0.0.1:9";
 
 // Opens the window as the callers do; `act` runs inside its modal loop.
 // Returns what OpenRatingPageWindow returned.
-int WithRatingPage(QWidget* owner, const std::function<void(RatingPageWindow*)>& act,
+int WithRatingPage(AppSession& session, QWidget* owner, const std::function<void(RatingPageWindow*)>& act,
                    const std::string& url = {}) {
   QTimer::singleShot(0, owner, [&] {
     auto* window = qobject_cast<RatingPageWindow*>(QApplication::activeModalWidget());
@@ -36,7 +36,7 @@ int WithRatingPage(QWidget* owner, const std::function<void(RatingPageWindow*)>&
   QTimer::singleShot(20000, owner, [] {  // never hang a test
     if (QWidget* w = QApplication::activeModalWidget()) w->close();
   });
-  return OpenRatingPageWindow(owner, url);
+  return OpenRatingPageWindow(session, owner, url);
 }
 
 void Click(RatingPageWindow* w, const char* name) { Control<QPushButton>(w, QString::fromUtf8(name))->click(); }
@@ -53,21 +53,23 @@ bool WaitForLoad(QSignalSpy& spy) {
 
 class RatingPageWindowTest : public QObject {
   Q_OBJECT
+  AppSession session_;
+
  private slots:
   void init() {
-    Session() = AppSession();
-    Session().sellerNick = "评价卖家";
-    Session().endpoints = Endpoints::AtBase(kDeadBase);
+    session_ = AppSession();
+    session_.sellerNick = "评价卖家";
+    session_.endpoints = Endpoints::AtBase(kDeadBase);
   }
 
   void opensTheRatingPageOfTheRatingHost() {
-    QCOMPARE(RatingStartPage(), std::string("http://127.0.0.1:9/myRate.htm"));
-    Session().endpoints = Endpoints();
-    QCOMPARE(RatingStartPage(), std::string("https://rate.taobao.com/myRate.htm"));
-    Session().endpoints = Endpoints::AtBase(kDeadBase);
+    QCOMPARE(RatingStartPage(session_.endpoints), std::string("http://127.0.0.1:9/myRate.htm"));
+    session_.endpoints = Endpoints();
+    QCOMPARE(RatingStartPage(session_.endpoints), std::string("https://rate.taobao.com/myRate.htm"));
+    session_.endpoints = Endpoints::AtBase(kDeadBase);
 
     QWidget owner;
-    WithRatingPage(&owner, [&](RatingPageWindow* w) {
+    WithRatingPage(session_, &owner, [&](RatingPageWindow* w) {
       QCOMPARE(w->objectName(), QString("RatingPageWindow"));
       QCOMPARE(w->windowTitle(), QString("评价修改窗口"));
       QVERIFY(w->isModal());
@@ -81,51 +83,51 @@ class RatingPageWindowTest : public QObject {
 
   void modifiedCloseSetsPageEdited() {
     QWidget owner;
-    Session().pageEdited = 0;
-    QCOMPARE(WithRatingPage(&owner, [](RatingPageWindow* w) { Click(w, "超级按钮3"); }), 1);
-    QCOMPARE(Session().pageEdited, 1);
+    session_.pageEdited = 0;
+    QCOMPARE(WithRatingPage(session_, &owner, [](RatingPageWindow* w) { Click(w, "超级按钮3"); }), 1);
+    QCOMPARE(session_.pageEdited, 1);
     // Nobody resets it: a second "修改完关闭" keeps 1.
-    QCOMPARE(WithRatingPage(&owner, [](RatingPageWindow* w) { Click(w, "超级按钮3"); }), 1);
+    QCOMPARE(WithRatingPage(session_, &owner, [](RatingPageWindow* w) { Click(w, "超级按钮3"); }), 1);
   }
 
   void unmodifiedCloseClearsPageEdited() {
     QWidget owner;
-    Session().pageEdited = 1;
+    session_.pageEdited = 1;
     bool closed = false;
-    QCOMPARE(WithRatingPage(&owner,
+    QCOMPARE(WithRatingPage(session_, &owner,
                             [&](RatingPageWindow* w) {
                               Click(w, "超级按钮4");
                               closed = !w->isVisible();
                             }),
              0);
     QVERIFY(closed);
-    QCOMPARE(Session().pageEdited, 0);
+    QCOMPARE(session_.pageEdited, 0);
   }
 
   void closingAnyOtherWayLeavesPageEditedAsItWas() {
     QWidget owner;
     for (int before : {0, 1}) {
-      Session().pageEdited = before;
-      QCOMPARE(WithRatingPage(&owner, [](RatingPageWindow* w) { w->close(); }), before);
-      QCOMPARE(WithRatingPage(&owner,
+      session_.pageEdited = before;
+      QCOMPARE(WithRatingPage(session_, &owner, [](RatingPageWindow* w) { w->close(); }), before);
+      QCOMPARE(WithRatingPage(session_, &owner,
                               [](RatingPageWindow* w) {
                                 QKeyEvent esc(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
                                 QApplication::sendEvent(w, &esc);
                               }),
                before);
-      QCOMPARE(Session().pageEdited, before);
+      QCOMPARE(session_.pageEdited, before);
     }
   }
 
   void navigationButtonsDriveTheBrowser() {
     Sandbox sandbox;
     QVERIFY(sandbox.Ok());
-    Session().endpoints = Endpoints::AtBase(sandbox.BaseUrl());
+    session_.endpoints = Endpoints::AtBase(sandbox.BaseUrl());
     const QUrl start(QString::fromStdString(sandbox.BaseUrl() + "/myRate.htm"));
     const QUrl other(QString::fromStdString(sandbox.BaseUrl() + "/myRate.htm?msg=second"));
     QWidget owner;
-    Session().pageEdited = 1;
-    const int result = WithRatingPage(&owner, [&](RatingPageWindow* w) {
+    session_.pageEdited = 1;
+    const int result = WithRatingPage(session_, &owner, [&](RatingPageWindow* w) {
       QWebEngineView* view = w->View();
       QSignalSpy loads(view, &QWebEngineView::loadFinished);
       QVERIFY(WaitForLoad(loads));

@@ -29,7 +29,7 @@ const char* kConfig =
 
 // Opens the window the way the main window does; `act` runs inside its modal
 // loop with the window. Returns whether the window was still open after `act`.
-bool WithSettings(QWidget* owner, const std::function<void(SettingsWindow*)>& act) {
+bool WithSettings(ProgramDir& dir, QWidget* owner, const std::function<void(SettingsWindow*)>& act) {
   bool open = false;
   QTimer::singleShot(0, owner, [&] {
     auto* window = qobject_cast<SettingsWindow*>(QApplication::activeModalWidget());
@@ -41,16 +41,16 @@ bool WithSettings(QWidget* owner, const std::function<void(SettingsWindow*)>& ac
   QTimer::singleShot(5000, owner, [] {  // never hang a test
     if (QWidget* w = QApplication::activeModalWidget()) w->close();
   });
-  OpenSettingsWindow(nullptr, owner);
+  OpenSettingsWindow(dir.session, nullptr, owner);
   return open;
 }
 
 QPushButton* Button(SettingsWindow* w, const char* name) { return Control<QPushButton>(w, QString::fromUtf8(name)); }
 
-void UseSeller(const std::string& nick) {
-  Session().sellerNick = nick;
-  Session().AppKey = ReadAppKey(nick);
-  Session().AppSecret = ReadAppSecret(nick);
+void UseSeller(ProgramDir& dir, const std::string& nick) {
+  dir.session.sellerNick = nick;
+  dir.session.AppKey = ReadAppKey(dir.Data(), nick);
+  dir.session.AppSecret = ReadAppSecret(dir.Data(), nick);
 }
 
 }  // namespace
@@ -60,9 +60,9 @@ class SettingsWindowTest : public QObject {
  private slots:
   void showsTheRunningSellersKeyAndSecret() {
     ProgramDir dir(kConfig);
-    UseSeller("卖家甲");
+    UseSeller(dir, "卖家甲");
     QWidget owner;
-    WithSettings(&owner, [&](SettingsWindow* w) {
+    WithSettings(dir, &owner, [&](SettingsWindow* w) {
       QCOMPARE(w->objectName(), QString("SettingsWindow"));
       QVERIFY(w->isModal());
       QCOMPARE(w->parentWidget(), &owner);
@@ -81,8 +81,8 @@ class SettingsWindowTest : public QObject {
       QCOMPARE(Control<QLabel>(w, "标签5")->text(), QString("               系统设置"));
     });
     // A section without the keys shows empty boxes.
-    UseSeller("卖家乙");
-    WithSettings(&owner, [&](SettingsWindow* w) {
+    UseSeller(dir, "卖家乙");
+    WithSettings(dir, &owner, [&](SettingsWindow* w) {
       QCOMPARE(w->AppKeyBox()->text(), QString());
       QCOMPARE(w->AppSecretBox()->text(), QString());
       QCOMPARE(w->SellerBox()->text(), QString("卖家乙"));
@@ -91,8 +91,8 @@ class SettingsWindowTest : public QObject {
 
   void mainWindowButtonOpensAFreshModalWindowEachTime() {
     ProgramDir dir(kConfig);
-    UseSeller("卖家甲");
-    MainWindow main;
+    UseSeller(dir, "卖家甲");
+    MainWindow main(dir.session);
     std::vector<SettingsWindow*> seen;
     for (int i = 0; i < 2; ++i) {
       QTimer::singleShot(0, &main, [&] {
@@ -111,46 +111,46 @@ class SettingsWindowTest : public QObject {
 
   void savingWritesTheSellersSectionAndLeavesTheSessionAlone() {
     ProgramDir dir(kConfig);
-    UseSeller("卖家乙");
+    UseSeller(dir, "卖家乙");
     QWidget owner;
-    const bool open = WithSettings(&owner, [&](SettingsWindow* w) {
+    const bool open = WithSettings(dir, &owner, [&](SettingsWindow* w) {
       w->AppKeyBox()->setText("newkey");
       w->AppSecretBox()->setText("newsecret");
       w->SellerBox()->setText("卖家甲");  // only shown: the section stays the running seller's
       Button(w, "超级按钮1")->click();
     });
     QVERIFY(open);
-    QCOMPARE(ReadAppKey("卖家乙"), std::string("newkey"));
-    QCOMPARE(ReadAppSecret("卖家乙"), std::string("newsecret"));
-    QCOMPARE(ReadSessionKey("卖家乙"), std::string("tok"));
-    QCOMPARE(ReadAppKey("卖家甲"), std::string("oldkey"));
-    QVERIFY(Session().AppKey.empty());
-    QVERIFY(Session().AppSecret.empty());
+    QCOMPARE(ReadAppKey(dir.Data(), "卖家乙"), std::string("newkey"));
+    QCOMPARE(ReadAppSecret(dir.Data(), "卖家乙"), std::string("newsecret"));
+    QCOMPARE(ReadSessionKey(dir.Data(), "卖家乙"), std::string("tok"));
+    QCOMPARE(ReadAppKey(dir.Data(), "卖家甲"), std::string("oldkey"));
+    QVERIFY(dir.session.AppKey.empty());
+    QVERIFY(dir.session.AppSecret.empty());
     // The next opening reads the file again.
-    WithSettings(&owner, [&](SettingsWindow* w) { QCOMPARE(w->AppKeyBox()->text(), QString("newkey")); });
+    WithSettings(dir, &owner, [&](SettingsWindow* w) { QCOMPARE(w->AppKeyBox()->text(), QString("newkey")); });
   }
 
   void runningSessionKeepsItsOldValues() {
     ProgramDir dir(kConfig);
-    UseSeller("卖家甲");
+    UseSeller(dir, "卖家甲");
     QWidget owner;
-    WithSettings(&owner, [&](SettingsWindow* w) {
+    WithSettings(dir, &owner, [&](SettingsWindow* w) {
       w->AppKeyBox()->setText("k2");
       w->AppSecretBox()->setText("s2");
       Button(w, "超级按钮1")->click();
     });
-    QCOMPARE(ReadAppKey("卖家甲"), std::string("k2"));
-    QCOMPARE(Session().AppKey, std::string("oldkey"));
-    QCOMPARE(Session().AppSecret, std::string("oldsecret"));
+    QCOMPARE(ReadAppKey(dir.Data(), "卖家甲"), std::string("k2"));
+    QCOMPARE(dir.session.AppKey, std::string("oldkey"));
+    QCOMPARE(dir.session.AppSecret, std::string("oldsecret"));
   }
 
   void anEmptyBoxWritesNothing() {
     ProgramDir dir(kConfig);
-    UseSeller("卖家乙");
+    UseSeller(dir, "卖家乙");
     const std::string before = ReadFileBytes(dir.File("Config.ini"));
     BoxAnswerer boxes;
     QWidget owner;
-    WithSettings(&owner, [&](SettingsWindow* w) {
+    WithSettings(dir, &owner, [&](SettingsWindow* w) {
       w->AppKeyBox()->setText("onlykey");
       w->AppSecretBox()->clear();
       Button(w, "超级按钮1")->click();
@@ -163,7 +163,7 @@ class SettingsWindowTest : public QObject {
 
     // Without any Config.ini, nothing is created either.
     std::filesystem::remove(dir.File("Config.ini"));
-    WithSettings(&owner, [&](SettingsWindow* w) {
+    WithSettings(dir, &owner, [&](SettingsWindow* w) {
       w->AppKeyBox()->setText("k");
       Button(w, "超级按钮1")->click();
     });
@@ -172,26 +172,26 @@ class SettingsWindowTest : public QObject {
 
   void savingCreatesFileAndKeysWhenMissing() {
     ProgramDir dir;
-    UseSeller("新卖家");
+    UseSeller(dir, "新卖家");
     QWidget owner;
-    WithSettings(&owner, [&](SettingsWindow* w) {
+    WithSettings(dir, &owner, [&](SettingsWindow* w) {
       w->AppKeyBox()->setText("12345678");
       w->AppSecretBox()->setText("abc def");
       Button(w, "超级按钮1")->click();
     });
     const std::string bytes = ReadFileBytes(dir.File("Config.ini"));
     QVERIFY(bytes.find(Utf8ToGbk("[新卖家]")) != std::string::npos);
-    QCOMPARE(ReadAppKey("新卖家"), std::string("12345678"));
-    QCOMPARE(ReadAppSecret("新卖家"), std::string("abc def"));
+    QCOMPARE(ReadAppKey(dir.Data(), "新卖家"), std::string("12345678"));
+    QCOMPARE(ReadAppSecret(dir.Data(), "新卖家"), std::string("abc def"));
   }
 
   void anUnstorableValueIsRefusedWithAMessageAndWritesNeitherKey() {
     ProgramDir dir(kConfig);
-    UseSeller("卖家甲");
+    UseSeller(dir, "卖家甲");
     const std::string before = ReadFileBytes(dir.File("Config.ini"));
     BoxAnswerer boxes;
     QWidget owner;
-    WithSettings(&owner, [&](SettingsWindow* w) {
+    WithSettings(dir, &owner, [&](SettingsWindow* w) {
       w->AppKeyBox()->setText("fine");
       w->AppSecretBox()->setText("emoji 😀");
       Button(w, "超级按钮1")->click();
@@ -204,10 +204,10 @@ class SettingsWindowTest : public QObject {
 
   void closeButtonSavesNothing() {
     ProgramDir dir(kConfig);
-    UseSeller("卖家甲");
+    UseSeller(dir, "卖家甲");
     const std::string before = ReadFileBytes(dir.File("Config.ini"));
     QWidget owner;
-    const bool open = WithSettings(&owner, [&](SettingsWindow* w) {
+    const bool open = WithSettings(dir, &owner, [&](SettingsWindow* w) {
       w->AppKeyBox()->setText("typed");
       w->AppSecretBox()->setText("typed");
       w->OrderBox()->setText("9001");
@@ -221,15 +221,15 @@ class SettingsWindowTest : public QObject {
 
   void addOrderStoresAndReplacesTheComment() {
     ProgramDir dir(kConfig);
-    UseSeller("卖家甲");
+    UseSeller(dir, "卖家甲");
     QWidget owner;
-    const bool open = WithSettings(&owner, [&](SettingsWindow* w) {
+    const bool open = WithSettings(dir, &owner, [&](SettingsWindow* w) {
       w->OrderBox()->setText("5551");
       w->CommentBox()->setPlainText("亲，有话好好说");
       Button(w, "超级按钮3")->click();
       QCOMPARE(w->OrderBox()->text(), QString());
       QCOMPARE(w->CommentBox()->toPlainText(), QString());
-      QCOMPARE(ReadManualComment("5551"), std::string("亲，有话好好说"));
+      QCOMPARE(ReadManualComment(dir.Data(), "5551"), std::string("亲，有话好好说"));
 
       // A stored order shows its comment when its number is entered; an
       // order number of 16 digits fits the box.
@@ -242,8 +242,8 @@ class SettingsWindowTest : public QObject {
       Button(w, "超级按钮3")->click();
     });
     QVERIFY(open);
-    QCOMPARE(ReadManualComment("5551"), std::string("换一条评价"));
-    QCOMPARE(ReadManualComment("5552"), std::string(kDefaultManualComment));
+    QCOMPARE(ReadManualComment(dir.Data(), "5551"), std::string("换一条评价"));
+    QCOMPARE(ReadManualComment(dir.Data(), "5552"), std::string(kDefaultManualComment));
     const std::string bytes = ReadFileBytes(dir.File(kManualCommentFile));
     QVERIFY(bytes.find(Utf8ToGbk("换一条评价")) != std::string::npos);
     QVERIFY(bytes.find(Utf8ToGbk("有话好好说")) == std::string::npos);
@@ -251,10 +251,10 @@ class SettingsWindowTest : public QObject {
 
   void addOrderWithAnEmptyBoxStoresNothing() {
     ProgramDir dir(kConfig);
-    UseSeller("卖家甲");
+    UseSeller(dir, "卖家甲");
     BoxAnswerer boxes;
     QWidget owner;
-    WithSettings(&owner, [&](SettingsWindow* w) {
+    WithSettings(dir, &owner, [&](SettingsWindow* w) {
       w->OrderBox()->setText("6001");
       Button(w, "超级按钮3")->click();
       QCOMPARE(w->OrderBox()->text(), QString("6001"));
@@ -269,10 +269,10 @@ class SettingsWindowTest : public QObject {
 
   void aCommentWithALineBreakIsRefusedAndKept() {
     ProgramDir dir(kConfig);
-    UseSeller("卖家甲");
+    UseSeller(dir, "卖家甲");
     BoxAnswerer boxes;
     QWidget owner;
-    WithSettings(&owner, [&](SettingsWindow* w) {
+    WithSettings(dir, &owner, [&](SettingsWindow* w) {
       w->OrderBox()->setText("7001");
       w->CommentBox()->setPlainText("第一行\n[7002]\n评价内容=injected");
       Button(w, "超级按钮3")->click();
@@ -280,7 +280,7 @@ class SettingsWindowTest : public QObject {
       QCOMPARE(w->CommentBox()->toPlainText(), QString("第一行\n[7002]\n评价内容=injected"));
     });
     QVERIFY(!std::filesystem::exists(dir.File(kManualCommentFile)));
-    QCOMPARE(ReadManualComment("7002"), std::string(kDefaultManualComment));
+    QCOMPARE(ReadManualComment(dir.Data(), "7002"), std::string(kDefaultManualComment));
     QCOMPARE(boxes.boxes.size(), size_t(1));
     QVERIFY(boxes.boxes[0].text.contains("请不要换行"));
   }

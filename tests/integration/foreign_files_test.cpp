@@ -84,16 +84,15 @@ TEST_F(ForeignFiles, NotepadUnicodeFilesAreReadAndKeepTheirEncoding) {
   EXPECT_TRUE(Has(DecodeFileText(kept, FileEncoding::Utf16Be), "\r\n123456789=")) << kept;
 
   // Keys the program writes go into the UTF-16 LE Config.ini as UTF-16 LE.
-  Session().programDir = world.Dir().str();
-  ASSERT_TRUE(WriteSetting(nick, "评语2", "第二条评语"));
+  ASSERT_TRUE(WriteSetting(world.Session().programDir, nick, "评语2", "第二条评语"));
   const std::string settings = ReadFileBytes(config);
   ASSERT_EQ(DetectFileEncoding(settings), FileEncoding::Utf16Le);
   EXPECT_EQ(DecodeFileText(settings, FileEncoding::Utf16Le),
             "; 记事本保存\r\n" + SellerSection(nick) + "评语2=第二条评语\r\n");
   // So does the standing comment saved from the settings.
-  ASSERT_TRUE(SaveAutoComment(nick, "新的评语 ok"));
+  ASSERT_TRUE(SaveAutoComment(world.Session().programDir, nick, "新的评语 ok"));
   EXPECT_EQ(ReadFileBytes(commentFile), EncodeFileText("新的评语 ok", FileEncoding::Utf16Le));
-  EXPECT_EQ(ReadAutoComment(nick).value_or(""), "新的评语 ok");
+  EXPECT_EQ(ReadAutoComment(world.Session().programDir, nick).value_or(""), "新的评语 ok");
 }
 
 // A Windows Config.ini whose only Chinese is a shop name that is valid UTF-8
@@ -117,10 +116,10 @@ class ReplacedLog : public ::testing::Test {
 
   void SetUp() override {
     ASSERT_TRUE(world.Market().Ok());
-    nick = Session().sellerNick;
+    nick = world.Session().sellerNick;
     path = world.Dir().File(RatingLogFileName(nick));
     std::string error;
-    ASSERT_TRUE(PrepareOrderDatabase(nick, &error)) << error;
+    ASSERT_TRUE(PrepareOrderDatabase(world.Session().programDir, nick, &error)) << error;
     ASSERT_TRUE(world.Run().Start());
     world.AwaitLoad();
   }

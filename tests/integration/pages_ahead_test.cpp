@@ -76,7 +76,7 @@ TEST_F(PagesAheadTest, NothingIsKeptFromPagesPastTheLast) {
   EXPECT_EQ(PagesAsked(kRateUnbuyer), (std::multiset<int>{1, 2, 3, 4}));
   EXPECT_EQ(r.buyerSide.wasted, 1);
   EXPECT_EQ(r.buyerSide.kept, 300);
-  EXPECT_EQ(StoredRows(dir_.File(Session().sellerNick + ".MDB"), "买家未评价"), std::make_pair(300, 300));
+  EXPECT_EQ(StoredRows(dir_.File(session_.sellerNick + ".MDB"), "买家未评价"), std::make_pair(300, 300));
   // The seller side's five pages, and no more than two asked past them.
   EXPECT_EQ(r.sellerSide.kept, 450);
   EXPECT_LE(r.sellerSide.wasted, kLoadPagesInFlight - 1);
@@ -106,7 +106,7 @@ TEST_F(PagesAheadTest, APageFailingMidwayIsAskedAgainOrLeavesTheLoadIncomplete) 
   EXPECT_EQ(PagesAsked(kRateUnbuyer).count(5), 3u);
   EXPECT_GE(PagesAsked(kRateUnbuyer).count(7), 1u);
   EXPECT_EQ(unrated_.RowCount(), 800);
-  EXPECT_EQ(StoredRows(dir_.File(Session().sellerNick + ".MDB"), "买家未评价"), std::make_pair(800, 800));
+  EXPECT_EQ(StoredRows(dir_.File(session_.sellerNick + ".MDB"), "买家未评价"), std::make_pair(800, 800));
   ExpectListInOrder();
 
   Admin("faults", page5);
@@ -172,7 +172,7 @@ TEST_F(PagesAheadTest, AListingThatGrowsWhilePagedLosesNoTrade) {
   EXPECT_LE(unrated_.RowCount(), 605);
   ExpectListInOrder();
   for (const char* table : {"买家未评价", "卖家未评价"}) {
-    const auto [rows, distinct] = StoredRows(dir_.File(Session().sellerNick + ".MDB"), table);
+    const auto [rows, distinct] = StoredRows(dir_.File(session_.sellerNick + ".MDB"), table);
     EXPECT_EQ(rows, distinct) << table;
     EXPECT_GE(rows, 600) << table;
   }

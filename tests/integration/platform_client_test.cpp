@@ -39,13 +39,11 @@ class PlatformClient : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(sandbox_.Ok());
-    saved_ = Session();
-    sandbox_.UseInSession();
+    sandbox_.UseInSession(session_);
     SetEventPump(&loop_);
   }
   void TearDown() override {
     SetEventPump(nullptr);
-    Session() = saved_;
   }
 
   std::string Call(const std::string& url, int timeout = 0) {
@@ -54,36 +52,36 @@ class PlatformClient : public ::testing::Test {
 
   test::Sandbox sandbox_;
   EventLoop loop_;
-  AppSession saved_;
+  AppSession session_;
 };
 
 TEST_F(PlatformClient, EveryGatewayCallIsAcceptedWithItsSignature) {
-  const std::string time = extract_between(Call(TimeGetUrl()), "<time>", "<");
+  const std::string time = extract_between(Call(TimeGetUrl(session_.RunAccount())), "<time>", "<");
   EXPECT_EQ(time.size(), 19u) << time;
 
-  const std::string seller = Call(SellerGetUrl());
+  const std::string seller = Call(SellerGetUrl(session_.RunAccount()));
   EXPECT_EQ(extract_between(seller, "<nick>", "<"), sandbox_.Seller().nick) << seller;
 
   const std::string added = sandbox_.AdminPost(
       "trades", R"({"trades":[{"ended_hours_ago":30,"buyer_rate":"neutral","buyer_comment":"还行 & 一般"}]})");
   const std::string tid = FirstTid(added);
   ASSERT_FALSE(tid.empty()) << added;
-  const std::string rates = Call(TradeRatesGetUrl(tid));
+  const std::string rates = Call(TradeRatesGetUrl(tid, session_.RunAccount()));
   EXPECT_EQ(extract_between(rates, "<result>", "<"), "neutral") << rates;
 
-  const std::string page = Call(TradesSoldGetUrl("RATE_BUYER_UNSELLER", 1, "tid,buyer_nick"));
+  const std::string page = Call(TradesSoldGetUrl("RATE_BUYER_UNSELLER", 1, "tid,buyer_nick", session_.RunAccount()));
   EXPECT_NE(page.find("<tid>" + tid + "<"), std::string::npos) << page;
   EXPECT_NE(page.find("<has_next>"), std::string::npos) << page;
 }
 
 TEST_F(PlatformClient, WrongSecretIsRefusedByTheGateway) {
-  Session().AppSecret += "x";
-  const std::string reply = Call(SellerGetUrl());
+  session_.AppSecret += "x";
+  const std::string reply = Call(SellerGetUrl(session_.RunAccount()));
   EXPECT_EQ(reply.find("<nick>"), std::string::npos) << reply;
 }
 
 TEST_F(PlatformClient, UrlWithoutSchemeReachesTheGateway) {
-  std::string url = TimeGetUrl();
+  std::string url = TimeGetUrl(session_.RunAccount());
   ASSERT_EQ(url.rfind("http://", 0), 0u);
   url.erase(0, 7);
   sandbox_.AdminPost("log/clear", "{}");
@@ -95,13 +93,13 @@ TEST_F(PlatformClient, UrlWithoutSchemeReachesTheGateway) {
 TEST_F(PlatformClient, StallTimesOutAtThreeSecondsAndTheNextCallGetsItsOwnReply) {
   sandbox_.AdminPost("faults", R"({"path":"/router/rest","stall_ms":5000,"first_n":1})");
   const auto start = Clock::now();
-  EXPECT_FALSE(web_request(WebRequest::Get(SellerGetUrl()).timeout(3)).arrived);
+  EXPECT_FALSE(web_request(WebRequest::Get(SellerGetUrl(session_.RunAccount())).timeout(3)).arrived);
   const double waited = SecondsSince(start);
   EXPECT_GE(waited, 2.9);
   EXPECT_LT(waited, 3.9);
   // The fault was for one request only: the next call is answered at once,
   // and with its own reply.
-  const std::string reply = Call(TimeGetUrl());
+  const std::string reply = Call(TimeGetUrl(session_.RunAccount()));
   EXPECT_EQ(extract_between(reply, "<time>", "<").size(), 19u) << reply;
   EXPECT_EQ(reply.find("<nick>"), std::string::npos);
 }
@@ -110,39 +108,39 @@ TEST_F(PlatformClient, CutAndResetRepliesGiveEmptyBytes) {
   for (const char* fault : {R"({"path":"/router/rest","truncate_rate":1,"first_n":1})",
                             R"({"path":"/router/rest","reset_rate":1,"first_n":1})"}) {
     sandbox_.AdminPost("faults", fault);
-    const WebReply reply = web_request(WebRequest::Get(SellerGetUrl()));
+    const WebReply reply = web_request(WebRequest::Get(SellerGetUrl(session_.RunAccount())));
     EXPECT_FALSE(reply.arrived) << fault;
     EXPECT_EQ(reply.body, "") << fault;
   }
 }
 
 TEST_F(PlatformClient, SimpleGetFetchesTheTime) {
-  const std::string reply = decode_reply(web_get_simple(TimeGetUrl()));
+  const std::string reply = decode_reply(web_get_simple(TimeGetUrl(session_.RunAccount())));
   EXPECT_EQ(extract_between(reply, "<time>", "<").size(), 19u) << reply;
 }
 
 TEST_F(PlatformClient, SessionCheckReadsTheSeller) {
   SellerIdentity who;
-  ASSERT_EQ(confirm_session(CurrentAccount(), &who), SessionCheck::Confirmed);
+  ASSERT_EQ(confirm_session(session_.RunAccount(), &who), SessionCheck::Confirmed);
   EXPECT_EQ(who.nick, sandbox_.Seller().nick);
   EXPECT_EQ(who.userId, sandbox_.Seller().userId);
   EXPECT_EQ(who.avatar, sandbox_.Seller().avatar);
 }
 
 TEST_F(PlatformClient, SessionCheckFailsWithoutANick) {
-  Session().SessionKey = "not-a-session";
+  session_.SessionKey = "not-a-session";
   SellerIdentity who;
   who.nick = "unchanged";
-  EXPECT_EQ(confirm_session(CurrentAccount(), &who), SessionCheck::Refused);
+  EXPECT_EQ(confirm_session(session_.RunAccount(), &who), SessionCheck::Refused);
   EXPECT_EQ(who.nick, "unchanged");
 
   // A gateway that answers with its server's error page, or not at all, says
   // nothing about the key; the platform's own refusal does.
-  sandbox_.UseInSession();
+  sandbox_.UseInSession(session_);
   sandbox_.AdminPost("faults", R"({"path":"/router/rest","error_rate":1,"first_n":1})");
-  EXPECT_EQ(confirm_session(CurrentAccount()), SessionCheck::Unreachable);
+  EXPECT_EQ(confirm_session(session_.RunAccount()), SessionCheck::Unreachable);
   sandbox_.AdminPost("faults", R"({"path":"/router/rest","refuse_rate":1,"first_n":1})");
-  EXPECT_EQ(confirm_session(CurrentAccount()), SessionCheck::Refused);
+  EXPECT_EQ(confirm_session(session_.RunAccount()), SessionCheck::Refused);
   // A call limit, the platform's own failure and a cut-off reply say nothing
   // about the key either: asked again later, never a login.
   for (const char* body :
@@ -152,10 +150,10 @@ TEST_F(PlatformClient, SessionCheckFailsWithoutANick) {
         "</error_response>",
         "<user_seller_get_response><user><nick>cut</nick><user_id>1"}) {
     sandbox_.AdminPost("faults", nlohmann::json{{"path", "/router/rest"}, {"reply_body", body}, {"first_n", 1}}.dump());
-    EXPECT_EQ(confirm_session(CurrentAccount()), SessionCheck::Unreachable) << body;
+    EXPECT_EQ(confirm_session(session_.RunAccount()), SessionCheck::Unreachable) << body;
   }
-  Session().endpoints = Endpoints::AtBase("http://127.0.0.1:1");
-  EXPECT_EQ(confirm_session(CurrentAccount()), SessionCheck::Unreachable);
+  session_.endpoints = Endpoints::AtBase("http://127.0.0.1:1");
+  EXPECT_EQ(confirm_session(session_.RunAccount()), SessionCheck::Unreachable);
 }
 
 }  // namespace

@@ -32,14 +32,14 @@ class FirstLoad : public ::testing::Test {
 
   void SetUp() override {
     ASSERT_TRUE(world.Market().Ok());
-    Session().autoContent = kStanding;
+    world.Session().autoContent = kStanding;
     world.ChangeSettings([](RunSettings& s) { s.comments = {kStanding}; });
   }
 
   // The start-up's last steps, then events until the first pass has armed 时钟1.
   void Load() {
     std::string error;
-    ASSERT_TRUE(PrepareOrderDatabase(Session().sellerNick, &error)) << error;
+    ASSERT_TRUE(PrepareOrderDatabase(world.Session().programDir, world.Session().sellerNick, &error)) << error;
     ASSERT_TRUE(world.Run().Start());
     const auto limit = std::chrono::steady_clock::now() + 60s;
     while ((world.autoTimer.Interval() == 0 || world.Run().Loader().Running()) && std::chrono::steady_clock::now() < limit)
@@ -139,17 +139,17 @@ TEST(BuyerRatingCheck, VerdictsForEveryKindOfAnswer) {
   ASSERT_TRUE(world.Market().Ok());
   const std::string bad = world.AddTrade(100, "差评买家", "bad");
   const std::string none = world.AddTrade(100, "未评买家");
-  EXPECT_EQ(check_buyer_rating(bad), "bad|:|无");
+  EXPECT_EQ(check_buyer_rating(bad, world.Session().RunAccount()), "bad|:|无");
   // An order without the buyer's rating: no result in the answer.
-  EXPECT_EQ(check_buyer_rating(none), "客户给了不好的评价|:|无");
+  EXPECT_EQ(check_buyer_rating(none, world.Session().RunAccount()), "客户给了不好的评价|:|无");
   const int asked = world.RequestsTo("/router/rest");
   // A text that is no order number is never sent.
-  EXPECT_EQ(check_buyer_rating("1&rate_type=give"), "客户给了不好的评价|:|无");
+  EXPECT_EQ(check_buyer_rating("1&rate_type=give", world.Session().RunAccount()), "客户给了不好的评价|:|无");
   EXPECT_EQ(world.RequestsTo("/router/rest"), asked);
   ASSERT_TRUE(world.Faults(R"({"path":"/router/rest","error_rate":1})"));
-  EXPECT_EQ(check_buyer_rating(bad), "客户给了不好的评价|:|无");
+  EXPECT_EQ(check_buyer_rating(bad, world.Session().RunAccount()), "客户给了不好的评价|:|无");
   ASSERT_TRUE(world.Faults(R"({"path":"/router/rest","truncate_rate":1})"));
-  EXPECT_EQ(SplitVerdict(check_buyer_rating(bad)).result, "客户给了不好的评价");
+  EXPECT_EQ(SplitVerdict(check_buyer_rating(bad, world.Session().RunAccount())).result, "客户给了不好的评价");
 }
 
 }  // namespace

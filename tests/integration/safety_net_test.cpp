@@ -42,9 +42,9 @@ class SafetyNet : public ::testing::Test {
 
   void SetUp() override {
     ASSERT_TRUE(world.Market().Ok());
-    nick = Session().sellerNick;
+    nick = world.Session().sellerNick;
     std::string error;
-    ASSERT_TRUE(PrepareOrderDatabase(nick, &error)) << error;
+    ASSERT_TRUE(PrepareOrderDatabase(world.Session().programDir, nick, &error)) << error;
   }
 
   void Load() {
@@ -74,7 +74,7 @@ TEST_F(SafetyNet, KeptOrdersAndBuyersAreLeftToTheSellerAndEveryRatingIsLogged) {
   const auto due = world.AddTrades({{350, "甲"}, {352, "乙"}, {354, "常客"}, {356, "常客"}});
   const auto later = world.AddTrades({{100, "丙"}});
   // A person edits the file by hand, in GBK, before the run.
-  std::ofstream(Session().PathOf(KeepListFileName(nick)), std::ios::binary)
+  std::ofstream(world.Session().PathOf(KeepListFileName(nick)), std::ios::binary)
       << Utf8ToGbk("[不自动评价的订单]\r\n" + due[0] + "=手工\r\n[不自动评价的买家]\r\n常客=\r\n");
   ASSERT_TRUE(world.Faults(R"({"path":"/apitools/getResult.do","error_rate":1,"first_n":1})"));
   Load();
@@ -97,7 +97,7 @@ TEST_F(SafetyNet, KeptOrdersAndBuyersAreLeftToTheSellerAndEveryRatingIsLogged) {
     EXPECT_EQ(world.Unrated().Row(row).timeLeft, kKeptTimeLeft);
   }
   // Released by a second run's edit, the order is rated at the next pass.
-  KeepList other;
+  KeepList other(KeepListPath(world.Dir().str(), nick));
   ASSERT_TRUE(other.ReleaseOrder(due[0]));
   EXPECT_FALSE(other.KeepBuyer("a=b"));
   world.Pass();
@@ -171,7 +171,7 @@ TEST_F(SafetyNet, ABadBuyerRatingBetweenRefreshesIsAlertedOnceAndNotAskedAgainAf
 TEST(SafetyNetRunner, AKilledPostIsSettledByTheNextRunAndTheCsvReadsBack) {
   test::RatingWorld world;
   ASSERT_TRUE(world.Market().Ok());
-  const std::string nick = Session().sellerNick;
+  const std::string nick = world.Session().sellerNick;
   ASSERT_TRUE(world.Market().WriteConfig(world.Dir().File("Config.ini")));
   const std::string tid = world.AddTrade(350, "引号\"买家");
   // The comment holds a quote, a comma and a line break.

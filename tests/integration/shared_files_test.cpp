@@ -109,9 +109,9 @@ TEST_F(SharedFiles, OneRunPerSellerWhateverHappensToTheCommentFile) {
 // reads again; a list saved as UTF-8 is read as such.
 TEST_F(SharedFiles, TheKeepListFailsClosedAndReadsUtf8) {
   std::string error;
-  ASSERT_TRUE(PrepareOrderDatabase(Session().sellerNick, &error)) << error;
+  ASSERT_TRUE(PrepareOrderDatabase(world.Session().programDir, world.Session().sellerNick, &error)) << error;
   const auto due = world.AddTrades({{350, "甲"}, {352, "常客"}});
-  const std::string list = world.Dir().File(KeepListFileName(Session().sellerNick));
+  const std::string list = world.Dir().File(KeepListFileName(world.Session().sellerNick));
   ASSERT_TRUE(WriteFileBytes(list, "[不自动评价的买家]\n常客=手工\n"));
   const std::string utf8 = ReadFileBytes(list);
   // Far too large: refused, never rewritten.
@@ -127,7 +127,7 @@ TEST_F(SharedFiles, TheKeepListFailsClosedAndReadsUtf8) {
   for (const std::string& line : world.log)
     stops += Has(line, "pass: stopped: the keep list cannot be used") && Has(line, "超过 4 MB");
   EXPECT_EQ(stops, 1) << "told once, not at every pass";
-  KeepList other;
+  KeepList other(KeepListPath(world.Dir().str(), nick));
   EXPECT_FALSE(other.KeepOrder(due[0]));
   EXPECT_EQ(ReadFileBytes(list).size(), utf8.size() + kSettingsFileLimit);
 
@@ -155,7 +155,7 @@ TEST_F(SharedFiles, TheKeepListFailsClosedAndReadsUtf8) {
 // waits and goes out, logged, once the log can be written.
 TEST_F(SharedFiles, NoPostGoesOutBeforeItsLogEntryIsStored) {
   std::string error;
-  ASSERT_TRUE(PrepareOrderDatabase(Session().sellerNick, &error)) << error;
+  ASSERT_TRUE(PrepareOrderDatabase(world.Session().programDir, world.Session().sellerNick, &error)) << error;
   const std::string tid = world.AddTrade(350, "甲");
   ASSERT_TRUE(world.Run().Start());
   const auto limit = std::chrono::steady_clock::now() + 60s;
@@ -166,7 +166,7 @@ TEST_F(SharedFiles, NoPostGoesOutBeforeItsLogEntryIsStored) {
   world.AddUnratedRow(later, "乙", 351);
 
   sqlite3* other = nullptr;
-  ASSERT_EQ(sqlite3_open(world.Dir().File(RatingLogFileName(Session().sellerNick)).c_str(), &other), SQLITE_OK);
+  ASSERT_EQ(sqlite3_open(world.Dir().File(RatingLogFileName(world.Session().sellerNick)).c_str(), &other), SQLITE_OK);
   ASSERT_EQ(sqlite3_exec(other, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr), SQLITE_OK);
   world.Pass();
   EXPECT_EQ(world.RatingPosts(later), 0);
@@ -193,9 +193,7 @@ TEST_F(SharedFiles, KeepEditsOfManyRunsAtOnceAreAllKept) {
   std::vector<pid_t> runs;
   for (int i = 0; i < 20; ++i) runs.push_back(test::StartHeadless(Args({"--keep", std::to_string(9000 + i)})));
   for (pid_t pid : runs) EXPECT_EQ(test::WaitForExit(pid), kExitOk);
-  Session().programDir = world.Dir().str();
-  Session().sellerNick = nick;
-  KeepList kept;
+  KeepList kept(KeepListPath(world.Dir().str(), nick));
   kept.Refresh();
   EXPECT_EQ(kept.OrderCount(), 20u);
 }

@@ -57,9 +57,8 @@ class SyncTest : public ::testing::Test {
     sandbox_ = std::make_unique<Sandbox>();
     ASSERT_TRUE(sandbox_->Ok()) << "the sandbox marketplace did not start";
     ASSERT_FALSE(Admin("reset", json{{"seed", 1}, {"trades", 0}}).empty());
-    sandbox_->UseInSession();
-    Session().programDir = dir_.str();
-    Session().sellerNick = sandbox_->Seller().nick;
+    sandbox_->UseInSession(session_);
+    session_.programDir = dir_.str();
 
     SetEventPump(&loop_);
     unrated_.AttachView(&unratedView_);
@@ -67,11 +66,11 @@ class SyncTest : public ::testing::Test {
     SetPageRetryPauses({20, 40, 80});
   }
 
-  // A loader for Session()'s account as it is now.
+  // A loader for the record's account as it is now.
   void MakeLoader() {
     // What the front ends show of each report, heard on the UI thread.
     loader_ = std::make_unique<OrderLoader>(
-        book_, loop_, CurrentAccount(), pauses_,
+        book_, loop_, session_.RunAccount(), pauses_,
         [this](const LoadReport& report) {
           EXPECT_TRUE(loop_.OnOwnerThread());
           last_ = report;
@@ -95,7 +94,7 @@ class SyncTest : public ::testing::Test {
     MakeLoader();
   }
   const LoadReport& LastSyncResult() const { return last_; }
-  void RefreshBuyerRatedList() { refresh_ = qm::RefreshBuyerRatedList(book_, pauses_); }
+  void RefreshBuyerRatedList() { refresh_ = qm::RefreshBuyerRatedList(session_.RunAccount(), book_, pauses_); }
   const FetchStats& LastRefreshStats() const { return refresh_; }
 
   std::string Admin(const std::string& path, const json& body) { return sandbox_->AdminPost(path, body.dump()); }
@@ -161,6 +160,7 @@ class SyncTest : public ::testing::Test {
   }
 
   TempDir dir_;
+  AppSession session_;
   std::unique_ptr<Sandbox> sandbox_;
   EventLoop loop_;
   OrderBook book_;

@@ -95,13 +95,13 @@ TEST_F(SyncTest, ALoadAsksForTheSamePagesAsTheListingsOneAfterTheOtherAndAFewAhe
     });
     return out;
   };
-  ASSERT_TRUE(PrepareOrderDatabase(Session().sellerNick));
+  ASSERT_TRUE(PrepareOrderDatabase(session_.programDir, session_.sellerNick, nullptr));
   Admin("log/clear", json::object());
   {
     OrderDatabase db;
-    ASSERT_TRUE(db.Open(dir_.File(Session().sellerNick + ".MDB")));
-    EXPECT_EQ(FetchUnratedTrades(db, kRateUnbuyer, OrderTable::BuyerUnrated).kept, 250);
-    EXPECT_EQ(FetchUnratedTrades(db, kRateUnseller, OrderTable::SellerUnrated).kept, 250);
+    ASSERT_TRUE(db.Open(dir_.File(session_.sellerNick + ".MDB")));
+    EXPECT_EQ(FetchUnratedTrades(session_.RunAccount(), db, kRateUnbuyer, OrderTable::BuyerUnrated).kept, 250);
+    EXPECT_EQ(FetchUnratedTrades(session_.RunAccount(), db, kRateUnseller, OrderTable::SellerUnrated).kept, 250);
   }
   const auto buyerSide = pages(kRateUnbuyer), sellerSide = pages(kRateUnseller);
   ASSERT_EQ(buyerSide.size(), 3u);
@@ -143,7 +143,7 @@ TEST_F(SyncTest, OnlyTradesOfTheLastFifteenDaysAreStored) {
   RunFirstLoad();
   EXPECT_EQ(UnratedTids(), std::vector<std::string>{"359"});
   OrderDatabase db;
-  ASSERT_TRUE(db.Open(dir_.File(Session().sellerNick + ".MDB"))) << db.LastError();
+  ASSERT_TRUE(db.Open(dir_.File(session_.sellerNick + ".MDB"))) << db.LastError();
   for (const char* table : {"买家未评价", "卖家未评价"}) {
     RecordSet rows = db.Query(std::string("select 订单ID from ") + table);
     ASSERT_TRUE(rows.Valid());
@@ -162,10 +162,10 @@ TEST_F(SyncTest, TheLeftListHoldsOrdersUnratedOnBothSidesOldestFirst) {
       {{"tid", "2005"}, {"buyer_nick", "newest"}, {"ended_hours_ago", 5}},
   }));
   // A stale row from an earlier run must not survive the emptying.
-  ASSERT_TRUE(PrepareOrderDatabase(Session().sellerNick));
+  ASSERT_TRUE(PrepareOrderDatabase(session_.programDir, session_.sellerNick, nullptr));
   {
     OrderDatabase db;
-    ASSERT_TRUE(db.Open(dir_.File(Session().sellerNick + ".MDB")));
+    ASSERT_TRUE(db.Open(dir_.File(session_.sellerNick + ".MDB")));
     ASSERT_TRUE(db.Insert(OrderTable::BuyerUnrated, "7777", "stale", "2026-01-01 00:00:00"));
     ASSERT_TRUE(db.Insert(OrderTable::SellerUnrated, "7777", "stale", "2026-01-01 00:00:00"));
   }
@@ -222,7 +222,7 @@ TEST_F(SyncTest, QuotedNicksAndPrettyPrintedRepliesArriveIntact) {
 
 TEST_F(SyncTest, AnErrorReplyAddsNothing) {
   AddUnrated(30);
-  Session().SessionKey = "not-a-session";
+  session_.SessionKey = "not-a-session";
   MakeLoader();
   RunFirstLoad();
   EXPECT_EQ(unrated_.RowCount(), 0);
@@ -237,7 +237,7 @@ TEST_F(SyncTest, AnErrorReplyAddsNothing) {
   EXPECT_EQ(LastRefreshStats().end, ListingEnd::GaveUp);
 
   // Failed requests (connections reset, server errors) are the same.
-  sandbox_->UseInSession();
+  sandbox_->UseInSession(session_);
   MakeLoader();
   Admin("faults", json{{"path", "/router/rest"}, {"reset_rate", 1.0}});
   RunFirstLoad();
@@ -367,7 +367,7 @@ TEST_F(SyncTest, FailedPagesAreAskedForAgainBeforeTheLoadGivesUp) {
 // is lost.
 TEST_F(SyncTest, MisbehavingListingsEndAndStoreEachOrderOnce) {
   AddUnrated(250);
-  const std::string path = dir_.File(Session().sellerNick + ".MDB");
+  const std::string path = dir_.File(session_.sellerNick + ".MDB");
   for (const json& quirk : {json{{"repeat_page", 2}}, json{{"endless", true}}}) {
     Admin("quirks", quirk);
     RunFirstLoad();

@@ -51,29 +51,22 @@ class Unwritable {
 
 class OrderDbTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    saved_ = Session().programDir;
-    Session().programDir = dir_.str();
-  }
-  void TearDown() override { Session().programDir = saved_; }
-
   std::string DbPath(const std::string& nick) const { return dir_.File(nick + ".MDB"); }
 
   // A prepared and opened database for `nick`.
   void OpenFresh(OrderDatabase& db, const std::string& nick = "seller") {
     std::string error;
-    ASSERT_TRUE(PrepareOrderDatabase(nick, &error)) << error;
+    ASSERT_TRUE(PrepareOrderDatabase(dir_.str(), nick, &error)) << error;
     ASSERT_TRUE(db.Open(DbPath(nick))) << db.LastError();
   }
 
   TempDir dir_;
-  std::string saved_;
 };
 
 TEST_F(OrderDbTest, StartUpMakesTheTemplateAndOneDatabasePerAccount) {
   std::string error;
-  ASSERT_TRUE(PrepareOrderDatabase("店铺甲", &error)) << error;
-  ASSERT_TRUE(PrepareOrderDatabase("shop_b", &error)) << error;
+  ASSERT_TRUE(PrepareOrderDatabase(dir_.str(), "店铺甲", &error)) << error;
+  ASSERT_TRUE(PrepareOrderDatabase(dir_.str(), "shop_b", &error)) << error;
   EXPECT_TRUE(IsOrderDatabase(dir_.File("模板.MDB")));
   EXPECT_TRUE(IsOrderDatabase(DbPath("店铺甲")));
   EXPECT_TRUE(IsOrderDatabase(DbPath("shop_b")));
@@ -98,7 +91,7 @@ TEST_F(OrderDbTest, StartUpMakesTheTemplateAndOneDatabasePerAccount) {
 }
 
 TEST_F(OrderDbTest, ARunKilledInTheMiddleOfAWriteLeavesADatabaseTheNextRunCanUse) {
-  ASSERT_TRUE(PrepareOrderDatabase("killed"));
+  ASSERT_TRUE(PrepareOrderDatabase(dir_.str(), "killed", nullptr));
   const std::string path = DbPath("killed");
   // A child writes more than its page cache holds inside a transaction in
   // the rollback journal's mode, and dies without a commit or a close: the
@@ -118,7 +111,7 @@ TEST_F(OrderDbTest, ARunKilledInTheMiddleOfAWriteLeavesADatabaseTheNextRunCanUse
   ASSERT_TRUE(std::filesystem::exists(path + "-journal")) << "the child left no journal";
 
   std::string error;
-  EXPECT_TRUE(PrepareOrderDatabase("killed", &error)) << error;
+  EXPECT_TRUE(PrepareOrderDatabase(dir_.str(), "killed", &error)) << error;
   OrderDatabase db;
   ASSERT_TRUE(db.Open(path)) << db.LastError();
   RecordSet rows = db.Query("select count(*) from 买家未评价");
@@ -135,7 +128,7 @@ TEST_F(OrderDbTest, ExistingFilesAreKeptAsTheyAre) {
     ASSERT_TRUE(setup.Execute("ALTER TABLE 买家未评价 ADD COLUMN 备注 TEXT"));
   }
   std::string error;
-  ASSERT_TRUE(PrepareOrderDatabase("seller", &error)) << error;
+  ASSERT_TRUE(PrepareOrderDatabase(dir_.str(), "seller", &error)) << error;
   {
     OrderDatabase db;
     ASSERT_TRUE(db.Open(DbPath("seller")));
@@ -143,7 +136,7 @@ TEST_F(OrderDbTest, ExistingFilesAreKeptAsTheyAre) {
     ASSERT_TRUE(db.Insert(OrderTable::SellerUnrated, "7", "n", "2026-01-01 00:00:00"));
   }
   // A second start-up keeps the account's rows.
-  ASSERT_TRUE(PrepareOrderDatabase("seller", &error)) << error;
+  ASSERT_TRUE(PrepareOrderDatabase(dir_.str(), "seller", &error)) << error;
   OrderDatabase db;
   ASSERT_TRUE(db.Open(DbPath("seller")));
   auto rows = db.UnratedOrders();
@@ -167,7 +160,7 @@ TEST_F(OrderDbTest, FilesThatAreNotOrderDatabasesAreSetAsideNeverDeleted) {
   ASSERT_TRUE(WriteFileBytes(DbPath("seller") + ".old", "an earlier one"));
   std::string error;
   std::vector<std::string> notes;
-  ASSERT_TRUE(PrepareOrderDatabase("seller", &error, &notes)) << error;
+  ASSERT_TRUE(PrepareOrderDatabase(dir_.str(), "seller", &error, &notes)) << error;
   EXPECT_TRUE(IsOrderDatabase(DbPath("seller")));
   EXPECT_EQ(ReadFileBytes(DbPath("seller") + ".old2"), junk);
   EXPECT_EQ(ReadFileBytes(DbPath("seller") + ".old2-journal"), "journal");
@@ -177,7 +170,7 @@ TEST_F(OrderDbTest, FilesThatAreNotOrderDatabasesAreSetAsideNeverDeleted) {
   EXPECT_NE(notes[0].find("seller.MDB.old2"), std::string::npos) << notes[0];
   // The next start finds its own database and says nothing.
   notes.clear();
-  ASSERT_TRUE(PrepareOrderDatabase("seller", &error, &notes)) << error;
+  ASSERT_TRUE(PrepareOrderDatabase(dir_.str(), "seller", &error, &notes)) << error;
   EXPECT_TRUE(notes.empty());
 
   // A SQLite file without the tables is no order database either.
@@ -194,14 +187,14 @@ TEST_F(OrderDbTest, FilesThatAreNotOrderDatabasesAreSetAsideNeverDeleted) {
   std::filesystem::copy_file(dir_.File("plain.db"), dir_.File("模板.MDB"),
                              std::filesystem::copy_options::overwrite_existing);
   notes.clear();
-  ASSERT_TRUE(PrepareOrderDatabase("other", &error, &notes)) << error;
+  ASSERT_TRUE(PrepareOrderDatabase(dir_.str(), "other", &error, &notes)) << error;
   EXPECT_TRUE(IsOrderDatabase(DbPath("other")));
   EXPECT_TRUE(IsOrderDatabase(dir_.File("模板.MDB")));
   EXPECT_EQ(ReadFileBytes(dir_.File("模板.MDB.old")), ReadFileBytes(dir_.File("plain.db")));
   EXPECT_EQ(notes.size(), 1u);
   // A name taken by a folder is refused, and the folder stays.
   std::filesystem::create_directory(DbPath("folder"));
-  EXPECT_FALSE(PrepareOrderDatabase("folder", &error));
+  EXPECT_FALSE(PrepareOrderDatabase(dir_.str(), "folder", &error));
   EXPECT_TRUE(std::filesystem::is_directory(DbPath("folder")));
 }
 
@@ -209,18 +202,16 @@ TEST_F(OrderDbTest, NicksThatCannotNameAFileAndUnwritableDirectoriesFailCleanly)
   std::string error;
   for (const std::string& nick : {std::string(), std::string("a/b"), std::string("..\\x"),
                                  std::string("nul\0x", 5)}) {
-    EXPECT_FALSE(PrepareOrderDatabase(nick, &error)) << nick;
+    EXPECT_FALSE(PrepareOrderDatabase(dir_.str(), nick, &error)) << nick;
     EXPECT_TRUE(OrderDbFileName(nick).empty());
   }
   EXPECT_TRUE(std::filesystem::is_empty(dir_.path()));
 
   // A program directory that cannot hold files (missing, or a file).
-  Session().programDir = dir_.File("missing");
-  EXPECT_FALSE(PrepareOrderDatabase("seller", &error));
+  EXPECT_FALSE(PrepareOrderDatabase(dir_.File("missing"), "seller", &error));
   EXPECT_FALSE(error.empty());
   ASSERT_TRUE(WriteFileBytes(dir_.File("plainfile"), "x"));
-  Session().programDir = dir_.File("plainfile");
-  EXPECT_FALSE(PrepareOrderDatabase("seller", &error));
+  EXPECT_FALSE(PrepareOrderDatabase(dir_.File("plainfile"), "seller", &error));
   EXPECT_EQ(ReadFileBytes(dir_.File("plainfile")), "x");
   OrderDatabase db;
   EXPECT_FALSE(db.Open(dir_.File("missing/seller.MDB")));
@@ -234,20 +225,19 @@ TEST_F(OrderDbTest, ReadOnlyFilesAndDirectoriesGiveAClearFailure) {
   std::string error;
   const std::string sub = dir_.File("ro");
   std::filesystem::create_directory(sub);
-  Session().programDir = sub;
   {
     Unwritable guard(sub);
     if (!guard.Ready()) GTEST_SKIP() << "cannot make a directory unwritable here";
-    EXPECT_FALSE(PrepareOrderDatabase("seller", &error));
+    EXPECT_FALSE(PrepareOrderDatabase(sub, "seller", &error));
     EXPECT_FALSE(error.empty());
     EXPECT_TRUE(std::filesystem::is_empty(sub));
   }
   // An account database that exists in a directory that cannot be written.
-  ASSERT_TRUE(PrepareOrderDatabase("seller", &error)) << error;
+  ASSERT_TRUE(PrepareOrderDatabase(sub, "seller", &error)) << error;
   {
     Unwritable guard(sub);
     ASSERT_TRUE(guard.Ready());
-    EXPECT_TRUE(PrepareOrderDatabase("seller", &error)) << error;
+    EXPECT_TRUE(PrepareOrderDatabase(sub, "seller", &error)) << error;
     OrderDatabase db;
     if (db.Open(sub + "/seller.MDB")) {
       EXPECT_FALSE(db.ClearTables());

@@ -127,7 +127,7 @@ class Evidence : public ::testing::Test {
 
   void SetUp() override {
     SetPlatformClock([this] { return start + static_cast<double>(shift.load()); });
-    Session().endpoints = Endpoints::AtBase(gateway.Base());
+    world.Session().endpoints = Endpoints::AtBase(gateway.Base());
     world.Restart();
   }
   void TearDown() override {

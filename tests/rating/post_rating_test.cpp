@@ -36,7 +36,7 @@ TEST_F(PostRating, RatesTheOrderWithTheCommentAsWritten) {
   ASSERT_TRUE(world.Market().Ok());
   const std::string tid = world.AddTrade(100, "买家");
   const std::string comment = "谢谢 & 再见 = 100% <b>\"好\"</b>\n第二行";
-  EXPECT_TRUE(post_rating(tid, "good", "seller", comment));
+  EXPECT_TRUE(post_rating(world.Session().RunAccount(), tid, "good", "seller", comment));
   const auto ratings = world.Ratings();
   ASSERT_EQ(ratings.size(), 1u);
   EXPECT_EQ(ratings[0].tid, tid);
@@ -47,20 +47,20 @@ TEST_F(PostRating, RatesTheOrderWithTheCommentAsWritten) {
 
 TEST_F(PostRating, IsFalseWhenThePlatformDoesNotEchoTheOrder) {
   const std::string tid = world.AddTrade(100, "买家");
-  EXPECT_FALSE(post_rating("999999999999", "good", "seller", "x"));  // no such trade
-  EXPECT_TRUE(post_rating(tid, "bad", "seller", "x"));
-  EXPECT_FALSE(post_rating(tid, "bad", "seller", "x"));  // rated already
-  Session().SessionKey = "not-a-session";
+  EXPECT_FALSE(post_rating(world.Session().RunAccount(), "999999999999", "good", "seller", "x"));  // no such trade
+  EXPECT_TRUE(post_rating(world.Session().RunAccount(), tid, "bad", "seller", "x"));
+  EXPECT_FALSE(post_rating(world.Session().RunAccount(), tid, "bad", "seller", "x"));  // rated already
+  world.Session().SessionKey = "not-a-session";
   const std::string other = world.AddTrade(100, "买家");
-  EXPECT_FALSE(post_rating(other, "good", "seller", "x"));
+  EXPECT_FALSE(post_rating(world.Session().RunAccount(), other, "good", "seller", "x"));
   ASSERT_TRUE(world.Faults(R"({"path":"/apitools/getResult.do","reset_rate":1})"));
-  world.Market().UseInSession();
-  EXPECT_FALSE(post_rating(other, "good", "seller", "x"));
+  world.Market().UseInSession(world.Session());
+  EXPECT_FALSE(post_rating(world.Session().RunAccount(), other, "good", "seller", "x"));
 }
 
 TEST_F(PostRating, SendsNothingForATextThatIsNotAnOrderNumber) {
   ASSERT_FALSE(world.Market().AdminPost("log/clear", "{}").empty());
-  for (const char* bad : {"", "12a", "1&result=bad", " 12", "１２"}) EXPECT_FALSE(post_rating(bad, "good", "seller", "x"));
+  for (const char* bad : {"", "12a", "1&result=bad", " 12", "１２"}) EXPECT_FALSE(post_rating(world.Session().RunAccount(), bad, "good", "seller", "x"));
   EXPECT_EQ(world.RequestsTo("/apitools/getResult.do"), 0);
 }
 
@@ -92,7 +92,7 @@ TEST_F(PostRating, AnErrorReplyThatEchoesTheOrderIsARefusal) {
                            "<error_response><code>15</code><msg>Remote service error</msg><sub_code>isp.remote-service-timeout</sub_code>"
                            "<args><tid>" + tid + R"(</tid></args></error_response>"})"));
   std::string refusal;
-  EXPECT_EQ(qm::PostRating(tid, "good", "seller", "x", &refusal), RatingOutcome::Refused);
+  EXPECT_EQ(qm::PostRating(tid, "good", "seller", "x", &refusal, world.Session().RunAccount()), RatingOutcome::Refused);
   EXPECT_NE(refusal.find("Remote service error"), std::string::npos);
 }
 
@@ -101,18 +101,18 @@ TEST_F(PostRating, AnErrorReplyThatEchoesTheOrderIsARefusal) {
 TEST_F(PostRating, TellsALostAnswerFromARefusalAndAsksThePlatform) {
   const std::string tid = world.AddTrade(100, "买家"), other = world.AddTrade(100, "买家");
   ASSERT_FALSE(world.Market().AdminPost("quirks", R"({"pretty":true})").empty());
-  EXPECT_EQ(CheckSellerRating(tid), SellerRatingCheck::Missing);
-  EXPECT_EQ(qm::PostRating(tid, "good", "seller", "x"), RatingOutcome::Rated);
-  EXPECT_EQ(qm::PostRating(tid, "good", "seller", "x"), RatingOutcome::AlreadyRated);
-  EXPECT_EQ(qm::PostRating("999999999999", "good", "seller", "x"), RatingOutcome::Refused);  // no such trade
-  EXPECT_EQ(CheckSellerRating(tid), SellerRatingCheck::Exists);
-  EXPECT_EQ(CheckSellerRating(other), SellerRatingCheck::Missing);
+  EXPECT_EQ(CheckSellerRating(tid, world.Session().RunAccount()), SellerRatingCheck::Missing);
+  EXPECT_EQ(qm::PostRating(tid, "good", "seller", "x", nullptr, world.Session().RunAccount()), RatingOutcome::Rated);
+  EXPECT_EQ(qm::PostRating(tid, "good", "seller", "x", nullptr, world.Session().RunAccount()), RatingOutcome::AlreadyRated);
+  EXPECT_EQ(qm::PostRating("999999999999", "good", "seller", "x", nullptr, world.Session().RunAccount()), RatingOutcome::Refused);  // no such trade
+  EXPECT_EQ(CheckSellerRating(tid, world.Session().RunAccount()), SellerRatingCheck::Exists);
+  EXPECT_EQ(CheckSellerRating(other, world.Session().RunAccount()), SellerRatingCheck::Missing);
 
   ASSERT_TRUE(world.Faults(R"({"path":"/apitools/getResult.do","truncate_rate":1,"first_n":1})"));
-  EXPECT_EQ(qm::PostRating(other, "good", "seller", "x"), RatingOutcome::Unknown);
+  EXPECT_EQ(qm::PostRating(other, "good", "seller", "x", nullptr, world.Session().RunAccount()), RatingOutcome::Unknown);
   ASSERT_TRUE(world.Faults(R"({"path":"/router/rest","error_rate":1,"first_n":1})"));
-  EXPECT_EQ(CheckSellerRating(other), SellerRatingCheck::Unknown);
-  EXPECT_EQ(CheckSellerRating(other), SellerRatingCheck::Exists);
+  EXPECT_EQ(CheckSellerRating(other, world.Session().RunAccount()), SellerRatingCheck::Unknown);
+  EXPECT_EQ(CheckSellerRating(other, world.Session().RunAccount()), SellerRatingCheck::Exists);
   EXPECT_EQ(world.RatingPosts(other), 1);
 }
 

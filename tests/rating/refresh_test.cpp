@@ -100,11 +100,11 @@ TEST_F(Refresh, ABuyerWhoRatesDuringAPassIsNeverRatedGoodWhateverTheRefreshFinds
 }
 
 TEST_F(Refresh, TimeCheckPassesOnlyWithATimeReply) {
-  EXPECT_TRUE(check_platform_time());
+  EXPECT_TRUE(check_platform_time(world.Session().RunAccount()));
   ASSERT_TRUE(world.Faults(R"({"path":"/router/rest","error_rate":1})"));
-  EXPECT_FALSE(check_platform_time());
+  EXPECT_FALSE(check_platform_time(world.Session().RunAccount()));
   ASSERT_TRUE(world.Faults(R"({"path":"/router/rest","reset_rate":1})"));
-  EXPECT_FALSE(check_platform_time());
+  EXPECT_FALSE(check_platform_time(world.Session().RunAccount()));
 }
 
 // An outage is a state the run waits in: the refresh says so once, asks again

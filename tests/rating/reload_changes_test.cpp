@@ -160,7 +160,7 @@ TEST_F(ReloadChanges, AGapLongerThanADayIsAskedDayByDay) {
 
   // The platform takes no longer window.
   const std::string reply = decode_reply(
-      web_request(WebRequest::Get(TradesSoldIncrementUrl(CurrentAccount(), kRateUnbuyer, 1, kUnratedFields, At(0), At(86401)))).body);
+      web_request(WebRequest::Get(TradesSoldIncrementUrl(world.Session().RunAccount(), kRateUnbuyer, 1, kUnratedFields, At(0), At(86401)))).body);
   EXPECT_NE(reply.find("start_modified and end_modified must be within one day"), std::string::npos) << reply;
 }
 

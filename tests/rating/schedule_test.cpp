@@ -55,13 +55,9 @@ TEST(RatingHoursSetting, ReadsNumbersAndFallsBackOtherwise) {
 
 TEST(RatingHoursSetting, ComesFromTheSellersSection) {
   test::TempDir dir;
-  Session() = AppSession();
-  Session().programDir = dir.str();
-  ASSERT_TRUE(WriteRatingHoursSetting("卖家甲", "36.5"));
-  LoadRatingHours("卖家甲");
-  EXPECT_FLOAT_EQ(Session().ratingHours, 36.5f);
-  LoadRatingHours("卖家乙");  // no such section
-  EXPECT_FLOAT_EQ(Session().ratingHours, kDefaultRatingHours);
+  ASSERT_TRUE(WriteRatingHoursSetting(dir.str(), "卖家甲", "36.5"));
+  EXPECT_FLOAT_EQ(ReadRatingHours(dir.str(), "卖家甲"), 36.5f);
+  EXPECT_FLOAT_EQ(ReadRatingHours(dir.str(), "卖家乙"), kDefaultRatingHours);  // no such section
 }
 
 class AutoPass : public ::testing::Test {
@@ -121,11 +117,12 @@ TEST_F(AutoPass, PostsDueOrdersBottomUpAndShowsTheTimeLeftOfTheOthers) {
 // in turn. Each automatic "good" takes the next one, none ends in a line
 // break, and a change of the settings counts from the next post on.
 TEST_F(AutoPass, StandingCommentsTakeTurnsWithoutTheEditorsLineBreaks) {
-  const std::string nick = Session().sellerNick;
-  ASSERT_TRUE(test::WriteFileBytes(Session().PathOf(AutoCommentFileName(nick)), "谢谢惠顾，欢迎再来\n\n"));
-  ASSERT_TRUE(LoadAutoComment(nick));
-  ASSERT_TRUE(SaveMoreComments(nick, {"第二条", "第三条"}));
-  ASSERT_TRUE(WriteSetting(nick, kKeyCommentUse, kCommentsInTurn));
+  AppSession& record = world.Session();
+  const std::string nick = record.sellerNick;
+  ASSERT_TRUE(test::WriteFileBytes(record.PathOf(AutoCommentFileName(nick)), "谢谢惠顾，欢迎再来\n\n"));
+  ASSERT_TRUE(LoadAutoComment(record.programDir, nick, &record.autoContent));
+  ASSERT_TRUE(SaveMoreComments(record.programDir, nick, {"第二条", "第三条"}));
+  ASSERT_TRUE(WriteSetting(record.programDir, nick, kKeyCommentUse, kCommentsInTurn));
   world.Restart();  // a run takes the seller's settings when it is built
   const auto tids = world.AddTrades({{340, "a"}, {339, "b"}, {338, "c"}, {337, "d"}});
   for (std::size_t i = 0; i < tids.size(); ++i) world.AddUnratedRow(tids[i], std::string(1, char('a' + i)), 340 - int(i));
@@ -141,9 +138,9 @@ TEST_F(AutoPass, StandingCommentsTakeTurnsWithoutTheEditorsLineBreaks) {
   ASSERT_EQ(world.Ratings().size(), 5u);
   EXPECT_EQ(world.Ratings().back().content, "新的第一条");
   // What the comment file cannot hold in GBK is saved as UTF-8 and read back whole.
-  ASSERT_TRUE(SaveAutoComment(nick, "谢谢 😀\n"));
-  ASSERT_TRUE(LoadAutoComment(nick));
-  EXPECT_EQ(Session().autoContent, "谢谢 😀");
+  ASSERT_TRUE(SaveAutoComment(record.programDir, nick, "谢谢 😀\n"));
+  ASSERT_TRUE(LoadAutoComment(record.programDir, nick, &record.autoContent));
+  EXPECT_EQ(record.autoContent, "谢谢 😀");
 }
 
 TEST_F(AutoPass, FractionalLeadTimeRatesTwentyFourHoursAndShowsTwentyFive) {

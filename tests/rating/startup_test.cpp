@@ -53,21 +53,22 @@ class ScopedEnv {
 
 TEST(ProgramDir, GivenMustBeADirectoryAndIsNeverMade) {
   test::TempDir dir;
-  Session().programDir.clear();
-  EXPECT_TRUE(UseProgramDir(dir.str() + "/", "/opt/quillmere").Ready());
-  EXPECT_EQ(Session().programDir, dir.str()) << "no trailing separator";
+  AppSession record;
+  EXPECT_TRUE(UseProgramDir(record, dir.str() + "/", "/opt/quillmere").Ready());
+  EXPECT_EQ(record.programDir, dir.str()) << "no trailing separator";
 
   ASSERT_TRUE(test::WriteFileBytes(dir.File("plain"), "x"));
   for (const std::string& bad : {dir.File("missing"), dir.File("plain"), dir.File("missing/deeper")}) {
-    const StartupStep step = UseProgramDir(bad, "/opt/quillmere");
+    const StartupStep step = UseProgramDir(record, bad, "/opt/quillmere");
     EXPECT_EQ(step.outcome, StartupOutcome::BadDataDir) << bad;
     EXPECT_NE(step.reason.find("“" + bad + "”"), std::string::npos) << step.reason;
-    EXPECT_EQ(Session().programDir, dir.str()) << "a refused directory is not used";
+    EXPECT_EQ(record.programDir, dir.str()) << "a refused directory is not used";
   }
   EXPECT_FALSE(std::filesystem::exists(dir.File("missing")));
 }
 
 TEST(ProgramDir, WithoutOneAPortableCopyKeepsItsFilesAndAnInstalledOneUsesTheUsersDirectory) {
+  AppSession record;
   namespace fs = std::filesystem;
   test::TempDir home, program;
   ScopedEnv homeVar("HOME", home.str().c_str());
@@ -80,11 +81,11 @@ TEST(ProgramDir, WithoutOneAPortableCopyKeepsItsFilesAndAnInstalledOneUsesTheUse
   EXPECT_EQ(choice.source, ProgramDirSource::User);
   EXPECT_EQ(choice.dir, user);
   EXPECT_FALSE(fs::exists(user)) << "choosing makes nothing";
-  ASSERT_TRUE(UseProgramDir(choice).Ready());
-  EXPECT_EQ(Session().programDir, user);
+  ASSERT_TRUE(UseProgramDir(record, choice).Ready());
+  EXPECT_EQ(record.programDir, user);
   EXPECT_EQ(fs::status(user).permissions() & fs::perms::all, fs::perms::owner_all);
   ASSERT_TRUE(test::WriteFileBytes(user + "/Config.ini", "[a]\r\n"));
-  EXPECT_TRUE(UseProgramDir("", program.str()).Ready());
+  EXPECT_TRUE(UseProgramDir(record, "", program.str()).Ready());
   EXPECT_EQ(test::ReadFileBytes(user + "/Config.ini"), "[a]\r\n");
 
   // A portable copy: its Config.ini decides, however writable anything is.
@@ -111,11 +112,11 @@ TEST(ProgramDir, WithoutOneAPortableCopyKeepsItsFilesAndAnInstalledOneUsesTheUse
     ScopedEnv set("XDG_DATA_HOME", (home.str() + "/blocked").c_str());
     fs::create_directories(home.str() + "/blocked");
     ASSERT_TRUE(test::WriteFileBytes(home.str() + "/blocked/quillmere", "mine"));
-    const StartupStep step = UseProgramDir("", program.str());
+    const StartupStep step = UseProgramDir(record, "", program.str());
     EXPECT_EQ(step.outcome, StartupOutcome::BadDataDir);
     EXPECT_NE(step.reason.find(home.str() + "/blocked/quillmere"), std::string::npos) << step.reason;
     EXPECT_EQ(test::ReadFileBytes(home.str() + "/blocked/quillmere"), "mine");
-    EXPECT_EQ(Session().programDir, user);
+    EXPECT_EQ(record.programDir, user);
   }
 }
 

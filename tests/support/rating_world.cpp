@@ -29,10 +29,9 @@ std::string RatingWorld::EndTimeHoursAgo(int hoursAgo) {
 
 RatingWorld::RatingWorld(const Sandbox::Options& options) : sandbox_(options) {
   SetEventPump(&loop_);
-  AppSession& s = Session();
-  s = AppSession();
+  AppSession& s = session_;
   s.programDir = dir_.str();
-  sandbox_.UseInSession();
+  sandbox_.UseInSession(s);
   s.autoContent = "欢迎再次光临！";
   s.ratingHours = 24.0f;
   view_.prompts = &prompts;
@@ -50,7 +49,7 @@ void RatingWorld::Restart() {
   lines_ = std::move(lines);
   std::string error;
   // Retries as the program makes them, without its waits of seconds.
-  run_ = SellerRun::Open(CurrentAccount(), CurrentRunSettings(),
+  run_ = SellerRun::Open(session_.RunAccount(), CurrentRunSettings(session_),
                          {&loop_, &autoTimer, &refreshTimer, [this] { ++cacheClears; }, {20, 40, 80}, {50, 100}, &view_},
                          *lines_, &error);
   EXPECT_TRUE(run_ != nullptr) << error;

@@ -36,6 +36,7 @@ class RatingWorld {
  private:
   Sandbox sandbox_;
   TempDir dir_;
+  AppSession session_;
   EventLoop loop_;
   MainView view_;
 
@@ -48,6 +49,8 @@ class RatingWorld {
   Sandbox& Market() { return sandbox_; }
   EventLoop& Loop() { return loop_; }
   TempDir& Dir() { return dir_; }
+  // The start-up record the run is built from.
+  AppSession& Session() { return session_; }
   MainView& View() { return view_; }
   SellerRun& Run() { return *run_; }
   // Makes the run again (as a restart of the program would), with an empty book.

@@ -128,8 +128,13 @@ bool Sandbox::WriteConfig(const std::string& iniPath) const {
   return !AdminPost("write-config", nlohmann::json{{"path", iniPath}}.dump()).empty();
 }
 
-void Sandbox::UseInSession() const {
-  AppSession& s = Session();
+Account Sandbox::SellerAccount() const {
+  AppSession s;
+  UseInSession(s);
+  return s.RunAccount();
+}
+
+void Sandbox::UseInSession(AppSession& s) const {
   s.sellerNick = seller_.nick;
   s.AppKey = seller_.appKey;
   s.AppSecret = seller_.appSecret;

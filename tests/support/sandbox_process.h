@@ -60,6 +60,8 @@
 #include <string>
 #include <vector>
 
+#include "settings/app_session.h"
+
 namespace qm::test {
 
 struct SandboxSeller {
@@ -91,8 +93,10 @@ class Sandbox {
 
   // Writes the seller's section (appkey, AppSecret, SessionKey) into an INI file.
   bool WriteConfig(const std::string& iniPath) const;
-  // Points Session() at this sandbox with the seller's credentials.
-  void UseInSession() const;
+  // Points the start-up record at this sandbox with the seller's credentials.
+  void UseInSession(AppSession& s) const;
+  // The seller's account at this sandbox (no data directory).
+  Account SellerAccount() const;
 
  private:
   int pid_ = -1;

@@ -54,7 +54,7 @@ class WebDeskAlerts : public ::testing::Test {
 TEST_F(WebDeskAlerts, WhatCannotBeStoredOrSentIsRefusedAndNothingIsWritten) {
   ASSERT_TRUE(Act("alert-settings", Form())["ok"]);
   const std::string before = Config();
-  const AlertSettings stored = ReadAlertSettings(nick);
+  const AlertSettings stored = ReadAlertSettings(world.Dir().str(), nick);
   ASSERT_EQ(stored.dingTalkSecret, " SEC-kept-secret ");  // a secret is taken as typed
   // The running outbox sends with them at once.
   ASSERT_EQ(outbox.Settings(), stored);
@@ -89,7 +89,7 @@ TEST_F(WebDeskAlerts, WhatCannotBeStoredOrSentIsRefusedAndNothingIsWritten) {
   refused("alert-settings", with("mailUser", std::string(100000, 'x') + "\x01"), "控制字符");
   // A byte that is not UTF-8 has been replaced on its way; what no code page can hold is refused.
   refused("alert-settings", with("webhookUrl", "https://example.com/\xF0\x9F\x98\x80"), "无法保存");
-  EXPECT_EQ(ReadAlertSettings(nick), stored);
+  EXPECT_EQ(ReadAlertSettings(world.Dir().str(), nick), stored);
   EXPECT_EQ(outbox.Settings(), stored);
 
   // A test alert needs somewhere to go, and usable settings; nothing is saved by it.
