@@ -84,6 +84,11 @@ TEST_F(AutoPass, PostsDueOrdersBottomUpAndShowsTheTimeLeftOfTheOthers) {
   const char* buyers[] = {"早", "到期甲", "晚", "过期三小时", "差一点"};
   for (int i = 0; i < 5; ++i) world.AddUnratedRow(tids[i], buyers[i], ago[i]);
   world.Unrated().Append({{"555", "无时间", ""}, {"556", "坏时间", "yesterday"}});
+  // The refresh's look at the buyers' ratings comes first: no "good" without one.
+  world.Pass();
+  EXPECT_TRUE(world.Ratings().empty());
+  world.Refresh();
+  world.log.clear();
 
   int intervalDuringPass = -1;
   world.Loop().Post([&] { intervalDuringPass = world.autoTimer.Interval(); });
@@ -129,6 +134,7 @@ TEST_F(AutoPass, StandingCommentsTakeTurnsWithoutTheEditorsLineBreaks) {
   world.Restart();  // a run takes the seller's settings when it is built
   const auto tids = world.AddTrades({{340, "a"}, {339, "b"}, {338, "c"}, {337, "d"}});
   for (std::size_t i = 0; i < tids.size(); ++i) world.AddUnratedRow(tids[i], std::string(1, char('a' + i)), 340 - int(i));
+  world.Refresh();
   world.Pass();
   std::vector<std::string> sent;
   for (const auto& r : world.Ratings()) sent.push_back(r.content);
@@ -151,6 +157,7 @@ TEST_F(AutoPass, FractionalLeadTimeRatesTwentyFourHoursAndShowsTwentyFive) {
   const auto tids = world.AddTrades({{335, "a"}, {334, "b"}});  // 24 and 25 whole hours left
   world.AddUnratedRow(tids[0], "a", 335);
   world.AddUnratedRow(tids[1], "b", 334);
+  world.Refresh();
   world.Pass();
   EXPECT_EQ(RatedTids(), (std::vector<std::string>{tids[0]}));
   EXPECT_EQ(ListedTids(), (std::vector<std::string>{tids[1]}));
