@@ -176,6 +176,7 @@ TEST(AutoPassZones, SameDueOrdersAndTimeLeftUnderEveryZone) {
     world.AddUnratedRow(tids[0], "到期", 337);
     world.AddUnratedRow(tids[1], "未到", 334);
     world.AddUnratedRow(tids[2], "早", 100);
+    world.Refresh();
     world.Pass();
     const auto ratings = world.Ratings();
     ASSERT_EQ(ratings.size(), 1u) << zone.zone;
@@ -226,6 +227,8 @@ TEST_F(AutoPass, AnUnreadableAnswerIsAskedAboutBeforeTheOrderIsPostedAgain) {
   MovedClock clock(world);
   const std::string tid = world.AddTrade(340, "拒绝");
   world.AddUnratedRow(tid, "拒绝", 340);
+  world.Refresh();  // a complete look at the buyers' ratings
+  world.log.clear();
   ASSERT_TRUE(world.Faults(R"({"path":"/apitools/getResult.do","error_rate":1,"first_n":1})"));
   world.Pass();
   EXPECT_EQ(ListedTids(), (std::vector<std::string>{tid}));
@@ -244,6 +247,7 @@ TEST_F(AutoPass, CutOffAnswersArePostedOnceAndConfirmedByAskingThePlatform) {
   const auto tids = world.AddTrades({{340, "甲"}, {341, "乙"}, {342, "丙"}, {343, "丁"}});
   ASSERT_EQ(tids.size(), 4u);
   for (int i = 0; i < 4; ++i) world.AddUnratedRow(tids[i], "买家" + std::to_string(i), 340 + i);
+  world.Refresh();
   ASSERT_TRUE(world.Faults(R"({"path":"/apitools/getResult.do","truncate_rate":1})"));
   world.Pass();
   // The platform took every rating; the program read none of the answers.
@@ -284,6 +288,7 @@ TEST_F(AutoPass, AnAnswerLaterThanTheLimitIsAskedAboutNotPostedAgain) {
   const auto tids = world.AddTrades({{340, "快"}, {341, "慢"}});
   world.AddUnratedRow(tids[0], "快", 340);
   world.AddUnratedRow(tids[1], "慢", 341);
+  world.Refresh();
   ASSERT_TRUE(world.Faults(R"({"path":"/apitools/getResult.do","stall_after_ms":10500,"first_n":1})"));
   world.Pass();
   EXPECT_EQ(ListedTids(), (std::vector<std::string>{tids[1]}));
@@ -300,6 +305,7 @@ TEST_F(AutoPass, ARefusedOrderIsTriedAgainOnlyAfterGrowingPauses) {
   MovedClock clock(world);
   const std::string tid = world.AddTrade(363, "过期");  // the period is over: always refused
   world.AddUnratedRow(tid, "过期", 363);
+  world.Refresh();
   struct Step {
     long long at;  // seconds after the first pass
     int posts;     // forms sent by then
@@ -322,7 +328,9 @@ TEST_F(AutoPass, RefreshInsideARatingCallRemovesRowsWithoutMisplacingThePass) {
   ASSERT_EQ(tids.size(), 5u);
   const int ago[] = {340, 200, 341, 100, 342};
   for (int i = 0; i < 5; ++i) world.AddUnratedRow(tids[i], std::string(1, static_cast<char>('A' + i)), ago[i]);
-  // The buyers of B and D rate; the refresh then runs inside the first rating call.
+  world.Refresh();
+  // The buyers of B and D rate; 时钟2 fires during the first rating call and
+  // the refresh runs at the pass's end.
   for (int i : {1, 3})
     ASSERT_FALSE(world.Market().AdminPost("buyer-rate", R"({"tid":")" + tids[i] + R"(","result":"good","content":"ok"})").empty());
   bool refreshed = false;
@@ -343,6 +351,7 @@ TEST_F(AutoPass, LeavesAnOrderThatTheSellerIsPostingAlone) {
   const auto tids = world.AddTrades({{340, "手动"}, {341, "自动"}});
   world.AddUnratedRow(tids[0], "手动", 340);
   world.AddUnratedRow(tids[1], "自动", 341);
+  world.Refresh();
   ASSERT_TRUE(world.Faults(R"({"path":"/apitools/getResult.do","latency_ms":200})"));
   // The seller's own rating of the first order is on its way when the pass runs.
   std::optional<RatingAttempt> manual;
