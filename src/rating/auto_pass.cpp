@@ -115,7 +115,10 @@ void AutoPass::PostDue() {
     if (!run_.Schedule().RatingsSeenRecently()) {
       // The due orders go nearest deadline first: when this one can wait for
       // the next refresh's look, so can the rest.
-      const bool urgent = due.hoursLeft < kUrgentHoursLeft;
+      // A refresh that did not look lately (it listed in full, slowly, or
+      // failed) is not waited for either.
+      const bool urgent = due.hoursLeft < kUrgentHoursLeft ||
+                          !run_.Schedule().RatingsSeenWithin(kRefreshIntervalMs / 1000.0 + kMostLookAgeSeconds);
       if (lookedJustNow_ || !(posted_ || urgent)) break;
       if (!run_.Schedule().LookForPass([this](bool complete) { Looked(complete); })) break;
       return;  // the look's answer goes on with the posts

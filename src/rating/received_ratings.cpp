@@ -77,8 +77,8 @@ RatingsLook LookAtRatingsReceived(const Account& account, double from, double to
   auto stopped = [&] { return StopRequested() || (cancelled && cancelled()); };
   std::unordered_set<std::string> seen;
   // Windows still to ask, whole seconds, both ends included.
-  std::vector<std::pair<std::int64_t, std::int64_t>> windows = {
-      {static_cast<std::int64_t>(std::floor(from)), static_cast<std::int64_t>(std::ceil(to))}};
+  const auto newest = static_cast<std::int64_t>(std::ceil(to));
+  std::vector<std::pair<std::int64_t, std::int64_t>> windows = {{static_cast<std::int64_t>(std::floor(from)), newest}};
   while (!windows.empty()) {
     const auto [first, last] = windows.back();
     windows.pop_back();
@@ -89,13 +89,19 @@ RatingsLook LookAtRatingsReceived(const Account& account, double from, double to
       RatesPage page;
       for (std::size_t attempt = 0;; ++attempt) {
         if (stopped()) return look;
+        // A call limit is waited out first, so that the time taken is the send's.
+        if (!CallLimits::Of(account)->WaitBefore(kRatesMethod, stopped)) return look;
+        const double sentAt = PlatformNow();
         const PlatformAnswer answer = CallPlatform(
             account, kRatesMethod, [&] { return WebRequest::Get(RatesReceivedUrl(account, startDate, endDate, pageNo)); },
             stopped);
         ++look.requests;
         if (!answer.sent) return look;
         page = ReadRatesPage(answer.text);
-        if (page.whole) break;
+        if (page.whole) {
+          if (pageNo == 1 && last == newest) look.seenUntil = sentAt;
+          break;
+        }
         if (attempt >= retryPausesMs.size()) return look;
         PauseUnlessCancelled(retryPausesMs[attempt], stopped);
       }

@@ -33,6 +33,10 @@ struct RatingsLook {
   int requests = 0;         // pages asked, retries and call limits included
   int windows = 0;          // windows asked (a window that was too full counts with its halves)
   bool complete = false;    // every page of every window came back whole
+  // Platform time at which the first page of the newest window went out: a
+  // rating given after it may be missing from the look (the pages are newest
+  // first), one given before is in it.
+  double seenUntil = 0;
   std::vector<ReceivedRating> ratings;  // each order once, newest rating first within a window
 };
 

@@ -199,8 +199,9 @@ void Scheduler::Look(std::function<void(RatingsLook)> then) {
   const double now = PlatformNow();
   lookStart_ = now;
   // From a few minutes before the last look began to a few minutes ahead of
-  // now: a platform clock a little off either way hides no rating.
-  const double from = ratingsSeenUntil_ - kChangesOverlapSeconds, to = now + kChangesOverlapSeconds;
+  // now: a platform clock a little off either way hides no rating. A look
+  // that began "later" than now began before the platform clock was set back.
+  const double from = std::min(ratingsSeenUntil_, now) - kChangesOverlapSeconds, to = now + kChangesOverlapSeconds;
   RunWorker& worker = run_.Worker();
   worker.Run<RatingsLook>(
       [&worker, account = run_.RunAccount(), pauses = run_.Loader().RetryPauses(), from, to] {
@@ -211,7 +212,7 @@ void Scheduler::Look(std::function<void(RatingsLook)> then) {
         if (Ending()) return;
         ApplyRatingsLook(run_, look);
         if (look.complete) {
-          ratingsSeenUntil_ = std::max(ratingsSeenUntil_, lookStart_);
+          ratingsSeenUntil_ = std::max(ratingsSeenUntil_, look.seenUntil);
         } else {
           // Nothing is concluded from it: the next refresh lists in full.
           fullListingDue_ = true;
@@ -228,11 +229,18 @@ void Scheduler::OnRatingsLook(RatingsLook look) {
   stats.end = look.complete ? ListingEnd::LastPage : ListingEnd::GaveUp;
   lastRefresh_ = stats;
   buyerRatedComplete_ = look.complete;
+  // A complete look says the platform answers; its time is asked again
+  // once an hour, and after any trouble.
+  if (look.complete && !platformDown_ && lastTimeCheck_ > 0 && PlatformNow() >= lastTimeCheck_ &&
+      PlatformNow() < lastTimeCheck_ + kTimeCheckSeconds)
+    return OnTimeCheck(true);
   CheckTime();
 }
 
-bool Scheduler::RatingsSeenRecently() const {
-  return ratingsSeenUntil_ > 0 && !newsOld_ && PlatformNow() - ratingsSeenUntil_ <= kMostLookAgeSeconds;
+bool Scheduler::RatingsSeenRecently() const { return RatingsSeenWithin(kMostLookAgeSeconds); }
+
+bool Scheduler::RatingsSeenWithin(double seconds) const {
+  return ratingsSeenUntil_ > 0 && !newsOld_ && PlatformNow() - ratingsSeenUntil_ <= seconds;
 }
 
 bool Scheduler::LookForPass(std::function<void(bool complete)> done) {
@@ -251,7 +259,10 @@ void Scheduler::CheckTime() {
   worker.Run<bool>([&worker, account = run_.RunAccount(), pauses = run_.Ports().timeCheckPausesMs] {
     return PlatformAnswersTime(worker, account, pauses);
   },
-                   [this](bool up) { OnTimeCheck(up); });
+                   [this](bool up) {
+                     if (up) lastTimeCheck_ = PlatformNow();
+                     OnTimeCheck(up);
+                   });
 }
 
 void Scheduler::OnTimeCheck(bool platformUp) {

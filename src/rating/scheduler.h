@@ -85,6 +85,9 @@ inline constexpr double kRefreshOverdueSeconds = 60;
 // An automatic post goes out this soon after a complete look at the ratings
 // received, or not at all.
 inline constexpr double kMostLookAgeSeconds = 60;
+// Between full listings the platform's time is asked this often; a complete
+// look in between says it answers.
+inline constexpr double kTimeCheckSeconds = 3600;
 // A pass's own look that failed is not tried again by a pass sooner than this.
 inline constexpr double kPassLookPauseSeconds = 60;
 
@@ -127,6 +130,8 @@ class Scheduler {
   bool BuyerRatedComplete() const { return buyerRatedComplete_; }
   // A complete look at the ratings received began at most kMostLookAgeSeconds ago.
   bool RatingsSeenRecently() const;
+  // The same within `seconds`.
+  bool RatingsSeenWithin(double seconds) const;
   // The pass's own look: the ratings received since the last complete one,
   // applied to the lists; `done` hears whether it was complete. False (and
   // nothing asked) when no look can be made now: no complete listing to go
@@ -196,6 +201,7 @@ class Scheduler {
   double lookStart_ = 0;        // of the listing or look under way
   bool looking_ = false;        // a look is under way
   double passLookFailed_ = 0;   // when a pass's own look last failed
+  double lastTimeCheck_ = 0;    // when the platform last told its time
   LoadReport lastLoad_;
   FetchStats lastRefresh_;
   AutoPass pass_;
