@@ -116,8 +116,8 @@ void AutoPass::PostDue() {
       // The due orders go nearest deadline first: when this one can wait for
       // the next refresh's look, so can the rest.
       // A refresh that did not look lately (it listed in full, slowly, or
-      // failed) is not waited for either.
-      const bool urgent = due.hoursLeft < kUrgentHoursLeft ||
+      // failed) is not waited for either, nor is the next one at the start.
+      const bool urgent = due.hoursLeft < kUrgentHoursLeft || run_.Schedule().Phase() == RunPhase::FirstRefresh ||
                           !run_.Schedule().RatingsSeenWithin(kRefreshIntervalMs / 1000.0 + kMostLookAgeSeconds);
       if (lookedJustNow_ || !(posted_ || urgent)) break;
       if (!run_.Schedule().LookForPass([this](bool complete) { Looked(complete); })) break;
