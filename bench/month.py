@@ -142,7 +142,8 @@ def main():
     # so growth is read within the longest life.
     lives = [{}]
     restarts, exit_codes = 0, []
-    requests = {"reload": 0, "refresh": 0, "rating": 0, "check": 0, "buyer_check": 0, "other": 0}
+    requests = {"reload": 0, "refresh": 0, "ratings_look": 0, "rating": 0, "check": 0, "buyer_check": 0,
+                "other": 0}
     # Calls the quota turned away (counted in the kinds above too).
     limited_requests = 0
     # Of the reloads' requests, those of the incremental listing (the changes only).
@@ -218,8 +219,12 @@ def main():
                     reload_changes += 1
             elif "RATE_BUYER_UNSELLER" in q:
                 requests["refresh"] += 1
+            elif "traderates.get" in q and "rate_type=get" in q and "&tid=" not in "&" + q:
+                # The ratings buyers gave in a window of times: the refresh's look
+                # between full listings, and a pass's own look before it posts.
+                requests["ratings_look"] += 1
             elif "traderates.get" in q and "rate_type=get" in q:
-                # The buyer's rating of one order, asked right before its automatic post.
+                # The buyer's rating of one order (the alerts' check of an order listed without one).
                 requests["buyer_check"] += 1
             elif "traderates.get" in q:
                 requests["check"] += 1

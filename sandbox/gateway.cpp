@@ -258,6 +258,18 @@ std::variant<std::string, Failure> TradeGet(Context& ctx, const Call& call) {
   return w.Text();
 }
 
+// The ratings taobao.traderates.get lists at most for one window of times:
+// a window that holds more is cut after this many, newest first, and must be
+// asked in parts.
+constexpr std::size_t kMostRatesPerWindow = 1500;
+constexpr std::size_t kMostRatesPageSize = 150;
+constexpr std::size_t kMostRatesPageNo = 200;
+// How far back the listing reaches.
+constexpr std::time_t kRatesHistorySeconds = 180 * 24 * 3600;
+
+// taobao.traderates.get: one order's ratings (tid), or the ratings of a window
+// of times (start_date, end_date, either may be left out), page by page,
+// newest first, with has_next (use_has_next) or total_results.
 std::variant<std::string, Failure> TradeRatesGet(Context& ctx, const Call& call) {
   const std::string* fields = call.Get("fields");
   if (!fields || fields->empty()) return Failure{kMissingArguments, "Missing required arguments:fields", "", ""};
@@ -272,6 +284,30 @@ std::variant<std::string, Failure> TradeRatesGet(Context& ctx, const Call& call)
   const std::string tid = call.Value("tid");
   if (!tid.empty() && !IsDigits(tid))
     return Failure{kInvalidArguments, "Invalid arguments:tid", "isv.invalid-parameter", ""};
+  std::size_t pageNo = 1, pageSize = 40;
+  if (const std::string* p = call.Get("page_no")) {
+    pageNo = PositiveNumber(*p, kMostRatesPageNo);
+    if (!pageNo)
+      return Failure{kInvalidArguments, "Invalid arguments:page_no", "isv.invalid-parameter", "page_no must be 1 to 200"};
+  }
+  if (const std::string* p = call.Get("page_size")) {
+    pageSize = PositiveNumber(*p, kMostRatesPageSize);
+    if (!pageSize)
+      return Failure{kInvalidArguments, "Invalid arguments:page_size", "isv.invalid-parameter",
+                     "page_size must be 1 to 150"};
+  }
+  std::time_t from = call.now - kRatesHistorySeconds, to = call.now;
+  for (const char* name : {"start_date", "end_date"}) {
+    const std::string* text = call.Get(name);
+    if (!text || text->empty()) continue;
+    const auto at = ParseBeijingTime(*text);
+    if (!at)
+      return Failure{kInvalidArguments, std::string("Invalid arguments:") + name, "isv.invalid-parameter",
+                     std::string(name) + " must be yyyy-MM-dd HH:mm:ss"};
+    (name[0] == 's' ? from : to) = *at;
+  }
+  from = std::max(from, call.now - kRatesHistorySeconds);
+  const bool useHasNext = call.Value("use_has_next") == "true";
 
   // "get" with role "buyer": what buyers gave this seller; "give" with role
   // "seller": what this seller gave. The other pairs are a seller's purchases,
@@ -282,37 +318,39 @@ std::variant<std::string, Failure> TradeRatesGet(Context& ctx, const Call& call)
   if (received || given) {
     if (!tid.empty()) {
       auto t = ctx.market.FindTrade(tid);
-      if (t && t->seller == call.seller) trades.push_back(*t);
-    } else {
-      trades = ctx.market.AllTrades(call.seller, RateStatus::Any);
+      const Rating* r = t ? (received ? &t->buyer : &t->sellerRating) : nullptr;
+      if (t && t->seller == call.seller && r->result != Rate::None) trades.push_back(*t);
+    } else if (from <= to) {
+      trades = ctx.market.RatingsBetween(call.seller, received, from, to);
     }
   }
+  const std::size_t total = trades.size();
+  const std::size_t served = std::min(total, kMostRatesPerWindow);
+  const std::size_t first = std::min((pageNo - 1) * pageSize, served);
+  const std::size_t last = std::min(first + pageSize, served);
   const auto wanted = FieldSet(*fields);
   const auto seller = ctx.market.SellerAt(call.seller);
   XmlWriter w(call.pretty);
   w.Open("traderates_get_response");
-  std::size_t count = 0;
-  bool opened = false;
-  for (const Trade& t : trades) {
-    const Rating& r = received ? t.buyer : t.sellerRating;
-    if (r.result == Rate::None) continue;
-    if (++count > 150) continue;
-    if (!opened) {
-      w.Open("trade_rates", "list=\"true\"");
-      opened = true;
+  if (useHasNext) w.Element("has_next", last < served ? "true" : "false");
+  if (first < last) {
+    w.Open("trade_rates", "list=\"true\"");
+    for (std::size_t i = first; i < last; ++i) {
+      const Trade& t = trades[i];
+      const Rating& r = received ? t.buyer : t.sellerRating;
+      w.Open("trade_rate");
+      if (wanted.count("content")) w.Element("content", r.content);
+      if (wanted.count("created")) w.Element("created", FormatBeijingTime(r.time));
+      if (wanted.count("nick")) w.Element("nick", received ? t.buyerNick : seller->nick);
+      if (wanted.count("rated_nick")) w.Element("rated_nick", received ? seller->nick : t.buyerNick);
+      if (wanted.count("result")) w.Element("result", RateName(r.result));
+      if (wanted.count("role")) w.Element("role", received ? "buyer" : "seller");
+      if (wanted.count("tid")) w.Element("tid", t.tid);
+      w.Close("trade_rate");
     }
-    w.Open("trade_rate");
-    if (wanted.count("content")) w.Element("content", r.content);
-    if (wanted.count("created")) w.Element("created", FormatBeijingTime(r.time));
-    if (wanted.count("nick")) w.Element("nick", received ? t.buyerNick : seller->nick);
-    if (wanted.count("rated_nick")) w.Element("rated_nick", received ? seller->nick : t.buyerNick);
-    if (wanted.count("result")) w.Element("result", RateName(r.result));
-    if (wanted.count("role")) w.Element("role", received ? "buyer" : "seller");
-    if (wanted.count("tid")) w.Element("tid", t.tid);
-    w.Close("trade_rate");
+    w.Close("trade_rates");
   }
-  if (opened) w.Close("trade_rates");
-  w.Element("total_results", std::to_string(count));
+  if (!useHasNext) w.Element("total_results", std::to_string(total));
   w.Close("traderates_get_response");
   return w.Text();
 }

@@ -301,6 +301,19 @@ std::vector<Trade> Market::RatingsReceived(int seller, std::size_t limit) const 
   return out;
 }
 
+std::vector<Trade> Market::RatingsBetween(int seller, bool received, std::time_t from, std::time_t to) const {
+  std::shared_lock lock(mutex_);
+  std::vector<Trade> out;
+  for (const Trade& t : trades_) {
+    const Rating& r = received ? t.buyer : t.sellerRating;
+    if (t.seller == seller && r.result != Rate::None && r.time >= from && r.time <= to) out.push_back(t);
+  }
+  std::stable_sort(out.begin(), out.end(), [received](const Trade& a, const Trade& b) {
+    return (received ? a.buyer.time : a.sellerRating.time) > (received ? b.buyer.time : b.sellerRating.time);
+  });
+  return out;
+}
+
 std::vector<std::string> Market::AddTrades(const std::vector<NewTrade>& trades, std::time_t now,
                                            std::string* error) {
   std::unique_lock lock(mutex_);

@@ -115,6 +115,9 @@ class Market {
   std::vector<Trade> RatingsGiven(int seller) const;
   // The buyers' ratings of the seller's trades, newest first, at most limit.
   std::vector<Trade> RatingsReceived(int seller, std::size_t limit) const;
+  // The seller's trades whose buyer's rating (`received`) or seller's rating
+  // was given from `from` to `to` (both included), newest rating first.
+  std::vector<Trade> RatingsBetween(int seller, bool received, std::time_t from, std::time_t to) const;
 
   // Adds trades; answers their tids, or an error text in *error (and adds nothing).
   std::vector<std::string> AddTrades(const std::vector<NewTrade>& trades, std::time_t now, std::string* error);

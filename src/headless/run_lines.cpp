@@ -67,10 +67,12 @@ void RunLines::Started() {
 }
 
 void RunLines::RefreshReported(const RefreshReport& report) {
-  if (!report.listing.Complete())
-    Print("refresh: the buyer-rated listing is incomplete at " +
-              ListingProblem(kRateBuyerUnseller, report.listing) +
-              "; due orders are checked with their buyer before each rating");
+  if (!report.listing.Complete() && report.changesOnly)
+    Print("refresh: the look at the buyers' ratings did not complete; nothing is rated automatically until a "
+          "complete one, and the next refresh lists the buyer-rated orders in full");
+  else if (!report.listing.Complete())
+    Print("refresh: the buyer-rated listing is incomplete at " + ListingProblem(kRateBuyerUnseller, report.listing) +
+          "; nothing is rated automatically until a complete look at the buyers' ratings");
   platformDown_ = !report.platformUp;
   if (!report.platformUp) {
     Print("refresh: the platform did not answer taobao.time.get; asking again at the next refresh");

@@ -16,6 +16,9 @@ namespace qm {
 namespace {
 
 constexpr std::int64_t kCachedHours = 24 * 400;
+// A due order with fewer whole hours left than this does not wait for the
+// next refresh's look.
+constexpr std::int64_t kUrgentHoursLeft = 1;
 
 std::int32_t ClampHours(std::int64_t h) {
   if (h > INT32_MAX) return INT32_MAX;
@@ -45,6 +48,8 @@ bool AutoPass::Start(std::function<void(int)> done) {
   running_ = true;
   done_ = std::move(done);
   rated_ = 0;
+  posted_ = false;
+  lookedJustNow_ = false;
   now_ = PlatformNow();
   // The kept orders and buyers, read again when the file changed.
   run_.Keep().Refresh();
@@ -89,13 +94,39 @@ void AutoPass::Look() {
 
 void AutoPass::PostDue() {
   while (next_ < due_.size() && !Ending()) {
-    const Order order = std::move(due_[next_++].order);
+    const Due& due = due_[next_];
     // Gone since the look (rated by hand, its buyer rated, a reload), or the
     // seller's own action is posting this very order: leave it to that.
-    if (!list_.Contains(order.tid) || run_.Ledger().InFlight(order.tid)) continue;
+    if (!list_.Contains(due.order.tid) || run_.Ledger().InFlight(due.order.tid)) {
+      ++next_;
+      continue;
+    }
     // Old news ends the pass here: the refresh renews the list first.
     if (run_.Schedule().NewsIsOld()) break;
-    RatingRequest request{order.tid, kResultGood, run_.NextComment(), {order.buyerNick, RatingStart::Automatic}, true};
+    // A buyer whose rating a look has read (a reload may list the order again
+    // for a while): the order is an answer's to give, not a "good".
+    if (const BuyerVerdict* known = run_.Log().KnownVerdict(due.order.tid); known != nullptr && known->Rated()) {
+      const Order order = due.order;
+      const BuyerVerdict verdict = *known;
+      ++next_;
+      MoveToBuyerRated(order, verdict, false);
+      continue;
+    }
+    if (!run_.Schedule().RatingsSeenRecently()) {
+      // The due orders go nearest deadline first: when this one can wait for
+      // the next refresh's look, so can the rest.
+      // A refresh that did not look lately (it listed in full, slowly, or
+      // failed) is not waited for either, nor is the next one at the start.
+      const bool urgent = due.hoursLeft < kUrgentHoursLeft || run_.Schedule().Phase() == RunPhase::FirstRefresh ||
+                          !run_.Schedule().RatingsSeenWithin(kRefreshIntervalMs / 1000.0 + kMostLookAgeSeconds);
+      if (lookedJustNow_ || !(posted_ || urgent)) break;
+      if (!run_.Schedule().LookForPass([this](bool complete) { Looked(complete); })) break;
+      return;  // the look's answer goes on with the posts
+    }
+    lookedJustNow_ = false;
+    const Order order = std::move(due_[next_++].order);
+    RatingRequest request{order.tid, kResultGood, run_.NextComment(), {order.buyerNick, RatingStart::Automatic}};
+    posted_ = true;
     launching_ = true;
     answeredNow_ = false;
     run_.Ledger().Rate(std::move(request), [this, order](const RatingAttempt& attempt) {
@@ -114,20 +145,36 @@ void AutoPass::PostDue() {
   Finish();
 }
 
+void AutoPass::Looked(bool complete) {
+  if (!running_) return;
+  if (!complete || Ending()) {
+    // No post without a complete look.
+    due_.clear();
+    Finish();
+    return;
+  }
+  lookedJustNow_ = true;
+  PostDue();
+}
+
+void AutoPass::MoveToBuyerRated(const Order& order, const BuyerVerdict& verdict, bool verdictIsNew) {
+  const bool moved = list_.Remove(order.tid);
+  // The verdict and its alert are kept together: a run ended in between
+  // would otherwise know the verdict and never alert it.
+  const bool alert = verdictIsNew && moved && verdict.Unfavourable() && run_.Settings().badRatingAlerts;
+  const bool raised = alert && run_.Alerts().Raise(order, verdict);
+  if (verdictIsNew && !alert) run_.Log().RememberVerdict(order.tid, verdict);
+  if (moved) {
+    if (!run_.Book().BuyerRated().Contains(order.tid)) run_.Book().BuyerRated().Append({order});
+    run_.Observer().MovedToBuyerRated(order, verdict.result);
+    if (raised) run_.Observer().Alert(order, verdict);
+  }
+}
+
 void AutoPass::Answered(const Order& order, const RatingAttempt& attempt) {
   if (attempt.verdict == LedgerVerdict::BuyerRated) {
     // The buyer rated since the last listing: the order is an answer's to give, not a "good".
-    const bool moved = list_.Remove(order.tid);
-    // The verdict and its alert are kept together: a run ended in between
-    // would otherwise know the verdict and never alert it.
-    const bool alert = moved && attempt.buyer.Unfavourable() && run_.Settings().badRatingAlerts;
-    const bool raised = alert && run_.Alerts().Raise(order, attempt.buyer);
-    if (!alert) run_.Log().RememberVerdict(order.tid, attempt.buyer);
-    if (moved) {
-      run_.Book().BuyerRated().Append({order});
-      run_.Observer().MovedToBuyerRated(order, attempt.buyer.result);
-      if (raised) run_.Observer().Alert(order, attempt.buyer);
-    }
+    MoveToBuyerRated(order, attempt.buyer, true);
     return;
   }
   if (attempt.verdict == LedgerVerdict::BuyerUnanswered) return;  // a later pass asks again

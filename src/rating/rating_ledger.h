@@ -111,6 +111,8 @@ class RatingLedger {
   bool Settle(const std::string& tid, SellerRatingCheck check);
 
   bool Holds(const std::string& tid) const { return entries_.count(tid) != 0; }
+  // This run saw the seller's rating of the order on the platform.
+  bool SawRated(const std::string& tid) const { return rated_.count(tid) != 0; }
   void Clear() {
     entries_.clear();
     rated_.clear();

@@ -6,6 +6,7 @@
 #include "rating/post_rating.h"
 #include "rating/rating_ledger.h"
 #include "rating/rating_log.h"
+#include "rating/received_ratings.h"
 #include "rating/run_worker.h"
 #include "rating/seller_run.h"
 #include "settings/app_session.h"
@@ -115,6 +116,34 @@ FetchStats ApplyBuyerRatedListing(OrderBook& book, BuyerRatedListing listing) {
 
 FetchStats RefreshBuyerRatedList(const Account& account, OrderBook& book, const std::vector<int>& retryPausesMs) {
   return ApplyBuyerRatedListing(book, ListBuyerRated(account, retryPausesMs));
+}
+
+int ApplyRatingsLook(SellerRun& run, const RatingsLook& look) {
+  OrderRows& unrated = run.Book().Unrated();
+  OrderRows& buyerRated = run.Book().BuyerRated();
+  int moved = 0;
+  bool coloured = false;
+  for (const ReceivedRating& r : look.ratings) {
+    const int row = unrated.Find(r.order.tid);
+    Order order = r.order;
+    // The row's own texts (its end time, the nick as listed) go with it.
+    if (row >= 0) order = unrated.Row(row).order;
+    if (row >= 0 && unrated.Remove(order.tid)) ++moved;
+    bool listed = buyerRated.Contains(order.tid);
+    if (!listed && (row >= 0 || !run.Ledger().SawRated(order.tid))) {
+      buyerRated.Append({order});
+      listed = true;
+    }
+    if (!listed || run.Log().KnownVerdict(order.tid) != nullptr) continue;
+    if (r.verdict.Unfavourable() && run.Settings().badRatingAlerts) {
+      coloured = true;
+      if (run.Alerts().Raise(order, r.verdict)) run.Observer().Alert(order, r.verdict);
+    } else {
+      run.Log().RememberVerdict(order.tid, r.verdict);
+    }
+  }
+  if (coloured) buyerRated.Repaint();
+  return moved;
 }
 
 std::optional<NoticeStyle> AlertStyleOf(const RatingLog& log, const std::string& tid) {

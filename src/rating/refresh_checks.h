@@ -25,6 +25,7 @@ namespace qm {
 class OrderBook;
 class RatingLog;
 class SellerRun;
+struct RatingsLook;
 
 inline constexpr int kChecksPerRefresh = 20;
 
@@ -45,6 +46,14 @@ BuyerRatedListing ListBuyerRated(const Account& account,
 FetchStats ApplyBuyerRatedListing(OrderBook& book, BuyerRatedListing listing);
 // Both at once, for the runner's one-shot listing.
 FetchStats RefreshBuyerRatedList(const Account& account, OrderBook& book, const std::vector<int>& retryPausesMs = kDefaultPageRetryPausesMs);
+
+// A look at the ratings received into the book: each order a buyer rated
+// leaves the unrated list for the buyer-rated one (one on neither list joins
+// the buyer-rated one, as the full listing would show it, unless the run
+// rated it itself), and its verdict is remembered, a neutral or bad one
+// alerted as the refresh's own check would. The orders that left the
+// unrated list.
+int ApplyRatingsLook(SellerRun& run, const RatingsLook& look);
 
 // The colours of a buyer-rated order whose buyer's rating `log` knows to be
 // neutral or bad; nullopt for every other order.

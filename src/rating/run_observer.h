@@ -31,7 +31,8 @@ struct PassRating {
 };
 
 struct RefreshReport {
-  FetchStats listing;      // the buyer-rated listing
+  FetchStats listing;      // the buyer-rated listing (or the look's pages)
+  bool changesOnly = false;  // a look at the ratings received since the last one, not the full listing
   bool platformUp = true;  // the platform answered "taobao.time.get"
   int buyerRated = 0;      // rows of each list afterwards
   int unrated = 0;

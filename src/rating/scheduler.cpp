@@ -11,6 +11,7 @@
 #include "platform/request.h"
 #include "platform/time_check.h"
 #include "platform/transport.h"
+#include "rating/received_ratings.h"
 #include "rating/refresh_checks.h"
 #include "rating/run_worker.h"
 #include "rating/seller_run.h"
@@ -162,6 +163,15 @@ void Scheduler::RunRefresh() {
   if (phase_ != RunPhase::FirstRefresh) phase_ = RunPhase::Refreshing;
   SetInterval(run_.Ports().refreshTimer, 0);
   refresh_ = RefreshReport{};
+  const double now = PlatformNow();
+  const bool full = fullListingDue_ || ratingsSeenUntil_ <= 0 || now >= lastFullListing_ + kFullReloadSeconds ||
+                    now < ratingsSeenUntil_ - kChangesOverlapSeconds;
+  if (!full) {
+    refresh_.changesOnly = true;
+    Look([this](RatingsLook look) { OnRatingsLook(std::move(look)); });
+    return;
+  }
+  lookStart_ = now;
   RunWorker& worker = run_.Worker();
   worker.Run<BuyerRatedListing>(
       [&worker, account = run_.RunAccount(), pauses = run_.Loader().RetryPauses()] {
@@ -175,11 +185,84 @@ void Scheduler::OnBuyerRatedListing(BuyerRatedListing listing) {
   refresh_.listing = ApplyBuyerRatedListing(run_.Book(), std::move(listing));
   lastRefresh_ = refresh_.listing;
   buyerRatedComplete_ = refresh_.listing.Complete();
+  if (buyerRatedComplete_) {
+    // What was rated from a little before its start on is the next look's.
+    ratingsSeenUntil_ = std::max(ratingsSeenUntil_, lookStart_);
+    lastFullListing_ = lookStart_;
+    fullListingDue_ = false;
+  }
+  CheckTime();
+}
+
+void Scheduler::Look(std::function<void(RatingsLook)> then) {
+  looking_ = true;
+  const double now = PlatformNow();
+  lookStart_ = now;
+  // From a few minutes before the last look began to a few minutes ahead of
+  // now: a platform clock a little off either way hides no rating. A look
+  // that began "later" than now began before the platform clock was set back.
+  const double from = std::min(ratingsSeenUntil_, now) - kChangesOverlapSeconds, to = now + kChangesOverlapSeconds;
+  RunWorker& worker = run_.Worker();
+  worker.Run<RatingsLook>(
+      [&worker, account = run_.RunAccount(), pauses = run_.Loader().RetryPauses(), from, to] {
+        return LookAtRatingsReceived(account, from, to, pauses, [&worker] { return worker.Ending(); });
+      },
+      [this, then = std::move(then)](RatingsLook look) {
+        looking_ = false;
+        if (Ending()) return;
+        ApplyRatingsLook(run_, look);
+        if (look.complete) {
+          ratingsSeenUntil_ = std::max(ratingsSeenUntil_, look.seenUntil);
+        } else {
+          // Nothing is concluded from it: the next refresh lists in full.
+          fullListingDue_ = true;
+        }
+        then(std::move(look));
+      });
+}
+
+void Scheduler::OnRatingsLook(RatingsLook look) {
+  FetchStats& stats = refresh_.listing;
+  stats.pages = look.requests;
+  stats.tradesRead = static_cast<int>(look.ratings.size());
+  stats.kept = run_.Book().BuyerRated().RowCount();
+  stats.end = look.complete ? ListingEnd::LastPage : ListingEnd::GaveUp;
+  lastRefresh_ = stats;
+  buyerRatedComplete_ = look.complete;
+  // A complete look says the platform answers; its time is asked again
+  // once an hour, and after any trouble.
+  if (look.complete && !platformDown_ && lastTimeCheck_ > 0 && PlatformNow() >= lastTimeCheck_ &&
+      PlatformNow() < lastTimeCheck_ + kTimeCheckSeconds)
+    return OnTimeCheck(true);
+  CheckTime();
+}
+
+bool Scheduler::RatingsSeenRecently() const { return RatingsSeenWithin(kMostLookAgeSeconds); }
+
+bool Scheduler::RatingsSeenWithin(double seconds) const {
+  return ratingsSeenUntil_ > 0 && !newsOld_ && PlatformNow() - ratingsSeenUntil_ <= seconds;
+}
+
+bool Scheduler::LookForPass(std::function<void(bool complete)> done) {
+  if (Ending() || looking_ || refreshing_ || ratingsSeenUntil_ <= 0) return false;
+  if (passLookFailed_ > 0 && PlatformNow() < passLookFailed_ + kPassLookPauseSeconds) return false;
+  Look([this, done = std::move(done)](RatingsLook look) {
+    passLookFailed_ = look.complete ? 0 : PlatformNow();
+    if (!look.complete) buyerRatedComplete_ = false;
+    done(look.complete);
+  });
+  return true;
+}
+
+void Scheduler::CheckTime() {
   RunWorker& worker = run_.Worker();
   worker.Run<bool>([&worker, account = run_.RunAccount(), pauses = run_.Ports().timeCheckPausesMs] {
     return PlatformAnswersTime(worker, account, pauses);
   },
-                   [this](bool up) { OnTimeCheck(up); });
+                   [this](bool up) {
+                     if (up) lastTimeCheck_ = PlatformNow();
+                     OnTimeCheck(up);
+                   });
 }
 
 void Scheduler::OnTimeCheck(bool platformUp) {
@@ -220,8 +303,9 @@ void Scheduler::MarkNewsOld() {
 
 bool Scheduler::NewsIsOld() {
   // Stopped, asleep, or the machine's clock set: even a refresh under way
-  // may have listed before it, so another one follows.
+  // may have listed before it, so another one follows, in full.
   bool found = ClockMoved();
+  if (found) fullListingDue_ = true;
   // The refresh that should have run by now and has not started (a timer that
   // fired late, or not at all while the process was stopped).
   if (!refreshing_ && lastRefreshEnd_ > 0 &&
@@ -238,7 +322,10 @@ void Scheduler::EndRefresh() {
   // moved during this refresh.
   newsOld_ = false;
   lastRefreshEnd_ = PlatformNow();
-  if (ClockMoved()) MarkNewsOld();
+  if (ClockMoved()) {
+    fullListingDue_ = true;
+    MarkNewsOld();
+  }
   refresh_.buyerRated = run_.Book().BuyerRated().RowCount();
   refresh_.unrated = run_.Book().Unrated().RowCount();
   refresh_.requestsToday = run_.Limits().RequestsToday();

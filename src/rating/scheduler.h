@@ -21,13 +21,29 @@
 // platform that does not answer is a state the run waits in: the refresh
 // asks again at each interval and the run goes on by itself once it answers.
 //
+// Between full listings of the buyer-rated orders the refresh asks only for
+// the ratings buyers gave since its last look (a few minutes earlier, for the
+// clocks' skew and late writes), and moves each such order from the unrated
+// list to the buyer-rated one with its verdict. The full listing runs at the
+// start, after a look that did not complete, after old news (below) and at
+// least once a day, so that what the looks cannot show (an order rated by the
+// seller elsewhere) leaves the buyer-rated list within a day.
+//
+// An automatic "good" goes out only within kMostLookAgeSeconds of a complete
+// look that reaches back, without a gap, to the last complete full listing:
+// a buyer who rated before the look is on the buyer-rated list by then. A
+// pass whose orders can wait leaves them to the next refresh's look; one
+// whose most urgent order cannot, or one that has begun posting, looks for
+// itself. A look that fails or comes back partial posts nothing: the pass
+// ends and the next refresh lists in full.
+//
 // The buyer-rated list is only as good as its last look. After the process
 // was stopped or the machine slept (two looks at the clock far more apart
 // than the passes' period), after the machine's clock was set (it moved
 // against the elapsed clock), or whenever the refresh is overdue, the list
 // counts as old news: the refresh runs (its time check sets the platform
-// clock again) before the next automatic post, and a pass under way stops
-// at its next post to let it. Each post asks the order's buyer besides.
+// clock again, and it lists in full) before the next automatic post, and a
+// pass under way stops at its next post to let it.
 //
 // Everything here runs on the UI thread. The network work (the listing, the
 // time check, the questions and the posts) runs on the run's worker and
@@ -47,6 +63,7 @@ namespace qm {
 class RunWorker;
 class SellerRun;
 struct BuyerRatedListing;
+struct RatingsLook;
 
 inline constexpr int kAutoPassIntervalMs = 5000;   // 时钟1
 inline constexpr int kRefreshIntervalMs = 600000;  // 时钟2
@@ -64,6 +81,15 @@ inline constexpr double kClockGapSeconds = 120;
 inline constexpr double kClockJumpSeconds = 60;
 // The refresh is overdue this long after its interval.
 inline constexpr double kRefreshOverdueSeconds = 60;
+
+// An automatic post goes out this soon after a complete look at the ratings
+// received, or not at all.
+inline constexpr double kMostLookAgeSeconds = 60;
+// Between full listings the platform's time is asked this often; a complete
+// look in between says it answers.
+inline constexpr double kTimeCheckSeconds = 3600;
+// A pass's own look that failed is not tried again by a pass sooner than this.
+inline constexpr double kPassLookPauseSeconds = 60;
 
 // The time check is made again after each of these pauses in turn before the
 // platform counts as not answering.
@@ -100,8 +126,17 @@ class Scheduler {
   const LoadReport& LastLoad() const { return lastLoad_; }
   bool AnyLoadCompleted() const { return loadedOnce_; }
   const FetchStats& LastRefresh() const { return lastRefresh_; }
-  // The last refresh's buyer-rated listing was complete.
+  // The last refresh's buyer-rated listing (or look) was complete.
   bool BuyerRatedComplete() const { return buyerRatedComplete_; }
+  // A complete look at the ratings received began at most kMostLookAgeSeconds ago.
+  bool RatingsSeenRecently() const;
+  // The same within `seconds`.
+  bool RatingsSeenWithin(double seconds) const;
+  // The pass's own look: the ratings received since the last complete one,
+  // applied to the lists; `done` hears whether it was complete. False (and
+  // nothing asked) when no look can be made now: no complete listing to go
+  // on from, a look already under way, or one that failed a moment ago.
+  bool LookForPass(std::function<void(bool complete)> done);
   // Looks at the clocks: true when the buyer-rated list counts as old news
   // (see above) and the refresh that renews it has not ended yet; the
   // refresh is then due. The pass asks before each post.
@@ -121,6 +156,11 @@ class Scheduler {
   // The refresh, as a chain of the worker's reports.
   void RunRefresh();
   void OnBuyerRatedListing(BuyerRatedListing listing);
+  void OnRatingsLook(RatingsLook look);
+  // The ratings received from the last complete look (less the overlap) to now, on the worker.
+  void Look(std::function<void(RatingsLook)> then);
+  // The listing or look is in: the time check follows.
+  void CheckTime();
   void OnTimeCheck(bool platformUp);
   void EndRefresh();
   // The first load's refresh is over: its first pass, then the run is under way.
@@ -153,6 +193,15 @@ class Scheduler {
   double lastLoadStart_ = 0;    // platform time of the last load's start
   double lastFullStart_ = 0;    // of the last complete full listing's start
   double changesSince_ = 0;     // where the next reload of the changes begins; 0 for none
+  // Every rating a buyer gave before this platform time has been seen: the
+  // start of the last complete look or full listing (0: none yet).
+  double ratingsSeenUntil_ = 0;
+  double lastFullListing_ = 0;  // the start of the last complete full buyer-rated listing
+  bool fullListingDue_ = true;
+  double lookStart_ = 0;        // of the listing or look under way
+  bool looking_ = false;        // a look is under way
+  double passLookFailed_ = 0;   // when a pass's own look last failed
+  double lastTimeCheck_ = 0;    // when the platform last told its time
   LoadReport lastLoad_;
   FetchStats lastRefresh_;
   AutoPass pass_;

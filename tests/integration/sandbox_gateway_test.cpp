@@ -277,5 +277,41 @@ TEST(SandboxGateway, AnUnratedOrderHasNoBuyerResult) {
   EXPECT_EQ(FirstValue(rate.body, "<total_results>"), "0");
 }
 
+
+// The ratings received in a window of times, as the platform documents them:
+// 150 a page at most, page 200 at most, and no more than 1,500 of one window,
+// newest first; has_next ends there.
+TEST(SandboxGateway, RatingsReceivedArePagedWithinTheLimitsOfOneWindow) {
+  Sandbox::Options options;
+  options.trades = 0;
+  Sandbox sandbox(options);
+  ASSERT_TRUE(sandbox.Ok());
+  nlohmann::json trades = nlohmann::json::array();
+  for (int i = 0; i < 1600; ++i) trades.push_back({{"ended_hours_ago", 2.0 + i / 100.0}, {"buyer_rate", "good"}});
+  ASSERT_FALSE(sandbox.AdminPost("trades", nlohmann::json{{"trades", trades}}.dump()).empty());
+  auto page = [&](const std::string& no, const std::string& size) {
+    return Gateway(sandbox, "taobao.traderates.get",
+                   {{"fields", "tid,result,created"}, {"rate_type", "get"}, {"role", "buyer"},
+                    {"start_date", "2000-01-01 00:00:00"}, {"end_date", "2099-01-01 00:00:00"},
+                    {"page_no", no}, {"page_size", size}, {"use_has_next", "true"}}).body;
+  };
+  auto count = [](const std::string& body) {
+    int n = 0;
+    for (std::size_t at = 0; (at = body.find("<trade_rate>", at)) != std::string::npos; ++at) ++n;
+    return n;
+  };
+  const std::string first = page("1", "150");
+  EXPECT_EQ(count(first), 150);
+  EXPECT_EQ(FirstValue(first, "<has_next>"), "true");
+  const std::string tenth = page("10", "150");
+  EXPECT_EQ(count(tenth), 150);
+  EXPECT_EQ(FirstValue(tenth, "<has_next>"), "false");  // 1,500 listed, 100 more not
+  EXPECT_EQ(count(page("11", "150")), 0);
+  EXPECT_NE(page("1", "151").find("<error_response>"), std::string::npos);
+  EXPECT_NE(page("201", "10").find("<error_response>"), std::string::npos);
+  // Newest first: the first page's first rating is no older than the tenth page's last.
+  EXPECT_GE(FirstValue(first, "<created>"), FirstValue(tenth.substr(tenth.rfind("<trade_rate>")), "<created>"));
+}
+
 }  // namespace
 }  // namespace qm::test

@@ -271,6 +271,7 @@ TEST_F(Evidence, AnErrorReplyEchoingTheOrderIsNoRating) {
     if (!replies.count(tid) || !answered.insert(tid).second) return std::nullopt;
     return replies.at(tid);
   });
+  world.Refresh();
   world.Pass();
   EXPECT_EQ(world.Unrated().RowCount(), 4);
   EXPECT_TRUE(world.Ratings().empty());
@@ -285,27 +286,43 @@ TEST_F(Evidence, AnErrorReplyEchoingTheOrderIsNoRating) {
   EXPECT_EQ(world.Ratings().size(), 4u);
 }
 
-// The buyer's rating counts only when the answer is about that very order: a
-// rating of another order moves nothing (the order is rated "good"), and a
-// rating that names no order is no answer (the order waits, unposted).
-TEST_F(Evidence, ABuyerAnswerAboutAnotherOrderMovesNothing) {
+// A rating counts only when it names its order: a look whose rating names no
+// order is no look (nothing is posted, the next refresh lists in full), and a
+// rating of another order moves nothing (the due orders are rated "good").
+TEST_F(Evidence, ARatingOfAnotherOrderMovesNothingAndOneNamingNoOrderPostsNothing) {
   const auto tids = world.AddTrades({{340, "别人的差评"}, {341, "无单号"}});
   ASSERT_EQ(tids.size(), 2u);
   for (int i = 0; i < 2; ++i) world.AddUnratedRow(tids[i], i == 0 ? "别人的差评" : "无单号", 340 + i);
+  std::atomic<bool> named{false};
   gateway.Answers([&](const httplib::Request& req) -> std::optional<std::string> {
     if (req.get_param_value("method") != "taobao.traderates.get" || req.get_param_value("rate_type") != "get")
       return std::nullopt;
-    const std::string tid = req.get_param_value("tid");
-    const std::string named = tid == tids[0] ? "<tid>1234567890</tid>" : tid == tids[1] ? "" : "<tid>" + tid + "</tid>";
-    return "<traderates_get_response><trade_rates list=\"true\"><trade_rate><content>差</content><result>bad</result>" +
-           named + "</trade_rate></trade_rates><total_results>1</total_results></traderates_get_response>";
+    return std::string("<traderates_get_response><has_next>false</has_next><trade_rates list=\"true\"><trade_rate>"
+                       "<content>差</content><result>bad</result>") +
+           (named ? "<tid>1234567890</tid>" : "") + "</trade_rate></trade_rates></traderates_get_response>";
   });
+  world.Refresh();  // the first lists in full
+  MoveClocks(61);
+  world.Refresh();  // then a look, whose rating names no order
+  EXPECT_FALSE(world.Run().Schedule().BuyerRatedComplete());
+  world.Pass();
+  EXPECT_EQ(world.RatingPosts(tids[0]) + world.RatingPosts(tids[1]), 0);
+  EXPECT_EQ(world.Unrated().RowCount(), 2);
+
+  named = true;
+  MoveClocks(61);
+  world.Refresh();  // in full after the incomplete look
+  MoveClocks(61);
+  world.Refresh();  // a look again: its rating is another order's
+  EXPECT_TRUE(world.Run().Schedule().BuyerRatedComplete());
   world.Pass();
   EXPECT_EQ(world.RatingPosts(tids[0]), 1);
-  EXPECT_EQ(world.RatingPosts(tids[1]), 0);
-  EXPECT_EQ(world.BuyerRated().RowCount(), 0);
-  EXPECT_EQ(RatingWorld::Column(world.Unrated(), kColumnOrderNumber), (std::vector<std::string>{tids[1]}));
-  EXPECT_EQ(world.Run().Alerts().UnseenCount(), 0);
+  EXPECT_EQ(world.RatingPosts(tids[1]), 1);
+  EXPECT_EQ(world.Unrated().RowCount(), 0);
+  // The other order is shown and alerted as the full listing would show it.
+  EXPECT_EQ(RatingWorld::Column(world.BuyerRated(), kColumnOrderNumber), (std::vector<std::string>{"1234567890"}));
+  ASSERT_EQ(world.Run().Alerts().UnseenCount(), 1);
+  EXPECT_EQ(world.Run().Alerts().Unseen()[0].tid, "1234567890");
 }
 
 // After a night off a thousand orders are due at the start; the ones with

@@ -80,6 +80,11 @@ TEST_F(AutoPass, PostsDueOrdersBottomUpAndShowsTheTimeLeftOfTheOthers) {
   const char* buyers[] = {"早", "到期甲", "晚", "过期三小时", "差一点"};
   for (int i = 0; i < 5; ++i) world.AddUnratedRow(tids[i], buyers[i], ago[i]);
   world.Unrated().Append({{"555", "无时间", ""}, {"556", "坏时间", "yesterday"}});
+  // The refresh's look at the buyers' ratings comes first: no "good" without one.
+  world.Pass();
+  EXPECT_TRUE(world.Ratings().empty());
+  world.Refresh();
+  world.log.clear();
 
   int intervalDuringPass = -1;
   world.Loop().Post([&] { intervalDuringPass = world.autoTimer.Interval(); });
@@ -126,6 +131,7 @@ TEST_F(AutoPass, StandingCommentsTakeTurnsWithoutTheEditorsLineBreaks) {
   world.Restart();  // a run takes the seller's settings when it is built
   const auto tids = world.AddTrades({{340, "a"}, {339, "b"}, {338, "c"}, {337, "d"}});
   for (std::size_t i = 0; i < tids.size(); ++i) world.AddUnratedRow(tids[i], std::string(1, char('a' + i)), 340 - int(i));
+  world.Refresh();
   world.Pass();
   std::vector<std::string> sent;
   for (const auto& r : world.Ratings()) sent.push_back(r.content);
@@ -148,6 +154,7 @@ TEST_F(AutoPass, FractionalLeadTimeRatesTwentyFourHoursAndShowsTwentyFive) {
   const auto tids = world.AddTrades({{335, "a"}, {334, "b"}});  // 24 and 25 whole hours left
   world.AddUnratedRow(tids[0], "a", 335);
   world.AddUnratedRow(tids[1], "b", 334);
+  world.Refresh();
   world.Pass();
   EXPECT_EQ(RatedTids(), (std::vector<std::string>{tids[0]}));
   EXPECT_EQ(ListedTids(), (std::vector<std::string>{tids[1]}));
@@ -166,6 +173,7 @@ TEST(AutoPassZones, SameDueOrdersAndTimeLeftUnderEveryZone) {
     world.AddUnratedRow(tids[0], "到期", 337);
     world.AddUnratedRow(tids[1], "未到", 334);
     world.AddUnratedRow(tids[2], "早", 100);
+    world.Refresh();
     world.Pass();
     const auto ratings = world.Ratings();
     ASSERT_EQ(ratings.size(), 1u) << zone.zone;
@@ -216,6 +224,8 @@ TEST_F(AutoPass, AnUnreadableAnswerIsAskedAboutBeforeTheOrderIsPostedAgain) {
   MovedClock clock(world);
   const std::string tid = world.AddTrade(340, "拒绝");
   world.AddUnratedRow(tid, "拒绝", 340);
+  world.Refresh();  // a complete look at the buyers' ratings
+  world.log.clear();
   ASSERT_TRUE(world.Faults(R"({"path":"/apitools/getResult.do","error_rate":1,"first_n":1})"));
   world.Pass();
   EXPECT_EQ(ListedTids(), (std::vector<std::string>{tid}));
@@ -234,6 +244,7 @@ TEST_F(AutoPass, CutOffAnswersArePostedOnceAndConfirmedByAskingThePlatform) {
   const auto tids = world.AddTrades({{340, "甲"}, {341, "乙"}, {342, "丙"}, {343, "丁"}});
   ASSERT_EQ(tids.size(), 4u);
   for (int i = 0; i < 4; ++i) world.AddUnratedRow(tids[i], "买家" + std::to_string(i), 340 + i);
+  world.Refresh();
   ASSERT_TRUE(world.Faults(R"({"path":"/apitools/getResult.do","truncate_rate":1})"));
   world.Pass();
   // The platform took every rating; the program read none of the answers.
@@ -274,6 +285,7 @@ TEST_F(AutoPass, AnAnswerLaterThanTheLimitIsAskedAboutNotPostedAgain) {
   const auto tids = world.AddTrades({{340, "快"}, {341, "慢"}});
   world.AddUnratedRow(tids[0], "快", 340);
   world.AddUnratedRow(tids[1], "慢", 341);
+  world.Refresh();
   ASSERT_TRUE(world.Faults(R"({"path":"/apitools/getResult.do","stall_after_ms":10500,"first_n":1})"));
   world.Pass();
   EXPECT_EQ(ListedTids(), (std::vector<std::string>{tids[1]}));
@@ -290,6 +302,7 @@ TEST_F(AutoPass, ARefusedOrderIsTriedAgainOnlyAfterGrowingPauses) {
   MovedClock clock(world);
   const std::string tid = world.AddTrade(363, "过期");  // the period is over: always refused
   world.AddUnratedRow(tid, "过期", 363);
+  world.Refresh();
   struct Step {
     long long at;  // seconds after the first pass
     int posts;     // forms sent by then
@@ -312,7 +325,9 @@ TEST_F(AutoPass, RefreshInsideARatingCallRemovesRowsWithoutMisplacingThePass) {
   ASSERT_EQ(tids.size(), 5u);
   const int ago[] = {340, 200, 341, 100, 342};
   for (int i = 0; i < 5; ++i) world.AddUnratedRow(tids[i], std::string(1, static_cast<char>('A' + i)), ago[i]);
-  // The buyers of B and D rate; the refresh then runs inside the first rating call.
+  world.Refresh();
+  // The buyers of B and D rate; 时钟2 fires during the first rating call and
+  // the refresh runs at the pass's end.
   for (int i : {1, 3})
     ASSERT_FALSE(world.Market().AdminPost("buyer-rate", R"({"tid":")" + tids[i] + R"(","result":"good","content":"ok"})").empty());
   bool refreshed = false;
@@ -333,6 +348,7 @@ TEST_F(AutoPass, LeavesAnOrderThatTheSellerIsPostingAlone) {
   const auto tids = world.AddTrades({{340, "手动"}, {341, "自动"}});
   world.AddUnratedRow(tids[0], "手动", 340);
   world.AddUnratedRow(tids[1], "自动", 341);
+  world.Refresh();
   ASSERT_TRUE(world.Faults(R"({"path":"/apitools/getResult.do","latency_ms":200})"));
   // The seller's own rating of the first order is on its way when the pass runs.
   std::optional<RatingAttempt> manual;

@@ -41,7 +41,9 @@ TEST(TwoRuns, EachRatesWithItsOwnAccountCommentAndFiles) {
   b.AddUnratedRow(dueB, keptBuyer, 350);
   b.AddUnratedRow(otherB, "乙的买家", 349);
 
-  // Interleaved passes: each reaches only its own marketplace.
+  // Interleaved refreshes and passes: each reaches only its own marketplace.
+  a.Refresh();
+  b.Refresh();
   a.Pass();
   b.Pass();
   a.Pass();
