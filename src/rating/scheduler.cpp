@@ -69,6 +69,7 @@ void Scheduler::OnLoadDone(const LoadReport& report) {
     changesSince_ = lastLoadStart_ - kChangesOverlapSeconds;
     if (!report.changesOnly) lastFullStart_ = lastLoadStart_;
   }
+  if (!report.changesOnly) lastFullFailed_ = lastLoadComplete_ ? 0 : lastLoadStart_;
   if (report.databaseOk) loadedOnce_ = true;
   run_.Observer().LoadReported(report);
   if (Ending()) return;
@@ -130,11 +131,17 @@ void Scheduler::Decide() {
   if (refreshDue_) {
     RunRefresh();
   } else if (ReloadDue()) {
-    const bool full = !lastLoadComplete_ || changesSince_ <= 0 || PlatformNow() >= lastFullStart_ + kFullReloadSeconds;
+    // Without a complete load there are no changes to ask for. A full
+    // listing that did not complete waits a while before it goes again:
+    // through an outage it would page through every waiting order each time.
+    const double now = PlatformNow();
+    const bool fullWaits = lastFullFailed_ > 0 && now < lastFullFailed_ + kFullRetrySeconds;
+    const bool full = changesSince_ <= 0 || (now >= lastFullStart_ + kFullReloadSeconds && !fullWaits);
     StartReload(!lastLoadComplete_     ? ReloadReason::AfterIncomplete
                 : !full                ? ReloadReason::Changes
                 : changesSince_ > 0    ? ReloadReason::Daily
-                                       : ReloadReason::Interval);
+                                       : ReloadReason::Interval,
+                full);
   }
 }
 
@@ -147,9 +154,8 @@ bool Scheduler::ReloadDue() const {
   return minutes > 0 && lastLoadEnd_ > 0 && now >= lastLoadEnd_ + 60.0 * minutes;
 }
 
-void Scheduler::StartReload(ReloadReason why) {
-  const bool started =
-      why == ReloadReason::Changes ? run_.Loader().StartChanges(changesSince_) : run_.Loader().Start(LoadKind::Reload);
+void Scheduler::StartReload(ReloadReason why, bool full) {
+  const bool started = full ? run_.Loader().Start(LoadKind::Reload) : run_.Loader().StartChanges(changesSince_);
   if (!started) return;
   phase_ = RunPhase::Reloading;
   lastLoadStart_ = PlatformNow();

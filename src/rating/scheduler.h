@@ -15,9 +15,11 @@
 // per refresh interval, never beside the refresh or another load. The reload
 // of the interval asks only for the trades modified since the last complete
 // load began (a few minutes earlier, for the clocks' skew and late writes);
-// the full listing runs once a day and after a load that did not complete,
-// so that what the changes cannot show (an order rated elsewhere whose
-// change went unseen) leaves the list within a day. A
+// the full listing runs once a day and after a first load that did not
+// complete, so that what the changes cannot show (an order rated elsewhere
+// whose change went unseen) leaves the list within a day; a full listing
+// that did not complete is tried in full again an hour later, and the
+// reloads between ask for the changes. A
 // platform that does not answer is a state the run waits in: the refresh
 // asks again at each interval and the run goes on by itself once it answers.
 //
@@ -71,6 +73,10 @@ inline constexpr int kRefreshIntervalMs = 600000;  // 时钟2
 inline constexpr double kChangesOverlapSeconds = 5 * 60;
 // A full listing at least this often.
 inline constexpr double kFullReloadSeconds = 24 * 3600;
+// A full listing that did not complete is tried in full again after this
+// long; the reloads between ask for the changes, which keep adding what
+// finishes (the full listing only finds rows rated elsewhere unseen).
+inline constexpr double kFullRetrySeconds = 3600;
 // At most this many rows a full listing did not bring are asked about, one
 // question each, before the load's end; the others stay listed.
 inline constexpr int kMostNotListedQuestions = 100;
@@ -152,7 +158,7 @@ class Scheduler {
   // Asks the platform about each row the full listing did not bring (on the
   // worker); the rows it says are rated or not ratable leave, then the load ends.
   void AskNotListed(LoadReport report);
-  void StartReload(ReloadReason why);
+  void StartReload(ReloadReason why, bool full);
   // The refresh, as a chain of the worker's reports.
   void RunRefresh();
   void OnBuyerRatedListing(BuyerRatedListing listing);
@@ -192,6 +198,7 @@ class Scheduler {
   double lastLoadEnd_ = 0;      // platform time of the last load's end
   double lastLoadStart_ = 0;    // platform time of the last load's start
   double lastFullStart_ = 0;    // of the last complete full listing's start
+  double lastFullFailed_ = 0;   // of the last full listing's start when it did not complete; 0 after one that did
   double changesSince_ = 0;     // where the next reload of the changes begins; 0 for none
   // Every rating a buyer gave before this platform time has been seen: the
   // start of the last complete look or full listing (0: none yet).

@@ -1,6 +1,7 @@
 // The reload of the interval asks only for what changed; the full listing
-// runs once a day and after a load that did not complete; an order rated
-// elsewhere leaves at its refused post. Against the sandbox, on a clock the
+// runs once a day, and one that did not complete goes again an hour later
+// with the changes asked for between; an order rated elsewhere leaves at its
+// refused post. Against the sandbox, on a clock the
 // test moves for the program and the sandbox alike.
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -107,7 +108,7 @@ TEST_F(ReloadChanges, TheIntervalReloadAsksForTheChangesAndATradeThatFinishesBet
   EXPECT_EQ(world.Ratings().size(), 4u);  // old's, elsewhere's, waiting's and finished's
 }
 
-TEST_F(ReloadChanges, AnOrderRatedElsewhereLeavesAtItsRefusedPostOrAtTheFullListingAfterAnIncompleteOne) {
+TEST_F(ReloadChanges, AnOrderRatedElsewhereLeavesAtItsRefusedPostOrAtTheReloadAfterAnIncompleteOne) {
   world.ChangeSettings([](RunSettings& s) { s.ratingHours = 1; });
   const std::string due = world.AddTrade(340, "网页已评"), unseen = world.AddTrade(100, "漏看");
   ASSERT_TRUE(world.Run().Start());
@@ -122,7 +123,8 @@ TEST_F(ReloadChanges, AnOrderRatedElsewhereLeavesAtItsRefusedPostOrAtTheFullList
                      " buyer=网页已评 result=good outcome=already-rated (the platform holds a rating of it; removed as rated)"));
 
   // Rated elsewhere while the changes cannot be read: nothing is concluded
-  // from them, and the full listing after them drops it.
+  // from them, and the reload after them (of the changes since the last
+  // complete load) drops it.
   ASSERT_FALSE(test::PostRating(world.Market(), unseen, "good", "网页").body.empty());
   ASSERT_TRUE(world.Faults(R"({"api_method":"taobao.trades.sold.increment.get","page_no":1,"error_rate":1})"));
   MoveClocks(61 * 60);
@@ -131,10 +133,50 @@ TEST_F(ReloadChanges, AnOrderRatedElsewhereLeavesAtItsRefusedPostOrAtTheFullList
   EXPECT_TRUE(world.Unrated().Contains(unseen));
   ASSERT_TRUE(world.Faults("{}"));
   MoveClocks(72 * 60);
+  Listings();
   Reload();
   EXPECT_TRUE(Logged("reload: the last load did not complete; loading the unrated orders again"));
   EXPECT_TRUE(Logged("reload: added=0 dropped=1"));
   EXPECT_EQ(world.Unrated().RowCount(), 0);
+  const std::vector<Listing> asked = Listings();
+  EXPECT_TRUE(!asked.empty() && std::all_of(asked.begin(), asked.end(), [](const Listing& l) {
+    return l.method == "taobao.trades.sold.increment.get";
+  }));
+}
+
+// The day's full listing fails on a page through an outage: the next
+// reload asks for the changes (a trade finished meanwhile comes in), and the
+// full listing goes again only an hour after the failed one.
+TEST_F(ReloadChanges, AFullListingThatFailsGoesAgainAnHourLaterWithTheChangesBetween) {
+  world.AddTrade(10, "老买家");
+  ASSERT_TRUE(world.Run().Start());
+  world.AwaitLoad();
+  MoveClocks(86400 + 60);
+  ASSERT_TRUE(world.Faults(
+      R"({"api_method":"taobao.trades.sold.get","rate_status":"RATE_UNBUYER","page_no":1,"error_rate":1})"));
+  Listings();
+  Reload();
+  EXPECT_TRUE(Logged("reload: loading the unrated orders again in full (once a day)"));
+  ASSERT_TRUE(world.Faults("{}"));
+  const std::string finished = world.AddTrade(0, "新买家");
+
+  MoveClocks(86400 + 21 * 60);  // the clocks stand this far from the test's start
+  Listings();
+  Reload();
+  EXPECT_TRUE(Logged("reload: the last load did not complete; loading the unrated orders again"));
+  std::vector<Listing> asked = Listings();
+  EXPECT_TRUE(!asked.empty() && std::all_of(asked.begin(), asked.end(), [](const Listing& l) {
+    return l.method == "taobao.trades.sold.increment.get";
+  }));
+  EXPECT_TRUE(world.Unrated().Contains(finished));
+
+  MoveClocks(86400 + 83 * 60);  // the hourly reload after the changes
+  Listings();
+  Reload();
+  asked = Listings();
+  EXPECT_TRUE(!asked.empty() && std::all_of(asked.begin(), asked.end(), [](const Listing& l) {
+    return l.method == "taobao.trades.sold.get";
+  }));
 }
 
 TEST_F(ReloadChanges, AGapLongerThanADayIsAskedDayByDay) {
