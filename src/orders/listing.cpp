@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <deque>
 #include <optional>
+#include <unordered_set>
 #include <utility>
 
 #include "orders/order_book.h"
@@ -90,6 +91,8 @@ class Pager {
   // false when it never came whole (or the run stopped: `stopped_`).
   bool Read(AskedPage& asked, TradePage& read);
   FetchStats& Finish(ListingEnd end, int page);
+  // Asks the skipped pages of a listing that reached its last page once more.
+  void SecondChance(int lastPage, OrderIndex& seen, std::uint32_t& seenCount);
 
   const ListingRequest& request_;
   const std::function<void(std::vector<Order>&&)>& onPage_;
@@ -104,6 +107,9 @@ class Pager {
   int firstAhead_ = 0;      // the first page sent while another travelled
   bool stopped_ = false;
   std::deque<AskedPage> inFlight_;
+  // The first and the last order number of each page as first read (empty:
+  // not read, or no trade): where a page asked again must reach to.
+  std::vector<std::pair<std::string, std::string>> edges_;
   FetchStats stats_;
   const LoadClock::time_point start_ = LoadClock::now();
   const double cpuStart_ = ThreadCpuSeconds();
@@ -212,6 +218,10 @@ FetchStats Pager::Run() {
       continue;
     }
     const bool anyTrade = !read.trades.empty();
+    if (!asked.recheck && anyTrade) {
+      if (edges_.size() <= static_cast<std::size_t>(page)) edges_.resize(page + 1);
+      edges_[page] = {read.trades.front().tid, read.trades.back().tid};
+    }
     stats_.tradesRead += static_cast<int>(read.trades.size());
     const std::size_t before = read.trades.size();
     std::erase_if(read.trades, [&](const Order& t) { return !seen.Insert(t.tid, seenCount++); });
@@ -267,7 +277,61 @@ FetchStats Pager::Run() {
       if (!moved) break;
     }
   }
+  if (ending && ending->first == ListingEnd::LastPage && !stats_.skippedPages.empty() && !Cancelled()) {
+    DropInFlight();
+    SecondChance(ending->second, seen, seenCount);
+  }
   return ending ? Finish(ending->first, ending->second) : Finish(ListingEnd::GaveUp, nextPage_ - 1);
+}
+
+void Pager::SecondChance(int lastPage, OrderIndex& seen, std::uint32_t& seenCount) {
+  // One skipped page of a long listing would otherwise leave the whole
+  // listing incomplete, and the next full listing pages through everything
+  // again. The listing may have moved since the page failed (orders rated
+  // leave it, new ones join), so the page is asked with the pages on either
+  // side, and counts as read only when those bring both the last trade of the
+  // page before it and the first trade of the page after it: the listing
+  // keeps its order, so every trade still between the two came with them,
+  // as surely as with pages read one after the other.
+  std::vector<int> pages;
+  for (int skipped : stats_.skippedPages) {
+    for (int page = std::max(1, skipped - 1); page <= std::min(skipped + 1, lastPage); ++page)
+      if (pages.empty() || pages.back() < page) pages.push_back(page);
+  }
+  std::vector<int> whole;  // pages read again, ascending
+  std::unordered_set<std::string> brought;
+  bool lastSaidMore = true;  // what the last page, read again, said of a next one
+  for (int page : pages) {
+    if (Cancelled()) return;
+    Send(page, true);
+    AskedPage asked = std::move(inFlight_.front());
+    inFlight_.pop_front();
+    ++stats_.rechecked;
+    TradePage read;
+    if (!Read(asked, read)) {
+      if (stopped_) return;
+      continue;
+    }
+    whole.push_back(page);
+    if (page == lastPage) lastSaidMore = read.hasNext;
+    for (const Order& trade : read.trades) brought.insert(trade.tid);
+    std::erase_if(read.trades, [&](const Order& t) { return !seen.Insert(t.tid, seenCount++); });
+    // Only what the listing had not brought counts as read.
+    stats_.tradesRead += static_cast<int>(read.trades.size());
+    if (!read.trades.empty()) onPage_(std::move(read.trades));
+  }
+  const auto edge = [&](int page) -> const std::pair<std::string, std::string>* {
+    return page < static_cast<int>(edges_.size()) && !edges_[page].first.empty() ? &edges_[page] : nullptr;
+  };
+  const auto readAgain = [&](int page) { return std::binary_search(whole.begin(), whole.end(), page); };
+  std::erase_if(stats_.skippedPages, [&](int skipped) {
+    const int before = skipped - 1, after = skipped + 1;
+    if (!readAgain(skipped) || (before >= 1 && !readAgain(before)) || !readAgain(after)) return false;
+    const bool fromStart = before < 1 || (edge(before) && brought.contains(edge(before)->second));
+    // A page after it that held no trade was the end; it must still be.
+    const bool toEnd = edge(after) ? brought.contains(edge(after)->first) : after == lastPage && !lastSaidMore;
+    return fromStart && toEnd;
+  });
 }
 
 }  // namespace

@@ -4,9 +4,11 @@
 // listing has not brought before are handed on. A page that still fails
 // after its retries is skipped and the listing goes on with the next one, so
 // one bad page cannot hide the orders of every page behind it; two failed
-// pages in a row (the platform is not answering) end the listing. A listing
-// that skipped a page, or was handed a page that repeats an earlier one,
-// is incomplete: what it brought is listed, but nothing is concluded from
+// pages in a row (the platform is not answering) end the listing. A page
+// skipped in a listing that reached its last page is asked once more at the
+// end, with the pages beside it to show that the listing did not move past
+// it meanwhile. A listing that still lacks a page, or was handed a page that
+// repeats an earlier one, is incomplete: what it brought is listed, but nothing is concluded from
 // what it did not bring.
 #include <cstdint>
 #include <functional>
@@ -58,7 +60,7 @@ struct FetchStats {
   // Pages asked for ahead and dropped unread: past the last page, or
   // travelling when the listing moved. Counted in `pages` too.
   int wasted = 0;
-  int rechecked = 0;  // pages asked again because the listing moved while paged
+  int rechecked = 0;  // pages asked again: the listing moved while paged, or a page was skipped
   ListingEnd end = ListingEnd::LastPage;
   std::vector<int> skippedPages;  // pages that failed after every retry, ascending
   int failedPage = 0;             // GaveUp: the page it ended on

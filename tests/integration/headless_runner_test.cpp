@@ -389,7 +389,7 @@ TEST_F(Runner, StrangeSettingsFilesAreRefusedAndStrayTemporariesRemoved) {
 // over what it found) or when the database is held by another process.
 TEST_F(Runner, OnceExitsSevenWhenTheLoadGaveUpOrTheDatabaseIsHeld) {
   ASSERT_TRUE(world.Faults(R"({"path":"/router/rest","api_method":"taobao.trades.sold.get",)"
-                           R"("page_no":2,"rate_status":"RATE_UNBUYER","error_rate":1,"first_n":4})"));
+                           R"("page_no":2,"rate_status":"RATE_UNBUYER","error_rate":1})"));
   world.AddTrades(std::vector<std::pair<int, std::string>>(120, {100, "未到期"}));
   Outcome o = RunRunner(Args(true));
   EXPECT_EQ(o.exitCode, kExitDatabase) << o.output;

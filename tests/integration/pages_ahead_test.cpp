@@ -220,5 +220,48 @@ TEST_F(PagesAheadTest, ATradeJoiningInsideTheLastPagesLosesNoTrade) {
   ExpectListInOrder();
 }
 
+// A page that fails after its retries is asked once more when the listing has
+// reached its end, with a page on either side. Between the two asks buyers
+// rate orders listed ahead of it and the listing moves up: a move of less
+// than a page is bridged, every order still there is brought and the listing
+// is complete; a move of more than a page cannot be bridged and the listing
+// stays incomplete, saying which page.
+TEST_F(PagesAheadTest, ASkippedPageIsAskedOnceMoreAtTheEndOfItsListing) {
+  AddUnrated(800);
+  for (const int moved : {30, 150}) {
+    Admin("faults", json{{"path", "/router/rest"}, {"api_method", "taobao.trades.sold.get"},
+                         {"rate_status", kRateUnbuyer}, {"page_no", 5}, {"error_rate", 1.0}, {"first_n", 4}});
+    const std::size_t askedBefore = PagesAsked(kRateUnbuyer).size();
+    const std::size_t page5Before = PagesAsked(kRateUnbuyer).count(5);
+    bool rated = false;
+    ListingRequest request{kRateUnbuyer, kUnratedFields, true, {20, 20, 20}, {}, {}, {}, session_.RunAccount(), 3};
+    request.cancelled = [&] {
+      // Right after page 5's fourth failure, buyers of orders listed ahead of it rate.
+      if (!rated && PagesAsked(kRateUnbuyer).count(5) >= page5Before + 4) {
+        rated = true;
+        for (int i = 0; i < moved; ++i)
+          Admin("buyer-rate", json{{"tid", std::to_string((moved == 30 ? 9100100 : 9100200) + i)},
+                                   {"result", "good"}, {"content", ""}});
+      }
+      return false;
+    };
+    std::set<std::string> brought;
+    const FetchStats stats = PageThrough(request, [&](std::vector<Order>&& trades) {
+      for (const Order& t : trades) EXPECT_TRUE(brought.insert(t.tid).second) << t.tid;
+    });
+    ASSERT_TRUE(rated);
+    EXPECT_EQ(PagesAsked(kRateUnbuyer).size() - askedBefore,
+              static_cast<std::size_t>(stats.pages)) << moved;
+    if (moved == 30) {
+      EXPECT_TRUE(stats.Complete()) << ListingProblem(kRateUnbuyer, stats);
+      for (int i = 400; i < 500; ++i) EXPECT_TRUE(brought.contains("9" + std::to_string(100000 + i))) << i;
+      EXPECT_GE(brought.size(), 770u);
+    } else {
+      EXPECT_FALSE(stats.Complete());
+      EXPECT_EQ(ListingProblem(kRateUnbuyer, stats), "RATE_UNBUYER page 5");
+    }
+  }
+}
+
 }  // namespace
 }  // namespace qm
