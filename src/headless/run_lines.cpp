@@ -108,8 +108,6 @@ void RunLines::PassRated(const PassRating& rating) {
         Print(head + " skipped: waiting until " + next +
                   (attempt.awaitsCheck ? " to ask the platform" : " after a refusal"));
       break;
-    case LedgerVerdict::BuyerRated:  // told by MovedToBuyerRated
-    case LedgerVerdict::BuyerUnanswered:
     case LedgerVerdict::Busy: break;
     case LedgerVerdict::NotLogged:
       Print("status: 评价记录无法写入，评价暂缓：" + attempt.problem);

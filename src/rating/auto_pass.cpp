@@ -172,12 +172,6 @@ void AutoPass::MoveToBuyerRated(const Order& order, const BuyerVerdict& verdict,
 }
 
 void AutoPass::Answered(const Order& order, const RatingAttempt& attempt) {
-  if (attempt.verdict == LedgerVerdict::BuyerRated) {
-    // The buyer rated since the last listing: the order is an answer's to give, not a "good".
-    MoveToBuyerRated(order, attempt.buyer, true);
-    return;
-  }
-  if (attempt.verdict == LedgerVerdict::BuyerUnanswered) return;  // a later pass asks again
   PassRating rating{order, attempt, false};
   rating.removed = attempt.Done() && list_.Remove(order.tid);
   // One rated elsewhere leaves the list too, but the pass did not rate it.

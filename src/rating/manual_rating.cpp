@@ -51,8 +51,6 @@ std::string AttemptWords(const std::string& tid, const char* what, const RatingA
     case LedgerVerdict::NotLogged:
       *failed = true;
       return order + "的" + what + "未发出：评价记录无法写入（" + attempt.problem + "），稍后再试。";
-    case LedgerVerdict::BuyerRated:
-    case LedgerVerdict::BuyerUnanswered:
     case LedgerVerdict::Busy: break;
   }
   return {};
@@ -84,7 +82,7 @@ void RateCurrentUnrated(SellerRun& run, const char* questionEnd) {
   // While the question waited, the automatic pass may have rated the order
   // or the refresh found its buyer's rating: then there is nothing to say "good" to.
   if (!rows.Contains(tid)) return;
-  RatingRequest request{tid, kResultGood, comment, {BuyerOf(rows, tid), RatingStart::Early}, false};
+  RatingRequest request{tid, kResultGood, comment, {BuyerOf(rows, tid), RatingStart::Early}};
   run.Ledger().Rate(std::move(request), [&run, tid](const RatingAttempt& attempt) {
     if (attempt.Done()) run.Book().Unrated().Remove(tid);
     SayAttempt(run.Ports().view, kRateOrderCaption, tid, "评价“好评”", attempt);
@@ -155,7 +153,7 @@ void AnswerBadFirstFlow(SellerRun& run) {
   }
   if (!rows.Contains(tid)) return;
   const std::string buyer = BuyerOf(rows, tid);
-  RatingRequest request{tid, kResultBad, ReadManualComment(run.RunAccount().dataDir, tid), {buyer, RatingStart::Answer}, false};
+  RatingRequest request{tid, kResultBad, ReadManualComment(run.RunAccount().dataDir, tid), {buyer, RatingStart::Answer}};
   run.Ledger().Rate(std::move(request), [&run, tid, buyer](const RatingAttempt& attempt) {
     // Another call is posting this very order (a second double-click before
     // the first one's answer): that call finishes the answer.
@@ -227,7 +225,7 @@ void AnswerInKind(SellerRun& run, const std::string& tid, const std::string& buy
   }
   if (!rows.Contains(tid)) return;
   const std::string what = std::string("回评“") + ResultWord(reply.result) + "”";
-  RatingRequest request{tid, reply.result, reply.comment, {buyer, RatingStart::Answer}, false};
+  RatingRequest request{tid, reply.result, reply.comment, {buyer, RatingStart::Answer}};
   run.Ledger().Rate(std::move(request), [&run, tid, buyer, verdict, what](const RatingAttempt& attempt) {
     if (attempt.verdict == LedgerVerdict::Busy) return;
     SayAttempt(run.Ports().view, kAnswerCaption, tid, what.c_str(), attempt);
@@ -326,7 +324,7 @@ void AnswerNextSelected(std::shared_ptr<SelectionAnswer> state) {
   const SelectionAnswer::Reply reply = state->replies[state->next++];
   const std::string words = std::string("回评“") + ResultWord(reply.result) + "”";
   RatingRequest request{reply.tid, reply.result, reply.comment,
-                        {BuyerOf(run.Book().BuyerRated(), reply.tid), RatingStart::Selection}, false};
+                        {BuyerOf(run.Book().BuyerRated(), reply.tid), RatingStart::Selection}};
   run.Ledger().Rate(std::move(request), [state, reply, words](const RatingAttempt& attempt) {
     OrderRows& list = state->run->Book().BuyerRated();
     bool failed = false;

@@ -12,8 +12,6 @@ namespace {
 
 // What the worker brings back from one post.
 struct PostAnswer {
-  std::optional<BuyerVerdict> buyer;  // asked first: what the buyer gave (nullopt: no answer)
-  bool sent = false;
   RatingOutcome outcome = RatingOutcome::Busy;
   std::string refusal;
 };
@@ -114,11 +112,6 @@ void RatingLedger::Post(RatingRequest request, Done done) {
   worker_.Run<PostAnswer>(
       [sent, account = account_] {
         PostAnswer answer;
-        if (sent.onlyIfBuyerSilent) {
-          answer.buyer = QueryBuyerRating(sent.tid, account);
-          if (!answer.buyer || answer.buyer->Rated()) return answer;
-        }
-        answer.sent = true;
         answer.outcome = PostRating(sent.tid, sent.result, kRoleSeller, sent.comment, &answer.refusal, account);
         return answer;
       },
@@ -126,16 +119,6 @@ void RatingLedger::Post(RatingRequest request, Done done) {
         const std::string& tid = request.tid;
         inFlight_.erase(tid);
         RatingAttempt attempt;
-        if (!answer.sent) {
-          log_.Forget(logged);
-          if (!answer.buyer) {
-            attempt.verdict = LedgerVerdict::BuyerUnanswered;
-          } else {
-            attempt.verdict = LedgerVerdict::BuyerRated;
-            attempt.buyer = *answer.buyer;
-          }
-          return done(attempt);
-        }
         const double now = PlatformNow();
         switch (answer.outcome) {
           case RatingOutcome::Busy:  // nothing was sent

@@ -30,8 +30,6 @@ enum class LedgerVerdict {
   Waiting,          // nothing sent: a pause or a pending question holds it until nextTry
   Busy,             // nothing sent: another call is posting or checking it, or the program is stopping
   NotLogged,        // nothing sent: the rating log could not record the post; tried at a later pass
-  BuyerRated,       // nothing sent: asked first, the buyer has rated the order (see buyer)
-  BuyerUnanswered,  // nothing sent: asked first, the buyer's rating could not be read; tried at a later pass
 };
 
 struct RatingAttempt {
@@ -41,7 +39,6 @@ struct RatingAttempt {
   bool firstWait = false;      // Waiting: the first skip of this wait (later ones need no word)
   std::string problem;         // NotLogged: why the log could not be written
   std::string message;         // Refused, AlreadyRated: the platform's words
-  BuyerVerdict buyer;          // BuyerRated: what the buyer gave
   // The order is rated on the platform: it leaves the lists.
   bool Done() const {
     return verdict == LedgerVerdict::Rated || verdict == LedgerVerdict::Confirmed || verdict == LedgerVerdict::AlreadyRated;
@@ -70,10 +67,6 @@ struct RatingRequest {
   std::string result;
   std::string comment;
   RatingNote note;
-  // Ask the platform for the buyer's rating right before the post, on the
-  // worker, and send nothing when the buyer has rated (or the question got no
-  // answer): an automatic "good" only for a buyer known not to have rated.
-  bool onlyIfBuyerSilent = false;
 };
 
 class RunWorker;

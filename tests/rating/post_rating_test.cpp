@@ -69,9 +69,9 @@ TEST_F(PostRating, TheLedgerNeverPostsOneOrderTwiceAtOnce) {
   ASSERT_TRUE(world.Faults(R"({"path":"/apitools/getResult.do","latency_ms":200})"));
   // A second action asks for the same order while the first one's post travels.
   std::optional<RatingAttempt> first, second;
-  world.Run().Ledger().Rate({tid, "good", "first", {}, false}, [&](const RatingAttempt& a) { first = a; });
+  world.Run().Ledger().Rate({tid, "good", "first", {}}, [&](const RatingAttempt& a) { first = a; });
   EXPECT_TRUE(world.Run().Ledger().InFlight(tid));
-  world.Run().Ledger().Rate({tid, "good", "second", {}, false}, [&](const RatingAttempt& a) { second = a; });
+  world.Run().Ledger().Rate({tid, "good", "second", {}}, [&](const RatingAttempt& a) { second = a; });
   ASSERT_TRUE(second);  // at once, nothing sent
   EXPECT_EQ(second->verdict, LedgerVerdict::Busy);
   EXPECT_FALSE(first);  // the first one's answer comes back through the event loop

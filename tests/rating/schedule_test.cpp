@@ -352,7 +352,7 @@ TEST_F(AutoPass, LeavesAnOrderThatTheSellerIsPostingAlone) {
   ASSERT_TRUE(world.Faults(R"({"path":"/apitools/getResult.do","latency_ms":200})"));
   // The seller's own rating of the first order is on its way when the pass runs.
   std::optional<RatingAttempt> manual;
-  world.Run().Ledger().Rate({tids[0], "good", "手动评价", {"手动", RatingStart::Early}, false},
+  world.Run().Ledger().Rate({tids[0], "good", "手动评价", {"手动", RatingStart::Early}},
                             [&](const RatingAttempt& a) { manual = a; });
   world.Pass();
   ASSERT_TRUE(manual);

@@ -103,7 +103,7 @@ void RatingWorld::Refresh() {
 RatingAttempt RatingWorld::Rate(const std::string& tid, const std::string& result, const std::string& comment,
                                 const RatingNote& note) {
   std::optional<RatingAttempt> answer;
-  run_->Ledger().Rate({tid, result, comment, note, false}, [&answer](const RatingAttempt& a) { answer = a; });
+  run_->Ledger().Rate({tid, result, comment, note}, [&answer](const RatingAttempt& a) { answer = a; });
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
   while (!answer && std::chrono::steady_clock::now() < deadline) loop_.WaitAndRun(std::chrono::milliseconds(20));
   return answer.value_or(RatingAttempt{});
