@@ -16,7 +16,6 @@
 #include "platform/platform_time.h"
 #include "settings/app_session.h"
 #include "util/event_pump.h"
-#include "util/locks.h"
 
 namespace qm {
 namespace {
@@ -224,7 +223,7 @@ OrderLoader::OrderLoader(OrderBook& book, EventPump& pump, const Account& accoun
       done_(std::move(done)),
       progress_(std::move(progress)),
       retryPauses_(std::move(retryPausesMs)),
-      loadLock_(CreateLock()), shared_(std::make_shared<Shared>()) {}
+      shared_(std::make_shared<Shared>()) {}
 
 OrderLoader::~OrderLoader() {
   // The listings end at their next page or pause; the posted report is dropped.
@@ -277,7 +276,7 @@ void OrderLoader::SyncUnratedOrders(LoadKind kind, std::shared_ptr<const OrderIn
   auto orders = std::make_shared<std::vector<Order>>();
   auto ratedSide = std::make_shared<std::vector<std::string>>();
   {
-    LockGuard hold(loadLock_);
+    std::lock_guard hold(loadMutex_);
     if (since > 0) {
       ListChanges(account_, since, until, *report, orders.get(), ratedSide.get(), pauses, cancelled);
     } else {

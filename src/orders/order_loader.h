@@ -22,6 +22,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -105,10 +106,10 @@ class OrderLoader {
   const Account account_;  // the worker reads this copy only
   Done done_;
   Progress progress_;
+  const std::vector<int> retryPauses_;
   // Held by a load's worker while it lists and stores, never while the UI
   // thread takes over the orders.
-  const std::vector<int> retryPauses_;
-  const std::uint32_t loadLock_;
+  std::mutex loadMutex_;
   std::atomic<bool> running_{false};
   std::shared_ptr<Shared> shared_;
   std::thread worker_;

@@ -4,7 +4,6 @@
 #include <tuple>
 
 #include "integration/sync_fixture.h"
-#include "util/locks.h"
 
 namespace qm {
 namespace {
