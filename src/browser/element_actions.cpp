@@ -9,12 +9,6 @@
 namespace qm {
 namespace {
 
-// The window object of the last script evaluation, shared by every driver.
-ComObject& ScriptWindow() {
-  static ComObject window;
-  return window;
-}
-
 // Page text pasted back as markup must stay text.
 std::string EscapedHtml(const std::string& text) {
   std::string out;
@@ -280,13 +274,13 @@ bool DocumentDriver::RunScript(const std::string& script, const std::string& kin
 }
 
 std::string DocumentDriver::EvalScript(const std::string& expression) {
-  ScriptWindow() = document_.ReadObject("ParentWindow");
+  const ComObject window = document_.ReadObject("ParentWindow");
   const ComObject body = document_.ReadObject("body");
   // Inside the body: markup put before it is parsed as a body of its own,
   // which would stand in for the page's body from then on.
   body.CallMethodVariant("insertAdjacentHTML",
                          {"afterBegin", "<textarea id=resultjs style='display:none;' ></textarea>"});
-  ScriptWindow().CallMethodVariant("execScript", {"document.all.resultjs.innerText=" + expression});
+  window.CallMethodVariant("execScript", {"document.all.resultjs.innerText=" + expression});
   const ComObject area = document_.ReadObject("all").CallMethodObject("namedItem", {"resultjs"});
   const std::string result = area.ReadText("value");
   area.WriteProperty("outerHTML", "");

@@ -1,20 +1,11 @@
 #include "settings/profile.h"
 
-#include <mutex>
-
 #include "settings/profile_document.h"
 #include "util/file_guard.h"
 #include "util/file_io.h"
 
 namespace qm {
 namespace {
-
-// Read-modify-write of a profile file happens under one process-wide lock, so
-// two threads writing keys of the same file cannot lose each other's change.
-std::mutex& ProfileMutex() {
-  static std::mutex m;
-  return m;
-}
 
 // Loads the document; false when the file exists but cannot be read or is
 // refused (over the size limit, not a regular file): such a file is never
@@ -30,7 +21,6 @@ bool Load(const std::string& file, std::string* bytes, ProfileDocument* doc) {
 
 std::string ReadProfileString(const std::string& file, std::string_view section, std::string_view key) {
   if (file.empty() || section.empty() || key.empty()) return {};
-  std::lock_guard<std::mutex> lock(ProfileMutex());
   std::string bytes;
   ProfileDocument doc;
   if (!Load(file, &bytes, &doc)) return {};
@@ -43,8 +33,9 @@ bool WriteProfileString(const std::string& file, std::string_view section, std::
       !IsStorableProfileValue(value)) {
     return false;
   }
-  std::lock_guard<std::mutex> lock(ProfileMutex());
-  // Other processes edit the same files (a second run's --keep, the desktop).
+  // Other processes and threads edit the same files (a second run's --keep,
+  // the desktop, the web page): the edit lock keeps each read-modify-write
+  // whole. A read needs none: a file is only ever replaced whole.
   const FileEditLock edit(file);
   if (!edit.Held()) return false;
   std::string bytes;
@@ -59,7 +50,6 @@ bool WriteProfileString(const std::string& file, std::string_view section, std::
 
 bool DeleteProfileKey(const std::string& file, std::string_view section, std::string_view key) {
   if (file.empty() || section.empty() || key.empty()) return false;
-  std::lock_guard<std::mutex> lock(ProfileMutex());
   const FileEditLock edit(file);
   if (!edit.Held()) return false;
   std::string bytes;
@@ -74,7 +64,6 @@ bool DeleteProfileKey(const std::string& file, std::string_view section, std::st
 
 bool DeleteProfileSection(const std::string& file, std::string_view section) {
   if (file.empty() || section.empty()) return false;
-  std::lock_guard<std::mutex> lock(ProfileMutex());
   const FileEditLock edit(file);
   if (!edit.Held()) return false;
   std::string bytes;
@@ -90,7 +79,6 @@ std::vector<std::string> ProfileKeyNames(const std::string& file, std::string_vi
   if (file.empty()) return {};
   std::string bytes;
   ProfileDocument doc;
-  std::lock_guard<std::mutex> lock(ProfileMutex());
   if (!Load(file, &bytes, &doc)) return {};
   return doc.KeyNames(section);
 }
@@ -100,8 +88,7 @@ std::vector<std::string> ProfileSectionNames(const std::string& file) {
   std::string bytes;
   ProfileDocument doc;
   {
-    std::lock_guard<std::mutex> lock(ProfileMutex());
-    if (!Load(file, &bytes, &doc)) return {};
+      if (!Load(file, &bytes, &doc)) return {};
   }
   std::vector<std::string> names = doc.SectionNames();
   // The names as the system hands them over: each with a terminating zero in
