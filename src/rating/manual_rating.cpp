@@ -65,6 +65,17 @@ void SayAttempt(MainView* view, const std::string& caption, const std::string& t
   if (failed && view->prompts != nullptr) view->prompts->Warn(caption, words);
 }
 
+// Goes on with `then` once the seller has said OK to `question` (at once
+// when nothing can ask). The action returns before the answer: whatever
+// `then` works on is looked up again there, as the lists may have changed.
+void OnOk(MainView* view, const char* caption, const std::string& question, bool cannotUndo,
+          std::function<void()> then) {
+  if (view->prompts == nullptr) return then();
+  view->prompts->Confirm(caption, question, cannotUndo, [then = std::move(then)](bool ok) {
+    if (ok) then();
+  });
+}
+
 // Rates the current order of the both-unrated list "good" with the standing
 // comment once the user has said OK to `question`.
 void RateCurrentUnrated(SellerRun& run, const char* questionEnd) {
@@ -75,17 +86,18 @@ void RateCurrentUnrated(SellerRun& run, const char* questionEnd) {
   if (tid.empty()) return;
   // The seller sees what goes out: "good" and the comment it carries.
   const std::string comment = run.NextComment();
-  if (!view->prompts->Question(kRateOrderCaption, "确定要对订单号‘" + tid + questionEnd + "\n\n将评价“好评”，评语：" +
-                                                      (comment.empty() ? "（无）" : comment))) {
-    return;
-  }
-  // While the question waited, the automatic pass may have rated the order
-  // or the refresh found its buyer's rating: then there is nothing to say "good" to.
-  if (!rows.Contains(tid)) return;
-  RatingRequest request{tid, kResultGood, comment, {BuyerOf(rows, tid), RatingStart::Early}};
-  run.Ledger().Rate(std::move(request), [&run, tid](const RatingAttempt& attempt) {
-    if (attempt.Done()) run.Book().Unrated().Remove(tid);
-    SayAttempt(run.Ports().view, kRateOrderCaption, tid, "评价“好评”", attempt);
+  const std::string question =
+      "确定要对订单号‘" + tid + questionEnd + "\n\n将评价“好评”，评语：" + (comment.empty() ? "（无）" : comment);
+  OnOk(view, kRateOrderCaption, question, false, [&run, tid, comment] {
+    // While the question waited, the automatic pass may have rated the order
+    // or the refresh found its buyer's rating: then there is nothing to say "good" to.
+    OrderRows& unrated = run.Book().Unrated();
+    if (!unrated.Contains(tid)) return;
+    RatingRequest request{tid, kResultGood, comment, {BuyerOf(unrated, tid), RatingStart::Early}};
+    run.Ledger().Rate(std::move(request), [&run, tid](const RatingAttempt& attempt) {
+      if (attempt.Done()) run.Book().Unrated().Remove(tid);
+      SayAttempt(run.Ports().view, kRateOrderCaption, tid, "评价“好评”", attempt);
+    });
   });
 }
 
@@ -139,6 +151,8 @@ void rate_early_from_menu(SellerRun& run) { RateCurrentUnrated(run, "’提前�
 
 namespace {
 
+void AnswerBad(SellerRun& run, const std::string& tid);
+
 // The original answer: "bad" first, then the buyer's rating is read; a good
 // buyer leads to the rating page. Kept for sellers who choose it (回评方式=先差评).
 void AnswerBadFirstFlow(SellerRun& run) {
@@ -148,9 +162,12 @@ void AnswerBadFirstFlow(SellerRun& run) {
   const std::string tid = rows.CurrentOrder();
   if (tid.empty()) return;
   // A "bad" rating cannot be taken back: asked first, as the early rating is.
-  if (view->prompts != nullptr && !view->prompts->Ask(kAnswerCaption, "确定要对订单号‘" + tid + "’回评“差评”吗？")) {
-    return;
-  }
+  OnOk(view, kAnswerCaption, "确定要对订单号‘" + tid + "’回评“差评”吗？", true, [&run, tid] { AnswerBad(run, tid); });
+}
+
+// The seller said OK to a "bad" answer: it goes out, then the buyer's rating is read.
+void AnswerBad(SellerRun& run, const std::string& tid) {
+  OrderRows& rows = run.Book().BuyerRated();
   if (!rows.Contains(tid)) return;
   const std::string buyer = BuyerOf(rows, tid);
   RatingRequest request{tid, kResultBad, ReadManualComment(run.RunAccount().dataDir, tid), {buyer, RatingStart::Answer}};
@@ -218,27 +235,26 @@ void AnswerInKind(SellerRun& run, const std::string& tid, const std::string& buy
   }
   const BuyerVerdict verdict = *found;
   const InKind reply = ReplyTo(run, tid, verdict);
-  if (view->prompts != nullptr &&
-      !view->prompts->Ask(kAnswerCaption, VerdictLine(tid, buyer, verdict, reply) + "\n\n确定要回评“" +
-                                               ResultWord(reply.result) + "”吗？")) {
-    return;
-  }
-  if (!rows.Contains(tid)) return;
-  const std::string what = std::string("回评“") + ResultWord(reply.result) + "”";
-  RatingRequest request{tid, reply.result, reply.comment, {buyer, RatingStart::Answer}};
-  run.Ledger().Rate(std::move(request), [&run, tid, buyer, verdict, what](const RatingAttempt& attempt) {
-    if (attempt.verdict == LedgerVerdict::Busy) return;
-    SayAttempt(run.Ports().view, kAnswerCaption, tid, what.c_str(), attempt);
-    if (attempt.verdict == LedgerVerdict::NotLogged) return;  // not sent: the order stays
-    if (!attempt.Done() || attempt.verdict == LedgerVerdict::AlreadyRated) {
-      // The platform did not take it, or holds a rating already: the rating
-      // page shows what it holds, and the seller may change it there.
-      FinishOnRatingPage(run, tid);
-      return;
-    }
-    run.Book().BuyerRated().Remove(tid);
-    // A neutral or bad buyer's words stay in view, in the warning's colours.
-    if (verdict.Unfavourable()) ShowBuyerVerdict(run, tid, buyer, verdict);
+  const std::string question =
+      VerdictLine(tid, buyer, verdict, reply) + "\n\n确定要回评“" + ResultWord(reply.result) + "”吗？";
+  OnOk(view, kAnswerCaption, question, true, [&run, tid, buyer, verdict, reply] {
+    if (!run.Book().BuyerRated().Contains(tid)) return;
+    const std::string what = std::string("回评“") + ResultWord(reply.result) + "”";
+    RatingRequest request{tid, reply.result, reply.comment, {buyer, RatingStart::Answer}};
+    run.Ledger().Rate(std::move(request), [&run, tid, buyer, verdict, what](const RatingAttempt& attempt) {
+      if (attempt.verdict == LedgerVerdict::Busy) return;
+      SayAttempt(run.Ports().view, kAnswerCaption, tid, what.c_str(), attempt);
+      if (attempt.verdict == LedgerVerdict::NotLogged) return;  // not sent: the order stays
+      if (!attempt.Done() || attempt.verdict == LedgerVerdict::AlreadyRated) {
+        // The platform did not take it, or holds a rating already: the rating
+        // page shows what it holds, and the seller may change it there.
+        FinishOnRatingPage(run, tid);
+        return;
+      }
+      run.Book().BuyerRated().Remove(tid);
+      // A neutral or bad buyer's words stay in view, in the warning's colours.
+      if (verdict.Unfavourable()) ShowBuyerVerdict(run, tid, buyer, verdict);
+    });
   });
 }
 
@@ -374,8 +390,7 @@ void AnswerSelectedInKind(SellerRun& run, const FoundVerdicts& found) {
   }
   if (state->replies.size() > 10) lines += "……以及另外 " + std::to_string(state->replies.size() - 10) + " 笔\n";
   const std::string question = lines + skipped + "\n确定要回评这 " + std::to_string(state->replies.size()) + " 笔订单吗？";
-  if (view->prompts != nullptr && !view->prompts->Ask(kAnswerCaption, question)) return;
-  AnswerNextSelected(state);
+  OnOk(view, kAnswerCaption, question, true, [state] { AnswerNextSelected(state); });
 }
 
 }  // namespace
@@ -410,8 +425,7 @@ void RateSelectedBuyerRated(SellerRun& run) {
   const std::string question = chosen.size() == 1 ? "确定要对订单号‘" + chosen.front() + "’回评“差评”吗？"
                                                   : "确定要对选中的 " + std::to_string(chosen.size()) +
                                                         " 笔订单回评“差评”吗？";
-  if (view->prompts != nullptr && !view->prompts->Ask(kAnswerCaption, question)) return;
-  AnswerNextSelected(state);
+  OnOk(view, kAnswerCaption, question, true, [state] { AnswerNextSelected(state); });
 }
 
 void KeepCurrentOrder(SellerRun& run, bool keep, bool wholeBuyer) {

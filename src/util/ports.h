@@ -58,6 +58,14 @@ class Prompts {
   // The same with the question icon, for the questions the seller is asked
   // before something that cannot be undone.
   virtual bool Ask(const std::string& title, const std::string& text) { return Question(title, text); }
+  // The question of an action that goes on only with the seller's OK: the
+  // action returns at once and `then` hears the answer when it is given
+  // (never, when the program ends first). `cannotUndo` asks as Ask does,
+  // otherwise as Question. A box that waits in place answers at once.
+  virtual void Confirm(const std::string& title, const std::string& text, bool cannotUndo,
+                       std::function<void(bool)> then) {
+    then(cannotUndo ? Ask(title, text) : Question(title, text));
+  }
   // A failure the seller should know of, with the warning icon.
   virtual void Warn(const std::string& title, const std::string& text) { Information(title, text); }
   // A one-line input box; nullopt when cancelled.

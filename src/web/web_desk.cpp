@@ -93,8 +93,8 @@ std::optional<RunSettings> SettingsFrom(const json& in, std::string* problem) {
 
 }  // namespace
 
-// The boxes of the seller's actions: questions wait for the page; the other
-// boxes become messages on it.
+// The boxes of the seller's actions: questions go to the page and the action
+// goes on with the answer; the other boxes become messages on it.
 class WebDesk::PagePrompts : public Prompts {
  public:
   explicit PagePrompts(WebDesk& desk) : desk_(desk) {}
@@ -102,7 +102,12 @@ class WebDesk::PagePrompts : public Prompts {
     desk_.AddNote({0, "info", title, text});
   }
   void Warn(const std::string& title, const std::string& text) override { desk_.AddNote({0, "warn", title, text}); }
-  bool Question(const std::string& title, const std::string& text) override { return desk_.Ask(title, text); }
+  // Every action asks through Confirm; a question that would have to wait in
+  // place is refused.
+  bool Question(const std::string&, const std::string&) override { return false; }
+  void Confirm(const std::string& title, const std::string& text, bool, std::function<void(bool)> then) override {
+    desk_.Ask(title, text, std::move(then));
+  }
   // The page offers no action that asks for a line of text.
   std::optional<std::string> Input(const std::string&, const std::string&, const std::string&) override {
     return std::nullopt;
@@ -118,6 +123,7 @@ WebDesk::WebDesk(SellerRun& run, MemoryOrderList& unratedView, MemoryOrderList& 
       prompts_(std::make_unique<PagePrompts>(*this)), outbox_(outbox) {}
 
 WebDesk::~WebDesk() {
+  if (expiry_ != nullptr) expiry_->SetInterval(0);  // the loop keeps its timers
   if (test_.joinable()) test_.join();
 }
 
@@ -140,7 +146,12 @@ void WebDesk::Attach(MainView& view) {
   };
 }
 
-void WebDesk::Close() { closed_ = true; }
+void WebDesk::Close() {
+  closed_ = true;
+  // The run ends: what the questions would have done is not done.
+  questions_.clear();
+  if (expiry_ != nullptr) expiry_->SetInterval(0);
+}
 
 void WebDesk::AddNote(Note note) {
   note.id = ++lastId_;
@@ -148,20 +159,28 @@ void WebDesk::AddNote(Note note) {
   while (notes_.size() > kNotesKept) notes_.pop_front();
 }
 
-bool WebDesk::Ask(const std::string& title, const std::string& text) {
-  if (closed_) return false;
-  Question question{++lastId_, title, text, std::nullopt};
-  questions_.push_back(&question);
+void WebDesk::Ask(const std::string& title, const std::string& text, std::function<void(bool)> then) {
+  if (closed_) return;
+  questions_.push_back({++lastId_, title, text, std::move(then), std::chrono::steady_clock::now() + kQuestionLimit});
+  if (expiry_ == nullptr) expiry_ = loop_.NewTimer([this] { ExpireQuestions(); });
+  expiry_->SetInterval(1000);
   // The action that asks has started: the page hears so and shows the question.
   ReplyNow(Started(true, ""));
-  const auto until = std::chrono::steady_clock::now() + kQuestionLimit;
-  while (!question.answer && !closed_ && !StopRequested() && !loop_.QuitRequested() &&
-         std::chrono::steady_clock::now() < until) {
-    loop_.WaitAndRun(std::chrono::milliseconds(250));
+}
+
+void WebDesk::ExpireQuestions() {
+  const auto now = std::chrono::steady_clock::now();
+  std::vector<Question> expired;
+  std::erase_if(questions_, [&](Question& q) {
+    if (q.until > now) return false;
+    expired.push_back(std::move(q));
+    return true;
+  });
+  if (questions_.empty()) expiry_->SetInterval(0);
+  for (Question& q : expired) {
+    AddNote({0, "info", q.title, "这个问题没有回答，已当作“取消”。"});
+    q.then(false);
   }
-  std::erase(questions_, &question);
-  if (!question.answer) AddNote({0, "info", title, "这个问题没有回答，已当作“取消”。"});
-  return question.answer.value_or(false);
 }
 
 void WebDesk::ReplyNow(const std::string& reply) {
@@ -214,7 +233,7 @@ std::string WebDesk::State() {
   }
   state["alerts"] = std::move(alerts);
   if (!questions_.empty()) {
-    const Question& q = *questions_.back();
+    const Question& q = questions_.back();
     state["question"] = {{"id", q.id}, {"title", Safe(q.title)}, {"text", Safe(q.text)}};
   } else {
     state["question"] = nullptr;
@@ -244,10 +263,15 @@ void WebDesk::Act(const std::string& action, const std::string& argsText, const 
   if (action == "question") {
     const auto id = args.find("id");
     const auto ok = args.find("ok");
-    for (Question* q : questions_) {
+    for (auto q = questions_.begin(); q != questions_.end(); ++q) {
       if (id != args.end() && ok != args.end() && ok->is_boolean() && *id == q->id) {
-        q->answer = ok->get<bool>();
-        return reply(Started(true, ""));
+        const std::function<void(bool)> then = std::move(q->then);
+        questions_.erase(q);
+        if (questions_.empty() && expiry_ != nullptr) expiry_->SetInterval(0);
+        reply(Started(true, ""));
+        // The action goes on from its question; what it says next reaches the
+        // page as notes and the status line.
+        return then(ok->get<bool>());
       }
     }
     return reply(Started(false, "这个问题已经不在了。"));

@@ -8,6 +8,7 @@
 // the run's events going on meanwhile. Nothing here is touched from another
 // thread: the server reaches it through queued calls (web_server.h).
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -71,7 +72,8 @@ class WebDesk {
   struct Question {
     std::uint64_t id = 0;
     std::string title, text;
-    std::optional<bool> answer;
+    std::function<void(bool)> then;  // the rest of the action that asked
+    std::chrono::steady_clock::time_point until;
   };
   struct Note {
     std::uint64_t id = 0;
@@ -81,9 +83,12 @@ class WebDesk {
   };
 
   void AddNote(Note note);
-  // A question of an action: shown on the page until it is answered there;
-  // cancelled when the run ends or nobody answers in time.
-  bool Ask(const std::string& title, const std::string& text);
+  // A question of an action: shown on the page until it is answered there,
+  // when `then` goes on with the answer; cancelled ("取消") when nobody
+  // answers in time, dropped unanswered when the run ends.
+  void Ask(const std::string& title, const std::string& text, std::function<void(bool)> then);
+  // Cancels the questions nobody answered in time.
+  void ExpireQuestions();
   void ReplyNow(const std::string& json);
   std::string Started(bool ok, const std::string& message);
   void SaveAlerts(const std::string& args, const Reply& reply);
@@ -97,7 +102,8 @@ class WebDesk {
   std::unique_ptr<Prompts> prompts_;
   std::deque<Note> notes_;
   std::uint64_t lastId_ = 0;
-  std::vector<Question*> questions_;  // innermost last
+  std::vector<Question> questions_;  // one at a time: an action waits on its answer
+  Timer* expiry_ = nullptr;           // the loop's, while a question waits
   std::string status_;
   Reply pendingReply_;  // the action under way, until it has replied
   bool closed_ = false;

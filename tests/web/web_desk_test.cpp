@@ -113,3 +113,63 @@ TEST_F(WebDeskAlerts, TheStatisticsHoldEveryDayOfTheRange) {
 
 }  // namespace
 }  // namespace qm
+
+namespace qm {
+namespace {
+
+using json = nlohmann::json;
+
+// The page's questions: an action that asks returns at once and goes on
+// when the page answers, while the run carries on meanwhile; a cancel, or a
+// run that ends first, posts nothing.
+TEST(WebDeskQuestions, AnActionGoesOnFromItsAnswerAndTheRunIsNeverHeld) {
+  test::RatingWorld world;
+  WebDesk desk{world.Run(), world.unratedView, world.buyerRatedView, world.Loop(), nullptr};
+  desk.Attach(world.View());
+  const std::string a = world.AddTrade(100, "甲");
+  const std::string b = world.AddTrade(100, "乙");
+  const std::string due = world.AddTrade(15 * 24 - 2, "丙");  // past the lead time: the pass rates it
+  world.AddUnratedRow(a, "甲", 100);
+  world.AddUnratedRow(b, "乙", 100);
+  world.AddUnratedRow(due, "丙", 15 * 24 - 2);
+  json reply;
+  const auto act = [&](const std::string& action, const json& args) {
+    reply = nullptr;
+    desk.Act(action, args.dump(), [&](const std::string& text) { reply = json::parse(text); });
+    return reply;
+  };
+  const auto question = [&] { return json::parse(desk.State())["question"]; };
+
+  EXPECT_EQ(act("rate", {{"tid", a}}).value("ok", false), true);
+  const json asked = question();
+  ASSERT_TRUE(asked.is_object());
+  EXPECT_NE(asked["text"].get<std::string>().find(a), std::string::npos);
+  // The question waits; the refresh and the pass run and rate what is due,
+  // not the order asked about.
+  world.Refresh();
+  world.Pass();
+  world.AwaitQuiet();
+  EXPECT_EQ(world.RatingPosts(due), 1);
+  EXPECT_EQ(world.RatingPosts(a), 0);
+  EXPECT_EQ(act("rate", {{"tid", b}})["message"], "请先回答页面上的问题。");
+  EXPECT_EQ(act("question", {{"id", asked["id"]}, {"ok", true}}).value("ok", false), true);
+  EXPECT_TRUE(question().is_null());
+  world.AwaitQuiet();
+  EXPECT_EQ(world.RatingPosts(a), 1);
+  EXPECT_FALSE(world.Unrated().Contains(a));
+  EXPECT_EQ(act("question", {{"id", asked["id"]}, {"ok", true}})["message"], "这个问题已经不在了。");
+
+  // 取消 posts nothing; nor does a question the end of the run leaves unanswered.
+  act("rate", {{"tid", b}});
+  act("question", {{"id", question()["id"]}, {"ok", false}});
+  act("rate", {{"tid", b}});
+  ASSERT_TRUE(question().is_object());
+  desk.Close();
+  world.AwaitQuiet();
+  EXPECT_EQ(world.RatingPosts(b), 0);
+  EXPECT_TRUE(world.Unrated().Contains(b));
+  EXPECT_TRUE(question().is_null());
+}
+
+}  // namespace
+}  // namespace qm
