@@ -29,7 +29,7 @@ void BM_PassNoneDue(benchmark::State& state) {
   std::vector<qm::Order> orders;
   for (int i = 0; i < rows; ++i)
     orders.push_back({std::to_string(4000000000000000 + i), "买家" + std::to_string(i),
-                      qm::test::PlatformTimeAgo(static_cast<std::int64_t>(i % 330) * 3600 + 1800)});
+                      qm::test::PlatformTimeAgo(world.Clock(), static_cast<std::int64_t>(i % 330) * 3600 + 1800)});
   unrated.Fill(std::move(orders));
   world.Pass();  // the first pass writes every "到期"
   for (auto _ : state) world.Pass();

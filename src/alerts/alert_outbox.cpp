@@ -47,7 +47,7 @@ void ReadFigures(const std::string& text, AlertMessage& m) {
   }
 }
 
-std::string Now() { return FormatPlatformTime(static_cast<std::int64_t>(PlatformNow())); }
+std::string TimeText(double now) { return FormatPlatformTime(static_cast<std::int64_t>(now)); }
 
 }  // namespace
 
@@ -66,9 +66,10 @@ std::string AlertEventText(const AlertEvent& e) {
   return what;
 }
 
-AlertOutbox::AlertOutbox(EventPump& pump, std::string shop, AlertSettings settings,
+AlertOutbox::AlertOutbox(EventPump& pump, const PlatformClock& clock, std::string shop, AlertSettings settings,
                          std::function<void(const AlertEvent&)> report, Options options)
     : pump_(pump),
+      clock_(clock),
       shop_(std::move(shop)),
       settings_(std::move(settings)),
       report_(std::move(report)),
@@ -154,7 +155,7 @@ void AlertOutbox::Raise(const BuyerAlert& alert) {
   m.buyer = alert.buyer;
   m.result = alert.result;
   m.comment = alert.comment;
-  m.time = alert.time.empty() ? Now() : alert.time;
+  m.time = alert.time.empty() ? TimeText(clock_.Now()) : alert.time;
   Keep(alert.tid, m, destinations);
   for (Destination d : destinations) Enqueue(d, Job{alert.tid, m, 0});
 }
@@ -174,7 +175,7 @@ AlertMessage AlertOutbox::SummaryOf(const std::string& day, const std::string& f
   m.kind = AlertKind::Summary;
   m.shop = shop_;
   m.day = day;
-  m.time = Now();
+  m.time = TimeText(clock_.Now());
   Query given(db_,
               "SELECT started, count(*) FROM ratings WHERE outcome='rated' AND time>=? AND time<? GROUP BY started");
   given.Bind(1, from).Bind(2, to);
@@ -197,7 +198,7 @@ AlertMessage AlertOutbox::SummaryOf(const std::string& day, const std::string& f
 void AlertOutbox::CheckSummary() {
   const std::vector<Destination> destinations = settings_.Destinations();
   if (settings_.summaryHour < 0 || destinations.empty() || db_ == nullptr) return;
-  const auto now = static_cast<std::int64_t>(PlatformNow());
+  const auto now = static_cast<std::int64_t>(clock_.Now());
   const std::string today = FormatPlatformTime(now).substr(0, 10);
   const std::optional<std::int64_t> midnight = ParsePlatformTime(today + " 00:00:00");
   if (!midnight || now < *midnight + settings_.summaryHour * 3600) return;
@@ -288,11 +289,12 @@ void AlertOutbox::Reported(Destination destination, const Job& job, AlertEvent::
 }
 
 std::vector<std::pair<Destination, DeliveryOutcome>> SendTestAlerts(const AlertSettings& settings,
-                                                                    const std::string& shop, int timeoutSeconds) {
+                                                                    const std::string& shop, double now,
+                                                                    int timeoutSeconds) {
   AlertMessage m;
   m.kind = AlertKind::Test;
   m.shop = shop;
-  m.time = Now();
+  m.time = TimeText(now);
   std::vector<std::pair<Destination, std::future<DeliveryOutcome>>> sends;
   for (Destination d : settings.Destinations())
     sends.emplace_back(d, std::async(std::launch::async, [=] { return Deliver(d, settings, m, timeoutSeconds); }));

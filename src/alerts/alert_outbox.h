@@ -55,8 +55,9 @@ class AlertOutbox {
     int timeoutSeconds = kDeliveryTimeoutSeconds;
   };
 
-  // `report` runs on the pump's thread for every send's outcome.
-  AlertOutbox(EventPump& pump, std::string shop, AlertSettings settings, std::function<void(const AlertEvent&)> report,
+  // `report` runs on the pump's thread for every send's outcome; messages
+  // are timed by `clock`, which outlives the outbox.
+  AlertOutbox(EventPump& pump, const PlatformClock& clock, std::string shop, AlertSettings settings, std::function<void(const AlertEvent&)> report,
               Options options);
   // Ends the workers; a send under way is cut short and stays pending.
   ~AlertOutbox();
@@ -104,6 +105,7 @@ class AlertOutbox {
   AlertMessage SummaryOf(const std::string& day, const std::string& from, const std::string& to);
 
   EventPump& pump_;
+  const PlatformClock& clock_;
   std::string shop_;
   AlertSettings settings_;
   std::function<void(const AlertEvent&)> report_;
@@ -116,8 +118,9 @@ class AlertOutbox {
 
 // A test alert to every destination of `settings` at once, one try each;
 // returns when all have answered (a worker's call, never the UI thread's).
+// The message says it was sent at `now`, platform time.
 std::vector<std::pair<Destination, DeliveryOutcome>> SendTestAlerts(const AlertSettings& settings,
-                                                                    const std::string& shop,
+                                                                    const std::string& shop, double now,
                                                                     int timeoutSeconds = kDeliveryTimeoutSeconds);
 // Why no test alert can go out with `settings`, in the seller's words; empty when one can.
 std::string TestAlertProblem(const AlertSettings& settings);

@@ -16,6 +16,7 @@
 #include "alerts/alert_outbox.h"
 #include "app/builder.h"
 #include "app/qt_ports.h"
+#include "platform/platform_link.h"
 #include "settings/app_session.h"
 #include "settings/config.h"
 
@@ -155,8 +156,8 @@ void AlertSettingsWindow::SendTest() {
   test_->setEnabled(false);
   result_->setText("正在发送测试提醒…");
   // Off the UI thread; the answer comes back to the window if it is still open.
-  std::thread([s, shop = session_.sellerNick, window = QPointer<AlertSettingsWindow>(this)] {
-    const QString text = Q(TestAlertText(SendTestAlerts(s, shop)));
+  std::thread([s, shop = session_.sellerNick, now = session_.link->Clock().Now(), window = QPointer<AlertSettingsWindow>(this)] {
+    const QString text = Q(TestAlertText(SendTestAlerts(s, shop, now)));
     QMetaObject::invokeMethod(
         QCoreApplication::instance(),
         [window, text] {

@@ -17,6 +17,7 @@
 #include "app/shutdown.h"
 #include "app/translations.h"
 #include "headless/runner.h"
+#include "platform/platform_link.h"
 #include "rating/startup.h"
 #include "settings/app_session.h"
 #include "util/program_paths.h"
@@ -208,6 +209,7 @@ int RunApp(int argc, char** argv) {
   // The start-up record of this run: made here, handed to the window, and
   // gone with it at the end.
   AppSession s;
+  s.link = std::make_shared<PlatformLink>();
   if (!UseProgramDirOrSay(s, line.dataDir)) return kExitUsage;
   PlaceBrowserProfile(s.programDir);
   if (!line.platform.empty()) s.endpoints = Endpoints::AtBase(line.platform);

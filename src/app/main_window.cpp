@@ -21,6 +21,7 @@
 #include "app/frame_grips.h"
 #include "app/icons.h"
 #include "app/shutdown.h"
+#include "platform/platform_link.h"
 #include "rating/startup.h"
 #include "settings/app_session.h"
 #include "settings/config.h"
@@ -181,7 +182,7 @@ void MainWindow::LoadProgress(int tradesRead) {
 }
 
 void MainWindow::LoadReported(const LoadReport& report) {
-  if (const std::string status = LoadStatusText(report); !status.empty()) SetStatus(status);
+  if (const std::string status = LoadStatusText(report, session_.link->Clock().Now()); !status.empty()) SetStatus(status);
   if (Busy() && report.kind == LoadKind::First) ShowBusy(kBusyRefreshText);
 }
 
@@ -196,7 +197,7 @@ void MainWindow::Started() {
     list->SetColours(kLoadedTextColour, kLoadedBackgroundColour);
 }
 
-void MainWindow::PassEnded(int rated) { SetStatus(PassStatusText(rated)); }
+void MainWindow::PassEnded(int rated) { SetStatus(PassStatusText(rated, session_.link->Clock().Now())); }
 
 void MainWindow::PassRated(const PassRating& rating) {
   if (Busy() && rating.removed) ShowBusy(BusyPassText(++busyRated_));
@@ -469,7 +470,7 @@ void MainWindow::DecorateLists() {
   SellerRun& run = *run_;
   unratedList_->Model()->SetDecoration([&run](const OrderRow& row, int column, int role) -> QVariant {
     if (role != Qt::ToolTipRole || column != kColumnTimeLeft || !run.Keep().Keeps(row.order)) return {};
-    const auto left = TimeLeftText(row.order.endTime, PlatformNow());
+    const auto left = TimeLeftText(row.order.endTime, run.Clock().Now());
     return left ? PlainToolTip(Q("到期：" + *left)) : QVariant();
   });
   buyerRatedList_->Model()->SetDecoration([&run](const OrderRow& row, int, int role) -> QVariant {

@@ -14,6 +14,7 @@
 #include "app/builder.h"
 #include "app/layout.h"
 #include "app/main_window.h"
+#include "platform/platform_link.h"
 #include "rating/run_texts.h"
 #include "rating/seller_run.h"
 #include "settings/app_session.h"
@@ -23,7 +24,7 @@ namespace qm {
 void MainWindow::OpenOutbox() {
   const std::string& nick = session_.sellerNick;
   outbox_ = std::make_unique<AlertOutbox>(
-      pump_, nick, ReadAlertSettings(session_.programDir, nick),
+      pump_, session_.link->Clock(), nick, ReadAlertSettings(session_.programDir, nick),
       [this](const AlertEvent& event) {
         // A send that is tried again is told once; what became of it is told too.
         if (event.kind != AlertEvent::Kind::Retrying || event.tries == 1) SetStatus(AlertEventText(event));

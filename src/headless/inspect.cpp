@@ -7,6 +7,7 @@
 #include "headless/runner.h"
 #include "orders/order_db.h"
 #include "orders/listing.h"
+#include "platform/platform_link.h"
 #include "rating/refresh_checks.h"
 #include "platform/platform_time.h"
 #include "rating/keep_list.h"
@@ -44,8 +45,9 @@ int ListOrders(const AppSession& session) {
   OrderBook book;
   std::string error;
   const bool complete = LoadListsInMemory(session.RunAccount(), book, &error);
-  const double now = PlatformNow();
-  KeepList kept(KeepListPath(session.programDir, session.sellerNick));
+  const PlatformClock& clock = session.link->Clock();
+  const double now = clock.Now();
+  KeepList kept(KeepListPath(session.programDir, session.sellerNick), clock);
   kept.Refresh();
   if (!kept.Usable())
     PrintLine("list: the keep list cannot be used: " + kept.Problem() + "; a run rates nothing automatically");
@@ -83,7 +85,7 @@ int CheckOrder(const AppSession& session, const std::string& tid) {
 }
 
 int EditKeepList(const AppSession& session, const KeepEdit& edit) {
-  KeepList kept(KeepListPath(session.programDir, session.sellerNick));
+  KeepList kept(KeepListPath(session.programDir, session.sellerNick), session.link->Clock());
   kept.Refresh();
   if (!kept.Usable()) {
     PrintLine("keep: the keep list cannot be used: " + kept.Problem() + "; nothing was changed");
@@ -104,7 +106,7 @@ int EditKeepList(const AppSession& session, const KeepEdit& edit) {
 }
 
 int ExportLog(const AppSession& session, const std::string& path) {
-  RatingLog log;
+  RatingLog log(session.link->Clock());
   std::string error;
   const std::string file = session.PathOf(RatingLogFileName(session.sellerNick));
   // Looked at before SQLite opens it: a FIFO put in its place would hold the open for ever.

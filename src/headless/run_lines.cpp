@@ -11,7 +11,8 @@
 
 namespace qm {
 
-RunLines::RunLines(bool once, std::function<void(const std::string&)> print) : once_(once), print_(std::move(print)) {}
+RunLines::RunLines(const PlatformClock& clock, bool once, std::function<void(const std::string&)> print)
+    : clock_(clock), once_(once), print_(std::move(print)) {}
 
 void RunLines::Print(const std::string& line) const {
   if (print_) {
@@ -36,7 +37,7 @@ void RunLines::ReloadStarted(ReloadReason why, int intervalMinutes) {
 }
 
 void RunLines::LoadReported(const LoadReport& report) {
-  if (const std::string status = LoadStatusText(report); !status.empty()) Print("status: " + status);
+  if (const std::string status = LoadStatusText(report, clock_.Now()); !status.empty()) Print("status: " + status);
   if (report.kind == LoadKind::Reload) {
     std::string line = "reload: added=" + std::to_string(report.added) + " dropped=" + std::to_string(report.dropped);
     if (report.keptNotListed > 0)

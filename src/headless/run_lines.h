@@ -3,6 +3,7 @@
 #include <functional>
 #include <string>
 
+#include "platform/platform_time.h"
 #include "rating/run_observer.h"
 
 namespace qm {
@@ -10,8 +11,8 @@ namespace qm {
 class RunLines : public RunObserver {
  public:
   // `once`: the run ends after the first load's refresh and pass (--once).
-  // Lines go to `print` (standard output when empty).
-  explicit RunLines(bool once, std::function<void(const std::string&)> print = {});
+  // Lines go to `print` (standard output when empty); their times are `clock`'s.
+  RunLines(const PlatformClock& clock, bool once, std::function<void(const std::string&)> print = {});
 
   // Runs when the run should end, with the exit code.
   std::function<void(int code)> end;
@@ -36,6 +37,7 @@ class RunLines : public RunObserver {
  private:
   void Print(const std::string& line) const;
 
+  const PlatformClock& clock_;
   bool once_;
   std::function<void(const std::string&)> print_;
   bool loaded_ = false;       // a first load listed orders

@@ -17,6 +17,7 @@
 #include "headless/output.h"
 #include "headless/run_lines.h"
 #include "orders/order_book.h"
+#include "platform/platform_link.h"
 #include "rating/schedule.h"
 #include "rating/seller_run.h"
 #include "rating/startup.h"
@@ -341,7 +342,7 @@ int TestAlert(const AppSession& s) {
     return kExitAlertNotDelivered;
   }
   int code = kExitOk;
-  for (const auto& [destination, outcome] : SendTestAlerts(settings, nick)) {
+  for (const auto& [destination, outcome] : SendTestAlerts(settings, nick, s.link->Clock().Now())) {
     PrintLine(std::string("test-alert: ") + DestinationKey(destination) +
               (outcome.delivered ? " delivered" : " not delivered: " + outcome.why));
     if (!outcome.delivered) code = kExitAlertNotDelivered;
@@ -388,6 +389,7 @@ int RunHeadless(int argc, char** argv) {
 
   // The start-up record of this run, handed to every step that needs the account.
   AppSession s;
+  s.link = std::make_shared<PlatformLink>();
   if (const StartupStep dir = UseProgramDir(s, dataDir); !dir.Ready()) {
     PrintLine(StartupStopLine(dir, options->account));
     return ExitCodeFor(dir.outcome);
@@ -499,7 +501,7 @@ int RunHeadless(int argc, char** argv) {
   int exitCode = kExitOk;
   // The run's status lines also reach the web page's status line.
   std::function<void(const std::string&)> statusToPage;
-  RunLines lines(once, [&statusToPage](const std::string& line) {
+  RunLines lines(s.link->Clock(), once, [&statusToPage](const std::string& line) {
     PrintLine(line);
     if (statusToPage && line.rfind("status: ", 0) == 0) statusToPage(line.substr(8));
   });
@@ -531,7 +533,7 @@ int RunHeadless(int argc, char** argv) {
   }
   current = run.get();
   // Alerts also go to the seller's phone and chats, from their own workers.
-  AlertOutbox outbox(loop, s.sellerNick, ReadAlertSettings(s.programDir, s.sellerNick), PrintAlertEvent, {});
+  AlertOutbox outbox(loop, s.link->Clock(), s.sellerNick, ReadAlertSettings(s.programDir, s.sellerNick), PrintAlertEvent, {});
   if (std::string why; !outbox.Open(s.PathOf(RatingLogFileName(s.sellerNick)), &why))
     PrintLine("notify: the alerts' sends cannot be kept: " + why);
   lines.alerted = [&outbox](const Order& order, const BuyerVerdict& verdict) {

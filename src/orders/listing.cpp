@@ -10,6 +10,7 @@
 #include "orders/timing.h"
 #include "orders/trade_page.h"
 #include "platform/call_limits.h"
+#include "platform/platform_link.h"
 #include "platform/platform_time.h"
 #include "platform/reply.h"
 #include "platform/request.h"
@@ -50,7 +51,7 @@ std::string TradesSoldIncrementUrl(const Account& account, const std::string& ra
                          {"fields", fields},
                          {"start_modified", startModified},
                          {"end_modified", endModified}});
-  return build_gateway_url(account, GatewayParams(account, "taobao.trades.sold.increment.get", make_timestamp(), std::move(own)));
+  return build_gateway_url(account, GatewayParams(account, "taobao.trades.sold.increment.get", make_timestamp(ClockOf(account)), std::move(own)));
 }
 
 namespace {
@@ -74,7 +75,7 @@ class Pager {
         incremental_(!request.startModified.empty()),
         account_(request.account),
         method_(incremental_ ? "taobao.trades.sold.increment.get" : "taobao.trades.sold.get"),
-        limits_(CallLimits::Of(account_)),
+        limits_(LimitsOf(account_)),
         most_(std::clamp(request.pagesInFlight, 1, kMostPagesInFlight)) {}
 
   FetchStats Run();
@@ -344,7 +345,7 @@ TradeStanding AskTrade(const std::string& tid, const Account& account) {
   // Counted with the run's other calls; a call limit is waited out.
   const std::string reply = CallPlatform(account, "taobao.trade.get", [&] {
                               return WebRequest::Get(build_gateway_url(
-                                  account, GatewayParams(account, "taobao.trade.get", make_timestamp(),
+                                  account, GatewayParams(account, "taobao.trade.get", make_timestamp(ClockOf(account)),
                                                          {{"fields", "tid,status,buyer_rate,seller_rate"}, {"tid", tid}})));
                             }).text;
   const auto answer = AnswerBody(reply, "trade_get_response");
@@ -363,8 +364,7 @@ TradeStanding AskTrade(const std::string& tid, const Account& account) {
   return TradeStanding::Unknown;
 }
 
-int StoreUnratedPage(OrderDatabase& db, OrderTable table, std::vector<Order>& trades) {
-  const double now = PlatformNow();
+int StoreUnratedPage(OrderDatabase& db, OrderTable table, std::vector<Order>& trades, double now) {
   const bool inTransaction = db.BeginTransaction();
   std::erase_if(trades, [&](const Order& t) {
     return !WithinRatingPeriod(t.endTime, now) || !db.Insert(table, t.tid, t.buyerNick, t.endTime);
@@ -378,7 +378,7 @@ FetchStats FetchUnratedTrades(const Account& account, OrderDatabase& db, const s
   int kept = 0, read = 0;
   FetchStats stats = PageThrough({rateStatus, kUnratedFields, true, retryPausesMs, {}, {}, {}, account}, [&](std::vector<Order>&& trades) {
     read += static_cast<int>(trades.size());
-    kept += StoreUnratedPage(db, table, trades);
+    kept += StoreUnratedPage(db, table, trades, ClockOf(account).Now());
     if (onPage) onPage(read);
   });
   stats.kept = kept;

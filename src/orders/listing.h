@@ -137,9 +137,9 @@ TradeStanding AskTrade(const std::string& tid, const Account& account);
 FetchStats PageThrough(const ListingRequest& request, const std::function<void(std::vector<Order>&&)>& onPage);
 
 // Stores the trades of one page of an unrated listing in one transaction,
-// those older than fifteen days left out; `trades` keeps the ones stored, in
+// those older than fifteen days at `now` left out; `trades` keeps the ones stored, in
 // their order (none when the transaction failed), and their number is returned.
-int StoreUnratedPage(OrderDatabase& db, OrderTable table, std::vector<Order>& trades);
+int StoreUnratedPage(OrderDatabase& db, OrderTable table, std::vector<Order>& trades, double now);
 
 // Pages through one rate status ("RATE_UNBUYER" or "RATE_UNSELLER") of the account and
 // stores every trade of the last fifteen days in `table`, one transaction per

@@ -13,6 +13,7 @@
 
 #include "orders/order_db.h"
 #include "orders/timing.h"
+#include "platform/platform_link.h"
 #include "platform/platform_time.h"
 #include "settings/app_session.h"
 #include "util/event_pump.h"
@@ -118,7 +119,7 @@ void FetchBothSides(const Account& account, OrderDatabase& db, LoadReport& repor
     Side& side = sides[page.side];
     const auto start = Clock::now();
     const double cpuStart = ThreadCpuSeconds();
-    side.stored += StoreUnratedPage(db, side.table, page.trades);
+    side.stored += StoreUnratedPage(db, side.table, page.trades, ClockOf(account).Now());
     for (Order& order : page.trades) {
       if (page.side == 0) {
         buyerSide->push_back(std::move(order));
@@ -248,7 +249,7 @@ bool OrderLoader::Launch(LoadKind kind, double since) {
   try {
     // The window ends now on the UI thread's clock, the one the run schedules by;
     // the worker gets its own copy of the pauses (the UI thread may set new ones).
-    const double until = since > 0 ? PlatformNow() : 0;
+    const double until = since > 0 ? ClockOf(account_).Now() : 0;
     worker_ = std::thread([this, kind, atStart, since, until, pauses = retryPauses_] {
       SyncUnratedOrders(kind, atStart, since, until, pauses);
     });
@@ -295,7 +296,7 @@ void OrderLoader::SyncUnratedOrders(LoadKind kind, std::shared_ptr<const OrderIn
       report->fillSeconds = SecondsSince(fillStart);
       report->added = rows.RowCount();
     } else if (report->databaseOk && listedAtStart) {
-      MergeReload(rows, std::move(*orders), *listedAtStart, *report, *ratedSide);
+      MergeReload(rows, std::move(*orders), *listedAtStart, *report, ClockOf(account_).Now(), *ratedSide);
     }
     report->unrated = rows.RowCount();
     // The load is over before its report is heard: the report may start the next one.
@@ -314,7 +315,7 @@ std::vector<Order> JoinListings(std::vector<Order> buyerSide, const OrderIndex& 
 }
 
 void MergeReload(OrderRows& rows, std::vector<Order> fresh, const OrderIndex& listedAtStart, LoadReport& report,
-                 const std::vector<std::string>& ratedSide) {
+                 double at, const std::vector<std::string>& ratedSide) {
   OrderIndex now;
   now.Reserve(fresh.size());
   std::vector<Order> added;
@@ -335,7 +336,6 @@ void MergeReload(OrderRows& rows, std::vector<Order> fresh, const OrderIndex& li
     // the next page goes unseen. Not being listed proves nothing, so each
     // row it did not bring is asked about by itself (the caller asks); only
     // a row whose rating period is over goes at once, as nothing can rate it.
-    const double at = PlatformNow();
     for (int i = 0; i < rows.RowCount(); ++i) {
       const Order& order = rows.Row(i).order;
       if (listedAtStart.Find(order.tid) == OrderIndex::kNone || now.Find(order.tid) != OrderIndex::kNone) continue;
@@ -385,7 +385,7 @@ void ListChanges(const Account& account, double from, double to, LoadReport& rep
   }
   report.problem = ListingProblem(kChangesListing, report.buyerSide);
 
-  const double now = PlatformNow();
+  const double now = ClockOf(account).Now();
   std::vector<Order> both;
   for (auto& [tid, order] : listed) {
     using Said = Order::Said;

@@ -126,10 +126,10 @@ std::vector<Order> JoinListings(std::vector<Order> buyerSide, const OrderIndex& 
 // complete listings, for a reload of the changes removes the rows listed at
 // the start that `ratedSide` holds, and for a full reload puts the rows
 // listed at the start that `fresh` no longer holds into `report.notListed`
-// (or removes them when their rating period is over); fills
+// (or removes them when their rating period is over at `now`); fills
 // `report.added` and `report.dropped`.
 void MergeReload(OrderRows& rows, std::vector<Order> fresh, const OrderIndex& listedAtStart, LoadReport& report,
-                 const std::vector<std::string>& ratedSide = {});
+                 double now, const std::vector<std::string>& ratedSide = {});
 
 // The incremental listing of every finished trade modified from `from` to
 // `to` (platform times), day by day, with both sides' rating flags: into

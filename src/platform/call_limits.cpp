@@ -5,6 +5,7 @@
 #include <cmath>
 #include <utility>
 
+#include "platform/platform_link.h"
 #include "platform/platform_time.h"
 #include "platform/reply.h"
 #include "util/stop.h"
@@ -33,17 +34,6 @@ double NextBeijingMidnight(double now) {
 
 }  // namespace
 
-std::shared_ptr<CallLimits> CallLimits::Of(const Account& account) {
-  // Process-wide by key: the platform counts calls per application key, and
-  // one key may serve several shops' runs, which then share its quota and bans.
-  static std::mutex mutex;
-  static std::map<std::string, std::shared_ptr<CallLimits>> all;
-  std::lock_guard lock(mutex);
-  std::shared_ptr<CallLimits>& limits = all[account.endpoints.gateway + '\n' + account.appKey];
-  if (!limits) limits = std::make_shared<CallLimits>();
-  return limits;
-}
-
 void CallLimits::Listen(Listener listener) {
   std::lock_guard lock(mutex_);
   listener_ = std::move(listener);
@@ -67,7 +57,7 @@ bool CallLimits::WaitBefore(const std::string& method, const std::function<bool(
       auto it = until_.find(scope);
       if (it != until_.end()) until = std::max(until, it->second);
     }
-    const double left = until - PlatformNow();
+    const double left = until - clock_->Now();
     if (left <= 0) return true;
     // A stop wakes nothing here: look at it every slice.
     const auto slice = std::min<std::chrono::duration<double>>(std::chrono::duration<double>(left), kStopPollSlice);
@@ -88,7 +78,7 @@ std::function<void()> CallLimits::Count(double now) {
 }
 
 bool CallLimits::Met(const std::string& method, const std::string& replyText) {
-  const double now = PlatformNow();
+  const double now = clock_->Now();
   const std::optional<CallLimit> limit = ReadCallLimit(replyText);
   if (const std::function<void()> heard = Count(now)) heard();
   Listener listener;
@@ -116,7 +106,7 @@ bool CallLimits::Met(const std::string& method, const std::string& replyText) {
 
 long CallLimits::RequestsToday() const {
   std::lock_guard lock(mutex_);
-  return BeijingDay(PlatformNow()) == day_ ? today_ : 0;
+  return BeijingDay(clock_->Now()) == day_ ? today_ : 0;
 }
 
 std::map<std::string, long> CallLimits::TakeCounted() {
@@ -131,7 +121,7 @@ void CallLimits::OnCounted(std::function<void()> heard) {
 
 PlatformAnswer CallPlatform(const Account& account, const std::string& method,
                             const std::function<WebRequest()>& build, const std::function<bool()>& cancelled) {
-  const std::shared_ptr<CallLimits> limits = CallLimits::Of(account);
+  const std::shared_ptr<CallLimits> limits = LimitsOf(account);
   for (;;) {
     PlatformAnswer answer;
     if (!limits->WaitBefore(method, cancelled)) return answer;

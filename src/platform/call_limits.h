@@ -13,7 +13,9 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <utility>
 
+#include "platform/platform_time.h"
 #include "platform/transport.h"
 #include "settings/app_session.h"
 
@@ -34,9 +36,8 @@ class CallLimits {
  public:
   using Listener = std::function<void(const CallLimitWait&)>;
 
-  // The limits of the account's key at the account's gateway: one record per
-  // key and gateway for the whole process, as the platform keeps one count.
-  static std::shared_ptr<CallLimits> Of(const Account& account);
+  // Limits kept on the platform's `clock` (PlatformLink keeps one per key).
+  explicit CallLimits(std::shared_ptr<const PlatformClock> clock) : clock_(std::move(clock)) {}
 
   // Who hears of each new spell (called on the thread that met the limit);
   // an empty one hears nothing.
@@ -65,6 +66,7 @@ class CallLimits {
   // Counts a call made at `now`; who is to hear of it, when anyone is.
   std::function<void()> Count(double now);
 
+  std::shared_ptr<const PlatformClock> clock_;
   mutable std::mutex mutex_;
   std::condition_variable wake_;
   Listener listener_;

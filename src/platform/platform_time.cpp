@@ -69,28 +69,9 @@ double SystemNow() {
   return duration<double>(system_clock::now().time_since_epoch()).count();
 }
 
-using Source = std::shared_ptr<const std::function<double()>>;
-
-// The machine's clocks (a test's, or none for the system's) and what the
-// platform last said of its time. Sources are copied out under the lock and
-// called outside it, so a test clock may itself be slow or read PlatformNow()
-// of another thread.
-struct ClockState {
-  Source wall, elapsed;
-  bool known = false;
-  double platformAt = 0, elapsedAt = 0;
-};
-// Process-wide: the platform has one time for every account, so what one
-// run's time check learns holds for every request of the process.
-std::mutex g_clockMutex;
-ClockState g_clock;
-
-ClockState Snapshot() {
-  std::lock_guard lock(g_clockMutex);
-  return g_clock;
+double Read(const std::shared_ptr<const std::function<double()>>& source, double (*system)()) {
+  return source ? (*source)() : system();
 }
-
-double Read(const Source& source, double (*system)()) { return source ? (*source)() : system(); }
 
 constexpr const char* kWeekdays[] = {"Thu", "Fri", "Sat", "Sun", "Mon", "Tue", "Wed"};  // 1970-01-01 was a Thursday
 constexpr const char* kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
@@ -98,36 +79,43 @@ constexpr const char* kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
 
 }  // namespace
 
-double LocalNow() { return Read(Snapshot().wall, SystemNow); }
+PlatformClock::PlatformClock(std::function<double()> wall, std::function<double()> elapsed) {
+  SetMachineClocks(std::move(wall), std::move(elapsed));
+}
 
-double ElapsedNow() { return Read(Snapshot().elapsed, ElapsedSeconds); }
+PlatformClock::State PlatformClock::Snapshot() const {
+  std::lock_guard lock(mutex_);
+  return state_;
+}
 
-double PlatformNow() {
-  const ClockState c = Snapshot();
+double PlatformClock::Local() const { return Read(Snapshot().wall, SystemNow); }
+
+double PlatformClock::Elapsed() const { return Read(Snapshot().elapsed, ElapsedSeconds); }
+
+double PlatformClock::Now() const {
+  const State c = Snapshot();
   const double wall = Read(c.wall, SystemNow);
   if (!c.known) return wall;
   const double carried = c.platformAt + (Read(c.elapsed, ElapsedSeconds) - c.elapsedAt);
   return std::fabs(wall - carried) <= kLocalClockTolerance ? wall : carried;
 }
 
-void NotePlatformTime(double platformTime, double elapsedAt) {
+void PlatformClock::NoteTime(double platformTime, double elapsedAt) {
   if (!std::isfinite(platformTime) || !std::isfinite(elapsedAt)) return;
-  std::lock_guard lock(g_clockMutex);
-  g_clock.known = true;
-  g_clock.platformAt = platformTime;
-  g_clock.elapsedAt = elapsedAt;
+  std::lock_guard lock(mutex_);
+  state_.known = true;
+  state_.platformAt = platformTime;
+  state_.elapsedAt = elapsedAt;
 }
 
-bool PlatformTimeKnown() { return Snapshot().known; }
+bool PlatformClock::TimeKnown() const { return Snapshot().known; }
 
-void SetMachineClocks(std::function<double()> wall, std::function<double()> elapsed) {
+void PlatformClock::SetMachineClocks(std::function<double()> wall, std::function<double()> elapsed) {
   Source w = wall ? std::make_shared<const std::function<double()>>(std::move(wall)) : nullptr;
   Source e = elapsed ? std::make_shared<const std::function<double()>>(std::move(elapsed)) : nullptr;
-  std::lock_guard lock(g_clockMutex);
-  g_clock = ClockState{std::move(w), std::move(e)};
+  std::lock_guard lock(mutex_);
+  state_ = State{std::move(w), std::move(e)};
 }
-
-void SetPlatformClock(std::function<double()> now) { SetMachineClocks(now, now); }
 
 std::optional<std::int64_t> ParseHttpDate(std::string_view s) {
   // "Sun, 06 Nov 1994 08:49:37 GMT": 29 characters.

@@ -2,9 +2,11 @@
 // The platform's clock and its time texts. The platform writes and expects
 // Beijing time (UTC+8, no daylight saving) whatever the machine's zone: trade
 // end times, taobao.time.get and the timestamp of every signed request. The
-// core reads the time only through PlatformNow(), so tests can set it.
+// core reads the time only through a PlatformClock it is handed.
 #include <cstdint>
 #include <functional>
+#include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -17,35 +19,60 @@ inline constexpr int kPlatformUtcOffsetSeconds = 8 * 3600;
 // The platform's clock: seconds since the epoch (UTC), with fractions.
 //
 // Until the platform has told its time, the machine's clock. Once it has
-// (NotePlatformTime, at the start and at every refresh), the platform's time
-// carried forward on the elapsed clock, which neither a date set by hand nor
-// a clock service moves and which goes on while the machine sleeps; while the
+// (NoteTime, at the start and at every refresh), the platform's time carried
+// forward on the elapsed clock, which neither a date set by hand nor a clock
+// service moves and which goes on while the machine sleeps; while the
 // machine's clock stays within kLocalClockTolerance of that, the machine's
 // clock itself (a difference that small moves no deadline that matters, and
 // the platform takes timestamps ten minutes either side). So a machine clock
 // set a day wrong, or set while the program runs, neither moves deadlines nor
 // gets requests refused for their timestamp.
-double PlatformNow();
+//
+// One per program, kept with what it knows of the platform (PlatformLink);
+// safe to read and note from any thread.
 inline constexpr double kLocalClockTolerance = 120;
 
-// The machine's own clock as the core reads it, and the elapsed clock
-// (util/elapsed_clock.h).
-double LocalNow();
-double ElapsedNow();
+class PlatformClock {
+ public:
+  // The machine's own clocks.
+  PlatformClock() = default;
+  // `wall` and `elapsed` stand for the machine's wall clock and its elapsed
+  // clock (util/elapsed_clock.h); either may be empty for the system's.
+  PlatformClock(std::function<double()> wall, std::function<double()> elapsed);
+  PlatformClock(const PlatformClock&) = delete;
+  PlatformClock& operator=(const PlatformClock&) = delete;
 
-// The platform gave its time as `platformTime` at `elapsedAt` (ElapsedNow()
-// when the answer was on its way: the middle of the exchange).
-void NotePlatformTime(double platformTime, double elapsedAt);
-// Whether the platform has told its time since the start (or the last test clock).
-bool PlatformTimeKnown();
+  // The platform's time now.
+  double Now() const;
+  // The machine's own wall clock, and its elapsed clock.
+  double Local() const;
+  double Elapsed() const;
 
-// Tests set the machine's clock: `now` serves as both the wall clock and the
-// elapsed one (time that passes), nullptr goes back to the system's. Either
-// forgets what the platform said. Process-wide; safe to call while other
-// threads read the clock.
-void SetPlatformClock(std::function<double()> now);
-// The same with the two apart: a wall clock set by hand moves `wall` only.
-void SetMachineClocks(std::function<double()> wall, std::function<double()> elapsed);
+  // The platform gave its time as `platformTime` at `elapsedAt` (Elapsed()
+  // when the answer was on its way: the middle of the exchange).
+  void NoteTime(double platformTime, double elapsedAt);
+  // Whether the platform has told its time since the clocks were set.
+  bool TimeKnown() const;
+
+  // The machine's clocks from now on (as the constructor takes them; `now`
+  // alone serves as both, time that passes). Forgets what the platform said.
+  void SetMachineClocks(std::function<double()> wall, std::function<double()> elapsed);
+  void SetMachineClock(std::function<double()> now) { SetMachineClocks(now, now); }
+
+ private:
+  using Source = std::shared_ptr<const std::function<double()>>;
+  struct State {
+    Source wall, elapsed;
+    bool known = false;
+    double platformAt = 0, elapsedAt = 0;
+  };
+  State Snapshot() const;
+
+  // Sources are copied out under the lock and called outside it, so a clock
+  // given may itself be slow or read this clock from another thread.
+  mutable std::mutex mutex_;
+  State state_;
+};
 
 // An HTTP date ("Sun, 06 Nov 1994 08:49:37 GMT", the one form servers send)
 // -> seconds since the epoch; nullopt for anything else.

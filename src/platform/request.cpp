@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string_view>
 
+#include "platform/platform_link.h"
 #include "platform/platform_time.h"
 #include "settings/app_session.h"
 
@@ -60,10 +61,10 @@ std::string Md5UpperHex(std::string_view bytes) {
 
 }  // namespace
 
-std::string make_timestamp() {
+std::string make_timestamp(const PlatformClock& clock) {
   // The platform's clock: the machine's until the platform has told its time,
   // then carried forward from what it said.
-  return FormatPlatformTime(static_cast<std::int64_t>(std::floor(PlatformNow())));
+  return FormatPlatformTime(static_cast<std::int64_t>(std::floor(clock.Now())));
 }
 
 std::string sign_request(const RequestParams& params, const std::string& secret) {
@@ -144,11 +145,11 @@ std::string build_gateway_url(const Account& account, const RequestParams& param
 }
 
 std::string TimeGetUrl(const Account& account) {
-  return build_gateway_url(account, GatewayParams(account, "taobao.time.get", make_timestamp()));
+  return build_gateway_url(account, GatewayParams(account, "taobao.time.get", make_timestamp(ClockOf(account))));
 }
 
 std::string SellerGetUrl(const Account& account) {
-  return build_gateway_url(account, GatewayParams(account, "taobao.user.seller.get", make_timestamp(),
+  return build_gateway_url(account, GatewayParams(account, "taobao.user.seller.get", make_timestamp(ClockOf(account)),
                                                   {{"fields", "user_id,nick,avatar"}}));
 }
 
@@ -158,13 +159,13 @@ std::string TradeRatesGetUrl(const std::string& tid, const Account& account) {
 
 std::string TradeRatesGetUrl(const std::string& tid, const std::string& rateType, const std::string& role,
                              const std::string& fields, const Account& account) {
-  return build_gateway_url(account, GatewayParams(account, "taobao.traderates.get", make_timestamp(),
+  return build_gateway_url(account, GatewayParams(account, "taobao.traderates.get", make_timestamp(ClockOf(account)),
                                                   {{"rate_type", rateType}, {"role", role}, {"tid", tid}, {"fields", fields}}));
 }
 
 std::string TradesSoldGetUrl(const std::string& rateStatus, int pageNo, const std::string& fields,
                              const Account& account) {
-  return build_gateway_url(account, GatewayParams(account, "taobao.trades.sold.get", make_timestamp(),
+  return build_gateway_url(account, GatewayParams(account, "taobao.trades.sold.get", make_timestamp(ClockOf(account)),
                                                   {{"page_no", std::to_string(pageNo)},
                                                    {"page_size", "100"},
                                                    {"rate_status", rateStatus},

@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/platform_time.h"
 #include "settings/app_session.h"
 
 namespace qm {
@@ -15,8 +16,8 @@ namespace qm {
 // The (key, value) pairs of one gateway call, without "sign".
 using RequestParams = std::vector<std::pair<std::string, std::string>>;
 
-// PlatformNow() as the platform writes it (Beijing time, "YYYY-MM-DD hh:mm:ss").
-std::string make_timestamp();
+// The platform's time now as it writes it (Beijing time, "YYYY-MM-DD hh:mm:ss").
+std::string make_timestamp(const PlatformClock& clock);
 
 // The 32-character upper-case hexadecimal MD5 of AppSecret + k1 v1 k2 v2 ...
 // (keys sorted ascending by bytes).

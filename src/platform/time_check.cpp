@@ -6,6 +6,7 @@
 #include <string>
 
 #include "platform/call_limits.h"
+#include "platform/platform_link.h"
 #include "platform/platform_time.h"
 #include "platform/reply.h"
 #include "platform/request.h"
@@ -31,28 +32,29 @@ constexpr double kHalfSecond = 0.5;
 bool AskTime(const Account& account, bool* dateSet) {
   // Counted with the run's other calls; a call limit is waited out and the
   // question asked again.
-  const std::shared_ptr<CallLimits> limits = CallLimits::Of(account);
+  const std::shared_ptr<CallLimits> limits = LimitsOf(account);
+  PlatformClock& clock = ClockOf(account);
   double sent = 0;
   double middle = 0;
   WebReply answer;
   std::string reply;
   do {
     if (!limits->WaitBefore(kTimeMethod)) return false;
-    sent = ElapsedNow();
+    sent = clock.Elapsed();
     answer = web_request(WebRequest::Get(TimeGetUrl(account)).withHeaders());
-    middle = (sent + ElapsedNow()) / 2;
+    middle = (sent + clock.Elapsed()) / 2;
     reply = decode_reply(answer.body);
   } while (limits->Met(kTimeMethod, reply));
   const std::string time = extract_between(reply, "<time>", "<");
   if (CodePoints(time) == 19) {
-    if (const auto at = ParsePlatformTime(time)) NotePlatformTime(static_cast<double>(*at) + kHalfSecond, middle);
+    if (const auto at = ParsePlatformTime(time)) clock.NoteTime(static_cast<double>(*at) + kHalfSecond, middle);
     return true;
   }
   // Only the platform's own refusal of the timestamp says whose clock is
   // right; the date of any other page (a portal's, a proxy's) says nothing.
   if (ClassifyReply(reply, "time_get_response") == ReplyKind::ClockRefused) {
     if (const auto date = ReplyDate(answer.headers)) {
-      NotePlatformTime(static_cast<double>(*date) + kHalfSecond, middle);
+      clock.NoteTime(static_cast<double>(*date) + kHalfSecond, middle);
       *dateSet = true;
     }
   }

@@ -15,7 +15,7 @@ void AlertList::Load() {
 bool AlertList::Raise(const Order& order, const BuyerVerdict& verdict) {
   if (raised_.count(order.tid) != 0) return false;
   BuyerAlert alert{order.tid, order.buyerNick, verdict.result, verdict.comment,
-                   FormatPlatformTime(static_cast<std::int64_t>(PlatformNow()))};
+                   FormatPlatformTime(static_cast<std::int64_t>(log_.Clock().Now()))};
   if (log_.KeepAlert(alert, verdict) == AlertStored::Known) {
     raised_.insert(order.tid);
     return false;

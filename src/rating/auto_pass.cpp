@@ -50,7 +50,7 @@ bool AutoPass::Start(std::function<void(int)> done) {
   rated_ = 0;
   posted_ = false;
   lookedJustNow_ = false;
-  now_ = PlatformNow();
+  now_ = run_.Clock().Now();
   // The kept orders and buyers, read again when the file changed.
   run_.Keep().Refresh();
   // Any order might be one the seller kept: nothing is rated until the list reads.

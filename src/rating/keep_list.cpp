@@ -84,7 +84,7 @@ void KeepList::Refresh() {
 bool KeepList::Edit(const char* section, const std::string& key, bool keep) {
   const std::string& path = file_;
   if (path.empty()) return false;
-  const bool ok = keep ? WriteProfileString(path, section, key, FormatPlatformTime(static_cast<std::int64_t>(PlatformNow())))
+  const bool ok = keep ? WriteProfileString(path, section, key, FormatPlatformTime(static_cast<std::int64_t>(clock_.Now())))
                        : DeleteProfileKey(path, section, key);
   stale_ = true;  // read again, whatever the clock's resolution
   Refresh();

@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "orders/order.h"
+#include "platform/platform_time.h"
 
 namespace qm {
 
@@ -35,8 +36,9 @@ std::string KeepListPath(const std::string& dir, const std::string& nick);
 
 class KeepList {
  public:
-  // The list kept in `file` (KeepListPath); none, and nothing kept, when empty.
-  explicit KeepList(std::string file = {}) : file_(std::move(file)) {}
+  // The list kept in `file` (KeepListPath); none, and nothing kept, when
+  // empty. What is kept is marked with the time of `clock`, which outlives it.
+  KeepList(std::string file, const PlatformClock& clock) : file_(std::move(file)), clock_(clock) {}
   // Reads the seller's file again when it is another file or changed since
   // the last look. Cheap when nothing changed (one status call).
   void Refresh();
@@ -75,6 +77,7 @@ class KeepList {
   bool Edit(const char* section, const std::string& key, bool keep);
 
   std::string file_;
+  const PlatformClock& clock_;
   std::string path_;
   // The modification time and size of what was read (no time: no file).
   std::optional<std::int64_t> stamp_;

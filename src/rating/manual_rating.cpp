@@ -447,7 +447,7 @@ void KeepCurrentOrder(SellerRun& run, bool keep, bool wholeBuyer) {
     return;
   }
   // The rows it concerns show what the next pass will do with them.
-  const double now = PlatformNow();
+  const double now = run.Clock().Now();
   for (int i = 0; i < rows.RowCount(); ++i) {
     const Order& o = rows.Row(i).order;
     if (o.tid != order.tid && !(wholeBuyer && o.buyerNick == order.buyerNick)) continue;

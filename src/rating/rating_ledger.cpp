@@ -2,6 +2,7 @@
 
 #include <iterator>
 
+#include "platform/platform_link.h"
 #include "platform/platform_time.h"
 #include "rating/post_rating.h"
 #include "rating/run_worker.h"
@@ -33,7 +34,7 @@ void RatingLedger::Rate(RatingRequest request, Done done) {
   }
   if (auto it = entries_.find(request.tid); it != entries_.end()) {
     Entry& e = it->second;
-    if (PlatformNow() < e.notBefore) {
+    if (ClockOf(account_).Now() < e.notBefore) {
       attempt.verdict = LedgerVerdict::Waiting;
       attempt.nextTry = e.notBefore;
       attempt.awaitsCheck = !e.afterRefusal;
@@ -62,7 +63,7 @@ void RatingLedger::CheckThenPost(RatingRequest request, Done done) {
                                        Entry& again = entries_[request.tid];
                                        again.mustCheck = true;
                                        ++again.unansweredChecks;
-                                       again.notBefore = PlatformNow() + RetryPause(again.unansweredChecks);
+                                       again.notBefore = ClockOf(account_).Now() + RetryPause(again.unansweredChecks);
                                        again.waitReported = false;
                                        again.afterRefusal = false;
                                        attempt.verdict = LedgerVerdict::CheckUnanswered;
@@ -119,7 +120,7 @@ void RatingLedger::Post(RatingRequest request, Done done) {
         const std::string& tid = request.tid;
         inFlight_.erase(tid);
         RatingAttempt attempt;
-        const double now = PlatformNow();
+        const double now = ClockOf(account_).Now();
         switch (answer.outcome) {
           case RatingOutcome::Busy:  // nothing was sent
             log_.Forget(logged);

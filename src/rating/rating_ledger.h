@@ -4,9 +4,9 @@
 // is not posted again until the platform has been asked whether the seller's
 // rating of it exists; an order the platform refused is tried again after a
 // growing pause instead of on every pass. Times are the platform clock's
-// (PlatformNow), so tests can move them. Every rating of an order by the
-// program goes through Rate, the automatic pass and the seller's own actions
-// alike. The ledger lives on the UI thread; its questions and posts run on
+// (the account's link keeps it), so tests can move them. Every rating of an
+// order by the program goes through Rate, the automatic pass and the
+// seller's own actions alike. The ledger lives on the UI thread; its questions and posts run on
 // the run's worker and their answers come back to it.
 #include <functional>
 #include <map>

@@ -25,8 +25,6 @@ constexpr const char* kSchemaSql =
 
 using Statement = SqlStatement;
 
-std::string Now() { return FormatPlatformTime(static_cast<std::int64_t>(PlatformNow())); }
-
 std::string CsvField(const std::string& text) {
   std::string out = "\"";
   // A spreadsheet runs a cell that starts like a formula; a buyer picks his nick.
@@ -81,6 +79,8 @@ std::string RatingLogEntry::OutcomeWords() const {
 std::string RatingLogFileName(const std::string& nick) { return nick + "的评价记录.db"; }
 
 RatingLog::~RatingLog() { Close(); }
+
+std::string RatingLog::Now() const { return FormatPlatformTime(static_cast<std::int64_t>(clock_.Now())); }
 
 void RatingLog::Close() {
   CloseFile();

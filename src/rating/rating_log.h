@@ -28,6 +28,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "platform/platform_time.h"
 #include "rating/buyer_verdict.h"
 #include "util/file_guard.h"
 
@@ -75,7 +76,8 @@ std::string RatingLogFileName(const std::string& nick);
 
 class RatingLog {
  public:
-  RatingLog() = default;
+  // A log whose entries carry the time of `clock`, which outlives it.
+  explicit RatingLog(const PlatformClock& clock) : clock_(clock) {}
   ~RatingLog();
   RatingLog(const RatingLog&) = delete;
   RatingLog& operator=(const RatingLog&) = delete;
@@ -89,6 +91,8 @@ class RatingLog {
   // that a copy of the .db alone is whole (the desktop ends without closing it).
   void Checkpoint();
   bool IsOpen() const { return db_ != nullptr; }
+  // The clock its entries are timed by.
+  const PlatformClock& Clock() const { return clock_; }
   // The file the log writes to: the one its path names now.
   const std::string& Path() const { return path_; }
   // The directory the log was opened in (the program directory of its
@@ -169,7 +173,10 @@ class RatingLog {
   std::int64_t InsertRow(const RatingLogEntry& entry);
   // (day, what, count) rows of `sql` with its two text parameters.
   std::vector<DayCount> CountsByDay(const char* sql, const std::string& first, const std::string& second);
+  // The platform's time now as the log writes it.
+  std::string Now() const;
 
+  const PlatformClock& clock_;
   sqlite3* db_ = nullptr;
   std::string path_;  // empty when closed by Close
   std::string dir_;

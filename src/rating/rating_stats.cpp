@@ -10,7 +10,7 @@ namespace qm {
 std::vector<DayFigures> DailyFigures(RatingLog& log, int days) {
   std::vector<DayFigures> figures;
   if (days <= 0) return figures;
-  const auto now = static_cast<std::int64_t>(PlatformNow());
+  const auto now = static_cast<std::int64_t>(log.Clock().Now());
   std::map<std::string, std::size_t> index;
   for (int i = days - 1; i >= 0; --i) {
     figures.push_back({FormatPlatformTime(now - static_cast<std::int64_t>(i) * 86400).substr(0, 10)});

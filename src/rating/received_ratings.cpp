@@ -5,6 +5,7 @@
 
 #include "orders/trade_page.h"
 #include "platform/call_limits.h"
+#include "platform/platform_link.h"
 #include "platform/platform_time.h"
 #include "platform/reply.h"
 #include "platform/request.h"
@@ -58,7 +59,7 @@ RatesPage ReadRatesPage(const std::string& reply) {
 
 std::string RatesReceivedUrl(const Account& account, const std::string& startDate, const std::string& endDate,
                              int pageNo) {
-  return build_gateway_url(account, GatewayParams(account, kRatesMethod, make_timestamp(),
+  return build_gateway_url(account, GatewayParams(account, kRatesMethod, make_timestamp(ClockOf(account)),
                                                   {{"rate_type", "get"},
                                                    {"role", "buyer"},
                                                    {"fields", kRatesReceivedFields},
@@ -90,8 +91,8 @@ RatingsLook LookAtRatingsReceived(const Account& account, double from, double to
       for (std::size_t attempt = 0;; ++attempt) {
         if (stopped()) return look;
         // A call limit is waited out first, so that the time taken is the send's.
-        if (!CallLimits::Of(account)->WaitBefore(kRatesMethod, stopped)) return look;
-        const double sentAt = PlatformNow();
+        if (!LimitsOf(account)->WaitBefore(kRatesMethod, stopped)) return look;
+        const double sentAt = ClockOf(account).Now();
         const PlatformAnswer answer = CallPlatform(
             account, kRatesMethod, [&] { return WebRequest::Get(RatesReceivedUrl(account, startDate, endDate, pageNo)); },
             stopped);

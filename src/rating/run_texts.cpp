@@ -19,19 +19,19 @@ std::string CutText(const std::string& text, std::size_t limit) {
   return at >= text.size() ? text : text.substr(0, at) + "…";
 }
 
-// "MM-DD HH:MM" of the platform's clock.
-std::string ClockText() { return FormatPlatformTime(static_cast<std::int64_t>(PlatformNow())).substr(5, 11); }
+// "MM-DD HH:MM" of a platform time.
+std::string ClockText(double now) { return FormatPlatformTime(static_cast<std::int64_t>(now)).substr(5, 11); }
 
 }  // namespace
 
 std::string LoadingText(int tradesRead) { return "正在读取订单，已读取 " + std::to_string(tradesRead) + " 笔"; }
 
-std::string LoadStatusText(const LoadReport& report) {
+std::string LoadStatusText(const LoadReport& report, double now) {
   if (!report.databaseOk) return "订单数据库无法使用：" + report.error;
   const std::string counts = "，双方未评价 " + std::to_string(report.unrated) + " 笔";
   if (report.kind == LoadKind::Reload) {
     if (!report.Completed()) return {};
-    return "订单重新读取完成（" + ClockText() + "），新增 " + std::to_string(report.added) + " 笔，移除 " +
+    return "订单重新读取完成（" + ClockText(now) + "），新增 " + std::to_string(report.added) + " 笔，移除 " +
            std::to_string(report.dropped) + " 笔" + counts;
   }
   const std::string read = "共读取 " + std::to_string(report.TradesRead()) + " 笔" + counts;
@@ -43,7 +43,7 @@ std::string LoadStatusText(const LoadReport& report) {
                                                   : "列表不完整";
     return "订单读取未完成：" + why + "，" + read + "，下次刷新时重新读取";
   }
-  return "订单读取完成（" + ClockText() + "），" + read;
+  return "订单读取完成（" + ClockText(now) + "），" + read;
 }
 
 std::string VerdictWords(const std::string& result) { return result == "bad" ? "差评" : "中评"; }
@@ -67,8 +67,8 @@ std::string AlertsText(const std::vector<BuyerAlert>& alerts) {
   return who + " " + std::to_string(alerts.size()) + " 笔订单中评或差评";
 }
 
-std::string PassStatusText(int rated) {
-  return "已自动评价 " + std::to_string(rated) + " 笔（" + ClockText() + "）";
+std::string PassStatusText(int rated, double now) {
+  return "已自动评价 " + std::to_string(rated) + " 笔（" + ClockText(now) + "）";
 }
 
 std::string CallLimitText(const CallLimitWait& wait) {

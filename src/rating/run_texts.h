@@ -19,8 +19,8 @@ inline constexpr std::size_t kAlertCommentShown = 120;
 std::string LoadingText(int tradesRead);
 // What the status line says at a load's end: "订单读取完成（MM-DD HH:MM），…",
 // the incomplete or database texts; for a complete reload "订单重新读取完成…".
-// Empty when a reload has nothing to say.
-std::string LoadStatusText(const LoadReport& report);
+// Empty when a reload has nothing to say. The time is `now`, platform time.
+std::string LoadStatusText(const LoadReport& report, double now);
 // "买家‘NICK’给了订单 TID 差评：COMMENT", the comment cut to kAlertCommentShown characters.
 std::string AlertText(const Order& order, const BuyerVerdict& verdict);
 // The one announcement of alerts that came together: AlertText for one;
@@ -30,7 +30,7 @@ std::string AlertsText(const std::vector<BuyerAlert>& alerts);
 // "中评", "差评"
 std::string VerdictWords(const std::string& result);
 // "已自动评价 N 笔（MM-DD HH:MM）"
-std::string PassStatusText(int rated);
+std::string PassStatusText(int rated, double now);
 // What the status line says of a call limit: "应用今日的调用次数已用完，等到
 // MM-DD HH:MM:SS 自动继续" for the day's calls, "平台暂停了 METHOD 的调用 N 秒，
 // 等到 MM-DD HH:MM:SS 自动继续" for a ban of one method (times in Beijing time).

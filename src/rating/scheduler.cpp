@@ -39,6 +39,8 @@ bool PlatformAnswersTime(RunWorker& worker, const Account& account, const std::v
 
 Scheduler::Scheduler(SellerRun& run) : run_(run), pass_(run) {}
 
+PlatformClock& Scheduler::Clock() const { return run_.Clock(); }
+
 bool Scheduler::Ending() const { return phase_ == RunPhase::Ended || StopRequested(); }
 
 bool Scheduler::PassRunning() const { return pass_.Running(); }
@@ -52,7 +54,7 @@ bool Scheduler::Start() {
   if (Ending() || run_.Loader().Running()) return false;
   if (!run_.Loader().Start(LoadKind::First)) return false;
   phase_ = RunPhase::FirstLoad;
-  lastLoadStart_ = PlatformNow();
+  lastLoadStart_ = Clock().Now();
   return true;
 }
 
@@ -62,7 +64,7 @@ void Scheduler::OnLoadDone(const LoadReport& report) {
   if (!report.notListed.empty()) return AskNotListed(report);
   const bool first = report.kind == LoadKind::First;
   lastLoad_ = report;
-  lastLoadEnd_ = PlatformNow();
+  lastLoadEnd_ = Clock().Now();
   lastLoadComplete_ = report.Completed();
   if (lastLoadComplete_) {
     // What changed from here on is what the next reload of the changes asks for.
@@ -134,7 +136,7 @@ void Scheduler::Decide() {
     // Without a complete load there are no changes to ask for. A full
     // listing that did not complete waits a while before it goes again:
     // through an outage it would page through every waiting order each time.
-    const double now = PlatformNow();
+    const double now = Clock().Now();
     const bool fullWaits = lastFullFailed_ > 0 && now < lastFullFailed_ + kFullRetrySeconds;
     const bool full = changesSince_ <= 0 || (now >= lastFullStart_ + kFullReloadSeconds && !fullWaits);
     StartReload(!lastLoadComplete_     ? ReloadReason::AfterIncomplete
@@ -148,7 +150,7 @@ void Scheduler::Decide() {
 bool Scheduler::ReloadDue() const {
   // While the platform does not answer, the refresh is what asks.
   if (platformDown_) return false;
-  const double now = PlatformNow();
+  const double now = Clock().Now();
   if (!lastLoadComplete_) return now >= lastLoadStart_ + kRefreshIntervalMs / 1000.0;
   const int minutes = run_.Settings().reloadMinutes;
   return minutes > 0 && lastLoadEnd_ > 0 && now >= lastLoadEnd_ + 60.0 * minutes;
@@ -158,7 +160,7 @@ void Scheduler::StartReload(ReloadReason why, bool full) {
   const bool started = full ? run_.Loader().Start(LoadKind::Reload) : run_.Loader().StartChanges(changesSince_);
   if (!started) return;
   phase_ = RunPhase::Reloading;
-  lastLoadStart_ = PlatformNow();
+  lastLoadStart_ = Clock().Now();
   run_.Observer().ReloadStarted(why, run_.Settings().reloadMinutes);
 }
 
@@ -169,7 +171,7 @@ void Scheduler::RunRefresh() {
   if (phase_ != RunPhase::FirstRefresh) phase_ = RunPhase::Refreshing;
   SetInterval(run_.Ports().refreshTimer, 0);
   refresh_ = RefreshReport{};
-  const double now = PlatformNow();
+  const double now = Clock().Now();
   const bool full = fullListingDue_ || ratingsSeenUntil_ <= 0 || now >= lastFullListing_ + kFullReloadSeconds ||
                     now < ratingsSeenUntil_ - kChangesOverlapSeconds;
   if (!full) {
@@ -202,7 +204,7 @@ void Scheduler::OnBuyerRatedListing(BuyerRatedListing listing) {
 
 void Scheduler::Look(std::function<void(RatingsLook)> then) {
   looking_ = true;
-  const double now = PlatformNow();
+  const double now = Clock().Now();
   lookStart_ = now;
   // From a few minutes before the last look began to a few minutes ahead of
   // now: a platform clock a little off either way hides no rating. A look
@@ -237,8 +239,8 @@ void Scheduler::OnRatingsLook(RatingsLook look) {
   buyerRatedComplete_ = look.complete;
   // A complete look says the platform answers; its time is asked again
   // once an hour, and after any trouble.
-  if (look.complete && !platformDown_ && lastTimeCheck_ > 0 && PlatformNow() >= lastTimeCheck_ &&
-      PlatformNow() < lastTimeCheck_ + kTimeCheckSeconds)
+  if (look.complete && !platformDown_ && lastTimeCheck_ > 0 && Clock().Now() >= lastTimeCheck_ &&
+      Clock().Now() < lastTimeCheck_ + kTimeCheckSeconds)
     return OnTimeCheck(true);
   CheckTime();
 }
@@ -246,14 +248,14 @@ void Scheduler::OnRatingsLook(RatingsLook look) {
 bool Scheduler::RatingsSeenRecently() const { return RatingsSeenWithin(kMostLookAgeSeconds); }
 
 bool Scheduler::RatingsSeenWithin(double seconds) const {
-  return ratingsSeenUntil_ > 0 && !newsOld_ && PlatformNow() - ratingsSeenUntil_ <= seconds;
+  return ratingsSeenUntil_ > 0 && !newsOld_ && Clock().Now() - ratingsSeenUntil_ <= seconds;
 }
 
 bool Scheduler::LookForPass(std::function<void(bool complete)> done) {
   if (Ending() || looking_ || refreshing_ || ratingsSeenUntil_ <= 0) return false;
-  if (passLookFailed_ > 0 && PlatformNow() < passLookFailed_ + kPassLookPauseSeconds) return false;
+  if (passLookFailed_ > 0 && Clock().Now() < passLookFailed_ + kPassLookPauseSeconds) return false;
   Look([this, done = std::move(done)](RatingsLook look) {
-    passLookFailed_ = look.complete ? 0 : PlatformNow();
+    passLookFailed_ = look.complete ? 0 : Clock().Now();
     if (!look.complete) buyerRatedComplete_ = false;
     done(look.complete);
   });
@@ -266,7 +268,7 @@ void Scheduler::CheckTime() {
     return PlatformAnswersTime(worker, account, pauses);
   },
                    [this](bool up) {
-                     if (up) lastTimeCheck_ = PlatformNow();
+                     if (up) lastTimeCheck_ = Clock().Now();
                      OnTimeCheck(up);
                    });
 }
@@ -292,8 +294,8 @@ void Scheduler::OnTimeCheck(bool platformUp) {
 }
 
 bool Scheduler::ClockMoved() {
-  const double elapsed = ElapsedNow();
-  const double wallLead = LocalNow() - elapsed;
+  const double elapsed = Clock().Elapsed();
+  const double wallLead = Clock().Local() - elapsed;
   const bool moved = looked_ && (elapsed - lookElapsed_ > kClockGapSeconds ||
                                  std::fabs(wallLead - lookWallLead_) > kClockJumpSeconds);
   looked_ = true;
@@ -315,7 +317,7 @@ bool Scheduler::NewsIsOld() {
   // The refresh that should have run by now and has not started (a timer that
   // fired late, or not at all while the process was stopped).
   if (!refreshing_ && lastRefreshEnd_ > 0 &&
-      std::fabs(PlatformNow() - lastRefreshEnd_) > kRefreshIntervalMs / 1000.0 + kRefreshOverdueSeconds)
+      std::fabs(Clock().Now() - lastRefreshEnd_) > kRefreshIntervalMs / 1000.0 + kRefreshOverdueSeconds)
     found = true;
   if (found) MarkNewsOld();
   return newsOld_;
@@ -327,7 +329,7 @@ void Scheduler::EndRefresh() {
   // about its buyer, and the next refresh at its interval. Unless the clocks
   // moved during this refresh.
   newsOld_ = false;
-  lastRefreshEnd_ = PlatformNow();
+  lastRefreshEnd_ = Clock().Now();
   if (ClockMoved()) {
     fullListingDue_ = true;
     MarkNewsOld();

@@ -57,6 +57,7 @@
 
 #include "orders/listing.h"
 #include "orders/order_loader.h"
+#include "platform/platform_time.h"
 #include "rating/auto_pass.h"
 #include "rating/run_observer.h"
 
@@ -152,6 +153,8 @@ class Scheduler {
   void OnLoadDone(const LoadReport& report);
 
  private:
+  // The platform's clock the run schedules by.
+  PlatformClock& Clock() const;
   // What runs next, when anything may: the refresh that is due, else a due reload.
   void Decide();
   bool ReloadDue() const;

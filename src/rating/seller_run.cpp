@@ -1,5 +1,6 @@
 #include "rating/seller_run.h"
 
+#include "platform/platform_link.h"
 #include "settings/app_session.h"
 #include "rating/run_worker.h"
 #include "util/event_pump.h"
@@ -25,11 +26,12 @@ SellerRun::SellerRun(const Account& account, const RunSettings& settings, const 
       observer_(observer),
       account_(account),
       settings_(settings),
-      limits_(CallLimits::Of(account_)),
+      limits_(LimitsOf(account_)),
       commentDraw_(std::random_device{}()),
+      log_(ClockOf(account)),
       alerts_(log_),
       ledger_(log_, worker_, account_),
-      keep_(KeepListPath(account.dataDir, account.sellerNick)),
+      keep_(KeepListPath(account.dataDir, account.sellerNick), ClockOf(account)),
       loader_(
           book_, *ports.pump, account_, ports.pageRetryPausesMs, [this](const LoadReport& report) { scheduler_.OnLoadDone(report); },
           [this](int read) { observer_.LoadProgress(read); }),

@@ -14,6 +14,7 @@
 
 #include "orders/order_book.h"
 #include "orders/order_loader.h"
+#include "platform/platform_link.h"
 #include "rating/alert_list.h"
 #include "rating/keep_list.h"
 #include "rating/rating_ledger.h"
@@ -70,6 +71,8 @@ class SellerRun {
   RatingLedger& Ledger() { return ledger_; }
   KeepList& Keep() { return keep_; }
   RatingLog& Log() { return log_; }
+  // The platform's clock, as the account's link keeps it.
+  PlatformClock& Clock() const { return ClockOf(account_); }
   // Buyers' neutral and bad ratings the seller has not seen yet.
   AlertList& Alerts() { return alerts_; }
   OrderLoader& Loader() { return loader_; }

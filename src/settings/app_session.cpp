@@ -25,6 +25,6 @@ std::string AppSession::PathOf(const std::string& fileName) const { return PathI
 
 std::string Account::PathOf(const std::string& fileName) const { return PathIn(dataDir, fileName); }
 
-Account AppSession::RunAccount() const { return Account{AppKey, AppSecret, SessionKey, endpoints, sellerNick, programDir}; }
+Account AppSession::RunAccount() const { return Account{AppKey, AppSecret, SessionKey, endpoints, sellerNick, programDir, link}; }
 
 }  // namespace qm

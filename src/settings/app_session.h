@@ -5,9 +5,12 @@
 // owns it and hands it to the windows and steps that need it; work off the UI
 // thread gets an Account copied from it. Texts are UTF-8.
 #include <cstdint>
+#include <memory>
 #include <string>
 
 namespace qm {
+
+class PlatformLink;  // platform/platform_link.h
 
 // Where the marketplace's services live. By default the public hosts;
 // `--platform URL` points every one of them at one base URL (the sandbox).
@@ -34,6 +37,8 @@ struct Account {
   Endpoints endpoints;
   std::string sellerNick;
   std::string dataDir;  // the program directory, no trailing separator
+  // What the program keeps of the platform (its clock, the key's call limits).
+  std::shared_ptr<PlatformLink> link;
 
   // dataDir joined with a file name.
   std::string PathOf(const std::string& fileName) const;
@@ -52,10 +57,12 @@ struct AppSession {
   std::int32_t reloadMinutes = 60;
   std::string programDir;      // the program directory, no trailing separator
   Endpoints endpoints;
+  // What the program keeps of the platform, made by the front end.
+  std::shared_ptr<PlatformLink> link;
 
   // programDir joined with a file name by the platform's separator.
   std::string PathOf(const std::string& fileName) const;
-  // The key, secret, session key, endpoints, nick and directory, copied.
+  // The key, secret, session key, endpoints, nick and directory, copied, and the link.
   Account RunAccount() const;
 };
 

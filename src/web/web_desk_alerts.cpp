@@ -92,8 +92,8 @@ void WebDesk::TestAlerts(const std::string& args, const Reply& reply) {
   if (test_.joinable()) test_.join();
   testing_ = true;
   // Off the runner's thread: the run goes on while the places answer.
-  test_ = std::thread([this, settings = *s, shop = nick, reply] {
-    const auto outcomes = SendTestAlerts(settings, shop);
+  test_ = std::thread([this, settings = *s, shop = nick, now = run_.Clock().Now(), reply] {
+    const auto outcomes = SendTestAlerts(settings, shop, now);
     bool all = true;
     for (const auto& [destination, outcome] : outcomes) all = all && outcome.delivered;
     testing_ = false;

@@ -58,20 +58,20 @@ std::vector<std::string> Lines(const std::string& text) {
 class Alerts : public ::testing::Test {
  protected:
   test::TempDir dir;
+  PlatformClock clock;
   EventLoop loop;
   test::RobotReceiver robots;
   std::vector<AlertEvent> events;
   std::string logPath = dir.File("shop的评价记录.db");
 
   void SetUp() override {
-    RatingLog log;  // the run makes the log's own tables first
+    RatingLog log(clock);  // the run makes the log's own tables first
     ASSERT_TRUE(log.Open(logPath));
   }
-  void TearDown() override { SetPlatformClock(nullptr); }
 
   std::unique_ptr<AlertOutbox> Outbox(const AlertSettings& settings, std::vector<int> pauses, int timeout = 5) {
     auto outbox = std::make_unique<AlertOutbox>(
-        loop, "店铺一号", settings, [this](const AlertEvent& e) { events.push_back(e); },
+        loop, clock, "店铺一号", settings, [this](const AlertEvent& e) { events.push_back(e); },
         AlertOutbox::Options{std::move(pauses), timeout});
     std::string why;
     EXPECT_TRUE(outbox->Open(logPath, &why)) << why;
@@ -275,9 +275,9 @@ TEST_F(Alerts, TheDailySummaryCountsTheDayBeforeTheSellersHourAndGoesOnceADay) {
   // 2026-12-10 in Beijing; the summary hour is 20:00.
   const std::int64_t day = *ParsePlatformTime("2026-12-10 00:00:00");
   double now = static_cast<double>(day + 19 * 3600);
-  SetPlatformClock([&now] { return now; });
+  clock.SetMachineClock([&now] { return now; });
   {
-    RatingLog log;
+    RatingLog log(clock);
     ASSERT_TRUE(log.Open(logPath));
     auto rate = [&](std::int64_t at, const char* tid, RatingStart start, const char* outcome) {
       now = static_cast<double>(at);

@@ -22,6 +22,7 @@
 #include "app/qt_ports.h"
 #include "app/shutdown.h"
 #include "recorded_end.h"
+#include "platform/platform_link.h"
 #include "settings/app_session.h"
 #include "support/temp_dir.h"
 #include "util/text_codec.h"
@@ -35,6 +36,7 @@ struct ProgramDir {
   AppSession session;
   explicit ProgramDir(const std::string& configUtf8 = {}) {
     session.programDir = dir.str();
+    session.link = std::make_shared<PlatformLink>();
     if (!configUtf8.empty()) WriteFileBytes(dir.File("Config.ini"), Utf8ToGbk(configUtf8));
   }
   const std::string& Data() const { return session.programDir; }

@@ -41,8 +41,9 @@ class StatsWindowTest : public QObject {
     ProgramDir dir("[卖家甲]\r\nappkey=k\r\nAppSecret=s\r\n");
     const std::int64_t today = *ParsePlatformTime("2026-12-10 09:00:00");
     double now = static_cast<double>(today);
-    SetPlatformClock([&now] { return now; });
-    RatingLog log;
+    PlatformClock& clock = dir.session.link->Clock();
+    clock.SetMachineClock([&now] { return now; });
+    RatingLog log(clock);
     QVERIFY(log.Open(dir.File("卖家甲的评价记录.db")));
     auto rate = [&](std::int64_t at, const char* tid, RatingStart start, const char* outcome) {
       now = static_cast<double>(at);
@@ -109,7 +110,7 @@ class StatsWindowTest : public QObject {
       QVERIFY(!w.ExportTo(dir.File("统计.csv")));
       QCOMPARE(boxes.boxes.size(), size_t(1));
     }
-    SetPlatformClock(nullptr);
+    clock.SetMachineClock(nullptr);  // before `now` goes
   }
 };
 

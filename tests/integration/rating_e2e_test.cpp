@@ -96,9 +96,9 @@ TEST_F(FirstLoad, FaultsNeverRateAnOrderTwiceNorLoseOne) {
 
   // Each pass 700 s after the last, past every pause of the orders that wait;
   // the sandbox's clock follows, so that signed timestamps stay acceptable.
-  const double start = std::floor(PlatformNow());
+  const double start = std::floor(world.Clock().Now());
   std::atomic<long long> offset{0};
-  SetPlatformClock([&] { return start + static_cast<double>(offset.load()); });
+  world.Clock().SetMachineClock([&] { return start + static_cast<double>(offset.load()); });
   auto nextPass = [&] {
     offset += 700;
     world.Market().AdminPost("clock", "{\"offset_seconds\":" + std::to_string(offset.load()) + "}");
@@ -126,7 +126,7 @@ TEST_F(FirstLoad, FaultsNeverRateAnOrderTwiceNorLoseOne) {
   // Faults cleared, what is still unrated goes at the next pass.
   world.Faults("{}");
   nextPass();
-  SetPlatformClock(nullptr);
+  world.Clock().SetMachineClock(nullptr);  // before the clock's variables go
   const auto rated = RatedSet();
   for (const auto& tid : due) EXPECT_EQ(rated.count(tid), 1u) << tid;
   EXPECT_EQ(Column(world.Unrated(), 0).size(), later.size());

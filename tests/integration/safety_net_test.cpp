@@ -98,7 +98,7 @@ TEST_F(SafetyNet, KeptOrdersAndBuyersAreLeftToTheSellerAndEveryRatingIsLogged) {
     EXPECT_EQ(world.Unrated().Row(row).timeLeft, kKeptTimeLeft);
   }
   // Released by a second run's edit, the order is rated at the next pass.
-  KeepList other(KeepListPath(world.Dir().str(), nick));
+  KeepList other(KeepListPath(world.Dir().str(), nick), world.Clock());
   ASSERT_TRUE(other.ReleaseOrder(due[0]));
   EXPECT_FALSE(other.KeepBuyer("a=b"));
   world.Pass();
@@ -108,7 +108,7 @@ TEST_F(SafetyNet, KeptOrdersAndBuyersAreLeftToTheSellerAndEveryRatingIsLogged) {
   // after a pass that rated.
   const std::string copy = world.Dir().File("copy.db");
   std::filesystem::copy_file(world.Dir().File(RatingLogFileName(nick)), copy);
-  RatingLog copied;
+  RatingLog copied(world.Clock());
   ASSERT_TRUE(copied.Open(copy, true));
   EXPECT_EQ(copied.Entries().size(), world.Run().Log().Entries().size());
   EXPECT_GE(copied.Entries().size(), 2u);
@@ -191,7 +191,7 @@ TEST(SafetyNetRunner, AKilledPostIsSettledByTheNextRunAndTheCsvReadsBack) {
   kill(pid, SIGKILL);
   test::WaitForExit(pid);
   {
-    RatingLog log;
+    RatingLog log(world.Clock());
     ASSERT_TRUE(log.Open(world.Dir().File(RatingLogFileName(nick)), true));
     ASSERT_EQ(log.Entries().size(), 1u);
     EXPECT_EQ(log.Entries()[0].outcome, kLogNoAnswer);

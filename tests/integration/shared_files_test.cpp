@@ -127,7 +127,7 @@ TEST_F(SharedFiles, TheKeepListFailsClosedAndReadsUtf8) {
   for (const std::string& line : world.log)
     stops += Has(line, "pass: stopped: the keep list cannot be used") && Has(line, "超过 4 MB");
   EXPECT_EQ(stops, 1) << "told once, not at every pass";
-  KeepList other(KeepListPath(world.Dir().str(), nick));
+  KeepList other(KeepListPath(world.Dir().str(), nick), world.Clock());
   EXPECT_FALSE(other.KeepOrder(due[0]));
   EXPECT_EQ(ReadFileBytes(list).size(), utf8.size() + kSettingsFileLimit);
 
@@ -193,7 +193,7 @@ TEST_F(SharedFiles, KeepEditsOfManyRunsAtOnceAreAllKept) {
   std::vector<pid_t> runs;
   for (int i = 0; i < 20; ++i) runs.push_back(test::StartHeadless(Args({"--keep", std::to_string(9000 + i)})));
   for (pid_t pid : runs) EXPECT_EQ(test::WaitForExit(pid), kExitOk);
-  KeepList kept(KeepListPath(world.Dir().str(), nick));
+  KeepList kept(KeepListPath(world.Dir().str(), nick), world.Clock());
   kept.Refresh();
   EXPECT_EQ(kept.OrderCount(), 20u);
 }
@@ -209,7 +209,7 @@ TEST_F(SharedFiles, TheExportWritesOnlyWhereAskedAndAllOfIt) {
   EXPECT_EQ(ReadFileBytes(csv), "\xEF\xBB\xBF时间,订单编号,买家旺旺,评价,评语,方式,结果\r\n");
 
   {
-    RatingLog log;
+    RatingLog log(world.Clock());
     ASSERT_TRUE(log.Open(world.Dir().File(RatingLogFileName(nick))));
     for (const char* buyer : {"=HYPERLINK(\"x\")", "+1", "-2", "@SUM(A1)", "普通"})
       log.Sent("100", buyer, "good", "c", RatingStart::Automatic);

@@ -18,6 +18,7 @@
 #include "orders/order_book.h"
 #include "orders/order_db.h"
 #include "orders/order_loader.h"
+#include "platform/platform_link.h"
 #include "rating/refresh_checks.h"
 #include "rating/run_texts.h"
 #include "settings/app_session.h"
@@ -74,7 +75,7 @@ class SyncTest : public ::testing::Test {
         [this](const LoadReport& report) {
           EXPECT_TRUE(loop_.OnOwnerThread());
           last_ = report;
-          statuses_.push_back(LoadStatusText(report));
+          statuses_.push_back(LoadStatusText(report, session_.link->Clock().Now()));
           if (onReport_) onReport_();
         },
         [this](int read) {

@@ -13,9 +13,10 @@
 namespace qm {
 namespace {
 
-std::string HoursAgo(double hours) {
-  return FormatPlatformTime(static_cast<std::int64_t>(PlatformNow() - hours * 3600));
-}
+// The machine's clock, as a program that has not yet asked the platform reads it.
+double Now() { return PlatformClock().Now(); }
+
+std::string HoursAgo(double hours) { return FormatPlatformTime(static_cast<std::int64_t>(Now() - hours * 3600)); }
 
 // Pages of both sides stored as the load stores them, joined both ways:
 // equal end times in numbers (ties keep their storing order), orders on
@@ -27,7 +28,7 @@ TEST(JoinListingsTest, TheJoinInMemoryListsWhatTheDatabasesJoinLists) {
   std::vector<Order> buyerStored;
   OrderIndex sellerStored;
   auto store = [&](OrderTable table, std::vector<Order> page) {
-    const int n = StoreUnratedPage(db, table, page);
+    const int n = StoreUnratedPage(db, table, page, Now());
     EXPECT_EQ(n, static_cast<int>(page.size()));
     for (Order& o : page) {
       if (table == OrderTable::BuyerUnrated) {
@@ -70,7 +71,7 @@ TEST(JoinListingsTest, TheJoinInMemoryListsWhatTheDatabasesJoinLists) {
   // Rows the table refuses are not kept beside it either.
   ASSERT_TRUE(db.Execute("DROP TABLE 买家未评价"));
   std::vector<Order> refused = {{"8000001", "x", HoursAgo(2)}};
-  EXPECT_EQ(StoreUnratedPage(db, OrderTable::BuyerUnrated, refused), 0);
+  EXPECT_EQ(StoreUnratedPage(db, OrderTable::BuyerUnrated, refused, Now()), 0);
   EXPECT_TRUE(refused.empty());
 }
 

@@ -19,10 +19,10 @@ constexpr std::int64_t kNoonBeijing = 1710043200;
 
 class PlatformClockSet : public ::testing::Test {
  protected:
+  PlatformClock clock;
   void SetNow(double now) {
-    SetPlatformClock([now] { return now; });
+    clock.SetMachineClock([now] { return now; });
   }
-  void TearDown() override { SetPlatformClock(nullptr); }
   static std::string Ago(std::int64_t seconds) { return FormatPlatformTime(kNoonBeijing - seconds); }
 };
 
@@ -56,7 +56,7 @@ TEST(PlatformTimeText, WritesWhatItReads) {
 
 TEST_F(PlatformClockSet, HoursLeftDropsTheFractionTowardZero) {
   SetNow(kNoonBeijing);
-  const double now = PlatformNow();
+  const double now = clock.Now();
   EXPECT_EQ(HoursLeft(Ago(0), now), 360);
   EXPECT_EQ(HoursLeft(Ago((13 * 24 + 23) * kHour), now), 25);
   EXPECT_EQ(HoursLeft(Ago(14 * kDay - 60), now), 24);
@@ -86,13 +86,13 @@ TEST_F(PlatformClockSet, FifteenDaysWithTheirMargin) {
 
 TEST_F(PlatformClockSet, TimestampsComeFromTheSetClockAndNullptrRestoresTheSystemOne) {
   SetNow(1500000000.999);
-  EXPECT_EQ(PlatformNow(), 1500000000.999);
-  EXPECT_EQ(make_timestamp(), "2017-07-14 10:40:00");
-  SetPlatformClock(nullptr);
+  EXPECT_EQ(clock.Now(), 1500000000.999);
+  EXPECT_EQ(make_timestamp(clock), "2017-07-14 10:40:00");
+  clock.SetMachineClock(nullptr);
   const double system =
       std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
-  EXPECT_NEAR(PlatformNow(), system, 5.0);
-  EXPECT_NEAR(static_cast<double>(ParsePlatformTime(make_timestamp()).value()), system, 5.0);
+  EXPECT_NEAR(clock.Now(), system, 5.0);
+  EXPECT_NEAR(static_cast<double>(ParsePlatformTime(make_timestamp(clock)).value()), system, 5.0);
 }
 
 // Once the platform has told its time, a machine clock set by hand (a day
@@ -101,29 +101,29 @@ TEST_F(PlatformClockSet, TimestampsComeFromTheSetClockAndNullptrRestoresTheSyste
 // tolerance is taken as it is.
 TEST_F(PlatformClockSet, ThePlatformsWordHoldsAgainstAMachineClockSetByHand) {
   double wall = static_cast<double>(kNoonBeijing) + 30, elapsed = 1000;
-  SetMachineClocks([&] { return wall; }, [&] { return elapsed; });
-  EXPECT_FALSE(PlatformTimeKnown());
-  EXPECT_EQ(PlatformNow(), wall);
-  NotePlatformTime(static_cast<double>(kNoonBeijing), elapsed);
-  EXPECT_TRUE(PlatformTimeKnown());
-  EXPECT_EQ(PlatformNow(), wall);  // 30 s apart: within the tolerance
+  clock.SetMachineClocks([&] { return wall; }, [&] { return elapsed; });
+  EXPECT_FALSE(clock.TimeKnown());
+  EXPECT_EQ(clock.Now(), wall);
+  clock.NoteTime(static_cast<double>(kNoonBeijing), elapsed);
+  EXPECT_TRUE(clock.TimeKnown());
+  EXPECT_EQ(clock.Now(), wall);  // 30 s apart: within the tolerance
 
   wall += kDay;  // set a day ahead while no time passes
-  EXPECT_EQ(PlatformNow(), static_cast<double>(kNoonBeijing));
-  EXPECT_EQ(make_timestamp(), "2024-03-10 12:00:00");
-  EXPECT_EQ(HoursLeft(Ago(14 * kDay), PlatformNow()), 24);
+  EXPECT_EQ(clock.Now(), static_cast<double>(kNoonBeijing));
+  EXPECT_EQ(make_timestamp(clock), "2024-03-10 12:00:00");
+  EXPECT_EQ(HoursLeft(Ago(14 * kDay), clock.Now()), 24);
   elapsed += 2 * kHour;  // two hours pass (a night's sleep counts as well)
   wall -= 2 * kDay;      // and the clock is set a day behind
-  EXPECT_EQ(PlatformNow(), static_cast<double>(kNoonBeijing + 2 * kHour));
-  EXPECT_EQ(make_timestamp(), "2024-03-10 14:00:00");
+  EXPECT_EQ(clock.Now(), static_cast<double>(kNoonBeijing + 2 * kHour));
+  EXPECT_EQ(make_timestamp(clock), "2024-03-10 14:00:00");
   wall = static_cast<double>(kNoonBeijing + 2 * kHour) - 300;  // five minutes slow
-  EXPECT_EQ(PlatformNow(), static_cast<double>(kNoonBeijing + 2 * kHour));
-  EXPECT_EQ(LocalNow(), wall);
+  EXPECT_EQ(clock.Now(), static_cast<double>(kNoonBeijing + 2 * kHour));
+  EXPECT_EQ(clock.Local(), wall);
 
   // A test clock forgets what the platform said.
   SetNow(42);
-  EXPECT_FALSE(PlatformTimeKnown());
-  EXPECT_EQ(PlatformNow(), 42);
+  EXPECT_FALSE(clock.TimeKnown());
+  EXPECT_EQ(clock.Now(), 42);
 }
 
 TEST(HttpDate, ReadsTheOneFormServersSend) {
@@ -146,15 +146,15 @@ TEST_F(PlatformClockSet, EveryMachineZoneGivesTheSameResults) {
     test::ScopedTimeZone scoped(zone.zone);
     ASSERT_EQ(test::ScopedTimeZone::LocalOffsetHours(test::kZoneProbeInstant), zone.offsetHours)
         << zone.zone << " did not take effect (tzdata missing?)";
-    EXPECT_EQ(make_timestamp(), "2024-03-10 12:00:00") << zone.zone;
-    EXPECT_EQ(HoursLeft("2024-02-24 13:00:00", PlatformNow()), 0) << zone.zone;
-    EXPECT_TRUE(WithinRatingPeriod("2024-02-24 12:00:00", PlatformNow() - 0.25)) << zone.zone;
-    EXPECT_FALSE(WithinRatingPeriod("2024-02-24 11:59:59", PlatformNow())) << zone.zone;
+    EXPECT_EQ(make_timestamp(clock), "2024-03-10 12:00:00") << zone.zone;
+    EXPECT_EQ(HoursLeft("2024-02-24 13:00:00", clock.Now()), 0) << zone.zone;
+    EXPECT_TRUE(WithinRatingPeriod("2024-02-24 12:00:00", clock.Now() - 0.25)) << zone.zone;
+    EXPECT_FALSE(WithinRatingPeriod("2024-02-24 11:59:59", clock.Now())) << zone.zone;
     std::string all;
     for (std::int64_t ago = -2 * kDay; ago <= 17 * kDay; ago += 1799) {
       const std::string end = Ago(ago);
-      all += end + (WithinRatingPeriod(end, PlatformNow()) ? " in " : " out ") +
-             std::to_string(HoursLeft(end, PlatformNow()).value()) + "\n";
+      all += end + (WithinRatingPeriod(end, clock.Now()) ? " in " : " out ") +
+             std::to_string(HoursLeft(end, clock.Now()).value()) + "\n";
     }
     if (first.empty()) first = all;
     EXPECT_EQ(all, first) << zone.zone;

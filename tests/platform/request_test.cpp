@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <string>
 
+#include "platform/platform_link.h"
 #include "settings/app_session.h"
 #include "support/temp_dir.h"
 
@@ -41,7 +42,8 @@ std::string Between(const std::string& text, const std::string& open, const std:
 
 class GatewayUrls : public ::testing::Test {
  protected:
-  Account account{"12345678", "s3cr3tS3CR3Ts3cr3tS3CR3Ts3cr3t00", "6100e23b1ac7dd3a9b2f0ZZZ1234567890", Endpoints(), "", ""};
+  Account account{"12345678", "s3cr3tS3CR3Ts3cr3tS3CR3Ts3cr3t00", "6100e23b1ac7dd3a9b2f0ZZZ1234567890", Endpoints(), "", "",
+                  std::make_shared<PlatformLink>()};
 
   const std::string& key() const { return account.appKey; }
   const std::string& secret() const { return account.appSecret; }

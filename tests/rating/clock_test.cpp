@@ -24,12 +24,11 @@ class MachineClock : public ::testing::Test {
   test::RatingWorld world;
   // The machine's wall clock is base + passed + set; its elapsed clock base +
   // passed. The platform's clock (the sandbox's) moves with `passed` only.
-  double base = std::floor(LocalNow()), passed = 0, set = 0;
+  double base = std::floor(world.Clock().Local()), passed = 0, set = 0;
 
   void SetUp() override {
-    SetMachineClocks([this] { return base + passed + set; }, [this] { return base + passed; });
+    world.Clock().SetMachineClocks([this] { return base + passed + set; }, [this] { return base + passed; });
   }
-  void TearDown() override { SetPlatformClock(nullptr); }
 
   void TimePasses(double seconds) {
     passed += seconds;

@@ -122,11 +122,11 @@ class Evidence : public ::testing::Test {
  protected:
   RatingWorld world;
   HostileGateway gateway{world.Market()};
-  double start = std::floor(PlatformNow());
+  double start = std::floor(world.Clock().Now());
   std::atomic<long long> shift{0};
 
   void SetUp() override {
-    SetPlatformClock([this] { return start + static_cast<double>(shift.load()); });
+    world.Clock().SetMachineClock([this] { return start + static_cast<double>(shift.load()); });
     world.Session().endpoints = Endpoints::AtBase(gateway.Base());
     world.Restart();
   }
@@ -134,7 +134,6 @@ class Evidence : public ::testing::Test {
     gateway.Before(nullptr);
     gateway.After(nullptr);
     gateway.Answers(nullptr);
-    SetPlatformClock(nullptr);
   }
   // The program's platform clock and the sandbox's move together.
   void MoveClocks(long long seconds) {

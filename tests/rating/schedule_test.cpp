@@ -195,10 +195,10 @@ TEST_F(AutoPass, EmptyListOnlyRepaintsAndRearms) {
 // so that the signed timestamps stay within its tolerance.
 class MovedClock {
  public:
-  explicit MovedClock(RatingWorld& world) : world_(world), start_(std::floor(PlatformNow())) {
-    SetPlatformClock([this] { return start_ + static_cast<double>(offset_); });
+  explicit MovedClock(RatingWorld& world) : world_(world), start_(std::floor(world.Clock().Now())) {
+    world.Clock().SetMachineClock([this] { return start_ + static_cast<double>(offset_); });
   }
-  ~MovedClock() { SetPlatformClock(nullptr); }
+  ~MovedClock() { world_.Clock().SetMachineClock(nullptr); }
   void AdvanceTo(long long seconds) {
     offset_ = seconds;
     world_.Market().AdminPost("clock", "{\"offset_seconds\":" + std::to_string(seconds) + "}");

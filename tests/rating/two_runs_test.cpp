@@ -55,8 +55,8 @@ TEST(TwoRuns, EachRatesWithItsOwnAccountCommentAndFiles) {
   EXPECT_EQ(b.Ratings()[0].content, "乙店谢谢");
 
   // The keep list and the rating log are each in their own directory.
-  EXPECT_FALSE(KeepList(KeepListPath(a.Session().programDir, a.Session().sellerNick)).KeepsBuyer(keptBuyer));
-  KeepList keptByB(KeepListPath(b.Session().programDir, b.Session().sellerNick));
+  EXPECT_FALSE(KeepList(KeepListPath(a.Session().programDir, a.Session().sellerNick), a.Clock()).KeepsBuyer(keptBuyer));
+  KeepList keptByB(KeepListPath(b.Session().programDir, b.Session().sellerNick), b.Clock());
   keptByB.Refresh();
   EXPECT_TRUE(keptByB.KeepsBuyer(keptBuyer));
   for (test::RatingWorld* w : {&a, &b}) {

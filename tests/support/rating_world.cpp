@@ -10,6 +10,7 @@
 #include <cmath>
 
 #include "headless/run_lines.h"
+#include "platform/platform_link.h"
 #include "platform/platform_time.h"
 #include "rating/rating_ledger.h"
 #include "rating/rating_log.h"
@@ -19,18 +20,19 @@
 
 namespace qm::test {
 
-std::string PlatformTimeAgo(std::int64_t secondsAgo) {
-  return FormatPlatformTime(static_cast<std::int64_t>(std::floor(PlatformNow())) - secondsAgo);
+std::string PlatformTimeAgo(const PlatformClock& clock, std::int64_t secondsAgo) {
+  return FormatPlatformTime(static_cast<std::int64_t>(std::floor(clock.Now())) - secondsAgo);
 }
 
 std::string RatingWorld::EndTimeHoursAgo(int hoursAgo) {
-  return PlatformTimeAgo(static_cast<std::int64_t>(hoursAgo) * 3600 + 1800);
+  return PlatformTimeAgo(Clock(), static_cast<std::int64_t>(hoursAgo) * 3600 + 1800);
 }
 
 RatingWorld::RatingWorld(const Sandbox::Options& options) : sandbox_(options) {
   SetEventPump(&loop_);
   AppSession& s = session_;
   s.programDir = dir_.str();
+  s.link = std::make_shared<PlatformLink>();
   sandbox_.UseInSession(s);
   s.autoContent = "欢迎再次光临！";
   s.ratingHours = 24.0f;
@@ -40,7 +42,7 @@ RatingWorld::RatingWorld(const Sandbox::Options& options) : sandbox_(options) {
 
 void RatingWorld::Restart() {
   run_.reset();
-  auto lines = std::make_unique<RunLines>(false, [this](const std::string& line) { log.push_back(line); });
+  auto lines = std::make_unique<RunLines>(Clock(), false, [this](const std::string& line) { log.push_back(line); });
   lines->end = [this](int code) {
     events.push_back("exit:" + std::to_string(code));
     exitCode = code;

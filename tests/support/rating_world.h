@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include "orders/order_book.h"
+#include "platform/platform_link.h"
 #include "platform/platform_time.h"
 #include "rating/seller_run.h"
 #include "support/sandbox_process.h"
@@ -29,8 +30,8 @@ struct SandboxRating {
   std::string tid, result, content;
 };
 
-// The platform's time `secondsAgo` seconds before PlatformNow(), as it writes it.
-std::string PlatformTimeAgo(std::int64_t secondsAgo);
+// The platform's time `secondsAgo` seconds before `clock`'s now, as it writes it.
+std::string PlatformTimeAgo(const PlatformClock& clock, std::int64_t secondsAgo);
 
 class RatingWorld {
  private:
@@ -51,6 +52,8 @@ class RatingWorld {
   TempDir& Dir() { return dir_; }
   // The start-up record the run is built from.
   AppSession& Session() { return session_; }
+  // The program's platform clock (the session's link keeps it).
+  PlatformClock& Clock() { return session_.link->Clock(); }
   MainView& View() { return view_; }
   SellerRun& Run() { return *run_; }
   // Makes the run again (as a restart of the program would), with an empty book.
@@ -121,7 +124,7 @@ class RatingWorld {
   bool Faults(const std::string& json);
 
   // The end time text of a trade that ended `hoursAgo` hours and a half ago.
-  static std::string EndTimeHoursAgo(int hoursAgo);
+  std::string EndTimeHoursAgo(int hoursAgo);
   // The texts of one column of a list, top to bottom.
   static std::vector<std::string> Column(const OrderRows& list, int column);
 };
@@ -131,10 +134,9 @@ class RatingWorld {
 class ClockedWorldTest : public ::testing::Test {
  protected:
   RatingWorld world;
-  double start = std::floor(PlatformNow()), shift = 0;
+  double start = std::floor(world.Clock().Now()), shift = 0;
 
-  void SetUp() override { SetPlatformClock([this] { return start + shift; }); }
-  void TearDown() override { SetPlatformClock(nullptr); }
+  void SetUp() override { world.Clock().SetMachineClock([this] { return start + shift; }); }
   void MoveClocks(double seconds);
 };
 

@@ -13,6 +13,7 @@
 #include <nlohmann/json.hpp>
 #include <thread>
 
+#include "platform/platform_link.h"
 #include "settings/app_session.h"
 
 namespace qm::test {
@@ -140,6 +141,7 @@ void Sandbox::UseInSession(AppSession& s) const {
   s.AppSecret = seller_.appSecret;
   s.SessionKey = seller_.session;
   s.endpoints = Endpoints::AtBase(BaseUrl());
+  if (!s.link) s.link = std::make_shared<PlatformLink>();  // as the program's entry makes one
 }
 
 }  // namespace qm::test

@@ -22,7 +22,7 @@ using json = nlohmann::json;
 class WebDeskAlerts : public ::testing::Test {
  protected:
   test::RatingWorld world;
-  AlertOutbox outbox{world.Loop(), "shop", {}, [](const AlertEvent&) {}, {}};
+  AlertOutbox outbox{world.Loop(), world.Clock(), "shop", {}, [](const AlertEvent&) {}, {}};
   WebDesk desk{world.Run(), world.unratedView, world.buyerRatedView, world.Loop(), &outbox};
   const std::string nick = world.Run().RunAccount().sellerNick;
 
@@ -100,7 +100,7 @@ TEST_F(WebDeskAlerts, WhatCannotBeStoredOrSentIsRefusedAndNothingIsWritten) {
 }
 
 TEST_F(WebDeskAlerts, TheStatisticsHoldEveryDayOfTheRange) {
-  const std::string day = test::PlatformTimeAgo(0).substr(0, 10);
+  const std::string day = test::PlatformTimeAgo(world.Clock(), 0).substr(0, 10);
   ASSERT_TRUE(world.Run().Log().AddRequests({{day, 17}}));
   const json days = json::parse(desk.Stats(90));
   ASSERT_EQ(days.size(), 90u);
