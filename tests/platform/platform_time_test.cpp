@@ -7,6 +7,8 @@
 #include <cmath>
 #include <string>
 
+#include "platform/call_limits.h"
+#include "platform/platform_link.h"
 #include "platform/request.h"
 #include "support/time_zone.h"
 
@@ -159,6 +161,37 @@ TEST_F(PlatformClockSet, EveryMachineZoneGivesTheSameResults) {
     if (first.empty()) first = all;
     EXPECT_EQ(all, first) << zone.zone;
   }
+}
+
+}  // namespace
+}  // namespace qm
+
+namespace qm {
+namespace {
+
+// What a program learns of the platform stays with its link: the time one
+// link was told signs that link's requests only, and the calls of one key are
+// counted once for all the accounts that use it through the same link.
+TEST(PlatformLinkTest, TimeAndCallCountsStayWithTheirLink) {
+  auto first = std::make_shared<PlatformLink>(), second = std::make_shared<PlatformLink>();
+  double wall = static_cast<double>(kNoonBeijing);
+  for (const auto& link : {first, second}) link->Clock().SetMachineClock([&wall] { return wall; });
+  const Account shopA{"12345678", "secret", "", Endpoints(), "店A", "", first};
+  const Account shopB{"12345678", "secret", "", Endpoints(), "店B", "", first};
+  const Account otherKey{"87654321", "secret", "", Endpoints(), "店C", "", first};
+  const Account otherProgram{"12345678", "secret", "", Endpoints(), "店A", "", second};
+
+  ClockOf(shopA).NoteTime(static_cast<double>(kNoonBeijing + kDay), wall);
+  EXPECT_EQ(make_timestamp(ClockOf(shopB)), "2024-03-11 12:00:00");
+  EXPECT_FALSE(ClockOf(otherProgram).TimeKnown());
+  EXPECT_EQ(make_timestamp(ClockOf(otherProgram)), "2024-03-10 12:00:00");
+
+  const std::string answered = "<time_get_response><time>2024-03-11 12:00:00</time></time_get_response>";
+  EXPECT_FALSE(LimitsOf(shopA)->Met("taobao.time.get", answered));
+  EXPECT_FALSE(LimitsOf(shopB)->Met("taobao.time.get", answered));
+  EXPECT_EQ(LimitsOf(shopA)->RequestsToday(), 2);
+  EXPECT_EQ(LimitsOf(otherKey)->RequestsToday(), 0);
+  EXPECT_EQ(LimitsOf(otherProgram)->RequestsToday(), 0);
 }
 
 }  // namespace
