@@ -124,10 +124,10 @@ PendingRequest Pager::Ask(int page) {
   const bool clear = limits_->WaitBefore(method_, [this] { return Cancelled(); });
   stats_.networkSeconds += SecondsSince(waited);
   if (!clear) return PendingRequest();
-  return start_web_request(WebRequest::Get(
-      incremental_ ? TradesSoldIncrementUrl(account_, request_.rateStatus, page, request_.fields,
-                                            request_.startModified, request_.endModified)
-                   : TradesSoldGetUrl(request_.rateStatus, page, request_.fields, account_)));
+  return start_web_request(Through(
+      account_, WebRequest::Get(incremental_ ? TradesSoldIncrementUrl(account_, request_.rateStatus, page, request_.fields,
+                                                                      request_.startModified, request_.endModified)
+                                             : TradesSoldGetUrl(request_.rateStatus, page, request_.fields, account_))));
 }
 
 void Pager::TopUp() {

@@ -125,7 +125,7 @@ PlatformAnswer CallPlatform(const Account& account, const std::string& method,
   for (;;) {
     PlatformAnswer answer;
     if (!limits->WaitBefore(method, cancelled)) return answer;
-    const WebReply reply = web_request(build());
+    const WebReply reply = web_request(Through(account, build()));
     answer.sent = true;
     answer.arrived = reply.arrived;
     answer.text = decode_reply(reply.body);

@@ -26,4 +26,9 @@ PlatformClock& ClockOf(const Account& account) { return LinkOf(account).Clock();
 
 std::shared_ptr<CallLimits> LimitsOf(const Account& account) { return LinkOf(account).LimitsOf(account); }
 
+WebRequest Through(const Account& account, WebRequest request) {
+  request.transport = LinkOf(account).Carrier();
+  return request;
+}
+
 }  // namespace qm

@@ -1,6 +1,7 @@
 #pragma once
 // What the program keeps of the platform beyond one request: the platform's
-// clock and the call limits of each application key. The front end (the
+// clock, the call limits of each application key, and the transport its
+// requests travel by (worker threads, open connections). The front end (the
 // desktop, the runner) makes one for the program and hands it with every
 // account it gives out (Account::link), so that what one run's time check
 // learns holds for every request and one key's quota is counted once however
@@ -11,6 +12,7 @@
 #include <string>
 
 #include "platform/platform_time.h"
+#include "platform/transport.h"
 #include "settings/app_session.h"
 
 namespace qm {
@@ -31,8 +33,11 @@ class PlatformLink {
   // several shops' runs, which then share its quota and bans.
   std::shared_ptr<CallLimits> LimitsOf(const Account& account);
 
+  const std::shared_ptr<Transport>& Carrier() const { return transport_; }
+
  private:
   std::shared_ptr<PlatformClock> clock_ = std::make_shared<PlatformClock>();
+  std::shared_ptr<Transport> transport_ = MakeTransport();
   std::mutex mutex_;
   std::map<std::string, std::shared_ptr<CallLimits>> limits_;
 };
@@ -43,5 +48,7 @@ PlatformLink& LinkOf(const Account& account);
 // Its clock, and its key's limits.
 PlatformClock& ClockOf(const Account& account);
 std::shared_ptr<CallLimits> LimitsOf(const Account& account);
+// `request` sent by the account's link's transport.
+WebRequest Through(const Account& account, WebRequest request);
 
 }  // namespace qm

@@ -1,5 +1,6 @@
 #include "platform/session_check.h"
 
+#include "platform/platform_link.h"
 #include "platform/reply.h"
 #include "platform/request.h"
 #include "platform/time_check.h"
@@ -22,7 +23,7 @@ SessionCheck confirm_session(const Account& account, SellerIdentity* who, Sessio
   std::string reply;
   ReplyKind kind = ReplyKind::NoAnswer;
   for (int attempt = 0; attempt < 2; ++attempt) {
-    const WebReply answer = web_request(WebRequest::Get(SellerGetUrl(account)));
+    const WebReply answer = web_request(Through(account, WebRequest::Get(SellerGetUrl(account))));
     reply = answer.arrived ? decode_reply(answer.body) : std::string();
     kind = ClassifyReply(reply, "user_seller_get_response");
     // A timestamp refused says the clocks disagree, nothing about the key:

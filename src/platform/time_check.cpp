@@ -41,7 +41,7 @@ bool AskTime(const Account& account, bool* dateSet) {
   do {
     if (!limits->WaitBefore(kTimeMethod)) return false;
     sent = clock.Elapsed();
-    answer = web_request(WebRequest::Get(TimeGetUrl(account)).withHeaders());
+    answer = web_request(Through(account, WebRequest::Get(TimeGetUrl(account)).withHeaders()));
     middle = (sent + clock.Elapsed()) / 2;
     reply = decode_reply(answer.body);
   } while (limits->Met(kTimeMethod, reply));

@@ -104,13 +104,6 @@ bool PollBriefly(Ready&& ready, std::chrono::microseconds limit) {
 // Nothing else is shared: every exchange sets all of its options anew.
 class ConnectionShare {
  public:
-  static CURLSH* Get() {
-    // Never destroyed: a worker may still use it while the process ends.
-    static ConnectionShare* share = new ConnectionShare;
-    return share->handle_;
-  }
-
- private:
   ConnectionShare() : handle_(curl_share_init()) {
     if (handle_ == nullptr) return;
     curl_share_setopt(handle_, CURLSHOPT_LOCKFUNC, Lock);
@@ -122,7 +115,16 @@ class ConnectionShare {
       handle_ = nullptr;
     }
   }
+  // Every exchange has let go of it by now (Perform detaches it after use).
+  ~ConnectionShare() {
+    if (handle_ != nullptr) curl_share_cleanup(handle_);
+  }
+  ConnectionShare(const ConnectionShare&) = delete;
+  ConnectionShare& operator=(const ConnectionShare&) = delete;
 
+  CURLSH* Handle() const { return handle_; }
+
+ private:
   std::mutex& MutexFor(curl_lock_data data) {
     const auto i = static_cast<std::size_t>(data);
     return mutexes_[i < kKinds ? i : 0];
@@ -214,7 +216,7 @@ CURL* ThreadHandle() {
   return holder.handle;
 }
 
-Outcome Perform(const RequestSpec& request) {
+Outcome Perform(const RequestSpec& request, CURLSH* share) {
   GlobalInit();
   Outcome outcome;
   CURL* curl = ThreadHandle();
@@ -270,7 +272,7 @@ Outcome Perform(const RequestSpec& request) {
     curl_easy_setopt(curl, CURLOPT_POSTFIELDS, request.body.data());
   } else {
     curl_easy_setopt(curl, CURLOPT_HTTPGET, 1L);
-    if (CURLSH* share = ConnectionShare::Get()) curl_easy_setopt(curl, CURLOPT_SHARE, share);
+    if (share != nullptr) curl_easy_setopt(curl, CURLOPT_SHARE, share);
   }
   curl_easy_setopt(curl, CURLOPT_HTTPHEADER, requestHeaders);
 
@@ -279,6 +281,9 @@ Outcome Perform(const RequestSpec& request) {
   curl_easy_setopt(curl, CURLOPT_HTTPHEADER, nullptr);
   curl_easy_setopt(curl, CURLOPT_WRITEDATA, nullptr);
   curl_easy_setopt(curl, CURLOPT_HEADERDATA, nullptr);
+  // The open connections stay with the share; the thread's handle lets go of
+  // it, so that the share can go with its transport.
+  if (share != nullptr) curl_easy_setopt(curl, CURLOPT_SHARE, nullptr);
   curl_slist_free_all(requestHeaders);
 
   // Any failure of the exchange (refused, reset, cut short, timed out, too
@@ -294,7 +299,7 @@ Outcome Perform(const RequestSpec& request) {
 // The worker side: read the request record, empty the buffer, do the
 // exchange, and write the reply record only for a non-empty body whose caller
 // is still waiting.
-void Work(const std::shared_ptr<Exchange>& exchange, long long limitMs) {
+void Work(const std::shared_ptr<Exchange>& exchange, long long limitMs, CURLSH* share) {
   RequestSpec request;
   bool valid = false;
   {
@@ -314,7 +319,7 @@ void Work(const std::shared_ptr<Exchange>& exchange, long long limitMs) {
     b.clear();
   }
   Outcome outcome;
-  if (valid) outcome = Perform(request);
+  if (valid) outcome = Perform(request, share);
 
   std::lock_guard<std::mutex> lock(exchange->mutex);
   if (!exchange->abandoned && outcome.ok && !outcome.body.empty()) {
@@ -324,19 +329,17 @@ void Work(const std::shared_ptr<Exchange>& exchange, long long limitMs) {
   exchange->ended.notify_all();
 }
 
+}  // namespace
+
 // Worker threads. Each exchange runs on a worker thread of its own; a worker
 // that has finished stays ready for the next exchange for a few seconds, so
 // that a run of requests (the pages of a download, the ratings of many orders)
 // does not pay for a new thread each time. A worker carries nothing from one
 // exchange to the next but its libcurl handle, which is reset before each use
 // (and, for GETs, the open connections): every exchange has its own buffer.
-class Workers {
+class Transport : public std::enable_shared_from_this<Transport> {
  public:
-  static Workers& Get() {
-    // Never destroyed: idle workers may still wait on it while the process ends.
-    static Workers* workers = new Workers;
-    return *workers;
-  }
+  CURLSH* Share() const { return share_.Handle(); }
 
   // Runs `job` on an idle worker, or on a new thread; false when no thread
   // could be had.
@@ -352,7 +355,9 @@ class Workers {
       }
     }
     try {
-      std::thread([this, first = std::move(job)]() mutable { Serve(std::move(first)); }).detach();
+      // The worker holds the transport until it ends.
+      std::thread([self = shared_from_this(), first = std::move(job)]() mutable { self->Serve(std::move(first)); })
+          .detach();
     } catch (const std::system_error&) {
       return false;
     }
@@ -384,12 +389,17 @@ class Workers {
     }
   }
 
+  ConnectionShare share_;
   std::mutex mutex_;
   std::condition_variable ready_;
   std::deque<std::function<void()>> jobs_;
   std::atomic<bool> queued_{false};  // jobs_ is not empty (a hint for the poll)
   int idle_ = 0;  // waiting workers not yet handed a job
 };
+
+std::shared_ptr<Transport> MakeTransport() { return std::make_shared<Transport>(); }
+
+namespace {
 
 // The caller's wait, in slices so that a requested stop ends it. Callers are
 // workers (the run's and the loader's) and the runner's one-shot commands;
@@ -444,6 +454,11 @@ WebRequest& WebRequest::withReferrer(std::string page) {
   return *this;
 }
 
+WebRequest& WebRequest::through(std::shared_ptr<Transport> carrier) {
+  transport = std::move(carrier);
+  return *this;
+}
+
 WebRequest& WebRequest::withHeaders() {
   wantHeaders = true;
   return *this;
@@ -463,7 +478,9 @@ PendingRequest start_web_request(const WebRequest& request) {
   exchange->limit = milliseconds{seconds * 1000};
   exchange->started = Clock::now();
   const long long limitMs = exchange->limit.count();
-  if (!Workers::Get().Run([exchange, limitMs] { Work(exchange, limitMs); })) return PendingRequest();
+  const std::shared_ptr<Transport> transport = request.transport ? request.transport : MakeTransport();
+  if (!transport->Run([exchange, limitMs, share = transport->Share()] { Work(exchange, limitMs, share); }))
+    return PendingRequest();
   return PendingRequest(std::move(exchange));
 }
 

@@ -7,6 +7,15 @@ namespace qm {
 
 struct WebExchange;
 
+// The worker threads that carry exchanges and the connections that GET
+// exchanges leave open for the next GET to the same server. The program keeps
+// one with what it knows of the platform (PlatformLink) and sends its
+// requests through it; a request sent without one has a thread and
+// connections of its own. Held by shared_ptr: its workers hold it too, so it
+// lasts until the last exchange under way has ended.
+class Transport;
+std::shared_ptr<Transport> MakeTransport();
+
 // One request as the caller states it. Built with the named setters, e.g.
 //   WebRequest::Post(url, form).timeout(5)
 // - url without "http://" or "https://" gets "http://" in front;
@@ -23,6 +32,7 @@ struct WebRequest {
   std::string proxy, proxyUser, proxyPassword;
   std::string referrer;
   bool wantHeaders = false;
+  std::shared_ptr<Transport> transport;  // none: an exchange of its own
 
   static WebRequest Get(std::string url);
   static WebRequest Post(std::string url, std::string form);
@@ -30,6 +40,7 @@ struct WebRequest {
   WebRequest& viaProxy(std::string address, std::string user = {}, std::string password = {});
   WebRequest& withReferrer(std::string page);
   WebRequest& withHeaders();
+  WebRequest& through(std::shared_ptr<Transport> carrier);
 };
 
 // No redirect is followed, for any request: a redirect answer is the reply.

@@ -436,17 +436,23 @@ TEST_F(Transport, TrickledReplyAndStopEndTheWaits) {
   ClearStopRequest();
 }
 
+// The GETs sent through one transport share its kept connection; a request
+// sent through another, or through none, never uses it.
 TEST_F(Transport, GetsKeepTheirConnectionAndPostsNeverShareOne) {
-  auto portOf = [&](const std::string& method) {
-    web_request({.url = server_.Base() + "/echo", .method = method, .body = "x=1"});
+  const auto carrier = MakeTransport();
+  auto portOf = [&](const std::string& method, std::shared_ptr<qm::Transport> through) {
+    web_request({.url = server_.Base() + "/echo", .method = method, .body = "x=1", .transport = std::move(through)});
     return server_.Last().remotePort;
   };
-  const int get = portOf("GET");
-  EXPECT_EQ(portOf("GET"), get) << "the second GET uses the first one's connection";
-  const int post = portOf("POST");
+  const int get = portOf("GET", carrier);
+  EXPECT_EQ(portOf("GET", carrier), get) << "the second GET uses the first one's connection";
+  const int post = portOf("POST", carrier);
   EXPECT_NE(post, get) << "a form never goes out on a kept connection";
-  EXPECT_NE(portOf("POST"), post) << "nor on the connection of an earlier form";
-  EXPECT_EQ(portOf("GET"), get) << "the forms left the GETs' connection alone";
+  EXPECT_NE(portOf("POST", carrier), post) << "nor on the connection of an earlier form";
+  EXPECT_EQ(portOf("GET", carrier), get) << "the forms left the GETs' connection alone";
+  EXPECT_NE(portOf("GET", MakeTransport()), get) << "another program's transport has its own connections";
+  EXPECT_NE(portOf("GET", nullptr), get) << "and a request without one, its own";
+  EXPECT_EQ(portOf("GET", carrier), get);
 }
 
 TEST_F(Transport, PendingRequestGivesItsReplyWhenTaken) {
