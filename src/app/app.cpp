@@ -212,9 +212,6 @@ int RunApp(int argc, char** argv) {
   PlaceBrowserProfile(s.programDir);
   if (!line.platform.empty()) s.endpoints = Endpoints::AtBase(line.platform);
 
-  QtEventPump pump;
-  SetEventPump(&pump);
-
   MainWindow window(s);
   if (!line.account.empty()) window.ChooseAccountAtStart(line.account);
   // The window shows once the run has started; a start-up that ends on the
@@ -228,9 +225,7 @@ int RunApp(int argc, char** argv) {
     if (hidden) window.HideToTray();
   });
   if (!window.RunStartup()) return 0;
-  const int code = app.exec();
-  SetEventPump(nullptr);
-  return code;
+  return app.exec();
 }
 
 }  // namespace qm

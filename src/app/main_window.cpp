@@ -272,7 +272,7 @@ void MainWindow::Confirmed(const StartupStep& step) {
       // Ended while the platform could not be reached: no login.
       if (StopRequested()) break;
       SetStatus("请登录淘宝并授权");
-      if (!RunAuthWindow(session_, this)) {
+      if (!RunAuthWindow(session_, this, pump_)) {
         emit StartupEnded(false);
         return;
       }

@@ -395,7 +395,6 @@ int RunHeadless(int argc, char** argv) {
   if (!options->platform.empty()) s.endpoints = Endpoints::AtBase(options->platform);
 
   EventLoop loop;
-  SetEventPump(&loop);
   StartSignalWatch(&loop);
 
   if (options->testAlert) {
@@ -403,7 +402,6 @@ int RunHeadless(int argc, char** argv) {
     const int code = step.Ready() ? TestAlert(s)
                                   : (PrintLine(StartupStopLine(step, options->account)), ExitCodeFor(step.outcome));
     StopSignalWatch();
-    SetEventPump(nullptr);
     std::fflush(stdout);
     return code;
   }
@@ -414,7 +412,6 @@ int RunHeadless(int argc, char** argv) {
                      : options->keepEdit ? EditKeepList(s, *options->keepEdit)
                                          : ExportLog(s, options->exportLog);
     StopSignalWatch();
-    SetEventPump(nullptr);
     std::fflush(stdout);
     return code;
   }
@@ -424,7 +421,6 @@ int RunHeadless(int argc, char** argv) {
                      : options->list ? ListOrders(s)
                                      : CheckOrder(s, options->check);
     StopSignalWatch();
-    SetEventPump(nullptr);
     std::fflush(stdout);
     return code;
   }
@@ -440,7 +436,6 @@ int RunHeadless(int argc, char** argv) {
       code = set == PasswordSet::Stored ? kExitOk : set == PasswordSet::Refused ? kExitUsage : kExitSettingsFile;
     }
     StopSignalWatch();
-    SetEventPump(nullptr);
     std::fflush(stdout);
     return code;
   }
@@ -456,7 +451,6 @@ int RunHeadless(int argc, char** argv) {
       PrintLine("start: the web page has no password; set one with quillmere-headless --account " + nick +
                 " --set-web-password");
       StopSignalWatch();
-      SetEventPump(nullptr);
       return kExitUsage;
     }
   }
@@ -466,13 +460,11 @@ int RunHeadless(int argc, char** argv) {
     const int code = step.Ready() ? RunAuthorize(s, PrintLine) : ExitCodeFor(step.outcome);
     if (!step.Ready()) PrintLine(StartupStopLine(step, options->account));
     StopSignalWatch();
-    SetEventPump(nullptr);
     return code;
   }
 
   auto finish = [&](int code) {
     StopSignalWatch();
-    SetEventPump(nullptr);
     std::fflush(stdout);
     return code;
   };

@@ -84,8 +84,6 @@ class AlertListTest : public QObject {
                 }));
     QCOMPARE(rated.size(), size_t(5));
     const std::string later = rated[4];  // rated by its buyer while the program runs
-    QtEventPump pump;
-    SetEventPump(&pump);
     EndRecorder ends;
     BoxAnswerer boxes;
 
@@ -191,7 +189,6 @@ class AlertListTest : public QObject {
     }
     QVERIFY(ends.codes.empty());
     QVERIFY2(boxes.boxes.empty(), boxes.boxes.empty() ? "" : qPrintable(boxes.boxes[0].text));
-    SetEventPump(nullptr);
   }
 };
 

@@ -84,8 +84,6 @@ class FirstDayTest : public QObject {
       cut += CutTexts(&window);
     }
     // The main window's list titles with a four-digit count.
-    QtEventPump pump;
-    SetEventPump(&pump);
     MainWindow w(dir.session);
     QVERIFY(w.OpenRun());
     std::vector<Order> orders;
@@ -95,7 +93,6 @@ class FirstDayTest : public QObject {
     QCOMPARE(Control<QLabel>(&w, "标签2")->text(), QString("对方已评价，我没评价的订单（1234）"));
     cut += CutTexts(&w);
     QVERIFY2(cut.isEmpty(), qPrintable(cut.join("\n")));
-    SetEventPump(nullptr);
   }
 
   // No Config.ini: the account box says what to do, "添加帐号" opens the form,
@@ -232,8 +229,6 @@ class FirstDayTest : public QObject {
     ProgramDir dir("[卖家]\r\nappkey=k\r\nAppSecret=s\r\n");
     dir.session.sellerNick = "卖家";
     EndRecorder ends;
-    QtEventPump pump;
-    SetEventPump(&pump);
     {
       MainWindow w(dir.session);
       QVERIFY(w.OpenRun());
@@ -272,7 +267,6 @@ class FirstDayTest : public QObject {
     });
     QVERIFY(!RunStartupToEnd(again));
     QCOMPARE(restored, QSize(1039, 819));
-    SetEventPump(nullptr);
   }
 
   // A later start of the account reaches the running one, which shows itself.

@@ -331,8 +331,6 @@ class MainWindowTest : public QObject {
     QVERIFY(sandbox.WriteConfig(dir.File("Config.ini")));
     dir.session.endpoints = Endpoints::AtBase(sandbox.BaseUrl());
     // The first load's worker hands its list work to the UI thread through the pump.
-    QtEventPump pump;
-    SetEventPump(&pump);
     EndRecorder ends;
     BoxAnswerer boxes;
     MainWindow w(dir.session);
@@ -396,7 +394,6 @@ class MainWindowTest : public QObject {
     QVERIFY(w.Book().Unrated().Remove(w.Book().Unrated().Row(0).order.tid));
     QCOMPARE(w.Tray()->toolTip(), tip());
     QVERIFY(w.Tray()->toolTip().contains("等待评价的订单：" + QString::number(waiting - 1)));
-    SetEventPump(nullptr);
   }
 
   // A call limit and a timestamp the platform refuses at the session check
@@ -411,8 +408,6 @@ class MainWindowTest : public QObject {
     ProgramDir dir;
     QVERIFY(sandbox.WriteConfig(dir.File("Config.ini")));
     dir.session.endpoints = Endpoints::AtBase(sandbox.BaseUrl());
-    QtEventPump pump;
-    SetEventPump(&pump);
     EndRecorder ends;
     BoxAnswerer boxes;
     MainWindow w(dir.session);
@@ -445,7 +440,6 @@ class MainWindowTest : public QObject {
     // The platform's time, two days ahead of the machine's, is the run's.
     QVERIFY(std::fabs(PlatformNow() - LocalNow() - 172800) < 5);
     QTRY_VERIFY_WITH_TIMEOUT(!w.Run() || !w.Run()->Loader().Running(), 15000);
-    SetEventPump(nullptr);
   }
 
   void givenDataDirThatIsNoDirectoryIsNamedInABox() {

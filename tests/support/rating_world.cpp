@@ -28,7 +28,6 @@ std::string RatingWorld::EndTimeHoursAgo(int hoursAgo) {
 }
 
 RatingWorld::RatingWorld(const Sandbox::Options& options) : sandbox_(options) {
-  SetEventPump(&loop_);
   AppSession& s = session_;
   s.programDir = dir_.str();
   sandbox_.UseInSession(s);
@@ -59,7 +58,6 @@ void RatingWorld::Restart() {
 
 RatingWorld::~RatingWorld() {
   run_.reset();
-  SetEventPump(nullptr);
 }
 
 void RatingWorld::AwaitQuiet() {
