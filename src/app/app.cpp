@@ -21,29 +21,10 @@
 #include "settings/app_session.h"
 #include "util/program_paths.h"
 #include "util/heap.h"
-#include "util/stop.h"
+#include "util/stop_signal_watch.h"
 
 namespace qm {
 namespace {
-
-// SIGINT and SIGTERM end the program within a second, sending nothing more.
-// They are blocked in every thread (this runs before Qt makes any) and taken
-// by one waiting thread: it requests the stop, which ends every wait and
-// refuses every new request, and has the UI thread end the program the usual
-// way from whatever event loop or wait it is in. A UI thread that runs no
-// events by then is not waited for.
-void WatchStopSignals() {
-  BlockStopSignals();
-  std::thread([] {
-    WaitForStopSignal();
-    RequestStop();
-    if (QCoreApplication* app = QCoreApplication::instance()) {
-      QMetaObject::invokeMethod(app, [] { EndProgram(0); }, Qt::QueuedConnection);
-      std::this_thread::sleep_for(std::chrono::milliseconds(700));
-    }
-    std::_Exit(0);
-  }).detach();
-}
 
 // quillmere --help: what the desktop takes, and where this run keeps its files.
 void PrintUsage(const CommandLine& line) {
@@ -175,7 +156,19 @@ int RunApp(int argc, char** argv) {
 
   // Before any other thread: the desktop holds large lists for the whole run.
   UseOneHeap();
-  WatchStopSignals();
+  // SIGINT and SIGTERM end the program within a second, sending nothing more.
+  // They are blocked in every thread (the watch is made before Qt makes any)
+  // and taken by the watch's thread: the stop it requests ends every wait and
+  // refuses every new request, and it has the UI thread end the program the
+  // usual way from whatever event loop or wait it is in. A UI thread that
+  // runs no events by then is not waited for.
+  const StopSignalWatch stopSignals([](const char*) {
+    if (QCoreApplication* app = QCoreApplication::instance()) {
+      QMetaObject::invokeMethod(app, [] { EndProgram(0); }, Qt::QueuedConnection);
+      std::this_thread::sleep_for(std::chrono::milliseconds(700));
+    }
+    std::_Exit(0);
+  });
   // The embedded browsers share one GL context; this must precede the application.
   QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
   // The browser engine's account of its graphics set-up and Chromium's own
