@@ -77,7 +77,7 @@ int main(int argc, char** argv) {
   session.ratingHours = 24.0f;
   session.autoContent = "好评";
 
-  qm::MainWindow window(session);
+  qm::MainWindow window(session, qm::EndProgram);
   window.show();
   QApplication::processEvents();
 

@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QLoggingCategory>
+#include <QScopeGuard>
 
 #include <chrono>
 #include <cstdio>
@@ -161,10 +162,12 @@ int RunApp(int argc, char** argv) {
   // and taken by the watch's thread: the stop it requests ends every wait and
   // refuses every new request, and it has the UI thread end the program the
   // usual way from whatever event loop or wait it is in. A UI thread that
-  // runs no events by then is not waited for.
-  const StopSignalWatch stopSignals([](const char*) {
+  // runs no events by then is not waited for. `end` is read on the UI thread
+  // only: the main window's end while it is there.
+  ProgramEnd end = EndProgram;
+  const StopSignalWatch stopSignals([&end](const char*) {
     if (QCoreApplication* app = QCoreApplication::instance()) {
-      QMetaObject::invokeMethod(app, [] { EndProgram(0); }, Qt::QueuedConnection);
+      QMetaObject::invokeMethod(app, [&end] { end(0); }, Qt::QueuedConnection);
       std::this_thread::sleep_for(std::chrono::milliseconds(700));
     }
     std::_Exit(0);
@@ -205,7 +208,9 @@ int RunApp(int argc, char** argv) {
   PlaceBrowserProfile(s.programDir);
   if (!line.platform.empty()) s.endpoints = Endpoints::AtBase(line.platform);
 
-  MainWindow window(s);
+  MainWindow window(s, EndProgram);
+  end = [&window](int code) { window.End(code); };
+  const auto windowGone = qScopeGuard([&end] { end = EndProgram; });
   if (!line.account.empty()) window.ChooseAccountAtStart(line.account);
   // The window shows once the run has started; a start-up that ends on the
   // way ends the program itself.

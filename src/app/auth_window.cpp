@@ -8,6 +8,7 @@
 #include <QWebEngineSettings>
 #include <QWebEngineView>
 #include <QVBoxLayout>
+#include <utility>
 
 #include "app/builder.h"
 #include "app/qt_ports.h"
@@ -45,8 +46,9 @@ class AuthPage : public QWebEnginePage {
 
 }  // namespace
 
-AuthWindow::AuthWindow(QWidget* owner, AppSession& session, DocumentDriver& driver, EventPump& pump)
-    : QDialog(owner), session_(session), driver_(driver), pump_(pump) {
+AuthWindow::AuthWindow(QWidget* owner, AppSession& session, DocumentDriver& driver, EventPump& pump,
+                       ProgramEnd end)
+    : QDialog(owner), session_(session), driver_(driver), pump_(pump), end_(std::move(end)) {
   BuildWindow(this, AuthWindowLayout());
   setModal(true);
   browser_ = Control<QWebEngineView>(this, "超文本浏览框1");
@@ -78,7 +80,7 @@ AuthWindow::AuthWindow(QWidget* owner, AppSession& session, DocumentDriver& driv
           Qt::QueuedConnection);
   connect(consentTimer_, &QTimer::timeout, this, &AuthWindow::on_consent_timer);
   connect(closeButton_, &QPushButton::clicked, this, [this] {
-    EndProgram(0);
+    end_(0);
     reject();
   });
 
@@ -205,7 +207,7 @@ void AuthWindow::KeyChecked(bool confirmed, const SellerIdentity& who) {
   if (!WriteSessionKey(session_.programDir, s.sellerNick, s.SessionKey)) {
     QtPrompts().Information(kKeyNotStoredTitle, "Session授权无法写入“" + ConfigPath(session_.programDir) + "”。程序将退出。");
     s.SessionKey.clear();
-    EndProgram(0);
+    end_(0);
     reject();
     return;
   }
@@ -220,10 +222,10 @@ void AuthWindow::on_consent_timer() {
   if (driver_.FindElement("class=sh", &button, "BUTTON")) driver_.Click(button);
 }
 
-bool RunAuthWindow(AppSession& session, QWidget* owner, EventPump& pump) {
+bool RunAuthWindow(AppSession& session, QWidget* owner, EventPump& pump, ProgramEnd end) {
   // The login page's own driver, for as long as the window is open.
   DocumentDriver driver(pump);
-  AuthWindow window(owner, session, driver, pump);
+  AuthWindow window(owner, session, driver, pump, std::move(end));
   return window.exec() == QDialog::Accepted && window.KeyStored();
 }
 

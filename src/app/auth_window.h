@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 
+#include "app/shutdown.h"
 #include "platform/session_check.h"
 #include "settings/app_session.h"
 #include "util/com_object.h"
@@ -31,8 +32,9 @@ class AuthWindow : public QDialog {
   // Builds the window and starts the authorization; `driver` is the run's
   // document driver, attached to this window's page when the login page loads.
   // The key goes into `session`, the start-up record, and its Config.ini.
-  // `pump` runs the UI thread's events between the login page's steps.
-  AuthWindow(QWidget* owner, AppSession& session, DocumentDriver& driver, EventPump& pump);
+  // `pump` runs the UI thread's events between the login page's steps; "×"
+  // and a key that cannot be stored end the program through `end`.
+  AuthWindow(QWidget* owner, AppSession& session, DocumentDriver& driver, EventPump& pump, ProgramEnd end);
   ~AuthWindow() override;
 
   // The steps of the login, each run by its event of the browser or timer.
@@ -67,6 +69,7 @@ class AuthWindow : public QDialog {
   AppSession& session_;
   DocumentDriver& driver_;
   EventPump& pump_;
+  ProgramEnd end_;
   // Asks the platform about a taken key; its report comes back through the
   // window's own pump and is dropped with the window.
   std::unique_ptr<QtEventPump> checkPump_;
@@ -77,6 +80,6 @@ class AuthWindow : public QDialog {
 // Shows a fresh login window modally, owned by `owner`, with a document
 // driver of its own on `pump`, the UI thread's. True when it closed with a
 // stored key; false when the program was ended from it.
-bool RunAuthWindow(AppSession& session, QWidget* owner, EventPump& pump);
+bool RunAuthWindow(AppSession& session, QWidget* owner, EventPump& pump, ProgramEnd end);
 
 }  // namespace qm

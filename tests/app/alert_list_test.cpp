@@ -88,7 +88,7 @@ class AlertListTest : public QObject {
     BoxAnswerer boxes;
 
     {
-      MainWindow w(dir.session);
+      MainWindow w(dir.session, ends.End());
       Announcements said(w);
       QVERIFY(StartAndSettle(w, market));
       // Three alerts of one refresh: all in the list, one announcement for them.
@@ -164,7 +164,7 @@ class AlertListTest : public QObject {
                                         {"buyer_comment", "差"}}}));
     QCOMPARE(more.size(), size_t(1));
     {
-      MainWindow w(dir.session);
+      MainWindow w(dir.session, ends.End());
       Announcements said(w);
       QVERIFY(StartAndSettle(w, market));
       QTRY_COMPARE_WITH_TIMEOUT(said.seen.size(), qsizetype(1), kAlertBurstQuietMs + 3000);
@@ -172,7 +172,7 @@ class AlertListTest : public QObject {
       QCOMPARE(w.Run()->Alerts().UnseenCount(), 1);
     }
     {
-      MainWindow w(dir.session);
+      MainWindow w(dir.session, ends.End());
       Announcements said(w);
       QVERIFY(StartAndSettle(w, market));
       // The seen ones stay seen and nothing is announced again; the unseen one waits.

@@ -65,7 +65,7 @@ class AlertSettingsTest : public QObject {
     dir.session.endpoints = Endpoints::AtBase(sandbox.BaseUrl());
     EndRecorder ends;
     {
-      MainWindow w(dir.session);
+      MainWindow w(dir.session, ends.End());
       w.show();
       ChooseAccountWhenAsked(QString::fromStdString(nick));
       QVERIFY(RunStartupToEnd(w));

@@ -155,7 +155,7 @@ class AuthWindowTest : public QObject {
     WriteAccount(dir, seller);
     dir.session.sellerNick = seller["nick"];
     dir.session.endpoints = Endpoints::AtBase("http://127.0.0.1:9");
-    AuthWindow window(nullptr, dir.session, *driver_, *pump_);
+    AuthWindow window(nullptr, dir.session, *driver_, *pump_, UnexpectedEnd());
     window.show();
     QTRY_VERIFY_WITH_TIMEOUT(window.LoadFailure()->isVisible(), 15000);
     auto* retry = window.LoadFailure()->findChild<QPushButton*>("重试");
@@ -182,7 +182,7 @@ class AuthWindowTest : public QObject {
     dir.session.endpoints = Endpoints::AtBase(sandbox_->BaseUrl());
     EndRecorder ends;
     BoxAnswerer boxes;
-    MainWindow w(dir.session);
+    MainWindow w(dir.session, ends.End());
     ChooseAccountWhenAsked(QString::fromStdString(seller["nick"]));
     Hands hands;
     QElapsedTimer consentShown;
@@ -256,7 +256,7 @@ class AuthWindowTest : public QObject {
     dir.session.endpoints = Endpoints::AtBase(sandbox_->BaseUrl());
     EndRecorder ends;
     BoxAnswerer boxes;
-    MainWindow w(dir.session);
+    MainWindow w(dir.session, ends.End());
     ChooseAccountWhenAsked(QString::fromStdString(s["nick"]));
     Hands hands;
     QElapsedTimer since;
@@ -309,7 +309,7 @@ class AuthWindowTest : public QObject {
     dir.session.endpoints = Endpoints::AtBase(sandbox_->BaseUrl());
     EndRecorder ends;
     BoxAnswerer boxes;
-    MainWindow w(dir.session);
+    MainWindow w(dir.session, ends.End());
     ChooseAccountWhenAsked(QString::fromUtf8("青禾小铺"));
     Hands hands;
     QPointer<QWidget> window;
@@ -344,7 +344,7 @@ class AuthWindowTest : public QObject {
     dir.session.endpoints = Endpoints::AtBase(sandbox_->BaseUrl());
     EndRecorder ends;
     BoxAnswerer boxes;
-    MainWindow w(dir.session);
+    MainWindow w(dir.session, ends.End());
     ChooseAccountWhenAsked(QString::fromStdString(seller["nick"]));
     Hands hands;
     QPointer<QWidget> first;

@@ -136,7 +136,7 @@ class ManualRatingTest : public QObject {
     QVERIFY(sandbox_->WriteConfig(dir_->File("Config.ini")));
     dir_->session.endpoints = Endpoints::AtBase(sandbox_->BaseUrl());
     ends_ = std::make_unique<EndRecorder>();
-    window_ = std::make_unique<MainWindow>(dir_->session);
+    window_ = std::make_unique<MainWindow>(dir_->session, ends_->End());
     window_->show();
     ChooseAccountWhenAsked(QString::fromStdString(sandbox_->Seller().nick));
     QVERIFY(RunStartupToEnd(*window_));
