@@ -76,10 +76,8 @@ int main(int argc, char** argv) {
   session.programDir = dir.str();
   session.ratingHours = 24.0f;
   session.autoContent = "好评";
-  qm::QtEventPump pump;
-  qm::SetEventPump(&pump);
 
-  qm::MainWindow window(session);
+  qm::MainWindow window(session, qm::EndProgram);
   window.show();
   QApplication::processEvents();
 
@@ -121,6 +119,5 @@ int main(int argc, char** argv) {
   }
   stalls.Print("longest event-loop stall, first load of 100000 in the window", 50.0);
   passes.Print("a later pass over 100000 rows shown in the window", 10.0);
-  qm::SetEventPump(nullptr);
   return 0;
 }

@@ -111,7 +111,6 @@ class Bench {
     sb_.AdminPost("reset", json{{"seed", 1}, {"trades", 0}}.dump());
     sb_.UseInSession(session_);
     session_.programDir = dir_.str();
-    qm::SetEventPump(&loop_);
     book_.Unrated().AttachView(&unratedView_);
     book_.BuyerRated().AttachView(&buyerRatedView_);
     loader_ = std::make_unique<qm::OrderLoader>(
@@ -124,7 +123,6 @@ class Bench {
   }
   ~Bench() {
     loader_.reset();
-    qm::SetEventPump(nullptr);
   }
   qm::test::Sandbox& Market() { return sb_; }
   bool Ok() const { return sb_.Ok(); }

@@ -21,7 +21,6 @@
 
 #include "platform/reply.h"
 #include "platform/transport.h"
-#include "util/event_loop.h"
 #include "util/event_pump.h"
 
 namespace {
@@ -120,10 +119,7 @@ BENCHMARK(BM_BareCurlGetKeepAlive)->Unit(benchmark::kMicrosecond);
 
 void BM_WebRequest(benchmark::State& state) {
   const std::string url = Server().Url();
-  qm::EventLoop loop;
-  qm::SetEventPump(&loop);
   for (auto _ : state) benchmark::DoNotOptimize(qm::web_request(qm::WebRequest::Get(url)).body);
-  qm::SetEventPump(nullptr);
 }
 BENCHMARK(BM_WebRequest)->Unit(benchmark::kMicrosecond);
 
@@ -135,8 +131,6 @@ BENCHMARK(BM_WebRequest)->Unit(benchmark::kMicrosecond);
 void BM_WebRequestOverhead(benchmark::State& state) {
   constexpr int kRun = 8;
   const std::string url = Server().Url();
-  qm::EventLoop loop;
-  qm::SetEventPump(&loop);
   double fresh = 0, kept = 0, web = 0;
   std::vector<double> overFresh, overKept;
   auto timed = [](auto&& get) {
@@ -154,7 +148,6 @@ void BM_WebRequestOverhead(benchmark::State& state) {
     overFresh.push_back(100.0 * (w - f) / f);
     overKept.push_back(100.0 * (w - k) / k);
   }
-  qm::SetEventPump(nullptr);
   auto median = [](std::vector<double> v) {
     if (v.empty()) return 0.0;
     std::nth_element(v.begin(), v.begin() + static_cast<std::ptrdiff_t>(v.size() / 2), v.end());
@@ -169,12 +162,9 @@ void BM_WebRequestOverhead(benchmark::State& state) {
 }
 BENCHMARK(BM_WebRequestOverhead)->Unit(benchmark::kMicrosecond);
 
-// Decoding one page and reading every trade's fields and the paging flag,
-// with the event pump installed as on the UI thread.
+// Decoding one page and reading every trade's fields and the paging flag.
 void BM_DecodeAndReadTradesPage(benchmark::State& state) {
   const std::string bytes = TradesPage(100);
-  qm::EventLoop loop;
-  qm::SetEventPump(&loop);
   for (auto _ : state) {
     const std::string text = qm::decode_reply(bytes);
     std::size_t pos = 0;
@@ -190,7 +180,6 @@ void BM_DecodeAndReadTradesPage(benchmark::State& state) {
     benchmark::DoNotOptimize(qm::extract_between(text, "<has_next>", "<"));
     if (trades != 100) state.SkipWithError("wrong trade count");
   }
-  qm::SetEventPump(nullptr);
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * bytes.size()));
 }
 BENCHMARK(BM_DecodeAndReadTradesPage)->Unit(benchmark::kMicrosecond);

@@ -34,7 +34,8 @@ std::string ShownName(const std::string& nick) {
 
 }  // namespace
 
-AccountDialog::AccountDialog(AppSession& session, QWidget* owner) : QDialog(owner), session_(session) {
+AccountDialog::AccountDialog(AppSession& session, ProgramEnd end, QWidget* owner)
+    : QDialog(owner), session_(session), end_(std::move(end)) {
   BuildWindow(this, AccountDialogLayout());
   setModal(true);
   box_ = Control<QComboBox>(this, "组合框1");
@@ -60,7 +61,7 @@ AccountDialog::AccountDialog(AppSession& session, QWidget* owner) : QDialog(owne
   connect(box_, &QComboBox::editTextChanged, this, [this] { remove_->setEnabled(!ListedAccount().empty()); });
   remove_->setEnabled(!ListedAccount().empty());
   connect(close_, &QPushButton::clicked, this, [this] {
-    EndProgram(0);
+    end_(0);
     reject();
   });
 }
@@ -216,14 +217,14 @@ void AccountDialog::Refuse(const StartupStep& step) {
       return;
     case StartupOutcome::SettingsRefused:
       QtPrompts().Warn(kBadSettingsTitle, step.reason + "\n程序将退出。");
-      EndProgram(0);
+      end_(0);
       reject();
       return;
     case StartupOutcome::FilesUnusable:
       // Not another run: the seller's files themselves cannot be used.
       QtPrompts().Warn(kFilesUnusableTitle, "卖家‘" + ShownName(session_.sellerNick) + "’的文件无法使用：" + step.reason +
                                                 "\n请检查程序目录的权限后再启动。程序将退出。");
-      EndProgram(0);
+      end_(0);
       reject();
       return;
     default:
@@ -245,7 +246,7 @@ void AccountDialog::Refuse(const StartupStep& step) {
                                                      "’的评价程序已经在运行（例如在后台运行的quillmere-headless）。\n程序将退出。");
           break;
       }
-      EndProgram(0);
+      end_(0);
       reject();
       return;
   }

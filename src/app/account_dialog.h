@@ -7,6 +7,7 @@
 #include <QDialog>
 #include <string>
 
+#include "app/shutdown.h"
 #include "settings/app_session.h"
 
 class QComboBox;
@@ -30,8 +31,10 @@ inline constexpr const char* kNotSetUpTitle = "帐号尚未设置";
 class AccountDialog : public QDialog {
   Q_OBJECT
  public:
-  // The chosen account is opened into `session`, the start-up record.
-  explicit AccountDialog(AppSession& session, QWidget* owner = nullptr);
+  // The chosen account is opened into `session`, the start-up record. The
+  // dialog's "×" and the refusals that leave nothing to choose end the
+  // program through `end`.
+  AccountDialog(AppSession& session, ProgramEnd end, QWidget* owner = nullptr);
 
   // `quillmere --account NICK`: the dialog logs in with NICK once it is shown,
   // as if the seller had typed it and pressed "登  录".
@@ -66,6 +69,7 @@ class AccountDialog : public QDialog {
   void RemoveChosenAccount();
 
   AppSession& session_;
+  ProgramEnd end_;
   QComboBox* box_ = nullptr;
   QPushButton* login_ = nullptr;
   QPushButton* add_ = nullptr;

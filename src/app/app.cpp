@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QLoggingCategory>
+#include <QScopeGuard>
 
 #include <chrono>
 #include <cstdio>
@@ -22,29 +23,10 @@
 #include "settings/app_session.h"
 #include "util/program_paths.h"
 #include "util/heap.h"
-#include "util/stop.h"
+#include "util/stop_signal_watch.h"
 
 namespace qm {
 namespace {
-
-// SIGINT and SIGTERM end the program within a second, sending nothing more.
-// They are blocked in every thread (this runs before Qt makes any) and taken
-// by one waiting thread: it requests the stop, which ends every wait and
-// refuses every new request, and has the UI thread end the program the usual
-// way from whatever event loop or wait it is in. A UI thread that runs no
-// events by then is not waited for.
-void WatchStopSignals() {
-  BlockStopSignals();
-  std::thread([] {
-    WaitForStopSignal();
-    RequestStop();
-    if (QCoreApplication* app = QCoreApplication::instance()) {
-      QMetaObject::invokeMethod(app, [] { EndProgram(0); }, Qt::QueuedConnection);
-      std::this_thread::sleep_for(std::chrono::milliseconds(700));
-    }
-    std::_Exit(0);
-  }).detach();
-}
 
 // quillmere --help: what the desktop takes, and where this run keeps its files.
 void PrintUsage(const CommandLine& line) {
@@ -176,7 +158,21 @@ int RunApp(int argc, char** argv) {
 
   // Before any other thread: the desktop holds large lists for the whole run.
   UseOneHeap();
-  WatchStopSignals();
+  // SIGINT and SIGTERM end the program within a second, sending nothing more.
+  // They are blocked in every thread (the watch is made before Qt makes any)
+  // and taken by the watch's thread: the stop it requests ends every wait and
+  // refuses every new request, and it has the UI thread end the program the
+  // usual way from whatever event loop or wait it is in. A UI thread that
+  // runs no events by then is not waited for. `end` is read on the UI thread
+  // only: the main window's end while it is there.
+  ProgramEnd end = EndProgram;
+  const StopSignalWatch stopSignals([&end](const char*) {
+    if (QCoreApplication* app = QCoreApplication::instance()) {
+      QMetaObject::invokeMethod(app, [&end] { end(0); }, Qt::QueuedConnection);
+      std::this_thread::sleep_for(std::chrono::milliseconds(700));
+    }
+    std::_Exit(0);
+  });
   // The embedded browsers share one GL context; this must precede the application.
   QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
   // The browser engine's account of its graphics set-up and Chromium's own
@@ -214,10 +210,9 @@ int RunApp(int argc, char** argv) {
   PlaceBrowserProfile(s.programDir);
   if (!line.platform.empty()) s.endpoints = Endpoints::AtBase(line.platform);
 
-  QtEventPump pump;
-  SetEventPump(&pump);
-
-  MainWindow window(s);
+  MainWindow window(s, EndProgram);
+  end = [&window](int code) { window.End(code); };
+  const auto windowGone = qScopeGuard([&end] { end = EndProgram; });
   if (!line.account.empty()) window.ChooseAccountAtStart(line.account);
   // The window shows once the run has started; a start-up that ends on the
   // way ends the program itself.
@@ -230,9 +225,7 @@ int RunApp(int argc, char** argv) {
     if (hidden) window.HideToTray();
   });
   if (!window.RunStartup()) return 0;
-  const int code = app.exec();
-  SetEventPump(nullptr);
-  return code;
+  return app.exec();
 }
 
 }  // namespace qm

@@ -8,6 +8,7 @@
 #include <QWebEngineSettings>
 #include <QWebEngineView>
 #include <QVBoxLayout>
+#include <utility>
 
 #include "app/builder.h"
 #include "app/qt_ports.h"
@@ -45,8 +46,9 @@ class AuthPage : public QWebEnginePage {
 
 }  // namespace
 
-AuthWindow::AuthWindow(QWidget* owner, AppSession& session, DocumentDriver& driver)
-    : QDialog(owner), session_(session), driver_(driver) {
+AuthWindow::AuthWindow(QWidget* owner, AppSession& session, DocumentDriver& driver, EventPump& pump,
+                       ProgramEnd end)
+    : QDialog(owner), session_(session), driver_(driver), pump_(pump), end_(std::move(end)) {
   BuildWindow(this, AuthWindowLayout());
   setModal(true);
   browser_ = Control<QWebEngineView>(this, "超文本浏览框1");
@@ -78,7 +80,7 @@ AuthWindow::AuthWindow(QWidget* owner, AppSession& session, DocumentDriver& driv
           Qt::QueuedConnection);
   connect(consentTimer_, &QTimer::timeout, this, &AuthWindow::on_consent_timer);
   connect(closeButton_, &QPushButton::clicked, this, [this] {
-    EndProgram(0);
+    end_(0);
     reject();
   });
 
@@ -124,7 +126,7 @@ void AuthWindow::start_authorization() {
   nickLabel_->setText(Q(s.sellerNick));
   s.AppKey = ReadAppKey(session_.programDir, s.sellerNick);
   s.AppSecret = ReadAppSecret(session_.programDir, s.sellerNick);
-  PumpEvents();
+  pump_.RunPending();
   browser_->setUrl(QUrl(Q(AuthorizeAddress(s.endpoints, s.AppKey))));
 }
 
@@ -134,15 +136,15 @@ void AuthWindow::on_document_loaded() {
   ComObject element;
   if (!driver_.FindElement("id=J_Quick2Static", &element, "A")) return;
   driver_.Click(element);
-  PumpEvents();
+  pump_.RunPending();
   const QPointer<AuthWindow> self(this);
-  DelayWithEvents(1000);
+  DelayWithEvents(pump_, 1000);
   if (!self || !isVisible() || stored_) return;
   // Unticked: the safe-login control is a plug-in of the old browser.
   driver_.SetCheckedAll("id=J_SafeLoginCheck", false);
-  PumpEvents();
+  pump_.RunPending();
   if (driver_.FindElement("id=J_Quick2Static", &element, "A")) driver_.Click(element);
-  PumpEvents();
+  pump_.RunPending();
   if (driver_.FindElement("id=TPL_username_1", &element, "input")) {
     // The seller logs in as the account being set up: its name is there
     // already, unless the page brought one of its own.
@@ -164,12 +166,12 @@ bool AuthWindow::on_before_navigate() {
 
 void AuthWindow::on_navigate_complete() {
   if (stored_) return;
-  PumpEvents();
+  pump_.RunPending();
   AppSession& s = session_;
   const std::string address = Address();
   s.SessionKey = TokenFromAddress(address);
   if (IsConsentPage(s.endpoints, address, s.AppKey)) {
-    PumpEvents();
+    pump_.RunPending();
     consentTimer_->start(1000);
     return;
   }
@@ -179,8 +181,8 @@ void AuthWindow::on_navigate_complete() {
   // The platform is asked whose key it is off the UI thread; its answer
   // goes on in KeyChecked.
   if (!check_) {
-    pump_ = std::make_unique<QtEventPump>();
-    check_ = std::make_unique<RunWorker>(*pump_);
+    checkPump_ = std::make_unique<QtEventPump>();
+    check_ = std::make_unique<RunWorker>(*checkPump_);
   }
   check_->Run<std::pair<bool, SellerIdentity>>(
       [account = s.RunAccount()] {
@@ -205,11 +207,11 @@ void AuthWindow::KeyChecked(bool confirmed, const SellerIdentity& who) {
   if (!WriteSessionKey(session_.programDir, s.sellerNick, s.SessionKey)) {
     QtPrompts().Information(kKeyNotStoredTitle, "Session授权无法写入“" + ConfigPath(session_.programDir) + "”。程序将退出。");
     s.SessionKey.clear();
-    EndProgram(0);
+    end_(0);
     reject();
     return;
   }
-  PumpEvents();
+  pump_.RunPending();
   accept();
 }
 
@@ -220,10 +222,10 @@ void AuthWindow::on_consent_timer() {
   if (driver_.FindElement("class=sh", &button, "BUTTON")) driver_.Click(button);
 }
 
-bool RunAuthWindow(AppSession& session, QWidget* owner) {
+bool RunAuthWindow(AppSession& session, QWidget* owner, EventPump& pump, ProgramEnd end) {
   // The login page's own driver, for as long as the window is open.
-  DocumentDriver driver;
-  AuthWindow window(owner, session, driver);
+  DocumentDriver driver(pump);
+  AuthWindow window(owner, session, driver, pump, std::move(end));
   return window.exec() == QDialog::Accepted && window.KeyStored();
 }
 

@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 
+#include "app/shutdown.h"
 #include "platform/session_check.h"
 #include "settings/app_session.h"
 #include "util/com_object.h"
@@ -20,6 +21,7 @@ class QWebEngineView;
 namespace qm {
 
 class DocumentDriver;
+class EventPump;
 class PageBridge;
 class QtEventPump;
 class RunWorker;
@@ -30,7 +32,9 @@ class AuthWindow : public QDialog {
   // Builds the window and starts the authorization; `driver` is the run's
   // document driver, attached to this window's page when the login page loads.
   // The key goes into `session`, the start-up record, and its Config.ini.
-  AuthWindow(QWidget* owner, AppSession& session, DocumentDriver& driver);
+  // `pump` runs the UI thread's events between the login page's steps; "×"
+  // and a key that cannot be stored end the program through `end`.
+  AuthWindow(QWidget* owner, AppSession& session, DocumentDriver& driver, EventPump& pump, ProgramEnd end);
   ~AuthWindow() override;
 
   // The steps of the login, each run by its event of the browser or timer.
@@ -64,16 +68,18 @@ class AuthWindow : public QDialog {
   ComObject browserObject_;
   AppSession& session_;
   DocumentDriver& driver_;
+  EventPump& pump_;
+  ProgramEnd end_;
   // Asks the platform about a taken key; its report comes back through the
   // window's own pump and is dropped with the window.
-  std::unique_ptr<QtEventPump> pump_;
+  std::unique_ptr<QtEventPump> checkPump_;
   std::unique_ptr<RunWorker> check_;
   bool stored_ = false;
 };
 
-// Shows a fresh login window modally, owned by `owner`, with the run's
-// document driver (one of its own when none is set). True when it closed
-// with a stored key; false when the program was ended from it.
-bool RunAuthWindow(AppSession& session, QWidget* owner);
+// Shows a fresh login window modally, owned by `owner`, with a document
+// driver of its own on `pump`, the UI thread's. True when it closed with a
+// stored key; false when the program was ended from it.
+bool RunAuthWindow(AppSession& session, QWidget* owner, EventPump& pump, ProgramEnd end);
 
 }  // namespace qm

@@ -55,7 +55,8 @@ std::string BusyPassText(int rated) { return "正在自动评价到期的订单�
 
 }  // namespace
 
-MainWindow::MainWindow(AppSession& session) : session_(session), autoTimer_(nullptr), refreshTimer_(nullptr) {
+MainWindow::MainWindow(AppSession& session, ProgramEnd end)
+    : end_(std::move(end)), session_(session), autoTimer_(nullptr), refreshTimer_(nullptr) {
   BuildWindow(this, MainWindowLayout());
   unratedView_ = Control<QTreeView>(this, "超级列表框1");
   buyerRatedView_ = Control<QTreeView>(this, "超级列表框2");
@@ -140,16 +141,9 @@ MainWindow::MainWindow(AppSession& session) : session_(session), autoTimer_(null
   view_.showNotice = [this](const Notice& notice) { ShowNotice(notice); };
   view_.notify = [this](const std::string& title, const std::string& text) { Notify(title, text); };
   view_.clipboard = &clipboard_;
-  SetBeforeEnd([this] {
-    RememberSize();
-    // The program ends without closing the rating log: its file is made whole first.
-    if (run_) run_->Log().Checkpoint();
-    if (tray_ != nullptr) tray_->hide();
-  });
 }
 
 MainWindow::~MainWindow() {
-  SetBeforeEnd(nullptr);
   // The alert list reads the run's alerts.
   delete alertWindow_.data();
   // The list views are children of the window and outlive the book the
@@ -164,6 +158,14 @@ MainWindow::~MainWindow() {
 }
 
 OrderBook& MainWindow::Book() { return run_->Book(); }
+
+void MainWindow::End(int code) {
+  RememberSize();
+  // The program ends without closing the rating log: its file is made whole first.
+  if (run_) run_->Log().Checkpoint();
+  if (tray_ != nullptr) tray_->hide();
+  end_(code);
+}
 
 void MainWindow::Notify(const std::string& title, const std::string& text) {
   if (TrayUsable()) {
@@ -222,7 +224,7 @@ bool MainWindow::TrayUsable() const { return tray_ != nullptr && tray_->isVisibl
 
 bool MainWindow::RunStartup() {
   {
-    AccountDialog dialog(session_, this);
+    AccountDialog dialog(session_, [this](int code) { End(code); }, this);
     if (!startAccount_.empty()) dialog.ChooseOnShow(std::exchange(startAccount_, std::string()));
     if (dialog.exec() != QDialog::Accepted) return false;
   }
@@ -273,7 +275,7 @@ void MainWindow::Confirmed(const StartupStep& step) {
       // Ended while the platform could not be reached: no login.
       if (StopRequested()) break;
       SetStatus("请登录淘宝并授权");
-      if (!RunAuthWindow(session_, this)) {
+      if (!RunAuthWindow(session_, this, pump_, [this](int code) { End(code); })) {
         emit StartupEnded(false);
         return;
       }
@@ -299,7 +301,7 @@ void MainWindow::Confirmed(const StartupStep& step) {
       prompts_.Warn(kDatabaseFailedTitle, step.reason + "\n程序将退出。");
       break;
   }
-  EndProgram(0);
+  End(0);
   emit StartupEnded(false);
 }
 
@@ -417,7 +419,7 @@ void MainWindow::ConfirmExit() {
   raise();
   if (!prompts_.Question(kExitTitle, "要退出‘" + session_.sellerNick + "’吗?\n退出后不再自动评价，到期的订单要等下次启动后才会评价。")) return;
   if (tray_ != nullptr) tray_->hide();
-  EndProgram(0);
+  End(0);
 }
 
 void MainWindow::OpenSettings() {

@@ -14,6 +14,7 @@
 #include "alerts/alert_outbox.h"
 #include "app/alert_list_window.h"
 #include "app/qt_ports.h"
+#include "app/shutdown.h"
 #include "orders/order_book.h"
 #include "rating/rating_log.h"
 #include "rating/run_observer.h"
@@ -51,8 +52,9 @@ class MainWindow : public QWidget, private RunObserver {
   Q_OBJECT
  public:
   // The window opens the account into `session`, the start-up record its
-  // owner keeps for the whole program, and hands it to what needs it.
-  explicit MainWindow(AppSession& session);
+  // owner keeps for the whole program, and hands it to what needs it. `end`
+  // ends the program; every end goes through End.
+  MainWindow(AppSession& session, ProgramEnd end);
   ~MainWindow() override;
 
   // The start-up sequence: the account choice, then the rest of the core's
@@ -62,7 +64,7 @@ class MainWindow : public QWidget, private RunObserver {
   // False when the program was ended at the account choice. Otherwise the
   // rest goes on from the session check's report, and StartupEnded tells how
   // it ended: true once the run has started, false when the program was ended
-  // on the way (EndProgram has been called).
+  // on the way (End has been called).
   bool RunStartup();
   // `--account NICK`: the account dialog of RunStartup logs in with it once it shows.
   void ChooseAccountAtStart(const std::string& account) { startAccount_ = account; }
@@ -80,6 +82,10 @@ class MainWindow : public QWidget, private RunObserver {
   void BringToFront();
   // 托盘右键 "退出": the question, then the end of the program.
   void ConfirmExit();
+  // Ends the program with `code`, the window's size and the rating log kept
+  // and the tray icon removed first. The windows it opens end the program
+  // through it; so does the entry's stop on a signal.
+  void End(int code);
   // 超级按钮4: the settings window, modal.
   void OpenSettings();
   // "评价记录" of the tray menu and the buyer-rated list's menus, modal.
@@ -190,6 +196,7 @@ class MainWindow : public QWidget, private RunObserver {
 
   // The run goes after the lists' views, which detach from its book first.
   std::string startAccount_;
+  ProgramEnd end_;
   // Where the run's reports, the session check's and the alerts' reach the
   // window: queued calls on the UI thread. Before what posts to it, so that
   // it goes last.

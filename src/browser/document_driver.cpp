@@ -200,7 +200,7 @@ bool DocumentDriver::WaitComplete(int limitMs) {
     if (state == "complete") return true;
     // A navigation replaced the document: wait for the new one.
     if (LastErrorCode() == kCallEmptyObject) EnsureAttached();
-    DelayWithEvents(300);
+    DelayWithEvents(*pump_, 300);
   }
 }
 

@@ -15,7 +15,8 @@
 // browser refuses for another origin, so such a frame stays in the document
 // list as the frame object itself.
 //
-// Every operation is for the UI thread; none throws. Failures give false,
+// Every operation is for the UI thread, the thread of the event pump the
+// driver is given, whose events run while it waits for a page; none throws. Failures give false,
 // empty text, 0 or an empty object, and the late-bound call that failed sets
 // the thread's last error (LastErrorText).
 #include <string>
@@ -25,9 +26,11 @@
 
 namespace qm {
 
+class EventPump;
+
 class DocumentDriver {
  public:
-  DocumentDriver() = default;
+  explicit DocumentDriver(EventPump& pump) : pump_(&pump) {}
 
   // ---- document access ----
 
@@ -227,6 +230,7 @@ class DocumentDriver {
              std::vector<ComObject>* out);
   void WalkFrames(const ComObject& document, std::vector<ComObject>* out, int depth);
 
+  EventPump* pump_;
   ComObject document_;
   ComObject browser_;  // stands for the window handle the original kept
   std::string lookupKey_;

@@ -340,7 +340,7 @@ bool DocumentDriver::WaitForText(const std::string& text, int limitMs) {
     for (const ComObject& doc : documents) {
       if (doc.ReadObject("documentElement").ReadText("outerHTML").find(text) != std::string::npos) return true;
     }
-    DelayWithEvents(300);
+    DelayWithEvents(*pump_, 300);
   }
   return false;
 }

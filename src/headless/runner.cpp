@@ -7,10 +7,8 @@
 #include <ctime>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
-#include <thread>
 
 #include "alerts/alert_outbox.h"
 #include "headless/inspect.h"
@@ -29,6 +27,7 @@
 #include "util/ports.h"
 #include "util/program_paths.h"
 #include "util/stop.h"
+#include "util/stop_signal_watch.h"
 #if QM_WITH_WEB
 #include "web/web_desk.h"
 #include "web/web_password.h"
@@ -211,41 +210,6 @@ class PrintingPrompts : public Prompts {
   }
 };
 
-// SIGINT and SIGTERM stop the run. They are blocked in every thread and taken
-// by one waiting thread, which requests the stop (every wait of the program
-// then ends and nothing new is sent) and ends the loop, waking it.
-std::mutex g_signalMutex;
-EventLoop* g_signalLoop = nullptr;
-
-void WatchSignals() {
-  for (;;) {
-    const char* name = WaitForStopSignal();
-    RequestStop();
-    std::lock_guard<std::mutex> lock(g_signalMutex);
-    if (!g_signalLoop) continue;
-    PrintLine(std::string("stopping on ") + name);
-    g_signalLoop->Quit(kExitOk);
-  }
-}
-
-void StartSignalWatch(EventLoop* loop) {
-  BlockStopSignals();
-  {
-    std::lock_guard<std::mutex> lock(g_signalMutex);
-    g_signalLoop = loop;
-  }
-  static bool started = false;
-  if (!started) {
-    started = true;
-    std::thread(WatchSignals).detach();
-  }
-}
-
-void StopSignalWatch() {
-  std::lock_guard<std::mutex> lock(g_signalMutex);
-  g_signalLoop = nullptr;
-}
-
 // What each refused start-up step ends the run with.
 int ExitCodeFor(StartupOutcome outcome) {
   switch (outcome) {
@@ -397,15 +361,19 @@ int RunHeadless(int argc, char** argv) {
   if (!options->platform.empty()) s.endpoints = Endpoints::AtBase(options->platform);
 
   EventLoop loop;
-  SetEventPump(&loop);
-  StartSignalWatch(&loop);
+  // SIGINT and SIGTERM stop the run. They are blocked in every thread and
+  // taken by the watch's thread, which requests the stop (every wait of the
+  // program then ends and nothing new is sent) and ends the loop, waking it.
+  // No thread has started yet.
+  const StopSignalWatch stopSignals([&loop](const char* name) {
+    PrintLine(std::string("stopping on ") + name);
+    loop.Quit(kExitOk);
+  });
 
   if (options->testAlert) {
     const StartupStep step = OpenAccountFiles(s, options->account);
     const int code = step.Ready() ? TestAlert(s)
                                   : (PrintLine(StartupStopLine(step, options->account)), ExitCodeFor(step.outcome));
-    StopSignalWatch();
-    SetEventPump(nullptr);
     std::fflush(stdout);
     return code;
   }
@@ -415,8 +383,6 @@ int RunHeadless(int argc, char** argv) {
     const int code = !step.Ready()       ? (PrintLine(StartupStopLine(step, options->account)), ExitCodeFor(step.outcome))
                      : options->keepEdit ? EditKeepList(s, *options->keepEdit)
                                          : ExportLog(s, options->exportLog);
-    StopSignalWatch();
-    SetEventPump(nullptr);
     std::fflush(stdout);
     return code;
   }
@@ -425,8 +391,6 @@ int RunHeadless(int argc, char** argv) {
     const int code = !step.Ready() ? (PrintLine(StartupStopLine(step, options->account)), ExitCodeFor(step.outcome))
                      : options->list ? ListOrders(s)
                                      : CheckOrder(s, options->check);
-    StopSignalWatch();
-    SetEventPump(nullptr);
     std::fflush(stdout);
     return code;
   }
@@ -441,8 +405,6 @@ int RunHeadless(int argc, char** argv) {
       const PasswordSet set = SetWebPassword(s.programDir, nick);
       code = set == PasswordSet::Stored ? kExitOk : set == PasswordSet::Refused ? kExitUsage : kExitSettingsFile;
     }
-    StopSignalWatch();
-    SetEventPump(nullptr);
     std::fflush(stdout);
     return code;
   }
@@ -457,9 +419,7 @@ int RunHeadless(int argc, char** argv) {
     if (web.passwordHash.empty()) {
       PrintLine("start: the web page has no password; set one with quillmere-headless --account " + nick +
                 " --set-web-password");
-      StopSignalWatch();
-      SetEventPump(nullptr);
-      return kExitUsage;
+        return kExitUsage;
     }
   }
 #endif
@@ -467,14 +427,10 @@ int RunHeadless(int argc, char** argv) {
     const StartupStep step = OpenAccount(s, options->account);
     const int code = step.Ready() ? RunAuthorize(s, PrintLine) : ExitCodeFor(step.outcome);
     if (!step.Ready()) PrintLine(StartupStopLine(step, options->account));
-    StopSignalWatch();
-    SetEventPump(nullptr);
     return code;
   }
 
   auto finish = [&](int code) {
-    StopSignalWatch();
-    SetEventPump(nullptr);
     std::fflush(stdout);
     return code;
   };

@@ -2,8 +2,6 @@
 
 #include <charconv>
 #include <cmath>
-#include <map>
-#include <mutex>
 
 #include "util/text_codec.h"
 
@@ -37,18 +35,6 @@ bool ParseNumber(std::string_view text, double* out) {
 // The outcome a Dispatch reported, limited to the known codes.
 int NormaliseCode(int code) {
   return (code <= kCallOk && code >= kCallOtherFailure) ? code : kCallOtherFailure;
-}
-
-struct FactoryRegistry {
-  std::mutex mutex;
-  std::map<std::string, ObjectFactory> factories;  // folded name
-};
-
-// Process-wide, as the system's class registry it stands in for: a name
-// registered once makes objects for every caller.
-FactoryRegistry& Factories() {
-  static FactoryRegistry registry;
-  return registry;
 }
 
 int HexDigit(char c) {
@@ -273,37 +259,6 @@ bool ComObject::WriteProperty(const std::string& name, const Variant& value) con
   return t_lastError == kCallOk;
 }
 
-bool ComObject::CreateObject(const std::string& name) {
-  ObjectFactory factory;
-  {
-    FactoryRegistry& registry = Factories();
-    std::lock_guard<std::mutex> lock(registry.mutex);
-    auto it = registry.factories.find(AsciiLower(TrimBlanks(name)));
-    if (it == registry.factories.end()) return false;
-    factory = it->second;
-  }
-  std::shared_ptr<Dispatch> made;
-  try {
-    made = factory();
-  } catch (...) {
-    return false;
-  }
-  if (!made) return false;
-  object_ = std::move(made);
-  return true;
-}
-
-void RegisterObjectFactory(const std::string& name, ObjectFactory factory) {
-  FactoryRegistry& registry = Factories();
-  std::lock_guard<std::mutex> lock(registry.mutex);
-  const std::string folded = AsciiLower(TrimBlanks(name));
-  if (folded.empty()) return;
-  if (factory) {
-    registry.factories[folded] = std::move(factory);
-  } else {
-    registry.factories.erase(folded);
-  }
-}
 
 // ---- error texts ----
 

@@ -2,7 +2,7 @@
 // Late-bound objects: a member of an object is called by its name as a
 // method, a property read or a property write, with the arguments in order.
 // The objects behind are implementations of Dispatch (the embedded browser's
-// page objects, objects made by a registered factory). A call never throws:
+// page objects, objects built in C++). A call never throws:
 // its outcome is the calling thread's last error code (LastErrorText) and an
 // empty result on failure.
 #include <cstdint>
@@ -104,8 +104,7 @@ class Dispatch {
                      Variant* result) = 0;
 };
 
-// A Dispatch made of named members, for objects built in C++ (factories,
-// tests): each member is a function that gets the call kind and the arguments.
+// A Dispatch made of named members, for objects built in C++: each member is a function that gets the call kind and the arguments.
 // Member names are compared without regard to case, as late-bound names are.
 // An unknown name gives kCallUnknownName.
 class MemberDispatch : public Dispatch {
@@ -133,11 +132,6 @@ class ComObject {
   // True when both refer to the same object (two empty references are the same).
   bool SameObject(const ComObject& other) const { return object_ == other.object_; }
   bool operator==(const ComObject& other) const { return SameObject(other); }
-
-  // Makes an object by program or class identifier through the factories of
-  // RegisterObjectFactory; on success it replaces whatever this held. False
-  // (and this unchanged) for an unknown name or a factory that made nothing.
-  bool CreateObject(const std::string& name);
 
   // The general call: sets the thread's last error code and returns the value
   // (empty on failure).
@@ -167,13 +161,6 @@ class ComObject {
 int LastErrorCode();
 std::string LastErrorText();
 std::string ErrorText(int code);
-
-// A factory of named objects for CreateObject. Names (program identifiers such
-// as "MSXML2.XMLHTTP" or class identifiers in registry form) are compared
-// without regard to case. A later registration of the same name replaces the
-// earlier one; an empty factory removes the name.
-using ObjectFactory = std::function<std::shared_ptr<Dispatch>()>;
-void RegisterObjectFactory(const std::string& name, ObjectFactory factory);
 
 // "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}" (hex digits in any case) to the 16
 // bytes of the identifier in Windows GUID order (the first three groups little

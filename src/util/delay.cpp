@@ -16,12 +16,11 @@ void PauseUnlessCancelled(int ms, const std::function<bool()>& cancelled) {
     std::this_thread::sleep_until(std::min(deadline, Clock::now() + kStopPollSlice));
 }
 
-void DelayWithEvents(int ms) {
+void DelayWithEvents(EventPump& pump, int ms) {
   if (ms <= 0) return;
   using Clock = std::chrono::steady_clock;
   const auto deadline = Clock::now() + std::chrono::milliseconds(ms);
-  EventPump* pump = CurrentEventPump();
-  if (pump == nullptr || !pump->OnOwnerThread()) {
+  if (!pump.OnOwnerThread()) {
     while (!StopRequested() && Clock::now() < deadline)
       std::this_thread::sleep_until(std::min(deadline, Clock::now() + kStopPollSlice));
     return;
@@ -32,8 +31,8 @@ void DelayWithEvents(int ms) {
   for (;;) {
     const auto left = deadline - Clock::now();
     if (left <= Clock::duration::zero() || StopRequested()) break;
-    pump->WaitAndRun(std::min(std::chrono::ceil<std::chrono::milliseconds>(left),
-                              std::chrono::milliseconds(kStopPollSlice)));
+    pump.WaitAndRun(std::min(std::chrono::ceil<std::chrono::milliseconds>(left),
+                             std::chrono::milliseconds(kStopPollSlice)));
   }
 }
 

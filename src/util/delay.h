@@ -4,11 +4,13 @@
 
 namespace qm {
 
-// Returns after at least `ms` milliseconds. On the UI thread it runs the
-// events of the current EventPump throughout (waiting for them, not spinning);
-// elsewhere or without a pump it sleeps. At most 0 returns at once; a
-// requested stop (util/stop.h) ends it early.
-void DelayWithEvents(int ms);
+class EventPump;
+
+// Returns after at least `ms` milliseconds. On the pump's own thread it runs
+// the pump's events throughout (waiting for them, not spinning); on any other
+// thread it sleeps. At most 0 returns at once; a requested stop (util/stop.h)
+// ends it early.
+void DelayWithEvents(EventPump& pump, int ms);
 
 // Off the UI thread: sleeps `ms` milliseconds, in slices, until `cancelled`
 // says true (or a stop is requested). No events run.

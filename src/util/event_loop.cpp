@@ -32,9 +32,7 @@ class EventLoop::LoopTimer : public Timer {
 
 EventLoop::EventLoop() : owner_(std::this_thread::get_id()) {}
 
-EventLoop::~EventLoop() {
-  if (CurrentEventPump() == this) SetEventPump(nullptr);
-}
+EventLoop::~EventLoop() = default;
 
 bool EventLoop::OnOwnerThread() const { return std::this_thread::get_id() == owner_; }
 

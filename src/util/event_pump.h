@@ -2,7 +2,7 @@
 // The event pump: the queue through which work done on other threads reports
 // back to the thread that owns the pump (Post), and the one way the page
 // driver's synchronous page calls keep that thread answering while they wait
-// (RunPending, WaitAndRun).
+// (RunPending, WaitAndRun). Whoever makes a pump hands it to what needs it.
 //
 // The desktop has a Qt adapter; the headless runner and the tests use the
 // in-memory EventLoop (event_loop.h).
@@ -25,13 +25,5 @@ class EventPump {
   // True on the thread that runs this pump's events.
   virtual bool OnOwnerThread() const = 0;
 };
-
-// The process-wide pump; nullptr until the desktop or the runner installs one.
-void SetEventPump(EventPump* pump);
-EventPump* CurrentEventPump();
-
-// Runs pending events when called on the pump's own thread; elsewhere (worker
-// threads) and without a pump it does nothing.
-void PumpEvents();
 
 }  // namespace qm

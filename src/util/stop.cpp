@@ -2,7 +2,10 @@
 
 #include <signal.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cerrno>
+#include <ctime>
 
 namespace qm {
 namespace {
@@ -31,12 +34,21 @@ void BlockStopSignals() {
   pthread_sigmask(SIG_BLOCK, &set, nullptr);
 }
 
-const char* WaitForStopSignal() {
+const char* WaitForStopSignal(std::chrono::milliseconds limit) {
   const sigset_t set = StopSignals();
-  int sig = 0;
-  while (sigwait(&set, &sig) != 0) {
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  for (;;) {
+    const auto left = std::max(deadline - std::chrono::steady_clock::now(), std::chrono::steady_clock::duration::zero());
+    const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(left);
+    timespec wait{};
+    wait.tv_sec = static_cast<time_t>(seconds.count());
+    wait.tv_nsec = static_cast<long>(std::chrono::duration_cast<std::chrono::nanoseconds>(left - seconds).count());
+    const int sig = sigtimedwait(&set, nullptr, &wait);
+    if (sig == SIGINT) return "SIGINT";
+    if (sig == SIGTERM) return "SIGTERM";
+    // EINTR: another signal's handler ran; the rest of the limit is waited.
+    if (errno != EINTR) return nullptr;
   }
-  return sig == SIGINT ? "SIGINT" : "SIGTERM";
 }
 
 }  // namespace qm

@@ -2,6 +2,8 @@
 // The process-wide stop: once SIGINT or SIGTERM has come, every wait of the
 // program ends at once, nothing new goes out to the platform and the timed
 // work does no more. Set once and never cleared in a real run; tests clear it.
+// It stays process-wide because a signal is sent to the process and must reach
+// every wait of every thread; StopSignalWatch (stop_signal_watch.h) sets it.
 #include <chrono>
 
 namespace qm {
@@ -18,8 +20,9 @@ void ClearStopRequest() noexcept;
 // waiting thread) and are blocked in the calling thread and every thread it
 // starts later: call it before any other thread starts.
 void BlockStopSignals();
-// Waits, on a thread of its own, for one of them; its name ("SIGINT" or "SIGTERM").
-const char* WaitForStopSignal();
+// Waits, on a thread of its own, up to `limit` for one of them: its name
+// ("SIGINT" or "SIGTERM"), or nullptr when the limit passed without one.
+const char* WaitForStopSignal(std::chrono::milliseconds limit);
 
 // Waits that nothing wakes on a stop (a condition variable of another thread)
 // look at StopRequested at least this often.

@@ -6,10 +6,13 @@
 
 #include "util/wide_path.h"
 
+#include <algorithm>
 #include <atomic>
 
 namespace qm {
 namespace {
+// Process-wide, as the console's events are the process's: the stop ends every
+// wait of every thread, and the handler hands the event to the waiting thread.
 std::atomic<bool> g_stop{false};
 std::atomic<const char*> g_signal{nullptr};
 HANDLE g_arrived = nullptr;
@@ -35,10 +38,10 @@ void BlockStopSignals() {
   SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
 }
 
-const char* WaitForStopSignal() {
+const char* WaitForStopSignal(std::chrono::milliseconds limit) {
   if (g_arrived == nullptr) BlockStopSignals();
-  while (WaitForSingleObject(g_arrived, INFINITE) != WAIT_OBJECT_0) {
-  }
+  const DWORD wait = static_cast<DWORD>(std::clamp<std::chrono::milliseconds::rep>(limit.count(), 0, 0x7FFFFFFE));
+  if (WaitForSingleObject(g_arrived, wait) != WAIT_OBJECT_0) return nullptr;
   const char* name = g_signal.load(std::memory_order_acquire);
   return name != nullptr ? name : "SIGTERM";
 }

@@ -35,7 +35,7 @@ class AccountDialogTest : public QObject {
  private slots:
   void listsTheSectionsInFileOrder() {
     ProgramDir dir("[zeta]\r\nappkey=1\r\n[阿尔法]\r\nappkey=2\r\n; a comment\r\n[mid]\r\n[ZETA]\r\nappkey=3\r\n");
-    AccountDialog dialog(dir.session);
+    AccountDialog dialog(dir.session, UnexpectedEnd());
     QComboBox* box = dialog.AccountBox();
     QStringList items;
     for (int i = 0; i < box->count(); ++i) items << box->itemText(i);
@@ -46,7 +46,7 @@ class AccountDialogTest : public QObject {
 
   void withoutConfigTheListIsEmpty() {
     ProgramDir dir;
-    AccountDialog dialog(dir.session);
+    AccountDialog dialog(dir.session, UnexpectedEnd());
     QCOMPARE(dialog.AccountBox()->count(), 0);
   }
 
@@ -54,7 +54,7 @@ class AccountDialogTest : public QObject {
     ProgramDir dir("[seller]\r\nappkey=k\r\nAppSecret=s\r\n");
     EndRecorder ends;
     BoxAnswerer boxes;
-    AccountDialog dialog(dir.session);
+    AccountDialog dialog(dir.session, ends.End());
     bool stillOpen = false;
     const int result = RunDialog(dialog, [&] {
       dialog.LoginButton()->click();
@@ -80,7 +80,7 @@ class AccountDialogTest : public QObject {
       setup->AppSecretBox()->setText("secret2");
       setup->SaveButton()->click();
     });
-    AccountDialog dialog(dir.session);
+    AccountDialog dialog(dir.session, ends.End());
     const int result = RunDialog(dialog, [&] {
       dialog.AccountBox()->setEditText("新卖家");
       dialog.LoginButton()->click();
@@ -101,7 +101,7 @@ class AccountDialogTest : public QObject {
   void chosenAccountReadsItsKeyAndSecret() {
     ProgramDir dir("[a]\r\nappkey=ka\r\nAppSecret=sa\r\n[b]\r\nAppSecret = \"s b\"\r\nappkey=kb\r\n");
     WriteFileBytes(dir.File("b的自动评价内容.txt"), Utf8ToGbk("谢谢惠顾"));
-    AccountDialog dialog(dir.session);
+    AccountDialog dialog(dir.session, UnexpectedEnd());
     const int result = RunDialog(dialog, [&] {
       dialog.AccountBox()->setCurrentIndex(1);
       dialog.LoginButton()->click();
@@ -132,7 +132,7 @@ class AccountDialogTest : public QObject {
     ProgramDir dir("[ok]\r\nappkey=1\r\nAppSecret=2\r\n");
     EndRecorder ends;
     BoxAnswerer boxes;
-    AccountDialog dialog(dir.session);
+    AccountDialog dialog(dir.session, ends.End());
     bool stillOpen = false;
     RunDialog(dialog, [&] {
       dialog.AccountBox()->setEditText(name);
@@ -153,7 +153,7 @@ class AccountDialogTest : public QObject {
 
   void colourAndFocusFollowTheDropDown() {
     ProgramDir dir("[one]\r\n[two]\r\n");
-    AccountDialog dialog(dir.session);
+    AccountDialog dialog(dir.session, UnexpectedEnd());
     dialog.show();
     QVERIFY(QTest::qWaitForWindowExposed(&dialog));
     QComboBox* box = dialog.AccountBox();
@@ -188,7 +188,7 @@ class AccountDialogTest : public QObject {
     const std::string before = ReadFileBytes(dir.File("Config.ini"));
     EndRecorder ends;
     BoxAnswerer boxes;
-    MainWindow w(dir.session);
+    MainWindow w(dir.session, ends.End());
     auto typo = [](QWidget* d) {
       Control<QComboBox>(d, "组合框1")->setEditText("青禾小浦");
       Control<QPushButton>(d, "超级按钮2")->click();
@@ -234,7 +234,7 @@ class AccountDialogTest : public QObject {
     WriteFileBytes(dir.File("丙的自动评价内容.txt"), Utf8ToGbk("谢谢"));
     EndRecorder ends;
     {
-      AccountDialog first(dir.session);
+      AccountDialog first(dir.session, ends.End());
       QCOMPARE(first.AccountBox()->currentText(), QString());
       QVERIFY(!first.RemoveButton()->isEnabled());
       const int result = RunDialog(first, [&] {
@@ -252,7 +252,7 @@ class AccountDialogTest : public QObject {
                              "f=open(sys.argv[1],'a'); fcntl.flock(f,fcntl.LOCK_EX); print('held',flush=True); time.sleep(30)",
                              QString::fromStdString(dir.File(RunLockFileName("丙")))});
     QVERIFY(holder.waitForReadyRead(10000));
-    AccountDialog dialog(dir.session);
+    AccountDialog dialog(dir.session, ends.End());
     QCOMPARE(dialog.AccountBox()->currentText(), QString("乙"));
     QCOMPARE(dialog.AccountColour(), kAccountChosenColour);
     dialog.AccountBox()->setEditText("丙");
@@ -291,14 +291,14 @@ class AccountDialogTest : public QObject {
                        std::string(kKeyLoginOrder) + "=1\r\n"));
     QCOMPARE(ReadFileBytes(dir.File("丙的自动评价内容.txt")), Utf8ToGbk("谢谢"));
     QVERIFY(ends.codes.empty());
-    AccountDialog after(dir.session);
+    AccountDialog after(dir.session, ends.End());
     QCOMPARE(after.AccountBox()->currentText(), QString("乙"));
   }
 
   void closeButtonEndsTheProgram() {
     ProgramDir dir("[one]\r\n");
     EndRecorder ends;
-    AccountDialog dialog(dir.session);
+    AccountDialog dialog(dir.session, ends.End());
     auto* close = Control<QPushButton>(&dialog, "超级按钮1");
     QCOMPARE(close->toolTip(), QString("关闭"));
     const int result = RunDialog(dialog, [&] { close->click(); });

@@ -84,13 +84,11 @@ class AlertListTest : public QObject {
                 }));
     QCOMPARE(rated.size(), size_t(5));
     const std::string later = rated[4];  // rated by its buyer while the program runs
-    QtEventPump pump;
-    SetEventPump(&pump);
     EndRecorder ends;
     BoxAnswerer boxes;
 
     {
-      MainWindow w(dir.session);
+      MainWindow w(dir.session, ends.End());
       Announcements said(w);
       QVERIFY(StartAndSettle(w, market));
       // Three alerts of one refresh: all in the list, one announcement for them.
@@ -166,7 +164,7 @@ class AlertListTest : public QObject {
                                         {"buyer_comment", "差"}}}));
     QCOMPARE(more.size(), size_t(1));
     {
-      MainWindow w(dir.session);
+      MainWindow w(dir.session, ends.End());
       Announcements said(w);
       QVERIFY(StartAndSettle(w, market));
       QTRY_COMPARE_WITH_TIMEOUT(said.seen.size(), qsizetype(1), kAlertBurstQuietMs + 3000);
@@ -174,7 +172,7 @@ class AlertListTest : public QObject {
       QCOMPARE(w.Run()->Alerts().UnseenCount(), 1);
     }
     {
-      MainWindow w(dir.session);
+      MainWindow w(dir.session, ends.End());
       Announcements said(w);
       QVERIFY(StartAndSettle(w, market));
       // The seen ones stay seen and nothing is announced again; the unseen one waits.
@@ -191,7 +189,6 @@ class AlertListTest : public QObject {
     }
     QVERIFY(ends.codes.empty());
     QVERIFY2(boxes.boxes.empty(), boxes.boxes.empty() ? "" : qPrintable(boxes.boxes[0].text));
-    SetEventPump(nullptr);
   }
 };
 

@@ -63,11 +63,9 @@ class AlertSettingsTest : public QObject {
     QVERIFY(WriteSetting(dir.Data(), nick, kKeyDingTalkSecret, "SEC-stored"));
     QVERIFY(WriteSetting(dir.Data(), nick, kKeyMailPassword, "mail-stored"));
     dir.session.endpoints = Endpoints::AtBase(sandbox.BaseUrl());
-    QtEventPump pump;
-    SetEventPump(&pump);
     EndRecorder ends;
     {
-      MainWindow w(dir.session);
+      MainWindow w(dir.session, ends.End());
       w.show();
       ChooseAccountWhenAsked(QString::fromStdString(nick));
       QVERIFY(RunStartupToEnd(w));
@@ -134,7 +132,6 @@ class AlertSettingsTest : public QObject {
       QVERIFY2(content.find("订单：" + second + "\n") != std::string::npos, content.c_str());
       QVERIFY2(content.find("评价：中评\n") != std::string::npos, content.c_str());
     }
-    SetEventPump(nullptr);
   }
 };
 

@@ -10,6 +10,8 @@
 #include <QStringList>
 #include <QTimer>
 #include <QtTest>
+#include <cstdio>
+#include <cstdlib>
 #include <functional>
 #include <memory>
 #include <string>
@@ -21,7 +23,6 @@
 #include "app/settings_window.h"
 #include "app/qt_ports.h"
 #include "app/shutdown.h"
-#include "recorded_end.h"
 #include "platform/platform_link.h"
 #include "settings/app_session.h"
 #include "support/temp_dir.h"
@@ -53,14 +54,22 @@ inline bool RunStartupToEnd(MainWindow& w) {
   return ended.takeFirst().at(0).toBool();
 }
 
-// Records EndProgram calls instead of ending the test.
+// The end a test hands the windows: it records each code instead of ending the test.
 struct EndRecorder {
   std::vector<int> codes;
-  EndRecorder() {
-    RecordProgramEnds([this](int code) { codes.push_back(code); });
+  ProgramEnd End() {
+    return [this](int code) { codes.push_back(code); };
   }
-  ~EndRecorder() { RecordProgramEnds(nullptr); }
 };
+
+// The end of windows no test expects to end the program: an end fails the
+// test program.
+inline ProgramEnd UnexpectedEnd() {
+  return [](int code) {
+    std::fprintf(stderr, "the program was ended (code %d) where the test expected no end\n", code);
+    std::abort();
+  };
+}
 
 // Answers each dialog of type D that the program shows, once the dialog's
 // own loop runs, as a user would: it watches the application's windows

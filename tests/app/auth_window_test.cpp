@@ -79,7 +79,8 @@ class User : public QObject {
 struct Hands {
   QPointer<QWebEnginePage> page;
   QPointer<PageBridge> bridge;  // a child of the page
-  DocumentDriver driver;
+  QtEventPump pump;
+  DocumentDriver driver{pump};
   QWebEngineView* view = nullptr;
 
   bool Reach() {
@@ -137,13 +138,11 @@ class AuthWindowTest : public QObject {
     sandbox_ = std::make_unique<Sandbox>(options);
     QVERIFY(sandbox_->Ok());
     pump_ = std::make_unique<QtEventPump>();
-    SetEventPump(pump_.get());
-    driver_ = std::make_unique<DocumentDriver>();
+    driver_ = std::make_unique<DocumentDriver>(*pump_);
   }
   void cleanup() {
     QCoreApplication::processEvents();
     driver_.reset();
-    SetEventPump(nullptr);
     pump_.reset();
     sandbox_.reset();
   }
@@ -156,7 +155,7 @@ class AuthWindowTest : public QObject {
     WriteAccount(dir, seller);
     dir.session.sellerNick = seller["nick"];
     dir.session.endpoints = Endpoints::AtBase("http://127.0.0.1:9");
-    AuthWindow window(nullptr, dir.session, *driver_);
+    AuthWindow window(nullptr, dir.session, *driver_, *pump_, UnexpectedEnd());
     window.show();
     QTRY_VERIFY_WITH_TIMEOUT(window.LoadFailure()->isVisible(), 15000);
     auto* retry = window.LoadFailure()->findChild<QPushButton*>("重试");
@@ -183,7 +182,7 @@ class AuthWindowTest : public QObject {
     dir.session.endpoints = Endpoints::AtBase(sandbox_->BaseUrl());
     EndRecorder ends;
     BoxAnswerer boxes;
-    MainWindow w(dir.session);
+    MainWindow w(dir.session, ends.End());
     ChooseAccountWhenAsked(QString::fromStdString(seller["nick"]));
     Hands hands;
     QElapsedTimer consentShown;
@@ -257,7 +256,7 @@ class AuthWindowTest : public QObject {
     dir.session.endpoints = Endpoints::AtBase(sandbox_->BaseUrl());
     EndRecorder ends;
     BoxAnswerer boxes;
-    MainWindow w(dir.session);
+    MainWindow w(dir.session, ends.End());
     ChooseAccountWhenAsked(QString::fromStdString(s["nick"]));
     Hands hands;
     QElapsedTimer since;
@@ -310,7 +309,7 @@ class AuthWindowTest : public QObject {
     dir.session.endpoints = Endpoints::AtBase(sandbox_->BaseUrl());
     EndRecorder ends;
     BoxAnswerer boxes;
-    MainWindow w(dir.session);
+    MainWindow w(dir.session, ends.End());
     ChooseAccountWhenAsked(QString::fromUtf8("青禾小铺"));
     Hands hands;
     QPointer<QWidget> window;
@@ -345,7 +344,7 @@ class AuthWindowTest : public QObject {
     dir.session.endpoints = Endpoints::AtBase(sandbox_->BaseUrl());
     EndRecorder ends;
     BoxAnswerer boxes;
-    MainWindow w(dir.session);
+    MainWindow w(dir.session, ends.End());
     ChooseAccountWhenAsked(QString::fromStdString(seller["nick"]));
     Hands hands;
     QPointer<QWidget> first;

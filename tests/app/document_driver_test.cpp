@@ -54,19 +54,17 @@ class DocumentDriverTest : public QObject {
  private slots:
   void init() {
     pump_ = new QtEventPump();
-    SetEventPump(pump_);
     page_ = new RecordingPage();
     bridge_ = new PageBridge(page_);
   }
   void cleanup() {
     delete page_;  // and its bridge
-    SetEventPump(nullptr);
     delete pump_;
   }
 
   void lookupsReachThePageAndFramesOfItsOrigin() {
     QVERIFY(Load(kFramedPage));
-    DocumentDriver d;
+    DocumentDriver d(*pump_);
     QVERIFY(d.Attach(bridge_->BrowserObject()));
     QCOMPARE(d.Location(), std::string("http://qm.test/"));
     QCOMPARE(d.Domain(), std::string("qm.test"));
@@ -152,7 +150,7 @@ class DocumentDriverTest : public QObject {
 
   void scriptsMarksAndDialogs() {
     QVERIFY(Load("<html><head><title>t1</title></head><body><p>foo bar Foo</p><p>a &lt;i&gt; b</p></body></html>"));
-    DocumentDriver d;
+    DocumentDriver d(*pump_);
     QVERIFY(d.Attach(bridge_->BrowserObject()));
 
     QCOMPARE(d.EvalScript("1+2"), std::string("3"));
@@ -192,7 +190,7 @@ class DocumentDriverTest : public QObject {
 
   void aReplacedDocumentIsTakenAgain() {
     QVERIFY(Load("<body><input id='a' value='one'></body>"));
-    DocumentDriver d;
+    DocumentDriver d(*pump_);
     QVERIFY(d.Attach(bridge_->BrowserObject()));
     ComObject old;
     QVERIFY(d.FindElement("id=a", &old, "input"));
@@ -207,7 +205,7 @@ class DocumentDriverTest : public QObject {
   }
 
   void waitCompleteGivesUpOnAPageThatNeverCompletes() {
-    DocumentDriver detached;
+    DocumentDriver detached(*pump_);
     QElapsedTimer clock;
     clock.start();
     QVERIFY(!detached.WaitComplete());
@@ -218,7 +216,7 @@ class DocumentDriverTest : public QObject {
     QVERIFY(!sandbox.AdminPost("faults", R"({"path":"/avatar/1.svg","stall_ms":9000})").empty());
     page_->setHtml(QString("<body>loading<img src='%1/avatar/1.svg'></body>").arg(QString::fromStdString(sandbox.BaseUrl())),
                    QUrl("http://qm.test/"));
-    DocumentDriver d;
+    DocumentDriver d(*pump_);
     QTRY_VERIFY_WITH_TIMEOUT(d.Attach(bridge_->BrowserObject()) && !d.BodyText().empty(), 10000);
     clock.restart();
     QVERIFY(!d.WaitComplete());

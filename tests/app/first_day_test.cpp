@@ -84,9 +84,7 @@ class FirstDayTest : public QObject {
       cut += CutTexts(&window);
     }
     // The main window's list titles with a four-digit count.
-    QtEventPump pump;
-    SetEventPump(&pump);
-    MainWindow w(dir.session);
+    MainWindow w(dir.session, UnexpectedEnd());
     QVERIFY(w.OpenRun());
     std::vector<Order> orders;
     for (int i = 0; i < 1234; ++i) orders.push_back(Order{std::to_string(1000000 + i), "买家", "2026-01-01 00:00:00"});
@@ -95,7 +93,6 @@ class FirstDayTest : public QObject {
     QCOMPARE(Control<QLabel>(&w, "标签2")->text(), QString("对方已评价，我没评价的订单（1234）"));
     cut += CutTexts(&w);
     QVERIFY2(cut.isEmpty(), qPrintable(cut.join("\n")));
-    SetEventPump(nullptr);
   }
 
   // No Config.ini: the account box says what to do, "添加帐号" opens the form,
@@ -104,7 +101,7 @@ class FirstDayTest : public QObject {
     ProgramDir dir;
     EndRecorder ends;
     BoxAnswerer boxes;
-    AccountDialog dialog(dir.session);
+    AccountDialog dialog(dir.session, ends.End());
     QVERIFY(dialog.AccountBox()->lineEdit()->placeholderText().contains("添加帐号"));
     bool formSeen = false;
     WhenModal("AccountSetupDialog", [&](QWidget* form) {
@@ -153,7 +150,7 @@ class FirstDayTest : public QObject {
     dir.session.endpoints = Endpoints::AtBase("http://127.0.0.1:1");
     EndRecorder ends;
     BoxAnswerer boxes;
-    MainWindow w(dir.session);
+    MainWindow w(dir.session, ends.End());
     WhenModal("AccountDialog", [](QWidget* d) {
       Control<QComboBox>(d, "组合框1")->setEditText("卖家");
       Control<QPushButton>(d, "超级按钮2")->click();
@@ -185,7 +182,7 @@ class FirstDayTest : public QObject {
     ProgramDir dir;
     dir.session.sellerNick = "卖家";
     BoxAnswerer boxes;
-    MainWindow w(dir.session);
+    MainWindow w(dir.session, UnexpectedEnd());
     w.show();
     QVERIFY(QTest::qWaitForWindowExposed(&w));
     auto* status = Control<QLabel>(&w, "标签3");
@@ -232,10 +229,8 @@ class FirstDayTest : public QObject {
     ProgramDir dir("[卖家]\r\nappkey=k\r\nAppSecret=s\r\n");
     dir.session.sellerNick = "卖家";
     EndRecorder ends;
-    QtEventPump pump;
-    SetEventPump(&pump);
     {
-      MainWindow w(dir.session);
+      MainWindow w(dir.session, ends.End());
       QVERIFY(w.OpenRun());
       w.show();
       QVERIFY(QTest::qWaitForWindowExposed(&w));
@@ -253,14 +248,14 @@ class FirstDayTest : public QObject {
       w.Book().BuyerRated().Append({Order{"11", "甲", "2026-01-01 00:00:00"}, Order{"12", "乙", "2026-01-01 00:00:00"}});
       QCOMPARE(Control<QLabel>(&w, "标签2")->text(), QString("对方已评价，我没评价的订单（2）"));
       QCOMPARE(Control<QLabel>(&w, "标签1")->text(), QString("双方未评价的订单（0）"));
-      EndProgram(0);  // what every end runs first keeps the size
+      w.End(0);  // every end keeps the size first
     }
     QCOMPARE(ends.codes, std::vector<int>({0}));
     QVERIFY(ReadFileBytes(dir.File("Config.ini")).find("appkey=k") != std::string::npos);
     // The next start of the account opens at that size.
     dir.session.endpoints = Endpoints::AtBase("http://127.0.0.1:1");
     BoxAnswerer boxes;
-    MainWindow again(dir.session);
+    MainWindow again(dir.session, ends.End());
     WhenModal("AccountDialog", [](QWidget* d) {
       Control<QComboBox>(d, "组合框1")->setEditText("卖家");
       Control<QPushButton>(d, "超级按钮2")->click();
@@ -268,11 +263,14 @@ class FirstDayTest : public QObject {
     QSize restored;
     WhenModal("AuthWindow", [&](QWidget* auth) {
       restored = again.size();
+      again.resize(939, 719);
       Control<QPushButton>(auth, "超级按钮1")->click();
     });
     QVERIFY(!RunStartupToEnd(again));
     QCOMPARE(restored, QSize(1039, 819));
-    SetEventPump(nullptr);
+    // The login window ends the program through the main window, which keeps its size first.
+    QCOMPARE(ends.codes, std::vector<int>({0, 0}));
+    QCOMPARE(ReadSetting(dir.Data(), "卖家", kKeyWindowSize), std::string("939,719"));
   }
 
   // A later start of the account reaches the running one, which shows itself.
@@ -307,7 +305,7 @@ class FirstDayTest : public QObject {
     QCOMPARE(holder.readLine().trimmed(), QByteArray("held"));
     EndRecorder ends;
     BoxAnswerer boxes;
-    AccountDialog dialog(dir.session);
+    AccountDialog dialog(dir.session, ends.End());
     dialog.AccountBox()->setEditText("卖家");
     dialog.LoginButton()->click();
     holder.kill();
@@ -321,7 +319,7 @@ class FirstDayTest : public QObject {
     // place) is no other run: the box says what is wrong with the file instead.
     std::filesystem::remove(dir.File("卖家的自动评价内容.txt"));
     std::filesystem::create_directory(dir.File("卖家的自动评价内容.txt"));
-    AccountDialog again(dir.session);
+    AccountDialog again(dir.session, ends.End());
     again.AccountBox()->setEditText("卖家");
     again.LoginButton()->click();
     QCOMPARE(boxes.boxes.size(), size_t(2));

@@ -34,7 +34,7 @@ class MainWindowTest : public QObject {
  private slots:
   void startsWithTimersStoppedAndPartsHidden() {
     ProgramDir dir;
-    MainWindow w(dir.session);
+    MainWindow w(dir.session, UnexpectedEnd());
     QCOMPARE(w.objectName(), QString("MainWindow"));
     QVERIFY(!FindTimer(&w, "时钟1")->isActive());
     QVERIFY(!FindTimer(&w, "时钟2")->isActive());
@@ -53,7 +53,7 @@ class MainWindowTest : public QObject {
   // back its size, and the long status text stays whole in its tooltip.
   void theWindowGrowsByItsEdgesAndMaximisesFromItsTitleStrip() {
     ProgramDir dir;
-    MainWindow w(dir.session);
+    MainWindow w(dir.session, UnexpectedEnd());
     w.show();
     QVERIFY(QTest::qWaitForWindowExposed(&w));
     const QSize least = w.size();
@@ -93,7 +93,7 @@ class MainWindowTest : public QObject {
 
   void trayClickTogglesTheWindow() {
     ProgramDir dir;
-    MainWindow w(dir.session);
+    MainWindow w(dir.session, UnexpectedEnd());
     w.show();
     QVERIFY(QTest::qWaitForWindowExposed(&w));
     // A single click puts the window away (minimised where there is no
@@ -113,7 +113,7 @@ class MainWindowTest : public QObject {
 
   void trayRightButtonOpensTheTrayMenu() {
     ProgramDir dir;
-    MainWindow w(dir.session);
+    MainWindow w(dir.session, UnexpectedEnd());
     QMenu* menu = w.Menu("托盘右键");
     QVERIFY(!menu->isVisible());
     emit w.Tray()->activated(QSystemTrayIcon::Context);
@@ -123,7 +123,7 @@ class MainWindowTest : public QObject {
 
   void trayMenuShowsAndHides() {
     ProgramDir dir;
-    MainWindow w(dir.session);
+    MainWindow w(dir.session, UnexpectedEnd());
     FindMenuItem(w.Menu("托盘右键"), "显示")->trigger();
     QVERIFY(w.isVisible());
     // Without a notification area (offscreen) "隐藏" minimises instead of losing the window.
@@ -135,7 +135,7 @@ class MainWindowTest : public QObject {
   void hideButtonMinimisesWithoutATray() {
     ProgramDir dir;
     QVERIFY(!QSystemTrayIcon::isSystemTrayAvailable());
-    MainWindow w(dir.session);
+    MainWindow w(dir.session, UnexpectedEnd());
     w.show();
     QVERIFY(QTest::qWaitForWindowExposed(&w));
     QVERIFY(!w.TrayUsable());
@@ -150,7 +150,7 @@ class MainWindowTest : public QObject {
     ProgramDir dir;
     dir.session.sellerNick = "卖家丙";
     EndRecorder ends;
-    MainWindow w(dir.session);
+    MainWindow w(dir.session, ends.End());
     w.show();
     QVERIFY(QTest::qWaitForWindowExposed(&w));
     {
@@ -172,7 +172,7 @@ class MainWindowTest : public QObject {
     dir.session.sellerNick = "卖家甲";
     EndRecorder ends;
     BoxAnswerer boxes(QMessageBox::Cancel);
-    MainWindow w(dir.session);
+    MainWindow w(dir.session, ends.End());
     w.Tray()->show();
     w.hide();
     FindMenuItem(w.Menu("托盘右键"), "退出")->trigger();
@@ -191,7 +191,7 @@ class MainWindowTest : public QObject {
     dir.session.sellerNick = "卖家乙";
     EndRecorder ends;
     BoxAnswerer boxes(QMessageBox::Ok);
-    MainWindow w(dir.session);
+    MainWindow w(dir.session, ends.End());
     w.Tray()->show();
     FindMenuItem(w.Menu("托盘右键"), "退出")->trigger();
     QCOMPARE(ends.codes, std::vector<int>({0}));
@@ -200,7 +200,7 @@ class MainWindowTest : public QObject {
 
   void noticeBoxDragsAndCloses() {
     ProgramDir dir;
-    MainWindow w(dir.session);
+    MainWindow w(dir.session, UnexpectedEnd());
     w.show();
     QVERIFY(QTest::qWaitForWindowExposed(&w));
     QWidget* box = FindControl(&w, "外形框3");
@@ -238,7 +238,7 @@ class MainWindowTest : public QObject {
     const std::string before = ReadFileBytes(dir.File("Config.ini"));
     EndRecorder ends;
     BoxAnswerer boxes;
-    MainWindow w(dir.session);
+    MainWindow w(dir.session, ends.End());
     ChooseAccountWhenAsked("卖家");
     int forms = 0;
     QTimer poll;
@@ -280,7 +280,7 @@ class MainWindowTest : public QObject {
     dir.session.endpoints = Endpoints::AtBase(sandbox.BaseUrl());
     EndRecorder ends;
     BoxAnswerer boxes;
-    MainWindow w(dir.session);
+    MainWindow w(dir.session, ends.End());
     ChooseAccountWhenAsked("卖家");
     QString address;
     auto* poll = new QTimer();
@@ -309,7 +309,7 @@ class MainWindowTest : public QObject {
     WriteFileBytes(dir.File("卖家的自动评价内容.txt"), Utf8ToGbk(comment));
     EndRecorder ends;
     BoxAnswerer boxes;
-    MainWindow w(dir.session);
+    MainWindow w(dir.session, ends.End());
     ChooseAccountWhenAsked("卖家");
     QVERIFY(!RunStartupToEnd(w));
     QCOMPARE(ends.codes, std::vector<int>({0}));
@@ -331,11 +331,9 @@ class MainWindowTest : public QObject {
     QVERIFY(sandbox.WriteConfig(dir.File("Config.ini")));
     dir.session.endpoints = Endpoints::AtBase(sandbox.BaseUrl());
     // The first load's worker hands its list work to the UI thread through the pump.
-    QtEventPump pump;
-    SetEventPump(&pump);
     EndRecorder ends;
     BoxAnswerer boxes;
-    MainWindow w(dir.session);
+    MainWindow w(dir.session, ends.End());
     ChooseAccountWhenAsked(QString::fromStdString(sandbox.Seller().nick));
     QVERIFY(!sandbox.AdminPost("faults", R"({"path":"/router/rest","api_method":"taobao.user.seller.get",)"
                                          R"("error_rate":1,"first_n":2})").empty());
@@ -396,7 +394,6 @@ class MainWindowTest : public QObject {
     QVERIFY(w.Book().Unrated().Remove(w.Book().Unrated().Row(0).order.tid));
     QCOMPARE(w.Tray()->toolTip(), tip());
     QVERIFY(w.Tray()->toolTip().contains("等待评价的订单：" + QString::number(waiting - 1)));
-    SetEventPump(nullptr);
   }
 
   // A call limit and a timestamp the platform refuses at the session check
@@ -408,11 +405,9 @@ class MainWindowTest : public QObject {
     ProgramDir dir;
     QVERIFY(sandbox.WriteConfig(dir.File("Config.ini")));
     dir.session.endpoints = Endpoints::AtBase(sandbox.BaseUrl());
-    QtEventPump pump;
-    SetEventPump(&pump);
     EndRecorder ends;
     BoxAnswerer boxes;
-    MainWindow w(dir.session);
+    MainWindow w(dir.session, ends.End());
     ChooseAccountWhenAsked(QString::fromStdString(sandbox.Seller().nick));
     QVERIFY(!sandbox.AdminPost("faults", nlohmann::json{{"path", "/router/rest"}, {"api_method", "taobao.user.seller.get"},
                                                         {"reply_body", "<error_response><code>7</code><msg>App Call Limited</msg>"
@@ -443,7 +438,6 @@ class MainWindowTest : public QObject {
     const PlatformClock& clock = dir.session.link->Clock();
     QVERIFY(std::fabs(clock.Now() - clock.Local() - 172800) < 5);
     QTRY_VERIFY_WITH_TIMEOUT(!w.Run() || !w.Run()->Loader().Running(), 15000);
-    SetEventPump(nullptr);
   }
 
   void givenDataDirThatIsNoDirectoryIsNamedInABox() {
@@ -467,7 +461,7 @@ class MainWindowTest : public QObject {
   void closingTheAccountDialogEndsTheStartUp() {
     ProgramDir dir("[卖家]\r\n");
     EndRecorder ends;
-    MainWindow w(dir.session);
+    MainWindow w(dir.session, ends.End());
     QTimer::singleShot(0, [] {
       for (QWidget* t : QApplication::topLevelWidgets()) {
         if (t->objectName() == "AccountDialog" && t->isVisible()) Control<QPushButton>(t, "超级按钮1")->click();

@@ -110,7 +110,6 @@ class ManualRatingTest : public QObject {
 
   std::unique_ptr<Sandbox> sandbox_;
   std::unique_ptr<ProgramDir> dir_;
-  std::unique_ptr<QtEventPump> pump_;
   std::unique_ptr<EndRecorder> ends_;
   std::unique_ptr<MainWindow> window_;
   std::vector<std::string> tids_;
@@ -136,10 +135,8 @@ class ManualRatingTest : public QObject {
     dir_ = std::make_unique<ProgramDir>();
     QVERIFY(sandbox_->WriteConfig(dir_->File("Config.ini")));
     dir_->session.endpoints = Endpoints::AtBase(sandbox_->BaseUrl());
-    pump_ = std::make_unique<QtEventPump>();
-    SetEventPump(pump_.get());
     ends_ = std::make_unique<EndRecorder>();
-    window_ = std::make_unique<MainWindow>(dir_->session);
+    window_ = std::make_unique<MainWindow>(dir_->session, ends_->End());
     window_->show();
     ChooseAccountWhenAsked(QString::fromStdString(sandbox_->Seller().nick));
     QVERIFY(RunStartupToEnd(*window_));
@@ -155,8 +152,6 @@ class ManualRatingTest : public QObject {
   void cleanup() {
     window_.reset();
     ends_.reset();
-    SetEventPump(nullptr);
-    pump_.reset();
     dir_.reset();
     sandbox_.reset();
   }

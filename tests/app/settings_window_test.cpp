@@ -92,7 +92,7 @@ class SettingsWindowTest : public QObject {
   void mainWindowButtonOpensAFreshModalWindowEachTime() {
     ProgramDir dir(kConfig);
     UseSeller(dir, "卖家甲");
-    MainWindow main(dir.session);
+    MainWindow main(dir.session, UnexpectedEnd());
     std::vector<SettingsWindow*> seen;
     for (int i = 0; i < 2; ++i) {
       QTimer::singleShot(0, &main, [&] {

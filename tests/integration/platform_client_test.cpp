@@ -14,7 +14,6 @@
 #include "platform/transport.h"
 #include "settings/app_session.h"
 #include "support/sandbox_process.h"
-#include "util/event_loop.h"
 #include "util/event_pump.h"
 #include "util/ports.h"
 
@@ -40,10 +39,6 @@ class PlatformClient : public ::testing::Test {
   void SetUp() override {
     ASSERT_TRUE(sandbox_.Ok());
     sandbox_.UseInSession(session_);
-    SetEventPump(&loop_);
-  }
-  void TearDown() override {
-    SetEventPump(nullptr);
   }
 
   std::string Call(const std::string& url, int timeout = 0) {
@@ -51,7 +46,6 @@ class PlatformClient : public ::testing::Test {
   }
 
   test::Sandbox sandbox_;
-  EventLoop loop_;
   AppSession session_;
 };
 

@@ -61,7 +61,6 @@ class SyncTest : public ::testing::Test {
     sandbox_->UseInSession(session_);
     session_.programDir = dir_.str();
 
-    SetEventPump(&loop_);
     unrated_.AttachView(&unratedView_);
     buyerRated_.AttachView(&buyerRatedView_);
     SetPageRetryPauses({20, 40, 80});
@@ -87,7 +86,6 @@ class SyncTest : public ::testing::Test {
 
   void TearDown() override {
     loader_.reset();
-    SetEventPump(nullptr);
   }
 
   void SetPageRetryPauses(std::vector<int> pauses) {

@@ -216,10 +216,7 @@ class Transport : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_GT(server_.Base().size(), std::string("http://127.0.0.1:").size());
-    SetEventPump(&loop_);
   }
-  void TearDown() override { SetEventPump(nullptr); }
-
   LocalServer server_;
   EventLoop loop_;
 };
@@ -373,12 +370,11 @@ TEST_F(Transport, ExchangeEndsWithTheWaitAndLeavesNoConnectionOpen) {
   EXPECT_LT(gone, 2.5) << "the connection closes when the wait ends, not later";
 }
 
-TEST_F(Transport, WorksFromAWorkerThreadAndWithoutAPump) {
+TEST_F(Transport, WorksFromAWorkerThreadAsFromTheCallingOne) {
   std::string fromWorker;
   std::thread worker([&] { fromWorker = web_request(WebRequest::Get(server_.Base() + "/echo?w=1")).body; });
   worker.join();
   EXPECT_EQ(fromWorker, "GET /echo?w=1\n");
-  SetEventPump(nullptr);
   EXPECT_EQ(web_request(WebRequest::Get(server_.Base() + "/echo?w=2")).body, "GET /echo?w=2\n");
 }
 

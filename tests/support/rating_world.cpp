@@ -29,7 +29,6 @@ std::string RatingWorld::EndTimeHoursAgo(int hoursAgo) {
 }
 
 RatingWorld::RatingWorld(const Sandbox::Options& options) : sandbox_(options) {
-  SetEventPump(&loop_);
   AppSession& s = session_;
   s.programDir = dir_.str();
   s.link = std::make_shared<PlatformLink>();
@@ -61,7 +60,6 @@ void RatingWorld::Restart() {
 
 RatingWorld::~RatingWorld() {
   run_.reset();
-  SetEventPump(nullptr);
 }
 
 void RatingWorld::AwaitQuiet() {

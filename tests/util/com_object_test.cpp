@@ -146,30 +146,6 @@ TEST(ObjectReferences, CopiesShareTheObjectAndTheLastReleasesIt) {
   EXPECT_TRUE(ComObject().SameObject(ComObject()));
 }
 
-TEST(ObjectFactories, CreateObjectFindsRegisteredNamesWithoutRegardToCase) {
-  int made = 0;
-  RegisterObjectFactory("Quillmere.TestObject", [&] {
-    ++made;
-    return MakeElement();
-  });
-  RegisterObjectFactory("{11111111-2222-3333-4444-555555555555}", [] { return MakeElement(); });
-  RegisterObjectFactory("Quillmere.Nothing", [] { return std::shared_ptr<Dispatch>(); });
-
-  ComObject object;
-  EXPECT_TRUE(object.CreateObject("quillmere.testobject"));
-  EXPECT_EQ(made, 1);
-  EXPECT_EQ(object.ReadText("value"), "initial");
-  ComObject before = object;
-  EXPECT_FALSE(object.CreateObject("No.Such.Object"));
-  EXPECT_FALSE(object.CreateObject("Quillmere.Nothing"));
-  EXPECT_TRUE(object.SameObject(before));  // unchanged by a failure
-  EXPECT_TRUE(object.CreateObject("{11111111-2222-3333-4444-555555555555}"));
-  EXPECT_FALSE(object.SameObject(before));
-
-  RegisterObjectFactory("QUILLMERE.TESTOBJECT", nullptr);
-  EXPECT_FALSE(ComObject().CreateObject("Quillmere.TestObject"));
-}
-
 TEST(Identifiers, GuidFromTextGivesTheBytesInPlatformOrder) {
   // The dispatch interface's identifier.
   EXPECT_EQ(GuidFromText("{00020400-0000-0000-C000-000000000046}"),

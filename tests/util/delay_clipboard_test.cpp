@@ -17,18 +17,15 @@ using Clock = std::chrono::steady_clock;
 
 TEST(Delay, NothingHappensForZeroOrLess) {
   EventLoop loop;
-  SetEventPump(&loop);
   bool ran = false;
   loop.Post([&] { ran = true; });
-  DelayWithEvents(0);
-  DelayWithEvents(-5);
+  DelayWithEvents(loop, 0);
+  DelayWithEvents(loop, -5);
   EXPECT_FALSE(ran);
-  SetEventPump(nullptr);
 }
 
 TEST(Delay, RunsEventsThroughoutAndLastsAtLeastTheTime) {
   EventLoop loop;
-  SetEventPump(&loop);
   int ticks = 0;
   Timer* timer = loop.NewTimer([&] { ++ticks; });
   timer->SetInterval(10);
@@ -38,7 +35,7 @@ TEST(Delay, RunsEventsThroughoutAndLastsAtLeastTheTime) {
     loop.Post([&] { posted = true; });
   });
   const auto start = Clock::now();
-  DelayWithEvents(150);
+  DelayWithEvents(loop, 150);
   EXPECT_GE(Clock::now() - start, 150ms);
   poster.join();
   EXPECT_TRUE(posted);
@@ -46,31 +43,25 @@ TEST(Delay, RunsEventsThroughoutAndLastsAtLeastTheTime) {
   // A handler that delays in turn runs inside the outer delay.
   int inner = 0;
   loop.Post([&] {
-    DelayWithEvents(20);
+    DelayWithEvents(loop, 20);
     ++inner;
   });
-  DelayWithEvents(60);
+  DelayWithEvents(loop, 60);
   EXPECT_EQ(inner, 1);
   timer->SetInterval(0);
-  SetEventPump(nullptr);
 }
 
 TEST(Delay, OffTheUiThreadItSleepsAndLeavesTheEventsAlone) {
   EventLoop loop;
-  SetEventPump(&loop);
   bool ran = false;
   loop.Post([&] { ran = true; });
-  const auto took = std::async(std::launch::async, [] {
+  const auto took = std::async(std::launch::async, [&loop] {
                       const auto start = Clock::now();
-                      DelayWithEvents(40);
+                      DelayWithEvents(loop, 40);
                       return Clock::now() - start;
                     }).get();
   EXPECT_GE(took, 40ms);
   EXPECT_FALSE(ran);
-  SetEventPump(nullptr);
-  const auto start = Clock::now();
-  DelayWithEvents(30);  // no pump at all
-  EXPECT_GE(Clock::now() - start, 30ms);
 }
 
 }  // namespace

@@ -57,19 +57,16 @@ TEST(EventLoop, WorkPostedByAHandlerRunsInTheNextRound) {
   EXPECT_EQ(rounds, 2);
 }
 
-TEST(EventLoop, QuitEndsRunWithItsCodeAndPumpsOnlyOnTheOwnerThread) {
+TEST(EventLoop, QuitEndsRunWithItsCodeAndPostsRunOnTheOwnerThread) {
   EventLoop loop;
-  SetEventPump(&loop);
   std::atomic<bool> ranOffThread{false};
   std::thread worker([&] {
     loop.Post([&] { ranOffThread = !loop.OnOwnerThread(); });
-    PumpEvents();  // a worker never runs the UI thread's events
     loop.Quit(7);
   });
   EXPECT_EQ(loop.Run(), 7);
   worker.join();
   EXPECT_FALSE(ranOffThread);
-  SetEventPump(nullptr);
 }
 
 }  // namespace
