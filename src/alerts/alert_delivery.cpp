@@ -5,6 +5,7 @@
 #include <chrono>
 #include <mutex>
 
+#include "util/libraries.h"
 #include "util/stop.h"
 #include "util/text_codec.h"
 
@@ -41,8 +42,7 @@ int OnProgress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
 }
 
 CURL* NewHandle(Exchange& exchange, int timeoutSeconds) {
-  static std::once_flag once;
-  std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+  PrepareLibraries();
   CURL* curl = curl_easy_init();
   if (curl == nullptr) return nullptr;
   curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);

@@ -9,6 +9,7 @@
 #include "platform/platform_time.h"
 #include "rating/sql_statement.h"
 #include "util/event_pump.h"
+#include "util/libraries.h"
 
 namespace qm {
 namespace {
@@ -91,6 +92,7 @@ AlertOutbox::~AlertOutbox() {
 }
 
 bool AlertOutbox::Open(const std::string& logPath, std::string* error) {
+  PrepareLibraries();
   if (sqlite3_open_v2(logPath.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
                       nullptr) != SQLITE_OK ||
       (sqlite3_busy_timeout(db_, 5000), sqlite3_exec(db_, kSchemaSql, nullptr, nullptr, nullptr)) != SQLITE_OK) {

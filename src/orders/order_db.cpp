@@ -10,6 +10,7 @@
 
 #include "settings/app_session.h"
 #include "util/file_io.h"
+#include "util/libraries.h"
 
 namespace qm {
 namespace fs = std::filesystem;
@@ -100,13 +101,6 @@ Placed PlaceWithoutReplacing(const std::string& tmp, const std::string& target, 
   return Placed::Failed;
 }
 
-// SQLite keeps a count of its memory under a global lock on every allocation
-// unless told otherwise before its first use; nothing here reads the count.
-void ConfigureSqlite() {
-  static std::once_flag once;
-  std::call_once(once, [] { sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0); });
-}
-
 bool HasOrderTables(sqlite3* db, std::string* error) {
   for (const char* probe : {kProbeBuyerSql, kProbeSellerSql}) {
     sqlite3_stmt* stmt = nullptr;
@@ -158,7 +152,7 @@ bool HasSqliteHeader(const std::string& path) {
 }
 
 DbLook LookAtDatabase(const std::string& path, std::string* error) {
-  ConfigureSqlite();
+  PrepareLibraries();
   std::error_code ec;
   if (!fs::is_regular_file(PathFromUtf8(path), ec)) {
     SetError(error, fs::exists(PathFromUtf8(path), ec) ? path + " 不是普通文件" : "文件不存在：" + path);
@@ -250,7 +244,7 @@ bool IsOrderDatabase(const std::string& path, std::string* error) {
 }
 
 bool MakeOrderDbTemplate(const std::string& path, std::string* error) {
-  ConfigureSqlite();
+  PrepareLibraries();
   std::error_code ec;
   if (fs::exists(PathFromUtf8(path), ec)) return IsOrderDatabase(path, error);
 
@@ -413,7 +407,7 @@ void OrderDatabase::Close() {
 }
 
 bool OrderDatabase::OpenInMemory() {
-  ConfigureSqlite();
+  PrepareLibraries();
   Close();
   error_.clear();
   if (sqlite3_open_v2(":memory:", &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
@@ -428,7 +422,7 @@ bool OrderDatabase::OpenInMemory() {
 }
 
 bool OrderDatabase::Open(const std::string& path) {
-  ConfigureSqlite();
+  PrepareLibraries();
   Close();
   error_.clear();
   std::error_code ec;

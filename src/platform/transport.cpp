@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "util/libraries.h"
 #include "util/stop.h"
 #include "util/text_codec.h"
 
@@ -72,11 +73,6 @@ struct Outcome {
   std::string body;
   std::string headers;
 };
-
-void GlobalInit() {
-  static std::once_flag once;
-  std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
-}
 
 // How long a thread handing work to another polls for the answer before it
 // goes to sleep. Waking a sleeping thread costs tens of microseconds on a
@@ -217,7 +213,7 @@ CURL* ThreadHandle() {
 }
 
 Outcome Perform(const RequestSpec& request, CURLSH* share) {
-  GlobalInit();
+  PrepareLibraries();
   Outcome outcome;
   CURL* curl = ThreadHandle();
   if (curl == nullptr) return outcome;

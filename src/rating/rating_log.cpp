@@ -10,6 +10,7 @@
 #include "settings/app_session.h"
 #include "util/file_guard.h"
 #include "util/file_io.h"
+#include "util/libraries.h"
 
 namespace qm {
 namespace {
@@ -126,6 +127,7 @@ bool RatingLog::Open(const std::string& path, bool readOnly, std::string* error)
 bool RatingLog::OpenFile(std::string* error) {
   const std::string& path = path_;
   const int flags = readOnly_ ? SQLITE_OPEN_READONLY : (SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
+  PrepareLibraries();
   if (sqlite3_open_v2(path.c_str(), &db_, flags | SQLITE_OPEN_NOMUTEX, nullptr) != SQLITE_OK) {
     error_ = "评价记录“" + path + "”无法打开：" + CurrentError();
     CloseFile();

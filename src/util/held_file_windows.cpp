@@ -15,7 +15,8 @@
 namespace qm {
 namespace {
 
-// The files held so far, by path. The handles are never closed.
+// The files held so far, by path. The handles are never closed. One table for
+// the process, as on other systems: a file held is held by the process.
 std::mutex& HeldMutex() {
   static std::mutex m;
   return m;
