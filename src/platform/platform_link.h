@@ -10,6 +10,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <utility>
 
 #include "platform/platform_time.h"
 #include "platform/transport.h"
@@ -21,7 +22,10 @@ class CallLimits;
 
 class PlatformLink {
  public:
+  // On the machine's own clocks.
   PlatformLink() = default;
+  // On `clock` (the machine's clocks as a test sets them).
+  explicit PlatformLink(std::shared_ptr<PlatformClock> clock) : clock_(std::move(clock)) {}
   PlatformLink(const PlatformLink&) = delete;
   PlatformLink& operator=(const PlatformLink&) = delete;
 

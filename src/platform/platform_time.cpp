@@ -69,9 +69,7 @@ double SystemNow() {
   return duration<double>(system_clock::now().time_since_epoch()).count();
 }
 
-double Read(const std::shared_ptr<const std::function<double()>>& source, double (*system)()) {
-  return source ? (*source)() : system();
-}
+double Read(const std::function<double()>& source, double (*system)()) { return source ? source() : system(); }
 
 constexpr const char* kWeekdays[] = {"Thu", "Fri", "Sat", "Sun", "Mon", "Tue", "Wed"};  // 1970-01-01 was a Thursday
 constexpr const char* kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
@@ -79,43 +77,33 @@ constexpr const char* kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
 
 }  // namespace
 
-PlatformClock::PlatformClock(std::function<double()> wall, std::function<double()> elapsed) {
-  SetMachineClocks(std::move(wall), std::move(elapsed));
-}
+PlatformClock::PlatformClock(std::function<double()> wall, std::function<double()> elapsed)
+    : wall_(std::move(wall)), elapsed_(std::move(elapsed)) {}
 
-PlatformClock::State PlatformClock::Snapshot() const {
+PlatformClock::Said PlatformClock::Snapshot() const {
   std::lock_guard lock(mutex_);
-  return state_;
+  return said_;
 }
 
-double PlatformClock::Local() const { return Read(Snapshot().wall, SystemNow); }
+double PlatformClock::Local() const { return Read(wall_, SystemNow); }
 
-double PlatformClock::Elapsed() const { return Read(Snapshot().elapsed, ElapsedSeconds); }
+double PlatformClock::Elapsed() const { return Read(elapsed_, ElapsedSeconds); }
 
 double PlatformClock::Now() const {
-  const State c = Snapshot();
-  const double wall = Read(c.wall, SystemNow);
+  const Said c = Snapshot();
+  const double wall = Local();
   if (!c.known) return wall;
-  const double carried = c.platformAt + (Read(c.elapsed, ElapsedSeconds) - c.elapsedAt);
+  const double carried = c.platformAt + (Elapsed() - c.elapsedAt);
   return std::fabs(wall - carried) <= kLocalClockTolerance ? wall : carried;
 }
 
 void PlatformClock::NoteTime(double platformTime, double elapsedAt) {
   if (!std::isfinite(platformTime) || !std::isfinite(elapsedAt)) return;
   std::lock_guard lock(mutex_);
-  state_.known = true;
-  state_.platformAt = platformTime;
-  state_.elapsedAt = elapsedAt;
+  said_ = Said{true, platformTime, elapsedAt};
 }
 
 bool PlatformClock::TimeKnown() const { return Snapshot().known; }
-
-void PlatformClock::SetMachineClocks(std::function<double()> wall, std::function<double()> elapsed) {
-  Source w = wall ? std::make_shared<const std::function<double()>>(std::move(wall)) : nullptr;
-  Source e = elapsed ? std::make_shared<const std::function<double()>>(std::move(elapsed)) : nullptr;
-  std::lock_guard lock(mutex_);
-  state_ = State{std::move(w), std::move(e)};
-}
 
 std::optional<std::int64_t> ParseHttpDate(std::string_view s) {
   // "Sun, 06 Nov 1994 08:49:37 GMT": 29 characters.

@@ -51,27 +51,21 @@ class PlatformClock {
   // The platform gave its time as `platformTime` at `elapsedAt` (Elapsed()
   // when the answer was on its way: the middle of the exchange).
   void NoteTime(double platformTime, double elapsedAt);
-  // Whether the platform has told its time since the clocks were set.
+  // Whether the platform has told its time.
   bool TimeKnown() const;
 
-  // The machine's clocks from now on (as the constructor takes them; `now`
-  // alone serves as both, time that passes). Forgets what the platform said.
-  void SetMachineClocks(std::function<double()> wall, std::function<double()> elapsed);
-  void SetMachineClock(std::function<double()> now) { SetMachineClocks(now, now); }
-
  private:
-  using Source = std::shared_ptr<const std::function<double()>>;
-  struct State {
-    Source wall, elapsed;
+  struct Said {
     bool known = false;
     double platformAt = 0, elapsedAt = 0;
   };
-  State Snapshot() const;
+  Said Snapshot() const;
 
-  // Sources are copied out under the lock and called outside it, so a clock
-  // given may itself be slow or read this clock from another thread.
+  // The machine's clocks are called outside the lock, so a clock given may
+  // itself be slow or read this clock from another thread.
+  const std::function<double()> wall_, elapsed_;
   mutable std::mutex mutex_;
-  State state_;
+  Said said_;
 };
 
 // An HTTP date ("Sun, 06 Nov 1994 08:49:37 GMT", the one form servers send)

@@ -58,7 +58,9 @@ std::vector<std::string> Lines(const std::string& text) {
 class Alerts : public ::testing::Test {
  protected:
   test::TempDir dir;
-  PlatformClock clock;
+  // The platform's time the outbox reads: the machine's until a test sets `now`.
+  double now = 0;
+  PlatformClock clock{[this] { return now > 0 ? now : PlatformClock().Local(); }, {}};
   EventLoop loop;
   test::RobotReceiver robots;
   std::vector<AlertEvent> events;
@@ -274,8 +276,7 @@ TEST_F(Alerts, ASendStillPendingAtTheEndGoesOutAtTheNextStartToTheAddressSetThen
 TEST_F(Alerts, TheDailySummaryCountsTheDayBeforeTheSellersHourAndGoesOnceADay) {
   // 2026-12-10 in Beijing; the summary hour is 20:00.
   const std::int64_t day = *ParsePlatformTime("2026-12-10 00:00:00");
-  double now = static_cast<double>(day + 19 * 3600);
-  clock.SetMachineClock([&now] { return now; });
+  now = static_cast<double>(day + 19 * 3600);
   {
     RatingLog log(clock);
     ASSERT_TRUE(log.Open(logPath));

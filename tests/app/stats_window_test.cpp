@@ -41,8 +41,8 @@ class StatsWindowTest : public QObject {
     ProgramDir dir("[卖家甲]\r\nappkey=k\r\nAppSecret=s\r\n");
     const std::int64_t today = *ParsePlatformTime("2026-12-10 09:00:00");
     double now = static_cast<double>(today);
-    PlatformClock& clock = dir.session.link->Clock();
-    clock.SetMachineClock([&now] { return now; });
+    dir.session.link = std::make_shared<PlatformLink>(std::make_shared<PlatformClock>([&now] { return now; }, nullptr));
+    const PlatformClock& clock = dir.session.link->Clock();
     RatingLog log(clock);
     QVERIFY(log.Open(dir.File("卖家甲的评价记录.db")));
     auto rate = [&](std::int64_t at, const char* tid, RatingStart start, const char* outcome) {
@@ -110,7 +110,7 @@ class StatsWindowTest : public QObject {
       QVERIFY(!w.ExportTo(dir.File("统计.csv")));
       QCOMPARE(boxes.boxes.size(), size_t(1));
     }
-    clock.SetMachineClock(nullptr);  // before `now` goes
+    dir.session.link.reset();  // before `now` goes
   }
 };
 

@@ -98,7 +98,7 @@ TEST_F(FirstLoad, FaultsNeverRateAnOrderTwiceNorLoseOne) {
   // the sandbox's clock follows, so that signed timestamps stay acceptable.
   const double start = std::floor(world.Clock().Now());
   std::atomic<long long> offset{0};
-  world.Clock().SetMachineClock([&] { return start + static_cast<double>(offset.load()); });
+  world.Machine().Set([&] { return start + static_cast<double>(offset.load()); });
   auto nextPass = [&] {
     offset += 700;
     world.Market().AdminPost("clock", "{\"offset_seconds\":" + std::to_string(offset.load()) + "}");
@@ -126,7 +126,7 @@ TEST_F(FirstLoad, FaultsNeverRateAnOrderTwiceNorLoseOne) {
   // Faults cleared, what is still unrated goes at the next pass.
   world.Faults("{}");
   nextPass();
-  world.Clock().SetMachineClock(nullptr);  // before the clock's variables go
+  world.Machine().Set(nullptr);  // before the clock's variables go
   const auto rated = RatedSet();
   for (const auto& tid : due) EXPECT_EQ(rated.count(tid), 1u) << tid;
   EXPECT_EQ(Column(world.Unrated(), 0).size(), later.size());

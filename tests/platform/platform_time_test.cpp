@@ -21,10 +21,9 @@ constexpr std::int64_t kNoonBeijing = 1710043200;
 
 class PlatformClockSet : public ::testing::Test {
  protected:
-  PlatformClock clock;
-  void SetNow(double now) {
-    clock.SetMachineClock([now] { return now; });
-  }
+  double now_ = 0;
+  const PlatformClock clock{[this] { return now_; }, [this] { return now_; }};
+  void SetNow(double now) { now_ = now; }
   static std::string Ago(std::int64_t seconds) { return FormatPlatformTime(kNoonBeijing - seconds); }
 };
 
@@ -86,15 +85,15 @@ TEST_F(PlatformClockSet, FifteenDaysWithTheirMargin) {
   EXPECT_FALSE(WithinRatingPeriod("not a time at all", now));
 }
 
-TEST_F(PlatformClockSet, TimestampsComeFromTheSetClockAndNullptrRestoresTheSystemOne) {
+TEST_F(PlatformClockSet, TimestampsComeFromTheClocksGivenOrTheSystems) {
   SetNow(1500000000.999);
   EXPECT_EQ(clock.Now(), 1500000000.999);
   EXPECT_EQ(make_timestamp(clock), "2017-07-14 10:40:00");
-  clock.SetMachineClock(nullptr);
+  const PlatformClock systems;
   const double system =
       std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
-  EXPECT_NEAR(clock.Now(), system, 5.0);
-  EXPECT_NEAR(static_cast<double>(ParsePlatformTime(make_timestamp(clock)).value()), system, 5.0);
+  EXPECT_NEAR(systems.Now(), system, 5.0);
+  EXPECT_NEAR(static_cast<double>(ParsePlatformTime(make_timestamp(systems)).value()), system, 5.0);
 }
 
 // Once the platform has told its time, a machine clock set by hand (a day
@@ -103,29 +102,24 @@ TEST_F(PlatformClockSet, TimestampsComeFromTheSetClockAndNullptrRestoresTheSyste
 // tolerance is taken as it is.
 TEST_F(PlatformClockSet, ThePlatformsWordHoldsAgainstAMachineClockSetByHand) {
   double wall = static_cast<double>(kNoonBeijing) + 30, elapsed = 1000;
-  clock.SetMachineClocks([&] { return wall; }, [&] { return elapsed; });
-  EXPECT_FALSE(clock.TimeKnown());
-  EXPECT_EQ(clock.Now(), wall);
-  clock.NoteTime(static_cast<double>(kNoonBeijing), elapsed);
-  EXPECT_TRUE(clock.TimeKnown());
-  EXPECT_EQ(clock.Now(), wall);  // 30 s apart: within the tolerance
+  PlatformClock machine([&] { return wall; }, [&] { return elapsed; });
+  EXPECT_FALSE(machine.TimeKnown());
+  EXPECT_EQ(machine.Now(), wall);
+  machine.NoteTime(static_cast<double>(kNoonBeijing), elapsed);
+  EXPECT_TRUE(machine.TimeKnown());
+  EXPECT_EQ(machine.Now(), wall);  // 30 s apart: within the tolerance
 
   wall += kDay;  // set a day ahead while no time passes
-  EXPECT_EQ(clock.Now(), static_cast<double>(kNoonBeijing));
-  EXPECT_EQ(make_timestamp(clock), "2024-03-10 12:00:00");
-  EXPECT_EQ(HoursLeft(Ago(14 * kDay), clock.Now()), 24);
+  EXPECT_EQ(machine.Now(), static_cast<double>(kNoonBeijing));
+  EXPECT_EQ(make_timestamp(machine), "2024-03-10 12:00:00");
+  EXPECT_EQ(HoursLeft(Ago(14 * kDay), machine.Now()), 24);
   elapsed += 2 * kHour;  // two hours pass (a night's sleep counts as well)
   wall -= 2 * kDay;      // and the clock is set a day behind
-  EXPECT_EQ(clock.Now(), static_cast<double>(kNoonBeijing + 2 * kHour));
-  EXPECT_EQ(make_timestamp(clock), "2024-03-10 14:00:00");
+  EXPECT_EQ(machine.Now(), static_cast<double>(kNoonBeijing + 2 * kHour));
+  EXPECT_EQ(make_timestamp(machine), "2024-03-10 14:00:00");
   wall = static_cast<double>(kNoonBeijing + 2 * kHour) - 300;  // five minutes slow
-  EXPECT_EQ(clock.Now(), static_cast<double>(kNoonBeijing + 2 * kHour));
-  EXPECT_EQ(clock.Local(), wall);
-
-  // A test clock forgets what the platform said.
-  SetNow(42);
-  EXPECT_FALSE(clock.TimeKnown());
-  EXPECT_EQ(clock.Now(), 42);
+  EXPECT_EQ(machine.Now(), static_cast<double>(kNoonBeijing + 2 * kHour));
+  EXPECT_EQ(machine.Local(), wall);
 }
 
 TEST(HttpDate, ReadsTheOneFormServersSend) {
@@ -173,9 +167,9 @@ namespace {
 // link was told signs that link's requests only, and the calls of one key are
 // counted once for all the accounts that use it through the same link.
 TEST(PlatformLinkTest, TimeAndCallCountsStayWithTheirLink) {
-  auto first = std::make_shared<PlatformLink>(), second = std::make_shared<PlatformLink>();
   double wall = static_cast<double>(kNoonBeijing);
-  for (const auto& link : {first, second}) link->Clock().SetMachineClock([&wall] { return wall; });
+  auto clockAt = [&wall] { return std::make_shared<PlatformClock>([&wall] { return wall; }, [&wall] { return wall; }); };
+  auto first = std::make_shared<PlatformLink>(clockAt()), second = std::make_shared<PlatformLink>(clockAt());
   const Account shopA{"12345678", "secret", "", Endpoints(), "店A", "", first};
   const Account shopB{"12345678", "secret", "", Endpoints(), "店B", "", first};
   const Account otherKey{"87654321", "secret", "", Endpoints(), "店C", "", first};

@@ -27,7 +27,7 @@ class MachineClock : public ::testing::Test {
   double base = std::floor(world.Clock().Local()), passed = 0, set = 0;
 
   void SetUp() override {
-    world.Clock().SetMachineClocks([this] { return base + passed + set; }, [this] { return base + passed; });
+    world.Machine().Set([this] { return base + passed + set; }, [this] { return base + passed; });
   }
 
   void TimePasses(double seconds) {

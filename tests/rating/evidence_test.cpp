@@ -126,7 +126,7 @@ class Evidence : public ::testing::Test {
   std::atomic<long long> shift{0};
 
   void SetUp() override {
-    world.Clock().SetMachineClock([this] { return start + static_cast<double>(shift.load()); });
+    world.Machine().Set([this] { return start + static_cast<double>(shift.load()); });
     world.Session().endpoints = Endpoints::AtBase(gateway.Base());
     world.Restart();
   }

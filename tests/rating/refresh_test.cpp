@@ -148,8 +148,9 @@ TEST_F(Refresh, ARefreshRunsAtEveryIntervalWhileAPageFailsEveryTime) {
   world.Pass();  // within ten minutes: no reload
   EXPECT_FALSE(world.Run().Loader().Running());
   const double start = world.Clock().Now();
-  double shift = 11 * 60;
-  world.Clock().SetMachineClock([&] { return start + shift; });
+  double shift = 0;
+  world.Machine().Set([&] { return start + shift; });
+  shift = 11 * 60;  // time passes
   ASSERT_FALSE(world.Market().AdminPost("clock", R"({"offset_seconds":660})").empty());
   // Eleven minutes without a tick read as a stop: the buyer-rated list is
   // renewed (a time check) before the pass, and the reload starts after it.
@@ -180,7 +181,7 @@ TEST_F(Refresh, ARefreshRunsAtEveryIntervalWhileAPageFailsEveryTime) {
   world.Pass();
   EXPECT_FALSE(world.Run().Loader().Running());
   EXPECT_EQ(reloads(), 2);
-  world.Clock().SetMachineClock(nullptr);  // before the clock's variables go
+  world.Machine().Set(nullptr);  // before the clock's variables go
 }
 
 // A program left running: trades that finish after the start are loaded by
@@ -206,8 +207,9 @@ TEST_F(Refresh, TradesThatFinishWhileTheProgramRunsAreReloadedAndRated) {
   EXPECT_FALSE(world.Run().Loader().Running());
 
   const double start = world.Clock().Now();
-  double shift = 61 * 60;
-  world.Clock().SetMachineClock([&] { return start + shift; });
+  double shift = 0;
+  world.Machine().Set([&] { return start + shift; });
+  shift = 61 * 60;  // time passes
   ASSERT_FALSE(world.Market().AdminPost("clock", R"({"offset_seconds":3660})").empty());
   // Slow enough that the reload is still under way when the pass ends.
   ASSERT_TRUE(world.Faults(R"({"path":"/router/rest","api_method":"taobao.trades.sold.increment.get","latency_ms":400})"));
@@ -232,7 +234,7 @@ TEST_F(Refresh, TradesThatFinishWhileTheProgramRunsAreReloadedAndRated) {
   world.Pass();
   EXPECT_EQ(world.RatingPosts(later), 1);
   EXPECT_FALSE(world.Unrated().Contains(later));
-  world.Clock().SetMachineClock(nullptr);  // before the clock's variables go
+  world.Machine().Set(nullptr);  // before the clock's variables go
 }
 
 }  // namespace

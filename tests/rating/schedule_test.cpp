@@ -196,9 +196,9 @@ TEST_F(AutoPass, EmptyListOnlyRepaintsAndRearms) {
 class MovedClock {
  public:
   explicit MovedClock(RatingWorld& world) : world_(world), start_(std::floor(world.Clock().Now())) {
-    world.Clock().SetMachineClock([this] { return start_ + static_cast<double>(offset_); });
+    world.Machine().Set([this] { return start_ + static_cast<double>(offset_); });
   }
-  ~MovedClock() { world_.Clock().SetMachineClock(nullptr); }
+  ~MovedClock() { world_.Machine().Set(nullptr); }
   void AdvanceTo(long long seconds) {
     offset_ = seconds;
     world_.Market().AdminPost("clock", "{\"offset_seconds\":" + std::to_string(seconds) + "}");

@@ -31,7 +31,7 @@ std::string RatingWorld::EndTimeHoursAgo(int hoursAgo) {
 RatingWorld::RatingWorld(const Sandbox::Options& options) : sandbox_(options) {
   AppSession& s = session_;
   s.programDir = dir_.str();
-  s.link = std::make_shared<PlatformLink>();
+  s.link = std::make_shared<PlatformLink>(MachineClock::On(machine_));
   sandbox_.UseInSession(s);
   s.autoContent = "欢迎再次光临！";
   s.ratingHours = 24.0f;

@@ -18,6 +18,7 @@
 #include "platform/platform_link.h"
 #include "platform/platform_time.h"
 #include "rating/seller_run.h"
+#include "support/machine_clock.h"
 #include "support/sandbox_process.h"
 #include "support/temp_dir.h"
 #include "util/event_loop.h"
@@ -37,6 +38,7 @@ class RatingWorld {
  private:
   Sandbox sandbox_;
   TempDir dir_;
+  std::shared_ptr<MachineClock> machine_ = std::make_shared<MachineClock>();
   AppSession session_;
   EventLoop loop_;
   MainView view_;
@@ -52,8 +54,10 @@ class RatingWorld {
   TempDir& Dir() { return dir_; }
   // The start-up record the run is built from.
   AppSession& Session() { return session_; }
-  // The program's platform clock (the session's link keeps it).
+  // The program's platform clock (the session's link keeps it), and the
+  // machine's clocks under it.
   PlatformClock& Clock() { return session_.link->Clock(); }
+  MachineClock& Machine() { return *machine_; }
   MainView& View() { return view_; }
   SellerRun& Run() { return *run_; }
   // Makes the run again (as a restart of the program would), with an empty book.
@@ -136,7 +140,7 @@ class ClockedWorldTest : public ::testing::Test {
   RatingWorld world;
   double start = std::floor(world.Clock().Now()), shift = 0;
 
-  void SetUp() override { world.Clock().SetMachineClock([this] { return start + shift; }); }
+  void SetUp() override { world.Machine().Set([this] { return start + shift; }); }
   void MoveClocks(double seconds);
 };
 
