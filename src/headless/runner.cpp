@@ -419,7 +419,7 @@ int RunHeadless(int argc, char** argv) {
     if (web.passwordHash.empty()) {
       PrintLine("start: the web page has no password; set one with quillmere-headless --account " + nick +
                 " --set-web-password");
-        return kExitUsage;
+      return kExitUsage;
     }
   }
 #endif

@@ -30,7 +30,6 @@ class PlatformLink {
   PlatformLink& operator=(const PlatformLink&) = delete;
 
   PlatformClock& Clock() { return *clock_; }
-  const std::shared_ptr<PlatformClock>& SharedClock() const { return clock_; }
 
   // The limits of the account's key at the account's gateway: one record per
   // key and gateway, as the platform keeps one count; one key may serve

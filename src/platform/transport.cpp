@@ -450,11 +450,6 @@ WebRequest& WebRequest::withReferrer(std::string page) {
   return *this;
 }
 
-WebRequest& WebRequest::through(std::shared_ptr<Transport> carrier) {
-  transport = std::move(carrier);
-  return *this;
-}
-
 WebRequest& WebRequest::withHeaders() {
   wantHeaders = true;
   return *this;

@@ -40,7 +40,6 @@ struct WebRequest {
   WebRequest& viaProxy(std::string address, std::string user = {}, std::string password = {});
   WebRequest& withReferrer(std::string page);
   WebRequest& withHeaders();
-  WebRequest& through(std::shared_ptr<Transport> carrier);
 };
 
 // No redirect is followed, for any request: a redirect answer is the reply.

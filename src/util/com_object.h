@@ -104,7 +104,8 @@ class Dispatch {
                      Variant* result) = 0;
 };
 
-// A Dispatch made of named members, for objects built in C++: each member is a function that gets the call kind and the arguments.
+// A Dispatch made of named members, for objects built in C++: each member is
+// a function that gets the call kind and the arguments.
 // Member names are compared without regard to case, as late-bound names are.
 // An unknown name gives kCallUnknownName.
 class MemberDispatch : public Dispatch {
